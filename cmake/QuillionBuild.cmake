@@ -1,0 +1,64 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Build policy shared by every target: warnings, sanitizers, ccache and the helpers that
+# let each area of the tree add its own targets and tests.
+
+find_program(QUILLION_CCACHE ccache)
+if(QUILLION_CCACHE)
+  set(CMAKE_C_COMPILER_LAUNCHER ${QUILLION_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${QUILLION_CCACHE})
+endif()
+
+# QUILLION_SANITIZE: a comma list handed to -fsanitize (for example "address,undefined" or "thread").
+set(QUILLION_SANITIZE "" CACHE STRING "Sanitizers for every target (-fsanitize=...)")
+if(QUILLION_SANITIZE)
+  add_compile_options(-fsanitize=${QUILLION_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${QUILLION_SANITIZE})
+endif()
+
+option(QUILLION_WERROR "Treat warnings as errors" ON)
+
+# Warnings for our own targets only; third-party headers come in as SYSTEM.
+function(quillion_warnings target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wunused
+    -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough
+    $<$<BOOL:${QUILLION_WERROR}>:-Werror>)
+endfunction()
+
+# Adds every direct subfolder of DIR (and DIR itself) that has a CMakeLists.txt.
+function(quillion_add_subdirectories dir)
+  set(abs ${CMAKE_CURRENT_SOURCE_DIR}/${dir})
+  if(EXISTS ${abs}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endfunction()
+
+function(quillion_add_child_directories)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
+
+# quillion_add_gtest(NAME name SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+# One executable per suite; every TEST becomes its own CTest entry at test time.
+function(quillion_add_gtest)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  quillion_warnings(${T_NAME})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(labels ${T_LABELS})
+  if(NOT labels)
+    set(labels unit)
+  endif()
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QUILLION_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUILLION_BINARY_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
