@@ -83,7 +83,7 @@ void PolyPhaseDelete(PolyPhaseState* state) { delete state; }
 int PolyPhaseInit(PolyPhaseState* state) {
   if (!state || !state->history || !state->window) return 1;
   setFLOAT(0.0f, state->history.get(), 512);
-  for (int i = 0; i < 512; ++i) state->window[i] = static_cast<float>(anaWindow[i]);
+  for (int i = 0; i < 512; ++i) state->window[i] = static_cast<float>(anaWindowTable()[i]);
   state->writePos = 0;
   return 0;
 }

@@ -43,8 +43,8 @@ int MdctTransform_LONG(const float* transform, float* spectrum, int blockType);
 int MdctTransform_SHORT(const float* transform, float* spectrum, int window);
 int AliasReduction(float* spectrum);
 
-// The analysis window of the standard (Annex C), 512 coefficients.
-extern const double anaWindow[512];
+// The analysis window of the standard (Annex C), 512 coefficients C[0..511].
+[[nodiscard]] const double (&anaWindowTable())[512];
 // The standard's four MDCT windows, by block type (row 2 uses its first 12 entries).
 [[nodiscard]] const float* mdctWindow(int blockType);
 // Alias-reduction coefficients cs_i and ca_i.
