@@ -34,6 +34,7 @@ std::size_t emitOldest(BitMux* mux, BitBuffer* hdsi, BitBuffer* main, bool crc, 
   std::memset(p + hdsiBytes + got, 0, mainBytes - got);
   mux->frameLengths.push_back(hdsiBytes + mainBytes);
   ++mux->framesEmitted;
+  mux->bytesEmitted += hdsiBytes + mainBytes;
   mux->readSlot = (mux->readSlot + 1) % kMuxSlots;
   --mux->held;
   return hdsiBytes + mainBytes;

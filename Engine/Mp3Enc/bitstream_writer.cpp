@@ -142,6 +142,22 @@ void writeSideInfo(BitstreamWriter* bs, const FrameInput& frame, const int part2
   }
 }
 
+// Where a main-data byte, `pending` bytes past the oldest frame not yet emitted, lands in
+// the stream. With the reservoir it may sit in an earlier frame than the one being
+// written, before that frame's header, so the position walks the queued frames.
+long long streamPosition(const BitstreamWriter* bs, std::uint32_t pending, std::uint32_t currentMainBytes) {
+  long long position = static_cast<long long>(bs->mux.bytesEmitted);
+  const std::uint32_t hdsiBytes = bs->hdsiBits / 8;
+  for (int i = 0; i <= bs->mux.held; ++i) {
+    const std::uint32_t mainBytes =
+        i < bs->mux.held ? bs->mux.slots[(bs->mux.readSlot + i) % kMuxSlots].mainBits / 8 : currentMainBytes;
+    if (pending < mainBytes || i == bs->mux.held) return position + hdsiBytes + pending;
+    position += hdsiBytes + mainBytes;
+    pending -= mainBytes;
+  }
+  return position;
+}
+
 }  // namespace
 
 std::uint32_t frameBytes(std::int32_t sampleRate, int bitrateIndex, int padding) {
@@ -263,6 +279,7 @@ int BSWrite(BitstreamWriter* bs, const FrameInput& frame, FrameResult* result, s
     left -= n;
   }
   if (frame.ofl) {
+    result->oflOffset = streamPosition(bs, mp3GetBitsAvail(bs->main.get()) / 8, static_cast<std::uint32_t>(frameBits - hdsi) / 8);
     static constexpr std::uint8_t kOfl[9] = {0xB4, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00};
     std::uint32_t crc = 0xFF;
     for (std::uint8_t b : kOfl) {
@@ -270,8 +287,6 @@ int BSWrite(BitstreamWriter* bs, const FrameInput& frame, FrameResult* result, s
       crc = mp3CrcAdvance(0x45, 0x80, crc, b);
     }
     mp3WriteBits(bs->main.get(), crc, 8);
-    const std::uint64_t all = mp3GetBitcnt(bs->hdsi.get()) + mp3GetBitcnt(bs->main.get());
-    result->oflOffset = static_cast<long long>((all - kOflBits) / 8);
   }
   // Ancillary bytes beyond what the caller has are written as zeros rather than read past
   // the caller's buffer.

@@ -1,0 +1,265 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "mp3enc/bit_buffer.h"
+#include "mp3enc/bit_mux.h"
+#include "mp3enc/frame_control.h"
+#include "mp3enc/stream_tables.h"
+#include "stream_builder.h"
+
+using namespace quillion::mp3enc;
+using namespace quillion::test;
+
+TEST(BitBuffer, BitsComeOutAsTheyWentInAcrossTheRing) {
+  BitBufferPtr b = makeBitBuffer(40);  // rounds up to 48 bits: every write below wraps
+  ASSERT_TRUE(b);
+  for (int round = 0; round < 20; ++round) {
+    EXPECT_EQ(mp3WriteBits(b.get(), 0x5, 3), 3u);
+    EXPECT_EQ(mp3WriteBits(b.get(), 0xDEADBEEFu, 32), 32u);
+    EXPECT_EQ(mp3GetBitsAvail(b.get()), 35u);
+    EXPECT_EQ(mp3ReadBits(b.get(), 3), 0x5u);
+    EXPECT_EQ(mp3ReadBits(b.get(), 32), 0xDEADBEEFu);
+  }
+  EXPECT_EQ(mp3GetBitcnt(b.get()), 20u * 35u);
+  EXPECT_FALSE(b->overrun);
+  EXPECT_EQ(mp3WriteBits(b.get(), 0, 32), 32u);
+  EXPECT_EQ(mp3WriteBits(b.get(), 0, 17), 0u) << "a write past the capacity is refused";
+  EXPECT_TRUE(b->overrun);
+  EXPECT_EQ(mp3ByteAlign(b.get()), 4u) << "732 bits written: four to the byte";
+  EXPECT_EQ(mp3GetBitcnt(b.get()) % 8, 0u);
+}
+
+TEST(FrameControl, SizesAndPaddingFollowTheBitRate) {
+  struct Case {
+    std::int32_t bitrate, rate;
+    int mode;
+    int frames;
+    double averageBytes;  // over the frames
+    int index;            // every frame's index, or -1 to skip the check
+  };
+  const Case cases[] = {
+      {128000, 44100, kPaddingNever, 1000, 417.0, 9},
+      {128000, 44100, kPaddingPerFrame, 44100, 128000.0 * 144 / 44100, 9},
+      {112000, 48000, kPaddingByRemainder, 100, 336.0, 8},
+      {112000, 48000, kPaddingPerFrame, 100, 336.0, 8},
+      {8000, 8000, kPaddingPerFrame, 100, 72.0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bitrate) + " bit/s at " + std::to_string(c.rate) + " Hz mode " + std::to_string(c.mode));
+    FrameControl fc;
+    ASSERT_EQ(FCInit(&fc, c.bitrate, c.rate, c.mode), 0);
+    double bytes = 0;
+    for (int f = 0; f < c.frames; ++f) {
+      FCAdvance(&fc);
+      if (c.index >= 0) {
+        EXPECT_EQ(FCBitrateIdx(&fc), c.index);
+      }
+      bytes += FCSize(&fc, FCBitrateIdx(&fc)) / 8 + FCNuansdroByte(&fc);
+    }
+    EXPECT_NEAR(bytes / c.frames, c.averageBytes, 1.0 / c.frames);
+  }
+  FrameControl fc;
+  EXPECT_EQ(FCInit(&fc, 400000, 44100, kPaddingPerFrame), 1) << "above the largest frame";
+  EXPECT_EQ(FCInit(&fc, 128000, 44000, kPaddingPerFrame), 1) << "not one of the nine rates";
+  ASSERT_EQ(FCInit(&fc, 128000, 44100, kPaddingNever), 0);
+  EXPECT_EQ(FCFindFit(&fc, 3336, 0, 0), 9);
+  EXPECT_EQ(FCFindFit(&fc, 3337, 0, 0), 10);
+  EXPECT_EQ(FCFindFit(&fc, 8352, 0, 0), 14);
+  EXPECT_EQ(FCFindFit(&fc, 8353, 0, 0), -1);
+  EXPECT_EQ(FCFindFit(&fc, 8352, 0, 1), -1) << "the top index is held back";
+}
+
+TEST(FrameControl, RateBetweenTableRatesMixesNeighbours) {
+  FrameControl fc;
+  ASSERT_EQ(FCInit(&fc, 120000, 44100, kPaddingNever), 0);
+  EXPECT_GT(FCFramesInMeta(&fc), 1);
+  std::int64_t bits = 0;
+  const int frames = FCFramesInMeta(&fc) * 3;
+  for (int f = 0; f < frames; ++f) {
+    FCAdvance(&fc);
+    EXPECT_TRUE(FCBitrateIdx(&fc) == 8 || FCBitrateIdx(&fc) == 9);
+    EXPECT_EQ(FCNuansdroByte(&fc), 0);
+    bits += FCSize(&fc, FCBitrateIdx(&fc));
+  }
+  EXPECT_EQ(bits / 8, 3 * FCMetaframeSize(&fc));
+}
+
+namespace {
+
+std::vector<std::uint32_t> probeFrameSizes(const std::filesystem::path& file) {
+  const ToolResult r = runTool({"ffprobe", "-v", "error", "-select_streams", "a", "-show_frames", "-show_entries",
+                                "frame=pkt_size", "-of", "csv=p=0", file.string()});
+  std::vector<std::uint32_t> sizes;
+  std::istringstream in(r.output);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) sizes.push_back(static_cast<std::uint32_t>(std::stoul(line)));
+  }
+  return sizes;
+}
+
+}  // namespace
+
+// Every bit rate at every sampling rate, with padding chosen per frame: the decoder's frame
+// sizes are ours, and the stream is valid to every tool.
+TEST(BitstreamWriter, EveryBitRateAndRateGivesTheFramesExpected) {
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  QUILLION_REQUIRE_TOOL("mp3val");
+  for (int slot = 0; slot < 9; ++slot) {
+    const int version = slot / 3;
+    const std::int32_t rate = kSampleRates[version][slot % 3];
+    for (int index = 1; index < 15 && mpegBitrates[version][index] != 0; ++index) {
+      const std::int32_t bitrate = mpegBitrates[version][index];
+      SCOPED_TRACE(std::to_string(bitrate) + " bit/s at " + std::to_string(rate) + " Hz");
+      BitstreamSettings settings;
+      settings.sampleRate = rate;
+      settings.bitrate = bitrate;
+      settings.channelMode = (index & 1) ? kModeSingleChannel : kModeStereo;
+      StreamBuilder builder(settings, kPaddingPerFrame);
+      std::vector<std::int32_t> lines(576, 0);
+      lines[3] = 1;
+      lines[10] = -2;
+      const GranuleChannel g = codedGranule(lines, 150, 0, slot);
+      const GranuleChannel* frame[2][2] = {{&g, &g}, {&g, &g}};
+      for (int f = 0; f < 40; ++f) ASSERT_TRUE(builder.addFrame(frame));
+      ASSERT_TRUE(builder.finish());
+      TempDir dir;
+      writeFile(dir.file("s.mp3"), builder.bytes());
+      std::vector<std::uint32_t> expected;
+      for (std::size_t f = 0; f < builder.paddings().size(); ++f) {
+        expected.push_back(frameBytes(rate, builder.bitrateIndices()[f], builder.paddings()[f]));
+      }
+      EXPECT_EQ(probeFrameSizes(dir.file("s.mp3")), expected);
+      const FrameStats stats = mp3GetFrameStats(&builder.writer());
+      ASSERT_EQ(stats.frames, expected.size());
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), stats.lengths));
+      const ToolResult val = runTool({"mp3val", dir.file("s.mp3").string()});
+      // A bare stream has no tags; any other warning is a fault of ours.
+      std::istringstream report(val.output);
+      for (std::string line; std::getline(report, line);) {
+        if (line.find("WARNING") != std::string::npos && line.find("No supported tags") == std::string::npos) {
+          ADD_FAILURE() << line;
+        }
+      }
+    }
+  }
+}
+
+// Granules of very different sizes move main data between frames: it must start in earlier
+// frames and still decode to the values written, with ancillary bytes and the Ofl record
+// riding along.
+TEST(BitstreamWriter, ReservoirCarriesMainDataAcrossFrames) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("mpg123");
+  std::mt19937 rng(9);
+  BitstreamSettings settings;
+  settings.channelMode = kModeSingleChannel;
+  settings.bitrate = 64000;
+  settings.sampleRate = 44100;
+  StreamBuilder builder(settings, kPaddingPerFrame);
+  ReferenceDecoder ref(0);
+  std::vector<double> expected;
+  int framesStartingEarlier = 0;
+  long long oflOffset = -1;
+  for (int f = 0; f < 60; ++f) {
+    GranuleChannel g[2];
+    for (int gr = 0; gr < 2; ++gr) {
+      std::vector<std::int32_t> lines(576, 0);
+      const int used = (f % 4 == 3) ? 250 : 8;  // every fourth frame is large
+      for (int i = 0; i < used; ++i) lines[static_cast<std::size_t>(i)] = static_cast<int>(rng() % 7) - 3;
+      g[gr] = codedGranule(lines, 170, 0, 0);
+      ref.decode({lines, 170, 0}, &expected);
+    }
+    const GranuleChannel* frame[2][2] = {{&g[0], nullptr}, {&g[1], nullptr}};
+    FrameResult result;
+    const bool ofl = f == 10;
+    ASSERT_TRUE(builder.addFrame(frame, ofl ? 80 + 16 : (f % 4 == 1 ? 32 : 0), ofl, &result)) << "frame " << f;
+    if (result.mainDataBegin > 0) ++framesStartingEarlier;
+    if (ofl) oflOffset = result.oflOffset;
+  }
+  ASSERT_TRUE(builder.finish());
+  EXPECT_GT(framesStartingEarlier, 10);
+  ASSERT_GT(oflOffset, 0);
+  const std::vector<std::uint8_t>& bytes = builder.bytes();
+  ASSERT_LT(static_cast<std::size_t>(oflOffset) + 10, bytes.size());
+  EXPECT_EQ(bytes[static_cast<std::size_t>(oflOffset)], 0xB4);
+
+  TempDir dir;
+  writeFile(dir.file("r.mp3"), bytes);
+  std::vector<float> decoded;
+  const ToolResult ff = decodeToFloat(dir.file("r.mp3"), dir.file("r.raw"), &decoded);
+  EXPECT_EQ(ff.exitCode, 0) << ff.output;
+  ASSERT_GE(decoded.size(), expected.size());
+  double maxError = 0;
+  for (std::size_t i = 0; i < expected.size(); ++i) maxError = std::max(maxError, std::abs(decoded[i] - expected[i]));
+  EXPECT_LT(maxError, 2e-5);
+  const ToolResult mpg = runTool({"mpg123", "-q", "-t", dir.file("r.mp3").string()});
+  EXPECT_EQ(mpg.exitCode, 0) << mpg.output;
+}
+
+TEST(BitMux, FrameWaitsUntilItsMainDataIsComplete) {
+  BitBufferPtr hdsi = makeBitBuffer(19456), main = makeBitBuffer(16384);
+  BitMux mux;
+  mp3InitBitMux(&mux);
+  std::uint8_t out[1024];
+  for (int i = 0; i < 4; ++i) mp3WriteBits(hdsi.get(), 0xA5A5A5A5u, 32);
+  mp3WriteBits(main.get(), 0x1234, 16);
+  // 32 bits of header and side, 32 bits of main data of which only 16 are there yet.
+  EXPECT_EQ(mp3ComposeMuxFrames(&mux, hdsi.get(), main.get(), false, 32, 32, out, sizeof out), 0);
+  mp3WriteBits(main.get(), 0x5678, 16);
+  EXPECT_EQ(mp3ComposeMuxFrames(&mux, hdsi.get(), main.get(), false, 32, 32, out, sizeof out), 8);
+  EXPECT_EQ(out[4], 0x12);
+  EXPECT_EQ(out[7], 0x78);
+  EXPECT_EQ(mp3FlushMuxFrames(&mux, hdsi.get(), main.get(), false, out, 4), 0) << "no room: the frame stays";
+  EXPECT_EQ(mp3FlushMuxFrames(&mux, hdsi.get(), main.get(), false, out, sizeof out), 8);
+  EXPECT_EQ(out[4], 0x00) << "missing main data is emitted as zero bytes";
+}
+
+TEST(Crc, MatchesTheStandardsRegister) {
+  // CRC-16 0x8005 from 0xFFFF, MSB first, over "123456789" (the catalogued check value of
+  // this variant is 0xAEE7).
+  std::uint32_t reg = kCrc16Init;
+  for (char c : std::string("123456789")) reg = mp3CrcAdvance(kCrc16Polynomial, 0x8000, reg, static_cast<std::uint8_t>(c));
+  EXPECT_EQ(reg, 0xAEE7u);
+}
+
+TEST(BitstreamWriter, ProtectedFramesPassTheDecodersCrcCheckAndACorruptOneFails) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  for (std::int32_t rate : {44100, 22050}) {
+    for (int mode : {kModeStereo, kModeSingleChannel}) {
+      SCOPED_TRACE(std::to_string(rate) + " Hz mode " + std::to_string(mode));
+      BitstreamSettings settings;
+      settings.sampleRate = rate;
+      settings.bitrate = rate == 44100 ? 128000 : 64000;
+      settings.channelMode = mode;
+      settings.errorProtection = true;
+      StreamBuilder builder(settings, kPaddingPerFrame);
+      std::vector<std::int32_t> lines(576, 0);
+      for (int i = 0; i < 60; ++i) lines[static_cast<std::size_t>(i)] = (i * 7) % 5 - 2;
+      const GranuleChannel g = codedGranule(lines, 160, 0, rateSlot(rate));
+      const GranuleChannel* frame[2][2] = {{&g, &g}, {&g, &g}};
+      for (int f = 0; f < 20; ++f) ASSERT_TRUE(builder.addFrame(frame));
+      ASSERT_TRUE(builder.finish());
+      TempDir dir;
+      std::vector<std::uint8_t> bytes = builder.bytes();
+      writeFile(dir.file("good.mp3"), bytes);
+      const std::vector<std::string> check = {"ffmpeg", "-nostdin", "-v", "error", "-err_detect", "crccheck+explode", "-i"};
+      std::vector<std::string> good = check;
+      good.insert(good.end(), {dir.file("good.mp3").string(), "-f", "null", "-"});
+      const ToolResult ok = runTool(good);
+      EXPECT_EQ(ok.exitCode, 0) << ok.output;
+      EXPECT_EQ(ok.output, "");
+      ASSERT_EQ(bytes[1] & 1, 0) << "the protection bit says a CRC follows";
+      bytes[5 * frameBytes(rate, builder.bitrateIndices()[0], builder.paddings()[0]) + 4] ^= 0x10;
+      bytes[4] ^= 0x01;  // the first frame's CRC
+      writeFile(dir.file("bad.mp3"), bytes);
+      std::vector<std::string> bad = check;
+      bad.insert(bad.end(), {dir.file("bad.mp3").string(), "-f", "null", "-"});
+      const ToolResult rejected = runTool(bad);
+      EXPECT_TRUE(rejected.exitCode != 0 || rejected.output.find("CRC") != std::string::npos) << rejected.output;
+    }
+  }
+}
