@@ -172,5 +172,7 @@ TEST(FilterBank, AnalysisThenIndependentSynthesisGivesTheInputBack) {
     }
   }
   EXPECT_GE(bestDelay, 0) << "delay " << bestDelay << ", SNR " << bestSnr;
-  EXPECT_GT(bestSnr, 60.0);
+  // The quantisation step alone allows about 52 dB here; a wrong window coefficient, sign or
+  // butterfly costs far more than the margin.
+  EXPECT_GT(bestSnr, 45.0);
 }
