@@ -23,15 +23,17 @@ std::int32_t FS_List::IndexOfNodeInList(const FS_Node* node) const {
 }
 
 EngineStatus FS_List::Insert(std::uint32_t index, FS_Node* node) {
-  if (node == nullptr || IndexOfNodeInList(node) >= 0) return kErrBadArgument;
+  if (node == nullptr || members.count(node) != 0) return kErrBadArgument;
   if (index >= nodes.size()) return kNoErr;
   nodes.insert(nodes.begin() + index, node);
+  members.insert(node);
   return kNoErr;
 }
 
 EngineStatus FS_List::Append(FS_Node* node) {
-  if (node == nullptr || IndexOfNodeInList(node) >= 0) return kErrBadArgument;
+  if (node == nullptr || members.count(node) != 0) return kErrBadArgument;
   nodes.push_back(node);
+  members.insert(node);
   return kNoErr;
 }
 
@@ -39,6 +41,7 @@ EngineStatus FS_List::Delete(std::uint32_t index) {
   if (index >= nodes.size()) return kNoErr;
   FS_Node* node = nodes[index];
   nodes.erase(nodes.begin() + index);
+  members.erase(node);
   destroyOwned(node);
   return kNoErr;
 }
@@ -47,6 +50,7 @@ EngineStatus FS_List::Delete(FS_Node* node) {
   const auto it = std::find(nodes.begin(), nodes.end(), node);
   if (node == nullptr || it == nodes.end()) return kErrBadArgument;
   nodes.erase(it);
+  members.erase(node);
   return kNoErr;
 }
 
@@ -70,6 +74,7 @@ EngineStatus FS_List::Clear(bool deleteNodes) {
   if (deleteNodes)
     for (FS_Node* node : nodes) destroyOwned(node);
   nodes.clear();
+  members.clear();
   return kNoErr;
 }
 

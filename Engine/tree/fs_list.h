@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <unordered_set>
 
 #include "quillion/FS.h"
 
@@ -35,4 +36,5 @@ public:
 private:
   std::deque<FS_Node*> nodes;
   std::string title;
+  std::unordered_set<const FS_Node*> members;  // the nodes of `nodes`, for quick refusal
 };

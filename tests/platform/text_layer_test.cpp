@@ -3,6 +3,8 @@
 // tables as the independent reference.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/text/normalization.h"
 #include "platform/text/text_encoding.h"
 #include "tests/platform/test_support.h"
@@ -22,14 +24,30 @@ const char* const kSamples[] = {
     "emoji \xF0\x9F\x98\x80",                                  // 😀, a surrogate pair
 };
 
-std::string pythonHex(const std::string& program, const std::string& utf8) {
+// One line per sample: `program` applied to s, the sample, written as hex.
+std::vector<std::string> pythonHexLines(const std::string& program) {
+  std::string args;
+  for (const char* sample : kSamples) args += " " + hexOf(sample);
   int status = -1;
-  const std::string out =
-      run("python3 -c " + quoted("import sys,unicodedata\ns=bytes.fromhex(sys.argv[1]).decode()\n" +
-                                 program) +
-              " " + hexOf(utf8),
-          &status);
-  return status == 0 ? out : "python failed";
+  const std::string out = run(
+      "python3 -c " +
+          quoted("import sys,unicodedata\nfor h in sys.argv[1:]:\n s=bytes.fromhex(h).decode()\n"
+                 " print((" + program + ").hex())") +
+          args,
+      &status);
+  std::vector<std::string> lines;
+  std::string line;
+  for (char c : out) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else {
+      line += c;
+    }
+  }
+  EXPECT_EQ(status, 0);
+  lines.resize(std::size(kSamples), "python failed");
+  return lines;
 }
 
 std::string bytesOf(const std::u16string& units) {
@@ -49,17 +67,17 @@ TEST(TextEncoding, Utf16AndMacRomanMatchPythonCodecs) {
   ASSERT_EQ(TextConverter::create(TextEncoding::utf8, TextEncoding::utf16BE, toBE), kNoErr);
   ASSERT_EQ(TextConverter::create(TextEncoding::utf8, TextEncoding::macRoman, toRoman), kNoErr);
   ASSERT_EQ(TextConverter::create(TextEncoding::macRoman, TextEncoding::utf8, fromRoman), kNoErr);
-  for (const char* sample : kSamples) {
-    std::string be, roman, back;
-    ASSERT_EQ(toBE->convert(sample, be), kNoErr) << sample;
-    EXPECT_EQ(hexOf(be), pythonHex("sys.stdout.write(s.encode('utf-16-be').hex())", sample));
-    ASSERT_EQ(toRoman->convert(sample, roman), kNoErr) << sample;
-    EXPECT_EQ(hexOf(roman),
-              pythonHex("sys.stdout.write(s.encode('mac_roman','replace').hex())", sample))
-        << sample;
-    ASSERT_EQ(fromRoman->convert(roman, back), kNoErr);
-    if (roman.find('?') == std::string::npos) {
-      EXPECT_EQ(back, sample);
+  const auto utf16 = pythonHexLines("s.encode('utf-16-be')");
+  const auto roman = pythonHexLines("s.encode('mac_roman','replace')");
+  for (std::size_t i = 0; i < std::size(kSamples); ++i) {
+    std::string be, mac, back;
+    ASSERT_EQ(toBE->convert(kSamples[i], be), kNoErr) << kSamples[i];
+    EXPECT_EQ(hexOf(be), utf16[i]) << kSamples[i];
+    ASSERT_EQ(toRoman->convert(kSamples[i], mac), kNoErr) << kSamples[i];
+    EXPECT_EQ(hexOf(mac), roman[i]) << kSamples[i];
+    ASSERT_EQ(fromRoman->convert(mac, back), kNoErr);
+    if (mac.find('?') == std::string::npos) {
+      EXPECT_EQ(back, kSamples[i]);
     }
   }
 }
@@ -97,19 +115,15 @@ TEST(TextEncoding, UnmappableCharactersBecomeQuestionMarks) {
 
 TEST(Normalization, AgreesWithPythonUnicodedata) {
   if (!haveTool("python3")) GTEST_SKIP() << "python3 is missing";
-  for (const char* sample : kSamples) {
+  const auto nfc = pythonHexLines("unicodedata.normalize('NFC',s).encode('utf-16-be')");
+  const auto nfd = pythonHexLines("unicodedata.normalize('NFD',s).encode('utf-16-be')");
+  for (std::size_t i = 0; i < std::size(kSamples); ++i) {
     std::u16string units, composed, decomposed;
-    ASSERT_EQ(utf8ToUtf16(sample, units), kNoErr);
+    ASSERT_EQ(utf8ToUtf16(kSamples[i], units), kNoErr);
     ASSERT_EQ(normalizeUtf16(units, NormalForm::composed, composed), kNoErr);
     ASSERT_EQ(normalizeUtf16(units, NormalForm::decomposed, decomposed), kNoErr);
-    EXPECT_EQ(hexOf(bytesOf(composed)),
-              pythonHex("sys.stdout.write(unicodedata.normalize('NFC',s).encode('utf-16-be').hex())",
-                        sample))
-        << sample;
-    EXPECT_EQ(hexOf(bytesOf(decomposed)),
-              pythonHex("sys.stdout.write(unicodedata.normalize('NFD',s).encode('utf-16-be').hex())",
-                        sample))
-        << sample;
+    EXPECT_EQ(hexOf(bytesOf(composed)), nfc[i]) << kSamples[i];
+    EXPECT_EQ(hexOf(bytesOf(decomposed)), nfd[i]) << kSamples[i];
   }
   std::u16string out;
   EXPECT_EQ(normalizeUtf16(std::u16string(1, char16_t(0xDBFF)), NormalForm::composed, out),
