@@ -70,7 +70,9 @@ TEST(Tree, AddAndRemoveKeepRootTotals) {
   ASSERT_EQ(AddTreeNode(tree.get(), lone, nullptr), kNoErr);
   EXPECT_EQ(totals(tree.get()), (Totals{0, 1, 0, 0, 10}));
   EXPECT_EQ(totals(tree.get(), true), (Totals{0, 1, 4096, 0, 10}));
-  EXPECT_EQ(AddTreeNode(tree.get(), file("LONE", 1), nullptr), kErrTreeDuplicateTitle);
+  FS_Node* clash = file("LONE", 1);
+  EXPECT_EQ(AddTreeNode(tree.get(), clash, nullptr), kErrTreeDuplicateTitle);
+  termNode(clash);  // refused: still the caller's
   EXPECT_EQ(AddTreeNode(tree.get(), nullptr, nullptr), kErrBadArgument);
 }
 
