@@ -142,29 +142,32 @@ EngineStatus TextConverter::convert(std::string_view input, std::string& out) {
   return kNoErr;
 }
 
-EngineStatus utf8ToUtf16(std::string_view text, std::u16string& out) {
+namespace {
+
+EngineStatus convertOnce(TextEncoding from, TextEncoding to, std::string_view input,
+                         std::string& out) {
   out.clear();
   std::unique_ptr<TextConverter> converter;
-  if (const EngineStatus s = TextConverter::create(TextEncoding::utf8, TextEncoding::utf16Native,
-                                                   converter);
+  if (const EngineStatus s = TextConverter::create(from, to, converter); s != kNoErr) return s;
+  return converter->convert(input, out);
+}
+
+}  // namespace
+
+EngineStatus utf8ToUtf16(std::string_view text, std::u16string& out) {
+  out.clear();
+  std::string bytes;
+  if (const EngineStatus s = convertOnce(TextEncoding::utf8, TextEncoding::utf16Native, text, bytes);
       s != kNoErr)
     return s;
-  std::string bytes;
-  if (const EngineStatus s = converter->convert(text, bytes); s != kNoErr) return s;
   out.resize(bytes.size() / 2);
   std::memcpy(out.data(), bytes.data(), out.size() * 2);
   return kNoErr;
 }
 
 EngineStatus utf16ToUtf8(std::u16string_view text, std::string& out) {
-  out.clear();
-  std::unique_ptr<TextConverter> converter;
-  if (const EngineStatus s = TextConverter::create(TextEncoding::utf16Native, TextEncoding::utf8,
-                                                   converter);
-      s != kNoErr)
-    return s;
-  return converter->convert(
-      std::string_view(reinterpret_cast<const char*>(text.data()), text.size() * 2), out);
+  const std::string_view bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+  return convertOnce(TextEncoding::utf16Native, TextEncoding::utf8, bytes, out);
 }
 
 }  // namespace quillion
