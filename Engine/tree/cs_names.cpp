@@ -11,9 +11,15 @@
 
 namespace {
 
-bool isLower(char c) { return c >= 'a' && c <= 'z'; }
-bool isUpper(char c) { return c >= 'A' && c <= 'Z'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isLower(char c) {
+  return c >= 'a' && c <= 'z';
+}
+bool isUpper(char c) {
+  return c >= 'A' && c <= 'Z';
+}
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 char dChar(char c) {
   if (isLower(c)) return static_cast<char>(c - 'a' + 'A');
@@ -76,8 +82,8 @@ std::uint16_t CS_To_A_Chars_Set(const char* text, char* out, std::uint32_t size)
   return mapInto(text, out, size, aChar);
 }
 
-std::uint16_t CS_To_ISO_8_3_Name(const char* name, char* out, std::uint32_t number,
-                                 bool isFolder, bool withVersion) {
+std::uint16_t CS_To_ISO_8_3_Name(const char* name, char* out, std::uint32_t number, bool isFolder,
+                                 bool withVersion) {
   if (out == nullptr) return 0;
   out[0] = '\0';
   if (name == nullptr || *name == '\0') return 0;
@@ -91,8 +97,7 @@ std::uint16_t CS_To_ISO_8_3_Name(const char* name, char* out, std::uint32_t numb
   return put(result, out);
 }
 
-std::uint16_t CS_To_ISO_Romeo(const char* name, char* out, bool withVersion,
-                              std::uint32_t size) {
+std::uint16_t CS_To_ISO_Romeo(const char* name, char* out, bool withVersion, std::uint32_t size) {
   if (out == nullptr || size == 0) return 0;
   out[0] = '\0';
   if (name == nullptr) return 0;

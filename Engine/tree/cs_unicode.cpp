@@ -29,11 +29,20 @@ std::atomic<double> s_curAppKitVersion{663.0};
 
 bool encodingFromCode(std::uint32_t code, TextEncoding& out) {
   switch (code) {
-    case kCS_EncodingMacRoman: out = TextEncoding::macRoman; return true;
-    case kCS_EncodingUnicodeDefault: out = TextEncoding::utf16Native; return true;
-    case kCS_EncodingUTF8: out = TextEncoding::utf8; return true;
-    case kCS_EncodingUTF16BE: out = TextEncoding::utf16BE; return true;
-    default: return false;
+    case kCS_EncodingMacRoman:
+      out = TextEncoding::macRoman;
+      return true;
+    case kCS_EncodingUnicodeDefault:
+      out = TextEncoding::utf16Native;
+      return true;
+    case kCS_EncodingUTF8:
+      out = TextEncoding::utf8;
+      return true;
+    case kCS_EncodingUTF16BE:
+      out = TextEncoding::utf16BE;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -66,11 +75,15 @@ EngineStatus toNormalisedUnits(CS_UCRef ref, const char* text, std::u16string& o
   return kNoErr;
 }
 
-bool usable(CS_UCRef ref) { return ref != nullptr && ref->toUnicode && ref->fromUnicode; }
+bool usable(CS_UCRef ref) {
+  return ref != nullptr && ref->toUnicode && ref->fromUnicode;
+}
 
 }  // namespace
 
-void CS_UC_SetAPKitVersion(double version) { s_curAppKitVersion = version; }
+void CS_UC_SetAPKitVersion(double version) {
+  s_curAppKitVersion = version;
+}
 
 CS_UCRef CS_UC_Init(std::uint32_t* encoding) {
   std::uint32_t code = kCS_EncodingSystemDefault;
@@ -149,7 +162,9 @@ bool UnicodeConverter::Init(std::uint32_t* encoding) {
   return ref_ != nullptr;
 }
 
-void UnicodeConverter::Term() { CS_UC_Term(&ref_); }
+void UnicodeConverter::Term() {
+  CS_UC_Term(&ref_);
+}
 
 EngineStatus UnicodeConverter::FromUnicodeStr(const CS_UniStr* in, char* buffer,
                                               std::uint32_t size) {
@@ -164,7 +179,7 @@ EngineStatus UnicodeConverter::ToUDFUnicodeStr(const char* text, CS_UniStr* out)
   return CS_UC_To_UDF_UnicodeStr(ref_, text, out);
 }
 
-EngineStatus UnicodeConverter::ToJolietStr(const char* text, CS_UniStr* out,
-                                           std::uint32_t number, bool flag) {
+EngineStatus UnicodeConverter::ToJolietStr(const char* text, CS_UniStr* out, std::uint32_t number,
+                                           bool flag) {
   return CS_UC_To_JolietStr(ref_, text, out, number, flag);
 }

@@ -23,8 +23,8 @@ struct FS_FileLocTable {
   std::uint32_t blockSize = 0;
   std::uint32_t allocatedBlocks = 0;  // running total of all blocks given out
   bool rsrcIncluded = false;
-  std::deque<FS_FileLoc> entries;                     // in allocation order
-  std::map<const FS_Node*, std::uint32_t> index;      // node -> position in `entries`
+  std::deque<FS_FileLoc> entries;                 // in allocation order
+  std::map<const FS_Node*, std::uint32_t> index;  // node -> position in `entries`
 
   void clear() {
     allocatedBlocks = 0;

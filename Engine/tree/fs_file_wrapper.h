@@ -17,7 +17,7 @@ inline constexpr std::uint8_t kFSReadPermission = 1;
 inline constexpr std::uint8_t kFSWritePermission = 2;
 
 class FS_FileWrapper {
-public:
+ public:
   // From a reference and, when the caller has it, catalog information already read.
   FS_FileWrapper(const quillion::FileRef* fsRef, const quillion::CatalogInfo* catalogInfo);
   // From a path; `linkItself` takes a symbolic link at the end of the path as itself.
@@ -65,7 +65,7 @@ public:
   const quillion::FileRef& GetFSRef() const { return fsRef; }
   const std::string& GetPath() const { return path; }
 
-private:
+ private:
   void invalidate();
 
   std::string path;

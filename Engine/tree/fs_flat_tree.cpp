@@ -7,9 +7,15 @@
 #include "tree/fs_list.h"
 #include "tree/fs_tree.h"
 
-FS_Tree* initTree(FS_Node* root) { return new FS_Tree(root); }
-void termTree(FS_Tree* tree) { delete tree; }
-FS_Node* GetRootTreeNode(FS_Tree* tree) { return tree ? tree->Root() : nullptr; }
+FS_Tree* initTree(FS_Node* root) {
+  return new FS_Tree(root);
+}
+void termTree(FS_Tree* tree) {
+  delete tree;
+}
+FS_Node* GetRootTreeNode(FS_Tree* tree) {
+  return tree ? tree->Root() : nullptr;
+}
 
 bool isRootNode(FS_Tree* tree, FS_Node* node) {
   return tree != nullptr && node != nullptr && tree->Root() == node;
@@ -69,9 +75,13 @@ void MAC_SetUseResourceFork(FS_Tree* tree, bool on) {
   if (tree) tree->useResourceFork = on;
 }
 
-bool MAC_UseResourceFork(FS_Tree* tree) { return tree != nullptr && tree->useResourceFork; }
+bool MAC_UseResourceFork(FS_Tree* tree) {
+  return tree != nullptr && tree->useResourceFork;
+}
 
-const char* GetTreeTitle(FS_Tree* tree) { return tree ? tree->GetTreeTitle() : nullptr; }
+const char* GetTreeTitle(FS_Tree* tree) {
+  return tree ? tree->GetTreeTitle() : nullptr;
+}
 
 EngineStatus SetTreetitle(FS_Tree* tree, const char* title) {
   return tree ? tree->SetTreeTitle(title) : kBadArgument;
@@ -82,9 +92,15 @@ std::uint32_t BiggestFileBlks(FS_Tree* tree, std::uint32_t capacity, std::uint32
   return tree ? tree->BiggestFileBlks(capacity, fsFlags, packagesWhole) : 0;
 }
 
-FS_List* initList() { return new FS_List(); }
-void termList(FS_List* list) { delete list; }
-std::uint32_t SizeOfList(FS_List* list) { return list ? list->SizeOfList() : 0; }
+FS_List* initList() {
+  return new FS_List();
+}
+void termList(FS_List* list) {
+  delete list;
+}
+std::uint32_t SizeOfList(FS_List* list) {
+  return list ? list->SizeOfList() : 0;
+}
 
 std::int32_t IndexOfNodeInList(FS_List* list, FS_Node* node) {
   return list ? list->IndexOfNodeInList(node) : -1;

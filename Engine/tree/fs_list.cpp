@@ -15,7 +15,9 @@ void destroyOwned(FS_Node* node) {
 
 }  // namespace
 
-FS_List::~FS_List() { (void)Clear(true); }
+FS_List::~FS_List() {
+  (void)Clear(true);
+}
 
 std::int32_t FS_List::IndexOfNodeInList(const FS_Node* node) const {
   const auto it = std::find(nodes.begin(), nodes.end(), node);

@@ -10,7 +10,7 @@
 #include "quillion/FS.h"
 
 class FS_List {
-public:
+ public:
   FS_List() = default;
   FS_List(const FS_List&) = delete;
   FS_List& operator=(const FS_List&) = delete;
@@ -33,7 +33,7 @@ public:
   EngineStatus SetTitle(const char* text);
   const std::string& GetTitle() const { return title; }
 
-private:
+ private:
   std::deque<FS_Node*> nodes;
   std::string title;
   std::unordered_set<const FS_Node*> members;  // the nodes of `nodes`, for quick refusal

@@ -26,10 +26,9 @@ std::string withoutColons(const char* text) {
   return s;
 }
 
-constexpr std::uint32_t kClearedByReset = kFSNodeFolder | kFSNodeExpanded | kFSNodeShortcut |
-                                          kFSNodeSymbolic | kFSNodePackage | kFSNodeImportItem |
-                                          kFSNodeForm2File | kFSNodeTemp | kFSNodeUsed |
-                                          kFSNodePolluted;
+constexpr std::uint32_t kClearedByReset =
+    kFSNodeFolder | kFSNodeExpanded | kFSNodeShortcut | kFSNodeSymbolic | kFSNodePackage |
+    kFSNodeImportItem | kFSNodeForm2File | kFSNodeTemp | kFSNodeUsed | kFSNodePolluted;
 
 }  // namespace
 
@@ -38,9 +37,13 @@ std::uint64_t roundUpToBlock(std::uint64_t bytes, std::uint32_t blockSize) {
   return (bytes + blockSize - 1) / blockSize * blockSize;
 }
 
-FS_Node::FS_Node() { Reset(false); }
+FS_Node::FS_Node() {
+  Reset(false);
+}
 
-FS_Node::~FS_Node() { std::free(userData); }
+FS_Node::~FS_Node() {
+  std::free(userData);
+}
 
 // A node that its parent refuses stays detached: the caller owns it then.
 void FS_Node::attachTo(FS_Node* newParent) {
@@ -184,7 +187,8 @@ EngineStatus FS_Node::SetTitle(const char* newTitle, bool rekey) {
 std::string FS_Node::RelativePathToMe() const {
   if (parent == nullptr) return {};
   std::string path = title;
-  for (const FS_Node* n = parent; n->parent != nullptr; n = n->parent) path = n->title + '\\' + path;
+  for (const FS_Node* n = parent; n->parent != nullptr; n = n->parent)
+    path = n->title + '\\' + path;
   return path;
 }
 

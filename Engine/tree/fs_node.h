@@ -20,7 +20,7 @@
 class FS_FileWrapper;
 
 class FS_Node {
-public:
+ public:
   using ChildMap = std::map<std::string, std::unique_ptr<FS_Node>, CharCompareLess>;
 
   // Each maker returns a node that its parent owns when one was given and the node could
@@ -31,11 +31,10 @@ public:
   // A folder by title alone.
   static FS_Node* MakeFolder(const char* title, FS_Node* parent, bool importItem);
   // A node for a local file or folder read from `path` (none: a folder made in the layout).
-  static FS_Node* MakeForPath(const char* path, const char* title, FS_Node* parent,
-                              bool symbolic);
+  static FS_Node* MakeForPath(const char* path, const char* title, FS_Node* parent, bool symbolic);
   // A node from a file reference; an invalid one is never added to the parent.
-  static FS_Node* MakeForFSRef(const quillion::FileRef* fsRef, const char* title,
-                               FS_Node* parent, const quillion::CatalogInfo* catalogInfo);
+  static FS_Node* MakeForFSRef(const quillion::FileRef* fsRef, const char* title, FS_Node* parent,
+                               const quillion::CatalogInfo* catalogInfo);
 
   FS_Node(const FS_Node&) = delete;
   FS_Node& operator=(const FS_Node&) = delete;
@@ -62,8 +61,7 @@ public:
   bool GetPOSIX_lstat(struct stat* out);
 
   EngineStatus GetChildrenInfo(std::uint32_t* folders, std::uint32_t* files,
-                               std::uint64_t* dataBytes, std::uint64_t* rsrcBytes,
-                               bool deep) const;
+                               std::uint64_t* dataBytes, std::uint64_t* rsrcBytes, bool deep) const;
   std::uint32_t GetNumberOfChildren() const { return static_cast<std::uint32_t>(children.size()); }
   FS_Node* GetChildNodeAtIndex(std::uint32_t index) const;
   FS_Node* FindChild(std::string_view childTitle) const;
@@ -119,28 +117,28 @@ public:
   std::uint32_t creatorType = 0;
   std::uint16_t finderFlags = 0;
 
-private:
+ private:
   std::string title;
   std::string fullPathName;
   ChildMap children;
   FS_Node* parent = nullptr;
   void* userData = nullptr;
 
-public:
+ public:
   std::int16_t pauseLength = -1;
   std::uint64_t dataSize = 0;
   std::uint64_t rsrcSize = 0;
   std::uint32_t importDataLBA = 0;
   std::uint32_t importRsrcLBA = 0;
 
-private:
+ private:
   std::uint32_t flags = 0;
 
-public:
+ public:
   std::uint32_t discID = 0;
   std::uint32_t placedChildren = 0;
 
-private:
+ private:
   friend class FS_Tree;
 
   FS_Node();

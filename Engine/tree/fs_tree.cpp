@@ -72,7 +72,9 @@ void removeImportProc(FS_Node* node, bool*, void*, std::uint16_t, bool*) {
     (void)node->Parent()->RemoveChild(node, true);
 }
 
-bool isInside(const FS_Node* node, const FS_Node* root) { return node && node->IsDescendant(root); }
+bool isInside(const FS_Node* node, const FS_Node* root) {
+  return node && node->IsDescendant(root);
+}
 
 }  // namespace
 
@@ -85,7 +87,9 @@ FS_Tree::FS_Tree(FS_Node* node) {
   }
 }
 
-FS_Tree::~FS_Tree() { delete takeRoot(); }
+FS_Tree::~FS_Tree() {
+  delete takeRoot();
+}
 
 void FS_Tree::installRoot(FS_Node* node) {
   node->SetParent(nullptr);
@@ -199,8 +203,7 @@ EngineStatus FS_Tree::ResetAllTempNodes(bool value) {
 }
 
 EngineStatus FS_Tree::TreeInfo(std::uint32_t* folders, std::uint32_t* files,
-                               std::uint64_t* dataBytes, std::uint64_t* rsrcBytes,
-                               bool recompute) {
+                               std::uint64_t* dataBytes, std::uint64_t* rsrcBytes, bool recompute) {
   if (root == nullptr) return kErrTreeNoRoot;
   if (recompute) (void)root->CollectAndSetFolderSize(blockSize);
   if (folders) *folders = root->subFolders;
@@ -236,7 +239,9 @@ EngineStatus FS_Tree::SetTreeTitle(const char* title) {
   return root->SetTitle(title, false);
 }
 
-const char* FS_Tree::GetTreeTitle() const { return root ? root->Title().c_str() : nullptr; }
+const char* FS_Tree::GetTreeTitle() const {
+  return root ? root->Title().c_str() : nullptr;
+}
 
 namespace {
 

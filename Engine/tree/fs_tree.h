@@ -13,7 +13,7 @@
 inline constexpr std::uint32_t kFSFormatUDFMask = 0xF0;
 
 class FS_Tree {
-public:
+ public:
   explicit FS_Tree(FS_Node* root);  // null: a fresh folder titled "Untitled"
   FS_Tree(const FS_Tree&) = delete;
   FS_Tree& operator=(const FS_Tree&) = delete;
@@ -33,8 +33,8 @@ public:
   // See MergeWithANode in FS.h for who owns `node` afterwards.
   EngineStatus MergeWithANode(FS_Node* parent, FS_Node* node);
   void updateSizeOfAllParent(FS_Node* node, std::int64_t dData, std::int64_t dRsrc,
-                             std::int32_t dFolders, std::int32_t dFiles,
-                             std::int64_t dDataRounded, std::int64_t dRsrcRounded);
+                             std::int32_t dFolders, std::int32_t dFiles, std::int64_t dDataRounded,
+                             std::int64_t dRsrcRounded);
 
   EngineStatus SetBlockSize(std::uint32_t size);
   std::uint32_t BlockSize() const { return blockSize; }
@@ -51,7 +51,7 @@ public:
   FS_Node* Root() const { return root; }
   bool useResourceFork = true;
 
-private:
+ private:
   void installRoot(FS_Node* node);
   FS_Node* takeRoot();
   void adjustAncestors(FS_Node* node, int sign);

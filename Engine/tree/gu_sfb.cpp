@@ -92,7 +92,9 @@ std::uint32_t GU_SFB_GetData(GU_SFB* reader, void* dest, std::uint64_t offset,
   return static_cast<std::uint32_t>(readAt(reader->fd, dest, length, offset));
 }
 
-std::uint64_t GU_SFB_FileSize(GU_SFB* reader) { return reader ? reader->fileSize : 0; }
+std::uint64_t GU_SFB_FileSize(GU_SFB* reader) {
+  return reader ? reader->fileSize : 0;
+}
 
 std::uint8_t GU_SFB_GetDirection(GU_SFB* reader) {
   return reader ? reader->direction : kGU_SFBForward;

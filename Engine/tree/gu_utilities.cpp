@@ -39,7 +39,8 @@ std::uint32_t maxWriteSpeed(std::uint32_t readRate, std::uint32_t cacheBlocks,
   if (readRate == 0) return 0;
   const std::uint32_t t = (totalBlocks - cacheBlocks) / readRate;
   if (t == 0) return 0xFFFFFFFFu;
-  const double speed = (static_cast<double>(readRate) * t + cacheBlocks) / (t * blocksPerSecondAt1x);
+  const double speed =
+      (static_cast<double>(readRate) * t + cacheBlocks) / (t * blocksPerSecondAt1x);
   if (!(speed > 0)) return 0;
   if (speed >= 4294967295.0) return 0xFFFFFFFFu;
   return static_cast<std::uint32_t>(speed);

@@ -9,7 +9,9 @@
 namespace quillion {
 namespace {
 
-bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool isHighSurrogate(char16_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
 
 bool forbiddenInJoliet(char16_t u) {
   return u < 32 || u == u'*' || u == u'/' || u == u':' || u == u';' || u == u'?' || u == u'\\';
@@ -40,14 +42,18 @@ std::size_t utf8PrefixBytes(std::string_view text, std::size_t max) {
 void cutBytesAtCharacter(std::string& bytes, std::size_t max, TextEncoding encoding) {
   if (bytes.size() <= max) return;
   switch (encoding) {
-    case TextEncoding::macRoman: bytes.resize(max); return;
-    case TextEncoding::utf8: bytes.resize(utf8PrefixBytes(bytes, max)); return;
+    case TextEncoding::macRoman:
+      bytes.resize(max);
+      return;
+    case TextEncoding::utf8:
+      bytes.resize(utf8PrefixBytes(bytes, max));
+      return;
     case TextEncoding::utf16BE:
     case TextEncoding::utf16Native: {
       std::size_t keep = max / 2 * 2;
       if (keep >= 2) {
-        const bool bigEndian = encoding == TextEncoding::utf16BE ||
-                               std::endian::native == std::endian::big;
+        const bool bigEndian =
+            encoding == TextEncoding::utf16BE || std::endian::native == std::endian::big;
         const auto hi = static_cast<unsigned char>(bytes[keep - (bigEndian ? 2 : 1)]);
         if (hi >= 0xD8 && hi <= 0xDB) keep -= 2;
       }
@@ -63,8 +69,7 @@ EngineStatus makeJolietName(std::u16string units, std::uint32_t number, std::u16
   std::size_t dot = units.rfind(u'.');
   if (units.size() > kCS_JolietMaxUnits) {
     // The extension is kept when it leaves room for at least one unit of the base.
-    const bool keepExtension = dot != std::u16string::npos && dot != 0 &&
-                               dot + 1 != units.size() &&
+    const bool keepExtension = dot != std::u16string::npos && dot != 0 && dot + 1 != units.size() &&
                                units.size() - dot < kCS_JolietMaxUnits;
     if (keepExtension) {
       const std::u16string extension = units.substr(dot);

@@ -20,7 +20,9 @@ CatalogDate fromStatx(const struct statx_timestamp& t) {
   return CatalogDate{t.tv_sec, t.tv_nsec};
 }
 
-std::uint64_t roundUp512(std::uint64_t bytes) { return (bytes + 511) / 512 * 512; }
+std::uint64_t roundUp512(std::uint64_t bytes) {
+  return (bytes + 511) / 512 * 512;
+}
 
 void putWord32(std::array<std::uint8_t, kFinderInfoBytes>& info, std::size_t at,
                std::uint32_t value) {

@@ -40,11 +40,11 @@ struct CatalogInfo {
   std::uint64_t parentDirID = 0;  // inode of the folder that holds the entry
   std::uint64_t nodeID = 0;       // inode of the entry
   std::uint32_t linkCount = 0;
-  CatalogDate createDate;       // birth time when the file system keeps one, else mtime
-  CatalogDate contentModDate;   // mtime
-  CatalogDate attributeModDate; // ctime
-  CatalogDate accessDate;       // atime
-  CatalogDate backupDate;       // never kept: always 0
+  CatalogDate createDate;        // birth time when the file system keeps one, else mtime
+  CatalogDate contentModDate;    // mtime
+  CatalogDate attributeModDate;  // ctime
+  CatalogDate accessDate;        // atime
+  CatalogDate backupDate;        // never kept: always 0
   std::uint32_t ownerID = 0;
   std::uint32_t groupID = 0;
   std::uint32_t mode = 0;  // st_mode: type and permission bits
@@ -65,7 +65,7 @@ struct CatalogInfo {
   }
   bool isAliasFile() const { return (finderFlags() & kFinderFlagIsAlias) != 0; }
 
-private:
+ private:
   std::uint32_t finderWord32(std::size_t at) const {
     return std::uint32_t{finderInfo[at]} << 24 | std::uint32_t{finderInfo[at + 1]} << 16 |
            std::uint32_t{finderInfo[at + 2]} << 8 | std::uint32_t{finderInfo[at + 3]};
@@ -82,7 +82,7 @@ std::int16_t volumeRefNumForDevice(std::uint64_t device);
 
 struct FolderEntry {
   std::string name;
-  FileRef ref;  // the entry itself: a symbolic link is not followed
+  FileRef ref;                   // the entry itself: a symbolic link is not followed
   EngineStatus status = kNoErr;  // of reading `info`; the entry is listed either way
   CatalogInfo info;
 };

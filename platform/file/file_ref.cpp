@@ -34,8 +34,9 @@ EngineStatus FileRef::make(std::string_view path, LinkMode mode, FileRef& out) {
   const std::string text(path);
   if (text.find('\0') != std::string::npos) return kErrBadArgument;
   const auto slash = text.rfind('/');
-  const std::string_view leaf =
-      slash == std::string::npos ? std::string_view(text) : std::string_view(text).substr(slash + 1);
+  const std::string_view leaf = slash == std::string::npos
+                                    ? std::string_view(text)
+                                    : std::string_view(text).substr(slash + 1);
 
   std::string resolved;
   if (mode == LinkMode::follow || leafNeedsResolving(leaf)) {

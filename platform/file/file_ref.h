@@ -18,7 +18,7 @@ enum class LinkMode {
 };
 
 class FileRef {
-public:
+ public:
   FileRef() = default;  // names nothing
 
   // Resolves `path` (absolute, or relative to the working folder). kErrFileAccess when the
@@ -36,7 +36,7 @@ public:
 
   friend bool operator==(const FileRef&, const FileRef&) = default;
 
-private:
+ private:
   explicit FileRef(std::string path) : path_(std::move(path)) {}
   std::string path_;
 };

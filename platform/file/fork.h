@@ -18,7 +18,7 @@ enum class ForkKind { data, resource };
 enum class SeekFrom : std::uint8_t { start = 0, current = 1, end = 2 };
 
 class Fork {
-public:
+ public:
   Fork(const Fork&) = delete;
   Fork& operator=(const Fork&) = delete;
   ~Fork();
@@ -38,7 +38,7 @@ public:
   std::uint64_t size() const;
   std::int64_t position() const { return position_; }
 
-private:
+ private:
   Fork() = default;
   int fd_ = -1;                       // the data fork of a regular file
   std::vector<std::uint8_t> memory_;  // a resource fork or a link's text

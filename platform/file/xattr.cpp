@@ -8,7 +8,9 @@
 namespace quillion {
 namespace {
 
-bool meansAbsent(int error) { return error == ENODATA || error == ENOTSUP; }
+bool meansAbsent(int error) {
+  return error == ENODATA || error == ENOTSUP;
+}
 
 }  // namespace
 
@@ -22,8 +24,7 @@ EngineStatus xattrSize(const std::string& path, const char* name, std::uint64_t&
   return meansAbsent(errno) ? kNoErr : kErrFileAccess;
 }
 
-EngineStatus readXattr(const std::string& path, const char* name,
-                       std::vector<std::uint8_t>& out) {
+EngineStatus readXattr(const std::string& path, const char* name, std::vector<std::uint8_t>& out) {
   out.clear();
   // The attribute may grow between asking its size and reading it; ask again then.
   for (int attempt = 0; attempt < 4; ++attempt) {

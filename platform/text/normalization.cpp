@@ -12,8 +12,8 @@ EngineStatus normalizeUtf16(std::u16string_view text, NormalForm form, std::u16s
   if (!isValidUtf16(text)) return kErrBadArgument;
   if (text.empty()) return kNoErr;
   UErrorCode error = U_ZERO_ERROR;
-  const UNormalizer2* normalizer = form == NormalForm::composed ? unorm2_getNFCInstance(&error)
-                                                                : unorm2_getNFDInstance(&error);
+  const UNormalizer2* normalizer =
+      form == NormalForm::composed ? unorm2_getNFCInstance(&error) : unorm2_getNFDInstance(&error);
   if (U_FAILURE(error)) return kErrOutOfMemory;
   const auto length = static_cast<int32_t>(text.size());
   // Decomposition can at most triple a unit count for the scripts in use; grow when asked.

@@ -10,16 +10,21 @@ namespace {
 
 const char* iconvName(TextEncoding e) {
   switch (e) {
-    case TextEncoding::macRoman: return "MACINTOSH";
-    case TextEncoding::utf8: return "UTF-8";
-    case TextEncoding::utf16BE: return "UTF-16BE";
+    case TextEncoding::macRoman:
+      return "MACINTOSH";
+    case TextEncoding::utf8:
+      return "UTF-8";
+    case TextEncoding::utf16BE:
+      return "UTF-16BE";
     case TextEncoding::utf16Native:
       return std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
   }
   return "UTF-8";
 }
 
-bool isUtf16(TextEncoding e) { return e == TextEncoding::utf16BE || e == TextEncoding::utf16Native; }
+bool isUtf16(TextEncoding e) {
+  return e == TextEncoding::utf16BE || e == TextEncoding::utf16Native;
+}
 
 std::size_t utf8SequenceLength(unsigned char lead) {
   if (lead < 0x80) return 1;
@@ -29,13 +34,17 @@ std::size_t utf8SequenceLength(unsigned char lead) {
   return 0;
 }
 
-bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool isHighSurrogate(char16_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+bool isLowSurrogate(char16_t u) {
+  return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 std::u16string unitsFromBytes(std::string_view bytes, TextEncoding e) {
   std::u16string units(bytes.size() / 2, u'\0');
-  const bool bigEndian = e == TextEncoding::utf16BE ||
-                         (e == TextEncoding::utf16Native && std::endian::native == std::endian::big);
+  const bool bigEndian = e == TextEncoding::utf16BE || (e == TextEncoding::utf16Native &&
+                                                        std::endian::native == std::endian::big);
   for (std::size_t i = 0; i < units.size(); ++i) {
     const auto a = static_cast<unsigned char>(bytes[2 * i]);
     const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
@@ -78,7 +87,9 @@ bool isValidUtf16(std::u16string_view text) {
   return true;
 }
 
-TextConverter::~TextConverter() { ::iconv_close(cd_); }
+TextConverter::~TextConverter() {
+  ::iconv_close(cd_);
+}
 
 EngineStatus TextConverter::create(TextEncoding from, TextEncoding to,
                                    std::unique_ptr<TextConverter>& out) {
@@ -91,8 +102,10 @@ EngineStatus TextConverter::create(TextEncoding from, TextEncoding to,
 
 bool TextConverter::validInput(std::string_view input) const {
   switch (from_) {
-    case TextEncoding::macRoman: return true;
-    case TextEncoding::utf8: return isValidUtf8(input);
+    case TextEncoding::macRoman:
+      return true;
+    case TextEncoding::utf8:
+      return isValidUtf8(input);
     case TextEncoding::utf16BE:
     case TextEncoding::utf16Native:
       return input.size() % 2 == 0 && isValidUtf16(unitsFromBytes(input, from_));
@@ -157,7 +170,8 @@ EngineStatus convertOnce(TextEncoding from, TextEncoding to, std::string_view in
 EngineStatus utf8ToUtf16(std::string_view text, std::u16string& out) {
   out.clear();
   std::string bytes;
-  if (const EngineStatus s = convertOnce(TextEncoding::utf8, TextEncoding::utf16Native, text, bytes);
+  if (const EngineStatus s =
+          convertOnce(TextEncoding::utf8, TextEncoding::utf16Native, text, bytes);
       s != kNoErr)
     return s;
   out.resize(bytes.size() / 2);

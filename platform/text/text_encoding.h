@@ -23,7 +23,7 @@ bool isValidUtf8(std::string_view text);
 bool isValidUtf16(std::u16string_view text);
 
 class TextConverter {
-public:
+ public:
   TextConverter(const TextConverter&) = delete;
   TextConverter& operator=(const TextConverter&) = delete;
   ~TextConverter();
@@ -35,9 +35,8 @@ public:
   // Bytes in, bytes out. kErrBadArgument for input that is not valid in `from`.
   [[nodiscard]] EngineStatus convert(std::string_view input, std::string& out);
 
-private:
-  TextConverter(iconv_t cd, TextEncoding from, TextEncoding to)
-      : cd_(cd), from_(from), to_(to) {}
+ private:
+  TextConverter(iconv_t cd, TextEncoding from, TextEncoding to) : cd_(cd), from_(from), to_(to) {}
   [[nodiscard]] bool validInput(std::string_view input) const;
   std::size_t characterBytes(const char* at, std::size_t left) const;
   void appendReplacement(std::string& out) const;

@@ -17,7 +17,7 @@
 namespace quillion::testing {
 
 class TempDir {
-public:
+ public:
   TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/quillion-test-XXXXXX";
@@ -37,7 +37,7 @@ public:
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& leaf) const { return path_ + "/" + leaf; }
 
-private:
+ private:
   std::string path_;
 };
 

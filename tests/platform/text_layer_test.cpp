@@ -16,12 +16,13 @@ namespace {
 
 const char* const kSamples[] = {
     "plain ASCII 123",
-    "Caf\xC3\xA9 cr\xC3\xA8me br\xC3\xBBl\xC3\xA9" "e",     // Café crème brûlée
+    "Caf\xC3\xA9 cr\xC3\xA8me br\xC3\xBBl\xC3\xA9"
+    "e",                                                          // Café crème brûlée
     "\xC3\x85ngstr\xC3\xB6m \xE2\x84\xA2 \xC2\xA9 \xE2\x80\xA0",  // Ångström ™ © †
-    "e\xCC\x81 a\xCC\x8A",                                     // e + acute, a + ring
-    "\xEF\xAC\x81 ligature",                                   // ﬁ
-    "\xED\x95\x9C\xEA\xB8\x80",                                // 한글 (Hangul)
-    "emoji \xF0\x9F\x98\x80",                                  // 😀, a surrogate pair
+    "e\xCC\x81 a\xCC\x8A",                                        // e + acute, a + ring
+    "\xEF\xAC\x81 ligature",                                      // ﬁ
+    "\xED\x95\x9C\xEA\xB8\x80",                                   // 한글 (Hangul)
+    "emoji \xF0\x9F\x98\x80",                                     // 😀, a surrogate pair
 };
 
 // One line per sample: `program` applied to s, the sample, written as hex.
@@ -32,7 +33,8 @@ std::vector<std::string> pythonHexLines(const std::string& program) {
   const std::string out = run(
       "python3 -c " +
           quoted("import sys,unicodedata\nfor h in sys.argv[1:]:\n s=bytes.fromhex(h).decode()\n"
-                 " print((" + program + ").hex())") +
+                 " print((" +
+                 program + ").hex())") +
           args,
       &status);
   std::vector<std::string> lines;
@@ -108,7 +110,11 @@ TEST(TextEncoding, UnmappableCharactersBecomeQuestionMarks) {
   std::unique_ptr<TextConverter> toRoman;
   ASSERT_EQ(TextConverter::create(TextEncoding::utf8, TextEncoding::macRoman, toRoman), kNoErr);
   std::string roman;
-  ASSERT_EQ(toRoman->convert("a\xE2\x82\xAC" "b\xF0\x9F\x98\x80" "c\xD0\x96", roman), kNoErr);
+  ASSERT_EQ(toRoman->convert("a\xE2\x82\xAC"
+                             "b\xF0\x9F\x98\x80"
+                             "c\xD0\x96",
+                             roman),
+            kNoErr);
   // The euro sign exists in Mac Roman (0xDB); the emoji and the Cyrillic letter do not.
   EXPECT_EQ(hexOf(roman), "61db623f633f");
 }

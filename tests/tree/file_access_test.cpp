@@ -2,10 +2,9 @@
 // The file wrapper and nodes read from real files, with and without the attributes that
 // carry Finder information and resource forks (set and read back with setfattr and
 // getfattr), missing files and symbolic links taken as themselves.
+#include <gtest/gtest.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -234,7 +233,8 @@ TEST(FileReferenceRoutines, VolumeAndFileSpecification) {
   EXPECT_EQ(FSRefMakeFSSpec(&ref, nullptr), kErrParam);
   ASSERT_EQ(FSRefMakeFSSpec(&ref, &spec), kNoErr);
   EXPECT_EQ(spec.vRefNum, volume);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(spec.name), 5), std::string("\x04" "file"));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(spec.name), 5), std::string("\x04"
+                                                                                  "file"));
   EXPECT_EQ(std::to_string(spec.parID) + "\n", run("stat -c %i " + quoted(dir.path())));
   FileRef gone = FileRef::inFolder(other, "gone");
   EXPECT_EQ(FSRefMakeFSSpec(&gone, &spec), kErrFileAccess);
@@ -248,9 +248,10 @@ TEST(FileLayout, DataAreaHoldsEveryForkAtItsBlocks) {
   TempDir dir;
   ASSERT_EQ(::mkdir((dir / "src").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir((dir / "src/inner").c_str(), 0755), 0);
-  const std::vector<std::pair<std::string, std::size_t>> files = {
-      {"src/one.bin", 5000}, {"src/inner/two.bin", 2048}, {"src/inner/empty", 0},
-      {"src/zeta.bin", 1}};
+  const std::vector<std::pair<std::string, std::size_t>> files = {{"src/one.bin", 5000},
+                                                                  {"src/inner/two.bin", 2048},
+                                                                  {"src/inner/empty", 0},
+                                                                  {"src/zeta.bin", 1}};
   for (const auto& [name, size] : files) writeFile(dir / name, patternBytes(size, size & 7));
   setAttribute(dir / "src/inner/two.bin", kResourceForkXattr, patternBytes(3000, 2));
 
@@ -259,8 +260,8 @@ TEST(FileLayout, DataAreaHoldsEveryForkAtItsBlocks) {
   FS_Node* inner = initNode((dir / "src/inner").c_str(), "inner", src, false);
   for (const auto& [name, size] : files) {
     const std::string leaf = name.substr(name.rfind('/') + 1);
-    initNode((dir / name).c_str(), leaf.c_str(), name.find("inner") != std::string::npos ? inner : src,
-             false);
+    initNode((dir / name).c_str(), leaf.c_str(),
+             name.find("inner") != std::string::npos ? inner : src, false);
   }
   ASSERT_EQ(AddTreeNode(tree, src, nullptr), kNoErr);
   FS_FileLocTable table;

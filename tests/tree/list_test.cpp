@@ -44,8 +44,8 @@ TEST(List, MoveTable) {
     const char* expected;
   };
   const Case cases[] = {
-      {"A", 2, kNoErr, "BACD"}, {"D", 1, kNoErr, "ADBC"}, {"A", 4, kNoErr, "BCDA"},
-      {"B", 1, kNoErr, "ABCD"}, {"B", 2, kNoErr, "ABCD"}, {"C", 0, kNoErr, "CABD"},
+      {"A", 2, kNoErr, "BACD"},  {"D", 1, kNoErr, "ADBC"}, {"A", 4, kNoErr, "BCDA"},
+      {"B", 1, kNoErr, "ABCD"},  {"B", 2, kNoErr, "ABCD"}, {"C", 0, kNoErr, "CABD"},
       {"A", 99, kNoErr, "BCDA"},  // past the end: to the end, never out of the list
       {"D", 99, kNoErr, "ABCD"},
   };

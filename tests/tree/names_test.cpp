@@ -14,7 +14,9 @@ using namespace quillion::testing;
 
 namespace {
 
-std::u16string unitsOf(const CS_UniStr& s) { return std::u16string(s.unicode, s.length); }
+std::u16string unitsOf(const CS_UniStr& s) {
+  return std::u16string(s.unicode, s.length);
+}
 
 std::string utf8Of(const CS_UniStr& s) {
   std::string out;
@@ -22,7 +24,9 @@ std::string utf8Of(const CS_UniStr& s) {
   return out;
 }
 
-bool isDChar(char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }
+bool isDChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
 
 // An ISO9660 level-1 file name: 1..8 d-characters (or ~), '.', 0..3 d-characters.
 bool isLevel1FileName(const std::string& name) {
@@ -34,7 +38,7 @@ bool isLevel1FileName(const std::string& name) {
 }
 
 class Converter {
-public:
+ public:
   explicit Converter(double version = 663) {
     CS_UC_SetAPKitVersion(version);
     std::uint32_t encoding = kCS_EncodingUTF8;
@@ -44,14 +48,15 @@ public:
   ~Converter() { CS_UC_Term(&ref_); }
   CS_UCRef ref() const { return ref_; }
 
-  std::string joliet(const std::string& text, std::uint32_t number, EngineStatus* status = nullptr) {
+  std::string joliet(const std::string& text, std::uint32_t number,
+                     EngineStatus* status = nullptr) {
     CS_UniStr out;
     const EngineStatus s = CS_UC_To_JolietStr(ref_, text.c_str(), &out, number, false);
     if (status) *status = s;
     return utf8Of(out);
   }
 
-private:
+ private:
   CS_UCRef ref_ = nullptr;
 };
 
@@ -153,8 +158,8 @@ TEST(TruncateFileName, Table) {
       {"abcdefghij.doc", 1234567, 12, -1, ""},
       {"", 1, 31, -1, ""},
       // 15 two-byte characters cut to at most 9 bytes: four whole characters.
-      {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 0, 9,
-       0, "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"},
+      {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 0, 9, 0,
+       "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"},
   };
   for (const Case& c : cases) {
     char out[64] = "";
@@ -203,7 +208,9 @@ TEST(Joliet, Table) {
       {"a." + std::string(70, 'x'), 0, "a." + std::string(62, 'x')},
       {"a." + std::string(70, 'x'), 3, "3." + std::string(62, 'x')},
       // A cut never leaves half a surrogate pair.
-      {std::string(63, 'a') + "\xF0\x9F\x98\x80" "x", 0, std::string(63, 'a')},
+      {std::string(63, 'a') + "\xF0\x9F\x98\x80"
+                              "x",
+       0, std::string(63, 'a')},
   };
   for (const Case& k : cases) {
     EngineStatus status = -1;
@@ -251,12 +258,12 @@ TEST(Normalisation, FollowsTheInterfaceVersion) {
     CS_UniStr udf;
     ASSERT_EQ(CS_UC_To_UDF_UnicodeStr(c.ref(), text.c_str(), &udf), kNoErr);
     int status = -1;
-    const std::string expected = run(
-        "python3 -c " +
-            quoted("import sys,unicodedata\nsys.stdout.write(unicodedata.normalize(sys.argv[1],"
-                   "bytes.fromhex(sys.argv[2]).decode()))") +
-            " " + form + " " + hexOf(text),
-        &status);
+    const std::string expected =
+        run("python3 -c " +
+                quoted("import sys,unicodedata\nsys.stdout.write(unicodedata.normalize(sys.argv[1],"
+                       "bytes.fromhex(sys.argv[2]).decode()))") +
+                " " + form + " " + hexOf(text),
+            &status);
     ASSERT_EQ(status, 0);
     EXPECT_EQ(utf8Of(udf), expected) << form;
     EXPECT_EQ(c.joliet(text, 0), expected) << form;
@@ -268,11 +275,16 @@ TEST(UnicodeConverter, RoundTripsAndLimits) {
   std::uint32_t encoding = kCS_EncodingUTF8;
   ASSERT_TRUE(utf8.Init(&encoding));
   CS_UniStr units;
-  ASSERT_EQ(utf8.ToUnicodeStr("Gr\xC3\xBC\xC3\x9F" "e", &units, false), kNoErr);
+  ASSERT_EQ(utf8.ToUnicodeStr("Gr\xC3\xBC\xC3\x9F"
+                              "e",
+                              &units, false),
+            kNoErr);
   EXPECT_EQ(unitsOf(units), u"Grüße");
   char back[16];
   ASSERT_EQ(utf8.FromUnicodeStr(&units, back, sizeof back), kNoErr);
-  EXPECT_STREQ(back, "Gr\xC3\xBC\xC3\x9F" "e");
+  EXPECT_STREQ(back,
+               "Gr\xC3\xBC\xC3\x9F"
+               "e");
   ASSERT_EQ(utf8.FromUnicodeStr(&units, back, 5), kNoErr);
   EXPECT_STREQ(back, "Gr\xC3\xBC") << "cut before the character that does not fit";
 
@@ -288,10 +300,15 @@ TEST(UnicodeConverter, RoundTripsAndLimits) {
   UnicodeConverter roman;
   encoding = kCS_EncodingMacRoman;
   ASSERT_TRUE(roman.Init(&encoding));
-  ASSERT_EQ(roman.ToUnicodeStr("Gr\x9F\xA7" "e", &units, false), kNoErr);
+  ASSERT_EQ(roman.ToUnicodeStr("Gr\x9F\xA7"
+                               "e",
+                               &units, false),
+            kNoErr);
   EXPECT_EQ(unitsOf(units), u"Grüße");
   ASSERT_EQ(roman.FromUnicodeStr(&units, back, sizeof back), kNoErr);
-  EXPECT_STREQ(back, "Gr\x9F\xA7" "e");
+  EXPECT_STREQ(back,
+               "Gr\x9F\xA7"
+               "e");
 }
 
 TEST(UnicodeConverter, EncodingChoice) {

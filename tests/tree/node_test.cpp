@@ -16,7 +16,9 @@ struct NodeDeleter {
 };
 using NodePtr = std::unique_ptr<FS_Node, NodeDeleter>;
 
-NodePtr folder(const char* title) { return NodePtr(initNode(nullptr, title, nullptr, false)); }
+NodePtr folder(const char* title) {
+  return NodePtr(initNode(nullptr, title, nullptr, false));
+}
 
 FS_Node* addFile(FS_Node* parent, const char* title, std::uint64_t bytes) {
   FS_Node* node = FS_Node::MakeImportFile(title, nullptr, 0, 0);
@@ -44,7 +46,7 @@ struct Visit {
 
 struct Recorder {
   std::vector<Visit> visits;
-  std::string skipTitle;  // pre-order: do not enter this folder
+  std::string skipTitle;   // pre-order: do not enter this folder
   std::size_t stopAt = 0;  // set the stop flag on this visit (1-based)
   bool deleteVisited = false;
   bool sawNullSkip = false;

@@ -165,9 +165,9 @@ TEST(Tree, MergeCombinesFoldersAndReportsClashes) {
   termNode(clashingFile);
 
   // A clash deep inside: everything else moves over, the clash stays with the caller.
-  FS_Node* incoming = folderWith(
-      "docs", {file("c.txt", 3), folderWith("Sub", {file("d.txt", 4), file("B.TXT", 5)}),
-               file("b.txt", 6)});
+  FS_Node* incoming =
+      folderWith("docs", {file("c.txt", 3), folderWith("Sub", {file("d.txt", 4), file("B.TXT", 5)}),
+                          file("b.txt", 6)});
   ASSERT_EQ(AddTreeNode(tree.get(), folderWith("sub", {file("b.txt", 7)}), docs), kNoErr);
   EXPECT_EQ(MergeWithANode(tree.get(), root, incoming), kErrTreeDuplicateTitle);
   EXPECT_EQ(titles(docs), (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "sub"}));

@@ -61,8 +61,8 @@ EngineStatus CS_UC_To_JolietStr(CS_UCRef ref, const char* text, CS_UniStr* out,
 std::uint16_t CS_To_D_Chars_Set(const char* text, char* out, std::uint32_t size);
 std::uint16_t CS_To_A_Chars_Set(const char* text, char* out, std::uint32_t size);
 // `out` holds kCS_ISO83NameBytes. 0 for an empty name or a number of more than 8 digits.
-std::uint16_t CS_To_ISO_8_3_Name(const char* name, char* out, std::uint32_t number,
-                                 bool isFolder, bool withVersion);
+std::uint16_t CS_To_ISO_8_3_Name(const char* name, char* out, std::uint32_t number, bool isFolder,
+                                 bool withVersion);
 // The name with * / : ; ? \ replaced, ";1" appended with `withVersion`; at most `size` - 1
 // bytes, terminated.
 std::uint16_t CS_To_ISO_Romeo(const char* name, char* out, bool withVersion, std::uint32_t size);
@@ -75,7 +75,7 @@ std::uint16_t CS_ULong_To_Chars(std::uint32_t value, char* buffer, std::uint32_t
 // The object form of the converter functions. Term ends the converter; destruction ends
 // it too when Term was not called, so a forgotten Term leaks nothing.
 class UnicodeConverter {
-public:
+ public:
   UnicodeConverter() = default;
   UnicodeConverter(const UnicodeConverter&) = delete;
   UnicodeConverter& operator=(const UnicodeConverter&) = delete;
@@ -88,6 +88,6 @@ public:
   EngineStatus ToUDFUnicodeStr(const char* text, CS_UniStr* out);
   EngineStatus ToJolietStr(const char* text, CS_UniStr* out, std::uint32_t number, bool flag);
 
-private:
+ private:
   CS_UCRef ref_ = nullptr;
 };
