@@ -16,42 +16,41 @@ enum EngineStatusCode : EngineStatus {
   kErrUtilNoOutput = -2,         // an MMC utility has no output to give
 
   // General.
-  kErrBadArgument =
-      -1001,  // missing context, buffer or length; a reference that names nothing usable
+  kErrBadArgument = -1001,   // missing context, buffer or length; a reference that names nothing usable
   kErrOutOfMemory = -1002,   // also: a helper object could not be made
   kErrNotSupported = -1003,  // the operation does not apply to this object
 
   kErrATIPUnusable = -1104,  // the ATIP of a CD medium cannot be used for speeds
 
   // Burn process.
-  kErrNoJob = -1121,            // no burn job with this handle
-  kErrUnknownJobKind = -1122,   // the job code names no kind the engine prepares
-  kErrPrepareFailed = -1123,    // the job has no blocks, or a producer could not be prepared
-  kErrJobNotRunnable = -1124,   // no thread creator, or a bad destination count
-  kErrSourceRead = -1129,       // the reader got no block from its producer or source
-  kErrNoProducer = -1131,       // a session has no producer
-  kErrDestinationOpen = -1132,  // the writer could not open its destination
-  kErrSessionOpen = -1133,      // the session could not be opened
-  kErrReserveTrack = -1134,     // RESERVE TRACK failed
+  kErrNoJob = -1121,             // no burn job with this handle
+  kErrUnknownJobKind = -1122,    // the job code names no kind the engine prepares
+  kErrPrepareFailed = -1123,     // the job has no blocks, or a producer could not be prepared
+  kErrJobNotRunnable = -1124,    // no thread creator, or a bad destination count
+  kErrSourceRead = -1129,        // the reader got no block from its producer or source
+  kErrNoProducer = -1131,        // a session has no producer
+  kErrDestinationOpen = -1132,   // the writer could not open its destination
+  kErrSessionOpen = -1133,       // the session could not be opened
+  kErrReserveTrack = -1134,      // RESERVE TRACK failed
 
   // Drive access.
-  kErrNoDrive = -1171,          // no drive with this reference, or no command interface
-  kErrCommandStart = -1175,     // the command could not be started, or access not given back
-  kErrCheckCondition = -1177,   // the drive ended the command with CHECK CONDITION; sense beside it
-  kErrExclusiveAccess = -1178,  // exclusive access to the drive could not be obtained
-  kErrTransport = -1179,        // the platform could not run the command at all
-  kErrDataRefused = -1191,      // the drive refused written data or the cue sheet
+  kErrNoDrive = -1171,           // no drive with this reference, or no command interface
+  kErrCommandStart = -1175,      // the command could not be started, or access not given back
+  kErrCheckCondition = -1177,    // the drive ended the command with CHECK CONDITION; sense beside it
+  kErrExclusiveAccess = -1178,   // exclusive access to the drive could not be obtained
+  kErrTransport = -1179,         // the platform could not run the command at all
+  kErrDataRefused = -1191,       // the drive refused written data or the cue sheet
 
   // Producers.
-  kErrProducerNoRoot = -1211,        // the tree has no root
-  kErrProducerNoSource = -1212,      // nothing open to read from, or a missing header size
-  kErrProducerTooManyFiles = -1213,  // more files than the file system can catalogue
-  kErrProducerBlockSize = -1214,     // no allocation block size keeps the volume in bounds
-  kErrProducerHeaderSize = -1215,    // a header of another size than the one set
-  kErrProducerNoPath = -1216,        // a source path is missing
-  kErrProducerIndexFull = -1217,     // an index node is full
-  kErrProducerTableEnd = -1218,      // a location table ran out of entries
-  kErrProducerFormat = -1219,        // the format code names no file system this producer writes
+  kErrProducerNoRoot = -1211,          // the tree has no root
+  kErrProducerNoSource = -1212,        // nothing open to read from, or a missing header size
+  kErrProducerTooManyFiles = -1213,    // more files than the file system can catalogue
+  kErrProducerBlockSize = -1214,       // no allocation block size keeps the volume in bounds
+  kErrProducerHeaderSize = -1215,      // a header of another size than the one set
+  kErrProducerNoPath = -1216,          // a source path is missing
+  kErrProducerIndexFull = -1217,       // an index node is full
+  kErrProducerTableEnd = -1218,        // a location table ran out of entries
+  kErrProducerFormat = -1219,          // the format code names no file system this producer writes
 
   // Content tree.
   kErrTreeDuplicateTitle = -1271,  // a node with an equal title (ignoring ASCII case) exists
@@ -68,19 +67,19 @@ enum EngineStatusCode : EngineStatus {
   kErrCacheState = -1352,  // the cache is not in a state for this call
 
   // Session import.
-  kErrImportNoVolume = -1361,   // no usable volume descriptor
-  kErrImportConverter = -1363,  // a name converter could not be made
+  kErrImportNoVolume = -1361,     // no usable volume descriptor
+  kErrImportConverter = -1363,    // a name converter could not be made
 
   // Native image file.
-  kErrImageOpen = -1371,        // the image file could not be opened, created or read
-  kErrImageTrackCount = -1374,  // no room for another track (or session)
-  kErrImageMode = -1375,        // the operation is not allowed in the image's mode
-  kErrImageMagic = -1376,       // not a native image file
-  kErrImageWrite = -1377,       // a short write
+  kErrImageOpen = -1371,       // the image file could not be opened, created or read
+  kErrImageTrackCount = -1374, // no room for another track (or session)
+  kErrImageMode = -1375,       // the operation is not allowed in the image's mode
+  kErrImageMagic = -1376,      // not a native image file
+  kErrImageWrite = -1377,      // a short write
 
   // Cue files.
-  kErrCueParse = -1390,  // nothing parsed, or no track found
-  kErrCueData = -1391,   // the data file of a cue sheet cannot be used
+  kErrCueParse = -1390,   // nothing parsed, or no track found
+  kErrCueData = -1391,    // the data file of a cue sheet cannot be used
 
   // File Manager routines over our file references.
   kErrParam = -50,  // a file routine was given no output record
@@ -88,6 +87,4 @@ enum EngineStatusCode : EngineStatus {
 
 // The sense data of a failed drive command travels beside a status; it is declared with the
 // drive-access API. Helpers here only classify the number itself.
-constexpr bool engineSucceeded(EngineStatus s) noexcept {
-  return s == kNoErr;
-}
+constexpr bool engineSucceeded(EngineStatus s) noexcept { return s == kNoErr; }
