@@ -100,10 +100,6 @@ class FS_Node {
   // value from before).
   FS_Node* CopyNode(bool recursive, std::uint32_t newDiscID);
 
-  // The fresh state; `keep` leaves parent, children, counts, title, type, creator, Finder
-  // flags and user data as they were.
-  void Reset(bool keep);
-
   bool IsTreeRoot() const { return treeRoot; }
 
   quillion::FileRef fsRef;
@@ -142,6 +138,10 @@ class FS_Node {
   friend class FS_Tree;
 
   FS_Node();
+  // The fresh state; `keep` leaves parent, children, counts, title, type, creator, Finder
+  // flags and user data as they were. Without `keep` only for a node being made: it would
+  // otherwise leave the node in a map that no longer matches its parent.
+  void Reset(bool keep);
   void attachTo(FS_Node* newParent);
   void copyFromWrapper(const FS_FileWrapper& wrapper);
   void copyFieldsFrom(const FS_Node& source);
