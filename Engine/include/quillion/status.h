@@ -80,6 +80,9 @@ enum EngineStatusCode : EngineStatus {
   // Cue files.
   kErrCueParse = -1390,   // nothing parsed, or no track found
   kErrCueData = -1391,    // the data file of a cue sheet cannot be used
+
+  // File Manager routines over our file references.
+  kErrParam = -50,  // a file routine was given no output record
 };
 
 // The sense data of a failed drive command travels beside a status; it is declared with the
