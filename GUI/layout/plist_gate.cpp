@@ -39,25 +39,42 @@ private:
     return false;
   }
 
-  // Moves to the next start element; false at an end element, the end or an error. Text
-  // other than white space between elements is refused.
+  // Moves to the next start element; false at an end element, the end or an error. Only
+  // white space, comments and the document's prologue may come in between.
   bool nextElement() {
     while (!xml_.atEnd()) {
-      xml_.readNext();
-      if (xml_.isStartElement()) return true;
-      if (xml_.isEndElement()) return false;
-      if (xml_.isCharacters() && !xml_.isWhitespace()) {
-        fail(QStringLiteral("stray text"));
-        return false;
+      switch (xml_.readNext()) {
+        case QXmlStreamReader::StartElement: return true;
+        case QXmlStreamReader::EndElement: return false;
+        case QXmlStreamReader::Characters:
+          if (!xml_.isWhitespace()) return fail(QStringLiteral("stray text"));
+          break;
+        case QXmlStreamReader::StartDocument:
+        case QXmlStreamReader::DTD:
+        case QXmlStreamReader::Comment:
+        case QXmlStreamReader::ProcessingInstruction: break;
+        case QXmlStreamReader::Invalid: return fail(xml_.errorString());
+        default: return fail(QStringLiteral("unexpected content"));
       }
     }
     return false;
   }
 
-  // Reads the text of a leaf element up to its end element.
+  // Reads the text of a leaf element up to its end element. An entity the document does not
+  // declare is refused: the parser behind this check would read it differently.
   bool leafText(QString& text) {
-    text = xml_.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
-    return !xml_.hasError() || fail(xml_.errorString());
+    text.clear();
+    while (!xml_.atEnd()) {
+      switch (xml_.readNext()) {
+        case QXmlStreamReader::Characters: text += xml_.text(); break;
+        case QXmlStreamReader::EndElement: return true;
+        case QXmlStreamReader::Comment:
+        case QXmlStreamReader::ProcessingInstruction: break;
+        case QXmlStreamReader::Invalid: return fail(xml_.errorString());
+        default: return fail(QStringLiteral("unexpected content in a value"));
+      }
+    }
+    return fail(xml_.hasError() ? xml_.errorString() : QStringLiteral("cut off"));
   }
 
   // The current start element is a value; reads it through its end element.
