@@ -13,8 +13,6 @@ namespace quillion {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcMessages, "quillion.messages")
-
 const char kGuiTable[] = "GUIMsgs";
 const char kEngineErrorTable[] = "EngineErrorMsgs";
 
@@ -28,18 +26,25 @@ StringTable loadTable(const char* name, const QString& overrideDir) {
 std::mutex g_mutex;
 std::shared_ptr<const MessageCatalog> g_catalog;
 
+#ifndef QT_NO_DEBUG
+Q_LOGGING_CATEGORY(lcMessages, "quillion.messages")
+
 // Each missing key is reported once, in debug builds, so that absent entries are easy to
 // collect while the tables are completed.
-QString lookupReportingMiss(const StringTable& table, const char* tableName, const QString& key) {
-  if (auto text = table.find(key)) return *text;
-#ifndef QT_NO_DEBUG
+void reportMiss(const char* tableName, const QString& key) {
   static std::mutex reportedMutex;
   static QSet<QString> reported;
   std::lock_guard lock(reportedMutex);
-  if (!reported.contains(key)) {
-    reported.insert(key);
-    qCDebug(lcMessages) << "no entry in" << tableName << "for" << key;
-  }
+  if (reported.contains(key)) return;
+  reported.insert(key);
+  qCDebug(lcMessages) << "no entry in" << tableName << "for" << key;
+}
+#endif
+
+QString lookupReportingMiss(const StringTable& table, const char* tableName, const QString& key) {
+  if (auto text = table.find(key)) return *text;
+#ifndef QT_NO_DEBUG
+  reportMiss(tableName, key);
 #else
   Q_UNUSED(tableName);
 #endif

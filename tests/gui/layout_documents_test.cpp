@@ -57,10 +57,9 @@ LayoutState filledState(int seed) {
   s.title = QStringLiteral("Title ") + n;
   s.treeMap = QByteArray("tree-") + n.toLatin1() + QByteArray("\x00\xff", 2);
   s.listMap = QByteArray("list-") + n.toLatin1();
-  LayoutCdText cd;
-  cd.disc = CdTextFields{QStringLiteral("Album"), QStringLiteral("Band"), {}, {}, {}};
-  cd.tracks[1] = CdTextFields{QStringLiteral("One"), {}, {}, {}, {}};
-  s.cdText = cd;
+  s.cdText.emplace();
+  s.cdText->disc.emplace(CdTextFields{QStringLiteral("Album"), QStringLiteral("Band"), {}, {}, {}});
+  s.cdText->tracks[1] = CdTextFields{QStringLiteral("One"), {}, {}, {}, {}};
   s.dataFilterIndex = 3;
   s.discSpan = true;
   s.writeXA = true;
