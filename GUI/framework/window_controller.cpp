@@ -33,7 +33,7 @@ QMainWindow* WindowController::window() {
     sheets_ = std::make_unique<SheetHost>(window_.get());
     window_->installEventFilter(this);
     synchronizeWindowTitleWithDocumentName();
-    if (document_) window_->setWindowModified(document_->isDocumentEdited());
+    if (Document* doc = document_.data()) window_->setWindowModified(doc->isDocumentEdited());
     windowDidLoad();
   }
   return window_.get();
@@ -70,16 +70,18 @@ QString WindowController::windowTitleForDocumentDisplayName(const QString& displ
 
 void WindowController::synchronizeWindowTitleWithDocumentName() {
   if (!window_) return;
-  const QString name = document_ ? document_->displayName() : QString();
+  const Document* doc = document_.data();
+  const QString name = doc ? doc->displayName() : QString();
   // "[*]" is where the window shows its modified mark.
   window_->setWindowTitle(windowTitleForDocumentDisplayName(name) + QStringLiteral("[*]"));
 }
 
 bool WindowController::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == window_.get() && event->type() == QEvent::Close && !closing_ && document_) {
+  Document* doc = document_.data();
+  if (watched == window_.get() && event->type() == QEvent::Close && !closing_ && doc) {
     // The document decides: it may ask to save, and the answer comes later.
     event->ignore();
-    document_->tryClose();
+    doc->tryClose();
     return true;
   }
   return QObject::eventFilter(watched, event);
