@@ -9,7 +9,7 @@ namespace quillion {
 class DataWinCtlr final : public BaseLayoutWinCtlr {
   Q_OBJECT
 
-public:
+ public:
   // Data-disc format of a DVD-Video layout: UDF in DVD-Video order.
   static constexpr int kDVDVideoFormat = 64;
 
@@ -19,7 +19,7 @@ public:
   void setAsVideoTSDoc() override;
   bool isVideoTS() const { return videoTS_; }
 
-private:
+ private:
   bool videoTS_ = false;
 };
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "documents/layout_document.h"
 
+#include <QFileInfo>
+
 #include "documents/data_win_ctlr.h"
 #include "documents/layout_document_kinds.h"
 #include "layout/base_layout_win_ctlr.h"
-
-#include <QFileInfo>
 
 namespace quillion {
 
@@ -77,7 +77,9 @@ QString CDCopyDoc::savePathFor(const QString& requestedPath, const QString&) con
   return stem + QLatin1Char('.') + QLatin1String(kCDCopyExtension);
 }
 
-QString CDCopyDoc::saveTypeFor(const QString&) const { return QString::fromLatin1(kCDCopyType); }
+QString CDCopyDoc::saveTypeFor(const QString&) const {
+  return QString::fromLatin1(kCDCopyType);
+}
 
 void CDCopyDoc::prepareController(BaseLayoutWinCtlr& controller) {
   if (!cdImageReaderPath_.isEmpty()) controller.setImageReaderPath(cdImageReaderPath_);

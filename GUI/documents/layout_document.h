@@ -5,13 +5,13 @@
 // document opens disc images and always saves as "CD Copy" with the extension "cdcp".
 #pragma once
 
+#include <memory>
+#include <optional>
+
 #include "framework/document.h"
 #include "layout/layout_file_io.h"
 #include "layout/layout_kind.h"
 #include "layout/playlist.h"
-
-#include <memory>
-#include <optional>
 
 namespace quillion {
 
@@ -20,7 +20,7 @@ class BaseLayoutWinCtlr;
 class LayoutDocument : public Document {
   Q_OBJECT
 
-public:
+ public:
   explicit LayoutDocument(const LayoutKind& kind);
   ~LayoutDocument() override;
 
@@ -35,12 +35,12 @@ public:
   bool loadDataRepresentation(const QByteArray& data, const QString& type) override;
   void makeWindowControllers() override;
 
-protected:
+ protected:
   virtual std::unique_ptr<BaseLayoutWinCtlr> makeController() const;
   // Runs after the controller received the layout file, before it is added.
   virtual void prepareController(BaseLayoutWinCtlr&) {}
 
-private:
+ private:
   const LayoutKind& kind_;
   std::optional<LayoutFileIO> layoutFile_;
 };
@@ -48,19 +48,19 @@ private:
 class DataDoc final : public LayoutDocument {
   Q_OBJECT
 
-public:
+ public:
   explicit DataDoc(const LayoutKind& kind) : LayoutDocument(kind) {}
   // Nothing happens before the document has its window controller.
   void setAsVideoTSDoc();
 
-protected:
+ protected:
   std::unique_ptr<BaseLayoutWinCtlr> makeController() const override;
 };
 
 class AudioDoc final : public LayoutDocument {
   Q_OBJECT
 
-public:
+ public:
   explicit AudioDoc(const LayoutKind& kind) : LayoutDocument(kind) {}
   // Nothing happens before the document has its window controller.
   void loadPlayList(const Playlist& playlist);
@@ -69,7 +69,7 @@ public:
 class CDCopyDoc final : public LayoutDocument {
   Q_OBJECT
 
-public:
+ public:
   explicit CDCopyDoc(const LayoutKind& kind) : LayoutDocument(kind) {}
 
   // "" unless a disc image was opened as the document.
@@ -81,10 +81,10 @@ public:
   QString savePathFor(const QString& requestedPath, const QString& type) const override;
   QString saveTypeFor(const QString& requestedType) const override;
 
-protected:
+ protected:
   void prepareController(BaseLayoutWinCtlr& controller) override;
 
-private:
+ private:
   QString cdImageReaderPath_ = QStringLiteral("");
 };
 

@@ -1,28 +1,28 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "documents/layout_document_kinds.h"
 
-#include "documents/layout_document.h"
-#include "framework/document_controller.h"
-
 #include <QStringList>
-
 #include <algorithm>
 #include <array>
+
+#include "documents/layout_document.h"
+#include "framework/document_controller.h"
 
 namespace quillion {
 
 namespace {
 
-constexpr unsigned kDataDiscKeys = kKeysDestination | kKeysTree | kKeysDataFilter |
-                                   kKeysIsoOptions | kKeysCdRomXA;
-constexpr unsigned kAudioKeys = kKeysDestination | kKeysList | kKeysTitleAndCdText | kKeysDataFilter;
+constexpr unsigned kDataDiscKeys =
+    kKeysDestination | kKeysTree | kKeysDataFilter | kKeysIsoOptions | kKeysCdRomXA;
+constexpr unsigned kAudioKeys =
+    kKeysDestination | kKeysList | kKeysTitleAndCdText | kKeysDataFilter;
 constexpr unsigned kMixedKeys = kDataDiscKeys | kKeysList | kKeysTitleAndCdText;
 constexpr unsigned kCopyKeys = kKeysDestination | kKeysSource;
 constexpr unsigned kMovieKeys = kKeysDestination | kKeysList;
 
 // clang-format off
 constexpr std::array kKinds{
-  //         type name            document class        controller class         window file          kind format SAO    XA     title key                  extension
+  //         type name            document class        controller class         window file          kind format SAO    XA     title key                  extension   views, key groups
   LayoutKind{"Data CD",           "DataDoc",            "DataWinCtlr",           "DataDoc",            1,  2,   false, false, "Data CD Title",           "qldata",   kDataLayoutView, kDataDiscKeys | kKeysDiscSpan},
   LayoutKind{"Audio CD",          "AudioDoc",           "AudioWinCtlr",          "AudioDoc",           2,  0,   true,  false, "Audio CD Title",          "qlaudio",  kAudioLayoutView, kAudioKeys},
   LayoutKind{"Mixed CD",          "MixedModeDoc",       "MixedModeWinCtlr",      "MixedModeDoc",       3,  512, false, false, "Mixed Mode CD Title",     "qlmixed",  kDataLayoutView | kAudioLayoutView, kMixedKeys},
@@ -47,7 +47,9 @@ std::unique_ptr<Document> makeDocument(const LayoutKind& kind) {
 
 }  // namespace
 
-std::span<const LayoutKind> layoutDocumentKinds() { return kKinds; }
+std::span<const LayoutKind> layoutDocumentKinds() {
+  return kKinds;
+}
 
 const LayoutKind* findLayoutDocumentKind(const QString& typeName) {
   auto it = std::find_if(kKinds.begin(), kKinds.end(), [&](const LayoutKind& k) {
@@ -57,9 +59,9 @@ const LayoutKind* findLayoutDocumentKind(const QString& typeName) {
 }
 
 QStringList cdImageExtensions() {
-  return {QStringLiteral("wlt"), QStringLiteral("iso"),  QStringLiteral("dmg"),
+  return {QStringLiteral("wlt"),   QStringLiteral("iso"), QStringLiteral("dmg"),
           QStringLiteral("toast"), QStringLiteral("bin"), QStringLiteral("cue"),
-          QStringLiteral("cdr"), QStringLiteral("img")};
+          QStringLiteral("cdr"),   QStringLiteral("img")};
 }
 
 void registerLayoutDocumentTypes(DocumentController& controller) {

@@ -3,11 +3,10 @@
 // the document controller.
 #pragma once
 
-#include "layout/layout_kind.h"
-
 #include <QString>
-
 #include <span>
+
+#include "layout/layout_kind.h"
 
 namespace quillion {
 

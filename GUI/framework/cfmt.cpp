@@ -94,7 +94,9 @@ QString formatOne(const Spec& spec, const QVariant& arg) {
 }
 #pragma GCC diagnostic pop
 
-bool isKnownConversion(QChar c) { return QStringLiteral("diuxXocfFeEgGs@").contains(c); }
+bool isKnownConversion(QChar c) {
+  return QStringLiteral("diuxXocfFeEgGs@").contains(c);
+}
 
 }  // namespace
 

@@ -19,8 +19,12 @@ namespace quillion {
 QString cfmt(const QString& format, const QVariantList& args);
 
 namespace detail {
-inline QVariant cfmtArg(const char* s) { return QString::fromUtf8(s); }
-inline QVariant cfmtArg(const QString& s) { return s; }
+inline QVariant cfmtArg(const char* s) {
+  return QString::fromUtf8(s);
+}
+inline QVariant cfmtArg(const QString& s) {
+  return s;
+}
 template <typename T>
 QVariant cfmtArg(const T& v) {
   return QVariant::fromValue(v);

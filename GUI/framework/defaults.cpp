@@ -16,7 +16,9 @@ Defaults::~Defaults() {
   if (g_installed == this) g_installed = nullptr;
 }
 
-QString Defaults::standardFilePath() { return userConfigDir() + QStringLiteral("/quillion.conf"); }
+QString Defaults::standardFilePath() {
+  return userConfigDir() + QStringLiteral("/quillion.conf");
+}
 
 Defaults& Defaults::shared() {
   if (g_installed) return *g_installed;
@@ -24,13 +26,18 @@ Defaults& Defaults::shared() {
   return fallback;
 }
 
-void Defaults::setShared(Defaults* defaults) { g_installed = defaults; }
-
-void Defaults::registerDefaults(const QVariantMap& defaults) {
-  for (auto it = defaults.begin(); it != defaults.end(); ++it) registered_.insert(it.key(), it.value());
+void Defaults::setShared(Defaults* defaults) {
+  g_installed = defaults;
 }
 
-bool Defaults::isStored(const QString& key) const { return settings_->contains(key); }
+void Defaults::registerDefaults(const QVariantMap& defaults) {
+  for (auto it = defaults.begin(); it != defaults.end(); ++it)
+    registered_.insert(it.key(), it.value());
+}
+
+bool Defaults::isStored(const QString& key) const {
+  return settings_->contains(key);
+}
 
 QVariant Defaults::value(const QString& key) const {
   // An empty list is stored as an invalid variant by the INI writer; contains() still tells
@@ -39,11 +46,21 @@ QVariant Defaults::value(const QString& key) const {
   return registered_.value(key);
 }
 
-bool Defaults::boolValue(const QString& key) const { return value(key).toBool(); }
-int Defaults::intValue(const QString& key) const { return value(key).toInt(); }
-QString Defaults::stringValue(const QString& key) const { return value(key).toString(); }
-QStringList Defaults::stringList(const QString& key) const { return value(key).toStringList(); }
-QByteArray Defaults::dataValue(const QString& key) const { return value(key).toByteArray(); }
+bool Defaults::boolValue(const QString& key) const {
+  return value(key).toBool();
+}
+int Defaults::intValue(const QString& key) const {
+  return value(key).toInt();
+}
+QString Defaults::stringValue(const QString& key) const {
+  return value(key).toString();
+}
+QStringList Defaults::stringList(const QString& key) const {
+  return value(key).toStringList();
+}
+QByteArray Defaults::dataValue(const QString& key) const {
+  return value(key).toByteArray();
+}
 
 bool Defaults::set(const QString& key, const QVariant& newValue) {
   const QVariant before = value(key);
@@ -66,6 +83,8 @@ bool Defaults::syncAndReport() {
   return settings_->status() == QSettings::NoError;
 }
 
-QString Defaults::filePath() const { return settings_->fileName(); }
+QString Defaults::filePath() const {
+  return settings_->fileName();
+}
 
 }  // namespace quillion

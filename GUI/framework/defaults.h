@@ -8,7 +8,6 @@
 #include <QSettings>
 #include <QStringList>
 #include <QVariantMap>
-
 #include <memory>
 
 namespace quillion {
@@ -16,7 +15,7 @@ namespace quillion {
 class Defaults : public QObject {
   Q_OBJECT
 
-public:
+ public:
   // `filePath` is the settings file (INI form). The shared instance uses standardFilePath().
   explicit Defaults(const QString& filePath, QObject* parent = nullptr);
   ~Defaults() override;
@@ -50,10 +49,10 @@ public:
 
   QString filePath() const;
 
-signals:
+ signals:
   void changed(const QString& key);
 
-private:
+ private:
   bool syncAndReport();
 
   std::unique_ptr<QSettings> settings_;

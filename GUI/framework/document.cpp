@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/document.h"
 
-#include "framework/document_controller.h"
-#include "framework/document_prompts.h"
-#include "framework/window_controller.h"
-
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include "framework/document_controller.h"
+#include "framework/document_prompts.h"
+#include "framework/window_controller.h"
 
 namespace quillion {
 
 Document::Document() = default;
 
 // Window controllers go first: their windows may still refer to the document.
-Document::~Document() { windowControllers_.clear(); }
+Document::~Document() {
+  windowControllers_.clear();
+}
 
 void Document::setFilePath(const QString& path) {
   if (filePath_ == path) return;
@@ -34,9 +36,15 @@ void Document::setUntitledName(const QString& name) {
 void Document::updateChangeCount(Change change) {
   const bool before = isDocumentEdited();
   switch (change) {
-    case Change::Done: ++changeCount_; break;
-    case Change::Undone: --changeCount_; break;
-    case Change::Cleared: changeCount_ = 0; break;
+    case Change::Done:
+      ++changeCount_;
+      break;
+    case Change::Undone:
+      --changeCount_;
+      break;
+    case Change::Cleared:
+      changeCount_ = 0;
+      break;
   }
   if (before != isDocumentEdited()) emit editedChanged(isDocumentEdited());
 }
@@ -135,7 +143,8 @@ void Document::saveDocumentAs(std::function<void(bool)> done) {
   }
   const QString type = saveTypeFor(fileType_);
   const DocumentType* info = controller_->findType(type);
-  const QString extension = info && !info->extensions.isEmpty() ? info->extensions.first() : QString();
+  const QString extension =
+      info && !info->extensions.isEmpty() ? info->extensions.first() : QString();
   const QString proposed = isUntitled() ? displayName() : filePath_;
   QPointer<Document> self(this);
   controller_->prompts().askSavePath(*this, proposed, extension,
@@ -157,9 +166,15 @@ void Document::canClose(std::function<void(bool)> done) {
   controller_->prompts().askSaveChanges(*this, [self, done = std::move(done)](SaveChoice choice) {
     if (!self) return done(false);
     switch (choice) {
-      case SaveChoice::Save: self->saveDocument(done); break;
-      case SaveChoice::DontSave: done(true); break;
-      case SaveChoice::Cancel: done(false); break;
+      case SaveChoice::Save:
+        self->saveDocument(done);
+        break;
+      case SaveChoice::DontSave:
+        done(true);
+        break;
+      case SaveChoice::Cancel:
+        done(false);
+        break;
     }
   });
 }

@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,7 +26,7 @@ struct DocumentFailure {
 class Document : public QObject {
   Q_OBJECT
 
-public:
+ public:
   // Files larger than this are refused before they are read.
   static constexpr qint64 kMaxFileBytes = 256LL * 1024 * 1024;
 
@@ -86,16 +85,16 @@ public:
   void close();
   bool isClosed() const { return closed_; }
 
-signals:
+ signals:
   void editedChanged(bool edited);
   void displayNameChanged(const QString& name);
   void willClose(quillion::Document* document);
 
-protected:
+ protected:
   void setFailure(const QString& titleKey, const QString& messageKey);
   void clearFailure() { failure_.reset(); }
 
-private:
+ private:
   friend class DocumentController;
   void saveTo(const QString& path, const QString& type, const std::function<void(bool)>& done);
   void reportFailure(const QString& fallbackTitle, const QString& fallbackMessage);

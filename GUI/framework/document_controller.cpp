@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/document_controller.h"
 
+#include <QFileInfo>
+#include <algorithm>
+
 #include "framework/document.h"
 #include "framework/document_prompts.h"
 #include "framework/messages.h"
 #include "framework/window_controller.h"
-
-#include <QFileInfo>
-
-#include <algorithm>
 
 namespace quillion {
 
@@ -108,7 +107,9 @@ Document* DocumentController::openDocumentWithContentsOfFile(const QString& path
   return adopt(std::move(document), display);
 }
 
-std::vector<Document*> DocumentController::documents() const { return documents_; }
+std::vector<Document*> DocumentController::documents() const {
+  return documents_;
+}
 
 Document* DocumentController::documentForPath(const QString& path) const {
   const QString absolute = QFileInfo(path).absoluteFilePath();

@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 #include <vector>
@@ -28,7 +27,7 @@ struct DocumentType {
 class DocumentController : public QObject {
   Q_OBJECT
 
-public:
+ public:
   explicit DocumentController(DocumentPrompts& prompts, QObject* parent = nullptr);
   ~DocumentController() override;
 
@@ -55,13 +54,15 @@ public:
   void closeAll(std::function<void(bool allClosed)> done);
 
   // Runs for every window controller a document makes, before its window shows (menus).
-  void setWindowSetup(std::function<void(WindowController&)> setup) { windowSetup_ = std::move(setup); }
+  void setWindowSetup(std::function<void(WindowController&)> setup) {
+    windowSetup_ = std::move(setup);
+  }
 
-signals:
+ signals:
   void documentOpened(quillion::Document* document);
   void lastDocumentClosed();
 
-private:
+ private:
   Document* adopt(std::unique_ptr<Document> document, bool display);
   void documentWillClose(Document* document);
   QString nextUntitledName() const;

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/document_prompts.h"
 
+#include <QFileDialog>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+
 #include "framework/cfmt.h"
 #include "framework/document.h"
 #include "framework/messages.h"
 #include "framework/sheet_host.h"
 #include "framework/window_controller.h"
-
-#include <QFileDialog>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QPushButton>
 
 namespace quillion {
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 class QWidget;
@@ -16,7 +15,7 @@ class Document;
 enum class SaveChoice { Save, DontSave, Cancel };
 
 class DocumentPrompts {
-public:
+ public:
   virtual ~DocumentPrompts() = default;
 
   // "Save the changes?" before an edited document closes.
@@ -31,7 +30,7 @@ public:
 
 // Sheets on the document's first window; an application-modal alert without a window.
 class SheetPrompts final : public DocumentPrompts {
-public:
+ public:
   void askSaveChanges(Document& document, std::function<void(SaveChoice)> answer) override;
   void askSavePath(Document& document, const QString& proposedPath, const QString& extension,
                    std::function<void(QString)> answer) override;

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/messages.h"
 
-#include "framework/xdg_paths.h"
-
 #include <QLoggingCategory>
 #include <QSet>
-
 #include <cstdint>
 #include <mutex>
+
+#include "framework/xdg_paths.h"
 
 namespace quillion {
 
@@ -19,7 +18,8 @@ const char kEngineErrorTable[] = "EngineErrorMsgs";
 StringTable loadTable(const char* name, const QString& overrideDir) {
   const QString file = QLatin1String(name) + QStringLiteral(".txt");
   StringTable table = StringTable::fromFile(QStringLiteral(":/quillion/strings/") + file);
-  if (!overrideDir.isEmpty()) table.mergeFrom(StringTable::fromFile(overrideDir + QLatin1Char('/') + file));
+  if (!overrideDir.isEmpty())
+    table.mergeFrom(StringTable::fromFile(overrideDir + QLatin1Char('/') + file));
   return table;
 }
 
@@ -69,11 +69,14 @@ void install(std::shared_ptr<const MessageCatalog> newCatalog) {
 
 std::shared_ptr<const MessageCatalog> catalog() {
   std::lock_guard lock(g_mutex);
-  if (!g_catalog) g_catalog = std::make_shared<const MessageCatalog>(MessageCatalog::load(userDataDir()));
+  if (!g_catalog)
+    g_catalog = std::make_shared<const MessageCatalog>(MessageCatalog::load(userDataDir()));
   return g_catalog;
 }
 
-QString gui(const QString& key) { return lookupReportingMiss(catalog()->gui(), kGuiTable, key); }
+QString gui(const QString& key) {
+  return lookupReportingMiss(catalog()->gui(), kGuiTable, key);
+}
 
 QString engineError(int status) {
   const auto code = static_cast<std::int16_t>(static_cast<std::uint16_t>(status & 0xFFFF));

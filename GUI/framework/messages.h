@@ -5,21 +5,21 @@
 // entries, so a user or translator can change texts without rebuilding.
 #pragma once
 
-#include "framework/string_table.h"
-
 #include <memory>
+
+#include "framework/string_table.h"
 
 namespace quillion {
 
 class MessageCatalog {
-public:
+ public:
   // The compiled-in tables, each with the entries of `overrideDir`/<name>.txt on top.
   static MessageCatalog load(const QString& overrideDir);
 
   const StringTable& gui() const { return gui_; }
   const StringTable& engineErrors() const { return engineErrors_; }
 
-private:
+ private:
   StringTable gui_;
   StringTable engineErrors_;
 };

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/notification_center.h"
 
-#include "framework/main_thread.h"
-
 #include <QObject>
-
 #include <algorithm>
+
+#include "framework/main_thread.h"
 
 namespace quillion {
 
@@ -69,8 +68,7 @@ void NotificationCenter::postFromAnyThread(QString name, const void* sender, QVa
 
 bool NotificationCenter::isRegistered(ObserverId id) const {
   std::lock_guard lock(mutex_);
-  return std::any_of(entries_.begin(), entries_.end(),
-                     [id](const Entry& e) { return e.id == id; });
+  return std::any_of(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.id == id; });
 }
 
 void NotificationCenter::deliver(const Notification& n) {

@@ -7,7 +7,6 @@
 
 #include <QString>
 #include <QVariantMap>
-
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -26,7 +25,7 @@ struct Notification {
 using ObserverId = std::uint64_t;
 
 class NotificationCenter {
-public:
+ public:
   using Handler = std::function<void(const Notification&)>;
 
   // Observing with this sender receives the name from every sender.
@@ -53,7 +52,7 @@ public:
 
   std::size_t observerCount() const;
 
-private:
+ private:
   struct Entry {
     ObserverId id;
     QObject* owner;

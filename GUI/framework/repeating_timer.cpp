@@ -2,7 +2,6 @@
 #include "framework/repeating_timer.h"
 
 #include <QTimer>
-
 #include <algorithm>
 #include <optional>
 
@@ -11,7 +10,7 @@ namespace quillion {
 namespace {
 
 class QtHandle final : public TimerHandle {
-public:
+ public:
   QtHandle(std::chrono::nanoseconds interval, TimerSource::Callback fn)
       : timer_(new QTimer), fn_(std::make_shared<TimerSource::Callback>(std::move(fn))) {
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(interval);
@@ -35,7 +34,7 @@ public:
       delete timer_;
   }
 
-private:
+ private:
   QTimer* timer_;
   std::shared_ptr<TimerSource::Callback> fn_;
   std::shared_ptr<bool> firing_ = std::make_shared<bool>(false);
@@ -51,11 +50,11 @@ std::unique_ptr<TimerHandle> QtTimerSource::startRepeating(std::chrono::nanoseco
 }
 
 class ManualTimerSource::Handle final : public TimerHandle {
-public:
+ public:
   Handle(ManualTimerSource& source, std::uint64_t id) : source_(source), id_(id) {}
   ~Handle() override { source_.timers_.erase(id_); }
 
-private:
+ private:
   ManualTimerSource& source_;
   std::uint64_t id_;
 };
@@ -98,7 +97,9 @@ ScopedTimerSourceOverride::ScopedTimerSourceOverride(TimerSource& source) : prev
   g_override = &source;
 }
 
-ScopedTimerSourceOverride::~ScopedTimerSourceOverride() { g_override = previous_; }
+ScopedTimerSourceOverride::~ScopedTimerSourceOverride() {
+  g_override = previous_;
+}
 
 bool RepeatingTimer::start(std::chrono::nanoseconds interval, std::function<void()> fn) {
   if (handle_) return false;

@@ -7,24 +7,24 @@
 // over a VirtualClock in tests, so a 1 s poll runs without waiting a second.
 #pragma once
 
-#include "quillion/clock.h"
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 
+#include "quillion/clock.h"
+
 namespace quillion {
 
 // A running timer; destroying it stops the timer, also from inside its own callback.
 class TimerHandle {
-public:
+ public:
   virtual ~TimerHandle() = default;
 };
 
 class TimerSource {
-public:
+ public:
   using Callback = std::function<void()>;
   virtual ~TimerSource() = default;
   virtual std::unique_ptr<TimerHandle> startRepeating(std::chrono::nanoseconds interval,
@@ -33,14 +33,14 @@ public:
 
 // Timers on the Qt event loop of the main thread.
 class QtTimerSource final : public TimerSource {
-public:
+ public:
   std::unique_ptr<TimerHandle> startRepeating(std::chrono::nanoseconds interval,
                                               Callback fn) override;
 };
 
 // Timers that fire only when the test moves the clock.
 class ManualTimerSource final : public TimerSource {
-public:
+ public:
   explicit ManualTimerSource(VirtualClock& clock) : clock_(clock) {}
   ~ManualTimerSource() override;
 
@@ -52,7 +52,7 @@ public:
   void advance(std::chrono::nanoseconds d);
   std::size_t runningCount() const { return timers_.size(); }
 
-private:
+ private:
   class Handle;
   struct Timer {
     std::chrono::nanoseconds interval;
@@ -70,18 +70,18 @@ private:
 TimerSource& timerSource();
 
 class ScopedTimerSourceOverride {
-public:
+ public:
   explicit ScopedTimerSourceOverride(TimerSource& source);
   ~ScopedTimerSourceOverride();
   ScopedTimerSourceOverride(const ScopedTimerSourceOverride&) = delete;
   ScopedTimerSourceOverride& operator=(const ScopedTimerSourceOverride&) = delete;
 
-private:
+ private:
   TimerSource* previous_;
 };
 
 class RepeatingTimer {
-public:
+ public:
   // The source is looked up at each start, so a timer made before a test override uses it.
   RepeatingTimer() = default;
   explicit RepeatingTimer(TimerSource& source) : source_(&source) {}
@@ -94,7 +94,7 @@ public:
   void stop();
   bool isRunning() const { return handle_ != nullptr; }
 
-private:
+ private:
   TimerSource* source_ = nullptr;
   std::unique_ptr<TimerHandle> handle_;
 };

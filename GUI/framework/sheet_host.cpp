@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/sheet_host.h"
 
-#include "framework/main_thread.h"
-#include "framework/messages.h"
-
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include "framework/main_thread.h"
+#include "framework/messages.h"
 
 namespace quillion {
 
@@ -17,7 +17,8 @@ SheetHost::~SheetHost() = default;
 bool SheetHost::beginSheet(QDialog* sheet, std::function<void(int)> didEnd) {
   Q_ASSERT(isMainThread());
   if (sheet == nullptr || hasAttachedSheet() || window_.isNull()) return false;
-  if (sheet->parentWidget() != window_) sheet->setParent(window_, sheet->windowFlags() | Qt::Dialog);
+  if (sheet->parentWidget() != window_)
+    sheet->setParent(window_, sheet->windowFlags() | Qt::Dialog);
   sheet->setWindowModality(Qt::WindowModal);
   *current_ = sheet;
   auto connection = std::make_shared<QMetaObject::Connection>();

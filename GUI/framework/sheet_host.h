@@ -7,7 +7,6 @@
 #include <QDialog>
 #include <QPointer>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 
@@ -16,7 +15,7 @@ class QWidget;
 namespace quillion {
 
 class SheetHost {
-public:
+ public:
   explicit SheetHost(QWidget* window);
   ~SheetHost();
   SheetHost(const SheetHost&) = delete;
@@ -42,7 +41,7 @@ public:
   // Runs `dialog` application-modal to its end. Main thread only.
   int runModal(QDialog* dialog);
 
-private:
+ private:
   QPointer<QWidget> window_;
   // Shared with the sheet's end handler, which may run after this host is gone.
   std::shared_ptr<QPointer<QDialog>> current_ = std::make_shared<QPointer<QDialog>>();

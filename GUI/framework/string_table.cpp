@@ -9,9 +9,12 @@ namespace {
 
 QChar unescaped(QChar c) {
   switch (c.unicode()) {
-    case 'n': return QLatin1Char('\n');
-    case 't': return QLatin1Char('\t');
-    default: return c;  // "\\", "\=", "\#" and anything else stand for themselves
+    case 'n':
+      return QLatin1Char('\n');
+    case 't':
+      return QLatin1Char('\t');
+    default:
+      return c;  // "\\", "\=", "\#" and anything else stand for themselves
   }
 }
 
@@ -69,6 +72,8 @@ std::optional<QString> StringTable::find(const QString& key) const {
   return *it;
 }
 
-QString StringTable::lookup(const QString& key) const { return find(key).value_or(key); }
+QString StringTable::lookup(const QString& key) const {
+  return find(key).value_or(key);
+}
 
 }  // namespace quillion

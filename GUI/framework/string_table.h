@@ -9,14 +9,13 @@
 
 #include <QHash>
 #include <QString>
-
 #include <optional>
 #include <vector>
 
 namespace quillion {
 
 class StringTable {
-public:
+ public:
   // `badLines` receives the 1-based numbers of lines that hold no "=".
   static StringTable parse(const QString& text, std::vector<int>* badLines = nullptr);
   // An unreadable or missing file gives an empty table.
@@ -32,7 +31,7 @@ public:
 
   qsizetype size() const { return entries_.size(); }
 
-private:
+ private:
   QHash<QString, QString> entries_;
 };
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/window_controller.h"
 
-#include "framework/document.h"
-#include "framework/sheet_host.h"
-
 #include <QCloseEvent>
 #include <QMainWindow>
+
+#include "framework/document.h"
+#include "framework/sheet_host.h"
 
 namespace quillion {
 
@@ -44,7 +44,9 @@ SheetHost& WindowController::sheets() {
   return *sheets_;
 }
 
-std::unique_ptr<QMainWindow> WindowController::makeWindow() { return std::make_unique<QMainWindow>(); }
+std::unique_ptr<QMainWindow> WindowController::makeWindow() {
+  return std::make_unique<QMainWindow>();
+}
 
 void WindowController::showWindow() {
   QMainWindow* w = window();

@@ -4,13 +4,12 @@
 // window's close button into the document's close command (which may ask to save).
 #pragma once
 
-#include "framework/document.h"
-
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
 #include <memory>
+
+#include "framework/document.h"
 
 class QMainWindow;
 
@@ -21,7 +20,7 @@ class SheetHost;
 class WindowController : public QObject {
   Q_OBJECT
 
-public:
+ public:
   WindowController();
   ~WindowController() override;
 
@@ -42,14 +41,14 @@ public:
   virtual QString windowTitleForDocumentDisplayName(const QString& displayName) const;
   void synchronizeWindowTitleWithDocumentName();
 
-protected:
+ protected:
   virtual std::unique_ptr<QMainWindow> makeWindow();
   virtual void windowDidLoad() {}
   virtual void windowWillClose() {}
 
   bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+ private:
   QPointer<Document> document_;
   std::unique_ptr<QMainWindow> window_;
   std::unique_ptr<SheetHost> sheets_;

@@ -17,11 +17,12 @@ void WorkerRunner::start(std::function<void(std::stop_token)> body, std::functio
   QObject* context = context_.get();
   workers_.emplace(id, std::jthread([this, id, context, body = std::move(body),
                                      onMain = std::move(onMain)](std::stop_token stop) {
-    body(stop);
-    // The runner is alive here: it joins this thread before it goes away, and the queued
-    // call is dropped with `context` if the runner dies before the call runs.
-    postToMain([this, id, onMain] { finished(id, onMain); }, context);
-  }));
+                     body(stop);
+                     // The runner is alive here: it joins this thread before it goes away, and the
+                     // queued call is dropped with `context` if the runner dies before the call
+                     // runs.
+                     postToMain([this, id, onMain] { finished(id, onMain); }, context);
+                   }));
 }
 
 void WorkerRunner::finished(std::uint64_t id, const std::function<void()>& onMain) {

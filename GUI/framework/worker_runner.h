@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,7 +18,7 @@
 namespace quillion {
 
 class WorkerRunner {
-public:
+ public:
   WorkerRunner();
   ~WorkerRunner();  // cancelAndJoin()
   WorkerRunner(const WorkerRunner&) = delete;
@@ -35,9 +34,9 @@ public:
             [onDone = std::move(onDone)]() mutable { onDone(); });
     } else {
       auto slot = std::make_shared<std::optional<Result>>();
-      start([work = std::move(work), slot](std::stop_token stop) mutable {
-        slot->emplace(work(stop));
-      }, [onDone = std::move(onDone), slot]() mutable { onDone(std::move(**slot)); });
+      start([work = std::move(work),
+             slot](std::stop_token stop) mutable { slot->emplace(work(stop)); },
+            [onDone = std::move(onDone), slot]() mutable { onDone(std::move(**slot)); });
     }
   }
 
@@ -48,7 +47,7 @@ public:
 
   std::size_t activeCount() const { return workers_.size(); }
 
-private:
+ private:
   void start(std::function<void(std::stop_token)> body, std::function<void()> onMain);
   void finished(std::uint64_t id, const std::function<void()>& onMain);
 

@@ -20,9 +20,15 @@ QString appDir(const char* variable, const char* fallbackUnderHome) {
 
 }  // namespace
 
-QString userConfigDir() { return appDir("XDG_CONFIG_HOME", ".config"); }
-QString userDataDir() { return appDir("XDG_DATA_HOME", ".local/share"); }
+QString userConfigDir() {
+  return appDir("XDG_CONFIG_HOME", ".config");
+}
+QString userDataDir() {
+  return appDir("XDG_DATA_HOME", ".local/share");
+}
 // Qt 6.4 has no state location, so the variable is read here.
-QString userStateDir() { return appDir("XDG_STATE_HOME", ".local/state"); }
+QString userStateDir() {
+  return appDir("XDG_STATE_HOME", ".local/state");
+}
 
 }  // namespace quillion

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "layout/base_layout_win_ctlr.h"
 
-#include "framework/cfmt.h"
-#include "framework/document.h"
-#include "framework/messages.h"
-#include "shell/notification_names.h"
-
 #include <QLabel>
 #include <QMainWindow>
 #include <QTableView>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include "framework/cfmt.h"
+#include "framework/document.h"
+#include "framework/messages.h"
+#include "shell/notification_names.h"
 
 namespace quillion {
 
@@ -29,9 +29,13 @@ BaseLayoutWinCtlr::BaseLayoutWinCtlr(const LayoutKind& kind) : kind_(kind), useS
   state_.writeXA = kind.useCDXAFormat;
 }
 
-BaseLayoutWinCtlr::~BaseLayoutWinCtlr() { NotificationCenter::instance().remove(this); }
+BaseLayoutWinCtlr::~BaseLayoutWinCtlr() {
+  NotificationCenter::instance().remove(this);
+}
 
-void BaseLayoutWinCtlr::setLayoutFile(const LayoutFileIO& file) { firstLayoutFile_ = file; }
+void BaseLayoutWinCtlr::setLayoutFile(const LayoutFileIO& file) {
+  firstLayoutFile_ = file;
+}
 
 void BaseLayoutWinCtlr::loadLayout(const LayoutFileIO& file) {
   readLayoutState(file, kind_.keyGroups, state_);
@@ -53,7 +57,8 @@ void BaseLayoutWinCtlr::setImageReaderPath(const QString& path) {
 }
 
 QString BaseLayoutWinCtlr::windowTitleForDocumentDisplayName(const QString& displayName) const {
-  return cfmt(QStringLiteral("%@ - %@"), Msg::gui(QString::fromLatin1(kind_.titleKey)), displayName);
+  return cfmt(QStringLiteral("%@ - %@"), Msg::gui(QString::fromLatin1(kind_.titleKey)),
+              displayName);
 }
 
 void BaseLayoutWinCtlr::NeedToSaveDocument(const Notification& n) {
@@ -93,9 +98,9 @@ void BaseLayoutWinCtlr::windowDidLoad() {
   m_awoke = true;
   // From any sender: the handler itself keeps to this window's views, so a view that this
   // kind of window lacks can never match.
-  NotificationCenter::instance().observe(
-      this, QString::fromLatin1(VUK_LayoutChangedNotification), NotificationCenter::AnySender,
-      [this](const Notification& n) { NeedToSaveDocument(n); });
+  NotificationCenter::instance().observe(this, QString::fromLatin1(VUK_LayoutChangedNotification),
+                                         NotificationCenter::AnySender,
+                                         [this](const Notification& n) { NeedToSaveDocument(n); });
   if (firstLayoutFile_) loadLayout(*firstLayoutFile_);
 }
 

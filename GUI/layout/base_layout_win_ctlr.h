@@ -4,6 +4,10 @@
 // follows the layout-changed notifications of this window's own views.
 #pragma once
 
+#include <QAbstractItemView>
+#include <QPointer>
+#include <optional>
+
 #include "framework/notification_center.h"
 #include "framework/window_controller.h"
 #include "layout/layout_file_io.h"
@@ -11,17 +15,12 @@
 #include "layout/layout_state.h"
 #include "layout/playlist.h"
 
-#include <QAbstractItemView>
-#include <QPointer>
-
-#include <optional>
-
 namespace quillion {
 
 class BaseLayoutWinCtlr : public WindowController {
   Q_OBJECT
 
-public:
+ public:
   explicit BaseLayoutWinCtlr(const LayoutKind& kind);
   ~BaseLayoutWinCtlr() override;
 
@@ -66,11 +65,11 @@ public:
   // is one of this window's layout views.
   void NeedToSaveDocument(const Notification& notification);
 
-protected:
+ protected:
   std::unique_ptr<QMainWindow> makeWindow() override;
   void windowDidLoad() override;
 
-private:
+ private:
   const LayoutKind& kind_;
   bool useSAO_;
   bool m_awoke = false;

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "layout/layout_file_io.h"
 
-#include "layout/plist_gate.h"
-
 #include <array>
 #include <limits>
+
+#include "layout/plist_gate.h"
 
 namespace quillion {
 
@@ -58,22 +58,23 @@ struct KeyType {
   plist::Kind kind;
 };
 constexpr std::array kKeyTypes{
-    KeyType{key::Signature, plist::Kind::String},  KeyType{key::DstVendor, plist::Kind::String},
-    KeyType{key::DstModel, plist::Kind::String},   KeyType{key::DstVersion, plist::Kind::String},
-    KeyType{key::DstPath, plist::Kind::String},    KeyType{key::DstISOPath, plist::Kind::String},
-    KeyType{key::SrcVendor, plist::Kind::String},  KeyType{key::SrcModel, plist::Kind::String},
-    KeyType{key::SrcVersion, plist::Kind::String}, KeyType{key::SrcPath, plist::Kind::String},
-    KeyType{key::Title, plist::Kind::String},      KeyType{key::FSTreeMap, plist::Kind::Data},
-    KeyType{key::FSListMap, plist::Kind::Data},    KeyType{key::DataFilter, plist::Kind::Integer},
-    KeyType{key::DiscSpan, plist::Kind::Boolean},  KeyType{key::WriteXA, plist::Kind::Boolean},
-    KeyType{key::IgnoreAlias, plist::Kind::Boolean},
-    KeyType{key::AppleExt, plist::Kind::Boolean},  KeyType{key::VolumeSet, plist::Kind::String},
-    KeyType{key::System, plist::Kind::String},     KeyType{key::Publisher, plist::Kind::String},
-    KeyType{key::Preparer, plist::Kind::String},   KeyType{key::FileFormat, plist::Kind::Integer},
-    KeyType{key::CDText, plist::Kind::Dictionary},
+    KeyType{key::Signature, plist::Kind::String},    KeyType{key::DstVendor, plist::Kind::String},
+    KeyType{key::DstModel, plist::Kind::String},     KeyType{key::DstVersion, plist::Kind::String},
+    KeyType{key::DstPath, plist::Kind::String},      KeyType{key::DstISOPath, plist::Kind::String},
+    KeyType{key::SrcVendor, plist::Kind::String},    KeyType{key::SrcModel, plist::Kind::String},
+    KeyType{key::SrcVersion, plist::Kind::String},   KeyType{key::SrcPath, plist::Kind::String},
+    KeyType{key::Title, plist::Kind::String},        KeyType{key::FSTreeMap, plist::Kind::Data},
+    KeyType{key::FSListMap, plist::Kind::Data},      KeyType{key::DataFilter, plist::Kind::Integer},
+    KeyType{key::DiscSpan, plist::Kind::Boolean},    KeyType{key::WriteXA, plist::Kind::Boolean},
+    KeyType{key::IgnoreAlias, plist::Kind::Boolean}, KeyType{key::AppleExt, plist::Kind::Boolean},
+    KeyType{key::VolumeSet, plist::Kind::String},    KeyType{key::System, plist::Kind::String},
+    KeyType{key::Publisher, plist::Kind::String},    KeyType{key::Preparer, plist::Kind::String},
+    KeyType{key::FileFormat, plist::Kind::Integer},  KeyType{key::CDText, plist::Kind::Dictionary},
 };
 
-QString k(const char* name) { return QString::fromLatin1(name); }
+QString k(const char* name) {
+  return QString::fromLatin1(name);
+}
 
 // "Track 3" -> 3; 0 for any other name.
 int trackNumberOf(const QString& entry) {
@@ -124,6 +125,36 @@ plist::Owned fieldsNode(const CdTextFields& fields) {
   return node;
 }
 
+// Stores a string unless it is null, or empty where empty is not allowed.
+void setIfPresent(plist::Node dict, const char* name, const QString& value, bool allowEmpty) {
+  if (value.isNull() || (!allowEmpty && value.isEmpty())) return;
+  plist::setString(dict, k(name), value);
+}
+
+struct DeviceKeys {
+  const char* vendor;
+  const char* model;
+  const char* version;
+  const char* imagePath;
+};
+constexpr DeviceKeys kDestinationKeys{key::DstVendor, key::DstModel, key::DstVersion, key::DstPath};
+constexpr DeviceKeys kSourceKeys{key::SrcVendor, key::SrcModel, key::SrcVersion, key::SrcPath};
+
+struct DeviceValues {
+  const QString& vendor;
+  const QString& model;
+  const QString& version;
+  const QString& imagePath;
+};
+
+// Vendor, model and version only when not empty; the path also when empty if asked to.
+void setDevice(plist::Node dict, const DeviceKeys& keys, const DeviceValues& v, bool emptyPath) {
+  setIfPresent(dict, keys.vendor, v.vendor, false);
+  setIfPresent(dict, keys.model, v.model, false);
+  setIfPresent(dict, keys.version, v.version, false);
+  setIfPresent(dict, keys.imagePath, v.imagePath, emptyPath);
+}
+
 }  // namespace
 
 LayoutFileIO::LayoutFileIO() : dict_(plist::newDict()) {
@@ -146,9 +177,13 @@ LayoutFileIO& LayoutFileIO::operator=(const LayoutFileIO& other) {
 
 LayoutFileIO::~LayoutFileIO() = default;
 
-QByteArray LayoutFileIO::XMLData() const { return plist::toXml(dict_.get()); }
+QByteArray LayoutFileIO::XMLData() const {
+  return plist::toXml(dict_.get());
+}
 
-bool LayoutFileIO::IsValid() const { return stringValue(key::Signature) == k(kSignature); }
+bool LayoutFileIO::IsValid() const {
+  return stringValue(key::Signature) == k(kSignature);
+}
 
 LayoutFileCheck LayoutFileIO::check() const {
   if (!dict_) return {LayoutFileProblem::NotAPropertyList, {}};
@@ -173,23 +208,55 @@ QString LayoutFileIO::stringValue(const char* name) const {
   return plist::stringAt(dict_.get(), k(name)).value_or(QString());
 }
 
-bool LayoutFileIO::IsDstCDImage() const { return DstVendor() == k(kCDImageVendor); }
-bool LayoutFileIO::IsSrcCDImage() const { return SrcVendor() == k(kCDImageVendor); }
+bool LayoutFileIO::IsDstCDImage() const {
+  return DstVendor() == k(kCDImageVendor);
+}
+bool LayoutFileIO::IsSrcCDImage() const {
+  return SrcVendor() == k(kCDImageVendor);
+}
 
-QString LayoutFileIO::DstVendor() const { return stringValue(key::DstVendor); }
-QString LayoutFileIO::DstModel() const { return stringValue(key::DstModel); }
-QString LayoutFileIO::DstVersion() const { return stringValue(key::DstVersion); }
-QString LayoutFileIO::DstCDImagePath() const { return stringValue(key::DstPath); }
-QString LayoutFileIO::DstISOImagePath() const { return stringValue(key::DstISOPath); }
-QString LayoutFileIO::SrcVendor() const { return stringValue(key::SrcVendor); }
-QString LayoutFileIO::SrcModel() const { return stringValue(key::SrcModel); }
-QString LayoutFileIO::SrcVersion() const { return stringValue(key::SrcVersion); }
-QString LayoutFileIO::SrcCDImagePath() const { return stringValue(key::SrcPath); }
-QString LayoutFileIO::Title() const { return stringValue(key::Title); }
-QString LayoutFileIO::VolumeSetName() const { return stringValue(key::VolumeSet); }
-QString LayoutFileIO::SystemName() const { return stringValue(key::System); }
-QString LayoutFileIO::PublisherName() const { return stringValue(key::Publisher); }
-QString LayoutFileIO::PreparerName() const { return stringValue(key::Preparer); }
+QString LayoutFileIO::DstVendor() const {
+  return stringValue(key::DstVendor);
+}
+QString LayoutFileIO::DstModel() const {
+  return stringValue(key::DstModel);
+}
+QString LayoutFileIO::DstVersion() const {
+  return stringValue(key::DstVersion);
+}
+QString LayoutFileIO::DstCDImagePath() const {
+  return stringValue(key::DstPath);
+}
+QString LayoutFileIO::DstISOImagePath() const {
+  return stringValue(key::DstISOPath);
+}
+QString LayoutFileIO::SrcVendor() const {
+  return stringValue(key::SrcVendor);
+}
+QString LayoutFileIO::SrcModel() const {
+  return stringValue(key::SrcModel);
+}
+QString LayoutFileIO::SrcVersion() const {
+  return stringValue(key::SrcVersion);
+}
+QString LayoutFileIO::SrcCDImagePath() const {
+  return stringValue(key::SrcPath);
+}
+QString LayoutFileIO::Title() const {
+  return stringValue(key::Title);
+}
+QString LayoutFileIO::VolumeSetName() const {
+  return stringValue(key::VolumeSet);
+}
+QString LayoutFileIO::SystemName() const {
+  return stringValue(key::System);
+}
+QString LayoutFileIO::PublisherName() const {
+  return stringValue(key::Publisher);
+}
+QString LayoutFileIO::PreparerName() const {
+  return stringValue(key::Preparer);
+}
 
 QByteArray LayoutFileIO::FSTreeMap() const {
   return plist::dataAt(dict_.get(), k(key::FSTreeMap)).value_or(QByteArray());
@@ -224,8 +291,12 @@ int LayoutFileIO::FileFormat() const {
   return v && fitsInt(*v) ? static_cast<int>(*v) : 2;
 }
 
-bool LayoutFileIO::discSpan() const { return plist::boolAt(dict_.get(), k(key::DiscSpan)).value_or(false); }
-bool LayoutFileIO::writeXA() const { return plist::boolAt(dict_.get(), k(key::WriteXA)).value_or(false); }
+bool LayoutFileIO::discSpan() const {
+  return plist::boolAt(dict_.get(), k(key::DiscSpan)).value_or(false);
+}
+bool LayoutFileIO::writeXA() const {
+  return plist::boolAt(dict_.get(), k(key::WriteXA)).value_or(false);
+}
 bool LayoutFileIO::ignoreAlias() const {
   return plist::boolAt(dict_.get(), k(key::IgnoreAlias)).value_or(false);
 }
@@ -233,29 +304,18 @@ bool LayoutFileIO::appendAppleExtension() const {
   return plist::boolAt(dict_.get(), k(key::AppleExt)).value_or(false);
 }
 
-void LayoutFileIO::setStringIfPresent(const char* name, const QString& value, bool allowEmpty) {
-  if (value.isNull() || (!allowEmpty && value.isEmpty())) return;
-  plist::setString(dict_.get(), k(name), value);
-}
-
-void LayoutFileIO::SetDstDevice(const QString& vendor, const QString& model,
-                                const QString& version, const QString& imagePath) {
-  setStringIfPresent(key::DstVendor, vendor, false);
-  setStringIfPresent(key::DstModel, model, false);
-  setStringIfPresent(key::DstVersion, version, false);
-  setStringIfPresent(key::DstPath, imagePath, true);
+void LayoutFileIO::SetDstDevice(const QString& vendor, const QString& model, const QString& version,
+                                const QString& imagePath) {
+  setDevice(dict_.get(), kDestinationKeys, {vendor, model, version, imagePath}, true);
 }
 
 void LayoutFileIO::SetDstISOImagePath(const QString& path) {
-  setStringIfPresent(key::DstISOPath, path, true);
+  setIfPresent(dict_.get(), key::DstISOPath, path, true);
 }
 
-void LayoutFileIO::SetSrcDevice(const QString& vendor, const QString& model,
-                                const QString& version, const QString& imagePath) {
-  setStringIfPresent(key::SrcVendor, vendor, false);
-  setStringIfPresent(key::SrcModel, model, false);
-  setStringIfPresent(key::SrcVersion, version, false);
-  setStringIfPresent(key::SrcPath, imagePath, false);
+void LayoutFileIO::SetSrcDevice(const QString& vendor, const QString& model, const QString& version,
+                                const QString& imagePath) {
+  setDevice(dict_.get(), kSourceKeys, {vendor, model, version, imagePath}, false);
 }
 
 void LayoutFileIO::SetTitle(const QString& title) {
@@ -288,21 +348,42 @@ void LayoutFileIO::SetCDTextEntries(const std::optional<LayoutCdText>& entries) 
   if (entries->disc) plist::setNode(node.get(), k(kDiscEntry), fieldsNode(*entries->disc));
   for (const auto& [number, fields] : entries->tracks) {
     if (number > 0)
-      plist::setNode(node.get(), k(kTrackEntryPrefix) + QString::number(number), fieldsNode(fields));
+      plist::setNode(node.get(), k(kTrackEntryPrefix) + QString::number(number),
+                     fieldsNode(fields));
   }
   plist::setNode(dict_.get(), k(key::CDText), std::move(node));
 }
 
-void LayoutFileIO::SetVolumeSetName(const QString& name) { setStringIfPresent(key::VolumeSet, name, true); }
-void LayoutFileIO::SetSystemName(const QString& name) { setStringIfPresent(key::System, name, true); }
-void LayoutFileIO::SetPublisherName(const QString& name) { setStringIfPresent(key::Publisher, name, true); }
-void LayoutFileIO::SetPreparerName(const QString& name) { setStringIfPresent(key::Preparer, name, true); }
+void LayoutFileIO::SetVolumeSetName(const QString& name) {
+  setIfPresent(dict_.get(), key::VolumeSet, name, true);
+}
+void LayoutFileIO::SetSystemName(const QString& name) {
+  setIfPresent(dict_.get(), key::System, name, true);
+}
+void LayoutFileIO::SetPublisherName(const QString& name) {
+  setIfPresent(dict_.get(), key::Publisher, name, true);
+}
+void LayoutFileIO::SetPreparerName(const QString& name) {
+  setIfPresent(dict_.get(), key::Preparer, name, true);
+}
 
-void LayoutFileIO::setDataFilterIndex(int index) { plist::setInteger(dict_.get(), k(key::DataFilter), index); }
-void LayoutFileIO::SetFileFormat(int format) { plist::setInteger(dict_.get(), k(key::FileFormat), format); }
-void LayoutFileIO::SetDiscSpan(bool on) { plist::setBool(dict_.get(), k(key::DiscSpan), on); }
-void LayoutFileIO::SetWriteXA(bool on) { plist::setBool(dict_.get(), k(key::WriteXA), on); }
-void LayoutFileIO::SetIgnoreAlias(bool on) { plist::setBool(dict_.get(), k(key::IgnoreAlias), on); }
-void LayoutFileIO::SetAppendAppleExtension(bool on) { plist::setBool(dict_.get(), k(key::AppleExt), on); }
+void LayoutFileIO::setDataFilterIndex(int index) {
+  plist::setInteger(dict_.get(), k(key::DataFilter), index);
+}
+void LayoutFileIO::SetFileFormat(int format) {
+  plist::setInteger(dict_.get(), k(key::FileFormat), format);
+}
+void LayoutFileIO::SetDiscSpan(bool on) {
+  plist::setBool(dict_.get(), k(key::DiscSpan), on);
+}
+void LayoutFileIO::SetWriteXA(bool on) {
+  plist::setBool(dict_.get(), k(key::WriteXA), on);
+}
+void LayoutFileIO::SetIgnoreAlias(bool on) {
+  plist::setBool(dict_.get(), k(key::IgnoreAlias), on);
+}
+void LayoutFileIO::SetAppendAppleExtension(bool on) {
+  plist::setBool(dict_.get(), k(key::AppleExt), on);
+}
 
 }  // namespace quillion

@@ -6,13 +6,12 @@
 // (an empty "Destination Path" is stored, an absent one is not).
 #pragma once
 
-#include "layout/plist_node.h"
-
 #include <QByteArray>
 #include <QString>
-
 #include <map>
 #include <optional>
+
+#include "layout/plist_node.h"
 
 namespace quillion {
 
@@ -48,7 +47,7 @@ struct LayoutFileCheck {
 };
 
 class LayoutFileIO {
-public:
+ public:
   static constexpr char kSignature[] = "ZEB VUK 9988";
   static constexpr char kCDImageVendor[] = "CD Image File";
 
@@ -127,9 +126,8 @@ public:
   void SetIgnoreAlias(bool on);
   void SetAppendAppleExtension(bool on);
 
-private:
+ private:
   QString stringValue(const char* key) const;
-  void setStringIfPresent(const char* key, const QString& value, bool allowEmpty);
 
   plist::Owned dict_;
 };

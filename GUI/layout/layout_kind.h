@@ -34,10 +34,10 @@ struct LayoutKind {
   unsigned formatType;          // initial data-disc format code, 0 when the kind has none
   bool useSAO;
   bool useCDXAFormat;
-  const char* titleKey;         // "GUIMsgs" key of the window title's first part
-  const char* extension;        // file extension of saved layouts
-  unsigned views;               // LayoutViewSet
-  unsigned keyGroups;           // LayoutKeyGroup
+  const char* titleKey;   // "GUIMsgs" key of the window title's first part
+  const char* extension;  // file extension of saved layouts
+  unsigned views;         // LayoutViewSet
+  unsigned keyGroups;     // LayoutKeyGroup
 };
 
 }  // namespace quillion

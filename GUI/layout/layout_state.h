@@ -4,12 +4,11 @@
 // them into trees and lists and back.
 #pragma once
 
-#include "layout/layout_file_io.h"
-
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
+
+#include "layout/layout_file_io.h"
 
 namespace quillion {
 

@@ -9,7 +9,7 @@ namespace quillion {
 namespace {
 
 class Gate {
-public:
+ public:
   explicit Gate(const QByteArray& data) : xml_(data) {}
 
   bool run() {
@@ -33,7 +33,7 @@ public:
 
   QString why;
 
-private:
+ private:
   bool fail(const QString& reason) {
     if (why.isEmpty()) why = reason;
     return false;
@@ -44,17 +44,22 @@ private:
   bool nextElement() {
     while (!xml_.atEnd()) {
       switch (xml_.readNext()) {
-        case QXmlStreamReader::StartElement: return true;
-        case QXmlStreamReader::EndElement: return false;
+        case QXmlStreamReader::StartElement:
+          return true;
+        case QXmlStreamReader::EndElement:
+          return false;
         case QXmlStreamReader::Characters:
           if (!xml_.isWhitespace()) return fail(QStringLiteral("stray text"));
           break;
         case QXmlStreamReader::StartDocument:
         case QXmlStreamReader::DTD:
         case QXmlStreamReader::Comment:
-        case QXmlStreamReader::ProcessingInstruction: break;
-        case QXmlStreamReader::Invalid: return fail(xml_.errorString());
-        default: return fail(QStringLiteral("unexpected content"));
+        case QXmlStreamReader::ProcessingInstruction:
+          break;
+        case QXmlStreamReader::Invalid:
+          return fail(xml_.errorString());
+        default:
+          return fail(QStringLiteral("unexpected content"));
       }
     }
     return false;
@@ -66,12 +71,18 @@ private:
     text.clear();
     while (!xml_.atEnd()) {
       switch (xml_.readNext()) {
-        case QXmlStreamReader::Characters: text += xml_.text(); break;
-        case QXmlStreamReader::EndElement: return true;
+        case QXmlStreamReader::Characters:
+          text += xml_.text();
+          break;
+        case QXmlStreamReader::EndElement:
+          return true;
         case QXmlStreamReader::Comment:
-        case QXmlStreamReader::ProcessingInstruction: break;
-        case QXmlStreamReader::Invalid: return fail(xml_.errorString());
-        default: return fail(QStringLiteral("unexpected content in a value"));
+        case QXmlStreamReader::ProcessingInstruction:
+          break;
+        case QXmlStreamReader::Invalid:
+          return fail(xml_.errorString());
+        default:
+          return fail(QStringLiteral("unexpected content in a value"));
       }
     }
     return fail(xml_.hasError() ? xml_.errorString() : QStringLiteral("cut off"));

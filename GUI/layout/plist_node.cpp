@@ -4,7 +4,6 @@
 #include <plist/plist.h>
 
 #include <QList>
-
 #include <cstdlib>
 #include <limits>
 
@@ -27,12 +26,18 @@ Node itemAt(Node dict, const QString& key) {
 Kind kindOf(Node node) {
   if (node == nullptr) return Kind::Absent;
   switch (plist_get_node_type(node)) {
-    case PLIST_STRING: return Kind::String;
-    case PLIST_DATA: return Kind::Data;
-    case PLIST_UINT: return Kind::Integer;
-    case PLIST_BOOLEAN: return Kind::Boolean;
-    case PLIST_DICT: return Kind::Dictionary;
-    default: return Kind::Other;
+    case PLIST_STRING:
+      return Kind::String;
+    case PLIST_DATA:
+      return Kind::Data;
+    case PLIST_UINT:
+      return Kind::Integer;
+    case PLIST_BOOLEAN:
+      return Kind::Boolean;
+    case PLIST_DICT:
+      return Kind::Dictionary;
+    default:
+      return Kind::Other;
   }
 }
 
@@ -53,8 +58,8 @@ QByteArray xmlSafeUtf8(const QString& text) {
 // negative value is made by parsing it.
 Node newInteger(qint64 value) {
   if (value >= 0) return plist_new_uint(static_cast<uint64_t>(value));
-  const QByteArray xml = "<plist version=\"1.0\"><integer>" + QByteArray::number(value) +
-                         "</integer></plist>";
+  const QByteArray xml =
+      "<plist version=\"1.0\"><integer>" + QByteArray::number(value) + "</integer></plist>";
   plist_t node = nullptr;
   plist_from_xml(xml.constData(), static_cast<uint32_t>(xml.size()), &node);
   return node;
@@ -66,9 +71,13 @@ void Free::operator()(Node node) const {
   if (node) plist_free(static_cast<plist_t>(node));
 }
 
-Owned newDict() { return Owned(plist_new_dict()); }
+Owned newDict() {
+  return Owned(plist_new_dict());
+}
 
-Owned copy(Node node) { return Owned(node ? plist_copy(static_cast<plist_t>(node)) : nullptr); }
+Owned copy(Node node) {
+  return Owned(node ? plist_copy(static_cast<plist_t>(node)) : nullptr);
+}
 
 Owned parseDictionary(const QByteArray& xml) {
   if (xml.size() > std::numeric_limits<uint32_t>::max()) return nullptr;
@@ -88,9 +97,13 @@ QByteArray toXml(Node node) {
   return raw ? QByteArray(raw, static_cast<qsizetype>(length)) : QByteArray();
 }
 
-bool has(Node dict, const QString& key) { return itemAt(dict, key) != nullptr; }
+bool has(Node dict, const QString& key) {
+  return itemAt(dict, key) != nullptr;
+}
 
-Kind kindAt(Node dict, const QString& key) { return kindOf(itemAt(dict, key)); }
+Kind kindAt(Node dict, const QString& key) {
+  return kindOf(itemAt(dict, key));
+}
 
 std::optional<QString> stringAt(Node dict, const QString& key) {
   Node item = itemAt(dict, key);

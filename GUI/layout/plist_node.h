@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,8 +20,6 @@ using Owned = std::unique_ptr<void, Free>;
 
 Owned newDict();
 Owned copy(Node node);
-
-// Every setter does nothing on a null dictionary.
 
 // Parses `xml` once it passed isStrictXmlPlist(); null when the root is not a dictionary.
 Owned parseDictionary(const QByteArray& xml);
@@ -42,6 +39,7 @@ Kind kindAt(Node dict, const QString& key);
 // Calls fn(key, kind) for every entry of a dictionary.
 void forEachKey(Node dict, const std::function<void(const QString& key, Kind kind)>& fn);
 
+// Every setter does nothing on a null dictionary.
 void setString(Node dict, const QString& key, const QString& value);
 void setData(Node dict, const QString& key, const QByteArray& value);
 void setInteger(Node dict, const QString& key, qint64 value);

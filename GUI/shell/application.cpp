@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "shell/application.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QMainWindow>
+#include <QMenuBar>
+
 #include "documents/layout_document_kinds.h"
 #include "framework/document.h"
 #include "framework/messages.h"
 #include "framework/window_controller.h"
 #include "shell/preference_keys.h"
-
-#include <QApplication>
-#include <QFileDialog>
-#include <QMainWindow>
-#include <QMenuBar>
 
 namespace quillion {
 
@@ -38,7 +38,8 @@ Application::Application(const QString& settingsPath, QObject* parent)
   registerPreferenceDefaults(*defaults_);
   Defaults::setShared(defaults_.get());
   registerLayoutDocumentTypes(*documents_);
-  documents_->setWindowSetup([this](WindowController& wc) { buildMenus(wc.window()->menuBar(), wc); });
+  documents_->setWindowSetup(
+      [this](WindowController& wc) { buildMenus(wc.window()->menuBar(), wc); });
   // Without a start window, the application has nothing left to show.
   connect(documents_.get(), &DocumentController::lastDocumentClosed, this,
           [] { QCoreApplication::quit(); });
@@ -78,7 +79,8 @@ void Application::buildMenus(QMenuBar* bar, WindowController& window) {
   QMenu* newMenu = file->addMenu(Msg::gui(QStringLiteral("New")));
   for (const LayoutKind& k : layoutDocumentKinds()) {
     const QString type = QString::fromLatin1(k.typeName);
-    newMenu->addAction(Msg::gui(type), this, [this, type] { documents_->openUntitledDocumentOfType(type); });
+    newMenu->addAction(Msg::gui(type), this,
+                       [this, type] { documents_->openUntitledDocumentOfType(type); });
   }
   file->addAction(Msg::gui(QStringLiteral("Open...")), QKeySequence::Open, this,
                   [this, w = window.window()] { openWithPanel(w); });

@@ -3,14 +3,13 @@
 // document controller with every layout document type, and the menus of each window.
 #pragma once
 
+#include <QObject>
+#include <QStringList>
+#include <memory>
+
 #include "framework/defaults.h"
 #include "framework/document_controller.h"
 #include "framework/document_prompts.h"
-
-#include <QObject>
-#include <QStringList>
-
-#include <memory>
 
 class QMenuBar;
 
@@ -19,7 +18,7 @@ namespace quillion {
 class Application : public QObject {
   Q_OBJECT
 
-public:
+ public:
   // The settings file is Defaults::standardFilePath() unless one is given.
   explicit Application(const QString& settingsPath = QString(), QObject* parent = nullptr);
   ~Application() override;
@@ -34,7 +33,7 @@ public:
   // Closes every document (each may ask to save), then leaves the event loop.
   void quit();
 
-private:
+ private:
   void buildMenus(QMenuBar* bar, class WindowController& window);
   void openWithPanel(QWidget* parent);
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "shell/application.h"
-
 #include <QApplication>
+
+#include "shell/application.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "shell/preference_keys.h"
 
+#include <array>
+
 #include "framework/defaults.h"
 #include "framework/messages.h"
-
-#include <array>
 
 namespace quillion {
 
@@ -47,9 +47,12 @@ constexpr std::array kKeys{
 
 QVariant registeredValue(const PreferenceKey& k) {
   switch (k.type) {
-    case T::Bool: return k.defaultNumber != 0;
-    case T::Integer: return k.defaultNumber;
-    case T::Color: return QString::fromLatin1(k.defaultColor);
+    case T::Bool:
+      return k.defaultNumber != 0;
+    case T::Integer:
+      return k.defaultNumber;
+    case T::Color:
+      return QString::fromLatin1(k.defaultColor);
     case T::StringList:
       // The only registered list is the data filter's.
       return QStringList{Msg::gui(QStringLiteral("All")), QStringLiteral("doc"),
@@ -60,7 +63,9 @@ QVariant registeredValue(const PreferenceKey& k) {
 
 }  // namespace
 
-std::span<const PreferenceKey> preferenceKeys() { return kKeys; }
+std::span<const PreferenceKey> preferenceKeys() {
+  return kKeys;
+}
 
 QVariantMap registeredPreferenceDefaults() {
   QVariantMap map;

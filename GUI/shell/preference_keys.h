@@ -6,7 +6,6 @@
 
 #include <QColor>
 #include <QVariantMap>
-
 #include <span>
 
 namespace quillion {
@@ -45,7 +44,7 @@ inline constexpr char VUKDataFilterKey[] = "Data Filter List";
 enum class PreferenceType {
   Bool,
   Integer,
-  Color,       // stored as the colour's "#rrggbb" name
+  Color,  // stored as the colour's "#rrggbb" name
   StringList,
 };
 

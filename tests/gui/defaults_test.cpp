@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/defaults.h"
-#include "support/gui_test_env.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
+
+#include "support/gui_test_env.h"
 
 using namespace quillion;
 using quillion::test::GuiTest;
@@ -13,7 +14,7 @@ using quillion::test::GuiTest;
 namespace {
 
 class DefaultsTest : public GuiTest {
-protected:
+ protected:
   void SetUp() override {
     GuiTest::SetUp();
     path = test::makeTempDir(QStringLiteral("defaults")) + QStringLiteral("/sub/quillion.conf");
@@ -27,14 +28,17 @@ protected:
 
 TEST_F(DefaultsTest, StandardFileFollowsXdgConfigHome) {
   qputenv("XDG_CONFIG_HOME", (test::tempRoot() + QStringLiteral("/elsewhere")).toUtf8());
-  EXPECT_EQ(Defaults::standardFilePath(), test::tempRoot() + QStringLiteral("/elsewhere/quillion/quillion.conf"));
+  EXPECT_EQ(Defaults::standardFilePath(),
+            test::tempRoot() + QStringLiteral("/elsewhere/quillion/quillion.conf"));
   qputenv("XDG_CONFIG_HOME", "relative/is/ignored");
-  EXPECT_EQ(Defaults::standardFilePath(), qEnvironmentVariable("HOME") + QStringLiteral("/.config/quillion/quillion.conf"));
+  EXPECT_EQ(Defaults::standardFilePath(),
+            qEnvironmentVariable("HOME") + QStringLiteral("/.config/quillion/quillion.conf"));
 }
 
 TEST_F(DefaultsTest, RegisteredValuesShowUntilSetAndAreNeverWritten) {
   Defaults d(path);
-  d.registerDefaults({{QStringLiteral("Cache Size Button"), 2048}, {QStringLiteral("Verify Data Switch"), true}});
+  d.registerDefaults(
+      {{QStringLiteral("Cache Size Button"), 2048}, {QStringLiteral("Verify Data Switch"), true}});
   EXPECT_EQ(d.intValue(QStringLiteral("Cache Size Button")), 2048);
   EXPECT_TRUE(d.boolValue(QStringLiteral("Verify Data Switch")));
   EXPECT_FALSE(d.isStored(QStringLiteral("Cache Size Button")));
@@ -54,13 +58,15 @@ TEST_F(DefaultsTest, EveryChangeIsOnDiskAtOnceAndReadByANewInstance) {
   EXPECT_TRUE(fileText().contains("Cache%20Size%20Button=4096")) << fileText().constData();
   ASSERT_TRUE(d.set(QStringLiteral("Overburn Enable/Disable Switch"), true));
   ASSERT_TRUE(d.set(QStringLiteral("MP3 Encoding: Quality Setting"), 2));
-  ASSERT_TRUE(d.set(QStringLiteral("Data Filter List"), QStringList{QStringLiteral("All"), QStringLiteral("doc")}));
+  ASSERT_TRUE(d.set(QStringLiteral("Data Filter List"),
+                    QStringList{QStringLiteral("All"), QStringLiteral("doc")}));
 
   Defaults again(path);
   EXPECT_EQ(again.intValue(QStringLiteral("Cache Size Button")), 4096);
   EXPECT_TRUE(again.boolValue(QStringLiteral("Overburn Enable/Disable Switch")));
   EXPECT_EQ(again.intValue(QStringLiteral("MP3 Encoding: Quality Setting")), 2);
-  EXPECT_EQ(again.stringList(QStringLiteral("Data Filter List")), (QStringList{QStringLiteral("All"), QStringLiteral("doc")}));
+  EXPECT_EQ(again.stringList(QStringLiteral("Data Filter List")),
+            (QStringList{QStringLiteral("All"), QStringLiteral("doc")}));
 }
 
 TEST_F(DefaultsTest, ValuesWrittenByAnEarlierRunReadBackWithTheirTypes) {
@@ -68,12 +74,13 @@ TEST_F(DefaultsTest, ValuesWrittenByAnEarlierRunReadBackWithTheirTypes) {
   QDir().mkpath(QFileInfo(path).absolutePath());
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write("[General]\n"
-          "Cache%20Size%20Button=4096\n"
-          "Verify%20Data%20Switch=false\n"
-          "One%20Entry=doc\n"
-          "Data%20Filter%20List=@Invalid()\n"
-          "Two%20Entries=All, doc\n");
+  f.write(
+      "[General]\n"
+      "Cache%20Size%20Button=4096\n"
+      "Verify%20Data%20Switch=false\n"
+      "One%20Entry=doc\n"
+      "Data%20Filter%20List=@Invalid()\n"
+      "Two%20Entries=All, doc\n");
   f.close();
   Defaults d(path);
   d.registerDefaults({{QStringLiteral("Data Filter List"), QStringList{QStringLiteral("All")}},
@@ -81,7 +88,8 @@ TEST_F(DefaultsTest, ValuesWrittenByAnEarlierRunReadBackWithTheirTypes) {
   EXPECT_EQ(d.intValue(QStringLiteral("Cache Size Button")), 4096);
   EXPECT_FALSE(d.boolValue(QStringLiteral("Verify Data Switch")));
   EXPECT_EQ(d.stringList(QStringLiteral("One Entry")), QStringList{QStringLiteral("doc")});
-  EXPECT_EQ(d.stringList(QStringLiteral("Two Entries")), (QStringList{QStringLiteral("All"), QStringLiteral("doc")}));
+  EXPECT_EQ(d.stringList(QStringLiteral("Two Entries")),
+            (QStringList{QStringLiteral("All"), QStringLiteral("doc")}));
   EXPECT_TRUE(d.stringList(QStringLiteral("Data Filter List")).isEmpty())
       << "a list the user emptied must not turn back into the registered one";
 }
@@ -102,7 +110,8 @@ TEST_F(DefaultsTest, ChangedIsSignalledOnlyWhenTheValueChanges) {
 }
 
 TEST_F(DefaultsTest, AFileThatCannotBeWrittenIsReported) {
-  const QString blocker = test::makeTempDir(QStringLiteral("blocked")) + QStringLiteral("/plain-file");
+  const QString blocker =
+      test::makeTempDir(QStringLiteral("blocked")) + QStringLiteral("/plain-file");
   QFile f(blocker);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.close();

@@ -1,14 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The prompts as the user meets them: sheets on the document's window, answered here by
 // clicking their buttons.
-#include "documents/layout_document.h"
-#include "documents/layout_document_kinds.h"
-#include "framework/document_controller.h"
 #include "framework/document_prompts.h"
-#include "framework/messages.h"
-#include "framework/sheet_host.h"
-#include "layout/base_layout_win_ctlr.h"
-#include "support/gui_test_env.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,13 +10,21 @@
 #include <QMainWindow>
 #include <QMessageBox>
 
+#include "documents/layout_document.h"
+#include "documents/layout_document_kinds.h"
+#include "framework/document_controller.h"
+#include "framework/messages.h"
+#include "framework/sheet_host.h"
+#include "layout/base_layout_win_ctlr.h"
+#include "support/gui_test_env.h"
+
 using namespace quillion;
 using quillion::test::GuiTest;
 
 namespace {
 
 class SheetPromptsTest : public GuiTest {
-protected:
+ protected:
   void SetUp() override {
     GuiTest::SetUp();
     Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
@@ -43,7 +44,8 @@ protected:
     ADD_FAILURE() << "no button " << text.toStdString();
   }
   LayoutDocument* editedDocument(const char* type) {
-    auto* d = static_cast<LayoutDocument*>(controller.openUntitledDocumentOfType(QLatin1String(type)));
+    auto* d =
+        static_cast<LayoutDocument*>(controller.openUntitledDocumentOfType(QLatin1String(type)));
     d->updateChangeCount(Document::Change::Done);
     return d;
   }

@@ -1,4 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMainWindow>
+#include <set>
+
 #include "documents/data_win_ctlr.h"
 #include "documents/layout_document.h"
 #include "documents/layout_document_kinds.h"
@@ -10,14 +17,6 @@
 #include "support/gui_test_env.h"
 #include "support/python_plist.h"
 #include "support/scripted_prompts.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QMainWindow>
-
-#include <set>
 
 using namespace quillion;
 using quillion::test::GuiTest;
@@ -51,9 +50,11 @@ std::set<QString> keysOf(unsigned groups, const LayoutState& s) {
 LayoutState filledState(int seed) {
   LayoutState s;
   const QString n = QString::number(seed);
-  s.destination = {QStringLiteral("ACME"), QStringLiteral("Writer ") + n, QStringLiteral("1.0"), QStringLiteral("")};
+  s.destination = {QStringLiteral("ACME"), QStringLiteral("Writer ") + n, QStringLiteral("1.0"),
+                   QStringLiteral("")};
   s.destinationIsoPath = QStringLiteral("/tmp/out") + n + QStringLiteral(".iso");
-  s.source = {QStringLiteral("Reader Co"), QStringLiteral("R") + n, QStringLiteral("2.0"), QStringLiteral("/tmp/src.wlt")};
+  s.source = {QStringLiteral("Reader Co"), QStringLiteral("R") + n, QStringLiteral("2.0"),
+              QStringLiteral("/tmp/src.wlt")};
   s.title = QStringLiteral("Title ") + n;
   s.treeMap = QByteArray("tree-") + n.toLatin1() + QByteArray("\x00\xff", 2);
   s.listMap = QByteArray("list-") + n.toLatin1();
@@ -103,7 +104,7 @@ LayoutState projected(const LayoutState& saved, const LayoutKind& kind) {
 }
 
 class LayoutDocumentsTest : public GuiTest {
-protected:
+ protected:
   void SetUp() override {
     GuiTest::SetUp();
     Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
@@ -116,7 +117,8 @@ protected:
   }
 
   LayoutDocument* newDocument(const char* type) {
-    return qobject_cast<LayoutDocument*>(controller.openUntitledDocumentOfType(QLatin1String(type)));
+    return qobject_cast<LayoutDocument*>(
+        controller.openUntitledDocumentOfType(QLatin1String(type)));
   }
   static BaseLayoutWinCtlr* ctl(Document* d) {
     return static_cast<LayoutDocument*>(d)->layoutController();
@@ -125,7 +127,7 @@ protected:
   static void edit(LayoutDocument* d, const LayoutState& state) {
     BaseLayoutWinCtlr* c = d->layoutController();
     c->layoutState() = state;
-    QAbstractItemView* view = c->dataLayoutView() ? c->dataLayoutView()
+    QAbstractItemView* view = c->dataLayoutView()    ? c->dataLayoutView()
                               : c->audioLayoutView() ? c->audioLayoutView()
                                                      : c->vcdLayoutView();
     if (view)
@@ -158,7 +160,8 @@ TEST_F(LayoutDocumentsTest, EachTypeNameOpensTheWindowOfItsRow) {
     // Three members have operations of their own; the others are the plain family class.
     const QByteArray cls(kind.documentClass);
     const bool own = cls == "DataDoc" || cls == "AudioDoc" || cls == "CDCopyDoc";
-    EXPECT_EQ(QByteArray(d->metaObject()->className()), "quillion::" + (own ? cls : QByteArray("LayoutDocument")));
+    EXPECT_EQ(QByteArray(d->metaObject()->className()),
+              "quillion::" + (own ? cls : QByteArray("LayoutDocument")));
     BaseLayoutWinCtlr* c = d->layoutController();
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->currentLayoutType(), kind.layoutType);
@@ -170,8 +173,9 @@ TEST_F(LayoutDocumentsTest, EachTypeNameOpensTheWindowOfItsRow) {
     EXPECT_EQ(c->dataLayoutView() != nullptr, (kind.views & kDataLayoutView) != 0);
     EXPECT_EQ(c->audioLayoutView() != nullptr, (kind.views & kAudioLayoutView) != 0);
     EXPECT_EQ(c->vcdLayoutView() != nullptr, (kind.views & kVcdLayoutView) != 0);
-    EXPECT_EQ(c->window()->windowTitle(),
-              Msg::gui(QLatin1String(kind.titleKey)) + QStringLiteral(" - ") + d->displayName() + QStringLiteral("[*]"));
+    EXPECT_EQ(c->window()->windowTitle(), Msg::gui(QLatin1String(kind.titleKey)) +
+                                              QStringLiteral(" - ") + d->displayName() +
+                                              QStringLiteral("[*]"));
     d->close();
     test::processEvents();
   }
@@ -238,7 +242,8 @@ TEST_F(LayoutDocumentsTest, EveryKindSavesItsKeysAndReopensWithTheSameLayout) {
     std::set<QString> found;
     for (const QString& k : keys.keys()) found.insert(k);
     EXPECT_EQ(found, keysOf(kind.keyGroups, state));
-    EXPECT_EQ(keys.value(QStringLiteral("Signature")).toArray().at(1).toString(), QStringLiteral("ZEB VUK 9988"));
+    EXPECT_EQ(keys.value(QStringLiteral("Signature")).toArray().at(1).toString(),
+              QStringLiteral("ZEB VUK 9988"));
     if (kind.keyGroups & kKeysTree) {
       EXPECT_EQ(keys.value(QStringLiteral("FSTree Map")).toArray().at(1).toString(),
                 QString::fromLatin1(state.treeMap.toBase64()));
@@ -277,7 +282,8 @@ TEST_F(LayoutDocumentsTest, EachSaveWritesTheStateOfThatMoment) {
   const LayoutFileIO second = LayoutFileIO::initWithXMLData(contents(d->filePath()));
   EXPECT_EQ(second.Title(), QStringLiteral("Second Title"));
   EXPECT_EQ(LayoutFileIO::initWithXMLData(first).Title(), QStringLiteral("Title 1"));
-  EXPECT_EQ(d->layoutFile()->Title(), QStringLiteral("Second Title")) << "a fresh layout file per save";
+  EXPECT_EQ(d->layoutFile()->Title(), QStringLiteral("Second Title"))
+      << "a fresh layout file per save";
 }
 
 TEST_F(LayoutDocumentsTest, DiscCopyLayoutsAlwaysSaveAsCdcp) {
@@ -285,9 +291,10 @@ TEST_F(LayoutDocumentsTest, DiscCopyLayoutsAlwaysSaveAsCdcp) {
     Document* d = newDocument("CD Copy");
     d->updateChangeCount(Document::Change::Done);
     ASSERT_TRUE(saveAs(d, dir + QLatin1Char('/') + QLatin1String(name)));
-    const QString expected = dir + QLatin1Char('/') +
-                             (QLatin1String(name) == QLatin1String("copy.tar.gz") ? QStringLiteral("copy.tar.cdcp")
-                                                                                 : QStringLiteral("copy.cdcp"));
+    const QString expected =
+        dir + QLatin1Char('/') +
+        (QLatin1String(name) == QLatin1String("copy.tar.gz") ? QStringLiteral("copy.tar.cdcp")
+                                                             : QStringLiteral("copy.cdcp"));
     EXPECT_EQ(d->filePath(), expected) << name;
     EXPECT_EQ(d->fileType(), QStringLiteral("CD Copy"));
     EXPECT_TRUE(QFileInfo::exists(expected));
@@ -349,13 +356,18 @@ TEST_F(LayoutDocumentsTest, ABadLayoutFileIsRefusedWholeAndLeftUntouched) {
   }();
   const std::vector<std::pair<const char*, QByteArray>> bad = {
       {"empty file", QByteArray()},
-      {"binary garbage", QByteArray("\x7f" "ELF\x02\x01\x01\x00\x00\xff\xfe", 12)},
+      {"binary garbage", QByteArray("\x7f"
+                                    "ELF\x02\x01\x01\x00\x00\xff\xfe",
+                                    12)},
       {"truncated XML", good.left(good.size() - 12)},
       {"cut in the middle", good.left(good.size() / 2)},
-      {"no signature", "<plist version=\"1.0\"><dict><key>Title</key><string>x</string></dict></plist>"},
-      {"foreign property list", "<plist version=\"1.0\"><dict><key>Tracks</key><dict/></dict></plist>"},
-      {"wrong type", "<plist version=\"1.0\"><dict><key>Signature</key><string>ZEB VUK 9988</string>"
-                     "<key>FSList Map</key><integer>7</integer></dict></plist>"},
+      {"no signature",
+       "<plist version=\"1.0\"><dict><key>Title</key><string>x</string></dict></plist>"},
+      {"foreign property list",
+       "<plist version=\"1.0\"><dict><key>Tracks</key><dict/></dict></plist>"},
+      {"wrong type",
+       "<plist version=\"1.0\"><dict><key>Signature</key><string>ZEB VUK 9988</string>"
+       "<key>FSList Map</key><integer>7</integer></dict></plist>"},
       {"root not a dictionary", "<plist version=\"1.0\"><array/></plist>"},
   };
   int n = 0;
@@ -376,7 +388,8 @@ TEST_F(LayoutDocumentsTest, ABadLayoutFileIsRefusedWholeAndLeftUntouched) {
     EXPECT_EQ(contents(path), data);
   }
   prompts.errors.clear();
-  EXPECT_EQ(controller.openDocumentWithContentsOfFile(dir + QStringLiteral("/missing.qldata")), nullptr);
+  EXPECT_EQ(controller.openDocumentWithContentsOfFile(dir + QStringLiteral("/missing.qldata")),
+            nullptr);
   ASSERT_EQ(prompts.errors.size(), 1u);
   EXPECT_EQ(prompts.errors[0].titleKey, QStringLiteral("Open Failed"));
 }
@@ -412,8 +425,9 @@ TEST_F(LayoutDocumentsTest, CloseAsksOnlyWhenEditedAndFollowsTheAnswer) {
   prompts.savePaths = {dir + QStringLiteral("/movie")};
   d->tryClose([&](bool c) { closed = c; });
   EXPECT_TRUE(closed);
-  EXPECT_EQ(LayoutFileIO::initWithXMLData(contents(dir + QStringLiteral("/movie.qlsvcd"))).FSListMap(),
-            filledState(7).listMap);
+  EXPECT_EQ(
+      LayoutFileIO::initWithXMLData(contents(dir + QStringLiteral("/movie.qlsvcd"))).FSListMap(),
+      filledState(7).listMap);
 
   LayoutDocument* dropped = newDocument("LiveAudio CD");
   edit(dropped, filledState(8));

@@ -1,24 +1,28 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "layout/layout_file_io.h"
-#include "support/gui_test_env.h"
-#include "support/python_plist.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+
+#include "support/gui_test_env.h"
+#include "support/python_plist.h"
 
 using namespace quillion;
 using quillion::test::GuiTest;
 
 namespace {
 
-QJsonValue tagged(const char* type, const QJsonValue& v) { return QJsonArray{QLatin1String(type), v}; }
+QJsonValue tagged(const char* type, const QJsonValue& v) {
+  return QJsonArray{QLatin1String(type), v};
+}
 
 class LayoutFileIOTest : public GuiTest {
-protected:
+ protected:
   // Writes `data` to a file and reads it back with python's plistlib.
   QJsonObject readWithPython(const QByteArray& data) {
-    const QString path = test::makeTempDir(QStringLiteral("plist")) + QStringLiteral("/layout.plist");
+    const QString path =
+        test::makeTempDir(QStringLiteral("plist")) + QStringLiteral("/layout.plist");
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(data);
@@ -38,7 +42,8 @@ protected:
     t.disc = CdTextFields{QStringLiteral("Album"), QStringLiteral("Band"), QStringLiteral("W"),
                           QStringLiteral("C"), QStringLiteral("A")};
     t.tracks[1] = CdTextFields{QStringLiteral("Intro"), QStringLiteral("Band"), {}, {}, {}};
-    t.tracks[12] = CdTextFields{QStringLiteral("Coda & <End>"), {}, {}, {}, QStringLiteral("Ärranger")};
+    t.tracks[12] =
+        CdTextFields{QStringLiteral("Coda & <End>"), {}, {}, {}, QStringLiteral("Ärranger")};
     return t;
   }
 };
@@ -49,13 +54,15 @@ TEST_F(LayoutFileIOTest, NewLayoutHoldsOnlyTheSignatureAndAnswersAbsentValues) {
   EXPECT_TRUE(layout.check().ok());
   EXPECT_EQ(layout.FileFormat(), 2) << "a layout saved without a format reads back format 2";
   EXPECT_EQ(layout.dataFilterIndex(), 0);
-  EXPECT_FALSE(layout.discSpan() || layout.writeXA() || layout.ignoreAlias() || layout.appendAppleExtension());
+  EXPECT_FALSE(layout.discSpan() || layout.writeXA() || layout.ignoreAlias() ||
+               layout.appendAppleExtension());
   EXPECT_TRUE(layout.DstVendor().isNull());
   EXPECT_TRUE(layout.Title().isNull());
   EXPECT_TRUE(layout.FSTreeMap().isNull());
   EXPECT_FALSE(layout.CdTextEntries().has_value());
   const QJsonObject py = readWithPython(layout.XMLData());
-  EXPECT_EQ(py, (QJsonObject{{QStringLiteral("Signature"), tagged("string", QStringLiteral("ZEB VUK 9988"))}}));
+  EXPECT_EQ(py, (QJsonObject{{QStringLiteral("Signature"),
+                              tagged("string", QStringLiteral("ZEB VUK 9988"))}}));
 }
 
 TEST_F(LayoutFileIOTest, DestinationAndSourceStoreOnlyWhatTheRulesAllow) {
@@ -67,7 +74,8 @@ TEST_F(LayoutFileIOTest, DestinationAndSourceStoreOnlyWhatTheRulesAllow) {
   EXPECT_FALSE(layout.DstCDImagePath().isNull()) << "an empty image path is stored";
   EXPECT_TRUE(layout.DstCDImagePath().isEmpty());
 
-  layout.SetSrcDevice(QStringLiteral("CD Image File"), QStringLiteral(""), QString(), QStringLiteral(""));
+  layout.SetSrcDevice(QStringLiteral("CD Image File"), QStringLiteral(""), QString(),
+                      QStringLiteral(""));
   EXPECT_TRUE(layout.IsSrcCDImage());
   EXPECT_FALSE(layout.IsDstCDImage());
   EXPECT_TRUE(layout.SrcCDImagePath().isNull()) << "the source path is stored only when not empty";
@@ -121,27 +129,36 @@ TEST_F(LayoutFileIOTest, EveryKeyRoundTripsAndAnIndependentReaderAgrees) {
 
   const QJsonObject py = readWithPython(layout.XMLData());
   EXPECT_EQ(py.size(), 24);
-  EXPECT_EQ(py.value(QStringLiteral("FSTree Map")), tagged("data", QString::fromLatin1(tree.toBase64())));
+  EXPECT_EQ(py.value(QStringLiteral("FSTree Map")),
+            tagged("data", QString::fromLatin1(tree.toBase64())));
   EXPECT_EQ(py.value(QStringLiteral("FSList Map")), tagged("data", QString()));
   EXPECT_EQ(py.value(QStringLiteral("Data Filter Key")), tagged("int", -1));
   EXPECT_EQ(py.value(QStringLiteral("Data File Format")), tagged("int", 514));
   EXPECT_EQ(py.value(QStringLiteral("Enable Disc Span Key")), tagged("bool", true));
   EXPECT_EQ(py.value(QStringLiteral("Ignore Alias")), tagged("bool", false));
-  EXPECT_EQ(py.value(QStringLiteral("Title")), tagged("string", QStringLiteral("Mix – 2024 \U0001F3B5")));
+  EXPECT_EQ(py.value(QStringLiteral("Title")),
+            tagged("string", QStringLiteral("Mix – 2024 \U0001F3B5")));
   const QJsonObject cd = py.value(QStringLiteral("CD Text")).toArray().at(1).toObject();
-  EXPECT_EQ(cd.keys(), (QStringList{QStringLiteral("Disc"), QStringLiteral("Track 1"), QStringLiteral("Track 12")}));
+  EXPECT_EQ(cd.keys(), (QStringList{QStringLiteral("Disc"), QStringLiteral("Track 1"),
+                                    QStringLiteral("Track 12")}));
   const QJsonObject track12 = cd.value(QStringLiteral("Track 12")).toArray().at(1).toObject();
-  EXPECT_EQ(track12.value(QStringLiteral("Title")), tagged("string", QStringLiteral("Coda & <End>")));
+  EXPECT_EQ(track12.value(QStringLiteral("Title")),
+            tagged("string", QStringLiteral("Coda & <End>")));
   EXPECT_EQ(track12.value(QStringLiteral("Song Writer")), tagged("string", QString()));
-  EXPECT_EQ(track12.value(QStringLiteral("Arranger")), tagged("string", QStringLiteral("Ärranger")));
+  EXPECT_EQ(track12.value(QStringLiteral("Arranger")),
+            tagged("string", QStringLiteral("Ärranger")));
 }
 
 TEST_F(LayoutFileIOTest, TextsThatXmlCannotCarryAreCleanedSoTheFileStaysReadable) {
   LayoutFileIO layout;
-  layout.SetTitle(QStringLiteral("a\x01" "b\x1f" "c\td"));
+  layout.SetTitle(
+      QStringLiteral("a\x01"
+                     "b\x1f"
+                     "c\td"));
   const QByteArray xml = layout.XMLData();
   EXPECT_EQ(LayoutFileIO::initWithXMLData(xml).Title(), QStringLiteral("abc\td"));
-  EXPECT_EQ(readWithPython(xml).value(QStringLiteral("Title")), tagged("string", QStringLiteral("abc\td")));
+  EXPECT_EQ(readWithPython(xml).value(QStringLiteral("Title")),
+            tagged("string", QStringLiteral("abc\td")));
 }
 
 TEST_F(LayoutFileIOTest, DataThatIsNoPropertyListGivesAnEmptyLayout) {
@@ -171,18 +188,30 @@ TEST_F(LayoutFileIOTest, CheckNamesTheFirstKeyOfTheWrongType) {
   };
   const std::vector<Case> cases = {
       {"no signature", "<key>Title</key><string>x</string>", LayoutFileProblem::NoSignature, ""},
-      {"other signature", "<key>Signature</key><string>ZEB VUK 9989</string>", LayoutFileProblem::NoSignature, ""},
-      {"signature as data", "<key>Signature</key><data>WkVC</data>", LayoutFileProblem::NoSignature, ""},
-      {"tree as text", sig + "<key>FSTree Map</key><string>AAEC</string>", LayoutFileProblem::WrongType, "FSTree Map"},
-      {"format as text", sig + "<key>Data File Format</key><string>2</string>", LayoutFileProblem::WrongType, "Data File Format"},
-      {"filter beyond int", sig + "<key>Data Filter Key</key><integer>4294967296</integer>", LayoutFileProblem::WrongType, "Data Filter Key"},
-      {"switch as integer", sig + "<key>CDROM XA</key><integer>1</integer>", LayoutFileProblem::WrongType, "CDROM XA"},
-      {"CD text as array", sig + "<key>CD Text</key><array/>", LayoutFileProblem::WrongType, "CD Text"},
-      {"track entry as text", sig + "<key>CD Text</key><dict><key>Track 1</key><string>x</string></dict>",
+      {"other signature", "<key>Signature</key><string>ZEB VUK 9989</string>",
+       LayoutFileProblem::NoSignature, ""},
+      {"signature as data", "<key>Signature</key><data>WkVC</data>", LayoutFileProblem::NoSignature,
+       ""},
+      {"tree as text", sig + "<key>FSTree Map</key><string>AAEC</string>",
+       LayoutFileProblem::WrongType, "FSTree Map"},
+      {"format as text", sig + "<key>Data File Format</key><string>2</string>",
+       LayoutFileProblem::WrongType, "Data File Format"},
+      {"filter beyond int", sig + "<key>Data Filter Key</key><integer>4294967296</integer>",
+       LayoutFileProblem::WrongType, "Data Filter Key"},
+      {"switch as integer", sig + "<key>CDROM XA</key><integer>1</integer>",
+       LayoutFileProblem::WrongType, "CDROM XA"},
+      {"CD text as array", sig + "<key>CD Text</key><array/>", LayoutFileProblem::WrongType,
+       "CD Text"},
+      {"track entry as text",
+       sig + "<key>CD Text</key><dict><key>Track 1</key><string>x</string></dict>",
        LayoutFileProblem::WrongType, "CD Text/Track 1"},
-      {"field as number", sig + "<key>CD Text</key><dict><key>Disc</key><dict><key>Title</key><integer>1</integer></dict></dict>",
+      {"field as number",
+       sig + "<key>CD "
+             "Text</key><dict><key>Disc</key><dict><key>Title</key><integer>1</integer></dict></"
+             "dict>",
        LayoutFileProblem::WrongType, "CD Text/Disc/Title"},
-      {"unknown keys are fine", sig + "<key>Audio Filter Key</key><integer>3</integer>", LayoutFileProblem::None, ""},
+      {"unknown keys are fine", sig + "<key>Audio Filter Key</key><integer>3</integer>",
+       LayoutFileProblem::None, ""},
   };
   for (const Case& c : cases) {
     const LayoutFileCheck check = LayoutFileIO::initWithXMLData(head + c.body + tail).check();

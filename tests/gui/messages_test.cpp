@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/messages.h"
-#include "framework/xdg_paths.h"
-#include "quillion/status.h"
-#include "support/gui_test_env.h"
 
 #include <QDir>
 #include <QFile>
+
+#include "framework/xdg_paths.h"
+#include "quillion/status.h"
+#include "support/gui_test_env.h"
 
 using namespace quillion;
 using quillion::test::GuiTest;
@@ -18,10 +19,10 @@ TEST(StringTable, ParsesEntriesEscapesAndBadLines) {
       QStringLiteral("# comment\r\n"
                      "OK=Okay\r\n"
                      "\n"
-                     "Sum\\=Total=a=b\n"          // escaped '=' in the key, plain '=' in the text
+                     "Sum\\=Total=a=b\n"  // escaped '=' in the key, plain '=' in the text
                      "Two Lines=one\\ntwo\\t!\n"
                      "\\#Hash=not a comment\n"
-                     " KB= KB \n"                // spaces belong to key and text
+                     " KB= KB \n"  // spaces belong to key and text
                      "no separator here\n"
                      "Empty=\n"),
       &bad);
@@ -37,7 +38,7 @@ TEST(StringTable, ParsesEntriesEscapesAndBadLines) {
 }
 
 class MessagesTest : public GuiTest {
-protected:
+ protected:
   void TearDown() override {
     Msg::install(nullptr);
     GuiTest::TearDown();
@@ -54,16 +55,19 @@ TEST_F(MessagesTest, BuiltInTablesAnswerByKeyAndByNumber) {
   Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
   EXPECT_EQ(Msg::gui(QStringLiteral("OK")), QStringLiteral("OK"));
   EXPECT_EQ(Msg::gui(QStringLiteral("Data CD Title")), QStringLiteral("Data Disc"));
-  EXPECT_EQ(Msg::gui(QStringLiteral("No Such Key In Any Table")), QStringLiteral("No Such Key In Any Table"));
+  EXPECT_EQ(Msg::gui(QStringLiteral("No Such Key In Any Table")),
+            QStringLiteral("No Such Key In Any Table"));
 
   EXPECT_EQ(Msg::engineError(kErrReserveTrack), QStringLiteral("Reserve Track Failed"));
   // A status carried in a wider unsigned field names the same entry.
   EXPECT_EQ(Msg::engineError(65536 - 1134), QStringLiteral("Reserve Track Failed"));
-  EXPECT_EQ(Msg::engineError(-4242), QStringLiteral("-4242")) << "no entry: the number is the title";
+  EXPECT_EQ(Msg::engineError(-4242), QStringLiteral("-4242"))
+      << "no entry: the number is the title";
 }
 
 TEST_F(MessagesTest, EngineErrorTableKeysAreStatusNumbers) {
-  const StringTable t = StringTable::fromFile(QStringLiteral(":/quillion/strings/EngineErrorMsgs.txt"));
+  const StringTable t =
+      StringTable::fromFile(QStringLiteral(":/quillion/strings/EngineErrorMsgs.txt"));
   EXPECT_GT(t.size(), 40);
   for (EngineStatus s : {kErrBadArgument, kErrNoDrive, kErrCheckCondition, kErrTreeDuplicateTitle,
                          kErrImageMagic, kErrCueData, kErrPlatformCannotServe})

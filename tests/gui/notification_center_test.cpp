@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "framework/main_thread.h"
 #include "framework/notification_center.h"
-#include "support/gui_test_env.h"
 
 #include <QThread>
-
 #include <memory>
 #include <thread>
 #include <vector>
+
+#include "framework/main_thread.h"
+#include "support/gui_test_env.h"
 
 using namespace quillion;
 using quillion::test::GuiTest;
@@ -15,7 +15,7 @@ using quillion::test::GuiTest;
 namespace {
 
 class NotificationCenterTest : public GuiTest {
-protected:
+ protected:
   NotificationCenter center;  // a fresh one per test; the process-wide one is shared
   QObject owner;
   int viewA = 0, viewB = 0;  // two "views", told apart by address
@@ -39,7 +39,9 @@ TEST_F(NotificationCenterTest, SenderFilterDecidesWhoHears) {
     NotificationCenter local;
     QObject o;
     int heard = 0;
-    ASSERT_NE(local.observe(&o, QStringLiteral("N"), c.observedSender, [&](const Notification&) { ++heard; }), 0u);
+    ASSERT_NE(local.observe(&o, QStringLiteral("N"), c.observedSender,
+                            [&](const Notification&) { ++heard; }),
+              0u);
     local.post(QStringLiteral("N"), c.postedSender);
     local.post(QStringLiteral("Other"), c.postedSender);
     EXPECT_EQ(heard, c.delivered ? 1 : 0) << c.what;
@@ -50,7 +52,9 @@ TEST_F(NotificationCenterTest, NullSenderRegistersNothing) {
   int heard = 0;
   // A window whose file lacks a view observes "its view" with a null pointer: that must not
   // become a subscription to every sender.
-  EXPECT_EQ(center.observe(&owner, QStringLiteral("N"), nullptr, [&](const Notification&) { ++heard; }), 0u);
+  EXPECT_EQ(
+      center.observe(&owner, QStringLiteral("N"), nullptr, [&](const Notification&) { ++heard; }),
+      0u);
   center.post(QStringLiteral("N"), nullptr);
   center.post(QStringLiteral("N"), &viewA);
   EXPECT_EQ(heard, 0);
@@ -60,11 +64,13 @@ TEST_F(NotificationCenterTest, NullSenderRegistersNothing) {
 TEST_F(NotificationCenterTest, DeliversInRegistrationOrderWithUserInfo) {
   std::vector<int> order;
   QVariantMap seen;
-  center.observe(&owner, QStringLiteral("N"), NotificationCenter::AnySender, [&](const Notification& n) {
-    order.push_back(1);
-    seen = n.userInfo;
-  });
-  center.observe(&owner, QStringLiteral("N"), &viewA, [&](const Notification&) { order.push_back(2); });
+  center.observe(&owner, QStringLiteral("N"), NotificationCenter::AnySender,
+                 [&](const Notification& n) {
+                   order.push_back(1);
+                   seen = n.userInfo;
+                 });
+  center.observe(&owner, QStringLiteral("N"), &viewA,
+                 [&](const Notification&) { order.push_back(2); });
   center.post(QStringLiteral("N"), &viewA, {{QStringLiteral("row"), 3}});
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
   EXPECT_EQ(seen.value(QStringLiteral("row")).toInt(), 3);
@@ -89,11 +95,12 @@ TEST_F(NotificationCenterTest, OwnerDestructionAndRemovalEndRegistrations) {
 TEST_F(NotificationCenterTest, HandlerMayRemoveLaterObserversAndAddNewOnes) {
   int second = 0, added = 0;
   ObserverId secondId = 0;
-  center.observe(&owner, QStringLiteral("N"), NotificationCenter::AnySender, [&](const Notification&) {
-    center.removeObserver(secondId);
-    center.observe(&owner, QStringLiteral("N"), NotificationCenter::AnySender,
-                   [&](const Notification&) { ++added; });
-  });
+  center.observe(&owner, QStringLiteral("N"), NotificationCenter::AnySender,
+                 [&](const Notification&) {
+                   center.removeObserver(secondId);
+                   center.observe(&owner, QStringLiteral("N"), NotificationCenter::AnySender,
+                                  [&](const Notification&) { ++added; });
+                 });
   secondId = center.observe(&owner, QStringLiteral("N"), NotificationCenter::AnySender,
                             [&](const Notification&) { ++second; });
   center.post(QStringLiteral("N"));

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "framework/defaults.h"
-#include "framework/messages.h"
 #include "shell/preference_keys.h"
-#include "support/gui_test_env.h"
 
 #include <QSet>
+
+#include "framework/defaults.h"
+#include "framework/messages.h"
+#include "support/gui_test_env.h"
 
 using namespace quillion;
 using quillion::test::GuiTest;
@@ -12,7 +13,7 @@ using quillion::test::GuiTest;
 namespace {
 
 class PreferenceKeysTest : public GuiTest {
-protected:
+ protected:
   void SetUp() override {
     GuiTest::SetUp();
     Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
@@ -73,7 +74,8 @@ TEST_F(PreferenceKeysTest, UnregisteredKeysReadNoZeroOrAbsentUntilWritten) {
   Defaults reread(defaults->filePath());
   registerPreferenceDefaults(reread);
   EXPECT_TRUE(reread.boolValue(VUKOverburnKey));
-  EXPECT_EQ(reread.stringList(VUKArrayOfUnselectedDrivesKey), QStringList{QStringLiteral("Backup")});
+  EXPECT_EQ(reread.stringList(VUKArrayOfUnselectedDrivesKey),
+            QStringList{QStringLiteral("Backup")});
   EXPECT_EQ(preferenceColor(reread, VUKFillColor), QColor(0x12, 0x34, 0x56));
 }
 

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/sheet_host.h"
-#include "support/gui_test_env.h"
 
 #include <QAbstractButton>
 #include <QDialog>
 #include <QMainWindow>
 #include <QMessageBox>
+
+#include "support/gui_test_env.h"
 
 using namespace quillion;
 using quillion::test::GuiTest;
@@ -13,7 +14,7 @@ using quillion::test::GuiTest;
 namespace {
 
 class SheetHostTest : public GuiTest {
-protected:
+ protected:
   void SetUp() override {
     GuiTest::SetUp();
     window.show();

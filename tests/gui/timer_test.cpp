@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "framework/repeating_timer.h"
-#include "support/gui_test_env.h"
-
 #include <QTest>
-
 #include <string>
 #include <vector>
+
+#include "framework/repeating_timer.h"
+#include "support/gui_test_env.h"
 
 using namespace quillion;
 using namespace std::chrono_literals;
@@ -14,7 +13,7 @@ using quillion::test::GuiTest;
 namespace {
 
 class TimerTest : public GuiTest {
-protected:
+ protected:
   VirtualClock clock;
   ManualTimerSource source{clock};
 };

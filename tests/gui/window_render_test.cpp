@@ -1,5 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The application comes up and its windows draw.
+#include <QImage>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPixmap>
+#include <set>
+
 #include "framework/document.h"
 #include "framework/messages.h"
 #include "framework/window_controller.h"
@@ -7,24 +13,18 @@
 #include "shell/preference_keys.h"
 #include "support/gui_test_env.h"
 
-#include <QImage>
-#include <QMainWindow>
-#include <QMenuBar>
-#include <QPixmap>
-
-#include <set>
-
 using namespace quillion;
 using quillion::test::GuiTest;
 
 namespace {
 
 class ApplicationTest : public GuiTest {
-protected:
+ protected:
   void SetUp() override {
     GuiTest::SetUp();
     Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
-    app = std::make_unique<Application>(test::makeTempDir(QStringLiteral("app")) + QStringLiteral("/quillion.conf"));
+    app = std::make_unique<Application>(test::makeTempDir(QStringLiteral("app")) +
+                                        QStringLiteral("/quillion.conf"));
   }
   void TearDown() override {
     app.reset();

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "framework/worker_runner.h"
-#include "support/gui_test_env.h"
 
 #include <QTest>
 #include <QThread>
-
 #include <atomic>
 #include <latch>
+
+#include "support/gui_test_env.h"
 
 using namespace quillion;
 using quillion::test::GuiTest;

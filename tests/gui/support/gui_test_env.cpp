@@ -2,7 +2,6 @@
 #include "support/gui_test_env.h"
 
 #include <QDir>
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -53,7 +52,9 @@ QApplication& guiApp() {
   return *app;
 }
 
-QString tempRoot() { return QString::fromStdString(environment().root); }
+QString tempRoot() {
+  return QString::fromStdString(environment().root);
+}
 
 QString makeTempDir(const QString& name) {
   static int counter = 0;

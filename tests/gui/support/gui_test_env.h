@@ -4,10 +4,10 @@
 // QApplication for the whole process.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QString>
-
-#include <gtest/gtest.h>
 
 namespace quillion::test {
 
@@ -22,7 +22,7 @@ QString makeTempDir(const QString& name);
 void processEvents();
 
 class GuiTest : public ::testing::Test {
-protected:
+ protected:
   // In the constructor, so that fixtures may hold widgets as members.
   GuiTest() { guiApp(); }
   void TearDown() override { processEvents(); }

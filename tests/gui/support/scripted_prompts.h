@@ -2,18 +2,18 @@
 // Answers a document's questions from a script, at once, and records what was asked.
 #pragma once
 
-#include "framework/document.h"
-#include "framework/document_prompts.h"
-
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <vector>
 
+#include "framework/document.h"
+#include "framework/document_prompts.h"
+
 namespace quillion::test {
 
 class ScriptedPrompts final : public DocumentPrompts {
-public:
+ public:
   struct Error {
     QString document;  // display name, empty without a document
     QString titleKey;
@@ -51,7 +51,8 @@ public:
     answer(path);
   }
 
-  void reportError(Document* document, const QString& titleKey, const QString& messageKey) override {
+  void reportError(Document* document, const QString& titleKey,
+                   const QString& messageKey) override {
     errors.push_back({document ? document->displayName() : QString(), titleKey, messageKey});
   }
 };
