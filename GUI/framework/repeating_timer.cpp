@@ -51,11 +51,14 @@ std::unique_ptr<TimerHandle> QtTimerSource::startRepeating(std::chrono::nanoseco
 
 class ManualTimerSource::Handle final : public TimerHandle {
  public:
-  Handle(ManualTimerSource& source, std::uint64_t id) : source_(source), id_(id) {}
-  ~Handle() override { source_.timers_.erase(id_); }
+  Handle(std::weak_ptr<std::map<std::uint64_t, Timer>> timers, std::uint64_t id)
+      : timers_(std::move(timers)), id_(id) {}
+  ~Handle() override {
+    if (auto timers = timers_.lock()) timers->erase(id_);
+  }
 
  private:
-  ManualTimerSource& source_;
+  std::weak_ptr<std::map<std::uint64_t, Timer>> timers_;
   std::uint64_t id_;
 };
 
@@ -66,19 +69,19 @@ std::unique_ptr<TimerHandle> ManualTimerSource::startRepeating(std::chrono::nano
   const std::uint64_t id = nextId_++;
   // A zero interval would fire forever within one advance.
   const auto step = std::max(interval, std::chrono::nanoseconds(1));
-  timers_.emplace(id, Timer{step, clock_.now() + step, std::make_shared<Callback>(std::move(fn))});
-  return std::make_unique<Handle>(*this, id);
+  timers_->emplace(id, Timer{step, clock_.now() + step, std::make_shared<Callback>(std::move(fn))});
+  return std::make_unique<Handle>(timers_, id);
 }
 
 void ManualTimerSource::advance(std::chrono::nanoseconds d) {
   const Clock::MonoTime end = clock_.now() + d;
   while (true) {
     std::optional<std::uint64_t> nextId;
-    for (const auto& [id, t] : timers_) {
-      if (t.due <= end && (!nextId || t.due < timers_.at(*nextId).due)) nextId = id;
+    for (const auto& [id, t] : *timers_) {
+      if (t.due <= end && (!nextId || t.due < timers_->at(*nextId).due)) nextId = id;
     }
     if (!nextId) break;
-    Timer& t = timers_.at(*nextId);
+    Timer& t = timers_->at(*nextId);
     if (t.due > clock_.now()) clock_.advance(t.due - clock_.now());
     t.due += t.interval;
     const auto fn = t.fn;  // the callback may stop this timer or start others

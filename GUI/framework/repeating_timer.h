@@ -50,7 +50,7 @@ class ManualTimerSource final : public TimerSource {
   // Moves the clock forward by `d`, firing every timer that falls due on the way, in time
   // order (registration order for equal times), each as often as its interval fits.
   void advance(std::chrono::nanoseconds d);
-  std::size_t runningCount() const { return timers_.size(); }
+  std::size_t runningCount() const { return timers_->size(); }
 
  private:
   class Handle;
@@ -61,7 +61,9 @@ class ManualTimerSource final : public TimerSource {
   };
 
   VirtualClock& clock_;
-  std::map<std::uint64_t, Timer> timers_;
+  // Shared with the handles, which may outlive the source.
+  std::shared_ptr<std::map<std::uint64_t, Timer>> timers_ =
+      std::make_shared<std::map<std::uint64_t, Timer>>();
   std::uint64_t nextId_ = 1;
 };
 

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 #include "framework/document.h"
+#include "framework/main_thread.h"
 #include "framework/sheet_host.h"
 
 namespace quillion {
@@ -28,6 +29,7 @@ void WindowController::setDocument(Document* document) {
 }
 
 QMainWindow* WindowController::window() {
+  Q_ASSERT(isMainThread());
   if (!window_) {
     window_ = makeWindow();
     sheets_ = std::make_unique<SheetHost>(window_.get());

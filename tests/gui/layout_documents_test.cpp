@@ -352,9 +352,16 @@ TEST_F(LayoutDocumentsTest, ABadLayoutFileIsRefusedWholeAndLeftUntouched) {
   const QByteArray good = [] {
     LayoutFileIO l;
     l.SetTitle(QStringLiteral("x"));
+    l.SetFSTreeMap(QByteArray("serialised tree records"));
     return l.XMLData();
   }();
+  // The tree's base64 with one character no decoder accepts: read leniently, the layout
+  // would open with an empty tree.
+  QByteArray damagedTree = good;
+  damagedTree[good.indexOf("<data>") + 8] = '!';
   const std::vector<std::pair<const char*, QByteArray>> bad = {
+      {"cut after the dictionary", good.left(good.indexOf("</plist>"))},
+      {"damaged tree data", damagedTree},
       {"empty file", QByteArray()},
       {"binary garbage", QByteArray("\x7f"
                                     "ELF\x02\x01\x01\x00\x00\xff\xfe",

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <random>
 
 #include "support/gui_test_env.h"
 #include "support/python_plist.h"
@@ -218,6 +219,37 @@ TEST_F(LayoutFileIOTest, CheckNamesTheFirstKeyOfTheWrongType) {
     EXPECT_EQ(check.problem, c.problem) << c.what;
     EXPECT_EQ(check.key, QLatin1String(c.key)) << c.what;
   }
+}
+
+TEST_F(LayoutFileIOTest, RandomlyDamagedFilesNeverCrashAndNeverHalfLoad) {
+  LayoutFileIO layout;
+  layout.SetDstDevice(QStringLiteral("ACME"), QStringLiteral("W"), QStringLiteral("1"),
+                      QStringLiteral(""));
+  layout.SetFSTreeMap(QByteArray(300, '\x5a'));
+  layout.SetCDTextEntries(sampleCdText());
+  layout.setDataFilterIndex(2);
+  layout.SetDiscSpan(true);
+  const QByteArray good = layout.XMLData();
+  std::mt19937 rng(20240607);  // fixed: a failure must repeat
+  int refused = 0;
+  for (int i = 0; i < 3000; ++i) {
+    QByteArray damaged = good;
+    const int edits = 1 + static_cast<int>(rng() % 4);
+    for (int e = 0; e < edits; ++e)
+      damaged[static_cast<qsizetype>(rng() % damaged.size())] = static_cast<char>(rng() % 256);
+    if (rng() % 3 == 0) damaged.truncate(static_cast<qsizetype>(rng() % damaged.size()));
+    const LayoutFileIO read = LayoutFileIO::initWithXMLData(damaged);
+    if (!read.check().ok()) {
+      ++refused;
+      continue;
+    }
+    // What is accepted is whole: it writes out again and reads back the same.
+    const LayoutFileIO again = LayoutFileIO::initWithXMLData(read.XMLData());
+    ASSERT_TRUE(again.check().ok()) << i;
+    EXPECT_EQ(again.CdTextEntries(), read.CdTextEntries()) << i;
+    EXPECT_EQ(again.FSTreeMap(), read.FSTreeMap()) << i;
+  }
+  EXPECT_GT(refused, 1000);
 }
 
 }  // namespace

@@ -71,6 +71,16 @@ TEST_F(TimerTest, DestroyingTheTimerStopsIt) {
   EXPECT_EQ(fired, 0);
 }
 
+TEST(ManualTimerSource, ARunningTimerMayOutliveItsSource) {
+  VirtualClock clock;
+  auto source = std::make_unique<ManualTimerSource>(clock);
+  RepeatingTimer timer(*source);
+  timer.start(1s, [] {});
+  source.reset();
+  timer.stop();  // its handle reaches into the source's table, which is gone
+  EXPECT_FALSE(timer.isRunning());
+}
+
 TEST_F(TimerTest, TimersWithoutASourceUseTheOverride) {
   ScopedTimerSourceOverride use(source);
   RepeatingTimer timer;
