@@ -39,53 +39,50 @@ class Gate {
     return false;
   }
 
-  // Moves to the next start element; false at an end element, the end or an error. Only
-  // white space, comments and the document's prologue may come in between.
-  bool nextElement() {
+  // Moves to the next token that matters, skipping the prologue, comments and processing
+  // instructions. Entity references the document does not declare are refused: the parser
+  // behind this check would read them differently.
+  bool next() {
     while (!xml_.atEnd()) {
       switch (xml_.readNext()) {
-        case QXmlStreamReader::StartElement:
-          return true;
-        case QXmlStreamReader::EndElement:
-          return false;
-        case QXmlStreamReader::Characters:
-          if (!xml_.isWhitespace()) return fail(QStringLiteral("stray text"));
-          break;
         case QXmlStreamReader::StartDocument:
         case QXmlStreamReader::DTD:
         case QXmlStreamReader::Comment:
         case QXmlStreamReader::ProcessingInstruction:
-          break;
+          continue;
+        case QXmlStreamReader::StartElement:
+        case QXmlStreamReader::EndElement:
+        case QXmlStreamReader::Characters:
+          return true;
         case QXmlStreamReader::Invalid:
           return fail(xml_.errorString());
         default:
           return fail(QStringLiteral("unexpected content"));
       }
     }
+    return fail(QStringLiteral("cut off"));
+  }
+
+  // Moves to the next start element; false at an end element or on an error. Only white
+  // space may come in between.
+  bool nextElement() {
+    while (next()) {
+      if (xml_.isStartElement()) return true;
+      if (xml_.isEndElement()) return false;
+      if (!xml_.isWhitespace()) return fail(QStringLiteral("stray text"));
+    }
     return false;
   }
 
-  // Reads the text of a leaf element up to its end element. An entity the document does not
-  // declare is refused: the parser behind this check would read it differently.
+  // Reads the text of a leaf element up to its end element.
   bool leafText(QString& text) {
     text.clear();
-    while (!xml_.atEnd()) {
-      switch (xml_.readNext()) {
-        case QXmlStreamReader::Characters:
-          text += xml_.text();
-          break;
-        case QXmlStreamReader::EndElement:
-          return true;
-        case QXmlStreamReader::Comment:
-        case QXmlStreamReader::ProcessingInstruction:
-          break;
-        case QXmlStreamReader::Invalid:
-          return fail(xml_.errorString());
-        default:
-          return fail(QStringLiteral("unexpected content in a value"));
-      }
+    while (next()) {
+      if (xml_.isEndElement()) return true;
+      if (xml_.isStartElement()) return fail(QStringLiteral("element inside a value"));
+      text += xml_.text();
     }
-    return fail(xml_.hasError() ? xml_.errorString() : QStringLiteral("cut off"));
+    return false;
   }
 
   // The current start element is a value; reads it through its end element.

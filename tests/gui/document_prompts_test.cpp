@@ -16,6 +16,7 @@
 #include "framework/messages.h"
 #include "framework/sheet_host.h"
 #include "layout/base_layout_win_ctlr.h"
+#include "support/builtin_messages.h"
 #include "support/gui_test_env.h"
 
 using namespace quillion;
@@ -25,15 +26,7 @@ namespace {
 
 class SheetPromptsTest : public GuiTest {
  protected:
-  void SetUp() override {
-    GuiTest::SetUp();
-    Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
-    registerLayoutDocumentTypes(controller);
-  }
-  void TearDown() override {
-    Msg::install(nullptr);
-    GuiTest::TearDown();
-  }
+  void SetUp() override { registerLayoutDocumentTypes(controller); }
   static void press(QDialog* box, const QString& text) {
     for (QAbstractButton* b : box->findChildren<QAbstractButton*>()) {
       if (b->text() == text) {
@@ -50,6 +43,7 @@ class SheetPromptsTest : public GuiTest {
     return d;
   }
 
+  test::ScopedBuiltInMessages messages;
   SheetPrompts prompts;
   DocumentController controller{prompts};
 };

@@ -14,6 +14,7 @@
 #include "framework/notification_center.h"
 #include "layout/base_layout_win_ctlr.h"
 #include "shell/notification_names.h"
+#include "support/builtin_messages.h"
 #include "support/gui_test_env.h"
 #include "support/python_plist.h"
 #include "support/scripted_prompts.h"
@@ -106,14 +107,8 @@ LayoutState projected(const LayoutState& saved, const LayoutKind& kind) {
 class LayoutDocumentsTest : public GuiTest {
  protected:
   void SetUp() override {
-    GuiTest::SetUp();
-    Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
     registerLayoutDocumentTypes(controller);
     dir = test::makeTempDir(QStringLiteral("docs"));
-  }
-  void TearDown() override {
-    Msg::install(nullptr);
-    GuiTest::TearDown();
   }
 
   LayoutDocument* newDocument(const char* type) {
@@ -146,6 +141,7 @@ class LayoutDocumentsTest : public GuiTest {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
   }
 
+  test::ScopedBuiltInMessages messages;
   test::ScriptedPrompts prompts;
   DocumentController controller{prompts};
   QString dir;

@@ -6,6 +6,7 @@
 
 #include "framework/xdg_paths.h"
 #include "quillion/status.h"
+#include "support/builtin_messages.h"
 #include "support/gui_test_env.h"
 
 using namespace quillion;
@@ -52,7 +53,7 @@ class MessagesTest : public GuiTest {
 };
 
 TEST_F(MessagesTest, BuiltInTablesAnswerByKeyAndByNumber) {
-  Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
+  test::ScopedBuiltInMessages builtIn;
   EXPECT_EQ(Msg::gui(QStringLiteral("OK")), QStringLiteral("OK"));
   EXPECT_EQ(Msg::gui(QStringLiteral("Data CD Title")), QStringLiteral("Data Disc"));
   EXPECT_EQ(Msg::gui(QStringLiteral("No Such Key In Any Table")),

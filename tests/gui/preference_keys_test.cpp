@@ -5,6 +5,7 @@
 
 #include "framework/defaults.h"
 #include "framework/messages.h"
+#include "support/builtin_messages.h"
 #include "support/gui_test_env.h"
 
 using namespace quillion;
@@ -15,16 +16,11 @@ namespace {
 class PreferenceKeysTest : public GuiTest {
  protected:
   void SetUp() override {
-    GuiTest::SetUp();
-    Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
     defaults = std::make_unique<Defaults>(test::makeTempDir(QStringLiteral("prefs")) +
                                           QStringLiteral("/quillion.conf"));
     registerPreferenceDefaults(*defaults);
   }
-  void TearDown() override {
-    Msg::install(nullptr);
-    GuiTest::TearDown();
-  }
+  test::ScopedBuiltInMessages messages;
   std::unique_ptr<Defaults> defaults;
 };
 

@@ -11,6 +11,7 @@
 #include "framework/window_controller.h"
 #include "shell/application.h"
 #include "shell/preference_keys.h"
+#include "support/builtin_messages.h"
 #include "support/gui_test_env.h"
 
 using namespace quillion;
@@ -21,16 +22,10 @@ namespace {
 class ApplicationTest : public GuiTest {
  protected:
   void SetUp() override {
-    GuiTest::SetUp();
-    Msg::install(std::make_shared<const MessageCatalog>(MessageCatalog::load(QString())));
     app = std::make_unique<Application>(test::makeTempDir(QStringLiteral("app")) +
                                         QStringLiteral("/quillion.conf"));
   }
-  void TearDown() override {
-    app.reset();
-    Msg::install(nullptr);
-    GuiTest::TearDown();
-  }
+  test::ScopedBuiltInMessages messages;
   std::unique_ptr<Application> app;
 };
 
