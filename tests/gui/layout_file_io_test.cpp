@@ -81,6 +81,13 @@ TEST_F(LayoutFileIOTest, DestinationAndSourceStoreOnlyWhatTheRulesAllow) {
   EXPECT_FALSE(layout.IsDstCDImage());
   EXPECT_TRUE(layout.SrcCDImagePath().isNull()) << "the source path is stored only when not empty";
 
+  layout.SetTitle(QStringLiteral("t"));
+  layout.SetFSTreeMap(QByteArray("x"));
+  layout.SetTitle(QString());  // a missing value takes the key away
+  layout.SetFSTreeMap(QByteArray());
+  EXPECT_TRUE(layout.Title().isNull());
+  EXPECT_TRUE(layout.FSTreeMap().isNull());
+
   const QJsonObject py = readWithPython(layout.XMLData());
   EXPECT_EQ(py.value(QStringLiteral("Destination Path")), tagged("string", QString()));
   EXPECT_FALSE(py.contains(QStringLiteral("Destination Vendor")));
