@@ -224,9 +224,6 @@ std::array<std::uint8_t, 28> streamingDescriptor(std::uint8_t flags, std::uint32
 }
 
 namespace {
-constexpr std::uint8_t kSixByte[] = {0x00, 0x01, 0x03, 0x04, 0x0B, 0x12, 0x15, 0x16, 0x17, 0x1A, 0x1B, 0x1D, 0x1E};
-constexpr std::uint8_t kTenByte[] = {0x25, 0x28, 0x2A, 0x2B, 0x2F, 0x35, 0x3B, 0x3C, 0x42, 0x43, 0x44, 0x45,
-                                     0x47, 0x4B, 0x51, 0x52, 0x53, 0x55, 0x58, 0x5A, 0x5B, 0x5C, 0x5D};
 
 template <std::size_t N>
 bool listed(const std::uint8_t (&list)[N], std::uint8_t opcode) {
@@ -244,10 +241,19 @@ constexpr std::uint8_t kQueries[] = {
     0xAD /*READ DVD STRUCTURE*/, 0xB9 /*READ CD MSF*/, 0xBD /*MECHANISM STATUS*/, 0xBE /*READ CD*/};
 }  // namespace
 
+// SAM/SPC group codes (top three bits of the opcode): group 0 is 6 bytes, groups 1 and 2
+// are 10, group 5 is 12 and group 4 is 16; the reserved and vendor groups keep the caller's
+// length. Every transport sees this length, because USB bridges check it.
 std::uint8_t transferLength(std::uint8_t opcode, std::uint8_t given) {
   std::uint8_t group = given;
-  if (listed(kSixByte, opcode)) group = 6;
-  if (listed(kTenByte, opcode)) group = 10;
+  switch (opcode >> 5) {
+    case 0: group = 6; break;
+    case 1:
+    case 2: group = 10; break;
+    case 4: group = 16; break;
+    case 5: group = 12; break;
+    default: break;
+  }
   return std::min(group, given);
 }
 

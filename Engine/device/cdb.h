@@ -79,8 +79,8 @@ Block writeContinue(std::uint32_t byteCount);
 std::array<std::uint8_t, 28> streamingDescriptor(std::uint8_t flags, std::uint32_t start, std::uint32_t end,
                                                  std::uint32_t readSize, std::uint32_t writeSize);
 
-// How many bytes of a block the drive receives: the opcode group's length for the opcodes
-// the engine knows the group of, otherwise what the caller built.
+// How many bytes of a block the drive receives: the length of the opcode's group, never more
+// than the caller built; vendor and reserved groups keep the caller's length.
 std::uint8_t transferLength(std::uint8_t opcode, std::uint8_t given);
 
 // True for commands that only read from the drive: they run over a shared path and never

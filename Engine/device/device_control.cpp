@@ -57,11 +57,15 @@ void copyField(char (&field)[N], const std::string& text) {
 }
 
 // MODE SENSE(10) page 2Ah (MMC-5 7.8): the buffer size in KB is at page bytes 12-13.
+// A drive that just got a medium reports that once (unit attention) before it answers.
 std::uint32_t readCacheSizeKB(DriveEntry& entry) {
   std::array<std::uint8_t, 64> reply{};
   const auto block = cdb::modeSense10(0x2A, 0, reply.size());
   CommandSpec spec{block, reply.data(), reply.size(), kDC_DataIn, 30000};
-  if (runQuery(entry, spec, nullptr, false) != kNoErr) return 0;
+  MMC_SenseData sense{};
+  EngineStatus status = runQuery(entry, spec, &sense, false);
+  if (status == kErrCheckCondition && sense.key == 0x06) status = runQuery(entry, spec, &sense, false);
+  if (status != kNoErr) return 0;
   const std::size_t page = 8u + be::get16(reply, 6);
   if (page + 14 > reply.size() || (reply[page] & 0x3F) != 0x2A) return 0;
   return be::get16(reply, page + 12);

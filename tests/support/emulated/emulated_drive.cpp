@@ -375,8 +375,18 @@ ScsiResult EmulatedDrive::finish(const ScsiRequest& request, Reply reply, int ha
     r.driverStatus = kDriverSense;
     lastSense_ = {reply.key, reply.asc, reply.ascq};
   }
-  LoggedCommand entry{std::vector<std::uint8_t>(request.cdb.begin(), request.cdb.end()), true, reply.status,
-                      MMC_SenseData{reply.key, reply.asc, reply.ascq}, handle, handle == exclusiveHandle_};
+  LoggedCommand entry;
+  entry.cdb.assign(request.cdb.begin(), request.cdb.end());
+  entry.status = reply.status;
+  entry.sense = MMC_SenseData{reply.key, reply.asc, reply.ascq};
+  entry.handle = handle;
+  entry.exclusive = handle != 0 && handle == exclusiveHandle_;
+  entry.timeout = request.timeout;
+  entry.transferBytes = request.direction == DataDirection::None ? 0 : request.buffer.size();
+  if (request.direction == DataDirection::Out) {
+    entry.dataOut.assign(request.buffer.begin(), request.buffer.begin() + static_cast<std::ptrdiff_t>(
+                                                                              std::min<std::size_t>(asked, 256)));
+  }
   log_.push_back(entry);
   if (medium_) {
     std::ofstream(medium_->folder() / "commands.log", std::ios::app)

@@ -52,6 +52,9 @@ struct LoggedCommand {
   MMC_SenseData sense{};
   int handle = 0;
   bool exclusive = false;  // came through an exclusive path
+  std::chrono::milliseconds timeout{0};
+  std::size_t transferBytes = 0;       // size of the data phase the host set up
+  std::vector<std::uint8_t> dataOut;   // the first 256 bytes sent with the command
 };
 
 enum class DriveEvent { MediumChanged, Vanished };

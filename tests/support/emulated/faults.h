@@ -21,8 +21,9 @@ enum class FaultAction {
 };
 
 struct FaultRule {
-  std::optional<std::uint8_t> opcode;           // any command when empty
-  std::optional<std::uint32_t> lbaFirst, lbaLast;  // for commands with an LBA in bytes 2-5
+  std::optional<std::uint8_t> opcode{};  // any command when empty
+  std::optional<std::uint32_t> lbaFirst{};  // for commands with an LBA in bytes 2-5
+  std::optional<std::uint32_t> lbaLast{};
   std::uint32_t fromCall = 1;                   // occurrences (1-based) of matching commands
   std::uint32_t toCall = UINT32_MAX;
   FaultAction action = FaultAction::CheckCondition;
