@@ -12,33 +12,19 @@
 #include "device_environment.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"
+#include "test_tools.h"
 
 using namespace quillion;
 using namespace quillion::emu;
 namespace fs = std::filesystem;
+using quillion::test::haveTool;
+using quillion::test::run;
+using quillion::test::slurp;
 
 namespace {
 
-bool haveTool(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
 
-std::string run(const std::string& command) {
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-    ::pclose(p);
-  }
-  return out;
-}
 
-std::string slurp(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class EmulatedDriveTest : public ::testing::Test {
 protected:

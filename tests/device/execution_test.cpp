@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "device_environment.h"
@@ -228,6 +229,28 @@ TEST_F(Execution, DriveVanishingMidCommandFailsThatCommandAndRetiresTheReference
   EXPECT_NE(again, 0u);
   EXPECT_NE(again, ref_);
   EXPECT_EQ(MMC_TestUnitReady(ref_, nullptr), kErrNoDrive);
+}
+
+TEST_F(Execution, CommandInFlightFinishesWhenItsDriveLeavesTheRegistry) {
+  std::promise<void> inCommand, removed;
+  auto removedFuture = removed.get_future().share();
+  drive_->addFault({.opcode = 0x51, .toCall = 1, .action = FaultAction::Hook, .hook = [&inCommand, removedFuture] {
+                      inCommand.set_value();
+                      removedFuture.wait();
+                    }});
+  EngineStatus status = 1;
+  std::array<std::uint8_t, 34> info{};
+  std::thread worker([&] { status = MMC_GetDiscInfo(ref_, info.data(), info.size(), nullptr); });
+  inCommand.get_future().wait();
+  // udev reports the drive gone while the command is still in it.
+  EmulatedBus::instance().post({DeviceEvent::Kind::DriveRemoved, "emulated:writer", nullptr});
+  DeviceEnvironment::pump();
+  EXPECT_EQ(DeviceEnvironment::refOf("writer"), 0u);
+  removed.set_value();
+  worker.join();
+  EXPECT_EQ(status, kNoErr) << "the command that had started finishes normally";
+  EXPECT_EQ(info[1], 0x20);
+  EXPECT_EQ(MMC_GetDiscInfo(ref_, info.data(), info.size(), nullptr), kErrNoDrive);
 }
 
 TEST_F(Execution, AsyncCompletionRunsOnTheDeviceThreadWithItsStatus) {

@@ -11,31 +11,17 @@
 
 #include "device/byte_order.h"
 #include "device/medium_probe.h"
+#include "test_tools.h"
 
 using namespace quillion;
 namespace fs = std::filesystem;
+using quillion::test::haveTool;
+using quillion::test::run;
+using quillion::test::TempDir;
 
 namespace {
 
-class TempDir {
-public:
-  TempDir() {
-    char pattern[] = "/tmp/quillion-probe-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
 
-private:
-  fs::path path_;
-};
-
-bool haveTool(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 std::vector<std::uint8_t> slurp(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -54,13 +40,7 @@ MediumReader readerOver(const std::vector<std::uint8_t>& image, int* reads = nul
 // Volume space size as isoinfo reports it, the independent reading of the same image.
 std::uint64_t isoinfoVolumeBlocks(const fs::path& iso) {
   const std::string command = "isoinfo -d -i '" + iso.string() + "' | sed -n 's/^Volume size is: //p'";
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buffer[128];
-    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-    ::pclose(p);
-  }
-  return std::strtoull(out.c_str(), nullptr, 10);
+  return std::strtoull(run(command).c_str(), nullptr, 10);
 }
 
 void makeTree(const fs::path& root) {

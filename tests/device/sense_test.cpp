@@ -12,8 +12,11 @@
 
 #include "device/sense.h"
 #include "quillion/SCS.h"
+#include "test_tools.h"
 
 using namespace quillion;
+using quillion::test::haveTool;
+using quillion::test::run;
 
 namespace {
 
@@ -24,19 +27,7 @@ std::string text(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
   return buffer;
 }
 
-bool haveTool(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
 
-std::string run(const std::string& command) {
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-    ::pclose(p);
-  }
-  return out;
-}
 
 std::string decodeLine(const std::vector<std::uint8_t>& sense, const std::string& label) {
   std::string command = "LC_ALL=C sg_decode_sense";

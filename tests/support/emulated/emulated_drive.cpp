@@ -324,6 +324,9 @@ ScsiResult EmulatedDrive::execute(int handle, const ScsiRequest& request) {
         r.hostStatus = fault.hostStatus;
         return r;
       }
+      case FaultAction::Hook:
+        if (fault.hook) fault.hook();
+        break;
       case FaultAction::RemoveMedium:
         (void)unload();
         {

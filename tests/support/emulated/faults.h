@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -18,6 +19,7 @@ enum class FaultAction {
   RemoveMedium,      // the medium is taken out just before the command
   Vanish,            // the drive is unplugged while the command runs
   ShortTransfer,     // `residual` bytes of the data phase are not moved
+  Hook,              // runs `hook` while the command is in the drive, then answers normally
 };
 
 struct FaultRule {
@@ -31,6 +33,7 @@ struct FaultRule {
   bool descriptorSense = false;
   std::uint16_t hostStatus = 0x03;  // time-out
   std::uint32_t residual = 0;
+  std::function<void()> hook{};
 
   std::uint32_t seen = 0;  // matching commands so far
 };
