@@ -44,7 +44,8 @@ OpenResult openWithRetries(DriveBackend& backend, AccessMode mode) {
     if (opened.transport || !opened.retryable) break;
     if (attempt < kAccessAttempts) engineClock().sleepFor(std::chrono::seconds(1));
   }
-  if (!opened.transport && opened.status == kNoErr) opened.status = kErrExclusiveAccess;
+  // A backend that gave neither a path nor a reason cannot run the command at all.
+  if (!opened.transport && opened.status == kNoErr) opened.status = kErrTransport;
   return opened;
 }
 

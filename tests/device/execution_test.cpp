@@ -296,3 +296,42 @@ TEST_F(Execution, PumpRefusesOtherThreads) {
   EXPECT_EQ(status, kErrBadArgument);
   EXPECT_EQ(pumpDeviceEvents(), kNoErr);
 }
+
+TEST_F(Execution, PassingOpenFailuresAreRetriedOnceASecondUpToFifteenTimes) {
+  drive_->failOpens(3);
+  const auto before = env_.clock().elapsed();
+  EXPECT_EQ(DC_LockDevice(ref_, true), kNoErr);
+  EXPECT_EQ(env_.clock().elapsed() - before, 3s);
+  EXPECT_EQ(DC_LockDevice(ref_, false), kNoErr);
+
+  drive_->failOpens(100);
+  const auto start = env_.clock().elapsed();
+  std::vector<std::uint8_t> block(2048, 1);
+  EXPECT_EQ(MMC_WriteSectors(ref_, 0, block.data(), 2048, 1, nullptr), kErrExclusiveAccess);
+  EXPECT_EQ(env_.clock().elapsed() - start, 14s) << "15 attempts, one second apart";
+  drive_->failOpens(0);
+}
+
+TEST(PureReader, IsListedWithoutACommandPath) {
+  DeviceEnvironment env;
+  auto config = *DriveConfig::preset("reader");
+  config.name = "plain";
+  config.product = "plain";
+  config.pureReader = true;
+  auto drive = EmulatedBus::instance().plug(config);
+  env.start();
+  const std::uint32_t ref = DeviceEnvironment::refOf("plain");
+  ASSERT_NE(ref, 0u);
+  EXPECT_TRUE(DC_MacX_IsPureReader(ref));
+  EXPECT_EQ(MMC_TestUnitReady(ref, nullptr), kErrNoDrive);
+  EXPECT_EQ(DC_LockDevice(ref, true), kErrNoDrive);
+  EXPECT_EQ(DC_MacX_ReadDiscInfo(ref, nullptr, 0, nullptr), kErrNoDrive);
+  EXPECT_EQ(MMC_WaitTestUnitReady(ref, 3), 0);
+  EXPECT_FALSE(MMC_isSONYWriteContinueDrive(ref));
+  EXPECT_TRUE(drive->log().empty());
+  DC_Device* list = nullptr;
+  ASSERT_EQ(DC_GetConnectedDeviceList(&list), 1);
+  EXPECT_EQ(list[0].RWCapability, kDC_PureReader);
+  EXPECT_EQ(list[0].cacheSizeInKB, 0u);
+  std::free(list);
+}

@@ -30,6 +30,7 @@ public:
     id_.vendor = c.vendor;
     id_.model = c.product;
     id_.revision = c.revision;
+    id_.takesCommands = !c.pureReader;
   }
 
   const DriveIdentity& identity() const override { return id_; }
@@ -234,6 +235,7 @@ std::optional<DriveConfig> parseDriveDefinition(const std::string& name, const s
   if (values.contains("product")) config->product = values["product"];
   if (values.contains("revision")) config->revision = values["revision"];
   if (values.contains("interface")) config->interfaceText = values["interface"];
+  if (values.contains("pure-reader")) config->pureReader = values["pure-reader"] == "yes";
   if (values.contains("spin-up-ms")) config->spinUp = std::chrono::milliseconds(std::stol(values["spin-up-ms"]));
   if (mediumPath) *mediumPath = values["medium"];
   if (mediumProfile) *mediumProfile = values.contains("medium-profile") ? values["medium-profile"] : "DVD-ROM";

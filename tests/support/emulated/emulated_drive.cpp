@@ -175,6 +175,10 @@ bool EmulatedDrive::withMedium(const std::function<void(Medium&)>& f) {
 int EmulatedDrive::open(bool exclusive) {
   std::lock_guard lock(mutex_);
   if (!present_) return -ENODEV;
+  if (failingOpens_ > 0) {
+    --failingOpens_;
+    return -EAGAIN;
+  }
   // As O_EXCL on a block device: one exclusive holder, none while mounted; shared opens
   // are always possible.
   if (exclusive && (exclusiveHandle_ || heldElsewhere_ || mounted_)) return -EBUSY;
@@ -191,6 +195,11 @@ void EmulatedDrive::close(int handle) {
 void EmulatedDrive::setHeldElsewhere(bool held) {
   std::lock_guard lock(mutex_);
   heldElsewhere_ = held;
+}
+
+void EmulatedDrive::failOpens(int count) {
+  std::lock_guard lock(mutex_);
+  failingOpens_ = count;
 }
 
 void EmulatedDrive::setMounted(bool mounted) {

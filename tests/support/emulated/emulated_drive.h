@@ -40,6 +40,7 @@ struct DriveConfig {
   std::uint32_t bufferKB = 2048;
   std::vector<SpeedDescriptor> speeds;
   std::chrono::milliseconds spinUp{0};  // "becoming ready" after a medium is loaded
+  bool pureReader = false;              // offered only as a block device, without a command path
 
   // "reader", "cd-writer", "dvd-writer", "bd-writer"; empty for an unknown name.
   static std::optional<DriveConfig> preset(const std::string& name);
@@ -78,6 +79,7 @@ public:
   int open(bool exclusive);
   void close(int handle);
   void setHeldElsewhere(bool held);  // another program holds exclusive access
+  void failOpens(int count);         // the next `count` opens fail with a passing error (EAGAIN)
   void setMounted(bool mounted);     // a volume of the medium is mounted
   bool mounted() const;
   void setUnmountRefused(bool refused);
@@ -152,6 +154,7 @@ private:
   bool mounted_ = false;
   bool unmountRefused_ = false;
   int exclusiveHandle_ = 0;
+  int failingOpens_ = 0;
   int nextHandle_ = 1;
   std::optional<std::array<std::uint8_t, 3>> pendingAttention_;
   std::uint8_t pendingMediaEvent_ = 0;  // GET EVENT STATUS media event code
