@@ -257,6 +257,15 @@ std::uint8_t transferLength(std::uint8_t opcode, std::uint8_t given) {
   return std::min(group, given);
 }
 
-bool isQuery(std::uint8_t opcode) { return listed(kQueries, opcode); }
+// Settings the kernel lets through only on a writable descriptor.
+constexpr std::uint8_t kControls[] = {0x15 /*MODE SELECT(6)*/, 0x1E /*PREVENT ALLOW*/, 0x55 /*MODE SELECT(10)*/,
+                                      0xA2 /*SEND EVENT*/, 0xA3 /*SEND KEY*/, 0xB6 /*SET STREAMING*/,
+                                      0xBB /*SET CD SPEED*/};
+
+CommandAccess accessFor(std::uint8_t opcode) {
+  if (listed(kQueries, opcode)) return CommandAccess::Query;
+  if (listed(kControls, opcode)) return CommandAccess::Control;
+  return CommandAccess::Medium;
+}
 
 }  // namespace quillion::cdb

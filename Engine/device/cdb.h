@@ -83,8 +83,13 @@ std::array<std::uint8_t, 28> streamingDescriptor(std::uint8_t flags, std::uint32
 // than the caller built; vendor and reserved groups keep the caller's length.
 std::uint8_t transferLength(std::uint8_t opcode, std::uint8_t given);
 
-// True for commands that only read from the drive: they run over a shared path and never
-// need the medium unmounted. Everything else takes exclusive access.
-bool isQuery(std::uint8_t opcode);
+// What a command needs of the drive:
+// - Query: only reads; a shared path, the medium may stay mounted;
+// - Control: changes drive settings, not the medium (speed, write parameters, the tray
+//   lock); a writable path, but neither exclusive access nor an unmounted medium;
+// - Medium: may change or remove the medium (and any command the engine does not know);
+//   exclusive access, with the medium's volumes unmounted first.
+enum class CommandAccess { Query, Control, Medium };
+CommandAccess accessFor(std::uint8_t opcode);
 
 }  // namespace quillion::cdb

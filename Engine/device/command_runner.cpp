@@ -67,11 +67,15 @@ EngineStatus runCommand(DriveEntry& entry, const CommandSpec& spec, MMC_SenseDat
   if (entry.gone) return kErrNoDrive;
   if (entry.locked && entry.held) return execute(*entry.held, spec, sense, transferred);
 
-  // Reading needs neither exclusive access nor the medium unmounted; anything that may write
-  // does, and a medium that stays mounted keeps the command out rather than being forced.
-  const bool query = cdb::isQuery(spec.cdb[0]);
-  if (!query && !unmountWholeDisk(mediumName(entry))) return kErrExclusiveAccess;
-  OpenResult opened = openWithRetries(*entry.backend, query ? AccessMode::Shared : AccessMode::Exclusive);
+  // Reading and drive settings need neither exclusive access nor the medium unmounted; what
+  // may change the medium does, and a medium that stays mounted keeps the command out rather
+  // than being forced.
+  const cdb::CommandAccess access = cdb::accessFor(spec.cdb[0]);
+  if (access == cdb::CommandAccess::Medium && !unmountWholeDisk(mediumName(entry))) return kErrExclusiveAccess;
+  const AccessMode mode = access == cdb::CommandAccess::Query     ? AccessMode::Shared
+                          : access == cdb::CommandAccess::Control ? AccessMode::Control
+                                                                  : AccessMode::Exclusive;
+  OpenResult opened = openWithRetries(*entry.backend, mode);
   if (!opened.transport) return opened.status;
   return execute(*opened.transport, spec, sense, transferred);
 }

@@ -28,6 +28,7 @@ struct DriveIdentity {
 
 enum class AccessMode : std::uint8_t {
   Shared,     // queries: other openers stay possible
+  Control,    // drive settings: writable, but others stay possible
   Exclusive,  // writing and DC_LockDevice: nobody else may hold exclusive access or mount
 };
 

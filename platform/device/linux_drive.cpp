@@ -14,13 +14,20 @@
 namespace quillion {
 namespace {
 
-// Shared: the kernel lets read-type commands through on a read-only descriptor. Exclusive:
-// writing commands need a writable descriptor, and O_EXCL keeps out other exclusive holders
-// and mounts. O_NONBLOCK opens a drive without a medium and keeps the kernel from locking
-// the tray.
+// Shared: the kernel lets read-type commands through on a read-only descriptor. Control:
+// settings commands need a writable descriptor. Exclusive: O_EXCL keeps out other exclusive
+// holders and mounts. O_NONBLOCK opens a drive without a medium (and a pressed disc for
+// writing) and keeps the kernel from locking the tray.
 int flagsFor(AccessMode mode) {
-  return mode == AccessMode::Exclusive ? (O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC)
-                                       : (O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  switch (mode) {
+    case AccessMode::Exclusive:
+      return O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC;
+    case AccessMode::Control:
+      return O_RDWR | O_NONBLOCK | O_CLOEXEC;
+    case AccessMode::Shared:
+      break;
+  }
+  return O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 }
 
 class Fd {

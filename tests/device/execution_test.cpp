@@ -154,6 +154,15 @@ TEST_F(Execution, QueriesNeitherUnmountNorTakeExclusiveAccess) {
   EXPECT_FALSE(drive_->log().back().exclusive);
 }
 
+TEST_F(Execution, DriveSettingsLeaveTheMediumMounted) {
+  drive_->setMounted(true);
+  EXPECT_EQ(MMC_SetReadWriteSpeed(ref_, 0xFFFF, 0xFFFF, nullptr), kNoErr);
+  EXPECT_EQ(MMC_LockDrive(ref_, true, nullptr), kNoErr);
+  EXPECT_EQ(MMC_LockDrive(ref_, false, nullptr), kNoErr);
+  EXPECT_TRUE(drive_->mounted());
+  EXPECT_FALSE(drive_->log().back().exclusive);
+}
+
 TEST_F(Execution, WritingUnmountsWithoutForceAndFailsWhileStillMounted) {
   std::vector<std::uint8_t> block(2048, 1);
   drive_->setMounted(true);
