@@ -425,6 +425,7 @@ EmulatedDrive::Reply EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
     case 0x28: return read(cdb, be::get32(cdb, 2), be::get16(cdb, 7));
     case 0xA8: return read(cdb, be::get32(cdb, 2), be::get32(cdb, 6));
     case 0x2A: return write(be::get32(cdb, 2), be::get16(cdb, 7), dataOut);
+    case 0xBE: return readCd(cdb);
     case 0x35: return Reply{};
     case 0x43: return readToc(cdb);
     case 0x46: return getConfiguration(cdb);

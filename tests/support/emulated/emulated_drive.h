@@ -129,6 +129,7 @@ private:
   Reply readCapacity() const;
   Reply read(std::span<const std::uint8_t> cdb, std::uint32_t lba, std::uint32_t blocks) const;
   Reply write(std::uint32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> data);
+  Reply readCd(std::span<const std::uint8_t> cdb) const;
   Reply readToc(std::span<const std::uint8_t> cdb) const;
   Reply getConfiguration(std::span<const std::uint8_t> cdb) const;
   Reply eventStatus(std::span<const std::uint8_t> cdb);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "device/byte_order.h"
+#include "cd_sector.h"
 #include "emulated_drive.h"
 
 namespace quillion::emu {
@@ -175,6 +176,40 @@ EmulatedDrive::Reply EmulatedDrive::read(std::span<const std::uint8_t>, std::uin
   if (!m.read(lba, blocks, b.data())) return check(0x03, 0x11, 0x00);
   const auto n = static_cast<std::uint32_t>(b.size());
   return data(std::move(b), n);
+}
+
+// MMC-5 6.19: READ CD of the Mode 1 sectors the drive recorded, with the fields of byte 9
+// (sync, header, user data, EDC/ECC) in their sector order; a selection with a gap in it, C2
+// information or sub-channel data is refused.
+EmulatedDrive::Reply EmulatedDrive::readCd(std::span<const std::uint8_t> cdb) const {
+  const Medium& m = *medium_;
+  const std::uint8_t expected = (cdb[1] >> 2) & 0x07;
+  if (m.profile().kind != MediumKind::CD || (expected != 0 && expected != 2)) return check(0x05, 0x64, 0x00);
+  const std::uint8_t fields = cdb[9];
+  const bool sync = fields & 0x80, header = (fields & 0x60) == 0x20 || (fields & 0x60) == 0x60,
+             user = fields & 0x10, edc = fields & 0x08;
+  const bool gap = (sync && !header) || (header && edc && !user) || (sync && edc && !user);
+  if (gap || (fields & 0x06) || (cdb.size() > 10 && cdb[10] != 0)) return check(0x05, 0x24, 0x00);
+  const std::uint32_t lba = be::get32(cdb, 2);
+  const std::uint32_t count = be::get24(cdb, 6);
+  const std::size_t from = sync ? 0 : header ? 12 : user ? 16 : 2064;
+  const std::size_t to = edc ? kRawSectorBytes : user ? 2064 : header ? 16 : sync ? 12 : from;
+  Bytes out;
+  out.reserve(std::size_t{count} * (to - from));
+  std::array<std::uint8_t, kBlockBytes> block{};
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (!m.isRecorded(lba + i)) {
+      Reply r = check(0x05, 0x21, 0x00);
+      r.information = lba + i;
+      return r;
+    }
+    if (!m.read(lba + i, 1, block.data())) return check(0x03, 0x11, 0x00);
+    const RawSector sector = mode1Sector(static_cast<std::int32_t>(lba + i), block);
+    out.insert(out.end(), sector.begin() + static_cast<std::ptrdiff_t>(from),
+               sector.begin() + static_cast<std::ptrdiff_t>(to));
+  }
+  const auto n = static_cast<std::uint32_t>(out.size());
+  return data(std::move(out), n);
 }
 
 // MMC-5 6.44 with the write rules of 4.3 (sequential at the next writable address, random
