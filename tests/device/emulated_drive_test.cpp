@@ -160,12 +160,34 @@ TEST_F(EmulatedDriveTest, DiscWrittenThroughTheEngineExtractsWithXorriso) {
   EXPECT_EQ(slurp(out / "readme.txt"), slurp(src / "readme.txt"));
   EXPECT_EQ(slurp(out / "docs" / "big.bin"), slurp(src / "docs" / "big.bin"));
 
-  const fs::path cue = env_.folder() / "dump.cue";
-  ASSERT_TRUE(reopened->dumpBinCue(cue));
-  EXPECT_EQ(slurp(cue), "FILE \"dump.bin\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n");
-  EXPECT_EQ(fs::file_size(env_.folder() / "dump.bin"), image.size());
 
   // The command log beside the disc names every command with its answer.
   const std::string log = slurp(env_.folder() / "emu.medium" / "commands.log");
   EXPECT_NE(log.find("5b 00 02"), std::string::npos);
+}
+
+TEST_F(EmulatedDriveTest, CdDumpReadsBackWithBchunkAndCdInfo) {
+  if (!haveTool("genisoimage") || !haveTool("bchunk") || !haveTool("cd-info")) GTEST_SKIP() << "tools missing";
+  const fs::path src = env_.folder() / "src";
+  fs::create_directories(src);
+  std::ofstream(src / "track.txt") << std::string(50000, 'c');
+  const fs::path iso = env_.folder() / "in.iso";
+  ASSERT_EQ(std::system(("genisoimage -quiet -o '" + iso.string() + "' '" + src.string() + "'").c_str()), 0);
+  const std::string image = slurp(iso);
+
+  const auto ref = start(env_.blankDisc("emu", 0x09, 359'846), "cd-writer");
+  ASSERT_EQ(MMC_WaitTestUnitReady(ref, 20), 1);
+  const auto blocks = static_cast<std::uint32_t>(image.size() / 2048);
+  ASSERT_EQ(MMC_WriteSectors(ref, 0, image.data(), 2048, blocks, nullptr), kNoErr);
+  ASSERT_EQ(MMC_CloseSessionTrack(ref, 2, 0, false, nullptr), kNoErr);
+
+  const fs::path cue = env_.folder() / "dump.cue";
+  ASSERT_TRUE(drive_->withMedium([&](Medium& m) { ASSERT_TRUE(m.dumpBinCue(cue)); }));
+  EXPECT_EQ(slurp(cue), "FILE \"dump.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+  const std::string info = run("cd-info --no-device-info --no-disc-mode --cue-file '" + cue.string() + "' 2>&1");
+  EXPECT_NE(info.find("1: 00:02:00  000000 data"), std::string::npos) << info;
+  // bchunk takes the user data out of the raw sectors again.
+  ASSERT_EQ(std::system(("cd '" + env_.folder().string() + "' && bchunk dump.bin dump.cue back >/dev/null 2>&1").c_str()),
+            0);
+  EXPECT_EQ(slurp(env_.folder() / "back01.iso"), image);
 }

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "medium.h"
 
+#include "cd_sector.h"
+
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <vector>
@@ -202,19 +206,32 @@ bool Medium::dumpIso(const std::filesystem::path& iso) const {
   return !ec;
 }
 
+// CD media as the drive recorded them: one 2352-byte Mode 1 sector per block, built from the
+// user data (ECMA-130 14.3); DVD and BD media as their 2048-byte blocks.
 bool Medium::dumpBinCue(const std::filesystem::path& cue) const {
   auto bin = cue;
   bin.replace_extension(".bin");
-  if (!dumpIso(bin)) return false;
+  const bool cd = profile_->kind == MediumKind::CD;
+  if (!cd) {
+    if (!dumpIso(bin)) return false;
+  } else {
+    std::ofstream out(bin, std::ios::binary | std::ios::trunc);
+    std::array<std::uint8_t, kBlockBytes> block{};
+    for (std::uint32_t lba = 0; lba < recordedEnd(); ++lba) {
+      if (!read(lba, 1, block.data())) return false;
+      const RawSector sector = mode1Sector(static_cast<std::int32_t>(lba), block);
+      out.write(reinterpret_cast<const char*>(sector.data()), static_cast<std::streamsize>(sector.size()));
+    }
+    if (!out) return false;
+  }
   std::ofstream out(cue);
   out << "FILE \"" << bin.filename().string() << "\" BINARY\n";
   for (const auto& t : tracks_) {
-    const std::uint32_t frames = t.start;
-    char index[16];
-    std::snprintf(index, sizeof index, "%02u:%02u:%02u", frames / 4500, frames / 75 % 60, frames % 75);
-    char number[4];
-    std::snprintf(number, sizeof number, "%02u", t.number);
-    out << "  TRACK " << number << (t.audio ? " AUDIO\n" : " MODE1/2048\n") << "    INDEX 01 " << index << "\n";
+    char line[64];
+    std::snprintf(line, sizeof line, "  TRACK %02u %s\n    INDEX 01 %02u:%02u:%02u\n", t.number,
+                  t.audio ? "AUDIO" : cd ? "MODE1/2352" : "MODE1/2048", t.start / 4500, t.start / 75 % 60,
+                  t.start % 75);
+    out << line;
   }
   return static_cast<bool>(out);
 }

@@ -70,8 +70,8 @@ public:
   void format();
   void erase();
 
-  // Dumps for outside readers: every recorded block of the disc as an .iso, and the data track
-  // as a bin/cue pair (MODE1/2048).
+  // Dumps for outside readers: every recorded block of the disc as an .iso, and the tracks as
+  // a bin/cue pair (CD: MODE1/2352 sectors with EDC and parity; DVD, BD: MODE1/2048).
   [[nodiscard]] bool dumpIso(const std::filesystem::path& iso) const;
   [[nodiscard]] bool dumpBinCue(const std::filesystem::path& cue) const;
 
