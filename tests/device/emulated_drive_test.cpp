@@ -191,3 +191,32 @@ TEST_F(EmulatedDriveTest, CdDumpReadsBackWithBchunkAndCdInfo) {
             0);
   EXPECT_EQ(slurp(env_.folder() / "back01.iso"), image);
 }
+
+TEST_F(EmulatedDriveTest, AtipOfABlankCdRw) {
+  const auto ref = start(env_.blankDisc("emu", 0x0A, 359'846), "cd-writer");
+  (void)MMC_TestUnitReady(ref, nullptr);
+  std::array<std::uint8_t, 28> atip{};
+  ASSERT_EQ(MMC_GetTOC(ref, atip.data(), atip.size(), 4, 0, false, nullptr), kNoErr);
+  EXPECT_EQ(be::get16(atip, 0), 26u);
+  EXPECT_EQ(atip[6] & 0x40, 0x40) << "CD-RW";
+  EXPECT_EQ(atip[8], 97);
+  // 359,846 blocks + 150 = 79:59:71
+  EXPECT_EQ(atip[12], 79);
+  EXPECT_EQ(atip[13], 59);
+  EXPECT_EQ(atip[14], 71);
+  std::array<std::uint8_t, 4> text{};
+  MMC_SenseData sense{};
+  EXPECT_EQ(MMC_GetTOC(ref, text.data(), text.size(), 5, 0, false, &sense), kErrCheckCondition)
+      << "a blank disc has no TOC to read";
+}
+
+TEST_F(EmulatedDriveTest, PowerOnResetIsReportedOnce) {
+  const auto ref = start(env_.blankDisc("emu", 0x11, 2'295'104));
+  (void)MMC_TestUnitReady(ref, nullptr);
+  drive_->addFault({.opcode = 0x00, .toCall = 1, .action = FaultAction::Reset});
+  MMC_SenseData sense{};
+  EXPECT_EQ(MMC_TestUnitReady(ref, &sense), kErrCheckCondition);
+  EXPECT_EQ(sense.key, 6);
+  EXPECT_EQ(sense.code, 0x29);
+  EXPECT_EQ(MMC_TestUnitReady(ref, &sense), kNoErr);
+}

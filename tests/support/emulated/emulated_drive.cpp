@@ -333,6 +333,13 @@ ScsiResult EmulatedDrive::execute(int handle, const ScsiRequest& request) {
         r.hostStatus = fault.hostStatus;
         return r;
       }
+      case FaultAction::Reset: {
+        std::lock_guard lock(mutex_);
+        pendingAttention_ = std::array<std::uint8_t, 3>{0x06, 0x29, 0x00};
+        prevent_ = false;
+        page05_.clear();
+        break;
+      }
       case FaultAction::Hook:
         if (fault.hook) fault.hook();
         break;

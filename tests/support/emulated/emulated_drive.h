@@ -131,6 +131,7 @@ private:
   Reply write(std::uint32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> data);
   Reply readCd(std::span<const std::uint8_t> cdb) const;
   Reply readToc(std::span<const std::uint8_t> cdb) const;
+  Reply atip(std::uint32_t allocation) const;
   Reply getConfiguration(std::span<const std::uint8_t> cdb) const;
   Reply eventStatus(std::span<const std::uint8_t> cdb);
   Reply discInfo(std::span<const std::uint8_t> cdb) const;

@@ -237,6 +237,7 @@ EmulatedDrive::Reply EmulatedDrive::readToc(std::span<const std::uint8_t> cdb) c
   const bool msf = (cdb[1] & 0x02) != 0;
   const std::uint8_t format = cdb[2] & 0x0F;
   const std::uint32_t allocation = be::get16(cdb, 7);
+  if (format == 4) return atip(allocation);
   const auto& tracks = m.tracks();
   if (tracks.empty()) return check(0x05, 0x24, 0x00);
   const std::uint8_t lastTrack = static_cast<std::uint8_t>(tracks.back().number);
@@ -282,10 +283,35 @@ EmulatedDrive::Reply EmulatedDrive::readToc(std::span<const std::uint8_t> cdb) c
     }
     b[2] = 1;
     b[3] = 1;
+  } else if (format == 5 && m.profile().kind == MediumKind::CD) {
+    // No CD-Text packs: the header alone, with data length 2 (MMC-5 6.26.3.7).
   } else {
     return check(0x05, 0x24, 0x00);
   }
   be::put16(b, 0, static_cast<std::uint32_t>(b.size() - 2));
+  return data(b, allocation);
+}
+
+// MMC-5 6.26.3.6: the ATIP of recordable CD media: disc type and sub-type, the start of the
+// lead-in and the last possible start of the lead-out.
+EmulatedDrive::Reply EmulatedDrive::atip(std::uint32_t allocation) const {
+  const Medium& m = *medium_;
+  if (m.profile().kind != MediumKind::CD || m.profile().recording == Recording::ReadOnly) {
+    return check(0x05, 0x24, 0x00);
+  }
+  Bytes b(28, 0);
+  be::put16(b, 0, 26);
+  b[4] = 0x50;  // indicative target writing power 5
+  b[5] = 0x40;  // unrestricted use
+  b[6] = static_cast<std::uint8_t>(0x80 | (m.profile().erasable ? 0x40 : 0));
+  b[8] = 97;  // lead-in start 97:26:66, an 80-minute disc
+  b[9] = 26;
+  b[10] = 66;
+  Bytes msf(4);
+  putMsf(msf, 0, m.capacity());
+  b[12] = msf[1];
+  b[13] = msf[2];
+  b[14] = msf[3];
   return data(b, allocation);
 }
 

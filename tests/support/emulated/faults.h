@@ -17,6 +17,7 @@ enum class FaultAction {
   Busy,              // SCSI status BUSY
   NeverAnswers,      // the command runs into its timeout
   RemoveMedium,      // the medium is taken out just before the command
+  Reset,             // a power-on reset just before the command: unit attention 06/29/00
   Vanish,            // the drive is unplugged while the command runs
   ShortTransfer,     // `residual` bytes of the data phase are not moved
   Hook,              // runs `hook` while the command is in the drive, then answers normally
