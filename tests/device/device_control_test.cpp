@@ -11,6 +11,7 @@
 #include "device_environment.h"
 #include "quillion/DC.h"
 #include "quillion/handle_table.h"
+#include "device_list.h"
 
 using namespace quillion;
 using namespace quillion::emu;
@@ -39,13 +40,6 @@ protected:
   DeviceEnvironment env_;
 };
 
-std::vector<DC_Device> deviceList() {
-  DC_Device* raw = nullptr;
-  const std::uint16_t n = DC_GetConnectedDeviceList(&raw);
-  std::vector<DC_Device> out(raw, raw + n);
-  std::free(raw);
-  return out;
-}
 
 }  // namespace
 
@@ -53,13 +47,13 @@ TEST_F(DeviceControl, DrivesComeAndGoWithTheirDiscs) {
   env_.start();
   ASSERT_EQ(DC_InstallListUpdateCallback(listA, nullptr), kNoErr);
   ASSERT_EQ(DC_InstallDiscChangedCallback(disc, nullptr), kNoErr);
-  EXPECT_TRUE(deviceList().empty());
+  EXPECT_TRUE(quillion::test::connectedDevices().empty());
 
   auto drive = env_.plug("usbwriter");
   EXPECT_TRUE(take().empty()) << "nothing is delivered before the device thread pumps";
   DeviceEnvironment::pump();
   EXPECT_EQ(take(), std::vector<std::string>{"list:0"});
-  const auto list = deviceList();
+  const auto list = quillion::test::connectedDevices();
   ASSERT_EQ(list.size(), 1u);
   const std::uint32_t ref = list[0].ref;
 
@@ -74,7 +68,7 @@ TEST_F(DeviceControl, DrivesComeAndGoWithTheirDiscs) {
   EmulatedBus::instance().unplug("usbwriter");
   DeviceEnvironment::pump();
   EXPECT_EQ(take(), std::vector<std::string>{"list:0"});
-  EXPECT_TRUE(deviceList().empty());
+  EXPECT_TRUE(quillion::test::connectedDevices().empty());
 }
 
 TEST_F(DeviceControl, ListedRecordDescribesTheDrive) {
@@ -88,7 +82,7 @@ TEST_F(DeviceControl, ListedRecordDescribesTheDrive) {
   EmulatedBus::instance().plug(config);
   EmulatedBus::instance().plug(*DriveConfig::preset("reader"));
   env_.start();
-  const auto list = deviceList();
+  const auto list = quillion::test::connectedDevices();
   ASSERT_EQ(list.size(), 2u);
   EXPECT_LT(list[0].ref, list[1].ref) << "the list is in reference order";
   const auto& d = list[0].cacheSizeInKB == 4096 ? list[0] : list[1];
@@ -137,7 +131,7 @@ TEST_F(DeviceControl, ReferencesAreNeverReusedAcrossRestarts) {
   const std::uint32_t first = DeviceEnvironment::refOf("first");
   ASSERT_NE(first, 0u);
   env_.stop();
-  EXPECT_TRUE(deviceList().empty());
+  EXPECT_TRUE(quillion::test::connectedDevices().empty());
   EXPECT_EQ(MMC_TestUnitReady(first, nullptr), kErrNoDrive);
   env_.start();
   const std::uint32_t again = DeviceEnvironment::refOf("first");
@@ -157,7 +151,7 @@ TEST_F(DeviceControl, DriveDefinitionsFolderIsReadAtStart) {
                                                 "medium-profile = DVD-ROM\n";
   std::ofstream(env_.folder() / "notes.txt") << "not a drive\n";
   env_.start();
-  const auto list = deviceList();
+  const auto list = quillion::test::connectedDevices();
   ASSERT_EQ(list.size(), 1u);
   EXPECT_STREQ(list[0].vendor, "ACME");
   EXPECT_STREQ(list[0].model, "BAY READER");
@@ -174,7 +168,7 @@ TEST_F(DeviceControl, SystemDrivesAreFoundCleanlyWithoutAnyDrive) {
   ::unsetenv("QUILLION_SYSTEM_DRIVES");
   ::unsetenv("QUILLION_EMULATED_DRIVES");
   env_.start();
-  for (const auto& d : deviceList()) {
+  for (const auto& d : quillion::test::connectedDevices()) {
     EXPECT_FALSE(isReservedHandle(d.ref));
     EXPECT_NE(d.RWCapability, 0);
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "quillion/DC.h"
+#include "device_list.h"
 
 namespace {
 
@@ -60,13 +61,6 @@ protected:
   std::vector<std::string> calls_;
 };
 
-std::vector<DC_Device> deviceList() {
-  DC_Device* raw = nullptr;
-  const std::uint16_t n = DC_GetConnectedDeviceList(&raw);
-  std::vector<DC_Device> out(raw, raw + n);
-  std::free(raw);
-  return out;
-}
 
 }  // namespace
 
@@ -77,7 +71,7 @@ TEST_F(UdevPath, FindsAMockedUsbDriveWithItsIdentity) {
                                             "DEVTYPE", "disk", nullptr);
   g_free(disk);
   ASSERT_EQ(DC_Init(1000), kNoErr);
-  const auto list = deviceList();
+  const auto list = quillion::test::connectedDevices();
   ASSERT_EQ(list.size(), 1u);
   EXPECT_STREQ(list[0].interface, "USB2");
   EXPECT_STREQ(list[0].vendor, "ACME");
@@ -95,13 +89,13 @@ TEST_F(UdevPath, HotPlugEventsReachTheCallbacks) {
   ASSERT_EQ(DC_InstallDiscChangedCallback(
                 [](void*, std::uint32_t ref, bool) { g_calls->push_back(ref ? "disc" : "disc:0"); }, nullptr),
             kNoErr);
-  EXPECT_TRUE(deviceList().empty());
+  EXPECT_TRUE(quillion::test::connectedDevices().empty());
 
   const std::string syspath = addUsbDrive("sr1");
   umockdev_testbed_uevent(testbed_, syspath.c_str(), "add");
   deliver();
   EXPECT_EQ(calls_, std::vector<std::string>{"list"});
-  ASSERT_EQ(deviceList().size(), 1u);
+  ASSERT_EQ(quillion::test::connectedDevices().size(), 1u);
 
   umockdev_testbed_uevent(testbed_, syspath.c_str(), "change");
   deliver();
@@ -110,5 +104,5 @@ TEST_F(UdevPath, HotPlugEventsReachTheCallbacks) {
   umockdev_testbed_uevent(testbed_, syspath.c_str(), "remove");
   deliver();
   EXPECT_EQ(calls_.back(), "list");
-  EXPECT_TRUE(deviceList().empty());
+  EXPECT_TRUE(quillion::test::connectedDevices().empty());
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "device_list.h"
 #include "emulated_bus.h"
 #include "quillion/DC.h"
 #include "quillion/clock.h"
@@ -61,13 +62,9 @@ public:
 
   // The reference of the drive whose model is `name`; 0 when it is not listed.
   static std::uint32_t refOf(const std::string& name) {
-    DC_Device* list = nullptr;
-    const std::uint16_t n = DC_GetConnectedDeviceList(&list);
-    std::uint32_t ref = 0;
-    for (std::uint16_t i = 0; i < n; ++i)
-      if (name == list[i].model) ref = list[i].ref;
-    std::free(list);
-    return ref;
+    for (const auto& d : test::connectedDevices())
+      if (name == d.model) return d.ref;
+    return 0;
   }
 
   static std::size_t pump() {
