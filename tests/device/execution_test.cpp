@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "device/command_runner.h"
 #include "device_environment.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"
@@ -343,4 +344,34 @@ TEST(PureReader, IsListedWithoutACommandPath) {
   EXPECT_EQ(list[0].RWCapability, kDC_PureReader);
   EXPECT_EQ(list[0].cacheSizeInKB, 0u);
   std::free(list);
+}
+
+namespace {
+
+// A backend that opens without giving a command path and without saying why.
+class SilentBackend final : public DriveBackend {
+public:
+  SilentBackend() { id_.key = "silent"; }
+  const DriveIdentity& identity() const override { return id_; }
+  OpenResult open(AccessMode) override { return {}; }
+  EngineStatus trayState(TrayState&) override { return kErrTransport; }
+  EngineStatus setTray(bool) override { return kErrTransport; }
+  EngineStatus mediumBytes(std::uint64_t&) override { return kErrTransport; }
+  EngineStatus readMedium(std::uint64_t, std::uint8_t*, std::size_t) override { return kErrTransport; }
+
+private:
+  DriveIdentity id_;
+};
+
+}  // namespace
+
+TEST(CommandRunner, NoCommandPathIsATransportFailureNeverSuccess) {
+  VirtualClock clock;
+  ScopedClockOverride guard(clock);
+  DriveEntry entry(std::make_shared<SilentBackend>());
+  const std::uint8_t tur[12] = {};
+  MMC_SenseData sense{};
+  EXPECT_EQ(runCommand(entry, {tur, nullptr, 0, kDC_NoData, 1000}, &sense), kErrTransport);
+  EXPECT_EQ(lockDrive(entry, true), kErrExclusiveAccess);
+  EXPECT_FALSE(isLocked(entry));
 }
