@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The emulated drive itself, against the standards and outside readers: INQUIRY read back by
+// sg_inq, allocation-length truncation, unit attentions, and a disc written through the
+// engine, dumped and extracted by xorriso and compared file by file with its source.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "device/byte_order.h"
+#include "device_environment.h"
+#include "quillion/DC.h"
+#include "quillion/MMC.h"
+#include "test_tools.h"
+
+using namespace quillion;
+using namespace quillion::emu;
+namespace fs = std::filesystem;
+using quillion::test::haveTool;
+using quillion::test::run;
+using quillion::test::slurp;
+
+namespace {
+
+
+
+
+class EmulatedDriveTest : public ::testing::Test {
+protected:
+  std::uint32_t start(std::optional<Medium> disc, const std::string& preset = "dvd-writer") {
+    drive_ = env_.plug("emu", preset);
+    if (disc) drive_->load(std::move(*disc));
+    env_.start();
+    const std::uint32_t ref = DeviceEnvironment::refOf("emu");
+    drive_->clearLog();
+    return ref;
+  }
+
+  DeviceEnvironment env_;
+  std::shared_ptr<EmulatedDrive> drive_;
+};
+
+}  // namespace
+
+TEST_F(EmulatedDriveTest, InquiryReadsBackWithSgInq) {
+  if (!haveTool("sg_inq")) GTEST_SKIP() << "sg3-utils not installed";
+  const auto ref = start(std::nullopt);
+  std::array<std::uint8_t, 96> inquiry{};
+  ASSERT_EQ(MMC_Inquiry(ref, inquiry.data(), inquiry.size(), nullptr), kNoErr);
+  const auto hexFile = env_.folder() / "inq.hex";
+  {
+    std::ofstream out(hexFile);
+    for (std::uint8_t b : inquiry) out << std::hex << int{b} << ' ';
+  }
+  const std::string decoded = run("sg_inq --inhex='" + hexFile.string() + "' 2>&1");
+  EXPECT_NE(decoded.find("Vendor identification: QUILLION"), std::string::npos) << decoded;
+  EXPECT_NE(decoded.find("Product identification: emu"), std::string::npos) << decoded;
+  EXPECT_NE(decoded.find("Product revision level: 1.00"), std::string::npos) << decoded;
+  EXPECT_NE(decoded.find("PDT=5"), std::string::npos) << decoded;
+}
+
+TEST_F(EmulatedDriveTest, LengthFieldsDescribeEverythingWhileTheTransferIsCut) {
+  const auto ref = start(env_.blankDisc("emu", 0x11, 2'295'104));
+  (void)MMC_TestUnitReady(ref, nullptr);
+  std::array<std::uint8_t, 48> track{};
+  track.fill(0xEE);
+  ASSERT_EQ(MMC_GetTrackInfo(ref, 0xFF, track.data(), 28, nullptr), kNoErr);
+  EXPECT_EQ(be::get16(track, 0), 0x002Eu) << "the whole block's length, though 28 bytes were asked";
+  EXPECT_EQ(track[28], 0xEE) << "nothing beyond the allocation length is written";
+  EXPECT_EQ(track[7] & 0x01, 1) << "next writable address valid on the invisible track";
+  EXPECT_EQ(be::get32(track, 12), 0u);
+}
+
+TEST_F(EmulatedDriveTest, UnitAttentionOnceAfterALoadButNotForExemptCommands) {
+  const auto ref = start(std::nullopt);
+  drive_->load(env_.blankDisc("emu", 0x11, 2'295'104));
+  // Raw blocks, so that no courtesy TEST UNIT READY takes the attention first.
+  std::array<std::uint8_t, 96> buffer{};
+  const std::uint8_t inquiry[12] = {0x12, 0, 0, 0, 36};
+  const std::uint8_t config[12] = {0x46, 0, 0, 0, 0, 0, 0, 0, 8};
+  EXPECT_EQ(DC_ExecuteMMCCmd_Sync(ref, inquiry, 12, buffer.data(), 36, kDC_DataIn, 1000, nullptr), kNoErr);
+  EXPECT_EQ(DC_ExecuteMMCCmd_Sync(ref, config, 12, buffer.data(), 8, kDC_DataIn, 1000, nullptr), kNoErr)
+      << "exempt (MMC-5 4.1.6)";
+  EXPECT_EQ(be::get16(buffer, 6), 0x0011u) << "current profile DVD-R";
+  MMC_SenseData sense{};
+  EXPECT_EQ(MMC_TestUnitReady(ref, &sense), kErrCheckCondition);
+  EXPECT_EQ(sense.key, 0x06);
+  EXPECT_EQ(sense.code, 0x28);
+  EXPECT_EQ(MMC_TestUnitReady(ref, &sense), kNoErr) << "reported once";
+}
+
+TEST_F(EmulatedDriveTest, SequentialMediaTakeWritesOnlyAtTheNextWritableAddress) {
+  const auto ref = start(env_.blankDisc("emu", 0x11, 2'295'104));
+  (void)MMC_TestUnitReady(ref, nullptr);
+  std::vector<std::uint8_t> blocks(16 * 2048, 7);
+  MMC_SenseData sense{};
+  EXPECT_EQ(MMC_WriteSectors(ref, 16, blocks.data(), 2048, 16, &sense), kErrCheckCondition);
+  EXPECT_EQ(sense.code, 0x21);
+  EXPECT_EQ(sense.qualifier, 0x02);
+  EXPECT_EQ(MMC_WriteSectors(ref, 0, blocks.data(), 2048, 16, &sense), kNoErr);
+  const std::uint8_t write16[12] = {0x2A, 0, 0, 0, 0, 16, 0, 0, 16};
+  EXPECT_EQ(DC_ExecuteMMCCmd_Sync(ref, write16, 12, blocks.data(), 15 * 2048, kDC_DataOut, 1000, &sense),
+            kErrCheckCondition)
+      << "a data phase shorter than the blocks announced";
+  EXPECT_EQ(MMC_CloseSessionTrack(ref, 2, 0, false, &sense), kNoErr);
+  EXPECT_EQ(MMC_WriteSectors(ref, 16, blocks.data(), 2048, 16, &sense), kErrCheckCondition) << "a complete disc";
+}
+
+TEST_F(EmulatedDriveTest, ReadOnlyDriveAndMediaRefuseWrites) {
+  if (!haveTool("genisoimage")) GTEST_SKIP();
+  const auto ref = start(env_.blankDisc("emu", 0x11, 2'295'104), "reader");
+  (void)MMC_TestUnitReady(ref, nullptr);
+  std::vector<std::uint8_t> block(2048);
+  MMC_SenseData sense{};
+  EXPECT_EQ(MMC_WriteSectors(ref, 0, block.data(), 2048, 1, &sense), kErrCheckCondition);
+  EXPECT_EQ(sense.key, 5);
+  EXPECT_EQ(sense.code, 0x20);
+}
+
+TEST_F(EmulatedDriveTest, DiscWrittenThroughTheEngineExtractsWithXorriso) {
+  if (!haveTool("genisoimage") || !haveTool("xorriso")) GTEST_SKIP() << "genisoimage or xorriso not installed";
+  const fs::path src = env_.folder() / "src";
+  fs::create_directories(src / "docs");
+  std::ofstream(src / "readme.txt") << "a disc written by the emulated drive\n";
+  {
+    std::ofstream big(src / "docs" / "big.bin", std::ios::binary);
+    for (int i = 0; i < 200000; ++i) big.put(static_cast<char>(i * 7));
+  }
+  const fs::path iso = env_.folder() / "in.iso";
+  ASSERT_EQ(std::system(("genisoimage -quiet -R -J -o '" + iso.string() + "' '" + src.string() + "'").c_str()), 0);
+  const std::string image = slurp(iso);
+  ASSERT_EQ(image.size() % 2048, 0u);
+
+  const auto ref = start(env_.blankDisc("emu", 0x11, 2'295'104));
+  ASSERT_EQ(MMC_WaitTestUnitReady(ref, 20), 1);
+  ASSERT_EQ(DC_LockDevice(ref, true), kNoErr);
+  const auto blocks = static_cast<std::uint32_t>(image.size() / 2048);
+  for (std::uint32_t lba = 0; lba < blocks; lba += 32) {
+    const std::uint32_t n = std::min(32u, blocks - lba);
+    MMC_SenseData sense{};
+    ASSERT_EQ(MMC_WriteSectors(ref, lba, image.data() + std::size_t{lba} * 2048, 2048, n, &sense), kNoErr) << lba;
+  }
+  ASSERT_EQ(MMC_SynchronizeCache(ref, nullptr), kNoErr);
+  ASSERT_EQ(MMC_CloseSessionTrack(ref, 1, 1, false, nullptr), kNoErr);
+  ASSERT_EQ(MMC_CloseSessionTrack(ref, 2, 0, false, nullptr), kNoErr);
+  ASSERT_EQ(DC_LockDevice(ref, false), kNoErr);
+
+  // The medium folder reopens as the same disc, and dumps for outside readers.
+  const auto reopened = Medium::load(env_.folder() / "emu.medium");
+  ASSERT_TRUE(reopened);
+  EXPECT_EQ(reopened->status(), DiscStatus::Complete);
+  const fs::path dump = env_.folder() / "dump.iso";
+  ASSERT_TRUE(reopened->dumpIso(dump));
+  const fs::path out = env_.folder() / "out";
+  ASSERT_EQ(std::system(("xorriso -indev '" + dump.string() + "' -osirrox on -extract / '" + out.string() +
+                         "' >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  EXPECT_EQ(slurp(out / "readme.txt"), slurp(src / "readme.txt"));
+  EXPECT_EQ(slurp(out / "docs" / "big.bin"), slurp(src / "docs" / "big.bin"));
+
+
+  // The command log beside the disc names every command with its answer.
+  const std::string log = slurp(env_.folder() / "emu.medium" / "commands.log");
+  EXPECT_NE(log.find("5b 00 02"), std::string::npos);
+}
+
+TEST_F(EmulatedDriveTest, CdDumpReadsBackWithBchunkAndCdInfo) {
+  if (!haveTool("genisoimage") || !haveTool("bchunk") || !haveTool("cd-info")) GTEST_SKIP() << "tools missing";
+  const fs::path src = env_.folder() / "src";
+  fs::create_directories(src);
+  std::ofstream(src / "track.txt") << std::string(50000, 'c');
+  const fs::path iso = env_.folder() / "in.iso";
+  ASSERT_EQ(std::system(("genisoimage -quiet -o '" + iso.string() + "' '" + src.string() + "'").c_str()), 0);
+  const std::string image = slurp(iso);
+
+  const auto ref = start(env_.blankDisc("emu", 0x09, 359'846), "cd-writer");
+  ASSERT_EQ(MMC_WaitTestUnitReady(ref, 20), 1);
+  const auto blocks = static_cast<std::uint32_t>(image.size() / 2048);
+  ASSERT_EQ(MMC_WriteSectors(ref, 0, image.data(), 2048, blocks, nullptr), kNoErr);
+  ASSERT_EQ(MMC_CloseSessionTrack(ref, 2, 0, false, nullptr), kNoErr);
+
+  const fs::path cue = env_.folder() / "dump.cue";
+  ASSERT_TRUE(drive_->withMedium([&](Medium& m) { ASSERT_TRUE(m.dumpBinCue(cue)); }));
+  EXPECT_EQ(slurp(cue), "FILE \"dump.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+  const std::string info = run("cd-info --no-device-info --no-disc-mode --cue-file '" + cue.string() + "' 2>&1");
+  EXPECT_NE(info.find("1: 00:02:00  000000 data"), std::string::npos) << info;
+  // bchunk takes the user data out of the raw sectors again.
+  ASSERT_EQ(std::system(("cd '" + env_.folder().string() + "' && bchunk dump.bin dump.cue back >/dev/null 2>&1").c_str()),
+            0);
+  EXPECT_EQ(slurp(env_.folder() / "back01.iso"), image);
+}
+
+TEST_F(EmulatedDriveTest, AtipOfABlankCdRw) {
+  const auto ref = start(env_.blankDisc("emu", 0x0A, 359'846), "cd-writer");
+  (void)MMC_TestUnitReady(ref, nullptr);
+  std::array<std::uint8_t, 28> atip{};
+  ASSERT_EQ(MMC_GetTOC(ref, atip.data(), atip.size(), 4, 0, false, nullptr), kNoErr);
+  EXPECT_EQ(be::get16(atip, 0), 26u);
+  EXPECT_EQ(atip[6] & 0x40, 0x40) << "CD-RW";
+  EXPECT_EQ(atip[8], 97);
+  // 359,846 blocks + 150 = 79:59:71
+  EXPECT_EQ(atip[12], 79);
+  EXPECT_EQ(atip[13], 59);
+  EXPECT_EQ(atip[14], 71);
+  std::array<std::uint8_t, 4> text{};
+  MMC_SenseData sense{};
+  EXPECT_EQ(MMC_GetTOC(ref, text.data(), text.size(), 5, 0, false, &sense), kErrCheckCondition)
+      << "a blank disc has no TOC to read";
+}
+
+TEST_F(EmulatedDriveTest, PowerOnResetIsReportedOnce) {
+  const auto ref = start(env_.blankDisc("emu", 0x11, 2'295'104));
+  (void)MMC_TestUnitReady(ref, nullptr);
+  drive_->addFault({.opcode = 0x00, .toCall = 1, .action = FaultAction::Reset});
+  MMC_SenseData sense{};
+  EXPECT_EQ(MMC_TestUnitReady(ref, &sense), kErrCheckCondition);
+  EXPECT_EQ(sense.key, 6);
+  EXPECT_EQ(sense.code, 0x29);
+  EXPECT_EQ(MMC_TestUnitReady(ref, &sense), kNoErr);
+}
