@@ -5,26 +5,25 @@
 #pragma once
 
 #include <array>
-#include <complex>
 #include <vector>
 
 namespace quillion::ferrule {
 
 using SubbandRatios = std::array<double, 32>;
 
-// Radix-2 transform of real input; prepared once for a size.
+// Transform of real input (a power of two), computed as a half-size complex transform.
 class Fft {
 public:
   void prepare(int size);
   int size() const { return size_; }
-  // Transforms `input` (size values); `out` receives lines 0..size/2.
-  void transform(const double* input, std::complex<double>* out);
+  // Transforms `input` (size values); `re` and `im` receive lines 0..size/2.
+  void transform(const double* input, double* re, double* im);
 
 private:
   int size_ = 0;
-  std::vector<int> reversed_;
-  std::vector<std::complex<double>> twiddles_;
-  std::vector<std::complex<double>> work_;
+  std::vector<int> reversed_;                 // bit reversal of the half size
+  std::vector<double> cosTable_, sinTable_;   // e^(-2 pi i k / size), k < size / 2
+  std::vector<double> workRe_, workIm_;
 };
 
 // Threshold in quiet in dB SPL (96 dB being a full-scale tone) at `hz`.
@@ -53,7 +52,7 @@ private:
   Fft fft_;
   std::vector<double> window_;
   std::vector<double> input_;
-  std::vector<std::complex<double>> spectrum_;
+  std::vector<double> re_, im_;
   std::vector<double> levelDb_;
   std::vector<Line> lines_;         // the sub-sampled scale
   std::vector<int> lineOfFftLine_;  // nearest sub-sampled line per transform line
@@ -77,19 +76,20 @@ private:
     double bark;
     double tonalOffsetDb;
     double minimumSnrDb;
-    double normalisation;
   };
   Fft fft_;
   std::vector<double> window_;
   std::vector<double> input_;
-  std::vector<std::complex<double>> spectrum_;
+  std::vector<double> re_, im_;
   std::vector<Partition> partitions_;
   std::vector<int> partitionOfLine_;
   std::vector<double> spreading_;  // [maskee * count + masker]
   std::vector<double> quiet_;      // threshold in quiet per line, energy
-  // Per channel, the two previous transforms: [channel][0] the last, [channel][1] the one before.
+  // Per channel, the two previous transforms as magnitude and unit phasor:
+  // [channel][0] the last, [channel][1] the one before.
   std::vector<double> magnitude_[2][2];
-  std::vector<double> phase_[2][2];
+  std::vector<double> phasorRe_[2][2];
+  std::vector<double> phasorIm_[2][2];
   std::vector<double> energy_, unpredictability_, threshold_;
   std::vector<double> partEnergy_, partWeighted_;
 };

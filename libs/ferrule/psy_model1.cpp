@@ -44,7 +44,8 @@ void PsyModel1::prepare(int sampleRate, int layer) {
     window_[static_cast<std::size_t>(i)] =
         std::sqrt(8.0 / 3.0) * 0.5 * (1.0 - std::cos(2.0 * kPi * i / size_));
   input_.assign(static_cast<std::size_t>(size_), 0.0);
-  spectrum_.assign(static_cast<std::size_t>(half + 1), {});
+  re_.assign(static_cast<std::size_t>(half + 1), 0.0);
+  im_.assign(static_cast<std::size_t>(half + 1), 0.0);
   levelDb_.assign(static_cast<std::size_t>(half), 0.0);
 
   // Sub-sampled scale: every line at low frequencies, then every 2nd, 4th (and, for the long
@@ -73,10 +74,12 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
   const int half = size_ / 2;
   for (int i = 0; i < size_; ++i)
     input_[static_cast<std::size_t>(i)] = samples[i] / 32768.0 * window_[static_cast<std::size_t>(i)];
-  fft_.transform(input_.data(), spectrum_.data());
+  fft_.transform(input_.data(), re_.data(), im_.data());
   const double scale = 2.0 / size_;
   for (int k = 0; k < half; ++k) {
-    const double energy = std::norm(spectrum_[static_cast<std::size_t>(k)] * scale);
+    const double re = re_[static_cast<std::size_t>(k)] * scale;
+    const double im = im_[static_cast<std::size_t>(k)] * scale;
+    const double energy = re * re + im * im;
     levelDb_[static_cast<std::size_t>(k)] = 10.0 * std::log10(std::max(energy, kFloorEnergy)) + kLevelOffsetDb;
   }
   const int linesPerSubband = half / 32;

@@ -14,6 +14,9 @@ constexpr double kNoiseMaskingDb = 5.5;
 // the thresholds in quiet are stated against 96 dB for that tone.
 constexpr double kFullScaleLineEnergy = (32768.0 * 256.0) * (32768.0 * 256.0);
 constexpr double kFullScaleDb = 96.0;
+// The listening level is unknown: the thresholds in quiet are taken 12 dB lower than for a
+// full-scale tone at 96 dB, as for playback that loud.
+constexpr double kQuietMarginDb = -12.0;
 
 constexpr double kBandEdgesHz[] = {0,    100,  200,  300,  400,  510,   630,   770,   920,
                                    1080, 1270, 1480, 1720, 2000, 2320,  2700,  3150,  3700,
@@ -51,7 +54,8 @@ void PsyModel2::prepare(int sampleRate) {
   for (int i = 0; i < kSize; ++i)
     window_[static_cast<std::size_t>(i)] = 0.5 * (1.0 - std::cos(2.0 * kPi * (i - 0.5) / kSize));
   input_.assign(kSize, 0.0);
-  spectrum_.assign(kLines, {});
+  re_.assign(kLines, 0.0);
+  im_.assign(kLines, 0.0);
 
   partitions_.clear();
   partitionOfLine_.assign(kLines, 0);
@@ -62,10 +66,10 @@ void PsyModel2::prepare(int sampleRate) {
     const double hz = static_cast<double>(line) * sampleRate / kSize;
     const double rate = criticalBandRate(hz);
     quiet_[static_cast<std::size_t>(line)] =
-        kFullScaleLineEnergy * std::pow(10.0, (quietThresholdDb(hz) - kFullScaleDb) / 10.0);
+        kFullScaleLineEnergy * std::pow(10.0, (quietThresholdDb(hz) + kQuietMarginDb - kFullScaleDb) / 10.0);
     if (partitions_.empty() || rate > firstRate + kPartitionWidthBark) {
       if (!partitions_.empty()) partitions_.back().bark = rateSum / partitions_.back().count;
-      partitions_.push_back({line, 0, 0.0, 0.0, 0.0, 1.0});
+      partitions_.push_back({line, 0, 0.0, 0.0, 0.0});
       firstRate = rate;
       rateSum = 0.0;
     }
@@ -78,21 +82,17 @@ void PsyModel2::prepare(int sampleRate) {
   const std::size_t count = partitions_.size();
   spreading_.assign(count * count, 0.0);
   for (std::size_t b = 0; b < count; ++b) {
-    double sum = 0.0;
-    for (std::size_t m = 0; m < count; ++m) {
+    for (std::size_t m = 0; m < count; ++m)
       spreading_[b * count + m] = spreading(partitions_[b].bark, partitions_[m].bark);
-      sum += spreading_[b * count + m];
-    }
     Partition& p = partitions_[b];
-    // Spread energy gathers several partitions' worth; the threshold is set against the
-    // spreading sum so a flat spectrum keeps its level.
-    p.normalisation = sum > 0.0 ? 1.0 / sum : 1.0;
     p.tonalOffsetDb = std::max(15.5 + p.bark, 24.5);
     p.minimumSnrDb = minimumSnrDb(p.bark);
   }
   for (auto& channel : magnitude_)
     for (auto& age : channel) age.assign(kLines, 0.0);
-  for (auto& channel : phase_)
+  for (auto& channel : phasorRe_)
+    for (auto& age : channel) age.assign(kLines, 1.0);
+  for (auto& channel : phasorIm_)
     for (auto& age : channel) age.assign(kLines, 0.0);
   energy_.assign(kLines, 0.0);
   unpredictability_.assign(kLines, 0.0);
@@ -103,26 +103,37 @@ void PsyModel2::prepare(int sampleRate) {
 
 void PsyModel2::analyse(int channel, const float* samples, SubbandRatios& smr) {
   for (int i = 0; i < kSize; ++i) input_[static_cast<std::size_t>(i)] = samples[i] * window_[static_cast<std::size_t>(i)];
-  fft_.transform(input_.data(), spectrum_.data());
+  fft_.transform(input_.data(), re_.data(), im_.data());
 
+  // Unpredictability: distance of each line from its prediction out of the two previous
+  // transforms (magnitude 2r1 - r2, phase 2f1 - f2), relative to r + |prediction|. With unit
+  // phasors the predicted phase is u1 * u1 * conj(u2), with no angle computed.
   auto& last = magnitude_[channel][0];
   auto& before = magnitude_[channel][1];
-  auto& lastPhase = phase_[channel][0];
-  auto& beforePhase = phase_[channel][1];
+  auto& lastRe = phasorRe_[channel][0];
+  auto& lastIm = phasorIm_[channel][0];
+  auto& beforeRe = phasorRe_[channel][1];
+  auto& beforeIm = phasorIm_[channel][1];
   for (std::size_t w = 0; w < kLines; ++w) {
-    const double r = std::abs(spectrum_[w]);
-    const double f = std::arg(spectrum_[w]);
+    const double re = re_[w];
+    const double im = im_[w];
+    const double r = std::sqrt(re * re + im * im);
     const double rPred = 2.0 * last[w] - before[w];
-    const double fPred = 2.0 * lastPhase[w] - beforePhase[w];
-    const double dx = r * std::cos(f) - rPred * std::cos(fPred);
-    const double dy = r * std::sin(f) - rPred * std::sin(fPred);
+    const double squareRe = lastRe[w] * lastRe[w] - lastIm[w] * lastIm[w];
+    const double squareIm = 2.0 * lastRe[w] * lastIm[w];
+    const double predRe = rPred * (squareRe * beforeRe[w] + squareIm * beforeIm[w]);
+    const double predIm = rPred * (squareIm * beforeRe[w] - squareRe * beforeIm[w]);
+    const double dx = re - predRe;
+    const double dy = im - predIm;
     const double denominator = r + std::fabs(rPred);
     unpredictability_[w] = denominator > 0.0 ? std::sqrt(dx * dx + dy * dy) / denominator : 1.0;
     energy_[w] = r * r;
     before[w] = last[w];
-    beforePhase[w] = lastPhase[w];
+    beforeRe[w] = lastRe[w];
+    beforeIm[w] = lastIm[w];
     last[w] = r;
-    lastPhase[w] = f;
+    lastRe[w] = r > 0.0 ? re / r : 1.0;
+    lastIm[w] = r > 0.0 ? im / r : 0.0;
   }
 
   const std::size_t count = partitions_.size();
@@ -146,7 +157,7 @@ void PsyModel2::analyse(int channel, const float* samples, SubbandRatios& smr) {
     const double tb = -0.434294482 * std::log(cb) - 0.301029996;
     const double snr =
         std::max(tb * p.tonalOffsetDb + (1.0 - tb) * kNoiseMaskingDb, p.minimumSnrDb);
-    const double noise = spreadEnergy * p.normalisation * std::pow(10.0, -snr / 10.0) / p.count;
+    const double noise = spreadEnergy * std::pow(10.0, -snr / 10.0);
     for (int w = p.first; w < p.first + p.count; ++w)
       threshold_[static_cast<std::size_t>(w)] = std::max(noise, quiet_[static_cast<std::size_t>(w)]);
   }
