@@ -66,34 +66,45 @@ std::vector<std::int16_t> readPcm(const std::string& path) {
 
 double alignedSnrDb(const std::vector<std::int16_t>& input,
                     const std::vector<std::int16_t>& decoded, int channels, int maxDelay) {
-  const auto ch = static_cast<std::size_t>(channels);
-  const std::size_t frames = input.size() / ch;
-  const std::size_t decodedFrames = decoded.size() / ch;
-  const std::size_t edge = 2048;
-  if (frames < 4 * edge) return -1000.0;
-  const std::size_t length = frames - 2 * edge;
-  const auto at = [&](const std::vector<std::int16_t>& v, std::size_t frame, std::size_t c) {
-    return static_cast<double>(v[frame * ch + c]);
+  const auto ch = static_cast<long>(channels);
+  const long frames = static_cast<long>(input.size()) / ch;
+  const long decodedFrames = static_cast<long>(decoded.size()) / ch;
+  const long edge = 2048;
+  const auto at = [&](const std::vector<std::int16_t>& v, long frame, long c) {
+    return static_cast<double>(v[static_cast<std::size_t>(frame * ch + c)]);
   };
-  // The delay: the lag of the strongest correlation over a window of the input.
-  const std::size_t window = std::min<std::size_t>(length, 8192);
-  std::size_t delay = 0;
+  // Input frames [first, last) that have a decoded counterpart at `lag`, edges left out.
+  const auto range = [&](long lag, long& first, long& last) {
+    first = std::max(edge, edge - lag);
+    last = std::min(frames - edge, decodedFrames - edge - lag);
+    return last - first > 4 * edge;
+  };
+  // The delay (negative when a decoder dropped leading frames): the lag of the strongest
+  // correlation over a window of the input.
+  long delay = 0;
   double strongest = -1.0;
-  for (std::size_t lag = 0; lag <= static_cast<std::size_t>(maxDelay); ++lag) {
-    if (edge + window + lag > decodedFrames) break;
+  bool found = false;
+  for (long lag = -maxDelay; lag <= maxDelay; ++lag) {
+    long first = 0;
+    long last = 0;
+    if (!range(lag, first, last)) continue;
+    const long end = std::min(last, first + 8192);
     double sum = 0.0;
-    for (std::size_t f = edge; f < edge + window; ++f)
-      for (std::size_t c = 0; c < ch; ++c) sum += at(input, f, c) * at(decoded, f + lag, c);
-    if (sum > strongest) {
+    for (long f = first; f < end; ++f)
+      for (long c = 0; c < ch; ++c) sum += at(input, f, c) * at(decoded, f + lag, c);
+    if (!found || sum > strongest) {
       strongest = sum;
       delay = lag;
+      found = true;
     }
   }
-  if (edge + length + delay > decodedFrames) return -1000.0;
+  long first = 0;
+  long last = 0;
+  if (!found || !range(delay, first, last)) return -1000.0;
   double signal = 0.0;
   double noise = 0.0;
-  for (std::size_t f = edge; f < edge + length; ++f) {
-    for (std::size_t c = 0; c < ch; ++c) {
+  for (long f = first; f < last; ++f) {
+    for (long c = 0; c < ch; ++c) {
       const double s = at(input, f, c);
       const double d = at(decoded, f + delay, c);
       signal += s * s;

@@ -27,7 +27,8 @@ std::vector<std::int16_t> makeSignal(Signal kind, int sampleRate, int channels, 
 std::vector<std::int16_t> readPcm(const std::string& path);
 
 // SNR in dB of `decoded` against `input` (interleaved, same channel count), searching the
-// decoder's delay up to `maxDelay` sample frames and leaving out the edges.
+// decoder's delay within +-`maxDelay` sample frames and leaving out the edges. A negative
+// delay covers a decoder that dropped leading frames.
 double alignedSnrDb(const std::vector<std::int16_t>& input,
                     const std::vector<std::int16_t>& decoded, int channels, int maxDelay = 2000);
 
