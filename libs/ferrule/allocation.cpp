@@ -93,6 +93,8 @@ int allocateBits(const FrameLayout& l, FrameData& d, int budgetBits) {
   forEachCandidate(l, [&](int ch, int sb) { noiseToMask[ch][sb] = -maskRatio(l, d, ch, sb); });
   int used = fixedBits(l);
   for (;;) {
+    // Every candidate competes in both layers: a search bounded by the first subband's ratio
+    // would stop spending bits once that subband is done, leaving budget unused.
     double best = kUnchosen;
     int pickCh = -1;
     int pickSb = -1;

@@ -185,6 +185,51 @@ const StreamCase kCases[] = {
     {"L1_mono_96k_32k_sine_m1", 1, 3, 3, 32000, 1, 0, Signal::Sine, 60},
 };
 
+// Counts the bits of each layer I frame that carry nothing: the frame's size less header, CRC,
+// allocation, scale factors and samples, read back from the allocation fields.
+double meanUnusedLayer1Bits(const std::vector<std::uint8_t>& s, int rate) {
+  const auto frames = walkFrames(s, rate);
+  if (frames.empty()) return -1.0;
+  std::size_t at = 0;
+  double unused = 0.0;
+  for (const WalkedFrame& f : frames) {
+    const bool crc = (s[at + 1] & 1) == 0;
+    const int channels = f.mode == 3 ? 1 : 2;
+    std::size_t bit = 8 * at + 32 + (crc ? 16 : 0);
+    const auto read4 = [&] {
+      int v = 0;
+      for (int i = 0; i < 4; ++i, ++bit) v = (v << 1) | ((s[bit / 8] >> (7 - bit % 8)) & 1);
+      return v;
+    };
+    std::size_t used = bit - 8 * at;
+    for (int sb = 0; sb < 32; ++sb)
+      for (int c = 0; c < channels; ++c) {
+        const int a = read4();
+        used += 4 + (a ? 6 + 12 * (a + 1) : 0);
+      }
+    unused += static_cast<double>(8 * f.length - used);
+    at += f.length;
+  }
+  return unused / static_cast<double>(frames.size());
+}
+
+// A loud tone filling subband 0 over quiet noise: subband 0 reaches its finest quantiser
+// while the noise above still wants bits; those bits must not be left as padding.
+TEST(FerruleLayerOne, AllocationSpendsTheWholeBudget) {
+  if (!haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  TempDir dir;
+  const std::string raw = dir.file("tone.raw");
+  const CommandResult made = runCommand(
+      "ffmpeg -nostdin -v error -y -f lavfi -i \"aevalsrc=exprs='0.9*sin(2*PI*300*t)+"
+      "0.001*(random(0)-0.5)':s=44100:d=1\" -f s16le -acodec pcm_s16le \"" + raw + "\"");
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  const std::string stream = dir.file("tone.mp1");
+  ASSERT_EQ(encodeFile(audioSettings(1, 3, 14, 2, 0), 44100, readPcm(raw), stream).done, 0);
+  const double unused = meanUnusedLayer1Bits(readFile(stream), 44100);
+  ASSERT_GE(unused, 0.0) << "frames do not walk";
+  EXPECT_LT(unused, 24.0) << "bits left unspent per frame";
+}
+
 INSTANTIATE_TEST_SUITE_P(Oracles, FerruleStream, ::testing::ValuesIn(kCases),
                          [](const auto& test) { return std::string(test.param.name); });
 
