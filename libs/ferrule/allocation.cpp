@@ -88,35 +88,42 @@ int bitsForInaudibleNoise(const FrameLayout& l, const FrameData& d) {
 
 int allocateBits(const FrameLayout& l, FrameData& d, int budgetBits) {
   for (auto& channel : d.allocation) channel.fill(0);
-  std::array<std::array<double, kSubbands>, 2> noiseToMask{};
-  std::array<std::array<bool, kSubbands>, 2> finished{};
-  forEachCandidate(l, [&](int ch, int sb) { noiseToMask[ch][sb] = -maskRatio(l, d, ch, sb); });
+  // Candidates in scan order with their noise-to-mask ratios in one array, so that each
+  // round is a plain search for the smallest; a finished candidate leaves the race.
+  constexpr double kOut = 1e300;
+  std::array<int, 2 * kSubbands> channelOf{};
+  std::array<int, 2 * kSubbands> subbandOf{};
+  std::array<double, 2 * kSubbands> noiseToMask{};
+  std::size_t count = 0;
+  forEachCandidate(l, [&](int ch, int sb) {
+    channelOf[count] = ch;
+    subbandOf[count] = sb;
+    noiseToMask[count] = -maskRatio(l, d, ch, sb);
+    ++count;
+  });
   int used = fixedBits(l);
   for (;;) {
-    // Every candidate competes in both layers: a search bounded by the first subband's ratio
-    // would stop spending bits once that subband is done, leaving budget unused.
     double best = kUnchosen;
-    int pickCh = -1;
-    int pickSb = -1;
-    forEachCandidate(l, [&](int ch, int sb) {
-      if (!finished[ch][sb] && noiseToMask[ch][sb] < best) {
-        best = noiseToMask[ch][sb];
-        pickCh = ch;
-        pickSb = sb;
+    std::size_t pick = count;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (noiseToMask[i] < best) {
+        best = noiseToMask[i];
+        pick = i;
       }
-    });
-    if (pickCh < 0) break;
-    int& a = d.allocation[pickCh][pickSb];
-    const int cost =
-        subbandBits(l, d, pickCh, pickSb, a + 1) - subbandBits(l, d, pickCh, pickSb, a);
+    }
+    if (pick == count) break;
+    const int ch = channelOf[pick];
+    const int sb = subbandOf[pick];
+    int& a = d.allocation[ch][sb];
+    const int cost = subbandBits(l, d, ch, sb, a + 1) - subbandBits(l, d, ch, sb, a);
     if (used + cost > budgetBits) {
-      finished[pickCh][pickSb] = true;
+      noiseToMask[pick] = kOut;
       continue;
     }
     used += cost;
     ++a;
-    noiseToMask[pickCh][pickSb] = snrOf(l, pickSb, a) - maskRatio(l, d, pickCh, pickSb);
-    if (a >= maxAllocation(l, pickSb)) finished[pickCh][pickSb] = true;
+    noiseToMask[pick] =
+        a >= maxAllocation(l, sb) ? kOut : snrOf(l, sb, a) - maskRatio(l, d, ch, sb);
   }
   if (l.channels == 2)
     for (int sb = l.bound; sb < l.sblimit; ++sb) d.allocation[1][sb] = d.allocation[0][sb];

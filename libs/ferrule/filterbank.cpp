@@ -73,9 +73,9 @@ void FilterTables::prepare() {
     const double sign = ((n / 64) % 2 == 0) ? 1.0 : -1.0;
     window[static_cast<std::size_t>(n)] = static_cast<float>(h[n] * sign);
   }
-  for (int k = 0; k < 32; ++k)
-    for (int m = 0; m < 32; ++m)
-      cosines[static_cast<std::size_t>(k * 32 + m)] =
+  for (int m = 0; m < 32; ++m)
+    for (int k = 0; k < 32; ++k)
+      cosines[static_cast<std::size_t>(m * 32 + k)] =
           static_cast<float>(std::cos((2 * k + 1) * m * kPi / 64));
 }
 
@@ -93,23 +93,20 @@ void AnalysisFilter::filter(const FilterTables& tables, const float* samples, fl
   }
   const float* x = ring_.data() + offset_;
   const float* c = tables.window.data();
-  float y[64];
-  for (int i = 0; i < 64; ++i) {
-    float sum = 0.0f;
-    for (int j = 0; j < 8; ++j) sum += c[i + 64 * j] * x[i + 64 * j];
-    y[i] = sum;
-  }
+  // Loops run over contiguous taps and bands so that they vectorise.
+  float y[64] = {};
+  for (int j = 0; j < 8; ++j)
+    for (int i = 0; i < 64; ++i) y[i] += c[i + 64 * j] * x[i + 64 * j];
   // Fold the 64 windowed sums onto the 32 cosine terms (symmetries of cos((2k+1)(i-16)pi/64)).
   float a[32];
   a[0] = y[16];
   for (int n = 1; n <= 16; ++n) a[n] = y[16 + n] + y[16 - n];
   for (int n = 17; n < 32; ++n) a[n] = y[16 + n] - y[80 - n];
   const float* cosines = tables.cosines.data();
-  for (int k = 0; k < 32; ++k) {
-    float sum = 0.0f;
-    const float* row = cosines + k * 32;
-    for (int m = 0; m < 32; ++m) sum += row[m] * a[m];
-    out[k] = sum;
+  for (int k = 0; k < 32; ++k) out[k] = 0.0f;
+  for (int m = 0; m < 32; ++m) {
+    const float* row = cosines + m * 32;
+    for (int k = 0; k < 32; ++k) out[k] += row[k] * a[m];
   }
 }
 

@@ -11,7 +11,7 @@ namespace quillion::ferrule {
 // cosine transform that replaces the standard's 32 x 64 matrixing.
 struct FilterTables {
   std::array<float, 512> window;
-  std::array<float, 32 * 32> cosines;  // cosines[k * 32 + m] = cos((2k + 1) m pi / 64)
+  std::array<float, 32 * 32> cosines;  // cosines[m * 32 + k] = cos((2k + 1) m pi / 64)
   void prepare();
 };
 
