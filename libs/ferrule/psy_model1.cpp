@@ -14,7 +14,8 @@ constexpr double kFloorEnergy = 1e-20;
 constexpr double kQuietOffsetDb = -6.0;
 constexpr double kMinusInfinity = -1e9;
 
-double toPower(double db) { return std::pow(10.0, db / 10.0); }
+// 10^(db/10), the cheap way: this runs for every masker at every line.
+double toPower(double db) { return std::exp(db * 0.23025850929940458); }
 
 // The standard's masking function of a component of level `level` at distance `dz` Bark.
 double maskingFunction(double dz, double level) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ferrule.h"
+#include "ferrule_helpers.h"
 #include "ferrule_messages.h"
 
 namespace {
@@ -16,13 +17,7 @@ using quillion::test::collectingRc;
 using quillion::test::printed;
 
 mpeg_a_settings base(int layer = 2, int mode = 0, int code = 11, int crc = 0) {
-  mpeg_a_settings s{};
-  mpegOutAudioDefaults(&s, 0);
-  s.audio_layer = layer;
-  s.audio_mode = mode;
-  s.bitrate_code = code;
-  s.crc = crc;
-  return s;
+  return quillion::test::audioSettings(layer, mode, code, 2, crc);
 }
 
 void expectCoded(const std::vector<std::string>& messages) {

@@ -18,21 +18,23 @@ std::vector<std::string> printed;
 int allocations = 0;
 void* appSeen = nullptr;
 
-void collect(const char* format, ...) {
+std::string formatted(const char* format, va_list args) {
   char text[4096];
+  std::vsnprintf(text, sizeof text, format, args);
+  return text;
+}
+
+void collect(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  printed.push_back(formatted(format, args));
   va_end(args);
-  printed.emplace_back(text);
 }
 void collectProgress(int level, const char* format, ...) {
-  char text[4096];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  printed.push_back(std::to_string(level) + ":" + formatted(format, args));
   va_end(args);
-  printed.emplace_back(std::to_string(level) + ":" + text);
 }
 void* countingMalloc(std::size_t n) {
   ++allocations;
@@ -58,12 +60,10 @@ void* emptyRc(const char*) { return nullptr; }
 
 void collectEx(void* app, const char* format, ...) {
   appSeen = app;
-  char text[4096];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  printed.push_back(formatted(format, args));
   va_end(args);
-  printed.emplace_back(text);
 }
 void* mallocEx(void* app, std::size_t n) {
   appSeen = app;

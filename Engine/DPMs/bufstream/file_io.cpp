@@ -50,6 +50,11 @@ bool closeFile(FileState& state) {
   return r == 0;
 }
 
+std::uint32_t fileChunkSize(bufstream* bs) {
+  const FileState* s = stateOf(bs);
+  return s ? s->bufferSize : 0;
+}
+
 void freeOwnedRecord(bufstream* bs) {
   if (!bs) return;
   if (bs->implementation && bs->done) bs->done(bs, 0);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -49,6 +50,18 @@ inline FileState* stateOf(bufstream* bs) { return static_cast<FileState*>(bs->im
 
 // Closes the descriptor; false when close reports a failure.
 bool closeFile(FileState& state);
+
+// The chunksize slot of both file streams: the buffer size.
+std::uint32_t fileChunkSize(bufstream* bs);
+
+// Answers an auxinfo query by copying `value` into the caller's block: 0, or -1 when the
+// block is missing or too small.
+template <typename T>
+std::int32_t answer(void* data, std::uint32_t size, const T& value) {
+  if (!data || size < sizeof(T)) return -1;
+  std::memcpy(data, &value, sizeof(T));
+  return 0;
+}
 
 // The free slot of records made by open_*: finish when still open, then release.
 void freeOwnedRecord(bufstream* bs);

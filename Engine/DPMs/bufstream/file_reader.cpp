@@ -83,11 +83,6 @@ std::uint32_t copyBytes(bufstream* bs, std::uint8_t* p, std::uint32_t n) {
   return delivered;
 }
 
-std::uint32_t chunkSize(bufstream* bs) {
-  const FileState* s = stateOf(bs);
-  return s ? s->bufferSize : 0;
-}
-
 std::int32_t auxInfo(bufstream* bs, std::uint32_t, std::uint32_t id, void* data,
                      std::uint32_t size) {
   FileState* s = stateOf(bs);
@@ -97,13 +92,9 @@ std::int32_t auxInfo(bufstream* bs, std::uint32_t, std::uint32_t id, void* data,
       s->byteSwap = true;
       return 0;
     case BUFSTREAM_AUX_FILE_SIZE:
-      if (!data || size < sizeof(std::uint64_t)) return -1;
-      std::memcpy(data, &s->fileSize, sizeof(std::uint64_t));
-      return 0;
+      return answer(data, size, s->fileSize);
     case BUFSTREAM_AUX_BYTE_COUNT:
-      if (!data || size < sizeof(std::uint64_t)) return -1;
-      std::memcpy(data, &s->byteCount, sizeof(std::uint64_t));
-      return 0;
+      return answer(data, size, s->byteCount);
     default:
       return 0;
   }
@@ -155,7 +146,7 @@ int initReader(bufstream* bs, const char* path, std::uint32_t bufferSize, bufstr
   bs->request = request;
   bs->confirm = confirm;
   bs->copybytes = copyBytes;
-  bs->chunksize = chunkSize;
+  bs->chunksize = fileChunkSize;
   bs->auxinfo = auxInfo;
   bs->done = done;
   bs->free = owned ? freeOwnedRecord : nullptr;

@@ -82,11 +82,6 @@ std::uint32_t copyBytes(bufstream* bs, std::uint8_t* p, std::uint32_t n) {
   return n;
 }
 
-std::uint32_t chunkSize(bufstream* bs) {
-  const FileState* s = stateOf(bs);
-  return s ? s->bufferSize : 0;
-}
-
 int digitsOf(std::uint32_t v) {
   int digits = 1;
   while (v >= 10) {
@@ -143,17 +138,13 @@ std::int32_t auxInfo(bufstream* bs, std::uint32_t, std::uint32_t id, void* data,
   if (!s) return -1;
   switch (id) {
     case BUFSTREAM_AUX_BYTE_COUNT:
-      if (!data || size < sizeof(std::uint64_t)) return -1;
-      std::memcpy(data, &s->byteCount, sizeof(std::uint64_t));
-      return 0;
+      return answer(data, size, s->byteCount);
     case BUFSTREAM_AUX_FLUSH:
       return flushBuffered(*s) ? 0 : -1;
     case BUFSTREAM_AUX_SPLIT:
       return bs->split ? bs->split(bs) : -1;
     case BUFSTREAM_AUX_PART_COUNT:
-      if (!data || size < sizeof(std::uint32_t)) return -1;
-      std::memcpy(data, &s->parts, sizeof(std::uint32_t));
-      return 0;
+      return answer(data, size, s->parts);
     case BUFSTREAM_AUX_FILE_NAME:
       if (!data || size <= s->name.size()) return -1;
       std::memcpy(data, s->name.c_str(), s->name.size() + 1);
@@ -209,7 +200,7 @@ int initWriter(bufstream* bs, const char* path, std::uint32_t bufferSize, bufstr
   bs->request = request;
   bs->confirm = confirm;
   bs->copybytes = copyBytes;
-  bs->chunksize = chunkSize;
+  bs->chunksize = fileChunkSize;
   bs->auxinfo = auxInfo;
   bs->split = split;
   bs->done = done;
