@@ -21,7 +21,6 @@ struct mpeg_a_encoder {
   Services services;
   mpeg_a_settings settings{};
   std::int32_t sampleRate = 0;
-  bool quiet = true;  // keeps the per-stream information line out of the caller's log
   std::uint64_t inputBytes = 0;
   Phase phase = Phase::Created;
   FrameEncoder encoder;
