@@ -35,7 +35,8 @@ bool readWav(const std::string& path, Wav& wav) {
   std::ifstream in(path, std::ios::binary);
   const std::vector<std::uint8_t> b{std::istreambuf_iterator<char>(in),
                                     std::istreambuf_iterator<char>()};
-  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4))
+  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 ||
+      std::memcmp(b.data() + 8, "WAVE", 4))
     return false;
   for (std::size_t at = 12; at + 8 <= b.size();) {
     const std::uint32_t size = le32(b.data() + at + 4);
@@ -117,8 +118,8 @@ int main(int argc, char** argv) {
        }},
       {"ffmpeg -c:a mp2 -b:a 224k", dir + "/ffmpeg.mp2",
        [&] {
-         return runCommand("ffmpeg -nostdin -v error -y -i \"" + in +
-                           "\" -c:a mp2 -b:a 224k \"" + dir + "/ffmpeg.mp2\"")
+         return runCommand("ffmpeg -nostdin -v error -y -i \"" + in + "\" -c:a mp2 -b:a 224k \"" +
+                           dir + "/ffmpeg.mp2\"")
                     .exitCode == 0;
        }},
       {"Ferrule, model 2", dir + "/ferrule2.mp2",

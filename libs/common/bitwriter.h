@@ -13,7 +13,7 @@
 namespace quillion::mpeg {
 
 class BitWriter {
-public:
+ public:
   enum State : int { kGood = 0, kWriteFailed = 1 };
 
   // Notice ids sent to the stream.
@@ -42,7 +42,7 @@ public:
   int state() const { return state_; }
   std::uint64_t totalBits() const { return totalBits_; }
 
-private:
+ private:
   void storeByte(std::uint8_t byte);
   void nextChunk();
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 struct bundle_lib {
-  void* bundle;         // dlopen handle, null while nothing is loaded
-  std::uint32_t loaded; // 1 while the handle is held
-  char name[2048];      // after a load: the file name as searched ("Daskin.so"); else empty
+  void* bundle;          // dlopen handle, null while nothing is loaded
+  std::uint32_t loaded;  // 1 while the handle is held
+  char name[2048];       // after a load: the file name as searched ("Daskin.so"); else empty
 };
 
 // Clears the record; returns 1.

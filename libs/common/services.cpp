@@ -107,7 +107,9 @@ void Services::progress(const char* format, ...) const {
   va_end(args);
 }
 
-int Services::yield() const { return yield_ ? yield_() : 0; }
+int Services::yield() const {
+  return yield_ ? yield_() : 0;
+}
 
 bool hasMessageCode(const char* text) {
   if (!text) return false;

@@ -14,7 +14,7 @@
 namespace quillion::mpeg {
 
 class Services {
-public:
+ public:
   // Resolves from `getRc`; a null `getRc` gives the defaults for everything.
   static Services resolve(mpeg_get_rc getRc);
   // Resolves the "_ex" services ("malloc_ex", "free_ex", "err_printf_ex", ...) with `app`.
@@ -30,7 +30,7 @@ public:
   // Non-zero asks a long run to stop.
   int yield() const;
 
-private:
+ private:
   enum class Printer { Error, Warning, Info, Progress };
   void print(Printer which, const char* text) const;
   void printV(Printer which, const char* format, va_list args) const

@@ -134,10 +134,11 @@ void chooseScaleFactorSelection(const FrameLayout& l, FrameData& d) {
   // Transmission patterns by the classes of the two differences: digits name the part whose
   // scale factor each part uses, 4 the largest of the three.
   enum Pattern { P123, P122, P133, P113, P111, P222, P333, P444 };
-  static constexpr Pattern kPatterns[5][5] = {
-      {P123, P122, P122, P133, P123}, {P113, P111, P111, P444, P113},
-      {P111, P111, P111, P333, P113}, {P222, P222, P222, P333, P123},
-      {P123, P122, P122, P133, P123}};
+  static constexpr Pattern kPatterns[5][5] = {{P123, P122, P122, P133, P123},
+                                              {P113, P111, P111, P444, P113},
+                                              {P111, P111, P111, P333, P113},
+                                              {P222, P222, P222, P333, P123},
+                                              {P123, P122, P122, P133, P123}};
   static constexpr int kSelection[8] = {0, 3, 3, 1, 2, 2, 2, 2};
   static constexpr int kSource[8][3] = {{0, 1, 2}, {0, 1, 1}, {0, 2, 2}, {0, 0, 2},
                                         {0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 3}};

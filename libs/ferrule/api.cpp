@@ -108,12 +108,16 @@ std::int32_t mpegOutAudioCheckFirst(mpeg_get_rc get_rc, const mpeg_a_settings* s
   return mpegOutAudioChkSettings(get_rc, settings, format_type, sample_rate, 0);
 }
 
-std::int32_t mpegOutAudioCheckNext(void) { return 0; }
+std::int32_t mpegOutAudioCheckNext(void) {
+  return 0;
+}
 
-const char* mpegOutAudioGetLastErrString(void) { return ""; }
+const char* mpegOutAudioGetLastErrString(void) {
+  return "";
+}
 
-mpeg_a_encoder* mpegOutAudioNew(mpeg_get_rc get_rc, const mpeg_a_settings* settings,
-                                std::int32_t, std::int32_t, std::int32_t sample_rate) {
+mpeg_a_encoder* mpegOutAudioNew(mpeg_get_rc get_rc, const mpeg_a_settings* settings, std::int32_t,
+                                std::int32_t, std::int32_t sample_rate) {
   const Services services = Services::resolve(get_rc);
   // Null settings are refused outright: there is nothing to copy.
   if (!settings) {

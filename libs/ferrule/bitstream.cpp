@@ -10,7 +10,7 @@ namespace {
 // CRC-16 of the standard (polynomial 0x8005, start 0xFFFF) over header bits 16-31, the
 // allocation and (layer II) the selection information.
 class Crc16 {
-public:
+ public:
   void add(std::uint32_t value, int bits) {
     for (int i = bits - 1; i >= 0; --i) {
       const std::uint32_t bit = (value >> i) & 1u;
@@ -21,14 +21,14 @@ public:
   }
   std::uint32_t value() const { return crc_; }
 
-private:
+ private:
   std::uint32_t crc_ = 0xFFFF;
 };
 
 std::uint32_t headerWord(const HeaderRecord& h) {
   std::uint32_t w = 0xFFFu;
-  w = (w << 1) | 1u;                                          // MPEG-1
-  w = (w << 2) | static_cast<std::uint32_t>(4 - h.layer);     // 11 layer I, 10 layer II
+  w = (w << 1) | 1u;                                       // MPEG-1
+  w = (w << 2) | static_cast<std::uint32_t>(4 - h.layer);  // 11 layer I, 10 layer II
   w = (w << 1) | (h.protection ? 0u : 1u);
   w = (w << 4) | static_cast<std::uint32_t>(h.bitrateIndex);
   w = (w << 2) | static_cast<std::uint32_t>(h.samplingIndex);
@@ -109,7 +109,8 @@ void writeLayer2Body(const FrameLayout& l, const FrameData& d, const ScaleTables
         if (!a) continue;
         const QuantClass& c = kLayer2Classes[static_cast<std::size_t>(l.table->classes[sb][a - 1])];
         const int source = shared && l.channels == 2 ? kSumChannel : ch;
-        const int scf = shared && l.channels == 2 ? d.scf[source][part][sb] : d.codedScf[ch][part][sb];
+        const int scf =
+            shared && l.channels == 2 ? d.scf[source][part][sb] : d.codedScf[ch][part][sb];
         const double r = scales.reciprocal[static_cast<std::size_t>(scf)];
         std::uint32_t codes[3];
         for (int s = 0; s < 3; ++s)

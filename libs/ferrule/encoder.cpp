@@ -49,7 +49,8 @@ bool FrameEncoder::prepare(const mpeg_a_settings& settings, int sampleRate,
   bitsPerSlot_ = settings.audio_layer == 1 ? 32 : 8;
   samplesPerFrame_ = settings.audio_layer == 1 ? 384 : 1152;
   const double khz = sampleRate / 1000.0;
-  const double averageSlots = (samplesPerFrame_ / khz) * (static_cast<double>(kbps_) / bitsPerSlot_);
+  const double averageSlots =
+      (samplesPerFrame_ / khz) * (static_cast<double>(kbps_) / bitsPerSlot_);
   wholeSlots_ = static_cast<int>(averageSlots);
   fraction_ = averageSlots - wholeSlots_;
   slotLag_ = -fraction_;
@@ -132,7 +133,8 @@ void FrameEncoder::analyse() {
   if (settings_.audio_mode == 1) {
     for (int b = 0; b < blocks; ++b)
       for (int sb = 0; sb < kSubbands; ++sb)
-        data_.samples[kSumChannel][b][sb] = 0.5f * (data_.samples[0][b][sb] + data_.samples[1][b][sb]);
+        data_.samples[kSumChannel][b][sb] =
+            0.5f * (data_.samples[0][b][sb] + data_.samples[1][b][sb]);
   }
 }
 
@@ -160,7 +162,8 @@ void FrameEncoder::computeMaskRatios() {
       double scfMax[kSubbands];
       for (int sb = 0; sb < kSubbands; ++sb) {
         int smallest = data_.scf[c][0][sb];
-        for (int part = 1; part < parts; ++part) smallest = std::min(smallest, data_.scf[c][part][sb]);
+        for (int part = 1; part < parts; ++part)
+          smallest = std::min(smallest, data_.scf[c][part][sb]);
         scfMax[sb] = scales_.value[static_cast<std::size_t>(smallest)];
       }
       const int size = settings_.audio_layer == 1 ? 512 : 1024;
@@ -183,7 +186,8 @@ void FrameEncoder::chooseLayout(int budgetBits) {
   }
   header_.mode = 1;
   for (int extension = 3; extension >= 0; --extension) {
-    layout_.bound = std::min(kJointStereoBounds[static_cast<std::size_t>(extension)], layout_.sblimit);
+    layout_.bound =
+        std::min(kJointStereoBounds[static_cast<std::size_t>(extension)], layout_.sblimit);
     header_.modeExtension = extension;
     if (bitsForInaudibleNoise(layout_, data_) <= budgetBits) return;
   }
@@ -248,7 +252,8 @@ void FrameEncoder::printSummary(const mpeg::Services& services) const {
   const double frames = static_cast<double>(frames_);
   const double bitsPerSample = totalBits_ / (frames * samplesPerFrame_);
   services.info("Avg slots/frame = %.3f; b/smp = %.2f; br = %.3f kbps.",
-                totalBits_ / (frames * bitsPerSlot_), bitsPerSample, bitsPerSample * sampleRate_ / 1000.0);
+                totalBits_ / (frames * bitsPerSlot_), bitsPerSample,
+                bitsPerSample * sampleRate_ / 1000.0);
 }
 
 }  // namespace quillion::ferrule

@@ -17,7 +17,7 @@
 namespace quillion::ferrule {
 
 class FrameEncoder {
-public:
+ public:
   enum class Result { Ok, WriteFailed };
 
   // Clears everything and fills the tables; false (after "A001") for an unknown rate.
@@ -33,7 +33,7 @@ public:
   [[nodiscard]] Result flush(mpeg::BitWriter& writer, const mpeg::Services& services);
   void printSummary(const mpeg::Services& services) const;
 
-private:
+ private:
   [[nodiscard]] Result encodeFrame(mpeg::BitWriter& writer, const mpeg::Services& services);
   void takeStagedSamples();
   void analyse();

@@ -16,12 +16,12 @@ struct FilterTables {
 };
 
 class AnalysisFilter {
-public:
+ public:
   void reset();
   // `samples`: 32 samples, oldest first, scaled to +-1.0. `out`: 32 subband samples.
   void filter(const FilterTables& tables, const float* samples, float* out);
 
-private:
+ private:
   std::array<float, 1024> ring_{};  // two copies of the 512 newest samples, newest first
   int offset_ = 0;
 };

@@ -13,16 +13,16 @@ using SubbandRatios = std::array<double, 32>;
 
 // Transform of real input (a power of two), computed as a half-size complex transform.
 class Fft {
-public:
+ public:
   void prepare(int size);
   int size() const { return size_; }
   // Transforms `input` (size values); `re` and `im` receive lines 0..size/2.
   void transform(const double* input, double* re, double* im);
 
-private:
+ private:
   int size_ = 0;
-  std::vector<int> reversed_;                 // bit reversal of the half size
-  std::vector<double> cosTable_, sinTable_;   // e^(-2 pi i k / size), k < size / 2
+  std::vector<int> reversed_;                // bit reversal of the half size
+  std::vector<double> cosTable_, sinTable_;  // e^(-2 pi i k / size), k < size / 2
   std::vector<double> workRe_, workIm_;
 };
 
@@ -34,14 +34,14 @@ double barkOf(double hz);
 // Model 1: tonal and non-tonal maskers found in one transform, their individual thresholds
 // added up on a sub-sampled frequency scale.
 class PsyModel1 {
-public:
+ public:
   // Layer 1 uses a 512-point transform, layer 2 a 1024-point one.
   void prepare(int sampleRate, int layer);
   // `samples`: the newest transform-size samples, 16-bit scale. `scfMax`: the frame's largest
   // scale factor per subband (value, not index).
   void analyse(const float* samples, const double* scfMax, SubbandRatios& smr);
 
-private:
+ private:
   struct Line {
     int fftLine;
     double bark;
@@ -62,12 +62,12 @@ private:
 // Model 2: spreading over partitions of a third of a Bark, tonality from how predictable each
 // line is from the two previous transforms. Keeps those per channel.
 class PsyModel2 {
-public:
+ public:
   void prepare(int sampleRate);
   // `samples`: the newest 1024 samples of `channel` (0 or 1), 16-bit scale.
   void analyse(int channel, const float* samples, SubbandRatios& smr);
 
-private:
+ private:
   static constexpr int kSize = 1024;
   static constexpr int kLines = kSize / 2 + 1;
   struct Partition {

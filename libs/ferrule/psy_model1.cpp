@@ -15,7 +15,9 @@ constexpr double kQuietOffsetDb = -6.0;
 constexpr double kMinusInfinity = -1e9;
 
 // 10^(db/10), the cheap way: this runs for every masker at every line.
-double toPower(double db) { return std::exp(db * 0.23025850929940458); }
+double toPower(double db) {
+  return std::exp(db * 0.23025850929940458);
+}
 
 // The standard's masking function of a component of level `level` at distance `dz` Bark.
 double maskingFunction(double dz, double level) {
@@ -74,14 +76,16 @@ void PsyModel1::prepare(int sampleRate, int layer) {
 void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatios& smr) {
   const int half = size_ / 2;
   for (int i = 0; i < size_; ++i)
-    input_[static_cast<std::size_t>(i)] = samples[i] / 32768.0 * window_[static_cast<std::size_t>(i)];
+    input_[static_cast<std::size_t>(i)] =
+        samples[i] / 32768.0 * window_[static_cast<std::size_t>(i)];
   fft_.transform(input_.data(), re_.data(), im_.data());
   const double scale = 2.0 / size_;
   for (int k = 0; k < half; ++k) {
     const double re = re_[static_cast<std::size_t>(k)] * scale;
     const double im = im_[static_cast<std::size_t>(k)] * scale;
     const double energy = re * re + im * im;
-    levelDb_[static_cast<std::size_t>(k)] = 10.0 * std::log10(std::max(energy, kFloorEnergy)) + kLevelOffsetDb;
+    levelDb_[static_cast<std::size_t>(k)] =
+        10.0 * std::log10(std::max(energy, kFloorEnergy)) + kLevelOffsetDb;
   }
   const int linesPerSubband = half / 32;
 
@@ -106,7 +110,9 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
   const int lastPeak = layer_ == 1 ? 249 : 499;
   for (int k = 2; k <= lastPeak && k + 1 < half; ++k) {
     const double x = levelDb_[static_cast<std::size_t>(k)];
-    if (x <= levelDb_[static_cast<std::size_t>(k - 1)] || x < levelDb_[static_cast<std::size_t>(k + 1)]) continue;
+    if (x <= levelDb_[static_cast<std::size_t>(k - 1)] ||
+        x < levelDb_[static_cast<std::size_t>(k + 1)])
+      continue;
     const int reach = tonalReach(k, layer_);
     bool tonal = true;
     for (int j = 2; j <= reach && tonal; ++j) {
@@ -114,8 +120,9 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
       if (k + j < half && x - levelDb_[static_cast<std::size_t>(k + j)] < 7.0) tonal = false;
     }
     if (!tonal) continue;
-    const double level = 10.0 * std::log10(toPower(levelDb_[static_cast<std::size_t>(k - 1)]) + toPower(x) +
-                                           toPower(levelDb_[static_cast<std::size_t>(k + 1)]));
+    const double level =
+        10.0 * std::log10(toPower(levelDb_[static_cast<std::size_t>(k - 1)]) + toPower(x) +
+                          toPower(levelDb_[static_cast<std::size_t>(k + 1)]));
     components.push_back({k, level, true});
     for (int j = -reach; j <= reach; ++j)
       if (k + j >= 0 && k + j < half) remaining[static_cast<std::size_t>(k + j)] = kMinusInfinity;
@@ -124,8 +131,9 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
   // Non-tonal components: what is left of each critical band, at the band's geometric mean.
   int bandStart = 1;
   for (int k = 1; k <= half; ++k) {
-    const bool bandEnds = k == half || static_cast<int>(barkOfFftLine_[static_cast<std::size_t>(k)]) !=
-                                           static_cast<int>(barkOfFftLine_[static_cast<std::size_t>(bandStart)]);
+    const bool bandEnds =
+        k == half || static_cast<int>(barkOfFftLine_[static_cast<std::size_t>(k)]) !=
+                         static_cast<int>(barkOfFftLine_[static_cast<std::size_t>(bandStart)]);
     if (!bandEnds) continue;
     double power = 0.0;
     for (int j = bandStart; j < k; ++j) {
@@ -133,7 +141,8 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
         power += toPower(remaining[static_cast<std::size_t>(j)]);
     }
     if (power > 0.0) {
-      const int centre = static_cast<int>(std::lround(std::sqrt(double(bandStart) * double(k - 1))));
+      const int centre =
+          static_cast<int>(std::lround(std::sqrt(double(bandStart) * double(k - 1))));
       components.push_back({std::clamp(centre, bandStart, k - 1), 10.0 * std::log10(power), false});
     }
     bandStart = k;
@@ -143,15 +152,18 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
   // Bark only the stronger stays.
   std::vector<Component> kept;
   for (const Component& c : components) {
-    const auto& line = lines_[static_cast<std::size_t>(lineOfFftLine_[static_cast<std::size_t>(c.line)])];
+    const auto& line =
+        lines_[static_cast<std::size_t>(lineOfFftLine_[static_cast<std::size_t>(c.line)])];
     if (c.level >= line.quietDb) kept.push_back(c);
   }
-  std::sort(kept.begin(), kept.end(), [](const Component& a, const Component& b) { return a.line < b.line; });
+  std::sort(kept.begin(), kept.end(),
+            [](const Component& a, const Component& b) { return a.line < b.line; });
   for (std::size_t i = 0; i + 1 < kept.size(); ++i) {
     if (!kept[i].tonal) continue;
     for (std::size_t j = i + 1; j < kept.size(); ++j) {
       if (!kept[j].tonal) continue;
-      const double gap = barkOfFftLine_[static_cast<std::size_t>(kept[j].line)] - barkOfFftLine_[static_cast<std::size_t>(kept[i].line)];
+      const double gap = barkOfFftLine_[static_cast<std::size_t>(kept[j].line)] -
+                         barkOfFftLine_[static_cast<std::size_t>(kept[i].line)];
       if (gap >= 0.5) break;
       if (kept[j].level > kept[i].level) {
         kept[i].level = kMinusInfinity;
@@ -175,10 +187,12 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
       power += toPower(c.level + index + maskingFunction(dz, c.level));
     }
     const int n = std::min(line.fftLine / linesPerSubband, 31);
-    minimum[static_cast<std::size_t>(n)] = std::min(minimum[static_cast<std::size_t>(n)], 10.0 * std::log10(power));
+    minimum[static_cast<std::size_t>(n)] =
+        std::min(minimum[static_cast<std::size_t>(n)], 10.0 * std::log10(power));
   }
   for (int n = 0; n < 32; ++n)
-    smr[static_cast<std::size_t>(n)] = subbandLevel[static_cast<std::size_t>(n)] - minimum[static_cast<std::size_t>(n)];
+    smr[static_cast<std::size_t>(n)] =
+        subbandLevel[static_cast<std::size_t>(n)] - minimum[static_cast<std::size_t>(n)];
 }
 
 }  // namespace quillion::ferrule

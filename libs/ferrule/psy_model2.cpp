@@ -66,7 +66,8 @@ void PsyModel2::prepare(int sampleRate) {
     const double hz = static_cast<double>(line) * sampleRate / kSize;
     const double rate = criticalBandRate(hz);
     quiet_[static_cast<std::size_t>(line)] =
-        kFullScaleLineEnergy * std::pow(10.0, (quietThresholdDb(hz) + kQuietMarginDb - kFullScaleDb) / 10.0);
+        kFullScaleLineEnergy *
+        std::pow(10.0, (quietThresholdDb(hz) + kQuietMarginDb - kFullScaleDb) / 10.0);
     if (partitions_.empty() || rate > firstRate + kPartitionWidthBark) {
       if (!partitions_.empty()) partitions_.back().bark = rateSum / partitions_.back().count;
       partitions_.push_back({line, 0, 0.0, 0.0, 0.0});
@@ -102,7 +103,8 @@ void PsyModel2::prepare(int sampleRate) {
 }
 
 void PsyModel2::analyse(int channel, const float* samples, SubbandRatios& smr) {
-  for (int i = 0; i < kSize; ++i) input_[static_cast<std::size_t>(i)] = samples[i] * window_[static_cast<std::size_t>(i)];
+  for (int i = 0; i < kSize; ++i)
+    input_[static_cast<std::size_t>(i)] = samples[i] * window_[static_cast<std::size_t>(i)];
   fft_.transform(input_.data(), re_.data(), im_.data());
 
   // Unpredictability: distance of each line from its prediction out of the two previous
@@ -153,13 +155,15 @@ void PsyModel2::analyse(int channel, const float* samples, SubbandRatios& smr) {
       spreadWeighted += row[m] * partWeighted_[m];
     }
     const Partition& p = partitions_[b];
-    const double cb = std::clamp(spreadEnergy > 0.0 ? spreadWeighted / spreadEnergy : 0.5, 0.05, 0.5);
+    const double cb =
+        std::clamp(spreadEnergy > 0.0 ? spreadWeighted / spreadEnergy : 0.5, 0.05, 0.5);
     const double tb = -0.434294482 * std::log(cb) - 0.301029996;
     const double snr =
         std::max(tb * p.tonalOffsetDb + (1.0 - tb) * kNoiseMaskingDb, p.minimumSnrDb);
     const double noise = spreadEnergy * std::pow(10.0, -snr / 10.0);
     for (int w = p.first; w < p.first + p.count; ++w)
-      threshold_[static_cast<std::size_t>(w)] = std::max(noise, quiet_[static_cast<std::size_t>(w)]);
+      threshold_[static_cast<std::size_t>(w)] =
+          std::max(noise, quiet_[static_cast<std::size_t>(w)]);
   }
 
   for (int n = 0; n < 32; ++n) {

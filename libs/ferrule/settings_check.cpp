@@ -13,11 +13,13 @@ constexpr int kBitrates[3][15] = {
     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
 };
 
-std::uint32_t u(std::int32_t v) { return static_cast<std::uint32_t>(v); }
+std::uint32_t u(std::int32_t v) {
+  return static_cast<std::uint32_t>(v);
+}
 
 // Runs the rules in order, remembering the first code; without report-all it stops there.
 class RuleRun {
-public:
+ public:
   RuleRun(bool reportAll, const mpeg::Services& out) : reportAll_(reportAll), out_(out) {}
 
   bool stopped() const { return stopped_; }
@@ -32,7 +34,7 @@ public:
     if (!reportAll_) stopped_ = true;
   }
 
-private:
+ private:
   bool reportAll_;
   const mpeg::Services& out_;
   std::int32_t first_ = 0;
@@ -70,10 +72,9 @@ void genericRules(RuleRun& run, const mpeg_a_settings& s, std::int32_t rate) {
     // The standard allows layer II single-channel streams up to 192 kbps only.
     bitrateRule(u(code) <= 10, code, 1, 10);
   }
-  run.rule(s.emphasis == 0 || s.emphasis == 1 || s.emphasis == 3, kGenericBase + 4,
-           [&](auto& out) {
-             out.error("A026:Invalid audio emphasis (%d), should be 0, 1 or 3", s.emphasis);
-           });
+  run.rule(s.emphasis == 0 || s.emphasis == 1 || s.emphasis == 3, kGenericBase + 4, [&](auto& out) {
+    out.error("A026:Invalid audio emphasis (%d), should be 0, 1 or 3", s.emphasis);
+  });
   run.rule(u(s.private_bit) <= 1, kGenericBase + 5, [&](auto& out) {
     out.error("A027:Invalid audio private bit (%d), range is 0 .. 1", s.private_bit);
   });
@@ -99,8 +100,8 @@ void layerCrcEmphasis(RuleRun& run, const mpeg_a_settings& s, std::int32_t base,
                       const FormatName& f) {
   const bool layerOk = s.audio_layer == 2 || (f.layerOneAllowed && s.audio_layer == 1);
   run.rule(layerOk, base, [&](auto& out) {
-    out.error("A%03d:Invalid audio layer (%d) for %s, should be %s", f.firstMessage,
-              s.audio_layer, f.name, f.layerOneAllowed ? "1 or 2" : "2");
+    out.error("A%03d:Invalid audio layer (%d) for %s, should be %s", f.firstMessage, s.audio_layer,
+              f.name, f.layerOneAllowed ? "1 or 2" : "2");
   });
   run.rule(s.crc == 1, base + 1, [&](auto& out) {
     out.error("A%03d:Invalid audio CRC state (disabled) for %s, should be enabled",

@@ -18,6 +18,7 @@ int bitrateKbps(std::int32_t layer, std::int32_t code);
 // 0, the first violated rule's code, or 2 for null settings. Messages go to `out`'s error
 // printer.
 std::int32_t checkSettings(const mpeg_a_settings* settings, std::int32_t formatType,
-                           std::int32_t sampleRate, std::int32_t options, const mpeg::Services& out);
+                           std::int32_t sampleRate, std::int32_t options,
+                           const mpeg::Services& out);
 
 }  // namespace quillion::ferrule

@@ -24,7 +24,7 @@ const std::array<QuantClass, kQuantClasses> kLayer2Classes = {{
 }};
 
 const std::array<double, kLayer1MaxAllocation + 1> kLayer1SnrDb = {
-    0.00, 7.00, 16.00, 25.28, 31.59, 37.75, 43.84, 49.89,
+    0.00,  7.00,  16.00, 25.28, 31.59, 37.75, 43.84, 49.89,
     55.93, 61.96, 67.98, 74.01, 80.03, 86.05, 92.01};
 
 namespace {
@@ -85,7 +85,9 @@ constexpr std::array<AllocationTable, 4> kTables = {makeAB(0, 27), makeAB(1, 30)
 
 }  // namespace
 
-const AllocationTable& allocationTable(int id) { return kTables[static_cast<std::size_t>(id)]; }
+const AllocationTable& allocationTable(int id) {
+  return kTables[static_cast<std::size_t>(id)];
+}
 
 int chooseAllocationTable(int kbpsPerChannel, int sampleRate) {
   if (kbpsPerChannel >= 56 && (sampleRate == 48000 || kbpsPerChannel <= 80)) return 0;

@@ -10,7 +10,8 @@ namespace {
 
 struct FifoPair {
   explicit FifoPair(std::uint32_t size, std::uint32_t chunk, std::uint32_t element = 1)
-      : writer(new_fifo_buf_elements(size, chunk, element)), reader(writer ? writer + 1 : nullptr) {}
+      : writer(new_fifo_buf_elements(size, chunk, element)),
+        reader(writer ? writer + 1 : nullptr) {}
   ~FifoPair() { free_fifo_buf(writer); }
   bufstream* writer;
   bufstream* reader;

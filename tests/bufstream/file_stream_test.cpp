@@ -16,7 +16,9 @@ using quillion::test::TempDir;
 using quillion::test::writeFile;
 
 std::vector<std::string> messages;
-void collect(char* text) { messages.emplace_back(text); }
+void collect(char* text) {
+  messages.emplace_back(text);
+}
 
 std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed) {
   std::vector<std::uint8_t> v(n);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include "bitwriter.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
-
-#include "bitwriter.h"
 
 namespace {
 
@@ -85,13 +85,12 @@ TEST(BitWriter, FrameNoticesSurroundEachFrameAndEachFrameIsConfirmedAlone) {
     w.endAudioFrame(record);
   }
   w.close();
-  EXPECT_EQ(s.notices, (std::vector<std::uint32_t>{BitWriter::kHeaderNotice,
-                                                   BitWriter::kAudioFrameNotice,
-                                                   BitWriter::kHeaderNotice,
-                                                   BitWriter::kAudioFrameNotice}));
+  EXPECT_EQ(s.notices,
+            (std::vector<std::uint32_t>{BitWriter::kHeaderNotice, BitWriter::kAudioFrameNotice,
+                                        BitWriter::kHeaderNotice, BitWriter::kAudioFrameNotice}));
   EXPECT_EQ(s.confirms, (std::vector<std::uint32_t>{5, 5}));
-  EXPECT_EQ(s.committed, (std::vector<std::uint8_t>{0xFF, 0xFD, 0x12, 0x34, 0x80, 0xFF, 0xFD,
-                                                    0x12, 0x34, 0x80}));
+  EXPECT_EQ(s.committed, (std::vector<std::uint8_t>{0xFF, 0xFD, 0x12, 0x34, 0x80, 0xFF, 0xFD, 0x12,
+                                                    0x34, 0x80}));
 }
 
 TEST(BitWriter, RefusedChunkKeepsCountingButStoresAndConfirmsNothing) {

@@ -82,9 +82,9 @@ TEST(FerruleInstance, NewRefusesBadSettingsWithoutTouchingThem) {
   printed().clear();
   mpeg_a_settings s = audioSettings(2, 0, 11);
   EXPECT_EQ(mpegOutAudioNew(collectingRc, &s, 0, 0, 22050), nullptr);
-  EXPECT_EQ(printed().errors, std::vector<std::string>{
-                                  "A021:Invalid audio sample rate (22050), should be 32000, "
-                                  "44100 or 48000"});
+  EXPECT_EQ(printed().errors,
+            std::vector<std::string>{"A021:Invalid audio sample rate (22050), should be 32000, "
+                                     "44100 or 48000"});
   printed().clear();
   EXPECT_EQ(mpegOutAudioNew(collectingRc, nullptr, 0, 0, 44100), nullptr);
   EXPECT_EQ(printed().errors, std::vector<std::string>{"A031:Invalid mpeg_a_settings parameter"});

@@ -23,7 +23,8 @@ mpeg_a_settings base(int layer = 2, int mode = 0, int code = 11, int crc = 0) {
 // Every message starts with "A", three digits and a colon.
 void expectCoded(const std::vector<std::string>& messages) {
   for (const std::string& m : messages) {
-    const bool coded = m.size() > 5 && m[0] == 'A' && std::isdigit(static_cast<unsigned char>(m[1])) &&
+    const bool coded = m.size() > 5 && m[0] == 'A' &&
+                       std::isdigit(static_cast<unsigned char>(m[1])) &&
                        std::isdigit(static_cast<unsigned char>(m[2])) &&
                        std::isdigit(static_cast<unsigned char>(m[3])) && m[4] == ':';
     EXPECT_TRUE(coded) << m;
@@ -38,13 +39,20 @@ TEST(FerruleDefaults, PresetsFillTheRecordAndNameIt) {
     int code;
   };
   const Case cases[] = {
-      {0, "Default, MPEG-1 Audio", 0, 11},    {2, "Default, MPEG-1 Audio", 0, 11},
-      {1, "VCD, MPEG-1 Audio", 1, 11},        {4096, "VCD, MPEG-1 Audio", 1, 11},
-      {4097, "SVCD, MPEG-1 Audio", 1, 11},    {15, "DVD, MPEG-1 Audio", 1, 11},
-      {4115, "DVD, MPEG-1 Audio", 1, 11},     {4128, "DVB, MPEG-1 Audio", 1, 11},
-      {4129, "MMV, MPEG-1 Audio", 1, 12},     {10, "DVHS, MPEG-1 Audio", 1, 11},
-      {19, "HDV, MPEG-1 Audio", 1, 14},       {4144, "HDV, MPEG-1 Audio", 1, 14},
-      {5, nullptr, 0, 11},                    {-1, nullptr, 0, 11},
+      {0, "Default, MPEG-1 Audio", 0, 11},
+      {2, "Default, MPEG-1 Audio", 0, 11},
+      {1, "VCD, MPEG-1 Audio", 1, 11},
+      {4096, "VCD, MPEG-1 Audio", 1, 11},
+      {4097, "SVCD, MPEG-1 Audio", 1, 11},
+      {15, "DVD, MPEG-1 Audio", 1, 11},
+      {4115, "DVD, MPEG-1 Audio", 1, 11},
+      {4128, "DVB, MPEG-1 Audio", 1, 11},
+      {4129, "MMV, MPEG-1 Audio", 1, 12},
+      {10, "DVHS, MPEG-1 Audio", 1, 11},
+      {19, "HDV, MPEG-1 Audio", 1, 14},
+      {4144, "HDV, MPEG-1 Audio", 1, 14},
+      {5, nullptr, 0, 11},
+      {-1, nullptr, 0, 11},
   };
   for (const Case& c : cases) {
     mpeg_a_settings s;
@@ -190,8 +198,8 @@ std::vector<CheckCase> checkCases() {
        "A044:Invalid audio layer (1) for HDV, should be 2"},
       {"HDV crc", base(2, 0, 14), 18, 48000, 0x16101,
        "A045:Invalid audio CRC state (disabled) for HDV, should be enabled"},
-      {"HDV emphasis", with(base(2, 0, 14, 1), [](auto& s) { s.emphasis = 1; }), 19, 48000,
-       0x16102, "A046:Invalid audio emphasis for HDV, should be none"},
+      {"HDV emphasis", with(base(2, 0, 14, 1), [](auto& s) { s.emphasis = 1; }), 19, 48000, 0x16102,
+       "A046:Invalid audio emphasis for HDV, should be none"},
       {"HDV rate", base(2, 0, 14, 1), 18, 44100, 0x16103,
        "A047:Invalid audio sample rate (44100) for HDV, should be 48000"},
       {"HDV bitrate", base(2, 0, 13, 1), 18, 48000, 0x16104,
@@ -218,16 +226,14 @@ TEST(FerruleChecks, EveryRuleGivesItsCodeAndMessage) {
     EXPECT_EQ(mpegOutAudioCheckSettings(&c.settings, c.formatType, c.rate), c.expected) << c.what;
     EXPECT_EQ(mpegOutAudioChkSettings(nullptr, &c.settings, c.formatType, c.rate, 0), c.expected);
     EXPECT_TRUE(printed().errors.empty());
-    EXPECT_EQ(mpegOutAudioCheckFirst(collectingRc, &c.settings, c.formatType, c.rate),
-              c.expected);
+    EXPECT_EQ(mpegOutAudioCheckFirst(collectingRc, &c.settings, c.formatType, c.rate), c.expected);
   }
 }
 
 TEST(FerruleChecks, ReportAllPrintsEveryViolationAndReturnsTheFirst) {
   printed().clear();
   const mpeg_a_settings s = base(1, 0, 11);
-  EXPECT_EQ(mpegOutAudioChkSettings(collectingRc, &s, 1, 22050, MPEG_A_CHECK_REPORT_ALL),
-            0x40009);
+  EXPECT_EQ(mpegOutAudioChkSettings(collectingRc, &s, 1, 22050, MPEG_A_CHECK_REPORT_ALL), 0x40009);
   EXPECT_EQ(printed().errors,
             (std::vector<std::string>{
                 "A021:Invalid audio sample rate (22050), should be 32000, 44100 or 48000",

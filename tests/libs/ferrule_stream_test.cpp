@@ -37,7 +37,9 @@ struct StreamCase {
 constexpr int kAmple = 1;
 constexpr int kShared = 2;
 
-std::ostream& operator<<(std::ostream& os, const StreamCase& c) { return os << c.name; }
+std::ostream& operator<<(std::ostream& os, const StreamCase& c) {
+  return os << c.name;
+}
 
 // Header fields of every frame, walked with the standard's frame lengths (test-side code).
 struct WalkedFrame {
@@ -49,7 +51,8 @@ struct WalkedFrame {
 };
 
 std::vector<WalkedFrame> walkFrames(const std::vector<std::uint8_t>& s, int rate) {
-  static const int kLayer1[] = {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448};
+  static const int kLayer1[] = {0,   32,  64,  96,  128, 160, 192, 224,
+                                256, 288, 320, 352, 384, 416, 448};
   static const int kLayer2[] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
   std::vector<WalkedFrame> frames;
   std::size_t at = 0;
@@ -60,8 +63,10 @@ std::vector<WalkedFrame> walkFrames(const std::vector<std::uint8_t>& s, int rate
     f.bitrateIndex = s[at + 2] >> 4;
     f.padding = (s[at + 2] >> 1) & 1;
     f.mode = s[at + 3] >> 6;
-    f.length = f.layer == 1 ? static_cast<std::size_t>(12 * kLayer1[f.bitrateIndex] * 1000 / rate + f.padding) * 4
-                            : static_cast<std::size_t>(144 * kLayer2[f.bitrateIndex] * 1000 / rate + f.padding);
+    f.length =
+        f.layer == 1
+            ? static_cast<std::size_t>(12 * kLayer1[f.bitrateIndex] * 1000 / rate + f.padding) * 4
+            : static_cast<std::size_t>(144 * kLayer2[f.bitrateIndex] * 1000 / rate + f.padding);
     frames.push_back(f);
     at += f.length;
   }
@@ -129,8 +134,8 @@ TEST_P(FerruleStream, DecodesCleanlyAndKeepsItsSnr) {
   // run of four frames with equal mode fields, so a joint-stereo stream that opens switching
   // between plain and shared coding is listed from there on; every frame is still listed
   // at the position the standard's lengths give.)
-  const CommandResult probe = runCommand(
-      "ffprobe -v error -show_entries packet=pos,size -of csv=p=0 \"" + stream + "\"");
+  const CommandResult probe =
+      runCommand("ffprobe -v error -show_entries packet=pos,size -of csv=p=0 \"" + stream + "\"");
   ASSERT_EQ(probe.exitCode, 0);
   std::vector<std::size_t> starts;
   std::size_t at = 0;
@@ -221,7 +226,8 @@ TEST(FerruleLayerOne, AllocationSpendsTheWholeBudget) {
   const std::string raw = dir.file("tone.raw");
   const CommandResult made = runCommand(
       "ffmpeg -nostdin -v error -y -f lavfi -i \"aevalsrc=exprs='0.9*sin(2*PI*300*t)+"
-      "0.001*(random(0)-0.5)':s=44100:d=1\" -f s16le -acodec pcm_s16le \"" + raw + "\"");
+      "0.001*(random(0)-0.5)':s=44100:d=1\" -f s16le -acodec pcm_s16le \"" +
+      raw + "\"");
   ASSERT_EQ(made.exitCode, 0) << made.output;
   const std::string stream = dir.file("tone.mp1");
   ASSERT_EQ(encodeFile(audioSettings(1, 3, 14, 2, 0), 44100, readPcm(raw), stream).done, 0);

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include "framework_loader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
-#include "framework_loader.h"
 #include "test_files.h"
 
 namespace {
@@ -34,8 +35,7 @@ TEST(FrameworkSearch, FoldersComeInTheFixedOrder) {
       "/home/u/.local/lib/quillion/frameworks", "/usr/local/lib/quillion/frameworks"};
   EXPECT_EQ(frameworkFolders(env), expected);
   env = SearchEnvironment{"", "", ""};
-  EXPECT_EQ(frameworkFolders(env),
-            std::vector<std::string>{"/usr/local/lib/quillion/frameworks"});
+  EXPECT_EQ(frameworkFolders(env), std::vector<std::string>{"/usr/local/lib/quillion/frameworks"});
 }
 
 TEST(FrameworkLoader, EarlierFolderWinsAndItsFileNameIsKept) {

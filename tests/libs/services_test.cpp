@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include "services.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdarg>
@@ -6,8 +8,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "services.h"
 
 namespace {
 
@@ -44,7 +44,9 @@ void countingFree(void* p) {
   --allocations;
   std::free(p);
 }
-int stopNow() { return 1; }
+int stopNow() {
+  return 1;
+}
 
 void* fullRc(const char* name) {
   const std::string n = name;
@@ -56,7 +58,9 @@ void* fullRc(const char* name) {
   if (n == "yield") return reinterpret_cast<void*>(stopNow);
   return nullptr;
 }
-void* emptyRc(const char*) { return nullptr; }
+void* emptyRc(const char*) {
+  return nullptr;
+}
 
 void collectEx(void* app, const char* format, ...) {
   appSeen = app;

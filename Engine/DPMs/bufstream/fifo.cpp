@@ -55,11 +55,15 @@ struct FifoPair {
 static_assert(offsetof(FifoPair, reader) == sizeof(bufstream),
               "the reader record must follow the writer record");
 
-Fifo& fifoOf(bufstream* bs) { return *static_cast<FifoPair*>(bs->implementation)->fifo; }
+Fifo& fifoOf(bufstream* bs) {
+  return *static_cast<FifoPair*>(bs->implementation)->fifo;
+}
 
 // Writer side.
 
-std::uint32_t writerUsable(bufstream* bs) { return fifoOf(bs).room(); }
+std::uint32_t writerUsable(bufstream* bs) {
+  return fifoOf(bs).room();
+}
 
 std::uint8_t* writerRequest(bufstream* bs, std::uint32_t n) {
   Fifo& f = fifoOf(bs);
@@ -104,7 +108,9 @@ std::uint32_t writerCopy(bufstream* bs, std::uint8_t* p, std::uint32_t n) {
   return p ? take : 0;
 }
 
-std::uint32_t chunkSize(bufstream* bs) { return fifoOf(bs).wrap; }
+std::uint32_t chunkSize(bufstream* bs) {
+  return fifoOf(bs).wrap;
+}
 
 // A producer's notices reach whoever consumes the reader, through the reader's slot.
 std::int32_t writerAux(bufstream* bs, std::uint32_t offset, std::uint32_t id, void* data,
@@ -113,11 +119,15 @@ std::int32_t writerAux(bufstream* bs, std::uint32_t offset, std::uint32_t id, vo
   return reader->auxinfo ? reader->auxinfo(reader, offset, id, data, size) : 0;
 }
 
-int nothingToFinish(bufstream*, int) { return 0; }
+int nothingToFinish(bufstream*, int) {
+  return 0;
+}
 
 // Reader side.
 
-std::uint32_t readerUsable(bufstream* bs) { return fifoOf(bs).fill(); }
+std::uint32_t readerUsable(bufstream* bs) {
+  return fifoOf(bs).fill();
+}
 
 std::uint8_t* readerRequest(bufstream* bs, std::uint32_t n) {
   Fifo& f = fifoOf(bs);

@@ -46,7 +46,9 @@ struct FileState {
   std::uint8_t heldByte = 0;
 };
 
-inline FileState* stateOf(bufstream* bs) { return static_cast<FileState*>(bs->implementation); }
+inline FileState* stateOf(bufstream* bs) {
+  return static_cast<FileState*>(bs->implementation);
+}
 
 // Closes the descriptor; false when close reports a failure.
 bool closeFile(FileState& state);

@@ -171,6 +171,8 @@ int init_file_buf_read(bufstream* bs, const char* path, std::uint32_t bufferSize
   return initReader(bs, path, bufferSize, msg, false);
 }
 
-int exit_file_buf_read(bufstream* bs) { return bs && bs->done ? bs->done(bs, 0) : 0; }
+int exit_file_buf_read(bufstream* bs) {
+  return bs && bs->done ? bs->done(bs, 0) : 0;
+}
 
 }  // extern "C"

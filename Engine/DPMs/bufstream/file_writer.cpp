@@ -212,9 +212,8 @@ int initWriter(bufstream* bs, const char* path, std::uint32_t bufferSize, bufstr
 
 bufstream* openWriter(const char* path, std::uint32_t bufferSize, bufstream_msg_fn msg,
                       WriteMode mode) {
-  return openRecord(msg, [&](bufstream* bs) {
-    return initWriter(bs, path, bufferSize, msg, mode, true);
-  });
+  return openRecord(
+      msg, [&](bufstream* bs) { return initWriter(bs, path, bufferSize, msg, mode, true); });
 }
 
 }  // namespace

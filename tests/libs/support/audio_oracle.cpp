@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "audio_oracle.h"
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <sys/wait.h>
 
 namespace quillion::test {
 
@@ -30,26 +31,27 @@ std::vector<std::int16_t> makeSignal(Signal kind, int sampleRate, int channels, 
   switch (kind) {
     case Signal::Sine:
       // Different tones left and right, so a channel mix-up shows.
-      source = "aevalsrc=exprs='0.5*sin(2*PI*997*t)|0.4*sin(2*PI*1499*t)':s=" + rate +
-               ":d=" + duration;
+      source =
+          "aevalsrc=exprs='0.5*sin(2*PI*997*t)|0.4*sin(2*PI*1499*t)':s=" + rate + ":d=" + duration;
       break;
     case Signal::Noise:
       source = "anoisesrc=color=pink:amplitude=0.3:seed=7:r=" + rate + ":d=" + duration;
       break;
     case Signal::Music:
       // A chord with vibrato and a beating envelope over quiet noise.
-      source = "aevalsrc=exprs='0.25*sin(2*PI*220*t+0.5*sin(2*PI*5*t))*(0.6+0.4*sin(2*PI*1.5*t))"
-               "+0.15*sin(2*PI*277.2*t)+0.12*sin(2*PI*329.6*t)+0.05*sin(2*PI*1760*t)"
-               "+0.03*sin(2*PI*5274*t)+0.02*(random(0)-0.5)|0.2*sin(2*PI*220*t)"
-               "+0.18*sin(2*PI*329.6*t)*(0.5+0.5*sin(2*PI*0.7*t))+0.06*sin(2*PI*880*t)"
-               "+0.04*sin(2*PI*3520*t)+0.02*(random(1)-0.5)':s=" +
-               rate + ":d=" + duration;
+      source =
+          "aevalsrc=exprs='0.25*sin(2*PI*220*t+0.5*sin(2*PI*5*t))*(0.6+0.4*sin(2*PI*1.5*t))"
+          "+0.15*sin(2*PI*277.2*t)+0.12*sin(2*PI*329.6*t)+0.05*sin(2*PI*1760*t)"
+          "+0.03*sin(2*PI*5274*t)+0.02*(random(0)-0.5)|0.2*sin(2*PI*220*t)"
+          "+0.18*sin(2*PI*329.6*t)*(0.5+0.5*sin(2*PI*0.7*t))+0.06*sin(2*PI*880*t)"
+          "+0.04*sin(2*PI*3520*t)+0.02*(random(1)-0.5)':s=" +
+          rate + ":d=" + duration;
       break;
   }
   const std::string out = scratchDir + "/signal.raw";
-  const CommandResult r = runCommand("ffmpeg -nostdin -v error -y -f lavfi -i \"" + source +
-                                     "\" -ac " + std::to_string(channels) +
-                                     " -f s16le -acodec pcm_s16le \"" + out + "\"");
+  const CommandResult r =
+      runCommand("ffmpeg -nostdin -v error -y -f lavfi -i \"" + source + "\" -ac " +
+                 std::to_string(channels) + " -f s16le -acodec pcm_s16le \"" + out + "\"");
   if (r.exitCode != 0) return {};
   return readPcm(out);
 }

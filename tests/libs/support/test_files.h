@@ -3,6 +3,8 @@
 // test, whole-file reads and tool lookup.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -11,12 +13,10 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 namespace quillion::test {
 
 class TempDir {
-public:
+ public:
   TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quillion-XXXXXX").string();
     if (char* made = ::mkdtemp(pattern.data())) path_ = made;
@@ -31,7 +31,7 @@ public:
   const std::filesystem::path& path() const { return path_; }
   std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+ private:
   std::filesystem::path path_;
 };
 
@@ -42,7 +42,8 @@ inline std::vector<std::uint8_t> readFile(const std::string& path) {
 
 inline void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // True when `tool` is an executable on PATH.
@@ -53,8 +54,8 @@ inline bool haveTool(const std::string& tool) {
   std::size_t start = 0;
   while (start <= dirs.size()) {
     const std::size_t colon = dirs.find(':', start);
-    const std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos
-                                                                          : colon - start);
+    const std::string dir =
+        dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
     if (!dir.empty()) {
       const auto candidate = std::filesystem::path(dir) / tool;
       if (::access(candidate.c_str(), X_OK) == 0) return true;

@@ -55,10 +55,10 @@ enum {
   BUFSTREAM_AUX_BYTE_COUNT = 0xF0010, /* 8 bytes: 64-bit bytes written (part) or consumed */
   BUFSTREAM_AUX_FLUSH = 0xF0020,
   BUFSTREAM_AUX_SPLIT = 0xF0040,
-  BUFSTREAM_AUX_PART_COUNT = 0xF00001,   /* 4 bytes: parts started by split */
-  BUFSTREAM_AUX_FILE_NAME = 0xF00002,    /* text buffer of the given size */
-  BUFSTREAM_AUX_BYTE_SWAP = 0xF00004,    /* reader delivers 16-bit units byte-swapped */
-  BUFSTREAM_AUX_FILE_SIZE = 0xF00008     /* 8 bytes: size of the file being read */
+  BUFSTREAM_AUX_PART_COUNT = 0xF00001, /* 4 bytes: parts started by split */
+  BUFSTREAM_AUX_FILE_NAME = 0xF00002,  /* text buffer of the given size */
+  BUFSTREAM_AUX_BYTE_SWAP = 0xF00004,  /* reader delivers 16-bit units byte-swapped */
+  BUFSTREAM_AUX_FILE_SIZE = 0xF00008   /* 8 bytes: size of the file being read */
 };
 
 /* Fifo pair: the writer is returned, the reader is the record right after it. Null when
@@ -86,8 +86,7 @@ bufstream* open_file_buf_write_existing(const char* path, uint32_t buffer_size,
 int init_file_buf_write_existing(bufstream* bs, const char* path, uint32_t buffer_size,
                                  bufstream_msg_fn msg);
 bufstream* open_file_buf_read(const char* path, uint32_t buffer_size, bufstream_msg_fn msg);
-int init_file_buf_read(bufstream* bs, const char* path, uint32_t buffer_size,
-                       bufstream_msg_fn msg);
+int init_file_buf_read(bufstream* bs, const char* path, uint32_t buffer_size, bufstream_msg_fn msg);
 
 /* done(abort) then free, and clears the caller's pointer. Returns done's result. */
 int close_file_buf(bufstream** bs, int abort);
@@ -97,7 +96,9 @@ int exit_file_buf_read(bufstream* bs);
 #ifdef __cplusplus
 }
 
-inline int close_file_buf(bufstream*& bs, int abort) { return close_file_buf(&bs, abort); }
+inline int close_file_buf(bufstream*& bs, int abort) {
+  return close_file_buf(&bs, abort);
+}
 #endif
 
 #endif /* QUILLION_BUFSTREAM_H */
