@@ -111,7 +111,7 @@ void writeLayer2Body(const FrameLayout& l, const FrameData& d, const ScaleTables
         const int source = shared && l.channels == 2 ? kSumChannel : ch;
         const int scf =
             shared && l.channels == 2 ? d.scf[source][part][sb] : d.codedScf[ch][part][sb];
-        const double r = scales.reciprocal[static_cast<std::size_t>(scf)];
+        const double r = scales.reciprocal[scf];
         std::uint32_t codes[3];
         for (int s = 0; s < 3; ++s)
           codes[s] = quantise(d.samples[source][granule * 3 + s][sb] * r, c.steps);
@@ -129,8 +129,8 @@ void writeLayer2Body(const FrameLayout& l, const FrameData& d, const ScaleTables
 
 void ScaleTables::prepare() {
   for (int i = 0; i < 64; ++i) {
-    value[static_cast<std::size_t>(i)] = std::pow(2.0, 1.0 - i / 3.0);
-    reciprocal[static_cast<std::size_t>(i)] = 1.0 / value[static_cast<std::size_t>(i)];
+    value[i] = std::pow(2.0, 1.0 - i / 3.0);
+    reciprocal[i] = 1.0 / value[i];
   }
 }
 
@@ -138,8 +138,8 @@ int ScaleTables::indexFor(double peak) const {
   if (!(peak > value[kScaleFactors - 1])) return kScaleFactors - 1;
   int i = static_cast<int>(std::floor(3.0 * (1.0 - std::log2(peak))));
   i = std::clamp(i, 0, kScaleFactors - 1);
-  while (i > 0 && value[static_cast<std::size_t>(i)] < peak) --i;
-  while (i + 1 < kScaleFactors && value[static_cast<std::size_t>(i + 1)] >= peak) ++i;
+  while (i > 0 && value[i] < peak) --i;
+  while (i + 1 < kScaleFactors && value[i + 1] >= peak) ++i;
   return i;
 }
 

@@ -109,15 +109,15 @@ void FrameEncoder::takeStagedSamples() {
   // Layer I keeps the 64 samples before the frame: the models look at 448 per channel.
   const int front = settings_.audio_layer == 1 ? 64 : 0;
   for (int c = 0; c < 2; ++c) {
-    auto& buffer = channel_[static_cast<std::size_t>(c)];
+    auto& buffer = channel_[c];
     if (front) std::copy(buffer.begin() + n, buffer.begin() + n + front, buffer.begin());
-    auto& history = history_[static_cast<std::size_t>(c)];
+    auto& history = history_[c];
     const int keep = std::max(0, 1024 - n);
     std::copy(history.end() - keep, history.end(), history.begin());
     for (int i = 0; i < n; ++i) {
-      const float v = c < channels ? staging_[static_cast<std::size_t>(i * channels + c)] : 0.0f;
-      buffer[static_cast<std::size_t>(front + i)] = v * (1.0f / 32768.0f);
-      if (i >= n - 1024) history[static_cast<std::size_t>(keep + i - std::max(0, n - 1024))] = v;
+      const float v = c < channels ? staging_[i * channels + c] : 0.0f;
+      buffer[front + i] = v * (1.0f / 32768.0f);
+      if (i >= n - 1024) history[keep + i - std::max(0, n - 1024)] = v;
     }
   }
 }
@@ -125,10 +125,9 @@ void FrameEncoder::takeStagedSamples() {
 void FrameEncoder::analyse() {
   const int blocks = samplesPerFrame_ / 32;
   for (int c = 0; c < baseLayout_.channels; ++c) {
-    const float* input = channel_[static_cast<std::size_t>(c)].data();
+    const float* input = channel_[c].data();
     for (int b = 0; b < blocks; ++b)
-      filters_[static_cast<std::size_t>(c)].filter(filterTables_, input + 32 * b,
-                                                   data_.samples[c][b].data());
+      filters_[c].filter(filterTables_, input + 32 * b, data_.samples[c][b].data());
   }
   if (settings_.audio_mode == 1) {
     for (int b = 0; b < blocks; ++b)
@@ -156,15 +155,15 @@ void FrameEncoder::computeScaleFactors() {
 void FrameEncoder::computeMaskRatios() {
   const int parts = settings_.audio_layer == 1 ? 1 : 3;
   for (int c = 0; c < baseLayout_.channels; ++c) {
-    auto& smr = data_.smr[static_cast<std::size_t>(c)];
-    const float* history = history_[static_cast<std::size_t>(c)].data();
+    auto& smr = data_.smr[c];
+    const float* history = history_[c].data();
     if (settings_.psych_model == 1) {
       double scfMax[kSubbands];
       for (int sb = 0; sb < kSubbands; ++sb) {
         int smallest = data_.scf[c][0][sb];
         for (int part = 1; part < parts; ++part)
           smallest = std::min(smallest, data_.scf[c][part][sb]);
-        scfMax[sb] = scales_.value[static_cast<std::size_t>(smallest)];
+        scfMax[sb] = scales_.value[smallest];
       }
       const int size = settings_.audio_layer == 1 ? 512 : 1024;
       model1_.analyse(history + (1024 - size), scfMax, smr);
@@ -186,8 +185,7 @@ void FrameEncoder::chooseLayout(int budgetBits) {
   }
   header_.mode = 1;
   for (int extension = 3; extension >= 0; --extension) {
-    layout_.bound =
-        std::min(kJointStereoBounds[static_cast<std::size_t>(extension)], layout_.sblimit);
+    layout_.bound = std::min(kJointStereoBounds[extension], layout_.sblimit);
     header_.modeExtension = extension;
     if (bitsForInaudibleNoise(layout_, data_) <= budgetBits) return;
   }

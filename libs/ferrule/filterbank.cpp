@@ -71,12 +71,11 @@ void FilterTables::prepare() {
   for (int n = 0; n < kTaps; ++n) {
     // The 64-tap blocks alternate in sign so that a 64-point modulation serves all 512 taps.
     const double sign = ((n / 64) % 2 == 0) ? 1.0 : -1.0;
-    window[static_cast<std::size_t>(n)] = static_cast<float>(h[n] * sign);
+    window[n] = static_cast<float>(h[n] * sign);
   }
   for (int m = 0; m < 32; ++m)
     for (int k = 0; k < 32; ++k)
-      cosines[static_cast<std::size_t>(m * 32 + k)] =
-          static_cast<float>(std::cos((2 * k + 1) * m * kPi / 64));
+      cosines[m * 32 + k] = static_cast<float>(std::cos((2 * k + 1) * m * kPi / 64));
 }
 
 void AnalysisFilter::reset() {
@@ -88,8 +87,8 @@ void AnalysisFilter::filter(const FilterTables& tables, const float* samples, fl
   offset_ = (offset_ + 512 - 32) % 512;
   for (int j = 0; j < 32; ++j) {
     const float v = samples[j];
-    ring_[static_cast<std::size_t>(offset_ + 31 - j)] = v;
-    ring_[static_cast<std::size_t>(offset_ + 31 - j + 512)] = v;
+    ring_[offset_ + 31 - j] = v;
+    ring_[offset_ + 31 - j + 512] = v;
   }
   const float* x = ring_.data() + offset_;
   const float* c = tables.window.data();

@@ -19,13 +19,13 @@ void Fft::prepare(int size) {
   for (int i = 0; i < half; ++i) {
     int r = 0;
     for (int b = 0; b < bits; ++b) r |= ((i >> b) & 1) << (bits - 1 - b);
-    reversed_[static_cast<std::size_t>(i)] = r;
+    reversed_[i] = r;
   }
   cosTable_.resize(static_cast<std::size_t>(half));
   sinTable_.resize(static_cast<std::size_t>(half));
   for (int k = 0; k < half; ++k) {
-    cosTable_[static_cast<std::size_t>(k)] = std::cos(2.0 * kPi * k / size);
-    sinTable_[static_cast<std::size_t>(k)] = -std::sin(2.0 * kPi * k / size);
+    cosTable_[k] = std::cos(2.0 * kPi * k / size);
+    sinTable_[k] = -std::sin(2.0 * kPi * k / size);
   }
   workRe_.resize(static_cast<std::size_t>(half));
   workIm_.resize(static_cast<std::size_t>(half));

@@ -44,8 +44,7 @@ void PsyModel1::prepare(int sampleRate, int layer) {
   const int half = size_ / 2;
   window_.resize(static_cast<std::size_t>(size_));
   for (int i = 0; i < size_; ++i)
-    window_[static_cast<std::size_t>(i)] =
-        std::sqrt(8.0 / 3.0) * 0.5 * (1.0 - std::cos(2.0 * kPi * i / size_));
+    window_[i] = std::sqrt(8.0 / 3.0) * 0.5 * (1.0 - std::cos(2.0 * kPi * i / size_));
   input_.assign(static_cast<std::size_t>(size_), 0.0);
   re_.assign(static_cast<std::size_t>(half + 1), 0.0);
   im_.assign(static_cast<std::size_t>(half + 1), 0.0);
@@ -68,24 +67,21 @@ void PsyModel1::prepare(int sampleRate, int layer) {
     while (nearest + 1 < lines_.size() &&
            std::abs(lines_[nearest + 1].fftLine - k) <= std::abs(lines_[nearest].fftLine - k))
       ++nearest;
-    lineOfFftLine_[static_cast<std::size_t>(k)] = static_cast<int>(nearest);
-    barkOfFftLine_[static_cast<std::size_t>(k)] = barkOf(k * lineHz);
+    lineOfFftLine_[k] = static_cast<int>(nearest);
+    barkOfFftLine_[k] = barkOf(k * lineHz);
   }
 }
 
 void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatios& smr) {
   const int half = size_ / 2;
-  for (int i = 0; i < size_; ++i)
-    input_[static_cast<std::size_t>(i)] =
-        samples[i] / 32768.0 * window_[static_cast<std::size_t>(i)];
+  for (int i = 0; i < size_; ++i) input_[i] = samples[i] / 32768.0 * window_[i];
   fft_.transform(input_.data(), re_.data(), im_.data());
   const double scale = 2.0 / size_;
   for (int k = 0; k < half; ++k) {
-    const double re = re_[static_cast<std::size_t>(k)] * scale;
-    const double im = im_[static_cast<std::size_t>(k)] * scale;
+    const double re = re_[k] * scale;
+    const double im = im_[k] * scale;
     const double energy = re * re + im * im;
-    levelDb_[static_cast<std::size_t>(k)] =
-        10.0 * std::log10(std::max(energy, kFloorEnergy)) + kLevelOffsetDb;
+    levelDb_[k] = 10.0 * std::log10(std::max(energy, kFloorEnergy)) + kLevelOffsetDb;
   }
   const int linesPerSubband = half / 32;
 
@@ -94,9 +90,9 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
   for (int n = 0; n < 32; ++n) {
     double strongest = kMinusInfinity;
     for (int k = n * linesPerSubband; k < (n + 1) * linesPerSubband; ++k)
-      strongest = std::max(strongest, levelDb_[static_cast<std::size_t>(k)]);
+      strongest = std::max(strongest, levelDb_[k]);
     const double fromScale = 20.0 * std::log10(std::max(scfMax[n] * 32768.0, 1e-10)) - 10.0;
-    subbandLevel[static_cast<std::size_t>(n)] = std::max(strongest, fromScale);
+    subbandLevel[n] = std::max(strongest, fromScale);
   }
 
   // Tonal components: local maxima standing 7 dB above their neighbourhood.
@@ -109,36 +105,31 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
   std::vector<double> remaining(levelDb_.begin(), levelDb_.end());
   const int lastPeak = layer_ == 1 ? 249 : 499;
   for (int k = 2; k <= lastPeak && k + 1 < half; ++k) {
-    const double x = levelDb_[static_cast<std::size_t>(k)];
-    if (x <= levelDb_[static_cast<std::size_t>(k - 1)] ||
-        x < levelDb_[static_cast<std::size_t>(k + 1)])
-      continue;
+    const double x = levelDb_[k];
+    if (x <= levelDb_[k - 1] || x < levelDb_[k + 1]) continue;
     const int reach = tonalReach(k, layer_);
     bool tonal = true;
     for (int j = 2; j <= reach && tonal; ++j) {
-      if (k - j >= 0 && x - levelDb_[static_cast<std::size_t>(k - j)] < 7.0) tonal = false;
-      if (k + j < half && x - levelDb_[static_cast<std::size_t>(k + j)] < 7.0) tonal = false;
+      if (k - j >= 0 && x - levelDb_[k - j] < 7.0) tonal = false;
+      if (k + j < half && x - levelDb_[k + j] < 7.0) tonal = false;
     }
     if (!tonal) continue;
     const double level =
-        10.0 * std::log10(toPower(levelDb_[static_cast<std::size_t>(k - 1)]) + toPower(x) +
-                          toPower(levelDb_[static_cast<std::size_t>(k + 1)]));
+        10.0 * std::log10(toPower(levelDb_[k - 1]) + toPower(x) + toPower(levelDb_[k + 1]));
     components.push_back({k, level, true});
     for (int j = -reach; j <= reach; ++j)
-      if (k + j >= 0 && k + j < half) remaining[static_cast<std::size_t>(k + j)] = kMinusInfinity;
+      if (k + j >= 0 && k + j < half) remaining[k + j] = kMinusInfinity;
   }
 
   // Non-tonal components: what is left of each critical band, at the band's geometric mean.
   int bandStart = 1;
   for (int k = 1; k <= half; ++k) {
-    const bool bandEnds =
-        k == half || static_cast<int>(barkOfFftLine_[static_cast<std::size_t>(k)]) !=
-                         static_cast<int>(barkOfFftLine_[static_cast<std::size_t>(bandStart)]);
+    const bool bandEnds = k == half || static_cast<int>(barkOfFftLine_[k]) !=
+                                           static_cast<int>(barkOfFftLine_[bandStart]);
     if (!bandEnds) continue;
     double power = 0.0;
     for (int j = bandStart; j < k; ++j) {
-      if (remaining[static_cast<std::size_t>(j)] > kMinusInfinity)
-        power += toPower(remaining[static_cast<std::size_t>(j)]);
+      if (remaining[j] > kMinusInfinity) power += toPower(remaining[j]);
     }
     if (power > 0.0) {
       const int centre =
@@ -152,8 +143,7 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
   // Bark only the stronger stays.
   std::vector<Component> kept;
   for (const Component& c : components) {
-    const auto& line =
-        lines_[static_cast<std::size_t>(lineOfFftLine_[static_cast<std::size_t>(c.line)])];
+    const auto& line = lines_[static_cast<std::size_t>(lineOfFftLine_[c.line])];
     if (c.level >= line.quietDb) kept.push_back(c);
   }
   std::sort(kept.begin(), kept.end(),
@@ -180,19 +170,16 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
     double power = toPower(line.quietDb);
     for (const Component& c : kept) {
       if (c.level <= kMinusInfinity) continue;
-      const double z = barkOfFftLine_[static_cast<std::size_t>(c.line)];
+      const double z = barkOfFftLine_[c.line];
       const double dz = line.bark - z;
       if (dz < -3.0 || dz >= 8.0) continue;
       const double index = c.tonal ? -1.525 - 0.275 * z - 4.5 : -1.525 - 0.175 * z - 0.5;
       power += toPower(c.level + index + maskingFunction(dz, c.level));
     }
     const int n = std::min(line.fftLine / linesPerSubband, 31);
-    minimum[static_cast<std::size_t>(n)] =
-        std::min(minimum[static_cast<std::size_t>(n)], 10.0 * std::log10(power));
+    minimum[n] = std::min(minimum[n], 10.0 * std::log10(power));
   }
-  for (int n = 0; n < 32; ++n)
-    smr[static_cast<std::size_t>(n)] =
-        subbandLevel[static_cast<std::size_t>(n)] - minimum[static_cast<std::size_t>(n)];
+  for (int n = 0; n < 32; ++n) smr[n] = subbandLevel[n] - minimum[n];
 }
 
 }  // namespace quillion::ferrule

@@ -52,7 +52,7 @@ void PsyModel2::prepare(int sampleRate) {
   fft_.prepare(kSize);
   window_.resize(kSize);
   for (int i = 0; i < kSize; ++i)
-    window_[static_cast<std::size_t>(i)] = 0.5 * (1.0 - std::cos(2.0 * kPi * (i - 0.5) / kSize));
+    window_[i] = 0.5 * (1.0 - std::cos(2.0 * kPi * (i - 0.5) / kSize));
   input_.assign(kSize, 0.0);
   re_.assign(kLines, 0.0);
   im_.assign(kLines, 0.0);
@@ -65,9 +65,8 @@ void PsyModel2::prepare(int sampleRate) {
   for (int line = 0; line < kLines; ++line) {
     const double hz = static_cast<double>(line) * sampleRate / kSize;
     const double rate = criticalBandRate(hz);
-    quiet_[static_cast<std::size_t>(line)] =
-        kFullScaleLineEnergy *
-        std::pow(10.0, (quietThresholdDb(hz) + kQuietMarginDb - kFullScaleDb) / 10.0);
+    quiet_[line] = kFullScaleLineEnergy *
+                   std::pow(10.0, (quietThresholdDb(hz) + kQuietMarginDb - kFullScaleDb) / 10.0);
     if (partitions_.empty() || rate > firstRate + kPartitionWidthBark) {
       if (!partitions_.empty()) partitions_.back().bark = rateSum / partitions_.back().count;
       partitions_.push_back({line, 0, 0.0, 0.0, 0.0});
@@ -76,7 +75,7 @@ void PsyModel2::prepare(int sampleRate) {
     }
     ++partitions_.back().count;
     rateSum += rate;
-    partitionOfLine_[static_cast<std::size_t>(line)] = static_cast<int>(partitions_.size()) - 1;
+    partitionOfLine_[line] = static_cast<int>(partitions_.size()) - 1;
   }
   partitions_.back().bark = rateSum / partitions_.back().count;
 
@@ -103,8 +102,7 @@ void PsyModel2::prepare(int sampleRate) {
 }
 
 void PsyModel2::analyse(int channel, const float* samples, SubbandRatios& smr) {
-  for (int i = 0; i < kSize; ++i)
-    input_[static_cast<std::size_t>(i)] = samples[i] * window_[static_cast<std::size_t>(i)];
+  for (int i = 0; i < kSize; ++i) input_[i] = samples[i] * window_[i];
   fft_.transform(input_.data(), re_.data(), im_.data());
 
   // Unpredictability: distance of each line from its prediction out of the two previous
@@ -161,9 +159,7 @@ void PsyModel2::analyse(int channel, const float* samples, SubbandRatios& smr) {
     const double snr =
         std::max(tb * p.tonalOffsetDb + (1.0 - tb) * kNoiseMaskingDb, p.minimumSnrDb);
     const double noise = spreadEnergy * std::pow(10.0, -snr / 10.0);
-    for (int w = p.first; w < p.first + p.count; ++w)
-      threshold_[static_cast<std::size_t>(w)] =
-          std::max(noise, quiet_[static_cast<std::size_t>(w)]);
+    for (int w = p.first; w < p.first + p.count; ++w) threshold_[w] = std::max(noise, quiet_[w]);
   }
 
   for (int n = 0; n < 32; ++n) {
@@ -171,13 +167,13 @@ void PsyModel2::analyse(int channel, const float* samples, SubbandRatios& smr) {
     double sumThreshold = 0.0;
     double smallest = 60802371420160.0;
     for (int w = 16 * n; w <= 16 * n + 16 && w < kLines; ++w) {
-      sumEnergy += energy_[static_cast<std::size_t>(w)];
-      sumThreshold += threshold_[static_cast<std::size_t>(w)];
-      smallest = std::min(smallest, threshold_[static_cast<std::size_t>(w)]);
+      sumEnergy += energy_[w];
+      sumThreshold += threshold_[w];
+      smallest = std::min(smallest, threshold_[w]);
     }
     sumEnergy = std::max(sumEnergy, 0.5);
-    smr[static_cast<std::size_t>(n)] = n <= 12 ? 10.0 * std::log10(sumEnergy / (17.0 * smallest))
-                                               : 10.0 * std::log10(sumEnergy / sumThreshold);
+    smr[n] = n <= 12 ? 10.0 * std::log10(sumEnergy / (17.0 * smallest))
+                     : 10.0 * std::log10(sumEnergy / sumThreshold);
   }
 }
 
