@@ -106,18 +106,21 @@ FrameEncoder::Result FrameEncoder::flush(mpeg::BitWriter& writer, const mpeg::Se
 void FrameEncoder::takeStagedSamples() {
   const int channels = baseLayout_.channels;
   const int n = samplesPerFrame_;
-  // Layer I keeps the 64 samples before the frame: the models look at 448 per channel.
+  // Layer I keeps the last 64 samples of the previous frame in front: the filter bank reads
+  // the first 384, so the coded signal runs 64 samples behind the input.
   const int front = settings_.audio_layer == 1 ? 64 : 0;
+  // The models look at the newest 1024 input samples, whatever the frame length.
+  const int keep = std::max(0, 1024 - n);  // older samples that stay
+  const int skip = n - (1024 - keep);      // new samples already too old for the models
   for (int c = 0; c < 2; ++c) {
     auto& buffer = channel_[c];
     if (front) std::copy(buffer.begin() + n, buffer.begin() + n + front, buffer.begin());
     auto& history = history_[c];
-    const int keep = std::max(0, 1024 - n);
     std::copy(history.end() - keep, history.end(), history.begin());
     for (int i = 0; i < n; ++i) {
       const float v = c < channels ? staging_[i * channels + c] : 0.0f;
       buffer[front + i] = v * (1.0f / 32768.0f);
-      if (i >= n - 1024) history[keep + i - std::max(0, n - 1024)] = v;
+      if (i >= skip) history[keep + i - skip] = v;
     }
   }
 }
