@@ -53,6 +53,16 @@ inline FileState* stateOf(bufstream* bs) {
 // Closes the descriptor; false when close reports a failure.
 bool closeFile(FileState& state);
 
+// The confirm slot's work in both file streams: moves `cursor` on by n, at most to `limit`,
+// and counts the step; returns it.
+inline std::uint32_t advanceCursor(FileState& s, std::uint32_t& cursor, std::uint32_t limit,
+                                   std::uint32_t n) {
+  if (n > limit - cursor) n = limit - cursor;
+  cursor += n;
+  s.byteCount += n;
+  return n;
+}
+
 // The chunksize slot of both file streams: the buffer size.
 std::uint32_t fileChunkSize(bufstream* bs);
 

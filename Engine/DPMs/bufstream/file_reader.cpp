@@ -63,11 +63,7 @@ std::uint8_t* request(bufstream* bs, std::uint32_t n) {
 
 std::uint32_t confirm(bufstream* bs, std::uint32_t n) {
   FileState* s = stateOf(bs);
-  if (!s) return 0;
-  if (n > s->level - s->position) n = s->level - s->position;
-  s->position += n;
-  s->byteCount += n;
-  return n;
+  return s ? advanceCursor(*s, s->position, s->level, n) : 0;
 }
 
 std::uint32_t copyBytes(bufstream* bs, std::uint8_t* p, std::uint32_t n) {

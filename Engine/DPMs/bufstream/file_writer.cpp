@@ -55,11 +55,7 @@ std::uint8_t* request(bufstream* bs, std::uint32_t n) {
 
 std::uint32_t confirm(bufstream* bs, std::uint32_t n) {
   FileState* s = stateOf(bs);
-  if (!s) return 0;
-  if (n > s->bufferSize - s->used) n = s->bufferSize - s->used;
-  s->used += n;
-  s->byteCount += n;
-  return n;
+  return s ? advanceCursor(*s, s->used, s->bufferSize, n) : 0;
 }
 
 std::uint32_t copyBytes(bufstream* bs, std::uint8_t* p, std::uint32_t n) {
