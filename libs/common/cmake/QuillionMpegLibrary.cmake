@@ -1,0 +1,30 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# quillion_add_mpeg_library(TARGET ferrule NAME Ferrule SOURCES ... [LIBS ...])
+# One MPEG library: a shared object "<NAME>.so" (the framework name the loader searches for)
+# whose only exported symbols are the functions marked QUILLION_MPEG_EXPORT in its header.
+# It carries its own hidden copies of the byte streams and the shared scaffolding.
+include_guard(GLOBAL)
+
+function(quillion_add_mpeg_library)
+  cmake_parse_arguments(L "" "TARGET;NAME" "SOURCES;LIBS" ${ARGN})
+  add_library(${L_TARGET} SHARED ${L_SOURCES})
+  quillion_warnings(${L_TARGET})
+  set_target_properties(${L_TARGET} PROPERTIES
+    PREFIX ""
+    OUTPUT_NAME ${L_NAME}
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/quillion/frameworks)
+  target_include_directories(${L_TARGET} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${L_TARGET}
+    PUBLIC quillion_mpeg_headers
+    PRIVATE quillion_mpeg_common bufstream ${L_LIBS})
+  # Static archives linked in stay private to this object even if a symbol in them is not
+  # marked hidden; every reference must resolve now, not when a caller loads the library.
+  target_link_options(${L_TARGET} PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined)
+  # Inline variables of the standard library would otherwise become unique global symbols,
+  # which ignore visibility.
+  target_compile_options(${L_TARGET} PRIVATE -fno-gnu-unique)
+  install(TARGETS ${L_TARGET} LIBRARY DESTINATION lib/quillion/frameworks)
+endfunction()

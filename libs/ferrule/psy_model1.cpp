@@ -1,0 +1,185 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include <algorithm>
+#include <cmath>
+
+#include "psy.h"
+
+namespace quillion::ferrule {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kLevelOffsetDb = 90.309;  // 20 log10(32768)
+constexpr double kFloorEnergy = 1e-20;
+// Levels here put a full-scale tone a few dB below the 96 dB of the thresholds in quiet.
+constexpr double kQuietOffsetDb = -6.0;
+constexpr double kMinusInfinity = -1e9;
+
+// 10^(db/10), the cheap way: this runs for every masker at every line.
+double toPower(double db) {
+  return std::exp(db * 0.23025850929940458);
+}
+
+// The standard's masking function of a component of level `level` at distance `dz` Bark.
+double maskingFunction(double dz, double level) {
+  if (dz < -1.0) return 17.0 * (dz + 1.0) - (0.4 * level + 6.0);
+  if (dz < 0.0) return (0.4 * level + 6.0) * dz;
+  if (dz < 1.0) return -17.0 * dz;
+  return -(dz - 1.0) * (17.0 - 0.15 * level) - 17.0;
+}
+
+// Neighbour distances a tonal peak must exceed by 7 dB.
+int tonalReach(int k, int layer) {
+  if (k < 63) return 2;
+  if (k < 127) return 3;
+  if (k < 255 || layer == 1) return 6;
+  return 12;
+}
+
+}  // namespace
+
+void PsyModel1::prepare(int sampleRate, int layer) {
+  layer_ = layer;
+  size_ = layer == 1 ? 512 : 1024;
+  fft_.prepare(size_);
+  const int half = size_ / 2;
+  window_.resize(static_cast<std::size_t>(size_));
+  for (int i = 0; i < size_; ++i)
+    window_[i] = std::sqrt(8.0 / 3.0) * 0.5 * (1.0 - std::cos(2.0 * kPi * i / size_));
+  input_.assign(static_cast<std::size_t>(size_), 0.0);
+  re_.assign(static_cast<std::size_t>(half + 1), 0.0);
+  im_.assign(static_cast<std::size_t>(half + 1), 0.0);
+  levelDb_.assign(static_cast<std::size_t>(half), 0.0);
+
+  // Sub-sampled scale: every line at low frequencies, then every 2nd, 4th (and, for the long
+  // transform, 8th), up to 20 kHz.
+  const double lineHz = static_cast<double>(sampleRate) / size_;
+  lines_.clear();
+  for (int k = 1; k < half;) {
+    const double hz = k * lineHz;
+    if (hz > 20000.0) break;
+    lines_.push_back({k, barkOf(hz), quietThresholdDb(hz) + kQuietOffsetDb});
+    k += k < 48 ? 1 : k < 96 ? 2 : (k < 192 || layer == 1) ? 4 : 8;
+  }
+  lineOfFftLine_.assign(static_cast<std::size_t>(half), 0);
+  barkOfFftLine_.assign(static_cast<std::size_t>(half), 0.0);
+  std::size_t nearest = 0;
+  for (int k = 0; k < half; ++k) {
+    while (nearest + 1 < lines_.size() &&
+           std::abs(lines_[nearest + 1].fftLine - k) <= std::abs(lines_[nearest].fftLine - k))
+      ++nearest;
+    lineOfFftLine_[k] = static_cast<int>(nearest);
+    barkOfFftLine_[k] = barkOf(k * lineHz);
+  }
+}
+
+void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatios& smr) {
+  const int half = size_ / 2;
+  for (int i = 0; i < size_; ++i) input_[i] = samples[i] / 32768.0 * window_[i];
+  fft_.transform(input_.data(), re_.data(), im_.data());
+  const double scale = 2.0 / size_;
+  for (int k = 0; k < half; ++k) {
+    const double re = re_[k] * scale;
+    const double im = im_[k] * scale;
+    const double energy = re * re + im * im;
+    levelDb_[k] = 10.0 * std::log10(std::max(energy, kFloorEnergy)) + kLevelOffsetDb;
+  }
+  const int linesPerSubband = half / 32;
+
+  // Level per subband: the strongest line, or the scale factor's level when that is higher.
+  std::array<double, 32> subbandLevel{};
+  for (int n = 0; n < 32; ++n) {
+    double strongest = kMinusInfinity;
+    for (int k = n * linesPerSubband; k < (n + 1) * linesPerSubband; ++k)
+      strongest = std::max(strongest, levelDb_[k]);
+    const double fromScale = 20.0 * std::log10(std::max(scfMax[n] * 32768.0, 1e-10)) - 10.0;
+    subbandLevel[n] = std::max(strongest, fromScale);
+  }
+
+  // Tonal components: local maxima standing 7 dB above their neighbourhood.
+  struct Component {
+    int line;
+    double level;
+    bool tonal;
+  };
+  std::vector<Component> components;
+  std::vector<double> remaining(levelDb_.begin(), levelDb_.end());
+  const int lastPeak = layer_ == 1 ? 249 : 499;
+  for (int k = 2; k <= lastPeak && k + 1 < half; ++k) {
+    const double x = levelDb_[k];
+    if (x <= levelDb_[k - 1] || x < levelDb_[k + 1]) continue;
+    const int reach = tonalReach(k, layer_);
+    bool tonal = true;
+    for (int j = 2; j <= reach && tonal; ++j) {
+      if (k - j >= 0 && x - levelDb_[k - j] < 7.0) tonal = false;
+      if (k + j < half && x - levelDb_[k + j] < 7.0) tonal = false;
+    }
+    if (!tonal) continue;
+    const double level =
+        10.0 * std::log10(toPower(levelDb_[k - 1]) + toPower(x) + toPower(levelDb_[k + 1]));
+    components.push_back({k, level, true});
+    for (int j = -reach; j <= reach; ++j)
+      if (k + j >= 0 && k + j < half) remaining[k + j] = kMinusInfinity;
+  }
+
+  // Non-tonal components: what is left of each critical band, at the band's geometric mean.
+  int bandStart = 1;
+  for (int k = 1; k <= half; ++k) {
+    const bool bandEnds = k == half || static_cast<int>(barkOfFftLine_[k]) !=
+                                           static_cast<int>(barkOfFftLine_[bandStart]);
+    if (!bandEnds) continue;
+    double power = 0.0;
+    for (int j = bandStart; j < k; ++j) {
+      if (remaining[j] > kMinusInfinity) power += toPower(remaining[j]);
+    }
+    if (power > 0.0) {
+      const int centre =
+          static_cast<int>(std::lround(std::sqrt(double(bandStart) * double(k - 1))));
+      components.push_back({std::clamp(centre, bandStart, k - 1), 10.0 * std::log10(power), false});
+    }
+    bandStart = k;
+  }
+
+  // Decimation: maskers below the threshold in quiet go, and of two tonal maskers within half a
+  // Bark only the stronger stays.
+  std::vector<Component> kept;
+  for (const Component& c : components) {
+    const auto& line = lines_[static_cast<std::size_t>(lineOfFftLine_[c.line])];
+    if (c.level >= line.quietDb) kept.push_back(c);
+  }
+  std::sort(kept.begin(), kept.end(),
+            [](const Component& a, const Component& b) { return a.line < b.line; });
+  for (std::size_t i = 0; i + 1 < kept.size(); ++i) {
+    if (!kept[i].tonal) continue;
+    for (std::size_t j = i + 1; j < kept.size(); ++j) {
+      if (!kept[j].tonal) continue;
+      const double gap = barkOfFftLine_[static_cast<std::size_t>(kept[j].line)] -
+                         barkOfFftLine_[static_cast<std::size_t>(kept[i].line)];
+      if (gap >= 0.5) break;
+      if (kept[j].level > kept[i].level) {
+        kept[i].level = kMinusInfinity;
+        break;
+      }
+      kept[j].level = kMinusInfinity;
+    }
+  }
+
+  // Global threshold on the sub-sampled scale, then its minimum per subband.
+  std::array<double, 32> minimum;
+  minimum.fill(1e9);
+  for (const Line& line : lines_) {
+    double power = toPower(line.quietDb);
+    for (const Component& c : kept) {
+      if (c.level <= kMinusInfinity) continue;
+      const double z = barkOfFftLine_[c.line];
+      const double dz = line.bark - z;
+      if (dz < -3.0 || dz >= 8.0) continue;
+      const double index = c.tonal ? -1.525 - 0.275 * z - 4.5 : -1.525 - 0.175 * z - 0.5;
+      power += toPower(c.level + index + maskingFunction(dz, c.level));
+    }
+    const int n = std::min(line.fftLine / linesPerSubband, 31);
+    minimum[n] = std::min(minimum[n], 10.0 * std::log10(power));
+  }
+  for (int n = 0; n < 32; ++n) smr[n] = subbandLevel[n] - minimum[n];
+}
+
+}  // namespace quillion::ferrule

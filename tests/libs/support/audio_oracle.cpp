@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "audio_oracle.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace quillion::test {
+
+CommandResult runCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::vector<std::int16_t> makeSignal(Signal kind, int sampleRate, int channels, double seconds,
+                                     const std::string& scratchDir) {
+  const std::string rate = std::to_string(sampleRate);
+  const std::string duration = std::to_string(seconds);
+  std::string source;
+  switch (kind) {
+    case Signal::Sine:
+      // Different tones left and right, so a channel mix-up shows.
+      source =
+          "aevalsrc=exprs='0.5*sin(2*PI*997*t)|0.4*sin(2*PI*1499*t)':s=" + rate + ":d=" + duration;
+      break;
+    case Signal::Noise:
+      source = "anoisesrc=color=pink:amplitude=0.3:seed=7:r=" + rate + ":d=" + duration;
+      break;
+    case Signal::Music:
+      // A chord with vibrato and a beating envelope over quiet noise.
+      source =
+          "aevalsrc=exprs='0.25*sin(2*PI*220*t+0.5*sin(2*PI*5*t))*(0.6+0.4*sin(2*PI*1.5*t))"
+          "+0.15*sin(2*PI*277.2*t)+0.12*sin(2*PI*329.6*t)+0.05*sin(2*PI*1760*t)"
+          "+0.03*sin(2*PI*5274*t)+0.02*(random(0)-0.5)|0.2*sin(2*PI*220*t)"
+          "+0.18*sin(2*PI*329.6*t)*(0.5+0.5*sin(2*PI*0.7*t))+0.06*sin(2*PI*880*t)"
+          "+0.04*sin(2*PI*3520*t)+0.02*(random(1)-0.5)':s=" +
+          rate + ":d=" + duration;
+      break;
+  }
+  const std::string out = scratchDir + "/signal.raw";
+  const CommandResult r =
+      runCommand("ffmpeg -nostdin -v error -y -f lavfi -i \"" + source + "\" -ac " +
+                 std::to_string(channels) + " -f s16le -acodec pcm_s16le \"" + out + "\"");
+  if (r.exitCode != 0) return {};
+  return readPcm(out);
+}
+
+std::vector<std::int16_t> readPcm(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<std::int16_t> samples(bytes.size() / 2);
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
+                                           (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8));
+  return samples;
+}
+
+double alignedSnrDb(const std::vector<std::int16_t>& input,
+                    const std::vector<std::int16_t>& decoded, int channels, int maxDelay) {
+  const auto ch = static_cast<long>(channels);
+  const long frames = static_cast<long>(input.size()) / ch;
+  const long decodedFrames = static_cast<long>(decoded.size()) / ch;
+  const long edge = 2048;
+  const auto at = [&](const std::vector<std::int16_t>& v, long frame, long c) {
+    return static_cast<double>(v[static_cast<std::size_t>(frame * ch + c)]);
+  };
+  // Input frames [first, last) that have a decoded counterpart at `lag`, edges left out.
+  const auto range = [&](long lag, long& first, long& last) {
+    first = std::max(edge, edge - lag);
+    last = std::min(frames - edge, decodedFrames - edge - lag);
+    return last - first > 4 * edge;
+  };
+  // The delay (negative when a decoder dropped leading frames): the lag of the strongest
+  // correlation over a window of the input.
+  long delay = 0;
+  double strongest = -1.0;
+  bool found = false;
+  for (long lag = -maxDelay; lag <= maxDelay; ++lag) {
+    long first = 0;
+    long last = 0;
+    if (!range(lag, first, last)) continue;
+    const long end = std::min(last, first + 8192);
+    double sum = 0.0;
+    for (long f = first; f < end; ++f)
+      for (long c = 0; c < ch; ++c) sum += at(input, f, c) * at(decoded, f + lag, c);
+    if (!found || sum > strongest) {
+      strongest = sum;
+      delay = lag;
+      found = true;
+    }
+  }
+  long first = 0;
+  long last = 0;
+  if (!found || !range(delay, first, last)) return -1000.0;
+  double signal = 0.0;
+  double noise = 0.0;
+  for (long f = first; f < last; ++f) {
+    for (long c = 0; c < ch; ++c) {
+      const double s = at(input, f, c);
+      const double d = at(decoded, f + delay, c);
+      signal += s * s;
+      noise += (s - d) * (s - d);
+    }
+  }
+  return noise > 0.0 ? 10.0 * std::log10(signal / noise) : 200.0;
+}
+
+}  // namespace quillion::test

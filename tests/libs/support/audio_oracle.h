@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Test signals made by ffmpeg, decoding of our streams by independent decoders, and the SNR
+// of a decoded stream against its input after aligning by the decoder's delay.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillion::test {
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string output;  // stdout and stderr together
+};
+
+// Runs `command` through the shell, capturing both output streams.
+CommandResult runCommand(const std::string& command);
+
+enum class Signal { Sine, Noise, Music };
+
+// Interleaved 16-bit PCM made by ffmpeg (empty when ffmpeg fails).
+std::vector<std::int16_t> makeSignal(Signal kind, int sampleRate, int channels, double seconds,
+                                     const std::string& scratchDir);
+
+// Reads interleaved 16-bit PCM written by a decoder.
+std::vector<std::int16_t> readPcm(const std::string& path);
+
+// SNR in dB of `decoded` against `input` (interleaved, same channel count), searching the
+// decoder's delay within +-`maxDelay` sample frames and leaving out the edges. A negative
+// delay covers a decoder that dropped leading frames.
+double alignedSnrDb(const std::vector<std::int16_t>& input,
+                    const std::vector<std::int16_t>& decoded, int channels, int maxDelay = 2000);
+
+}  // namespace quillion::test
