@@ -103,6 +103,14 @@ void chooseTable(const std::int32_t* magnitudes, int first, int end, int* table,
   *bits = INT_MAX;
 }
 
+// Bits of magnitudes[first..end) (pairs) in one given table.
+int tableBits(const std::int32_t* magnitudes, int first, int end, int table) {
+  if (table < 0) return INT_MAX;
+  long long bits = 0;
+  for (int i = first; i < end; i += 2) bits += pairCost(table, magnitudes[i], magnitudes[i + 1]);
+  return bits >= INT_MAX ? INT_MAX : static_cast<int>(bits);
+}
+
 struct Split {
   int region0Bands, region1Bands;
 };
@@ -129,14 +137,28 @@ long long evaluateSplit(const std::int16_t* bounds, int bandCount, int bigLines,
 }  // namespace
 
 void countBigvalRegion(int blockType, const std::int16_t* bandBounds, int bandCount, int mode,
-                       const std::int32_t* magnitudes, BitCountResult* result) {
+                       const std::int32_t* magnitudes, BitCountResult* result,
+                       const MixedRegions& mixed) {
   const int bigLines = result->bigValues * 2;
   if (blockType != 0) {
-    const int region0 = blockType == 2 ? 9 : 8;
+    const bool isMixed = blockType == 2 && mixed.longBands > 0;
+    const int region0 = isMixed ? mixed.longBands : blockType == 2 ? 9 : 8;
     result->region0Count = region0 - 1;
     result->region1Count = 35;
     // Two regions only: the second runs to the end of the big values.
     evaluateSplit(bandBounds, bandCount, bigLines, region0, bandCount, magnitudes, result);
+    if (isMixed && mixed.oneTable) {
+      // The cheapest table for both regions together, counted region by region.
+      int bits = 0;
+      chooseTable(magnitudes, 0, bigLines, &result->table[0], &bits);
+      result->table[1] = result->table[0];
+      int start = 0;
+      for (int r = 0; r < 2; ++r) {
+        const int end = start + 2 * result->regionPairs[r];
+        result->regionBits[r] = tableBits(magnitudes, start, end, result->table[r]);
+        start = end;
+      }
+    }
     result->regionBits[2] = 0;
     result->regionPairs[2] = 0;
     result->table[2] = 0;
@@ -171,8 +193,9 @@ void countBigvalRegion(int blockType, const std::int16_t* bandBounds, int bandCo
                 magnitudes, result);
 }
 
-int dynBitCount(const BitCounter* counter, const std::int32_t* quantised, int blockType, int bandCount,
-                const std::int16_t* bandBounds, BitCountResult* result) {
+int dynBitCount(const BitCounter* counter, const std::int32_t* quantised, int blockType,
+                int bandCount, const std::int16_t* bandBounds, BitCountResult* result,
+                const MixedRegions& mixed) {
   if (!counter || !quantised || !bandBounds || !result || bandCount < 1) return INT_MAX;
   *result = BitCountResult{};
   std::int32_t magnitudes[kGranuleLines];
@@ -192,7 +215,7 @@ int dynBitCount(const BitCounter* counter, const std::int32_t* quantised, int bl
   result->count1Table = bitsB < bitsA ? 1 : 0;
   result->count1Bits = bitsB < bitsA ? bitsB : bitsA;
   result->bigValues = top / 2;
-  countBigvalRegion(blockType, bandBounds, bandCount, counter->mode, magnitudes, result);
+  countBigvalRegion(blockType, bandBounds, bandCount, counter->mode, magnitudes, result, mixed);
   long long total = result->count1Bits;
   for (int r = 0; r < 3; ++r) total += result->regionBits[r];
   result->totalBits = total >= INT_MAX ? INT_MAX : static_cast<int>(total);

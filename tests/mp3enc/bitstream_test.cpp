@@ -263,3 +263,47 @@ TEST(BitstreamWriter, ProtectedFramesPassTheDecodersCrcCheckAndACorruptOneFails)
     }
   }
 }
+
+// A side-information value its field cannot hold would be cut to its low bits, and the
+// decoder would read another granule than the one counted: the writer refuses the frame
+// and leaves the stream as it was.
+TEST(BitstreamWriter, RefusesSideInformationItsFieldsCannotHold) {
+  std::vector<std::int32_t> lines(576, 0);
+  lines[0] = 3;
+  lines[1] = -1;
+  const GranuleChannel good = codedGranule(lines, 160, 0, 0);
+  struct Case {
+    const char* what;
+    void (*spoil)(GranuleChannel&);
+  };
+  const Case cases[] = {
+      {"global gain field above 255", [](GranuleChannel& g) { g.global_gain = 106; }},
+      {"scalefac_compress above 4 bits at MPEG-1",
+       [](GranuleChannel& g) { g.scalefac_compress = 16; }},
+      {"mixed flag on a start window",
+       [](GranuleChannel& g) { g.block_type = 1, g.mixed_block_flag = 1; }},
+      {"subblock gain above 7",
+       [](GranuleChannel& g) { g.block_type = 2, g.subblock_gain[1] = 8; }},
+      {"table 4, which does not exist, on an empty region",
+       [](GranuleChannel& g) { g.table_select[2] = 4; }},
+      {"region1_count above 3 bits", [](GranuleChannel& g) { g.region1_count = 8; }},
+      {"scalefactor longer than its slen",
+       [](GranuleChannel& g) {
+         g.partitionValues[0] = 2, g.slen[0] = 2, g.scalefactors[1] = 4, g.part2_3_length += 4;
+       }},
+  };
+  BitstreamSettings settings;
+  settings.channelMode = kModeSingleChannel;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StreamBuilder builder(settings, kPaddingNever);
+    GranuleChannel bad = good;
+    c.spoil(bad);
+    const GranuleChannel* refused[2][2] = {{&good, nullptr}, {&bad, nullptr}};
+    EXPECT_FALSE(builder.addFrame(refused));
+    const GranuleChannel* accepted[2][2] = {{&good, nullptr}, {&good, nullptr}};
+    ASSERT_TRUE(builder.addFrame(accepted));
+    ASSERT_TRUE(builder.finish());
+    EXPECT_EQ(builder.bytes().size(), 417u) << "only the accepted frame was written";
+  }
+}
