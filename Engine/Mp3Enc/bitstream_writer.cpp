@@ -14,6 +14,9 @@ constexpr std::uint32_t kMainBufferBits = 16384;
 constexpr int kMaxPart23 = 4092;
 constexpr int kMaxFrameMainBits = 7680;
 constexpr int kOflBits = 80;
+constexpr std::uint32_t kPacketSync = 0xA5;
+constexpr std::size_t kPacketOverhead = 3;  // sync, length and sum bytes
+constexpr std::size_t kMaxPacketPayload = 255;
 
 int slotOf(const BitstreamWriter* bs) { return bs->version * 3 + bs->sampleRateIndex; }
 
@@ -195,6 +198,34 @@ long long streamPosition(const BitstreamWriter* bs, std::uint32_t pending, std::
   return position;
 }
 
+// Fills the frame's ancillary room of `room` bytes and returns the caller's bytes taken.
+// Bytes beyond what the caller has are written as zeros rather than read past its buffer.
+std::size_t writeAncillary(BitstreamWriter* bs, const FrameInput& frame, std::size_t room) {
+  BitBuffer* out = bs->main.get();
+  const std::size_t available = frame.ancillary ? frame.ancillaryAvailable : 0;
+  std::size_t taken = 0;
+  if (!bs->settings.ancillaryPackets) {
+    taken = room < available ? room : available;
+    for (std::size_t i = 0; i < taken; ++i) mp3WriteBits(out, frame.ancillary[i], 8);
+  } else if (room > kPacketOverhead && available > 0) {
+    // A packet lets a reader tell the payload from the zero fill after it.
+    std::size_t limit =
+        room - kPacketOverhead < kMaxPacketPayload ? room - kPacketOverhead : kMaxPacketPayload;
+    taken = limit < available ? limit : available;
+    mp3WriteBits(out, kPacketSync, 8);
+    mp3WriteBits(out, static_cast<std::uint32_t>(taken), 8);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < taken; ++i) {
+      mp3WriteBits(out, frame.ancillary[i], 8);
+      sum += frame.ancillary[i];
+    }
+    mp3WriteBits(out, sum & 0xFFu, 8);
+    room -= kPacketOverhead;
+  }
+  for (std::size_t i = taken; i < room; ++i) mp3WriteBits(out, 0, 8);
+  return taken;
+}
+
 }  // namespace
 
 std::uint32_t frameBytes(std::int32_t sampleRate, int bitrateIndex, int padding) {
@@ -325,14 +356,10 @@ int BSWrite(BitstreamWriter* bs, const FrameInput& frame, FrameResult* result, s
     }
     mp3WriteBits(bs->main.get(), crc, 8);
   }
-  // Ancillary bytes beyond what the caller has are written as zeros rather than read past
-  // the caller's buffer.
   const std::size_t ancBytes = static_cast<std::size_t>((frame.ancillaryBits - oflBits) / 8);
-  for (std::size_t i = 0; i < ancBytes; ++i) {
-    const bool have = frame.ancillary && i < frame.ancillaryAvailable;
-    mp3WriteBits(bs->main.get(), have ? frame.ancillary[i] : 0u, 8);
-  }
-  result->ancillaryConsumed = ancBytes < frame.ancillaryAvailable ? ancBytes : frame.ancillaryAvailable;
+  result->ancillaryOffset = streamPosition(bs, mp3GetBitsAvail(bs->main.get()) / 8,
+                                           static_cast<std::uint32_t>(frameBits - hdsi) / 8);
+  result->ancillaryConsumed = writeAncillary(bs, frame, ancBytes);
 
   const std::uint32_t mainBits = static_cast<std::uint32_t>(frameBits - hdsi);
   result->bitsWritten = mainBits + bs->hdsiBits;

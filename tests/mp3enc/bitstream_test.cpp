@@ -383,3 +383,74 @@ TEST(BitstreamWriter, StreamEndingOnAPaddedFrameHasItsFullLength) {
     EXPECT_EQ(mpg123Complaints(file), "");
   }
 }
+
+// Ancillary bytes as packets: each frame's room starts with 0xA5, the payload length, the
+// payload and the low byte of its sum, and zeros fill the rest. A room too small for the
+// packet's three bytes and one of payload stays zero, and the caller's bytes stay its own.
+// Without packets the bytes fill the room as they come.
+TEST(BitstreamWriter, AncillaryPacketsCarryTheirPayload) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  struct Case {
+    bool packets;
+    int roomBytes;  // after the Ofl record
+    std::size_t available;
+    bool ofl;
+    std::size_t payload;  // bytes the frame takes
+  };
+  const Case cases[] = {
+      {true, 20, 100, false, 17}, {true, 20, 5, false, 5},     {true, 3, 100, false, 0},
+      {true, 4, 100, false, 1},   {true, 20, 0, false, 0},     {true, 300, 1000, false, 255},
+      {true, 30, 100, true, 27},  {false, 20, 100, false, 20}, {false, 20, 7, false, 7},
+  };
+  std::mt19937 rng(37);
+  for (const Case& c : cases) {
+    SCOPED_TRACE("room " + std::to_string(c.roomBytes) + ", " + std::to_string(c.available) +
+                 " bytes given" + (c.packets ? ", packets" : ", raw") +
+                 (c.ofl ? ", after the Ofl record" : ""));
+    BitstreamSettings settings;
+    settings.channelMode = kModeSingleChannel;
+    settings.bitrate = 320000;
+    settings.ancillaryPackets = c.packets;
+    StreamBuilder builder(settings, kPaddingPerFrame);
+    std::vector<std::uint8_t> given(c.available);
+    for (std::uint8_t& b : given) b = static_cast<std::uint8_t>(rng());
+    builder.setAncillary(given);
+    std::vector<std::int32_t> lines(576, 0);
+    for (int i = 0; i < 40; ++i)
+      lines[static_cast<std::size_t>(i)] = static_cast<int>(rng() % 5) - 2;
+    const GranuleChannel g = codedGranule(lines, 150, 0, 0);
+    const GranuleChannel* frame[2][2] = {{&g, nullptr}, {&g, nullptr}};
+    std::vector<FrameResult> results(4);
+    for (FrameResult& r : results) {
+      ASSERT_TRUE(builder.addFrame(frame, 8 * c.roomBytes + (c.ofl ? 80 : 0), c.ofl, &r));
+    }
+    ASSERT_TRUE(builder.finish());
+    const std::vector<std::uint8_t> main = builder.mainData();
+    for (const FrameResult& r : results) {
+      EXPECT_EQ(r.ancillaryConsumed, c.payload);
+      const long long at = builder.mainDataPosition(r.ancillaryOffset);
+      ASSERT_GE(at, 0);
+      ASSERT_LE(static_cast<std::size_t>(at) + static_cast<std::size_t>(c.roomBytes), main.size());
+      std::vector<std::uint8_t> want;
+      if (c.packets && c.payload > 0) {
+        want = {0xA5, static_cast<std::uint8_t>(c.payload)};
+        unsigned sum = 0;
+        for (std::size_t i = 0; i < c.payload; ++i) sum += given[i];
+        want.insert(want.end(), given.begin(),
+                    given.begin() + static_cast<std::ptrdiff_t>(c.payload));
+        want.push_back(static_cast<std::uint8_t>(sum));
+      } else {
+        want.assign(given.begin(), given.begin() + static_cast<std::ptrdiff_t>(c.payload));
+      }
+      want.resize(static_cast<std::size_t>(c.roomBytes), 0);
+      EXPECT_EQ(std::vector<std::uint8_t>(main.begin() + at, main.begin() + at + c.roomBytes),
+                want);
+    }
+    TempDir dir;
+    writeFile(dir.file("anc.mp3"), builder.bytes());
+    std::vector<float> decoded;
+    const ToolResult ff = decodeToFloat(dir.file("anc.mp3"), dir.file("anc.raw"), &decoded);
+    EXPECT_EQ(ff.exitCode, 0) << ff.output;
+    EXPECT_EQ(ff.output, "");
+  }
+}

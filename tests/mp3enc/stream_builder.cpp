@@ -236,8 +236,8 @@ bool StreamBuilder::addFrame(const GranuleChannel* const granules[2][2], int anc
   in.padding = FCNuansdroByte(control_.get());
   in.ancillaryBits = ancillaryBits;
   in.ofl = ofl;
-  in.ancillary = ancillaryPattern().data();
-  in.ancillaryAvailable = ancillaryPattern().size();
+  in.ancillary = ancillary_.data();
+  in.ancillaryAvailable = ancillary_.size();
   FrameResult local;
   std::vector<std::uint8_t> out(16384);
   std::size_t produced = 0;
@@ -247,6 +247,29 @@ bool StreamBuilder::addFrame(const GranuleChannel* const granules[2][2], int anc
   paddings_.push_back(in.padding);
   indices_.push_back(in.bitrateIndex);
   return true;
+}
+
+std::vector<std::uint8_t> StreamBuilder::mainData() const {
+  std::vector<std::uint8_t> main;
+  for (std::size_t i = 0; i < bytes_.size(); ++i) {
+    if (mainDataPosition(static_cast<long long>(i)) >= 0) main.push_back(bytes_[i]);
+  }
+  return main;
+}
+
+long long StreamBuilder::mainDataPosition(long long streamPosition) const {
+  const long long hdsiBytes = GetHdSiBits(writer_.get()) / 8;
+  long long frameStart = 0, mainBefore = 0;
+  for (std::size_t f = 0; f < paddings_.size(); ++f) {
+    const long long size = frameBytes(writer_->settings.sampleRate, indices_[f], paddings_[f]);
+    if (streamPosition < frameStart + size) {
+      const long long inFrame = streamPosition - frameStart;
+      return inFrame < hdsiBytes ? -1 : mainBefore + inFrame - hdsiBytes;
+    }
+    frameStart += size;
+    mainBefore += size - hdsiBytes;
+  }
+  return -1;
 }
 
 bool StreamBuilder::finish() {

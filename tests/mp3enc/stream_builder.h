@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mp3enc/bitstream_writer.h"
@@ -42,9 +43,15 @@ class StreamBuilder {
   [[nodiscard]] const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   [[nodiscard]] const std::vector<int>& paddings() const { return paddings_; }
   [[nodiscard]] const std::vector<int>& bitrateIndices() const { return indices_; }
+  // The main data of every frame written, joined in stream order, and where in it a byte
+  // position of the stream lies (-1 inside a header or side information).
+  [[nodiscard]] std::vector<std::uint8_t> mainData() const;
+  [[nodiscard]] long long mainDataPosition(long long streamPosition) const;
   [[nodiscard]] mp3enc::BitstreamWriter& writer() { return *writer_; }
-  // What addFrame hands the writer as ancillary bytes: a fixed pattern of 4096 bytes.
+  // What addFrame hands the writer as ancillary bytes: a fixed pattern of 4096 bytes, until
+  // setAncillary gives others.
   [[nodiscard]] static const std::vector<std::uint8_t>& ancillaryPattern();
+  void setAncillary(std::vector<std::uint8_t> bytes) { ancillary_ = std::move(bytes); }
 
  private:
   mp3enc::BitstreamWriterPtr writer_;
@@ -52,6 +59,7 @@ class StreamBuilder {
   std::vector<std::uint8_t> bytes_;
   std::vector<int> paddings_;
   std::vector<int> indices_;
+  std::vector<std::uint8_t> ancillary_ = ancillaryPattern();
   bool ok_ = true;
 };
 
