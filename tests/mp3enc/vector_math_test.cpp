@@ -40,25 +40,25 @@ struct Operand {
   }
 };
 
+// y[i] = a[i] op b[i], with b from the operand.
+template <typename T>
+Member<T> binary(const char* name, void (*plain)(const T*, const T*, T*, INT),
+                 void (*flex)(const T*, INT, const T*, INT, T*, INT, INT), const Operand<T>& b) {
+  const T* p = b.plain.data();
+  const T* q = b.spread.data();
+  return {name, [=](const T* a, T* y, INT n) { plain(a, p, y, n); },
+          [=](const T* a, INT sa, T* y, INT sy, INT n) { flex(a, sa, q, kStrideB, y, sy, n); }};
+}
+
 std::vector<Member<FLOAT>> floatMembers(const Operand<FLOAT>& b) {
-  const FLOAT* p = b.plain.data();
-  const FLOAT* q = b.spread.data();
   using M = Member<FLOAT>;
   return {
-      M{"addFLOAT", [p](auto a, auto y, INT n) { addFLOAT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { addFLOATflex(a, sa, q, kStrideB, y, sy, n); }},
-      M{"subFLOAT", [p](auto a, auto y, INT n) { subFLOAT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { subFLOATflex(a, sa, q, kStrideB, y, sy, n); }},
-      M{"multFLOAT", [p](auto a, auto y, INT n) { multFLOAT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) {
-          multFLOATflex(a, sa, q, kStrideB, y, sy, n);
-        }},
-      M{"divFLOAT", [p](auto a, auto y, INT n) { divFLOAT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { divFLOATflex(a, sa, q, kStrideB, y, sy, n); }},
-      M{"minFLOAT", [p](auto a, auto y, INT n) { minFLOAT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { minFLOATflex(a, sa, q, kStrideB, y, sy, n); }},
-      M{"maxFLOAT", [p](auto a, auto y, INT n) { maxFLOAT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { maxFLOATflex(a, sa, q, kStrideB, y, sy, n); }},
+      binary<FLOAT>("addFLOAT", addFLOAT, addFLOATflex, b),
+      binary<FLOAT>("subFLOAT", subFLOAT, subFLOATflex, b),
+      binary<FLOAT>("multFLOAT", multFLOAT, multFLOATflex, b),
+      binary<FLOAT>("divFLOAT", divFLOAT, divFLOATflex, b),
+      binary<FLOAT>("minFLOAT", minFLOAT, minFLOATflex, b),
+      binary<FLOAT>("maxFLOAT", maxFLOAT, maxFLOATflex, b),
       M{"copyFLOAT", copyFLOAT, copyFLOATflex},
       M{"absFLOAT", absFLOAT, absFLOATflex},
       M{"signFLOAT", signFLOAT, signFLOATflex},
@@ -97,22 +97,14 @@ std::vector<Member<FLOAT>> floatMembers(const Operand<FLOAT>& b) {
 }
 
 std::vector<Member<INT>> intMembers(const Operand<INT>& b) {
-  const INT* p = b.plain.data();
-  const INT* q = b.spread.data();
   using M = Member<INT>;
   return {
-      M{"addINT", [p](auto a, auto y, INT n) { addINT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { addINTflex(a, sa, q, kStrideB, y, sy, n); }},
-      M{"subINT", [p](auto a, auto y, INT n) { subINT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { subINTflex(a, sa, q, kStrideB, y, sy, n); }},
-      M{"multINT", [p](auto a, auto y, INT n) { multINT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { multINTflex(a, sa, q, kStrideB, y, sy, n); }},
-      M{"divINT", [p](auto a, auto y, INT n) { divINT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { divINTflex(a, sa, q, kStrideB, y, sy, n); }},
-      M{"minINT", [p](auto a, auto y, INT n) { minINT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { minINTflex(a, sa, q, kStrideB, y, sy, n); }},
-      M{"maxINT", [p](auto a, auto y, INT n) { maxINT(a, p, y, n); },
-        [q](auto a, INT sa, auto y, INT sy, INT n) { maxINTflex(a, sa, q, kStrideB, y, sy, n); }},
+      binary<INT>("addINT", addINT, addINTflex, b),
+      binary<INT>("subINT", subINT, subINTflex, b),
+      binary<INT>("multINT", multINT, multINTflex, b),
+      binary<INT>("divINT", divINT, divINTflex, b),
+      binary<INT>("minINT", minINT, minINTflex, b),
+      binary<INT>("maxINT", maxINT, maxINTflex, b),
       M{"copyINT", copyINT, copyINTflex},
       M{"absINT", absINT, absINTflex},
       M{"signINT", signINT, signINTflex},
