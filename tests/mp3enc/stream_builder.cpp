@@ -2,6 +2,7 @@
 #include "stream_builder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <sstream>
 
@@ -300,6 +301,8 @@ std::string mpg123Complaints(const std::filesystem::path& stream) {
   std::string complaints;
   std::istringstream in(r.output);
   for (std::string line; std::getline(in, line);) {
+    // Lines that name the file or its folder could spell anything.
+    if (line.rfind("Directory:", 0) == 0 || line.rfind("Playing MPEG stream", 0) == 0) continue;
     std::string lower = line;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return std::tolower(c); });
