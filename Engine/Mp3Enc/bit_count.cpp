@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "mp3enc/bit_count.h"
 
+#include <algorithm>
 #include <climits>
 #include <new>
 
@@ -17,14 +18,67 @@ int pairCost(int table, std::int32_t x, std::int32_t y) {
   return bits < 0 ? INT_MAX / 4 : bits;
 }
 
+// The lengths of a pair of magnitudes (signs and escape bits included) in every candidate
+// table of a count function, packed into one word: a single table in the whole word, two in
+// 16-bit halves, three in 10-bit fields. One lookup per pair then counts all candidates, and
+// the sums are unpacked before a field could overflow. Escape tables index magnitudes of 15
+// and more by 15; the word there already holds the linbits.
+template <int... Tables>
+struct PackedLengths {
+  static constexpr int kTables = sizeof...(Tables);
+  static constexpr int kFieldBits = kTables == 1 ? 32 : kTables == 2 ? 16 : 10;
+  static constexpr std::uint64_t kFieldMask = (std::uint64_t{1} << kFieldBits) - 1;
+
+  std::uint32_t words[16][16] = {};
+  int largest = 8206;   // the largest magnitude every candidate codes
+  int pairsPerSum = 0;  // pairs that fit the fields before unpacking
+
+  PackedLengths() {
+    for (int table : {Tables...}) largest = std::min(largest, huffMaxValue(table));
+    const int side = std::min(largest, 15) + 1;
+    std::uint32_t longest = 1;
+    for (int x = 0; x < side; ++x) {
+      for (int y = 0; y < side; ++y) {
+        int field = 0;
+        for (int table : {Tables...}) {
+          const auto bits = static_cast<std::uint32_t>(huffPairBits(x, y, table));
+          words[x][y] |= bits << (kFieldBits * field++);
+          longest = std::max(longest, bits);
+        }
+      }
+    }
+    pairsPerSum = static_cast<int>(std::min<std::uint64_t>(kFieldMask / longest, INT_MAX));
+  }
+
+  void unpack(std::uint64_t sum, std::int64_t* totals) const {
+    for (int field = 0; field < kTables; ++field)
+      totals[field] += static_cast<std::int64_t>((sum >> (kFieldBits * field)) & kFieldMask);
+  }
+};
+
 template <int... Tables>
 void countTables(const std::int32_t* m, int pairs, int* bits) {
-  int slot = 0;
-  for (int table : {Tables...}) {
-    int sum = 0;
-    for (int p = 0; p < pairs; ++p) sum += pairCost(table, m[2 * p], m[2 * p + 1]);
-    bits[slot++] = sum;
+  static const PackedLengths<Tables...> packed;
+  constexpr int kTables = PackedLengths<Tables...>::kTables;
+  std::int64_t totals[kTables] = {};
+  std::uint64_t sum = 0;
+  int inSum = 0;
+  for (int p = 0; p < pairs; ++p) {
+    const std::int32_t x = m[2 * p], y = m[2 * p + 1];
+    if (x < 0 || y < 0 || x > packed.largest || y > packed.largest) {
+      for (int t = 0; t < kTables; ++t) bits[t] = INT_MAX;  // a value no candidate codes
+      return;
+    }
+    sum += packed.words[std::min(x, 15)][std::min(y, 15)];
+    if (++inSum == packed.pairsPerSum) {
+      packed.unpack(sum, totals);
+      sum = 0;
+      inSum = 0;
+    }
   }
+  packed.unpack(sum, totals);
+  for (int t = 0; t < kTables; ++t)
+    bits[t] = totals[t] >= INT_MAX ? INT_MAX : static_cast<int>(totals[t]);
 }
 
 int quadIndexCost(const std::int32_t* m, int table) { return huffQuadBits(m, table); }
@@ -103,6 +157,14 @@ void chooseTable(const std::int32_t* magnitudes, int first, int end, int* table,
   *bits = INT_MAX;
 }
 
+// Bits of magnitudes[first..end) (pairs) in one given table.
+int tableBits(const std::int32_t* magnitudes, int first, int end, int table) {
+  if (table < 0) return INT_MAX;
+  long long bits = 0;
+  for (int i = first; i < end; i += 2) bits += pairCost(table, magnitudes[i], magnitudes[i + 1]);
+  return bits >= INT_MAX ? INT_MAX : static_cast<int>(bits);
+}
+
 struct Split {
   int region0Bands, region1Bands;
 };
@@ -129,14 +191,28 @@ long long evaluateSplit(const std::int16_t* bounds, int bandCount, int bigLines,
 }  // namespace
 
 void countBigvalRegion(int blockType, const std::int16_t* bandBounds, int bandCount, int mode,
-                       const std::int32_t* magnitudes, BitCountResult* result) {
+                       const std::int32_t* magnitudes, BitCountResult* result,
+                       const MixedRegions& mixed) {
   const int bigLines = result->bigValues * 2;
   if (blockType != 0) {
-    const int region0 = blockType == 2 ? 9 : 8;
+    const bool isMixed = blockType == 2 && mixed.longBands > 0;
+    const int region0 = isMixed ? mixed.longBands : blockType == 2 ? 9 : 8;
     result->region0Count = region0 - 1;
     result->region1Count = 35;
     // Two regions only: the second runs to the end of the big values.
     evaluateSplit(bandBounds, bandCount, bigLines, region0, bandCount, magnitudes, result);
+    if (isMixed && mixed.oneTable) {
+      // The cheapest table for both regions together, counted region by region.
+      int bits = 0;
+      chooseTable(magnitudes, 0, bigLines, &result->table[0], &bits);
+      result->table[1] = result->table[0];
+      int start = 0;
+      for (int r = 0; r < 2; ++r) {
+        const int end = start + 2 * result->regionPairs[r];
+        result->regionBits[r] = tableBits(magnitudes, start, end, result->table[r]);
+        start = end;
+      }
+    }
     result->regionBits[2] = 0;
     result->regionPairs[2] = 0;
     result->table[2] = 0;
@@ -171,8 +247,9 @@ void countBigvalRegion(int blockType, const std::int16_t* bandBounds, int bandCo
                 magnitudes, result);
 }
 
-int dynBitCount(const BitCounter* counter, const std::int32_t* quantised, int blockType, int bandCount,
-                const std::int16_t* bandBounds, BitCountResult* result) {
+int dynBitCount(const BitCounter* counter, const std::int32_t* quantised, int blockType,
+                int bandCount, const std::int16_t* bandBounds, BitCountResult* result,
+                const MixedRegions& mixed) {
   if (!counter || !quantised || !bandBounds || !result || bandCount < 1) return INT_MAX;
   *result = BitCountResult{};
   std::int32_t magnitudes[kGranuleLines];
@@ -192,7 +269,7 @@ int dynBitCount(const BitCounter* counter, const std::int32_t* quantised, int bl
   result->count1Table = bitsB < bitsA ? 1 : 0;
   result->count1Bits = bitsB < bitsA ? bitsB : bitsA;
   result->bigValues = top / 2;
-  countBigvalRegion(blockType, bandBounds, bandCount, counter->mode, magnitudes, result);
+  countBigvalRegion(blockType, bandBounds, bandCount, counter->mode, magnitudes, result, mixed);
   long long total = result->count1Bits;
   for (int r = 0; r < 3; ++r) total += result->regionBits[r];
   result->totalBits = total >= INT_MAX ? INT_MAX : static_cast<int>(total);

@@ -14,6 +14,9 @@ constexpr std::uint32_t kMainBufferBits = 16384;
 constexpr int kMaxPart23 = 4092;
 constexpr int kMaxFrameMainBits = 7680;
 constexpr int kOflBits = 80;
+constexpr std::uint32_t kPacketSync = 0xA5;
+constexpr std::size_t kPacketOverhead = 3;  // sync, length and sum bytes
+constexpr std::size_t kMaxPacketPayload = 255;
 
 int slotOf(const BitstreamWriter* bs) { return bs->version * 3 + bs->sampleRateIndex; }
 
@@ -21,7 +24,7 @@ int slotOf(const BitstreamWriter* bs) { return bs->version * 3 + bs->sampleRateI
 void regionStarts(const BitstreamWriter* bs, const GranuleChannel& g, int* r1, int* r2) {
   const std::int16_t* longBounds = kLongBandBounds[slotOf(bs)];
   if (g.block_type != 0) {
-    *r1 = g.block_type == 2 ? kShortBandBounds[slotOf(bs)][3] * 3 : longBounds[8];
+    *r1 = windowSwitchingRegion1(slotOf(bs), g.block_type, g.mixed_block_flag != 0);
     *r2 = kGranuleLines;
   } else {
     const int b1 = g.region0_count + 1;
@@ -34,20 +37,57 @@ void regionStarts(const BitstreamWriter* bs, const GranuleChannel& g, int* r1, i
   if (*r2 > bigEnd) *r2 = bigEnd;
 }
 
+bool inRange(int value, int bits) {
+  return value >= 0 && value < (1 << bits);
+}
+
+bool tableExists(int table) {
+  return inRange(table, 5) && table != 4 && table != 14;
+}
+
+// Every side-information field holds its value: a value that does not fit would be cut to
+// its low bits and the decoder would read another granule than the one counted.
+bool sideInfoFits(const BitstreamWriter* bs, const GranuleChannel& g) {
+  const bool mpeg1 = bs->version == kMpeg1;
+  if (!inRange(g.global_gain + 150, 8) || !inRange(g.scalefac_compress, mpeg1 ? 4 : 9))
+    return false;
+  if (!inRange(g.block_type, 2) || !inRange(g.mixed_block_flag, 1) ||
+      (g.mixed_block_flag && g.block_type != 2)) {
+    return false;
+  }
+  if (!inRange(g.preflag, 1) || !inRange(g.scalefac_scale, 1) || !inRange(g.count1table_select, 1))
+    return false;
+  const int regions = g.block_type != 0 ? 2 : 3;
+  for (int r = 0; r < regions; ++r) {
+    if (!tableExists(g.table_select[r])) return false;
+  }
+  if (g.block_type != 0) {
+    for (int gain : g.subblock_gain) {
+      if (!inRange(gain, 3)) return false;
+    }
+    return true;
+  }
+  return inRange(g.region0_count, 4) && inRange(g.region1_count, 3);
+}
+
 // Bits the scalefactors and Huffman codes of a granule take, or -1 when its side
-// information does not fit its lines (a value a table cannot carry, regions past 576).
+// information does not fit its lines (a value a table cannot carry, a scalefactor longer
+// than its slen, regions past 576) or its fields.
 int codedBits(const BitstreamWriter* bs, const GranuleChannel& g) {
+  if (!sideInfoFits(bs, g)) return -1;
   int bits = 0;
   int sf = 0;
   for (int p = 0; p < 4; ++p) {
     if (g.partitionValues[p] < 0 || g.slen[p] < 0 || g.slen[p] > 4) return -1;
+    if (sf + g.partitionValues[p] > kMaxScalefactors) return -1;
+    for (int i = 0; i < g.partitionValues[p]; ++i) {
+      if (!inRange(g.scalefactors[sf + i], g.slen[p])) return -1;
+    }
     sf += g.partitionValues[p];
     bits += g.partitionValues[p] * g.slen[p];
   }
-  if (sf > kMaxScalefactors) return -1;
   const int bigEnd = g.big_values * 2;
   if (g.big_values < 0 || g.count1 < 0 || bigEnd + 4 * g.count1 > kGranuleLines) return -1;
-  if (g.block_type < 0 || g.block_type > 3 || (g.count1table_select & ~1) != 0) return -1;
   int r1 = 0, r2 = 0;
   regionStarts(bs, g, &r1, &r2);
   for (int line = 0; line < bigEnd; line += 2) {
@@ -156,6 +196,34 @@ long long streamPosition(const BitstreamWriter* bs, std::uint32_t pending, std::
     pending -= mainBytes;
   }
   return position;
+}
+
+// Fills the frame's ancillary room of `room` bytes and returns the caller's bytes taken.
+// Bytes beyond what the caller has are written as zeros rather than read past its buffer.
+std::size_t writeAncillary(BitstreamWriter* bs, const FrameInput& frame, std::size_t room) {
+  BitBuffer* out = bs->main.get();
+  const std::size_t available = frame.ancillary ? frame.ancillaryAvailable : 0;
+  std::size_t taken = 0;
+  if (!bs->settings.ancillaryPackets) {
+    taken = room < available ? room : available;
+    for (std::size_t i = 0; i < taken; ++i) mp3WriteBits(out, frame.ancillary[i], 8);
+  } else if (room > kPacketOverhead && available > 0) {
+    // A packet lets a reader tell the payload from the zero fill after it.
+    std::size_t limit =
+        room - kPacketOverhead < kMaxPacketPayload ? room - kPacketOverhead : kMaxPacketPayload;
+    taken = limit < available ? limit : available;
+    mp3WriteBits(out, kPacketSync, 8);
+    mp3WriteBits(out, static_cast<std::uint32_t>(taken), 8);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < taken; ++i) {
+      mp3WriteBits(out, frame.ancillary[i], 8);
+      sum += frame.ancillary[i];
+    }
+    mp3WriteBits(out, sum & 0xFFu, 8);
+    room -= kPacketOverhead;
+  }
+  for (std::size_t i = taken; i < room; ++i) mp3WriteBits(out, 0, 8);
+  return taken;
 }
 
 }  // namespace
@@ -288,14 +356,10 @@ int BSWrite(BitstreamWriter* bs, const FrameInput& frame, FrameResult* result, s
     }
     mp3WriteBits(bs->main.get(), crc, 8);
   }
-  // Ancillary bytes beyond what the caller has are written as zeros rather than read past
-  // the caller's buffer.
   const std::size_t ancBytes = static_cast<std::size_t>((frame.ancillaryBits - oflBits) / 8);
-  for (std::size_t i = 0; i < ancBytes; ++i) {
-    const bool have = frame.ancillary && i < frame.ancillaryAvailable;
-    mp3WriteBits(bs->main.get(), have ? frame.ancillary[i] : 0u, 8);
-  }
-  result->ancillaryConsumed = ancBytes < frame.ancillaryAvailable ? ancBytes : frame.ancillaryAvailable;
+  result->ancillaryOffset = streamPosition(bs, mp3GetBitsAvail(bs->main.get()) / 8,
+                                           static_cast<std::uint32_t>(frameBits - hdsi) / 8);
+  result->ancillaryConsumed = writeAncillary(bs, frame, ancBytes);
 
   const std::uint32_t mainBits = static_cast<std::uint32_t>(frameBits - hdsi);
   result->bitsWritten = mainBits + bs->hdsiBits;

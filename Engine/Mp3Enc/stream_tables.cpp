@@ -28,4 +28,11 @@ const std::int16_t kShortBandBounds[9][14] = {
     {0, 8, 16, 24, 36, 52, 72, 96, 124, 160, 162, 164, 166, 192},
 };
 
+int windowSwitchingRegion1(int rateSlot, int blockType, bool mixed) {
+  if (rateSlot < 0 || rateSlot >= 9) return 0;
+  if (blockType == 2 && mixed) return kLongBandBounds[rateSlot][mixedLongBands(rateSlot / 3)];
+  if (blockType == 2) return 3 * kShortBandBounds[rateSlot][3];
+  return kLongBandBounds[rateSlot][8];
+}
+
 }  // namespace quillion::mp3enc

@@ -101,6 +101,20 @@ std::vector<std::uint32_t> probeFrameSizes(const std::filesystem::path& file) {
   return sizes;
 }
 
+// What mp3val warns about. A bare stream has no tags; any other warning is a fault of ours.
+std::string mp3valWarnings(const std::filesystem::path& file) {
+  const ToolResult val = runTool({"mp3val", file.string()});
+  std::string warnings;
+  std::istringstream report(val.output);
+  for (std::string line; std::getline(report, line);) {
+    if (line.find("WARNING") != std::string::npos &&
+        line.find("No supported tags") == std::string::npos) {
+      warnings += line + "\n";
+    }
+  }
+  return warnings;
+}
+
 }  // namespace
 
 // Every bit rate at every sampling rate, with padding chosen per frame: the decoder's frame
@@ -136,14 +150,7 @@ TEST(BitstreamWriter, EveryBitRateAndRateGivesTheFramesExpected) {
       const FrameStats stats = mp3GetFrameStats(&builder.writer());
       ASSERT_EQ(stats.frames, expected.size());
       EXPECT_TRUE(std::equal(expected.begin(), expected.end(), stats.lengths));
-      const ToolResult val = runTool({"mp3val", dir.file("s.mp3").string()});
-      // A bare stream has no tags; any other warning is a fault of ours.
-      std::istringstream report(val.output);
-      for (std::string line; std::getline(report, line);) {
-        if (line.find("WARNING") != std::string::npos && line.find("No supported tags") == std::string::npos) {
-          ADD_FAILURE() << line;
-        }
-      }
+      EXPECT_EQ(mp3valWarnings(dir.file("s.mp3")), "");
     }
   }
 }
@@ -261,5 +268,189 @@ TEST(BitstreamWriter, ProtectedFramesPassTheDecodersCrcCheckAndACorruptOneFails)
       const ToolResult rejected = runTool(bad);
       EXPECT_TRUE(rejected.exitCode != 0 || rejected.output.find("CRC") != std::string::npos) << rejected.output;
     }
+  }
+}
+
+// A side-information value its field cannot hold would be cut to its low bits, and the
+// decoder would read another granule than the one counted: the writer refuses the frame
+// and leaves the stream as it was.
+TEST(BitstreamWriter, RefusesSideInformationItsFieldsCannotHold) {
+  std::vector<std::int32_t> lines(576, 0);
+  lines[0] = 3;
+  lines[1] = -1;
+  const GranuleChannel good = codedGranule(lines, 160, 0, 0);
+  struct Case {
+    const char* what;
+    void (*spoil)(GranuleChannel&);
+  };
+  const Case cases[] = {
+      {"global gain field above 255", [](GranuleChannel& g) { g.global_gain = 106; }},
+      {"scalefac_compress above 4 bits at MPEG-1",
+       [](GranuleChannel& g) { g.scalefac_compress = 16; }},
+      {"mixed flag on a start window",
+       [](GranuleChannel& g) { g.block_type = 1, g.mixed_block_flag = 1; }},
+      {"subblock gain above 7",
+       [](GranuleChannel& g) { g.block_type = 2, g.subblock_gain[1] = 8; }},
+      {"table 4, which does not exist, on an empty region",
+       [](GranuleChannel& g) { g.table_select[2] = 4; }},
+      {"region1_count above 3 bits", [](GranuleChannel& g) { g.region1_count = 8; }},
+      {"scalefactor longer than its slen",
+       [](GranuleChannel& g) {
+         g.partitionValues[0] = 2, g.slen[0] = 2, g.scalefactors[1] = 4, g.part2_3_length += 4;
+       }},
+  };
+  BitstreamSettings settings;
+  settings.channelMode = kModeSingleChannel;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StreamBuilder builder(settings, kPaddingNever);
+    GranuleChannel bad = good;
+    c.spoil(bad);
+    const GranuleChannel* refused[2][2] = {{&good, nullptr}, {&bad, nullptr}};
+    EXPECT_FALSE(builder.addFrame(refused));
+    const GranuleChannel* accepted[2][2] = {{&good, nullptr}, {&good, nullptr}};
+    ASSERT_TRUE(builder.addFrame(accepted));
+    ASSERT_TRUE(builder.finish());
+    EXPECT_EQ(builder.bytes().size(), 417u) << "only the accepted frame was written";
+  }
+}
+
+// A stream that ends on a padded frame: the padding byte belongs to the last frame, whose
+// main data the flush completes, and nothing is missing or left over after it.
+TEST(BitstreamWriter, StreamEndingOnAPaddedFrameHasItsFullLength) {
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  QUILLION_REQUIRE_TOOL("mp3val");
+  QUILLION_REQUIRE_TOOL("mpg123");
+  struct Case {
+    std::int32_t rate, bitrate;
+    int mode;
+    bool crc;
+  };
+  const Case cases[] = {
+      {44100, 128000, kModeJointStereo, false},
+      {44100, 64000, kModeSingleChannel, true},
+      {22050, 56000, kModeStereo, false},
+      {11025, 32000, kModeSingleChannel, false},
+  };
+  std::mt19937 rng(31);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bitrate) + " bit/s at " + std::to_string(c.rate) + " Hz");
+    BitstreamSettings settings;
+    settings.sampleRate = c.rate;
+    settings.bitrate = c.bitrate;
+    settings.channelMode = c.mode;
+    settings.errorProtection = c.crc;
+    StreamBuilder builder(settings, kPaddingPerFrame);
+    const int slot = rateSlot(c.rate);
+    // Small granules, so that the reservoir fills and the last frames' main data sits in
+    // earlier frames, and a large one in every fifth frame that takes it back.
+    std::size_t frames = 0;
+    FrameResult last;
+    while (frames < 20 || builder.paddings().back() == 0) {
+      std::vector<std::int32_t> lines(576, 0);
+      const int used = frames % 5 == 4 ? 120 : 10;
+      for (int i = 0; i < used; ++i)
+        lines[static_cast<std::size_t>(i)] = static_cast<int>(rng() % 5) - 2;
+      const GranuleChannel g = codedGranule(lines, 150, 0, slot);
+      const GranuleChannel* frame[2][2] = {{&g, &g}, {&g, &g}};
+      ASSERT_TRUE(builder.addFrame(frame, 0, false, &last));
+      ASSERT_LT(++frames, 200u) << "no padded frame came";
+    }
+    EXPECT_GT(last.mainDataBegin, 0) << "the last frame's main data starts in an earlier one";
+    ASSERT_TRUE(builder.finish());
+    TempDir dir;
+    const auto file = dir.file("padded.mp3");
+    writeFile(file, builder.bytes());
+
+    std::vector<std::uint32_t> expected;
+    std::size_t total = 0;
+    for (std::size_t f = 0; f < frames; ++f) {
+      expected.push_back(frameBytes(c.rate, builder.bitrateIndices()[f], builder.paddings()[f]));
+      total += expected.back();
+    }
+    EXPECT_EQ(expected.back(), frameBytes(c.rate, builder.bitrateIndices().back(), 0) + 1);
+    EXPECT_EQ(builder.bytes().size(), total);
+    EXPECT_EQ(probeFrameSizes(file), expected);
+    const std::size_t perFrame = versionForRate(c.rate) == kMpeg1 ? 1152 : 576;
+    const ToolResult samples =
+        runTool({"ffprobe", "-v", "error", "-select_streams", "a", "-show_frames", "-show_entries",
+                 "frame=nb_samples", "-of", "csv=p=0", file.string()});
+    std::size_t decoded = 0;
+    std::istringstream in(samples.output);
+    for (std::string line; std::getline(in, line);) decoded += line.empty() ? 0 : std::stoul(line);
+    EXPECT_EQ(decoded, frames * perFrame);
+    EXPECT_EQ(mp3valWarnings(file), "");
+    EXPECT_EQ(mpg123Complaints(file), "");
+  }
+}
+
+// Ancillary bytes as packets: each frame's room starts with 0xA5, the payload length, the
+// payload and the low byte of its sum, and zeros fill the rest. A room too small for the
+// packet's three bytes and one of payload stays zero, and the caller's bytes stay its own.
+// Without packets the bytes fill the room as they come.
+TEST(BitstreamWriter, AncillaryPacketsCarryTheirPayload) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  struct Case {
+    bool packets;
+    int roomBytes;  // after the Ofl record
+    std::size_t available;
+    bool ofl;
+    std::size_t payload;  // bytes the frame takes
+  };
+  const Case cases[] = {
+      {true, 20, 100, false, 17}, {true, 20, 5, false, 5},     {true, 3, 100, false, 0},
+      {true, 4, 100, false, 1},   {true, 20, 0, false, 0},     {true, 300, 1000, false, 255},
+      {true, 30, 100, true, 27},  {false, 20, 100, false, 20}, {false, 20, 7, false, 7},
+  };
+  std::mt19937 rng(37);
+  for (const Case& c : cases) {
+    SCOPED_TRACE("room " + std::to_string(c.roomBytes) + ", " + std::to_string(c.available) +
+                 " bytes given" + (c.packets ? ", packets" : ", raw") +
+                 (c.ofl ? ", after the Ofl record" : ""));
+    BitstreamSettings settings;
+    settings.channelMode = kModeSingleChannel;
+    settings.bitrate = 320000;
+    settings.ancillaryPackets = c.packets;
+    StreamBuilder builder(settings, kPaddingPerFrame);
+    std::vector<std::uint8_t> given(c.available);
+    for (std::uint8_t& b : given) b = static_cast<std::uint8_t>(rng());
+    builder.setAncillary(given);
+    std::vector<std::int32_t> lines(576, 0);
+    for (int i = 0; i < 40; ++i)
+      lines[static_cast<std::size_t>(i)] = static_cast<int>(rng() % 5) - 2;
+    const GranuleChannel g = codedGranule(lines, 150, 0, 0);
+    const GranuleChannel* frame[2][2] = {{&g, nullptr}, {&g, nullptr}};
+    std::vector<FrameResult> results(4);
+    for (FrameResult& r : results) {
+      ASSERT_TRUE(builder.addFrame(frame, 8 * c.roomBytes + (c.ofl ? 80 : 0), c.ofl, &r));
+    }
+    ASSERT_TRUE(builder.finish());
+    const std::vector<std::uint8_t> main = builder.mainData();
+    for (const FrameResult& r : results) {
+      EXPECT_EQ(r.ancillaryConsumed, c.payload);
+      const long long at = builder.mainDataPosition(r.ancillaryOffset);
+      ASSERT_GE(at, 0);
+      ASSERT_LE(static_cast<std::size_t>(at) + static_cast<std::size_t>(c.roomBytes), main.size());
+      std::vector<std::uint8_t> want;
+      if (c.packets && c.payload > 0) {
+        want = {0xA5, static_cast<std::uint8_t>(c.payload)};
+        unsigned sum = 0;
+        for (std::size_t i = 0; i < c.payload; ++i) sum += given[i];
+        want.insert(want.end(), given.begin(),
+                    given.begin() + static_cast<std::ptrdiff_t>(c.payload));
+        want.push_back(static_cast<std::uint8_t>(sum));
+      } else {
+        want.assign(given.begin(), given.begin() + static_cast<std::ptrdiff_t>(c.payload));
+      }
+      want.resize(static_cast<std::size_t>(c.roomBytes), 0);
+      EXPECT_EQ(std::vector<std::uint8_t>(main.begin() + at, main.begin() + at + c.roomBytes),
+                want);
+    }
+    TempDir dir;
+    writeFile(dir.file("anc.mp3"), builder.bytes());
+    std::vector<float> decoded;
+    const ToolResult ff = decodeToFloat(dir.file("anc.mp3"), dir.file("anc.raw"), &decoded);
+    EXPECT_EQ(ff.exitCode, 0) << ff.output;
+    EXPECT_EQ(ff.output, "");
   }
 }

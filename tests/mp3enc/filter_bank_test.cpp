@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The filter bank against the standard's formulas evaluated directly in double precision,
 // and the whole analysis side against an independent decoder's synthesis.
+#include "mp3enc/filter_bank.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
+#include <vector>
 
-#include "mp3enc/filter_bank.h"
+#include "mp3enc/stream_tables.h"
 #include "stream_builder.h"
 
 using namespace quillion::mp3enc;
@@ -108,6 +113,47 @@ TEST(FilterBank, MdctMatchesTheStandardsFormulaWithItsScale) {
   EXPECT_EQ(untouched, std::vector<float>(576, 7.0f)) << "the long transform refuses block type 2";
 }
 
+// The building blocks of the transforms, each against its formula in double precision.
+TEST(FilterBank, SmallTransformsMatchTheirFormulas) {
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<float> value(-1000.0f, 1000.0f);
+  for (int points : {3, 9}) {
+    SCOPED_TRACE(std::to_string(points) + "-point DFT");
+    std::vector<float> data(static_cast<std::size_t>(2 * points));
+    for (float& v : data) v = value(rng);
+    const std::vector<float> in = data;
+    (points == 3 ? cfft_3 : cfft_9)(data.data());
+    double maxError = 0, peak = 0;
+    for (int k = 0; k < points; ++k) {
+      double re = 0, im = 0;
+      for (int n = 0; n < points; ++n) {
+        const double angle = -2 * kPi * n * k / points;
+        re += in[static_cast<std::size_t>(2 * n)] * std::cos(angle) -
+              in[static_cast<std::size_t>(2 * n + 1)] * std::sin(angle);
+        im += in[static_cast<std::size_t>(2 * n)] * std::sin(angle) +
+              in[static_cast<std::size_t>(2 * n + 1)] * std::cos(angle);
+      }
+      maxError = std::max({maxError, std::abs(re - data[static_cast<std::size_t>(2 * k)]),
+                           std::abs(im - data[static_cast<std::size_t>(2 * k + 1)])});
+      peak = std::max({peak, std::abs(re), std::abs(im)});
+    }
+    EXPECT_LT(maxError, kRelativeBound * peak);
+  }
+  float x[32];
+  for (float& v : x) v = value(rng);
+  const std::vector<float> in(x, x + 32);
+  fct_iii(x);
+  double maxError = 0, peak = 0;
+  for (int i = 0; i < 32; ++i) {
+    double sum = 0;
+    for (int n = 0; n < 32; ++n)
+      sum += in[static_cast<std::size_t>(n)] * std::cos((2 * i + 1) * n * kPi / 64);
+    maxError = std::max(maxError, std::abs(sum - x[i]));
+    peak = std::max(peak, std::abs(sum));
+  }
+  EXPECT_LT(maxError, kRelativeBound * peak) << "32-point DCT-III";
+}
+
 TEST(FilterBank, SilenceGivesASilentSpectrum) {
   Channel ch;
   const std::vector<float> input(1152, 0.0f);
@@ -118,46 +164,66 @@ TEST(FilterBank, SilenceGivesASilentSpectrum) {
   EXPECT_EQ(spectrum, std::vector<float>(576, 0.0f));
 }
 
-// Our analysis, finely quantised and written as a stream, then the independent decoder's
-// synthesis: together they must give the input back, delayed, close to the quantisation's
-// own error. A wrong window, sign or alias butterfly shows up as tens of dB lost.
-TEST(FilterBank, AnalysisThenIndependentSynthesisGivesTheInputBack) {
-  QUILLION_REQUIRE_TOOL("ffmpeg");
-  const int granules = 40;
-  std::vector<float> input(static_cast<std::size_t>(2 * 576 * granules), 0.0f);  // channel 0 of two interleaved
-  for (std::size_t n = 0; n < input.size() / 2; ++n) {
-    const double t = static_cast<double>(n) / 44100.0;
-    input[2 * n] = static_cast<float>(12000 * std::sin(2 * kPi * 440 * t) + 4000 * std::sin(2 * kPi * 3100 * t));
-  }
+namespace {
+
+std::int32_t quantise(float value, int gain) {
+  const double step = std::pow(2.0, (gain - 210) / 4.0);
+  const double x = value / 32768.0;
+  const int q = static_cast<int>(std::lround(std::pow(std::abs(x) / step, 0.75)));
+  return x < 0 ? -q : q;
+}
+
+struct RoundTrip {
+  ToolResult tool;
+  int bestDelay = -1;
+  double bestSnr = -1e9;
+};
+
+// Our analysis of channel 0 of the interleaved input at 44.1 kHz, granule by granule with
+// the given block types, finely quantised (short blocks in stream order: band by band,
+// window by window), written as a stream and decoded by ffmpeg; then the delay of analysis
+// plus synthesis that fits best, and the signal-to-noise ratio after it.
+RoundTrip analyseAndDecode(const std::vector<float>& input, const std::vector<int>& blockTypes) {
+  const int gain = 160;  // step 2^-12.5 on the decoder's +-1 scale
+  const int granules = static_cast<int>(blockTypes.size());
+  const std::int16_t* shortBounds = kShortBandBounds[0];
   Channel ch;
-  std::vector<GranuleChannel> coded;
   std::vector<RefGranule> reference;
   for (int g = 0; g < granules; ++g) {
     ShiftTransformBuffer(ch.transform.data());
     PolyAnalyse(ch.poly.get(), input.data() + 1152 * g, ch.transform.data());
-    std::vector<float> spectrum(576);
-    MdctTransform_LONG(ch.transform.data(), spectrum.data(), 0);
-    AliasReduction(spectrum.data());
-    const int gain = 160;  // step 2^-12.5 on the decoder's +-1 scale
-    const double step = std::pow(2.0, (gain - 210) / 4.0);
-    std::vector<std::int32_t> lines(576);
-    for (int i = 0; i < 576; ++i) {
-      const double x = spectrum[static_cast<std::size_t>(i)] / 32768.0;
-      const int q = static_cast<int>(std::lround(std::pow(std::abs(x) / step, 0.75)));
-      lines[static_cast<std::size_t>(i)] = x < 0 ? -q : q;
+    RefGranule ref;
+    ref.globalGain = gain;
+    ref.blockType = blockTypes[static_cast<std::size_t>(g)];
+    if (ref.blockType == 2) {
+      std::vector<float> windows(3 * kShortWindowLines);
+      for (int w = 0; w < 3; ++w)
+        MdctTransform_SHORT(ch.transform.data(), windows.data() + w * kShortWindowLines, w);
+      std::size_t index = 0;
+      for (int band = 0; band < 13; ++band) {
+        for (int w = 0; w < 3; ++w) {
+          for (int k = shortBounds[band]; k < shortBounds[band + 1]; ++k) {
+            ref.lines[index++] =
+                quantise(windows[static_cast<std::size_t>(w * kShortWindowLines + k)], gain);
+          }
+        }
+      }
+    } else {
+      std::vector<float> spectrum(576);
+      MdctTransform_LONG(ch.transform.data(), spectrum.data(), ref.blockType);
+      AliasReduction(spectrum.data());
+      for (std::size_t i = 0; i < 576; ++i) ref.lines[i] = quantise(spectrum[i], gain);
     }
-    coded.push_back(codedGranule(lines, gain, 0, 0));
-    reference.push_back({lines, gain, 0});
+    reference.push_back(ref);
   }
   TempDir dir;
-  const DecodeCheck check = decodeAndCompare(coded, reference, 44100, 320000, dir);
-  ASSERT_EQ(check.tool.exitCode, 0) << check.tool.output;
+  RoundTrip result;
+  const DecodeCheck check = decodeAndCompare(reference, 44100, 320000, dir);
+  result.tool = check.tool;
   std::vector<float> decoded;
-  ASSERT_EQ(decodeToFloat(dir.file("check.mp3"), dir.file("again.raw"), &decoded).exitCode, 0);
-  // Find the delay of analysis plus synthesis, then measure the error after it.
+  if (decodeToFloat(dir.file("check.mp3"), dir.file("again.raw"), &decoded).exitCode != 0)
+    return result;
   const std::size_t from = 4 * 576, to = static_cast<std::size_t>(granules - 4) * 576;
-  double bestSnr = -1e9;
-  int bestDelay = -1;
   for (int delay = 0; delay < 1700; ++delay) {
     double signal = 0, noise = 0;
     for (std::size_t n = from; n < to; ++n) {
@@ -166,13 +232,55 @@ TEST(FilterBank, AnalysisThenIndependentSynthesisGivesTheInputBack) {
       noise += (decoded[n] - want) * (decoded[n] - want);
     }
     const double snr = 10 * std::log10(signal / std::max(noise, 1e-30));
-    if (snr > bestSnr) {
-      bestSnr = snr;
-      bestDelay = delay;
+    if (snr > result.bestSnr) {
+      result.bestSnr = snr;
+      result.bestDelay = delay;
     }
   }
-  EXPECT_GE(bestDelay, 0) << "delay " << bestDelay << ", SNR " << bestSnr;
+  return result;
+}
+
+std::vector<float> twoTones(int granules) {
+  std::vector<float> input(static_cast<std::size_t>(2 * 576 * granules),
+                           0.0f);  // channel 0 of two interleaved
+  for (std::size_t n = 0; n < input.size() / 2; ++n) {
+    const double t = static_cast<double>(n) / 44100.0;
+    input[2 * n] = static_cast<float>(12000 * std::sin(2 * kPi * 440 * t) +
+                                      4000 * std::sin(2 * kPi * 3100 * t));
+  }
+  return input;
+}
+
+}  // namespace
+
+// Our analysis, finely quantised and written as a stream, then the independent decoder's
+// synthesis: together they must give the input back, delayed, close to the quantisation's
+// own error. A wrong window, sign or alias butterfly shows up as tens of dB lost.
+TEST(FilterBank, AnalysisThenIndependentSynthesisGivesTheInputBack) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  const RoundTrip r = analyseAndDecode(twoTones(40), std::vector<int>(40, 0));
+  ASSERT_EQ(r.tool.exitCode, 0) << r.tool.output;
+  EXPECT_GE(r.bestDelay, 0) << "delay " << r.bestDelay << ", SNR " << r.bestSnr;
   // The quantisation step alone allows about 52 dB here; a wrong window coefficient, sign or
   // butterfly costs far more than the margin.
-  EXPECT_GT(bestSnr, 45.0);
+  EXPECT_GT(r.bestSnr, 45.0);
+}
+
+// The same through short blocks and the start and stop windows around them: the short
+// transforms' place in the transform buffer and the windows of the switch must still give
+// the input back, with the delay of long blocks.
+TEST(FilterBank, SwitchedAnalysisThenIndependentSynthesisGivesTheInputBack) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  const RoundTrip longOnly = analyseAndDecode(twoTones(40), std::vector<int>(40, 0));
+  const std::vector<std::vector<int>> sequences = {
+      {0, 0, 0, 1, 2, 2, 2, 3, 0, 1, 2, 3, 0, 0, 1, 2, 2, 3, 1, 2, 3, 0, 0, 0, 1, 2, 3, 0, 0, 0},
+      std::vector<int>(30, 2),
+  };
+  for (const std::vector<int>& types : sequences) {
+    SCOPED_TRACE(types[0] == 2 ? "short blocks only" : "switching between long and short blocks");
+    const RoundTrip r = analyseAndDecode(twoTones(static_cast<int>(types.size())), types);
+    ASSERT_EQ(r.tool.exitCode, 0) << r.tool.output;
+    EXPECT_EQ(r.bestDelay, longOnly.bestDelay) << "SNR " << r.bestSnr;
+    EXPECT_GT(r.bestSnr, 45.0);
+  }
 }

@@ -4,6 +4,7 @@
 // pair back into the value we meant (a swapped entry decodes to another value).
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <random>
 #include <string>
 
@@ -206,5 +207,35 @@ TEST(BitCount, CountedGranulesDecodeToTheirValues) {
     EXPECT_EQ(check.tool.exitCode, 0) << check.tool.output;
     EXPECT_GT(check.peak, 0.0);
     EXPECT_LT(check.maxError, kTolerance * (check.peak > 1.0 ? check.peak : 1.0));
+  }
+}
+
+// Every count function against the codes it counts, over a whole granule of pairs, half of
+// them at the row's largest magnitude: the packed sums must never spill from one table's
+// field into another's.
+TEST(BitCount, CountFunctionsAgreeWithTheCodesTheyCount) {
+  std::mt19937 rng(13);
+  for (const TableSelectRow& row : huffTableSelect) {
+    SCOPED_TRACE("row up to " + std::to_string(row.largestValue));
+    std::vector<std::int32_t> m(576);
+    for (std::size_t i = 0; i < m.size(); ++i) {
+      m[i] = (i / 2) % 2 ? row.largestValue
+                         : static_cast<int>(rng() % static_cast<unsigned>(row.largestValue + 1));
+    }
+    int bits[3] = {-1, -1, -1};
+    row.count(m.data(), 288, bits);
+    for (int c = 0; c < 3 && row.candidates[c] >= 0; ++c) {
+      int expected = 0;
+      for (std::size_t i = 0; i < m.size(); i += 2)
+        expected += huffPairBits(m[i], m[i + 1], row.candidates[c]);
+      EXPECT_EQ(bits[c], expected) << "table " << row.candidates[c];
+    }
+    row.count(m.data(), 0, bits);
+    EXPECT_EQ(bits[0], 0) << "no pairs";
+    if (row.largestValue > 0) {
+      m[7] = row.largestValue + 1;
+      row.count(m.data(), 4, bits);
+      EXPECT_EQ(bits[0], INT_MAX) << "a magnitude no candidate codes";
+    }
   }
 }

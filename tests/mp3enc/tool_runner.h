@@ -39,6 +39,11 @@ void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t
 // errors come back in the result.
 [[nodiscard]] ToolResult decodeToFloat(const std::filesystem::path& stream, const std::filesystem::path& raw,
                                        std::vector<float>* samples);
+// The same with mpg123, which keeps every sample (no gapless trimming); what it reports
+// about the stream comes back in the result's output.
+[[nodiscard]] ToolResult decodeToFloatMpg123(const std::filesystem::path& stream,
+                                             const std::filesystem::path& raw,
+                                             std::vector<float>* samples);
 
 }  // namespace quillion::test
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "mp3enc/stream_tables.h"
+
 namespace quillion::mp3enc {
 
 struct BitCounter {
@@ -26,6 +28,18 @@ struct BitCountResult {
   int totalBits = 0;
 };
 
+// How the regions of a mixed block (block type 2 with the mixed flag) fall. Its band bounds
+// open with the long bands of its long part, and region 0 is exactly those bands.
+struct MixedRegions {
+  int longBands = 0;      // 0: not a mixed block
+  bool oneTable = false;  // both regions take one table
+};
+// MPEG-2.5 lies outside the standards, and decoders read the start of region 1 in its mixed
+// blocks differently; with one table for both regions every reading decodes the same lines.
+[[nodiscard]] constexpr MixedRegions mixedRegions(int version) {
+  return {mixedLongBands(version), version == kMpeg25};
+}
+
 [[nodiscard]] int BCNew(BitCounter** counter);
 void BCDelete(BitCounter* counter);
 // Exhaustive region search when searchAll is non-zero.
@@ -33,14 +47,17 @@ void BCDelete(BitCounter* counter);
 
 // Counts a granule of 576 quantised lines. bandBounds holds bandCount + 1 line bounds:
 // the long scalefactor bands for block types 0, 1 and 3, the short bands with their three
-// windows one after another (bounds in lines of the granule) for block type 2. Returns the
-// total bits (a value above the largest table's reach costs the largest int).
-int dynBitCount(const BitCounter* counter, const std::int32_t* quantised, int blockType, int bandCount,
-                const std::int16_t* bandBounds, BitCountResult* result);
+// windows one after another (bounds in lines of the granule) for block type 2, and for a
+// mixed block its long bands followed by its short bands and windows. Returns the total bits
+// (a value above the largest table's reach costs the largest int).
+int dynBitCount(const BitCounter* counter, const std::int32_t* quantised, int blockType,
+                int bandCount, const std::int16_t* bandBounds, BitCountResult* result,
+                const MixedRegions& mixed = {});
 
 // The region split and table choice for magnitudes whose big values are already known.
 void countBigvalRegion(int blockType, const std::int16_t* bandBounds, int bandCount, int mode,
-                       const std::int32_t* magnitudes, BitCountResult* result);
+                       const std::int32_t* magnitudes, BitCountResult* result,
+                       const MixedRegions& mixed = {});
 
 // Count functions: one bit count per candidate table over `pairs` pairs of magnitudes.
 using CountFunc = void (*)(const std::int32_t* magnitudes, int pairs, int* bits);

@@ -27,6 +27,9 @@ struct BitstreamSettings {
   bool privateBit = false;
   bool copyright = false;
   bool original = false;
+  // Ancillary bytes travel as one packet per frame: 0xA5, the payload length (one byte),
+  // the payload and the low byte of the payload's sum, then zeros to the end of the room.
+  bool ancillaryPackets = false;
 };
 
 struct FrameStats {
@@ -64,6 +67,7 @@ struct FrameResult {
   std::uint32_t bitsWritten = 0;        // main bits + header-and-side bits
   std::size_t ancillaryConsumed = 0;    // bytes taken from FrameInput::ancillary
   long long oflOffset = -1;             // byte position of the Ofl record, when written
+  long long ancillaryOffset = -1;       // byte position of the ancillary room
   int part2_3_length[2][2] = {};        // after stuffing
   int mainDataBegin = 0;                // the value written into this frame
 };

@@ -43,6 +43,13 @@ int MdctTransform_LONG(const float* transform, float* spectrum, int blockType);
 int MdctTransform_SHORT(const float* transform, float* spectrum, int window);
 int AliasReduction(float* spectrum);
 
+// In-place complex DFTs of 3 and 9 points, X_k = sum of x_n e^(-2 pi i n k / N), unscaled and
+// in natural order, on interleaved (real, imaginary) floats.
+int cfft_3(float* data);
+int cfft_9(float* data);
+// In-place 32-point DCT-III: S_i = sum over n of x_n cos((2i + 1) n pi / 64), x_0 with weight 1.
+int fct_iii(float* data);
+
 // The analysis window of the standard (Annex C), 512 coefficients C[0..511].
 [[nodiscard]] const double (&anaWindowTable())[512];
 // The standard's four MDCT windows, by block type (row 2 uses its first 12 entries).

@@ -46,4 +46,17 @@ constexpr int rateSlot(std::int32_t rate) {
 extern const std::int16_t kLongBandBounds[9][23];
 extern const std::int16_t kShortBandBounds[9][14];
 
+// A mixed block (block type 2 with the mixed flag) codes its lowest lines as long bands:
+// the first 8 at MPEG-1, the first 6 at the lower rates. Short band 3 starts where they end.
+constexpr int mixedLongBands(int version) {
+  return version == kMpeg1 ? 8 : 6;
+}
+inline constexpr int kMixedFirstShortBand = 3;
+
+// Line where Huffman region 1 starts in a granule with window switching (block types 1 to
+// 3), whose side information has no region counts: after 8 long bands for start and stop
+// windows, after 3 short bands (all three windows) for short blocks, and where the long part
+// ends for mixed blocks.
+int windowSwitchingRegion1(int rateSlot, int blockType, bool mixed);
+
 }  // namespace quillion::mp3enc
