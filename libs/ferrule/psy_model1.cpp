@@ -10,8 +10,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kLevelOffsetDb = 90.309;  // 20 log10(32768)
 constexpr double kFloorEnergy = 1e-20;
-// Levels here put a full-scale tone a few dB below the 96 dB of the thresholds in quiet.
-constexpr double kQuietOffsetDb = -6.0;
 constexpr double kMinusInfinity = -1e9;
 
 // 10^(db/10), the cheap way: this runs for every masker at every line.
@@ -57,7 +55,7 @@ void PsyModel1::prepare(int sampleRate, int layer) {
   for (int k = 1; k < half;) {
     const double hz = k * lineHz;
     if (hz > 20000.0) break;
-    lines_.push_back({k, barkOf(hz), quietThresholdDb(hz) + kQuietOffsetDb});
+    lines_.push_back({k, barkOf(hz), quietThresholdDb(hz)});
     k += k < 48 ? 1 : k < 96 ? 2 : (k < 192 || layer == 1) ? 4 : 8;
   }
   lineOfFftLine_.assign(static_cast<std::size_t>(half), 0);
@@ -76,7 +74,8 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
   const int half = size_ / 2;
   for (int i = 0; i < size_; ++i) input_[i] = samples[i] / 32768.0 * window_[i];
   fft_.transform(input_.data(), re_.data(), im_.data());
-  const double scale = 2.0 / size_;
+  // The standard normalises the transform by 1 / N.
+  const double scale = 1.0 / size_;
   for (int k = 0; k < half; ++k) {
     const double re = re_[k] * scale;
     const double im = im_[k] * scale;

@@ -14,9 +14,6 @@ constexpr double kNoiseMaskingDb = 5.5;
 // the thresholds in quiet are stated against 96 dB for that tone.
 constexpr double kFullScaleLineEnergy = (32768.0 * 256.0) * (32768.0 * 256.0);
 constexpr double kFullScaleDb = 96.0;
-// The listening level is unknown: the thresholds in quiet are taken 12 dB lower than for a
-// full-scale tone at 96 dB, as for playback that loud.
-constexpr double kQuietMarginDb = -12.0;
 
 constexpr double kBandEdgesHz[] = {0,    100,  200,  300,  400,  510,   630,   770,   920,
                                    1080, 1270, 1480, 1720, 2000, 2320,  2700,  3150,  3700,
@@ -66,7 +63,7 @@ void PsyModel2::prepare(int sampleRate) {
     const double hz = static_cast<double>(line) * sampleRate / kSize;
     const double rate = criticalBandRate(hz);
     quiet_[line] = kFullScaleLineEnergy *
-                   std::pow(10.0, (quietThresholdDb(hz) + kQuietMarginDb - kFullScaleDb) / 10.0);
+                   std::pow(10.0, (quietThresholdDb(hz) - kFullScaleDb) / 10.0);
     if (partitions_.empty() || rate > firstRate + kPartitionWidthBark) {
       if (!partitions_.empty()) partitions_.back().bark = rateSum / partitions_.back().count;
       partitions_.push_back({line, 0, 0.0, 0.0, 0.0});
