@@ -174,20 +174,21 @@ TEST_P(FerruleStream, DecodesCleanlyAndKeepsItsSnr) {
   std::printf("%s: SNR %.2f dB (ffmpeg), %.2f dB (mpg123)\n", c.name, snr, snrMpg123);
 }
 
-// Bounds sit about 3 dB under what the encoder reaches, so a real loss shows.
+// Bounds sit about 3 dB under what the encoder reaches, so a real loss shows. The tones reach
+// their bounds only through the standard's analysis window, whose stop band lies 96 dB down.
 const StreamCase kCases[] = {
-    {"L2_stereo_224k_44k1_sine_m2", 2, 0, 11, 44100, 2, 1, Signal::Sine, 50},
-    {"L2_joint_224k_44k1_sine_m2", 2, 1, 11, 44100, 2, 1, Signal::Sine, 50, kAmple},
+    {"L2_stereo_224k_44k1_sine_m2", 2, 0, 11, 44100, 2, 1, Signal::Sine, 79},
+    {"L2_joint_224k_44k1_sine_m2", 2, 1, 11, 44100, 2, 1, Signal::Sine, 79, kAmple},
     {"L2_joint_224k_44k1_music_m2", 2, 1, 11, 44100, 2, 1, Signal::Music, 30},
     {"L2_joint_128k_44k1_noise_m1", 2, 1, 8, 44100, 1, 0, Signal::Noise, 7, kShared},
     {"L2_stereo_384k_48k_noise_m1", 2, 0, 14, 48000, 1, 1, Signal::Noise, 11},
     {"L2_dual_128k_48k_music_m2", 2, 2, 8, 48000, 2, 0, Signal::Music, 27},
     {"L2_mono_192k_32k_music_m1", 2, 3, 10, 32000, 1, 1, Signal::Music, 36},
     {"L2_stereo_64k_32k_music_m2", 2, 0, 4, 32000, 2, 1, Signal::Music, 24},
-    {"L2_stereo_64k_48k_sine_m2", 2, 0, 4, 48000, 2, 0, Signal::Sine, 40},
+    {"L2_stereo_64k_48k_sine_m2", 2, 0, 4, 48000, 2, 0, Signal::Sine, 46},
     {"L1_stereo_384k_44k1_music_m2", 1, 0, 12, 44100, 2, 1, Signal::Music, 32},
     {"L1_joint_256k_48k_noise_m2", 1, 1, 8, 48000, 2, 1, Signal::Noise, 10},
-    {"L1_mono_96k_32k_sine_m1", 1, 3, 3, 32000, 1, 0, Signal::Sine, 60},
+    {"L1_mono_96k_32k_sine_m1", 1, 3, 3, 32000, 1, 0, Signal::Sine, 69},
 };
 
 // Counts the bits of each layer I frame that carry nothing: the frame's size less header, CRC,
