@@ -62,8 +62,8 @@ void PsyModel2::prepare(int sampleRate) {
   for (int line = 0; line < kLines; ++line) {
     const double hz = static_cast<double>(line) * sampleRate / kSize;
     const double rate = criticalBandRate(hz);
-    quiet_[line] = kFullScaleLineEnergy *
-                   std::pow(10.0, (quietThresholdDb(hz) - kFullScaleDb) / 10.0);
+    quiet_[line] =
+        kFullScaleLineEnergy * std::pow(10.0, (quietThresholdDb(hz) - kFullScaleDb) / 10.0);
     if (partitions_.empty() || rate > firstRate + kPartitionWidthBark) {
       if (!partitions_.empty()) partitions_.back().bark = rateSum / partitions_.back().count;
       partitions_.push_back({line, 0, 0.0, 0.0, 0.0});

@@ -3,11 +3,11 @@
 // symmetric low-pass prototype under the block signs, a DC gain of 2, neighbouring bands
 // that add up to a flat response, and a deep stop band. A mistyped coefficient breaks the
 // symmetry; a mistyped pair moves the response.
+#include "quillion_mpeg/analysis_window.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include "quillion_mpeg/analysis_window.h"
 
 namespace {
 

@@ -46,10 +46,10 @@ std::ostream& operator<<(std::ostream& os, const ForcedCase& c) {
 
 // One case per allocation table and channel layout, at rates without padding.
 const ForcedCase kCases[] = {
-    {"B2a_stereo_384k_48k", 48000, 14, 0, 0},  {"B2a_joint_384k_48k_bound8", 48000, 14, 1, 1},
-    {"B2a_mono_56k_48k", 48000, 3, 3, 0},      {"B2b_stereo_384k_32k", 32000, 14, 0, 0},
-    {"B2b_mono_192k_32k", 32000, 10, 3, 0},    {"B2c_mono_48k_48k", 48000, 2, 3, 0},
-    {"B2c_stereo_96k_48k", 48000, 6, 0, 0},    {"B2d_mono_32k_32k", 32000, 1, 3, 0},
+    {"B2a_stereo_384k_48k", 48000, 14, 0, 0},     {"B2a_joint_384k_48k_bound8", 48000, 14, 1, 1},
+    {"B2a_mono_56k_48k", 48000, 3, 3, 0},         {"B2b_stereo_384k_32k", 32000, 14, 0, 0},
+    {"B2b_mono_192k_32k", 32000, 10, 3, 0},       {"B2c_mono_48k_48k", 48000, 2, 3, 0},
+    {"B2c_stereo_96k_48k", 48000, 6, 0, 0},       {"B2d_mono_32k_32k", 32000, 1, 3, 0},
     {"B2d_joint_96k_32k_bound4", 32000, 6, 1, 0},
 };
 
@@ -131,8 +131,8 @@ TEST_P(ForcedAllocation, DecodersAgreeWithTheStandardsDecoding) {
       for (int a = static_cast<int>(facts::stepsByAllocation(t, sb).size()); a >= 1; --a)
         pending.push_back({ch, sb, a});
   const auto cost = [&](const Item& item) {
-    const facts::Quantiser q = facts::quantiser(facts::stepsByAllocation(t, item.subband)[
-        static_cast<std::size_t>(item.allocation - 1)]);
+    const facts::Quantiser q = facts::quantiser(
+        facts::stepsByAllocation(t, item.subband)[static_cast<std::size_t>(item.allocation - 1)]);
     const int samples = q.grouped ? 12 * q.bits : 36 * q.bits;
     const int side = (item.subband < bound ? 1 : channels) * (2 + 3 * 6);  // at most
     return samples + side;

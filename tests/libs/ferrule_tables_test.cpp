@@ -95,8 +95,11 @@ TEST(FerruleTables, ScaleFactorsAreTheStandardsTable) {
     double value;
   };
   // Rows of Table B.1 as printed (14 decimals); every entry is 2^(1 - index / 3).
-  const Row rows[] = {{0, 2.00000000000000}, {1, 1.58740105196820}, {2, 1.25992104989487},
-                      {3, 1.00000000000000}, {62, 0.00000120155435}};
+  const Row rows[] = {{0, 2.00000000000000},
+                      {1, 1.58740105196820},
+                      {2, 1.25992104989487},
+                      {3, 1.00000000000000},
+                      {62, 0.00000120155435}};
   for (const Row& r : rows) EXPECT_NEAR(scales.value[r.index], r.value, 1e-14) << r.index;
   for (int i = 0; i < kScaleFactors; ++i) {
     EXPECT_NEAR(scales.value[i], std::exp2(1.0 - i / 3.0), 1e-15 * scales.value[i]) << i;

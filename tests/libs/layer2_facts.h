@@ -62,14 +62,14 @@ inline int nbal(Table t, int sb) {
 
 // Number of quantiser steps for allocation values 1, 2, ... of subband `sb`.
 inline const std::vector<std::uint32_t>& stepsByAllocation(Table t, int sb) {
-  static const std::vector<std::uint32_t> kAbLow = {
-      3, 7, 15, 31, 63, 127, 255, 511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
-  static const std::vector<std::uint32_t> kAbMid = {
-      3, 5, 7, 9, 15, 31, 63, 127, 255, 511, 1023, 2047, 4095, 8191, 65535};
+  static const std::vector<std::uint32_t> kAbLow = {3,    7,    15,   31,   63,    127,   255,  511,
+                                                    1023, 2047, 4095, 8191, 16383, 32767, 65535};
+  static const std::vector<std::uint32_t> kAbMid = {3,   5,   7,    9,    15,   31,   63,   127,
+                                                    255, 511, 1023, 2047, 4095, 8191, 65535};
   static const std::vector<std::uint32_t> kAbHigh = {3, 5, 7, 9, 15, 31, 65535};
   static const std::vector<std::uint32_t> kAbTop = {3, 5, 65535};
-  static const std::vector<std::uint32_t> kCdLow = {
-      3, 5, 9, 15, 31, 63, 127, 255, 511, 1023, 2047, 4095, 8191, 16383, 32767};
+  static const std::vector<std::uint32_t> kCdLow = {3,   5,    9,    15,   31,   63,    127,  255,
+                                                    511, 1023, 2047, 4095, 8191, 16383, 32767};
   static const std::vector<std::uint32_t> kCdHigh = {3, 5, 9, 15, 31, 63, 127};
   if (t == Table::C || t == Table::D) return sb < 2 ? kCdLow : kCdHigh;
   return sb < 3 ? kAbLow : sb < 11 ? kAbMid : sb < 23 ? kAbHigh : kAbTop;
