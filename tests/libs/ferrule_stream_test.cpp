@@ -92,17 +92,12 @@ TEST_P(FerruleStream, DecodesCleanlyAndKeepsItsSnr) {
   ASSERT_EQ(outcome.done, 0);
   ASSERT_EQ(outcome.close, 0);
 
-  const CommandResult ffmpeg =
-      runCommand("ffmpeg -nostdin -v error -err_detect crccheck+explode -i \"" + stream +
-                 "\" -f s16le -acodec pcm_s16le \"" + dir.file("ffmpeg.raw") + "\"");
-  EXPECT_EQ(ffmpeg.exitCode, 0);
-  EXPECT_EQ(ffmpeg.output, "") << "ffmpeg found faults";
-  const CommandResult mpg123 = runCommand("mpg123 -q -t \"" + stream + "\"");
-  EXPECT_EQ(mpg123.exitCode, 0);
-  EXPECT_EQ(mpg123.output, "") << "mpg123 found faults";
-  const CommandResult mpg123Decode =
-      runCommand("mpg123 -q -s \"" + stream + "\" > \"" + dir.file("mpg123.raw") + "\"");
-  EXPECT_EQ(mpg123Decode.exitCode, 0);
+  const OracleDecodes decodes = decodeWithOracles(stream, dir.path().string());
+  EXPECT_EQ(decodes.ffmpeg.exitCode, 0);
+  EXPECT_EQ(decodes.ffmpeg.output, "") << "ffmpeg found faults";
+  EXPECT_EQ(decodes.mpg123Test.exitCode, 0);
+  EXPECT_EQ(decodes.mpg123Test.output, "") << "mpg123 found faults";
+  EXPECT_EQ(decodes.mpg123.exitCode, 0);
 
   const auto bytes = readFile(stream);
   const auto frames = walkFrames(bytes, c.rate);

@@ -23,6 +23,27 @@ CommandResult runCommand(const std::string& command) {
   return result;
 }
 
+OracleDecodes decodeWithOracles(const std::string& stream, const std::string& dir) {
+  OracleDecodes d;
+  d.ffmpeg = runCommand("ffmpeg -nostdin -v error -err_detect crccheck+explode -i \"" + stream +
+                        "\" -f s16le -acodec pcm_s16le \"" + dir + "/ffmpeg.raw\"");
+  d.mpg123Test = runCommand("mpg123 -q -t \"" + stream + "\"");
+  d.mpg123 = runCommand("mpg123 -q -s \"" + stream + "\" > \"" + dir + "/mpg123.raw\"");
+  return d;
+}
+
+std::string OracleDecodes::faults() const {
+  std::string out;
+  const auto check = [&](const char* name, const CommandResult& r, bool quiet) {
+    if (r.exitCode != 0) out += std::string(name) + " exited " + std::to_string(r.exitCode) + "\n";
+    if (quiet && !r.output.empty()) out += std::string(name) + " found faults: " + r.output;
+  };
+  check("ffmpeg", ffmpeg, true);
+  check("mpg123 -t", mpg123Test, true);
+  check("mpg123", mpg123, false);
+  return out;
+}
+
 std::vector<std::int16_t> makeSignal(Signal kind, int sampleRate, int channels, double seconds,
                                      const std::string& scratchDir) {
   const std::string rate = std::to_string(sampleRate);

@@ -17,6 +17,17 @@ struct CommandResult {
 // Runs `command` through the shell, capturing both output streams.
 CommandResult runCommand(const std::string& command);
 
+// The independent decoders over one stream: ffmpeg with CRC and strict checks decoding into
+// `<dir>/ffmpeg.raw`, mpg123's test mode, and mpg123 decoding into `<dir>/mpg123.raw`.
+struct OracleDecodes {
+  CommandResult ffmpeg;
+  CommandResult mpg123Test;
+  CommandResult mpg123;
+  // What went wrong, one line each; empty when every decoder was content.
+  std::string faults() const;
+};
+OracleDecodes decodeWithOracles(const std::string& stream, const std::string& dir);
+
 enum class Signal { Sine, Noise, Music };
 
 // Interleaved 16-bit PCM made by ffmpeg (empty when ffmpeg fails).
