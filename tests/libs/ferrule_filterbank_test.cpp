@@ -84,8 +84,8 @@ TEST(FerruleFilterBank, MatchesTheStandardsAnalysisWithinSinglePrecision) {
   }
 }
 
-// The tone sits in the middle of one band: the standard's window keeps every other band
-// about 90 dB down, which a home-made prototype of 57 dB does not reach.
+// A tone in the middle of one band: the standard's window keeps every band past the two
+// neighbours at least 90 dB down; a coarser window leaks into them.
 TEST(FerruleFilterBank, KeepsAToneInItsOwnBand) {
   FilterTables tables;
   tables.prepare();
