@@ -118,7 +118,9 @@ std::optional<Toc> parseTrackToc(std::span<const std::uint8_t> reply) {
 }
 
 std::optional<MediaStatus> parseMediaEvent(std::span<const std::uint8_t> reply) {
-  const auto r = sent(reply, 2);
+  // Unlike most replies, the length counts the bytes after the whole 4-byte header.
+  if (reply.size() < 4) return std::nullopt;
+  const auto r = reply.first(std::min<std::size_t>(reply.size(), 4u + be::get16(reply, 0)));
   // NEA set, or a class other than media (4): no media event in this reply.
   if (r.size() < 8 || (r[2] & 0x80) || (r[2] & 0x07) != 4) return std::nullopt;
   MediaStatus m;

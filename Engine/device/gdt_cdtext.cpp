@@ -41,6 +41,12 @@ EngineStatus GDT_CDTEXTInfo(std::uint32_t ref, char** table, std::uint32_t* entr
   if (gdt::readToc(ref, 5, true, 0, reply, &sense) != kNoErr) return kNoErr;
   const std::size_t sent = std::min<std::size_t>(reply.size(), 2u + be::get16(reply, 0));
   if (sent <= 4) return kNoErr;  // a header only: the disc has no CD-Text
+  // Whole packs, each of a type 80h-8Fh. A drive that takes the format only from the old
+  // position in byte 9 (which has no room for format 5) answers with the TOC instead: no
+  // CD-Text then.
+  if ((sent - 4) % kPackBytes != 0) return kNoErr;
+  for (std::size_t at = 4; at + kPackBytes <= sent; at += kPackBytes)
+    if ((reply[at] & 0xF0) != 0x80) return kNoErr;
 
   GDT_DiscInfo* info = nullptr;
   if (GDT_GetDiscInfo(ref, &info, &sense) != kNoErr) return kErrPlatformCannotServe;

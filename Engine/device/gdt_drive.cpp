@@ -6,6 +6,7 @@
 
 #include "device/byte_order.h"
 #include "device/cdb.h"
+#include "device/device_registry.h"
 #include "device/disc_replies.h"
 #include "device/gdt_support.h"
 #include "quillion/GDT.h"
@@ -22,11 +23,20 @@ constexpr std::uint32_t kUserDataBytes = 2048;
 // A pure reader has no command path: the queries that need one do nothing for it.
 bool commandless(std::uint32_t ref) { return DC_MacX_IsPureReader(ref); }
 
+// A read that meets a unit attention for a new medium or a reset is sent once more, after the
+// capacity and TOC have been read again: the attention reports the change, not a failure.
 EngineStatus readBlocks(std::uint32_t ref, const cdb::Block& block, void* buffer, std::uint32_t length,
                         MMC_SenseData* sense) {
-  gdt::refreshMediumView(ref);
-  return DC_ExecuteMMCCmd_Sync(ref, block.data(), static_cast<std::uint8_t>(block.size()), buffer, length, kDC_DataIn,
-                               kReadTimeoutMs, sense);
+  EngineStatus status = kNoErr;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    gdt::refreshMediumView(ref);
+    MMC_SenseData local{};
+    status = DC_ExecuteMMCCmd_Sync(ref, block.data(), static_cast<std::uint8_t>(block.size()), buffer, length,
+                                   kDC_DataIn, kReadTimeoutMs, &local);
+    if (sense) *sense = local;
+    if (!(status == kErrCheckCondition && local.key == 0x06 && (local.code == 0x28 || local.code == 0x29))) break;
+  }
+  return status;
 }
 
 // GET EVENT STATUS NOTIFICATION, media class: the tray as the drive reports it, for when the
@@ -41,6 +51,15 @@ EngineStatus trayFromEvents(std::uint32_t ref) {
   const auto media = parseMediaEvent(reply);
   if (!media) return kErrNotSupported;
   return media->trayOpen ? 1 : 0;
+}
+
+// The platform's own lock first, which lasts beyond the descriptor it was set on; the raw
+// command when the platform has none or refuses (its sense then says why).
+EngineStatus setRemoval(std::uint32_t ref, bool prevent, MMC_SenseData* sense) {
+  if (sense) *sense = {};
+  if (commandless(ref)) return kNoErr;
+  if (auto entry = findCommandDrive(ref); entry && entry->backend->preventRemoval(prevent) == kNoErr) return kNoErr;
+  return MMC_LockDrive(ref, prevent, sense);
 }
 
 }  // namespace
@@ -95,15 +114,9 @@ EngineStatus GDT_Load(std::uint32_t ref, MMC_SenseData* sense) {
   return MMC_Load(ref, true, sense);
 }
 
-EngineStatus GDT_Lock(std::uint32_t ref, MMC_SenseData* sense) {
-  if (sense) *sense = {};
-  return commandless(ref) ? EngineStatus{kNoErr} : MMC_LockDrive(ref, true, sense);
-}
+EngineStatus GDT_Lock(std::uint32_t ref, MMC_SenseData* sense) { return setRemoval(ref, true, sense); }
 
-EngineStatus GDT_Unlock(std::uint32_t ref, MMC_SenseData* sense) {
-  if (sense) *sense = {};
-  return commandless(ref) ? EngineStatus{kNoErr} : MMC_LockDrive(ref, false, sense);
-}
+EngineStatus GDT_Unlock(std::uint32_t ref, MMC_SenseData* sense) { return setRemoval(ref, false, sense); }
 
 EngineStatus GDT_Eject(std::uint32_t ref, MMC_SenseData* sense, bool immediate) {
   if (sense) *sense = {};
@@ -112,7 +125,7 @@ EngineStatus GDT_Eject(std::uint32_t ref, MMC_SenseData* sense, bool immediate) 
   // commands run (and report) even when the hold cannot be had.
   (void)DC_LockDevice(ref, true);
   MMC_SenseData allowSense{};
-  (void)MMC_LockDrive(ref, false, &allowSense);
+  (void)setRemoval(ref, false, &allowSense);
   const EngineStatus status = MMC_Eject(ref, immediate, sense);
   (void)DC_LockDevice(ref, false);
   DC_NotifyDiscChanged(ref, true);

@@ -84,7 +84,14 @@ void refreshMediumView(std::uint32_t ref) {
   if (entry->mediumChecked.load() == signals) return;
   std::array<std::uint8_t, 8> capacity{};
   MMC_SenseData sense{};
-  if (raw(ref, cdb::readCapacity(), capacity, &sense) != kNoErr) return;  // no disc to look at yet
+  // Unit attentions queued by the change are reported one per command: absorb them.
+  constexpr int kAttempts = 4;
+  EngineStatus status = kErrCheckCondition;
+  for (int attempt = 0; attempt < kAttempts && status != kNoErr; ++attempt) {
+    status = raw(ref, cdb::readCapacity(), capacity, &sense);
+    if (status != kNoErr && !(status == kErrCheckCondition && sense.key == 0x06)) return;  // no disc yet
+  }
+  if (status != kNoErr) return;
   std::array<std::uint8_t, 12> toc{};
   (void)raw(ref, cdb::readToc(0, 0, false, allocation(toc.size())), toc, &sense);
   // Only the signals seen before this check are settled; a change meanwhile is checked next time.

@@ -60,7 +60,9 @@ bool isCdProfile(std::uint16_t profile) { return profile >= 0x08 && profile <= 0
 std::vector<std::uint8_t> readFullToc(DriveEntry& entry) {
   std::vector<std::uint8_t> reply(4);
   for (int pass = 0; pass < 2; ++pass) {
-    const auto block = cdb::readToc(2, 1, false, allocation(reply.size()));
+    // MSF addresses, as the full TOC is kept everywhere else; drives honour the bit for
+    // format 2 too, and LBA values read as MSF would be nonsense.
+    const auto block = cdb::readToc(2, 1, true, allocation(reply.size()));
     const CommandSpec spec{block, reply.data(), static_cast<std::uint32_t>(reply.size()), kDC_DataIn,
                            kQueryTimeoutMs};
     if (runQuery(entry, spec, nullptr, false) != kNoErr) return {};

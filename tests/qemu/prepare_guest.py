@@ -12,6 +12,7 @@ import argparse
 import gzip
 import lzma
 import os
+import random
 import re
 import shutil
 import stat
@@ -126,17 +127,34 @@ while [ ! -e /dev/sr0 ] || [ ! -e /dev/sg0 ]; do
   if [ $n -gt 200 ]; then echo "QUILLION-GUEST: no drive appeared"; poweroff -f; fi
   usleep 50000
 done
+stty -echo </dev/console
 scenario=$(sed -n 's/.*quillion.scenario=\([^ ]*\).*/\1/p' /proc/cmdline)
 /quillion-guest "$scenario" </dev/console >/dev/console 2>&1
 poweroff -f
 """
 
 
+def make_iso(out: Path, name: str, volume: str, kbytes: int):
+    """A data disc from a deterministic tree, so that a guest can compare every block."""
+    tree = out / (name + ".tree")
+    shutil.rmtree(tree, ignore_errors=True)
+    tree.mkdir(parents=True)
+    rng = random.Random(volume)
+    (tree / "DATA.BIN").write_bytes(bytes(rng.getrandbits(8) for _ in range(kbytes * 1024)))
+    (tree / "README.TXT").write_text("Quillion QEMU fixture %s\n" % volume)
+    tmp = out / (name + ".tmp")
+    subprocess.run(["genisoimage", "-quiet", "-V", volume, "-o", str(tmp), str(tree)], check=True)
+    shutil.rmtree(tree)
+    os.replace(tmp, out / name)
+    return out / name
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True, type=Path)
     parser.add_argument("--out", required=True, type=Path)
-    parser.add_argument("--file", action="append", default=[], help="name=path, put in the guest's /fixture")
+    parser.add_argument("--iso", action="append", default=[],
+                        help="name:VOLUME:kilobytes, a data disc made here and put in the guest's /fixture")
     args = parser.parse_args()
 
     found = newest_kernel()
@@ -145,6 +163,8 @@ def main():
         fail("no kernel with modules in /boot (package linux-image-amd64)", SKIP)
     if not Path(busybox).exists():
         fail("no busybox (package busybox-static)", SKIP)
+    if not shutil.which("genisoimage"):
+        fail("no genisoimage (package genisoimage)", SKIP)
     if shared_libraries(busybox):
         fail("busybox is not statically linked (package busybox-static)", SKIP)
     version, bzimage = found
@@ -190,9 +210,9 @@ def main():
                 archive.directory(folder)
                 made.add(folder)
         archive.file(target, real.read_bytes(), 0o755)
-    for spec in args.file:
-        name, path = spec.split("=", 1)
-        archive.file("fixture/" + name, Path(path).read_bytes())
+    for spec in args.iso:
+        name, volume, kbytes = spec.split(":")
+        archive.file("fixture/" + name, make_iso(args.out, name, volume, int(kbytes)).read_bytes())
 
     # Written beside, then renamed: a guest that boots from the old files keeps them.
     for name, body in [("vmlinux", elf), ("initramfs.cpio.gz", gzip.compress(archive.finish(), 1))]:
