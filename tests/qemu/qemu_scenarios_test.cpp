@@ -57,10 +57,7 @@ const Scenario kScenarios[] = {
     {"held_piix", "held:atapi", "pc", "", "ide-cd,bus=ide.1,unit=0,drive=cd0", true, false},
 };
 
-fs::path guestDir() {
-  const char* binary = std::getenv("QUILLION_BINARY_DIR");
-  return fs::path(binary ? binary : ".") / "tests" / "qemu" / "guest-image";
-}
+fs::path guestDir() { return QUILLION_QEMU_GUEST_DIR; }
 
 std::string findProgram(const char* name) {
   const std::string path = quillion::test::run(std::string("command -v ") + name + " 2>/dev/null");
