@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/byte_order.h"
+#include "device/cd_text.h"
 #include "device/gdt_support.h"
 #include "quillion/GDT.h"
 
@@ -32,29 +33,17 @@ void store(char* table, std::uint32_t entries, std::uint32_t track, std::uint8_t
 
 }  // namespace
 
-EngineStatus GDT_CDTEXTInfo(std::uint32_t ref, char** table, std::uint32_t* entries) {
-  if (!gdt::namesDrive(ref) || !table || !entries || DC_MacX_IsPureReader(ref)) return kErrBadArgument;
-  *table = nullptr;
-  *entries = 0;
-  std::vector<std::uint8_t> reply(kCdTextReplyBytes);
-  MMC_SenseData sense{};
-  if (gdt::readToc(ref, 5, true, 0, reply, &sense) != kNoErr) return kNoErr;
+std::optional<std::vector<char>> quillion::cdTextTable(std::span<const std::uint8_t> reply, std::uint32_t entries) {
   const std::size_t sent = std::min<std::size_t>(reply.size(), 2u + be::get16(reply, 0));
-  if (sent <= 4) return kNoErr;  // a header only: the disc has no CD-Text
+  if (sent <= 4) return std::nullopt;  // a header only: the disc has no CD-Text
   // Whole packs, each of a type 80h-8Fh. A drive that takes the format only from the old
   // position in byte 9 (which has no room for format 5) answers with the TOC instead: no
   // CD-Text then.
-  if ((sent - 4) % kPackBytes != 0) return kNoErr;
+  if ((sent - 4) % kPackBytes != 0) return std::nullopt;
   for (std::size_t at = 4; at + kPackBytes <= sent; at += kPackBytes)
-    if ((reply[at] & 0xF0) != 0x80) return kNoErr;
+    if ((reply[at] & 0xF0) != 0x80) return std::nullopt;
 
-  GDT_DiscInfo* info = nullptr;
-  if (GDT_GetDiscInfo(ref, &info, &sense) != kNoErr) return kErrPlatformCannotServe;
-  const std::uint32_t count = info->trackCount + 1u;
-  std::free(info);
-  char* out = static_cast<char*>(std::calloc(count, kGDT_CDTextEntryBytes));
-  if (!out) return kErrOutOfMemory;
-
+  std::vector<char> table(std::size_t{entries} * kGDT_CDTextEntryBytes, '\0');
   std::string pending;
   std::uint8_t pendingType = 0;
   for (std::size_t at = 4; at + kPackBytes <= sent; at += kPackBytes) {
@@ -71,11 +60,31 @@ EngineStatus GDT_CDTEXTInfo(std::uint32_t ref, char** table, std::uint32_t* entr
         if (pending.size() < kGDT_CDTextStringBytes) pending.push_back(c);
         continue;
       }
-      store(out, count, track, type, pending);
+      store(table.data(), entries, track, type, pending);
       pending.clear();
       ++track;
     }
   }
+  return table;
+}
+
+EngineStatus GDT_CDTEXTInfo(std::uint32_t ref, char** table, std::uint32_t* entries) {
+  if (!gdt::namesDrive(ref) || !table || !entries || DC_MacX_IsPureReader(ref)) return kErrBadArgument;
+  *table = nullptr;
+  *entries = 0;
+  std::vector<std::uint8_t> reply(kCdTextReplyBytes);
+  MMC_SenseData sense{};
+  if (gdt::readToc(ref, 5, true, 0, reply, &sense) != kNoErr) return kNoErr;
+  if (!cdTextTable(reply, 1)) return kNoErr;
+
+  GDT_DiscInfo* info = nullptr;
+  if (GDT_GetDiscInfo(ref, &info, &sense) != kNoErr) return kErrPlatformCannotServe;
+  const std::uint32_t count = info->trackCount + 1u;
+  std::free(info);
+  const auto decoded = cdTextTable(reply, count);
+  char* out = static_cast<char*>(std::malloc(decoded->size()));
+  if (!out) return kErrOutOfMemory;
+  std::memcpy(out, decoded->data(), decoded->size());
   *table = out;
   *entries = count;
   return kNoErr;
