@@ -210,6 +210,40 @@ Block writeContinue(std::uint32_t byteCount) {
   return b;
 }
 
+// SBC-2 5.10
+Block readCapacity() { return make(kReadCapacity); }
+
+// MMC-5 6.16: transfer length in blocks in bytes 6-9.
+Block read12(std::uint32_t lba, std::uint32_t blocks) {
+  Block b = make(kRead12);
+  be::put32(b, 2, lba);
+  be::put32(b, 6, blocks);
+  return b;
+}
+
+// MMC-5 6.7: Polled set (asynchronous operation is not offered by MMC drives).
+Block getEventStatus(std::uint8_t classes, std::uint16_t length) {
+  Block b = withLength78(kGetEventStatus, length);
+  b[1] = 0x01;
+  b[4] = classes;
+  return b;
+}
+
+bool movesNoBlocks(std::span<const std::uint8_t> block) {
+  if (block.empty()) return false;
+  switch (block[0]) {
+    case kRead10:
+    case kWrite10:
+      return block.size() >= 9 && be::get16(block, 7) == 0;
+    case kRead12:
+      return block.size() >= 10 && be::get32(block, 6) == 0;
+    case kReadCd:
+      return block.size() >= 9 && be::get24(block, 6) == 0;
+    default:
+      return false;
+  }
+}
+
 std::array<std::uint8_t, 28> streamingDescriptor(std::uint8_t flags, std::uint32_t start, std::uint32_t end,
                                                  std::uint32_t readSize, std::uint32_t writeSize) {
   std::array<std::uint8_t, 28> d{};

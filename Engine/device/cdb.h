@@ -74,6 +74,14 @@ Block setCdSpeed(std::uint16_t readKBps, std::uint16_t writeKBps);
 Block readCd(std::uint8_t byte1, std::uint32_t lba, std::uint32_t blocks, std::uint8_t byte9);
 Block sendDvdStructure(std::uint8_t format, std::uint16_t length, std::uint8_t agid);
 Block writeContinue(std::uint32_t byteCount);
+Block readCapacity();
+Block read12(std::uint32_t lba, std::uint32_t blocks);
+// GET EVENT STATUS NOTIFICATION, polled, for the event classes in `classes` (bit 4: media).
+Block getEventStatus(std::uint8_t classes, std::uint16_t length);
+
+// True for a READ or WRITE whose transfer length in the block is zero: MMC makes that no
+// error and no transfer, and some ATAPI stacks hang on such a command, so it is never sent.
+bool movesNoBlocks(std::span<const std::uint8_t> block);
 
 // The 28-byte SET STREAMING performance descriptor (MMC-5 6.39.2.1).
 std::array<std::uint8_t, 28> streamingDescriptor(std::uint8_t flags, std::uint32_t start, std::uint32_t end,

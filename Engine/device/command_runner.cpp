@@ -24,7 +24,11 @@ ScsiRequest toRequest(const CommandSpec& spec, std::uint8_t cdbLength) {
   return r;
 }
 
-EngineStatus execute(ScsiTransport& transport, const CommandSpec& spec, MMC_SenseData* sense,
+// ASC 28h (not ready to ready: medium may have changed), 29h (reset) and 3Ah (no medium),
+// whatever the key: drives report them as unit attentions or as not ready.
+bool signalsMediumChange(const MMC_SenseData& s) { return s.code == 0x28 || s.code == 0x29 || s.code == 0x3A; }
+
+EngineStatus execute(DriveEntry& entry, ScsiTransport& transport, const CommandSpec& spec, MMC_SenseData* sense,
                      std::uint64_t* transferred) {
   if (spec.cdb.empty()) return kErrBadArgument;
   const std::uint8_t length = cdb::transferLength(spec.cdb[0], static_cast<std::uint8_t>(spec.cdb.size()));
@@ -34,7 +38,11 @@ EngineStatus execute(ScsiTransport& transport, const CommandSpec& spec, MMC_Sens
     const std::uint64_t asked = request.buffer.size();
     *transferred = result.delivered && result.residual <= asked ? asked - result.residual : 0;
   }
-  return commandStatus(result, sense);
+  MMC_SenseData parsed{};
+  const EngineStatus status = commandStatus(result, &parsed);
+  if (status == kErrCheckCondition && signalsMediumChange(parsed)) noteMediumSignal(entry);
+  if (sense) *sense = parsed;
+  return status;
 }
 
 OpenResult openWithRetries(DriveBackend& backend, AccessMode mode) {
@@ -65,7 +73,8 @@ EngineStatus runCommand(DriveEntry& entry, const CommandSpec& spec, MMC_SenseDat
   if (spec.cdb.empty() || spec.cdb.size() > 16) return kErrBadArgument;
   std::lock_guard lock(entry.mutex);
   if (entry.gone) return kErrNoDrive;
-  if (entry.locked && entry.held) return execute(*entry.held, spec, sense, transferred);
+  if (cdb::movesNoBlocks(spec.cdb)) return kNoErr;
+  if (entry.locked && entry.held) return execute(entry, *entry.held, spec, sense, transferred);
 
   // Reading and drive settings need neither exclusive access nor the medium unmounted; what
   // may change the medium does, and a medium that stays mounted keeps the command out rather
@@ -77,7 +86,7 @@ EngineStatus runCommand(DriveEntry& entry, const CommandSpec& spec, MMC_SenseDat
                                                                   : AccessMode::Exclusive;
   OpenResult opened = openWithRetries(*entry.backend, mode);
   if (!opened.transport) return opened.status;
-  return execute(*opened.transport, spec, sense, transferred);
+  return execute(entry, *opened.transport, spec, sense, transferred);
 }
 
 EngineStatus runQuery(DriveEntry& entry, const CommandSpec& spec, MMC_SenseData* sense, bool refuseWhenLocked) {
@@ -86,13 +95,13 @@ EngineStatus runQuery(DriveEntry& entry, const CommandSpec& spec, MMC_SenseData*
   if (entry.gone) return kErrNoDrive;
   if (entry.locked && entry.held) {
     if (refuseWhenLocked) return kErrPlatformCannotServe;
-    return execute(*entry.held, spec, sense, nullptr);
+    return execute(entry, *entry.held, spec, sense, nullptr);
   }
   OpenResult opened = entry.backend->open(AccessMode::Shared);
   if (!opened.transport) {
     return opened.status == kErrExclusiveAccess ? EngineStatus{kErrPlatformCannotServe} : opened.status;
   }
-  return execute(*opened.transport, spec, sense, nullptr);
+  return execute(entry, *opened.transport, spec, sense, nullptr);
 }
 
 EngineStatus lockDrive(DriveEntry& entry, bool lock) {
@@ -111,6 +120,8 @@ EngineStatus lockDrive(DriveEntry& entry, bool lock) {
   entry.locked = true;
   return kNoErr;
 }
+
+void noteMediumSignal(DriveEntry& entry) { entry.mediumSignals.fetch_add(1); }
 
 bool isLocked(DriveEntry& entry) {
   std::lock_guard guard(entry.mutex);

@@ -43,6 +43,9 @@ struct CommandSpec {
 // DC_LockDevice on an entry.
 [[nodiscard]] EngineStatus lockDrive(DriveEntry& entry, bool lock);
 
+// Records that the drive's medium may have changed (see DriveEntry::mediumSignals).
+void noteMediumSignal(DriveEntry& entry);
+
 // True while DC_LockDevice holds the drive.
 bool isLocked(DriveEntry& entry);
 

@@ -124,10 +124,13 @@ void handleEvents(DeviceSource& source) {
           removeDrive(s, event.key);
           listChanged = true;
           break;
-        case DeviceEvent::Kind::MediumChanged:
+        case DeviceEvent::Kind::MediumChanged: {
           // A medium of no listed drive (a disc image attached as optical media) refreshes all.
-          discChanged.push_back(refOfKey(s, event.key));
+          const std::uint32_t ref = refOfKey(s, event.key);
+          if (auto entry = driveTable().find(ref)) noteMediumSignal(*entry);
+          discChanged.push_back(ref);
           break;
+        }
       }
     }
   }

@@ -30,6 +30,13 @@ struct DriveEntry {
   bool locked = false;                   // DC_LockDevice holds exclusive access
   std::unique_ptr<ScsiTransport> held;   // that access while locked
   std::atomic<bool> gone{false};         // the drive has left the registry
+
+  // Counts signals that the medium may have changed (a device event, a unit attention for a
+  // new medium or a reset, a report of no medium). Whoever reads the disc compares it with
+  // the count it last checked the disc at, and reads the capacity and TOC again when they
+  // differ: some drives keep the old disc's capacity until asked.
+  std::atomic<std::uint32_t> mediumSignals{1};
+  std::atomic<std::uint32_t> mediumChecked{0};
 };
 
 // Process-wide, so that a reference is never handed out twice, not even across DC_Term and

@@ -54,6 +54,10 @@ public:
   [[nodiscard]] virtual EngineStatus mediumBytes(std::uint64_t& bytes) = 0;
   // Reads `length` bytes of the medium's user data from byte `offset`.
   [[nodiscard]] virtual EngineStatus readMedium(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) = 0;
+  // Prevents (allows) medium removal in a way that outlasts the path it was asked on. The
+  // Linux cdrom driver allows removal again when its last descriptor closes, unless it was
+  // told through its own call; kErrNotSupported sends PREVENT ALLOW MEDIUM REMOVAL instead.
+  [[nodiscard]] virtual EngineStatus preventRemoval(bool /*prevent*/) { return kErrNotSupported; }
 };
 
 }  // namespace quillion

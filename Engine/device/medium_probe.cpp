@@ -83,16 +83,24 @@ std::uint64_t udfPartitionEnd(const MediumReader& read) {
 
 }  // namespace
 
-std::uint64_t probeUsedBlocks(const MediumReader& read, std::uint64_t mediumBlocks) {
+MediumProbe probeMedium(const MediumReader& read, std::uint64_t mediumBlocks) {
+  MediumProbe probe;
   std::vector<std::uint8_t> head(kProbeHeadBytes);
-  if (!read(0, head)) return 0;
-  std::uint64_t used = std::max({partitionMapBlocks(head), hfsPlusBlocks(head), hfsBlocks(head)});
+  if (!read(0, head)) return probe;
+  const std::uint64_t hfs = std::max({partitionMapBlocks(head), hfsPlusBlocks(head), hfsBlocks(head)});
+  if (hfs) probe.found |= kProbeFoundHfs;
+  std::uint64_t used = hfs;
   const std::uint64_t iso = isoBlocks(head);
   used = std::max(used, iso);
-  if (iso && udfFollowsIso(head)) {
-    if (const std::uint64_t udf = udfPartitionEnd(read)) used = udf;
+  const std::uint64_t udf = iso && udfFollowsIso(head) ? udfPartitionEnd(read) : 0;
+  if (udf) {
+    used = udf;
+    probe.found |= kProbeFoundUdf;
+  } else if (iso) {
+    probe.found |= kProbeFoundIso;
   }
-  return std::min(used, mediumBlocks);
+  probe.blocks = std::min(used, mediumBlocks);
+  return probe;
 }
 
 }  // namespace quillion

@@ -10,6 +10,8 @@
 #include <functional>
 #include <span>
 
+#include "quillion/status.h"
+
 namespace quillion {
 
 inline constexpr std::size_t kProbeHeadBytes = 65536;
@@ -18,8 +20,24 @@ inline constexpr std::uint32_t kProbeMaxDescriptorSectors = 16;
 // Reads `out.size()` bytes at byte `offset` of the medium; false when it cannot.
 using MediumReader = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)>;
 
-// The largest size the structures describe, in 2048-byte blocks (rounded up), no more than
-// `mediumBlocks`; 0 when none is recognised or the head cannot be read.
-std::uint64_t probeUsedBlocks(const MediumReader& read, std::uint64_t mediumBlocks);
+// What the structures at the start of a medium say.
+struct MediumProbe {
+  std::uint64_t blocks = 0;   // the largest size described, in 2048-byte blocks (rounded up)
+  std::uint32_t found = 0;    // 100h partition map, HFS or HFS Plus; 10h UDF; 1 ISO 9660 without UDF
+};
+
+inline constexpr std::uint32_t kProbeFoundHfs = 0x100;
+inline constexpr std::uint32_t kProbeFoundUdf = 0x10;
+inline constexpr std::uint32_t kProbeFoundIso = 0x1;
+
+// The size is no more than `mediumBlocks`; nothing is found when the head cannot be read.
+MediumProbe probeMedium(const MediumReader& read, std::uint64_t mediumBlocks);
+inline std::uint64_t probeUsedBlocks(const MediumReader& read, std::uint64_t mediumBlocks) {
+  return probeMedium(read, mediumBlocks).blocks;
+}
+
+// The medium in a drive, measured through its device node: its size in 2048-byte blocks (0
+// without a medium) and what its structures describe. kErrNoDrive for an unknown reference.
+[[nodiscard]] EngineStatus measureDriveMedium(std::uint32_t ref, std::uint64_t& mediumBlocks, MediumProbe& probe);
 
 }  // namespace quillion

@@ -60,7 +60,9 @@ bool isCdProfile(std::uint16_t profile) { return profile >= 0x08 && profile <= 0
 std::vector<std::uint8_t> readFullToc(DriveEntry& entry) {
   std::vector<std::uint8_t> reply(4);
   for (int pass = 0; pass < 2; ++pass) {
-    const auto block = cdb::readToc(2, 1, false, allocation(reply.size()));
+    // MSF addresses, as the full TOC is kept everywhere else; drives honour the bit for
+    // format 2 too, and LBA values read as MSF would be nonsense.
+    const auto block = cdb::readToc(2, 1, true, allocation(reply.size()));
     const CommandSpec spec{block, reply.data(), static_cast<std::uint32_t>(reply.size()), kDC_DataIn,
                            kQueryTimeoutMs};
     if (runQuery(entry, spec, nullptr, false) != kNoErr) return {};
@@ -74,17 +76,17 @@ std::vector<std::uint8_t> readFullToc(DriveEntry& entry) {
   return reply;
 }
 
-std::uint64_t usedBlocks(DriveBackend& backend, std::uint64_t mediumBlocks) {
+MediumProbe probeBackend(DriveBackend& backend, std::uint64_t mediumBlocks) {
   const MediumReader read = [&backend](std::uint64_t offset, std::span<std::uint8_t> out) {
     return backend.readMedium(offset, out.data(), out.size()) == kNoErr;
   };
   // The device node may still be settling after a medium change: a few attempts, 1 s apart.
   std::vector<std::uint8_t> probe(1);
   for (int attempt = 1; attempt <= kMediumReadAttempts; ++attempt) {
-    if (read(0, probe)) return probeUsedBlocks(read, mediumBlocks);
+    if (read(0, probe)) return probeMedium(read, mediumBlocks);
     if (attempt < kMediumReadAttempts) engineClock().sleepFor(std::chrono::seconds(1));
   }
-  return 0;
+  return {};
 }
 
 int mediumRequest(std::uint32_t ref, int (*request)(const std::string&)) {
@@ -220,9 +222,21 @@ EngineStatus DC_MacX_GetTOCnBSDPath(std::uint32_t ref, std::uint8_t** toc, std::
     std::uint64_t bytes = 0;
     if (entry->backend->mediumBytes(bytes) == kNoErr && bytes >= 2048) {
       const std::uint64_t size = bytes / 2048;
-      *blocks = static_cast<std::uint32_t>(std::min<std::uint64_t>(usedBlocks(*entry->backend, size), 0xFFFFFFFFu));
+      *blocks = static_cast<std::uint32_t>(std::min<std::uint64_t>(probeBackend(*entry->backend, size).blocks, 0xFFFFFFFFu));
     }
   }
+  return kNoErr;
+}
+
+EngineStatus quillion::measureDriveMedium(std::uint32_t ref, std::uint64_t& mediumBlocks, MediumProbe& probe) {
+  mediumBlocks = 0;
+  probe = {};
+  auto entry = findDrive(ref);
+  if (!entry) return kErrNoDrive;
+  std::uint64_t bytes = 0;
+  if (entry->backend->mediumBytes(bytes) != kNoErr || bytes < 2048) return kNoErr;
+  mediumBlocks = bytes / 2048;
+  probe = probeBackend(*entry->backend, mediumBlocks);
   return kNoErr;
 }
 

@@ -92,6 +92,14 @@ EngineStatus LinuxDrive::setTray(bool open) {
   return ::ioctl(fd.get(), open ? CDROMEJECT : CDROMCLOSETRAY, 0) < 0 ? kErrTransport : kNoErr;
 }
 
+// CDROM_LOCKDOOR sends PREVENT ALLOW MEDIUM REMOVAL and marks the lock as the user's, so the
+// driver keeps it when descriptors close.
+EngineStatus LinuxDrive::preventRemoval(bool prevent) {
+  Fd fd(::open(identity_.devNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) return openFailure(errno).status;
+  return ::ioctl(fd.get(), CDROM_LOCKDOOR, prevent ? 1 : 0) < 0 ? kErrTransport : kNoErr;
+}
+
 EngineStatus LinuxDrive::mediumBytes(std::uint64_t& bytes) {
   bytes = 0;
   Fd fd(::open(identity_.devNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

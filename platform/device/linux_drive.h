@@ -17,6 +17,7 @@ public:
   EngineStatus setTray(bool open) override;
   EngineStatus mediumBytes(std::uint64_t& bytes) override;
   EngineStatus readMedium(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override;
+  EngineStatus preventRemoval(bool prevent) override;
 
 private:
   DriveIdentity identity_;

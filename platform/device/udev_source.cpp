@@ -2,6 +2,7 @@
 #include "platform/device/udev_source.h"
 
 #include <libudev.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -42,18 +43,46 @@ unsigned usbSpeed(udev_device* dev) {
   return speed ? static_cast<unsigned>(std::strtoul(speed, nullptr, 10)) : 0;
 }
 
+// udevd keeps its database (and forwards events) only while it runs; a container or a
+// minimal system has the kernel's devices and events without it.
+bool udevdRunning() { return ::access("/run/udev/control", F_OK) == 0; }
+
+// The SCSI peripheral device type of the disk's SCSI device (5: CD/DVD), -1 when unknown.
+int scsiType(udev_device* dev) {
+  udev_device* scsi = udev_device_get_parent_with_subsystem_devtype(dev, "scsi", "scsi_device");
+  const char* type = scsi ? udev_device_get_sysattr_value(scsi, "type") : nullptr;
+  return type ? std::atoi(type) : -1;
+}
+
 bool isOpticalDisk(udev_device* dev) {
-  const char* cdrom = udev_device_get_property_value(dev, "ID_CDROM");
   const char* type = udev_device_get_devtype(dev);
-  return cdrom && std::string_view(cdrom) == "1" && type && std::string_view(type) == "disk" &&
-         udev_device_get_devnode(dev);
+  if (!type || std::string_view(type) != "disk" || !udev_device_get_devnode(dev)) return false;
+  const char* cdrom = udev_device_get_property_value(dev, "ID_CDROM");
+  if (cdrom) return std::string_view(cdrom) == "1";
+  // No udev properties: the device was never seen by udevd; the kernel's SCSI type says it.
+  constexpr int kScsiTypeRom = 5;
+  return !udev_device_get_is_initialized(dev) && scsiType(dev) == kScsiTypeRom;
+}
+
+// ID_BUS as udev's rules would set it, for devices that have no udev properties: USB when a
+// USB device is above the disk, ATA when an ATA port is (libata names them "ataN"), else SCSI.
+std::string busOf(udev_device* dev) {
+  std::string bus = text(udev_device_get_property_value(dev, "ID_BUS"));
+  if (!bus.empty() || udev_device_get_is_initialized(dev)) return bus;
+  if (udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device")) return "usb";
+  const std::string path = text(udev_device_get_syspath(dev));
+  for (std::size_t at = path.find("/ata"); at != std::string::npos; at = path.find("/ata", at + 1)) {
+    const std::size_t digit = at + 4;
+    if (digit < path.size() && std::isdigit(static_cast<unsigned char>(path[digit]))) return "ata";
+  }
+  return scsiType(dev) >= 0 ? "scsi" : "";
 }
 
 std::shared_ptr<DriveBackend> driveOf(udev_device* dev) {
   DriveIdentity id;
   id.key = text(udev_device_get_syspath(dev));
   id.devNode = text(udev_device_get_devnode(dev));
-  const std::string bus = text(udev_device_get_property_value(dev, "ID_BUS"));
+  const std::string bus = busOf(dev);
   const bool sata = text(udev_device_get_property_value(dev, "ID_ATA_SATA")) == "1";
   id.interfaceText = interfaceTextFor(bus, sata, bus == "usb" ? usbSpeed(dev) : 0);
   id.vendor = inquiryField(dev, "vendor", "ID_VENDOR");
@@ -77,8 +106,8 @@ public:
     std::vector<std::shared_ptr<DriveBackend>> drives;
     udev_enumerate* e = udev_enumerate_new(udev_);
     if (!e) return drives;
+    // Matched here rather than by property, so that drives udevd never saw are found too.
     udev_enumerate_add_match_subsystem(e, "block");
-    udev_enumerate_add_match_property(e, "ID_CDROM", "1");
     udev_enumerate_scan_devices(e);
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
@@ -108,8 +137,9 @@ public:
 
 private:
   void openMonitor() {
-    // Without udevd (a container, a build machine) there is no monitor: no hot-plug, no harm.
-    monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
+    // Without udevd the kernel's own events are the only ones (media changes included); without
+    // either (a container, a build machine) there is no monitor: no hot-plug, no harm.
+    monitor_ = udev_monitor_new_from_netlink(udev_, udevdRunning() ? "udev" : "kernel");
     if (!monitor_) return;
     if (udev_monitor_filter_add_match_subsystem_devtype(monitor_, "block", "disk") < 0 ||
         udev_monitor_enable_receiving(monitor_) < 0) {
@@ -131,7 +161,10 @@ private:
       events.push_back({DeviceEvent::Kind::DriveAdded, key, driveOf(dev)});
       return;
     }
-    if (action == "change") events.push_back({DeviceEvent::Kind::MediumChanged, key, nullptr});
+    // An eject request alone (the button pressed while the tray is locked) changes no medium.
+    const bool ejectRequestOnly = udev_device_get_property_value(dev, "DISK_EJECT_REQUEST") &&
+                                  !udev_device_get_property_value(dev, "DISK_MEDIA_CHANGE");
+    if (action == "change" && !ejectRequestOnly) events.push_back({DeviceEvent::Kind::MediumChanged, key, nullptr});
   }
 
   udev* udev_;

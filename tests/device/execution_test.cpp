@@ -141,7 +141,8 @@ TEST_F(Execution, BlocksAreCutToTheOpcodeGroupLength) {
       {0x00, 6}, {0x12, 6}, {0x1B, 6}, {0x28, 10}, {0x43, 10}, {0x46, 10}, {0x5A, 10}, {0xA8, 12}, {0xBE, 12},
       {0xAC, 12}, {0xE1, 12}};
   for (const auto& [opcode, length] : cases) {
-    std::uint8_t cdb[12] = {opcode};
+    // One block for the reads: a read of none is answered without reaching the drive.
+    std::uint8_t cdb[12] = {opcode, 0, 0, 0, 0, 0, 0, 0, 1, 1};
     (void)DC_ExecuteMMCCmd_Sync(ref_, cdb, 12, nullptr, 0, kDC_NoData, 1000, nullptr);
     EXPECT_EQ(drive_->log().back().cdb.size(), length) << std::hex << int{opcode};
   }

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Device and disc queries (`GDT_*`): the interface's view of drives and discs. Each query asks
+// the drive query family (`DC_MacX_*`) first and sends the raw MMC command when that answers
+// -1. A pure reader (no command path) answers 0 without doing anything for most queries; its
+// disc is described from the medium's TOC and size.
+//
+// Records the queries allocate are released by the caller with free().
+#pragma once
+
+#include <cstdint>
+
+#include "quillion/DC.h"
+#include "quillion/MMC.h"
+#include "quillion/status.h"
+
+// One track of a disc description.
+struct GDT_OneTrack {
+  std::uint16_t session;
+  std::uint16_t track;
+  std::uint16_t mode;  // kGDT_Mode* below
+  std::uint16_t reserved;
+  std::uint32_t start;   // logical block address
+  std::uint32_t length;  // blocks
+};
+
+inline constexpr std::uint16_t kGDT_ModeAudio = 0;
+inline constexpr std::uint16_t kGDT_ModeData1 = 8;   // mode 1 data
+inline constexpr std::uint16_t kGDT_ModeData2 = 9;   // mode 2 or XA data
+inline constexpr std::uint16_t kGDT_ModeUnknown = 255;
+
+// Disc state.
+inline constexpr std::uint8_t kGDT_DiscBlank = 0;
+inline constexpr std::uint8_t kGDT_DiscClosed = 1;
+inline constexpr std::uint8_t kGDT_DiscAppendable = 2;
+
+// Medium class.
+inline constexpr std::uint8_t kGDT_MediumCD = 0;
+inline constexpr std::uint8_t kGDT_MediumDVDorBD = 1;
+
+// File systems found on a rewritable DVD or BD.
+inline constexpr std::uint32_t kGDT_FoundHFS = 0x100;  // partition map, HFS or HFS Plus
+inline constexpr std::uint32_t kGDT_FoundUDF = 0x10;
+inline constexpr std::uint32_t kGDT_FoundISO = 0x1;  // ISO 9660 without UDF
+
+// A disc description: this header, then `trackCount` GDT_OneTrack records (GDT_Tracks()).
+struct GDT_DiscInfo {
+  std::uint32_t freeBlocks;      // blocks still writable
+  std::uint32_t usedBlocks;      // end of the recorded area
+  std::uint8_t discType;         // READ DISC INFORMATION byte 8: 00h CD-DA/CD-ROM, 10h CD-I, 20h CD-ROM XA
+  std::uint8_t reserved;
+  std::uint8_t discState;        // kGDT_Disc*
+  std::uint8_t erasable;         // 1 for rewritable media
+  std::uint8_t mediumClass;      // kGDT_Medium*
+  std::uint8_t discKind;         // by current profile: GDT_DiscKindOfProfile()
+  std::uint32_t fileSystems;     // kGDT_Found* bits (rewritable DVD and BD only)
+  std::uint16_t audioTracks;
+  std::uint32_t largestSession;  // blocks
+  std::uint32_t largestTrack;    // blocks
+  std::uint16_t sessions;        // complete sessions
+  std::uint16_t trackCount;
+};
+
+inline GDT_OneTrack* GDT_Tracks(GDT_DiscInfo* info) { return reinterpret_cast<GDT_OneTrack*>(info + 1); }
+inline const GDT_OneTrack* GDT_Tracks(const GDT_DiscInfo* info) {
+  return reinterpret_cast<const GDT_OneTrack*>(info + 1);
+}
+
+// Named by GDT_GetDeviceInfo, which fills nothing.
+struct GDT_DeviceInfo {
+  std::uint32_t reserved;
+};
+
+// Disc kind by current profile (DVD-ROM 1, DVD-R 2, DVD-RW 3, DVD+R 4, DVD+RW 5, DVD+R DL 6,
+// DVD-RAM 7, DVD-R DL 8, BD-ROM 9, BD-R 10, BD-RE 11); 0 for CD media and anything unknown.
+std::uint8_t GDT_DiscKindOfProfile(std::uint16_t profile);
+
+// The drive list (DC_GetConnectedDeviceList).
+std::uint16_t GDT_GetConnectedDeviceList(DC_Device** list);
+EngineStatus GDT_GetDeviceInfo(std::uint32_t ref, GDT_DeviceInfo* info);
+bool GDT_IsPureReader(std::uint32_t ref);
+bool GDT_isSONYWriteContinueDrive(std::uint32_t ref);
+
+// READ DISC INFORMATION into the caller's buffer.
+EngineStatus GDT_GetMMCDiscInfo(std::uint32_t ref, void* buffer, std::uint32_t length, MMC_SenseData* sense);
+
+// Tray, lock, eject and reservation.
+// 1 tray open, 0 closed; a status when the state cannot be read.
+EngineStatus GDT_TrayStatus(std::uint32_t ref);
+EngineStatus GDT_Load(std::uint32_t ref, MMC_SenseData* sense);
+EngineStatus GDT_Lock(std::uint32_t ref, MMC_SenseData* sense);
+EngineStatus GDT_Unlock(std::uint32_t ref, MMC_SenseData* sense);
+// Gives back any reservation, allows removal, ejects and tells the disc-changed callbacks.
+EngineStatus GDT_Eject(std::uint32_t ref, MMC_SenseData* sense, bool immediate);
+EngineStatus GDT_ReserveDrive(std::uint32_t ref, bool on);
+
+// The full TOC as the drive answers READ TOC format 2 (caller frees *toc); -1 for the
+// reserved references.
+EngineStatus GDT_GetTOC(std::uint32_t ref, std::uint8_t** toc, std::uint32_t* tocLength);
+// The device path of the drive's medium ("/dev/sr0", or "sr0" without keepPrefix); -1 for the
+// reserved references, a null buffer or a length below 12. Empty when no medium is in.
+EngineStatus GDT_GetBSDPath(std::uint32_t ref, char* buffer, std::uint32_t length, bool keepPrefix);
+
+// Describes the disc in the drive; *info is allocated (caller frees) on success.
+EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** info, MMC_SenseData* sense);
+
+// How to read a track: READ CD flags (expected sector type in the high byte, fields in the
+// low byte) and block size, with the track's start and length.
+EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track, std::uint16_t* readFlags,
+                                     std::uint32_t* blockSize, std::uint32_t* start, std::uint32_t* length,
+                                     MMC_SenseData* sense);
+
+// Reading: READ CD with the given flags, or 2048-byte user data with READ(12) or READ CD.
+// Zero blocks or a missing buffer are refused (-1001) before anything reaches the drive.
+EngineStatus GDT_GetTrackUserData(std::uint32_t ref, std::uint16_t readFlags, std::uint32_t start,
+                                  std::uint32_t blocks, void* buffer, std::uint32_t length, MMC_SenseData* sense);
+EngineStatus GDT_Get2048DataBlocks(std::uint32_t ref, void* buffer, std::uint32_t start, std::uint32_t blocks,
+                                   bool useRead12, MMC_SenseData* sense = nullptr);
+
+// CD-Text: (tracks + 1) entries of kGDT_CDTextEntryBytes; entry 0 is the disc, entry n track
+// n; five zero-terminated strings of kGDT_CDTextStringBytes each (title, performer,
+// songwriter, composer, arranger). 0 with *table null when the disc has no CD-Text.
+inline constexpr std::uint32_t kGDT_CDTextStringBytes = 160;
+inline constexpr std::uint32_t kGDT_CDTextStrings = 5;
+inline constexpr std::uint32_t kGDT_CDTextEntryBytes = kGDT_CDTextStringBytes * kGDT_CDTextStrings;
+EngineStatus GDT_CDTEXTInfo(std::uint32_t ref, char** table, std::uint32_t* entries);

@@ -1,0 +1,227 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
+"""Prepares what the QEMU guest boots from: the kernel as an uncompressed ELF (QEMU starts
+it through its PVH entry, which skips the boot loader and the in-kernel decompressor) and an
+initramfs holding busybox, the SCSI and CD-ROM modules, the guest test program with the
+shared libraries it needs, the disc images and an /init that runs the program.
+
+Exit status 0 when prepared, 77 when something the guest needs is not installed (the tests
+then skip), 1 on any other failure."""
+
+import argparse
+import gzip
+import lzma
+import os
+import random
+import re
+import shutil
+import stat
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+SKIP = 77
+
+# Loaded in this order; each line is one transport's chain after the common SCSI part.
+MODULES = [
+    "scsi_common", "scsi_mod", "cdrom", "sr_mod", "sg",
+    "virtio_ring", "virtio", "virtio_pci_modern_dev", "virtio_pci_legacy_dev", "virtio_pci", "virtio_scsi",
+    "libata", "ata_piix", "libahci", "ahci",
+]
+
+
+def fail(message, code=1):
+    print("prepare_guest: " + message, file=sys.stderr)
+    sys.exit(code)
+
+
+def newest_kernel():
+    kernels = []
+    for path in Path("/boot").glob("vmlinuz-*"):
+        version = path.name[len("vmlinuz-"):]
+        if Path("/lib/modules", version, "modules.dep").exists():
+            kernels.append((version, path))
+    if not kernels:
+        return None
+    kernels.sort(key=lambda k: [int(p) if p.isdigit() else p for p in re.split(r"[.-]", k[0])])
+    return kernels[-1]
+
+
+def unpack_vmlinux(bzimage: bytes) -> bytes:
+    """The ELF inside a bzImage: the setup header names where the compressed payload starts
+    (boot protocol 2.08+, payload_offset at 0x248, payload_length at 0x24c)."""
+    if bzimage[0x202:0x206] != b"HdrS" or struct.unpack_from("<H", bzimage, 0x206)[0] < 0x208:
+        raise ValueError("not a bzImage with payload fields")
+    setup_sects = bzimage[0x1F1] or 4
+    offset, length = struct.unpack_from("<II", bzimage, 0x248)
+    start = (setup_sects + 1) * 512 + offset
+    payload = bzimage[start:start + length]
+    if payload.startswith(b"\xfd7zXZ\x00"):
+        elf = lzma.LZMADecompressor(format=lzma.FORMAT_XZ).decompress(payload)
+    elif payload.startswith(b"\x1f\x8b"):
+        elf = gzip.decompress(payload)
+    else:
+        raise ValueError("payload compression not handled (%r)" % payload[:6])
+    if not elf.startswith(b"\x7fELF"):
+        raise ValueError("payload is not an ELF image")
+    return elf
+
+
+class Cpio:
+    """A 'newc' archive written directly, so that device nodes need no root."""
+
+    def __init__(self):
+        self.data = bytearray()
+        self.ino = 1
+
+    def _entry(self, name, mode, body=b"", rdev=(0, 0)):
+        fields = [self.ino, mode, 0, 0, 1, 0, len(body), 0, 0, rdev[0], rdev[1], len(name) + 1, 0]
+        self.ino += 1
+        self.data += b"070701" + b"".join(b"%08X" % f for f in fields) + name.encode() + b"\0"
+        self.data += b"\0" * (-len(self.data) % 4)
+        self.data += body
+        self.data += b"\0" * (-len(self.data) % 4)
+
+    def directory(self, name):
+        self._entry(name, stat.S_IFDIR | 0o755)
+
+    def file(self, name, body, mode=0o644):
+        self._entry(name, stat.S_IFREG | mode, body)
+
+    def symlink(self, name, target):
+        self._entry(name, stat.S_IFLNK | 0o777, target.encode())
+
+    def chardev(self, name, major, minor):
+        self._entry(name, stat.S_IFCHR | 0o600, rdev=(major, minor))
+
+    def finish(self):
+        self._entry("TRAILER!!!", 0)
+        return bytes(self.data)
+
+
+def shared_libraries(program):
+    """The program's shared-library closure as the dynamic loader resolves it on this host."""
+    out = subprocess.run(["ldd", str(program)], capture_output=True, text=True)
+    if out.returncode != 0:
+        return []  # a static program
+    libs = []
+    for line in out.stdout.splitlines():
+        match = re.search(r"(/\S+)\s+\(0x", line)
+        if match:
+            libs.append(Path(match.group(1)))
+    return libs
+
+
+INIT = r"""#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+for m in $(cat /modules.order); do
+  insmod /modules/$m.ko || echo "QUILLION-GUEST: insmod $m failed"
+done
+n=0
+while [ ! -e /dev/sr0 ] || [ ! -e /dev/sg0 ]; do
+  n=$((n + 1))
+  if [ $n -gt 200 ]; then echo "QUILLION-GUEST: no drive appeared"; poweroff -f; fi
+  usleep 50000
+done
+stty -echo </dev/console
+scenario=$(sed -n 's/.*quillion.scenario=\([^ ]*\).*/\1/p' /proc/cmdline)
+/quillion-guest "$scenario" </dev/console >/dev/console 2>&1
+poweroff -f
+"""
+
+
+def make_iso(out: Path, name: str, volume: str, kbytes: int):
+    """A data disc from a deterministic tree, so that a guest can compare every block."""
+    tree = out / (name + ".tree")
+    shutil.rmtree(tree, ignore_errors=True)
+    tree.mkdir(parents=True)
+    rng = random.Random(volume)
+    (tree / "DATA.BIN").write_bytes(bytes(rng.getrandbits(8) for _ in range(kbytes * 1024)))
+    (tree / "README.TXT").write_text("Quillion QEMU fixture %s\n" % volume)
+    tmp = out / (name + ".tmp")
+    subprocess.run(["genisoimage", "-quiet", "-V", volume, "-o", str(tmp), str(tree)], check=True)
+    shutil.rmtree(tree)
+    os.replace(tmp, out / name)
+    return out / name
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True, type=Path)
+    parser.add_argument("--out", required=True, type=Path)
+    parser.add_argument("--iso", action="append", default=[],
+                        help="name:VOLUME:kilobytes, a data disc made here and put in the guest's /fixture")
+    args = parser.parse_args()
+
+    found = newest_kernel()
+    busybox = shutil.which("busybox") or "/bin/busybox"
+    if not found:
+        fail("no kernel with modules in /boot (package linux-image-amd64)", SKIP)
+    if not Path(busybox).exists():
+        fail("no busybox (package busybox-static)", SKIP)
+    if not shutil.which("genisoimage"):
+        fail("no genisoimage (package genisoimage)", SKIP)
+    if shared_libraries(busybox):
+        fail("busybox is not statically linked (package busybox-static)", SKIP)
+    version, bzimage = found
+    args.out.mkdir(parents=True, exist_ok=True)
+
+    try:
+        elf = unpack_vmlinux(bzimage.read_bytes())
+    except (OSError, ValueError, lzma.LZMAError) as e:
+        fail("cannot unpack %s: %s" % (bzimage, e), SKIP)
+
+    archive = Cpio()
+    for d in ["bin", "dev", "proc", "sys", "modules", "fixture", "lib", "lib64", "usr", "usr/lib", "tmp"]:
+        archive.directory(d)
+    archive.chardev("dev/console", 5, 1)
+    archive.file("bin/busybox", Path(busybox).read_bytes(), 0o755)
+    archive.file("init", INIT.encode(), 0o755)
+
+    moddir = Path("/lib/modules", version)
+    deps = {}
+    for line in (moddir / "modules.dep").read_text().splitlines():
+        name = line.split(":", 1)[0]
+        deps[Path(name).name.split(".ko")[0].replace("-", "_")] = name
+    order = []
+    for module in MODULES:
+        if module not in deps:
+            continue  # built into this kernel
+        path = moddir / deps[module]
+        if path.suffix != ".ko":
+            fail("module %s is compressed (%s); the guest's insmod takes plain .ko files" % (module, path))
+        archive.file("modules/%s.ko" % module, path.read_bytes())
+        order.append(module)
+    archive.file("modules.order", ("\n".join(order) + "\n").encode())
+
+    archive.file("quillion-guest", args.program.read_bytes(), 0o755)
+    made = set()
+    for lib in shared_libraries(args.program):
+        real = lib.resolve()
+        target = str(lib).lstrip("/")
+        parts = Path(target).parts
+        for i in range(1, len(parts)):
+            folder = "/".join(parts[:i])
+            if folder not in made and folder not in ("lib", "lib64", "usr", "usr/lib"):
+                archive.directory(folder)
+                made.add(folder)
+        archive.file(target, real.read_bytes(), 0o755)
+    for spec in args.iso:
+        name, volume, kbytes = spec.split(":")
+        archive.file("fixture/" + name, make_iso(args.out, name, volume, int(kbytes)).read_bytes())
+
+    # Written beside, then renamed: a guest that boots from the old files keeps them.
+    for name, body in [("vmlinux", elf), ("initramfs.cpio.gz", gzip.compress(archive.finish(), 1))]:
+        tmp = args.out / (name + ".tmp")
+        tmp.write_bytes(body)
+        os.replace(tmp, args.out / name)
+    (args.out / "kernel-version").write_text(version + "\n")
+    print("prepare_guest: kernel %s, %d modules" % (version, len(order)))
+
+
+if __name__ == "__main__":
+    main()

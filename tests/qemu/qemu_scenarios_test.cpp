@@ -1,0 +1,277 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Boots a small Linux guest under QEMU (software emulation) with one emulated CD-ROM drive and
+// runs the guest test program in it: our drive layer against an MMC implementation nobody here
+// wrote. The guest reports on its serial console; a test passes only on the guest's PASS
+// marker for its own scenario. The guest may ask for monitor commands (media changes from the
+// host side), which are answered on the console.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <cctype>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_tools.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using quillion::test::TempDir;
+
+namespace {
+
+// Each boot is bounded by timeout(1); a guest that hangs cannot hold CI.
+constexpr int kBootBoundSeconds = 150;
+
+struct Scenario {
+  const char* name;        // test name
+  const char* argument;    // what the guest program runs
+  const char* machine;     // QEMU machine type
+  const char* controller;  // extra -device before the drive, or ""
+  const char* drive;       // the drive's -device
+  bool disc;               // one.iso in the drive at boot
+  bool kernelPolls;        // the kernel polls for media events, as on a desktop
+};
+
+const Scenario kScenarios[] = {
+    {"disc_scsi", "disc:scsi", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true, false},
+    {"disc_piix", "disc:atapi", "pc", "", "ide-cd,bus=ide.1,unit=0,drive=cd0", true, false},
+    {"disc_ahci", "disc:atapi", "q35", "", "ide-cd,bus=ide.0,drive=cd0", true, false},
+    {"empty_scsi", "empty:scsi", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", false, true},
+    {"empty_piix", "empty:atapi", "pc", "", "ide-cd,bus=ide.1,unit=0,drive=cd0", false, true},
+    {"change_scsi", "change:scsi", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true, true},
+    {"change_piix", "change:atapi", "pc", "", "ide-cd,bus=ide.1,unit=0,drive=cd0", true, true},
+    {"held_scsi", "held:scsi", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true, false},
+    {"held_piix", "held:atapi", "pc", "", "ide-cd,bus=ide.1,unit=0,drive=cd0", true, false},
+};
+
+fs::path guestDir() { return QUILLION_QEMU_GUEST_DIR; }
+
+std::string findProgram(const char* name) {
+  const std::string path = quillion::test::run(std::string("command -v ") + name + " 2>/dev/null");
+  return path.empty() ? std::string() : path.substr(0, path.find('\n'));
+}
+
+// The monitor decorates its lines for a terminal: escape sequences and carriage returns go.
+std::string withoutTerminalCodes(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') continue;
+    if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+      i += 2;
+      while (i < text.size() && !std::isalpha(static_cast<unsigned char>(text[i]))) ++i;
+      continue;
+    }
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+// The human monitor over its Unix socket: a command, then everything up to the next prompt.
+class Monitor {
+public:
+  explicit Monitor(fs::path socket) : socket_(std::move(socket)) {}
+  ~Monitor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Monitor(const Monitor&) = delete;
+  Monitor& operator=(const Monitor&) = delete;
+
+  std::string command(const std::string& line) {
+    if (fd_ < 0 && !connect()) return "(no monitor)";
+    const std::string out = line + "\n";
+    if (::write(fd_, out.data(), out.size()) != static_cast<ssize_t>(out.size())) return "(monitor write failed)";
+    std::string reply = untilPrompt();
+    // The monitor echoes the command and decorates the line; keep the answer only.
+    reply = withoutTerminalCodes(reply);
+    std::string answer;
+    std::size_t at = 0;
+    while (at < reply.size()) {
+      const std::size_t end = reply.find('\n', at);
+      std::string text = reply.substr(at, end == std::string::npos ? std::string::npos : end - at);
+      at = end == std::string::npos ? reply.size() : end + 1;
+      if (text.empty() || text.find(line) != std::string::npos) continue;
+      answer += (answer.empty() ? "" : " ") + text;
+    }
+    return answer;
+  }
+
+private:
+  bool connect() {
+    for (int attempt = 0; attempt < 50 && fd_ < 0; ++attempt) {
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_.c_str());
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        fd_ = fd;
+      } else {
+        ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    }
+    if (fd_ < 0) return false;
+    (void)untilPrompt();  // the greeting
+    return true;
+  }
+
+  std::string untilPrompt() {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (text.find("(qemu) ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 200) <= 0) continue;
+      char buffer[512];
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::size_t prompt = text.rfind("(qemu) ");
+    return prompt == std::string::npos ? text : text.substr(0, prompt);
+  }
+
+  fs::path socket_;
+  int fd_ = -1;
+};
+
+struct Boot {
+  std::string console;  // everything the guest wrote
+  int exitStatus = -1;
+};
+
+// Replaces "@name" in a monitor command by the fixture's path on this side.
+std::string withFixturePaths(const std::string& command) {
+  std::string out;
+  for (std::size_t i = 0; i < command.size(); ++i) {
+    if (command[i] != '@') {
+      out.push_back(command[i]);
+      continue;
+    }
+    std::size_t end = i + 1;
+    while (end < command.size() && command[end] != ' ') ++end;
+    out += (guestDir() / command.substr(i + 1, end - i - 1)).string();
+    i = end - 1;
+  }
+  return out;
+}
+
+Boot boot(const std::vector<std::string>& argv, const fs::path& monitorSocket) {
+  Boot result;
+  int toGuest[2], fromGuest[2];
+  if (::pipe2(toGuest, O_CLOEXEC) != 0 || ::pipe2(fromGuest, O_CLOEXEC) != 0) return result;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, toGuest[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, fromGuest[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, fromGuest[1], 2);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(toGuest[0]);
+  ::close(fromGuest[1]);
+  if (spawned != 0) {
+    ::close(toGuest[1]);
+    ::close(fromGuest[0]);
+    result.console = "(could not start QEMU)";
+    return result;
+  }
+
+  Monitor monitor(monitorSocket);
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kBootBoundSeconds + 15);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fromGuest[0], POLLIN, 0};
+    if (::poll(&p, 1, 500) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(fromGuest[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (ssize_t i = 0; i < n; ++i) {
+      const char c = buffer[i];
+      if (c == '\r') continue;
+      result.console.push_back(c);
+      if (c != '\n') {
+        line.push_back(c);
+        continue;
+      }
+      constexpr std::string_view kAsk = "QUILLION-HOST ";
+      const std::size_t ask = line.find(kAsk);
+      if (ask != std::string::npos) {
+        const std::string reply = monitor.command(withFixturePaths(line.substr(ask + kAsk.size())));
+        result.console += "[monitor] " + reply + "\n";
+        const std::string answer = "QUILLION-DONE " + reply + "\n";
+        (void)!::write(toGuest[1], answer.data(), answer.size());
+      }
+      line.clear();
+    }
+  }
+  ::close(toGuest[1]);
+  ::close(fromGuest[0]);
+  int status = 0;
+  if (::waitpid(pid, &status, WNOHANG) == 0) {
+    ::kill(pid, SIGKILL);  // our own bound ran out before timeout(1)'s
+    ::waitpid(pid, &status, 0);
+  }
+  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// Test names show the scenario, not the record's bytes.
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+class QemuGuest : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(QemuGuest, Scenario) {
+  const Scenario& s = GetParam();
+  const fs::path dir = guestDir();
+  const std::string qemu = findProgram("qemu-system-x86_64");
+  if (qemu.empty()) GTEST_SKIP() << "qemu-system-x86_64 is not installed (package qemu-system-x86)";
+  if (!fs::exists(dir / "vmlinux") || !fs::exists(dir / "initramfs.cpio.gz")) {
+    GTEST_SKIP() << "no guest prepared in " << dir << " (packages linux-image-amd64, busybox-static; "
+                 << "see the qemu_prepare_guest test)";
+  }
+  TempDir temp;
+  const fs::path socket = temp.path() / "monitor.sock";
+  std::string drive = "if=none,id=cd0,media=cdrom";
+  if (s.disc) drive += ",readonly=on,format=raw,file=" + (dir / "one.iso").string();
+  std::string append = std::string("console=ttyS0 panic=-1 quiet loglevel=1 quillion.scenario=") + s.argument;
+  if (s.kernelPolls) append += " block.events_dfl_poll_msecs=250";
+
+  std::vector<std::string> argv = {"timeout", "-k", "5", std::to_string(kBootBoundSeconds), qemu,
+                                   "-accel", "tcg", "-machine", s.machine, "-nodefaults", "-display", "none",
+                                   "-no-reboot", "-m", "256", "-smp", "1", "-net", "none",
+                                   "-kernel", (dir / "vmlinux").string(), "-initrd",
+                                   (dir / "initramfs.cpio.gz").string(), "-append", append, "-drive", drive,
+                                   "-serial", "stdio", "-monitor", "unix:" + socket.string() + ",server=on,wait=off"};
+  // qboot with the kernel's PVH entry boots in a fraction of SeaBIOS's time.
+  if (fs::exists("/usr/share/qemu/qboot.rom")) {
+    argv.insert(argv.end(), {"-bios", "/usr/share/qemu/qboot.rom"});
+  }
+  if (*s.controller) argv.insert(argv.end(), {"-device", s.controller});
+  argv.insert(argv.end(), {"-device", s.drive});
+
+  const Boot result = boot(argv, socket);
+  const std::string pass = std::string("QUILLION-RESULT: PASS ") + s.argument + "\n";
+  const bool passed = result.console.find(pass) != std::string::npos &&
+                      result.console.find("QUILLION-CHECK FAIL") == std::string::npos;
+  EXPECT_TRUE(passed) << "guest console (exit " << result.exitStatus << "):\n" << result.console;
+}
+
+INSTANTIATE_TEST_SUITE_P(Qemu, QemuGuest, ::testing::ValuesIn(kScenarios),
+                         [](const ::testing::TestParamInfo<Scenario>& p) { return std::string(p.param.name); });
+
+}  // namespace
