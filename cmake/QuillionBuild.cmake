@@ -60,5 +60,7 @@ function(quillion_add_gtest)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QUILLION_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUILLION_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    # One value per property: gtest_discover_tests splits a list into separate properties.
+    ENVIRONMENT "QUILLION_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+    ENVIRONMENT_MODIFICATION "QUILLION_BINARY_DIR=set:${PROJECT_BINARY_DIR}")
 endfunction()
