@@ -76,7 +76,7 @@ DrainResult drainToFile(DPM_Base& producer, const std::string& path, std::uint16
 }
 
 std::string runTool(const std::string& command, int* status) {
-  return run("LC_ALL=C TZ=UTC " + command + " 2>&1", status);
+  return run("LC_ALL=C.UTF-8 TZ=UTC " + command + " 2>&1", status);
 }
 
 }  // namespace quillion::testing

@@ -41,8 +41,26 @@ DrainResult drainToFile(DPM_Base& producer, const std::string& path, std::uint16
 
 std::string readFileBytes(const std::string& path);
 
-// Runs a command with LC_ALL=C and TZ=UTC; standard output and error together.
+// Runs a command with LC_ALL=C.UTF-8 (names are UTF-8) and TZ=UTC; standard output and
+// error together.
 std::string runTool(const std::string& command, int* status = nullptr);
+
+// What differs between two path maps, one line per path; empty when they are equal.
+template <typename Value>
+std::string differences(const std::map<std::string, Value>& got,
+                        const std::map<std::string, Value>& wanted) {
+  std::string out;
+  for (const auto& [path, value] : wanted) {
+    const auto it = got.find(path);
+    if (it == got.end())
+      out += "missing: " + path + "\n";
+    else if (!(it->second == value))
+      out += "differs: " + path + "\n";
+  }
+  for (const auto& [path, value] : got)
+    if (!wanted.count(path)) out += "extra:   " + path + "\n";
+  return out;
+}
 
 #define QUILLION_NEED_TOOL(name) \
   if (!::quillion::testing::haveTool(name)) GTEST_SKIP() << name << " is not installed"
