@@ -101,10 +101,10 @@ int main(int argc, char** argv) {
 
   const double layout = Seconds(laidOut - start).count();
   const double production = Seconds(produced - laidOut).count();
-  std::printf("nodes=%zu blocks=%u layout_s=%.3f produce_s=%.3f total_s=%.3f MBps=%.0f "
-              "peak_rss_kb=%ld missing=%zu\n",
-              nodes, blocks, layout, production, layout + production,
-              double(blocks) * 2048 / 1e6 / production, peakKilobytes(),
-              producer.MissingData().size());
+  std::printf(
+      "nodes=%zu blocks=%u layout_s=%.3f produce_s=%.3f total_s=%.3f MBps=%.0f "
+      "peak_rss_kb=%ld missing=%zu\n",
+      nodes, blocks, layout, production, layout + production,
+      double(blocks) * 2048 / 1e6 / production, peakKilobytes(), producer.MissingData().size());
   return done == blocks ? 0 : 1;
 }

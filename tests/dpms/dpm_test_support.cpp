@@ -66,8 +66,8 @@ DrainResult drainToFile(DPM_Base& producer, const std::string& path, std::uint16
   while (r.written < r.prepared) {
     std::uint32_t got = 0;
     const std::uint32_t want = std::min(chunkBlocks, r.prepared - r.written);
-    r.status = producer.NextBlocks(buffer.data(), static_cast<std::uint32_t>(buffer.size()), want,
-                                   &got);
+    r.status =
+        producer.NextBlocks(buffer.data(), static_cast<std::uint32_t>(buffer.size()), want, &got);
     if (r.status != kNoErr || got == 0) break;
     out.write(buffer.data(), std::streamsize{got} * r.blockSize);
     r.written += got;

@@ -48,11 +48,9 @@ TEST(HFSKeyOrder, ParentThenNamesUpperCasedAsSignedBytes) {
     int order;  // -1: a first, 0: equal keys, 1: b first
   };
   const Case cases[] = {
-      {2, "abc", 2, "ABD", -1},
-      {2, "ab", 2, "abc", -1},
+      {2, "abc", 2, "ABD", -1},     {2, "ab", 2, "abc", -1},
       {2, "\xE9t\xE9", 2, "A", -1},  // 0xE9 is negative as a signed byte
-      {1, "zzz", 2, "a", -1},
-      {2, "ABC", 2, "abc", 0},
+      {1, "zzz", 2, "a", -1},       {2, "ABC", 2, "abc", 0},
       {2, "a_b", 2, "a[b", 1},  // '_' (0x5F) after '[' (0x5B): only letters are folded
       {7, "", 7, "a", -1},
   };
@@ -75,19 +73,19 @@ TEST(HFSPlusKeyOrder, CaseAndIgnorableUnitsFoldAwayNulSortsLast) {
   const Case cases[] = {
       {u"a", u"B", -1},
       {u"A", u"a", 0},
-      {u"a\u200Cb", u"ab", 0},       // zero-width non-joiner is ignorable
-      {u"\uFEFFab", u"AB", 0},       // so is the byte-order mark
+      {u"a\u200Cb", u"ab", 0},                  // zero-width non-joiner is ignorable
+      {u"\uFEFFab", u"AB", 0},                  // so is the byte-order mark
       {u"\u00C9t\u00E9", u"\u00E9T\u00C9", 0},  // Latin-1 capitals fold
-      {u"\u0411", u"\u0431", 0},     // Cyrillic
-      {u"\u03A3", u"\u03C3", 0},     // Greek
-      {u"\u10A0", u"\u10D0", 0},     // Georgian
-      {u"\uFF21", u"\uFF41", 0},     // full-width
-      {u"\u2160", u"\u2170", 0},     // Roman numerals
-      {u"\u0130", u"i", 1},          // never folded into ASCII
+      {u"\u0411", u"\u0431", 0},                // Cyrillic
+      {u"\u03A3", u"\u03C3", 0},                // Greek
+      {u"\u10A0", u"\u10D0", 0},                // Georgian
+      {u"\uFF21", u"\uFF41", 0},                // full-width
+      {u"\u2160", u"\u2170", 0},                // Roman numerals
+      {u"\u0130", u"i", 1},                     // never folded into ASCII
       {u"ab", u"a", 1},
       {u"a", std::u16string(u"a\0", 2), -1},  // U+0000 counts, as the highest unit
       {u"ab", std::u16string(u"a\0", 2), -1},
-      {u"e\u0301", u"\u00E9", -1},   // no normalisation: decomposed and composed differ
+      {u"e\u0301", u"\u00E9", -1},  // no normalisation: decomposed and composed differ
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.a));
@@ -102,13 +100,18 @@ TEST(HFSPlusKeyOrder, CaseAndIgnorableUnitsFoldAwayNulSortsLast) {
 
 // A key and a thread record once converted: counts and units big-endian.
 TEST(HFSByteOrder, KeysAndThreadsAreBigEndian) {
-  EXPECT_EQ(hex(plusKey(0x01020304, u"ab")), "000a0102030400020061" "0062");
+  EXPECT_EQ(hex(plusKey(0x01020304, u"ab")),
+            "000a0102030400020061"
+            "0062");
   std::vector<std::uint8_t> thread(64);
   thread.resize(SwapHFSPlusCatalogThread(
       HFSPlusCatalogThread{kHFSPlusFileThreadRecord, 0, 0x10, u"\u00E9"}, thread));
   EXPECT_EQ(hex(thread), "0004000000000010000100e9");
   EXPECT_EQ(hex(hfsKey(0x10, "abc")), "09000000001003616263");
-  EXPECT_EQ(hex(hfsKey(0x10, "ab")), "080000000010026162" "00") << "padded to an even size";
+  EXPECT_EQ(hex(hfsKey(0x10, "ab")),
+            "080000000010026162"
+            "00")
+      << "padded to an even size";
   std::vector<std::uint8_t> index(64);
   index.resize(swapHFSCatalogKey(HFSCatalogKey{1, "x"}, index, 38));
   ASSERT_EQ(index.size(), 38u);
@@ -185,8 +188,10 @@ std::vector<std::uint8_t> minimalHFSPlusVolume(const std::string& fileBytes) {
   root.createDate = root.contentModDate = 0xE0000000;
   root.permissions.fileMode = 040755;
   std::vector<std::uint8_t> body(kHFSPlusCatalogFileBytes);
-  SwapHFSPlusCatalogFolder(root, std::span<std::uint8_t, kHFSPlusCatalogFolderBytes>(body.data(), kHFSPlusCatalogFolderBytes));
-  record(1, u"Vol", std::vector<std::uint8_t>(body.begin(), body.begin() + kHFSPlusCatalogFolderBytes));
+  SwapHFSPlusCatalogFolder(root, std::span<std::uint8_t, kHFSPlusCatalogFolderBytes>(
+                                     body.data(), kHFSPlusCatalogFolderBytes));
+  record(1, u"Vol",
+         std::vector<std::uint8_t>(body.begin(), body.begin() + kHFSPlusCatalogFolderBytes));
   std::vector<std::uint8_t> thread(600);
   thread.resize(SwapHFSPlusCatalogThread({kHFSPlusFolderThreadRecord, 0, 1, u"Vol"}, thread));
   record(2, u"", thread);
@@ -197,7 +202,8 @@ std::vector<std::uint8_t> minimalHFSPlusVolume(const std::string& fileBytes) {
   file.userInfo.fdType = 0x54455854;     // 'TEXT'
   file.userInfo.fdCreator = 0x74747874;  // 'ttxt'
   file.dataFork = fork(fileBytes.size(), 5, 1);
-  SwapHFSPlusCatalogFile(file, std::span<std::uint8_t, kHFSPlusCatalogFileBytes>(body.data(), kHFSPlusCatalogFileBytes));
+  SwapHFSPlusCatalogFile(file, std::span<std::uint8_t, kHFSPlusCatalogFileBytes>(
+                                   body.data(), kHFSPlusCatalogFileBytes));
   record(2, u"f.txt", body);
   thread.assign(600, 0);
   thread.resize(SwapHFSPlusCatalogThread({kHFSPlusFileThreadRecord, 0, 2, u"f.txt"}, thread));
@@ -230,8 +236,9 @@ std::vector<std::uint8_t> minimalHFSPlusVolume(const std::string& fileBytes) {
 }
 
 void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // hfsutils and the hfsplus tools keep their current volume in $HOME.
@@ -290,8 +297,8 @@ std::vector<std::uint8_t> minimalHFSVolume(const std::string& fileBytes) {
   extents.maxKeyLength = 7;
   extents.totalNodes = 1;
   const std::uint8_t oneNode[] = {0x80};
-  EXPECT_TRUE(swapHFS_BTHeaderNode(headerDescriptor, extents, std::span<const std::uint8_t>(oneNode),
-                                   sector(kFirstAllocation)));
+  EXPECT_TRUE(swapHFS_BTHeaderNode(
+      headerDescriptor, extents, std::span<const std::uint8_t>(oneNode), sector(kFirstAllocation)));
   BTHeaderRec catalog;
   catalog.treeDepth = 1;
   catalog.rootNode = 1;
@@ -302,7 +309,8 @@ std::vector<std::uint8_t> minimalHFSVolume(const std::string& fileBytes) {
   catalog.maxKeyLength = 37;
   catalog.totalNodes = 2;
   const std::uint8_t twoNodes[] = {0xC0};
-  EXPECT_TRUE(swapHFS_BTHeaderNode(headerDescriptor, catalog, std::span<const std::uint8_t>(twoNodes),
+  EXPECT_TRUE(swapHFS_BTHeaderNode(headerDescriptor, catalog,
+                                   std::span<const std::uint8_t>(twoNodes),
                                    sector(kFirstAllocation + 1)));
 
   BTNode leaf;
@@ -320,16 +328,18 @@ std::vector<std::uint8_t> minimalHFSVolume(const std::string& fileBytes) {
   root.valence = 1;
   root.folderID = 2;
   root.createDate = root.modifyDate = 0xE0000000;
-  record(1, "Vol",
-         [](const HFSCatalogFolder& v, std::span<std::uint8_t> out) {
-           swapHFSCatalogFolder(v, out.first<kHFSCatalogFolderBytes>());
-         },
-         root, kHFSCatalogFolderBytes);
-  record(2, "",
-         [](const HFSCatalogThread& v, std::span<std::uint8_t> out) {
-           swapHFSCatalogThread(v, out.first<kHFSCatalogThreadBytes>());
-         },
-         HFSCatalogThread{kHFSFolderThreadRecord, 1, "Vol"}, kHFSCatalogThreadBytes);
+  record(
+      1, "Vol",
+      [](const HFSCatalogFolder& v, std::span<std::uint8_t> out) {
+        swapHFSCatalogFolder(v, out.first<kHFSCatalogFolderBytes>());
+      },
+      root, kHFSCatalogFolderBytes);
+  record(
+      2, "",
+      [](const HFSCatalogThread& v, std::span<std::uint8_t> out) {
+        swapHFSCatalogThread(v, out.first<kHFSCatalogThreadBytes>());
+      },
+      HFSCatalogThread{kHFSFolderThreadRecord, 1, "Vol"}, kHFSCatalogThreadBytes);
   HFSCatalogFile file;
   file.fileID = 16;
   file.userInfo.fdType = 0x54455854;     // 'TEXT'
@@ -339,11 +349,12 @@ std::vector<std::uint8_t> minimalHFSVolume(const std::string& fileBytes) {
   file.dataPhysicalSize = kSector;
   file.createDate = file.modifyDate = 0xE0000000;
   file.dataExtents[0] = {3, 1};
-  record(2, "f.txt",
-         [](const HFSCatalogFile& v, std::span<std::uint8_t> out) {
-           swapHFSCatalogFile(v, out.first<kHFSCatalogFileBytes>());
-         },
-         file, kHFSCatalogFileBytes);
+  record(
+      2, "f.txt",
+      [](const HFSCatalogFile& v, std::span<std::uint8_t> out) {
+        swapHFSCatalogFile(v, out.first<kHFSCatalogFileBytes>());
+      },
+      file, kHFSCatalogFileBytes);
   EXPECT_TRUE(swapBTNode(leaf, sector(kFirstAllocation + 2)));
   std::copy(fileBytes.begin(), fileBytes.end(), image.begin() + (kFirstAllocation + 3) * kSector);
 
@@ -409,7 +420,8 @@ TEST(ApplePartitionMap, ReadBackByHfsutilsAnd7zz) {
   const auto wrap = [&](const std::vector<std::uint8_t>& vol, VolumeKind kind) {
     std::vector<std::uint8_t> image(kVolumeOffsetBytes);
     const auto sectors = static_cast<std::uint32_t>(kVolumeStartSector + vol.size() / 512);
-    EXPECT_TRUE(writeApplePartitionMap(sectors, kind, std::span<std::uint8_t, kVolumeOffsetBytes>(image)));
+    EXPECT_TRUE(
+        writeApplePartitionMap(sectors, kind, std::span<std::uint8_t, kVolumeOffsetBytes>(image)));
     image.insert(image.end(), vol.begin(), vol.end());
     return image;
   };
@@ -427,9 +439,9 @@ TEST(ApplePartitionMap, ReadBackByHfsutilsAnd7zz) {
   const std::string entry1 =
       "Path = ZEB HFS/HFS+ Engine.Apple_partition_map\nSize = 1024\nOffset = 512\n"
       "Characteristics = VALID ALLOCATED READABLE WRITABLE";
-  const std::string entry2 = "Path = ZEB HFS/HFS+ Engine.hfs\nSize = " +
-                             std::to_string(hfsBytes.size()) +
-                             "\nOffset = 18432\nCharacteristics = VALID ALLOCATED READABLE WRITABLE";
+  const std::string entry2 =
+      "Path = ZEB HFS/HFS+ Engine.hfs\nSize = " + std::to_string(hfsBytes.size()) +
+      "\nOffset = 18432\nCharacteristics = VALID ALLOCATED READABLE WRITABLE";
   EXPECT_NE(map.find(entry1), std::string::npos) << map;
   EXPECT_NE(map.find(entry2), std::string::npos) << map;
 

@@ -81,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
 // one more record starts a second block, and readers find it there.
 TEST_F(Iso9660Layout, DirectoryThatFillsABlockExactly) {
   fs::create_directories(src() + "/full");
-  for (int i = 0; i < 39; ++i) writeFile(src() + "/full/a" + std::to_string(100 + i).substr(1) + ".txt", "a");
+  for (int i = 0; i < 39; ++i)
+    writeFile(src() + "/full/a" + std::to_string(100 + i).substr(1) + ".txt", "a");
   for (int i = 0; i < 10; ++i) writeFile(src() + "/full/b00" + std::to_string(i) + ".txt", "b");
   for (const bool extra : {false, true}) {
     SCOPED_TRACE(extra);
@@ -115,6 +116,23 @@ TEST_F(Iso9660Layout, EmptyTree) {
   EXPECT_NE(d.find("Volume size is: 121"), std::string::npos) << d;
 }
 
+// The Video CD's ISO9660 part: plain ISO9660 whatever was asked, version suffixes, no Apple
+// extensions, the CD-i bridge system identifier.
+TEST_F(Iso9660Layout, VideoCDMode) {
+  writeFixture(src(), {{"info.vcd", "", "INFO"}});
+  TreePtr tree = treeFromFolder(src(), "VIDEOCD");
+  DPM_FS_ISO9660 producer(tree.get(), DPM_FS_ISO9660::kJoliet, 0, true, false, true);
+  producer.SetVideoCDMode(true);
+  ASSERT_GT(drainToFile(producer, image()).written, 0u);
+  const std::string d = runTool("isoinfo -d -i " + quoted(image()));
+  EXPECT_NE(d.find("System id: CD-RTOS CD-BRIDGE\n"), std::string::npos) << d;
+  EXPECT_NE(d.find("NO Joliet present"), std::string::npos) << d;
+  const auto root = isoinfoListing(image(), "").at("/");
+  ASSERT_EQ(root.size(), 1u);
+  EXPECT_EQ(root[0].name, "INFO.VCD;1");
+  EXPECT_EQ(readFileBytes(image()).find("AA\x0E\x02"), std::string::npos) << "no Apple fields";
+}
+
 // 2336-byte blocks: each is 8 zero bytes, the 2048 bytes of the same block, 280 zero bytes.
 TEST_F(Iso9660Layout, Mode2BlocksWrapEachDataBlock) {
   writeFixture(src(), {{"a.bin", "", patternBytes(5000)}, {"b/c.txt", "", "c"}});
@@ -125,7 +143,8 @@ TEST_F(Iso9660Layout, Mode2BlocksWrapEachDataBlock) {
   const DrainResult b = drainToFile(wrapped, dir / "mode2.img", 2336, 5);
   ASSERT_EQ(b.blockSize, 2336);
   ASSERT_EQ(a.written, b.written);
-  const std::string data = readFileBytes(dir / "plain.iso"), sectors = readFileBytes(dir / "mode2.img");
+  const std::string data = readFileBytes(dir / "plain.iso"),
+                    sectors = readFileBytes(dir / "mode2.img");
   ASSERT_EQ(sectors.size(), std::size_t{b.written} * 2336);
   std::string unwrapped;
   for (std::size_t i = 0; i < b.written; ++i) {
@@ -191,7 +210,8 @@ TEST_F(Iso9660Layout, HybridHooksPointIntoAnotherDataArea) {
   for (const FS_FileLoc& loc : other.entries)
     for (const FixtureEntry& e : entries)
       if (layoutPath(*loc.node) == e.source)
-        std::copy(e.bytes.begin(), e.bytes.end(), bytes.begin() + dataOffset + loc.dataStart * 4096);
+        std::copy(e.bytes.begin(), e.bytes.end(),
+                  bytes.begin() + dataOffset + loc.dataStart * 4096);
   std::ofstream(image(), std::ios::binary) << bytes;
   EXPECT_EQ(differences(extract(image()), expectedJolietTree(entries)), "");
   EXPECT_EQ(isoinfoListing(image(), "").at("/").size(), 2u);
@@ -210,7 +230,8 @@ TEST_F(Iso9660Layout, TitleWithoutJolietFormIsRefused) {
   TreePtr tree = treeFromFolder(src(), "NAMES");
   DPM_FS_ISO9660 joliet(tree.get(), DPM_FS_ISO9660::kJoliet, 0, false, true, false);
   EXPECT_EQ(joliet.GenerateStuffsForHeaders(), kErrProducerName);
-  EXPECT_NE(joliet.LayoutProblem().find("caf\xE9.txt"), std::string::npos) << joliet.LayoutProblem();
+  EXPECT_NE(joliet.LayoutProblem().find("caf\xE9.txt"), std::string::npos)
+      << joliet.LayoutProblem();
   std::uint16_t size = 0;
   EXPECT_EQ(joliet.PrepareAll(&size, nullptr, nullptr), 0u);
 

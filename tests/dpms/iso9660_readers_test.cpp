@@ -33,8 +33,8 @@ class Iso9660Readers : public ::testing::Test {
                         DPM_FS_ISO9660::Limits limits = {}) {
     writeFixture(dir / "src", entries);
     tree = treeFromFolder(dir / "src", "Quillion Test");
-    producer = std::make_unique<DPM_FS_ISO9660>(tree.get(), format, start, apple, version, xa,
-                                                limits);
+    producer =
+        std::make_unique<DPM_FS_ISO9660>(tree.get(), format, start, apple, version, xa, limits);
     const DrainResult r = drainToFile(*producer, image());
     EXPECT_EQ(r.status, kNoErr);
     EXPECT_EQ(r.written, r.prepared) << producer->LayoutProblem();
@@ -45,7 +45,7 @@ class Iso9660Readers : public ::testing::Test {
   std::string image() const { return dir / "out.iso"; }
 
   std::map<std::string, std::string> extractWith(const std::string& command,
-                                                  const std::string& into) {
+                                                 const std::string& into) {
     fs::create_directories(dir / into);
     int status = 0;
     const std::string out = runTool(command, &status);
@@ -80,20 +80,24 @@ TEST_F(Iso9660Readers, JolietTreeListsAndExtractsExactly) {
   EXPECT_EQ(field(d, "System id: "), "APPLE COMPUTER, INC., TYPE:0001");
   EXPECT_EQ(field(d, "Volume size is: "), std::to_string(blocks));
   EXPECT_NE(d.find("Joliet with UCS level 1 found"), std::string::npos) << d;
+  const std::string joliet = runTool("iso-info --no-header -i " + quoted(image()));
+  EXPECT_EQ(field(joliet, "Volume      : "), "Quillion Test") << joliet;
+  EXPECT_EQ(field(joliet, "System      : "), "Apple Computer,") << "16 units of the text";
 
   const Listing expected = expectedListing(entries);
   EXPECT_EQ(differences(xorrisoListing(image()), expected), "");
   EXPECT_EQ(differences(bsdtarListing(image()), expected), "");
 
   const auto wanted = expectedJolietTree(entries);
-  EXPECT_EQ(differences(extractWith("bsdtar -xf " + quoted(image()) + " -C " +
-                                        quoted(dir / "bsdtar"), "bsdtar"),
-                        wanted),
-            "");
-  EXPECT_EQ(differences(extractWith("7zz x -y -o" + quoted(dir / "7zz") + " " + quoted(image()),
-                                    "7zz"),
-                        wanted),
-            "");
+  EXPECT_EQ(
+      differences(
+          extractWith("bsdtar -xf " + quoted(image()) + " -C " + quoted(dir / "bsdtar"), "bsdtar"),
+          wanted),
+      "");
+  EXPECT_EQ(
+      differences(extractWith("7zz x -y -o" + quoted(dir / "7zz") + " " + quoted(image()), "7zz"),
+                  wanted),
+      "");
   EXPECT_EQ(differences(extractWith("xorriso -indev " + quoted(image()) +
                                         " -osirrox on -extract / " + quoted(dir / "xorriso"),
                                     "xorriso"),
@@ -156,7 +160,8 @@ TEST_F(Iso9660Readers, PlainIso9660WithXAExtracts) {
             std::string::npos)
       << info;
   EXPECT_NE(info.find("d---1-r-r-r 0 0 [fn 00] [LSN     21]"), std::string::npos) << info;
-  EXPECT_NE(info.find("----1-r-r-r 0 0 [fn 00] [LSN      0]         0 "), std::string::npos) << info;
+  EXPECT_NE(info.find("----1-r-r-r 0 0 [fn 00] [LSN      0]         0 "), std::string::npos)
+      << info;
 
   std::map<std::string, std::string> source;
   for (const FixtureEntry& e : entries) source[e.source] = e.bytes;
@@ -225,7 +230,8 @@ TEST_F(Iso9660Readers, SecondSessionAddressesAndFileLocations) {
   // File data lba:  xt , Startlba , Blocks , Filesize , path
   const std::string report =
       runTool("xorriso -indev " + quoted(disc) + " " + load + " -find / -exec report_lba --");
-  static const std::regex row(R"(File data lba:\s*(\d+)\s*,\s*(\d+)\s*,\s*(\d+)\s*,\s*\d+\s*,\s*'/(.*)')");
+  static const std::regex row(
+      R"(File data lba:\s*(\d+)\s*,\s*(\d+)\s*,\s*(\d+)\s*,\s*\d+\s*,\s*'/(.*)')");
   std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> reported;  // first LBA, blocks
   for (auto it = std::sregex_iterator(report.begin(), report.end(), row);
        it != std::sregex_iterator(); ++it) {
@@ -264,10 +270,10 @@ TEST_F(Iso9660Readers, MultiExtentFilesReadWhole) {
   EXPECT_EQ(records["FIVE.BIN;1"], 5);
   const auto wanted = expectedJolietTree(entries);
   EXPECT_EQ(differences(xorrisoListing(image()), expectedListing(entries)), "");
-  EXPECT_EQ(differences(extractWith("bsdtar -xf " + quoted(image()) + " -C " + quoted(dir / "b"),
-                                    "b"),
-                        wanted),
-            "");
+  EXPECT_EQ(
+      differences(extractWith("bsdtar -xf " + quoted(image()) + " -C " + quoted(dir / "b"), "b"),
+                  wanted),
+      "");
   EXPECT_EQ(differences(extractWith("7zz x -y -o" + quoted(dir / "7") + " " + quoted(image()), "7"),
                         wanted),
             "");
@@ -287,8 +293,12 @@ TEST_F(Iso9660Readers, AppleExtensionsAndResourceForks) {
   writeFile(dir / "src/plain.txt", "plain");
   const std::string rsrc = patternBytes(3000, 9);
   const std::string finder("TEXTttxt\x01\x00", 10);
-  ASSERT_EQ(::setxattr((dir / "src/doc.txt").c_str(), kResourceForkXattr, rsrc.data(), rsrc.size(), 0), 0);
-  ASSERT_EQ(::setxattr((dir / "src/doc.txt").c_str(), kFinderInfoXattr, finder.data(), finder.size(), 0), 0);
+  ASSERT_EQ(
+      ::setxattr((dir / "src/doc.txt").c_str(), kResourceForkXattr, rsrc.data(), rsrc.size(), 0),
+      0);
+  ASSERT_EQ(
+      ::setxattr((dir / "src/doc.txt").c_str(), kFinderInfoXattr, finder.data(), finder.size(), 0),
+      0);
   produce({}, DPM_FS_ISO9660::kISO9660, 0, true, true, false);
 
   const auto root = isoinfoListing(image(), "").at("/");
@@ -325,8 +335,8 @@ TEST_F(Iso9660Readers, ResourceForksLeftOutLeaveNoHoleInDirectories) {
     ASSERT_EQ(::setxattr((dir / ("src/" + e.source)).c_str(), kResourceForkXattr, "rsrc", 4, 0), 0);
   tree = treeFromFolder(dir / "src", "NORSRC");
   tree->useResourceFork = false;
-  producer = std::make_unique<DPM_FS_ISO9660>(tree.get(), DPM_FS_ISO9660::kJoliet, 0, true, true,
-                                              false);
+  producer =
+      std::make_unique<DPM_FS_ISO9660>(tree.get(), DPM_FS_ISO9660::kJoliet, 0, true, true, false);
   ASSERT_GT(drainToFile(*producer, image()).written, 0u);
   const auto root = isoinfoListing(image(), "").at("/");
   EXPECT_EQ(root.size(), entries.size());

@@ -37,9 +37,12 @@ std::vector<FixtureEntry> richFixture() {
   renamed("clash/a:b.txt", "clash/a_b.txt", 14);
   renamed("clash/a_b.txt", "clash/a_b1.txt", 15);
   renamed("clash/\xC3\x89t\xC3\xA9.txt", "clash/\xC3\x89t\xC3\xA9.txt", 16);  // Été
-  renamed("clash/\xC3\xA9t\xC3\xA9.txt", "clash/\xC3\xA9t\xC3\xA9" "1.txt", 17);  // été
+  renamed("clash/\xC3\xA9t\xC3\xA9.txt",
+          "clash/\xC3\xA9t\xC3\xA9"
+          "1.txt",
+          17);                                                                    // été
   same("\xE5\x90\x8D\xE5\x89\x8D/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", 18);  // 名前/日本語
-  same("\xF0\x9F\x8E\xB5 music.mp3", 19);                                        // 🎵
+  same("\xF0\x9F\x8E\xB5 music.mp3", 19);                                         // 🎵
   renamed(std::string(70, 'L') + ".txt", std::string(60, 'L') + ".txt", 20);
   renamed(std::string(66, 'x') + "A.txt", std::string(60, 'x') + ".txt", 21);
   renamed(std::string(66, 'x') + "B.txt", std::string(59, 'x') + "1.txt", 22);
@@ -122,7 +125,7 @@ Listing bsdtarListing(const std::string& image) {
 }
 
 std::map<std::string, std::vector<IsoinfoEntry>> isoinfoListing(const std::string& image,
-                                                                 const std::string& options) {
+                                                                const std::string& options) {
   const std::string out = runTool("isoinfo " + options + " -l -i " + quoted(image));
   static const std::regex header(R"(^Directory listing of (.*)$)");
   static const std::regex row(
@@ -137,7 +140,8 @@ std::map<std::string, std::vector<IsoinfoEntry>> isoinfoListing(const std::strin
       current = m[1];
       dirs[current];
     } else if (std::regex_match(line, m, row) && m[4] != "." && m[4] != "..") {
-      dirs[current].push_back({m[4], std::stoull(m[1]), static_cast<std::uint32_t>(std::stoul(m[2])),
+      dirs[current].push_back({m[4], std::stoull(m[1]),
+                               static_cast<std::uint32_t>(std::stoul(m[2])),
                                static_cast<unsigned>(std::stoul(m[3], nullptr, 16))});
     }
   }

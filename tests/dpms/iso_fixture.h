@@ -47,7 +47,7 @@ struct IsoinfoEntry {
   unsigned flags = 0;
 };
 std::map<std::string, std::vector<IsoinfoEntry>> isoinfoListing(const std::string& image,
-                                                                 const std::string& options);
+                                                                const std::string& options);
 
 // The bytes of every file below `folder` with its depth, order ignored.
 std::multiset<std::string> contentsWithDepth(const std::map<std::string, std::string>& tree);

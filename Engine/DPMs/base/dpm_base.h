@@ -45,8 +45,8 @@ class DPM_Base {
   // *blockSize is a request (0: the producer tells its own); on return it is the size used.
   virtual std::uint32_t PrepareAll(std::uint16_t* blockSize, DPM_ProgressProc progress,
                                    void* userData) = 0;
-  virtual EngineStatus NextBlocks(void* buffer, std::uint32_t bufferBytes,
-                                  std::uint32_t maxBlocks, std::uint32_t* gotBlocks) = 0;
+  virtual EngineStatus NextBlocks(void* buffer, std::uint32_t bufferBytes, std::uint32_t maxBlocks,
+                                  std::uint32_t* gotBlocks) = 0;
   virtual void SetTotalBlocks(std::uint32_t blocks);
   virtual std::uint32_t BlockSize() const;
   // kErrNotSupported: only producers that read a drive have sense data to give.

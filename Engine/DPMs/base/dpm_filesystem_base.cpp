@@ -26,8 +26,7 @@ void DPM_FileSystem_Base::Hybrid(bool on) {
 }
 
 EngineStatus DPM_FileSystem_Base::GetBlockFromFiles(FS_FileLocTable* table, void* buffer,
-                                                    std::uint32_t bytes,
-                                                    std::uint32_t* gotBytes) {
+                                                    std::uint32_t bytes, std::uint32_t* gotBytes) {
   if (table == nullptr || buffer == nullptr || gotBytes == nullptr) return kErrBadArgument;
   return forkReader.fill(*table, static_cast<std::uint8_t*>(buffer), bytes, *gotBytes);
 }

@@ -31,8 +31,8 @@ class DPM_FileSystem_Base : public DPM_Base {
   // Fills `bytes` bytes of file data from the forks `table` lists, in table order, going
   // on where the previous call stopped. kNoErr when filled; kErrProducerTableEnd when the
   // table ran out (gotBytes = bytes written); kErrBadArgument for a missing argument.
-  virtual EngineStatus GetBlockFromFiles(FS_FileLocTable* table, void* buffer,
-                                         std::uint32_t bytes, std::uint32_t* gotBytes);
+  virtual EngineStatus GetBlockFromFiles(FS_FileLocTable* table, void* buffer, std::uint32_t bytes,
+                                         std::uint32_t* gotBytes);
 
   const std::vector<DPM_MissingData>& MissingData() const override;
   // Why GenerateStuffsForHeaders or PrepareAll refused the layout, for the burn log; empty

@@ -87,8 +87,8 @@ EngineStatus DPM_ForkReader::fill(const FS_FileLocTable& table, std::uint8_t* bu
     std::uint8_t* at = buffer + filled;
     std::uint32_t room = bytes - filled;
     if (fork_.file && fork_.produced < fork_.expected) {
-      const auto want =
-          static_cast<std::uint32_t>(std::min<std::uint64_t>(room, fork_.expected - fork_.produced));
+      const auto want = static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(room, fork_.expected - fork_.produced));
       const std::uint32_t got = fork_.file->Read(at, want);
       fork_.produced += got;
       filled += got;

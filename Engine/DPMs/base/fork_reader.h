@@ -47,8 +47,8 @@ class DPM_ForkReader {
   void open(Fork& fork);
   void recordShortfall(const Fork& fork);
 
-  std::size_t next_ = 0;         // the table entry to take next
-  bool resourceDone_ = false;    // the current entry's resource fork has been handed out
+  std::size_t next_ = 0;       // the table entry to take next
+  bool resourceDone_ = false;  // the current entry's resource fork has been handed out
   Fork fork_;
   std::vector<DPM_MissingData> missing_;
 };

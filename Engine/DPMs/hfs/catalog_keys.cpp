@@ -28,7 +28,8 @@ std::span<const std::uint8_t> hfsName(DiscBytes key) {
 }
 
 signed char upperSigned(std::uint8_t byte) {
-  const std::uint8_t up = (byte >= 'a' && byte <= 'z') ? static_cast<std::uint8_t>(byte - 32) : byte;
+  const std::uint8_t up =
+      (byte >= 'a' && byte <= 'z') ? static_cast<std::uint8_t>(byte - 32) : byte;
   return static_cast<signed char>(up);
 }
 
@@ -78,8 +79,9 @@ bool Key_Compare::operator()(DiscBytes a, DiscBytes b) const {
 bool Key_Equals::operator()(DiscBytes other) const {
   if (parentOf(key, kHFSParent) != parentOf(other, kHFSParent)) return false;
   const auto na = hfsName(key), nb = hfsName(other);
-  return std::equal(na.begin(), na.end(), nb.begin(), nb.end(),
-                    [](std::uint8_t x, std::uint8_t y) { return upperSigned(x) == upperSigned(y); });
+  return std::equal(na.begin(), na.end(), nb.begin(), nb.end(), [](std::uint8_t x, std::uint8_t y) {
+    return upperSigned(x) == upperSigned(y);
+  });
 }
 
 bool UnicodeKey_Compare::operator()(DiscBytes a, DiscBytes b) const {

@@ -140,8 +140,13 @@ void SwapPartition(const Partition& h, std::span<std::uint8_t, kPartitionBytes> 
 
 void SwapBTNodeDescriptor(const BTNodeDescriptor& h,
                           std::span<std::uint8_t, kBTNodeDescriptorBytes> out) {
-  BEWriter(out.data()).u32(h.fLink).u32(h.bLink).i8(h.kind).u8(h.height).u16(h.numRecords).u16(
-      h.reserved);
+  BEWriter(out.data())
+      .u32(h.fLink)
+      .u32(h.bLink)
+      .i8(h.kind)
+      .u8(h.height)
+      .u16(h.numRecords)
+      .u16(h.reserved);
 }
 
 void SwapBTHeaderRec(const BTHeaderRec& h, std::span<std::uint8_t, kBTHeaderRecBytes> out) {
@@ -278,14 +283,21 @@ std::size_t swapHFSCatalogKey(const HFSCatalogKey& h, std::span<std::uint8_t> ou
 void swapHFSCatalogFolder(const HFSCatalogFolder& h,
                           std::span<std::uint8_t, kHFSCatalogFolderBytes> out) {
   BEWriter w(out.data());
-  w.i8(h.recordType).u8(0).u16(h.flags).u16(h.valence).u32(h.folderID).u32(h.createDate).u32(
-      h.modifyDate).u32(h.backupDate);
+  w.i8(h.recordType)
+      .u8(0)
+      .u16(h.flags)
+      .u16(h.valence)
+      .u32(h.folderID)
+      .u32(h.createDate)
+      .u32(h.modifyDate)
+      .u32(h.backupDate);
   nested(w, h.userInfo, SwapFndrDirInfo);
   nested(w, h.finderInfo, SwapFndrExtendedInfo);
   w.zeros(16);
 }
 
-void swapHFSCatalogFile(const HFSCatalogFile& h, std::span<std::uint8_t, kHFSCatalogFileBytes> out) {
+void swapHFSCatalogFile(const HFSCatalogFile& h,
+                        std::span<std::uint8_t, kHFSCatalogFileBytes> out) {
   BEWriter w(out.data());
   w.i8(h.recordType).u8(0).u8(h.flags).i8(h.fileType);
   nested(w, h.userInfo, SwapFndrFileInfo);
@@ -308,8 +320,12 @@ void swapHFSCatalogFile(const HFSCatalogFile& h, std::span<std::uint8_t, kHFSCat
 
 void swapHFSCatalogThread(const HFSCatalogThread& h,
                           std::span<std::uint8_t, kHFSCatalogThreadBytes> out) {
-  BEWriter(out.data()).i8(h.recordType).u8(0).zeros(8).u32(h.parentID).pascal(h.nodeName,
-                                                                                kHFSMaxNameBytes);
+  BEWriter(out.data())
+      .i8(h.recordType)
+      .u8(0)
+      .zeros(8)
+      .u32(h.parentID)
+      .pascal(h.nodeName, kHFSMaxNameBytes);
 }
 
 // ---- HFS Plus ----
@@ -355,9 +371,15 @@ void SwapHFSPlusVolumeHeader(const HFSPlusVolumeHeader& h,
     nested(w, *fork, SwapHFSPlusForkData);
 }
 
-void SwapHFSPlusBSDInfo(const HFSPlusBSDInfo& h, std::span<std::uint8_t, kHFSPlusBSDInfoBytes> out) {
-  BEWriter(out.data()).u32(h.ownerID).u32(h.groupID).u8(h.adminFlags).u8(h.ownerFlags).u16(
-      h.fileMode).u32(h.special);
+void SwapHFSPlusBSDInfo(const HFSPlusBSDInfo& h,
+                        std::span<std::uint8_t, kHFSPlusBSDInfoBytes> out) {
+  BEWriter(out.data())
+      .u32(h.ownerID)
+      .u32(h.groupID)
+      .u8(h.adminFlags)
+      .u8(h.ownerFlags)
+      .u16(h.fileMode)
+      .u32(h.special);
 }
 
 std::size_t SwapHFSPlusCatalogKey(const HFSPlusCatalogKey& h, std::span<std::uint8_t> out) {

@@ -43,7 +43,8 @@ std::unique_ptr<std::array<std::uint16_t, 0x10000>> buildTable() {
   }
   // Georgian capitals had the ordinary Georgian letters as their lower case in Unicode 2.0;
   // later versions gave them other small letters, which the format never followed.
-  for (std::uint16_t u = 0x10A0; u <= 0x10C5; ++u) (*table)[u] = static_cast<std::uint16_t>(u + 0x30);
+  for (std::uint16_t u = 0x10A0; u <= 0x10C5; ++u)
+    (*table)[u] = static_cast<std::uint16_t>(u + 0x30);
   for (std::uint32_t u = 0; u < 0x10000; ++u)
     if (ignorable(static_cast<std::uint16_t>(u))) (*table)[u] = 0;
   (*table)[0] = 0xFFFF;

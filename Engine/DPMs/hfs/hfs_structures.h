@@ -61,7 +61,12 @@ inline constexpr std::size_t kBTNodeDescriptorBytes = 14;
 inline constexpr std::size_t kBTHeaderRecBytes = 106;
 inline constexpr std::size_t kBTUserDataBytes = 128;  // the header node's second record
 
-enum BTNodeKind : std::int8_t { kBTLeafNode = -1, kBTIndexNode = 0, kBTHeaderNode = 1, kBTMapNode = 2 };
+enum BTNodeKind : std::int8_t {
+  kBTLeafNode = -1,
+  kBTIndexNode = 0,
+  kBTHeaderNode = 1,
+  kBTMapNode = 2
+};
 
 struct BTNodeDescriptor {
   std::uint32_t fLink = 0;

@@ -49,8 +49,8 @@ DPM_FS_ISO9660::Limits sane(DPM_FS_ISO9660::Limits limits) {
 
 DPM_FS_ISO9660::DPM_FS_ISO9660(FS_Tree* contentTree, ISOFormat isoFormat, std::uint32_t start,
                                bool withAppleExtensions, bool withVersionSuffix, bool withXA)
-    : DPM_FS_ISO9660(contentTree, isoFormat, start, withAppleExtensions, withVersionSuffix,
-                     withXA, Limits{}) {}
+    : DPM_FS_ISO9660(contentTree, isoFormat, start, withAppleExtensions, withVersionSuffix, withXA,
+                     Limits{}) {}
 
 DPM_FS_ISO9660::DPM_FS_ISO9660(FS_Tree* contentTree, ISOFormat isoFormat, std::uint32_t start,
                                bool withAppleExtensions, bool withVersionSuffix, bool withXA,
@@ -112,8 +112,8 @@ EngineStatus DPM_FS_ISO9660::GenerateStuffsForHeaders() {
   texts.volume = title != nullptr && *title != '\0' ? title : kUntitled;
   try {
     const IsoNaming isoNaming{false, versionSuffix, nullptr};
-    if (const EngineStatus s = BuildDirQueue(tree->Root(), isoNaming, limits.maxDirectories,
-                                             isoQueue, layoutProblem);
+    if (const EngineStatus s =
+            BuildDirQueue(tree->Root(), isoNaming, limits.maxDirectories, isoQueue, layoutProblem);
         s != kNoErr)
       return s;
     if (joliet()) {
@@ -158,7 +158,8 @@ EngineStatus DPM_FS_ISO9660::CalculateTablesSize() {
   lPathTable = bridge ? kBridgeTablesBlock : (joliet() ? 19 : 18);
   mPathTable = lPathTable + pathTableBlocks;
   firstDirBlock = mPathTable + pathTableBlocks;
-  std::uint64_t blocks = isoDirs + 2ull * pathTableBlocks + (bridge ? kBridgeReservedBlocks : 0) + 2;
+  std::uint64_t blocks =
+      isoDirs + 2ull * pathTableBlocks + (bridge ? kBridgeReservedBlocks : 0) + 2;
   std::uint64_t end = firstDirBlock + isoDirs;
   if (joliet()) {
     jPathTableBytes = PathTableBytes(jolietQueue);
@@ -225,8 +226,7 @@ std::uint32_t DPM_FS_ISO9660::PrepareAll(std::uint16_t* requestedBlockSize, DPM_
 }
 
 IsoForkPlace DPM_FS_ISO9660::locate(const FS_Node& node, bool resource) const {
-  if (node.IsISO9660ImportItem())
-    return {true, resource ? node.importRsrcLBA : node.importDataLBA};
+  if (node.IsISO9660ImportItem()) return {true, resource ? node.importRsrcLBA : node.importDataLBA};
   if (tableInUse == nullptr) return {};
   const auto it = tableInUse->index.find(&node);
   if (it == tableInUse->index.end() || it->second >= tableInUse->entries.size()) return {};
@@ -235,8 +235,9 @@ IsoForkPlace DPM_FS_ISO9660::locate(const FS_Node& node, bool resource) const {
   const std::uint32_t blocks = resource ? entry.rsrcBlocks : entry.dataBlocks;
   if (resource && blocks == 0) return {};
   const std::uint32_t start = resource ? entry.rsrcStart : entry.dataStart;
-  return {true, static_cast<std::uint32_t>(sessionStart + dataAreaOffset +
-                                           quillion::sectorsOfTableBlocks(start, tableInUse->blockSize))};
+  return {true,
+          static_cast<std::uint32_t>(sessionStart + dataAreaOffset +
+                                     quillion::sectorsOfTableBlocks(start, tableInUse->blockSize))};
 }
 
 IsoTreeFields DPM_FS_ISO9660::treeFields(const IsoDirQueue& queue, std::uint32_t lBlock,
@@ -255,8 +256,8 @@ IsoTreeFields DPM_FS_ISO9660::treeFields(const IsoDirQueue& queue, std::uint32_t
   return fields;
 }
 
-void DPM_FS_ISO9660::writeTree(const IsoDirQueue& queue, std::uint32_t lBlock,
-                               std::uint32_t mBlock, std::uint32_t, std::uint8_t* buffer) const {
+void DPM_FS_ISO9660::writeTree(const IsoDirQueue& queue, std::uint32_t lBlock, std::uint32_t mBlock,
+                               std::uint32_t, std::uint8_t* buffer) const {
   CreatePT(queue, sessionStart, buffer + std::size_t{lBlock - kSystemAreaBlocks} * kSectorBytes,
            buffer + std::size_t{mBlock - kSystemAreaBlocks} * kSectorBytes);
   IsoDirectoryContext context;
@@ -315,8 +316,7 @@ EngineStatus DPM_FS_ISO9660::NextBlocks(void* buffer, std::uint32_t bufferBytes,
   if (buffer == nullptr || gotBlocks == nullptr) return kErrBadArgument;
   *gotBlocks = 0;
   if (!prepared || blockSize == 0) return kNoErr;
-  const std::uint32_t n =
-      std::min({maxBlocks, bufferBytes / blockSize, totalBlocks - readBlock});
+  const std::uint32_t n = std::min({maxBlocks, bufferBytes / blockSize, totalBlocks - readBlock});
   auto* out = static_cast<std::uint8_t*>(buffer);
   produce(out, n);
   if (blockSize == 2336) {

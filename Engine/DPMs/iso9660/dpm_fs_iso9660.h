@@ -42,10 +42,10 @@ class DPM_FS_ISO9660 : public DPM_FileSystem_Base {
 
   // Every LBA written is offset by `sessionStart`. Format 3 becomes Joliet with the bridge
   // layout, without version suffixes or XA.
-  DPM_FS_ISO9660(FS_Tree* tree, ISOFormat format, std::uint32_t sessionStart,
-                 bool appleExtensions, bool versionSuffix, bool xa);
-  DPM_FS_ISO9660(FS_Tree* tree, ISOFormat format, std::uint32_t sessionStart,
-                 bool appleExtensions, bool versionSuffix, bool xa, const Limits& limits);
+  DPM_FS_ISO9660(FS_Tree* tree, ISOFormat format, std::uint32_t sessionStart, bool appleExtensions,
+                 bool versionSuffix, bool xa);
+  DPM_FS_ISO9660(FS_Tree* tree, ISOFormat format, std::uint32_t sessionStart, bool appleExtensions,
+                 bool versionSuffix, bool xa, const Limits& limits);
   ~DPM_FS_ISO9660() override;
 
   EngineStatus Init() override;
@@ -86,8 +86,8 @@ class DPM_FS_ISO9660 : public DPM_FileSystem_Base {
   [[nodiscard]] EngineStatus CalculateTablesSize();
   void layOutDirectories(quillion::iso::IsoDirQueue& queue, std::uint32_t firstBlock) const;
   quillion::iso::IsoTreeFields treeFields(const quillion::iso::IsoDirQueue& queue,
-                                         std::uint32_t lBlock, std::uint32_t mBlock,
-                                         std::uint32_t pathBytes) const;
+                                          std::uint32_t lBlock, std::uint32_t mBlock,
+                                          std::uint32_t pathBytes) const;
   quillion::iso::IsoForkPlace locate(const FS_Node& node, bool resource) const;
   void writeTree(const quillion::iso::IsoDirQueue& queue, std::uint32_t lBlock,
                  std::uint32_t mBlock, std::uint32_t pathBytes, std::uint8_t* buffer) const;

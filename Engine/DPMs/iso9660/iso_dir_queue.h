@@ -51,7 +51,7 @@ struct IsoDirQueue {
 // How the children of one directory are named: ISO9660 level-1 names, or Joliet names.
 struct IsoNaming {
   bool joliet = false;
-  bool versionSuffix = false;  // ISO9660 file identifiers end in ";1"
+  bool versionSuffix = false;    // ISO9660 file identifiers end in ";1"
   CS_UCRef converter = nullptr;  // Joliet: titles (UTF-8) to UTF-16
 };
 

@@ -106,12 +106,13 @@ std::uint32_t DirRecSize(const std::vector<IsoChild>& children, const IsoRecordO
 std::uint32_t WriteDirectory(std::uint8_t* at, const IsoRecord& r, const IsoRecordOptions& options,
                              bool noXA) {
   const bool dots = r.kind == kDotRecord || r.kind == kDotDotRecord;
-  const std::string_view name = dots ? std::string_view(r.kind == kDotRecord ? "\0" : "\1", 1)
-                                     : r.identifier;
+  const std::string_view name =
+      dots ? std::string_view(r.kind == kDotRecord ? "\0" : "\1", 1) : r.identifier;
   IsoRecordOptions fields = options;
   if (noXA) fields = IsoRecordOptions{};
-  const std::uint32_t size = noXA ? CountADirRecSize(1, false, true, fields)
-                                  : recordSize(r.kind, static_cast<std::uint32_t>(name.size()), fields);
+  const std::uint32_t size =
+      noXA ? CountADirRecSize(1, false, true, fields)
+           : recordSize(r.kind, static_cast<std::uint32_t>(name.size()), fields);
   std::memset(at, 0, size);
   at[0] = static_cast<std::uint8_t>(size);
   at[1] = 0;

@@ -42,9 +42,9 @@ std::uint32_t Round_Up(std::uint32_t offset, std::uint32_t blockBytes, std::uint
 
 // The records of one child in order: the associated file (Apple extensions and a resource
 // fork), then the file's extents (`index` of `count`), or one record for a folder.
-void forEachRecord(const IsoChild& child, const IsoRecordOptions& options,
-                   const std::function<void(IsoRecordKind kind, std::uint32_t index,
-                                            std::uint32_t count)>& visit);
+void forEachRecord(
+    const IsoChild& child, const IsoRecordOptions& options,
+    const std::function<void(IsoRecordKind kind, std::uint32_t index, std::uint32_t count)>& visit);
 
 // Bytes of a directory whose children are `children`, rounded up to whole blocks.
 std::uint32_t DirRecSize(const std::vector<IsoChild>& children, const IsoRecordOptions& options);
@@ -52,9 +52,9 @@ std::uint32_t DirRecSize(const std::vector<IsoChild>& children, const IsoRecordO
 // What one record says.
 struct IsoRecord {
   IsoRecordKind kind = kFileRecord;
-  std::uint32_t extent = 0;  // absolute block
-  std::uint32_t length = 0;  // bytes
-  std::tm date{};            // local broken-down time
+  std::uint32_t extent = 0;   // absolute block
+  std::uint32_t length = 0;   // bytes
+  std::tm date{};             // local broken-down time
   std::int8_t gmtOffset = 0;  // 15-minute units
   bool hidden = false;
   bool moreExtents = false;  // not the last extent of a file

@@ -60,29 +60,30 @@ class DirectoryWriter {
 void writeChild(DirectoryWriter& writer, const IsoDirQueue& queue, const IsoChild& child,
                 const IsoDirectoryContext& c) {
   const FS_Node& node = *child.node;
-  forEachRecord(child, c.options, [&](IsoRecordKind kind, std::uint32_t index, std::uint32_t count) {
-    IsoRecord r;
-    if (kind == kSubDirectoryRecord) {
-      const isoDirData* sub = queue.find(&node);
-      if (sub == nullptr) return;
-      r = directoryRecord(kind, *sub, c);
-    } else {
-      const bool resource = kind == kAssociatedFileRecord;
-      const IsoForkPlace place = c.locate(node, resource);
-      if (!place.present) return;
-      r = fileRecord(node, kind, c);
-      const std::uint64_t size = resource ? node.rsrcActualSize : node.dataActualSize;
-      const std::uint64_t skipped = std::uint64_t{index} * c.options.maxExtentBytes;
-      if (size > 0) {
-        r.extent = place.lba + static_cast<std::uint32_t>(skipped / kSectorBytes);
-        r.length = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(size - skipped, resource ? size : c.options.maxExtentBytes));
-      }
-      r.moreExtents = index + 1 < count;
-    }
-    r.identifier = child.identifier;
-    writer.put(r);
-  });
+  forEachRecord(child, c.options,
+                [&](IsoRecordKind kind, std::uint32_t index, std::uint32_t count) {
+                  IsoRecord r;
+                  if (kind == kSubDirectoryRecord) {
+                    const isoDirData* sub = queue.find(&node);
+                    if (sub == nullptr) return;
+                    r = directoryRecord(kind, *sub, c);
+                  } else {
+                    const bool resource = kind == kAssociatedFileRecord;
+                    const IsoForkPlace place = c.locate(node, resource);
+                    if (!place.present) return;
+                    r = fileRecord(node, kind, c);
+                    const std::uint64_t size = resource ? node.rsrcActualSize : node.dataActualSize;
+                    const std::uint64_t skipped = std::uint64_t{index} * c.options.maxExtentBytes;
+                    if (size > 0) {
+                      r.extent = place.lba + static_cast<std::uint32_t>(skipped / kSectorBytes);
+                      r.length = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                          size - skipped, resource ? size : c.options.maxExtentBytes));
+                    }
+                    r.moreExtents = index + 1 < count;
+                  }
+                  r.identifier = child.identifier;
+                  writer.put(r);
+                });
 }
 
 }  // namespace
