@@ -44,6 +44,20 @@ class Iso9660Readers : public ::testing::Test {
 
   std::string image() const { return dir / "out.iso"; }
 
+  // Extracts the image with bsdtar, 7zz and xorriso and compares each result with `wanted`.
+  void extractEverywhere(const std::map<std::string, std::string>& wanted) {
+    const std::string img = quoted(image());
+    const std::string b = dir / "bsdtar", z = dir / "7zz", x = dir / "xorriso";
+    EXPECT_EQ(differences(extractWith("bsdtar -xf " + img + " -C " + quoted(b), "bsdtar"), wanted),
+              "");
+    EXPECT_EQ(differences(extractWith("7zz x -y -o" + quoted(z) + " " + img, "7zz"), wanted), "");
+    EXPECT_EQ(
+        differences(extractWith("xorriso -indev " + img + " -osirrox on -extract / " + quoted(x),
+                                "xorriso"),
+                    wanted),
+        "");
+  }
+
   std::map<std::string, std::string> extractWith(const std::string& command,
                                                  const std::string& into) {
     fs::create_directories(dir / into);
@@ -88,21 +102,7 @@ TEST_F(Iso9660Readers, JolietTreeListsAndExtractsExactly) {
   EXPECT_EQ(differences(xorrisoListing(image()), expected), "");
   EXPECT_EQ(differences(bsdtarListing(image()), expected), "");
 
-  const auto wanted = expectedJolietTree(entries);
-  EXPECT_EQ(
-      differences(
-          extractWith("bsdtar -xf " + quoted(image()) + " -C " + quoted(dir / "bsdtar"), "bsdtar"),
-          wanted),
-      "");
-  EXPECT_EQ(
-      differences(extractWith("7zz x -y -o" + quoted(dir / "7zz") + " " + quoted(image()), "7zz"),
-                  wanted),
-      "");
-  EXPECT_EQ(differences(extractWith("xorriso -indev " + quoted(image()) +
-                                        " -osirrox on -extract / " + quoted(dir / "xorriso"),
-                                    "xorriso"),
-                        wanted),
-            "");
+  extractEverywhere(expectedJolietTree(entries));
 }
 
 // The ISO9660 tree beside it: every directory has one record per child, each with a
@@ -268,20 +268,8 @@ TEST_F(Iso9660Readers, MultiExtentFilesReadWhole) {
   EXPECT_EQ(records["EXACT.BIN;1"], 1);
   EXPECT_EQ(records["OVER.BIN;1"], 2);
   EXPECT_EQ(records["FIVE.BIN;1"], 5);
-  const auto wanted = expectedJolietTree(entries);
   EXPECT_EQ(differences(xorrisoListing(image()), expectedListing(entries)), "");
-  EXPECT_EQ(
-      differences(extractWith("bsdtar -xf " + quoted(image()) + " -C " + quoted(dir / "b"), "b"),
-                  wanted),
-      "");
-  EXPECT_EQ(differences(extractWith("7zz x -y -o" + quoted(dir / "7") + " " + quoted(image()), "7"),
-                        wanted),
-            "");
-  EXPECT_EQ(differences(extractWith("xorriso -indev " + quoted(image()) +
-                                        " -osirrox on -extract / " + quoted(dir / "x"),
-                                    "x"),
-                        wanted),
-            "");
+  extractEverywhere(expectedJolietTree(entries));
 }
 
 // Apple extensions: a file with a resource fork gets an associated-file record before its

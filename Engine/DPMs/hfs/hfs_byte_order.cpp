@@ -85,6 +85,22 @@ void nested(BEWriter& w, const T& value, void (*swap)(const T&, std::span<std::u
   w.skip(N);
 }
 
+// The part folder and file records share, from the dates to the text encoding.
+template <typename Record, typename UserInfo>
+void datesAndInformation(BEWriter& w, const Record& h,
+                         void (*swapUserInfo)(const UserInfo&,
+                                              std::span<std::uint8_t, kFinderInfoRecordBytes>)) {
+  w.u32(h.createDate)
+      .u32(h.contentModDate)
+      .u32(h.attributeModDate)
+      .u32(h.accessDate)
+      .u32(h.backupDate);
+  nested(w, h.permissions, SwapHFSPlusBSDInfo);
+  nested(w, h.userInfo, swapUserInfo);
+  nested(w, h.finderInfo, SwapFndrExtendedInfo);
+  w.u32(h.textEncoding);
+}
+
 }  // namespace
 
 void BTNode::append(std::span<const std::uint8_t> record) {
@@ -397,37 +413,17 @@ std::size_t SwapHFSPlusCatalogKey(const HFSPlusCatalogKey& h, std::span<std::uin
 void SwapHFSPlusCatalogFolder(const HFSPlusCatalogFolder& h,
                               std::span<std::uint8_t, kHFSPlusCatalogFolderBytes> out) {
   BEWriter w(out.data());
-  w.i16(h.recordType)
-      .u16(h.flags)
-      .u32(h.valence)
-      .u32(h.folderID)
-      .u32(h.createDate)
-      .u32(h.contentModDate)
-      .u32(h.attributeModDate)
-      .u32(h.accessDate)
-      .u32(h.backupDate);
-  nested(w, h.permissions, SwapHFSPlusBSDInfo);
-  nested(w, h.userInfo, SwapFndrDirInfo);
-  nested(w, h.finderInfo, SwapFndrExtendedInfo);
-  w.u32(h.textEncoding).u32(h.reserved);
+  w.i16(h.recordType).u16(h.flags).u32(h.valence).u32(h.folderID);
+  datesAndInformation(w, h, SwapFndrDirInfo);
+  w.u32(h.reserved);
 }
 
 void SwapHFSPlusCatalogFile(const HFSPlusCatalogFile& h,
                             std::span<std::uint8_t, kHFSPlusCatalogFileBytes> out) {
   BEWriter w(out.data());
-  w.i16(h.recordType)
-      .u16(h.flags)
-      .u32(h.reserved1)
-      .u32(h.fileID)
-      .u32(h.createDate)
-      .u32(h.contentModDate)
-      .u32(h.attributeModDate)
-      .u32(h.accessDate)
-      .u32(h.backupDate);
-  nested(w, h.permissions, SwapHFSPlusBSDInfo);
-  nested(w, h.userInfo, SwapFndrFileInfo);
-  nested(w, h.finderInfo, SwapFndrExtendedInfo);
-  w.u32(h.textEncoding).u32(h.reserved2);
+  w.i16(h.recordType).u16(h.flags).u32(h.reserved1).u32(h.fileID);
+  datesAndInformation(w, h, SwapFndrFileInfo);
+  w.u32(h.reserved2);
   nested(w, h.dataFork, SwapHFSPlusForkData);
   nested(w, h.resourceFork, SwapHFSPlusForkData);
 }
