@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "tests/dpms/iso_fixture.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -109,43 +109,115 @@ Listing xorrisoListing(const std::string& image, const std::string& load) {
   return listing;
 }
 
+namespace {
+
+// The first `count` fields of `line` separated by blanks, and what follows the last of them
+// after one blank. False when the line has fewer fields.
+bool splitFields(const std::string& line, std::size_t count, std::vector<std::string>& fields,
+                 std::string& rest) {
+  fields.clear();
+  std::size_t at = 0;
+  while (fields.size() < count) {
+    at = line.find_first_not_of(' ', at);
+    if (at == std::string::npos) return false;
+    const std::size_t end = std::min(line.find(' ', at), line.size());
+    fields.push_back(line.substr(at, end - at));
+    at = end;
+  }
+  rest = at < line.size() ? line.substr(at + 1) : std::string();
+  return true;
+}
+
+std::string trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool allDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+// "drwx------  4 0  0  2048 Dec 10 14:05 name"
 Listing bsdtarListing(const std::string& image) {
   const std::string out = runTool("bsdtar -tvf " + quoted(image));
-  static const std::regex row(R"(^(\S)\S+\s+\d+\s+\S+\s+\S+\s+(\d+)\s+\S+\s+\d+\s+\S+\s(.*)$)");
   Listing listing;
   std::istringstream lines(out);
-  std::string line;
+  std::string line, name;
+  std::vector<std::string> f;
   while (std::getline(lines, line)) {
-    std::smatch m;
-    if (!std::regex_match(line, m, row) || m[3] == ".") continue;
-    const bool folder = m[1] == "d";
-    listing[m[3].str() + (folder ? "/" : "")] = folder ? 0 : std::stoull(m[2]);
+    if (!splitFields(line, 8, f, name) || !allDigits(f[4]) || name.empty() || name == ".") continue;
+    const bool folder = f[0][0] == 'd';
+    listing[name + (folder ? "/" : "")] = folder ? 0 : std::stoull(f[4]);
   }
   return listing;
 }
 
+// "----------   0    0    0     8192 Dec 10 2026 [     48 00]  NAME.EXT;1 "
 std::map<std::string, std::vector<IsoinfoEntry>> isoinfoListing(const std::string& image,
                                                                 const std::string& options) {
   const std::string out = runTool("isoinfo " + options + " -l -i " + quoted(image));
-  static const std::regex header(R"(^Directory listing of (.*)$)");
-  static const std::regex row(
-      R"(^[d-]\S+\s+\d+\s+\d+\s+\d+\s+(\d+)\s+\S+\s+\d+\s+\d+\s+\[\s*(\d+)\s+([0-9A-F]+)\]?\s+(.*?) ?$)");
+  const std::string header = "Directory listing of ";
   std::map<std::string, std::vector<IsoinfoEntry>> dirs;
-  std::string current;
+  std::string current, line, after;
   std::istringstream lines(out);
-  std::string line;
+  std::vector<std::string> f, g;
   while (std::getline(lines, line)) {
-    std::smatch m;
-    if (std::regex_match(line, m, header)) {
-      current = m[1];
+    if (line.rfind(header, 0) == 0) {
+      current = line.substr(header.size());
       dirs[current];
-    } else if (std::regex_match(line, m, row) && m[4] != "." && m[4] != "..") {
-      dirs[current].push_back({m[4], std::stoull(m[1]),
-                               static_cast<std::uint32_t>(std::stoul(m[2])),
-                               static_cast<unsigned>(std::stoul(m[3], nullptr, 16))});
+      continue;
     }
+    const auto bracket = line.find('[');
+    if (bracket == std::string::npos || !splitFields(line.substr(0, bracket), 8, f, after) ||
+        !allDigits(f[4]) || !splitFields(line.substr(bracket + 1), 2, g, after))
+      continue;
+    const std::string name = trimmed(after);
+    if (name == "." || name == "..") continue;
+    std::string flags = g[1];
+    if (!flags.empty() && flags.back() == ']') flags.pop_back();
+    dirs[current].push_back({name, std::stoull(f[4]), static_cast<std::uint32_t>(std::stoul(g[0])),
+                             static_cast<unsigned>(std::stoul(flags, nullptr, 16))});
   }
   return dirs;
+}
+
+std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> reportedExtents(
+    const std::string& report) {
+  std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> reported;
+  const std::string label = "File data lba:";
+  std::istringstream lines(report);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind(label, 0) != 0) continue;
+    std::vector<std::string> parts;
+    std::istringstream fields(line.substr(label.size()));
+    for (std::string part; parts.size() < 4 && std::getline(fields, part, ',');)
+      parts.push_back(trimmed(part));
+    const auto open = line.find("'/"), close = line.rfind('\'');
+    if (parts.size() < 4 || open == std::string::npos || close <= open) continue;
+    auto& entry = reported[line.substr(open + 2, close - open - 2)];
+    if (parts[0] == "0") entry.first = static_cast<std::uint32_t>(std::stoul(parts[1]));
+    entry.second += static_cast<std::uint32_t>(std::stoul(parts[2]));
+  }
+  return reported;
+}
+
+bool isLevel1Identifier(const std::string& name, bool folder) {
+  const auto dChar = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '~';
+  };
+  const auto span = [&](const std::string& part, std::size_t min, std::size_t max) {
+    return part.size() >= min && part.size() <= max && std::all_of(part.begin(), part.end(), dChar);
+  };
+  if (folder) return span(name, 1, 8);
+  const auto dot = name.find('.');
+  const auto version = name.rfind(";1");
+  if (dot == std::string::npos || version == std::string::npos || version + 2 != name.size())
+    return false;
+  return span(name.substr(0, dot), 1, 8) && span(name.substr(dot + 1, version - dot - 1), 0, 3);
 }
 
 std::multiset<std::string> contentsWithDepth(const std::map<std::string, std::string>& tree) {

@@ -49,6 +49,14 @@ struct IsoinfoEntry {
 std::map<std::string, std::vector<IsoinfoEntry>> isoinfoListing(const std::string& image,
                                                                 const std::string& options);
 
+// `xorriso -find / -exec report_lba`: path -> first block and blocks of all its extents.
+std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> reportedExtents(
+    const std::string& report);
+
+// An ISO9660 level-1 identifier as this producer writes it: up to 8 d-characters (or '~')
+// for a folder; for a file, 1-8 of them, '.', up to 3, and ";1".
+bool isLevel1Identifier(const std::string& name, bool folder);
+
 // The bytes of every file below `folder` with its depth, order ignored.
 std::multiset<std::string> contentsWithDepth(const std::map<std::string, std::string>& tree);
 
