@@ -2,23 +2,30 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # ISO9660 + Joliet production of two generated trees (20,000 small files; 1.5 GB in large
 # files) by our producer, `xorriso -as mkisofs -J` and `genisoimage -J`, and `cat` of the
-# same files to /dev/null. Prints seconds (best of RUNS, warm page cache), the ratios to
-# our producer and peak memory. Trees and images live under a temporary folder that is
-# removed afterwards.
+# same files to /dev/null. Prints seconds (median of RUNS, warm page cache), the ratios to
+# our producer and peak memory. Trees live under a temporary folder in /tmp, images in a
+# temporary folder in /dev/shm when it has room (so that disc write-back, which varies by
+# seconds from run to run, does not drown the producers' own time); both are removed
+# afterwards.
 #
 #   bench/iso9660/run.sh [BUILD_DIR]      (configured with -DQUILLION_BUILD_BENCH=ON)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build-bench}
 bench=$build/bench/iso9660/iso9660_bench
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 [ -x "$bench" ] || { echo "build $bench first (-DQUILLION_BUILD_BENCH=ON)"; exit 1; }
 for tool in xorriso genisoimage /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "$tool is missing"; exit 1; }
 done
 
 work=$(mktemp -d /tmp/quillion-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+images=$work
+if [ "$(df --output=avail -k /dev/shm 2>/dev/null | tail -1)" -gt 5000000 ] 2>/dev/null; then
+  images=$(mktemp -d /dev/shm/quillion-bench-XXXXXX)
+fi
+trap 'rm -rf "$work" "$images"' EXIT
+echo "images in $images"
 export LC_ALL=C.UTF-8 TZ=UTC
 
 echo "generating trees in $work"
@@ -42,19 +49,20 @@ for i in range(6):
             out.write(chunk)
 PY
 
-# Best wall time of $runs runs of a command, in seconds.
+# Median wall time of $runs runs of a command, in seconds.
 best() {
-  local best=""
+  local times=()
   for _ in $(seq "$runs"); do
-    local t0 t1 s
+    local t0 t1
     t0=$(date +%s.%N)
     "$@" >/dev/null 2>&1
     t1=$(date +%s.%N)
-    s=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$s < $best" | bc -l)" = 1 ]; then best=$s; fi
+    times+=("$(awk "BEGIN { print $t1 - $t0 }")")
   done
-  printf "%.3f" "$best"
+  printf "%s\n" "${times[@]}" | sort -g | awk '{ v[NR] = $1 } END { printf "%.3f", v[int((NR + 1) / 2)] }'
 }
+
+ratio() { awk "BEGIN { printf \"%.2f\", $1 / $2 }"; }
 
 # Peak resident memory in KB of one run.
 peak() {
@@ -65,23 +73,23 @@ catfiles() { find "$1" -type f -print0 | xargs -0 cat > /dev/null; }
 
 for tree in small large; do
   src=$work/$tree
-  img=$work/$tree.iso
+  img=$images/$tree.iso
   files=$(find "$src" -type f | wc -l)
   bytes=$(du -sb "$src" | cut -f1)
   catfiles "$src"   # warm the page cache
   ours=$(best "$bench" "$src" "$img")
   ours_null=$(best "$bench" "$src" /dev/null)
   line=$("$bench" "$src" "$img")
-  xorr=$(best xorriso -as mkisofs -quiet -J -o "$work/x.iso" "$src")
-  geni=$(best genisoimage -quiet -J -o "$work/g.iso" "$src")
+  xorr=$(best xorriso -as mkisofs -quiet -J -o "$images/x.iso" "$src")
+  geni=$(best genisoimage -quiet -J -o "$images/g.iso" "$src")
   catt=$(best catfiles "$src")
   echo
   echo "== $tree: $files files, $bytes bytes"
   echo "ours (layout + image to file)   ${ours}s   [$line]"
   echo "ours (image to /dev/null)       ${ours_null}s"
-  echo "xorriso -as mkisofs -J          ${xorr}s   ratio peer/ours $(echo "$xorr / $ours" | bc -l | cut -c1-5)"
-  echo "genisoimage -J                  ${geni}s   ratio peer/ours $(echo "$geni / $ours" | bc -l | cut -c1-5)"
-  echo "cat files > /dev/null           ${catt}s   ratio ours(/dev/null)/cat $(echo "$ours_null / $catt" | bc -l | cut -c1-5)"
-  echo "peak RSS KB: ours $(peak "$bench" "$src" /dev/null)  xorriso $(peak xorriso -as mkisofs -quiet -J -o "$work/x.iso" "$src")  genisoimage $(peak genisoimage -quiet -J -o "$work/g.iso" "$src")"
-  rm -f "$img" "$work/x.iso" "$work/g.iso"
+  echo "xorriso -as mkisofs -J          ${xorr}s   ratio peer/ours $(ratio "$xorr" "$ours")"
+  echo "genisoimage -J                  ${geni}s   ratio peer/ours $(ratio "$geni" "$ours")"
+  echo "cat files > /dev/null           ${catt}s   ratio ours(/dev/null)/cat $(ratio "$ours_null" "$catt")"
+  echo "peak RSS KB: ours $(peak "$bench" "$src" /dev/null)  xorriso $(peak xorriso -as mkisofs -quiet -J -o "$images/x.iso" "$src")  genisoimage $(peak genisoimage -quiet -J -o "$images/g.iso" "$src")"
+  rm -f "$img" "$images/x.iso" "$images/g.iso"
 done

@@ -177,7 +177,6 @@ EngineStatus DPM_FS_ISO9660::CalculateTablesSize() {
     jlPathTable = firstDirBlock + dirBlocks;
     jmPathTable = jlPathTable + jPathTableBlocks;
     jFirstDirBlock = jmPathTable + jPathTableBlocks;
-    jDirBlocks = static_cast<std::uint32_t>(end - jFirstDirBlock);
     layOutDirectories(jolietQueue, jFirstDirBlock);
   }
   headerBlocks = static_cast<std::uint32_t>(blocks);
@@ -257,7 +256,7 @@ IsoTreeFields DPM_FS_ISO9660::treeFields(const IsoDirQueue& queue, std::uint32_t
 }
 
 void DPM_FS_ISO9660::writeTree(const IsoDirQueue& queue, std::uint32_t lBlock, std::uint32_t mBlock,
-                               std::uint32_t, std::uint8_t* buffer) const {
+                               std::uint8_t* buffer) const {
   CreatePT(queue, sessionStart, buffer + std::size_t{lBlock - kSystemAreaBlocks} * kSectorBytes,
            buffer + std::size_t{mBlock - kSystemAreaBlocks} * kSectorBytes);
   IsoDirectoryContext context;
@@ -281,8 +280,8 @@ void DPM_FS_ISO9660::writeHeaders() {
   } else {
     CreateVDT(buffer + kSectorBytes);
   }
-  writeTree(isoQueue, lPathTable, mPathTable, pathTableBytes, buffer);
-  if (joliet()) writeTree(jolietQueue, jlPathTable, jmPathTable, jPathTableBytes, buffer);
+  writeTree(isoQueue, lPathTable, mPathTable, buffer);
+  if (joliet()) writeTree(jolietQueue, jlPathTable, jmPathTable, buffer);
 }
 
 void DPM_FS_ISO9660::produce(std::uint8_t* out, std::uint32_t blocks) {

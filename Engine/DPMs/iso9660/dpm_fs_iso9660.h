@@ -90,7 +90,7 @@ class DPM_FS_ISO9660 : public DPM_FileSystem_Base {
                                           std::uint32_t pathBytes) const;
   quillion::iso::IsoForkPlace locate(const FS_Node& node, bool resource) const;
   void writeTree(const quillion::iso::IsoDirQueue& queue, std::uint32_t lBlock,
-                 std::uint32_t mBlock, std::uint32_t pathBytes, std::uint8_t* buffer) const;
+                 std::uint32_t mBlock, std::uint8_t* buffer) const;
   quillion::iso::IsoRecordOptions recordOptions() const;
   void writeHeaders();
   void produce(std::uint8_t* out, std::uint32_t blocks);
@@ -117,7 +117,7 @@ class DPM_FS_ISO9660 : public DPM_FileSystem_Base {
   std::uint32_t pathTableBytes = 0, pathTableBlocks = 0, lPathTable = 0, mPathTable = 0;
   std::uint32_t firstDirBlock = 0, dirBlocks = 0;
   std::uint32_t jPathTableBytes = 0, jPathTableBlocks = 0, jlPathTable = 0, jmPathTable = 0;
-  std::uint32_t jFirstDirBlock = 0, jDirBlocks = 0;
+  std::uint32_t jFirstDirBlock = 0;
 
   std::uint32_t headerBlocks = 0;
   std::unique_ptr<std::uint8_t[]> header;
