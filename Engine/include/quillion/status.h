@@ -51,6 +51,7 @@ enum EngineStatusCode : EngineStatus {
   kErrProducerIndexFull = -1217,       // an index node is full
   kErrProducerTableEnd = -1218,        // a location table ran out of entries
   kErrProducerFormat = -1219,          // the format code names no file system this producer writes
+  kErrProducerName = -1220,            // a child no conversion can name, or no unique name found
 
   // Content tree.
   kErrTreeDuplicateTitle = -1271,  // a node with an equal title (ignoring ASCII case) exists

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The orders of catalog keys in HFS and HFS Plus B-trees, over keys in their big-endian
+// disc form (as swapHFSCatalogKey and SwapHFSPlusCatalogKey write them), and the
+// case-folding comparison of HFS Plus names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace quillion::hfs {
+
+using DiscBytes = std::span<const std::uint8_t>;
+
+// HFS: parent ID first; then the names byte by byte with ASCII letters upper-cased, each
+// byte taken as a signed character (so bytes from 0x80 up sort before ASCII); a name that
+// is a prefix of the other sorts first.
+struct Key_Compare {
+  bool operator()(DiscBytes a, DiscBytes b) const;
+};
+
+// Finds the key equal to `key`: same parent, same name length, the same bytes once ASCII
+// letters are upper-cased.
+struct Key_Equals {
+  DiscBytes key;
+  bool operator()(DiscBytes other) const;
+};
+
+// HFS Plus: parent ID first, then FastUnicodeCompare of the names.
+struct UnicodeKey_Compare {
+  bool operator()(DiscBytes a, DiscBytes b) const;
+};
+
+// The HFS Plus comparison of two names: -1, 0 or 1. Units are folded through the lower-case
+// table of the format; units it maps to 0 are ignored; U+0000 sorts after every other unit.
+int FastUnicodeCompare(std::u16string_view a, std::u16string_view b);
+// The same over big-endian units as stored on disc (lengths in units).
+int FastUnicodeCompare(const std::uint8_t* a, std::size_t unitsA, const std::uint8_t* b,
+                       std::size_t unitsB);
+
+// The folded value of one unit: its lower-case form, 0 for an ignorable unit, 0xFFFF for
+// U+0000.
+std::uint16_t hfsPlusFoldedUnit(std::uint16_t unit);
+
+}  // namespace quillion::hfs
