@@ -3,7 +3,8 @@
 """Prepares what the QEMU guest boots from: the kernel as an uncompressed ELF (QEMU starts
 it through its PVH entry, which skips the boot loader and the in-kernel decompressor) and an
 initramfs holding busybox, the SCSI and CD-ROM modules, the guest test program with the
-shared libraries it needs, the disc images and an /init that runs the program.
+shared libraries it needs, the disc images (made by our ISO9660 producer, read back by
+isoinfo and xorriso here) and an /init that runs the program.
 
 Exit status 0 when prepared, 77 when something the guest needs is not installed (the tests
 then skip), 1 on any other failure."""
@@ -134,27 +135,93 @@ poweroff -f
 """
 
 
-def make_iso(out: Path, name: str, volume: str, kbytes: int):
-    """A data disc from a deterministic tree, so that a guest can compare every block."""
-    tree = out / (name + ".tree")
-    shutil.rmtree(tree, ignore_errors=True)
-    tree.mkdir(parents=True)
+def write_tree(tree: Path, volume: str, kbytes: int):
+    """A few files, every name and byte derived from the volume, so that no two discs share a
+    name, a size or file data: a stale read after a media change cannot pass for the new disc.
+    One file of `kbytes` KiB plus an odd tail (so its last block is partly padding), a folder
+    two levels deep and a name outside ASCII (É and é, which the ISO9660 names cannot hold and
+    Joliet keeps)."""
     rng = random.Random(volume)
-    (tree / "DATA.BIN").write_bytes(bytes(rng.getrandbits(8) for _ in range(kbytes * 1024)))
+    tag = volume.rsplit("_", 1)[-1].lower()
+    shutil.rmtree(tree, ignore_errors=True)
+    nested = tree / ("Folder " + tag) / (tag + " inside")
+    nested.mkdir(parents=True)
+    (tree / ("DATA-%s.BIN" % tag.upper())).write_bytes(rng.randbytes(kbytes * 1024 + 2 * len(volume) + 1))
     (tree / "README.TXT").write_text("Quillion QEMU fixture %s\n" % volume)
+    (nested / ("notes-%s.txt" % tag)).write_text(("%s nested line\n" % volume) * (40 + len(tag)))
+    (tree / ("\u00c9t\u00e9 %s.txt" % tag)).write_bytes(rng.randbytes(3000 + len(volume)))
+
+
+def tree_contents(root: Path):
+    """Relative path -> bytes for files, None for folders."""
+    out = {}
+    for path in root.rglob("*"):
+        out[str(path.relative_to(root))] = None if path.is_dir() else path.read_bytes()
+    return out
+
+
+def cross_check(image: Path, tree: Path, volume: str, work: Path):
+    """Reads our image back with readers that share no code with our producer: isoinfo for the
+    volume descriptor, xorriso for the Joliet tree, extracted and compared with the source."""
+    env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC")
+    info = subprocess.run(["isoinfo", "-d", "-i", str(image)], capture_output=True, text=True, env=env)
+    fields = dict(line.split(": ", 1) for line in info.stdout.splitlines() if ": " in line)
+    blocks = image.stat().st_size // 2048
+    if fields.get("Volume id") != volume or fields.get("Volume size is") != str(blocks):
+        fail("isoinfo reads %s as volume %r of %r blocks, not %r of %d:\n%s" % (
+            image.name, fields.get("Volume id"), fields.get("Volume size is"), volume, blocks, info.stdout))
+    if "Joliet" not in info.stdout:
+        fail("isoinfo finds no Joliet tree in %s" % image.name)
+    extracted = work / (image.name + ".extracted")
+    shutil.rmtree(extracted, ignore_errors=True)
+    run = subprocess.run(["xorriso", "-abort_on", "FAILURE", "-indev", str(image), "-osirrox", "on",
+                          "-extract", "/", str(extracted)], capture_output=True, text=True, env=env)
+    if run.returncode != 0:
+        fail("xorriso cannot extract %s:\n%s" % (image.name, run.stderr))
+    got, wanted = tree_contents(extracted), tree_contents(tree)
+    shutil.rmtree(extracted, ignore_errors=True)
+    if got != wanted:
+        differ = sorted(p for p in set(got) | set(wanted) if got.get(p, b"?") != wanted.get(p, b"?"))
+        fail("%s read back by xorriso differs from its folder: %s" % (image.name, ", ".join(differ)))
+
+
+def make_iso(out: Path, name: str, volume: str, kbytes: int, tool: Path):
+    """A data disc made by our own ISO9660 producer from a small deterministic tree; the guest
+    compares every block the drive serves with it."""
+    tree = out / (name + ".tree")
+    write_tree(tree, volume, kbytes)
     tmp = out / (name + ".tmp")
-    subprocess.run(["genisoimage", "-quiet", "-V", volume, "-o", str(tmp), str(tree)], check=True)
+    made = subprocess.run([str(tool), str(tree), volume, str(tmp)], capture_output=True, text=True)
+    if made.returncode != 0:
+        fail("%s could not make %s:\n%s" % (tool.name, name, made.stderr))
+    if tmp.stat().st_size % 2048 != 0 or tmp.stat().st_size < 18 * 2048:
+        fail("%s made %s of %d bytes" % (tool.name, name, tmp.stat().st_size))
+    cross_check(tmp, tree, volume, out)
     shutil.rmtree(tree)
     os.replace(tmp, out / name)
     return out / name
+
+
+def shared_blocks(a: bytes, b: bytes):
+    """LBAs past the system area where two discs hold the same bytes. Only the volume
+    descriptor set terminator may repeat: it is the same on every disc."""
+    same = []
+    for lba in range(16, min(len(a), len(b)) // 2048):
+        block = a[lba * 2048:(lba + 1) * 2048]
+        if block == b[lba * 2048:(lba + 1) * 2048] and block[:7] != b"\xff" + b"CD001\x01":
+            same.append(lba)
+    return same
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True, type=Path)
     parser.add_argument("--out", required=True, type=Path)
+    parser.add_argument("--make-disc", required=True, type=Path,
+                        help="the tool that makes a disc image from a folder with our ISO9660 producer")
     parser.add_argument("--iso", action="append", default=[],
-                        help="name:VOLUME:kilobytes, a data disc made here and put in the guest's /fixture")
+                        help="name:VOLUME:kilobytes (of its largest file), a data disc made here and put in the "
+                             "guest's /fixture")
     args = parser.parse_args()
 
     found = newest_kernel()
@@ -163,8 +230,9 @@ def main():
         fail("no kernel with modules in /boot (package linux-image-amd64)", SKIP)
     if not Path(busybox).exists():
         fail("no busybox (package busybox-static)", SKIP)
-    if not shutil.which("genisoimage"):
-        fail("no genisoimage (package genisoimage)", SKIP)
+    for tool, package in [("isoinfo", "genisoimage"), ("xorriso", "xorriso")]:
+        if not shutil.which(tool):
+            fail("no %s (package %s)" % (tool, package), SKIP)
     if shared_libraries(busybox):
         fail("busybox is not statically linked (package busybox-static)", SKIP)
     version, bzimage = found
@@ -210,9 +278,18 @@ def main():
                 archive.directory(folder)
                 made.add(folder)
         archive.file(target, real.read_bytes(), 0o755)
+    discs = {}
     for spec in args.iso:
         name, volume, kbytes = spec.split(":")
-        archive.file("fixture/" + name, make_iso(args.out, name, volume, int(kbytes)).read_bytes())
+        discs[name] = make_iso(args.out, name, volume, int(kbytes), args.make_disc).read_bytes()
+        archive.file("fixture/" + name, discs[name])
+    names = sorted(discs)
+    for i, first in enumerate(names):
+        for second in names[i + 1:]:
+            same = shared_blocks(discs[first], discs[second])
+            if same:
+                fail("%s and %s hold the same bytes at blocks %s: a stale read there would pass" % (
+                    first, second, ", ".join(map(str, same[:10]))))
 
     # Written beside, then renamed: a guest that boots from the old files keeps them.
     for name, body in [("vmlinux", elf), ("initramfs.cpio.gz", gzip.compress(archive.finish(), 1))]:
