@@ -88,7 +88,8 @@ bool produce(DPM_FS_ISO9660& producer, const std::string& image) {
   std::uint16_t blockSize = 2048;
   const std::uint32_t blocks = producer.PrepareAll(&blockSize, nullptr, nullptr);
   if (blocks == 0) return fail("layout refused: " + producer.LayoutProblem());
-  if (blockSize != 2048) return fail("block size " + std::to_string(blockSize) + " instead of 2048");
+  if (blockSize != 2048)
+    return fail("block size " + std::to_string(blockSize) + " instead of 2048");
 
   const std::string partial = image + ".partial";
   const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -104,8 +105,8 @@ bool produce(DPM_FS_ISO9660& producer, const std::string& image) {
     const EngineStatus status =
         producer.NextBlocks(buffer.data(), static_cast<std::uint32_t>(buffer.size()), want, &got);
     if (status != kNoErr || got == 0 || got > want) {
-      ok = fail("NextBlocks at block " + std::to_string(done) + ": status " + std::to_string(status) +
-                ", " + std::to_string(got) + " blocks");
+      ok = fail("NextBlocks at block " + std::to_string(done) + ": status " +
+                std::to_string(status) + ", " + std::to_string(got) + " blocks");
     } else if (!writeAll(fd, buffer.data(), std::size_t{got} * blockSize)) {
       ok = fail(partial + ": write failed");
     }
@@ -113,8 +114,8 @@ bool produce(DPM_FS_ISO9660& producer, const std::string& image) {
   }
   if (::close(fd) != 0 && ok) ok = fail(partial + ": close failed");
   for (const DPM_MissingData& missing : producer.MissingData())
-    ok = fail("file data missing: " + missing.path + " (" + std::to_string(missing.readBytes) + " of " +
-              std::to_string(missing.expectedBytes) + " bytes)");
+    ok = fail("file data missing: " + missing.path + " (" + std::to_string(missing.readBytes) +
+              " of " + std::to_string(missing.expectedBytes) + " bytes)");
   if (ok && producer.DataResult() != kNoErr) ok = fail("the producer reports missing data");
   if (ok && ::rename(partial.c_str(), image.c_str()) != 0) ok = fail(image + ": cannot rename");
   if (!ok) ::unlink(partial.c_str());

@@ -160,6 +160,15 @@ def tree_contents(root: Path):
     return out
 
 
+def remove_tree(path: Path):
+    """Removes a folder that an extraction may have left without write permission."""
+    if not path.exists():
+        return
+    for folder, _, _ in os.walk(path):
+        os.chmod(folder, 0o755)
+    shutil.rmtree(path)
+
+
 def cross_check(image: Path, tree: Path, volume: str, work: Path):
     """Reads our image back with readers that share no code with our producer: isoinfo for the
     volume descriptor, xorriso for the Joliet tree, extracted and compared with the source."""
@@ -173,13 +182,13 @@ def cross_check(image: Path, tree: Path, volume: str, work: Path):
     if "Joliet" not in info.stdout:
         fail("isoinfo finds no Joliet tree in %s" % image.name)
     extracted = work / (image.name + ".extracted")
-    shutil.rmtree(extracted, ignore_errors=True)
+    remove_tree(extracted)
     run = subprocess.run(["xorriso", "-abort_on", "FAILURE", "-indev", str(image), "-osirrox", "on",
                           "-extract", "/", str(extracted)], capture_output=True, text=True, env=env)
     if run.returncode != 0:
         fail("xorriso cannot extract %s:\n%s" % (image.name, run.stderr))
     got, wanted = tree_contents(extracted), tree_contents(tree)
-    shutil.rmtree(extracted, ignore_errors=True)
+    remove_tree(extracted)
     if got != wanted:
         differ = sorted(p for p in set(got) | set(wanted) if got.get(p, b"?") != wanted.get(p, b"?"))
         fail("%s read back by xorriso differs from its folder: %s" % (image.name, ", ".join(differ)))
