@@ -320,6 +320,7 @@ ScsiResult EmulatedDrive::execute(int handle, const ScsiRequest& request) {
     }
   }
   if (faulted) {
+    if (fault.hook) fault.hook();
     switch (fault.action) {
       case FaultAction::NeverAnswers: {
         engineClock().sleepFor(request.timeout);
@@ -342,9 +343,6 @@ ScsiResult EmulatedDrive::execute(int handle, const ScsiRequest& request) {
         forgetWriting();
         break;
       }
-      case FaultAction::Hook:
-        if (fault.hook) fault.hook();
-        break;
       case FaultAction::RemoveMedium:
         (void)unload();
         {
