@@ -45,6 +45,10 @@ bool isOverwritable(std::uint16_t profile) {
   return profile == 0x12 || profile == 0x13 || profile == 0x14 || profile == 0x1A;
 }
 
+// DVD-RAM, DVD-RW restricted overwrite and DVD+RW have no track to close: MMC gives them no
+// close-track function, and the drive would refuse one.
+bool closesTracks(std::uint16_t profile) { return profile != 0x12 && profile != 0x13 && profile != 0x1A; }
+
 bool isAppendedByDiscInfo(std::uint16_t profile) {
   return profile == 0x11 || profile == 0x15 || profile == 0x1B || profile == 0x2B;
 }
@@ -188,6 +192,7 @@ EngineStatus driveCloseTrack(myBurnEng_Pack& c) {
   if (c.sessionAtOnce) return kNoErr;
   MMC_SenseData sense{};
   if (const EngineStatus status = MMC_SynchronizeCache(c.ref, &sense); status != kNoErr) return kept(c, status, sense);
+  if (!closesTracks(c.profile)) return kNoErr;
   return kept(c, MMC_CloseSessionTrack(c.ref, kCloseTrack, c.currentTrack, false, &sense), sense);
 }
 

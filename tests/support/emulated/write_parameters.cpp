@@ -81,9 +81,9 @@ std::optional<SenseTriple> checkWriteParameters(const WriteParameters& p, const 
     }
     return std::nullopt;
   }
-  if (medium.code == 0x11) {  // DVD-R: incremental or disc at once, links of 16 blocks
-    if (p.writeType != kIncremental && p.writeType != kSessionAtOnce) return kInvalidParameterList;
-    if (p.writeType == kIncremental && p.linkSizeValid && p.linkSize != 16) return kInvalidParameterList;
+  // DVD-R links its packets with 16 blocks.
+  if (medium.code == 0x11 && p.writeType == kIncremental && p.linkSizeValid && p.linkSize != 16) {
+    return kInvalidParameterList;
   }
   return std::nullopt;
 }

@@ -42,9 +42,10 @@ inline constexpr std::uint8_t kTrackAtOnce = 1, kSessionAtOnce = 2, kIncremental
 // How the host hands over blocks of a data block type; empty for types the drive does not take.
 std::optional<HostBlock> hostBlockOf(std::uint8_t dataBlockType);
 
-// The sense a drive answers to these parameters on this medium (empty when it takes them):
-// write types and block types it records, a track mode that fits the block type, a known
-// session format, the link size of DVD-R, and BUFE only on a drive that has it.
+// The sense a drive answers to these parameters on this medium (empty when it takes them): on
+// CD media the write types (track and session at once) and block types this drive records, a
+// track mode that fits the block type, a known session format; the link size of DVD-R; BUFE
+// only on a drive that has it. Other media do not use the page.
 std::optional<SenseTriple> checkWriteParameters(const WriteParameters& p, const ProfileInfo& medium,
                                                 bool bufeSupported);
 
