@@ -31,15 +31,17 @@ EngineStatus writeChunk(const myBurnEng_Pack& c, const std::uint8_t* data, std::
                         std::uint16_t blockSize, MMC_SenseData& sense) {
   // The vendor command continues where the drive stands; WRITE(10) names the address.
   if (c.sessionAtOnce && c.writeContinue) {
-    return MMC_WriteContinue(c.ref, static_cast<std::uint32_t>(c.nextWriteAddress), data, blockSize, blocks, &sense);
+    return MMC_WriteContinue(c.ref, static_cast<std::uint32_t>(c.nextWriteAddress), data, blockSize,
+                             blocks, &sense);
   }
-  return MMC_WriteSectors(c.ref, static_cast<std::uint32_t>(c.nextWriteAddress), data, blockSize, blocks, &sense);
+  return MMC_WriteSectors(c.ref, static_cast<std::uint32_t>(c.nextWriteAddress), data, blockSize,
+                          blocks, &sense);
 }
 
 }  // namespace
 
-EngineStatus driveWrite(myBurnEng_Pack& c, const std::uint8_t* buffer, std::uint16_t blocks, std::uint16_t blockSize,
-                        const std::atomic<bool>& stop) {
+EngineStatus driveWrite(myBurnEng_Pack& c, const std::uint8_t* buffer, std::uint16_t blocks,
+                        std::uint16_t blockSize, const std::atomic<bool>& stop) {
   if (blockSize == 0 || blockSize > kChunkBytes) return kErrBadArgument;
   const std::uint16_t chunk = chunkBlocks(c, blockSize);
   Clock& clock = engineClock();

@@ -9,14 +9,17 @@ using namespace quillion;
 
 namespace {
 
-bool isImageRef(std::uint32_t ref) { return ref == kImageWriterHandle || ref == kIsoImageWriterHandle; }
+bool isImageRef(std::uint32_t ref) {
+  return ref == kImageWriterHandle || ref == kIsoImageWriterHandle;
+}
 
 }  // namespace
 
-myBurnEng_Pack* CDWriterEx_CreateCD(std::uint32_t ref, const char* imagePath, std::uint16_t imageType,
-                                    bool simulate, std::uint16_t speedX, bool trackAtOnce,
-                                    std::uint8_t sessions, bool closeDisc, bool underrunProtection,
-                                    std::uint16_t* speedSet, std::uint32_t underrunKind) {
+myBurnEng_Pack* CDWriterEx_CreateCD(std::uint32_t ref, const char* imagePath,
+                                    std::uint16_t imageType, bool simulate, std::uint16_t speedX,
+                                    bool trackAtOnce, std::uint8_t sessions, bool closeDisc,
+                                    bool underrunProtection, std::uint16_t* speedSet,
+                                    std::uint32_t underrunKind) {
   if (ref == kNoHandle) return nullptr;
   if (isImageRef(ref) && imagePath) {
     auto context = writer::createImage(ref, imagePath, imageType, trackAtOnce, closeDisc);
@@ -24,26 +27,29 @@ myBurnEng_Pack* CDWriterEx_CreateCD(std::uint32_t ref, const char* imagePath, st
     return context.release();
   }
   // The pseudo-drives without a path go the drive way and fail there, as any unknown drive.
-  const writer::DriveRequest request{ref,        simulate,           speedX,   trackAtOnce, sessions,
+  const writer::DriveRequest request{ref,       simulate,           speedX,   trackAtOnce, sessions,
                                      closeDisc, underrunProtection, speedSet, underrunKind};
   return writer::createDrive(request).release();
 }
 
-EngineStatus CDWriterEx_CreateSession(myBurnEng_Pack* c, std::uint8_t format, std::uint8_t firstTrackMode,
-                                      std::int32_t startAddress, const std::uint8_t* cueSheet,
-                                      std::uint32_t cueSheetLength, const std::uint8_t* cdText,
-                                      std::uint32_t cdTextLength) {
+EngineStatus CDWriterEx_CreateSession(myBurnEng_Pack* c, std::uint8_t format,
+                                      std::uint8_t firstTrackMode, std::int32_t startAddress,
+                                      const std::uint8_t* cueSheet, std::uint32_t cueSheetLength,
+                                      const std::uint8_t* cdText, std::uint32_t cdTextLength) {
   if (!c) return kErrBadArgument;
-  if (c->isImage()) return writer::imageSession(*c, format, firstTrackMode, startAddress, cdText, cdTextLength);
+  if (c->isImage())
+    return writer::imageSession(*c, format, firstTrackMode, startAddress, cdText, cdTextLength);
   return writer::driveSession(*c, format, firstTrackMode, startAddress, cueSheet, cueSheetLength);
 }
 
-EngineStatus CDWriterEx_CreateTrack(myBurnEng_Pack* c, std::uint8_t trackNumber, std::uint8_t dataBlockType,
-                                    std::uint16_t blockSize, std::uint16_t pauseBlocks,
-                                    const CDWriterEx_TrackExtra* extra, std::uint32_t imageStart) {
+EngineStatus CDWriterEx_CreateTrack(myBurnEng_Pack* c, std::uint8_t trackNumber,
+                                    std::uint8_t dataBlockType, std::uint16_t blockSize,
+                                    std::uint16_t pauseBlocks, const CDWriterEx_TrackExtra* extra,
+                                    std::uint32_t imageStart) {
   if (!c) return kErrBadArgument;
   if (c->isImage()) {
-    return writer::imageTrack(*c, trackNumber, dataBlockType, blockSize, pauseBlocks, extra, imageStart);
+    return writer::imageTrack(*c, trackNumber, dataBlockType, blockSize, pauseBlocks, extra,
+                              imageStart);
   }
   return writer::driveTrack(*c, trackNumber, dataBlockType, pauseBlocks);
 }
@@ -53,7 +59,7 @@ EngineStatus CDWriterEx_WriteCD(myBurnEng_Pack* c, const void* buffer, std::uint
   if (!c) return kErrBadArgument;
   if (c->isImage()) {
     const EngineStatus status = c->image->WriteData(buffer, blocks);
-    c->nextWriteAddress += blocks;
+    if (status == kNoErr) c->nextWriteAddress += blocks;
     return status;
   }
   if (!stop || !buffer) return kErrBadArgument;

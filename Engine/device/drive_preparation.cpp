@@ -25,7 +25,7 @@ constexpr std::uint16_t kDvdPlusRw = 0x1A;
 // Holds the drive for the writer; gives the hold back at the end of the scope unless the
 // context took it over, and never drops a hold someone else had before.
 class DriveHold {
-public:
+ public:
   explicit DriveHold(std::uint32_t ref) : ref_(ref) {}
   ~DriveHold() {
     if (release_) (void)DC_LockDevice(ref_, false);  // nothing more to do if that fails
@@ -42,7 +42,7 @@ public:
   }
   void keep() { release_ = false; }
 
-private:
+ private:
   std::uint32_t ref_;
   bool release_ = false;
 };
@@ -58,7 +58,8 @@ std::uint16_t currentProfile(std::uint32_t ref) {
 bool setVendorUnderrun(std::uint32_t ref, bool on) {
   ModePage page;
   MMC_SenseData sense{};
-  if (page.sense(ref, kVendorUnderrunPage, kPageCurrent, kVendorPageBytes, 4, &sense) != kNoErr) return false;
+  if (page.sense(ref, kVendorUnderrunPage, kPageCurrent, kVendorPageBytes, 4, &sense) != kNoErr)
+    return false;
   const bool supported = (page.get(2) & 0x01) != 0;
   if (!supported) return !on;
   page.setBits(3, 0x01, on);
@@ -71,13 +72,15 @@ bool setVendorUnderrun(std::uint32_t ref, bool on) {
 std::uint32_t findUnderrunKind(std::uint32_t ref, std::uint32_t requested) {
   MMC_SenseData sense{};
   ModePage defaults;
-  if (defaults.sense(ref, page05::kCode, kPageDefault, kModeSenseBytes, page05::kBytesUsed, &sense) != kNoErr) {
+  if (defaults.sense(ref, page05::kCode, kPageDefault, kModeSenseBytes, page05::kBytesUsed,
+                     &sense) != kNoErr) {
     return requested;
   }
   defaults.setBits(page05::kWriteTypeByte, page05::kBufe, true);
   if (defaults.select(ref, &sense) == kNoErr) {
     ModePage current;
-    if (current.sense(ref, page05::kCode, kPageCurrent, kModeSenseBytes, page05::kBytesUsed, &sense) != kNoErr) {
+    if (current.sense(ref, page05::kCode, kPageCurrent, kModeSenseBytes, page05::kBytesUsed,
+                      &sense) != kNoErr) {
       return requested;
     }
     if (current.get(page05::kWriteTypeByte) & page05::kBufe) return kCDWriterEx_UnderrunBUFE;
@@ -91,7 +94,8 @@ std::uint32_t findUnderrunKind(std::uint32_t ref, std::uint32_t requested) {
 std::uint16_t currentWriteSpeed(std::uint32_t ref, bool dvd) {
   std::array<std::uint8_t, 64> reply{};
   MMC_SenseData sense{};
-  EngineStatus status = DC_MacX_ModeSense10(ref, 0x2A, kPageCurrent, reply.size(), reply.data(), &sense);
+  EngineStatus status =
+      DC_MacX_ModeSense10(ref, 0x2A, kPageCurrent, reply.size(), reply.data(), &sense);
   if (status == kErrPlatformCannotServe) {
     status = MMC_ModeSense10(ref, 0x2A, kPageCurrent, reply.size(), reply.data(), &sense);
   }
@@ -104,7 +108,9 @@ std::uint16_t currentWriteSpeed(std::uint32_t ref, bool dvd) {
 }
 
 // The writer tells DVD media apart by their profile and treats every other medium as a CD.
-std::uint16_t writerProfile(std::uint16_t profile) { return profile >= 0x11 && profile <= 0x2B ? profile : 0; }
+std::uint16_t writerProfile(std::uint16_t profile) {
+  return profile >= 0x11 && profile <= 0x2B ? profile : 0;
+}
 
 }  // namespace
 
@@ -120,7 +126,8 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
 
   DriveHold hold(r.ref);
   if (!hold.take()) return nullptr;
-  (void)MMC_WaitTestUnitReady(r.ref, kReadyTries);  // the commands below report a drive that stays busy
+  (void)MMC_WaitTestUnitReady(r.ref,
+                              kReadyTries);  // the commands below report a drive that stays busy
   const std::uint16_t rawProfile = currentProfile(r.ref);
   c->profile = writerProfile(rawProfile);
 
@@ -130,7 +137,8 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
   }
 
   std::uint16_t speedSet = r.speedX;
-  (void)MMC_Util_SetReadWriteSpeed(r.ref, kMaximumSpeed, r.speedX, &speedSet);  // speed is advice, never a stop
+  (void)MMC_Util_SetReadWriteSpeed(r.ref, kMaximumSpeed, r.speedX,
+                                   &speedSet);  // speed is advice, never a stop
   if (c->profile == 0) {
     if (const std::uint16_t reported = currentWriteSpeed(r.ref, false)) speedSet = reported;
   }
@@ -139,15 +147,18 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
 
   MMC_SenseData sense{};
   ModePage page;
-  if (page.sense(r.ref, page05::kCode, kPageDefault, kModeSenseBytes, page05::kBytesUsed, &sense) != kNoErr) {
+  if (page.sense(r.ref, page05::kCode, kPageDefault, kModeSenseBytes, page05::kBytesUsed, &sense) !=
+      kNoErr) {
     return nullptr;
   }
   const std::uint8_t writeType = r.trackAtOnce ? page05::kTrackAtOnce : page05::kSessionAtOnce;
-  page.set(page05::kWriteTypeByte, static_cast<std::uint8_t>(writeType | (r.simulate ? page05::kTestWrite : 0)));
+  page.set(page05::kWriteTypeByte,
+           static_cast<std::uint8_t>(writeType | (r.simulate ? page05::kTestWrite : 0)));
   if (c->underrunKind == kCDWriterEx_UnderrunBUFE) {
     page.setBits(page05::kWriteTypeByte, page05::kBufe, c->underrunOn);
   } else if (c->underrunKind == kCDWriterEx_UnderrunVendorPage) {
-    (void)setVendorUnderrun(r.ref, c->underrunOn);  // already found switchable; BUFE stays the fallback
+    (void)setVendorUnderrun(r.ref,
+                            c->underrunOn);  // already found switchable; BUFE stays the fallback
   }
   page.set(page05::kTrackModeByte, 0xC4);  // next session allowed, data track
 
@@ -159,10 +170,7 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
     (void)formatDvdPlusRw(r.ref, false);  // a format that failed shows in the writes that follow
     page.set(page05::kWriteTypeByte, byte2);
   }
-  if (page.select(r.ref, &sense) != kNoErr) {
-    c->sense = sense;
-    return nullptr;
-  }
+  if (page.select(r.ref, &sense) != kNoErr) return nullptr;
   c->writeContinue = MMC_isSONYWriteContinueDrive(r.ref);
   hold.keep();
   return c;

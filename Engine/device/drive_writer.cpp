@@ -32,7 +32,9 @@ bool isWritableBlockType(std::uint8_t type) {
   return type == 0 || type == 8 || type == 9 || type == 10 || type == 12 || type == 13;
 }
 
-bool isSessionFormat(std::uint8_t format) { return format == 0x00 || format == 0x10 || format == 0x20; }
+bool isSessionFormat(std::uint8_t format) {
+  return format == 0x00 || format == 0x10 || format == 0x20;
+}
 
 // DVD-R and DVD-RW are written in fixed packets of 32 blocks with links of 16.
 bool usesIncrementalPackets(std::uint16_t profile) {
@@ -47,7 +49,9 @@ bool isOverwritable(std::uint16_t profile) {
 
 // DVD-RAM, DVD-RW restricted overwrite and DVD+RW have no track to close: MMC gives them no
 // close-track function, and the drive would refuse one.
-bool closesTracks(std::uint16_t profile) { return profile != 0x12 && profile != 0x13 && profile != 0x1A; }
+bool closesTracks(std::uint16_t profile) {
+  return profile != 0x12 && profile != 0x13 && profile != 0x1A;
+}
 
 bool isAppendedByDiscInfo(std::uint16_t profile) {
   return profile == 0x11 || profile == 0x15 || profile == 0x1B || profile == 0x2B;
@@ -55,11 +59,13 @@ bool isAppendedByDiscInfo(std::uint16_t profile) {
 
 void applyProtectionAndTest(const myBurnEng_Pack& c, ModePage& page) {
   page.setBits(page05::kWriteTypeByte, page05::kTestWrite, c.testWrite);
-  if (c.underrunKind == kCDWriterEx_UnderrunBUFE) page.setBits(page05::kWriteTypeByte, page05::kBufe, c.underrunOn);
+  if (c.underrunKind == kCDWriterEx_UnderrunBUFE)
+    page.setBits(page05::kWriteTypeByte, page05::kBufe, c.underrunOn);
 }
 
 void setWriteType(ModePage& page, std::uint8_t type) {
-  page.set(page05::kWriteTypeByte, static_cast<std::uint8_t>((page.get(page05::kWriteTypeByte) & 0xF0) | type));
+  page.set(page05::kWriteTypeByte,
+           static_cast<std::uint8_t>((page.get(page05::kWriteTypeByte) & 0xF0) | type));
 }
 
 // The track of the medium that takes the next data: the invisible track of a CD, the one
@@ -88,7 +94,8 @@ EngineStatus trackToAsk(myBurnEng_Pack& c, std::uint8_t& track) {
 // The address the drive writes next. A failed question fails the caller: guessing an address
 // (0, say) would write over what the medium already holds.
 EngineStatus nextWritableAddress(myBurnEng_Pack& c, std::int32_t& address) {
-  (void)MMC_Util_WaitDiscInfoReady(c.ref, kAddressWaitSeconds, 1);  // the question below reports a drive still busy
+  (void)MMC_Util_WaitDiscInfoReady(c.ref, kAddressWaitSeconds,
+                                   1);  // the question below reports a drive still busy
   std::uint8_t track = 0;
   if (const EngineStatus status = trackToAsk(c, track); status != kNoErr) return status;
   std::array<std::uint8_t, 28> info{};
@@ -110,14 +117,16 @@ std::int32_t firstSessionAtOnceAddress(std::int32_t start) {
 
 }  // namespace
 
-EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t firstTrackMode, std::int32_t start,
-                          const std::uint8_t* cueSheet, std::uint32_t cueLength) {
+EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t firstTrackMode,
+                          std::int32_t start, const std::uint8_t* cueSheet,
+                          std::uint32_t cueLength) {
   ++c.sessionCounter;
-  (void)MMC_Util_WaitDiscInfoReady(c.ref, kSessionWaitSeconds, 1);  // MODE SENSE below reports a drive still busy
+  (void)MMC_Util_WaitDiscInfoReady(c.ref, kSessionWaitSeconds,
+                                   1);  // MODE SENSE below reports a drive still busy
   MMC_SenseData sense{};
   ModePage page;
-  if (const EngineStatus status =
-          page.sense(c.ref, page05::kCode, kPageDefault, kSessionPageBytes, page05::kBytesUsed, &sense);
+  if (const EngineStatus status = page.sense(c.ref, page05::kCode, kPageDefault, kSessionPageBytes,
+                                             page05::kBytesUsed, &sense);
       status != kNoErr) {
     return kept(c, status, sense);
   }
@@ -137,7 +146,8 @@ EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t f
     if (isWritableBlockType(firstTrackMode)) page.set(page05::kDataBlockTypeByte, firstTrackMode);
     if (!data) page.set(page05::kAudioPauseBytes + 1, kPregapBlocks);
   }
-  if (const EngineStatus status = page.select(c.ref, &sense); status != kNoErr) return kept(c, status, sense);
+  if (const EngineStatus status = page.select(c.ref, &sense); status != kNoErr)
+    return kept(c, status, sense);
   c.nextWriteAddress = start;
   if (!c.sessionAtOnce) return kNoErr;
   if (c.profile != 0) {
@@ -153,17 +163,19 @@ EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t f
   return kNoErr;
 }
 
-EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dataBlockType, std::uint16_t pause) {
+EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dataBlockType,
+                        std::uint16_t pause) {
   MMC_SenseData sense{};
   ModePage page;
-  if (const EngineStatus status =
-          page.sense(c.ref, page05::kCode, kPageCurrent, kTrackPageBytes, page05::kBytesUsed, &sense);
+  if (const EngineStatus status = page.sense(c.ref, page05::kCode, kPageCurrent, kTrackPageBytes,
+                                             page05::kBytesUsed, &sense);
       status != kNoErr) {
     return kept(c, status, sense);
   }
   const bool audio = dataBlockType == 0;
-  page.set(page05::kTrackModeByte,
-           static_cast<std::uint8_t>((page.get(page05::kTrackModeByte) & 0xF0) | (audio ? 0x00 : 0x04)));
+  page.set(
+      page05::kTrackModeByte,
+      static_cast<std::uint8_t>((page.get(page05::kTrackModeByte) & 0xF0) | (audio ? 0x00 : 0x04)));
   if (isWritableBlockType(dataBlockType)) page.set(page05::kDataBlockTypeByte, dataBlockType);
   page.set16(page05::kAudioPauseBytes, audio ? pause : 0);
   if (usesIncrementalPackets(c.profile)) {
@@ -171,12 +183,15 @@ EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dat
     page.setBits(page05::kWriteTypeByte, page05::kLinkSizeValid, true);
     page.set(page05::kLinkSizeByte, 16);
     page.set32(page05::kPacketSizeBytes, 32);
-    page.set(page05::kTrackModeByte, page.get(page05::kTrackModeByte) | 0x25);  // fixed packets, track mode 5
+    page.set(page05::kTrackModeByte,
+             page.get(page05::kTrackModeByte) | 0x25);  // fixed packets, track mode 5
   }
-  if (const EngineStatus status = page.select(c.ref, &sense); status != kNoErr) return kept(c, status, sense);
+  if (const EngineStatus status = page.select(c.ref, &sense); status != kNoErr)
+    return kept(c, status, sense);
   if (!isOverwritable(c.profile)) {
     std::int32_t address = 0;
-    if (const EngineStatus status = nextWritableAddress(c, address); status != kNoErr) return status;
+    if (const EngineStatus status = nextWritableAddress(c, address); status != kNoErr)
+      return status;
     c.nextWriteAddress = address;
   }
   c.currentTrack = number;
@@ -191,7 +206,8 @@ EngineStatus driveReserveTrack(myBurnEng_Pack& c, std::uint32_t blocks) {
 EngineStatus driveCloseTrack(myBurnEng_Pack& c) {
   if (c.sessionAtOnce) return kNoErr;
   MMC_SenseData sense{};
-  if (const EngineStatus status = MMC_SynchronizeCache(c.ref, &sense); status != kNoErr) return kept(c, status, sense);
+  if (const EngineStatus status = MMC_SynchronizeCache(c.ref, &sense); status != kNoErr)
+    return kept(c, status, sense);
   if (!closesTracks(c.profile)) return kNoErr;
   return kept(c, MMC_CloseSessionTrack(c.ref, kCloseTrack, c.currentTrack, false, &sense), sense);
 }
@@ -216,7 +232,8 @@ EngineStatus driveCloseSession(myBurnEng_Pack& c) {
 EngineStatus driveRestoreDefaults(myBurnEng_Pack& c) {
   MMC_SenseData sense{};
   ModePage page;
-  EngineStatus status = page.sense(c.ref, page05::kCode, kPageDefault, kSessionPageBytes, page05::kBytesUsed, &sense);
+  EngineStatus status =
+      page.sense(c.ref, page05::kCode, kPageDefault, kSessionPageBytes, page05::kBytesUsed, &sense);
   if (status == kNoErr) status = page.select(c.ref, &sense);
   return kept(c, status, sense);
 }

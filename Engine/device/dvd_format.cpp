@@ -20,13 +20,15 @@ constexpr int kFormatWaitSeconds = 1200;
 EngineStatus formatDvdPlusRw(std::uint32_t ref, bool force) {
   MMC_SenseData sense{};
   std::vector<std::uint8_t> list(12, 0);
-  if (const EngineStatus status = MMC_ReadFormatCapacities(ref, list.data(), list.size(), &sense); status != kNoErr) {
+  if (const EngineStatus status = MMC_ReadFormatCapacities(ref, list.data(), list.size(), &sense);
+      status != kNoErr) {
     return status;
   }
   const std::uint8_t current = list[8] & 0x03;  // MMC-5 6.24.3.2 descriptor type
   if (current == kNoMedium || (current == kFormatted && !force)) return kNoErr;
   list.assign(4u + list[3], 0);
-  if (const EngineStatus status = MMC_ReadFormatCapacities(ref, list.data(), list.size(), &sense); status != kNoErr) {
+  if (const EngineStatus status = MMC_ReadFormatCapacities(ref, list.data(), list.size(), &sense);
+      status != kNoErr) {
     return status;
   }
   // Formattable capacity descriptors follow the current one, 8 bytes each (MMC-5 6.24.3.3).

@@ -9,22 +9,31 @@ namespace {
 // Session type of the image's session record from the session format and its first track.
 std::uint16_t sessionType(std::uint8_t format, std::uint8_t firstTrackMode) {
   switch (format) {
-    case 0x10: return 3;  // CD-I
-    case 0x20: return 2;  // CD-ROM XA
-    case 0x00: return firstTrackMode != 0 ? 1 : 0;
-    default: return 1;
+    case 0x10:
+      return 3;  // CD-I
+    case 0x20:
+      return 2;  // CD-ROM XA
+    case 0x00:
+      return firstTrackMode != 0 ? 1 : 0;
+    default:
+      return 1;
   }
 }
 
 // Track type of the image's track record from the data block type.
 std::uint16_t trackType(std::uint8_t dataBlockType) {
   switch (dataBlockType) {
-    case 0: return 0;   // CD-DA
-    case 10: return 3;  // Mode 2 Form 1
-    case 12: return 4;  // Mode 2 Form 2
+    case 0:
+      return 0;  // CD-DA
+    case 10:
+      return 3;  // Mode 2 Form 1
+    case 12:
+      return 4;  // Mode 2 Form 2
     case 9:
-    case 13: return 5;  // Mode 2, formless or mixed forms
-    default: return 1;  // Mode 1
+    case 13:
+      return 5;  // Mode 2, formless or mixed forms
+    default:
+      return 1;  // Mode 1
   }
 }
 
@@ -39,8 +48,9 @@ void putExtra(const CDWriterEx_TrackExtra& extra, std::array<std::uint8_t, 16>& 
 
 }  // namespace
 
-std::unique_ptr<myBurnEng_Pack> createImage(std::uint32_t ref, const char* path, std::uint16_t imageType,
-                                            bool trackAtOnce, bool closeDisc) {
+std::unique_ptr<myBurnEng_Pack> createImage(std::uint32_t ref, const char* path,
+                                            std::uint16_t imageType, bool trackAtOnce,
+                                            bool closeDisc) {
   auto c = std::make_unique<myBurnEng_Pack>();
   c->ref = ref;
   c->image = std::make_unique<CDImageFile>(imageType == kCDWriterEx_IsoImage);
@@ -50,10 +60,12 @@ std::unique_ptr<myBurnEng_Pack> createImage(std::uint32_t ref, const char* path,
   return c;
 }
 
-EngineStatus imageSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t firstTrackMode, std::int32_t start,
-                          const std::uint8_t* cdText, std::uint32_t cdTextLength) {
+EngineStatus imageSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t firstTrackMode,
+                          std::int32_t start, const std::uint8_t* cdText,
+                          std::uint32_t cdTextLength) {
   if (cdText && cdTextLength) {
-    if (const EngineStatus status = c.image->WriteCDTextRawData(cdText, cdTextLength); status != kNoErr) {
+    if (const EngineStatus status = c.image->WriteCDTextRawData(cdText, cdTextLength);
+        status != kNoErr) {
       return status;
     }
   }
@@ -66,8 +78,9 @@ EngineStatus imageSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t f
   return c.image->NewSession(session);
 }
 
-EngineStatus imageTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dataBlockType, std::uint16_t blockSize,
-                        std::uint16_t pause, const CDWriterEx_TrackExtra* extra, std::uint32_t start) {
+EngineStatus imageTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dataBlockType,
+                        std::uint16_t blockSize, std::uint16_t pause,
+                        const CDWriterEx_TrackExtra* extra, std::uint32_t start) {
   WLTTRACK track;
   track.trackType = trackType(dataBlockType);
   track.blockSize = blockSize;

@@ -7,8 +7,8 @@
 
 namespace quillion {
 
-EngineStatus ModePage::sense(std::uint32_t ref, std::uint8_t code, ModePageControl control, std::uint16_t length,
-                             std::size_t minimumBytes, MMC_SenseData* sense) {
+EngineStatus ModePage::sense(std::uint32_t ref, std::uint8_t code, ModePageControl control,
+                             std::uint16_t length, std::size_t minimumBytes, MMC_SenseData* sense) {
   buffer_.assign(length, 0);
   start_ = size_ = 0;
   const EngineStatus status = MMC_ModeSense10(ref, code, control, length, buffer_.data(), sense);

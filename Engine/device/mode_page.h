@@ -15,11 +15,12 @@ namespace quillion {
 enum ModePageControl : std::uint8_t { kPageCurrent = 0, kPageChangeable = 1, kPageDefault = 2 };
 
 class ModePage {
-public:
+ public:
   // MODE SENSE(10) of `code` with `length` bytes. A reply that does not hold the page (another
   // code, or too short for `minimumBytes` of it) answers -1001.
-  [[nodiscard]] EngineStatus sense(std::uint32_t ref, std::uint8_t code, ModePageControl control, std::uint16_t length,
-                                   std::size_t minimumBytes, MMC_SenseData* sense);
+  [[nodiscard]] EngineStatus sense(std::uint32_t ref, std::uint8_t code, ModePageControl control,
+                                   std::uint16_t length, std::size_t minimumBytes,
+                                   MMC_SenseData* sense);
   // MODE SELECT(10) of what was read, with the parameter list length the header gives; the
   // fields SPC reserves in a MODE SELECT list (mode data length, PS) go out as zero.
   [[nodiscard]] EngineStatus select(std::uint32_t ref, MMC_SenseData* sense);
@@ -31,7 +32,9 @@ public:
   void setBits(std::size_t at, std::uint8_t mask, bool on) {
     set(at, static_cast<std::uint8_t>(on ? get(at) | mask : get(at) & ~mask));
   }
-  std::uint16_t get16(std::size_t at) const { return static_cast<std::uint16_t>(get(at) << 8 | get(at + 1)); }
+  std::uint16_t get16(std::size_t at) const {
+    return static_cast<std::uint16_t>(get(at) << 8 | get(at + 1));
+  }
   void set16(std::size_t at, std::uint16_t value) {
     set(at, static_cast<std::uint8_t>(value >> 8));
     set(at + 1, static_cast<std::uint8_t>(value));
@@ -41,7 +44,7 @@ public:
     set16(at + 2, static_cast<std::uint16_t>(value));
   }
 
-private:
+ private:
   std::vector<std::uint8_t> buffer_;
   std::size_t start_ = 0;  // the page's first byte in the buffer
   std::size_t size_ = 0;   // the page's bytes present in the buffer

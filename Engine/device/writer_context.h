@@ -22,9 +22,9 @@ struct myBurnEng_Pack {
   std::uint16_t sessionCounter = 0;
   std::uint16_t sessionTotal = 0;
   std::unique_ptr<CDImageFile> image;
-  std::uint16_t speed = 0;    // x actually set
-  std::uint16_t profile = 0;  // current profile in 11h..2Bh; 0 for CD media
-  bool writeContinue = false; // the drive takes the vendor WRITE CONTINUE command
+  std::uint16_t speed = 0;     // x actually set
+  std::uint16_t profile = 0;   // current profile in 11h..2Bh; 0 for CD media
+  bool writeContinue = false;  // the drive takes the vendor WRITE CONTINUE command
   MMC_SenseData sense{};
 
   bool isImage() const { return image != nullptr; }
@@ -34,12 +34,15 @@ struct myBurnEng_Pack {
 namespace quillion::writer {
 
 // Image destinations.
-[[nodiscard]] std::unique_ptr<myBurnEng_Pack> createImage(std::uint32_t ref, const char* path, std::uint16_t imageType,
-                                                          bool trackAtOnce, bool closeDisc);
-[[nodiscard]] EngineStatus imageSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t firstTrackMode,
-                                        std::int32_t start, const std::uint8_t* cdText, std::uint32_t cdTextLength);
-[[nodiscard]] EngineStatus imageTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dataBlockType,
-                                      std::uint16_t blockSize, std::uint16_t pause, const CDWriterEx_TrackExtra* extra,
+[[nodiscard]] std::unique_ptr<myBurnEng_Pack> createImage(std::uint32_t ref, const char* path,
+                                                          std::uint16_t imageType, bool trackAtOnce,
+                                                          bool closeDisc);
+[[nodiscard]] EngineStatus imageSession(myBurnEng_Pack& c, std::uint8_t format,
+                                        std::uint8_t firstTrackMode, std::int32_t start,
+                                        const std::uint8_t* cdText, std::uint32_t cdTextLength);
+[[nodiscard]] EngineStatus imageTrack(myBurnEng_Pack& c, std::uint8_t number,
+                                      std::uint8_t dataBlockType, std::uint16_t blockSize,
+                                      std::uint16_t pause, const CDWriterEx_TrackExtra* extra,
                                       std::uint32_t start);
 
 // Drive destinations.
@@ -55,12 +58,14 @@ struct DriveRequest {
   std::uint32_t underrunKind = kCDWriterEx_UnderrunNone;
 };
 [[nodiscard]] std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& request);
-[[nodiscard]] EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t firstTrackMode,
-                                        std::int32_t start, const std::uint8_t* cueSheet, std::uint32_t cueLength);
-[[nodiscard]] EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dataBlockType,
-                                      std::uint16_t pause);
-[[nodiscard]] EngineStatus driveWrite(myBurnEng_Pack& c, const std::uint8_t* buffer, std::uint16_t blocks,
-                                      std::uint16_t blockSize, const std::atomic<bool>& stop);
+[[nodiscard]] EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format,
+                                        std::uint8_t firstTrackMode, std::int32_t start,
+                                        const std::uint8_t* cueSheet, std::uint32_t cueLength);
+[[nodiscard]] EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number,
+                                      std::uint8_t dataBlockType, std::uint16_t pause);
+[[nodiscard]] EngineStatus driveWrite(myBurnEng_Pack& c, const std::uint8_t* buffer,
+                                      std::uint16_t blocks, std::uint16_t blockSize,
+                                      const std::atomic<bool>& stop);
 [[nodiscard]] EngineStatus driveReserveTrack(myBurnEng_Pack& c, std::uint32_t blocks);
 [[nodiscard]] EngineStatus driveCloseTrack(myBurnEng_Pack& c);
 [[nodiscard]] EngineStatus driveCloseSession(myBurnEng_Pack& c);

@@ -21,10 +21,11 @@ bool sameSense(const MMC_SenseData& s, std::uint8_t key, std::uint8_t asc, std::
 }
 
 class WriterFailures : public DriveWriterTest {
-protected:
+ protected:
   // A context for one track-at-once Mode 1 track on the blank CD-R, its track open.
   myBurnEng_Pack* openTrack(bool closeDisc = true) {
-    myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, closeDisc, false, nullptr, 0);
+    myBurnEng_Pack* c =
+        CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, closeDisc, false, nullptr, 0);
     if (!c) return nullptr;
     if (CDWriterEx_CreateSession(c, 0, kMode1, 0, nullptr, 0, nullptr, 0) != kNoErr ||
         CDWriterEx_CreateTrack(c, 1, kMode1, 2048, 150, nullptr, 0) != kNoErr) {
@@ -56,11 +57,17 @@ TEST_F(WriterFailures, AWriteStillRefusedAfterTheWindowStopsTheTrack) {
     MMC_SenseData sense;
   };
   const Case cases[] = {
-      {"medium error", {.action = emu::FaultAction::CheckCondition, .key = 3, .asc = 0x0C, .ascq = 0x00},
-       kErrDataRefused, {3, 0x0C, 0x00}},
-      {"sense key without ASC", {.action = emu::FaultAction::CheckCondition, .key = 4, .asc = 0, .ascq = 0},
-       kErrDataRefused, {4, 0, 0}},
-      {"transport failure", {.action = emu::FaultAction::TransportFailure, .hostStatus = 0x07}, kErrTransport,
+      {"medium error",
+       {.action = emu::FaultAction::CheckCondition, .key = 3, .asc = 0x0C, .ascq = 0x00},
+       kErrDataRefused,
+       {3, 0x0C, 0x00}},
+      {"sense key without ASC",
+       {.action = emu::FaultAction::CheckCondition, .key = 4, .asc = 0, .ascq = 0},
+       kErrDataRefused,
+       {4, 0, 0}},
+      {"transport failure",
+       {.action = emu::FaultAction::TransportFailure, .hostStatus = 0x07},
+       kErrTransport,
        {0, 0, 0}},
   };
   const Bytes data = payload(100 * 2048, 5);
@@ -85,7 +92,8 @@ TEST_F(WriterFailures, AWriteStillRefusedAfterTheWindowStopsTheTrack) {
     EXPECT_LT(waited, 242s);
     EXPECT_TRUE(sameSense(senseOf(context), c.sense.key, c.sense.code, c.sense.qualifier));
     const auto addresses = writeAddresses();
-    EXPECT_EQ(*std::max_element(addresses.begin(), addresses.end()), c.status == kErrTransport ? 32 : 64)
+    EXPECT_EQ(*std::max_element(addresses.begin(), addresses.end()),
+              c.status == kErrTransport ? 32 : 64)
         << "nothing written behind the failing chunk";
     EXPECT_GE(tries, 240) << "tried again about once a second";
     EXPECT_LE(tries, 242);
@@ -99,8 +107,14 @@ TEST_F(WriterFailures, AWriteRefusedForAWhileGoesThroughWithinTheWindow) {
   myBurnEng_Pack* c = openTrack();
   ASSERT_NE(c, nullptr);
   // "Long write in progress" for the first 30 tries of the second chunk.
-  drive_->addFault({.opcode = 0x2A, .lbaFirst = 32, .lbaLast = 32, .toCall = 30,
-                    .action = emu::FaultAction::CheckCondition, .key = 2, .asc = 0x04, .ascq = 0x08});
+  drive_->addFault({.opcode = 0x2A,
+                    .lbaFirst = 32,
+                    .lbaLast = 32,
+                    .toCall = 30,
+                    .action = emu::FaultAction::CheckCondition,
+                    .key = 2,
+                    .asc = 0x04,
+                    .ascq = 0x08});
   const Bytes data = payload(400 * 2048, 6);
   const auto before = env_.clock().elapsed();
   ASSERT_EQ(CDWriterEx_WriteCD(c, data.data(), 400, 2048, &stop_), kNoErr);
@@ -109,7 +123,8 @@ TEST_F(WriterFailures, AWriteRefusedForAWhileGoesThroughWithinTheWindow) {
   ASSERT_EQ(CDWriterEx_CloseSession(c), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseCD(c), kNoErr);
   Bytes back(400 * 2048);
-  ASSERT_EQ(MMC_ReadCD(ref_, 0x08, 0x10, 0, 400, back.data(), static_cast<std::uint32_t>(back.size()), nullptr),
+  ASSERT_EQ(MMC_ReadCD(ref_, 0x08, 0x10, 0, 400, back.data(),
+                       static_cast<std::uint32_t>(back.size()), nullptr),
             kNoErr);
   EXPECT_EQ(back, data);
 }
@@ -123,10 +138,19 @@ TEST_F(WriterFailures, TheStopFlagEndsWritingBetweenChunksAndBetweenTries) {
     std::chrono::seconds waited;
   };
   const Case cases[] = {
-      {"between chunks", {.opcode = 0x2A, .fromCall = 2, .toCall = 2, .action = emu::FaultAction::Hook}, 2, 0s},
+      {"between chunks",
+       {.opcode = 0x2A, .fromCall = 2, .toCall = 2, .action = emu::FaultAction::Hook},
+       2,
+       0s},
       {"between tries",
-       {.opcode = 0x2A, .fromCall = 2, .action = emu::FaultAction::CheckCondition, .key = 2, .asc = 0x04, .ascq = 0x08},
-       4, 2s},
+       {.opcode = 0x2A,
+        .fromCall = 2,
+        .action = emu::FaultAction::CheckCondition,
+        .key = 2,
+        .asc = 0x04,
+        .ascq = 0x08},
+       4,
+       2s},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -142,7 +166,8 @@ TEST_F(WriterFailures, TheStopFlagEndsWritingBetweenChunksAndBetweenTries) {
     drive_->addFault(rule);
     drive_->clearLog();
     const auto before = env_.clock().elapsed();
-    EXPECT_EQ(CDWriterEx_WriteCD(context, data.data(), 96, 2048, &stop_), kNoErr) << "a stop is no failure";
+    EXPECT_EQ(CDWriterEx_WriteCD(context, data.data(), 96, 2048, &stop_), kNoErr)
+        << "a stop is no failure";
     EXPECT_EQ(writeAddresses().size(), c.writes);
     EXPECT_EQ(env_.clock().elapsed() - before, c.waited);
     stop_ = false;
@@ -156,7 +181,8 @@ TEST_F(WriterFailures, TheStopFlagEndsWritingBetweenChunksAndBetweenTries) {
   drive_->clearLog();
   EXPECT_EQ(CDWriterEx_WriteCD(context, data.data(), 96, 2048, &stop_), kNoErr);
   EXPECT_TRUE(writeAddresses().empty()) << "a raised flag sends nothing";
-  EXPECT_EQ(CDWriterEx_WriteCD(context, data.data(), 96, 2048, nullptr), kErrBadArgument) << "a drive needs the flag";
+  EXPECT_EQ(CDWriterEx_WriteCD(context, data.data(), 96, 2048, nullptr), kErrBadArgument)
+      << "a drive needs the flag";
   (void)CDWriterEx_CloseCD(context);
 }
 
@@ -165,7 +191,8 @@ TEST_F(WriterFailures, CueSheetsTheDriveRefuses) {
     sheet[entry * 8 + byte] = value;
     return sheet;
   };
-  const Bytes good = audioCueSheet(-150, 1, {{150, 400}, {150, 400}});  // lead-in, 1/0, 1/1, 2/0, 2/1, lead-out
+  const Bytes good =
+      audioCueSheet(-150, 1, {{150, 400}, {150, 400}});  // lead-in, 1/0, 1/1, 2/0, 2/1, lead-out
   struct Case {
     const char* name;
     Bytes sheet;
@@ -184,10 +211,11 @@ TEST_F(WriterFailures, CueSheetsTheDriveRefuses) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     start();
-    myBurnEng_Pack* context = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, false, 1, true, false, nullptr, 0);
+    myBurnEng_Pack* context =
+        CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, false, 1, true, false, nullptr, 0);
     ASSERT_NE(context, nullptr);
-    EXPECT_EQ(CDWriterEx_CreateSession(context, 0, 0, 0, c.sheet.data(), static_cast<std::uint32_t>(c.sheet.size()),
-                                       nullptr, 0),
+    EXPECT_EQ(CDWriterEx_CreateSession(context, 0, 0, 0, c.sheet.data(),
+                                       static_cast<std::uint32_t>(c.sheet.size()), nullptr, 0),
               kErrDataRefused);
     EXPECT_TRUE(sameSense(senseOf(context), 5, 0x26, 0x00));
     (void)CDWriterEx_CloseCD(context);
@@ -195,15 +223,18 @@ TEST_F(WriterFailures, CueSheetsTheDriveRefuses) {
   }
   // The good one, for contrast; and a cue sheet while the page says track at once.
   start();
-  myBurnEng_Pack* context = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, false, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* context =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, false, 1, true, false, nullptr, 0);
   ASSERT_NE(context, nullptr);
-  EXPECT_EQ(CDWriterEx_CreateSession(context, 0, 0, 0, nullptr, 0, nullptr, 0), kErrBadArgument) << "none given";
-  EXPECT_EQ(CDWriterEx_CreateSession(context, 0, 0, 0, good.data(), static_cast<std::uint32_t>(good.size()), nullptr,
-                                     0),
+  EXPECT_EQ(CDWriterEx_CreateSession(context, 0, 0, 0, nullptr, 0, nullptr, 0), kErrBadArgument)
+      << "none given";
+  EXPECT_EQ(CDWriterEx_CreateSession(context, 0, 0, 0, good.data(),
+                                     static_cast<std::uint32_t>(good.size()), nullptr, 0),
             kNoErr);
   (void)CDWriterEx_CloseCD(context);
   MMC_SenseData sense{};
-  EXPECT_EQ(MMC_SendCueSheet(ref_, good.data(), static_cast<std::uint32_t>(good.size()), &sense), kErrCheckCondition);
+  EXPECT_EQ(MMC_SendCueSheet(ref_, good.data(), static_cast<std::uint32_t>(good.size()), &sense),
+            kErrCheckCondition);
   EXPECT_TRUE(sameSense(sense, 5, 0x2C, 0x00)) << "the default page: track at once";
 }
 
@@ -230,22 +261,29 @@ TEST_F(WriterFailures, ACompleteDiscTakesNoMoreAndNothingIsWrittenAtZero) {
   c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, false, 1, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
   const Bytes sheet = audioCueSheet(-150, 1, {{150, 400}});
-  EXPECT_EQ(CDWriterEx_CreateSession(c, 0, 0, 0, sheet.data(), static_cast<std::uint32_t>(sheet.size()), nullptr, 0),
+  EXPECT_EQ(CDWriterEx_CreateSession(c, 0, 0, 0, sheet.data(),
+                                     static_cast<std::uint32_t>(sheet.size()), nullptr, 0),
             kErrDataRefused);
   EXPECT_TRUE(sameSense(senseOf(c), 5, 0x21, 0x02));
   (void)CDWriterEx_CloseCD(c);
   EXPECT_TRUE(writeAddresses().empty());
   Bytes back(2048);
   ASSERT_EQ(MMC_ReadCD(ref_, 0x08, 0x10, 0, 1, back.data(), 2048, nullptr), kNoErr);
-  EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin())) << "the first session is untouched";
+  EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin()))
+      << "the first session is untouched";
 }
 
 TEST_F(WriterFailures, AFailedNextWritableAddressFailsTheTrack) {
   start();
-  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
   ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kMode1, 0, nullptr, 0, nullptr, 0), kNoErr);
-  drive_->addFault({.opcode = 0x52, .action = emu::FaultAction::CheckCondition, .key = 2, .asc = 0x04, .ascq = 0x01});
+  drive_->addFault({.opcode = 0x52,
+                    .action = emu::FaultAction::CheckCondition,
+                    .key = 2,
+                    .asc = 0x04,
+                    .ascq = 0x01});
   EXPECT_EQ(CDWriterEx_CreateTrack(c, 1, kMode1, 2048, 150, nullptr, 0), kErrCheckCondition);
   EXPECT_TRUE(sameSense(senseOf(c), 2, 0x04, 0x01));
   drive_->clearFaults();
@@ -270,19 +308,23 @@ TEST_F(WriterFailures, AStartThatFailsGivesTheDriveBack) {
     SCOPED_TRACE(c.name);
     start();
     drive_->addFault(c.rule);
-    EXPECT_EQ(CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0), nullptr);
+    EXPECT_EQ(CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0),
+              nullptr);
     EXPECT_FALSE(driveHeld()) << "the exclusive access went back";
     // A hold someone else took before stays.
     ASSERT_EQ(DC_LockDevice(ref_, true), kNoErr);
-    EXPECT_EQ(CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0), nullptr);
+    EXPECT_EQ(CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0),
+              nullptr);
     EXPECT_TRUE(driveHeld());
     ASSERT_EQ(DC_LockDevice(ref_, false), kNoErr);
     restart();
   }
   start();
-  EXPECT_EQ(CDWriterEx_CreateCD(ref_ + 40, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0), nullptr);
+  EXPECT_EQ(CDWriterEx_CreateCD(ref_ + 40, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0),
+            nullptr);
   drive_->setHeldElsewhere(true);
-  EXPECT_EQ(CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0), nullptr);
+  EXPECT_EQ(CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0),
+            nullptr);
 }
 
 TEST_F(WriterFailures, CloseCommandsThatFailAreReported) {
@@ -295,13 +337,37 @@ TEST_F(WriterFailures, CloseCommandsThatFailAreReported) {
     emu::DiscStatus disc;
   };
   const Case cases[] = {
-      {"cache not written", 0x35, 0, kErrCheckCondition, kErrCheckCondition, kNoErr, {3, 0x0C, 0x00},
+      {"cache not written",
+       0x35,
+       0,
+       kErrCheckCondition,
+       kErrCheckCondition,
+       kNoErr,
+       {3, 0x0C, 0x00},
        emu::DiscStatus::Appendable},
-      {"track not closed", 0x5B, 0, kErrCheckCondition, kErrCheckCondition, kNoErr, {3, 0x0C, 0x00},
+      {"track not closed",
+       0x5B,
+       0,
+       kErrCheckCondition,
+       kErrCheckCondition,
+       kNoErr,
+       {3, 0x0C, 0x00},
        emu::DiscStatus::Appendable},
-      {"session not closed", 0x5B, 1, kNoErr, kErrCheckCondition, kNoErr, {3, 0x0C, 0x00},
+      {"session not closed",
+       0x5B,
+       1,
+       kNoErr,
+       kErrCheckCondition,
+       kNoErr,
+       {3, 0x0C, 0x00},
        emu::DiscStatus::Appendable},
-      {"defaults not restored", 0x55, 2, kNoErr, kNoErr, kErrCheckCondition, {3, 0x0C, 0x00},
+      {"defaults not restored",
+       0x55,
+       2,
+       kNoErr,
+       kNoErr,
+       kErrCheckCondition,
+       {3, 0x0C, 0x00},
        emu::DiscStatus::Complete},
   };
   const Bytes data = payload(300 * 2048, 9);
@@ -311,7 +377,10 @@ TEST_F(WriterFailures, CloseCommandsThatFailAreReported) {
     myBurnEng_Pack* context = openTrack();
     ASSERT_NE(context, nullptr);
     ASSERT_EQ(CDWriterEx_WriteCD(context, data.data(), 300, 2048, &stop_), kNoErr);
-    const emu::FaultRule rule{.opcode = c.opcode, .toCall = 1, .action = emu::FaultAction::CheckCondition, .key = 3,
+    const emu::FaultRule rule{.opcode = c.opcode,
+                              .toCall = 1,
+                              .action = emu::FaultAction::CheckCondition,
+                              .key = 3,
                               .asc = 0x0C};
     if (c.before == 0) drive_->addFault(rule);
     EXPECT_EQ(CDWriterEx_CloseTrack(context), c.track);
@@ -328,7 +397,8 @@ TEST_F(WriterFailures, CloseCommandsThatFailAreReported) {
       EXPECT_TRUE(sameSense(senseOf(context), 5, 0x72, 0x03));
     }
     if (c.before == 2) drive_->addFault(rule);
-    EXPECT_EQ(CDWriterEx_CloseCD(context), c.close) << "reported, and the context freed all the same";
+    EXPECT_EQ(CDWriterEx_CloseCD(context), c.close)
+        << "reported, and the context freed all the same";
     EXPECT_EQ(discStatus(), c.disc);
     restart();
   }

@@ -15,7 +15,7 @@ namespace {
 constexpr std::uint8_t kMode1 = 8, kAudio = 0;
 
 class WriterMedia : public DriveWriterTest {
-protected:
+ protected:
   void restart() {
     env_.stop();
     emu::EmulatedBus::instance().reset();
@@ -47,14 +47,15 @@ TEST_F(WriterMedia, UnderrunProtectionAsTheDriveOffersIt) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     start(0x09, 359'846, "cd-writer", c.driveHasBufe);
-    myBurnEng_Pack* context = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, c.protection, nullptr,
-                                                  c.kind);
+    myBurnEng_Pack* context = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true,
+                                                  c.protection, nullptr, c.kind);
     ASSERT_NE(context, nullptr) << "a drive without protection is still written";
     EXPECT_EQ(page05(-1)[2] & 0x40, c.bufeSent);
     if (!c.driveHasBufe) {
       const auto senses = sent(0x5A);
-      EXPECT_TRUE(std::any_of(senses.begin(), senses.end(), [](const emu::LoggedCommand& k) { return (k.cdb[2] & 0x3F) == 0x30; }))
-          << "the vendor page was asked for";
+      EXPECT_TRUE(std::any_of(senses.begin(), senses.end(), [](const emu::LoggedCommand& k) {
+        return (k.cdb[2] & 0x3F) == 0x30;
+      })) << "the vendor page was asked for";
       ASSERT_EQ(CDWriterEx_CreateSession(context, 0, kMode1, 0, nullptr, 0, nullptr, 0), kNoErr);
       EXPECT_EQ(page05(-1)[2] & 0x40, 0) << "and BUFE is never asked for again";
     }
@@ -65,7 +66,8 @@ TEST_F(WriterMedia, UnderrunProtectionAsTheDriveOffersIt) {
 
 TEST_F(WriterMedia, ASimulationRecordsNothing) {
   start();
-  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, true, 4, true, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, true, 4, true, 1, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
   ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kMode1, 0, nullptr, 0, nullptr, 0), kNoErr);
   EXPECT_EQ(page05(-1)[2] & 0x10, 0x10) << "test write";
@@ -83,7 +85,8 @@ TEST_F(WriterMedia, ASimulationRecordsNothing) {
 TEST_F(WriterMedia, DvdMinusRIsWrittenInFixedPacketsAndDvdPlusRClosedAsAsked) {
   // DVD-R: incremental, links of 16, packets of 32, track mode 5 with fixed packets.
   start(0x11, 2'295'104, "dvd-writer");
-  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 8, true, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 8, true, 1, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
   ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kMode1, 0, nullptr, 0, nullptr, 0), kNoErr);
   ASSERT_EQ(CDWriterEx_CreateTrack(c, 1, kMode1, 2048, 0, nullptr, 0), kNoErr);
@@ -112,7 +115,9 @@ TEST_F(WriterMedia, DvdMinusRIsWrittenInFixedPacketsAndDvdPlusRClosedAsAsked) {
     c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 8, true, 1, last, false, nullptr, 0);
     ASSERT_NE(c, nullptr);
     ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kMode1, 0, nullptr, 0, nullptr, 0), kNoErr);
-    ASSERT_EQ(CDWriterEx_CreateTrack(c, static_cast<std::uint8_t>(session), kMode1, 2048, 0, nullptr, 0), kNoErr);
+    ASSERT_EQ(
+        CDWriterEx_CreateTrack(c, static_cast<std::uint8_t>(session), kMode1, 2048, 0, nullptr, 0),
+        kNoErr);
     ASSERT_EQ(writeAll(c, payload(64 * 2048, 3), 2048), kNoErr);
     ASSERT_EQ(CDWriterEx_CloseTrack(c), kNoErr);
     ASSERT_EQ(CDWriterEx_CloseSession(c), kNoErr);
@@ -130,7 +135,8 @@ TEST_F(WriterMedia, DvdMinusRIsWrittenInFixedPacketsAndDvdPlusRClosedAsAsked) {
 
 TEST_F(WriterMedia, ADvdPlusRwIsFormattedOnceBeforeWriting) {
   start(0x1A, 2'295'104, "dvd-writer");
-  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 8, true, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 8, true, 1, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
   const auto formats = sent(0x04);
   ASSERT_EQ(formats.size(), 1u);
@@ -145,12 +151,14 @@ TEST_F(WriterMedia, ADvdPlusRwIsFormattedOnceBeforeWriting) {
   ASSERT_EQ(CDWriterEx_CloseTrack(c), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseSession(c), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseCD(c), kNoErr);
-  for (const auto& close : sent(0x5B)) EXPECT_NE(close.cdb[2] & 0x07, 1) << "a DVD+RW has no track to close";
+  for (const auto& close : sent(0x5B))
+    EXPECT_NE(close.cdb[2] & 0x07, 1) << "a DVD+RW has no track to close";
   Bytes back(48 * 2048);
   std::array<std::uint8_t, 12> read12{0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 48};
-  ASSERT_EQ(DC_ExecuteMMCCmd_Sync(ref_, read12.data(), 12, back.data(), static_cast<std::uint32_t>(back.size()),
-                                  kDC_DataIn, 30000, nullptr),
-            kNoErr);
+  ASSERT_EQ(
+      DC_ExecuteMMCCmd_Sync(ref_, read12.data(), 12, back.data(),
+                            static_cast<std::uint32_t>(back.size()), kDC_DataIn, 30000, nullptr),
+      kNoErr);
   EXPECT_EQ(back, data);
   drive_->clearLog();
   c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 8, true, 1, true, false, nullptr, 0);
@@ -161,7 +169,8 @@ TEST_F(WriterMedia, ADvdPlusRwIsFormattedOnceBeforeWriting) {
 
 TEST_F(WriterMedia, AReservedCdTrackIsFilledAndClosedToItsSize) {
   start();
-  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
   ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kMode1, 0, nullptr, 0, nullptr, 0), kNoErr);
   ASSERT_EQ(CDWriterEx_CreateTrack(c, 1, kMode1, 2048, 150, nullptr, 0), kNoErr);
@@ -174,7 +183,8 @@ TEST_F(WriterMedia, AReservedCdTrackIsFilledAndClosedToItsSize) {
   ASSERT_EQ(CDWriterEx_CloseTrack(c), kNoErr);
   ASSERT_EQ(CDWriterEx_CreateTrack(c, 2, kMode1, 2048, 150, nullptr, 0), kNoErr);
   ASSERT_EQ(writeAll(c, payload(300 * 2048, 6), 2048), kNoErr);
-  EXPECT_EQ(writeAddresses()[7], 500 + 2 + 150) << "after the whole reservation, its run-out and a pregap";
+  EXPECT_EQ(writeAddresses()[7], 500 + 2 + 150)
+      << "after the whole reservation, its run-out and a pregap";
   ASSERT_EQ(CDWriterEx_CloseTrack(c), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseSession(c), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseCD(c), kNoErr);
@@ -198,21 +208,25 @@ TEST_F(WriterMedia, ADataSessionAtOnceReadsBack) {
   stream.insert(stream.end(), data.begin(), data.end());
   stream.resize(stream.size() + 102 * 2048, 0);
   start();
-  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, false, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, false, 1, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
-  ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kMode1, 0, sheet.data(), static_cast<std::uint32_t>(sheet.size()),
-                                     nullptr, 0),
+  ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kMode1, 0, sheet.data(),
+                                     static_cast<std::uint32_t>(sheet.size()), nullptr, 0),
             kNoErr);
   ASSERT_EQ(writeAll(c, stream, 2048), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseSession(c), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseCD(c), kNoErr);
   EXPECT_EQ(discStatus(), emu::DiscStatus::Complete);
   const fs::path cue = dump();
-  const std::string info = run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+  const std::string info =
+      run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
   EXPECT_NE(info.find("1: 00:02:00  000000 data"), std::string::npos) << info;
   EXPECT_NE(info.find("00:06:02  000302 leadout"), std::string::npos) << info;
-  ASSERT_EQ(std::system(("cd " + quoted(env_.folder()) + " && bchunk dump.bin dump.cue t >/dev/null 2>&1").c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(("cd " + quoted(env_.folder()) + " && bchunk dump.bin dump.cue t >/dev/null 2>&1")
+                      .c_str()),
+      0);
   const Bytes back = fileBytes(env_.folder() / "t01.iso");
   ASSERT_EQ(back.size(), 302u * 2048);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin()));
@@ -230,12 +244,14 @@ TEST_F(WriterMedia, CdTextGoesIntoTheLeadInBeforeTheSession) {
   cueEntry(sheet, 0x01, 0xAA, 1, 0x01, 400);
   const Bytes packs = payload(4 * 24, 8);  // four packs in their raw form, repeated
   Bytes leadIn;
-  for (std::int32_t i = 0; i < kLeadInBlocks; ++i) leadIn.insert(leadIn.end(), packs.begin(), packs.end());
+  for (std::int32_t i = 0; i < kLeadInBlocks; ++i)
+    leadIn.insert(leadIn.end(), packs.begin(), packs.end());
   Bytes session(150 * 2352, 0);
   const Bytes music = payload(400 * 2352, 9);
   session.insert(session.end(), music.begin(), music.end());
   start();
-  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, false, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, false, 1, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
   ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kAudio, -kLeadInBlocks, sheet.data(),
                                      static_cast<std::uint32_t>(sheet.size()), packs.data(), 96),

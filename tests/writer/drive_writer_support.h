@@ -20,11 +20,13 @@
 namespace quillion::test {
 
 // One cue sheet entry (MMC-5 6.33.3): CTL/ADR, track, index, data form, SCMS 0, absolute MSF.
-inline void cueEntry(Bytes& sheet, std::uint8_t ctlAdr, std::uint8_t track, std::uint8_t index, std::uint8_t form,
-                     std::int32_t lba) {
+inline void cueEntry(Bytes& sheet, std::uint8_t ctlAdr, std::uint8_t track, std::uint8_t index,
+                     std::uint8_t form, std::int32_t lba) {
   const auto frames = static_cast<std::uint32_t>(lba + 150);
-  sheet.insert(sheet.end(), {ctlAdr, track, index, form, 0, static_cast<std::uint8_t>(frames / 4500),
-                             static_cast<std::uint8_t>(frames / 75 % 60), static_cast<std::uint8_t>(frames % 75)});
+  sheet.insert(
+      sheet.end(),
+      {ctlAdr, track, index, form, 0, static_cast<std::uint8_t>(frames / 4500),
+       static_cast<std::uint8_t>(frames / 75 % 60), static_cast<std::uint8_t>(frames % 75)});
 }
 
 struct AudioTrack {
@@ -33,7 +35,8 @@ struct AudioTrack {
 };
 
 // An audio session written at once from block `first` (the first pregap's start).
-inline Bytes audioCueSheet(std::int32_t first, std::uint8_t firstTrack, const std::vector<AudioTrack>& tracks) {
+inline Bytes audioCueSheet(std::int32_t first, std::uint8_t firstTrack,
+                           const std::vector<AudioTrack>& tracks) {
   Bytes sheet;
   std::int32_t at = first;
   cueEntry(sheet, 0x01, 0x00, 0, 0x01, at);
@@ -62,7 +65,7 @@ inline std::optional<long> cdrdaoStart(const std::string& toc, int track) {
 }
 
 class DriveWriterTest : public ::testing::Test {
-protected:
+ protected:
   // Plugs a recorder of `preset` with a blank medium of `profile` and starts device control.
   std::uint32_t start(std::uint16_t profile = 0x09, std::uint32_t capacity = 359'846,
                       const std::string& preset = "cd-writer", bool bufe = true) {
@@ -89,7 +92,8 @@ protected:
   // The write parameters page of the n-th MODE SELECT (from the end when negative).
   Bytes page05(int n) const {
     const auto selects = sent(0x55);
-    const std::size_t i = n < 0 ? selects.size() - static_cast<std::size_t>(-n) : static_cast<std::size_t>(n);
+    const std::size_t i =
+        n < 0 ? selects.size() - static_cast<std::size_t>(-n) : static_cast<std::size_t>(n);
     const Bytes& list = selects.at(i).dataOut;
     const std::size_t at = 8u + be::get16(list, 6);
     return Bytes(list.begin() + static_cast<std::ptrdiff_t>(at), list.end());
@@ -123,11 +127,13 @@ protected:
   }
 
   // Writes `data` in pieces of at most `piece` blocks, as the burn run hands over cache blocks.
-  EngineStatus writeAll(myBurnEng_Pack* c, const Bytes& data, std::uint16_t blockSize, std::size_t piece = 200) {
+  EngineStatus writeAll(myBurnEng_Pack* c, const Bytes& data, std::uint16_t blockSize,
+                        std::size_t piece = 200) {
     const std::size_t blocks = data.size() / blockSize;
     for (std::size_t at = 0; at < blocks; at += piece) {
       const auto n = static_cast<std::uint16_t>(std::min(piece, blocks - at));
-      const EngineStatus status = CDWriterEx_WriteCD(c, data.data() + at * blockSize, n, blockSize, &stop_);
+      const EngineStatus status =
+          CDWriterEx_WriteCD(c, data.data() + at * blockSize, n, blockSize, &stop_);
       if (status != kNoErr) return status;
     }
     return kNoErr;

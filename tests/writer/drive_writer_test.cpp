@@ -15,12 +15,16 @@ namespace {
 constexpr std::uint8_t kMode1 = 8, kAudio = 0;
 
 // An ISO 9660 image of one file, made by genisoimage; `bytes` of payload.
-Bytes isoImage(const fs::path& folder, const std::string& name, std::size_t bytes, std::uint32_t seed) {
+Bytes isoImage(const fs::path& folder, const std::string& name, std::size_t bytes,
+               std::uint32_t seed) {
   const fs::path src = folder / (name + ".src");
   fs::create_directories(src);
   writeFile(src / "payload.bin", payload(bytes, seed));
   const fs::path iso = folder / (name + ".iso");
-  if (std::system(("genisoimage -quiet -V " + name + " -o " + quoted(iso) + " " + quoted(src)).c_str()) != 0) return {};
+  if (std::system(
+          ("genisoimage -quiet -V " + name + " -o " + quoted(iso) + " " + quoted(src)).c_str()) !=
+      0)
+    return {};
   return fileBytes(iso);
 }
 
@@ -31,7 +35,9 @@ std::int32_t firstWriteAfter(const std::vector<std::int32_t>& addresses, std::ui
   return -1;
 }
 
-bool haveReaders() { return haveTool("genisoimage") && haveTool("cd-info") && haveTool("cdrdao") && haveTool("bchunk"); }
+bool haveReaders() {
+  return haveTool("genisoimage") && haveTool("cd-info") && haveTool("cdrdao") && haveTool("bchunk");
+}
 
 class DriveWriter : public DriveWriterTest {};
 
@@ -46,8 +52,8 @@ TEST_F(DriveWriter, TrackAtOnceDataAndAudioReadBackWithCdInfoCdrdaoAndBchunk) {
   start();
 
   std::uint16_t speed = 0;
-  myBurnEng_Pack* c =
-      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 16, true, 1, true, true, &speed, kCDWriterEx_UnderrunBUFE);
+  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 16, true, 1, true, true, &speed,
+                                          kCDWriterEx_UnderrunBUFE);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(speed, 16) << "read back from the capabilities page";
   const auto speeds = sent(0xBB);
@@ -89,13 +95,15 @@ TEST_F(DriveWriter, TrackAtOnceDataAndAudioReadBackWithCdInfoCdrdaoAndBchunk) {
   const auto writes = sent(0x2A);
   ASSERT_FALSE(writes.empty());
   EXPECT_EQ(be::get16(writes.front().cdb, 7), 32u) << "65,536 / 2048";
-  EXPECT_EQ(be::get16(writes.back().cdb, 7), 200u % 27) << "27-block chunks of each 200-block piece";
+  EXPECT_EQ(be::get16(writes.back().cdb, 7), 200u % 27)
+      << "27-block chunks of each 200-block piece";
   const std::uint32_t audioStart = isoBlocks + 2 + 150;  // data, run-out, pregap
   EXPECT_EQ(firstWriteAfter(writeAddresses(), isoBlocks), static_cast<std::int32_t>(audioStart));
 
   EXPECT_EQ(discStatus(), emu::DiscStatus::Complete);
   const fs::path cue = dump();
-  const std::string info = run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+  const std::string info =
+      run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
   EXPECT_NE(info.find("1: 00:02:00  000000 data"), std::string::npos) << info;
   char line[48];
   std::snprintf(line, sizeof line, "2: %02u:%02u:%02u  %06u audio", (audioStart + 150) / 4500,
@@ -106,14 +114,17 @@ TEST_F(DriveWriter, TrackAtOnceDataAndAudioReadBackWithCdInfoCdrdaoAndBchunk) {
   EXPECT_EQ(cdrdaoStart(toc, 2), static_cast<long>(audioStart)) << toc;
   EXPECT_NE(toc.find("PREGAP 00:02:00(   150)", toc.find("TRACK  2")), std::string::npos) << toc;
 
-  ASSERT_EQ(std::system(("cd " + quoted(env_.folder()) + " && bchunk -w dump.bin dump.cue t >/dev/null 2>&1").c_str()),
+  ASSERT_EQ(std::system(("cd " + quoted(env_.folder()) +
+                         " && bchunk -w dump.bin dump.cue t >/dev/null 2>&1")
+                            .c_str()),
             0);
   const Bytes data = fileBytes(env_.folder() / "t01.iso");
   ASSERT_GE(data.size(), iso.size());
   EXPECT_TRUE(std::equal(iso.begin(), iso.end(), data.begin())) << "the data track's user data";
   const Bytes wav = fileBytes(env_.folder() / "t02.wav");
   ASSERT_EQ(wav.size(), 44 + audio.size() + 2 * 2352) << "the samples and the track's run-out";
-  EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44)) << "the audio track's samples";
+  EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44))
+      << "the audio track's samples";
 }
 
 TEST_F(DriveWriter, SessionAtOnceAudioFromTheCueSheetReadsBack) {
@@ -124,15 +135,17 @@ TEST_F(DriveWriter, SessionAtOnceAudioFromTheCueSheetReadsBack) {
   std::vector<Bytes> music;
   for (std::size_t i = 0; i < plan.size(); ++i) {
     stream.resize(stream.size() + std::size_t{plan[i].pregap} * 2352, 0);
-    music.push_back(payload(std::size_t{plan[i].blocks} * 2352, static_cast<std::uint32_t>(10 + i)));
+    music.push_back(
+        payload(std::size_t{plan[i].blocks} * 2352, static_cast<std::uint32_t>(10 + i)));
     stream.insert(stream.end(), music.back().begin(), music.back().end());
   }
   start();
 
-  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 8, false, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 8, false, 1, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
-  ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kAudio, 0, sheet.data(), static_cast<std::uint32_t>(sheet.size()),
-                                     nullptr, 0),
+  ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kAudio, 0, sheet.data(),
+                                     static_cast<std::uint32_t>(sheet.size()), nullptr, 0),
             kNoErr);
   const Bytes page = page05(-1);
   EXPECT_EQ(page[2] & 0x0F, 2) << "session at once";
@@ -157,14 +170,17 @@ TEST_F(DriveWriter, SessionAtOnceAudioFromTheCueSheetReadsBack) {
   EXPECT_EQ(recorded[1].pregap, 150u);
 
   const fs::path cue = dump();
-  const std::string info = run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+  const std::string info =
+      run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
   EXPECT_NE(info.find("1: 00:02:00  000000 audio"), std::string::npos) << info;
   EXPECT_NE(info.find("2: 00:17:25  001150 audio"), std::string::npos) << info;
   EXPECT_NE(info.find("00:25:25  001750 leadout"), std::string::npos) << info;
   const std::string toc = run("cd " + quoted(env_.folder()) + " && cdrdao show-toc dump.cue 2>&1");
   EXPECT_EQ(cdrdaoStart(toc, 2), 1150) << toc;
   EXPECT_NE(toc.find("PREGAP 00:02:00(   150)", toc.find("TRACK  2")), std::string::npos) << toc;
-  ASSERT_EQ(std::system(("cd " + quoted(env_.folder()) + " && bchunk -w dump.bin dump.cue t >/dev/null 2>&1").c_str()),
+  ASSERT_EQ(std::system(("cd " + quoted(env_.folder()) +
+                         " && bchunk -w dump.bin dump.cue t >/dev/null 2>&1")
+                            .c_str()),
             0);
   const Bytes first = fileBytes(env_.folder() / "t01.wav");
   ASSERT_GE(first.size(), 44 + music[0].size());
@@ -181,12 +197,14 @@ TEST_F(DriveWriter, ASecondSessionIsAppendedAfterTheLeadOutAndLeadIn) {
   ASSERT_FALSE(one.empty());
   ASSERT_FALSE(two.empty());
   start();
-  myBurnEng_Pack* c = CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 2, true, false, nullptr, 0);
+  myBurnEng_Pack* c =
+      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 2, true, false, nullptr, 0);
   ASSERT_NE(c, nullptr);
   for (std::uint8_t session = 1; session <= 2; ++session) {
     const Bytes& iso = session == 1 ? one : two;
     ASSERT_EQ(CDWriterEx_CreateSession(c, 0x00, kMode1, 0, nullptr, 0, nullptr, 0), kNoErr);
-    EXPECT_EQ(page05(-1)[3], session == 1 ? 0xC4 : 0x04) << "a next session allowed, then the disc closed";
+    EXPECT_EQ(page05(-1)[3], session == 1 ? 0xC4 : 0x04)
+        << "a next session allowed, then the disc closed";
     ASSERT_EQ(CDWriterEx_CreateTrack(c, session, kMode1, 2048, 150, nullptr, 0), kNoErr);
     ASSERT_EQ(writeAll(c, iso, 2048), kNoErr);
     ASSERT_EQ(CDWriterEx_CloseTrack(c), kNoErr);
@@ -213,18 +231,23 @@ TEST_F(DriveWriter, ASecondSessionIsAppendedAfterTheLeadOutAndLeadIn) {
 
   const fs::path cue = dump();
   EXPECT_NE(slurp(cue).find("REM SESSION 02"), std::string::npos);
-  const std::string info = run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+  const std::string info =
+      run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
   char line[32];
   std::snprintf(line, sizeof line, "%06u data", second);
   EXPECT_NE(info.find(line), std::string::npos) << info;
   const std::string toc = run("cd " + quoted(env_.folder()) + " && cdrdao show-toc dump.cue 2>&1");
   EXPECT_EQ(cdrdaoStart(toc, 2), static_cast<long>(second)) << toc;
-  ASSERT_EQ(std::system(("cd " + quoted(env_.folder()) + " && bchunk dump.bin dump.cue t >/dev/null 2>&1").c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(("cd " + quoted(env_.folder()) + " && bchunk dump.bin dump.cue t >/dev/null 2>&1")
+                      .c_str()),
+      0);
   const Bytes back = fileBytes(env_.folder() / "t02.iso");
   ASSERT_GE(back.size(), two.size());
   EXPECT_TRUE(std::equal(two.begin(), two.end(), back.begin()));
   std::array<std::uint8_t, 2048> first{};
-  ASSERT_EQ(MMC_ReadCD(ref_, 0x00, 0x10, second + 16, 1, first.data(), first.size(), nullptr), kNoErr);
-  EXPECT_TRUE(std::equal(first.begin(), first.end(), two.begin() + 16 * 2048)) << "the second volume descriptor";
+  ASSERT_EQ(MMC_ReadCD(ref_, 0x00, 0x10, second + 16, 1, first.data(), first.size(), nullptr),
+            kNoErr);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), two.begin() + 16 * 2048))
+      << "the second volume descriptor";
 }

@@ -15,9 +15,10 @@ using namespace quillion::test;
 namespace {
 
 class Recorder : public DriveWriterTest {
-protected:
+ protected:
   // The drive's default page with `change` applied, sent back with MODE SELECT(10).
-  EngineStatus selectPage(const std::function<void(Bytes&)>& change, MMC_SenseData* sense = nullptr) {
+  EngineStatus selectPage(const std::function<void(Bytes&)>& change,
+                          MMC_SenseData* sense = nullptr) {
     Bytes reply(72, 0);
     EXPECT_EQ(MMC_ModeSense10(ref_, 0x05, 2, 72, reply.data(), nullptr), kNoErr);
     const std::size_t at = 8u + be::get16(reply, 6);
@@ -29,15 +30,18 @@ protected:
     return MMC_ModeSelect10(ref_, static_cast<std::uint32_t>(reply.size()), reply.data(), sense);
   }
 
-  static void set(Bytes& page, std::uint8_t writeType, std::uint8_t trackMode, std::uint8_t blockType) {
+  static void set(Bytes& page, std::uint8_t writeType, std::uint8_t trackMode,
+                  std::uint8_t blockType) {
     page[2] = static_cast<std::uint8_t>((page[2] & 0xF0) | writeType);
     page[3] = static_cast<std::uint8_t>((page[3] & 0xF0) | trackMode);
     page[4] = blockType;
   }
 
-  Bytes trackInfo(std::uint32_t track, MMC_SenseData* sense = nullptr, EngineStatus expect = kNoErr) {
+  Bytes trackInfo(std::uint32_t track, MMC_SenseData* sense = nullptr,
+                  EngineStatus expect = kNoErr) {
     Bytes info(48, 0);
-    EXPECT_EQ(MMC_GetTrackInfo(ref_, static_cast<std::uint8_t>(track), info.data(), 48, sense), expect);
+    EXPECT_EQ(MMC_GetTrackInfo(ref_, static_cast<std::uint8_t>(track), info.data(), 48, sense),
+              expect);
     return info;
   }
 
@@ -47,10 +51,11 @@ protected:
     return info;
   }
 
-  EngineStatus writeBlocks(std::int32_t lba, std::uint32_t blocks, std::uint32_t size, MMC_SenseData* sense = nullptr,
-                           std::uint32_t seed = 1) {
+  EngineStatus writeBlocks(std::int32_t lba, std::uint32_t blocks, std::uint32_t size,
+                           MMC_SenseData* sense = nullptr, std::uint32_t seed = 1) {
     const Bytes data = payload(std::size_t{blocks} * size, seed);
-    return MMC_WriteSectors(ref_, static_cast<std::uint32_t>(lba), data.data(), size, blocks, sense);
+    return MMC_WriteSectors(ref_, static_cast<std::uint32_t>(lba), data.data(), size, blocks,
+                            sense);
   }
 
   EngineStatus close(std::uint8_t function, std::uint8_t track, MMC_SenseData* sense = nullptr) {
@@ -73,14 +78,16 @@ TEST_F(Recorder, TheWriteParametersPageIsCheckedAgainstTheMedium) {
   const Case cases[] = {
       {"track at once, Mode 1", [](Bytes& p) { set(p, 1, 4, 8); }, kNoErr},
       {"track at once, audio", [](Bytes& p) { set(p, 1, 0, 0); }, kNoErr},
-      {"session at once: the cue sheet says what blocks are", [](Bytes& p) { set(p, 2, 4, 0); }, kNoErr},
+      {"session at once: the cue sheet says what blocks are", [](Bytes& p) { set(p, 2, 4, 0); },
+       kNoErr},
       {"packet writing, not offered", [](Bytes& p) { set(p, 0, 4, 8); }, kErrCheckCondition},
       {"raw writing, not offered", [](Bytes& p) { set(p, 3, 4, 8); }, kErrCheckCondition},
       {"an audio track of Mode 1 blocks", [](Bytes& p) { set(p, 1, 0, 8); }, kErrCheckCondition},
       {"a data track of audio blocks", [](Bytes& p) { set(p, 1, 4, 0); }, kErrCheckCondition},
       {"raw blocks with sub-channel data", [](Bytes& p) { set(p, 1, 4, 1); }, kErrCheckCondition},
       {"an unknown session format", [](Bytes& p) { p[8] = 0x30; }, kErrCheckCondition},
-      {"the reserved multi-session value", [](Bytes& p) { p[3] = static_cast<std::uint8_t>(0x80 | (p[3] & 0x3F)); },
+      {"the reserved multi-session value",
+       [](Bytes& p) { p[3] = static_cast<std::uint8_t>(0x80 | (p[3] & 0x3F)); },
        kErrCheckCondition},
   };
   start();
@@ -138,17 +145,21 @@ TEST_F(Recorder, TrackAtOnceAndSessionsLieWhereTheOrangeBookPutsThem) {
   const std::uint32_t second = 302 + 6750 + 4500 + 150;
   EXPECT_EQ(be::get32(trackInfo(0xFF), 12), second);
   Bytes toc(4 + 11 * 8, 0);
-  ASSERT_EQ(MMC_GetTOC(ref_, toc.data(), static_cast<std::uint32_t>(toc.size()), 2, 1, false, nullptr), kNoErr);
+  ASSERT_EQ(
+      MMC_GetTOC(ref_, toc.data(), static_cast<std::uint32_t>(toc.size()), 2, 1, false, nullptr),
+      kNoErr);
   EXPECT_EQ(be::get16(toc, 0), 2u + 5 * 11) << "A0, A1, A2, track 1 and B0";
   const std::size_t b0 = 4 + 4 * 11;
   EXPECT_EQ(toc[b0 + 3], 0xB0);
   EXPECT_EQ(toc[b0 + 1], 0x54) << "ADR 5";
-  EXPECT_EQ(toc[b0 + 4] * 4500 + toc[b0 + 5] * 75 + toc[b0 + 6], second + 150) << "next program area";
+  EXPECT_EQ(toc[b0 + 4] * 4500 + toc[b0 + 5] * 75 + toc[b0 + 6], second + 150)
+      << "next program area";
 
   ASSERT_EQ(writeBlocks(static_cast<std::int32_t>(second), 300, 2048), kNoErr);
   ASSERT_EQ(close(1, 2), kNoErr);
   ASSERT_EQ(close(2, 0), kNoErr);
-  EXPECT_EQ(be::get32(trackInfo(0xFF), 12), second + 302 + 2250 + 4500 + 150) << "later lead-outs are 2,250 blocks";
+  EXPECT_EQ(be::get32(trackInfo(0xFF), 12), second + 302 + 2250 + 4500 + 150)
+      << "later lead-outs are 2,250 blocks";
 
   ASSERT_EQ(selectPage([](Bytes& p) { p[3] = 0x04; }), kNoErr);  // no next session
   ASSERT_EQ(writeBlocks(static_cast<std::int32_t>(second + 302 + 6900), 300, 2048), kNoErr);
@@ -168,9 +179,9 @@ TEST_F(Recorder, SectorsAreRecordedAsTheirBlockTypeSays) {
   struct Track {
     std::uint8_t trackMode, blockType;
     std::uint32_t size;
-    std::uint8_t readCdType;      // expected sector type of READ CD
-    std::uint32_t userBytes;      // what READ CD returns as user data
-    bool readable;                // READ(10) gives 2048 bytes
+    std::uint8_t readCdType;  // expected sector type of READ CD
+    std::uint32_t userBytes;  // what READ CD returns as user data
+    bool readable;            // READ(10) gives 2048 bytes
   };
   const Track plan[] = {
       {0, 0, 2352, 1, 2352, false},   // audio
@@ -188,21 +199,29 @@ TEST_F(Recorder, SectorsAreRecordedAsTheirBlockTypeSays) {
     ASSERT_EQ(MMC_WriteSectors(ref_, start, data.data(), t.size, 300, nullptr), kNoErr);
     ASSERT_EQ(close(1, static_cast<std::uint8_t>(number)), kNoErr);
     Bytes user(t.userBytes);
-    ASSERT_EQ(MMC_ReadCD(ref_, static_cast<std::uint8_t>(t.readCdType << 2), 0x10, start + 7, 1, user.data(),
-                         t.userBytes, nullptr),
+    ASSERT_EQ(MMC_ReadCD(ref_, static_cast<std::uint8_t>(t.readCdType << 2), 0x10, start + 7, 1,
+                         user.data(), t.userBytes, nullptr),
               kNoErr);
     EXPECT_TRUE(std::equal(user.begin(), user.end(), data.begin() + 7 * t.size));
     MMC_SenseData sense{};
     Bytes block(2048);
     const std::uint8_t wrongType = t.readCdType == 1 ? 2 : 1;
-    EXPECT_EQ(MMC_ReadCD(ref_, static_cast<std::uint8_t>(wrongType << 2), 0x10, start, 1, user.data(),
-                         t.userBytes, &sense),
+    EXPECT_EQ(MMC_ReadCD(ref_, static_cast<std::uint8_t>(wrongType << 2), 0x10, start, 1,
+                         user.data(), t.userBytes, &sense),
               kErrCheckCondition);
     EXPECT_TRUE(is(sense, 5, 0x64, 0x00));
-    const std::uint8_t read10[12] = {0x28, 0, static_cast<std::uint8_t>(start >> 24), static_cast<std::uint8_t>(start >> 16),
-                                     static_cast<std::uint8_t>(start >> 8), static_cast<std::uint8_t>(start), 0, 0, 1};
-    EXPECT_EQ(DC_ExecuteMMCCmd_Sync(ref_, read10, 12, block.data(), 2048, kDC_DataIn, 30000, &sense),
-              t.readable ? kNoErr : kErrCheckCondition);
+    const std::uint8_t read10[12] = {0x28,
+                                     0,
+                                     static_cast<std::uint8_t>(start >> 24),
+                                     static_cast<std::uint8_t>(start >> 16),
+                                     static_cast<std::uint8_t>(start >> 8),
+                                     static_cast<std::uint8_t>(start),
+                                     0,
+                                     0,
+                                     1};
+    EXPECT_EQ(
+        DC_ExecuteMMCCmd_Sync(ref_, read10, 12, block.data(), 2048, kDC_DataIn, 30000, &sense),
+        t.readable ? kNoErr : kErrCheckCondition);
     if (t.readable) {
       EXPECT_TRUE(std::equal(block.begin(), block.end(), data.begin()));
     }
@@ -219,7 +238,8 @@ TEST_F(Recorder, SectorsAreRecordedAsTheirBlockTypeSays) {
   const std::uint32_t frames = form1 + 150;
   EXPECT_EQ(raw[12], (frames / 4500 / 10) << 4 | frames / 4500 % 10);
   Bytes sub(8 + 2048);
-  ASSERT_EQ(MMC_ReadCD(ref_, 0x10, 0x50, form1, 1, sub.data(), static_cast<std::uint32_t>(sub.size()), nullptr),
+  ASSERT_EQ(MMC_ReadCD(ref_, 0x10, 0x50, form1, 1, sub.data(),
+                       static_cast<std::uint32_t>(sub.size()), nullptr),
             kNoErr);
   EXPECT_EQ(sub[2], 0x08) << "subheader and user data";
 }
@@ -234,7 +254,8 @@ TEST_F(Recorder, ASessionAtOnceIsWrittenInTheCueSheetsOrder) {
   ASSERT_EQ(selectPage([](Bytes& p) { set(p, 2, 0, 0); }), kNoErr);
   EXPECT_EQ(writeBlocks(-150, 1, 2352, &sense), kErrCheckCondition);
   EXPECT_TRUE(is(sense, 5, 0x2C, 0x00)) << "no cue sheet yet";
-  ASSERT_EQ(MMC_SendCueSheet(ref_, sheet.data(), static_cast<std::uint32_t>(sheet.size()), nullptr), kNoErr);
+  ASSERT_EQ(MMC_SendCueSheet(ref_, sheet.data(), static_cast<std::uint32_t>(sheet.size()), nullptr),
+            kNoErr);
   EXPECT_EQ(writeBlocks(0, 1, 2352, &sense), kErrCheckCondition);
   EXPECT_TRUE(is(sense, 5, 0x21, 0x02)) << "from the first pregap on";
   EXPECT_EQ(writeBlocks(-151, 1, 96, &sense), kErrCheckCondition) << "no CD-Text in this lead-in";

@@ -40,11 +40,17 @@ struct SessionSpec {
 const std::vector<SessionSpec> kThreeSessions = {
     {1, 0, 0, -20, {{0, 2352, 40, 150, 0}, {0, 2352, 33, 75, 190}}, payload(3 * 24, 99)},
     {0, 1, 0, 11'623, {{1, 2048, 57, 150, 11'623}}, {}},
-    {0, 2, 1, 18'680, {{3, 2048, 20, 150, 18'680}, {4, 2324, 9, 0, 18'700}, {5, 2336, 4, 0, 18'709}}, {}},
+    {0,
+     2,
+     1,
+     18'680,
+     {{3, 2048, 20, 150, 18'680}, {4, 2324, 9, 0, 18'700}, {5, 2336, 4, 0, 18'709}},
+     {}},
 };
 
 Bytes trackData(std::size_t session, std::size_t track, const TrackSpec& t) {
-  return payload(std::size_t{t.blocks} * t.blockSize, static_cast<std::uint32_t>(session * 10 + track));
+  return payload(std::size_t{t.blocks} * t.blockSize,
+                 static_cast<std::uint32_t>(session * 10 + track));
 }
 
 void writeImage(const fs::path& path, const std::vector<SessionSpec>& sessions) {
@@ -53,7 +59,9 @@ void writeImage(const fs::path& path, const std::vector<SessionSpec>& sessions) 
   for (std::size_t s = 0; s < sessions.size(); ++s) {
     const auto& spec = sessions[s];
     if (!spec.cdText.empty()) {
-      ASSERT_EQ(image.WriteCDTextRawData(spec.cdText.data(), static_cast<std::uint32_t>(spec.cdText.size())), kNoErr);
+      ASSERT_EQ(image.WriteCDTextRawData(spec.cdText.data(),
+                                         static_cast<std::uint32_t>(spec.cdText.size())),
+                kNoErr);
     }
     WLTSESSION record;
     record.sessionAtOnce = spec.sessionAtOnce;
@@ -77,7 +85,9 @@ void writeImage(const fs::path& path, const std::vector<SessionSpec>& sessions) 
       // In two writes, as blocks arrive from a cache.
       const std::uint32_t first = track.blocks / 2;
       ASSERT_EQ(image.WriteData(data.data(), first), kNoErr);
-      ASSERT_EQ(image.WriteData(data.data() + std::size_t{first} * track.blockSize, track.blocks - first), kNoErr);
+      ASSERT_EQ(
+          image.WriteData(data.data() + std::size_t{first} * track.blockSize, track.blocks - first),
+          kNoErr);
       ASSERT_EQ(image.CloseTrack(), kNoErr);
     }
     ASSERT_EQ(image.CloseSession(), kNoErr);
@@ -86,7 +96,7 @@ void writeImage(const fs::path& path, const std::vector<SessionSpec>& sessions) 
 }
 
 class ImageFile : public ::testing::Test {
-protected:
+ protected:
   fs::path file(const std::string& name) const { return dir_.path() / name; }
   TempDir dir_;
   quillion::VirtualClock clock_;
@@ -106,7 +116,8 @@ TEST_F(ImageFile, ThreeSessionsReadBackByAnIndependentReader) {
   EXPECT_TRUE(j["reservedZero"].get<bool>());
   EXPECT_TRUE(j["unusedRecordsZero"].get<bool>());
   EXPECT_EQ(j["created"].get<std::uint32_t>(), 1'700'000'000u) << "the engine clock's wall time";
-  EXPECT_EQ(j["cdTextOffset"].get<std::uint32_t>(), 93'774u) << "CD-Text first, right after the header";
+  EXPECT_EQ(j["cdTextOffset"].get<std::uint32_t>(), 93'774u)
+      << "CD-Text first, right after the header";
   EXPECT_EQ(j["cdTextLength"].get<std::uint32_t>(), 72u);
   EXPECT_EQ(fileBytes(out / "cdtext.bin"), kThreeSessions[0].cdText);
 
@@ -135,10 +146,14 @@ TEST_F(ImageFile, ThreeSessionsReadBackByAnIndependentReader) {
       EXPECT_EQ(track["blockSize"].get<std::uint32_t>(), want.blockSize);
       EXPECT_EQ(track["pregap"].get<unsigned>(), want.pregap);
       EXPECT_EQ(track["start"].get<std::uint32_t>(), want.start);
-      EXPECT_EQ(track["info"].get<std::string>().substr(0, 2), t == 0 ? "a0" : t == 1 ? "a1" : "a2");
-      EXPECT_EQ(track["offset"].get<std::uint64_t>(), expectedOffset) << "data in the order written, contiguous";
+      EXPECT_EQ(track["info"].get<std::string>().substr(0, 2), t == 0   ? "a0"
+                                                               : t == 1 ? "a1"
+                                                                        : "a2");
+      EXPECT_EQ(track["offset"].get<std::uint64_t>(), expectedOffset)
+          << "data in the order written, contiguous";
       EXPECT_EQ(track["length"].get<std::uint64_t>(), std::uint64_t{want.blocks} * want.blockSize);
-      EXPECT_EQ(track["shortForms"], nlohmann::json::array({0, 0})) << "the writer fills the long forms only";
+      EXPECT_EQ(track["shortForms"], nlohmann::json::array({0, 0}))
+          << "the writer fills the long forms only";
       EXPECT_TRUE(track["reservedZero"].get<bool>());
       char name[16];
       std::snprintf(name, sizeof name, "track%02u.bin", number);
@@ -180,7 +195,8 @@ TEST_F(ImageFile, DamagedHeadersAreRefused) {
   const Bytes original = fileBytes(good);
   const std::size_t size = original.size();
   const auto le = [](Bytes& b, std::size_t at, std::uint64_t v, int width) {
-    for (int i = 0; i < width; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < width; ++i)
+      b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
   };
   constexpr std::size_t kTrack2 = 10110 + 842;
   struct Case {
@@ -195,17 +211,22 @@ TEST_F(ImageFile, DamagedHeadersAreRefused) {
       {"wrong magic", [](Bytes& b) { b[3] = 0xCE; }, kErrImageMagic},
       {"100 sessions", [&](Bytes& b) { le(b, 1196, 100, 2); }, kErrImageMagic},
       {"65535 tracks", [&](Bytes& b) { le(b, 10108, 0xFFFF, 2); }, kErrImageMagic},
-      {"session naming tracks that are not there", [&](Bytes& b) { le(b, 1198 + 90 * 2 + 2, 4, 2); },
-       kErrImageMagic},
+      {"session naming tracks that are not there",
+       [&](Bytes& b) { le(b, 1198 + 90 * 2 + 2, 4, 2); }, kErrImageMagic},
       {"session starting at track 0", [&](Bytes& b) { le(b, 1198, 0, 2); }, kErrImageMagic},
       {"track data past the end", [&](Bytes& b) { le(b, kTrack2 + 724, size, 8); }, kErrImageMagic},
-      {"track offset past the end", [&](Bytes& b) { le(b, kTrack2 + 732, size + 1, 8); }, kErrImageMagic},
-      {"offset and length wrapping around", [&](Bytes& b) {
+      {"track offset past the end", [&](Bytes& b) { le(b, kTrack2 + 732, size + 1, 8); },
+       kErrImageMagic},
+      {"offset and length wrapping around",
+       [&](Bytes& b) {
          le(b, kTrack2 + 732, ~std::uint64_t{0} - 10, 8);
          le(b, kTrack2 + 724, 100, 8);
-       }, kErrImageMagic},
-      {"track data inside the header", [&](Bytes& b) { le(b, kTrack2 + 732, 1000, 8); }, kErrImageMagic},
-      {"short-form length past the end", [&](Bytes& b) { le(b, kTrack2 + 290, size, 4); }, kErrImageMagic},
+       },
+       kErrImageMagic},
+      {"track data inside the header", [&](Bytes& b) { le(b, kTrack2 + 732, 1000, 8); },
+       kErrImageMagic},
+      {"short-form length past the end", [&](Bytes& b) { le(b, kTrack2 + 290, size, 4); },
+       kErrImageMagic},
       {"block size 0", [&](Bytes& b) { le(b, kTrack2 + 282, 0, 4); }, kErrImageMagic},
       {"CD-Text past the end", [&](Bytes& b) { le(b, 93512, size, 4); }, kErrImageMagic},
       {"file cut in the last track", [](Bytes& b) { b.resize(b.size() - 1); }, kErrImageMagic},
@@ -315,7 +336,8 @@ TEST_F(ImageFile, EachOperationKeepsToItsMode) {
   ASSERT_EQ(writing.NewTrack(track), kNoErr);
   EXPECT_EQ(writing.WriteData(block.data(), 0), kErrBadArgument);
   EXPECT_EQ(writing.WriteData(nullptr, 1), kErrBadArgument);
-  EXPECT_EQ(writing.WriteCDTextRawData(block.data(), 24), kErrImageMode) << "it would land in the track's data";
+  EXPECT_EQ(writing.WriteCDTextRawData(block.data(), 24), kErrImageMode)
+      << "it would land in the track's data";
   ASSERT_EQ(writing.WriteData(block.data(), 1), kNoErr);
   // Destroyed without Close: the header on disk still holds only the magic and the time.
 }
@@ -336,14 +358,16 @@ TEST_F(ImageFile, WritesThatDoNotFitAreReported) {
   };
   const Bytes data = payload(20 * 2048, 5);
   const Case cases[] = {
-      {"header on opening", 50'000, [](CDImageFile& image, const char* path) { return image.Open(path, true); }},
+      {"header on opening", 50'000,
+       [](CDImageFile& image, const char* path) { return image.Open(path, true); }},
       {"track data", 93'774 + 10'000,
        [&](CDImageFile& image, const char* path) {
          return prepare(image, path) ? image.WriteData(data.data(), 20) : EngineStatus{1};
        }},
       {"CD-Text", 93'774 + 100,
        [&](CDImageFile& image, const char* path) {
-         return image.Open(path, true) == kNoErr ? image.WriteCDTextRawData(data.data(), 500) : EngineStatus{1};
+         return image.Open(path, true) == kNoErr ? image.WriteCDTextRawData(data.data(), 500)
+                                                 : EngineStatus{1};
        }},
   };
   for (const auto& c : cases) {

@@ -38,10 +38,13 @@ inline Bytes fileBytes(const std::filesystem::path& file) {
 
 inline void writeFile(const std::filesystem::path& file, const Bytes& bytes) {
   std::ofstream(file, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::string quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
+inline std::string quoted(const std::filesystem::path& p) {
+  return "'" + p.string() + "'";
+}
 
 // The image as the test-side reader sees it; empty when it refuses the file. With `outdir`,
 // the reader also writes trackNN.bin and cdtext.bin there.
@@ -49,9 +52,11 @@ inline std::optional<nlohmann::json> readWlt(const std::filesystem::path& image,
                                              const std::filesystem::path& outdir = {}) {
   const char* source = std::getenv("QUILLION_SOURCE_DIR");
   if (!source) return std::nullopt;
-  const std::filesystem::path script = std::filesystem::path(source) / "tests" / "writer" / "wlt_reader.py";
-  const std::string out = run("python3 " + quoted(script) + " " + quoted(image) +
-                              (outdir.empty() ? std::string() : " " + quoted(outdir)) + " 2>/dev/null");
+  const std::filesystem::path script =
+      std::filesystem::path(source) / "tests" / "writer" / "wlt_reader.py";
+  const std::string out =
+      run("python3 " + quoted(script) + " " + quoted(image) +
+          (outdir.empty() ? std::string() : " " + quoted(outdir)) + " 2>/dev/null");
   auto json = nlohmann::json::parse(out, nullptr, false);
   if (json.is_discarded()) return std::nullopt;
   return json;

@@ -50,7 +50,9 @@ std::uint32_t secondsSinceEpoch() {
 
 CDImageFile::CDImageFile(bool isoMode) : isoMode_(isoMode) {}
 
-CDImageFile::~CDImageFile() { closeFile(); }
+CDImageFile::~CDImageFile() {
+  closeFile();
+}
 
 void CDImageFile::closeFile() {
   if (fd_ >= 0) ::close(fd_);
@@ -94,7 +96,8 @@ EngineStatus CDImageFile::openForReading(const char* path) {
   if (fd_ < 0) return kErrImageOpen;
   struct stat st {};
   std::vector<std::uint8_t> bytes(kWltHeaderBytes);
-  if (::fstat(fd_, &st) != 0 || readAll(fd_, 0, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+  if (::fstat(fd_, &st) != 0 ||
+      readAll(fd_, 0, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
     closeFile();
     return kErrImageOpen;
   }
@@ -103,7 +106,8 @@ EngineStatus CDImageFile::openForReading(const char* path) {
     closeFile();
     return kErrImageMagic;
   }
-  if (const EngineStatus status = quillion::wlt::validate(*header, static_cast<std::uint64_t>(st.st_size));
+  if (const EngineStatus status =
+          quillion::wlt::validate(*header, static_cast<std::uint64_t>(st.st_size));
       status != kNoErr) {
     closeFile();
     return status;
@@ -114,7 +118,8 @@ EngineStatus CDImageFile::openForReading(const char* path) {
 }
 
 EngineStatus CDImageFile::writeAt(std::uint64_t offset, const void* data, std::uint64_t length) {
-  return writeAll(fd_, offset, static_cast<const std::uint8_t*>(data), length) ? kNoErr : kErrImageWrite;
+  return writeAll(fd_, offset, static_cast<const std::uint8_t*>(data), length) ? kNoErr
+                                                                               : kErrImageWrite;
 }
 
 EngineStatus CDImageFile::Close() {
@@ -214,7 +219,8 @@ EngineStatus CDImageFile::WriteCDTextRawData(const void* buffer, std::uint32_t l
   // Appended behind a track that still takes data, the block would be overwritten by it.
   if (trackTakesData_) return kErrImageMode;
   if (fileEnd_ + length > 0xFFFFFFFFu) return kErrImageWrite;  // the header keeps 32-bit offsets
-  if (const EngineStatus status = writeAt(fileEnd_, buffer, length); status != kNoErr) return status;
+  if (const EngineStatus status = writeAt(fileEnd_, buffer, length); status != kNoErr)
+    return status;
   header_.cdTextOffset = static_cast<std::uint32_t>(fileEnd_);
   header_.cdTextLength = length;
   fileEnd_ += length;
@@ -246,7 +252,8 @@ EngineStatus CDImageFile::GetCDTextRawData(std::vector<std::uint8_t>& out) const
   if (mode_ != Mode::Reading) return kErrImageMode;
   if (header_.cdTextOffset == 0 || header_.cdTextLength == 0) return kNoErr;
   out.resize(header_.cdTextLength);
-  if (readAll(fd_, header_.cdTextOffset, out.data(), out.size()) != static_cast<ssize_t>(out.size())) {
+  if (readAll(fd_, header_.cdTextOffset, out.data(), out.size()) !=
+      static_cast<ssize_t>(out.size())) {
     out.clear();
     return kErrImageWrite;
   }
@@ -267,7 +274,8 @@ std::uint32_t CDImageFile::ReadData(void* buffer, std::uint32_t blocks) {
   const WLTTRACK& t = header_.tracks[static_cast<std::size_t>(readTrack_)];
   const std::uint64_t left = (t.dataLength - readPosition_) / t.blockSize;
   const std::uint64_t want = std::min<std::uint64_t>(blocks, left) * t.blockSize;
-  const ssize_t n = readAll(fd_, t.dataOffset + readPosition_, static_cast<std::uint8_t*>(buffer), want);
+  const ssize_t n =
+      readAll(fd_, t.dataOffset + readPosition_, static_cast<std::uint8_t*>(buffer), want);
   if (n < 0) return 0;
   const std::uint64_t whole = static_cast<std::uint64_t>(n) / t.blockSize;
   readPosition_ += whole * t.blockSize;

@@ -26,7 +26,7 @@
 #include "quillion/status.h"
 
 class CDImageFile {
-public:
+ public:
   explicit CDImageFile(bool isoMode);
   ~CDImageFile();
   CDImageFile(const CDImageFile&) = delete;
@@ -62,7 +62,7 @@ public:
   // an error).
   std::uint32_t ReadData(void* buffer, std::uint32_t blocks);
 
-private:
+ private:
   enum class Mode { Closed, Writing, Reading };
 
   [[nodiscard]] EngineStatus openForWriting(const char* path);
@@ -74,9 +74,9 @@ private:
   Mode mode_ = Mode::Closed;
   int fd_ = -1;
   WltHeader header_;
-  std::uint64_t fileEnd_ = 0;   // writing: where the next appended byte goes
-  bool trackTakesData_ = false; // writing: between NewTrack and CloseTrack
-  int openSession_ = -1;        // writing: index of the session NewSession began
+  std::uint64_t fileEnd_ = 0;    // writing: where the next appended byte goes
+  bool trackTakesData_ = false;  // writing: between NewTrack and CloseTrack
+  int openSession_ = -1;         // writing: index of the session NewSession began
   // Reading: the track opened last and the read position in it.
   int readTrack_ = -1;
   std::uint64_t readPosition_ = 0;

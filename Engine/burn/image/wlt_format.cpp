@@ -23,12 +23,12 @@ static_assert(kTracksAt + kWltMaxTracks * kTrackBytes + 40 == kCdTextOffsetAt);
 static_assert(kCdTextLengthAt + 4 + 258 == kWltHeaderBytes);
 
 // WLTSESSION layout.
-constexpr std::size_t kSesFirstTrack = 0, kSesTrackCount = 2, kSesSao = 4, kSesMarker = 8, kSesType = 12,
-                      kSesCloseDisc = 14, kSesStart = 18;
+constexpr std::size_t kSesFirstTrack = 0, kSesTrackCount = 2, kSesSao = 4, kSesMarker = 8,
+                      kSesType = 12, kSesCloseDisc = 14, kSesStart = 18;
 // WLTTRACK layout.
 constexpr std::size_t kTrkNumber = 0, kTrkType = 4, kTrkTypeExtra = 6, kTrkBlockSize = 282,
-                      kTrkShortOffset = 286, kTrkShortLength = 290, kTrkInfo = 302, kTrkPregap = 324,
-                      kTrkStart = 720, kTrkLength = 724, kTrkOffset = 732;
+                      kTrkShortOffset = 286, kTrkShortLength = 290, kTrkInfo = 302,
+                      kTrkPregap = 324, kTrkStart = 720, kTrkLength = 724, kTrkOffset = 732;
 
 std::uint64_t getLE(std::span<const std::uint8_t> b, std::size_t at, std::size_t width) {
   std::uint64_t v = 0;
@@ -145,11 +145,13 @@ EngineStatus validate(const WltHeader& h, std::uint64_t fileSize) {
   for (std::size_t i = 0; i < h.sessionCount; ++i) {
     const WLTSESSION& s = h.sessions[i];
     // A session may hold no track; its first track then names the one after the last.
-    if (s.firstTrack == 0 || std::uint32_t{s.firstTrack} + s.trackCount > h.trackCount + 1u) return kErrImageMagic;
+    if (s.firstTrack == 0 || std::uint32_t{s.firstTrack} + s.trackCount > h.trackCount + 1u)
+      return kErrImageMagic;
   }
   for (std::size_t i = 0; i < h.trackCount; ++i) {
     const WLTTRACK& t = h.tracks[i];
-    if (t.blockSize == 0 || !insideFile(t.dataOffset, t.dataLength, fileSize)) return kErrImageMagic;
+    if (t.blockSize == 0 || !insideFile(t.dataOffset, t.dataLength, fileSize))
+      return kErrImageMagic;
   }
   if (h.cdTextOffset && h.cdTextLength && !insideFile(h.cdTextOffset, h.cdTextLength, fileSize)) {
     return kErrImageMagic;

@@ -19,23 +19,23 @@ inline constexpr std::size_t kWltMaxTracks = 99;
 
 // WLTSESSION: one session of the image.
 struct WLTSESSION {
-  std::uint16_t firstTrack = 0;     // tracks are numbered from 1 through the whole file
+  std::uint16_t firstTrack = 0;  // tracks are numbered from 1 through the whole file
   std::uint16_t trackCount = 0;
-  std::uint8_t sessionAtOnce = 0;   // 1 when the session was written session at once
-  std::uint8_t marker = 0;          // 1 in every session the writer layer records
-  std::uint16_t sessionType = 0;    // 0 audio, 1 Mode 1 data, 2 CD-ROM XA, 3 CD-I
-  std::uint8_t closeDisc = 0;       // 1 when the disc was to be closed
-  std::int32_t startBlock = 0;      // negative when lead-in CD-Text precedes the session
+  std::uint8_t sessionAtOnce = 0;  // 1 when the session was written session at once
+  std::uint8_t marker = 0;         // 1 in every session the writer layer records
+  std::uint16_t sessionType = 0;   // 0 audio, 1 Mode 1 data, 2 CD-ROM XA, 3 CD-I
+  std::uint8_t closeDisc = 0;      // 1 when the disc was to be closed
+  std::int32_t startBlock = 0;     // negative when lead-in CD-Text precedes the session
 };
 
 // WLTTRACK: one track of the image. Its data is `dataLength` bytes at `dataOffset` of the file.
 struct WLTTRACK {
-  std::uint16_t number = 0;         // 1-based, in file order
-  std::uint16_t trackType = 0;      // 0 CD-DA, 1 Mode 1, 3 Mode 2 Form 1, 4 Mode 2 Form 2, 5 formless
-  std::uint16_t typeExtra = 0;      // the word after the type; 0 as written
-  std::uint32_t blockSize = 0;      // bytes per stored block
+  std::uint16_t number = 0;     // 1-based, in file order
+  std::uint16_t trackType = 0;  // 0 CD-DA, 1 Mode 1, 3 Mode 2 Form 1, 4 Mode 2 Form 2, 5 formless
+  std::uint16_t typeExtra = 0;  // the word after the type; 0 as written
+  std::uint32_t blockSize = 0;  // bytes per stored block
   std::array<std::uint8_t, 16> info{};  // the writer layer's track information record
-  std::uint16_t pregap = 0;         // blocks
+  std::uint16_t pregap = 0;             // blocks
   std::uint32_t startBlock = 0;
   std::uint64_t dataLength = 0;
   std::uint64_t dataOffset = 0;

@@ -49,32 +49,34 @@ struct CDWriterEx_TrackExtra {
 // A drive stays held for exclusive access after a context was made for it (until GDT_Eject
 // or GDT_ReserveDrive(ref, false)); when making the context fails, a hold this call took is
 // given back.
-myBurnEng_Pack* CDWriterEx_CreateCD(std::uint32_t ref, const char* imagePath, std::uint16_t imageType,
-                                    bool simulate, std::uint16_t speedX, bool trackAtOnce,
-                                    std::uint8_t sessions, bool closeDisc, bool underrunProtection,
-                                    std::uint16_t* speedSet, std::uint32_t underrunKind);
+myBurnEng_Pack* CDWriterEx_CreateCD(std::uint32_t ref, const char* imagePath,
+                                    std::uint16_t imageType, bool simulate, std::uint16_t speedX,
+                                    bool trackAtOnce, std::uint8_t sessions, bool closeDisc,
+                                    bool underrunProtection, std::uint16_t* speedSet,
+                                    std::uint32_t underrunKind);
 
 // Opens a session: format 0, 10h (CD-I) or 20h (CD-ROM XA); the mode (data block type) of its
 // first track, 0 for audio; its start address (negative when lead-in CD-Text precedes it);
 // the cue sheet (required for session at once on CD media) and the raw lead-in CD-Text.
-EngineStatus CDWriterEx_CreateSession(myBurnEng_Pack* context, std::uint8_t format, std::uint8_t firstTrackMode,
-                                      std::int32_t startAddress, const std::uint8_t* cueSheet,
-                                      std::uint32_t cueSheetLength, const std::uint8_t* cdText,
-                                      std::uint32_t cdTextLength);
+EngineStatus CDWriterEx_CreateSession(myBurnEng_Pack* context, std::uint8_t format,
+                                      std::uint8_t firstTrackMode, std::int32_t startAddress,
+                                      const std::uint8_t* cueSheet, std::uint32_t cueSheetLength,
+                                      const std::uint8_t* cdText, std::uint32_t cdTextLength);
 
 // Opens a track: its number, data block type (0 audio, 8 Mode 1, 9 Mode 2, 10 Mode 2 Form 1,
 // 12 Mode 2 Form 2, 13 Mode 2 mixed forms), block size, the audio pause in blocks, and for
 // image destinations the extra record (may be null) and the track's start address.
-EngineStatus CDWriterEx_CreateTrack(myBurnEng_Pack* context, std::uint8_t trackNumber, std::uint8_t dataBlockType,
-                                    std::uint16_t blockSize, std::uint16_t pauseBlocks,
-                                    const CDWriterEx_TrackExtra* extra, std::uint32_t imageStart);
+EngineStatus CDWriterEx_CreateTrack(myBurnEng_Pack* context, std::uint8_t trackNumber,
+                                    std::uint8_t dataBlockType, std::uint16_t blockSize,
+                                    std::uint16_t pauseBlocks, const CDWriterEx_TrackExtra* extra,
+                                    std::uint32_t imageStart);
 
 // Writes `blocks` blocks of `blockSize` bytes at the next write address, in chunks of at most
 // 64 KB. A chunk the drive refuses is tried again until 240 s after its first failure; then
 // the write stops with -1191 (sense kept) or -1179. `stop` ends the write between chunks and
 // between tries (answering 0); it must be given for a drive.
 EngineStatus CDWriterEx_WriteCD(myBurnEng_Pack* context, const void* buffer, std::uint16_t blocks,
-                                 std::uint16_t blockSize, const std::atomic<bool>* stop);
+                                std::uint16_t blockSize, const std::atomic<bool>* stop);
 
 // RESERVE TRACK of `blocks` blocks on the drive (nothing to do for image destinations).
 EngineStatus CDWriterEx_ReserveTrack(myBurnEng_Pack* context, std::uint32_t blocks);

@@ -14,14 +14,27 @@ namespace {
 using Reply = EmulatedDrive::Reply;
 
 constexpr std::size_t kLeadInBlockBytes = 96;  // R-W sub-channel of one block
-constexpr std::uint8_t kCloseTrack = 1, kCloseSession = 2, kFinalizeDvdPlusRDl = 5, kFinalizeDvdPlusR = 6;
+constexpr std::uint8_t kCloseTrack = 1, kCloseSession = 2, kFinalizeDvdPlusRDl = 5,
+                       kFinalizeDvdPlusR = 6;
 
-Reply invalidAddress() { return EmulatedDrive::check(0x05, 0x21, 0x02); }
-Reply outOfRange() { return EmulatedDrive::check(0x05, 0x21, 0x00); }
-Reply illegalMode() { return EmulatedDrive::check(0x05, 0x64, 0x00); }
-Reply sequenceError() { return EmulatedDrive::check(0x05, 0x2C, 0x00); }
-Reply incompleteTrack() { return EmulatedDrive::check(0x05, 0x72, 0x03); }
-Reply invalidField() { return EmulatedDrive::check(0x05, 0x24, 0x00); }
+Reply invalidAddress() {
+  return EmulatedDrive::check(0x05, 0x21, 0x02);
+}
+Reply outOfRange() {
+  return EmulatedDrive::check(0x05, 0x21, 0x00);
+}
+Reply illegalMode() {
+  return EmulatedDrive::check(0x05, 0x64, 0x00);
+}
+Reply sequenceError() {
+  return EmulatedDrive::check(0x05, 0x2C, 0x00);
+}
+Reply incompleteTrack() {
+  return EmulatedDrive::check(0x05, 0x72, 0x03);
+}
+Reply invalidField() {
+  return EmulatedDrive::check(0x05, 0x24, 0x00);
+}
 
 const CueRegion* regionAt(const CueSession& cue, std::int32_t lba) {
   for (const auto& r : cue.regions)
@@ -58,7 +71,8 @@ void EmulatedDrive::forgetWriting() {
   simulatedNext_.reset();
 }
 
-EmulatedDrive::Reply EmulatedDrive::write(std::int32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> out) {
+EmulatedDrive::Reply EmulatedDrive::write(std::int32_t lba, std::uint32_t blocks,
+                                          std::span<const std::uint8_t> out) {
   Medium& m = *medium_;
   if (config_.writable.empty()) return check(0x05, 0x20, 0x00);
   if (!writes(m.profile().code)) return check(0x05, 0x30, 0x05);
@@ -95,7 +109,8 @@ EmulatedDrive::Reply EmulatedDrive::writeSequentialBlocks(std::uint32_t lba, std
 // CD track at once: the open track goes on at its end; a new track begins at the next track's
 // start, its pregap made by the drive. Every block is of the page's data block type.
 EmulatedDrive::Reply EmulatedDrive::writeTrackAtOnce(std::int32_t lba, std::uint32_t blocks,
-                                                     std::span<const std::uint8_t> out, const WriteParameters& p) {
+                                                     std::span<const std::uint8_t> out,
+                                                     const WriteParameters& p) {
   Medium& m = *medium_;
   const auto block = hostBlockOf(p.dataBlockType);
   if (p.writeType != kTrackAtOnce || !block) return sequenceError();
@@ -115,17 +130,25 @@ EmulatedDrive::Reply EmulatedDrive::writeTrackAtOnce(std::int32_t lba, std::uint
     return Reply{};
   }
   if (!open) {
-    Track t{m.nextTrackNumber(), m.sessionInProgress(), static_cast<std::uint32_t>(lba), 0, kind, false};
+    Track t{m.nextTrackNumber(),
+            m.sessionInProgress(),
+            static_cast<std::uint32_t>(lba),
+            0,
+            kind,
+            false};
     const bool firstOfSession = m.tracks().empty() || m.tracks().back().session < t.session;
     t.pregap = firstOfSession ? cd::kPregap : pregap;
     std::vector<RawSector> gap;
-    for (std::int32_t at = lba - static_cast<std::int32_t>(t.pregap); at < lba; ++at) gap.push_back(emptySector(kind, at));
-    if (!m.recordSectors(lba - static_cast<std::int32_t>(t.pregap), gap)) return check(0x03, 0x0C, 0x00);
+    for (std::int32_t at = lba - static_cast<std::int32_t>(t.pregap); at < lba; ++at)
+      gap.push_back(emptySector(kind, at));
+    if (!m.recordSectors(lba - static_cast<std::int32_t>(t.pregap), gap))
+      return check(0x03, 0x0C, 0x00);
     m.addTrack(t);
   }
   std::vector<RawSector> sectors(blocks);
   for (std::uint32_t i = 0; i < blocks; ++i) {
-    sectors[i] = buildSector(*block, lba + static_cast<std::int32_t>(i), out.subspan(i * size, size));
+    sectors[i] =
+        buildSector(*block, lba + static_cast<std::int32_t>(i), out.subspan(i * size, size));
   }
   if (!m.recordSectors(lba, sectors)) return check(0x03, 0x0C, 0x00);
   m.growOpenTrack(blocks);
@@ -135,17 +158,19 @@ EmulatedDrive::Reply EmulatedDrive::writeTrackAtOnce(std::int32_t lba, std::uint
 // CD session at once: blocks arrive in order from the first pregap (or from the lead-in when
 // the host brings CD-Text), each as the cue sheet's data form for its address says.
 EmulatedDrive::Reply EmulatedDrive::writeSessionAtOnce(std::int32_t lba, std::uint32_t blocks,
-                                                       std::span<const std::uint8_t> out, const WriteParameters& p) {
+                                                       std::span<const std::uint8_t> out,
+                                                       const WriteParameters& p) {
   if (!sessionAtOnce_) return sequenceError();
   SessionAtOnce& s = *sessionAtOnce_;
   const std::int32_t programStart = s.cue.regions.front().from;
   if (lba < programStart) return writeLeadIn(lba, blocks, out, p.testWrite);
-  if (s.leadInNext && *s.leadInNext != programStart) return invalidAddress();  // the lead-in was left unfinished
+  if (s.leadInNext && *s.leadInNext != programStart)
+    return invalidAddress();  // the lead-in was left unfinished
   if (lba != s.next) return invalidAddress();
   std::size_t expected = 0;
   for (std::uint32_t i = 0; i < blocks; ++i) {
     const CueRegion* r = regionAt(s.cue, lba + static_cast<std::int32_t>(i));
-    if (!r) return outOfRange();  // past the lead-out's start
+    if (!r) return outOfRange();                              // past the lead-out's start
     if (cueHostBytes(r->form) == 0) return invalidAddress();  // the drive makes those itself
     expected += cueHostBytes(r->form);
   }
@@ -188,7 +213,8 @@ void EmulatedDrive::passGeneratedBlocks(bool test) {
   while (const CueRegion* r = regionAt(s.cue, s.next)) {
     if (cueHostBytes(r->form) != 0) break;
     std::vector<RawSector> sectors;
-    for (std::int32_t at = r->from; at < r->to; ++at) sectors.push_back(emptySector(cueKind(r->form), at));
+    for (std::int32_t at = r->from; at < r->to; ++at)
+      sectors.push_back(emptySector(cueKind(r->form), at));
     if (!test) recordSessionBlocks(r->from, sectors);
     s.next = r->to;
   }
@@ -208,8 +234,8 @@ void EmulatedDrive::recordSessionBlocks(std::int32_t lba, const std::vector<RawS
       if (open) m.closeTrack();
       const auto [first, start] = trackBounds(cue, r->track);
       const CueRegion* one = regionAt(cue, start);
-      Track t{r->track, m.sessionInProgress(), static_cast<std::uint32_t>(std::max(start, 0)), 0, cueKind(one->form),
-              false};
+      Track t{r->track, m.sessionInProgress(), static_cast<std::uint32_t>(std::max(start, 0)),
+              0,        cueKind(one->form),    false};
       t.pregap = static_cast<std::uint32_t>(start - first);
       m.addTrack(t);
       open = m.openTrack();
@@ -222,12 +248,16 @@ EmulatedDrive::Reply EmulatedDrive::sendCueSheet(std::span<const std::uint8_t> s
   Medium& m = *medium_;
   const WriteParameters p = writeParameters();
   if (m.profile().kind != MediumKind::CD || p.writeType != kSessionAtOnce) return sequenceError();
-  if (!writes(m.profile().code) || m.profile().recording != Recording::Sequential) return check(0x05, 0x30, 0x05);
+  if (!writes(m.profile().code) || m.profile().recording != Recording::Sequential)
+    return check(0x05, 0x30, 0x05);
   if (m.status() == DiscStatus::Complete) return invalidAddress();
   // A session begun track by track cannot go on at once.
-  if (!m.tracks().empty() && m.tracks().back().session == m.sessionInProgress()) return sequenceError();
-  const std::int32_t firstAddress = static_cast<std::int32_t>(m.nextTrackStart()) - static_cast<std::int32_t>(cd::kPregap);
-  CueCheck checked = parseCueSheet(sheet, static_cast<std::uint8_t>(m.nextTrackNumber()), firstAddress, m.capacity());
+  if (!m.tracks().empty() && m.tracks().back().session == m.sessionInProgress())
+    return sequenceError();
+  const std::int32_t firstAddress =
+      static_cast<std::int32_t>(m.nextTrackStart()) - static_cast<std::int32_t>(cd::kPregap);
+  CueCheck checked = parseCueSheet(sheet, static_cast<std::uint8_t>(m.nextTrackNumber()),
+                                   firstAddress, m.capacity());
   if (!checked.session) return check(checked.sense[0], checked.sense[1], checked.sense[2]);
   sessionAtOnce_ = SessionAtOnce{std::move(*checked.session), firstAddress, std::nullopt};
   passGeneratedBlocks(p.testWrite);
@@ -238,7 +268,8 @@ EmulatedDrive::Reply EmulatedDrive::sendCueSheet(std::span<const std::uint8_t> s
 // ECC block on DVD; only where no track is open.
 EmulatedDrive::Reply EmulatedDrive::reserveTrack(std::span<const std::uint8_t> cdb) {
   Medium& m = *medium_;
-  if (!writes(m.profile().code) || m.profile().recording != Recording::Sequential) return check(0x05, 0x30, 0x05);
+  if (!writes(m.profile().code) || m.profile().recording != Recording::Sequential)
+    return check(0x05, 0x30, 0x05);
   std::uint32_t size = be::get32(cdb, 5);
   if ((cdb[1] & 0x01) || size == 0) return invalidField();
   if (m.status() == DiscStatus::Complete) return invalidAddress();
@@ -251,10 +282,15 @@ EmulatedDrive::Reply EmulatedDrive::reserveTrack(std::span<const std::uint8_t> c
   const std::uint32_t start = m.nextTrackStart(pregap);
   if (std::uint64_t{start} + size > m.capacity()) return outOfRange();
   const auto block = hostBlockOf(p.dataBlockType);
-  Track t{m.nextTrackNumber(), m.sessionInProgress(), start, 0,
-          cdMedium && block ? recordedKind(*block) : SectorKind::Mode1, false};
+  Track t{m.nextTrackNumber(),
+          m.sessionInProgress(),
+          start,
+          0,
+          cdMedium && block ? recordedKind(*block) : SectorKind::Mode1,
+          false};
   t.reserved = size;
-  if (cdMedium) t.pregap = m.tracks().empty() || m.tracks().back().session < t.session ? cd::kPregap : pregap;
+  if (cdMedium)
+    t.pregap = m.tracks().empty() || m.tracks().back().session < t.session ? cd::kPregap : pregap;
   m.addTrack(t);
   return Reply{};
 }
@@ -272,7 +308,8 @@ EmulatedDrive::Reply EmulatedDrive::closeTrackSession(std::span<const std::uint8
   simulatedNext_.reset();
   if (function == kCloseTrack) return closeTrack(be::get16(cdb, 4));
   if (function == kCloseSession) return closeSession(function);
-  if ((function == kFinalizeDvdPlusR && code == 0x1B) || (function == kFinalizeDvdPlusRDl && code == 0x2B)) {
+  if ((function == kFinalizeDvdPlusR && code == 0x1B) ||
+      (function == kFinalizeDvdPlusRDl && code == 0x2B)) {
     return closeSession(function);
   }
   return invalidField();
@@ -287,18 +324,21 @@ EmulatedDrive::Reply EmulatedDrive::closeTrack(std::uint16_t number) {
     return number <= m.nextTrackNumber() ? Reply{} : invalidField();
   }
   if (sessionAtOnce_) return sequenceError();  // a session at once closes as a whole
-  const std::uint32_t size = std::max(open->reserved, m.profile().kind == MediumKind::CD ? cd::kMinimumTrack : 0u);
+  const std::uint32_t size =
+      std::max(open->reserved, m.profile().kind == MediumKind::CD ? cd::kMinimumTrack : 0u);
   if (open->length < size) {
     const std::uint32_t missing = size - open->length;
     const std::int32_t from = static_cast<std::int32_t>(open->start + open->length);
     if (m.profile().kind == MediumKind::CD) {
       std::vector<RawSector> pad;
-      for (std::uint32_t i = 0; i < missing; ++i) pad.push_back(emptySector(open->kind, from + static_cast<std::int32_t>(i)));
+      for (std::uint32_t i = 0; i < missing; ++i)
+        pad.push_back(emptySector(open->kind, from + static_cast<std::int32_t>(i)));
       if (!m.recordSectors(from, pad)) return check(0x03, 0x0C, 0x00);
       m.growOpenTrack(missing);
     } else {
       const std::vector<std::uint8_t> zeros(std::size_t{missing} * kBlockBytes, 0);
-      if (!m.write(static_cast<std::uint32_t>(from), missing, zeros.data())) return check(0x03, 0x0C, 0x00);
+      if (!m.write(static_cast<std::uint32_t>(from), missing, zeros.data()))
+        return check(0x03, 0x0C, 0x00);
     }
   }
   m.closeTrack(m.profile().kind == MediumKind::CD ? cd::kRunOut : 0);

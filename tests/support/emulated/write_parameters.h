@@ -25,7 +25,7 @@ struct WriteParameters {
   bool testWrite = false;
   std::uint8_t multiSession = 0;  // 11b: a next session may follow
   bool fixedPackets = false;
-  std::uint8_t trackMode = 4;     // the Q sub-channel control nibble: 4 = data
+  std::uint8_t trackMode = 4;  // the Q sub-channel control nibble: 4 = data
   std::uint8_t dataBlockType = 8;
   std::uint8_t linkSize = 0;
   std::uint8_t sessionFormat = 0;
@@ -82,7 +82,7 @@ struct CueCheck {
 // Reads and checks a cue sheet for the session that begins (with its first pregap) at
 // `firstAddress` and numbers its tracks from `firstTrack`; the lead-out must begin by
 // `lastLeadOut`.
-CueCheck parseCueSheet(std::span<const std::uint8_t> sheet, std::uint8_t firstTrack, std::int32_t firstAddress,
-                       std::int64_t lastLeadOut);
+CueCheck parseCueSheet(std::span<const std::uint8_t> sheet, std::uint8_t firstTrack,
+                       std::int32_t firstAddress, std::int64_t lastLeadOut);
 
 }  // namespace quillion::emu
