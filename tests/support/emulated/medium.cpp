@@ -115,14 +115,21 @@ std::optional<Medium> Medium::fromIso(const std::filesystem::path& iso, const st
   const std::uint32_t capacity = info->recording == Recording::Random ? std::max(blocks, 2'295'104u) : blocks;
   Medium m(folder, info, capacity);
   if (m.isCd()) {
-    // A pressed CD: one Mode 1 track, as a drive would have recorded it.
+    // A pressed CD: one Mode 1 track in one closed session, its sectors as a drive records them.
     std::filesystem::resize_file(m.imagePath(), 0);
     std::ifstream in(iso, std::ios::binary);
     std::vector<std::uint8_t> data(std::size_t{blocks} * kBlockBytes, 0);
     in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(bytes));
-    m.tracks_.push_back(Track{1, 1, 0, 0, SectorKind::Mode1, false});
-    if (!m.write(0, blocks, data.data())) return std::nullopt;
-    m.closeSession(false, 0);
+    std::vector<RawSector> sectors(blocks);
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+      sectors[i] = mode1Sector(static_cast<std::int32_t>(i), std::span<const std::uint8_t, kBlockBytes>(
+                                                                  data.data() + std::size_t{i} * kBlockBytes, kBlockBytes));
+    }
+    if (!m.recordSectors(0, sectors)) return std::nullopt;
+    m.tracks_.push_back(Track{1, 1, 0, blocks, SectorKind::Mode1, true});
+    m.sessions_.push_back(Session{1, blocks, 0});
+    m.status_ = DiscStatus::Complete;
+    m.save();
     return m;
   }
   std::filesystem::copy_file(iso, m.imagePath(), std::filesystem::copy_options::overwrite_existing, ec);
