@@ -126,8 +126,8 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
 
   DriveHold hold(r.ref);
   if (!hold.take()) return nullptr;
-  (void)MMC_WaitTestUnitReady(r.ref,
-                              kReadyTries);  // the commands below report a drive that stays busy
+  // A drive that stays busy shows in the commands below.
+  (void)MMC_WaitTestUnitReady(r.ref, kReadyTries);
   const std::uint16_t rawProfile = currentProfile(r.ref);
   c->profile = writerProfile(rawProfile);
 
@@ -137,8 +137,8 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
   }
 
   std::uint16_t speedSet = r.speedX;
-  (void)MMC_Util_SetReadWriteSpeed(r.ref, kMaximumSpeed, r.speedX,
-                                   &speedSet);  // speed is advice, never a stop
+  // A speed the drive does not take is advice missed, never a reason to stop.
+  (void)MMC_Util_SetReadWriteSpeed(r.ref, kMaximumSpeed, r.speedX, &speedSet);
   if (c->profile == 0) {
     if (const std::uint16_t reported = currentWriteSpeed(r.ref, false)) speedSet = reported;
   }
@@ -157,8 +157,8 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
   if (c->underrunKind == kCDWriterEx_UnderrunBUFE) {
     page.setBits(page05::kWriteTypeByte, page05::kBufe, c->underrunOn);
   } else if (c->underrunKind == kCDWriterEx_UnderrunVendorPage) {
-    (void)setVendorUnderrun(r.ref,
-                            c->underrunOn);  // already found switchable; BUFE stays the fallback
+    // Found switchable a moment ago; should it fail now, the drive merely writes unprotected.
+    (void)setVendorUnderrun(r.ref, c->underrunOn);
   }
   page.set(page05::kTrackModeByte, 0xC4);  // next session allowed, data track
 
@@ -166,8 +166,9 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
     // A DVD+RW is formatted before it takes write parameters for writing.
     const std::uint8_t byte2 = page.get(page05::kWriteTypeByte);
     page.set(page05::kWriteTypeByte, 0);
+    // Neither answer stops the start: a disc left unformatted refuses the writes that follow.
     (void)page.select(r.ref, &sense);
-    (void)formatDvdPlusRw(r.ref, false);  // a format that failed shows in the writes that follow
+    (void)formatDvdPlusRw(r.ref, false);
     page.set(page05::kWriteTypeByte, byte2);
   }
   if (page.select(r.ref, &sense) != kNoErr) return nullptr;

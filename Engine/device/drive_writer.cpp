@@ -68,6 +68,19 @@ void setWriteType(ModePage& page, std::uint8_t type) {
            static_cast<std::uint8_t>((page.get(page05::kWriteTypeByte) & 0xF0) | type));
 }
 
+// The write parameters page as the drive holds it (`control`), for the context's drive.
+EngineStatus readWriteParameters(myBurnEng_Pack& c, ModePageControl control, std::uint16_t length,
+                                 ModePage& page) {
+  MMC_SenseData sense{};
+  return kept(c, page.sense(c.ref, page05::kCode, control, length, page05::kBytesUsed, &sense),
+              sense);
+}
+
+EngineStatus selectWriteParameters(myBurnEng_Pack& c, ModePage& page) {
+  MMC_SenseData sense{};
+  return kept(c, page.select(c.ref, &sense), sense);
+}
+
 // The track of the medium that takes the next data: the invisible track of a CD, the one
 // after the last of an appendable DVD-R or DVD+R, else the first.
 EngineStatus trackToAsk(myBurnEng_Pack& c, std::uint8_t& track) {
@@ -94,8 +107,8 @@ EngineStatus trackToAsk(myBurnEng_Pack& c, std::uint8_t& track) {
 // The address the drive writes next. A failed question fails the caller: guessing an address
 // (0, say) would write over what the medium already holds.
 EngineStatus nextWritableAddress(myBurnEng_Pack& c, std::int32_t& address) {
-  (void)MMC_Util_WaitDiscInfoReady(c.ref, kAddressWaitSeconds,
-                                   1);  // the question below reports a drive still busy
+  // A drive still busy shows in the question below.
+  (void)MMC_Util_WaitDiscInfoReady(c.ref, kAddressWaitSeconds, 1);
   std::uint8_t track = 0;
   if (const EngineStatus status = trackToAsk(c, track); status != kNoErr) return status;
   std::array<std::uint8_t, 28> info{};
@@ -121,14 +134,12 @@ EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t f
                           std::int32_t start, const std::uint8_t* cueSheet,
                           std::uint32_t cueLength) {
   ++c.sessionCounter;
-  (void)MMC_Util_WaitDiscInfoReady(c.ref, kSessionWaitSeconds,
-                                   1);  // MODE SENSE below reports a drive still busy
-  MMC_SenseData sense{};
+  // A drive still busy shows in MODE SENSE below.
+  (void)MMC_Util_WaitDiscInfoReady(c.ref, kSessionWaitSeconds, 1);
   ModePage page;
-  if (const EngineStatus status = page.sense(c.ref, page05::kCode, kPageDefault, kSessionPageBytes,
-                                             page05::kBytesUsed, &sense);
+  if (const EngineStatus status = readWriteParameters(c, kPageDefault, kSessionPageBytes, page);
       status != kNoErr) {
-    return kept(c, status, sense);
+    return status;
   }
   applyProtectionAndTest(c, page);
   if (isSessionFormat(format)) page.set(page05::kSessionFormatByte, format);
@@ -146,8 +157,7 @@ EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t f
     if (isWritableBlockType(firstTrackMode)) page.set(page05::kDataBlockTypeByte, firstTrackMode);
     if (!data) page.set(page05::kAudioPauseBytes + 1, kPregapBlocks);
   }
-  if (const EngineStatus status = page.select(c.ref, &sense); status != kNoErr)
-    return kept(c, status, sense);
+  if (const EngineStatus status = selectWriteParameters(c, page); status != kNoErr) return status;
   c.nextWriteAddress = start;
   if (!c.sessionAtOnce) return kNoErr;
   if (c.profile != 0) {
@@ -155,6 +165,7 @@ EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t f
     return kNoErr;
   }
   if (!cueSheet || cueLength == 0) return kErrBadArgument;
+  MMC_SenseData sense{};
   if (MMC_SendCueSheet(c.ref, cueSheet, cueLength, &sense) != kNoErr) {
     c.sense = sense;
     return kErrDataRefused;
@@ -165,12 +176,10 @@ EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t f
 
 EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dataBlockType,
                         std::uint16_t pause) {
-  MMC_SenseData sense{};
   ModePage page;
-  if (const EngineStatus status = page.sense(c.ref, page05::kCode, kPageCurrent, kTrackPageBytes,
-                                             page05::kBytesUsed, &sense);
+  if (const EngineStatus status = readWriteParameters(c, kPageCurrent, kTrackPageBytes, page);
       status != kNoErr) {
-    return kept(c, status, sense);
+    return status;
   }
   const bool audio = dataBlockType == 0;
   page.set(
@@ -183,11 +192,10 @@ EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dat
     page.setBits(page05::kWriteTypeByte, page05::kLinkSizeValid, true);
     page.set(page05::kLinkSizeByte, 16);
     page.set32(page05::kPacketSizeBytes, 32);
-    page.set(page05::kTrackModeByte,
-             page.get(page05::kTrackModeByte) | 0x25);  // fixed packets, track mode 5
+    // Fixed packets, track mode 5.
+    page.set(page05::kTrackModeByte, page.get(page05::kTrackModeByte) | 0x25);
   }
-  if (const EngineStatus status = page.select(c.ref, &sense); status != kNoErr)
-    return kept(c, status, sense);
+  if (const EngineStatus status = selectWriteParameters(c, page); status != kNoErr) return status;
   if (!isOverwritable(c.profile)) {
     std::int32_t address = 0;
     if (const EngineStatus status = nextWritableAddress(c, address); status != kNoErr)
@@ -219,7 +227,8 @@ EngineStatus driveCloseSession(myBurnEng_Pack& c) {
       return kept(c, status, sense);
     }
   }
-  (void)MMC_WaitTestUnitReady(c.ref, kCloseReadyTries);  // CLOSE reports a drive that stays busy
+  // A drive that stays busy shows in CLOSE below.
+  (void)MMC_WaitTestUnitReady(c.ref, kCloseReadyTries);
   std::uint8_t function = kCloseSession;
   if (c.lastSession() && c.profile == 0x1B) function = kCloseDvdPlusR;
   if (c.lastSession() && c.profile == 0x2B) function = kCloseDvdPlusRDl;
@@ -230,12 +239,12 @@ EngineStatus driveCloseSession(myBurnEng_Pack& c) {
 }
 
 EngineStatus driveRestoreDefaults(myBurnEng_Pack& c) {
-  MMC_SenseData sense{};
   ModePage page;
-  EngineStatus status =
-      page.sense(c.ref, page05::kCode, kPageDefault, kSessionPageBytes, page05::kBytesUsed, &sense);
-  if (status == kNoErr) status = page.select(c.ref, &sense);
-  return kept(c, status, sense);
+  if (const EngineStatus status = readWriteParameters(c, kPageDefault, kSessionPageBytes, page);
+      status != kNoErr) {
+    return status;
+  }
+  return selectWriteParameters(c, page);
 }
 
 }  // namespace quillion::writer

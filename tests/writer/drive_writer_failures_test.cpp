@@ -22,24 +22,6 @@ bool sameSense(const MMC_SenseData& s, std::uint8_t key, std::uint8_t asc, std::
 
 class WriterFailures : public DriveWriterTest {
  protected:
-  // A context for one track-at-once Mode 1 track on the blank CD-R, its track open.
-  myBurnEng_Pack* openTrack(bool closeDisc = true) {
-    myBurnEng_Pack* c =
-        CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, closeDisc, false, nullptr, 0);
-    if (!c) return nullptr;
-    if (CDWriterEx_CreateSession(c, 0, kMode1, 0, nullptr, 0, nullptr, 0) != kNoErr ||
-        CDWriterEx_CreateTrack(c, 1, kMode1, 2048, 150, nullptr, 0) != kNoErr) {
-      (void)CDWriterEx_CloseCD(c);
-      return nullptr;
-    }
-    return c;
-  }
-
-  void restart() {
-    env_.stop();
-    emu::EmulatedBus::instance().reset();
-  }
-
   MMC_SenseData senseOf(const myBurnEng_Pack* c) {
     MMC_SenseData sense{};
     EXPECT_EQ(CDWriterEx_GetCurrentSense(c, &sense), kNoErr);
@@ -74,7 +56,7 @@ TEST_F(WriterFailures, AWriteStillRefusedAfterTheWindowStopsTheTrack) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     start();
-    myBurnEng_Pack* context = openTrack();
+    myBurnEng_Pack* context = openDataTrack();
     ASSERT_NE(context, nullptr);
     // The third chunk (blocks 64-95) never gets through.
     emu::FaultRule rule = c.rule;
@@ -104,7 +86,7 @@ TEST_F(WriterFailures, AWriteStillRefusedAfterTheWindowStopsTheTrack) {
 
 TEST_F(WriterFailures, AWriteRefusedForAWhileGoesThroughWithinTheWindow) {
   start();
-  myBurnEng_Pack* c = openTrack();
+  myBurnEng_Pack* c = openDataTrack();
   ASSERT_NE(c, nullptr);
   // "Long write in progress" for the first 30 tries of the second chunk.
   drive_->addFault({.opcode = 0x2A,
@@ -155,7 +137,7 @@ TEST_F(WriterFailures, TheStopFlagEndsWritingBetweenChunksAndBetweenTries) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     start();
-    myBurnEng_Pack* context = openTrack();
+    myBurnEng_Pack* context = openDataTrack();
     ASSERT_NE(context, nullptr);
     stop_ = false;
     int calls = 0;
@@ -175,7 +157,7 @@ TEST_F(WriterFailures, TheStopFlagEndsWritingBetweenChunksAndBetweenTries) {
     restart();
   }
   start();
-  myBurnEng_Pack* context = openTrack();
+  myBurnEng_Pack* context = openDataTrack();
   ASSERT_NE(context, nullptr);
   stop_ = true;
   drive_->clearLog();
@@ -240,7 +222,7 @@ TEST_F(WriterFailures, CueSheetsTheDriveRefuses) {
 
 TEST_F(WriterFailures, ACompleteDiscTakesNoMoreAndNothingIsWrittenAtZero) {
   start();
-  myBurnEng_Pack* c = openTrack();
+  myBurnEng_Pack* c = openDataTrack();
   ASSERT_NE(c, nullptr);
   const Bytes data = payload(300 * 2048, 8);
   ASSERT_EQ(CDWriterEx_WriteCD(c, data.data(), 300, 2048, &stop_), kNoErr);
@@ -374,7 +356,7 @@ TEST_F(WriterFailures, CloseCommandsThatFailAreReported) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     start();
-    myBurnEng_Pack* context = openTrack();
+    myBurnEng_Pack* context = openDataTrack();
     ASSERT_NE(context, nullptr);
     ASSERT_EQ(CDWriterEx_WriteCD(context, data.data(), 300, 2048, &stop_), kNoErr);
     const emu::FaultRule rule{.opcode = c.opcode,

@@ -16,11 +16,6 @@ constexpr std::uint8_t kMode1 = 8, kAudio = 0;
 
 class WriterMedia : public DriveWriterTest {
  protected:
-  void restart() {
-    env_.stop();
-    emu::EmulatedBus::instance().reset();
-  }
-
   std::uint32_t nextWritable() {
     std::array<std::uint8_t, 48> info{};
     EXPECT_EQ(MMC_GetTrackInfo(ref_, 0xFF, info.data(), info.size(), nullptr), kNoErr);
@@ -66,12 +61,9 @@ TEST_F(WriterMedia, UnderrunProtectionAsTheDriveOffersIt) {
 
 TEST_F(WriterMedia, ASimulationRecordsNothing) {
   start();
-  myBurnEng_Pack* c =
-      CDWriterEx_CreateCD(ref_, nullptr, 0, true, 4, true, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c = openDataTrack(true);
   ASSERT_NE(c, nullptr);
-  ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kMode1, 0, nullptr, 0, nullptr, 0), kNoErr);
   EXPECT_EQ(page05(-1)[2] & 0x10, 0x10) << "test write";
-  ASSERT_EQ(CDWriterEx_CreateTrack(c, 1, kMode1, 2048, 150, nullptr, 0), kNoErr);
   const Bytes data = payload(400 * 2048, 1);
   ASSERT_EQ(writeAll(c, data, 2048), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseTrack(c), kNoErr);
@@ -169,11 +161,8 @@ TEST_F(WriterMedia, ADvdPlusRwIsFormattedOnceBeforeWriting) {
 
 TEST_F(WriterMedia, AReservedCdTrackIsFilledAndClosedToItsSize) {
   start();
-  myBurnEng_Pack* c =
-      CDWriterEx_CreateCD(ref_, nullptr, 0, false, 4, true, 1, true, false, nullptr, 0);
+  myBurnEng_Pack* c = openDataTrack();
   ASSERT_NE(c, nullptr);
-  ASSERT_EQ(CDWriterEx_CreateSession(c, 0, kMode1, 0, nullptr, 0, nullptr, 0), kNoErr);
-  ASSERT_EQ(CDWriterEx_CreateTrack(c, 1, kMode1, 2048, 150, nullptr, 0), kNoErr);
   ASSERT_EQ(CDWriterEx_ReserveTrack(c, 500), kNoErr);
   EXPECT_EQ(CDWriterEx_ReserveTrack(c, 500), kErrCheckCondition) << "a track is open";
   MMC_SenseData sense{};
@@ -219,14 +208,10 @@ TEST_F(WriterMedia, ADataSessionAtOnceReadsBack) {
   ASSERT_EQ(CDWriterEx_CloseCD(c), kNoErr);
   EXPECT_EQ(discStatus(), emu::DiscStatus::Complete);
   const fs::path cue = dump();
-  const std::string info =
-      run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+  const std::string info = cdInfo(cue);
   EXPECT_NE(info.find("1: 00:02:00  000000 data"), std::string::npos) << info;
   EXPECT_NE(info.find("00:06:02  000302 leadout"), std::string::npos) << info;
-  ASSERT_EQ(
-      std::system(("cd " + quoted(env_.folder()) + " && bchunk dump.bin dump.cue t >/dev/null 2>&1")
-                      .c_str()),
-      0);
+  ASSERT_TRUE(bchunk(false));
   const Bytes back = fileBytes(env_.folder() / "t01.iso");
   ASSERT_EQ(back.size(), 302u * 2048);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin()));

@@ -52,15 +52,18 @@ inline Bytes audioCueSheet(std::int32_t first, std::uint8_t firstTrack,
   return sheet;
 }
 
-// The number in parentheses after "START" in cdrdao's show-toc text for `track`.
-inline std::optional<long> cdrdaoStart(const std::string& toc, int track) {
+// The number in parentheses after `field` ("START", "PREGAP") in cdrdao's show-toc text for
+// `track`, which gives it in blocks.
+inline std::optional<long> cdrdaoField(const std::string& toc, int track, const char* field) {
   char heading[16];
   std::snprintf(heading, sizeof heading, "TRACK %2d", track);
   const auto at = toc.find(heading);
   if (at == std::string::npos) return std::nullopt;
-  const auto start = toc.find("START", at);
-  const auto open = toc.find('(', start);
-  if (start == std::string::npos || open == std::string::npos) return std::nullopt;
+  const auto next = toc.find("TRACK", at + 1);
+  const auto where = toc.find(field, at);
+  if (where == std::string::npos || where > next) return std::nullopt;
+  const auto open = toc.find('(', where);
+  if (open == std::string::npos) return std::nullopt;
   return std::strtol(toc.c_str() + open + 1, nullptr, 10);
 }
 
@@ -79,6 +82,39 @@ class DriveWriterTest : public ::testing::Test {
     (void)MMC_TestUnitReady(ref_, nullptr);  // the load's unit attention
     drive_->clearLog();
     return ref_;
+  }
+
+  // Takes the drive away again, so that a case of a table can start afresh.
+  void restart() {
+    env_.stop();
+    emu::EmulatedBus::instance().reset();
+  }
+
+  // A context for one session of Mode 1 tracks at once on the disc in the drive, track 1 open.
+  myBurnEng_Pack* openDataTrack(bool simulate = false) {
+    myBurnEng_Pack* c =
+        CDWriterEx_CreateCD(ref_, nullptr, 0, simulate, 4, true, 1, true, false, nullptr, 0);
+    if (!c) return nullptr;
+    if (CDWriterEx_CreateSession(c, 0, 8, 0, nullptr, 0, nullptr, 0) != kNoErr ||
+        CDWriterEx_CreateTrack(c, 1, 8, 2048, 150, nullptr, 0) != kNoErr) {
+      (void)CDWriterEx_CloseCD(c);
+      return nullptr;
+    }
+    return c;
+  }
+
+  // The outside readers over the dump in the test folder.
+  std::string cdInfo(const std::filesystem::path& cue) const {
+    return run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+  }
+  std::string cdrdaoToc() const {
+    return run("cd " + quoted(env_.folder()) + " && cdrdao show-toc dump.cue 2>&1");
+  }
+  // bchunk's track files t01.iso, t02.wav, ... (-w: audio tracks as WAV).
+  bool bchunk(bool wav) const {
+    return std::system(("cd " + quoted(env_.folder()) + " && bchunk " + (wav ? "-w " : "") +
+                        "dump.bin dump.cue t >/dev/null 2>&1")
+                           .c_str()) == 0;
   }
 
   // Every command of one opcode the drive received, oldest first.

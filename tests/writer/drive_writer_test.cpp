@@ -102,22 +102,18 @@ TEST_F(DriveWriter, TrackAtOnceDataAndAudioReadBackWithCdInfoCdrdaoAndBchunk) {
 
   EXPECT_EQ(discStatus(), emu::DiscStatus::Complete);
   const fs::path cue = dump();
-  const std::string info =
-      run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+  const std::string info = cdInfo(cue);
   EXPECT_NE(info.find("1: 00:02:00  000000 data"), std::string::npos) << info;
   char line[48];
   std::snprintf(line, sizeof line, "2: %02u:%02u:%02u  %06u audio", (audioStart + 150) / 4500,
                 (audioStart + 150) / 75 % 60, (audioStart + 150) % 75, audioStart);
   EXPECT_NE(info.find(line), std::string::npos) << info;
-  const std::string toc = run("cd " + quoted(env_.folder()) + " && cdrdao show-toc dump.cue 2>&1");
-  EXPECT_EQ(cdrdaoStart(toc, 1), 0) << toc;
-  EXPECT_EQ(cdrdaoStart(toc, 2), static_cast<long>(audioStart)) << toc;
-  EXPECT_NE(toc.find("PREGAP 00:02:00(   150)", toc.find("TRACK  2")), std::string::npos) << toc;
+  const std::string toc = cdrdaoToc();
+  EXPECT_EQ(cdrdaoField(toc, 1, "START"), 0) << toc;
+  EXPECT_EQ(cdrdaoField(toc, 2, "START"), static_cast<long>(audioStart)) << toc;
+  EXPECT_EQ(cdrdaoField(toc, 2, "PREGAP"), 150) << toc;
 
-  ASSERT_EQ(std::system(("cd " + quoted(env_.folder()) +
-                         " && bchunk -w dump.bin dump.cue t >/dev/null 2>&1")
-                            .c_str()),
-            0);
+  ASSERT_TRUE(bchunk(true));
   const Bytes data = fileBytes(env_.folder() / "t01.iso");
   ASSERT_GE(data.size(), iso.size());
   EXPECT_TRUE(std::equal(iso.begin(), iso.end(), data.begin())) << "the data track's user data";
@@ -170,18 +166,14 @@ TEST_F(DriveWriter, SessionAtOnceAudioFromTheCueSheetReadsBack) {
   EXPECT_EQ(recorded[1].pregap, 150u);
 
   const fs::path cue = dump();
-  const std::string info =
-      run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+  const std::string info = cdInfo(cue);
   EXPECT_NE(info.find("1: 00:02:00  000000 audio"), std::string::npos) << info;
   EXPECT_NE(info.find("2: 00:17:25  001150 audio"), std::string::npos) << info;
   EXPECT_NE(info.find("00:25:25  001750 leadout"), std::string::npos) << info;
-  const std::string toc = run("cd " + quoted(env_.folder()) + " && cdrdao show-toc dump.cue 2>&1");
-  EXPECT_EQ(cdrdaoStart(toc, 2), 1150) << toc;
-  EXPECT_NE(toc.find("PREGAP 00:02:00(   150)", toc.find("TRACK  2")), std::string::npos) << toc;
-  ASSERT_EQ(std::system(("cd " + quoted(env_.folder()) +
-                         " && bchunk -w dump.bin dump.cue t >/dev/null 2>&1")
-                            .c_str()),
-            0);
+  const std::string toc = cdrdaoToc();
+  EXPECT_EQ(cdrdaoField(toc, 2, "START"), 1150) << toc;
+  EXPECT_EQ(cdrdaoField(toc, 2, "PREGAP"), 150) << toc;
+  ASSERT_TRUE(bchunk(true));
   const Bytes first = fileBytes(env_.folder() / "t01.wav");
   ASSERT_GE(first.size(), 44 + music[0].size());
   EXPECT_TRUE(std::equal(music[0].begin(), music[0].end(), first.begin() + 44));
@@ -231,17 +223,13 @@ TEST_F(DriveWriter, ASecondSessionIsAppendedAfterTheLeadOutAndLeadIn) {
 
   const fs::path cue = dump();
   EXPECT_NE(slurp(cue).find("REM SESSION 02"), std::string::npos);
-  const std::string info =
-      run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+  const std::string info = cdInfo(cue);
   char line[32];
   std::snprintf(line, sizeof line, "%06u data", second);
   EXPECT_NE(info.find(line), std::string::npos) << info;
-  const std::string toc = run("cd " + quoted(env_.folder()) + " && cdrdao show-toc dump.cue 2>&1");
-  EXPECT_EQ(cdrdaoStart(toc, 2), static_cast<long>(second)) << toc;
-  ASSERT_EQ(
-      std::system(("cd " + quoted(env_.folder()) + " && bchunk dump.bin dump.cue t >/dev/null 2>&1")
-                      .c_str()),
-      0);
+  const std::string toc = cdrdaoToc();
+  EXPECT_EQ(cdrdaoField(toc, 2, "START"), static_cast<long>(second)) << toc;
+  ASSERT_TRUE(bchunk(false));
   const Bytes back = fileBytes(env_.folder() / "t02.iso");
   ASSERT_GE(back.size(), two.size());
   EXPECT_TRUE(std::equal(two.begin(), two.end(), back.begin()));
