@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TrackSpec {
+struct TrackLayout {
   std::uint16_t type;
   std::uint32_t blockSize;
   std::uint32_t blocks;
@@ -26,18 +26,18 @@ struct TrackSpec {
   std::uint32_t start;
 };
 
-struct SessionSpec {
+struct SessionLayout {
   std::uint8_t sessionAtOnce;
   std::uint16_t type;
   std::uint8_t closeDisc;
   std::int32_t start;
-  std::vector<TrackSpec> tracks;
+  std::vector<TrackLayout> tracks;
   Bytes cdText;
 };
 
 // Three sessions: an audio session at once with CD-Text, a Mode 1 session, an XA session of
 // two forms that closes the disc.
-const std::vector<SessionSpec> kThreeSessions = {
+const std::vector<SessionLayout> kThreeSessions = {
     {1, 0, 0, -20, {{0, 2352, 40, 150, 0}, {0, 2352, 33, 75, 190}}, payload(3 * 24, 99)},
     {0, 1, 0, 11'623, {{1, 2048, 57, 150, 11'623}}, {}},
     {0,
@@ -48,31 +48,31 @@ const std::vector<SessionSpec> kThreeSessions = {
      {}},
 };
 
-Bytes trackData(std::size_t session, std::size_t track, const TrackSpec& t) {
+Bytes trackData(std::size_t session, std::size_t track, const TrackLayout& t) {
   return payload(std::size_t{t.blocks} * t.blockSize,
                  static_cast<std::uint32_t>(session * 10 + track));
 }
 
-void writeImage(const fs::path& path, const std::vector<SessionSpec>& sessions) {
+void writeImage(const fs::path& path, const std::vector<SessionLayout>& sessions) {
   CDImageFile image(false);
   ASSERT_EQ(image.Open(path.c_str(), true), kNoErr);
   for (std::size_t s = 0; s < sessions.size(); ++s) {
-    const auto& spec = sessions[s];
-    if (!spec.cdText.empty()) {
-      ASSERT_EQ(image.WriteCDTextRawData(spec.cdText.data(),
-                                         static_cast<std::uint32_t>(spec.cdText.size())),
+    const auto& layout = sessions[s];
+    if (!layout.cdText.empty()) {
+      ASSERT_EQ(image.WriteCDTextRawData(layout.cdText.data(),
+                                         static_cast<std::uint32_t>(layout.cdText.size())),
                 kNoErr);
     }
     WLTSESSION record;
-    record.sessionAtOnce = spec.sessionAtOnce;
+    record.sessionAtOnce = layout.sessionAtOnce;
     record.marker = 1;
-    record.sessionType = spec.type;
-    record.closeDisc = spec.closeDisc;
-    record.startBlock = spec.start;
+    record.sessionType = layout.type;
+    record.closeDisc = layout.closeDisc;
+    record.startBlock = layout.start;
     record.firstTrack = 77;  // the image's own numbering wins
     ASSERT_EQ(image.NewSession(record), kNoErr);
-    for (std::size_t t = 0; t < spec.tracks.size(); ++t) {
-      const auto& track = spec.tracks[t];
+    for (std::size_t t = 0; t < layout.tracks.size(); ++t) {
+      const auto& track = layout.tracks[t];
       WLTTRACK trackRecord;
       trackRecord.trackType = track.type;
       trackRecord.blockSize = track.blockSize;
@@ -127,19 +127,19 @@ TEST_F(ImageFile, ThreeSessionsReadBackByAnIndependentReader) {
   unsigned number = 1;
   for (std::size_t s = 0; s < kThreeSessions.size(); ++s) {
     SCOPED_TRACE(s);
-    const auto& spec = kThreeSessions[s];
+    const auto& layout = kThreeSessions[s];
     const auto& session = j["sessions"][s];
     EXPECT_EQ(session["firstTrack"].get<unsigned>(), number);
-    EXPECT_EQ(session["trackCount"].get<std::size_t>(), spec.tracks.size());
-    EXPECT_EQ(session["sessionAtOnce"].get<unsigned>(), spec.sessionAtOnce);
+    EXPECT_EQ(session["trackCount"].get<std::size_t>(), layout.tracks.size());
+    EXPECT_EQ(session["sessionAtOnce"].get<unsigned>(), layout.sessionAtOnce);
     EXPECT_EQ(session["marker"].get<unsigned>(), 1u);
-    EXPECT_EQ(session["type"].get<unsigned>(), spec.type);
-    EXPECT_EQ(session["closeDisc"].get<unsigned>(), spec.closeDisc);
-    EXPECT_EQ(session["start"].get<int>(), spec.start);
+    EXPECT_EQ(session["type"].get<unsigned>(), layout.type);
+    EXPECT_EQ(session["closeDisc"].get<unsigned>(), layout.closeDisc);
+    EXPECT_EQ(session["start"].get<int>(), layout.start);
     EXPECT_TRUE(session["reservedZero"].get<bool>());
-    for (std::size_t t = 0; t < spec.tracks.size(); ++t, ++number) {
+    for (std::size_t t = 0; t < layout.tracks.size(); ++t, ++number) {
       SCOPED_TRACE(t);
-      const auto& want = spec.tracks[t];
+      const auto& want = layout.tracks[t];
       const auto& track = j["tracks"][number - 1];
       EXPECT_EQ(track["number"].get<unsigned>(), number);
       EXPECT_EQ(track["type"].get<unsigned>(), want.type);
