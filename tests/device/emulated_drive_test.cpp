@@ -103,6 +103,9 @@ TEST_F(EmulatedDriveTest, SequentialMediaTakeWritesOnlyAtTheNextWritableAddress)
   EXPECT_EQ(DC_ExecuteMMCCmd_Sync(ref, write16, 12, blocks.data(), 15 * 2048, kDC_DataOut, 1000, &sense),
             kErrCheckCondition)
       << "a data phase shorter than the blocks announced";
+  EXPECT_EQ(MMC_CloseSessionTrack(ref, 2, 0, false, &sense), kErrCheckCondition);
+  EXPECT_EQ(sense.code, 0x72) << "a session with an incomplete track does not close";
+  EXPECT_EQ(MMC_CloseSessionTrack(ref, 1, 1, false, &sense), kNoErr);
   EXPECT_EQ(MMC_CloseSessionTrack(ref, 2, 0, false, &sense), kNoErr);
   EXPECT_EQ(MMC_WriteSectors(ref, 16, blocks.data(), 2048, 16, &sense), kErrCheckCondition) << "a complete disc";
 }
@@ -179,6 +182,7 @@ TEST_F(EmulatedDriveTest, CdDumpReadsBackWithBchunkAndCdInfo) {
   ASSERT_EQ(MMC_WaitTestUnitReady(ref, 20), 1);
   const auto blocks = static_cast<std::uint32_t>(image.size() / 2048);
   ASSERT_EQ(MMC_WriteSectors(ref, 0, image.data(), 2048, blocks, nullptr), kNoErr);
+  ASSERT_EQ(MMC_CloseSessionTrack(ref, 1, 1, false, nullptr), kNoErr);
   ASSERT_EQ(MMC_CloseSessionTrack(ref, 2, 0, false, nullptr), kNoErr);
 
   const fs::path cue = env_.folder() / "dump.cue";
@@ -186,10 +190,14 @@ TEST_F(EmulatedDriveTest, CdDumpReadsBackWithBchunkAndCdInfo) {
   EXPECT_EQ(slurp(cue), "FILE \"dump.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
   const std::string info = run("cd-info --no-device-info --no-disc-mode --cue-file '" + cue.string() + "' 2>&1");
   EXPECT_NE(info.find("1: 00:02:00  000000 data"), std::string::npos) << info;
-  // bchunk takes the user data out of the raw sectors again.
+  // bchunk takes the user data out of the raw sectors again: the image, then the zeros the
+  // drive padded the track with to its 4 seconds, then its 2 run-out blocks.
   ASSERT_EQ(std::system(("cd '" + env_.folder().string() + "' && bchunk dump.bin dump.cue back >/dev/null 2>&1").c_str()),
             0);
-  EXPECT_EQ(slurp(env_.folder() / "back01.iso"), image);
+  const std::string back = slurp(env_.folder() / "back01.iso");
+  ASSERT_EQ(back.size(), 302u * 2048);
+  EXPECT_EQ(back.substr(0, image.size()), image);
+  EXPECT_EQ(back.find_first_not_of('\0', image.size()), std::string::npos);
 }
 
 TEST_F(EmulatedDriveTest, AtipOfABlankCdRw) {

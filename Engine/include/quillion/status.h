@@ -36,6 +36,7 @@ enum EngineStatusCode : EngineStatus {
   // Drive access.
   kErrNoDrive = -1171,           // no drive with this reference, or no command interface
   kErrCommandStart = -1175,      // the command could not be started, or access not given back
+  kErrNoWritableAddress = -1176, // the medium takes no more data (complete disc, no valid NWA)
   kErrCheckCondition = -1177,    // the drive ended the command with CHECK CONDITION; sense beside it
   kErrExclusiveAccess = -1178,   // exclusive access to the drive could not be obtained
   kErrTransport = -1179,         // the platform could not run the command at all

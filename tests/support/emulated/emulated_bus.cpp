@@ -236,6 +236,7 @@ std::optional<DriveConfig> parseDriveDefinition(const std::string& name, const s
   if (values.contains("revision")) config->revision = values["revision"];
   if (values.contains("interface")) config->interfaceText = values["interface"];
   if (values.contains("pure-reader")) config->pureReader = values["pure-reader"] == "yes";
+  if (values.contains("bufe")) config->bufe = values["bufe"] != "no";
   if (values.contains("spin-up-ms")) config->spinUp = std::chrono::milliseconds(std::stol(values["spin-up-ms"]));
   if (mediumPath) *mediumPath = values["medium"];
   if (mediumProfile) *mediumProfile = values.contains("medium-profile") ? values["medium-profile"] : "DVD-ROM";

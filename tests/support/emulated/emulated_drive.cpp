@@ -24,7 +24,7 @@ bool exemptFromAttention(std::uint8_t opcode) {
 bool needsMedium(std::uint8_t opcode) {
   switch (opcode) {
     case 0x00: case 0x04: case 0x25: case 0x28: case 0x2A: case 0x35: case 0x43: case 0x51:
-    case 0x52: case 0x53: case 0x5B: case 0x5D: case 0xA1: case 0xA8: case 0xAC: case 0xBE: case 0xE1:
+    case 0x52: case 0x53: case 0x5B: case 0x5D: case 0xA1: case 0xA8: case 0xAA: case 0xAC: case 0xBE: case 0xE1:
       return true;
     default:
       return false;
@@ -33,7 +33,7 @@ bool needsMedium(std::uint8_t opcode) {
 
 std::optional<std::uint32_t> lbaOf(std::span<const std::uint8_t> cdb) {
   switch (cdb[0]) {
-    case 0x28: case 0x2A: case 0xA8: case 0xBE:
+    case 0x28: case 0x2A: case 0xA8: case 0xAA: case 0xBE:
       return be::get32(cdb, 2);
     default:
       return std::nullopt;
@@ -134,6 +134,7 @@ void EmulatedDrive::load(Medium medium) {
   {
     std::lock_guard lock(mutex_);
     medium_ = std::move(medium);
+    forgetWriting();
     trayOpen_ = false;
     pendingAttention_ = std::array<std::uint8_t, 3>{0x06, 0x28, 0x00};
     pendingMediaEvent_ = 2;  // NewMedia
@@ -147,6 +148,7 @@ std::optional<Medium> EmulatedDrive::unload() {
   {
     std::lock_guard lock(mutex_);
     out.swap(medium_);
+    forgetWriting();
     trayOpen_ = true;
     mounted_ = false;
     pendingMediaEvent_ = 3;  // MediaRemoval
@@ -318,6 +320,7 @@ ScsiResult EmulatedDrive::execute(int handle, const ScsiRequest& request) {
     }
   }
   if (faulted) {
+    if (fault.hook) fault.hook();
     switch (fault.action) {
       case FaultAction::NeverAnswers: {
         engineClock().sleepFor(request.timeout);
@@ -337,12 +340,9 @@ ScsiResult EmulatedDrive::execute(int handle, const ScsiRequest& request) {
         std::lock_guard lock(mutex_);
         pendingAttention_ = std::array<std::uint8_t, 3>{0x06, 0x29, 0x00};
         prevent_ = false;
-        page05_.clear();
+        forgetWriting();
         break;
       }
-      case FaultAction::Hook:
-        if (fault.hook) fault.hook();
-        break;
       case FaultAction::RemoveMedium:
         (void)unload();
         {
@@ -431,9 +431,10 @@ EmulatedDrive::Reply EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
     case 0x25: return readCapacity();
     case 0x28: return read(cdb, be::get32(cdb, 2), be::get16(cdb, 7));
     case 0xA8: return read(cdb, be::get32(cdb, 2), be::get32(cdb, 6));
-    case 0x2A: return write(be::get32(cdb, 2), be::get16(cdb, 7), dataOut);
+    case 0x2A: return write(static_cast<std::int32_t>(be::get32(cdb, 2)), be::get16(cdb, 7), dataOut);
+    case 0xAA: return write(static_cast<std::int32_t>(be::get32(cdb, 2)), be::get32(cdb, 6), dataOut);
     case 0xBE: return readCd(cdb);
-    case 0x35: return Reply{};
+    case 0x35: return synchronizeCache();
     case 0x43: return readToc(cdb);
     case 0x46: return getConfiguration(cdb);
     case 0x4A: return eventStatus(cdb);
@@ -442,6 +443,8 @@ EmulatedDrive::Reply EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
     case 0x55: return modeSelect(dataOut);
     case 0x5A: return modeSense(cdb);
     case 0x5B: return closeTrackSession(cdb);
+    case 0x5D: return sendCueSheet(dataOut);
+    case 0x53: return reserveTrack(cdb);
     case 0x5C: return bufferCapacity(cdb);
     case 0xA1: return blank();
     case 0xAC: return performance(cdb);

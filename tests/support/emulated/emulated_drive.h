@@ -18,6 +18,7 @@
 #include "device/scsi_transport.h"
 #include "faults.h"
 #include "medium.h"
+#include "write_parameters.h"
 #include "quillion/MMC.h"
 #include "quillion/clock.h"
 
@@ -41,6 +42,7 @@ struct DriveConfig {
   std::vector<SpeedDescriptor> speeds;
   std::chrono::milliseconds spinUp{0};  // "becoming ready" after a medium is loaded
   bool pureReader = false;              // offered only as a block device, without a command path
+  bool bufe = true;                     // buffer-underrun protection through page 05h
 
   // "reader", "cd-writer", "dvd-writer", "bd-writer"; empty for an unknown name.
   static std::optional<DriveConfig> preset(const std::string& name);
@@ -128,7 +130,6 @@ private:
   Reply readFormatCapacities(std::span<const std::uint8_t> cdb) const;
   Reply readCapacity() const;
   Reply read(std::span<const std::uint8_t> cdb, std::uint32_t lba, std::uint32_t blocks) const;
-  Reply write(std::uint32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> data);
   Reply readCd(std::span<const std::uint8_t> cdb) const;
   Reply readToc(std::span<const std::uint8_t> cdb) const;
   Reply atip(std::uint32_t allocation) const;
@@ -138,12 +139,36 @@ private:
   Reply trackInfo(std::span<const std::uint8_t> cdb) const;
   Reply modeSense(std::span<const std::uint8_t> cdb) const;
   Reply modeSelect(std::span<const std::uint8_t> data);
-  Reply closeTrackSession(std::span<const std::uint8_t> cdb);
   Reply bufferCapacity(std::span<const std::uint8_t> cdb) const;
   Reply performance(std::span<const std::uint8_t> cdb) const;
   Reply formatUnit(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> data);
   Reply blank();
   bool writes(std::uint16_t profile) const;
+
+  // Recording (emulated_recording.cpp): track at once, session at once from a cue sheet,
+  // reservation, closing, and the drive's cache.
+  struct SessionAtOnce {
+    CueSession cue;
+    std::int32_t next = 0;                  // the block the host writes next
+    std::optional<std::int32_t> leadInNext; // lead-in CD-Text written up to here
+  };
+  WriteParameters writeParameters() const;
+  Reply write(std::int32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> data);
+  Reply writeSequentialBlocks(std::uint32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> data);
+  Reply writeTrackAtOnce(std::int32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> data,
+                         const WriteParameters& p);
+  Reply writeSessionAtOnce(std::int32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> data,
+                           const WriteParameters& p);
+  Reply writeLeadIn(std::int32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> data, bool test);
+  void passGeneratedBlocks(bool test);
+  void recordSessionBlocks(std::int32_t lba, const std::vector<RawSector>& sectors);
+  Reply sendCueSheet(std::span<const std::uint8_t> sheet);
+  Reply reserveTrack(std::span<const std::uint8_t> cdb);
+  Reply closeTrackSession(std::span<const std::uint8_t> cdb);
+  Reply closeTrack(std::uint16_t number);
+  Reply closeSession(std::uint8_t function);
+  Reply synchronizeCache();
+  void forgetWriting();
 
   DriveConfig config_;
   mutable std::recursive_mutex mutex_;
@@ -163,6 +188,8 @@ private:
   Clock::MonoTime readyAt_{};
   std::array<std::uint8_t, 3> lastSense_{};
   std::vector<std::uint8_t> page05_;
+  std::optional<SessionAtOnce> sessionAtOnce_;
+  std::optional<std::int32_t> simulatedNext_;  // test write: where the pretended track stands
   std::uint32_t writeKBps_ = 0;
   std::vector<FaultRule> faults_;
   std::vector<LoggedCommand> log_;

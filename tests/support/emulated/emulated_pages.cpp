@@ -60,7 +60,10 @@ EmulatedDrive::Reply EmulatedDrive::modeSense(std::span<const std::uint8_t> cdb)
   };
   const auto addWriteParameters = [&] {
     Bytes p = pc == 2 || page05_.empty() ? defaultPage05() : page05_;
-    if (pc == 1) std::fill(p.begin() + 2, p.end(), std::uint8_t{0xFF});
+    if (pc == 1) {
+      std::fill(p.begin() + 2, p.end(), std::uint8_t{0xFF});
+      if (!config_.bufe) p[2] &= 0xBF;
+    }
     pages.insert(pages.end(), p.begin(), p.end());
   };
   if (page == 0x2A) {
@@ -86,23 +89,16 @@ EmulatedDrive::Reply EmulatedDrive::modeSelect(std::span<const std::uint8_t> lis
   if (at + 2 > list.size() || (list[at] & 0x3F) != 0x05 || config_.writable.empty()) return check(0x05, 0x26, 0x00);
   const std::size_t length = 2u + list[at + 1];
   if (at + length > list.size() || length != 0x34) return check(0x05, 0x26, 0x00);
-  page05_.assign(list.begin() + static_cast<std::ptrdiff_t>(at), list.begin() + static_cast<std::ptrdiff_t>(at + length));
+  const auto page = list.subspan(at, length);
+  if (medium_) {
+    if (const auto refused = checkWriteParameters(WriteParameters::parse(page), medium_->profile(), config_.bufe)) {
+      return check((*refused)[0], (*refused)[1], (*refused)[2]);
+    }
+  } else if (page[2] & 0x40 && !config_.bufe) {
+    return check(0x05, 0x26, 0x00);
+  }
+  page05_.assign(page.begin(), page.end());
   page05_[0] &= 0x3F;
-  return Reply{};
-}
-
-// MMC-5 6.3: close function 1 (track) and 2 (session) on sequential media.
-EmulatedDrive::Reply EmulatedDrive::closeTrackSession(std::span<const std::uint8_t> cdb) {
-  Medium& m = *medium_;
-  const std::uint8_t function = cdb[2] & 0x07;
-  if (m.profile().recording != Recording::Sequential || (function != 1 && function != 2)) {
-    return check(0x05, 0x24, 0x00);
-  }
-  if (function == 1) {
-    m.closeTrack();
-  } else {
-    m.closeSession();
-  }
   return Reply{};
 }
 

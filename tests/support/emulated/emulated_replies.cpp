@@ -103,6 +103,7 @@ EmulatedDrive::Reply EmulatedDrive::startStop(std::span<const std::uint8_t> cdb)
     if (prevent_) return check(0x05, 0x53, 0x02);
     std::optional<Medium> out;
     out.swap(medium_);
+    forgetWriting();
     trayOpen_ = true;
     mounted_ = false;
     pendingMediaEvent_ = 3;
@@ -161,7 +162,8 @@ EmulatedDrive::Reply EmulatedDrive::readCapacity() const {
   return data(b, 8);
 }
 
-// MMC-5 6.15/6.16: user data of recorded blocks; unrecorded ones are out of range.
+// MMC-5 6.15/6.16: user data of recorded blocks; unrecorded ones are out of range, and blocks
+// without 2048 bytes of user data (audio, formless Mode 2, Form 2) are of the wrong mode.
 EmulatedDrive::Reply EmulatedDrive::read(std::span<const std::uint8_t>, std::uint32_t lba,
                                          std::uint32_t blocks) const {
   const Medium& m = *medium_;
@@ -173,38 +175,58 @@ EmulatedDrive::Reply EmulatedDrive::read(std::span<const std::uint8_t>, std::uin
     }
   }
   Bytes b(std::size_t{blocks} * kBlockBytes);
-  if (!m.read(lba, blocks, b.data())) return check(0x03, 0x11, 0x00);
+  if (!m.read(lba, blocks, b.data())) return check(0x05, 0x64, 0x00);
   const auto n = static_cast<std::uint32_t>(b.size());
   return data(std::move(b), n);
 }
 
-// MMC-5 6.19: READ CD of the Mode 1 sectors the drive recorded, with the fields of byte 9
-// (sync, header, user data, EDC/ECC) in their sector order; a selection with a gap in it, C2
-// information or sub-channel data is refused.
+// MMC-5 6.19: READ CD of recorded sectors, with the fields of byte 9 (sync, header, subheader,
+// user data, EDC/ECC) in their sector order; of an audio sector only the user data. The
+// expected sector type must match; a selection with a gap in it, C2 information or sub-channel
+// data is refused.
 EmulatedDrive::Reply EmulatedDrive::readCd(std::span<const std::uint8_t> cdb) const {
   const Medium& m = *medium_;
   const std::uint8_t expected = (cdb[1] >> 2) & 0x07;
-  if (m.profile().kind != MediumKind::CD || (expected != 0 && expected != 2)) return check(0x05, 0x64, 0x00);
+  if (m.profile().kind != MediumKind::CD) return check(0x05, 0x64, 0x00);
   const std::uint8_t fields = cdb[9];
-  const bool sync = fields & 0x80, header = (fields & 0x60) == 0x20 || (fields & 0x60) == 0x60,
-             user = fields & 0x10, edc = fields & 0x08;
-  const bool gap = (sync && !header) || (header && edc && !user) || (sync && edc && !user);
-  if (gap || (fields & 0x06) || (cdb.size() > 10 && cdb[10] != 0)) return check(0x05, 0x24, 0x00);
+  if ((fields & 0x06) || (cdb.size() > 10 && cdb[10] != 0)) return check(0x05, 0x24, 0x00);
   const std::uint32_t lba = be::get32(cdb, 2);
   const std::uint32_t count = be::get24(cdb, 6);
-  const std::size_t from = sync ? 0 : header ? 12 : user ? 16 : 2064;
-  const std::size_t to = edc ? kRawSectorBytes : user ? 2064 : header ? 16 : sync ? 12 : from;
   Bytes out;
-  out.reserve(std::size_t{count} * (to - from));
-  std::array<std::uint8_t, kBlockBytes> block{};
+  RawSector sector{};
   for (std::uint32_t i = 0; i < count; ++i) {
-    if (!m.isRecorded(lba + i)) {
+    const Track* t = m.trackAt(lba + i);
+    if (!t) {
       Reply r = check(0x05, 0x21, 0x00);
       r.information = lba + i;
       return r;
     }
-    if (!m.read(lba + i, 1, block.data())) return check(0x03, 0x11, 0x00);
-    const RawSector sector = mode1Sector(static_cast<std::int32_t>(lba + i), block);
+    if (!m.readSector(static_cast<std::int32_t>(lba + i), sector)) return check(0x03, 0x11, 0x00);
+    const SectorFields f = sectorFields(t->kind, sector);
+    const bool xa = t->kind == SectorKind::Mode2Form1 || t->kind == SectorKind::Mode2Form2;
+    const std::uint8_t type = t->kind == SectorKind::Audio  ? 1
+                              : t->kind == SectorKind::Mode1 ? 2
+                              : !xa                          ? 3
+                              : f.userEnd == 2072            ? 4
+                                                             : 5;
+    if (expected != 0 && expected != type) return check(0x05, 0x64, 0x00);
+    if (t->audio()) {
+      if (fields & 0x10) out.insert(out.end(), sector.begin(), sector.end());
+      continue;
+    }
+    // Sync, header, subheader, user data, EDC/ECC: the selected ones must follow each other.
+    const std::size_t bounds[6] = {0, f.syncEnd, f.headerEnd, f.subheaderEnd, f.userEnd, f.edcEnd};
+    const bool selected[5] = {(fields & 0x80) != 0, (fields & 0x20) != 0, (fields & 0x40) != 0,
+                              (fields & 0x10) != 0, (fields & 0x08) != 0};
+    std::size_t from = 0, to = 0;
+    bool any = false;
+    for (int k = 0; k < 5; ++k) {
+      if (!selected[k] || bounds[k] == bounds[k + 1]) continue;
+      if (any && bounds[k] != to) return check(0x05, 0x24, 0x00);
+      if (!any) from = bounds[k];
+      to = bounds[k + 1];
+      any = true;
+    }
     out.insert(out.end(), sector.begin() + static_cast<std::ptrdiff_t>(from),
                sector.begin() + static_cast<std::ptrdiff_t>(to));
   }
@@ -212,78 +234,86 @@ EmulatedDrive::Reply EmulatedDrive::readCd(std::span<const std::uint8_t> cdb) co
   return data(std::move(out), n);
 }
 
-// MMC-5 6.44 with the write rules of 4.3 (sequential at the next writable address, random
-// within the formatted capacity).
-EmulatedDrive::Reply EmulatedDrive::write(std::uint32_t lba, std::uint32_t blocks, std::span<const std::uint8_t> out) {
-  Medium& m = *medium_;
-  if (config_.writable.empty()) return check(0x05, 0x20, 0x00);
-  if (!writes(m.profile().code)) return check(0x05, 0x30, 0x05);
-  if (m.profile().recording == Recording::ReadOnly) return check(0x07, 0x27, 0x00);
-  if (out.size() != std::size_t{blocks} * kBlockBytes) return check(0x05, 0x64, 0x00);
-  if (std::uint64_t{lba} + blocks > m.capacity()) return check(0x05, 0x21, 0x00);
-  if (m.profile().recording == Recording::Random) {
-    if (!m.formatted()) return check(0x05, 0x30, 0x05);
-  } else {
-    if (m.status() == DiscStatus::Complete) return check(0x05, 0x21, 0x02);
-    if (lba != m.nextWritable()) return check(0x05, 0x21, 0x02);
-  }
-  if (blocks && !m.write(lba, blocks, out.data())) return check(0x03, 0x0C, 0x00);
-  return Reply{};
-}
-
-// MMC-5 6.26: formats 0 (TOC), 1 (session information) and, for CD, 2 (full TOC).
+// MMC-5 6.26: formats 0 (TOC), 1 (session information) and, for CD, 2 (full TOC) and 5
+// (CD-Text). A CD's TOC holds the tracks of its closed sessions (what is in the PMA only is
+// not in it); other media list their tracks.
 EmulatedDrive::Reply EmulatedDrive::readToc(std::span<const std::uint8_t> cdb) const {
   const Medium& m = *medium_;
   const bool msf = (cdb[1] & 0x02) != 0;
   const std::uint8_t format = cdb[2] & 0x0F;
   const std::uint32_t allocation = be::get16(cdb, 7);
   if (format == 4) return atip(allocation);
-  const auto& tracks = m.tracks();
+  const bool cd = m.profile().kind == MediumKind::CD;
+  std::vector<Track> tracks;
+  for (const auto& t : m.tracks())
+    if (!cd || t.session <= m.sessions().size()) tracks.push_back(t);
   if (tracks.empty()) return check(0x05, 0x24, 0x00);
-  const std::uint8_t lastTrack = static_cast<std::uint8_t>(tracks.back().number);
-  const std::uint32_t leadOut = m.recordedEnd();
+  const auto control = [](const Track& t) -> std::uint8_t { return t.audio() ? 0x10 : 0x14; };
+  const std::uint32_t leadOut = cd ? m.sessions().back().leadOut : m.recordedEnd();
   Bytes b(4, 0);
-  const auto descriptor = [&](std::uint8_t control, std::uint8_t number, std::uint32_t lba) {
+  const auto descriptor = [&](std::uint8_t adrControl, std::uint8_t number, std::uint32_t lba) {
     const std::size_t at = b.size();
     b.resize(at + 8);
-    b[at + 1] = control;
+    b[at + 1] = adrControl;
     b[at + 2] = number;
     putAddress(b, at + 4, lba, msf);
   };
   if (format == 0) {
     const std::uint8_t from = std::max<std::uint8_t>(cdb[6], 1);
     for (const auto& t : tracks)
-      if (t.number >= from) descriptor(t.audio ? 0x10 : 0x14, static_cast<std::uint8_t>(t.number), t.start);
-    descriptor(0x14, 0xAA, leadOut);
-    b[2] = 1;
-    b[3] = lastTrack;
+      if (t.number >= from) descriptor(control(t), static_cast<std::uint8_t>(t.number), t.start);
+    descriptor(control(tracks.back()), 0xAA, leadOut);
+    b[2] = static_cast<std::uint8_t>(tracks.front().number);
+    b[3] = static_cast<std::uint8_t>(tracks.back().number);
   } else if (format == 1) {
-    descriptor(0x14, 1, tracks.front().start);
+    const std::uint32_t last = tracks.back().session;
+    const auto first = std::find_if(tracks.begin(), tracks.end(), [&](const Track& t) { return t.session == last; });
+    descriptor(control(*first), static_cast<std::uint8_t>(first->number), first->start);
     b[2] = 1;
-    b[3] = static_cast<std::uint8_t>(tracks.back().session);
-  } else if (format == 2 && m.profile().kind == MediumKind::CD) {
-    const auto point = [&](std::uint8_t p, std::uint8_t pmin, std::uint8_t psec, std::uint8_t pframe) {
+    b[3] = static_cast<std::uint8_t>(last);
+  } else if (format == 2 && cd) {
+    // Q sub-channel points of every session's lead-in: A0 first track and disc type, A1 last
+    // track, A2 lead-out, the tracks, and B0 where a next session may follow (ADR 5).
+    Bytes time(4);
+    const auto point = [&](std::uint8_t session, std::uint8_t adrControl, std::uint8_t p, std::uint8_t pmin,
+                           std::uint8_t psec, std::uint8_t pframe) {
       const std::size_t at = b.size();
       b.resize(at + 11);
-      b[at] = 1;
-      b[at + 1] = 0x14;
+      b[at] = session;
+      b[at + 1] = adrControl;
       b[at + 3] = p;
       b[at + 8] = pmin;
       b[at + 9] = psec;
       b[at + 10] = pframe;
     };
-    Bytes msfOut(4);
-    point(0xA0, 1, 0x00, 0);
-    point(0xA1, lastTrack, 0, 0);
-    putMsf(msfOut, 0, leadOut);
-    point(0xA2, msfOut[1], msfOut[2], msfOut[3]);
-    for (const auto& t : tracks) {
-      putMsf(msfOut, 0, t.start);
-      point(static_cast<std::uint8_t>(t.number), msfOut[1], msfOut[2], msfOut[3]);
+    for (const Session& s : m.sessions()) {
+      const auto n = static_cast<std::uint8_t>(s.number);
+      std::vector<const Track*> own;
+      for (const auto& t : tracks)
+        if (t.session == s.number) own.push_back(&t);
+      if (own.empty()) continue;
+      point(n, control(*own.front()), 0xA0, static_cast<std::uint8_t>(own.front()->number), s.format, 0);
+      point(n, control(*own.back()), 0xA1, static_cast<std::uint8_t>(own.back()->number), 0, 0);
+      putMsf(time, 0, s.leadOut);
+      point(n, control(*own.back()), 0xA2, time[1], time[2], time[3]);
+      for (const Track* t : own) {
+        putMsf(time, 0, t->start);
+        point(n, control(*t), static_cast<std::uint8_t>(t->number), time[1], time[2], time[3]);
+      }
+      if (&s == &m.sessions().back() && m.status() == DiscStatus::Appendable) {
+        putMsf(time, 0, m.capacity());
+        point(n, 0x54, 0xB0, time[1], time[2], time[3]);
+        putMsf(time, 0, m.nextTrackStart());
+        const std::size_t at = b.size() - 11;
+        b[at + 4] = time[1];
+        b[at + 5] = time[2];
+        b[at + 6] = time[3];
+        b[at + 7] = 1;  // one mode-5 pointer in this lead-in
+      }
     }
     b[2] = 1;
-    b[3] = 1;
-  } else if (format == 5 && m.profile().kind == MediumKind::CD) {
+    b[3] = static_cast<std::uint8_t>(m.sessions().back().number);
+  } else if (format == 5 && cd) {
     // No CD-Text packs: the header alone, with data length 2 (MMC-5 6.26.3.7).
   } else {
     return check(0x05, 0x24, 0x00);
@@ -367,24 +397,46 @@ EmulatedDrive::Reply EmulatedDrive::eventStatus(std::span<const std::uint8_t> cd
   return data(b, be::get16(cdb, 7));
 }
 
-// MMC-5 6.22.3: disc information block (data type 000b).
+// MMC-5 6.22.3: disc information block (data type 000b). The last session is the one in
+// progress: empty on a blank or appendable disc, incomplete while tracks are being added.
 EmulatedDrive::Reply EmulatedDrive::discInfo(std::span<const std::uint8_t> cdb) const {
   const Medium& m = *medium_;
+  const bool cd = m.profile().kind == MediumKind::CD;
+  const std::uint32_t closedSessions = static_cast<std::uint32_t>(m.sessions().size());
+  const bool complete = m.status() == DiscStatus::Complete;
+  const bool sessionOpen = !m.tracks().empty() && m.tracks().back().session > closedSessions;
   Bytes b(34, 0);
   be::put16(b, 0, 0x0020);
-  const auto status = static_cast<std::uint8_t>(m.status());
-  const std::uint8_t lastSession = m.status() == DiscStatus::Blank ? 0 : m.status() == DiscStatus::Appendable ? 1 : 3;
-  b[2] = static_cast<std::uint8_t>((m.profile().erasable ? 0x10 : 0) | lastSession << 2 | status);
+  const std::uint8_t sessionState = complete ? 3 : sessionOpen ? 1 : 0;
+  b[2] = static_cast<std::uint8_t>((m.profile().erasable ? 0x10 : 0) | sessionState << 2 |
+                                   static_cast<std::uint8_t>(m.status()));
   b[3] = 1;
-  const std::uint32_t sessions = m.tracks().empty() ? 1 : m.tracks().back().session;
-  const std::uint32_t lastTrack = m.tracks().empty() ? 1 : m.tracks().back().number + (m.tracks().back().closed &&
-                                                                                          status != 2 ? 1 : 0);
+  const std::uint32_t sessions = complete ? std::max(closedSessions, 1u) : closedSessions + 1;
+  std::uint32_t firstInLast = m.nextTrackNumber(), lastInLast = m.nextTrackNumber();
+  if (complete || sessionOpen) {
+    for (const auto& t : m.tracks()) {
+      if (t.session != (complete ? m.tracks().back().session : closedSessions + 1)) continue;
+      firstInLast = std::min(firstInLast, t.number);
+    }
+    // While the session is open the invisible track after a closed one counts too.
+    lastInLast = complete || m.openTrack() ? m.tracks().back().number : m.nextTrackNumber();
+  }
+  if (!cd && !complete && m.profile().recording != Recording::Sequential) firstInLast = lastInLast = 1;
   b[4] = static_cast<std::uint8_t>(sessions);
-  b[5] = static_cast<std::uint8_t>(m.tracks().empty() ? 1 : m.tracks().front().number);
-  b[6] = static_cast<std::uint8_t>(lastTrack);
+  b[9] = static_cast<std::uint8_t>(sessions >> 8);
+  b[5] = static_cast<std::uint8_t>(firstInLast);
+  b[10] = static_cast<std::uint8_t>(firstInLast >> 8);
+  b[6] = static_cast<std::uint8_t>(lastInLast);
+  b[11] = static_cast<std::uint8_t>(lastInLast >> 8);
   b[7] = 0x20;  // unrestricted use
-  if (m.profile().kind == MediumKind::CD && m.status() != DiscStatus::Complete) {
-    putMsf(b, 16, 0xFFFFFFFF - 11'700 + 1);  // lead-in start of a blank disc (97:26:00 as LBA -11,700 + 150)
+  b[8] = cd && !m.sessions().empty() ? m.sessions().front().format : 0;
+  if (cd && !complete && m.profile().recording == Recording::Sequential) {
+    // Lead-in of the session in progress and the last possible start of a lead-out, as MSF.
+    const std::int32_t leadIn = m.leadInStart();
+    const std::uint32_t frames = static_cast<std::uint32_t>(leadIn < -150 ? leadIn + 150 + 450'000 : leadIn + 150);
+    b[17] = static_cast<std::uint8_t>(frames / 4500);
+    b[18] = static_cast<std::uint8_t>(frames / 75 % 60);
+    b[19] = static_cast<std::uint8_t>(frames % 75);
     putMsf(b, 20, m.capacity());
   } else {
     be::put32(b, 16, 0xFFFFFFFF);
@@ -393,57 +445,73 @@ EmulatedDrive::Reply EmulatedDrive::discInfo(std::span<const std::uint8_t> cdb) 
   return data(b, be::get16(cdb, 7));
 }
 
-// MMC-5 6.27.3: track information block, 002Eh bytes of data.
+// MMC-5 6.27.3: track information block, 002Eh bytes of data, by track number (FFh: the
+// incomplete or invisible track), by LBA or by session (its first track).
 EmulatedDrive::Reply EmulatedDrive::trackInfo(std::span<const std::uint8_t> cdb) const {
   const Medium& m = *medium_;
   const std::uint8_t type = cdb[1] & 0x03;
   const std::uint32_t address = be::get32(cdb, 2);
   const auto& tracks = m.tracks();
   const bool sequential = m.profile().recording == Recording::Sequential;
-  const bool hasInvisible = sequential && m.status() != DiscStatus::Complete;
-  const std::uint32_t invisibleNumber =
-      tracks.empty() ? 1 : tracks.back().number + (tracks.back().closed ? 1 : 0);
+  const bool cd = m.profile().kind == MediumKind::CD;
+  const bool hasInvisible = sequential && m.status() != DiscStatus::Complete && !m.openTrack();
+  const std::uint32_t invisibleNumber = m.nextTrackNumber();
+  const WriteParameters p = writeParameters();
+  const std::uint32_t pregap = cd && p.audioTrack() ? p.audioPause : cd::kPregap;
+  const std::uint32_t invisibleStart = m.nextTrackStart(pregap);
 
   const Track* t = nullptr;
   bool invisible = false;
   if (type == 1) {
-    if (address == 0xFF || (hasInvisible && address == invisibleNumber)) {
-      invisible = hasInvisible;
-      if (!invisible) return check(0x05, 0x24, 0x00);
+    if (address == 0xFF) {
+      t = m.openTrack();
+      invisible = !t && hasInvisible;
+    } else if (hasInvisible && address == invisibleNumber) {
+      invisible = true;
     } else {
       for (const auto& k : tracks)
         if (k.number == address) t = &k;
     }
   } else if (type == 0) {
     for (const auto& k : tracks)
-      if (address >= k.start && address < k.start + k.length) t = &k;
-    if (!t && hasInvisible && address >= m.nextWritable()) invisible = true;
+      if (address >= k.start && address < k.end()) t = &k;
+    if (!t && hasInvisible && address >= invisibleStart) invisible = true;
+  } else if (type == 2) {
+    for (const auto& k : tracks)
+      if (k.session == address && !t) t = &k;
+    if (!t && hasInvisible && address == m.sessionInProgress()) invisible = true;
   } else {
     return check(0x05, 0x24, 0x00);
   }
   if (!t && !invisible) return check(0x05, 0x24, 0x00);
-  if (invisible && !tracks.empty() && !tracks.back().closed) {
-    t = &tracks.back();
-    invisible = false;
-  }
 
   Bytes b(48, 0);
   be::put16(b, 0, 0x002E);
   const std::uint32_t number = t ? t->number : invisibleNumber;
+  const std::uint32_t session = t ? t->session : m.sessionInProgress();
   b[2] = static_cast<std::uint8_t>(number);
-  b[3] = static_cast<std::uint8_t>(t ? t->session : (tracks.empty() ? 1 : tracks.back().session));
-  b[5] = t && t->audio ? 0x00 : 0x04;
-  const bool open = invisible || (t && !t->closed);
-  b[6] = static_cast<std::uint8_t>((invisible ? 0x40 : 0) | 0x01);  // blank bit, data mode 1
-  const std::uint32_t start = t ? t->start : m.nextWritable();
-  const std::uint32_t nwa = m.nextWritable();
+  b[32] = static_cast<std::uint8_t>(number >> 8);
+  b[3] = static_cast<std::uint8_t>(session);
+  b[33] = static_cast<std::uint8_t>(session >> 8);
+  const bool audio = t ? t->audio() : cd && p.audioTrack();
+  b[5] = audio ? 0x00 : 0x04;  // track mode (the Q control nibble)
+  const bool open = invisible || !t->closed;
+  const bool reserved = t && t->reserved;
+  const std::uint8_t dataMode = audio || invisible ? 0x0F
+                                : t->kind == SectorKind::Mode1 ? 0x01 : 0x02;
+  b[6] = static_cast<std::uint8_t>((reserved ? 0x80 : 0) | (invisible || (t && t->length == 0) ? 0x40 : 0) | dataMode);
+  const std::uint32_t start = t ? t->start : invisibleStart;
+  const std::uint32_t nwa = t ? t->start + t->length : invisibleStart;
+  const std::uint32_t capacity = m.capacity();
   if (open && sequential) b[7] = 0x01;  // NWA valid
+  if (t && t->length) b[7] |= 0x02;     // last recorded address valid
   be::put32(b, 8, start);
   be::put32(b, 12, open ? nwa : 0);
-  be::put32(b, 16, open ? m.capacity() - nwa : 0);
-  be::put32(b, 24, t ? t->length : m.capacity() - nwa);
+  be::put32(b, 16, !open ? 0 : reserved ? t->reserved - t->length : capacity > nwa ? capacity - nwa : 0);
+  const std::uint32_t size = t ? (t->closed ? t->end() - t->start : std::max(t->reserved, t->length))
+                               : (capacity > start ? capacity - start : 0);
+  be::put32(b, 24, size);
   be::put32(b, 28, t && t->length ? t->start + t->length - 1 : 0);
-  b[32] = static_cast<std::uint8_t>(number >> 8);
   return data(b, be::get16(cdb, 7));
 }
 }  // namespace quillion::emu

@@ -20,7 +20,7 @@ enum class FaultAction {
   Reset,             // a power-on reset just before the command: unit attention 06/29/00
   Vanish,            // the drive is unplugged while the command runs
   ShortTransfer,     // `residual` bytes of the data phase are not moved
-  Hook,              // runs `hook` while the command is in the drive, then answers normally
+  Hook,              // answers normally (after `hook`, which any rule may carry, has run)
 };
 
 struct FaultRule {
@@ -34,7 +34,7 @@ struct FaultRule {
   bool descriptorSense = false;
   std::uint16_t hostStatus = 0x03;  // time-out
   std::uint32_t residual = 0;
-  std::function<void()> hook{};
+  std::function<void()> hook{};  // runs while the command is in the drive, whatever the action
 
   std::uint32_t seen = 0;  // matching commands so far
 };

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "medium.h"
 
-#include "cd_sector.h"
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -26,12 +24,21 @@ constexpr ProfileInfo kProfiles[] = {
     {0x43, "BD-RE", MediumKind::BD, Recording::Random, true},
 };
 
+constexpr const char* kKindNames[] = {"audio", "mode1", "mode2", "mode2-form1", "mode2-form2"};
+
 const char* statusName(DiscStatus s) {
   return s == DiscStatus::Blank ? "blank" : s == DiscStatus::Appendable ? "appendable" : "complete";
 }
 
 DiscStatus statusFrom(const std::string& s) {
   return s == "complete" ? DiscStatus::Complete : s == "appendable" ? DiscStatus::Appendable : DiscStatus::Blank;
+}
+
+SectorKind kindFrom(const nlohmann::json& t) {
+  const std::string name = t.value("kind", std::string());
+  for (std::size_t i = 0; i < std::size(kKindNames); ++i)
+    if (name == kKindNames[i]) return static_cast<SectorKind>(i);
+  return t.value("audio", false) ? SectorKind::Audio : SectorKind::Mode1;
 }
 
 bool copyBlocks(std::ifstream& in, std::ofstream& out, std::uint64_t bytes) {
@@ -42,6 +49,32 @@ bool copyBlocks(std::ifstream& in, std::ofstream& out, std::uint64_t bytes) {
     bytes -= static_cast<std::uint64_t>(n);
   }
   return true;
+}
+
+// Where a CD sector lives in data.img.
+std::uint64_t rawOffset(std::int32_t lba) {
+  return static_cast<std::uint64_t>(static_cast<std::int64_t>(lba) + cd::kPregap) * kRawSectorBytes;
+}
+
+// The 2048 user data bytes of a data sector; none for audio, formless Mode 2 and Form 2.
+std::optional<std::size_t> userDataAt(SectorKind kind, const RawSector& sector) {
+  const SectorFields f = sectorFields(kind, sector);
+  if (kind == SectorKind::Audio || f.userEnd - f.subheaderEnd != kBlockBytes) return std::nullopt;
+  return f.subheaderEnd;
+}
+
+const char* cueMode(SectorKind kind) {
+  switch (kind) {
+    case SectorKind::Audio: return "AUDIO";
+    case SectorKind::Mode1: return "MODE1/2352";
+    default: return "MODE2/2352";
+  }
+}
+
+std::string msf(std::uint32_t frames) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02u:%02u:%02u", frames / 4500, frames / 75 % 60, frames % 75);
+  return text;
 }
 
 }  // namespace
@@ -81,10 +114,29 @@ std::optional<Medium> Medium::fromIso(const std::filesystem::path& iso, const st
   const auto blocks = static_cast<std::uint32_t>((bytes + kBlockBytes - 1) / kBlockBytes);
   const std::uint32_t capacity = info->recording == Recording::Random ? std::max(blocks, 2'295'104u) : blocks;
   Medium m(folder, info, capacity);
+  if (m.isCd()) {
+    // A pressed CD: one Mode 1 track in one closed session, its sectors as a drive records them.
+    std::filesystem::resize_file(m.imagePath(), 0);
+    std::ifstream in(iso, std::ios::binary);
+    std::vector<std::uint8_t> data(std::size_t{blocks} * kBlockBytes, 0);
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(bytes));
+    std::vector<RawSector> sectors(blocks);
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+      sectors[i] = mode1Sector(static_cast<std::int32_t>(i), std::span<const std::uint8_t, kBlockBytes>(
+                                                                  data.data() + std::size_t{i} * kBlockBytes, kBlockBytes));
+    }
+    if (!m.recordSectors(0, sectors)) return std::nullopt;
+    m.tracks_.push_back(Track{1, 1, 0, blocks, SectorKind::Mode1, true});
+    m.sessions_.push_back(Session{1, blocks, 0});
+    m.status_ = DiscStatus::Complete;
+    m.save();
+    return m;
+  }
   std::filesystem::copy_file(iso, m.imagePath(), std::filesystem::copy_options::overwrite_existing, ec);
   if (ec) return std::nullopt;
   std::filesystem::resize_file(m.imagePath(), std::uint64_t{blocks} * kBlockBytes);
-  m.tracks_.push_back(Track{1, 1, 0, blocks, false, true});
+  m.tracks_.push_back(Track{1, 1, 0, blocks, SectorKind::Mode1, true});
+  m.sessions_.push_back(Session{1, blocks, 0});
   m.status_ = DiscStatus::Complete;
   m.formatted_ = info->recording == Recording::Random;
   m.save();
@@ -102,8 +154,20 @@ std::optional<Medium> Medium::load(const std::filesystem::path& folder) {
   m.status_ = statusFrom(j.value("status", std::string("blank")));
   m.formatted_ = j.value("formatted", false);
   for (const auto& t : j.value("tracks", nlohmann::json::array())) {
-    m.tracks_.push_back(Track{t.value("number", 1u), t.value("session", 1u), t.value("start", 0u),
-                              t.value("length", 0u), t.value("audio", false), t.value("closed", true)});
+    Track track{t.value("number", 1u), t.value("session", 1u), t.value("start", 0u), t.value("length", 0u),
+                kindFrom(t), t.value("closed", true)};
+    track.pregap = t.value("pregap", 0u);
+    track.runOut = t.value("runOut", 0u);
+    track.reserved = t.value("reserved", 0u);
+    m.tracks_.push_back(track);
+  }
+  for (const auto& s : j.value("sessions", nlohmann::json::array())) {
+    m.sessions_.push_back(
+        Session{s.value("number", 1u), s.value("leadOut", 0u), static_cast<std::uint8_t>(s.value("format", 0u))});
+  }
+  // A closed disc described without sessions: one session ending where its tracks end.
+  if (m.sessions_.empty() && m.status_ == DiscStatus::Complete && !m.tracks_.empty()) {
+    m.sessions_.push_back(Session{1, m.recordedEnd(), 0});
   }
   return m;
 }
@@ -117,31 +181,82 @@ void Medium::save() const {
   j["formatted"] = formatted_;
   j["tracks"] = nlohmann::json::array();
   for (const auto& t : tracks_) {
-    j["tracks"].push_back({{"number", t.number}, {"session", t.session}, {"start", t.start}, {"length", t.length},
-                           {"audio", t.audio}, {"closed", t.closed}});
+    j["tracks"].push_back({{"number", t.number},
+                           {"session", t.session},
+                           {"start", t.start},
+                           {"length", t.length},
+                           {"kind", kKindNames[static_cast<std::size_t>(t.kind)]},
+                           {"audio", t.audio()},
+                           {"closed", t.closed},
+                           {"pregap", t.pregap},
+                           {"runOut", t.runOut},
+                           {"reserved", t.reserved}});
+  }
+  j["sessions"] = nlohmann::json::array();
+  for (const auto& s : sessions_) {
+    j["sessions"].push_back({{"number", s.number}, {"leadOut", s.leadOut}, {"format", s.format}});
   }
   std::ofstream(folder_ / "medium.json") << j.dump(2) << '\n';
 }
 
+const Track* Medium::openTrack() const {
+  return !tracks_.empty() && !tracks_.back().closed ? &tracks_.back() : nullptr;
+}
+
+const Track* Medium::trackAt(std::uint32_t lba) const {
+  for (const auto& t : tracks_)
+    if (lba >= t.start && lba < t.start + t.length) return &t;
+  return nullptr;
+}
+
 std::uint32_t Medium::recordedEnd() const {
   std::uint32_t end = 0;
-  for (const auto& t : tracks_) end = std::max(end, t.start + t.length);
+  for (const auto& t : tracks_) end = std::max(end, t.start + t.length + t.runOut);
   return end;
 }
 
 std::uint32_t Medium::nextWritable() const {
-  if (!tracks_.empty() && !tracks_.back().closed) return tracks_.back().start + tracks_.back().length;
-  return recordedEnd();
+  if (const Track* open = openTrack()) return open->start + open->length;
+  return nextTrackStart();
+}
+
+std::uint32_t Medium::nextTrackStart(std::uint32_t pregap) const {
+  if (tracks_.empty()) return 0;
+  const Track& last = tracks_.back();
+  if (!isCd()) return last.end();
+  if (last.session <= sessions_.size()) {
+    const Session& closed = sessions_.back();
+    const std::uint32_t leadOut = sessions_.size() == 1 ? cd::kFirstLeadOut : cd::kLaterLeadOut;
+    return closed.leadOut + leadOut + cd::kLeadIn + cd::kPregap;
+  }
+  return last.end() + pregap;
+}
+
+std::int32_t Medium::leadInStart() const {
+  if (sessions_.empty()) return cd::kFirstLeadInStart;
+  const std::uint32_t leadOut = sessions_.size() == 1 ? cd::kFirstLeadOut : cd::kLaterLeadOut;
+  return static_cast<std::int32_t>(sessions_.back().leadOut + leadOut);
 }
 
 bool Medium::isRecorded(std::uint32_t lba) const {
   if (profile_->recording == Recording::Random) return formatted_ && lba < capacity_;
-  return std::any_of(tracks_.begin(), tracks_.end(),
-                     [&](const Track& t) { return lba >= t.start && lba < t.start + t.length; });
+  return trackAt(lba) != nullptr;
 }
 
 bool Medium::read(std::uint32_t lba, std::uint32_t blocks, std::uint8_t* out) const {
   std::fill_n(out, std::size_t{blocks} * kBlockBytes, 0);
+  if (isCd()) {
+    RawSector sector{};
+    for (std::uint32_t i = 0; i < blocks; ++i, out += kBlockBytes) {
+      const Track* t = trackAt(lba + i);
+      if (!t) continue;  // unrecorded: zeros, as a sparse image reads
+      if (!readSector(static_cast<std::int32_t>(lba + i), sector)) return false;
+      const auto at = userDataAt(t->kind, sector);
+      if (!at) return false;
+      std::copy_n(sector.begin() + static_cast<std::ptrdiff_t>(*at), kBlockBytes, out);
+    }
+    return true;
+  }
   std::ifstream in(imagePath(), std::ios::binary);
   in.seekg(static_cast<std::streamoff>(std::uint64_t{lba} * kBlockBytes));
   in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(std::size_t{blocks} * kBlockBytes));
@@ -149,56 +264,116 @@ bool Medium::read(std::uint32_t lba, std::uint32_t blocks, std::uint8_t* out) co
 }
 
 bool Medium::write(std::uint32_t lba, std::uint32_t blocks, const std::uint8_t* data) {
-  std::fstream io(imagePath(), std::ios::binary | std::ios::in | std::ios::out);
-  if (!io) return false;
-  io.seekp(static_cast<std::streamoff>(std::uint64_t{lba} * kBlockBytes));
-  if (!io.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(std::size_t{blocks} * kBlockBytes)))
-    return false;
-  io.close();
-  if (profile_->recording == Recording::Sequential) {
-    if (tracks_.empty() || tracks_.back().closed) {
-      tracks_.push_back(Track{static_cast<std::uint32_t>(tracks_.size() + 1), 1, lba, 0, false, false});
+  if (isCd()) {
+    std::vector<RawSector> sectors(blocks);
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+      sectors[i] = mode1Sector(static_cast<std::int32_t>(lba + i),
+                               std::span<const std::uint8_t, kBlockBytes>(data + std::size_t{i} * kBlockBytes,
+                                                                         kBlockBytes));
     }
-    tracks_.back().length += blocks;
-    status_ = DiscStatus::Appendable;
+    if (!recordSectors(static_cast<std::int32_t>(lba), sectors)) return false;
+  } else {
+    std::fstream io(imagePath(), std::ios::binary | std::ios::in | std::ios::out);
+    if (!io) return false;
+    io.seekp(static_cast<std::streamoff>(std::uint64_t{lba} * kBlockBytes));
+    if (!io.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(std::size_t{blocks} * kBlockBytes)))
+      return false;
+  }
+  if (profile_->recording == Recording::Sequential) {
+    if (!openTrack()) addTrack(Track{nextTrackNumber(), sessionInProgress(), lba, 0, SectorKind::Mode1, false});
+    growOpenTrack(blocks);
   } else if (tracks_.empty()) {
-    tracks_.push_back(Track{1, 1, 0, capacity_, false, true});
+    tracks_.push_back(Track{1, 1, 0, capacity_, SectorKind::Mode1, true});
   }
   save();
   return true;
 }
 
-void Medium::closeTrack() {
-  if (!tracks_.empty()) tracks_.back().closed = true;
+bool Medium::recordSectors(std::int32_t lba, std::span<const RawSector> sectors) {
+  if (!isCd() || lba < -static_cast<std::int32_t>(cd::kPregap)) return false;
+  std::fstream io(imagePath(), std::ios::binary | std::ios::in | std::ios::out);
+  if (!io) return false;
+  io.seekp(static_cast<std::streamoff>(rawOffset(lba)));
+  for (const auto& s : sectors) {
+    if (!io.write(reinterpret_cast<const char*>(s.data()), static_cast<std::streamsize>(s.size()))) return false;
+  }
+  return true;
+}
+
+bool Medium::readSector(std::int32_t lba, RawSector& sector) const {
+  sector.fill(0);
+  if (!isCd() || lba < -static_cast<std::int32_t>(cd::kPregap)) return false;
+  std::ifstream in(imagePath(), std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(rawOffset(lba)));
+  in.read(reinterpret_cast<char*>(sector.data()), static_cast<std::streamsize>(sector.size()));
+  return true;  // holes read as zeros
+}
+
+void Medium::addTrack(const Track& track) {
+  tracks_.push_back(track);
+  status_ = DiscStatus::Appendable;
   save();
 }
 
-void Medium::closeSession() {
-  closeTrack();
-  if (!tracks_.empty()) status_ = DiscStatus::Complete;
+void Medium::growOpenTrack(std::uint32_t blocks) {
+  if (!tracks_.empty() && !tracks_.back().closed) tracks_.back().length += blocks;
   save();
+}
+
+void Medium::closeTrack(std::uint32_t runOut) {
+  if (!tracks_.empty() && !tracks_.back().closed) {
+    tracks_.back().closed = true;
+    tracks_.back().runOut = runOut;
+  }
+  save();
+}
+
+void Medium::closeSession(bool nextAllowed, std::uint8_t format) {
+  if (tracks_.empty() || tracks_.back().session <= sessions_.size()) return;
+  closeTrack(tracks_.back().runOut);
+  sessions_.push_back(Session{sessionInProgress(), tracks_.back().end(), format});
+  status_ = nextAllowed ? DiscStatus::Appendable : DiscStatus::Complete;
+  save();
+}
+
+bool Medium::recordLeadIn(std::span<const std::uint8_t> blocks) {
+  std::ofstream out(folder_ / "leadin-cdtext.raw", std::ios::binary | std::ios::app);
+  out.write(reinterpret_cast<const char*>(blocks.data()), static_cast<std::streamsize>(blocks.size()));
+  return static_cast<bool>(out);
 }
 
 void Medium::format() {
   formatted_ = true;
   status_ = DiscStatus::Complete;
-  if (tracks_.empty()) tracks_.push_back(Track{1, 1, 0, capacity_, false, true});
+  if (tracks_.empty()) tracks_.push_back(Track{1, 1, 0, capacity_, SectorKind::Mode1, true});
   save();
 }
 
 void Medium::erase() {
   tracks_.clear();
+  sessions_.clear();
   status_ = DiscStatus::Blank;
   std::filesystem::resize_file(imagePath(), 0);
   save();
 }
 
 bool Medium::dumpIso(const std::filesystem::path& iso) const {
+  const std::uint32_t end = profile_->recording == Recording::Random && tracks_.empty() ? 0 : recordedEnd();
+  const std::uint64_t want = std::uint64_t{end} * kBlockBytes;
+  if (isCd()) {
+    std::ofstream out(iso, std::ios::binary | std::ios::trunc);
+    std::array<std::uint8_t, kBlockBytes> block{};
+    for (std::uint32_t lba = 0; lba < end; ++lba) {
+      const Track* t = trackAt(lba);
+      if (t && !read(lba, 1, block.data())) block.fill(0);  // audio and Form 2 hold no user data
+      if (!t) block.fill(0);
+      out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+    }
+    return static_cast<bool>(out);
+  }
   std::ifstream in(imagePath(), std::ios::binary);
   std::ofstream out(iso, std::ios::binary | std::ios::trunc);
-  const std::uint32_t end = profile_->recording == Recording::Random && tracks_.empty() ? 0 : recordedEnd();
   const std::uint64_t have = std::filesystem::file_size(imagePath());
-  const std::uint64_t want = std::uint64_t{end} * kBlockBytes;
   if (!in || !out || !copyBlocks(in, out, std::min(have, want))) return false;
   out.close();
   std::error_code ec;
@@ -206,32 +381,45 @@ bool Medium::dumpIso(const std::filesystem::path& iso) const {
   return !ec;
 }
 
-// CD media as the drive recorded them: one 2352-byte Mode 1 sector per block, built from the
-// user data (ECMA-130 14.3); DVD and BD media as their 2048-byte blocks.
+bool Medium::dumpCdBin(const std::filesystem::path& bin) const {
+  std::ofstream out(bin, std::ios::binary | std::ios::trunc);
+  RawSector sector{};
+  for (const auto& t : tracks_) {
+    // Index 0 of the first track lies before block 0: a reader takes the first pregap as given.
+    const std::uint32_t from = t.start >= t.pregap ? t.start - t.pregap : 0;
+    out.seekp(static_cast<std::streamoff>(std::uint64_t{from} * kRawSectorBytes));
+    for (std::uint32_t lba = from; lba < t.start + t.length; ++lba) {
+      if (!readSector(static_cast<std::int32_t>(lba), sector)) return false;
+      out.write(reinterpret_cast<const char*>(sector.data()), static_cast<std::streamsize>(sector.size()));
+    }
+  }
+  out.close();
+  // Run-outs and the space between sessions stay holes of the file: zeros.
+  std::error_code ec;
+  std::filesystem::resize_file(bin, std::uint64_t{recordedEnd()} * kRawSectorBytes, ec);
+  return !ec && static_cast<bool>(out);
+}
+
 bool Medium::dumpBinCue(const std::filesystem::path& cue) const {
   auto bin = cue;
   bin.replace_extension(".bin");
-  const bool cd = profile_->kind == MediumKind::CD;
-  if (!cd) {
-    if (!dumpIso(bin)) return false;
-  } else {
-    std::ofstream out(bin, std::ios::binary | std::ios::trunc);
-    std::array<std::uint8_t, kBlockBytes> block{};
-    for (std::uint32_t lba = 0; lba < recordedEnd(); ++lba) {
-      if (!read(lba, 1, block.data())) return false;
-      const RawSector sector = mode1Sector(static_cast<std::int32_t>(lba), block);
-      out.write(reinterpret_cast<const char*>(sector.data()), static_cast<std::streamsize>(sector.size()));
-    }
-    if (!out) return false;
-  }
+  if (!(isCd() ? dumpCdBin(bin) : dumpIso(bin))) return false;
   std::ofstream out(cue);
   out << "FILE \"" << bin.filename().string() << "\" BINARY\n";
+  const bool severalSessions = !tracks_.empty() && tracks_.back().session > 1;
+  std::uint32_t session = 0;
   for (const auto& t : tracks_) {
-    char line[64];
-    std::snprintf(line, sizeof line, "  TRACK %02u %s\n    INDEX 01 %02u:%02u:%02u\n", t.number,
-                  t.audio ? "AUDIO" : cd ? "MODE1/2352" : "MODE1/2048", t.start / 4500, t.start / 75 % 60,
-                  t.start % 75);
+    if (severalSessions && t.session != session) {
+      session = t.session;
+      char line[32];
+      std::snprintf(line, sizeof line, "REM SESSION %02u\n", session);
+      out << line;
+    }
+    char line[32];
+    std::snprintf(line, sizeof line, "  TRACK %02u %s\n", t.number, isCd() ? cueMode(t.kind) : "MODE1/2048");
     out << line;
+    if (t.pregap && t.start >= t.pregap) out << "    INDEX 00 " << msf(t.start - t.pregap) << '\n';
+    out << "    INDEX 01 " << msf(t.start) << '\n';
   }
   return static_cast<bool>(out);
 }

@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A disc of the emulated drive, kept in a folder a test can inspect: medium.json (profile,
-// state, tracks) and data.img (2048 bytes of user data per logical block, a sparse file, so a
-// blank 25 GB disc costs nothing).
+// state, sessions, tracks) and data.img, a sparse file (a blank 25 GB disc costs nothing):
+// DVD and BD media keep 2048 bytes of user data per logical block; CD media keep the whole
+// 2352-byte sector the drive recorded, from block -150 on (offset (LBA + 150) x 2352), so that
+// audio, Mode 2 and every field READ CD selects are there. leadin-cdtext.raw holds what a host
+// wrote into the lead-in.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "cd_sector.h"
 
 namespace quillion::emu {
 
@@ -31,11 +37,41 @@ const ProfileInfo* profileByName(const std::string& name);
 struct Track {
   std::uint32_t number = 1;
   std::uint32_t session = 1;
-  std::uint32_t start = 0;   // first LBA
-  std::uint32_t length = 0;  // blocks recorded
-  bool audio = false;
+  std::uint32_t start = 0;   // first LBA (index 1)
+  std::uint32_t length = 0;  // blocks recorded from the start
+  SectorKind kind = SectorKind::Mode1;
   bool closed = true;
+  std::uint32_t pregap = 0;    // blocks of index 0 before the start
+  std::uint32_t runOut = 0;    // link blocks after a track written at once: part of it, never readable
+  std::uint32_t reserved = 0;  // size of a reserved track; 0 when not reserved
+
+  bool audio() const { return kind == SectorKind::Audio; }
+  // The block after the track: its data (or its reservation) and its run-out.
+  std::uint32_t end() const { return start + (reserved > length ? reserved : length) + runOut; }
 };
+
+// A closed session: where its lead-out begins and its format (00h, 10h CD-I, 20h CD-ROM XA).
+struct Session {
+  std::uint32_t number = 1;
+  std::uint32_t leadOut = 0;
+  std::uint8_t format = 0;
+};
+
+// The layout of a CD program area (Orange Book): each track begins after a 150-block pregap,
+// a track written at once ends with 2 run-out blocks, and between sessions lie the lead-out of
+// the one before (6,750 blocks after the first session, 2,250 after later ones) and the
+// lead-in of the next (4,500 blocks).
+namespace cd {
+inline constexpr std::uint32_t kPregap = 150;
+inline constexpr std::uint32_t kRunOut = 2;
+inline constexpr std::uint32_t kMinimumTrack = 300;
+inline constexpr std::uint32_t kFirstLeadOut = 6750;
+inline constexpr std::uint32_t kLaterLeadOut = 2250;
+inline constexpr std::uint32_t kLeadIn = 4500;
+// Start of the first lead-in on the emulated blank media (ATIP 97:26:66, an 80-minute disc).
+inline constexpr std::uint8_t kAtipLeadIn[3] = {97, 26, 66};
+inline constexpr std::int32_t kFirstLeadInStart = (97 * 60 + 26) * 75 + 66 - 450'000 - 150;
+}  // namespace cd
 
 class Medium {
 public:
@@ -56,28 +92,63 @@ public:
   DiscStatus status() const { return status_; }
   bool formatted() const { return formatted_; }
   const std::vector<Track>& tracks() const { return tracks_; }
+  const std::vector<Session>& sessions() const { return sessions_; }
+  // The session that takes the next track: one after the closed ones.
+  std::uint32_t sessionInProgress() const { return static_cast<std::uint32_t>(sessions_.size() + 1); }
+  // The track being written or reserved, if any (only the last track can be open).
+  const Track* openTrack() const;
+  // The number the next track gets.
+  std::uint32_t nextTrackNumber() const { return tracks_.empty() ? 1 : tracks_.back().number + 1; }
 
   // The end of recorded data: the block after the last recorded one.
   std::uint32_t recordedEnd() const;
-  // Sequential media: the next writable address of the open (invisible) track.
+  // Sequential media: the next writable address (of the open track, else of the next track).
   std::uint32_t nextWritable() const;
+  // Where the next track begins: after the last track and a pregap of `pregap` blocks in its
+  // session, after the lead-out and lead-in that follow a closed session (CD); right after the
+  // last track (DVD, BD).
+  std::uint32_t nextTrackStart(std::uint32_t pregap = cd::kPregap) const;
+  // CD: where the lead-in of the session in progress begins (negative for the first session).
+  std::int32_t leadInStart() const;
   bool isRecorded(std::uint32_t lba) const;
+  // The track whose recorded blocks hold `lba`.
+  const Track* trackAt(std::uint32_t lba) const;
 
+  // 2048-byte user data of data blocks (CD: Mode 1 and Mode 2 Form 1 sectors only).
   [[nodiscard]] bool read(std::uint32_t lba, std::uint32_t blocks, std::uint8_t* out) const;
+  // Records 2048-byte user data at `lba` into the open track (opening one if none is): on a CD
+  // as Mode 1 sectors.
   [[nodiscard]] bool write(std::uint32_t lba, std::uint32_t blocks, const std::uint8_t* data);
-  void closeTrack();
-  void closeSession();
+
+  // CD media: whole sectors from block -150 (the first pregap) on.
+  [[nodiscard]] bool recordSectors(std::int32_t lba, std::span<const RawSector> sectors);
+  [[nodiscard]] bool readSector(std::int32_t lba, RawSector& sector) const;
+  // Track bookkeeping for a drive that records: a new open track, blocks added to it, closing.
+  void addTrack(const Track& track);
+  void growOpenTrack(std::uint32_t blocks);
+  void closeTrack(std::uint32_t runOut = 0);
+  // Closes the session in progress (and its open track); `nextAllowed` leaves the disc
+  // appendable, else it is complete. A session without tracks is left as it is.
+  void closeSession(bool nextAllowed, std::uint8_t format);
+  void closeSession() { closeSession(false, 0); }
+  // The 96-byte R-W blocks a host wrote into the lead-in (CD-Text), appended.
+  [[nodiscard]] bool recordLeadIn(std::span<const std::uint8_t> blocks);
   void format();
   void erase();
 
-  // Dumps for outside readers: every recorded block of the disc as an .iso, and the tracks as
-  // a bin/cue pair (CD: MODE1/2352 sectors with EDC and parity; DVD, BD: MODE1/2048).
+  // Dumps for outside readers: the user data of every block up to the end of the recorded
+  // area as an .iso, and the tracks as a bin/cue pair. A CD's bin holds its recorded sectors
+  // from block 0 at their own positions (the space between sessions and run-outs as zeros,
+  // sparse), its cue each track (AUDIO, MODE1/2352, MODE2/2352) with INDEX 00 at its pregap and
+  // a REM SESSION line per session on a disc of several; DVD and BD give MODE1/2048.
   [[nodiscard]] bool dumpIso(const std::filesystem::path& iso) const;
   [[nodiscard]] bool dumpBinCue(const std::filesystem::path& cue) const;
 
 private:
   Medium(std::filesystem::path folder, const ProfileInfo* profile, std::uint32_t capacity);
   std::filesystem::path imagePath() const { return folder_ / "data.img"; }
+  bool isCd() const { return profile_->kind == MediumKind::CD; }
+  [[nodiscard]] bool dumpCdBin(const std::filesystem::path& bin) const;
 
   std::filesystem::path folder_;
   const ProfileInfo* profile_;
@@ -85,6 +156,7 @@ private:
   DiscStatus status_ = DiscStatus::Blank;
   bool formatted_ = false;
   std::vector<Track> tracks_;
+  std::vector<Session> sessions_;
 };
 
 inline constexpr std::uint32_t kBlockBytes = 2048;
