@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include "framework/xdg_paths.h"
 #include "quillion/status.h"
@@ -88,3 +89,31 @@ TEST_F(MessagesTest, UserFilesOverrideSingleEntries) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every status the engine can answer, read from the header the engine itself compiles with,
+// so a code added there without a title here fails at once.
+std::vector<int> engineStatusCodes() {
+  QFile header(QString::fromLocal8Bit(qgetenv("QUILLION_SOURCE_DIR")) +
+               QStringLiteral("/Engine/include/quillion/status.h"));
+  if (!header.open(QIODevice::ReadOnly)) return {};
+  std::vector<int> codes;
+  const QRegularExpression entry(QStringLiteral(R"(^\s*k\w+\s*=\s*(-\d+)\s*,)"));
+  for (const QByteArray& line : header.readAll().split('\n')) {
+    const auto match = entry.match(QString::fromUtf8(line));
+    if (match.hasMatch()) codes.push_back(match.captured(1).toInt());
+  }
+  return codes;
+}
+
+}  // namespace
+
+TEST_F(MessagesTest, EveryEngineStatusHasATitle) {
+  test::ScopedBuiltInMessages builtIn;
+  const std::vector<int> codes = engineStatusCodes();
+  ASSERT_GT(codes.size(), 40u) << "status.h was not found or not parsed";
+  for (int code : codes) {
+    EXPECT_NE(Msg::engineError(code), QString::number(code)) << "no title for " << code;
+  }
+}
