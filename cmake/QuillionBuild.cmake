@@ -57,6 +57,13 @@ function(quillion_add_gtest)
   if(NOT labels)
     set(labels unit)
   endif()
+  # Suites labelled tsan also run in a ThreadSanitizer build, which builds only them.
+  if("tsan" IN_LIST labels)
+    if(NOT TARGET quillion_tsan_tests)
+      add_custom_target(quillion_tsan_tests)
+    endif()
+    add_dependencies(quillion_tsan_tests ${T_NAME})
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT}
