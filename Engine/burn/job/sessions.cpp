@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Sessions by kind, and the sizes a prepared job reports.
+#include "burn/job/sessions.h"
+
+#include <algorithm>
+
+#include "burn/job/burn_job.h"
+
+namespace quillion::burn {
+namespace {
+
+// The native image's fixed header: the session and track tables before the data.
+constexpr std::uint64_t kNativeImageHeaderBytes = 93'774;
+// The gap between the two sessions of a CD Extra disc.
+constexpr std::uint32_t kCDExtraSessionGap = 11'400;
+constexpr std::uint32_t kMaxCacheWishKB = 81'920;
+
+std::uint32_t trackKB(const Track& t) {
+  return static_cast<std::uint32_t>(std::uint64_t{t.blocks} * t.blockSize / 1024);
+}
+
+// The wished cache need not be larger than what one pass of the writer takes whole.
+void limitCacheWish(BurnJob& job) {
+  std::uint32_t largest = 0;
+  for (const Session& s : job.sessions) {
+    std::uint32_t sessionKB = 0;
+    for (const Track& t : s.tracks) {
+      sessionKB += trackKB(t);
+      if (!job.options.sao) largest = std::max(largest, trackKB(t));
+    }
+    if (job.options.sao) largest = std::max(largest, sessionKB);
+  }
+  const std::uint32_t wish = job.shared.appCacheSize;
+  job.shared.appCacheSize = std::min({wish, largest, kMaxCacheWishKB});
+}
+
+// The destination blocks of one session's tracks: 2 run-out blocks after each, and the
+// pregap of every track but the first.
+std::uint32_t sessionDeviceBlocks(const Session& s) {
+  std::uint32_t total = 0;
+  for (std::size_t i = 0; i < s.tracks.size(); ++i)
+    total += s.tracks[i].blocks + 2 + (i > 0 ? s.tracks[i].pregap : 0);
+  return total;
+}
+
+}  // namespace
+
+EngineStatus prepareSessions(BurnJob& job) {
+  job.sessions.clear();
+  switch (job.kind()) {
+    case kBP_KindVCDSlide:
+    case kBP_KindSVCDSlide:
+      break;  // slide shows have no producer: the job has no blocks
+    default:
+      return kErrPrepareFailed;  // no producer for this kind in this build
+  }
+  limitCacheWish(job);
+  return kNoErr;
+}
+
+std::uint64_t nativeImageBytes(const BurnJob& job) {
+  if (job.sessions.empty()) return 0;
+  std::uint64_t total = kNativeImageHeaderBytes + job.cdText.size();
+  for (const Session& s : job.sessions)
+    for (const Track& t : s.tracks) total += std::uint64_t{t.blocks} * t.blockSize;
+  return total;
+}
+
+std::uint32_t deviceBlocksNeeded(const BurnJob& job) {
+  const std::uint32_t first = job.firstDestination();
+  if (job.sessions.empty() || first == 0 || first == kBP_NativeImageWriter) return 0;
+  if (job.kind() == kBP_KindDeviceCopy) {
+    const Session& last = job.sessions.back();
+    return last.start + last.blocks + 2;
+  }
+  std::uint32_t total = sessionDeviceBlocks(job.sessions.front());
+  if (job.kind() == kBP_KindCDExtra && job.sessions.size() > 1)
+    total += kCDExtraSessionGap + sessionDeviceBlocks(job.sessions[1]);
+  return total;
+}
+
+}  // namespace quillion::burn

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The sessions and tracks a prepared job writes, and the sizes they add up to.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "quillion/status.h"
+
+namespace quillion::burn {
+
+class BurnJob;
+
+struct Track {
+  std::uint16_t number = 0;
+  std::int16_t mode = 0;  // block mode code: 0 audio, 8 Mode 1, 10 Mode 2 Form 1, ...
+  std::uint16_t blockSize = 0;
+  std::uint16_t pregap = 0;
+  bool data = false;
+  std::uint32_t start = 0;
+  std::uint32_t blocks = 0;
+  std::uint32_t dataDiscFormat = 0;
+};
+
+struct Session {
+  std::uint16_t number = 0;
+  std::uint8_t format = 0;  // 00h, 10h or 20h (Mode 2 data)
+  std::uint32_t blocks = 0;
+  std::vector<Track> tracks;
+  std::uint32_t start = 0;
+  std::uint32_t leadOut = 0xFFFFFFFFu;
+};
+
+// Checks, forced options, log line, sessions and size outputs; call with the job's lock held.
+[[nodiscard]] EngineStatus prepareBurn(BurnJob& job, std::uint32_t* blocks, std::uint32_t* bytes);
+// Builds the job's sessions for its kind (the list is cleared first).
+[[nodiscard]] EngineStatus prepareSessions(BurnJob& job);
+// The native image's size: its header, every track's bytes and the lead-in CD-Text.
+std::uint64_t nativeImageBytes(const BurnJob& job);
+// The blocks a drive or ISO image destination needs; 0 without sessions or for the native
+// image.
+std::uint32_t deviceBlocksNeeded(const BurnJob& job);
+
+}  // namespace quillion::burn
