@@ -14,6 +14,7 @@
 #include "quillion/BP.h"
 #include "quillion/FS.h"
 #include "quillion/handle_table.h"
+#include "test_tools.h"
 
 using quillion::emu::DeviceEnvironment;
 
@@ -533,7 +534,7 @@ TEST(BurnJob, PreparationWritesItsLogLine) {
     if (c.destinations == 2)
       BP_SetDstDriveList(job.ref, mallocRefs({kBP_ISOImageWriter, kBP_ISOImageWriter}), 2);
     (void)BP_PrepareBurn(job.ref, nullptr, nullptr);
-    EXPECT_EQ(log.text(), c.line) << int{c.kind};
+    EXPECT_EQ(log.text().substr(0, std::strlen(c.line)), c.line) << int{c.kind};
     job.shared->logFile = nullptr;
   }
   Job refused(kDataToImage);
@@ -566,4 +567,59 @@ TEST(BurnJob, SizeGoesToTheOutputOfItsDestination) {
     EXPECT_EQ(bytes[0], 0xBBBBu) << "other destinations report blocks only";
     EXPECT_EQ(bytes[1], 0xCCCCu);
   }
+}
+
+TEST(BurnJob, DataLayoutsArePreparedForImageDestinations) {
+  quillion::test::TempDir dir;
+  {
+    std::FILE* f = std::fopen((dir.path() / "file.bin").c_str(), "wb");
+    std::fputs(std::string(5000, 'x').c_str(), f);
+    std::fclose(f);
+  }
+  std::unique_ptr<FS_Tree, TreeDeleter> tree(initTree(initNode(nullptr, "root", nullptr, false)));
+  FS_Node* file = initNode((dir.path() / "file.bin").c_str(), "file.bin", nullptr, false);
+  ASSERT_EQ(AddTreeNode(tree.get(), file, GetRootTreeNode(tree.get())), kNoErr);
+
+  struct Case {
+    const char* name;
+    std::uint32_t destination;
+    std::uint16_t format;
+    bool xa;
+    EngineStatus status;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"Joliet to an ISO image", kBP_ISOImageWriter, 512, true, kNoErr, "Mode 2 form 1 data"},
+      {"plain ISO9660, Mode 1", kBP_ISOImageWriter, 256, false, kNoErr, "Mode 1 data"},
+      {"to a native image", kBP_NativeImageWriter, 512, true, kNoErr, "Mode 2 form 1 data"},
+      {"a format without a producer", kBP_ISOImageWriter, 16, true, kErrPrepareFailed,
+       "\r?? No file system is made for data disc format 16\r"},
+      {"to a drive", 0x5555, 512, true, kErrPrepareFailed, "to a drive is not available"},
+  };
+  std::uint32_t isoBlocks = 0;
+  for (const Case& c : cases) {
+    Job job(kDataToImage);
+    CapturedLog log(job.shared);
+    BP_SetDataTree(job.ref, tree.get());
+    BP_SetDataDiscFormat(job.ref, c.format);
+    BP_SetISO9660_XA(job.ref, c.xa);
+    BP_SetDstImageFilePath(job.ref, "/tmp/never-written", 2);
+    BP_SetThreadCreatorCallback(job.ref, refuseThreads);
+    BP_SetDstDevice(job.ref, c.destination);
+    std::uint32_t blocks = 0;
+    std::uint32_t bytes[2] = {};
+    EXPECT_EQ(BP_PrepareBurn(job.ref, &blocks, bytes), c.status) << c.name;
+    EXPECT_NE(log.text().find(c.logged), std::string::npos) << c.name << ": " << log.text();
+    job.shared->logFile = nullptr;
+    if (c.status != kNoErr) continue;
+    EXPECT_NE(log.text().find("\r\r ------ Append Data Track ------\r     0 ~ "), std::string::npos)
+        << log.text();
+    if (c.destination == kBP_ISOImageWriter && c.format == 512) isoBlocks = blocks - 2;
+    if (c.destination == kBP_NativeImageWriter) {
+      // Session at once on the native image: Mode 2 Form 1 blocks with their subheaders.
+      EXPECT_EQ(blocks, 0u);
+      EXPECT_EQ(std::uint64_t{bytes[1]} << 32 | bytes[0], 93'774 + std::uint64_t{isoBlocks} * 2336);
+    }
+  }
+  EXPECT_GT(isoBlocks, 16u) << "a volume after the 16 system blocks";
 }

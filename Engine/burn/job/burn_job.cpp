@@ -16,7 +16,10 @@ BurnJob::BurnJob(BP_JobCode jobCode, std::uint16_t drives)
   shared.numDrives = drives;
 }
 
-BurnJob::~BurnJob() = default;
+// The record points at the list until the job goes.
+BurnJob::~BurnJob() {
+  shared.fileLocList = nullptr;
+}
 
 BP_WriterRTInfo* BurnJob::writerFor(std::uint32_t ref) {
   const std::uint16_t n = shared.numWriters.load();

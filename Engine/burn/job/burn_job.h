@@ -81,6 +81,7 @@ class BurnJob {
   std::uint16_t dstCount = 0;
   bool prepared = false;
   std::vector<Session> sessions;
+  std::unique_ptr<FS_FileLocList, FreeDeleter> fileLocList;  // shown in the shared record
   std::atomic<bool> started{false};
 
   const std::unique_ptr<BP_WriterRTInfo[]> writerRecords;  // driveCount records

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "DPMs/base/dpm_base.h"
 #include "quillion/status.h"
 
 namespace quillion::burn {
@@ -20,6 +22,7 @@ struct Track {
   std::uint32_t start = 0;
   std::uint32_t blocks = 0;
   std::uint32_t dataDiscFormat = 0;
+  std::unique_ptr<DPM_Base> producer;
 };
 
 struct Session {
@@ -35,6 +38,11 @@ struct Session {
 [[nodiscard]] EngineStatus prepareBurn(BurnJob& job, std::uint32_t* blocks, std::uint32_t* bytes);
 // Builds the job's sessions for its kind (the list is cleared first).
 [[nodiscard]] EngineStatus prepareSessions(BurnJob& job);
+// Appends one file-system track of the job's data disc format, starting at `start`, to the
+// last session. kErrPrepareFailed when no producer serves the format or the producer
+// refused the layout (the burn log says why).
+[[nodiscard]] EngineStatus appendDataTrack(BurnJob& job, std::uint32_t start,
+                                           std::uint16_t& nextTrackNumber);
 // The native image's size: its header, every track's bytes and the lead-in CD-Text.
 std::uint64_t nativeImageBytes(const BurnJob& job);
 // The blocks a drive or ISO image destination needs; 0 without sessions or for the native
