@@ -16,6 +16,7 @@
 
 #include "burn/job/sessions.h"
 #include "quillion/BP.h"
+#include "quillion/CM.h"
 #include "quillion/handle_table.h"
 
 namespace quillion::burn {
@@ -54,6 +55,14 @@ struct JobOptions {
   BP_ThreadCreatorProc threadCreator = nullptr;
 };
 
+// What the run's threads work from: the settings as they were when the job was started.
+struct RunPlan {
+  JobOptions options;
+  std::string dstImagePath;
+  std::vector<std::uint32_t> destinations;
+  std::vector<std::uint8_t> cdText;
+};
+
 class BurnJob {
  public:
   BurnJob(BP_JobCode jobCode, std::uint16_t driveCount);
@@ -83,6 +92,13 @@ class BurnJob {
   std::vector<Session> sessions;
   std::unique_ptr<FS_FileLocList, FreeDeleter> fileLocList;  // shown in the shared record
   std::atomic<bool> started{false};
+
+  // The run: set up by BP_Burn before the threads start, read-only for them afterwards
+  // but for the cache, which does its own locking, and the cache-ready flag.
+  RunPlan plan;
+  std::unique_ptr<MCacheMgr> cache;
+  std::atomic<bool> cacheReady{false};
+  std::atomic<bool> readerRan{false};  // the reader routine runs once per job
 
   const std::unique_ptr<BP_WriterRTInfo[]> writerRecords;  // driveCount records
   BP_RuntimeSharedData shared;  // points at writerRecords, so it comes after them

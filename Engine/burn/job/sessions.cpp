@@ -4,14 +4,13 @@
 
 #include <algorithm>
 
+#include "burn/image/wlt_format.h"
 #include "burn/job/burn_job.h"
 #include "burn/job/job_log.h"
 
 namespace quillion::burn {
 namespace {
 
-// The native image's fixed header: the session and track tables before the data.
-constexpr std::uint64_t kNativeImageHeaderBytes = 93'774;
 // The gap between the two sessions of a CD Extra disc.
 constexpr std::uint32_t kCDExtraSessionGap = 11'400;
 constexpr std::uint32_t kMaxCacheWishKB = 81'920;
@@ -113,7 +112,7 @@ EngineStatus prepareSessions(BurnJob& job) {
 
 std::uint64_t nativeImageBytes(const BurnJob& job) {
   if (job.sessions.empty()) return 0;
-  std::uint64_t total = kNativeImageHeaderBytes + job.cdText.size();
+  std::uint64_t total = kWltHeaderBytes + job.cdText.size();
   for (const Session& s : job.sessions)
     for (const Track& t : s.tracks) total += std::uint64_t{t.blocks} * t.blockSize;
   return total;

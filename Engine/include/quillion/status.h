@@ -28,6 +28,7 @@ enum EngineStatusCode : EngineStatus {
   kErrPrepareFailed = -1123,     // the job has no blocks, or a producer could not be prepared
   kErrJobNotRunnable = -1124,    // no thread creator, or a bad destination count
   kErrSourceRead = -1129,        // the reader got no block from its producer or source
+  kErrCancelled = -1130,         // the run was stopped before this destination had all its blocks
   kErrNoProducer = -1131,        // a session has no producer
   kErrDestinationOpen = -1132,   // the writer could not open its destination
   kErrSessionOpen = -1133,       // the session could not be opened
