@@ -14,9 +14,11 @@
 #include "quillion/BP.h"
 #include "quillion/FS.h"
 #include "quillion/handle_table.h"
+#include "run_support.h"
 #include "test_tools.h"
 
 using quillion::emu::DeviceEnvironment;
+using quillion::test::CapturedLog;
 
 namespace {
 
@@ -73,22 +75,6 @@ struct Inputs {
   }
   std::unique_ptr<FS_Tree, TreeDeleter> tree;
   std::unique_ptr<FS_List, ListDeleter> list;
-};
-
-// Reads what the job wrote to its burn log.
-struct CapturedLog {
-  explicit CapturedLog(BP_RuntimeSharedData* shared) : file(std::tmpfile()) {
-    shared->logFile = file;
-  }
-  ~CapturedLog() { std::fclose(file); }
-  std::string text() const {
-    std::fflush(file);
-    std::rewind(file);
-    std::string out;
-    for (int c; (c = std::fgetc(file)) != EOF;) out += static_cast<char>(c);
-    return out;
-  }
-  std::FILE* file;
 };
 
 }  // namespace
@@ -529,7 +515,8 @@ TEST(BurnJob, PreparationWritesItsLogLine) {
   };
   for (const Case& c : cases) {
     Job job(BP_MakeJobCode(static_cast<BP_JobKind>(c.kind), kBP_RouteLayoutToImage), 2);
-    CapturedLog log(job.shared);
+    CapturedLog log;
+    job.shared->logFile = log.file();
     in.give(job.ref);
     if (c.destinations == 2)
       BP_SetDstDriveList(job.ref, mallocRefs({kBP_ISOImageWriter, kBP_ISOImageWriter}), 2);
@@ -538,7 +525,8 @@ TEST(BurnJob, PreparationWritesItsLogLine) {
     job.shared->logFile = nullptr;
   }
   Job refused(kDataToImage);
-  CapturedLog log(refused.shared);
+  CapturedLog log;
+  refused.shared->logFile = log.file();
   EXPECT_EQ(BP_PrepareBurn(refused.ref, nullptr, nullptr), kErrUnknownJobKind);
   EXPECT_EQ(log.text(), "") << "a job refused by its checks writes no line";
   refused.shared->logFile = nullptr;
@@ -599,7 +587,8 @@ TEST(BurnJob, DataLayoutsArePreparedForImageDestinations) {
   std::uint32_t isoBlocks = 0;
   for (const Case& c : cases) {
     Job job(kDataToImage);
-    CapturedLog log(job.shared);
+    CapturedLog log;
+    job.shared->logFile = log.file();
     BP_SetDataTree(job.ref, tree.get());
     BP_SetDataDiscFormat(job.ref, c.format);
     BP_SetISO9660_XA(job.ref, c.xa);

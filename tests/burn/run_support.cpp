@@ -190,7 +190,10 @@ std::string readFile(const fs::path& path) {
 }
 
 std::string quoted(const fs::path& path) {
-  return "'" + path.string() + "'";
+  std::string out(1, '\'');
+  out += path.string();
+  out += '\'';
+  return out;
 }
 
 }  // namespace quillion::test
