@@ -6,6 +6,7 @@
 // prefix of the volume: no block lost, none twice.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -112,6 +113,21 @@ TEST_F(BurnRun, AFailedPreparationIsReturnedAndStartsNoThread) {
     EXPECT_TRUE(TestThreads::instance().calls().empty()) << c.name;
     EXPECT_FALSE(job.shared->bStop) << c.name;
     EXPECT_EQ(job.shared->writers[0].phase, kBP_PhaseSetUp) << c.name;
+  }
+  // A prepared job whose creator or destinations were taken away afterwards.
+  for (int change = 0; change < 2; ++change) {
+    ImageJob job(tree_.get(), kBP_ISOImageWriter, dir_.path() / "late.iso");
+    ASSERT_EQ(BP_PrepareBurn(job.ref, nullptr, nullptr), kNoErr);
+    if (change == 0) {
+      BP_SetThreadCreatorCallback(job.ref, nullptr);
+    } else {
+      auto* two = static_cast<std::uint32_t*>(std::malloc(2 * sizeof(std::uint32_t)));
+      two[0] = kBP_ISOImageWriter;
+      two[1] = kBP_NativeImageWriter;
+      EXPECT_EQ(BP_SetDstDriveList(job.ref, two, 2), kErrBadArgument);
+    }
+    EXPECT_EQ(BP_Burn(job.ref), kErrJobNotRunnable) << change;
+    EXPECT_TRUE(TestThreads::instance().calls().empty()) << change;
   }
   // A job that prepares but has no blocks.
   BP_RuntimeSharedData* shared = nullptr;

@@ -46,6 +46,9 @@ bool destinationsCanRun(const BurnJob& job) {
 // Everything but the threads; call with the job's lock held.
 EngineStatus setUpRun(BurnJob& job) {
   JobOptions& o = job.options;
+  // Settings may have changed since the job was prepared.
+  if (!o.threadCreator || job.dstCount == 0 || job.dstCount > job.numDrives())
+    return kErrJobNotRunnable;
   const std::uint16_t profile = job.writerRecords[0].mediaProfile;
   if (profile > 0x10) o.sao = false;
   if (profile <= 0x0F && o.sao && job.firstDestination() == kBP_NativeImageWriter &&
