@@ -114,12 +114,14 @@ TEST_F(BurnRun, AFailedPreparationIsReturnedAndStartsNoThread) {
     EXPECT_FALSE(job.shared->bStop) << c.name;
     EXPECT_EQ(job.shared->writers[0].phase, kBP_PhaseSetUp) << c.name;
   }
-  // A prepared job whose creator or destinations were taken away afterwards.
-  for (int change = 0; change < 2; ++change) {
+  // A prepared job whose creator or destinations were changed afterwards.
+  for (int change = 0; change < 3; ++change) {
     ImageJob job(tree_.get(), kBP_ISOImageWriter, dir_.path() / "late.iso");
     ASSERT_EQ(BP_PrepareBurn(job.ref, nullptr, nullptr), kNoErr);
     if (change == 0) {
       BP_SetThreadCreatorCallback(job.ref, nullptr);
+    } else if (change == 1) {
+      EXPECT_EQ(BP_SetDstDevice(job.ref, 0x4444), kNoErr) << "a drive, after preparation";
     } else {
       auto* two = static_cast<std::uint32_t*>(std::malloc(2 * sizeof(std::uint32_t)));
       two[0] = kBP_ISOImageWriter;

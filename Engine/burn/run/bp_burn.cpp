@@ -2,7 +2,6 @@
 // BP_Burn: the last options the destination forces, the cache, and the threads asked of the
 // interface's thread creator.
 #include <algorithm>
-#include <set>
 
 #include "burn/job/job_log.h"
 #include "burn/run/run_common.h"
@@ -34,13 +33,11 @@ std::uint32_t cacheSizeKB(const BurnJob& job) {
   return std::clamp(size, kSmallestCacheKB, kLargestCacheKB);
 }
 
-// Every destination reads through its own position in the cache, which knows it by its
-// reference: the same reference twice would split the blocks between two writers. And the
-// job has one image path: two image writers would write one file at once.
+// The job has one image path, so it writes one image, and the writer of this build writes
+// images only: a list changed after preparation might name a drive, or an image twice.
 bool destinationsCanRun(const BurnJob& job) {
-  const std::set<std::uint32_t> seen(job.dst.get(), job.dst.get() + job.dstCount);
-  const auto images = seen.count(kBP_NativeImageWriter) + seen.count(kBP_ISOImageWriter);
-  return seen.size() == job.dstCount && images <= 1;
+  return job.dstCount == 1 &&
+         (job.dst[0] == kBP_NativeImageWriter || job.dst[0] == kBP_ISOImageWriter);
 }
 
 // Everything but the threads; call with the job's lock held.
