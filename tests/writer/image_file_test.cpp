@@ -4,6 +4,7 @@
 // do not fit on the disk.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -340,6 +341,20 @@ TEST_F(ImageFile, EachOperationKeepsToItsMode) {
       << "it would land in the track's data";
   ASSERT_EQ(writing.WriteData(block.data(), 1), kNoErr);
   // Destroyed without Close: the header on disk still holds only the magic and the time.
+}
+
+TEST_F(ImageFile, OnlyAnEarlierImageIsReplacedWhenWriting) {
+  const fs::path fifo = file("not-an-image");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path folder = file("folder.wlt");
+  fs::create_directory(folder);
+  for (const fs::path& path : {fifo, folder}) {
+    CDImageFile writing(false);
+    EXPECT_EQ(writing.Open(path.c_str(), true), kErrImageOpen) << path;
+    EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << path << " must be left in place";
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_directory(folder));
 }
 
 TEST_F(ImageFile, WritesThatDoNotFitAreReported) {

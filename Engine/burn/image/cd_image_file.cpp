@@ -72,6 +72,11 @@ EngineStatus CDImageFile::Open(const char* path, bool forWriting) {
 }
 
 EngineStatus CDImageFile::openForWriting(const char* path) {
+  // An earlier image at the path is replaced, but nothing else is: run as root, a mistyped
+  // path could otherwise delete a device node or a folder's entry that is not ours.
+  struct stat existing {};
+  if (::lstat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
+    return kErrImageOpen;
   if (::unlink(path) != 0 && errno != ENOENT) return kErrImageOpen;
   // O_EXCL: whatever appears at the path between the unlink and here is not written through.
   fd_ = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
