@@ -41,6 +41,25 @@ std::size_t readAll(int fd, std::uint8_t* p, std::size_t n) {
   return done;
 }
 
+std::unique_ptr<FileState> newFileState(std::uint32_t bufferSize, bufstream_msg_fn msg) {
+  std::unique_ptr<FileState> state(new (std::nothrow) FileState);
+  if (!state) {
+    report(msg, "BUFSTRM:Unable to allocate %d bytes for bufstream object",
+           static_cast<int>(sizeof(FileState)));
+    return nullptr;
+  }
+  if (bufferSize > 0) {
+    state->buffer.reset(new (std::nothrow) std::uint8_t[bufferSize]);
+    if (!state->buffer) {
+      report(msg, "BUFSTRM:Unable to allocate %d bytes for the bufstream buffer.",
+             static_cast<int>(bufferSize));
+      return nullptr;
+    }
+  }
+  state->bufferSize = bufferSize;
+  return state;
+}
+
 bool closeFile(FileState& state) {
   if (state.fd < 0) return true;
   // A failed close may still have released the descriptor (Linux always does), so it is

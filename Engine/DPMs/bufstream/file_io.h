@@ -50,6 +50,10 @@ inline FileState* stateOf(bufstream* bs) {
   return static_cast<FileState*>(bs->implementation);
 }
 
+// A new file stream state with its buffer of `bufferSize` bytes (none for 0); null, with the
+// reason sent to `msg`, when memory runs out.
+std::unique_ptr<FileState> newFileState(std::uint32_t bufferSize, bufstream_msg_fn msg);
+
 // Closes the descriptor; false when close reports a failure.
 bool closeFile(FileState& state);
 

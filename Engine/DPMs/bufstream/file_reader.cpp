@@ -108,13 +108,8 @@ int done(bufstream* bs, int) {
 int initReader(bufstream* bs, const char* path, std::uint32_t bufferSize, bufstream_msg_fn msg,
                bool owned) {
   if (!bs || !path) return -1;
-  auto* raw = new (std::nothrow) FileState;
-  if (!raw) {
-    report(msg, "BUFSTRM:Unable to allocate %d bytes for bufstream object",
-           static_cast<int>(sizeof(FileState)));
-    return -1;
-  }
-  std::unique_ptr<FileState> state(raw);
+  std::unique_ptr<FileState> state = newFileState(bufferSize, msg);
+  if (!state) return -1;
   state->fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (state->fd < 0) {
     report(msg, "BUFSTRM:Unable to open file for reading.");
@@ -127,16 +122,6 @@ int initReader(bufstream* bs, const char* path, std::uint32_t bufferSize, bufstr
     return -1;
   }
   state->fileSize = static_cast<std::uint64_t>(info.st_size);
-  if (bufferSize > 0) {
-    state->buffer.reset(new (std::nothrow) std::uint8_t[bufferSize]);
-    if (!state->buffer) {
-      report(msg, "BUFSTRM:Unable to allocate %d bytes for the bufstream buffer.",
-             static_cast<int>(bufferSize));
-      closeFile(*state);
-      return -1;
-    }
-  }
-  state->bufferSize = bufferSize;
   *bs = bufstream{};
   bs->usable_bytes = usable;
   bs->request = request;

@@ -163,18 +163,8 @@ int done(bufstream* bs, int /*abort*/) {
 int initWriter(bufstream* bs, const char* path, std::uint32_t bufferSize, bufstream_msg_fn msg,
                WriteMode mode, bool owned) {
   if (!bs || !path) return -1;
-  auto* s = new (std::nothrow) FileState;
-  if (!s) {
-    report(msg, "BUFSTRM:Unable to allocate %d bytes for bufstream object",
-           static_cast<int>(sizeof(FileState)));
-    return -1;
-  }
-  std::unique_ptr<FileState> state(s);
-  if (bufferSize > 0) {
-    state->buffer.reset(new (std::nothrow) std::uint8_t[bufferSize]);
-    if (!state->buffer) return -1;
-  }
-  state->bufferSize = bufferSize;
+  std::unique_ptr<FileState> state = newFileState(bufferSize, msg);
+  if (!state) return -1;
   try {
     state->name = path;
   } catch (const std::bad_alloc&) {
