@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device/cdb.h"
 #include "device/command_runner.h"
 #include "device/device_registry.h"

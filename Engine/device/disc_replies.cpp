@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <map>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 
 namespace quillion {
 namespace {

@@ -4,7 +4,7 @@
 // access this call took, so a failed start never leaves the drive held.
 #include <array>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device/command_runner.h"
 #include "device/device_registry.h"
 #include "device/dvd_format.h"

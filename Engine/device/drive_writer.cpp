@@ -5,7 +5,7 @@
 // did not close is a failed recording, never a quiet success.
 #include <array>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device/mode_page.h"
 #include "device/writer_context.h"
 #include "quillion/MMC.h"

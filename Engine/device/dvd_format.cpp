@@ -5,7 +5,7 @@
 #include <array>
 #include <vector>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "quillion/MMC.h"
 
 namespace quillion {

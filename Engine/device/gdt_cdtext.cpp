@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device/cd_text.h"
 #include "device/gdt_support.h"
 #include "quillion/GDT.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device/cdb.h"
 #include "device/device_registry.h"
 #include "device/disc_replies.h"

@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device/cdb.h"
 #include "device/device_registry.h"
 #include "quillion/DC.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 
 namespace quillion {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device/command_runner.h"
 #include "device/device_registry.h"
 #include "quillion/DC.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device/cdb.h"
 #include "device/command_runner.h"
 #include "device/device_registry.h"

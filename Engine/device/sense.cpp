@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/sense.h"
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 
 namespace quillion {
 namespace {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device_environment.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <vector>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device/medium_probe.h"
 #include "test_tools.h"
 

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device_environment.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"

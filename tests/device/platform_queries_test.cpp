@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device_environment.h"
 #include "quillion/DC.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "device_environment.h"
 #include "quillion/CDWriterEx.h"
 #include "quillion/MMC.h"

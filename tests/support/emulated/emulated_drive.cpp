@@ -7,7 +7,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 
 namespace quillion::emu {
 namespace {

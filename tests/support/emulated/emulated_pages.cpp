@@ -3,7 +3,7 @@
 // medium (close, format, blank).
 #include <algorithm>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "emulated_drive.h"
 
 namespace quillion::emu {

@@ -5,7 +5,7 @@
 // 6.31, 6.33, 6.41, 6.44, 7.5). A test write goes through every check and records nothing.
 #include <algorithm>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "emulated_drive.h"
 
 namespace quillion::emu {

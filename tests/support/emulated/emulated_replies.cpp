@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 #include "cd_sector.h"
 #include "emulated_drive.h"
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "device/byte_order.h"
+#include "common/byte_order.h"
 
 namespace quillion::emu {
 namespace {
