@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "DPMs/base/disc_bytes.h"
 #include "DPMs/hfs/apple_partition_map.h"
 #include "DPMs/hfs/catalog_keys.h"
 #include "DPMs/hfs/hfs_byte_order.h"

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <tuple>
 
-#include "DPMs/base/disc_bytes.h"
 #include "DPMs/iso9660/dpm_fs_iso9660.h"
+#include "common/byte_order.h"
 #include "quillion/clock.h"
 #include "tests/dpms/iso_fixture.h"
 #include "tree/fs_node.h"
@@ -43,7 +43,8 @@ class Iso9660Layout : public ::testing::Test {
 };
 
 std::uint32_t pvdField32(const std::string& image, std::size_t at) {
-  return getLE32(reinterpret_cast<const std::uint8_t*>(image.data()) + 16 * 2048 + at);
+  return le::get32({reinterpret_cast<const std::uint8_t*>(image.data()), image.size()},
+                   16 * 2048 + at);
 }
 
 using Options = std::tuple<DPM_FS_ISO9660::ISOFormat, bool, bool, bool>;  // apple, version, xa

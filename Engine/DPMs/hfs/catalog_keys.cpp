@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "DPMs/base/disc_bytes.h"
+#include "common/byte_order.h"
 
 namespace quillion::hfs {
 namespace {
@@ -17,7 +17,7 @@ constexpr std::size_t kPlusParent = 2;
 constexpr std::size_t kPlusNameLength = 6;
 
 std::uint32_t parentOf(DiscBytes key, std::size_t at) {
-  return key.size() >= at + 4 ? getBE32(key.data() + at) : 0;
+  return key.size() >= at + 4 ? be::get32(key, at) : 0;
 }
 
 // The name of an HFS key, cut to what the key really holds.
@@ -89,11 +89,14 @@ bool UnicodeKey_Compare::operator()(DiscBytes a, DiscBytes b) const {
   if (pa != pb) return pa < pb;
   const auto units = [](DiscBytes key) -> std::size_t {
     if (key.size() < kPlusNameLength + 2) return 0;
-    return std::min<std::size_t>(getBE16(key.data() + kPlusNameLength),
+    return std::min<std::size_t>(be::get16(key, kPlusNameLength),
                                  (key.size() - kPlusNameLength - 2) / 2);
   };
-  return FastUnicodeCompare(a.data() + kPlusNameLength + 2, units(a),
-                            b.data() + kPlusNameLength + 2, units(b)) < 0;
+  const auto name = [&units](DiscBytes key) {
+    const std::size_t n = units(key);
+    return n == 0 ? DiscBytes() : key.subspan(kPlusNameLength + 2, 2 * n);
+  };
+  return FastUnicodeCompare(name(a), name(b)) < 0;
 }
 
 int FastUnicodeCompare(std::u16string_view a, std::u16string_view b) {
@@ -104,12 +107,9 @@ int FastUnicodeCompare(std::u16string_view a, std::u16string_view b) {
   return compareFolded(std::ref(na), std::ref(nb));
 }
 
-int FastUnicodeCompare(const std::uint8_t* a, std::size_t unitsA, const std::uint8_t* b,
-                       std::size_t unitsB) {
-  const auto at = [](const std::uint8_t* s) {
-    return [s](std::size_t i) { return getBE16(s + 2 * i); };
-  };
-  FoldedUnits na(at(a), unitsA), nb(at(b), unitsB);
+int FastUnicodeCompare(DiscBytes a, DiscBytes b) {
+  const auto at = [](DiscBytes s) { return [s](std::size_t i) { return be::get16(s, 2 * i); }; };
+  FoldedUnits na(at(a), a.size() / 2), nb(at(b), b.size() / 2);
   return compareFolded(std::ref(na), std::ref(nb));
 }
 

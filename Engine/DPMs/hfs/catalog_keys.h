@@ -35,9 +35,8 @@ struct UnicodeKey_Compare {
 // The HFS Plus comparison of two names: -1, 0 or 1. Units are folded through the lower-case
 // table of the format; units it maps to 0 are ignored; U+0000 sorts after every other unit.
 int FastUnicodeCompare(std::u16string_view a, std::u16string_view b);
-// The same over big-endian units as stored on disc (lengths in units).
-int FastUnicodeCompare(const std::uint8_t* a, std::size_t unitsA, const std::uint8_t* b,
-                       std::size_t unitsB);
+// The same over big-endian units as stored on disc (a trailing odd byte is no unit).
+int FastUnicodeCompare(DiscBytes a, DiscBytes b);
 
 // The folded value of one unit: its lower-case form, 0 for an ignorable unit, 0xFFFF for
 // U+0000.

@@ -2,52 +2,44 @@
 #include "DPMs/hfs/hfs_byte_order.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "DPMs/base/disc_bytes.h"
+#include "common/byte_order.h"
 
 namespace quillion::hfs {
 namespace {
 
 // Writes fields one after another in big-endian order; the structure routines below read
-// as the field lists of the formats.
+// as the field lists of the formats. A field past the end of the span is dropped.
 class BEWriter {
  public:
-  explicit BEWriter(std::uint8_t* at) : p_(at) {}
+  explicit BEWriter(std::span<std::uint8_t> out) : out_(out) {}
   BEWriter& u8(std::uint8_t v) {
-    *p_++ = v;
+    if (at_ < out_.size()) out_[at_] = v;
+    ++at_;
     return *this;
   }
   BEWriter& i8(std::int8_t v) { return u8(static_cast<std::uint8_t>(v)); }
   BEWriter& u16(std::uint16_t v) {
-    putBE16(p_, v);
-    p_ += 2;
+    be::put16(out_, at_, v);
+    at_ += 2;
     return *this;
   }
   BEWriter& i16(std::int16_t v) { return u16(static_cast<std::uint16_t>(v)); }
   BEWriter& u32(std::uint32_t v) {
-    putBE32(p_, v);
-    p_ += 4;
+    be::put32(out_, at_, v);
+    at_ += 4;
     return *this;
   }
   BEWriter& i32(std::int32_t v) { return u32(static_cast<std::uint32_t>(v)); }
   BEWriter& u64(std::uint64_t v) {
-    putBE64(p_, v);
-    p_ += 8;
+    be::put64(out_, at_, v);
+    at_ += 8;
     return *this;
   }
-  BEWriter& zeros(std::size_t n) {
-    std::memset(p_, 0, n);
-    p_ += n;
-    return *this;
-  }
+  BEWriter& zeros(std::size_t n) { return bytes({}, n); }
   // `text` cut to `room` bytes, zero-filled to `room`.
   BEWriter& fixedText(const std::string& text, std::size_t room) {
-    const std::size_t n = std::min(text.size(), room);
-    std::memcpy(p_, text.data(), n);
-    std::memset(p_ + n, 0, room - n);
-    p_ += room;
-    return *this;
+    return bytes({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, room);
   }
   // A Pascal string: length byte, at most `maxBytes` bytes, zero-filled to `maxBytes`.
   BEWriter& pascal(const std::string& text, std::size_t maxBytes) {
@@ -59,20 +51,24 @@ class BEWriter {
     for (char16_t c : text) u16(static_cast<std::uint16_t>(c));
     return *this;
   }
-  BEWriter& skip(std::size_t n) {
-    p_ += n;
+  // `data` cut to `room` bytes, zero-filled to `room`.
+  BEWriter& bytes(std::span<const std::uint8_t> data, std::size_t room) {
+    for (std::size_t i = 0; i < room; ++i) u8(i < data.size() ? data[i] : 0);
     return *this;
   }
-  std::uint8_t* at() const { return p_; }
+  BEWriter& skip(std::size_t n) {
+    at_ += n;
+    return *this;
+  }
+  // The bytes from the write position on; empty past the end.
+  std::span<std::uint8_t> rest() const {
+    return at_ < out_.size() ? out_.subspan(at_) : std::span<std::uint8_t>();
+  }
 
  private:
-  std::uint8_t* p_;
+  std::span<std::uint8_t> out_;
+  std::size_t at_ = 0;
 };
-
-template <std::size_t N>
-std::span<std::uint8_t, N> fixed(std::uint8_t* at) {
-  return std::span<std::uint8_t, N>(at, N);
-}
 
 void extentRecord(BEWriter& w, const HFSExtentRecord& record) {
   for (const HFSExtentDescriptor& e : record) w.u16(e.startBlock).u16(e.blockCount);
@@ -81,7 +77,7 @@ void extentRecord(BEWriter& w, const HFSExtentRecord& record) {
 // A structure inside another, written by its own routine.
 template <std::size_t N, typename T>
 void nested(BEWriter& w, const T& value, void (*swap)(const T&, std::span<std::uint8_t, N>)) {
-  swap(value, std::span<std::uint8_t, N>(w.at(), N));
+  if (const std::span<std::uint8_t> room = w.rest(); room.size() >= N) swap(value, room.first<N>());
   w.skip(N);
 }
 
@@ -116,8 +112,8 @@ std::size_t BTNode::freeSpace(std::size_t nodeSize) const {
 // ---- partition map ----
 
 void SwapBlock0(const Block0& h, std::span<std::uint8_t, kBlock0Bytes> out) {
-  std::memset(out.data(), 0, out.size());
-  BEWriter(out.data())
+  std::ranges::fill(out, std::uint8_t{0});
+  BEWriter(out)
       .u16(h.sbSig)
       .u16(h.sbBlkSize)
       .u32(h.sbBlkCount)
@@ -131,8 +127,8 @@ void SwapBlock0(const Block0& h, std::span<std::uint8_t, kBlock0Bytes> out) {
 }
 
 void SwapPartition(const Partition& h, std::span<std::uint8_t, kPartitionBytes> out) {
-  std::memset(out.data(), 0, out.size());
-  BEWriter(out.data())
+  std::ranges::fill(out, std::uint8_t{0});
+  BEWriter(out)
       .u16(h.pmSig)
       .u16(h.pmSigPad)
       .u32(h.pmMapBlkCnt)
@@ -156,17 +152,11 @@ void SwapPartition(const Partition& h, std::span<std::uint8_t, kPartitionBytes> 
 
 void SwapBTNodeDescriptor(const BTNodeDescriptor& h,
                           std::span<std::uint8_t, kBTNodeDescriptorBytes> out) {
-  BEWriter(out.data())
-      .u32(h.fLink)
-      .u32(h.bLink)
-      .i8(h.kind)
-      .u8(h.height)
-      .u16(h.numRecords)
-      .u16(h.reserved);
+  BEWriter(out).u32(h.fLink).u32(h.bLink).i8(h.kind).u8(h.height).u16(h.numRecords).u16(h.reserved);
 }
 
 void SwapBTHeaderRec(const BTHeaderRec& h, std::span<std::uint8_t, kBTHeaderRecBytes> out) {
-  BEWriter(out.data())
+  BEWriter(out)
       .u16(h.treeDepth)
       .u32(h.rootNode)
       .u32(h.leafRecords)
@@ -188,15 +178,14 @@ bool SwapBTNode(const BTNode& node, std::span<std::uint8_t> out) {
   const std::size_t count = node.recordOffsets.size();
   const std::size_t used = kBTNodeDescriptorBytes + node.records.size() + 2 * (count + 1);
   if (used > out.size() || count > 0xFFFF) return false;
-  std::memset(out.data(), 0, out.size());
+  std::ranges::fill(out, std::uint8_t{0});
   BTNodeDescriptor descriptor = node.descriptor;
   descriptor.numRecords = static_cast<std::uint16_t>(count);
-  SwapBTNodeDescriptor(descriptor, fixed<kBTNodeDescriptorBytes>(out.data()));
+  SwapBTNodeDescriptor(descriptor, out.first<kBTNodeDescriptorBytes>());
   std::copy(node.records.begin(), node.records.end(), out.begin() + kBTNodeDescriptorBytes);
   const std::size_t end = out.size();
-  for (std::size_t i = 0; i < count; ++i) putBE16(&out[end - 2 * (i + 1)], node.recordOffsets[i]);
-  putBE16(&out[end - 2 * (count + 1)],
-          static_cast<std::uint16_t>(kBTNodeDescriptorBytes + node.records.size()));
+  for (std::size_t i = 0; i < count; ++i) be::put16(out, end - 2 * (i + 1), node.recordOffsets[i]);
+  be::put16(out, end - 2 * (count + 1), kBTNodeDescriptorBytes + node.records.size());
   return true;
 }
 
@@ -209,7 +198,7 @@ bool SwapHFSPlus_BTHeaderNode(const BTNodeDescriptor& descriptor, const BTHeader
   BTNode node;
   node.descriptor = descriptor;
   std::vector<std::uint8_t> record(kBTHeaderRecBytes);
-  SwapBTHeaderRec(header, fixed<kBTHeaderRecBytes>(record.data()));
+  SwapBTHeaderRec(header, std::span(record).first<kBTHeaderRecBytes>());
   node.append(record);
   node.append(std::vector<std::uint8_t>(kBTUserDataBytes));
   std::vector<std::uint8_t> mapRecord(out.size() - mapStart - offsetsBytes);
@@ -221,7 +210,7 @@ bool SwapHFSPlus_BTHeaderNode(const BTNodeDescriptor& descriptor, const BTHeader
 // ---- Finder information ----
 
 void SwapFndrDirInfo(const FndrDirInfo& h, std::span<std::uint8_t, kFinderInfoRecordBytes> out) {
-  BEWriter w(out.data());
+  BEWriter w(out);
   for (std::int16_t v : h.frRect) w.i16(v);
   w.u16(h.frFlags);
   for (std::int16_t v : h.frLocation) w.i16(v);
@@ -229,7 +218,7 @@ void SwapFndrDirInfo(const FndrDirInfo& h, std::span<std::uint8_t, kFinderInfoRe
 }
 
 void SwapFndrFileInfo(const FndrFileInfo& h, std::span<std::uint8_t, kFinderInfoRecordBytes> out) {
-  BEWriter w(out.data());
+  BEWriter w(out);
   w.u32(h.fdType).u32(h.fdCreator).u16(h.fdFlags);
   for (std::int16_t v : h.fdLocation) w.i16(v);
   w.i16(h.fdFldr);
@@ -237,19 +226,19 @@ void SwapFndrFileInfo(const FndrFileInfo& h, std::span<std::uint8_t, kFinderInfo
 
 void SwapFndrExtendedInfo(const FndrExtendedInfo& h,
                           std::span<std::uint8_t, kFinderInfoRecordBytes> out) {
-  BEWriter w(out.data());
+  BEWriter w(out);
   for (std::uint16_t v : h) w.u16(v);
 }
 
 // ---- HFS ----
 
 void swapHFSExtentDescriptor(const HFSExtentDescriptor& h, std::span<std::uint8_t, 4> out) {
-  BEWriter(out.data()).u16(h.startBlock).u16(h.blockCount);
+  BEWriter(out).u16(h.startBlock).u16(h.blockCount);
 }
 
 void swapHFSMasterDirectoryBlock(const HFSMasterDirectoryBlock& h,
                                  std::span<std::uint8_t, kHFSMasterDirectoryBlockBytes> out) {
-  BEWriter w(out.data());
+  BEWriter w(out);
   w.u16(h.drSigWord)
       .u32(h.drCrDate)
       .u32(h.drLsMod)
@@ -286,8 +275,8 @@ std::size_t swapHFSCatalogKey(const HFSCatalogKey& h, std::span<std::uint8_t> ou
   const std::size_t natural = 7 + n;
   const std::size_t size = paddedTo != 0 ? paddedTo : natural + (natural & 1);
   if (size < natural || size > 256 || size > out.size()) return 0;
-  std::memset(out.data(), 0, size);
-  BEWriter(out.data())
+  std::ranges::fill(out.first(size), std::uint8_t{0});
+  BEWriter(out)
       .u8(static_cast<std::uint8_t>(paddedTo != 0 ? paddedTo - 1 : 6 + n))
       .u8(0)
       .u32(h.parentID)
@@ -298,7 +287,7 @@ std::size_t swapHFSCatalogKey(const HFSCatalogKey& h, std::span<std::uint8_t> ou
 
 void swapHFSCatalogFolder(const HFSCatalogFolder& h,
                           std::span<std::uint8_t, kHFSCatalogFolderBytes> out) {
-  BEWriter w(out.data());
+  BEWriter w(out);
   w.i8(h.recordType)
       .u8(0)
       .u16(h.flags)
@@ -314,7 +303,7 @@ void swapHFSCatalogFolder(const HFSCatalogFolder& h,
 
 void swapHFSCatalogFile(const HFSCatalogFile& h,
                         std::span<std::uint8_t, kHFSCatalogFileBytes> out) {
-  BEWriter w(out.data());
+  BEWriter w(out);
   w.i8(h.recordType).u8(0).u8(h.flags).i8(h.fileType);
   nested(w, h.userInfo, SwapFndrFileInfo);
   w.u32(h.fileID)
@@ -336,7 +325,7 @@ void swapHFSCatalogFile(const HFSCatalogFile& h,
 
 void swapHFSCatalogThread(const HFSCatalogThread& h,
                           std::span<std::uint8_t, kHFSCatalogThreadBytes> out) {
-  BEWriter(out.data())
+  BEWriter(out)
       .i8(h.recordType)
       .u8(0)
       .zeros(8)
@@ -348,7 +337,7 @@ void swapHFSCatalogThread(const HFSCatalogThread& h,
 
 void SwapHFSPlusForkData(const HFSPlusForkData& h,
                          std::span<std::uint8_t, kHFSPlusForkDataBytes> out) {
-  BEWriter(out.data())
+  BEWriter(out)
       .u64(h.logicalSize)
       .u32(h.clumpSize)
       .u32(h.totalBlocks)
@@ -359,7 +348,7 @@ void SwapHFSPlusForkData(const HFSPlusForkData& h,
 
 void SwapHFSPlusVolumeHeader(const HFSPlusVolumeHeader& h,
                              std::span<std::uint8_t, kHFSPlusVolumeHeaderBytes> out) {
-  BEWriter w(out.data());
+  BEWriter w(out);
   w.u16(h.signature)
       .u16(h.version)
       .u32(h.attributes)
@@ -380,8 +369,7 @@ void SwapHFSPlusVolumeHeader(const HFSPlusVolumeHeader& h,
       .u32(h.nextCatalogID)
       .u32(h.writeCount)
       .u64(h.encodingsBitmap);
-  std::copy(h.finderInfo.begin(), h.finderInfo.end(), w.at());
-  w.skip(h.finderInfo.size());
+  w.bytes(h.finderInfo, h.finderInfo.size());
   for (const HFSPlusForkData* fork :
        {&h.allocationFile, &h.extentsFile, &h.catalogFile, &h.attributesFile, &h.startupFile})
     nested(w, *fork, SwapHFSPlusForkData);
@@ -389,7 +377,7 @@ void SwapHFSPlusVolumeHeader(const HFSPlusVolumeHeader& h,
 
 void SwapHFSPlusBSDInfo(const HFSPlusBSDInfo& h,
                         std::span<std::uint8_t, kHFSPlusBSDInfoBytes> out) {
-  BEWriter(out.data())
+  BEWriter(out)
       .u32(h.ownerID)
       .u32(h.groupID)
       .u8(h.adminFlags)
@@ -402,7 +390,7 @@ std::size_t SwapHFSPlusCatalogKey(const HFSPlusCatalogKey& h, std::span<std::uin
   const std::size_t n = h.nodeName.size();
   const std::size_t size = 8 + 2 * n;
   if (n > kHFSPlusMaxNameUnits || size > out.size()) return 0;
-  BEWriter(out.data())
+  BEWriter(out)
       .u16(static_cast<std::uint16_t>(6 + 2 * n))
       .u32(h.parentID)
       .u16(static_cast<std::uint16_t>(n))
@@ -412,7 +400,7 @@ std::size_t SwapHFSPlusCatalogKey(const HFSPlusCatalogKey& h, std::span<std::uin
 
 void SwapHFSPlusCatalogFolder(const HFSPlusCatalogFolder& h,
                               std::span<std::uint8_t, kHFSPlusCatalogFolderBytes> out) {
-  BEWriter w(out.data());
+  BEWriter w(out);
   w.i16(h.recordType).u16(h.flags).u32(h.valence).u32(h.folderID);
   datesAndInformation(w, h, SwapFndrDirInfo);
   w.u32(h.reserved);
@@ -420,7 +408,7 @@ void SwapHFSPlusCatalogFolder(const HFSPlusCatalogFolder& h,
 
 void SwapHFSPlusCatalogFile(const HFSPlusCatalogFile& h,
                             std::span<std::uint8_t, kHFSPlusCatalogFileBytes> out) {
-  BEWriter w(out.data());
+  BEWriter w(out);
   w.i16(h.recordType).u16(h.flags).u32(h.reserved1).u32(h.fileID);
   datesAndInformation(w, h, SwapFndrFileInfo);
   w.u32(h.reserved2);
@@ -432,7 +420,7 @@ std::size_t SwapHFSPlusCatalogThread(const HFSPlusCatalogThread& h, std::span<st
   const std::size_t n = h.nodeName.size();
   const std::size_t size = 10 + 2 * n;
   if (n > kHFSPlusMaxNameUnits || size > out.size()) return 0;
-  BEWriter(out.data())
+  BEWriter(out)
       .i16(h.recordType)
       .i16(h.reserved)
       .u32(h.parentID)

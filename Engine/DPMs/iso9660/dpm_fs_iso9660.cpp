@@ -256,9 +256,11 @@ IsoTreeFields DPM_FS_ISO9660::treeFields(const IsoDirQueue& queue, std::uint32_t
 }
 
 void DPM_FS_ISO9660::writeTree(const IsoDirQueue& queue, std::uint32_t lBlock, std::uint32_t mBlock,
-                               std::uint8_t* buffer) const {
-  CreatePT(queue, sessionStart, buffer + std::size_t{lBlock - kSystemAreaBlocks} * kSectorBytes,
-           buffer + std::size_t{mBlock - kSystemAreaBlocks} * kSectorBytes);
+                               std::uint32_t pathBytes, std::span<std::uint8_t> buffer) const {
+  const auto table = [&](std::uint32_t block) {
+    return buffer.subspan(std::size_t{block - kSystemAreaBlocks} * kSectorBytes, pathBytes);
+  };
+  CreatePT(queue, sessionStart, table(lBlock), table(mBlock));
   IsoDirectoryContext context;
   context.options = recordOptions();
   context.sessionStart = sessionStart;
@@ -269,19 +271,22 @@ void DPM_FS_ISO9660::writeTree(const IsoDirQueue& queue, std::uint32_t lBlock, s
 }
 
 void DPM_FS_ISO9660::writeHeaders() {
-  std::uint8_t* buffer = header.get();
-  CreatePVD(buffer, texts, dates, treeFields(isoQueue, lPathTable, mPathTable, pathTableBytes),
+  const std::span<std::uint8_t> buffer(header.get(), std::size_t{headerBlocks} * kSectorBytes);
+  const auto block = [&](std::size_t n) {
+    return buffer.subspan(n * kSectorBytes).first<kSectorBytes>();
+  };
+  CreatePVD(block(0), texts, dates, treeFields(isoQueue, lPathTable, mPathTable, pathTableBytes),
             !bridge, xa);
   if (joliet()) {
-    CreateSVD(buffer + kSectorBytes, texts, dates,
+    CreateSVD(block(1), texts, dates,
               treeFields(jolietQueue, jlPathTable, jmPathTable, jPathTableBytes), !bridge, xa,
               converter.get());
-    CreateVDT(buffer + 2 * kSectorBytes);
+    CreateVDT(block(2));
   } else {
-    CreateVDT(buffer + kSectorBytes);
+    CreateVDT(block(1));
   }
-  writeTree(isoQueue, lPathTable, mPathTable, buffer);
-  if (joliet()) writeTree(jolietQueue, jlPathTable, jmPathTable, buffer);
+  writeTree(isoQueue, lPathTable, mPathTable, pathTableBytes, buffer);
+  if (joliet()) writeTree(jolietQueue, jlPathTable, jmPathTable, jPathTableBytes, buffer);
 }
 
 void DPM_FS_ISO9660::produce(std::uint8_t* out, std::uint32_t blocks) {

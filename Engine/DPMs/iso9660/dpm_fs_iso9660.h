@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -90,7 +91,8 @@ class DPM_FS_ISO9660 : public DPM_FileSystem_Base {
                                           std::uint32_t pathBytes) const;
   quillion::iso::IsoForkPlace locate(const FS_Node& node, bool resource) const;
   void writeTree(const quillion::iso::IsoDirQueue& queue, std::uint32_t lBlock,
-                 std::uint32_t mBlock, std::uint8_t* buffer) const;
+                 std::uint32_t mBlock, std::uint32_t pathBytes,
+                 std::span<std::uint8_t> buffer) const;
   quillion::iso::IsoRecordOptions recordOptions() const;
   void writeHeaders();
   void produce(std::uint8_t* out, std::uint32_t blocks);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "DPMs/iso9660/iso_records.h"
@@ -40,13 +41,15 @@ struct IsoTreeFields {
 
 // 16 digits (year, month, day, hour, minute, second, hundredths) and the offset byte; a
 // date not given is sixteen '0' digits and offset 0, "not specified".
-void Date2MyString(const std::tm* date, std::int8_t gmtOffset, std::uint8_t* out);
+void Date2MyString(const std::tm* date, std::int8_t gmtOffset, std::span<std::uint8_t, 17> out);
+
+using IsoBlock = std::span<std::uint8_t, kSectorBytes>;
 
 // `withSystem` false leaves the system identifier as spaces (UDF bridge).
-void CreatePVD(std::uint8_t* block, const IsoVolumeTexts& texts, const IsoVolumeDates& dates,
+void CreatePVD(IsoBlock block, const IsoVolumeTexts& texts, const IsoVolumeDates& dates,
                const IsoTreeFields& tree, bool withSystem, bool xa);
-void CreateSVD(std::uint8_t* block, const IsoVolumeTexts& texts, const IsoVolumeDates& dates,
+void CreateSVD(IsoBlock block, const IsoVolumeTexts& texts, const IsoVolumeDates& dates,
                const IsoTreeFields& tree, bool withSystem, bool xa, CS_UCRef converter);
-void CreateVDT(std::uint8_t* block);
+void CreateVDT(IsoBlock block);
 
 }  // namespace quillion::iso

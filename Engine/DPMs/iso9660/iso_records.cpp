@@ -2,9 +2,8 @@
 #include "DPMs/iso9660/iso_records.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "DPMs/base/disc_bytes.h"
+#include "common/byte_order.h"
 #include "tree/fs_node.h"
 
 namespace quillion::iso {
@@ -103,8 +102,8 @@ std::uint32_t DirRecSize(const std::vector<IsoChild>& children, const IsoRecordO
   return (offset + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
 }
 
-std::uint32_t WriteDirectory(std::uint8_t* at, const IsoRecord& r, const IsoRecordOptions& options,
-                             bool noXA) {
+std::uint32_t WriteDirectory(std::span<std::uint8_t> out, std::size_t at, const IsoRecord& r,
+                             const IsoRecordOptions& options, bool noXA) {
   const bool dots = r.kind == kDotRecord || r.kind == kDotDotRecord;
   const std::string_view name =
       dots ? std::string_view(r.kind == kDotRecord ? "\0" : "\1", 1) : r.identifier;
@@ -113,37 +112,39 @@ std::uint32_t WriteDirectory(std::uint8_t* at, const IsoRecord& r, const IsoReco
   const std::uint32_t size =
       noXA ? CountADirRecSize(1, false, true, fields)
            : recordSize(r.kind, static_cast<std::uint32_t>(name.size()), fields);
-  std::memset(at, 0, size);
-  at[0] = static_cast<std::uint8_t>(size);
-  at[1] = 0;
-  putBoth32(at + 2, r.extent);
-  putBoth32(at + 10, r.length);
-  at[18] = clampByte(r.date.tm_year);
-  at[19] = clampByte(r.date.tm_mon + 1);
-  at[20] = clampByte(r.date.tm_mday);
-  at[21] = clampByte(r.date.tm_hour);
-  at[22] = clampByte(r.date.tm_min);
-  at[23] = clampByte(r.date.tm_sec);
-  at[24] = static_cast<std::uint8_t>(r.gmtOffset);
-  at[25] = flagsOf(r);
-  putBoth16(at + 28, 1);
-  at[32] = static_cast<std::uint8_t>(name.size());
-  std::memcpy(at + 33, name.data(), name.size());
+  if (at > out.size() || out.size() - at < size) return 0;
+  const std::span<std::uint8_t> rec = out.subspan(at, size);
+  std::ranges::fill(rec, std::uint8_t{0});
+  rec[0] = static_cast<std::uint8_t>(size);
+  rec[1] = 0;
+  both::put32(rec, 2, r.extent);
+  both::put32(rec, 10, r.length);
+  rec[18] = clampByte(r.date.tm_year);
+  rec[19] = clampByte(r.date.tm_mon + 1);
+  rec[20] = clampByte(r.date.tm_mday);
+  rec[21] = clampByte(r.date.tm_hour);
+  rec[22] = clampByte(r.date.tm_min);
+  rec[23] = clampByte(r.date.tm_sec);
+  rec[24] = static_cast<std::uint8_t>(r.gmtOffset);
+  rec[25] = flagsOf(r);
+  both::put16(rec, 28, 1);
+  rec[32] = static_cast<std::uint8_t>(name.size());
+  std::ranges::copy(name, rec.begin() + 33);
   std::uint32_t p = 33 + static_cast<std::uint32_t>(name.size()) + (name.size() % 2 == 0 ? 1 : 0);
   if (fields.xa) {
-    putBE16(at + p + 4, xaAttributes(r));
-    at[p + 6] = 'X';
-    at[p + 7] = 'A';
+    be::put16(rec, p + 4, xaAttributes(r));
+    rec[p + 6] = 'X';
+    rec[p + 7] = 'A';
     p += kXABytes;
   }
   if (fields.appleExtensions && (r.kind == kFileRecord || r.kind == kAssociatedFileRecord)) {
-    at[p] = 'A';
-    at[p + 1] = 'A';
-    at[p + 2] = kAppleBytes;
-    at[p + 3] = 2;
-    putBE32(at + p + 4, r.fileType);
-    putBE32(at + p + 8, r.creator);
-    putBE16(at + p + 12, r.finderFlags);
+    rec[p] = 'A';
+    rec[p + 1] = 'A';
+    rec[p + 2] = kAppleBytes;
+    rec[p + 3] = 2;
+    be::put32(rec, p + 4, r.fileType);
+    be::put32(rec, p + 8, r.creator);
+    be::put16(rec, p + 12, r.finderFlags);
     p += kAppleBytes;
   }
   return size;

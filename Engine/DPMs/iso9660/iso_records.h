@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -64,9 +65,9 @@ struct IsoRecord {
   std::uint16_t finderFlags = 0;
 };
 
-// Writes `record` at `at` and answers its size; `noXA` for the root record inside a volume
-// descriptor.
-std::uint32_t WriteDirectory(std::uint8_t* at, const IsoRecord& record,
+// Writes `record` at byte `at` of `out` and answers its size; `noXA` for the root record
+// inside a volume descriptor. 0, and nothing written, when the record does not fit.
+std::uint32_t WriteDirectory(std::span<std::uint8_t> out, std::size_t at, const IsoRecord& record,
                              const IsoRecordOptions& options, bool noXA);
 
 }  // namespace quillion::iso

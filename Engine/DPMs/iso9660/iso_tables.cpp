@@ -2,9 +2,8 @@
 #include "DPMs/iso9660/iso_tables.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "DPMs/base/disc_bytes.h"
+#include "common/byte_order.h"
 #include "tree/fs_node.h"
 
 namespace quillion::iso {
@@ -39,20 +38,19 @@ IsoRecord directoryRecord(IsoRecordKind kind, const isoDirData& dir, const IsoDi
 
 class DirectoryWriter {
  public:
-  DirectoryWriter(std::uint8_t* extent, std::uint32_t capacity, const IsoRecordOptions& options)
-      : extent_(extent), capacity_(capacity), options_(options) {}
+  DirectoryWriter(std::span<std::uint8_t> extent, const IsoRecordOptions& options)
+      : extent_(extent), options_(options) {}
 
   void put(const IsoRecord& r) {
     const std::uint32_t size =
         recordSize(r.kind, static_cast<std::uint32_t>(r.identifier.size()), options_);
     const std::uint32_t at = Round_Up(offset_, kSectorBytes, size);
-    if (at + size > capacity_) return;  // sized from the same plan: cannot happen
-    offset_ = at + WriteDirectory(extent_ + at, r, options_, false);
+    if (at + size > extent_.size()) return;  // sized from the same plan: cannot happen
+    offset_ = at + WriteDirectory(extent_, at, r, options_, false);
   }
 
  private:
-  std::uint8_t* extent_;
-  std::uint32_t capacity_;
+  std::span<std::uint8_t> extent_;
   const IsoRecordOptions& options_;
   std::uint32_t offset_ = 0;
 };
@@ -97,31 +95,36 @@ std::uint32_t PathTableBytes(const IsoDirQueue& queue) {
   return bytes;
 }
 
-void CreatePT(const IsoDirQueue& queue, std::uint32_t sessionStart, std::uint8_t* lTable,
-              std::uint8_t* mTable) {
+void CreatePT(const IsoDirQueue& queue, std::uint32_t sessionStart, std::span<std::uint8_t> lTable,
+              std::span<std::uint8_t> mTable) {
+  const std::uint32_t bytes = PathTableBytes(queue);
+  if (lTable.size() < bytes || mTable.size() < bytes) return;
   std::uint32_t at = 0;
   for (std::size_t i = 0; i < queue.dirs.size(); ++i) {
     const isoDirData& dir = queue.dirs[i];
     const std::uint32_t n = identifierBytes(dir, i);
     const std::uint32_t size = 8 + n + (n % 2);
-    for (std::uint8_t* table : {lTable, mTable}) {
-      std::memset(table + at, 0, size);
-      table[at] = static_cast<std::uint8_t>(n);
-      if (i != 0) std::memcpy(table + at + 8, dir.identifier.data(), n);
+    for (const std::span<std::uint8_t> table : {lTable, mTable}) {
+      const std::span<std::uint8_t> entry = table.subspan(at, size);
+      std::ranges::fill(entry, std::uint8_t{0});
+      entry[0] = static_cast<std::uint8_t>(n);
+      if (i != 0) std::ranges::copy(dir.identifier, entry.begin() + 8);
     }
-    putLE32(lTable + at + 2, sessionStart + dir.firstBlock);
-    putBE32(mTable + at + 2, sessionStart + dir.firstBlock);
-    putLE16(lTable + at + 6, static_cast<std::uint16_t>(dir.parent));
-    putBE16(mTable + at + 6, static_cast<std::uint16_t>(dir.parent));
+    le::put32(lTable, at + 2, sessionStart + dir.firstBlock);
+    be::put32(mTable, at + 2, sessionStart + dir.firstBlock);
+    le::put16(lTable, at + 6, dir.parent);
+    be::put16(mTable, at + 6, dir.parent);
     at += size;
   }
 }
 
-void CreateDT(const IsoDirQueue& queue, const IsoDirectoryContext& context, std::uint8_t* header,
-              std::uint32_t headerFirstBlock) {
+void CreateDT(const IsoDirQueue& queue, const IsoDirectoryContext& context,
+              std::span<std::uint8_t> header, std::uint32_t headerFirstBlock) {
   for (const isoDirData& dir : queue.dirs) {
-    std::uint8_t* extent = header + std::size_t{dir.firstBlock - headerFirstBlock} * kSectorBytes;
-    DirectoryWriter writer(extent, dir.blocks * kSectorBytes, context.options);
+    const std::size_t start = std::size_t{dir.firstBlock - headerFirstBlock} * kSectorBytes;
+    const std::size_t bytes = std::size_t{dir.blocks} * kSectorBytes;
+    if (start > header.size() || header.size() - start < bytes) continue;
+    DirectoryWriter writer(header.subspan(start, bytes), context.options);
     writer.put(directoryRecord(kDotRecord, dir, context));
     writer.put(directoryRecord(kDotDotRecord, queue.dirs[dir.parent - 1], context));
     for (const IsoChild& child : dir.children) writeChild(writer, queue, child, context);

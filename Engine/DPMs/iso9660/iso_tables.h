@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <span>
 
 #include "DPMs/iso9660/iso_dir_queue.h"
 #include "DPMs/iso9660/iso_records.h"
@@ -16,9 +17,10 @@ namespace quillion::iso {
 // other directory.
 std::uint32_t PathTableBytes(const IsoDirQueue& queue);
 
-// The little-endian (L) and big-endian (M) path tables, each PathTableBytes long.
-void CreatePT(const IsoDirQueue& queue, std::uint32_t sessionStart, std::uint8_t* lTable,
-              std::uint8_t* mTable);
+// The little-endian (L) and big-endian (M) path tables, each PathTableBytes long; nothing
+// is written into a table shorter than that.
+void CreatePT(const IsoDirQueue& queue, std::uint32_t sessionStart, std::span<std::uint8_t> lTable,
+              std::span<std::uint8_t> mTable);
 
 // Where a file's fork lies; `present` false when the file has no blocks in the table in
 // use (its record is then left out).
@@ -38,8 +40,8 @@ struct IsoDirectoryContext {
 // Writes every directory of `queue` (first blocks and block counts already set) into
 // `header`, whose first byte is session block `headerFirstBlock`. A record that is left
 // out leaves no gap: the following records close up, and only the end of the extent stays
-// zero, which readers pass over.
-void CreateDT(const IsoDirQueue& queue, const IsoDirectoryContext& context, std::uint8_t* header,
-              std::uint32_t headerFirstBlock);
+// zero, which readers pass over. A directory outside `header` is not written.
+void CreateDT(const IsoDirQueue& queue, const IsoDirectoryContext& context,
+              std::span<std::uint8_t> header, std::uint32_t headerFirstBlock);
 
 }  // namespace quillion::iso
