@@ -9,6 +9,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "DPMs/base/dpm_mode2_form1.h"
 #include "DPMs/iso9660/dpm_fs_iso9660.h"
 #include "common/byte_order.h"
 #include "quillion/clock.h"
@@ -134,12 +135,14 @@ TEST_F(Iso9660Layout, VideoCDMode) {
   EXPECT_EQ(readFileBytes(image()).find("AA\x0E\x02"), std::string::npos) << "no Apple fields";
 }
 
-// 2336-byte blocks: each is 8 zero bytes, the 2048 bytes of the same block, 280 zero bytes.
+// 2336-byte blocks (the producer wrapped for Mode 2 Form 1): each is 8 zero bytes, the 2048
+// bytes of the same block, 280 zero bytes.
 TEST_F(Iso9660Layout, Mode2BlocksWrapEachDataBlock) {
   writeFixture(src(), {{"a.bin", "", patternBytes(5000)}, {"b/c.txt", "", "c"}});
   TreePtr tree = treeFromFolder(src(), "M2");
   DPM_FS_ISO9660 plain(tree.get(), DPM_FS_ISO9660::kJoliet, 0, false, true, true);
-  DPM_FS_ISO9660 wrapped(tree.get(), DPM_FS_ISO9660::kJoliet, 0, false, true, true);
+  DPM_Mode2Form1 wrapped(
+      std::make_unique<DPM_FS_ISO9660>(tree.get(), DPM_FS_ISO9660::kJoliet, 0, false, true, true));
   const DrainResult a = drainToFile(plain, dir / "plain.iso");
   const DrainResult b = drainToFile(wrapped, dir / "mode2.img", 2336, 5);
   ASSERT_EQ(b.blockSize, 2336);

@@ -188,11 +188,12 @@ std::uint32_t DPM_FS_ISO9660::PrepareAll(std::uint16_t* requestedBlockSize, DPM_
   prepared = false;
   if (requestedBlockSize == nullptr || tree == nullptr) return 0;
   if (!headersGenerated && GenerateStuffsForHeaders() != kNoErr) return 0;
-  const std::uint16_t size = *requestedBlockSize == 0 ? 2048 : *requestedBlockSize;
-  if (size != 2048 && size != 2336) {
-    refuse(kErrBadArgument, "ISO9660 data is produced in blocks of 2048 or 2336 bytes");
+  // Mode 2 sectors come from wrapping the producer (DPM_Mode2Form1).
+  if (*requestedBlockSize != 0 && *requestedBlockSize != kSectorBytes) {
+    refuse(kErrBadArgument, "ISO9660 data is produced in blocks of 2048 bytes");
     return 0;
   }
+  const std::uint16_t size = kSectorBytes;
   if (!hybrid) {
     if (tree->GenerateFileLocTable(kSectorBytes, &fileLocTable, tree->useResourceFork) != kNoErr) {
       refuse(kErrProducerTooManyFiles, "The files of the layout do not fit in one volume");
@@ -323,15 +324,6 @@ EngineStatus DPM_FS_ISO9660::NextBlocks(void* buffer, std::uint32_t bufferBytes,
   const std::uint32_t n = std::min({maxBlocks, bufferBytes / blockSize, totalBlocks - readBlock});
   auto* out = static_cast<std::uint8_t*>(buffer);
   produce(out, n);
-  if (blockSize == 2336) {
-    // Mode 2 sectors: an 8-byte sub-header, the data, 280 bytes of error-correction room.
-    for (std::uint32_t i = n; i-- > 0;) {
-      std::uint8_t* sector = out + std::size_t{i} * 2336;
-      std::memmove(sector + 8, out + std::size_t{i} * kSectorBytes, kSectorBytes);
-      std::memset(sector, 0, 8);
-      std::memset(sector + 8 + kSectorBytes, 0, 280);
-    }
-  }
   readBlock += n;
   *gotBlocks = n;
   return kNoErr;

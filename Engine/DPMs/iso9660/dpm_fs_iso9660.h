@@ -53,7 +53,7 @@ class DPM_FS_ISO9660 : public DPM_FileSystem_Base {
   void Term() override;
   // Blocks of the volume (16 + header + file data), 0 when it cannot be prepared: no block
   // size pointer, no tree, a refused layout (LayoutProblem says why), no memory, or a
-  // block size other than 0, 2048 or 2336.
+  // block size other than 0 or 2048 (DPM_Mode2Form1 makes 2336-byte blocks of them).
   std::uint32_t PrepareAll(std::uint16_t* blockSize, DPM_ProgressProc progress,
                            void* userData) override;
   // Blocks from the read position: zeros for session blocks 0-15, then the header blocks,

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "DPMs/registry/file_system_formats.h"
+
+#include <algorithm>
+#include <array>
+
+#include "DPMs/iso9660/dpm_fs_iso9660.h"
+
+namespace quillion {
+namespace {
+
+constexpr std::array<std::uint16_t, 1> kUserDataBlocks = {2048};
+
+// ISO9660 volumes always carry version suffixes in their names.
+template <DPM_FS_ISO9660::ISOFormat kFormat>
+std::unique_ptr<DPM_FileSystem_Base> makeIso9660(const FileSystemRequest& r) {
+  return std::make_unique<DPM_FS_ISO9660>(r.tree, kFormat, r.start, r.appleExtensions, true,
+                                          r.iso9660XA);
+}
+
+constexpr std::array kFormats = {
+    FileSystemFormat{256, "ISO9660", kUserDataBlocks, true, makeIso9660<DPM_FS_ISO9660::kISO9660>},
+    FileSystemFormat{512, "ISO9660 with Joliet", kUserDataBlocks, true,
+                     makeIso9660<DPM_FS_ISO9660::kJoliet>},
+};
+
+static_assert(std::ranges::is_sorted(kFormats, {}, &FileSystemFormat::code));
+
+}  // namespace
+
+bool FileSystemFormat::makes(std::uint16_t size) const {
+  return std::ranges::find(blockSizes, size) != blockSizes.end();
+}
+
+std::span<const FileSystemFormat> fileSystemFormats() {
+  return kFormats;
+}
+
+const FileSystemFormat* findFileSystemFormat(std::uint32_t code) {
+  const auto it = std::ranges::find(kFormats, code, &FileSystemFormat::code);
+  return it != kFormats.end() ? &*it : nullptr;
+}
+
+}  // namespace quillion
