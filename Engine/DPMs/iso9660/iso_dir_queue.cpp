@@ -2,9 +2,11 @@
 #include "DPMs/iso9660/iso_dir_queue.h"
 
 #include <map>
+#include <span>
 
 #include "DPMs/base/dpm_filesystem_base.h"
 #include "DPMs/hfs/catalog_keys.h"
+#include "common/byte_order.h"
 #include "tree/char_compare.h"
 #include "tree/fs_node.h"
 
@@ -21,12 +23,9 @@ struct UnicodeLess {
 };
 
 std::string bigEndianBytes(const std::u16string& units) {
-  std::string bytes;
-  bytes.reserve(units.size() * 2);
-  for (char16_t u : units) {
-    bytes += static_cast<char>(u >> 8);
-    bytes += static_cast<char>(u & 0xFF);
-  }
+  std::string bytes(units.size() * 2, '\0');
+  const std::span<std::uint8_t> out(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
+  for (std::size_t i = 0; i < units.size(); ++i) be::put16(out, 2 * i, units[i]);
   return bytes;
 }
 
