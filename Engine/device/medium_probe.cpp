@@ -12,20 +12,13 @@ namespace {
 
 constexpr std::uint64_t kBlock = 2048;
 
-std::uint64_t blocksOf(std::uint64_t bytes) { return (bytes + kBlock - 1) / kBlock; }
+std::uint64_t blocksOf(std::uint64_t bytes) {
+  return (bytes + kBlock - 1) / kBlock;
+}
 
 bool hasText(std::span<const std::uint8_t> b, std::size_t at, const char* text) {
   const std::size_t n = std::strlen(text);
   return at + n <= b.size() && std::memcmp(b.data() + at, text, n) == 0;
-}
-
-std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at) {
-  if (at + 4 > b.size()) return 0;
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
-}
-std::uint16_t le16(std::span<const std::uint8_t> b, std::size_t at) {
-  return at + 2 <= b.size() ? static_cast<std::uint16_t>(b[at] | b[at + 1] << 8) : 0;
 }
 
 // Apple partition map driver descriptor (block 0): block size x block count.
@@ -67,15 +60,17 @@ bool udfFollowsIso(std::span<const std::uint8_t> h) {
 // largest partition (3/10.5: start at 188, length at 192, in sectors).
 std::uint64_t udfPartitionEnd(const MediumReader& read) {
   std::vector<std::uint8_t> sector(kBlock);
-  if (!read(256 * kBlock, sector) || le16(sector, 0) != 2) return 0;
-  const std::uint64_t length = le32(sector, 16);
-  const std::uint64_t location = le32(sector, 20);
-  const std::uint64_t sectors = std::min<std::uint64_t>(length / kBlock, kProbeMaxDescriptorSectors);
+  if (!read(256 * kBlock, sector) || le::get16(sector, 0) != 2) return 0;
+  const std::uint64_t length = le::get32(sector, 16);
+  const std::uint64_t location = le::get32(sector, 20);
+  const std::uint64_t sectors =
+      std::min<std::uint64_t>(length / kBlock, kProbeMaxDescriptorSectors);
   std::uint64_t end = 0;
   for (std::uint64_t i = 0; i < sectors; ++i) {
     if (!read((location + i) * kBlock, sector)) break;
-    const std::uint16_t tag = le16(sector, 0);
-    if (tag == 5) end = std::max(end, std::uint64_t{le32(sector, 188)} + le32(sector, 192));
+    const std::uint16_t tag = le::get16(sector, 0);
+    if (tag == 5)
+      end = std::max(end, std::uint64_t{le::get32(sector, 188)} + le::get32(sector, 192));
     if (tag == 8) break;  // terminating descriptor
   }
   return end;
@@ -87,7 +82,8 @@ MediumProbe probeMedium(const MediumReader& read, std::uint64_t mediumBlocks) {
   MediumProbe probe;
   std::vector<std::uint8_t> head(kProbeHeadBytes);
   if (!read(0, head)) return probe;
-  const std::uint64_t hfs = std::max({partitionMapBlocks(head), hfsPlusBlocks(head), hfsBlocks(head)});
+  const std::uint64_t hfs =
+      std::max({partitionMapBlocks(head), hfsPlusBlocks(head), hfsBlocks(head)});
   if (hfs) probe.found |= kProbeFoundHfs;
   std::uint64_t used = hfs;
   const std::uint64_t iso = isoBlocks(head);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "burn/image/cd_image_file.h"
+#include "image/cd_image_file.h"
 #include "quillion/CDWriterEx.h"
 
 struct myBurnEng_Pack {

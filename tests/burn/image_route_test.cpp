@@ -12,7 +12,7 @@
 #include <string>
 
 #include "DPMs/base/fs_file_loc_list.h"
-#include "burn/image/cd_image_file.h"
+#include "image/cd_image_file.h"
 #include "run_support.h"
 #include "test_tools.h"
 

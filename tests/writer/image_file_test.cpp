@@ -10,7 +10,7 @@
 #include <csignal>
 #include <functional>
 
-#include "burn/image/cd_image_file.h"
+#include "image/cd_image_file.h"
 #include "quillion/clock.h"
 #include "writer_test_support.h"
 

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "burn/image/wlt_format.h"
 #include "burn/job/burn_job.h"
 #include "burn/job/job_log.h"
+#include "image/wlt_format.h"
 
 namespace quillion::burn {
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "burn/image/cd_image_file.h"
+#include "image/cd_image_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

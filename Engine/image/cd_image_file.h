@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "burn/image/wlt_format.h"
+#include "image/wlt_format.h"
 #include "quillion/status.h"
 
 class CDImageFile {

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "burn/image/wlt_format.h"
+#include "image/wlt_format.h"
 
 #include <algorithm>
+
+#include "common/byte_order.h"
 
 namespace quillion::wlt {
 namespace {
@@ -30,70 +32,53 @@ constexpr std::size_t kTrkNumber = 0, kTrkType = 4, kTrkTypeExtra = 6, kTrkBlock
                       kTrkShortOffset = 286, kTrkShortLength = 290, kTrkInfo = 302,
                       kTrkPregap = 324, kTrkStart = 720, kTrkLength = 724, kTrkOffset = 732;
 
-std::uint64_t getLE(std::span<const std::uint8_t> b, std::size_t at, std::size_t width) {
-  std::uint64_t v = 0;
-  for (std::size_t i = width; i-- > 0;) v = (v << 8) | b[at + i];
-  return v;
-}
-
-void putLE(std::span<std::uint8_t> b, std::size_t at, std::size_t width, std::uint64_t v) {
-  for (std::size_t i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint16_t get16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(getLE(b, at, 2));
-}
-std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint32_t>(getLE(b, at, 4));
-}
-
 void encodeSession(const WLTSESSION& s, std::span<std::uint8_t> b) {
-  putLE(b, kSesFirstTrack, 2, s.firstTrack);
-  putLE(b, kSesTrackCount, 2, s.trackCount);
+  le::put16(b, kSesFirstTrack, s.firstTrack);
+  le::put16(b, kSesTrackCount, s.trackCount);
   b[kSesSao] = s.sessionAtOnce;
   b[kSesMarker] = s.marker;
-  putLE(b, kSesType, 2, s.sessionType);
+  le::put16(b, kSesType, s.sessionType);
   b[kSesCloseDisc] = s.closeDisc;
-  putLE(b, kSesStart, 4, static_cast<std::uint32_t>(s.startBlock));
+  le::put32(b, kSesStart, static_cast<std::uint32_t>(s.startBlock));
 }
 
 WLTSESSION decodeSession(std::span<const std::uint8_t> b) {
   WLTSESSION s;
-  s.firstTrack = get16(b, kSesFirstTrack);
-  s.trackCount = get16(b, kSesTrackCount);
+  s.firstTrack = le::get16(b, kSesFirstTrack);
+  s.trackCount = le::get16(b, kSesTrackCount);
   s.sessionAtOnce = b[kSesSao];
   s.marker = b[kSesMarker];
-  s.sessionType = get16(b, kSesType);
+  s.sessionType = le::get16(b, kSesType);
   s.closeDisc = b[kSesCloseDisc];
-  s.startBlock = static_cast<std::int32_t>(get32(b, kSesStart));
+  s.startBlock = static_cast<std::int32_t>(le::get32(b, kSesStart));
   return s;
 }
 
 void encodeTrack(const WLTTRACK& t, std::span<std::uint8_t> b) {
-  putLE(b, kTrkNumber, 2, t.number);
-  putLE(b, kTrkType, 2, t.trackType);
-  putLE(b, kTrkTypeExtra, 2, t.typeExtra);
-  putLE(b, kTrkBlockSize, 4, t.blockSize);
+  le::put16(b, kTrkNumber, t.number);
+  le::put16(b, kTrkType, t.trackType);
+  le::put16(b, kTrkTypeExtra, t.typeExtra);
+  le::put32(b, kTrkBlockSize, t.blockSize);
   std::copy(t.info.begin(), t.info.end(), b.begin() + kTrkInfo);
-  putLE(b, kTrkPregap, 2, t.pregap);
-  putLE(b, kTrkStart, 4, t.startBlock);
-  putLE(b, kTrkLength, 8, t.dataLength);
-  putLE(b, kTrkOffset, 8, t.dataOffset);
+  le::put16(b, kTrkPregap, t.pregap);
+  le::put32(b, kTrkStart, t.startBlock);
+  le::put64(b, kTrkLength, t.dataLength);
+  le::put64(b, kTrkOffset, t.dataOffset);
 }
 
 WLTTRACK decodeTrack(std::span<const std::uint8_t> b) {
   WLTTRACK t;
-  t.number = get16(b, kTrkNumber);
-  t.trackType = get16(b, kTrkType);
-  t.typeExtra = get16(b, kTrkTypeExtra);
-  t.blockSize = get32(b, kTrkBlockSize);
+  t.number = le::get16(b, kTrkNumber);
+  t.trackType = le::get16(b, kTrkType);
+  t.typeExtra = le::get16(b, kTrkTypeExtra);
+  t.blockSize = le::get32(b, kTrkBlockSize);
   std::copy_n(b.begin() + kTrkInfo, t.info.size(), t.info.begin());
-  t.pregap = get16(b, kTrkPregap);
-  t.startBlock = get32(b, kTrkStart);
-  const std::uint32_t shortLength = get32(b, kTrkShortLength);
-  const std::uint32_t shortOffset = get32(b, kTrkShortOffset);
-  t.dataLength = shortLength ? shortLength : getLE(b, kTrkLength, 8);
-  t.dataOffset = shortOffset ? shortOffset : getLE(b, kTrkOffset, 8);
+  t.pregap = le::get16(b, kTrkPregap);
+  t.startBlock = le::get32(b, kTrkStart);
+  const std::uint32_t shortLength = le::get32(b, kTrkShortLength);
+  const std::uint32_t shortOffset = le::get32(b, kTrkShortOffset);
+  t.dataLength = shortLength ? shortLength : le::get64(b, kTrkLength);
+  t.dataOffset = shortOffset ? shortOffset : le::get64(b, kTrkOffset);
   return t;
 }
 
@@ -107,27 +92,27 @@ bool insideFile(std::uint64_t offset, std::uint64_t length, std::uint64_t fileSi
 std::vector<std::uint8_t> encode(const WltHeader& h) {
   std::vector<std::uint8_t> bytes(kWltHeaderBytes, 0);
   const std::span<std::uint8_t> b(bytes);
-  putLE(b, kMagicAt, 4, kWltMagic);
-  putLE(b, kCreatedAt, 4, h.created);
-  putLE(b, kSessionCountAt, 2, h.sessionCount);
+  le::put32(b, kMagicAt, kWltMagic);
+  le::put32(b, kCreatedAt, h.created);
+  le::put16(b, kSessionCountAt, h.sessionCount);
   for (std::size_t i = 0; i < h.sessionCount && i < kWltMaxSessions; ++i) {
     encodeSession(h.sessions[i], b.subspan(kSessionsAt + i * kSessionBytes, kSessionBytes));
   }
-  putLE(b, kTrackCountAt, 2, h.trackCount);
+  le::put16(b, kTrackCountAt, h.trackCount);
   for (std::size_t i = 0; i < h.trackCount && i < kWltMaxTracks; ++i) {
     encodeTrack(h.tracks[i], b.subspan(kTracksAt + i * kTrackBytes, kTrackBytes));
   }
-  putLE(b, kCdTextOffsetAt, 4, h.cdTextOffset);
-  putLE(b, kCdTextLengthAt, 4, h.cdTextLength);
+  le::put32(b, kCdTextOffsetAt, h.cdTextOffset);
+  le::put32(b, kCdTextLengthAt, h.cdTextLength);
   return bytes;
 }
 
 std::optional<WltHeader> decode(std::span<const std::uint8_t> b) {
-  if (b.size() < kWltHeaderBytes || get32(b, kMagicAt) != kWltMagic) return std::nullopt;
+  if (b.size() < kWltHeaderBytes || le::get32(b, kMagicAt) != kWltMagic) return std::nullopt;
   WltHeader h;
-  h.created = get32(b, kCreatedAt);
-  h.sessionCount = get16(b, kSessionCountAt);
-  h.trackCount = get16(b, kTrackCountAt);
+  h.created = le::get32(b, kCreatedAt);
+  h.sessionCount = le::get16(b, kSessionCountAt);
+  h.trackCount = le::get16(b, kTrackCountAt);
   // Every record slot is read; the counts say which ones are in use.
   for (std::size_t i = 0; i < kWltMaxSessions; ++i) {
     h.sessions[i] = decodeSession(b.subspan(kSessionsAt + i * kSessionBytes, kSessionBytes));
@@ -135,8 +120,8 @@ std::optional<WltHeader> decode(std::span<const std::uint8_t> b) {
   for (std::size_t i = 0; i < kWltMaxTracks; ++i) {
     h.tracks[i] = decodeTrack(b.subspan(kTracksAt + i * kTrackBytes, kTrackBytes));
   }
-  h.cdTextOffset = get32(b, kCdTextOffsetAt);
-  h.cdTextLength = get32(b, kCdTextLengthAt);
+  h.cdTextOffset = le::get32(b, kCdTextOffsetAt);
+  h.cdTextLength = le::get32(b, kCdTextLengthAt);
   return h;
 }
 
