@@ -7,7 +7,7 @@
 #include <chrono>
 #include <optional>
 
-#include "device/writer_context.h"
+#include "device/drive_destination.h"
 #include "quillion/MMC.h"
 #include "quillion/clock.h"
 
@@ -22,12 +22,12 @@ constexpr std::uint16_t kFastDvdSpeed = 5;
 constexpr Clock::Duration kRetryWindow = 240s;
 constexpr Clock::Duration kRetryPause = 1s;
 
-std::uint16_t chunkBlocks(const myBurnEng_Pack& c, std::uint16_t blockSize) {
-  if (c.profile != 0 && c.speed >= kFastDvdSpeed) return kFastDvdChunkBlocks;
+std::uint16_t chunkBlocks(const DriveState& c, std::uint16_t blockSize) {
+  if (c.dvd() && c.speed >= kFastDvdSpeed) return kFastDvdChunkBlocks;
   return static_cast<std::uint16_t>(kChunkBytes / blockSize);
 }
 
-EngineStatus writeChunk(const myBurnEng_Pack& c, const std::uint8_t* data, std::uint16_t blocks,
+EngineStatus writeChunk(const DriveState& c, const std::uint8_t* data, std::uint16_t blocks,
                         std::uint16_t blockSize, MMC_SenseData& sense) {
   // The vendor command continues where the drive stands; WRITE(10) names the address.
   if (c.sessionAtOnce && c.writeContinue) {
@@ -40,7 +40,7 @@ EngineStatus writeChunk(const myBurnEng_Pack& c, const std::uint8_t* data, std::
 
 }  // namespace
 
-EngineStatus driveWrite(myBurnEng_Pack& c, const std::uint8_t* buffer, std::uint16_t blocks,
+EngineStatus driveWrite(DriveState& c, const std::uint8_t* buffer, std::uint16_t blocks,
                         std::uint16_t blockSize, const std::atomic<bool>& stop) {
   if (blockSize == 0 || blockSize > kChunkBytes) return kErrBadArgument;
   const std::uint16_t chunk = chunkBlocks(c, blockSize);

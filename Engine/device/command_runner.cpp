@@ -6,6 +6,7 @@
 #include "device/cdb.h"
 #include "device/disk_arbitration.h"
 #include "device/sense.h"
+#include "device/sense_table.h"
 #include "quillion/clock.h"
 
 namespace quillion {
@@ -24,14 +25,11 @@ ScsiRequest toRequest(const CommandSpec& spec, std::uint8_t cdbLength) {
   return r;
 }
 
-// ASC 28h (not ready to ready: medium may have changed), 29h (reset) and 3Ah (no medium),
-// whatever the key: drives report them as unit attentions or as not ready.
-bool signalsMediumChange(const MMC_SenseData& s) { return s.code == 0x28 || s.code == 0x29 || s.code == 0x3A; }
-
-EngineStatus execute(DriveEntry& entry, ScsiTransport& transport, const CommandSpec& spec, MMC_SenseData* sense,
-                     std::uint64_t* transferred) {
+EngineStatus execute(DriveEntry& entry, ScsiTransport& transport, const CommandSpec& spec,
+                     MMC_SenseData* sense, std::uint64_t* transferred) {
   if (spec.cdb.empty()) return kErrBadArgument;
-  const std::uint8_t length = cdb::transferLength(spec.cdb[0], static_cast<std::uint8_t>(spec.cdb.size()));
+  const std::uint8_t length =
+      cdb::transferLength(spec.cdb[0], static_cast<std::uint8_t>(spec.cdb.size()));
   const ScsiRequest request = toRequest(spec, length);
   const ScsiResult result = transport.execute(request);
   if (transferred) {
@@ -40,7 +38,8 @@ EngineStatus execute(DriveEntry& entry, ScsiTransport& transport, const CommandS
   }
   MMC_SenseData parsed{};
   const EngineStatus status = commandStatus(result, &parsed);
-  if (status == kErrCheckCondition && signalsMediumChange(parsed)) noteMediumSignal(entry);
+  if (status == kErrCheckCondition && mediumMayHaveChanged(classifySense(parsed)))
+    noteMediumSignal(entry);
   if (sense) *sense = parsed;
   return status;
 }
@@ -80,7 +79,8 @@ EngineStatus runCommand(DriveEntry& entry, const CommandSpec& spec, MMC_SenseDat
   // may change the medium does, and a medium that stays mounted keeps the command out rather
   // than being forced.
   const cdb::CommandAccess access = cdb::accessFor(spec.cdb[0]);
-  if (access == cdb::CommandAccess::Medium && !unmountWholeDisk(mediumName(entry))) return kErrExclusiveAccess;
+  if (access == cdb::CommandAccess::Medium && !unmountWholeDisk(mediumName(entry)))
+    return kErrExclusiveAccess;
   const AccessMode mode = access == cdb::CommandAccess::Query     ? AccessMode::Shared
                           : access == cdb::CommandAccess::Control ? AccessMode::Control
                                                                   : AccessMode::Exclusive;
@@ -89,7 +89,8 @@ EngineStatus runCommand(DriveEntry& entry, const CommandSpec& spec, MMC_SenseDat
   return execute(entry, *opened.transport, spec, sense, transferred);
 }
 
-EngineStatus runQuery(DriveEntry& entry, const CommandSpec& spec, MMC_SenseData* sense, bool refuseWhenLocked) {
+EngineStatus runQuery(DriveEntry& entry, const CommandSpec& spec, MMC_SenseData* sense,
+                      bool refuseWhenLocked) {
   if (sense) *sense = {};
   std::lock_guard lock(entry.mutex);
   if (entry.gone) return kErrNoDrive;
@@ -99,7 +100,8 @@ EngineStatus runQuery(DriveEntry& entry, const CommandSpec& spec, MMC_SenseData*
   }
   OpenResult opened = entry.backend->open(AccessMode::Shared);
   if (!opened.transport) {
-    return opened.status == kErrExclusiveAccess ? EngineStatus{kErrPlatformCannotServe} : opened.status;
+    return opened.status == kErrExclusiveAccess ? EngineStatus{kErrPlatformCannotServe}
+                                                : opened.status;
   }
   return execute(entry, *opened.transport, spec, sense, nullptr);
 }
@@ -121,7 +123,9 @@ EngineStatus lockDrive(DriveEntry& entry, bool lock) {
   return kNoErr;
 }
 
-void noteMediumSignal(DriveEntry& entry) { entry.mediumSignals.fetch_add(1); }
+void noteMediumSignal(DriveEntry& entry) {
+  entry.mediumSignals.fetch_add(1);
+}
 
 bool isLocked(DriveEntry& entry) {
   std::lock_guard guard(entry.mutex);

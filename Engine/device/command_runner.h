@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "device/command_timeouts.h"
 #include "device/device_registry.h"
 #include "quillion/DC.h"
 
@@ -17,9 +18,6 @@ namespace quillion {
 
 // Attempts to obtain access before -1178, one second apart.
 inline constexpr int kAccessAttempts = 15;
-// What "no time limit" becomes: the kernel would otherwise put its own 60 s default on a
-// CLOSE SESSION or SYNCHRONIZE CACHE that legitimately runs for many minutes.
-inline constexpr std::chrono::milliseconds kNoLimitTimeout = std::chrono::hours(4);
 
 struct CommandSpec {
   std::span<const std::uint8_t> cdb;  // as the caller built it (its length is the caller's)
@@ -32,13 +30,13 @@ struct CommandSpec {
 // Command execution proper: uses the held access of a locked drive; otherwise opens a path
 // for this one command (unmounting first, without force, when the command needs exclusive
 // access) and closes it afterwards. `transferred` receives the bytes moved.
-[[nodiscard]] EngineStatus runCommand(DriveEntry& entry, const CommandSpec& spec, MMC_SenseData* sense,
-                                      std::uint64_t* transferred = nullptr);
+[[nodiscard]] EngineStatus runCommand(DriveEntry& entry, const CommandSpec& spec,
+                                      MMC_SenseData* sense, std::uint64_t* transferred = nullptr);
 
 // The query path of the DC_MacX family: -1 while the drive is locked (when `refuseWhenLocked`)
 // or when exclusive access elsewhere keeps the query out; never unmounts.
-[[nodiscard]] EngineStatus runQuery(DriveEntry& entry, const CommandSpec& spec, MMC_SenseData* sense,
-                                    bool refuseWhenLocked);
+[[nodiscard]] EngineStatus runQuery(DriveEntry& entry, const CommandSpec& spec,
+                                    MMC_SenseData* sense, bool refuseWhenLocked);
 
 // DC_LockDevice on an entry.
 [[nodiscard]] EngineStatus lockDrive(DriveEntry& entry, bool lock);

@@ -18,6 +18,7 @@
 #include "device/device_source.h"
 #include "device/disk_arbitration.h"
 #include "device/event_loop.h"
+#include "device/sense_table.h"
 #include "quillion/DC.h"
 
 namespace quillion {
@@ -61,10 +62,11 @@ void copyField(char (&field)[N], const std::string& text) {
 std::uint32_t readCacheSizeKB(DriveEntry& entry) {
   std::array<std::uint8_t, 64> reply{};
   const auto block = cdb::modeSense10(0x2A, 0, reply.size());
-  CommandSpec spec{block, reply.data(), reply.size(), kDC_DataIn, 30000};
+  CommandSpec spec{block, reply.data(), reply.size(), kDC_DataIn, timeoutMs(CommandKind::Ordinary)};
   MMC_SenseData sense{};
   EngineStatus status = runQuery(entry, spec, &sense, false);
-  if (status == kErrCheckCondition && sense.key == 0x06) status = runQuery(entry, spec, &sense, false);
+  if (status == kErrCheckCondition && sendAgain(classifySense(sense)))
+    status = runQuery(entry, spec, &sense, false);
   if (status != kNoErr) return 0;
   const std::size_t page = 8u + be::get16(reply, 6);
   if (page + 14 > reply.size() || (reply[page] & 0x3F) != 0x2A) return 0;
@@ -86,7 +88,8 @@ std::shared_ptr<DriveEntry> makeEntry(std::shared_ptr<DriveBackend> backend) {
 
 // Called with the state lock held.
 void addDrive(ControlState& s, std::shared_ptr<DriveBackend> backend) {
-  if (!backend || backend->identity().key.empty() || s.byKey.contains(backend->identity().key)) return;
+  if (!backend || backend->identity().key.empty() || s.byKey.contains(backend->identity().key))
+    return;
   auto entry = makeEntry(std::move(backend));
   const std::string key = entry->backend->identity().key;
   const Handle32 ref = driveTable().insert(entry);
@@ -302,7 +305,9 @@ void DC_RemoveDiscChangedCallback(DC_DiscChangedProc fn) {
   callbacks().discChanged.erase(fn);
 }
 
-void DC_NotifyDiscChanged(std::uint32_t ref, bool flag) { callDiscChangedCallbacks(ref, flag); }
+void DC_NotifyDiscChanged(std::uint32_t ref, bool flag) {
+  callDiscChangedCallbacks(ref, flag);
+}
 
 std::uint16_t DC_GetConnectedDeviceList(DC_Device** list) {
   if (!list) return 0;
@@ -323,4 +328,6 @@ std::uint16_t DC_GetConnectedDeviceList(DC_Device** list) {
   return static_cast<std::uint16_t>(count);
 }
 
-EngineStatus DC_RefreshDeviceList() { return kNoErr; }
+EngineStatus DC_RefreshDeviceList() {
+  return kNoErr;
+}

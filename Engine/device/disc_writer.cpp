@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The flat CDWriterEx_* functions: each one hands its call to the image or the drive side.
+// The flat CDWriterEx_* functions: the context is made for an image or a drive destination,
+// and every later call goes to that destination as it is.
 #include <memory>
 
 #include "device/writer_context.h"
@@ -9,7 +10,7 @@ using namespace quillion;
 
 namespace {
 
-bool isImageRef(std::uint32_t ref) {
+bool namesImageWriter(std::uint32_t ref) {
   return ref == kImageWriterHandle || ref == kIsoImageWriterHandle;
 }
 
@@ -21,15 +22,19 @@ myBurnEng_Pack* CDWriterEx_CreateCD(std::uint32_t ref, const char* imagePath,
                                     bool underrunProtection, std::uint16_t* speedSet,
                                     std::uint32_t underrunKind) {
   if (ref == kNoHandle) return nullptr;
-  if (isImageRef(ref) && imagePath) {
-    auto context = writer::createImage(ref, imagePath, imageType, trackAtOnce, closeDisc);
-    if (context && speedSet) *speedSet = speedX;
-    return context.release();
+  auto c = std::make_unique<myBurnEng_Pack>();
+  c->ref = ref;
+  if (namesImageWriter(ref) && imagePath) {
+    c->destination = writer::openImage(imagePath, imageType, trackAtOnce, closeDisc);
+    if (c->destination && speedSet) *speedSet = speedX;
+  } else {
+    // The pseudo-drives without a path go the drive way and fail there, as any unknown drive.
+    const writer::DriveRequest request{
+        ref,       simulate,           speedX,   trackAtOnce, sessions,
+        closeDisc, underrunProtection, speedSet, underrunKind};
+    c->destination = writer::openDrive(request);
   }
-  // The pseudo-drives without a path go the drive way and fail there, as any unknown drive.
-  const writer::DriveRequest request{ref,       simulate,           speedX,   trackAtOnce, sessions,
-                                     closeDisc, underrunProtection, speedSet, underrunKind};
-  return writer::createDrive(request).release();
+  return c->destination ? c.release() : nullptr;
 }
 
 EngineStatus CDWriterEx_CreateSession(myBurnEng_Pack* c, std::uint8_t format,
@@ -37,9 +42,8 @@ EngineStatus CDWriterEx_CreateSession(myBurnEng_Pack* c, std::uint8_t format,
                                       const std::uint8_t* cueSheet, std::uint32_t cueSheetLength,
                                       const std::uint8_t* cdText, std::uint32_t cdTextLength) {
   if (!c) return kErrBadArgument;
-  if (c->isImage())
-    return writer::imageSession(*c, format, firstTrackMode, startAddress, cdText, cdTextLength);
-  return writer::driveSession(*c, format, firstTrackMode, startAddress, cueSheet, cueSheetLength);
+  return c->destination->createSession(
+      {format, firstTrackMode, startAddress, cueSheet, cueSheetLength, cdText, cdTextLength});
 }
 
 EngineStatus CDWriterEx_CreateTrack(myBurnEng_Pack* c, std::uint8_t trackNumber,
@@ -47,49 +51,40 @@ EngineStatus CDWriterEx_CreateTrack(myBurnEng_Pack* c, std::uint8_t trackNumber,
                                     std::uint16_t pauseBlocks, const CDWriterEx_TrackExtra* extra,
                                     std::uint32_t imageStart) {
   if (!c) return kErrBadArgument;
-  if (c->isImage()) {
-    return writer::imageTrack(*c, trackNumber, dataBlockType, blockSize, pauseBlocks, extra,
-                              imageStart);
-  }
-  return writer::driveTrack(*c, trackNumber, dataBlockType, pauseBlocks);
+  return c->destination->createTrack(
+      {trackNumber, dataBlockType, blockSize, pauseBlocks, extra, imageStart});
 }
 
 EngineStatus CDWriterEx_WriteCD(myBurnEng_Pack* c, const void* buffer, std::uint16_t blocks,
                                 std::uint16_t blockSize, const std::atomic<bool>* stop) {
   if (!c) return kErrBadArgument;
-  if (c->isImage()) {
-    const EngineStatus status = c->image->WriteData(buffer, blocks);
-    if (status == kNoErr) c->nextWriteAddress += blocks;
-    return status;
-  }
-  if (!stop || !buffer) return kErrBadArgument;
-  return writer::driveWrite(*c, static_cast<const std::uint8_t*>(buffer), blocks, blockSize, *stop);
+  return c->destination->write(buffer, blocks, blockSize, stop);
 }
 
 EngineStatus CDWriterEx_ReserveTrack(myBurnEng_Pack* c, std::uint32_t blocks) {
   if (!c) return kErrBadArgument;
-  return c->isImage() ? EngineStatus{kNoErr} : writer::driveReserveTrack(*c, blocks);
+  return c->destination->reserve(blocks);
 }
 
 EngineStatus CDWriterEx_CloseTrack(myBurnEng_Pack* c) {
   if (!c) return kErrBadArgument;
-  return c->isImage() ? c->image->CloseTrack() : writer::driveCloseTrack(*c);
+  return c->destination->closeTrack();
 }
 
 EngineStatus CDWriterEx_CloseSession(myBurnEng_Pack* c) {
   if (!c) return kErrBadArgument;
-  return c->isImage() ? c->image->CloseSession() : writer::driveCloseSession(*c);
+  return c->destination->closeSession();
 }
 
 EngineStatus CDWriterEx_CloseCD(myBurnEng_Pack* context) {
   if (!context || context->ref == kNoHandle) return kErrBadArgument;
   const std::unique_ptr<myBurnEng_Pack> c(context);
-  return c->isImage() ? c->image->Close() : writer::driveRestoreDefaults(*c);
+  return c->destination->finish();
 }
 
 EngineStatus CDWriterEx_GetCurrentSense(const myBurnEng_Pack* c, MMC_SenseData* sense) {
   if (!c) return kErrBadArgument;
-  if (sense) *sense = c->sense;
+  if (sense) *sense = c->destination->sense();
   return kNoErr;
 }
 

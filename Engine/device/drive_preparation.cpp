@@ -7,9 +7,9 @@
 #include "common/byte_order.h"
 #include "device/command_runner.h"
 #include "device/device_registry.h"
+#include "device/drive_destination.h"
 #include "device/dvd_format.h"
 #include "device/mode_page.h"
-#include "device/writer_context.h"
 #include "quillion/DC.h"
 
 namespace quillion::writer {
@@ -20,7 +20,6 @@ constexpr std::uint16_t kModeSenseBytes = 72;
 constexpr std::uint16_t kVendorPageBytes = 68;
 constexpr std::uint8_t kVendorUnderrunPage = 0x30;
 constexpr std::uint16_t kMaximumSpeed = 0xFFFF;
-constexpr std::uint16_t kDvdPlusRw = 0x1A;
 
 // Holds the drive for the writer; gives the hold back at the end of the scope unless the
 // context took it over, and never drops a hold someone else had before.
@@ -46,13 +45,6 @@ class DriveHold {
   std::uint32_t ref_;
   bool release_ = false;
 };
-
-std::uint16_t currentProfile(std::uint32_t ref) {
-  std::array<std::uint8_t, 1024> config{};
-  MMC_SenseData sense{};
-  if (MMC_GetConfiguration(ref, 0, 0, config.data(), config.size(), &sense) != kNoErr) return 0;
-  return be::get16(config, 6);  // MMC-5 6.6.2.1 feature header
-}
 
 // The vendor underrun page: byte 2 bit 0 says the function exists, byte 3 bit 0 switches it.
 bool setVendorUnderrun(std::uint32_t ref, bool on) {
@@ -107,43 +99,38 @@ std::uint16_t currentWriteSpeed(std::uint32_t ref, bool dvd) {
   return static_cast<std::uint16_t>(kbps / (dvd ? 1385 : 176));
 }
 
-// The writer tells DVD media apart by their profile and treats every other medium as a CD.
-std::uint16_t writerProfile(std::uint16_t profile) {
-  return profile >= 0x11 && profile <= 0x2B ? profile : 0;
-}
-
 }  // namespace
 
-std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
-  auto c = std::make_unique<myBurnEng_Pack>();
-  c->ref = r.ref;
-  c->closeDisc = r.closeDisc;
-  c->sessionTotal = r.sessions;
-  c->underrunOn = r.underrunProtection;
-  c->underrunKind = r.underrunKind;
-  c->sessionAtOnce = !r.trackAtOnce;
-  c->testWrite = r.simulate;
+std::unique_ptr<Destination> openDrive(const DriveRequest& r) {
+  DriveState state;
+  state.ref = r.ref;
+  state.closeDisc = r.closeDisc;
+  state.sessionTotal = r.sessions;
+  state.underrunOn = r.underrunProtection;
+  state.underrunKind = r.underrunKind;
+  state.sessionAtOnce = !r.trackAtOnce;
+  state.testWrite = r.simulate;
 
   DriveHold hold(r.ref);
   if (!hold.take()) return nullptr;
   // A drive that stays busy shows in the commands below.
   (void)MMC_WaitTestUnitReady(r.ref, kReadyTries);
   const std::uint16_t rawProfile = currentProfile(r.ref);
-  c->profile = writerProfile(rawProfile);
+  state.profile = writtenAsDvd(rawProfile) ? rawProfile : kNoProfile;
 
   if (r.underrunKind != kCDWriterEx_UnderrunNone) {
-    c->underrunKind = findUnderrunKind(r.ref, r.underrunKind);
-    if (c->underrunKind == kCDWriterEx_UnderrunNone) c->underrunOn = false;
+    state.underrunKind = findUnderrunKind(r.ref, r.underrunKind);
+    if (state.underrunKind == kCDWriterEx_UnderrunNone) state.underrunOn = false;
   }
 
   std::uint16_t speedSet = r.speedX;
   // A speed the drive does not take is advice missed, never a reason to stop.
   (void)MMC_Util_SetReadWriteSpeed(r.ref, kMaximumSpeed, r.speedX, &speedSet);
-  if (c->profile == 0) {
+  if (!state.dvd()) {
     if (const std::uint16_t reported = currentWriteSpeed(r.ref, false)) speedSet = reported;
   }
   if (r.speedSet) *r.speedSet = speedSet;
-  c->speed = speedSet;
+  state.speed = speedSet;
 
   MMC_SenseData sense{};
   ModePage page;
@@ -154,15 +141,15 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
   const std::uint8_t writeType = r.trackAtOnce ? page05::kTrackAtOnce : page05::kSessionAtOnce;
   page.set(page05::kWriteTypeByte,
            static_cast<std::uint8_t>(writeType | (r.simulate ? page05::kTestWrite : 0)));
-  if (c->underrunKind == kCDWriterEx_UnderrunBUFE) {
-    page.setBits(page05::kWriteTypeByte, page05::kBufe, c->underrunOn);
-  } else if (c->underrunKind == kCDWriterEx_UnderrunVendorPage) {
+  if (state.underrunKind == kCDWriterEx_UnderrunBUFE) {
+    page.setBits(page05::kWriteTypeByte, page05::kBufe, state.underrunOn);
+  } else if (state.underrunKind == kCDWriterEx_UnderrunVendorPage) {
     // Found switchable a moment ago; should it fail now, the drive merely writes unprotected.
-    (void)setVendorUnderrun(r.ref, c->underrunOn);
+    (void)setVendorUnderrun(r.ref, state.underrunOn);
   }
   page.set(page05::kTrackModeByte, 0xC4);  // next session allowed, data track
 
-  if (rawProfile == kDvdPlusRw) {
+  if (const MediumProfile& medium = profileOf(rawProfile); medium.plus && medium.rewritable) {
     // A DVD+RW is formatted before it takes write parameters for writing.
     const std::uint8_t byte2 = page.get(page05::kWriteTypeByte);
     page.set(page05::kWriteTypeByte, 0);
@@ -172,9 +159,10 @@ std::unique_ptr<myBurnEng_Pack> createDrive(const DriveRequest& r) {
     page.set(page05::kWriteTypeByte, byte2);
   }
   if (page.select(r.ref, &sense) != kNoErr) return nullptr;
-  c->writeContinue = MMC_isSONYWriteContinueDrive(r.ref);
+  state.writeContinue = MMC_isSONYWriteContinueDrive(r.ref);
+  auto destination = makeDriveDestination(state);
   hold.keep();
-  return c;
+  return destination;
 }
 
 }  // namespace quillion::writer

@@ -6,8 +6,8 @@
 #include <array>
 
 #include "common/byte_order.h"
+#include "device/drive_destination.h"
 #include "device/mode_page.h"
-#include "device/writer_context.h"
 #include "quillion/MMC.h"
 
 namespace quillion::writer {
@@ -19,11 +19,11 @@ constexpr int kSessionWaitSeconds = 120;
 constexpr int kAddressWaitSeconds = 180;
 constexpr int kCloseReadyTries = 300;
 constexpr std::uint8_t kInvisibleTrack = 0xFF;
-constexpr std::uint8_t kCloseTrack = 1, kCloseSession = 2, kCloseDvdPlusRDl = 5, kCloseDvdPlusR = 6;
+constexpr std::uint8_t kCloseTrack = 1, kCloseSession = 2;
 constexpr std::int32_t kPregapBlocks = 150;
 
 // Keeps the sense of a refused command in the context and passes the status on.
-EngineStatus kept(myBurnEng_Pack& c, EngineStatus status, const MMC_SenseData& sense) {
+EngineStatus kept(DriveState& c, EngineStatus status, const MMC_SenseData& sense) {
   if (status != kNoErr) c.sense = sense;
   return status;
 }
@@ -36,28 +36,7 @@ bool isSessionFormat(std::uint8_t format) {
   return format == 0x00 || format == 0x10 || format == 0x20;
 }
 
-// DVD-R and DVD-RW are written in fixed packets of 32 blocks with links of 16.
-bool usesIncrementalPackets(std::uint16_t profile) {
-  return profile == 0x11 || profile == 0x13 || profile == 0x14 || profile == 0x15;
-}
-
-// Media whose next address the drive is not asked for: DVD-RAM, DVD-RW restricted overwrite
-// and DVD+RW are written where the caller says.
-bool isOverwritable(std::uint16_t profile) {
-  return profile == 0x12 || profile == 0x13 || profile == 0x14 || profile == 0x1A;
-}
-
-// DVD-RAM, DVD-RW restricted overwrite and DVD+RW have no track to close: MMC gives them no
-// close-track function, and the drive would refuse one.
-bool closesTracks(std::uint16_t profile) {
-  return profile != 0x12 && profile != 0x13 && profile != 0x1A;
-}
-
-bool isAppendedByDiscInfo(std::uint16_t profile) {
-  return profile == 0x11 || profile == 0x15 || profile == 0x1B || profile == 0x2B;
-}
-
-void applyProtectionAndTest(const myBurnEng_Pack& c, ModePage& page) {
+void applyProtectionAndTest(const DriveState& c, ModePage& page) {
   page.setBits(page05::kWriteTypeByte, page05::kTestWrite, c.testWrite);
   if (c.underrunKind == kCDWriterEx_UnderrunBUFE)
     page.setBits(page05::kWriteTypeByte, page05::kBufe, c.underrunOn);
@@ -69,27 +48,27 @@ void setWriteType(ModePage& page, std::uint8_t type) {
 }
 
 // The write parameters page as the drive holds it (`control`), for the context's drive.
-EngineStatus readWriteParameters(myBurnEng_Pack& c, ModePageControl control, std::uint16_t length,
+EngineStatus readWriteParameters(DriveState& c, ModePageControl control, std::uint16_t length,
                                  ModePage& page) {
   MMC_SenseData sense{};
   return kept(c, page.sense(c.ref, page05::kCode, control, length, page05::kBytesUsed, &sense),
               sense);
 }
 
-EngineStatus selectWriteParameters(myBurnEng_Pack& c, ModePage& page) {
+EngineStatus selectWriteParameters(DriveState& c, ModePage& page) {
   MMC_SenseData sense{};
   return kept(c, page.select(c.ref, &sense), sense);
 }
 
 // The track of the medium that takes the next data: the invisible track of a CD, the one
 // after the last of an appendable DVD-R or DVD+R, else the first.
-EngineStatus trackToAsk(myBurnEng_Pack& c, std::uint8_t& track) {
-  if (c.profile == 0) {
+EngineStatus trackToAsk(DriveState& c, std::uint8_t& track) {
+  if (!c.dvd()) {
     track = kInvisibleTrack;
     return kNoErr;
   }
   track = 1;
-  if (!isAppendedByDiscInfo(c.profile)) return kNoErr;
+  if (!c.medium().appendsAfterLastTrack) return kNoErr;
   std::array<std::uint8_t, 64> info{};
   MMC_SenseData sense{};
   const EngineStatus status = MMC_GetDiscInfo(c.ref, info.data(), info.size(), &sense);
@@ -106,7 +85,7 @@ EngineStatus trackToAsk(myBurnEng_Pack& c, std::uint8_t& track) {
 
 // The address the drive writes next. A failed question fails the caller: guessing an address
 // (0, say) would write over what the medium already holds.
-EngineStatus nextWritableAddress(myBurnEng_Pack& c, std::int32_t& address) {
+EngineStatus nextWritableAddress(DriveState& c, std::int32_t& address) {
   // A drive still busy shows in the question below.
   (void)MMC_Util_WaitDiscInfoReady(c.ref, kAddressWaitSeconds, 1);
   std::uint8_t track = 0;
@@ -117,7 +96,7 @@ EngineStatus nextWritableAddress(myBurnEng_Pack& c, std::int32_t& address) {
   if (status != kNoErr) return kept(c, status, sense);
   // MMC-5 6.27.3: NWA_V (byte 7 bit 0) says whether the track takes data at all.
   if (!(info[7] & 0x01)) return kErrNoWritableAddress;
-  address = static_cast<std::int32_t>(be::get32(info, c.profile == 0 ? 8 : 12));
+  address = static_cast<std::int32_t>(be::get32(info, c.dvd() ? 12 : 8));
   return kNoErr;
 }
 
@@ -128,9 +107,7 @@ std::int32_t firstSessionAtOnceAddress(std::int32_t start) {
   return start - kPregapBlocks;
 }
 
-}  // namespace
-
-EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t firstTrackMode,
+EngineStatus driveSession(DriveState& c, std::uint8_t format, std::uint8_t firstTrackMode,
                           std::int32_t start, const std::uint8_t* cueSheet,
                           std::uint32_t cueLength) {
   ++c.sessionCounter;
@@ -160,7 +137,7 @@ EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t f
   if (const EngineStatus status = selectWriteParameters(c, page); status != kNoErr) return status;
   c.nextWriteAddress = start;
   if (!c.sessionAtOnce) return kNoErr;
-  if (c.profile != 0) {
+  if (c.dvd()) {
     c.nextWriteAddress = 0;
     return kNoErr;
   }
@@ -174,7 +151,7 @@ EngineStatus driveSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t f
   return kNoErr;
 }
 
-EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dataBlockType,
+EngineStatus driveTrack(DriveState& c, std::uint8_t number, std::uint8_t dataBlockType,
                         std::uint16_t pause) {
   ModePage page;
   if (const EngineStatus status = readWriteParameters(c, kPageCurrent, kTrackPageBytes, page);
@@ -187,7 +164,7 @@ EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dat
       static_cast<std::uint8_t>((page.get(page05::kTrackModeByte) & 0xF0) | (audio ? 0x00 : 0x04)));
   if (isWritableBlockType(dataBlockType)) page.set(page05::kDataBlockTypeByte, dataBlockType);
   page.set16(page05::kAudioPauseBytes, audio ? pause : 0);
-  if (usesIncrementalPackets(c.profile)) {
+  if (c.medium().fixedPackets) {
     setWriteType(page, page05::kPacket);
     page.setBits(page05::kWriteTypeByte, page05::kLinkSizeValid, true);
     page.set(page05::kLinkSizeByte, 16);
@@ -196,7 +173,7 @@ EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dat
     page.set(page05::kTrackModeByte, page.get(page05::kTrackModeByte) | 0x25);
   }
   if (const EngineStatus status = selectWriteParameters(c, page); status != kNoErr) return status;
-  if (!isOverwritable(c.profile)) {
+  if (!c.medium().callerAddressed) {
     std::int32_t address = 0;
     if (const EngineStatus status = nextWritableAddress(c, address); status != kNoErr)
       return status;
@@ -206,21 +183,21 @@ EngineStatus driveTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dat
   return kNoErr;
 }
 
-EngineStatus driveReserveTrack(myBurnEng_Pack& c, std::uint32_t blocks) {
+EngineStatus driveReserveTrack(DriveState& c, std::uint32_t blocks) {
   MMC_SenseData sense{};
   return kept(c, MMC_ReserveTrack(c.ref, blocks, &sense), sense);
 }
 
-EngineStatus driveCloseTrack(myBurnEng_Pack& c) {
+EngineStatus driveCloseTrack(DriveState& c) {
   if (c.sessionAtOnce) return kNoErr;
   MMC_SenseData sense{};
   if (const EngineStatus status = MMC_SynchronizeCache(c.ref, &sense); status != kNoErr)
     return kept(c, status, sense);
-  if (!closesTracks(c.profile)) return kNoErr;
+  if (!c.medium().closesTracks) return kNoErr;
   return kept(c, MMC_CloseSessionTrack(c.ref, kCloseTrack, c.currentTrack, false, &sense), sense);
 }
 
-EngineStatus driveCloseSession(myBurnEng_Pack& c) {
+EngineStatus driveCloseSession(DriveState& c) {
   MMC_SenseData sense{};
   if (c.sessionAtOnce) {
     if (const EngineStatus status = MMC_SynchronizeCache(c.ref, &sense); status != kNoErr) {
@@ -229,22 +206,51 @@ EngineStatus driveCloseSession(myBurnEng_Pack& c) {
   }
   // A drive that stays busy shows in CLOSE below.
   (void)MMC_WaitTestUnitReady(c.ref, kCloseReadyTries);
-  std::uint8_t function = kCloseSession;
-  if (c.lastSession() && c.profile == 0x1B) function = kCloseDvdPlusR;
-  if (c.lastSession() && c.profile == 0x2B) function = kCloseDvdPlusRDl;
+  const std::uint8_t function = c.lastSession() ? c.medium().finalCloseFunction : kCloseSession;
   const EngineStatus status = MMC_CloseSessionTrack(c.ref, function, 0, true, &sense);
   // The close goes on in the drive after an immediate answer.
   (void)MMC_WaitTestUnitReady(c.ref, kCloseReadyTries);
   return kept(c, status, sense);
 }
 
-EngineStatus driveRestoreDefaults(myBurnEng_Pack& c) {
+EngineStatus driveRestoreDefaults(DriveState& c) {
   ModePage page;
   if (const EngineStatus status = readWriteParameters(c, kPageDefault, kSessionPageBytes, page);
       status != kNoErr) {
     return status;
   }
   return selectWriteParameters(c, page);
+}
+
+class DriveDestination final : public Destination {
+ public:
+  explicit DriveDestination(const DriveState& state) : s_(state) {}
+
+  EngineStatus createSession(const SessionRequest& r) override {
+    return driveSession(s_, r.format, r.firstTrackMode, r.start, r.cueSheet, r.cueSheetLength);
+  }
+  EngineStatus createTrack(const TrackRequest& r) override {
+    return driveTrack(s_, r.number, r.dataBlockType, r.pause);
+  }
+  EngineStatus write(const void* buffer, std::uint16_t blocks, std::uint16_t blockSize,
+                     const std::atomic<bool>* stop) override {
+    if (!stop || !buffer) return kErrBadArgument;
+    return driveWrite(s_, static_cast<const std::uint8_t*>(buffer), blocks, blockSize, *stop);
+  }
+  EngineStatus reserve(std::uint32_t blocks) override { return driveReserveTrack(s_, blocks); }
+  EngineStatus closeTrack() override { return driveCloseTrack(s_); }
+  EngineStatus closeSession() override { return driveCloseSession(s_); }
+  EngineStatus finish() override { return driveRestoreDefaults(s_); }
+  MMC_SenseData sense() const override { return s_.sense; }
+
+ private:
+  DriveState s_;
+};
+
+}  // namespace
+
+std::unique_ptr<Destination> makeDriveDestination(const DriveState& state) {
+  return std::make_unique<DriveDestination>(state);
 }
 
 }  // namespace quillion::writer

@@ -10,6 +10,7 @@
 #include "device/disc_replies.h"
 #include "device/gdt_support.h"
 #include "device/medium_probe.h"
+#include "device/medium_profile.h"
 #include "quillion/GDT.h"
 #include "quillion/clock.h"
 
@@ -21,11 +22,6 @@ constexpr int kReadyTries = 30;
 constexpr int kMediumSizePasses = 10;
 constexpr std::uint32_t kUsedRounding = 16;
 
-bool isDvdOrBd(std::uint16_t profile) {
-  return (profile >= 0x10 && profile <= 0x15) || profile == 0x1A || profile == 0x1B || profile == 0x2B ||
-         (profile >= 0x40 && profile <= 0x43);
-}
-
 // Kinds whose used size is measured on the file systems.
 constexpr std::uint8_t kKindDvdMinusRw = 3;
 constexpr std::uint8_t kKindDvdPlusRw = 5;
@@ -34,13 +30,16 @@ constexpr std::uint8_t kKindBdRe = 11;
 
 std::uint16_t modeOfDataTrack(std::uint8_t dataMode, std::uint8_t sessionDiscType) {
   switch (dataMode) {
-    case 1: return kGDT_ModeData1;
-    case 2: return kGDT_ModeData2;
+    case 1:
+      return kGDT_ModeData1;
+    case 2:
+      return kGDT_ModeData2;
     case 15:
       if (sessionDiscType == 0x00) return kGDT_ModeData1;
       if (sessionDiscType == 0x10 || sessionDiscType == 0x20) return kGDT_ModeData2;
       return kGDT_ModeUnknown;
-    default: return kGDT_ModeUnknown;
+    default:
+      return kGDT_ModeUnknown;
   }
 }
 
@@ -69,13 +68,16 @@ struct Description {
       perSession[t.session] += t.length;
     }
     for (std::uint64_t s : perSession)
-      header.largestSession = std::max<std::uint32_t>(header.largestSession, static_cast<std::uint32_t>(std::min<std::uint64_t>(s, 0xFFFFFFFFu)));
+      header.largestSession = std::max<std::uint32_t>(
+          header.largestSession,
+          static_cast<std::uint32_t>(std::min<std::uint64_t>(s, 0xFFFFFFFFu)));
     if (!tracks.empty()) header.usedBlocks = tracks.back().start + tracks.back().length;
   }
 
   EngineStatus publish(GDT_DiscInfo** out) const {
     const std::size_t count = std::min<std::size_t>(tracks.size(), 0xFFFF);
-    auto* info = static_cast<GDT_DiscInfo*>(std::calloc(1, sizeof(GDT_DiscInfo) + count * sizeof(GDT_OneTrack)));
+    auto* info = static_cast<GDT_DiscInfo*>(
+        std::calloc(1, sizeof(GDT_DiscInfo) + count * sizeof(GDT_OneTrack)));
     if (!info) return kErrOutOfMemory;
     *info = header;
     info->trackCount = static_cast<std::uint16_t>(count);
@@ -91,7 +93,8 @@ struct Description {
 void tracksFromToc(const Toc& toc, std::uint16_t first, std::uint16_t last, Description& d) {
   for (const auto& t : toc.tracks) {
     if (t.track < first || t.track > last) continue;
-    const std::uint16_t mode = t.data ? modeOfDataTrack(15, discTypeOfSession(toc, t.session)) : kGDT_ModeAudio;
+    const std::uint16_t mode =
+        t.data ? modeOfDataTrack(15, discTypeOfSession(toc, t.session)) : kGDT_ModeAudio;
     d.add({t.session, t.track, mode, 0, t.start, t.end - t.start});
   }
 }
@@ -100,7 +103,8 @@ void tracksFromToc(const Toc& toc, std::uint16_t first, std::uint16_t last, Desc
 std::uint32_t freeBlocksOfTrack(std::uint32_t ref, std::uint32_t track) {
   std::array<std::uint8_t, 64> reply{};
   MMC_SenseData sense{};
-  if (track > 0xFF || gdt::readTrackInformation(ref, static_cast<std::uint8_t>(track), reply, &sense) != kNoErr) {
+  if (track > 0xFF ||
+      gdt::readTrackInformation(ref, static_cast<std::uint8_t>(track), reply, &sense) != kNoErr) {
     return 0;
   }
   const auto info = parseTrackInformation(reply);
@@ -137,7 +141,8 @@ EngineStatus describePureReader(std::uint32_t ref, GDT_DiscInfo** out) {
   std::uint32_t tocLength = 0;
   std::uint32_t blocks = 0;
   char path[64]{};
-  const EngineStatus status = DC_MacX_GetTOCnBSDPath(ref, &rawToc, &tocLength, path, sizeof path, true, &blocks);
+  const EngineStatus status =
+      DC_MacX_GetTOCnBSDPath(ref, &rawToc, &tocLength, path, sizeof path, true, &blocks);
   std::vector<std::uint8_t> tocBytes(rawToc, rawToc + tocLength);
   std::free(rawToc);
   if (status != kNoErr) return status;
@@ -170,38 +175,42 @@ EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** out, MMC_SenseDat
   gdt::refreshMediumView(ref);
 
   std::array<std::uint8_t, 48> discReply{};
-  if (const EngineStatus status = gdt::readDiscInformation(ref, discReply, sense); status != kNoErr) return status;
+  if (const EngineStatus status = gdt::readDiscInformation(ref, discReply, sense); status != kNoErr)
+    return status;
   const auto disc = parseDiscInformation(discReply);
   if (!disc) return kErrNotSupported;
 
   Description d;
-  const std::uint16_t profile = gdt::currentProfile(ref);
-  d.header.discKind = GDT_DiscKindOfProfile(profile);
-  const bool dvdOrBd = isDvdOrBd(profile);
+  const MediumProfile& profile = profileOf(currentProfile(ref));
+  d.header.discKind = profile.discKind;
+  const bool dvdOrBd = profile.dvdOrBd();
   d.header.mediumClass = dvdOrBd ? kGDT_MediumDVDorBD : kGDT_MediumCD;
   d.header.discType = disc->discType;
   d.header.erasable = disc->erasable ? 1 : 0;
 
   std::vector<std::uint8_t> tocReply(2048);
   MMC_SenseData tocSense{};
-  const std::optional<Toc> toc =
-      gdt::readToc(ref, 2, true, 1, tocReply, &tocSense) == kNoErr ? parseFullToc(tocReply) : std::nullopt;
+  const std::optional<Toc> toc = gdt::readToc(ref, 2, true, 1, tocReply, &tocSense) == kNoErr
+                                     ? parseFullToc(tocReply)
+                                     : std::nullopt;
 
   const bool blank = disc->discStatus == 0;
   const bool appendable = disc->discStatus == 1;
   const bool lastSessionEmpty = disc->lastSessionState == 0;
   const std::uint16_t first = disc->firstTrack;
   std::uint16_t last = disc->lastTrackInLastSession;
-  if (lastSessionEmpty && appendable) last = disc->firstTrackInLastSession ? disc->firstTrackInLastSession - 1 : 0;
+  if (lastSessionEmpty && appendable)
+    last = disc->firstTrackInLastSession ? disc->firstTrackInLastSession - 1 : 0;
 
   if (!blank && first >= 1 && last >= first) {
     for (std::uint32_t track = first; track <= last; ++track) {
       std::array<std::uint8_t, 64> reply{};
       MMC_SenseData trackSense{};
-      const auto info = track <= 0xFF && gdt::readTrackInformation(ref, static_cast<std::uint8_t>(track), reply,
-                                                                    &trackSense) == kNoErr
-                            ? parseTrackInformation(reply)
-                            : std::nullopt;
+      const auto info =
+          track <= 0xFF && gdt::readTrackInformation(ref, static_cast<std::uint8_t>(track), reply,
+                                                     &trackSense) == kNoErr
+              ? parseTrackInformation(reply)
+              : std::nullopt;
       if (!info) {
         // The drive does not describe its tracks this way: the TOC does, or nothing does.
         if (!toc) {
@@ -215,7 +224,8 @@ EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** out, MMC_SenseDat
         break;
       }
       const std::uint16_t mode =
-          info->data ? modeOfDataTrack(info->dataMode, discTypeOfSession(toc, info->session)) : kGDT_ModeAudio;
+          info->data ? modeOfDataTrack(info->dataMode, discTypeOfSession(toc, info->session))
+                     : kGDT_ModeAudio;
       d.add({info->session, info->track, mode, 0, info->start, info->size});
     }
     d.finishSizes();
@@ -228,9 +238,9 @@ EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** out, MMC_SenseDat
       // CD: the invisible track; DVD+RW and DVD-RW: their one track; other sequential media:
       // the incomplete track after the last complete one.
       const std::uint8_t kind = d.header.discKind;
-      const std::uint32_t track = !dvdOrBd                                          ? 255
+      const std::uint32_t track = !dvdOrBd                                              ? 255
                                   : (kind == kKindDvdPlusRw || kind == kKindDvdMinusRw) ? 1
-                                                                                    : last + 1u;
+                                                                                        : last + 1u;
       d.header.freeBlocks = freeBlocksOfTrack(ref, track);
     }
   }
@@ -261,13 +271,16 @@ EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** out, MMC_SenseDat
     if (d.header.freeBlocks) countsAsAppendable = true;
   }
 
-  d.header.discState = countsAsBlank ? kGDT_DiscBlank : countsAsAppendable ? kGDT_DiscAppendable : kGDT_DiscClosed;
+  d.header.discState = countsAsBlank        ? kGDT_DiscBlank
+                       : countsAsAppendable ? kGDT_DiscAppendable
+                                            : kGDT_DiscClosed;
   if (countsAsBlank) {
     sessions = 0;
   } else if (lastSessionEmpty && sessions) {
     --sessions;
   }
   d.header.sessions = sessions;
-  if (countsAsBlank && kind != kKindDvdPlusRw && kind != kKindDvdRam && kind != kKindBdRe) d.tracks.clear();
+  if (countsAsBlank && kind != kKindDvdPlusRw && kind != kKindDvdRam && kind != kKindBdRe)
+    d.tracks.clear();
   return d.publish(out);
 }

@@ -6,9 +6,12 @@
 
 #include "common/byte_order.h"
 #include "device/cdb.h"
+#include "device/command_timeouts.h"
 #include "device/device_registry.h"
 #include "device/disc_replies.h"
 #include "device/gdt_support.h"
+#include "device/medium_profile.h"
+#include "device/sense_table.h"
 #include "quillion/GDT.h"
 #include "quillion/handle_table.h"
 
@@ -16,25 +19,27 @@ using namespace quillion;
 
 namespace {
 
-constexpr std::uint32_t kReadTimeoutMs = 30000;
+constexpr std::uint32_t kReadTimeoutMs = timeoutMs(CommandKind::Ordinary);
 constexpr int kReadyTries = 30;
 constexpr std::uint32_t kUserDataBytes = 2048;
 
 // A pure reader has no command path: the queries that need one do nothing for it.
-bool commandless(std::uint32_t ref) { return DC_MacX_IsPureReader(ref); }
+bool commandless(std::uint32_t ref) {
+  return DC_MacX_IsPureReader(ref);
+}
 
 // A read that meets a unit attention for a new medium or a reset is sent once more, after the
 // capacity and TOC have been read again: the attention reports the change, not a failure.
-EngineStatus readBlocks(std::uint32_t ref, const cdb::Block& block, void* buffer, std::uint32_t length,
-                        MMC_SenseData* sense) {
+EngineStatus readBlocks(std::uint32_t ref, const cdb::Block& block, void* buffer,
+                        std::uint32_t length, MMC_SenseData* sense) {
   EngineStatus status = kNoErr;
   for (int attempt = 0; attempt < 2; ++attempt) {
     gdt::refreshMediumView(ref);
     MMC_SenseData local{};
-    status = DC_ExecuteMMCCmd_Sync(ref, block.data(), static_cast<std::uint8_t>(block.size()), buffer, length,
-                                   kDC_DataIn, kReadTimeoutMs, &local);
+    status = DC_ExecuteMMCCmd_Sync(ref, block.data(), static_cast<std::uint8_t>(block.size()),
+                                   buffer, length, kDC_DataIn, kReadTimeoutMs, &local);
     if (sense) *sense = local;
-    if (!(status == kErrCheckCondition && local.key == 0x06 && (local.code == 0x28 || local.code == 0x29))) break;
+    if (!(status == kErrCheckCondition && classifySense(local) == SenseClass::MediumChanged)) break;
   }
   return status;
 }
@@ -45,8 +50,9 @@ EngineStatus trayFromEvents(std::uint32_t ref) {
   std::array<std::uint8_t, 8> reply{};
   MMC_SenseData sense{};
   const auto block = cdb::getEventStatus(0x10, reply.size());
-  const EngineStatus status = DC_ExecuteMMCCmd_Sync(ref, block.data(), static_cast<std::uint8_t>(block.size()),
-                                                    reply.data(), reply.size(), kDC_DataIn, kReadTimeoutMs, &sense);
+  const EngineStatus status =
+      DC_ExecuteMMCCmd_Sync(ref, block.data(), static_cast<std::uint8_t>(block.size()),
+                            reply.data(), reply.size(), kDC_DataIn, kReadTimeoutMs, &sense);
   if (status != kNoErr) return status;
   const auto media = parseMediaEvent(reply);
   if (!media) return kErrNotSupported;
@@ -58,44 +64,41 @@ EngineStatus trayFromEvents(std::uint32_t ref) {
 EngineStatus setRemoval(std::uint32_t ref, bool prevent, MMC_SenseData* sense) {
   if (sense) *sense = {};
   if (commandless(ref)) return kNoErr;
-  if (auto entry = findCommandDrive(ref); entry && entry->backend->preventRemoval(prevent) == kNoErr) return kNoErr;
+  if (auto entry = findCommandDrive(ref);
+      entry && entry->backend->preventRemoval(prevent) == kNoErr)
+    return kNoErr;
   return MMC_LockDrive(ref, prevent, sense);
 }
 
 }  // namespace
 
 std::uint8_t GDT_DiscKindOfProfile(std::uint16_t profile) {
-  switch (profile) {
-    case 0x10: return 1;
-    case 0x11: return 2;
-    case 0x12: return 7;
-    case 0x13:
-    case 0x14: return 3;
-    case 0x15: return 8;
-    case 0x1A: return 5;
-    case 0x1B: return 4;
-    case 0x2B: return 6;
-    case 0x40: return 9;
-    case 0x41:
-    case 0x42: return 10;
-    case 0x43: return 11;
-    default: return 0;
-  }
+  return profileOf(profile).discKind;
 }
 
-std::uint16_t GDT_GetConnectedDeviceList(DC_Device** list) { return DC_GetConnectedDeviceList(list); }
+std::uint16_t GDT_GetConnectedDeviceList(DC_Device** list) {
+  return DC_GetConnectedDeviceList(list);
+}
 
-EngineStatus GDT_GetDeviceInfo(std::uint32_t /*ref*/, GDT_DeviceInfo* /*info*/) { return kNoErr; }
+EngineStatus GDT_GetDeviceInfo(std::uint32_t /*ref*/, GDT_DeviceInfo* /*info*/) {
+  return kNoErr;
+}
 
-bool GDT_IsPureReader(std::uint32_t ref) { return DC_MacX_IsPureReader(ref); }
+bool GDT_IsPureReader(std::uint32_t ref) {
+  return DC_MacX_IsPureReader(ref);
+}
 
-bool GDT_isSONYWriteContinueDrive(std::uint32_t ref) { return MMC_isSONYWriteContinueDrive(ref); }
+bool GDT_isSONYWriteContinueDrive(std::uint32_t ref) {
+  return MMC_isSONYWriteContinueDrive(ref);
+}
 
-EngineStatus GDT_GetMMCDiscInfo(std::uint32_t ref, void* buffer, std::uint32_t length, MMC_SenseData* sense) {
+EngineStatus GDT_GetMMCDiscInfo(std::uint32_t ref, void* buffer, std::uint32_t length,
+                                MMC_SenseData* sense) {
   if (sense) *sense = {};
   if (commandless(ref)) return kNoErr;
   if (!buffer || length == 0) return kErrBadArgument;
-  return gdt::readDiscInformation(ref, std::span(static_cast<std::uint8_t*>(buffer), length), sense);
+  return gdt::readDiscInformation(ref, std::span(static_cast<std::uint8_t*>(buffer), length),
+                                  sense);
 }
 
 EngineStatus GDT_TrayStatus(std::uint32_t ref) {
@@ -114,9 +117,13 @@ EngineStatus GDT_Load(std::uint32_t ref, MMC_SenseData* sense) {
   return MMC_Load(ref, true, sense);
 }
 
-EngineStatus GDT_Lock(std::uint32_t ref, MMC_SenseData* sense) { return setRemoval(ref, true, sense); }
+EngineStatus GDT_Lock(std::uint32_t ref, MMC_SenseData* sense) {
+  return setRemoval(ref, true, sense);
+}
 
-EngineStatus GDT_Unlock(std::uint32_t ref, MMC_SenseData* sense) { return setRemoval(ref, false, sense); }
+EngineStatus GDT_Unlock(std::uint32_t ref, MMC_SenseData* sense) {
+  return setRemoval(ref, false, sense);
+}
 
 EngineStatus GDT_Eject(std::uint32_t ref, MMC_SenseData* sense, bool immediate) {
   if (sense) *sense = {};
@@ -143,10 +150,12 @@ EngineStatus GDT_GetTOC(std::uint32_t ref, std::uint8_t** toc, std::uint32_t* to
   return DC_MacX_GetTOCnBSDPath(ref, toc, tocLength, nullptr, 0, false, nullptr);
 }
 
-EngineStatus GDT_GetBSDPath(std::uint32_t ref, char* buffer, std::uint32_t length, bool keepPrefix) {
+EngineStatus GDT_GetBSDPath(std::uint32_t ref, char* buffer, std::uint32_t length,
+                            bool keepPrefix) {
   constexpr std::uint32_t kShortest = 12;
   if (!gdt::namesDrive(ref) || !buffer || length < kShortest) return kErrPlatformCannotServe;
-  const EngineStatus status = DC_MacX_GetTOCnBSDPath(ref, nullptr, nullptr, buffer, length, true, nullptr);
+  const EngineStatus status =
+      DC_MacX_GetTOCnBSDPath(ref, nullptr, nullptr, buffer, length, true, nullptr);
   // Linux names are short ("/dev/sr0"): the prefix goes whenever a name follows it.
   constexpr std::string_view kDev = "/dev/";
   const std::size_t n = std::strlen(buffer);
@@ -156,8 +165,9 @@ EngineStatus GDT_GetBSDPath(std::uint32_t ref, char* buffer, std::uint32_t lengt
   return status;
 }
 
-EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track, std::uint16_t* readFlags,
-                                     std::uint32_t* blockSize, std::uint32_t* start, std::uint32_t* length,
+EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track,
+                                     std::uint16_t* readFlags, std::uint32_t* blockSize,
+                                     std::uint32_t* start, std::uint32_t* length,
                                      MMC_SenseData* sense) {
   if (sense) *sense = {};
   if (!readFlags || !blockSize || !start || !length || track > 0xFF) return kErrBadArgument;
@@ -191,7 +201,8 @@ EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track, std
 }
 
 EngineStatus GDT_GetTrackUserData(std::uint32_t ref, std::uint16_t readFlags, std::uint32_t start,
-                                  std::uint32_t blocks, void* buffer, std::uint32_t length, MMC_SenseData* sense) {
+                                  std::uint32_t blocks, void* buffer, std::uint32_t length,
+                                  MMC_SenseData* sense) {
   if (sense) *sense = {};
   if (!buffer || blocks == 0 || length == 0 || blocks > 0xFFFFFF) return kErrBadArgument;
   const auto block = cdb::readCd(static_cast<std::uint8_t>(readFlags >> 8), start, blocks,
@@ -199,10 +210,11 @@ EngineStatus GDT_GetTrackUserData(std::uint32_t ref, std::uint16_t readFlags, st
   return readBlocks(ref, block, buffer, length, sense);
 }
 
-EngineStatus GDT_Get2048DataBlocks(std::uint32_t ref, void* buffer, std::uint32_t start, std::uint32_t blocks,
-                                   bool useRead12, MMC_SenseData* sense) {
+EngineStatus GDT_Get2048DataBlocks(std::uint32_t ref, void* buffer, std::uint32_t start,
+                                   std::uint32_t blocks, bool useRead12, MMC_SenseData* sense) {
   if (sense) *sense = {};
-  if (!buffer || blocks == 0 || blocks > 0xFFFFFFFFu / kUserDataBytes || (!useRead12 && blocks > 0xFFFFFF)) {
+  if (!buffer || blocks == 0 || blocks > 0xFFFFFFFFu / kUserDataBytes ||
+      (!useRead12 && blocks > 0xFFFFFF)) {
     return kErrBadArgument;
   }
   const auto block = useRead12 ? cdb::read12(start, blocks) : cdb::readCd(0, start, blocks, 0x10);

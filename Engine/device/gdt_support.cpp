@@ -5,7 +5,9 @@
 
 #include "common/byte_order.h"
 #include "device/cdb.h"
+#include "device/command_timeouts.h"
 #include "device/device_registry.h"
+#include "device/sense_table.h"
 #include "quillion/DC.h"
 #include "quillion/clock.h"
 #include "quillion/handle_table.h"
@@ -13,18 +15,24 @@
 namespace quillion::gdt {
 namespace {
 
-constexpr std::uint32_t kTimeoutMs = 30000;
+constexpr std::uint32_t kTimeoutMs = timeoutMs(CommandKind::Ordinary);
 
-std::uint16_t allocation(std::size_t length) { return static_cast<std::uint16_t>(std::min<std::size_t>(length, 0xFFFF)); }
+std::uint16_t allocation(std::size_t length) {
+  return static_cast<std::uint16_t>(std::min<std::size_t>(length, 0xFFFF));
+}
 
-EngineStatus raw(std::uint32_t ref, const cdb::Block& block, std::span<std::uint8_t> reply, MMC_SenseData* sense) {
-  return DC_ExecuteMMCCmd_Sync(ref, block.data(), static_cast<std::uint8_t>(block.size()), reply.data(),
-                               static_cast<std::uint32_t>(reply.size()), kDC_DataIn, kTimeoutMs, sense);
+EngineStatus raw(std::uint32_t ref, const cdb::Block& block, std::span<std::uint8_t> reply,
+                 MMC_SenseData* sense) {
+  return DC_ExecuteMMCCmd_Sync(ref, block.data(), static_cast<std::uint8_t>(block.size()),
+                               reply.data(), static_cast<std::uint32_t>(reply.size()), kDC_DataIn,
+                               kTimeoutMs, sense);
 }
 
 }  // namespace
 
-bool namesDrive(std::uint32_t ref) { return !isReservedHandle(ref); }
+bool namesDrive(std::uint32_t ref) {
+  return !isReservedHandle(ref);
+}
 
 EngineStatus waitDeviceReady(std::uint32_t ref, int tries, bool noMediumIsReady) {
   if (ref == kImageWriterHandle || DC_MacX_IsPureReader(ref)) return kNoErr;
@@ -33,48 +41,49 @@ EngineStatus waitDeviceReady(std::uint32_t ref, int tries, bool noMediumIsReady)
     MMC_SenseData sense{};
     status = DC_MacX_TestUnitReady(ref, &sense);
     if (status == kErrPlatformCannotServe) status = MMC_TestUnitReady(ref, &sense);
-    if (status == kNoErr || (noMediumIsReady && status == kErrCheckCondition && sense.code == 0x3A)) return kNoErr;
+    const bool noMedium =
+        status == kErrCheckCondition && classifySense(sense) == SenseClass::NoMedium;
+    if (status == kNoErr || (noMediumIsReady && noMedium)) return kNoErr;
     if (status == kErrNoDrive) return status;
     if (attempt < tries) engineClock().sleepFor(std::chrono::seconds(1));
   }
   return status;
 }
 
-EngineStatus readDiscInformation(std::uint32_t ref, std::span<std::uint8_t> reply, MMC_SenseData* sense) {
+EngineStatus readDiscInformation(std::uint32_t ref, std::span<std::uint8_t> reply,
+                                 MMC_SenseData* sense) {
   const auto length = static_cast<std::uint32_t>(reply.size());
   const EngineStatus status = DC_MacX_ReadDiscInfo(ref, reply.data(), length, sense);
-  return status == kErrPlatformCannotServe ? MMC_GetDiscInfo(ref, reply.data(), length, sense) : status;
+  return status == kErrPlatformCannotServe ? MMC_GetDiscInfo(ref, reply.data(), length, sense)
+                                           : status;
 }
 
-EngineStatus readTrackInformation(std::uint32_t ref, std::uint8_t track, std::span<std::uint8_t> reply,
-                                  MMC_SenseData* sense) {
+EngineStatus readTrackInformation(std::uint32_t ref, std::uint8_t track,
+                                  std::span<std::uint8_t> reply, MMC_SenseData* sense) {
   const auto length = static_cast<std::uint32_t>(reply.size());
   const EngineStatus status = DC_MacX_ReadTrackInfo(ref, 1, track, reply.data(), length, sense);
-  return status == kErrPlatformCannotServe ? MMC_GetTrackInfo(ref, track, reply.data(), length, sense) : status;
+  return status == kErrPlatformCannotServe
+             ? MMC_GetTrackInfo(ref, track, reply.data(), length, sense)
+             : status;
 }
 
 EngineStatus readToc(std::uint32_t ref, std::uint8_t format, bool msf, std::uint8_t trackOrSession,
                      std::vector<std::uint8_t>& reply, MMC_SenseData* sense) {
   const auto length = static_cast<std::uint32_t>(reply.size());
-  const EngineStatus status = DC_MacX_ReadTOC(ref, msf, format, trackOrSession, reply.data(), length, sense);
-  return status == kErrPlatformCannotServe ? MMC_GetTOC(ref, reply.data(), length, format, trackOrSession, msf, sense)
-                                           : status;
+  const EngineStatus status =
+      DC_MacX_ReadTOC(ref, msf, format, trackOrSession, reply.data(), length, sense);
+  return status == kErrPlatformCannotServe
+             ? MMC_GetTOC(ref, reply.data(), length, format, trackOrSession, msf, sense)
+             : status;
 }
 
-EngineStatus modeSense(std::uint32_t ref, std::uint8_t page, std::span<std::uint8_t> reply, MMC_SenseData* sense) {
+EngineStatus modeSense(std::uint32_t ref, std::uint8_t page, std::span<std::uint8_t> reply,
+                       MMC_SenseData* sense) {
   const auto length = static_cast<std::uint32_t>(reply.size());
   const EngineStatus status = DC_MacX_ModeSense10(ref, page, 0, length, reply.data(), sense);
-  return status == kErrPlatformCannotServe ? MMC_ModeSense10(ref, page, 0, length, reply.data(), sense) : status;
-}
-
-std::uint16_t currentProfile(std::uint32_t ref) {
-  // Request type 0 from feature 0: every drive answers it, also those that refuse a
-  // starting feature or send only the profile list.
-  std::array<std::uint8_t, 1024> reply{};
-  MMC_SenseData sense{};
-  EngineStatus status = DC_MacX_GetConfiguration(ref, 0, 0, reply.data(), reply.size(), &sense);
-  if (status == kErrPlatformCannotServe) status = MMC_GetConfiguration(ref, 0, 0, reply.data(), reply.size(), &sense);
-  return status == kNoErr && be::get32(reply, 0) >= 4 ? be::get16(reply, 6) : 0;
+  return status == kErrPlatformCannotServe
+             ? MMC_ModeSense10(ref, page, 0, length, reply.data(), sense)
+             : status;
 }
 
 void refreshMediumView(std::uint32_t ref) {
@@ -89,7 +98,8 @@ void refreshMediumView(std::uint32_t ref) {
   EngineStatus status = kErrCheckCondition;
   for (int attempt = 0; attempt < kAttempts && status != kNoErr; ++attempt) {
     status = raw(ref, cdb::readCapacity(), capacity, &sense);
-    if (status != kNoErr && !(status == kErrCheckCondition && sense.key == 0x06)) return;  // no disc yet
+    if (status != kNoErr && !(status == kErrCheckCondition && sendAgain(classifySense(sense))))
+      return;  // no disc yet
   }
   if (status != kNoErr) return;
   std::array<std::uint8_t, 12> toc{};

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // What the device and disc queries share: waiting for a drive, the drive query family tried
-// first with the raw command behind it, the current profile, and reading the capacity and
-// TOC again after a medium change.
+// first with the raw command behind it, and reading the capacity and TOC again after a medium
+// change.
 #pragma once
 
 #include <cstdint>
@@ -22,15 +22,14 @@ bool namesDrive(std::uint32_t ref);
 EngineStatus waitDeviceReady(std::uint32_t ref, int tries, bool noMediumIsReady);
 
 // Each asks the drive query family first and sends the raw command when it answers -1.
-EngineStatus readDiscInformation(std::uint32_t ref, std::span<std::uint8_t> reply, MMC_SenseData* sense);
-EngineStatus readTrackInformation(std::uint32_t ref, std::uint8_t track, std::span<std::uint8_t> reply,
-                                  MMC_SenseData* sense);
+EngineStatus readDiscInformation(std::uint32_t ref, std::span<std::uint8_t> reply,
+                                 MMC_SenseData* sense);
+EngineStatus readTrackInformation(std::uint32_t ref, std::uint8_t track,
+                                  std::span<std::uint8_t> reply, MMC_SenseData* sense);
 EngineStatus readToc(std::uint32_t ref, std::uint8_t format, bool msf, std::uint8_t trackOrSession,
                      std::vector<std::uint8_t>& reply, MMC_SenseData* sense);
-EngineStatus modeSense(std::uint32_t ref, std::uint8_t page, std::span<std::uint8_t> reply, MMC_SenseData* sense);
-
-// GET CONFIGURATION header bytes 6-7; 0 when it cannot be read or no medium is in.
-std::uint16_t currentProfile(std::uint32_t ref);
+EngineStatus modeSense(std::uint32_t ref, std::uint8_t page, std::span<std::uint8_t> reply,
+                       MMC_SenseData* sense);
 
 // After a signal that the medium may have changed, READ CAPACITY and READ TOC are sent again
 // before the disc is read or described, so that the drive answers for the disc now in it.

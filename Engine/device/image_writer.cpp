@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The disc writer over an image file: sessions and tracks become the records of CDImageFile.
-#include "device/writer_context.h"
-#include "quillion/handle_table.h"
+#include <array>
+
+#include "device/destination.h"
+#include "image/cd_image_file.h"
 
 namespace quillion::writer {
 namespace {
@@ -46,50 +48,64 @@ void putExtra(const CDWriterEx_TrackExtra& extra, std::array<std::uint8_t, 16>& 
   put(extra.last, 2);
 }
 
+class ImageDestination final : public Destination {
+ public:
+  ImageDestination(bool isoMode, bool trackAtOnce, bool closeDisc)
+      : image_(isoMode), sessionAtOnce_(!trackAtOnce), closeDisc_(closeDisc) {}
+
+  EngineStatus open(const char* path) { return image_.Open(path, true); }
+
+  EngineStatus createSession(const SessionRequest& r) override {
+    if (r.cdText && r.cdTextLength) {
+      if (const EngineStatus status = image_.WriteCDTextRawData(r.cdText, r.cdTextLength);
+          status != kNoErr) {
+        return status;
+      }
+    }
+    WLTSESSION session;
+    session.sessionAtOnce = sessionAtOnce_ ? 1 : 0;
+    session.marker = 1;
+    session.sessionType = sessionType(r.format, r.firstTrackMode);
+    session.closeDisc = closeDisc_ ? 1 : 0;
+    session.startBlock = r.start;
+    return image_.NewSession(session);
+  }
+
+  EngineStatus createTrack(const TrackRequest& r) override {
+    WLTTRACK track;
+    track.trackType = trackType(r.dataBlockType);
+    track.blockSize = r.blockSize;
+    track.pregap = r.pause;
+    track.startBlock = r.imageStart;
+    if (r.extra) putExtra(*r.extra, track.info);
+    return image_.NewTrack(track);
+  }
+
+  EngineStatus write(const void* buffer, std::uint16_t blocks, std::uint16_t /*blockSize*/,
+                     const std::atomic<bool>* /*stop*/) override {
+    return image_.WriteData(buffer, blocks);
+  }
+  // An image has no room to reserve: its tracks take what is written.
+  EngineStatus reserve(std::uint32_t /*blocks*/) override { return kNoErr; }
+  EngineStatus closeTrack() override { return image_.CloseTrack(); }
+  EngineStatus closeSession() override { return image_.CloseSession(); }
+  EngineStatus finish() override { return image_.Close(); }
+  MMC_SenseData sense() const override { return {}; }
+
+ private:
+  CDImageFile image_;
+  bool sessionAtOnce_;
+  bool closeDisc_;
+};
+
 }  // namespace
 
-std::unique_ptr<myBurnEng_Pack> createImage(std::uint32_t ref, const char* path,
-                                            std::uint16_t imageType, bool trackAtOnce,
-                                            bool closeDisc) {
-  auto c = std::make_unique<myBurnEng_Pack>();
-  c->ref = ref;
-  c->image = std::make_unique<CDImageFile>(imageType == kCDWriterEx_IsoImage);
-  if (c->image->Open(path, true) != kNoErr) return nullptr;
-  c->closeDisc = closeDisc;
-  c->sessionAtOnce = !trackAtOnce;
-  return c;
-}
-
-EngineStatus imageSession(myBurnEng_Pack& c, std::uint8_t format, std::uint8_t firstTrackMode,
-                          std::int32_t start, const std::uint8_t* cdText,
-                          std::uint32_t cdTextLength) {
-  if (cdText && cdTextLength) {
-    if (const EngineStatus status = c.image->WriteCDTextRawData(cdText, cdTextLength);
-        status != kNoErr) {
-      return status;
-    }
-  }
-  WLTSESSION session;
-  session.sessionAtOnce = c.sessionAtOnce ? 1 : 0;
-  session.marker = 1;
-  session.sessionType = sessionType(format, firstTrackMode);
-  session.closeDisc = c.closeDisc ? 1 : 0;
-  session.startBlock = start;
-  return c.image->NewSession(session);
-}
-
-EngineStatus imageTrack(myBurnEng_Pack& c, std::uint8_t number, std::uint8_t dataBlockType,
-                        std::uint16_t blockSize, std::uint16_t pause,
-                        const CDWriterEx_TrackExtra* extra, std::uint32_t start) {
-  WLTTRACK track;
-  track.trackType = trackType(dataBlockType);
-  track.blockSize = blockSize;
-  track.pregap = pause;
-  track.startBlock = start;
-  if (extra) putExtra(*extra, track.info);
-  const EngineStatus status = c.image->NewTrack(track);
-  if (status == kNoErr) c.currentTrack = number;
-  return status;
+std::unique_ptr<Destination> openImage(const char* path, std::uint16_t imageType, bool trackAtOnce,
+                                       bool closeDisc) {
+  auto destination =
+      std::make_unique<ImageDestination>(imageType == kCDWriterEx_IsoImage, trackAtOnce, closeDisc);
+  if (destination->open(path) != kNoErr) return nullptr;
+  return destination;
 }
 
 }  // namespace quillion::writer

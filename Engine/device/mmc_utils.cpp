@@ -10,6 +10,8 @@
 #include "common/byte_order.h"
 #include "device/command_runner.h"
 #include "device/device_registry.h"
+#include "device/medium_profile.h"
+#include "device/sense_table.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"
 #include "quillion/clock.h"
@@ -18,15 +20,20 @@ using namespace quillion;
 
 namespace {
 
-void sleepSeconds(int seconds) { engineClock().sleepFor(std::chrono::seconds(seconds)); }
+void sleepSeconds(int seconds) {
+  engineClock().sleepFor(std::chrono::seconds(seconds));
+}
 
-bool isRealDrive(std::uint32_t ref) { return !isReservedHandle(ref); }
+bool isRealDrive(std::uint32_t ref) {
+  return !isReservedHandle(ref);
+}
 
 // ---- READ FORMAT CAPACITIES (MMC-5 6.24.3) ----
 
 constexpr std::uint8_t kNoMediumDescriptor = 3;
 
-using CapacityRead = EngineStatus (*)(std::uint32_t ref, std::uint8_t* buffer, std::uint32_t length);
+using CapacityRead = EngineStatus (*)(std::uint32_t ref, std::uint8_t* buffer,
+                                      std::uint32_t length);
 
 EngineStatus readThroughInterface(std::uint32_t ref, std::uint8_t* buffer, std::uint32_t length) {
   MMC_SenseData sense{};
@@ -40,7 +47,8 @@ EngineStatus readRaw(std::uint32_t ref, std::uint8_t* buffer, std::uint32_t leng
 }
 
 // The header and current descriptor first, then the whole list when a medium is there.
-EngineStatus readCapacityList(std::uint32_t ref, CapacityRead read, std::vector<std::uint8_t>& list) {
+EngineStatus readCapacityList(std::uint32_t ref, CapacityRead read,
+                              std::vector<std::uint8_t>& list) {
   list.assign(12, 0);
   if (const EngineStatus status = read(ref, list.data(), 12); status != kNoErr) return status;
   if ((list[8] & 0x03) == kNoMediumDescriptor) return kNoErr;
@@ -49,7 +57,8 @@ EngineStatus readCapacityList(std::uint32_t ref, CapacityRead read, std::vector<
   return read(ref, list.data(), full);
 }
 
-EngineStatus pickDescriptor(const std::vector<std::uint8_t>& list, std::uint8_t formatType, std::uint32_t* out) {
+EngineStatus pickDescriptor(const std::vector<std::uint8_t>& list, std::uint8_t formatType,
+                            std::uint32_t* out) {
   if (list.size() < 12 || (list[8] & 0x03) == kNoMediumDescriptor) return kErrUtilNoOutput;
   if (formatType == 255) {
     out[0] = be::get32(list, 4);
@@ -92,8 +101,8 @@ std::vector<SpeedDescriptor> parseSpeedDescriptors(std::span<const std::uint8_t>
   std::vector<SpeedDescriptor> out;
   const std::size_t end = std::min<std::size_t>(reply.size(), 4u + be::get32(reply, 0));
   for (std::size_t at = 8; at + 16 <= end; at += 16) {
-    out.push_back({static_cast<std::uint8_t>(reply[at] & 0x18), be::get32(reply, at + 4), be::get32(reply, at + 8),
-                   be::get32(reply, at + 12)});
+    out.push_back({static_cast<std::uint8_t>(reply[at] & 0x18), be::get32(reply, at + 4),
+                   be::get32(reply, at + 8), be::get32(reply, at + 12)});
   }
   return out;
 }
@@ -110,16 +119,16 @@ const SpeedDescriptor* choose(const std::vector<SpeedDescriptor>& all, std::uint
   return best;
 }
 
-bool isDvdPlus(std::uint16_t profile) { return profile == 0x1A || profile == 0x1B || profile == 0x2B; }
-
 std::uint32_t sizeForX(std::uint16_t x, std::uint16_t profile) {
-  return x == 2 && isDvdPlus(profile) ? kDvdPlus2xSize : std::uint32_t{x} * kDvdSizePerX;
+  return x == 2 && profileOf(profile).plus ? kDvdPlus2xSize : std::uint32_t{x} * kDvdSizePerX;
 }
 
-std::uint16_t clamp16(std::uint32_t v) { return static_cast<std::uint16_t>(std::min<std::uint32_t>(v, 0xFFFF)); }
+std::uint16_t clamp16(std::uint32_t v) {
+  return static_cast<std::uint16_t>(std::min<std::uint32_t>(v, 0xFFFF));
+}
 
-EngineStatus setDvdSpeeds(std::uint32_t ref, std::uint16_t profile, std::uint16_t readX, std::uint16_t writeX,
-                          std::uint16_t* writeXSet) {
+EngineStatus setDvdSpeeds(std::uint32_t ref, std::uint16_t profile, std::uint16_t readX,
+                          std::uint16_t writeX, std::uint16_t* writeXSet) {
   std::array<std::uint8_t, 328> reply{};
   MMC_SenseData sense{};
   std::vector<SpeedDescriptor> all;
@@ -172,7 +181,8 @@ constexpr ProductPrefix kWriteContinueDrives[] = {
 };
 
 bool startsWith(std::span<const std::uint8_t> data, std::size_t at, std::string_view text) {
-  return at + text.size() <= data.size() && std::memcmp(data.data() + at, text.data(), text.size()) == 0;
+  return at + text.size() <= data.size() &&
+         std::memcmp(data.data() + at, text.data(), text.size()) == 0;
 }
 
 }  // namespace
@@ -182,7 +192,7 @@ int MMC_WaitTestUnitReady(std::uint32_t ref, int tries) {
   for (int attempt = 1; attempt <= tries; ++attempt) {
     MMC_SenseData sense{};
     const EngineStatus status = MMC_TestUnitReady(ref, &sense);
-    if (status == kNoErr || sense.code == 0x3A) return 1;
+    if (status == kNoErr || classifySense(sense) == SenseClass::NoMedium) return 1;
     if (status == kErrNoDrive) return 0;
     if (attempt < tries) sleepSeconds(1);
   }
@@ -203,8 +213,8 @@ EngineStatus MMC_Util_WaitDiscInfoReady(std::uint32_t ref, int maxSeconds, int s
   return status;
 }
 
-EngineStatus MMC_Util_SearchFormatCapacity(std::uint32_t ref, std::uint8_t formatType, std::uint32_t* out,
-                                           bool useInterface) {
+EngineStatus MMC_Util_SearchFormatCapacity(std::uint32_t ref, std::uint8_t formatType,
+                                           std::uint32_t* out, bool useInterface) {
   if (!out) return kErrUtilNoOutput;
   std::vector<std::uint8_t> list;
   EngineStatus status = kNoErr;
@@ -221,19 +231,20 @@ EngineStatus MMC_Util_SearchFormatCapacity(std::uint32_t ref, std::uint8_t forma
   return pickDescriptor(list, formatType, out);
 }
 
-EngineStatus MMC_Util_SetReadWriteSpeed(std::uint32_t ref, std::uint16_t readX, std::uint16_t writeX,
-                                        std::uint16_t* writeXSet) {
+EngineStatus MMC_Util_SetReadWriteSpeed(std::uint32_t ref, std::uint16_t readX,
+                                        std::uint16_t writeX, std::uint16_t* writeXSet) {
   if (ref == kNoHandle) return kErrUtilNoOutput;
-  std::array<std::uint8_t, 1024> config{};
-  MMC_SenseData sense{};
-  if (MMC_GetConfiguration(ref, 0, 0, config.data(), config.size(), &sense) != kNoErr) return kErrUtilNoOutput;
-  const std::uint16_t profile = be::get16(config, 6);
-  if (profile < 0x10) {
-    const auto kbps = [](std::uint16_t x) { return x == kMaxSpeed ? kMaxSpeed : clamp16(x * kCdKBpsPerX); };
+  const std::optional<std::uint16_t> profile = readCurrentProfile(ref);
+  if (!profile) return kErrUtilNoOutput;
+  if (!profileOf(*profile).dvdOrBd()) {
+    MMC_SenseData sense{};
+    const auto kbps = [](std::uint16_t x) {
+      return x == kMaxSpeed ? kMaxSpeed : clamp16(x * kCdKBpsPerX);
+    };
     (void)MMC_SetReadWriteSpeed(ref, kbps(readX), kbps(writeX), &sense);
     return kNoErr;
   }
-  return setDvdSpeeds(ref, profile, readX, writeX, writeXSet);
+  return setDvdSpeeds(ref, *profile, readX, writeX, writeXSet);
 }
 
 bool MMC_isSONYWriteContinueDrive(std::uint32_t ref) {
@@ -241,7 +252,9 @@ bool MMC_isSONYWriteContinueDrive(std::uint32_t ref) {
   std::array<std::uint8_t, 96> inquiry{};
   MMC_SenseData sense{};
   if (MMC_Inquiry(ref, inquiry.data(), inquiry.size(), &sense) != kNoErr) return false;
-  return std::any_of(std::begin(kWriteContinueDrives), std::end(kWriteContinueDrives), [&](const ProductPrefix& p) {
-    return startsWith(inquiry, 8, p.vendor) && startsWith(inquiry, 16, p.product);
-  });
+  return std::any_of(std::begin(kWriteContinueDrives), std::end(kWriteContinueDrives),
+                     [&](const ProductPrefix& p) {
+                       return startsWith(inquiry, 8, p.vendor) &&
+                              startsWith(inquiry, 16, p.product);
+                     });
 }

@@ -12,6 +12,8 @@
 #include "device/device_registry.h"
 #include "device/disk_arbitration.h"
 #include "device/medium_probe.h"
+#include "device/medium_profile.h"
+#include "device/sense_table.h"
 #include "quillion/DC.h"
 #include "quillion/clock.h"
 
@@ -21,13 +23,14 @@ namespace {
 
 // Interface versions below this one lack GET PERFORMANCE and READ FORMAT CAPACITIES.
 constexpr double kFirstVersionWithCapacities = 664;
-constexpr std::uint32_t kQueryTimeoutMs = 30000;
+constexpr std::uint32_t kQueryTimeoutMs = timeoutMs(CommandKind::Ordinary);
 constexpr int kMediumReadAttempts = 10;
 
 enum class WhenLocked { Refuse, UseHeldAccess };
 
-EngineStatus platformQuery(std::uint32_t ref, const cdb::Block& block, void* buffer, std::uint32_t length,
-                           MMC_SenseData* sense, WhenLocked whenLocked, bool needsBuffer = true) {
+EngineStatus platformQuery(std::uint32_t ref, const cdb::Block& block, void* buffer,
+                           std::uint32_t length, MMC_SenseData* sense, WhenLocked whenLocked,
+                           bool needsBuffer = true) {
   if (sense) *sense = {};
   auto entry = findCommandDrive(ref);
   if (!entry) return kErrNoDrive;
@@ -36,14 +39,8 @@ EngineStatus platformQuery(std::uint32_t ref, const cdb::Block& block, void* buf
   return runQuery(*entry, spec, sense, whenLocked == WhenLocked::Refuse);
 }
 
-std::uint16_t allocation(std::uint32_t length) { return static_cast<std::uint16_t>(std::min<std::uint32_t>(length, 0xFFFF)); }
-
-// GET CONFIGURATION header bytes 6-7 (MMC-5 5.2.1): the current profile, 0 without medium.
-std::uint16_t currentProfile(DriveEntry& entry) {
-  std::array<std::uint8_t, 8> header{};
-  const auto block = cdb::getConfiguration(1, 0, header.size());
-  const CommandSpec spec{block, header.data(), header.size(), kDC_DataIn, kQueryTimeoutMs};
-  return runQuery(entry, spec, nullptr, false) == kNoErr ? be::get16(header, 6) : 0;
+std::uint16_t allocation(std::uint32_t length) {
+  return static_cast<std::uint16_t>(std::min<std::uint32_t>(length, 0xFFFF));
 }
 
 bool mediumPresent(DriveEntry& entry) {
@@ -51,10 +48,9 @@ bool mediumPresent(DriveEntry& entry) {
   MMC_SenseData sense{};
   const CommandSpec spec{block, nullptr, 0, kDC_NoData, kQueryTimeoutMs};
   const EngineStatus status = runQuery(entry, spec, &sense, false);
-  return status == kNoErr || (status == kErrCheckCondition && sense.code != 0x3A);
+  return status == kNoErr ||
+         (status == kErrCheckCondition && classifySense(sense) != SenseClass::NoMedium);
 }
-
-bool isCdProfile(std::uint16_t profile) { return profile >= 0x08 && profile <= 0x0A; }
 
 // READ TOC format 2 (the full TOC), as the whole reply; empty when the drive has none.
 std::vector<std::uint8_t> readFullToc(DriveEntry& entry) {
@@ -63,8 +59,8 @@ std::vector<std::uint8_t> readFullToc(DriveEntry& entry) {
     // MSF addresses, as the full TOC is kept everywhere else; drives honour the bit for
     // format 2 too, and LBA values read as MSF would be nonsense.
     const auto block = cdb::readToc(2, 1, true, allocation(reply.size()));
-    const CommandSpec spec{block, reply.data(), static_cast<std::uint32_t>(reply.size()), kDC_DataIn,
-                           kQueryTimeoutMs};
+    const CommandSpec spec{block, reply.data(), static_cast<std::uint32_t>(reply.size()),
+                           kDC_DataIn, kQueryTimeoutMs};
     if (runQuery(entry, spec, nullptr, false) != kNoErr) return {};
     const std::size_t full = 2u + be::get16(reply, 0);
     if (full <= reply.size()) {
@@ -111,46 +107,53 @@ EngineStatus DC_MacX_TestUnitReady(std::uint32_t ref, MMC_SenseData* sense) {
 
 EngineStatus DC_MacX_ModeSense10(std::uint32_t ref, std::uint8_t pageCode, std::uint8_t pageControl,
                                  std::uint32_t length, void* buffer, MMC_SenseData* sense) {
-  return platformQuery(ref, cdb::modeSense10(pageCode, pageControl, allocation(length)), buffer, length, sense,
+  return platformQuery(ref, cdb::modeSense10(pageCode, pageControl, allocation(length)), buffer,
+                       length, sense, WhenLocked::Refuse);
+}
+
+EngineStatus DC_MacX_GetConfiguration(std::uint32_t ref, std::uint8_t requestType,
+                                      std::uint16_t startingFeature, void* buffer,
+                                      std::uint32_t length, MMC_SenseData* sense) {
+  return platformQuery(ref, cdb::getConfiguration(requestType, startingFeature, allocation(length)),
+                       buffer, length, sense, WhenLocked::UseHeldAccess);
+}
+
+EngineStatus DC_MacX_ReadTrackInfo(std::uint32_t ref, std::uint8_t addressType,
+                                   std::uint32_t lbaOrTrack, void* buffer, std::uint32_t length,
+                                   MMC_SenseData* sense) {
+  return platformQuery(ref, cdb::readTrackInfo(addressType, lbaOrTrack, allocation(length)), buffer,
+                       length, sense, WhenLocked::Refuse);
+}
+
+EngineStatus DC_MacX_ReadDiscInfo(std::uint32_t ref, void* buffer, std::uint32_t length,
+                                  MMC_SenseData* sense) {
+  return platformQuery(ref, cdb::readDiscInfo(allocation(length)), buffer, length, sense,
                        WhenLocked::Refuse);
 }
 
-EngineStatus DC_MacX_GetConfiguration(std::uint32_t ref, std::uint8_t requestType, std::uint16_t startingFeature,
-                                      void* buffer, std::uint32_t length, MMC_SenseData* sense) {
-  return platformQuery(ref, cdb::getConfiguration(requestType, startingFeature, allocation(length)), buffer,
-                       length, sense, WhenLocked::UseHeldAccess);
+EngineStatus DC_MacX_ReadTOC(std::uint32_t ref, bool msf, std::uint8_t format,
+                             std::uint8_t trackOrSession, void* buffer, std::uint32_t length,
+                             MMC_SenseData* sense) {
+  return platformQuery(ref, cdb::readToc(format, trackOrSession, msf, allocation(length)), buffer,
+                       length, sense, WhenLocked::Refuse);
 }
 
-EngineStatus DC_MacX_ReadTrackInfo(std::uint32_t ref, std::uint8_t addressType, std::uint32_t lbaOrTrack,
-                                   void* buffer, std::uint32_t length, MMC_SenseData* sense) {
-  return platformQuery(ref, cdb::readTrackInfo(addressType, lbaOrTrack, allocation(length)), buffer, length, sense,
-                       WhenLocked::Refuse);
+EngineStatus DC_MacX_ReadDVDStructre(std::uint32_t ref, void* buffer, std::uint32_t length,
+                                     std::uint32_t address, std::uint8_t layer, std::uint8_t format,
+                                     MMC_SenseData* sense) {
+  return platformQuery(ref, cdb::readDvdStructure(address, layer, format, allocation(length), 0, 0),
+                       buffer, length, sense, WhenLocked::UseHeldAccess);
 }
 
-EngineStatus DC_MacX_ReadDiscInfo(std::uint32_t ref, void* buffer, std::uint32_t length, MMC_SenseData* sense) {
-  return platformQuery(ref, cdb::readDiscInfo(allocation(length)), buffer, length, sense, WhenLocked::Refuse);
-}
-
-EngineStatus DC_MacX_ReadTOC(std::uint32_t ref, bool msf, std::uint8_t format, std::uint8_t trackOrSession,
-                             void* buffer, std::uint32_t length, MMC_SenseData* sense) {
-  return platformQuery(ref, cdb::readToc(format, trackOrSession, msf, allocation(length)), buffer, length, sense,
-                       WhenLocked::Refuse);
-}
-
-EngineStatus DC_MacX_ReadDVDStructre(std::uint32_t ref, void* buffer, std::uint32_t length, std::uint32_t address,
-                                     std::uint8_t layer, std::uint8_t format, MMC_SenseData* sense) {
-  return platformQuery(ref, cdb::readDvdStructure(address, layer, format, allocation(length), 0, 0), buffer, length,
-                       sense, WhenLocked::UseHeldAccess);
-}
-
-EngineStatus DC_MacX_GetPerformance(std::uint32_t ref, std::uint8_t dataType, std::uint32_t startLBA,
-                                    std::uint16_t maxDescriptors, std::uint8_t type, void* buffer,
-                                    std::uint32_t length, MMC_SenseData* sense) {
+EngineStatus DC_MacX_GetPerformance(std::uint32_t ref, std::uint8_t dataType,
+                                    std::uint32_t startLBA, std::uint16_t maxDescriptors,
+                                    std::uint8_t type, void* buffer, std::uint32_t length,
+                                    MMC_SenseData* sense) {
   if (sense) *sense = {};
   if (!findCommandDrive(ref)) return kErrNoDrive;
   if (appKitVersion() < kFirstVersionWithCapacities) return kErrPlatformCannotServe;
-  return platformQuery(ref, cdb::getPerformance(dataType, startLBA, maxDescriptors, type), buffer, length, sense,
-                       WhenLocked::UseHeldAccess);
+  return platformQuery(ref, cdb::getPerformance(dataType, startLBA, maxDescriptors, type), buffer,
+                       length, sense, WhenLocked::UseHeldAccess);
 }
 
 EngineStatus DC_MacX_ReadFormatCapabilities(std::uint32_t ref, void* buffer, std::uint32_t length,
@@ -183,8 +186,8 @@ EngineStatus DC_MacX_SetTrayState(std::uint32_t ref, std::uint8_t state) {
 // Reads the default write parameters page and writes it back unchanged.
 EngineStatus DC_MacX_TestDONTUSE(std::uint32_t ref, MMC_SenseData* sense) {
   std::array<std::uint8_t, 128> page{};
-  EngineStatus status = platformQuery(ref, cdb::modeSense10(0x05, 2, page.size()), page.data(), page.size(), sense,
-                                      WhenLocked::UseHeldAccess);
+  EngineStatus status = platformQuery(ref, cdb::modeSense10(0x05, 2, page.size()), page.data(),
+                                      page.size(), sense, WhenLocked::UseHeldAccess);
   if (status != kNoErr) return status;
   auto entry = findCommandDrive(ref);
   if (!entry) return kErrNoDrive;
@@ -194,8 +197,9 @@ EngineStatus DC_MacX_TestDONTUSE(std::uint32_t ref, MMC_SenseData* sense) {
   return runCommand(*entry, {block, page.data(), length, kDC_DataOut, kQueryTimeoutMs}, sense);
 }
 
-EngineStatus DC_MacX_GetTOCnBSDPath(std::uint32_t ref, std::uint8_t** toc, std::uint32_t* tocLength, char* path,
-                                    std::uint32_t pathLength, bool /*raw: Linux has one node per drive*/,
+EngineStatus DC_MacX_GetTOCnBSDPath(std::uint32_t ref, std::uint8_t** toc, std::uint32_t* tocLength,
+                                    char* path, std::uint32_t pathLength,
+                                    bool /*raw: Linux has one node per drive*/,
                                     std::uint32_t* blocks) {
   if (toc) *toc = nullptr;
   if (tocLength) *tocLength = 0;
@@ -204,10 +208,12 @@ EngineStatus DC_MacX_GetTOCnBSDPath(std::uint32_t ref, std::uint8_t** toc, std::
   if (!entry) return kErrNoDrive;
   if (!mediumPresent(*entry)) return kNoErr;
   const std::string& node = entry->backend->identity().devNode;
-  if (path && pathLength > 11 && node.size() < pathLength) std::memcpy(path, node.c_str(), node.size() + 1);
+  if (path && pathLength > 11 && node.size() < pathLength)
+    std::memcpy(path, node.c_str(), node.size() + 1);
 
-  const std::uint16_t profile = currentProfile(*entry);
-  if (toc && tocLength && (isCdProfile(profile) || profile == 0)) {
+  const std::uint16_t code = currentProfile(ref);
+  const MediumProfile& profile = profileOf(code);
+  if (toc && tocLength && (profile.family == MediumFamily::Cd || code == kNoProfile)) {
     const auto full = readFullToc(*entry);
     if (!full.empty()) {
       auto* copy = static_cast<std::uint8_t*>(std::malloc(full.size()));
@@ -218,17 +224,19 @@ EngineStatus DC_MacX_GetTOCnBSDPath(std::uint32_t ref, std::uint8_t** toc, std::
       return kNoErr;
     }
   }
-  if (blocks && profile >= 0x10) {
+  if (blocks && profile.dvdOrBd()) {
     std::uint64_t bytes = 0;
     if (entry->backend->mediumBytes(bytes) == kNoErr && bytes >= 2048) {
       const std::uint64_t size = bytes / 2048;
-      *blocks = static_cast<std::uint32_t>(std::min<std::uint64_t>(probeBackend(*entry->backend, size).blocks, 0xFFFFFFFFu));
+      *blocks = static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(probeBackend(*entry->backend, size).blocks, 0xFFFFFFFFu));
     }
   }
   return kNoErr;
 }
 
-EngineStatus quillion::measureDriveMedium(std::uint32_t ref, std::uint64_t& mediumBlocks, MediumProbe& probe) {
+EngineStatus quillion::measureDriveMedium(std::uint32_t ref, std::uint64_t& mediumBlocks,
+                                          MediumProbe& probe) {
   mediumBlocks = 0;
   probe = {};
   auto entry = findDrive(ref);
@@ -247,11 +255,13 @@ int DC_MacX_UnmountMedia(std::uint32_t ref) {
 }
 
 int DC_MacX_MountMedia(std::uint32_t ref) {
-  return mediumRequest(ref, [](const std::string& name) { return CNDiskArbRequestMount_auto(name.c_str()); });
+  return mediumRequest(
+      ref, [](const std::string& name) { return CNDiskArbRequestMount_auto(name.c_str()); });
 }
 
 int DC_MacX_UnmountAndEject(std::uint32_t ref) {
   return mediumRequest(ref, [](const std::string& name) {
-    return CNDiskArbUnmountAndEjectRequest_async_auto(name.c_str(), kUnmountForce | kUnmountForEject);
+    return CNDiskArbUnmountAndEjectRequest_async_auto(name.c_str(),
+                                                      kUnmountForce | kUnmountForEject);
   });
 }

@@ -2,6 +2,7 @@
 #include "device/sense.h"
 
 #include "common/byte_order.h"
+#include "device/sense_table.h"
 
 namespace quillion {
 namespace {
@@ -15,7 +16,8 @@ ParsedSense parseFixed(std::span<const std::uint8_t> s) {
   if (end > 12) p.data.code = s[12];
   if (end > 13) p.data.qualifier = s[13];
   if ((s[0] & 0x80) && end > 6) p.information = be::get32(s, 3);
-  if (end > 17 && (s[15] & 0x80) && (p.data.key == 0x00 || p.data.key == 0x02)) {
+  if (end > 17 && (s[15] & 0x80) &&
+      (p.data.key == sense_key::kNoSense || p.data.key == sense_key::kNotReady)) {
     p.progress = be::get16(s, 16);
   }
   return p;

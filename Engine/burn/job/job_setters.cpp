@@ -9,6 +9,7 @@
 #include <new>
 
 #include "burn/job/burn_job.h"
+#include "device/medium_profile.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"
 
@@ -37,19 +38,6 @@ EngineStatus setOption(BP_JobRef ref, EngineStatus noJob, Change&& change) {
     change(job.options);
     return kNoErr;
   });
-}
-
-// GET CONFIGURATION header bytes 6-7 (MMC-5 5.2.1): the medium's current profile; 0 when
-// it cannot be read. The image pseudo-drives have no medium to ask.
-std::uint16_t currentMediaProfile(std::uint32_t ref) {
-  if (quillion::isReservedHandle(ref)) return 0;
-  std::array<std::uint8_t, 8> header{};
-  MMC_SenseData sense{};
-  EngineStatus status = DC_MacX_GetConfiguration(ref, 1, 0, header.data(), header.size(), &sense);
-  if (status == kErrPlatformCannotServe)
-    status = MMC_GetConfiguration(ref, 1, 0, header.data(), header.size(), &sense);
-  if (status != kNoErr) return 0;
-  return static_cast<std::uint16_t>(header[6] << 8 | header[7]);
 }
 
 }  // namespace
@@ -92,7 +80,7 @@ EngineStatus BP_SetDstDriveList(BP_JobRef ref, std::uint32_t* refs, std::uint16_
       w.deviceRef = job.dst[i];
       w.phase = kBP_PhaseSetUp;
       w.actualBurnSpeed = 1;
-      w.mediaProfile = currentMediaProfile(job.dst[i]);
+      w.mediaProfile = quillion::currentProfile(job.dst[i]);
     }
     return kNoErr;
   });

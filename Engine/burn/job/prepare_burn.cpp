@@ -4,13 +4,10 @@
 #include "burn/job/burn_job.h"
 #include "burn/job/job_code.h"
 #include "burn/job/job_log.h"
+#include "device/medium_profile.h"
 
 namespace quillion::burn {
 namespace {
-
-bool isRandomWritableDvd(std::uint16_t profile) {
-  return profile == 0x1A || profile == 0x12 || profile == 0x43;  // DVD+RW, DVD-RAM, BD-RE
-}
 
 EngineStatus checkJob(const BurnJob& job) {
   if (job.kind() != kBP_KindQuickErase) {
@@ -28,14 +25,14 @@ void forceOptions(BurnJob& job) {
     if (job.kind() == kBP_KindDeviceCopy) o.closeDisc = true;
   }
   BP_WriterRTInfo& first = job.writerRecords[0];
-  const std::uint16_t profile = first.mediaProfile;
-  if (job.kind() == kBP_KindQuickErase && isRandomWritableDvd(profile)) {
+  const MediumProfile& profile = profileOf(first.mediaProfile);
+  if (job.kind() == kBP_KindQuickErase && profile.randomWritable) {
     o.sao = false;
     o.closeDisc = false;
     job.shared.appCacheSize = 1024;
     first.actualBurnSpeed = 0xFFFF;  // the drive's fastest
   }
-  if (profile > 0x10) o.sao = false;  // DVD and later media take no cue sheet
+  if (!profile.sessionAtOnce) o.sao = false;
 }
 
 void logLayoutLine(const BurnJob& job) {

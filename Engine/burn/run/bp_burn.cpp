@@ -5,6 +5,7 @@
 
 #include "burn/job/job_log.h"
 #include "burn/run/run_common.h"
+#include "device/medium_profile.h"
 
 namespace quillion::burn {
 namespace {
@@ -46,10 +47,9 @@ EngineStatus setUpRun(BurnJob& job) {
   // Settings may have changed since the job was prepared.
   if (!o.threadCreator || job.dstCount == 0 || job.dstCount > job.numDrives())
     return kErrJobNotRunnable;
-  const std::uint16_t profile = job.writerRecords[0].mediaProfile;
-  if (profile > 0x10) o.sao = false;
-  if (profile <= 0x0F && o.sao && job.firstDestination() == kBP_NativeImageWriter &&
-      job.dstImagePath && !job.dstImagePath->empty()) {
+  if (!profileOf(job.writerRecords[0].mediaProfile).sessionAtOnce) o.sao = false;
+  if (o.sao && job.firstDestination() == kBP_NativeImageWriter && job.dstImagePath &&
+      !job.dstImagePath->empty()) {
     // The native image takes each track at its own address.
     o.writeImageTrackByTrack = true;
     o.sao = false;

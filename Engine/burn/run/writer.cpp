@@ -4,6 +4,7 @@
 // writers; the drive steps (formats, reservations, buffer waits) are not part of it.
 #include "burn/job/job_log.h"
 #include "burn/run/run_common.h"
+#include "device/medium_profile.h"
 #include "quillion/CDWriterEx.h"
 #include "quillion/SCS.h"
 
@@ -13,29 +14,8 @@ namespace {
 const char* mediumName(std::uint32_t ref, std::uint16_t profile) {
   if (ref == kBP_ISOImageWriter) return "ISO image file";
   if (ref == kBP_NativeImageWriter) return "CD/DVD image file";
-  switch (profile) {
-    case 0x09:
-      return "CD-R";
-    case 0x0A:
-      return "CD-RW";
-    case 0x11:
-      return "DVD-R";
-    case 0x12:
-      return "DVD-RAM";
-    case 0x13:
-    case 0x14:
-      return "DVD-RW";
-    case 0x15:
-      return "DVD-R DL";
-    case 0x1A:
-      return "DVD+RW";
-    case 0x1B:
-      return "DVD+R";
-    case 0x2B:
-      return "DVD+R DL";
-    default:
-      return "CD-R/RW";
-  }
+  const MediumProfile& medium = profileOf(profile);
+  return medium.writable() ? medium.name : "CD-R/RW";
 }
 
 class DestinationWriter {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Sense texts: the names of the sense keys and the descriptions of the additional sense codes
-// of the SCSI primary and multimedia command standards, in sentence case.
-#include "quillion/SCS.h"
+// Sense texts and sense classes: the names of the sense keys and the descriptions of the
+// additional sense codes of the SCSI primary and multimedia command standards, in sentence
+// case, and what each means to the engine.
+#include "device/sense_table.h"
 
 #include <algorithm>
 #include <array>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <iterator>
 #include <string_view>
+
+#include "quillion/SCS.h"
 
 namespace {
 
@@ -418,11 +421,21 @@ constexpr AscText kAscTexts[] = {
 
 static_assert(std::size(kAscTexts) == 394);
 
-constexpr std::array<const char*, 15> kKeyNames = {
-    "No Sense",        "Recovered Error", "Not Ready",      "Medium Error",
-    "Hardware Error",  "Illegal Request", "Unit Attention", "Data Protect",
-    "Blank Check",     "Vendor-Specific", "Copy Aborted",   "Aborted Command",
-    "Equal (now obsolete)", "Volume Overflow", "Miscompare"};
+constexpr std::array<const char*, 15> kKeyNames = {"No Sense",
+                                                   "Recovered Error",
+                                                   "Not Ready",
+                                                   "Medium Error",
+                                                   "Hardware Error",
+                                                   "Illegal Request",
+                                                   "Unit Attention",
+                                                   "Data Protect",
+                                                   "Blank Check",
+                                                   "Vendor-Specific",
+                                                   "Copy Aborted",
+                                                   "Aborted Command",
+                                                   "Equal (now obsolete)",
+                                                   "Volume Overflow",
+                                                   "Miscompare"};
 
 constexpr bool sortedByPair() {
   for (std::size_t i = 1; i < std::size(kAscTexts); ++i)
@@ -431,17 +444,66 @@ constexpr bool sortedByPair() {
 }
 static_assert(sortedByPair());
 
-const char* keyName(std::uint8_t key) { return key < kKeyNames.size() ? kKeyNames[key] : "Unknown Sense Code"; }
+const char* keyName(std::uint8_t key) {
+  return key < kKeyNames.size() ? kKeyNames[key] : "Unknown Sense Code";
+}
 
 const char* ascText(std::uint8_t asc, std::uint8_t ascq) {
   const std::uint16_t pair = static_cast<std::uint16_t>(asc << 8 | ascq);
   const auto* end = std::end(kAscTexts);
-  const auto* it = std::lower_bound(std::begin(kAscTexts), end, pair,
-                                    [](const AscText& row, std::uint16_t p) { return row.pair < p; });
+  const auto* it =
+      std::lower_bound(std::begin(kAscTexts), end, pair,
+                       [](const AscText& row, std::uint16_t p) { return row.pair < p; });
   return it != end && it->pair == pair ? it->text : "";
 }
 
+// ---- Classes: the first rule that matches wins; anything else is the drive's verdict ----
+
+using quillion::SenseClass;
+namespace sense_key = quillion::sense_key;
+
+constexpr int kAny = -1;
+
+struct SenseRule {
+  int key;
+  int asc;
+  int ascq;
+  SenseClass sense;
+};
+
+constexpr SenseRule kSenseRules[] = {
+    {kAny, 0x3A, kAny, SenseClass::NoMedium},
+    // Drives report these as unit attentions, some as not ready.
+    {kAny, 0x28, kAny, SenseClass::MediumChanged},  // not ready to ready: medium may have changed
+    {kAny, 0x29, kAny, SenseClass::MediumChanged},  // power on, reset
+    {sense_key::kNotReady, 0x04, 0x01, SenseClass::BecomingReady},
+    {sense_key::kNotReady, 0x04, 0x04, SenseClass::LongWriteInProgress},  // format
+    {sense_key::kNotReady, 0x04, 0x07, SenseClass::LongWriteInProgress},  // operation
+    {sense_key::kNotReady, 0x04, 0x08, SenseClass::LongWriteInProgress},  // long write
+    // The command was not run: an event was reported instead, or the exchange broke off.
+    {sense_key::kUnitAttention, kAny, kAny, SenseClass::Retry},
+    {sense_key::kAbortedCommand, kAny, kAny, SenseClass::Retry},
+    {sense_key::kNoSense, kAny, kAny, SenseClass::None},
+    {sense_key::kRecoveredError, kAny, kAny, SenseClass::None},
+};
+
+constexpr bool matches(int field, std::uint8_t value) {
+  return field == kAny || field == value;
+}
+
 }  // namespace
+
+namespace quillion {
+
+SenseClass classifySense(const MMC_SenseData& s) {
+  for (const SenseRule& rule : kSenseRules) {
+    if (matches(rule.key, s.key) && matches(rule.asc, s.code) && matches(rule.ascq, s.qualifier))
+      return rule.sense;
+  }
+  return SenseClass::Fail;
+}
+
+}  // namespace quillion
 
 void SCS_GetStringFromSense(const MMC_SenseData* sense, char* text) {
   if (!text) return;
