@@ -10,8 +10,9 @@
 
 using namespace quillion;
 
-EngineStatus DC_ExecuteMMCCmd_Sync(std::uint32_t ref, const std::uint8_t* cdb, std::uint8_t cdbLength, void* buffer,
-                                   std::uint32_t length, DC_DataInOut direction, std::uint32_t timeoutMs,
+EngineStatus DC_ExecuteMMCCmd_Sync(std::uint32_t ref, const std::uint8_t* cdb,
+                                   std::uint8_t cdbLength, void* buffer, std::uint32_t length,
+                                   DC_DataInOut direction, std::uint32_t timeoutMs,
                                    MMC_SenseData* sense) {
   if (sense) *sense = {};
   auto entry = findCommandDrive(ref);
@@ -21,8 +22,9 @@ EngineStatus DC_ExecuteMMCCmd_Sync(std::uint32_t ref, const std::uint8_t* cdb, s
   return runCommand(*entry, spec, sense);
 }
 
-EngineStatus DC_ExecuteMMCCmd_Async(std::uint32_t ref, const std::uint8_t* cdb, std::uint8_t cdbLength, void* buffer,
-                                    std::uint32_t length, DC_DataInOut direction, DC_CommandDoneProc done,
+EngineStatus DC_ExecuteMMCCmd_Async(std::uint32_t ref, const std::uint8_t* cdb,
+                                    std::uint8_t cdbLength, void* buffer, std::uint32_t length,
+                                    DC_DataInOut direction, DC_CommandDoneProc done,
                                     void* userData) {
   auto entry = findCommandDrive(ref);
   if (!entry) return kErrNoDrive;
@@ -31,13 +33,17 @@ EngineStatus DC_ExecuteMMCCmd_Async(std::uint32_t ref, const std::uint8_t* cdb, 
   // block nor the drive's departure can pull them away mid-command.
   std::vector<std::uint8_t> block(cdb, cdb + cdbLength);
   try {
-    std::thread worker([entry, block = std::move(block), buffer, length, direction, done, userData] {
-      const CommandSpec spec{block, buffer, length, direction, 0};
-      MMC_SenseData sense{};
-      std::uint64_t moved = 0;
-      const EngineStatus status = runCommand(*entry, spec, &sense, &moved);
-      if (done) postToDeviceThread([done, sense, moved, userData, status] { done(&sense, moved, userData, status); });
-    });
+    std::thread worker(
+        [entry, block = std::move(block), buffer, length, direction, done, userData] {
+          // An asynchronous command names no time: it may be a format or a close of many minutes.
+          const CommandSpec spec{block, buffer, length, direction, timeoutMs(CommandKind::NoLimit)};
+          MMC_SenseData sense{};
+          std::uint64_t moved = 0;
+          const EngineStatus status = runCommand(*entry, spec, &sense, &moved);
+          if (done)
+            postToDeviceThread(
+                [done, sense, moved, userData, status] { done(&sense, moved, userData, status); });
+        });
     adoptWorker(std::move(worker));
   } catch (const std::system_error&) {
     return kErrCommandStart;
