@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/device/system_volumes.h"
+
 namespace quillion {
 namespace {
 

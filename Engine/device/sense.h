@@ -7,7 +7,7 @@
 #include <optional>
 #include <span>
 
-#include "device/scsi_transport.h"
+#include "platform/device/scsi_transport.h"
 #include "quillion/MMC.h"
 #include "quillion/status.h"
 

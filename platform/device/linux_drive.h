@@ -3,7 +3,7 @@
 // through O_EXCL, the tray and medium size through the cdrom and block ioctls.
 #pragma once
 
-#include "device/drive_backend.h"
+#include "platform/device/drive_backend.h"
 
 namespace quillion {
 

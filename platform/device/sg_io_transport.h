@@ -2,7 +2,7 @@
 // Commands through the Linux SG_IO ioctl on an open optical device node.
 #pragma once
 
-#include "device/scsi_transport.h"
+#include "platform/device/scsi_transport.h"
 
 namespace quillion {
 

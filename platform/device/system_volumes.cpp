@@ -2,13 +2,14 @@
 // The system's volume manager: udisks2 when the daemon is there, else, for root, umount2 on
 // the mount points listed in /proc/self/mountinfo. A forced request never becomes a lazy
 // detach: that would report success while the device stays busy.
+#include "platform/device/system_volumes.h"
+
 #include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
-#include "device/disk_arbitration.h"
 #include "platform/device/mount_table.h"
 #include "platform/device/udisks.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "device/device_source.h"
+#include "platform/device/device_source.h"
 
 namespace quillion {
 

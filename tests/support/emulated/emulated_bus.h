@@ -13,8 +13,8 @@
 #include <mutex>
 #include <string>
 
-#include "device/device_source.h"
 #include "emulated_drive.h"
+#include "platform/device/device_source.h"
 
 namespace quillion::emu {
 

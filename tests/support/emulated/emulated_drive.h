@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "device/scsi_transport.h"
 #include "faults.h"
 #include "medium.h"
-#include "write_parameters.h"
+#include "platform/device/scsi_transport.h"
 #include "quillion/MMC.h"
 #include "quillion/clock.h"
+#include "write_parameters.h"
 
 namespace quillion::emu {
 

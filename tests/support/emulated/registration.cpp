@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Compiled into every program that links the emulated drive: it lets device control find the
 // drives of QUILLION_EMULATED_DRIVES. (A static library would drop an object nobody calls.)
+#include "device/device_source.h"
 #include "emulated/emulated_bus.h"
 
 namespace {

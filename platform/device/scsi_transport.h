@@ -21,7 +21,8 @@ struct ScsiRequest {
   std::span<const std::uint8_t> cdb;
   DataDirection direction = DataDirection::None;
   std::span<std::uint8_t> buffer;  // read from for Out, filled for In
-  std::chrono::milliseconds timeout{0};  // always set: the caller turns "no limit" into a long bound
+  // Always set: the caller turns "no limit" into a long bound.
+  std::chrono::milliseconds timeout{0};
 };
 
 // SCSI status byte values (SAM).
@@ -55,7 +56,7 @@ struct ScsiResult {
 
 // One open path to one drive. Not shared between threads without the caller's own lock.
 class ScsiTransport {
-public:
+ public:
   virtual ~ScsiTransport() = default;
   virtual ScsiResult execute(const ScsiRequest& request) = 0;
 };

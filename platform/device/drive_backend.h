@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "device/scsi_transport.h"
+#include "platform/device/scsi_transport.h"
 #include "quillion/status.h"
 
 namespace quillion {
 
 struct DriveIdentity {
-  std::string key;       // stable identity for the drive's lifetime (udev syspath, "emulated:<name>")
-  std::string devNode;   // "/dev/sr0"; empty when the drive has no device node
+  std::string key;  // stable identity for the drive's lifetime (udev syspath, "emulated:<name>")
+  std::string devNode;        // "/dev/sr0"; empty when the drive has no device node
   bool takesCommands = true;  // false: a pure reader (no command path)
   bool parallelScsi = false;  // cut command blocks to the opcode group's length
   std::string interfaceText;  // "USB2", "ATAPI", "SATA", "SCSI", ...
@@ -41,7 +41,7 @@ struct OpenResult {
 enum class TrayState : std::uint8_t { Unknown, Closed, Open };
 
 class DriveBackend {
-public:
+ public:
   virtual ~DriveBackend() = default;
 
   virtual const DriveIdentity& identity() const = 0;
@@ -53,7 +53,8 @@ public:
   // Size of the medium in bytes (0 without a medium).
   [[nodiscard]] virtual EngineStatus mediumBytes(std::uint64_t& bytes) = 0;
   // Reads `length` bytes of the medium's user data from byte `offset`.
-  [[nodiscard]] virtual EngineStatus readMedium(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) = 0;
+  [[nodiscard]] virtual EngineStatus readMedium(std::uint64_t offset, std::uint8_t* buffer,
+                                                std::size_t length) = 0;
   // Prevents (allows) medium removal in a way that outlasts the path it was asked on. The
   // Linux cdrom driver allows removal again when its last descriptor closes, unless it was
   // told through its own call; kErrNotSupported sends PREVENT ALLOW MEDIUM REMOVAL instead.
