@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/handle_table.h"
 #include "platform/device/drive_backend.h"
 #include "quillion/DC.h"
-#include "common/handle_table.h"
 
 namespace quillion {
 

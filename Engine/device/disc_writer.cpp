@@ -3,8 +3,8 @@
 // and every later call goes to that destination as it is.
 #include <memory>
 
+#include "common/handle_table.h"
 #include "device/writer_context.h"
-#include "quillion/handle_table.h"
 
 using namespace quillion;
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/byte_order.h"
+#include "common/handle_table.h"
 #include "device/cdb.h"
 #include "device/command_timeouts.h"
 #include "device/device_registry.h"
@@ -13,7 +14,6 @@
 #include "device/medium_profile.h"
 #include "device/sense_table.h"
 #include "quillion/GDT.h"
-#include "quillion/handle_table.h"
 
 using namespace quillion;
 

@@ -4,13 +4,13 @@
 #include <array>
 
 #include "common/byte_order.h"
+#include "common/handle_table.h"
 #include "device/cdb.h"
 #include "device/command_timeouts.h"
 #include "device/device_registry.h"
 #include "device/sense_table.h"
 #include "quillion/DC.h"
 #include "quillion/clock.h"
-#include "quillion/handle_table.h"
 
 namespace quillion::gdt {
 namespace {

@@ -11,7 +11,7 @@
 #include "common/byte_order.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"
-#include "quillion/handle_table.h"
+#include "common/handle_table.h"
 
 namespace quillion {
 namespace {

@@ -36,14 +36,19 @@ int main(int argc, char** argv) {
   const TreePtr tree = treeFromFolder(argv[1]);
   std::uint32_t folders = 0, files = 0;
   std::uint64_t dataBytes = 0, rsrcBytes = 0;
-  TreeInfo(tree.get(), &folders, &files, &dataBytes, &rsrcBytes, false);
+  if (const EngineStatus status =
+          TreeInfo(tree.get(), &folders, &files, &dataBytes, &rsrcBytes, false);
+      status != kNoErr) {
+    std::fprintf(stderr, "no tree from %s (status %d)\n", argv[1], status);
+    return 1;
+  }
 
   // The engine waits on the real clock here, as in the application.
   ImageJob job(tree.get(), native ? kBP_NativeImageWriter : kBP_ISOImageWriter, argv[2],
                &quillion::engineClock());
-  BP_SetExpectCacheSize(job.ref, wishKB);
+  EngineStatus status = BP_SetExpectCacheSize(job.ref, wishKB);
   const auto t1 = std::chrono::steady_clock::now();
-  EngineStatus status = BP_PrepareBurn(job.ref, nullptr, nullptr);
+  if (status == kNoErr) status = BP_PrepareBurn(job.ref, nullptr, nullptr);
   const auto t2 = std::chrono::steady_clock::now();
   if (status == kNoErr) status = job.burnAndWait();
   const auto t3 = std::chrono::steady_clock::now();

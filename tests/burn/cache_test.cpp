@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "quillion/CM.h"
+#include "burn/cache/cache_mgr.h"
 #include "quillion/clock.h"
 
 using namespace std::chrono_literals;

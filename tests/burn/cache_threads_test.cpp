@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "quillion/CM.h"
+#include "burn/cache/cache_mgr.h"
 
 using namespace std::chrono_literals;
 

@@ -138,7 +138,7 @@ TEST_F(ImageRoute, NativeImageTrackHoldsTheIsoVolume) {
     const fs::path iso = dir_.path() / "reference.iso";
     {
       ImageJob job(tree_.get(), kBP_ISOImageWriter, iso);
-      BP_SetISO9660_XA(job.ref, c.xa);
+      EXPECT_EQ(BP_SetISO9660_XA(job.ref, c.xa), kNoErr);
       ASSERT_EQ(job.burnAndWait(), kNoErr);
     }
     const std::string reference = readFile(iso);
@@ -147,13 +147,13 @@ TEST_F(ImageRoute, NativeImageTrackHoldsTheIsoVolume) {
     std::uint32_t bytes[2] = {};
     {
       ImageJob job(tree_.get(), kBP_NativeImageWriter, image);
-      BP_SetISO9660_XA(job.ref, c.xa);
+      EXPECT_EQ(BP_SetISO9660_XA(job.ref, c.xa), kNoErr);
       ASSERT_EQ(BP_PrepareBurn(job.ref, nullptr, bytes), kNoErr);
       ASSERT_EQ(job.burnAndWait(), kNoErr);
       EXPECT_EQ(job.shared->writers[0].errorCode, 0);
       EXPECT_EQ(job.shared->writers[0].phase, kBP_PhaseDone);
       BP_JobSettings settings{};
-      BP_GetJobSettings(job.ref, &settings);
+      EXPECT_EQ(BP_GetJobSettings(job.ref, &settings), kNoErr);
       EXPECT_TRUE(settings.writeImageTrackByTrack);
       EXPECT_FALSE(settings.sao);
     }
@@ -210,7 +210,7 @@ TEST_F(ImageRoute, CacheSizeFollowsTheDestinationAndTheJob) {
   };
   for (const Case& c : cases) {
     ImageJob job(c.tree, c.destination, dir_.path() / "sized.img");
-    BP_SetExpectCacheSize(job.ref, c.wishKB);
+    EXPECT_EQ(BP_SetExpectCacheSize(job.ref, c.wishKB), kNoErr);
     ASSERT_EQ(job.burnAndWait(), kNoErr) << c.name;
     const std::uint32_t size = job.shared->appCacheSize;
     if (c.cacheKB != 0) {
@@ -305,7 +305,7 @@ TEST_F(ImageRoute, VerificationIsToldWhatWasWritten) {
   for (std::uint32_t type : {0u, 1u, 2u}) {
     SCOPED_TRACE(type);
     ImageJob job(tree_.get(), kBP_ISOImageWriter, dir_.path() / "verify.iso");
-    BP_SetVerifyType(job.ref, type);
+    EXPECT_EQ(BP_SetVerifyType(job.ref, type), kNoErr);
     std::uint32_t blocks = 0;
     ASSERT_EQ(BP_PrepareBurn(job.ref, &blocks, nullptr), kNoErr);
     const BP_WriterRTInfo& w = job.shared->writers[0];

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "common/handle_table.h"
 #include "device_environment.h"
 #include "quillion/BP.h"
 #include "quillion/FS.h"
-#include "quillion/handle_table.h"
 #include "run_support.h"
 #include "test_tools.h"
 
@@ -401,15 +401,19 @@ TEST(BurnJob, PreparationChecksInOrder) {
   const auto all = [&](BP_JobRef j) { in.give(j); };
   const auto noCreator = [&](BP_JobRef j) {
     in.give(j);
-    BP_SetThreadCreatorCallback(j, nullptr);
+    EXPECT_EQ(BP_SetThreadCreatorCallback(j, nullptr), kNoErr);
   };
   const auto only = [&](bool tree, bool list) {
     return [&, tree, list](BP_JobRef j) {
-      if (tree) BP_SetDataTree(j, in.tree.get());
-      if (list) BP_SetAudioList(j, in.list.get());
-      BP_SetDstImageFilePath(j, "/tmp/x.iso", 2);
-      BP_SetThreadCreatorCallback(j, refuseThreads);
-      BP_SetDstDevice(j, kBP_ISOImageWriter);
+      if (tree) {
+        EXPECT_EQ(BP_SetDataTree(j, in.tree.get()), kNoErr);
+      }
+      if (list) {
+        EXPECT_EQ(BP_SetAudioList(j, in.list.get()), kNoErr);
+      }
+      EXPECT_EQ(BP_SetDstImageFilePath(j, "/tmp/x.iso", 2), kNoErr);
+      EXPECT_EQ(BP_SetThreadCreatorCallback(j, refuseThreads), kNoErr);
+      EXPECT_EQ(BP_SetDstDevice(j, kBP_ISOImageWriter), kNoErr);
     };
   };
   const auto code = [](std::uint8_t kind, std::uint32_t route) { return BP_JobCode{route | kind}; };
@@ -417,11 +421,12 @@ TEST(BurnJob, PreparationChecksInOrder) {
       {"image route without a path", kDataToImage,
        [&](BP_JobRef j) {
          in.give(j);
-         BP_SetDstImageFilePath(j, "", 2);
+         EXPECT_EQ(BP_SetDstImageFilePath(j, "", 2), kNoErr);
        },
        kErrUnknownJobKind},
       {"drive route, destination list missing", code(1, 0x200),
-       [&](BP_JobRef j) { BP_SetDataTree(j, in.tree.get()); }, kErrUnknownJobKind},
+       [&](BP_JobRef j) { EXPECT_EQ(BP_SetDataTree(j, in.tree.get()), kNoErr); },
+       kErrUnknownJobKind},
       {"drive to image without a source", code(10, 0x300), all, kErrUnknownJobKind},
       {"image to drives without a source image", code(10, 0x400), all, kErrUnknownJobKind},
       {"drive to drives without a source", code(10, 0x500), all, kErrUnknownJobKind},
@@ -435,15 +440,15 @@ TEST(BurnJob, PreparationChecksInOrder) {
       {"no thread creator", kDataToImage, noCreator, kErrJobNotRunnable},
       {"image route without destinations", kDataToImage,
        [&](BP_JobRef j) {
-         BP_SetDataTree(j, in.tree.get());
-         BP_SetDstImageFilePath(j, "/tmp/x.iso", 2);
-         BP_SetThreadCreatorCallback(j, refuseThreads);
+         EXPECT_EQ(BP_SetDataTree(j, in.tree.get()), kNoErr);
+         EXPECT_EQ(BP_SetDstImageFilePath(j, "/tmp/x.iso", 2), kNoErr);
+         EXPECT_EQ(BP_SetThreadCreatorCallback(j, refuseThreads), kNoErr);
        },
        kErrJobNotRunnable},
       {"quick erase needs no route, tree or list", code(11, 0x700),
        [&](BP_JobRef j) {
-         BP_SetThreadCreatorCallback(j, refuseThreads);
-         BP_SetDstDevice(j, kBP_ISOImageWriter);
+         EXPECT_EQ(BP_SetThreadCreatorCallback(j, refuseThreads), kNoErr);
+         EXPECT_EQ(BP_SetDstDevice(j, kBP_ISOImageWriter), kNoErr);
        },
        kErrPrepareFailed},
       {"slide shows pass and build nothing", code(7, 0x100), only(false, true), kNoErr},
@@ -466,7 +471,7 @@ TEST(BurnJob, PreparationForcesWhatTheDestinationNeeds) {
     EXPECT_FALSE(job.settings().closeDisc);
     Job copy(BP_MakeJobCode(kBP_KindDeviceCopy, kBP_RouteDriveToImage));
     in.give(copy.ref, kBP_NativeImageWriter);
-    BP_SetSrcDevice(copy.ref, 77);
+    EXPECT_EQ(BP_SetSrcDevice(copy.ref, 77), kNoErr);
     (void)BP_PrepareBurn(copy.ref, nullptr, nullptr);
     EXPECT_TRUE(copy.settings().sao);
     EXPECT_TRUE(copy.settings().closeDisc);
@@ -478,11 +483,11 @@ TEST(BurnJob, PreparationForcesWhatTheDestinationNeeds) {
   const std::uint32_t dvdPlusRW = DeviceEnvironment::refOf("plus");
   {  // a quick erase of a DVD+RW: no SAO, no closing, a small cache at the drive's speed
     Job job(BP_MakeJobCode(kBP_KindQuickErase, kBP_RouteLayoutToDrives));
-    BP_SetThreadCreatorCallback(job.ref, refuseThreads);
-    BP_SetDstDevice(job.ref, dvdPlusRW);
-    BP_SetSAO(job.ref, true);
-    BP_SetCloseDisc(job.ref, true);
-    BP_SetExpectCacheSize(job.ref, 20'000);
+    EXPECT_EQ(BP_SetThreadCreatorCallback(job.ref, refuseThreads), kNoErr);
+    EXPECT_EQ(BP_SetDstDevice(job.ref, dvdPlusRW), kNoErr);
+    EXPECT_EQ(BP_SetSAO(job.ref, true), kNoErr);
+    EXPECT_EQ(BP_SetCloseDisc(job.ref, true), kNoErr);
+    EXPECT_EQ(BP_SetExpectCacheSize(job.ref, 20'000), kNoErr);
     (void)BP_PrepareBurn(job.ref, nullptr, nullptr);
     EXPECT_FALSE(job.settings().sao);
     EXPECT_FALSE(job.settings().closeDisc);
@@ -492,7 +497,7 @@ TEST(BurnJob, PreparationForcesWhatTheDestinationNeeds) {
   {  // any DVD takes no cue sheet
     Job job(BP_MakeJobCode(kBP_KindVCDSlide, kBP_RouteLayoutToDrives));
     in.give(job.ref, dvdPlusRW);
-    BP_SetSAO(job.ref, true);
+    EXPECT_EQ(BP_SetSAO(job.ref, true), kNoErr);
     ASSERT_EQ(BP_PrepareBurn(job.ref, nullptr, nullptr), kNoErr);
     EXPECT_FALSE(job.settings().sao);
   }
@@ -518,8 +523,11 @@ TEST(BurnJob, PreparationWritesItsLogLine) {
     CapturedLog log;
     job.shared->logFile = log.file();
     in.give(job.ref);
-    if (c.destinations == 2)
-      BP_SetDstDriveList(job.ref, mallocRefs({kBP_ISOImageWriter, kBP_ISOImageWriter}), 2);
+    if (c.destinations == 2) {
+      EXPECT_EQ(
+          BP_SetDstDriveList(job.ref, mallocRefs({kBP_ISOImageWriter, kBP_ISOImageWriter}), 2),
+          kNoErr);
+    }
     (void)BP_PrepareBurn(job.ref, nullptr, nullptr);
     EXPECT_EQ(log.text().substr(0, std::strlen(c.line)), c.line) << int{c.kind};
     job.shared->logFile = nullptr;
@@ -589,12 +597,12 @@ TEST(BurnJob, DataLayoutsArePreparedForImageDestinations) {
     Job job(kDataToImage);
     CapturedLog log;
     job.shared->logFile = log.file();
-    BP_SetDataTree(job.ref, tree.get());
-    BP_SetDataDiscFormat(job.ref, c.format);
-    BP_SetISO9660_XA(job.ref, c.xa);
-    BP_SetDstImageFilePath(job.ref, "/tmp/never-written", 2);
-    BP_SetThreadCreatorCallback(job.ref, refuseThreads);
-    BP_SetDstDevice(job.ref, c.destination);
+    EXPECT_EQ(BP_SetDataTree(job.ref, tree.get()), kNoErr);
+    EXPECT_EQ(BP_SetDataDiscFormat(job.ref, c.format), kNoErr);
+    EXPECT_EQ(BP_SetISO9660_XA(job.ref, c.xa), kNoErr);
+    EXPECT_EQ(BP_SetDstImageFilePath(job.ref, "/tmp/never-written", 2), kNoErr);
+    EXPECT_EQ(BP_SetThreadCreatorCallback(job.ref, refuseThreads), kNoErr);
+    EXPECT_EQ(BP_SetDstDevice(job.ref, c.destination), kNoErr);
     std::uint32_t blocks = 0;
     std::uint32_t bytes[2] = {};
     EXPECT_EQ(BP_PrepareBurn(job.ref, &blocks, bytes), c.status) << c.name;

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "quillion/handle_table.h"
+#include "common/handle_table.h"
 #include "run_support.h"
 #include "test_tools.h"
 
@@ -119,7 +119,7 @@ TEST_F(BurnRun, AFailedPreparationIsReturnedAndStartsNoThread) {
     ImageJob job(tree_.get(), kBP_ISOImageWriter, dir_.path() / "late.iso");
     ASSERT_EQ(BP_PrepareBurn(job.ref, nullptr, nullptr), kNoErr);
     if (change == 0) {
-      BP_SetThreadCreatorCallback(job.ref, nullptr);
+      EXPECT_EQ(BP_SetThreadCreatorCallback(job.ref, nullptr), kNoErr);
     } else if (change == 1) {
       EXPECT_EQ(BP_SetDstDevice(job.ref, 0x4444), kNoErr) << "a drive, after preparation";
     } else {
@@ -136,13 +136,13 @@ TEST_F(BurnRun, AFailedPreparationIsReturnedAndStartsNoThread) {
   const BP_JobRef slides =
       BP_Create(BP_MakeJobCode(kBP_KindVCDSlide, kBP_RouteLayoutToImage), &shared, 1);
   FS_List* list = initList();
-  BP_SetAudioList(slides, list);
-  BP_SetDstImageFilePath(slides, "/tmp/never.iso", kBP_DstISOImage);
-  BP_SetThreadCreatorCallback(slides, TestThreads::create);
-  BP_SetDstDevice(slides, kBP_ISOImageWriter);
+  EXPECT_EQ(BP_SetAudioList(slides, list), kNoErr);
+  EXPECT_EQ(BP_SetDstImageFilePath(slides, "/tmp/never.iso", kBP_DstISOImage), kNoErr);
+  EXPECT_EQ(BP_SetThreadCreatorCallback(slides, TestThreads::create), kNoErr);
+  EXPECT_EQ(BP_SetDstDevice(slides, kBP_ISOImageWriter), kNoErr);
   EXPECT_EQ(BP_Burn(slides), kErrPrepareFailed);
   EXPECT_TRUE(TestThreads::instance().calls().empty());
-  BP_Delete(slides);
+  EXPECT_EQ(BP_Delete(slides), kNoErr);
   termList(list);
 }
 
@@ -178,7 +178,7 @@ TEST_F(BurnRun, ACancelAtAnyPointEndsTheRunWithAPrefix) {
         clock.actAt(kBP_ReaderThread, 1, [r] { r->writers[0].bForceQuit = true; });
         break;
       case When::DeletedMidRun:
-        clock.actAt(kBP_ReaderThread, 1, [ref] { BP_Delete(ref); });
+        clock.actAt(kBP_ReaderThread, 1, [ref] { EXPECT_EQ(BP_Delete(ref), kNoErr); });
         break;
     }
     ASSERT_EQ(job->burnAndWait(), kNoErr);
@@ -265,7 +265,7 @@ TEST_F(BurnRun, AnIsoImageWrittenSessionAtOnceHoldsUserDataOnly) {
   if (!haveTool("isoinfo")) GTEST_SKIP() << "isoinfo is not installed";
   const fs::path iso = dir_.path() / "sao.iso";
   ImageJob job(tree_.get(), kBP_ISOImageWriter, iso);
-  BP_SetSAO(job.ref, true);
+  EXPECT_EQ(BP_SetSAO(job.ref, true), kNoErr);
   ASSERT_EQ(job.burnAndWait(), kNoErr);
   EXPECT_EQ(job.shared->writers[0].errorCode, 0);
   EXPECT_EQ(fs::file_size(iso), std::uint64_t{job.shared->totalBlocks} * 2048);

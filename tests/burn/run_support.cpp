@@ -155,20 +155,25 @@ ImageJob::ImageJob(FS_Tree* tree, std::uint32_t destination, const fs::path& out
                    std::uint16_t format)
     : clockGuard(clock ? *clock : ownClock),
       ref(BP_Create(BP_MakeJobCode(kBP_KindData, kBP_RouteLayoutToImage), &shared, 1)) {
-  BP_SetDataTree(ref, tree);
-  BP_SetDataDiscFormat(ref, format);
-  BP_SetDstImageFilePath(ref, output.c_str(),
-                         destination == kBP_ISOImageWriter ? kBP_DstISOImage : kBP_DstNativeImage);
-  BP_SetThreadCreatorCallback(ref, TestThreads::create);
-  BP_SetDstDevice(ref, destination);
+  const auto keep = [this](EngineStatus status) {
+    if (setUp == kNoErr) setUp = status;
+  };
+  keep(BP_SetDataTree(ref, tree));
+  keep(BP_SetDataDiscFormat(ref, format));
+  keep(BP_SetDstImageFilePath(
+      ref, output.c_str(),
+      destination == kBP_ISOImageWriter ? kBP_DstISOImage : kBP_DstNativeImage));
+  keep(BP_SetThreadCreatorCallback(ref, TestThreads::create));
+  keep(BP_SetDstDevice(ref, destination));
 }
 
 ImageJob::~ImageJob() {
   (void)TestThreads::instance().join();
-  BP_Delete(ref);
+  (void)BP_Delete(ref);  // always 0; the threads were joined above
 }
 
 EngineStatus ImageJob::burnAndWait() {
+  if (setUp != kNoErr) return setUp;
   const EngineStatus status = BP_Burn(ref);
   (void)TestThreads::instance().join();
   return status;

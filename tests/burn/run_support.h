@@ -101,13 +101,15 @@ struct ImageJob {
   ImageJob(const ImageJob&) = delete;
   ImageJob& operator=(const ImageJob&) = delete;
 
-  // BP_Burn, then every thread joined; the status of BP_Burn.
+  // BP_Burn, then every thread joined; the status of BP_Burn, or the first setting the job
+  // refused (then nothing runs).
   EngineStatus burnAndWait();
 
   VirtualClock ownClock;
   ScopedClockOverride clockGuard;
   BP_RuntimeSharedData* shared = nullptr;
   BP_JobRef ref = 0;
+  EngineStatus setUp = kNoErr;  // the first refusal among the constructor's settings
 };
 
 // A burn log in a temporary file; detach it from the record before the job goes.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "quillion/handle_table.h"
+#include "common/handle_table.h"
 
 #include <gtest/gtest.h>
 

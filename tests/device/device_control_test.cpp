@@ -8,10 +8,10 @@
 #include <fstream>
 #include <vector>
 
+#include "common/handle_table.h"
 #include "device_environment.h"
-#include "quillion/DC.h"
-#include "quillion/handle_table.h"
 #include "device_list.h"
+#include "quillion/DC.h"
 
 using namespace quillion;
 using namespace quillion::emu;

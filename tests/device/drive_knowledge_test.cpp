@@ -18,7 +18,7 @@
 #include "quillion/GDT.h"
 #include "quillion/MMC.h"
 #include "quillion/SCS.h"
-#include "quillion/handle_table.h"
+#include "common/handle_table.h"
 
 using namespace quillion;
 using namespace quillion::emu;

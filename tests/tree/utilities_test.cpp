@@ -16,7 +16,7 @@ using namespace quillion::testing;
 namespace {
 
 struct ReaderDeleter {
-  void operator()(GU_SFB* r) const { GU_SFB_Term(r); }
+  void operator()(GU_SFB* r) const { EXPECT_EQ(GU_SFB_Term(r), 0); }
 };
 using ReaderPtr = std::unique_ptr<GU_SFB, ReaderDeleter>;
 

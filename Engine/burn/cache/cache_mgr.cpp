@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include "burn/cache/cache_mgr.h"
+
 #include <algorithm>
 #include <new>
-
-#include "quillion/CM.h"
 
 using quillion::engineClock;
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "burn/cache/cache_mgr.h"
 #include "burn/job/sessions.h"
+#include "common/handle_table.h"
 #include "quillion/BP.h"
-#include "quillion/CM.h"
-#include "quillion/handle_table.h"
 
 namespace quillion::burn {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "burn/job/burn_job.h"
-#include "quillion/handle_table.h"
+#include "common/handle_table.h"
 
 namespace quillion::burn {
 

@@ -197,56 +197,61 @@ struct BP_JobSettings {
 BP_JobRef BP_Create(BP_JobCode code, BP_RuntimeSharedData** shared, std::uint16_t driveCount);
 // Frees the job and everything it owns (never the data tree or the track list). Always 0.
 // Asked while the job's threads still run, it stops them first; they finish on their own.
-EngineStatus BP_Delete(BP_JobRef job);
+[[nodiscard]] EngineStatus BP_Delete(BP_JobRef job);
 // Builds the job's producers and reports its size: *blocks for a drive or an ISO image
 // (the blocks the destination needs), bytes[0..1] (low word first) for the native image.
 // Either output may be null. A job that has been started is refused (-1124).
-EngineStatus BP_PrepareBurn(BP_JobRef job, std::uint32_t* blocks, std::uint32_t* bytes);
+[[nodiscard]] EngineStatus BP_PrepareBurn(BP_JobRef job, std::uint32_t* blocks,
+                                          std::uint32_t* bytes);
 // Starts the job and returns at once; the outcome arrives in the shared record. A job that
 // is not prepared is prepared first, and when that fails its status is returned and no
 // thread is started.
-EngineStatus BP_Burn(BP_JobRef job);
+[[nodiscard]] EngineStatus BP_Burn(BP_JobRef job);
 
 // kErrNoJob for an unknown handle, kErrBadArgument for a null output.
-EngineStatus BP_GetJobSettings(BP_JobRef job, BP_JobSettings* out);
+[[nodiscard]] EngineStatus BP_GetJobSettings(BP_JobRef job, BP_JobSettings* out);
 
 // ---- setters ----
 // Before the run only: a job that has been started refuses them all (-1124).
-EngineStatus BP_SetSrcImageFilePath(BP_JobRef job, const char* path, std::uint32_t kind,
-                                    std::uint32_t blocks);
-EngineStatus BP_SetDstImageFilePath(BP_JobRef job, const char* path, std::uint32_t type);
-EngineStatus BP_SetSrcDevice(BP_JobRef job, std::uint32_t ref);
+[[nodiscard]] EngineStatus BP_SetSrcImageFilePath(BP_JobRef job, const char* path,
+                                                  std::uint32_t kind, std::uint32_t blocks);
+[[nodiscard]] EngineStatus BP_SetDstImageFilePath(BP_JobRef job, const char* path,
+                                                  std::uint32_t type);
+[[nodiscard]] EngineStatus BP_SetSrcDevice(BP_JobRef job, std::uint32_t ref);
 // Takes ownership of `refs`, which must come from malloc: the job frees it, and so does an
 // unknown job at once. Count 0 or above the job's drive count answers -1001 but the array
 // is kept all the same.
-EngineStatus BP_SetDstDriveList(BP_JobRef job, std::uint32_t* refs, std::uint16_t count);
-EngineStatus BP_SetDstDevice(BP_JobRef job, std::uint32_t ref);
-EngineStatus BP_SetDataTree(BP_JobRef job, FS_Tree* tree);
-EngineStatus BP_SetAudioList(BP_JobRef job, FS_List* list);
-EngineStatus BP_SetVideoList(BP_JobRef job, FS_List* list);
-EngineStatus BP_SetWriteSpeed(BP_JobRef job, std::uint32_t ref, std::uint16_t speed);
-EngineStatus BP_SetBurnProof(BP_JobRef job, bool on);
-EngineStatus BP_SetSimulate(BP_JobRef job, bool on);
-EngineStatus BP_SetEraseBeforeBurn(BP_JobRef job, bool erase, bool second);
-EngineStatus BP_SetCloseDisc(BP_JobRef job, bool on);
-EngineStatus BP_SetCDTextInfo(BP_JobRef job, const std::uint8_t* bytes, std::uint32_t length);
-EngineStatus BP_SetDataDiscFormat(BP_JobRef job, std::uint16_t format);
-EngineStatus BP_SetSAO(BP_JobRef job, bool on);
-EngineStatus BP_SetErrorCallback(BP_JobRef job, BP_StoredProc proc);
-EngineStatus BP_SetProgressCallback(BP_JobRef job, BP_StoredProc proc);
-EngineStatus BP_SetInsertBlankDiscCallback(BP_JobRef job, BP_StoredProc proc);
-EngineStatus BP_SetThreadCreatorCallback(BP_JobRef job, BP_ThreadCreatorProc proc);
-EngineStatus BP_SetExpectCacheSize(BP_JobRef job, std::uint32_t kilobytes);
-EngineStatus BP_SetISO9660_XA(BP_JobRef job, bool on);
-EngineStatus BP_SetISO9660_AppendAppleExt(BP_JobRef job, bool on);
-EngineStatus BP_SetDiscAudio_CDText(BP_JobRef job, const std::uint8_t* block800);
-EngineStatus BP_SetEncodeCDText(BP_JobRef job, bool on);
-EngineStatus BP_SetEjectSrcAfterFinishRead(BP_JobRef job, bool on);
-EngineStatus BP_SetBurnProofType(BP_JobRef job, std::int32_t type);
-EngineStatus BP_SetDVDPlusRWUsedBlocks(BP_JobRef job, std::uint32_t blocks);
-EngineStatus BP_SetDVDPlusRWEraseType(BP_JobRef job, bool fullErase, std::uint32_t blocks);
-EngineStatus BP_SetVerifyType(BP_JobRef job, std::uint32_t type);
-EngineStatus BP_SetCreateMenu4VCD(BP_JobRef job, bool on);
+[[nodiscard]] EngineStatus BP_SetDstDriveList(BP_JobRef job, std::uint32_t* refs,
+                                              std::uint16_t count);
+[[nodiscard]] EngineStatus BP_SetDstDevice(BP_JobRef job, std::uint32_t ref);
+[[nodiscard]] EngineStatus BP_SetDataTree(BP_JobRef job, FS_Tree* tree);
+[[nodiscard]] EngineStatus BP_SetAudioList(BP_JobRef job, FS_List* list);
+[[nodiscard]] EngineStatus BP_SetVideoList(BP_JobRef job, FS_List* list);
+[[nodiscard]] EngineStatus BP_SetWriteSpeed(BP_JobRef job, std::uint32_t ref, std::uint16_t speed);
+[[nodiscard]] EngineStatus BP_SetBurnProof(BP_JobRef job, bool on);
+[[nodiscard]] EngineStatus BP_SetSimulate(BP_JobRef job, bool on);
+[[nodiscard]] EngineStatus BP_SetEraseBeforeBurn(BP_JobRef job, bool erase, bool second);
+[[nodiscard]] EngineStatus BP_SetCloseDisc(BP_JobRef job, bool on);
+[[nodiscard]] EngineStatus BP_SetCDTextInfo(BP_JobRef job, const std::uint8_t* bytes,
+                                            std::uint32_t length);
+[[nodiscard]] EngineStatus BP_SetDataDiscFormat(BP_JobRef job, std::uint16_t format);
+[[nodiscard]] EngineStatus BP_SetSAO(BP_JobRef job, bool on);
+[[nodiscard]] EngineStatus BP_SetErrorCallback(BP_JobRef job, BP_StoredProc proc);
+[[nodiscard]] EngineStatus BP_SetProgressCallback(BP_JobRef job, BP_StoredProc proc);
+[[nodiscard]] EngineStatus BP_SetInsertBlankDiscCallback(BP_JobRef job, BP_StoredProc proc);
+[[nodiscard]] EngineStatus BP_SetThreadCreatorCallback(BP_JobRef job, BP_ThreadCreatorProc proc);
+[[nodiscard]] EngineStatus BP_SetExpectCacheSize(BP_JobRef job, std::uint32_t kilobytes);
+[[nodiscard]] EngineStatus BP_SetISO9660_XA(BP_JobRef job, bool on);
+[[nodiscard]] EngineStatus BP_SetISO9660_AppendAppleExt(BP_JobRef job, bool on);
+[[nodiscard]] EngineStatus BP_SetDiscAudio_CDText(BP_JobRef job, const std::uint8_t* block800);
+[[nodiscard]] EngineStatus BP_SetEncodeCDText(BP_JobRef job, bool on);
+[[nodiscard]] EngineStatus BP_SetEjectSrcAfterFinishRead(BP_JobRef job, bool on);
+[[nodiscard]] EngineStatus BP_SetBurnProofType(BP_JobRef job, std::int32_t type);
+[[nodiscard]] EngineStatus BP_SetDVDPlusRWUsedBlocks(BP_JobRef job, std::uint32_t blocks);
+[[nodiscard]] EngineStatus BP_SetDVDPlusRWEraseType(BP_JobRef job, bool fullErase,
+                                                    std::uint32_t blocks);
+[[nodiscard]] EngineStatus BP_SetVerifyType(BP_JobRef job, std::uint32_t type);
+[[nodiscard]] EngineStatus BP_SetCreateMenu4VCD(BP_JobRef job, bool on);
 
 // True once bStop is set and the reader and every writer have ended: the job's threads
 // have done their work and written their last field, and BP_Delete may follow.

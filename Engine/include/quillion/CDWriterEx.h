@@ -58,42 +58,46 @@ myBurnEng_Pack* CDWriterEx_CreateCD(std::uint32_t ref, const char* imagePath,
 // Opens a session: format 0, 10h (CD-I) or 20h (CD-ROM XA); the mode (data block type) of its
 // first track, 0 for audio; its start address (negative when lead-in CD-Text precedes it);
 // the cue sheet (required for session at once on CD media) and the raw lead-in CD-Text.
-EngineStatus CDWriterEx_CreateSession(myBurnEng_Pack* context, std::uint8_t format,
-                                      std::uint8_t firstTrackMode, std::int32_t startAddress,
-                                      const std::uint8_t* cueSheet, std::uint32_t cueSheetLength,
-                                      const std::uint8_t* cdText, std::uint32_t cdTextLength);
+[[nodiscard]] EngineStatus CDWriterEx_CreateSession(
+    myBurnEng_Pack* context, std::uint8_t format, std::uint8_t firstTrackMode,
+    std::int32_t startAddress, const std::uint8_t* cueSheet, std::uint32_t cueSheetLength,
+    const std::uint8_t* cdText, std::uint32_t cdTextLength);
 
 // Opens a track: its number, data block type (0 audio, 8 Mode 1, 9 Mode 2, 10 Mode 2 Form 1,
 // 12 Mode 2 Form 2, 13 Mode 2 mixed forms), block size, the audio pause in blocks, and for
 // image destinations the extra record (may be null) and the track's start address.
-EngineStatus CDWriterEx_CreateTrack(myBurnEng_Pack* context, std::uint8_t trackNumber,
-                                    std::uint8_t dataBlockType, std::uint16_t blockSize,
-                                    std::uint16_t pauseBlocks, const CDWriterEx_TrackExtra* extra,
-                                    std::uint32_t imageStart);
+[[nodiscard]] EngineStatus CDWriterEx_CreateTrack(myBurnEng_Pack* context, std::uint8_t trackNumber,
+                                                  std::uint8_t dataBlockType,
+                                                  std::uint16_t blockSize,
+                                                  std::uint16_t pauseBlocks,
+                                                  const CDWriterEx_TrackExtra* extra,
+                                                  std::uint32_t imageStart);
 
 // Writes `blocks` blocks of `blockSize` bytes at the next write address, in chunks of at most
 // 64 KB. A chunk the drive refuses is tried again until 240 s after its first failure; then
 // the write stops with -1191 (sense kept) or -1179. `stop` ends the write between chunks and
 // between tries (answering 0); it must be given for a drive.
-EngineStatus CDWriterEx_WriteCD(myBurnEng_Pack* context, const void* buffer, std::uint16_t blocks,
-                                std::uint16_t blockSize, const std::atomic<bool>* stop);
+[[nodiscard]] EngineStatus CDWriterEx_WriteCD(myBurnEng_Pack* context, const void* buffer,
+                                              std::uint16_t blocks, std::uint16_t blockSize,
+                                              const std::atomic<bool>* stop);
 
 // RESERVE TRACK of `blocks` blocks on the drive (nothing to do for image destinations).
-EngineStatus CDWriterEx_ReserveTrack(myBurnEng_Pack* context, std::uint32_t blocks);
+[[nodiscard]] EngineStatus CDWriterEx_ReserveTrack(myBurnEng_Pack* context, std::uint32_t blocks);
 
 // Track at once: flushes the drive's cache and closes the track. Reports the drive's refusal.
-EngineStatus CDWriterEx_CloseTrack(myBurnEng_Pack* context);
+[[nodiscard]] EngineStatus CDWriterEx_CloseTrack(myBurnEng_Pack* context);
 // Flushes (session at once) and closes the session, finishing the disc when this is the last
 // session and the disc is to be closed. Reports the drive's refusal: a session that could not
 // be closed is a failed recording.
-EngineStatus CDWriterEx_CloseSession(myBurnEng_Pack* context);
+[[nodiscard]] EngineStatus CDWriterEx_CloseSession(myBurnEng_Pack* context);
 // Restores the drive's default write parameters (or stores the image's header) and frees the
 // context, also when that fails. -1001 for a null context.
-EngineStatus CDWriterEx_CloseCD(myBurnEng_Pack* context);
+[[nodiscard]] EngineStatus CDWriterEx_CloseCD(myBurnEng_Pack* context);
 
 // The sense of the last refused command; -1001 without context.
-EngineStatus CDWriterEx_GetCurrentSense(const myBurnEng_Pack* context, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus CDWriterEx_GetCurrentSense(const myBurnEng_Pack* context,
+                                                      MMC_SenseData* sense);
 
 // Nothing to do: 0 for a context of a destination, -1001 otherwise.
-EngineStatus CDWriterEx_StopCD(myBurnEng_Pack* context);
-EngineStatus CDWriterEx_WriteCDEmptySectors(myBurnEng_Pack* context);
+[[nodiscard]] EngineStatus CDWriterEx_StopCD(myBurnEng_Pack* context);
+[[nodiscard]] EngineStatus CDWriterEx_WriteCDEmptySectors(myBurnEng_Pack* context);

@@ -45,18 +45,19 @@ CS_UCRef CS_UC_Init(std::uint32_t* encoding);
 void CS_UC_Term(CS_UCRef* ref);
 
 // Text of the converter's encoding to UTF-16 (at most 255 units, cut at a character).
-EngineStatus CS_UC_To_UnicodeStr(CS_UCRef ref, const char* text, CS_UniStr* out, bool decompose);
+[[nodiscard]] EngineStatus CS_UC_To_UnicodeStr(CS_UCRef ref, const char* text, CS_UniStr* out,
+                                               bool decompose);
 // UTF-16 back to the converter's encoding, at most `size` - 1 bytes (never a partial
 // character), terminated. A character the encoding lacks becomes '?'.
-EngineStatus CS_UC_From_UnicodeStr(CS_UCRef ref, const CS_UniStr* in, char* buffer,
-                                   std::uint32_t size);
+[[nodiscard]] EngineStatus CS_UC_From_UnicodeStr(CS_UCRef ref, const CS_UniStr* in, char* buffer,
+                                                 std::uint32_t size);
 // Normalised UTF-16 of at most 127 units.
-EngineStatus CS_UC_To_UDF_UnicodeStr(CS_UCRef ref, const char* text, CS_UniStr* out);
+[[nodiscard]] EngineStatus CS_UC_To_UDF_UnicodeStr(CS_UCRef ref, const char* text, CS_UniStr* out);
 // A Joliet name: normalised, forbidden units replaced, at most 64 units with the number
 // (at most 7 digits) inserted before the extension. The base is shortened so that base,
 // number and extension always fit in 64 units.
-EngineStatus CS_UC_To_JolietStr(CS_UCRef ref, const char* text, CS_UniStr* out,
-                                std::uint32_t number, bool flag);
+[[nodiscard]] EngineStatus CS_UC_To_JolietStr(CS_UCRef ref, const char* text, CS_UniStr* out,
+                                              std::uint32_t number, bool flag);
 
 std::uint16_t CS_To_D_Chars_Set(const char* text, char* out, std::uint32_t size);
 std::uint16_t CS_To_A_Chars_Set(const char* text, char* out, std::uint32_t size);
@@ -68,8 +69,8 @@ std::uint16_t CS_To_ISO_8_3_Name(const char* name, char* out, std::uint32_t numb
 std::uint16_t CS_To_ISO_Romeo(const char* name, char* out, bool withVersion, std::uint32_t size);
 // 0, or -1 when the name cannot be cut (see the implementation). `out` holds
 // maxLength + 1 bytes. A cut never splits a UTF-8 character.
-std::int16_t CS_TruncateFileName(const char* name, char* out, std::uint32_t number,
-                                 std::uint32_t maxLength);
+[[nodiscard]] std::int16_t CS_TruncateFileName(const char* name, char* out, std::uint32_t number,
+                                               std::uint32_t maxLength);
 std::uint16_t CS_ULong_To_Chars(std::uint32_t value, char* buffer, std::uint32_t size);
 
 // The object form of the converter functions. Term ends the converter; destruction ends
@@ -83,10 +84,11 @@ class UnicodeConverter {
 
   bool Init(std::uint32_t* encoding);
   void Term();
-  EngineStatus FromUnicodeStr(const CS_UniStr* in, char* buffer, std::uint32_t size);
-  EngineStatus ToUnicodeStr(const char* text, CS_UniStr* out, bool decompose);
-  EngineStatus ToUDFUnicodeStr(const char* text, CS_UniStr* out);
-  EngineStatus ToJolietStr(const char* text, CS_UniStr* out, std::uint32_t number, bool flag);
+  [[nodiscard]] EngineStatus FromUnicodeStr(const CS_UniStr* in, char* buffer, std::uint32_t size);
+  [[nodiscard]] EngineStatus ToUnicodeStr(const char* text, CS_UniStr* out, bool decompose);
+  [[nodiscard]] EngineStatus ToUDFUnicodeStr(const char* text, CS_UniStr* out);
+  [[nodiscard]] EngineStatus ToJolietStr(const char* text, CS_UniStr* out, std::uint32_t number,
+                                         bool flag);
 
  private:
   CS_UCRef ref_ = nullptr;

@@ -84,63 +84,77 @@ using DC_CommandDoneProc = void (*)(const MMC_SenseData* sense, std::uint64_t by
                                     EngineStatus status);
 
 // Start and stop. DC_Init always answers 0; it may be called again after DC_Term.
-EngineStatus DC_Init(double appKitVersion);
+[[nodiscard]] EngineStatus DC_Init(double appKitVersion);
 void DC_Term();
 
-EngineStatus DC_InstallListUpdateCallback(DC_ListUpdateProc fn, void* userData);
+[[nodiscard]] EngineStatus DC_InstallListUpdateCallback(DC_ListUpdateProc fn, void* userData);
 void DC_RemoveListUpdateCallback(DC_ListUpdateProc fn);
-EngineStatus DC_InstallDiscChangedCallback(DC_DiscChangedProc fn, void* userData);
+[[nodiscard]] EngineStatus DC_InstallDiscChangedCallback(DC_DiscChangedProc fn, void* userData);
 void DC_RemoveDiscChangedCallback(DC_DiscChangedProc fn);
 void DC_NotifyDiscChanged(std::uint32_t ref, bool flag);
 
 // One record per drive in reference order; the caller releases *list with free().
 std::uint16_t DC_GetConnectedDeviceList(DC_Device** list);
-EngineStatus DC_RefreshDeviceList();
+[[nodiscard]] EngineStatus DC_RefreshDeviceList();
 
 // Command execution. cdbLength is what the caller built (12); timeoutMs 0 sets no limit.
-EngineStatus DC_ExecuteMMCCmd_Sync(std::uint32_t ref, const std::uint8_t* cdb, std::uint8_t cdbLength, void* buffer,
-                                   std::uint32_t length, DC_DataInOut direction, std::uint32_t timeoutMs,
-                                   MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_ExecuteMMCCmd_Sync(std::uint32_t ref, const std::uint8_t* cdb,
+                                                 std::uint8_t cdbLength, void* buffer,
+                                                 std::uint32_t length, DC_DataInOut direction,
+                                                 std::uint32_t timeoutMs, MMC_SenseData* sense);
 // Starts the command and returns; `buffer` must stay valid until `done` has run. `done` runs
 // on the device-control thread (the one that called DC_Init), from pumpDeviceEvents().
-EngineStatus DC_ExecuteMMCCmd_Async(std::uint32_t ref, const std::uint8_t* cdb, std::uint8_t cdbLength, void* buffer,
-                                    std::uint32_t length, DC_DataInOut direction, DC_CommandDoneProc done,
-                                    void* userData);
+[[nodiscard]] EngineStatus DC_ExecuteMMCCmd_Async(std::uint32_t ref, const std::uint8_t* cdb,
+                                                  std::uint8_t cdbLength, void* buffer,
+                                                  std::uint32_t length, DC_DataInOut direction,
+                                                  DC_CommandDoneProc done, void* userData);
 // Takes (true) or gives back (false) exclusive access to the drive for the application.
-EngineStatus DC_LockDevice(std::uint32_t ref, bool lock);
+[[nodiscard]] EngineStatus DC_LockDevice(std::uint32_t ref, bool lock);
 
 // Drive queries that callers try first; -1 asks them to send the MMC command instead.
 bool DC_MacX_IsPureReader(std::uint32_t ref);
-EngineStatus DC_MacX_TestUnitReady(std::uint32_t ref, MMC_SenseData* sense);
-EngineStatus DC_MacX_ModeSense10(std::uint32_t ref, std::uint8_t pageCode, std::uint8_t pageControl,
-                                 std::uint32_t length, void* buffer, MMC_SenseData* sense);
-EngineStatus DC_MacX_GetConfiguration(std::uint32_t ref, std::uint8_t requestType, std::uint16_t startingFeature,
-                                      void* buffer, std::uint32_t length, MMC_SenseData* sense);
-EngineStatus DC_MacX_ReadTrackInfo(std::uint32_t ref, std::uint8_t addressType, std::uint32_t lbaOrTrack,
-                                   void* buffer, std::uint32_t length, MMC_SenseData* sense);
-EngineStatus DC_MacX_ReadDiscInfo(std::uint32_t ref, void* buffer, std::uint32_t length, MMC_SenseData* sense);
-EngineStatus DC_MacX_ReadTOC(std::uint32_t ref, bool msf, std::uint8_t format, std::uint8_t trackOrSession,
-                             void* buffer, std::uint32_t length, MMC_SenseData* sense);
-EngineStatus DC_MacX_ReadDVDStructre(std::uint32_t ref, void* buffer, std::uint32_t length, std::uint32_t address,
-                                     std::uint8_t layer, std::uint8_t format, MMC_SenseData* sense);
-EngineStatus DC_MacX_GetPerformance(std::uint32_t ref, std::uint8_t dataType, std::uint32_t startLBA,
-                                    std::uint16_t maxDescriptors, std::uint8_t type, void* buffer,
-                                    std::uint32_t length, MMC_SenseData* sense);
-EngineStatus DC_MacX_ReadFormatCapabilities(std::uint32_t ref, void* buffer, std::uint32_t length,
-                                            MMC_SenseData* sense);
-EngineStatus DC_MacX_GetTrayState(std::uint32_t ref, std::uint8_t* state);
-EngineStatus DC_MacX_SetTrayState(std::uint32_t ref, std::uint8_t state);
-EngineStatus DC_MacX_TestDONTUSE(std::uint32_t ref, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_TestUnitReady(std::uint32_t ref, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_ModeSense10(std::uint32_t ref, std::uint8_t pageCode,
+                                               std::uint8_t pageControl, std::uint32_t length,
+                                               void* buffer, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_GetConfiguration(std::uint32_t ref, std::uint8_t requestType,
+                                                    std::uint16_t startingFeature, void* buffer,
+                                                    std::uint32_t length, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_ReadTrackInfo(std::uint32_t ref, std::uint8_t addressType,
+                                                 std::uint32_t lbaOrTrack, void* buffer,
+                                                 std::uint32_t length, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_ReadDiscInfo(std::uint32_t ref, void* buffer,
+                                                std::uint32_t length, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_ReadTOC(std::uint32_t ref, bool msf, std::uint8_t format,
+                                           std::uint8_t trackOrSession, void* buffer,
+                                           std::uint32_t length, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_ReadDVDStructre(std::uint32_t ref, void* buffer,
+                                                   std::uint32_t length, std::uint32_t address,
+                                                   std::uint8_t layer, std::uint8_t format,
+                                                   MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_GetPerformance(std::uint32_t ref, std::uint8_t dataType,
+                                                  std::uint32_t startLBA,
+                                                  std::uint16_t maxDescriptors, std::uint8_t type,
+                                                  void* buffer, std::uint32_t length,
+                                                  MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_ReadFormatCapabilities(std::uint32_t ref, void* buffer,
+                                                          std::uint32_t length,
+                                                          MMC_SenseData* sense);
+[[nodiscard]] EngineStatus DC_MacX_GetTrayState(std::uint32_t ref, std::uint8_t* state);
+[[nodiscard]] EngineStatus DC_MacX_SetTrayState(std::uint32_t ref, std::uint8_t state);
+[[nodiscard]] EngineStatus DC_MacX_TestDONTUSE(std::uint32_t ref, MMC_SenseData* sense);
 
 // The medium: TOC (format 2, caller frees with free()), device path ("/dev/sr0"; the raw flag
 // changes nothing on Linux) and the used size in 2048-byte blocks. Every output is optional.
-EngineStatus DC_MacX_GetTOCnBSDPath(std::uint32_t ref, std::uint8_t** toc, std::uint32_t* tocLength, char* path,
-                                    std::uint32_t pathLength, bool raw, std::uint32_t* blocks);
+[[nodiscard]] EngineStatus DC_MacX_GetTOCnBSDPath(std::uint32_t ref, std::uint8_t** toc,
+                                                  std::uint32_t* tocLength, char* path,
+                                                  std::uint32_t pathLength, bool raw,
+                                                  std::uint32_t* blocks);
 // 1 when the medium's volumes are unmounted (mounted) as asked, 0 when the drive, its medium or
 // its device path is missing or the request was refused.
-int DC_MacX_UnmountMedia(std::uint32_t ref);
-int DC_MacX_MountMedia(std::uint32_t ref);
-int DC_MacX_UnmountAndEject(std::uint32_t ref);
+[[nodiscard]] int DC_MacX_UnmountMedia(std::uint32_t ref);
+[[nodiscard]] int DC_MacX_MountMedia(std::uint32_t ref);
+[[nodiscard]] int DC_MacX_UnmountAndEject(std::uint32_t ref);
 
 namespace quillion {
 
@@ -149,6 +163,6 @@ int deviceEventFd();
 // Delivers pending device events and command completions on the calling thread, which must
 // be the one that called DC_Init (else kErrBadArgument). Answers how many were delivered
 // through *delivered when given.
-EngineStatus pumpDeviceEvents(std::size_t* delivered = nullptr);
+[[nodiscard]] EngineStatus pumpDeviceEvents(std::size_t* delivered = nullptr);
 
 }  // namespace quillion

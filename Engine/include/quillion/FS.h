@@ -10,13 +10,18 @@
 #include <ctime>
 #include <string>
 
-#include "platform/file/catalog_info.h"
-#include "platform/file/file_ref.h"
 #include "quillion/status.h"
 
 class FS_Node;
 class FS_Tree;
 class FS_List;
+
+// A local file as the engine names it, and its catalog information: only pointers to them
+// cross this interface.
+namespace quillion {
+class FileRef;
+struct CatalogInfo;
+}  // namespace quillion
 
 // The flag bits of a node.
 enum FS_NodeFlag : std::uint32_t {
@@ -52,14 +57,14 @@ void termNode(FS_Node* node);
 
 // AddChildNode refuses (-1001) a child that already has a parent or is a tree's root, and
 // a node that is not a folder as parent; -1277 when the child would hold its own parent.
-EngineStatus AddChildNode(FS_Node* node, FS_Node* child);
-EngineStatus RemoveChildNode(FS_Node* node, FS_Node* child, bool deleteChild);
-EngineStatus RemoveChildrenNode(FS_Node* node);
-EngineStatus WalkAllNodeChildren(FS_Node* node, FS_WalkProc proc, void* context,
-                                 std::uint16_t* depth);
+[[nodiscard]] EngineStatus AddChildNode(FS_Node* node, FS_Node* child);
+[[nodiscard]] EngineStatus RemoveChildNode(FS_Node* node, FS_Node* child, bool deleteChild);
+[[nodiscard]] EngineStatus RemoveChildrenNode(FS_Node* node);
+[[nodiscard]] EngineStatus WalkAllNodeChildren(FS_Node* node, FS_WalkProc proc, void* context,
+                                               std::uint16_t* depth);
 std::string RelativePathToMe(FS_Node* node);
 
-EngineStatus SetTitleNode(FS_Node* node, const char* title, bool rekey);
+[[nodiscard]] EngineStatus SetTitleNode(FS_Node* node, const char* title, bool rekey);
 const char* GetTitleNode(FS_Node* node);
 bool SetFullPathNameNode(FS_Node* node, const char* path);
 const char* GetFullPathNameNode(FS_Node* node);
@@ -88,8 +93,9 @@ std::uint32_t SubFoldersNode(FS_Node* node);
 std::uint32_t SubFilesNode(FS_Node* node);
 std::uint32_t GetNumberOfChildren(FS_Node* node);
 FS_Node* GetChildNodeAtIndex(FS_Node* node, std::uint32_t index);
-EngineStatus GetChildrenInfoNode(FS_Node* node, std::uint32_t* folders, std::uint32_t* files,
-                                 std::uint64_t* dataBytes, std::uint64_t* rsrcBytes, bool deep);
+[[nodiscard]] EngineStatus GetChildrenInfoNode(FS_Node* node, std::uint32_t* folders,
+                                               std::uint32_t* files, std::uint64_t* dataBytes,
+                                               std::uint64_t* rsrcBytes, bool deep);
 
 bool IsValid(FS_Node* node);
 bool IsFolderNode(FS_Node* node);
@@ -111,28 +117,30 @@ FS_Tree* initTree(FS_Node* root);
 void termTree(FS_Tree* tree);
 FS_Node* GetRootTreeNode(FS_Tree* tree);
 bool isRootNode(FS_Tree* tree, FS_Node* node);
-EngineStatus AddTreeNode(FS_Tree* tree, FS_Node* node, FS_Node* parent);
-EngineStatus RemoveTreeNode(FS_Tree* tree, FS_Node* node, bool deleteNode);
-EngineStatus MoveTreeNode(FS_Tree* tree, FS_Node* node, FS_Node* newParent);
+[[nodiscard]] EngineStatus AddTreeNode(FS_Tree* tree, FS_Node* node, FS_Node* parent);
+[[nodiscard]] EngineStatus RemoveTreeNode(FS_Tree* tree, FS_Node* node, bool deleteNode);
+[[nodiscard]] EngineStatus MoveTreeNode(FS_Tree* tree, FS_Node* node, FS_Node* newParent);
 FS_Node* TreeNodeAtIndex(FS_Tree* tree, FS_Node* parent, std::uint32_t index);
 std::uint32_t NumNodeChildren(FS_Tree* tree, FS_Node* node);
-EngineStatus TreeInfo(FS_Tree* tree, std::uint32_t* folders, std::uint32_t* files,
-                      std::uint64_t* dataBytes, std::uint64_t* rsrcBytes, bool recompute);
+[[nodiscard]] EngineStatus TreeInfo(FS_Tree* tree, std::uint32_t* folders, std::uint32_t* files,
+                                    std::uint64_t* dataBytes, std::uint64_t* rsrcBytes,
+                                    bool recompute);
 std::uint32_t NumNodes(FS_Tree* tree);
 // Merges `node` (detached, the caller's) into `parent`: added as it is when its title is
 // free; a folder whose title a folder of `parent` bears has its children merged into that
 // folder, recursively, and is then destroyed. 0: the node is consumed (added or merged and
 // destroyed); do not use the pointer as the caller's any longer. -1271: some titles clashed
 // with a file; the node is still the caller's and holds exactly what could not be merged.
-EngineStatus MergeWithANode(FS_Tree* tree, FS_Node* parent, FS_Node* node);
-EngineStatus RemoveISOImportItems(FS_Tree* tree);
-EngineStatus fstree_RemoveAllTempNodes(FS_Tree* tree);
-EngineStatus fstree_ResetAllTempNodes(FS_Tree* tree, bool value);
-EngineStatus WalkWholeTree(FS_Tree* tree, FS_WalkProc proc, void* context, std::uint16_t* depth);
+[[nodiscard]] EngineStatus MergeWithANode(FS_Tree* tree, FS_Node* parent, FS_Node* node);
+[[nodiscard]] EngineStatus RemoveISOImportItems(FS_Tree* tree);
+[[nodiscard]] EngineStatus fstree_RemoveAllTempNodes(FS_Tree* tree);
+[[nodiscard]] EngineStatus fstree_ResetAllTempNodes(FS_Tree* tree, bool value);
+[[nodiscard]] EngineStatus WalkWholeTree(FS_Tree* tree, FS_WalkProc proc, void* context,
+                                         std::uint16_t* depth);
 void MAC_SetUseResourceFork(FS_Tree* tree, bool on);
 bool MAC_UseResourceFork(FS_Tree* tree);
 const char* GetTreeTitle(FS_Tree* tree);
-EngineStatus SetTreetitle(FS_Tree* tree, const char* title);
+[[nodiscard]] EngineStatus SetTreetitle(FS_Tree* tree, const char* title);
 std::uint32_t BiggestFileBlks(FS_Tree* tree, std::uint32_t capacity, std::uint32_t fsFlags,
                               bool packagesWhole);
 
@@ -141,21 +149,22 @@ FS_List* initList();
 void termList(FS_List* list);
 std::uint32_t SizeOfList(FS_List* list);
 std::int32_t IndexOfNodeInList(FS_List* list, FS_Node* node);  // -1 when absent
-EngineStatus InsertItemAt(FS_List* list, std::uint32_t index, FS_Node* node);
-EngineStatus AppendItem(FS_List* list, FS_Node* node);
-EngineStatus DeleteItemAt(FS_List* list, std::uint32_t index);  // destroys the node
-EngineStatus FSL_DeleteNode(FS_List* list, FS_Node* node);      // the node is the caller's
+[[nodiscard]] EngineStatus InsertItemAt(FS_List* list, std::uint32_t index, FS_Node* node);
+[[nodiscard]] EngineStatus AppendItem(FS_List* list, FS_Node* node);
+[[nodiscard]] EngineStatus DeleteItemAt(FS_List* list, std::uint32_t index);  // destroys the node
+[[nodiscard]] EngineStatus FSL_DeleteNode(FS_List* list,
+                                          FS_Node* node);  // the node is the caller's
 FS_Node* NodeAtIndex(FS_List* list, std::uint32_t index);
 // -1001 when the node is not in the list; an index past the end moves it to the end.
-EngineStatus MoveItemTo(FS_List* list, FS_Node* node, std::uint32_t newIndex);
-EngineStatus ClearList(FS_List* list, bool deleteNodes);
-EngineStatus SetListTitle(FS_List* list, const char* title);
+[[nodiscard]] EngineStatus MoveItemTo(FS_List* list, FS_Node* node, std::uint32_t newIndex);
+[[nodiscard]] EngineStatus ClearList(FS_List* list, bool deleteNodes);
+[[nodiscard]] EngineStatus SetListTitle(FS_List* list, const char* title);
 std::uint32_t BiggestFileBlksInList(FS_List* list, std::uint32_t blockSize, bool withRsrc);
 
 // ---- file references ----
 // The volume reference number of the volume that holds the entry; kErrParam (-50) for a
 // null output, kErrFileAccess when the entry cannot be examined.
-EngineStatus FSGetVRefNum(const quillion::FileRef* fsRef, std::int16_t* volume);
+[[nodiscard]] EngineStatus FSGetVRefNum(const quillion::FileRef* fsRef, std::int16_t* volume);
 
 // The older file specification: volume, folder and leaf name (length-prefixed, at most 255
 // bytes).
@@ -164,4 +173,4 @@ struct FS_FileSpec {
   std::uint64_t parID = 0;
   std::uint8_t name[256] = {};
 };
-EngineStatus FSRefMakeFSSpec(const quillion::FileRef* fsRef, FS_FileSpec* spec);
+[[nodiscard]] EngineStatus FSRefMakeFSSpec(const quillion::FileRef* fsRef, FS_FileSpec* spec);

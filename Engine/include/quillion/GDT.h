@@ -76,45 +76,53 @@ std::uint8_t GDT_DiscKindOfProfile(std::uint16_t profile);
 
 // The drive list (DC_GetConnectedDeviceList).
 std::uint16_t GDT_GetConnectedDeviceList(DC_Device** list);
-EngineStatus GDT_GetDeviceInfo(std::uint32_t ref, GDT_DeviceInfo* info);
+[[nodiscard]] EngineStatus GDT_GetDeviceInfo(std::uint32_t ref, GDT_DeviceInfo* info);
 bool GDT_IsPureReader(std::uint32_t ref);
 bool GDT_isSONYWriteContinueDrive(std::uint32_t ref);
 
 // READ DISC INFORMATION into the caller's buffer.
-EngineStatus GDT_GetMMCDiscInfo(std::uint32_t ref, void* buffer, std::uint32_t length, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus GDT_GetMMCDiscInfo(std::uint32_t ref, void* buffer, std::uint32_t length,
+                                              MMC_SenseData* sense);
 
 // Tray, lock, eject and reservation.
 // 1 tray open, 0 closed; a status when the state cannot be read.
-EngineStatus GDT_TrayStatus(std::uint32_t ref);
-EngineStatus GDT_Load(std::uint32_t ref, MMC_SenseData* sense);
-EngineStatus GDT_Lock(std::uint32_t ref, MMC_SenseData* sense);
-EngineStatus GDT_Unlock(std::uint32_t ref, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus GDT_TrayStatus(std::uint32_t ref);
+[[nodiscard]] EngineStatus GDT_Load(std::uint32_t ref, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus GDT_Lock(std::uint32_t ref, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus GDT_Unlock(std::uint32_t ref, MMC_SenseData* sense);
 // Gives back any reservation, allows removal, ejects and tells the disc-changed callbacks.
-EngineStatus GDT_Eject(std::uint32_t ref, MMC_SenseData* sense, bool immediate);
-EngineStatus GDT_ReserveDrive(std::uint32_t ref, bool on);
+[[nodiscard]] EngineStatus GDT_Eject(std::uint32_t ref, MMC_SenseData* sense, bool immediate);
+[[nodiscard]] EngineStatus GDT_ReserveDrive(std::uint32_t ref, bool on);
 
 // The full TOC as the drive answers READ TOC format 2 (caller frees *toc); -1 for the
 // reserved references.
-EngineStatus GDT_GetTOC(std::uint32_t ref, std::uint8_t** toc, std::uint32_t* tocLength);
+[[nodiscard]] EngineStatus GDT_GetTOC(std::uint32_t ref, std::uint8_t** toc,
+                                      std::uint32_t* tocLength);
 // The device path of the drive's medium ("/dev/sr0", or "sr0" without keepPrefix); -1 for the
 // reserved references, a null buffer or a length below 12. Empty when no medium is in.
-EngineStatus GDT_GetBSDPath(std::uint32_t ref, char* buffer, std::uint32_t length, bool keepPrefix);
+[[nodiscard]] EngineStatus GDT_GetBSDPath(std::uint32_t ref, char* buffer, std::uint32_t length,
+                                          bool keepPrefix);
 
 // Describes the disc in the drive; *info is allocated (caller frees) on success.
-EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** info, MMC_SenseData* sense);
+[[nodiscard]] EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** info,
+                                           MMC_SenseData* sense);
 
 // How to read a track: READ CD flags (expected sector type in the high byte, fields in the
 // low byte) and block size, with the track's start and length.
-EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track, std::uint16_t* readFlags,
-                                     std::uint32_t* blockSize, std::uint32_t* start, std::uint32_t* length,
-                                     MMC_SenseData* sense);
+[[nodiscard]] EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track,
+                                                   std::uint16_t* readFlags,
+                                                   std::uint32_t* blockSize, std::uint32_t* start,
+                                                   std::uint32_t* length, MMC_SenseData* sense);
 
 // Reading: READ CD with the given flags, or 2048-byte user data with READ(12) or READ CD.
 // Zero blocks or a missing buffer are refused (-1001) before anything reaches the drive.
-EngineStatus GDT_GetTrackUserData(std::uint32_t ref, std::uint16_t readFlags, std::uint32_t start,
-                                  std::uint32_t blocks, void* buffer, std::uint32_t length, MMC_SenseData* sense);
-EngineStatus GDT_Get2048DataBlocks(std::uint32_t ref, void* buffer, std::uint32_t start, std::uint32_t blocks,
-                                   bool useRead12, MMC_SenseData* sense = nullptr);
+[[nodiscard]] EngineStatus GDT_GetTrackUserData(std::uint32_t ref, std::uint16_t readFlags,
+                                                std::uint32_t start, std::uint32_t blocks,
+                                                void* buffer, std::uint32_t length,
+                                                MMC_SenseData* sense);
+[[nodiscard]] EngineStatus GDT_Get2048DataBlocks(std::uint32_t ref, void* buffer,
+                                                 std::uint32_t start, std::uint32_t blocks,
+                                                 bool useRead12, MMC_SenseData* sense = nullptr);
 
 // CD-Text: (tracks + 1) entries of kGDT_CDTextEntryBytes; entry 0 is the disc, entry n track
 // n; five zero-terminated strings of kGDT_CDTextStringBytes each (title, performer,
@@ -122,4 +130,4 @@ EngineStatus GDT_Get2048DataBlocks(std::uint32_t ref, void* buffer, std::uint32_
 inline constexpr std::uint32_t kGDT_CDTextStringBytes = 160;
 inline constexpr std::uint32_t kGDT_CDTextStrings = 5;
 inline constexpr std::uint32_t kGDT_CDTextEntryBytes = kGDT_CDTextStringBytes * kGDT_CDTextStrings;
-EngineStatus GDT_CDTEXTInfo(std::uint32_t ref, char** table, std::uint32_t* entries);
+[[nodiscard]] EngineStatus GDT_CDTEXTInfo(std::uint32_t ref, char** table, std::uint32_t* entries);

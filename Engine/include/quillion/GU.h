@@ -17,7 +17,8 @@ std::size_t GU_Log_Write(std::FILE* file, const void* bytes, std::size_t length)
 void GU_Log_Close(std::FILE* file);  // null is ignored
 // Writes the bytes to a new file, replacing one of that name. kErrBadArgument for a null
 // path or null bytes with a length; kErrFileAccess when the file cannot be written whole.
-EngineStatus GU_DumpDataToFile(const char* path, const void* bytes, std::size_t length);
+[[nodiscard]] EngineStatus GU_DumpDataToFile(const char* path, const void* bytes,
+                                             std::size_t length);
 
 // ---- byte order ----
 constexpr std::uint16_t GU_Swap2Bytes(std::uint16_t v) {
@@ -51,7 +52,7 @@ std::uint32_t GU_SFB_GetData(GU_SFB* reader, void* dest, std::uint64_t offset,
 std::uint64_t GU_SFB_FileSize(GU_SFB* reader);
 std::uint8_t GU_SFB_GetDirection(GU_SFB* reader);  // 1 for a null reader
 std::uint8_t GU_SFB_SetDirection(GU_SFB* reader, std::uint8_t direction);
-int GU_SFB_Term(GU_SFB* reader);  // 0; -1 for null
+[[nodiscard]] int GU_SFB_Term(GU_SFB* reader);  // 0; -1 for null
 
 // ---- disc-copy arithmetic ----
 // The highest write speed (in x) a reader of `readRate` blocks per second can feed through

@@ -6,9 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <map>
 #include <vector>
 
 namespace quillion {
@@ -27,7 +27,7 @@ constexpr bool isReservedHandle(Handle32 h) noexcept {
 // while a caller uses it, even if another thread removes the handle meanwhile.
 template <typename T>
 class HandleTable {
-public:
+ public:
   // Returns kNoHandle only when the handle space is spent (never in practice).
   Handle32 insert(std::shared_ptr<T> object) {
     if (!object) return kNoHandle;
@@ -81,7 +81,7 @@ public:
     next_ = next;
   }
 
-private:
+ private:
   mutable std::mutex mutex_;
   std::map<Handle32, std::shared_ptr<T>> objects_;
   Handle32 next_ = 1;
