@@ -46,7 +46,8 @@ EngineStatus formatDvdPlusRw(std::uint32_t ref, bool force) {
     parameters[11] = 1;  // restart the format from the beginning
   }
   const EngineStatus status = MMC_FormatUnit(ref, parameters.data(), parameters.size(), &sense);
-  // The format runs on in the drive; closing ends its foreground part (MMC-5 6.3.2.3).
+  // The format runs on in the drive; closing ends its foreground part (MMC-5 6.3.2.3). The
+  // format's own status is the answer: a close the drive refuses leaves the format as it was.
   (void)MMC_Util_WaitDiscInfoReady(ref, kFormatWaitSeconds, 1);
   (void)MMC_CloseSessionTrack(ref, 0, 0, false, &sense);
   (void)MMC_Util_WaitDiscInfoReady(ref, kFormatWaitSeconds, 1);

@@ -134,7 +134,7 @@ EngineStatus GDT_Eject(std::uint32_t ref, MMC_SenseData* sense, bool immediate) 
   MMC_SenseData allowSense{};
   (void)setRemoval(ref, false, &allowSense);
   const EngineStatus status = MMC_Eject(ref, immediate, sense);
-  (void)DC_LockDevice(ref, false);
+  (void)DC_LockDevice(ref, false);  // a hold that was never had has nothing to give back
   DC_NotifyDiscChanged(ref, true);
   return status;
 }
@@ -195,6 +195,7 @@ EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track,
   *start = info->start;
   *length = info->size;
   MMC_SenseData startSense{};
+  // Spins the disc up for the reads to come; a drive that refuses still answers them.
   (void)MMC_StartUnit(ref, true, &startSense);
   (void)gdt::waitDeviceReady(ref, kReadyTries, true);
   return kNoErr;

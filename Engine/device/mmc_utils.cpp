@@ -159,6 +159,7 @@ EngineStatus setDvdSpeeds(std::uint32_t ref, std::uint16_t profile, std::uint16_
     readSize = sizeForX(readX, profile);
   }
   if (writeXSet) *writeXSet = clamp16(writeSize / kDvdDivisor);
+  // Speeds are advice: a drive that takes neither command reads and writes at its own.
   (void)MMC_SetReadWriteSpeed(ref, clamp16(readSize), clamp16(writeSize), &sense);
   (void)MMC_SetReadWriteSpeed_DVD(ref, wrc, 0, endLba, readSize, writeSize, &sense);
   return kNoErr;
@@ -241,6 +242,7 @@ EngineStatus MMC_Util_SetReadWriteSpeed(std::uint32_t ref, std::uint16_t readX,
     const auto kbps = [](std::uint16_t x) {
       return x == kMaxSpeed ? kMaxSpeed : clamp16(x * kCdKBpsPerX);
     };
+    // Speeds are advice: a drive may keep its own.
     (void)MMC_SetReadWriteSpeed(ref, kbps(readX), kbps(writeX), &sense);
     return kNoErr;
   }
