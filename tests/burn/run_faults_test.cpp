@@ -167,18 +167,28 @@ TEST_F(BurnRun, ACancelAtAnyPointEndsTheRunWithAPrefix) {
     auto job = std::make_unique<ImageJob>(tree_.get(), kBP_ISOImageWriter, iso, &clock);
     BP_RuntimeSharedData* r = job->shared;
     const BP_JobRef ref = job->ref;
+    // The writer is held until the reader first waits, so the cache is full by construction;
+    // it is let go before the cancel, since deleting the job waits for every thread.
+    TestThreads& threads = TestThreads::instance();
+    const auto whenFull = [&clock, &threads](std::function<void()> cancel) {
+      threads.hold(kBP_WriterThread);
+      clock.actAt(kBP_ReaderThread, 1, [&threads, cancel] {
+        threads.release();
+        cancel();
+      });
+    };
     switch (c.when) {
       case When::BeforeTheReader:
-        TestThreads::instance().beforeStart(kBP_ReaderThread, [r] { r->bStop = true; });
+        threads.beforeStart(kBP_ReaderThread, [r] { r->bStop = true; });
         break;
       case When::CacheFullByStop:
-        clock.actAt(kBP_ReaderThread, 1, [r] { r->bStop = true; });
+        whenFull([r] { r->bStop = true; });
         break;
       case When::CacheFullByForceQuit:
-        clock.actAt(kBP_ReaderThread, 1, [r] { r->writers[0].bForceQuit = true; });
+        whenFull([r] { r->writers[0].bForceQuit = true; });
         break;
       case When::DeletedMidRun:
-        clock.actAt(kBP_ReaderThread, 1, [ref] { EXPECT_EQ(BP_Delete(ref), kNoErr); });
+        whenFull([ref] { EXPECT_EQ(BP_Delete(ref), kNoErr); });
         break;
     }
     ASSERT_EQ(job->burnAndWait(), kNoErr);

@@ -23,13 +23,37 @@ std::int32_t TestThreads::create(std::int16_t flag, BP_ThreadRoutine routine,
   self.calls_.push_back({flag, routine, shared, userData});
   if (self.refused_ == flag) return 0;
   if (self.actionFlag_ == flag && self.action_) std::exchange(self.action_, nullptr)();
-  std::thread thread([routine, userData] { routine(userData); });
+  std::shared_future<void> gate;
+  if (self.heldFlag_ == flag) gate = self.heldGate_;
+  std::thread thread([routine, userData, gate] {
+    if (gate.valid()) gate.wait();
+    routine(userData);
+  });
   self.flags_[thread.get_id()] = flag;
   self.threads_.push_back(std::move(thread));
   return 1;
 }
 
+void TestThreads::hold(std::int16_t flag) {
+  std::lock_guard lock(mutex_);
+  heldFlag_ = flag;
+  gate_ = std::make_shared<std::promise<void>>();
+  heldGate_ = gate_->get_future().share();
+}
+
+void TestThreads::release() {
+  std::shared_ptr<std::promise<void>> gate;
+  {
+    std::lock_guard lock(mutex_);
+    gate = std::exchange(gate_, nullptr);
+    heldGate_ = {};
+    heldFlag_ = 0;
+  }
+  if (gate) gate->set_value();
+}
+
 void TestThreads::reset() {
+  release();  // a held thread must be able to end before it is joined
   (void)join();
   std::lock_guard lock(mutex_);
   calls_.clear();

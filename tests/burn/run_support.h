@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,10 @@ class TestThreads {
   void refuse(std::int16_t flag) { refused_ = flag; }
   // Runs `action` on the creating thread before the thread of `flag` is started.
   void beforeStart(std::int16_t flag, std::function<void()> action);
+  // The thread of `flag` starts but does not enter its routine until release(): a test
+  // that needs the cache full holds the writer instead of hoping the scheduler lags it.
+  void hold(std::int16_t flag);
+  void release();
   // Waits for every started thread; false when they did not all end within the bound.
   [[nodiscard]] bool join(std::chrono::seconds bound = std::chrono::seconds(120));
   std::vector<Call> calls() const;
@@ -55,6 +60,9 @@ class TestThreads {
   std::atomic<std::int16_t> refused_{0};
   std::int16_t actionFlag_ = 0;
   std::function<void()> action_;
+  std::int16_t heldFlag_ = 0;
+  std::shared_ptr<std::promise<void>> gate_;
+  std::shared_future<void> heldGate_;
 };
 
 // A virtual clock that runs `action` once, on the thread that waits for the `nth` time

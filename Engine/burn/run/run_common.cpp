@@ -25,16 +25,21 @@ void setCacheReady(BurnJob& job, bool ready) {
   if (ready && !was && job.cache) job.cache->Signal();
 }
 
-void finishWriter(BurnJob& job, BP_WriterRTInfo& record, std::uint32_t destination) {
-  record.phase = record.errorCode != 0 ? kBP_PhaseFailed : kBP_PhaseDone;
+void dropWriter(BurnJob& job, BP_WriterRTInfo& record, std::uint32_t destination) {
   record.bForceQuit = true;
   BP_RuntimeSharedData& shared = job.shared;
   const std::uint16_t writers = std::min(shared.numWriters.load(), job.numDrives());
   bool allEnded = true;
   for (std::uint16_t i = 0; i < writers; ++i) allEnded = allEnded && shared.writers[i].bForceQuit;
   if (allEnded) shared.bStop = true;
-  // After the stop flag, so that a reader woken by the dropped position sees it.
+  // After the stop flag, so that a reader woken by the dropped position sees it and does not
+  // go on reading the whole source for nobody.
   if (job.cache) job.cache->DeleteDrive(destination);
+}
+
+void finishWriter(BurnJob& job, BP_WriterRTInfo& record, std::uint32_t destination) {
+  record.phase = record.errorCode != 0 ? kBP_PhaseFailed : kBP_PhaseDone;
+  dropWriter(job, record, destination);
   record.bWriteThreadDone = true;
 }
 

@@ -29,6 +29,9 @@ void runWriteInThread(std::uint32_t writerArgument);
 void showCacheUsage(BurnJob& job, std::uint32_t bias);
 // Sets the cache-ready flag and, when it turns true, wakes a writer waiting for it.
 void setCacheReady(BurnJob& job, bool ready);
+// A writer that stops taking blocks: its read position no longer holds the cache back, and
+// when it was the last writer the job stops first, so the reader stops with it.
+void dropWriter(BurnJob& job, BP_WriterRTInfo& record, std::uint32_t destination);
 // The writer's last act: the record shows how it ended, and the last writer to end stops the
 // job. Its read position no longer holds the cache back.
 void finishWriter(BurnJob& job, BP_WriterRTInfo& record, std::uint32_t destination);

@@ -99,12 +99,12 @@ class DestinationWriter {
                                  static_cast<std::int32_t>(session.start), nullptr, 0, cdText,
                                  cdTextLength) != kNoErr) {
       fail(kErrSessionOpen, "\r?? CDWriterEx_CreateSession() error! Abort write thread!!!\r");
-      cache_.DeleteDrive(ref_);
+      dropWriter(job_, record_, ref_);
       return;
     }
     record_.phase = kBP_PhaseWriting;
     writeTracks(session);
-    if (stopped() || error_ != kNoErr) cache_.DeleteDrive(ref_);
+    if (stopped() || error_ != kNoErr) dropWriter(job_, record_, ref_);
     record_.phase = kBP_PhaseSessionClosed;
     record_.driveCacheUsage = 0;
     // A session that could not be closed is a failed recording.
@@ -120,7 +120,7 @@ class DestinationWriter {
           track.blockSize, track.pregap, nullptr, ownAddresses ? track.start : 0);
       if (s != kNoErr) {
         fail(s, "\r?? CDWriterEx_CreateTrack() error! Abort write thread!!!\r");
-        cache_.DeleteDrive(ref_);
+        dropWriter(job_, record_, ref_);
         return;
       }
       const std::uint32_t written = writeBlocks(track.blocks, track.blockSize);
@@ -178,7 +178,11 @@ class DestinationWriter {
   }
 
   void end() {
-    cache_.DeleteDrive(ref_);
+    if (stopped() || error_ != kNoErr) {
+      dropWriter(job_, record_, ref_);
+    } else {
+      cache_.DeleteDrive(ref_);
+    }
     if (context_) {
       if (error_ != kNoErr) {
         MMC_SenseData sense{};
