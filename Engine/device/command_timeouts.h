@@ -33,6 +33,13 @@ inline constexpr CommandTimeout kCommandTimeouts[] = {
 // CLOSE SESSION or SYNCHRONIZE CACHE that legitimately runs for many minutes.
 inline constexpr std::chrono::milliseconds kNoLimitTimeout = std::chrono::hours(4);
 
+// How many TEST UNIT READY rounds a drive gets to settle, by what waits on it: a command
+// about to be sent, a query for the interface, and the start of writing, where a drive may
+// still be spinning up a freshly loaded disc.
+inline constexpr int kReadyTriesBeforeCommand = 20;
+inline constexpr int kReadyTriesForQuery = 30;
+inline constexpr int kReadyTriesBeforeWriting = 60;
+
 constexpr std::uint32_t timeoutMs(CommandKind kind) {
   for (const CommandTimeout& row : kCommandTimeouts) {
     if (row.kind == kind) return row.ms;

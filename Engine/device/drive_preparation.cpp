@@ -5,6 +5,7 @@
 #include <array>
 
 #include "common/byte_order.h"
+#include "device/command_timeouts.h"
 #include "device/command_runner.h"
 #include "device/device_registry.h"
 #include "device/drive_destination.h"
@@ -15,7 +16,6 @@
 namespace quillion::writer {
 namespace {
 
-constexpr int kReadyTries = 60;
 constexpr std::uint16_t kModeSenseBytes = 72;
 constexpr std::uint16_t kVendorPageBytes = 68;
 constexpr std::uint8_t kVendorUnderrunPage = 0x30;
@@ -114,7 +114,7 @@ std::unique_ptr<Destination> openDrive(const DriveRequest& r) {
   DriveHold hold(r.ref);
   if (!hold.take()) return nullptr;
   // A drive that stays busy shows in the commands below.
-  (void)MMC_WaitTestUnitReady(r.ref, kReadyTries);
+  (void)MMC_WaitTestUnitReady(r.ref, kReadyTriesBeforeWriting);
   const std::uint16_t rawProfile = currentProfile(r.ref);
   state.profile = writtenAsDvd(rawProfile) ? rawProfile : kNoProfile;
 

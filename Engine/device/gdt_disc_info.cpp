@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "device/command_timeouts.h"
 #include "device/disc_replies.h"
 #include "device/gdt_support.h"
 #include "device/medium_probe.h"
@@ -18,7 +19,6 @@ using namespace quillion;
 
 namespace {
 
-constexpr int kReadyTries = 30;
 constexpr int kMediumSizePasses = 10;
 constexpr std::uint32_t kUsedRounding = 16;
 
@@ -170,7 +170,7 @@ EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** out, MMC_SenseDat
   if (sense) *sense = {};
   if (!out || !gdt::namesDrive(ref)) return kErrBadArgument;
   *out = nullptr;
-  (void)gdt::waitDeviceReady(ref, kReadyTries, true);
+  (void)gdt::waitDeviceReady(ref, kReadyTriesForQuery, true);
   if (DC_MacX_IsPureReader(ref)) return describePureReader(ref, out);
   gdt::refreshMediumView(ref);
 

@@ -20,7 +20,6 @@ using namespace quillion;
 namespace {
 
 constexpr std::uint32_t kReadTimeoutMs = timeoutMs(CommandKind::Ordinary);
-constexpr int kReadyTries = 30;
 constexpr std::uint32_t kUserDataBytes = 2048;
 
 // A pure reader has no command path: the queries that need one do nothing for it.
@@ -171,7 +170,7 @@ EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track,
                                      MMC_SenseData* sense) {
   if (sense) *sense = {};
   if (!readFlags || !blockSize || !start || !length || track > 0xFF) return kErrBadArgument;
-  (void)gdt::waitDeviceReady(ref, kReadyTries, true);
+  (void)gdt::waitDeviceReady(ref, kReadyTriesForQuery, true);
   std::array<std::uint8_t, 32> reply{};
   const EngineStatus status =
       gdt::readTrackInformation(ref, static_cast<std::uint8_t>(track), reply, sense);
@@ -197,7 +196,7 @@ EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track,
   MMC_SenseData startSense{};
   // Spins the disc up for the reads to come; a drive that refuses still answers them.
   (void)MMC_StartUnit(ref, true, &startSense);
-  (void)gdt::waitDeviceReady(ref, kReadyTries, true);
+  (void)gdt::waitDeviceReady(ref, kReadyTriesForQuery, true);
   return kNoErr;
 }
 

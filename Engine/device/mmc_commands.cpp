@@ -12,14 +12,13 @@ using namespace quillion;
 namespace {
 
 enum class Before { Nothing, TestUnitReady, WaitReady };
-constexpr int kReadyTries = 20;
 
 EngineStatus send(std::uint32_t ref, const cdb::Block& block, const void* buffer,
                   std::uint32_t length, DC_DataInOut direction, CommandKind kind,
                   MMC_SenseData* sense, Before before = Before::Nothing) {
   // What runs first is a courtesy to slow drives; its result never changes the command's.
   if (before == Before::TestUnitReady) (void)MMC_TestUnitReady(ref, nullptr);
-  if (before == Before::WaitReady) (void)MMC_WaitTestUnitReady(ref, kReadyTries);
+  if (before == Before::WaitReady) (void)MMC_WaitTestUnitReady(ref, kReadyTriesBeforeCommand);
   return DC_ExecuteMMCCmd_Sync(ref, block.data(), static_cast<std::uint8_t>(block.size()),
                                const_cast<void*>(buffer), length, direction, timeoutMs(kind),
                                sense);

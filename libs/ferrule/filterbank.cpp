@@ -2,12 +2,12 @@
 #include "filterbank.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "quillion_mpeg/analysis_window.h"
 
 namespace quillion::ferrule {
 namespace {
-constexpr double kPi = 3.14159265358979323846;
 }
 
 void FilterTables::prepare() {
@@ -15,7 +15,7 @@ void FilterTables::prepare() {
     window[n] = static_cast<float>(mpeg::analysisWindow(n));
   for (int m = 0; m < 32; ++m)
     for (int k = 0; k < 32; ++k)
-      cosines[m * 32 + k] = static_cast<float>(std::cos((2 * k + 1) * m * kPi / 64));
+      cosines[m * 32 + k] = static_cast<float>(std::cos((2 * k + 1) * m * std::numbers::pi / 64));
 }
 
 void AnalysisFilter::reset() {

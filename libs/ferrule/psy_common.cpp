@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "psy.h"
 
 namespace quillion::ferrule {
 
 namespace {
-constexpr double kPi = 3.14159265358979323846;
 }
 
 void Fft::prepare(int size) {
@@ -24,8 +24,8 @@ void Fft::prepare(int size) {
   cosTable_.resize(static_cast<std::size_t>(half));
   sinTable_.resize(static_cast<std::size_t>(half));
   for (int k = 0; k < half; ++k) {
-    cosTable_[k] = std::cos(2.0 * kPi * k / size);
-    sinTable_[k] = -std::sin(2.0 * kPi * k / size);
+    cosTable_[k] = std::cos(2.0 * std::numbers::pi * k / size);
+    sinTable_[k] = -std::sin(2.0 * std::numbers::pi * k / size);
   }
   workRe_.resize(static_cast<std::size_t>(half));
   workIm_.resize(static_cast<std::size_t>(half));

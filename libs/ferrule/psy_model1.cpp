@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "psy.h"
 
 namespace quillion::ferrule {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kLevelOffsetDb = 90.309;  // 20 log10(32768)
 constexpr double kFloorEnergy = 1e-20;
 constexpr double kMinusInfinity = -1e9;
@@ -42,7 +42,7 @@ void PsyModel1::prepare(int sampleRate, int layer) {
   const int half = size_ / 2;
   window_.resize(static_cast<std::size_t>(size_));
   for (int i = 0; i < size_; ++i)
-    window_[i] = std::sqrt(8.0 / 3.0) * 0.5 * (1.0 - std::cos(2.0 * kPi * i / size_));
+    window_[i] = std::sqrt(8.0 / 3.0) * 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / size_));
   input_.assign(static_cast<std::size_t>(size_), 0.0);
   re_.assign(static_cast<std::size_t>(half + 1), 0.0);
   im_.assign(static_cast<std::size_t>(half + 1), 0.0);

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "psy.h"
 
 namespace quillion::ferrule {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kPartitionWidthBark = 0.33;
 constexpr double kNoiseMaskingDb = 5.5;
 // Energy of a full-scale 16-bit tone in one line of the Hann-windowed 1024-point transform;
@@ -49,7 +49,7 @@ void PsyModel2::prepare(int sampleRate) {
   fft_.prepare(kSize);
   window_.resize(kSize);
   for (int i = 0; i < kSize; ++i)
-    window_[i] = 0.5 * (1.0 - std::cos(2.0 * kPi * (i - 0.5) / kSize));
+    window_[i] = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * (i - 0.5) / kSize));
   input_.assign(kSize, 0.0);
   re_.assign(kLines, 0.0);
   im_.assign(kLines, 0.0);

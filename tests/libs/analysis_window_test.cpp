@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -15,7 +16,6 @@ using quillion::mpeg::analysisWindow;
 using quillion::mpeg::kAnalysisWindowLength;
 using quillion::mpeg::kAnalysisWindowSteps;
 
-constexpr double kPi = 3.14159265358979323846;
 
 // The prototype low-pass: the window with the sign of every other block of 64 undone.
 double prototype(int n) {
@@ -44,17 +44,17 @@ TEST(AnalysisWindow, PassesDcWithGainTwo) {
 TEST(AnalysisWindow, NeighbouringBandsAddUpFlat) {
   // |H(w)|^2 + |H(pi/32 - w)|^2 over the transition between band 0 and its image.
   for (int step = 0; step <= 64; ++step) {
-    const double w = step * (kPi / 32) / 64;
-    const double sum = response(w) * response(w) + response(kPi / 32 - w) * response(kPi / 32 - w);
+    const double w = step * (std::numbers::pi / 32) / 64;
+    const double sum = response(w) * response(w) + response(std::numbers::pi / 32 - w) * response(std::numbers::pi / 32 - w);
     EXPECT_NEAR(sum, 4.0, 4.0 * 2e-4) << "at " << w;
   }
-  EXPECT_NEAR(response(kPi / 64), std::sqrt(2.0), 1e-3) << "3 dB down at the band edge";
+  EXPECT_NEAR(response(std::numbers::pi / 64), std::sqrt(2.0), 1e-3) << "3 dB down at the band edge";
 }
 
 TEST(AnalysisWindow, StopsEverythingFromTheNextBandOnBy95Db) {
   double worstDb = -1000.0;
   for (int step = 0; step <= 2000; ++step) {
-    const double w = 2 * kPi / 64 + step * (kPi - 2 * kPi / 64) / 2000;
+    const double w = 2 * std::numbers::pi / 64 + step * (std::numbers::pi - 2 * std::numbers::pi / 64) / 2000;
     worstDb = std::max(worstDb, 20.0 * std::log10(std::abs(response(w)) / 2.0 + 1e-300));
   }
   EXPECT_LT(worstDb, -95.0);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -18,7 +19,6 @@ namespace {
 using quillion::ferrule::AnalysisFilter;
 using quillion::ferrule::FilterTables;
 
-constexpr double kPi = 3.14159265358979323846;
 
 class DirectAnalysis {
  public:
@@ -32,7 +32,7 @@ class DirectAnalysis {
         y[i] += quillion::mpeg::analysisWindow(i + 64 * j) * x_[i + 64 * j];
     std::array<double, 32> s{};
     for (int i = 0; i < 32; ++i)
-      for (int k = 0; k < 64; ++k) s[i] += std::cos((2 * i + 1) * (k - 16) * kPi / 64) * y[k];
+      for (int k = 0; k < 64; ++k) s[i] += std::cos((2 * i + 1) * (k - 16) * std::numbers::pi / 64) * y[k];
     return s;
   }
 
@@ -54,7 +54,7 @@ TEST(FerruleFilterBank, MatchesTheStandardsAnalysisWithinSinglePrecision) {
   const Input inputs[] = {
       {"white noise", [&](int) { return uniform(rng); }},
       {"full-scale tone in band 5",
-       [](int n) { return static_cast<float>(0.999 * std::sin(kPi * 5.5 / 32 * n)); }},
+       [](int n) { return static_cast<float>(0.999 * std::sin(std::numbers::pi * 5.5 / 32 * n)); }},
       {"impulses", [](int n) { return n % 700 == 3 ? 1.0f : 0.0f; }},
   };
   FilterTables tables;
@@ -97,7 +97,7 @@ TEST(FerruleFilterBank, KeepsAToneInItsOwnBand) {
     for (int block = 0; block < 200; ++block) {
       float samples[32];
       for (int j = 0; j < 32; ++j)
-        samples[j] = static_cast<float>(0.9 * std::cos(kPi * (band + 0.5) / 32 * (32 * block + j)));
+        samples[j] = static_cast<float>(0.9 * std::cos(std::numbers::pi * (band + 0.5) / 32 * (32 * block + j)));
       float out[32];
       filter.filter(tables, samples, out);
       if (block < 16) continue;  // the window is still filling

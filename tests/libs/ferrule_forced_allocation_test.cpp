@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -30,7 +31,6 @@ using namespace quillion::ferrule;
 using namespace quillion::test;
 namespace facts = quillion::test::layer2;
 
-constexpr double kPi = 3.14159265358979323846;
 
 struct ForcedCase {
   const char* name;
@@ -73,7 +73,7 @@ class Synthesis {
     for (int i = 1023; i >= 64; --i) v_[i] = v_[i - 64];
     for (int i = 0; i < 64; ++i) {
       double sum = 0.0;
-      for (int k = 0; k < 32; ++k) sum += std::cos((16 + i) * (2 * k + 1) * kPi / 64) * subbands[k];
+      for (int k = 0; k < 32; ++k) sum += std::cos((16 + i) * (2 * k + 1) * std::numbers::pi / 64) * subbands[k];
       v_[i] = sum;
     }
     for (int j = 0; j < 32; ++j) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <vector>
 
 #include "psy.h"
@@ -17,7 +18,6 @@ using quillion::ferrule::PsyModel1;
 using quillion::ferrule::PsyModel2;
 using quillion::ferrule::SubbandRatios;
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kRate = 44100;
 constexpr int kToneLine = 66;  // of the 1024-point transform: 2842 Hz, in subband 4
 constexpr int kSubband = 4;
@@ -36,7 +36,7 @@ std::vector<float> tone(double amplitude, int frame) {
   for (int i = 0; i < 1024; ++i) {
     const long n = 1152L * frame + i;
     s[static_cast<std::size_t>(i)] =
-        static_cast<float>(amplitude * std::cos(2 * kPi * kToneLine * n / 1024.0));
+        static_cast<float>(amplitude * std::cos(2 * std::numbers::pi * kToneLine * n / 1024.0));
   }
   return s;
 }

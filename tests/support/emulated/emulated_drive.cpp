@@ -121,6 +121,13 @@ EmulatedDrive::Reply EmulatedDrive::check(std::uint8_t key, std::uint8_t asc, st
   return r;
 }
 
+EmulatedDrive::Reply EmulatedDrive::data(std::vector<std::uint8_t> bytes, std::uint32_t allocation) {
+  Reply r;
+  r.dataIn = std::move(bytes);
+  r.allocation = allocation;
+  return r;
+}
+
 void EmulatedDrive::raise(DriveEvent event) {
   if (sink_) sink_(event);
 }

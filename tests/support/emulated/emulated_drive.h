@@ -114,6 +114,7 @@ public:
     std::uint32_t allocation = 0;      // allocation length of the CDB
   };
   static Reply check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq);
+  static Reply data(std::vector<std::uint8_t> bytes, std::uint32_t allocation);
 
 private:
   Reply dispatch(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut);

@@ -11,13 +11,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-EmulatedDrive::Reply data(Bytes bytes, std::uint32_t allocation) {
-  EmulatedDrive::Reply r;
-  r.dataIn = std::move(bytes);
-  r.allocation = allocation;
-  return r;
-}
-
 // MMC-5 7.5.4: write parameters page, as a drive's defaults (TAO, mode 1).
 Bytes defaultPage05() {
   Bytes p(0x34, 0);
@@ -79,7 +72,7 @@ EmulatedDrive::Reply EmulatedDrive::modeSense(std::span<const std::uint8_t> cdb)
   Bytes b(8, 0);
   b.insert(b.end(), pages.begin(), pages.end());
   be::put16(b, 0, static_cast<std::uint32_t>(b.size() - 2));
-  return data(b, be::get16(cdb, 7));
+  return EmulatedDrive::data(b, be::get16(cdb, 7));
 }
 
 // SPC-3 6.8: only the write parameters page may be changed.
@@ -108,7 +101,7 @@ EmulatedDrive::Reply EmulatedDrive::bufferCapacity(std::span<const std::uint8_t>
   be::put16(b, 0, 10);
   be::put32(b, 4, config_.bufferKB * 1024);
   be::put32(b, 8, config_.bufferKB * 1024);
-  return data(b, be::get16(cdb, 7));
+  return EmulatedDrive::data(b, be::get16(cdb, 7));
 }
 
 // MMC-5 6.8: type 00h (nominal performance) and 03h (write speed descriptors).
@@ -140,7 +133,7 @@ EmulatedDrive::Reply EmulatedDrive::performance(std::span<const std::uint8_t> cd
     return check(0x05, 0x24, 0x00);
   }
   be::put32(b, 0, static_cast<std::uint32_t>(b.size() - 4));
-  return data(b, static_cast<std::uint32_t>(b.size()));
+  return EmulatedDrive::data(b, static_cast<std::uint32_t>(b.size()));
 }
 
 // MMC-5 6.5: FmtData with a format list; the format type must suit the medium.

@@ -18,13 +18,6 @@ void putText(Bytes& b, std::size_t at, std::size_t width, const std::string& tex
   for (std::size_t i = 0; i < width; ++i) b[at + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : ' ';
 }
 
-EmulatedDrive::Reply data(Bytes bytes, std::uint32_t allocation) {
-  EmulatedDrive::Reply r;
-  r.dataIn = std::move(bytes);
-  r.allocation = allocation;
-  return r;
-}
-
 // LBA to MSF with the 2-second offset (MMC-5 4.2.3.3).
 void putMsf(Bytes& b, std::size_t at, std::uint32_t lba) {
   const std::uint32_t f = lba + 150;
@@ -55,14 +48,14 @@ std::uint8_t interfaceStandard(const std::string& text) {
 EmulatedDrive::Reply EmulatedDrive::inquiry(std::span<const std::uint8_t> cdb) const {
   const std::uint32_t allocation = be::get16(cdb, 3);
   if (cdb[1] & 0x01) {
-    if (cdb[2] == 0x00) return data({0x05, 0x00, 0x00, 0x02, 0x00, 0x80}, allocation);
+    if (cdb[2] == 0x00) return EmulatedDrive::data({0x05, 0x00, 0x00, 0x02, 0x00, 0x80}, allocation);
     if (cdb[2] == 0x80) {
       Bytes b(4 + 8, 0);
       b[0] = 0x05;
       b[1] = 0x80;
       b[3] = 8;
       putText(b, 4, 8, config_.name);
-      return data(b, allocation);
+      return EmulatedDrive::data(b, allocation);
     }
     return check(0x05, 0x24, 0x00);
   }
@@ -76,7 +69,7 @@ EmulatedDrive::Reply EmulatedDrive::inquiry(std::span<const std::uint8_t> cdb) c
   putText(b, 8, 8, config_.vendor);
   putText(b, 16, 16, config_.product);
   putText(b, 32, 4, config_.revision);
-  return data(b, allocation);
+  return EmulatedDrive::data(b, allocation);
 }
 
 // SPC-3 6.27: the sense of the last command, or what the unit would report now.
@@ -93,7 +86,7 @@ EmulatedDrive::Reply EmulatedDrive::requestSense(std::span<const std::uint8_t> c
     b[12] = 0x04;
     b[13] = 0x01;
   }
-  return data(b, cdb[4]);
+  return EmulatedDrive::data(b, cdb[4]);
 }
 
 // MMC-5 6.40: LoEj/Start; an eject under PREVENT is refused.
@@ -130,7 +123,7 @@ EmulatedDrive::Reply EmulatedDrive::readFormatCapacities(std::span<const std::ui
     be::put32(b, 4, 0xFFFFFFFF);
     b[8] = 0x03;  // no medium
     be::put24(b, 9, kBlockBytes);
-    return data(b, be::get16(cdb, 7));
+    return EmulatedDrive::data(b, be::get16(cdb, 7));
   }
   const Medium& m = *medium_;
   const bool random = m.profile().recording == Recording::Random;
@@ -148,7 +141,7 @@ EmulatedDrive::Reply EmulatedDrive::readFormatCapacities(std::span<const std::ui
   if (m.profile().code == 0x1A) addFormattable(0x26, m.capacity(), 0);
   if (m.profile().code == 0x43) addFormattable(0x30, m.capacity(), 0);
   b[3] = static_cast<std::uint8_t>(b.size() - 4);
-  return data(b, be::get16(cdb, 7));
+  return EmulatedDrive::data(b, be::get16(cdb, 7));
 }
 
 // MMC-5 6.23: last logical block and block length.
@@ -159,7 +152,7 @@ EmulatedDrive::Reply EmulatedDrive::readCapacity() const {
   Bytes b(8, 0);
   be::put32(b, 0, end ? end - 1 : 0);
   be::put32(b, 4, kBlockBytes);
-  return data(b, 8);
+  return EmulatedDrive::data(b, 8);
 }
 
 // MMC-5 6.15/6.16: user data of recorded blocks; unrecorded ones are out of range, and blocks
@@ -177,7 +170,7 @@ EmulatedDrive::Reply EmulatedDrive::read(std::span<const std::uint8_t>, std::uin
   Bytes b(std::size_t{blocks} * kBlockBytes);
   if (!m.read(lba, blocks, b.data())) return check(0x05, 0x64, 0x00);
   const auto n = static_cast<std::uint32_t>(b.size());
-  return data(std::move(b), n);
+  return EmulatedDrive::data(std::move(b), n);
 }
 
 // MMC-5 6.19: READ CD of recorded sectors, with the fields of byte 9 (sync, header, subheader,
@@ -231,7 +224,7 @@ EmulatedDrive::Reply EmulatedDrive::readCd(std::span<const std::uint8_t> cdb) co
                sector.begin() + static_cast<std::ptrdiff_t>(to));
   }
   const auto n = static_cast<std::uint32_t>(out.size());
-  return data(std::move(out), n);
+  return EmulatedDrive::data(std::move(out), n);
 }
 
 // MMC-5 6.26: formats 0 (TOC), 1 (session information) and, for CD, 2 (full TOC) and 5
@@ -319,7 +312,7 @@ EmulatedDrive::Reply EmulatedDrive::readToc(std::span<const std::uint8_t> cdb) c
     return check(0x05, 0x24, 0x00);
   }
   be::put16(b, 0, static_cast<std::uint32_t>(b.size() - 2));
-  return data(b, allocation);
+  return EmulatedDrive::data(b, allocation);
 }
 
 // MMC-5 6.26.3.6: the ATIP of recordable CD media: disc type and sub-type, the start of the
@@ -342,7 +335,7 @@ EmulatedDrive::Reply EmulatedDrive::atip(std::uint32_t allocation) const {
   b[12] = msf[1];
   b[13] = msf[2];
   b[14] = msf[3];
-  return data(b, allocation);
+  return EmulatedDrive::data(b, allocation);
 }
 
 // MMC-5 6.6 with the features of 5.3: profile list, core, removable medium, random readable.
@@ -375,7 +368,7 @@ EmulatedDrive::Reply EmulatedDrive::getConfiguration(std::span<const std::uint8_
   feature(0x0003, true, 0, {0x29 /*tray, eject, lock*/, 0, 0, 0});
   feature(0x0010, medium_.has_value(), 0, {0, 0, 0x08, 0x00, 0, 0x01, 0, 0});
   be::put32(b, 0, static_cast<std::uint32_t>(b.size() - 4));
-  return data(b, be::get16(cdb, 7));
+  return EmulatedDrive::data(b, be::get16(cdb, 7));
 }
 
 // MMC-5 6.7: polled operation only; the media class reports new media or removal once.
@@ -386,7 +379,7 @@ EmulatedDrive::Reply EmulatedDrive::eventStatus(std::span<const std::uint8_t> cd
   if (!(cdb[4] & 0x10)) {
     b[2] = 0x80;  // no event available
     be::put16(b, 0, 2);
-    return data(b, be::get16(cdb, 7));
+    return EmulatedDrive::data(b, be::get16(cdb, 7));
   }
   b[2] = 0x04;
   b.resize(8);
@@ -394,7 +387,7 @@ EmulatedDrive::Reply EmulatedDrive::eventStatus(std::span<const std::uint8_t> cd
   b[5] = static_cast<std::uint8_t>((medium_ ? 0x02 : 0) | (trayOpen_ ? 0x01 : 0));
   pendingMediaEvent_ = 0;
   be::put16(b, 0, 6);
-  return data(b, be::get16(cdb, 7));
+  return EmulatedDrive::data(b, be::get16(cdb, 7));
 }
 
 // MMC-5 6.22.3: disc information block (data type 000b). The last session is the one in
@@ -442,7 +435,7 @@ EmulatedDrive::Reply EmulatedDrive::discInfo(std::span<const std::uint8_t> cdb) 
     be::put32(b, 16, 0xFFFFFFFF);
     be::put32(b, 20, 0xFFFFFFFF);
   }
-  return data(b, be::get16(cdb, 7));
+  return EmulatedDrive::data(b, be::get16(cdb, 7));
 }
 
 // MMC-5 6.27.3: track information block, 002Eh bytes of data, by track number (FFh: the
@@ -512,6 +505,6 @@ EmulatedDrive::Reply EmulatedDrive::trackInfo(std::span<const std::uint8_t> cdb)
                                : (capacity > start ? capacity - start : 0);
   be::put32(b, 24, size);
   be::put32(b, 28, t && t->length ? t->start + t->length - 1 : 0);
-  return data(b, be::get16(cdb, 7));
+  return EmulatedDrive::data(b, be::get16(cdb, 7));
 }
 }  // namespace quillion::emu
