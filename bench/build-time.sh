@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# The cost of the build itself: a clean clone of HEAD built and tested as CI does it
+# (.ci/run), pinned to two cores with ccache off, then the Release configuration with tests,
+# which must build without a warning. Prints the stages' times and the lines of code.
+#   bench/build-time.sh [CORES]     CORES defaults to 0,1 (taskset list)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cores=${1:-0,1}
+work=$(mktemp -d /tmp/quillion-build-time-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+git clone -q "$top" "$work/clone"
+cd "$work/clone"
+export CCACHE_DISABLE=1
+
+count_lines() {
+  find "$@" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print0 2>/dev/null |
+    xargs -0 cat 2>/dev/null | wc -l
+}
+echo "commit: $(git rev-parse --short HEAD)"
+echo "lines of product: $(count_lines Engine platform libs GUI)"
+echo "lines of tests: $(count_lines tests)"
+echo "cores: $cores"
+
+start=$SECONDS
+taskset -c "$cores" bash .ci/run >"$work/ci.log" 2>&1 || { tail -n 40 "$work/ci.log"; echo "CI run failed"; exit 1; }
+grep -E '^stage ' "$work/ci.log"
+sed -n '/^ten slowest tests:/,/^[^ ]/p' "$work/ci.log" | grep -E '^(ten|  )'
+echo "stage ci-total: $((SECONDS - start)) s"
+
+start=$SECONDS
+taskset -c "$cores" cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DQUILLION_BUILD_TESTS=ON >"$work/release.log" 2>&1
+taskset -c "$cores" cmake --build build-release >>"$work/release.log" 2>&1 ||
+  { grep -E 'error|warning' "$work/release.log" | head -n 40; echo "Release build failed"; exit 1; }
+echo "stage release-build: $((SECONDS - start)) s"
