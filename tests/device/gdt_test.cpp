@@ -31,6 +31,7 @@ void descriptor(Bytes& toc, std::uint8_t session, std::uint8_t control, std::uin
 }
 
 Bytes withLength(Bytes reply) {
+  if (reply.size() < 2) return reply;  // no room for the length field itself
   const std::size_t n = reply.size() - 2;
   reply[0] = static_cast<std::uint8_t>(n >> 8);
   reply[1] = static_cast<std::uint8_t>(n);
