@@ -168,21 +168,24 @@ class VxmlWriter final : public FrontState {
 
   bool picture(const void* data, std::uint32_t size) {
     const std::uint32_t flags = wordAt(data, size, 1) >> 16;
+    // The notice follows the picture's bytes: the picture began its size before the main
+    // stream's position.
+    const std::uint32_t bytes = wordAt(data, size, 0);
     std::uint64_t here = 0;
     const bool known = byteCountOf(main(), &here);
+    const auto start = static_cast<std::int64_t>(known && here >= bytes ? here - bytes : 0);
     bool ok = true;
     if (flags & 3 || !unit_.open) {
       ok = writeUnit();
       unit_ = Unit{};
       unit_.open = true;
       unit_.sequence = (flags & 1) != 0;
-      unit_.position = known ? static_cast<std::int64_t>(here) : 0;
+      unit_.position = start;
       unit_.pts = static_cast<std::int64_t>(longAt(data, size, 6) / 300);
     }
     if (unit_.pictureOffsets.size() < kMaxPictures)
-      unit_.pictureOffsets.emplace(temporalReference_,
-                                   known ? static_cast<std::int64_t>(here) - unit_.position : 0);
-    unit_.bytes += wordAt(data, size, 0);
+      unit_.pictureOffsets.emplace(temporalReference_, start - unit_.position);
+    unit_.bytes += bytes;
     unit_.ticks += frameTicks_;
     return ok;
   }
