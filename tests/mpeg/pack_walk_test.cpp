@@ -102,7 +102,10 @@ TEST_F(PackWalk, PackLengthsTable) {
       .pack2(0);
   PsBuilder intoNext;  // the packet runs into the next pack
   intoNext.pack2(0).packet(0xE0, 100, Bytes(20, 0x11)).pack2(0).padding(100);
+  PsBuilder damaged;  // a gap too long for stuffing stays out of the pack
+  damaged.pack2(0).padding(100).fill(3000, 0xFF).pack2(0);
   const Case cases[] = {
+      {"damaged gap", damaged.bytes, 14 + 106, false, false},
       {"two packs", twoPacks.bytes, 64, false, true},
       {"last pack", lastPack.bytes, 4096, false, true},
       {"end code", endCode.bytes, 14 + 16 + 4, true, false},

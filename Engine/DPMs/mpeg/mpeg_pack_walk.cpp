@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "quillion/MU.h"
+
 namespace quillion::mpeg {
 namespace {
 
@@ -95,10 +97,12 @@ std::int64_t findNextPack(ByteView& view, std::int64_t position, bool wantIPictu
   if (length == 0) {
     length = packEnd - packStart;
   } else if (!pack->endCode) {
-    // Bytes between the last packet and the next pack (stuffing that fills a sector, say)
-    // still belong to this pack: handing them out keeps the packs together equal to the file.
+    // Bytes between the last packet and the next pack (stuffing that fills a sector) still
+    // belong to this pack, so that the packs handed out together equal the file. A longer
+    // gap is damage, not stuffing: it stays out, and the walk goes on at the next pack.
     const std::uint64_t boundary = next >= 0 ? packEnd : std::min(packEnd, view.size());
-    if (boundary - packStart > length) length = boundary - packStart;
+    if (boundary - packStart > length && boundary - packStart <= kMU_MaxPackBytes)
+      length = boundary - packStart;
   }
   pack->start = start;
   pack->length = length;
