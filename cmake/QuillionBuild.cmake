@@ -103,5 +103,6 @@ function(quillion_add_gtest)
     PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT}
     # One value per property: gtest_discover_tests splits a list into separate properties.
     ENVIRONMENT "QUILLION_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
-    ENVIRONMENT_MODIFICATION "QUILLION_BINARY_DIR=set:${PROJECT_BINARY_DIR}")
+    ENVIRONMENT_MODIFICATION "QUILLION_BINARY_DIR=set:${PROJECT_BINARY_DIR}"
+    SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
 endfunction()

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bufstream.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "DPMs/base/fs_file_loc_list.h"
 #include "image/cd_image_file.h"
 #include "run_support.h"
-#include "test_tools.h"
 
 namespace fs = std::filesystem;
 using namespace quillion::test;
@@ -38,8 +38,7 @@ const std::map<std::string, std::size_t> kLayout = {
 class ImageRoute : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* tool : {"isoinfo", "xorriso", "bsdtar"})
-      if (!haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    for (const char* tool : {"isoinfo", "xorriso", "bsdtar"}) QUILLION_REQUIRE_TOOL(tool);
     TestThreads::instance().reset();
     source_ = dir_.path() / "source";
     writeFiles(source_, kLayout);
@@ -88,28 +87,25 @@ TEST_F(ImageRoute, IsoImageReadsBackWithEveryReader) {
     EXPECT_TRUE(w.bWriteThreadDone);
     job.shared->logFile = nullptr;
   }
-  const std::string volume = run("isoinfo -d -i " + quoted(iso));
+  const std::string volume = toolOutput({"isoinfo", "-d", "-i", iso.string()});
   EXPECT_NE(volume.find("Volume size is: " + std::to_string(blocks - 2)), std::string::npos)
       << volume;
   EXPECT_NE(volume.find("Joliet with UCS level"), std::string::npos) << volume;
 
   // Every file, one by one, through isoinfo's Joliet view.
-  const fs::path extracted = dir_.path() / "isoinfo.out";
   for (const auto& [path, bytes] : filesBelow(source_)) {
-    run("isoinfo -J -i " + quoted(iso) + " -x " + quoted(fs::path("/" + path)) + " > " +
-        quoted(extracted));
-    const std::string got = readFile(extracted);
+    const std::string got = toolOutput({"isoinfo", "-J", "-i", iso.string(), "-x", "/" + path});
     EXPECT_EQ(got.size(), bytes.size()) << "isoinfo: " << path;
     EXPECT_TRUE(got == bytes) << "isoinfo: " << path;
   }
   const fs::path byXorriso = dir_.path() / "xorriso";
-  run("xorriso -indev " + quoted(iso) + " -osirrox on -extract / " + quoted(byXorriso) +
-      " 2>/dev/null");
+  (void)runTool(
+      {"xorriso", "-indev", iso.string(), "-osirrox", "on", "-extract", "/", byXorriso.string()});
   expectSameFiles("xorriso", byXorriso);
   EXPECT_TRUE(fs::is_directory(byXorriso / "empty-folder"));
   const fs::path byBsdtar = dir_.path() / "bsdtar";
   fs::create_directories(byBsdtar);
-  run("bsdtar -xf " + quoted(iso) + " -C " + quoted(byBsdtar));
+  (void)runTool({"bsdtar", "-xf", iso.string(), "-C", byBsdtar.string()});
   expectSameFiles("bsdtar", byBsdtar);
 
   const std::string text = log.text();
@@ -141,7 +137,7 @@ TEST_F(ImageRoute, NativeImageTrackHoldsTheIsoVolume) {
       EXPECT_EQ(BP_SetISO9660_XA(job.ref, c.xa), kNoErr);
       ASSERT_EQ(job.burnAndWait(), kNoErr);
     }
-    const std::string reference = readFile(iso);
+    const std::string reference = readText(iso);
     ASSERT_GT(reference.size(), 0u);
     const fs::path image = dir_.path() / "image.wlt";
     std::uint32_t bytes[2] = {};
@@ -277,7 +273,7 @@ TEST_F(ImageRoute, ADestinationFullPartWayFailsAndKeepsWhatWasWrittenInOrder) {
     ImageJob job(tree_.get(), kBP_ISOImageWriter, reference);
     ASSERT_EQ(job.burnAndWait(), kNoErr);
   }
-  const std::string whole = readFile(reference);
+  const std::string whole = readText(reference);
   const off_t limit = 3 * 1024 * 1024 + 4096;
   for (std::uint32_t destination : {kBP_ISOImageWriter, kBP_NativeImageWriter}) {
     SCOPED_TRACE(destination);
@@ -288,7 +284,7 @@ TEST_F(ImageRoute, ADestinationFullPartWayFailsAndKeepsWhatWasWrittenInOrder) {
     EXPECT_EQ(r.errorCode, kErrImageWrite) << "a full destination is no success";
     EXPECT_EQ(r.phase, kBP_PhaseFailed);
     EXPECT_LT(r.sectorsWritten, r.totalBlocks);
-    const std::string written = readFile(image);
+    const std::string written = readText(image);
     EXPECT_LE(written.size(), static_cast<std::size_t>(limit));
     if (destination == kBP_ISOImageWriter) {
       EXPECT_GE(written.size(), static_cast<std::size_t>(r.sectorsWritten) * 2048);

@@ -15,7 +15,6 @@
 #include "quillion/BP.h"
 #include "quillion/FS.h"
 #include "run_support.h"
-#include "test_tools.h"
 
 using quillion::emu::DeviceEnvironment;
 using quillion::test::CapturedLog;

@@ -13,7 +13,6 @@
 
 #include "common/handle_table.h"
 #include "run_support.h"
-#include "test_tools.h"
 
 namespace fs = std::filesystem;
 using namespace quillion::test;
@@ -44,7 +43,7 @@ class BurnRun : public ::testing::Test {
     ImageJob job(tree_.get(), kBP_ISOImageWriter, iso);
     EXPECT_EQ(job.burnAndWait(), kNoErr);
     EXPECT_EQ(job.shared->writers[0].errorCode, 0);
-    return readFile(iso);
+    return readText(iso);
   }
 
   static void expectPrefix(const std::string& written, const std::string& whole) {
@@ -62,7 +61,7 @@ class BurnRun : public ::testing::Test {
 }  // namespace
 
 TEST_F(BurnRun, FilesGoneOrShortenedWhileProducedEndTheJobWithAnError) {
-  if (!haveTool("xorriso")) GTEST_SKIP() << "xorriso is not installed";
+  QUILLION_REQUIRE_TOOL("xorriso");
   const fs::path iso = dir_.path() / "out.iso";
   CapturedLog log;
   ImageJob job(tree_.get(), kBP_ISOImageWriter, iso);
@@ -87,13 +86,14 @@ TEST_F(BurnRun, FilesGoneOrShortenedWhileProducedEndTheJobWithAnError) {
 
   // The other files are intact and the missing data reads as zeros of the allotted size.
   const fs::path out = dir_.path() / "x";
-  run("xorriso -indev " + quoted(iso) + " -osirrox on -extract / " + quoted(out) + " 2>/dev/null");
+  (void)runTool(
+      {"xorriso", "-indev", iso.string(), "-osirrox", "on", "-extract", "/", out.string()});
   auto files = filesBelow(out);
   EXPECT_EQ(files["a.txt"], std::string(3000, '\0'));
-  const std::string kept = readFile(source_ / "b/d.bin");
+  const std::string kept = readText(source_ / "b/d.bin");
   EXPECT_EQ(files["b/d.bin"], kept + std::string(5 * 1024 * 1024 - 1000, '\0'));
-  EXPECT_EQ(files["b/c.bin"], readFile(source_ / "b/c.bin"));
-  EXPECT_EQ(files["e.dat"], readFile(source_ / "e.dat"));
+  EXPECT_EQ(files["b/c.bin"], readText(source_ / "b/c.bin"));
+  EXPECT_EQ(files["e.dat"], readText(source_ / "e.dat"));
 }
 
 TEST_F(BurnRun, AFailedPreparationIsReturnedAndStartsNoThread) {
@@ -192,7 +192,7 @@ TEST_F(BurnRun, ACancelAtAnyPointEndsTheRunWithAPrefix) {
         break;
     }
     ASSERT_EQ(job->burnAndWait(), kNoErr);
-    expectPrefix(readFile(iso), whole);
+    expectPrefix(readText(iso), whole);
     if (c.when == When::DeletedMidRun) {
       BP_JobSettings s{};
       EXPECT_EQ(BP_GetJobSettings(ref, &s), kErrNoJob);
@@ -272,14 +272,14 @@ TEST_F(BurnRun, AThreadTheCreatorCannotStartEndsAsAFailure) {
 }
 
 TEST_F(BurnRun, AnIsoImageWrittenSessionAtOnceHoldsUserDataOnly) {
-  if (!haveTool("isoinfo")) GTEST_SKIP() << "isoinfo is not installed";
+  QUILLION_REQUIRE_TOOL("isoinfo");
   const fs::path iso = dir_.path() / "sao.iso";
   ImageJob job(tree_.get(), kBP_ISOImageWriter, iso);
   EXPECT_EQ(BP_SetSAO(job.ref, true), kNoErr);
   ASSERT_EQ(job.burnAndWait(), kNoErr);
   EXPECT_EQ(job.shared->writers[0].errorCode, 0);
   EXPECT_EQ(fs::file_size(iso), std::uint64_t{job.shared->totalBlocks} * 2048);
-  const std::string volume = run("isoinfo -d -i " + quoted(iso));
+  const std::string volume = toolOutput({"isoinfo", "-d", "-i", iso.string()});
   EXPECT_NE(volume.find("Volume size is: " + std::to_string(job.shared->totalBlocks)),
             std::string::npos)
       << volume;

@@ -171,7 +171,7 @@ void writeFiles(const fs::path& root, const std::map<std::string, std::size_t>& 
 std::map<std::string, std::string> filesBelow(const fs::path& folder) {
   std::map<std::string, std::string> out;
   for (const auto& e : fs::recursive_directory_iterator(folder))
-    if (e.is_regular_file()) out[fs::relative(e.path(), folder).string()] = readFile(e.path());
+    if (e.is_regular_file()) out[fs::relative(e.path(), folder).string()] = readText(e.path());
   return out;
 }
 
@@ -208,20 +208,6 @@ std::string CapturedLog::text() const {
   std::rewind(file_);
   std::string out;
   for (int c; (c = std::fgetc(file_)) != EOF;) out += static_cast<char>(c);
-  return out;
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string quoted(const fs::path& path) {
-  std::string out(1, '\'');
-  out += path.string();
-  out += '\'';
   return out;
 }
 

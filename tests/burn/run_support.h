@@ -20,6 +20,7 @@
 #include "quillion/BP.h"
 #include "quillion/FS.h"
 #include "quillion/clock.h"
+#include "tests/support/test_support.h"
 
 namespace quillion::test {
 
@@ -133,8 +134,5 @@ class CapturedLog {
  private:
   std::FILE* file_;
 };
-
-std::string readFile(const std::filesystem::path& path);
-std::string quoted(const std::filesystem::path& path);
 
 }  // namespace quillion::test

@@ -8,23 +8,29 @@
 #include "cd_sector.h"
 #include "device_environment.h"
 #include "quillion/MMC.h"
-#include "test_tools.h"
+#include "tests/support/test_support.h"
 
 using namespace quillion;
 using namespace quillion::emu;
-using quillion::test::haveTool;
+using quillion::test::runTool;
 using quillion::test::TempDir;
 
 TEST(CdSector, EdcAndParityMatchVcdimagerSectors) {
-  if (!haveTool("ffmpeg") || !haveTool("vcdxgen") || !haveTool("vcdxbuild")) GTEST_SKIP() << "vcdimager missing";
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("vcdxgen");
+  QUILLION_REQUIRE_TOOL("vcdxbuild");
   TempDir tmp;
-  const std::string dir = tmp.path().string();
-  ASSERT_EQ(std::system(("cd '" + dir +
-                         "' && ffmpeg -loglevel error -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi "
-                         "-i anullsrc=r=44100:cl=stereo -t 1 -target pal-vcd clip.mpg && vcdxgen -t vcd2 clip.mpg "
-                         ">/dev/null 2>&1 && vcdxbuild -p videocd.xml >/dev/null 2>&1")
-                            .c_str()),
-            0);
+  const quillion::test::ToolOptions inTmp{.workingDirectory = tmp.path()};
+  const auto clip =
+      runTool({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+               "testsrc=size=352x288:rate=25", "-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo",
+               "-t", "1", "-target", "pal-vcd", "clip.mpg"},
+              inTmp);
+  ASSERT_EQ(clip.exitCode, 0) << clip.output;
+  const auto description = runTool({"vcdxgen", "-t", "vcd2", "clip.mpg"}, inTmp);
+  ASSERT_EQ(description.exitCode, 0) << description.output;
+  const auto image = runTool({"vcdxbuild", "-p", "videocd.xml"}, inTmp);
+  ASSERT_EQ(image.exitCode, 0) << image.output;
   std::ifstream bin(tmp.path() / "videocd.bin", std::ios::binary);
   RawSector sector{};
   int form1 = 0;

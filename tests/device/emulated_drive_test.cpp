@@ -4,7 +4,6 @@
 // engine, dumped and extracted by xorriso and compared file by file with its source.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -12,14 +11,13 @@
 #include "device_environment.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"
-#include "test_tools.h"
+#include "tests/support/test_support.h"
 
 using namespace quillion;
 using namespace quillion::emu;
 namespace fs = std::filesystem;
-using quillion::test::haveTool;
-using quillion::test::run;
-using quillion::test::slurp;
+using quillion::test::readText;
+using quillion::test::runTool;
 
 namespace {
 
@@ -44,7 +42,7 @@ protected:
 }  // namespace
 
 TEST_F(EmulatedDriveTest, InquiryReadsBackWithSgInq) {
-  if (!haveTool("sg_inq")) GTEST_SKIP() << "sg3-utils not installed";
+  QUILLION_REQUIRE_TOOL("sg_inq");
   const auto ref = start(std::nullopt);
   std::array<std::uint8_t, 96> inquiry{};
   ASSERT_EQ(MMC_Inquiry(ref, inquiry.data(), inquiry.size(), nullptr), kNoErr);
@@ -53,7 +51,7 @@ TEST_F(EmulatedDriveTest, InquiryReadsBackWithSgInq) {
     std::ofstream out(hexFile);
     for (std::uint8_t b : inquiry) out << std::hex << int{b} << ' ';
   }
-  const std::string decoded = run("sg_inq --inhex='" + hexFile.string() + "' 2>&1");
+  const std::string decoded = runTool({"sg_inq", "--inhex=" + hexFile.string()}).output;
   EXPECT_NE(decoded.find("Vendor identification: QUILLION"), std::string::npos) << decoded;
   EXPECT_NE(decoded.find("Product identification: emu"), std::string::npos) << decoded;
   EXPECT_NE(decoded.find("Product revision level: 1.00"), std::string::npos) << decoded;
@@ -111,7 +109,7 @@ TEST_F(EmulatedDriveTest, SequentialMediaTakeWritesOnlyAtTheNextWritableAddress)
 }
 
 TEST_F(EmulatedDriveTest, ReadOnlyDriveAndMediaRefuseWrites) {
-  if (!haveTool("genisoimage")) GTEST_SKIP();
+  QUILLION_REQUIRE_TOOL("genisoimage");
   const auto ref = start(env_.blankDisc("emu", 0x11, 2'295'104), "reader");
   (void)MMC_TestUnitReady(ref, nullptr);
   std::vector<std::uint8_t> block(2048);
@@ -122,7 +120,8 @@ TEST_F(EmulatedDriveTest, ReadOnlyDriveAndMediaRefuseWrites) {
 }
 
 TEST_F(EmulatedDriveTest, DiscWrittenThroughTheEngineExtractsWithXorriso) {
-  if (!haveTool("genisoimage") || !haveTool("xorriso")) GTEST_SKIP() << "genisoimage or xorriso not installed";
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  QUILLION_REQUIRE_TOOL("xorriso");
   const fs::path src = env_.folder() / "src";
   fs::create_directories(src / "docs");
   std::ofstream(src / "readme.txt") << "a disc written by the emulated drive\n";
@@ -131,8 +130,9 @@ TEST_F(EmulatedDriveTest, DiscWrittenThroughTheEngineExtractsWithXorriso) {
     for (int i = 0; i < 200000; ++i) big.put(static_cast<char>(i * 7));
   }
   const fs::path iso = env_.folder() / "in.iso";
-  ASSERT_EQ(std::system(("genisoimage -quiet -R -J -o '" + iso.string() + "' '" + src.string() + "'").c_str()), 0);
-  const std::string image = slurp(iso);
+  ASSERT_EQ(
+      runTool({"genisoimage", "-quiet", "-R", "-J", "-o", iso.string(), src.string()}).exitCode, 0);
+  const std::string image = readText(iso);
   ASSERT_EQ(image.size() % 2048, 0u);
 
   const auto ref = start(env_.blankDisc("emu", 0x11, 2'295'104));
@@ -156,27 +156,28 @@ TEST_F(EmulatedDriveTest, DiscWrittenThroughTheEngineExtractsWithXorriso) {
   const fs::path dump = env_.folder() / "dump.iso";
   ASSERT_TRUE(reopened->dumpIso(dump));
   const fs::path out = env_.folder() / "out";
-  ASSERT_EQ(std::system(("xorriso -indev '" + dump.string() + "' -osirrox on -extract / '" + out.string() +
-                         "' >/dev/null 2>&1")
-                            .c_str()),
-            0);
-  EXPECT_EQ(slurp(out / "readme.txt"), slurp(src / "readme.txt"));
-  EXPECT_EQ(slurp(out / "docs" / "big.bin"), slurp(src / "docs" / "big.bin"));
-
+  ASSERT_EQ(
+      runTool({"xorriso", "-indev", dump.string(), "-osirrox", "on", "-extract", "/", out.string()})
+          .exitCode,
+      0);
+  EXPECT_EQ(readText(out / "readme.txt"), readText(src / "readme.txt"));
+  EXPECT_EQ(readText(out / "docs" / "big.bin"), readText(src / "docs" / "big.bin"));
 
   // The command log beside the disc names every command with its answer.
-  const std::string log = slurp(env_.folder() / "emu.medium" / "commands.log");
+  const std::string log = readText(env_.folder() / "emu.medium" / "commands.log");
   EXPECT_NE(log.find("5b 00 02"), std::string::npos);
 }
 
 TEST_F(EmulatedDriveTest, CdDumpReadsBackWithBchunkAndCdInfo) {
-  if (!haveTool("genisoimage") || !haveTool("bchunk") || !haveTool("cd-info")) GTEST_SKIP() << "tools missing";
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  QUILLION_REQUIRE_TOOL("bchunk");
+  QUILLION_REQUIRE_TOOL("cd-info");
   const fs::path src = env_.folder() / "src";
   fs::create_directories(src);
   std::ofstream(src / "track.txt") << std::string(50000, 'c');
   const fs::path iso = env_.folder() / "in.iso";
-  ASSERT_EQ(std::system(("genisoimage -quiet -o '" + iso.string() + "' '" + src.string() + "'").c_str()), 0);
-  const std::string image = slurp(iso);
+  ASSERT_EQ(runTool({"genisoimage", "-quiet", "-o", iso.string(), src.string()}).exitCode, 0);
+  const std::string image = readText(iso);
 
   const auto ref = start(env_.blankDisc("emu", 0x09, 359'846), "cd-writer");
   ASSERT_EQ(MMC_WaitTestUnitReady(ref, 20), 1);
@@ -187,14 +188,17 @@ TEST_F(EmulatedDriveTest, CdDumpReadsBackWithBchunkAndCdInfo) {
 
   const fs::path cue = env_.folder() / "dump.cue";
   ASSERT_TRUE(drive_->withMedium([&](Medium& m) { ASSERT_TRUE(m.dumpBinCue(cue)); }));
-  EXPECT_EQ(slurp(cue), "FILE \"dump.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
-  const std::string info = run("cd-info --no-device-info --no-disc-mode --cue-file '" + cue.string() + "' 2>&1");
+  EXPECT_EQ(readText(cue),
+            "FILE \"dump.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+  const std::string info =
+      runTool({"cd-info", "--no-device-info", "--no-disc-mode", "--cue-file", cue.string()}).output;
   EXPECT_NE(info.find("1: 00:02:00  000000 data"), std::string::npos) << info;
   // bchunk takes the user data out of the raw sectors again: the image, then the zeros the
   // drive padded the track with to its 4 seconds, then its 2 run-out blocks.
-  ASSERT_EQ(std::system(("cd '" + env_.folder().string() + "' && bchunk dump.bin dump.cue back >/dev/null 2>&1").c_str()),
+  ASSERT_EQ(runTool({"bchunk", "dump.bin", "dump.cue", "back"}, {.workingDirectory = env_.folder()})
+                .exitCode,
             0);
-  const std::string back = slurp(env_.folder() / "back01.iso");
+  const std::string back = readText(env_.folder() / "back01.iso");
   ASSERT_EQ(back.size(), 302u * 2048);
   EXPECT_EQ(back.substr(0, image.size()), image);
   EXPECT_EQ(back.find_first_not_of('\0', image.size()), std::string::npos);

@@ -15,7 +15,7 @@
 #include "device/disc_replies.h"
 #include "device_environment.h"
 #include "quillion/GDT.h"
-#include "test_tools.h"
+#include "tests/support/test_support.h"
 
 using namespace quillion;
 using namespace quillion::emu;
@@ -170,7 +170,9 @@ protected:
     std::filesystem::create_directories(tree);
     std::ofstream(tree / "A.TXT") << std::string(300000, 'a');
     const auto iso = temp_.path() / "disc.iso";
-    test::run("genisoimage -quiet -V QUERIES -o " + iso.string() + " " + tree.string());
+    if (test::runTool({"genisoimage", "-quiet", "-V", "QUERIES", "-o", iso.string(), tree.string()})
+            .exitCode != 0)
+      return std::nullopt;
     isoBlocks_ = static_cast<std::uint32_t>(std::filesystem::file_size(iso) / 2048);
     return Medium::fromIso(iso, env_.folder() / "iso.medium", profile);
   }
@@ -203,7 +205,7 @@ InfoPtr describe(std::uint32_t ref, EngineStatus expected = kNoErr) {
 }  // namespace
 
 TEST_F(DiscQueries, PressedDiscWithOrWithoutTrackInformation) {
-  if (!test::haveTool("genisoimage")) GTEST_SKIP() << "genisoimage missing";
+  QUILLION_REQUIRE_TOOL("genisoimage");
   auto medium = isoDisc(0x08);
   ASSERT_TRUE(medium);
   const std::uint32_t ref = start(std::move(*medium));
@@ -256,7 +258,7 @@ TEST_F(DiscQueries, BlankMediaAndTheFreeBlocksFallbackWhileHeld) {
 }
 
 TEST_F(DiscQueries, ReadsThatMoveNothingNeverReachTheDrive) {
-  if (!test::haveTool("genisoimage")) GTEST_SKIP() << "genisoimage missing";
+  QUILLION_REQUIRE_TOOL("genisoimage");
   auto medium = isoDisc(0x08);
   ASSERT_TRUE(medium);
   const std::uint32_t ref = start(std::move(*medium));
@@ -274,7 +276,7 @@ TEST_F(DiscQueries, ReadsThatMoveNothingNeverReachTheDrive) {
 }
 
 TEST_F(DiscQueries, AMediumChangeMakesTheNextReadAskForTheCapacityFirst) {
-  if (!test::haveTool("genisoimage")) GTEST_SKIP() << "genisoimage missing";
+  QUILLION_REQUIRE_TOOL("genisoimage");
   auto medium = isoDisc(0x08);
   ASSERT_TRUE(medium);
   const std::uint32_t ref = start(std::move(*medium));

@@ -16,6 +16,7 @@
 #include "platform/device/sg_io_transport.h"
 #include "platform/device/udev_source.h"
 #include "platform/device/udisks.h"
+#include "tests/support/test_support.h"
 
 using namespace quillion;
 namespace fs = std::filesystem;
@@ -105,8 +106,8 @@ TEST(MountTable, ParsesMountinfoWithEscapes) {
 }
 
 TEST(MountTable, WholeDiskAndPartitionsFromSysfs) {
-  char pattern[] = "/tmp/quillion-sysfs-XXXXXX";
-  const fs::path root = ::mkdtemp(pattern);
+  const quillion::test::TempDir tmp;
+  const fs::path& root = tmp.path();
   fs::create_directories(root / "devices" / "sr0" / "sr0p1");
   std::ofstream(root / "devices" / "sr0" / "sr0p1" / "partition") << "1\n";
   fs::create_directories(root / "class");
@@ -117,7 +118,6 @@ TEST(MountTable, WholeDiskAndPartitionsFromSysfs) {
   EXPECT_EQ(wholeDiskInSysfs("sr9", root / "class"), "");
   EXPECT_EQ(wholeDiskInSysfs("../devices", root / "class"), "");
   EXPECT_EQ(partitionsInSysfs("sr0", root / "class"), std::vector<std::string>{"sr0p1"});
-  fs::remove_all(root);
 }
 
 TEST(UDisks, ObjectPathsEscapeWhatDBusForbids) {

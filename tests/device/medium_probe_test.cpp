@@ -11,22 +11,15 @@
 
 #include "common/byte_order.h"
 #include "device/medium_probe.h"
-#include "test_tools.h"
+#include "tests/support/test_support.h"
 
 using namespace quillion;
 namespace fs = std::filesystem;
-using quillion::test::haveTool;
-using quillion::test::run;
+using quillion::test::readFile;
+using quillion::test::runTool;
 using quillion::test::TempDir;
 
 namespace {
-
-
-
-std::vector<std::uint8_t> slurp(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 MediumReader readerOver(const std::vector<std::uint8_t>& image, int* reads = nullptr) {
   return [&image, reads](std::uint64_t offset, std::span<std::uint8_t> out) {
@@ -39,8 +32,12 @@ MediumReader readerOver(const std::vector<std::uint8_t>& image, int* reads = nul
 
 // Volume space size as isoinfo reports it, the independent reading of the same image.
 std::uint64_t isoinfoVolumeBlocks(const fs::path& iso) {
-  const std::string command = "isoinfo -d -i '" + iso.string() + "' | sed -n 's/^Volume size is: //p'";
-  return std::strtoull(run(command).c_str(), nullptr, 10);
+  const std::string report =
+      runTool({"isoinfo", "-d", "-i", iso.string()}, {.separateErrors = true}).output;
+  const std::string label = "\nVolume size is: ";
+  const auto at = report.find(label);
+  return at == std::string::npos ? 0
+                                 : std::strtoull(report.c_str() + at + label.size(), nullptr, 10);
 }
 
 void makeTree(const fs::path& root) {
@@ -52,14 +49,16 @@ void makeTree(const fs::path& root) {
 }  // namespace
 
 TEST(MediumProbe, IsoVolumeSizeMatchesIsoinfo) {
-  if (!haveTool("genisoimage") || !haveTool("isoinfo")) GTEST_SKIP() << "genisoimage not installed";
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  QUILLION_REQUIRE_TOOL("isoinfo");
   TempDir tmp;
   makeTree(tmp.path() / "src");
   const auto iso = tmp.path() / "v.iso";
-  ASSERT_EQ(std::system(("genisoimage -quiet -J -o '" + iso.string() + "' '" + (tmp.path() / "src").string() + "'")
-                            .c_str()),
-            0);
-  auto image = slurp(iso);
+  ASSERT_EQ(
+      runTool({"genisoimage", "-quiet", "-J", "-o", iso.string(), (tmp.path() / "src").string()})
+          .exitCode,
+      0);
+  auto image = readFile(iso);
   const std::uint64_t expected = isoinfoVolumeBlocks(iso);
   ASSERT_GT(expected, 16u);
   image.resize(image.size() + 100 * 2048);  // the medium is larger than its volume
@@ -67,14 +66,15 @@ TEST(MediumProbe, IsoVolumeSizeMatchesIsoinfo) {
 }
 
 TEST(MediumProbe, UdfBridgeTakesThePartitionEnd) {
-  if (!haveTool("genisoimage")) GTEST_SKIP() << "genisoimage not installed";
+  QUILLION_REQUIRE_TOOL("genisoimage");
   TempDir tmp;
   makeTree(tmp.path() / "src");
   const auto iso = tmp.path() / "bridge.iso";
-  ASSERT_EQ(std::system(("genisoimage -quiet -udf -o '" + iso.string() + "' '" + (tmp.path() / "src").string() + "'")
-                            .c_str()),
-            0);
-  auto image = slurp(iso);
+  ASSERT_EQ(
+      runTool({"genisoimage", "-quiet", "-udf", "-o", iso.string(), (tmp.path() / "src").string()})
+          .exitCode,
+      0);
+  auto image = readFile(iso);
   image.resize(image.size() + 64 * 2048);
   const std::uint64_t used = probeUsedBlocks(readerOver(image), image.size() / 2048);
   // The UDF partition of an ISO/UDF bridge ends inside the image, past the file data.

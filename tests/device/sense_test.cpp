@@ -12,11 +12,11 @@
 
 #include "device/sense.h"
 #include "quillion/SCS.h"
-#include "test_tools.h"
+#include "tests/support/test_support.h"
 
 using namespace quillion;
-using quillion::test::haveTool;
-using quillion::test::run;
+using quillion::test::runTool;
+using quillion::test::toolAvailable;
 
 namespace {
 
@@ -30,13 +30,13 @@ std::string text(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
 
 
 std::string decodeLine(const std::vector<std::uint8_t>& sense, const std::string& label) {
-  std::string command = "LC_ALL=C sg_decode_sense";
-  char hex[4];
+  std::vector<std::string> argv = {"sg_decode_sense"};
+  char hex[3];
   for (auto b : sense) {
-    std::snprintf(hex, sizeof hex, " %02x", b);
-    command += hex;
+    std::snprintf(hex, sizeof hex, "%02x", b);
+    argv.emplace_back(hex);
   }
-  const std::string out = run(command + " 2>&1");
+  const std::string out = runTool(argv, {.environment = {{"LC_ALL", "C"}}}).output;
   const auto at = out.find(label);
   if (at == std::string::npos) return {};
   const auto end = out.find('\n', at);
@@ -84,7 +84,7 @@ TEST(SenseText, KeyNames) {
 }
 
 TEST(SenseText, DescriptionsAgreeWithSgDecodeSense) {
-  if (!haveTool("sg_decode_sense")) GTEST_SKIP() << "sg3-utils not installed";
+  QUILLION_REQUIRE_TOOL("sg_decode_sense");
   // Pairs whose wording the system keeps apart from the standard's table.
   const std::vector<std::uint16_t> ownWording = {0x2901, 0x5500, 0x5501, 0x5A00, 0x5DFF,
                                                  0x6F05, 0x7306, 0xB900, 0xBF00};
@@ -125,7 +125,7 @@ TEST(SenseParse, FixedAndDescriptorFormatsAgreeWithSgDecodeSense) {
       {{0x72, 0x03, 0x11, 0x00, 0, 0, 0, 0x0C, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x2C}, {3, 0x11, 0}, 300},
       {{0x73, 0x06, 0x28, 0x00, 0, 0, 0, 0}, {6, 0x28, 0}, std::nullopt},
   };
-  const bool tool = haveTool("sg_decode_sense");
+  const bool tool = toolAvailable("sg_decode_sense");
   for (const auto& c : cases) {
     const auto parsed = parseSense(c.bytes);
     ASSERT_TRUE(parsed);

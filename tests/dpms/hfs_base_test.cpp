@@ -11,11 +11,11 @@
 #include "DPMs/hfs/apple_partition_map.h"
 #include "DPMs/hfs/catalog_keys.h"
 #include "DPMs/hfs/hfs_byte_order.h"
-#include "tests/dpms/dpm_test_support.h"
+#include "tests/dpms/producer_support.h"
 
 using namespace quillion;
 using namespace quillion::hfs;
-using namespace quillion::testing;
+using namespace quillion::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -234,17 +234,6 @@ std::vector<std::uint8_t> minimalHFSPlusVolume(const std::string& fileBytes) {
   return image;
 }
 
-void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-
-// hfsutils and the hfsplus tools keep their current volume in $HOME.
-std::string withHome(const TempDir& dir, const std::string& command) {
-  return "HOME=" + quoted(dir.path()) + " " + command;
-}
-
 }  // namespace
 
 // 7zz decodes the volume: names from the keys, sizes from the fork data, permissions from
@@ -252,14 +241,14 @@ std::string withHome(const TempDir& dir, const std::string& command) {
 // cannot open image files on this system: hpfsck tries to write to them and hpmount finds
 // no volume, so they are no oracle here.)
 TEST(HFSByteOrder, MinimalHFSPlusVolumeReadsIn7zz) {
-  QUILLION_NEED_TOOL("7zz");
+  QUILLION_REQUIRE_TOOL("7zz");
   TempDir dir;
   const std::string bytes = "hello from every structure\n";
-  writeBytes(dir / "plus.img", minimalHFSPlusVolume(bytes));
+  writeFile(dir.file("plus.img"), minimalHFSPlusVolume(bytes));
   int status = -1;
-  const std::string tested = runTool("7zz t " + quoted(dir / "plus.img"), &status);
+  const std::string tested = runReader({"7zz", "t", dir.file("plus.img")}, &status);
   EXPECT_EQ(status, 0) << tested;
-  const std::string listing = runTool("7zz l -slt " + quoted(dir / "plus.img"));
+  const std::string listing = runReader({"7zz", "l", "-slt", dir.file("plus.img")});
   for (const char* expected :
        {"Path = Vol\nFolder = +\nSize = \nPacked Size = \nCreated = 2023-02-01 11:39:44\n"
         "Modified = 2023-02-01 11:39:44",
@@ -268,9 +257,9 @@ TEST(HFSByteOrder, MinimalHFSPlusVolumeReadsIn7zz) {
         "Created = 2023-02-01 11:39:44\nModified = 2023-02-01 11:39:44",
         "Mode = -rw-r--r--"})
     EXPECT_NE(listing.find(expected), std::string::npos) << expected << "\n" << listing;
-  fs::create_directories(dir / "x");
-  runTool("7zz x -y -o" + quoted(dir / "x") + " " + quoted(dir / "plus.img"));
-  EXPECT_EQ(readFileBytes(dir / "x/Vol/f.txt"), bytes);
+  fs::create_directories(dir.file("x"));
+  (void)runReader({"7zz", "x", "-y", "-o" + dir.file("x").string(), dir.file("plus.img")});
+  EXPECT_EQ(readText(dir.file("x/Vol/f.txt")), bytes);
 }
 
 namespace {
@@ -387,34 +376,34 @@ std::vector<std::uint8_t> minimalHFSVolume(const std::string& fileBytes) {
 // hfsutils read the classic volume: the name from the master directory block, the file's
 // name, type, creator and size from the catalog, its bytes through its extent.
 TEST(HFSByteOrder, MinimalHFSVolumeReadsInHfsutils) {
-  QUILLION_NEED_TOOL("hmount");
+  QUILLION_REQUIRE_TOOL("hmount");
   TempDir dir;
   const std::string bytes = "classic volume\n";
-  writeBytes(dir / "hfs.img", minimalHFSVolume(bytes));
-  const std::string mounted = runTool(withHome(dir, "hmount " + quoted(dir / "hfs.img")));
+  writeFile(dir.file("hfs.img"), minimalHFSVolume(bytes));
+  const std::string mounted = runReader({"hmount", dir.file("hfs.img")}, nullptr, dir.path());
   EXPECT_NE(mounted.find("Volume name is \"Classic\""), std::string::npos) << mounted;
-  const std::string listing = runTool(withHome(dir, "hls -l"));
+  const std::string listing = runReader({"hls", "-l"}, nullptr, dir.path());
   EXPECT_NE(listing.find("f  TEXT/ttxt         0        15"), std::string::npos) << listing;
   EXPECT_NE(listing.find("f.txt"), std::string::npos) << listing;
-  runTool(withHome(dir, "hcopy -r :f.txt " + quoted(dir / "back.txt")));
-  runTool(withHome(dir, "humount"));
-  EXPECT_EQ(readFileBytes(dir / "back.txt"), bytes);
+  (void)runReader({"hcopy", "-r", ":f.txt", dir.file("back.txt")}, nullptr, dir.path());
+  (void)runReader({"humount"}, nullptr, dir.path());
+  EXPECT_EQ(readText(dir.file("back.txt")), bytes);
 }
 
 // The map in front of a volume: hfsutils finds and mounts the HFS partition, 7zz lists
 // both entries with their names, places and status; with an HFS Plus volume behind it 7zz
 // reads on into the volume.
 TEST(ApplePartitionMap, ReadBackByHfsutilsAnd7zz) {
-  QUILLION_NEED_TOOL("hformat");
-  QUILLION_NEED_TOOL("7zz");
+  QUILLION_REQUIRE_TOOL("hformat");
+  QUILLION_REQUIRE_TOOL("7zz");
   TempDir dir;
-  const std::string volume = dir / "vol";
-  runTool("dd if=/dev/zero of=" + quoted(volume) + " bs=1k count=800");
-  runTool(withHome(dir, "hformat -l Mapped " + quoted(volume)));
-  writeFile(dir / "f.txt", "inside the partition\n");
-  runTool(withHome(dir, "hmount " + quoted(volume)));
-  runTool(withHome(dir, "hcopy -r " + quoted(dir / "f.txt") + " :f.txt"));
-  runTool(withHome(dir, "humount"));
+  const std::string volume = dir.file("vol");
+  writeFile(volume, std::string(800 * 1024, '\0'));
+  (void)runReader({"hformat", "-l", "Mapped", volume}, nullptr, dir.path());
+  writeFile(dir.file("f.txt"), "inside the partition\n");
+  (void)runReader({"hmount", volume}, nullptr, dir.path());
+  (void)runReader({"hcopy", "-r", dir.file("f.txt"), ":f.txt"}, nullptr, dir.path());
+  (void)runReader({"humount"}, nullptr, dir.path());
 
   const auto wrap = [&](const std::vector<std::uint8_t>& vol, VolumeKind kind) {
     std::vector<std::uint8_t> image(kVolumeOffsetBytes);
@@ -424,17 +413,17 @@ TEST(ApplePartitionMap, ReadBackByHfsutilsAnd7zz) {
     image.insert(image.end(), vol.begin(), vol.end());
     return image;
   };
-  const std::string hfsBytes = readFileBytes(volume);
-  writeBytes(dir / "hfs.img",
-             wrap(std::vector<std::uint8_t>(hfsBytes.begin(), hfsBytes.end()), VolumeKind::hfs));
-  const std::string mounted = runTool(withHome(dir, "hmount " + quoted(dir / "hfs.img")));
+  const std::string hfsBytes = readText(volume);
+  writeFile(dir.file("hfs.img"),
+            wrap(std::vector<std::uint8_t>(hfsBytes.begin(), hfsBytes.end()), VolumeKind::hfs));
+  const std::string mounted = runReader({"hmount", dir.file("hfs.img")}, nullptr, dir.path());
   EXPECT_NE(mounted.find("contains 1 HFS partition"), std::string::npos) << mounted;
   EXPECT_NE(mounted.find("Volume name is \"Mapped\""), std::string::npos) << mounted;
-  runTool(withHome(dir, "hcopy -r :f.txt " + quoted(dir / "back.txt")));
-  runTool(withHome(dir, "humount"));
-  EXPECT_EQ(readFileBytes(dir / "back.txt"), "inside the partition\n");
+  (void)runReader({"hcopy", "-r", ":f.txt", dir.file("back.txt")}, nullptr, dir.path());
+  (void)runReader({"humount"}, nullptr, dir.path());
+  EXPECT_EQ(readText(dir.file("back.txt")), "inside the partition\n");
 
-  const std::string map = runTool("7zz l -slt -tAPM " + quoted(dir / "hfs.img"));
+  const std::string map = runReader({"7zz", "l", "-slt", "-tAPM", dir.file("hfs.img")});
   const std::string entry1 =
       "Path = ZEB HFS/HFS+ Engine.Apple_partition_map\nSize = 1024\nOffset = 512\n"
       "Characteristics = VALID ALLOCATED READABLE WRITABLE";
@@ -445,10 +434,10 @@ TEST(ApplePartitionMap, ReadBackByHfsutilsAnd7zz) {
   EXPECT_NE(map.find(entry2), std::string::npos) << map;
 
   const std::string content = "behind the map\n";
-  writeBytes(dir / "plus.img", wrap(minimalHFSPlusVolume(content), VolumeKind::hfsPlus));
-  fs::create_directories(dir / "x");
-  runTool("7zz x -y -o" + quoted(dir / "x") + " " + quoted(dir / "plus.img"));
-  EXPECT_EQ(readFileBytes(dir / "x/Vol/f.txt"), content) << runTool("ls -R " + quoted(dir / "x"));
+  writeFile(dir.file("plus.img"), wrap(minimalHFSPlusVolume(content), VolumeKind::hfsPlus));
+  fs::create_directories(dir.file("x"));
+  (void)runReader({"7zz", "x", "-y", "-o" + dir.file("x").string(), dir.file("plus.img")});
+  EXPECT_EQ(readText(dir.file("x/Vol/f.txt")), content) << runReader({"ls", "-R", dir.file("x")});
   std::array<std::uint8_t, kVolumeOffsetBytes> tooSmall{};
   EXPECT_FALSE(writeApplePartitionMap(kVolumeStartSector, VolumeKind::hfs, tooSmall));
 }

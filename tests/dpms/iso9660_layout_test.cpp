@@ -17,7 +17,7 @@
 #include "tree/fs_node.h"
 
 using namespace quillion;
-using namespace quillion::testing;
+using namespace quillion::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,15 +25,14 @@ namespace {
 class Iso9660Layout : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* tool : {"isoinfo", "xorriso", "bsdtar"})
-      if (!haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    for (const char* tool : {"isoinfo", "xorriso", "bsdtar"}) QUILLION_REQUIRE_TOOL(tool);
   }
-  std::string src() const { return dir / "src"; }
-  std::string image() const { return dir / "out.iso"; }
+  std::string src() const { return dir.file("src"); }
+  std::string image() const { return dir.file("out.iso"); }
   std::map<std::string, std::string> extract(const std::string& from) {
-    const std::string into = dir / ("x" + std::to_string(++extractions));
+    const std::string into = dir.file("x" + std::to_string(++extractions));
     fs::create_directories(into);
-    runTool("xorriso -indev " + quoted(from) + " -osirrox on -extract / " + quoted(into));
+    (void)runReader({"xorriso", "-indev", from, "-osirrox", "on", "-extract", "/", into});
     return filesBelow(into);
   }
 
@@ -92,7 +91,7 @@ TEST_F(Iso9660Layout, DirectoryThatFillsABlockExactly) {
     TreePtr tree = treeFromFolder(src(), "FULL");
     DPM_FS_ISO9660 producer(tree.get(), DPM_FS_ISO9660::kISO9660, 0, false, false, false);
     ASSERT_GT(drainToFile(producer, image()).written, 0u);
-    const auto dirs = isoinfoListing(image(), "");
+    const auto dirs = isoinfoListing(image());
     ASSERT_EQ(dirs.at("/").size(), 1u);
     EXPECT_EQ(dirs.at("/")[0].size, extra ? 4096u : 2048u);
     EXPECT_EQ(dirs.at("/FULL/").size(), extra ? 50u : 49u);
@@ -110,10 +109,10 @@ TEST_F(Iso9660Layout, EmptyTree) {
   EXPECT_EQ(producer.GetISO9660HeaderSize(), 5u * 2048);
   const DrainResult r = drainToFile(producer, image());
   EXPECT_EQ(r.prepared, 21u);
-  const std::string bytes = readFileBytes(image());
+  const std::string bytes = readText(image());
   EXPECT_EQ(pvdField32(bytes, 80), 121u) << "volume space";
   EXPECT_EQ(pvdField32(bytes, 132), 10u) << "path table bytes";
-  const std::string d = runTool("isoinfo -d -N 100 -i " + quoted(image()));
+  const std::string d = runReader({"isoinfo", "-d", "-N", "100", "-i", image()});
   EXPECT_NE(d.find("Volume id: UNTITLED"), std::string::npos) << d;
   EXPECT_NE(d.find("Volume size is: 121"), std::string::npos) << d;
 }
@@ -126,13 +125,13 @@ TEST_F(Iso9660Layout, VideoCDMode) {
   DPM_FS_ISO9660 producer(tree.get(), DPM_FS_ISO9660::kJoliet, 0, true, false, true);
   producer.SetVideoCDMode(true);
   ASSERT_GT(drainToFile(producer, image()).written, 0u);
-  const std::string d = runTool("isoinfo -d -i " + quoted(image()));
+  const std::string d = runReader({"isoinfo", "-d", "-i", image()});
   EXPECT_NE(d.find("System id: CD-RTOS CD-BRIDGE\n"), std::string::npos) << d;
   EXPECT_NE(d.find("NO Joliet present"), std::string::npos) << d;
-  const auto root = isoinfoListing(image(), "").at("/");
+  const auto root = isoinfoListing(image()).at("/");
   ASSERT_EQ(root.size(), 1u);
   EXPECT_EQ(root[0].name, "INFO.VCD;1");
-  EXPECT_EQ(readFileBytes(image()).find("AA\x0E\x02"), std::string::npos) << "no Apple fields";
+  EXPECT_EQ(readText(image()).find("AA\x0E\x02"), std::string::npos) << "no Apple fields";
 }
 
 // 2336-byte blocks (the producer wrapped for Mode 2 Form 1): each is 8 zero bytes, the 2048
@@ -143,12 +142,12 @@ TEST_F(Iso9660Layout, Mode2BlocksWrapEachDataBlock) {
   DPM_FS_ISO9660 plain(tree.get(), DPM_FS_ISO9660::kJoliet, 0, false, true, true);
   DPM_Mode2Form1 wrapped(
       std::make_unique<DPM_FS_ISO9660>(tree.get(), DPM_FS_ISO9660::kJoliet, 0, false, true, true));
-  const DrainResult a = drainToFile(plain, dir / "plain.iso");
-  const DrainResult b = drainToFile(wrapped, dir / "mode2.img", 2336, 5);
+  const DrainResult a = drainToFile(plain, dir.file("plain.iso"));
+  const DrainResult b = drainToFile(wrapped, dir.file("mode2.img"), 2336, 5);
   ASSERT_EQ(b.blockSize, 2336);
   ASSERT_EQ(a.written, b.written);
-  const std::string data = readFileBytes(dir / "plain.iso"),
-                    sectors = readFileBytes(dir / "mode2.img");
+  const std::string data = readText(dir.file("plain.iso")),
+                    sectors = readText(dir.file("mode2.img"));
   ASSERT_EQ(sectors.size(), std::size_t{b.written} * 2336);
   std::string unwrapped;
   for (std::size_t i = 0; i < b.written; ++i) {
@@ -170,7 +169,7 @@ TEST_F(Iso9660Layout, UdfBridgeLayout) {
   TreePtr tree = treeFromFolder(src(), "BRIDGE");
   DPM_FS_ISO9660 producer(tree.get(), DPM_FS_ISO9660::kUDFBridge, 0, false, true, true);
   ASSERT_GT(drainToFile(producer, image()).written, 0u);
-  const std::string bytes = readFileBytes(image());
+  const std::string bytes = readText(image());
   EXPECT_EQ(bytes[16 * 2048], 1);
   EXPECT_EQ(bytes[17 * 2048], 2);
   EXPECT_EQ(static_cast<std::uint8_t>(bytes[18 * 2048]), 255u);
@@ -178,7 +177,7 @@ TEST_F(Iso9660Layout, UdfBridgeLayout) {
   EXPECT_EQ(pvdField32(bytes, 140), 257u) << "L path table";
   EXPECT_EQ(bytes.substr(16 * 2048 + 8, 32), std::string(32, ' ')) << "system identifier";
   EXPECT_EQ(bytes.substr(16 * 2048 + 1024, 8), std::string(8, '\0')) << "no XA marker";
-  const auto dirs = isoinfoListing(image(), "");
+  const auto dirs = isoinfoListing(image());
   ASSERT_EQ(dirs.at("/").size(), 2u);
   EXPECT_EQ(dirs.at("/")[0].name, "A.TXT");
   EXPECT_EQ(differences(extract(image()), expectedJolietTree(entries)), "");
@@ -218,7 +217,7 @@ TEST_F(Iso9660Layout, HybridHooksPointIntoAnotherDataArea) {
                   bytes.begin() + dataOffset + loc.dataStart * 4096);
   std::ofstream(image(), std::ios::binary) << bytes;
   EXPECT_EQ(differences(extract(image()), expectedJolietTree(entries)), "");
-  EXPECT_EQ(isoinfoListing(image(), "").at("/").size(), 2u);
+  EXPECT_EQ(isoinfoListing(image()).at("/").size(), 2u);
   std::uint32_t blocks = 0;
   EXPECT_GT(iso.GetNodeLBN(tree->Root(), &blocks, DPM_FS_ISO9660::kJoliet), 16u);
   EXPECT_EQ(blocks, 1u);
@@ -241,7 +240,7 @@ TEST_F(Iso9660Layout, TitleWithoutJolietFormIsRefused) {
 
   DPM_FS_ISO9660 plain(tree.get(), DPM_FS_ISO9660::kISO9660, 0, false, true, false);
   ASSERT_GT(drainToFile(plain, image()).written, 0u);
-  const auto root = isoinfoListing(image(), "").at("/");
+  const auto root = isoinfoListing(image()).at("/");
   ASSERT_EQ(root.size(), 2u);
   EXPECT_EQ(root[0].name, "CAF_.TXT;1");
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "DPMs/iso9660/dpm_fs_iso9660.h"
 #include "platform/file/xattr.h"
@@ -15,7 +16,7 @@
 #include "tree/fs_node.h"
 
 using namespace quillion;
-using namespace quillion::testing;
+using namespace quillion::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -24,15 +25,15 @@ class Iso9660Readers : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* tool : {"isoinfo", "xorriso", "bsdtar", "7zz", "iso-info"})
-      if (!haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+      QUILLION_REQUIRE_TOOL(tool);
   }
 
   // Writes `entries` below src/ and produces the image; the producer stays for questions.
   std::uint32_t produce(const std::vector<FixtureEntry>& entries, DPM_FS_ISO9660::ISOFormat format,
                         std::uint32_t start, bool apple, bool version, bool xa,
                         DPM_FS_ISO9660::Limits limits = {}) {
-    writeFixture(dir / "src", entries);
-    tree = treeFromFolder(dir / "src", "Quillion Test");
+    writeFixture(dir.file("src"), entries);
+    tree = treeFromFolder(dir.file("src"), "Quillion Test");
     producer =
         std::make_unique<DPM_FS_ISO9660>(tree.get(), format, start, apple, version, xa, limits);
     const DrainResult r = drainToFile(*producer, image());
@@ -42,29 +43,28 @@ class Iso9660Readers : public ::testing::Test {
     return r.prepared;
   }
 
-  std::string image() const { return dir / "out.iso"; }
+  std::string image() const { return dir.file("out.iso"); }
 
   // Extracts the image with bsdtar, 7zz and xorriso and compares each result with `wanted`.
   void extractEverywhere(const std::map<std::string, std::string>& wanted) {
-    const std::string img = quoted(image());
-    const std::string b = dir / "bsdtar", z = dir / "7zz", x = dir / "xorriso";
-    EXPECT_EQ(differences(extractWith("bsdtar -xf " + img + " -C " + quoted(b), "bsdtar"), wanted),
-              "");
-    EXPECT_EQ(differences(extractWith("7zz x -y -o" + quoted(z) + " " + img, "7zz"), wanted), "");
+    const std::string img = image();
+    const std::string b = dir.file("bsdtar"), z = dir.file("7zz"), x = dir.file("xorriso");
+    EXPECT_EQ(differences(extractWith({"bsdtar", "-xf", img, "-C", b}, "bsdtar"), wanted), "");
+    EXPECT_EQ(differences(extractWith({"7zz", "x", "-y", "-o" + z, img}, "7zz"), wanted), "");
     EXPECT_EQ(
-        differences(extractWith("xorriso -indev " + img + " -osirrox on -extract / " + quoted(x),
+        differences(extractWith({"xorriso", "-indev", img, "-osirrox", "on", "-extract", "/", x},
                                 "xorriso"),
                     wanted),
         "");
   }
 
-  std::map<std::string, std::string> extractWith(const std::string& command,
+  std::map<std::string, std::string> extractWith(const std::vector<std::string>& argv,
                                                  const std::string& into) {
-    fs::create_directories(dir / into);
+    fs::create_directories(dir.file(into));
     int status = 0;
-    const std::string out = runTool(command, &status);
-    EXPECT_EQ(status, 0) << command << "\n" << out;
-    return filesBelow(dir / into);
+    const std::string out = runReader(argv, &status);
+    EXPECT_EQ(status, 0) << argv[0] << "\n" << out;
+    return filesBelow(dir.file(into));
   }
 
   VirtualClock clock;
@@ -89,19 +89,19 @@ TEST_F(Iso9660Readers, JolietTreeListsAndExtractsExactly) {
   const auto entries = richFixture();
   const std::uint32_t blocks = produce(entries, DPM_FS_ISO9660::kJoliet, 0, false, true, false);
 
-  const std::string d = runTool("isoinfo -d -i " + quoted(image()));
+  const std::string d = runReader({"isoinfo", "-d", "-i", image()});
   EXPECT_EQ(field(d, "Volume id: "), "QUILLION_TEST");
   EXPECT_EQ(field(d, "System id: "), "APPLE COMPUTER, INC., TYPE:0001");
   EXPECT_EQ(field(d, "Volume size is: "), std::to_string(blocks));
   EXPECT_NE(d.find("Joliet with UCS level 1 found"), std::string::npos) << d;
-  const std::string joliet = runTool("iso-info --no-header -i " + quoted(image()));
+  const std::string joliet = runReader({"iso-info", "--no-header", "-i", image()});
   EXPECT_EQ(field(joliet, "Volume      : "), "Quillion Test") << joliet;
   EXPECT_EQ(field(joliet, "System      : "), "Apple Computer,") << "16 units of the text";
 
   const Listing expected = expectedListing(entries);
   // isoinfo prints Joliet names in Latin-1 only: compare the ASCII ones, and every size.
   Listing isoinfoJoliet;
-  for (const auto& [dirPath, children] : isoinfoListing(image(), "-J")) {
+  for (const auto& [dirPath, children] : isoinfoListing(image(), {"-J"})) {
     for (const IsoinfoEntry& e : children) {
       const bool folder = (e.flags & 2) != 0;
       isoinfoJoliet[dirPath.substr(1) + e.name + (folder ? "/" : "")] = folder ? 0 : e.size;
@@ -124,7 +124,7 @@ TEST_F(Iso9660Readers, JolietTreeListsAndExtractsExactly) {
 TEST_F(Iso9660Readers, Iso9660TreeNamesEveryChildIn83Form) {
   const auto entries = richFixture();
   produce(entries, DPM_FS_ISO9660::kJoliet, 0, false, true, false);
-  const auto dirs = isoinfoListing(image(), "");
+  const auto dirs = isoinfoListing(image());
   std::multiset<std::uint64_t> sizes, expectedSizes;
   std::size_t files = 0, folders = 0;
   for (const auto& [path, children] : dirs) {
@@ -161,12 +161,12 @@ TEST_F(Iso9660Readers, Iso9660TreeNamesEveryChildIn83Form) {
 TEST_F(Iso9660Readers, PlainIso9660WithXAExtracts) {
   const auto entries = richFixture();
   produce(entries, DPM_FS_ISO9660::kISO9660, 0, false, true, true);
-  const std::string d = runTool("isoinfo -d -i " + quoted(image()));
+  const std::string d = runReader({"isoinfo", "-d", "-i", image()});
   EXPECT_NE(d.find("NO Joliet present"), std::string::npos) << d;
-  EXPECT_EQ(readFileBytes(image()).substr(16 * 2048 + 1024, 8), "CD-XA001");
+  EXPECT_EQ(readText(image()).substr(16 * 2048 + 1024, 8), "CD-XA001");
   // iso-info shows the XA attribute words: 0x8D55 on "." and "..", 0x8911 on folders,
   // 0x0911 on files.
-  const std::string info = runTool("iso-info --no-header -l " + quoted(image()));
+  const std::string info = runReader({"iso-info", "--no-header", "-l", image()});
   EXPECT_NE(info.find("d---1xrxrxr 0 0 [fn 00] [LSN     20]      2048 Nov 14 2023 22:13:20  .\n"),
             std::string::npos)
       << info;
@@ -177,11 +177,11 @@ TEST_F(Iso9660Readers, PlainIso9660WithXAExtracts) {
   std::map<std::string, std::string> source;
   for (const FixtureEntry& e : entries) source[e.source] = e.bytes;
   const auto expected = contentsWithDepth(source);
-  EXPECT_EQ(contentsWithDepth(extractWith(
-                "bsdtar -xf " + quoted(image()) + " -C " + quoted(dir / "bsdtar"), "bsdtar")),
+  EXPECT_EQ(contentsWithDepth(
+                extractWith({"bsdtar", "-xf", image(), "-C", dir.file("bsdtar")}, "bsdtar")),
             expected);
-  EXPECT_EQ(contentsWithDepth(extractWith("xorriso -indev " + quoted(image()) +
-                                              " -osirrox on -extract / " + quoted(dir / "xorriso"),
+  EXPECT_EQ(contentsWithDepth(extractWith({"xorriso", "-indev", image(), "-osirrox", "on",
+                                           "-extract", "/", dir.file("xorriso")},
                                           "xorriso")),
             expected);
 }
@@ -190,7 +190,7 @@ TEST_F(Iso9660Readers, PlainIso9660WithXAExtracts) {
 // producer's clock.
 TEST_F(Iso9660Readers, VolumeDatesSpecifiedAndUnspecified) {
   produce({{"a.txt", "a.txt", "a"}}, DPM_FS_ISO9660::kJoliet, 0, false, true, false);
-  const std::string info = runTool("xorriso -indev " + quoted(image()) + " -pvd_info");
+  const std::string info = runReader({"xorriso", "-indev", image(), "-pvd_info"});
   EXPECT_EQ(field(info, "Creation Time: "), "2023111422132000") << info;
   EXPECT_EQ(field(info, "Modif. Time  : "), "2023111422132000");
   EXPECT_EQ(field(info, "Expir. Time  : "), "0000000000000000");
@@ -212,35 +212,45 @@ TEST_F(Iso9660Readers, SecondSessionAddressesAndFileLocations) {
   const std::uint32_t blocks =
       produce(entries, DPM_FS_ISO9660::kJoliet, kStart, false, true, false, limits);
 
-  const auto dirs = isoinfoListing(image(), "-N " + std::to_string(kStart));
-  ASSERT_TRUE(dirs.count("/SUB/")) << runTool("isoinfo -N 30000 -l -i " + quoted(image()));
+  const auto dirs = isoinfoListing(image(), {"-N", std::to_string(kStart)});
+  ASSERT_TRUE(dirs.count("/SUB/")) << runReader({"isoinfo", "-N", "30000", "-l", "-i", image()});
   for (const IsoinfoEntry& e : dirs.at("/SUB/")) EXPECT_GE(e.extent, kStart) << e.name;
-  const std::string d = runTool("isoinfo -d -N 30000 -i " + quoted(image()));
+  const std::string d = runReader({"isoinfo", "-d", "-N", "30000", "-i", image()});
   EXPECT_EQ(field(d, "Volume size is: "), std::to_string(blocks + kStart));
 
   // Session 1 at block 0, this one at 30,000, in one sparse file.
-  const std::string first = dir / "first.iso", disc = dir / "disc.iso";
+  const std::string first = dir.file("first.iso"), disc = dir.file("disc.iso");
   {
     TempDir other;
-    writeFile(other / "first.txt", "first session");
+    writeFile(other.file("first.txt"), "first session");
     TreePtr firstTree = treeFromFolder(other.path(), "FIRST");
     DPM_FS_ISO9660 firstProducer(firstTree.get(), DPM_FS_ISO9660::kJoliet, 0, false, true, false);
     ASSERT_GT(drainToFile(firstProducer, first).written, 0u);
   }
   fs::copy_file(first, disc);
   fs::resize_file(disc, std::uint64_t{kStart} * 2048);
-  ASSERT_EQ(runTool("cat " + quoted(image()) + " >> " + quoted(disc)), "");
-  const std::string load = "-load sbsector " + std::to_string(kStart);
+  {
+    std::ofstream appended(disc, std::ios::binary | std::ios::app);
+    appended << readText(image());
+    ASSERT_TRUE(appended.flush());
+  }
+  const std::vector<std::string> load = {"-load", "sbsector", std::to_string(kStart)};
+  const auto withLoad = [&](std::vector<std::string> argv,
+                            std::initializer_list<std::string> rest) {
+    argv.insert(argv.end(), load.begin(), load.end());
+    argv.insert(argv.end(), rest);
+    return argv;
+  };
   EXPECT_EQ(differences(xorrisoListing(disc, load), expectedListing(entries)), "");
-  EXPECT_EQ(differences(extractWith("xorriso -indev " + quoted(disc) + " " + load +
-                                        " -osirrox on -extract / " + quoted(dir / "x"),
+  EXPECT_EQ(differences(extractWith(withLoad({"xorriso", "-indev", disc},
+                                             {"-osirrox", "on", "-extract", "/", dir.file("x")}),
                                     "x"),
                         expectedJolietTree(entries)),
             "");
 
   // File data lba:  xt , Startlba , Blocks , Filesize , path
   const std::string report =
-      runTool("xorriso -indev " + quoted(disc) + " " + load + " -find / -exec report_lba --");
+      runReader(withLoad({"xorriso", "-indev", disc}, {"-find", "/", "-exec", "report_lba", "--"}));
   auto reported = reportedExtents(report);
   FS_FileLocList* raw = nullptr;
   ASSERT_EQ(producer->GetFileLocList(&raw), kNoErr);
@@ -265,7 +275,7 @@ TEST_F(Iso9660Readers, MultiExtentFilesReadWhole) {
                                              {"five.bin", "five.bin", patternBytes(18000, 3)},
                                              {"after.txt", "after.txt", "after"}};
   produce(entries, DPM_FS_ISO9660::kJoliet, 0, false, true, false, limits);
-  const auto dirs = isoinfoListing(image(), "");
+  const auto dirs = isoinfoListing(image());
   std::map<std::string, int> records;
   for (const IsoinfoEntry& e : dirs.at("/")) ++records[e.name];
   EXPECT_EQ(records["EXACT.BIN;1"], 1);
@@ -279,20 +289,20 @@ TEST_F(Iso9660Readers, MultiExtentFilesReadWhole) {
 // own, pointing at the resource fork's bytes, and both records carry type, creator and
 // Finder flags.
 TEST_F(Iso9660Readers, AppleExtensionsAndResourceForks) {
-  fs::create_directories(dir / "src");
-  writeFile(dir / "src/doc.txt", "data fork bytes");
-  writeFile(dir / "src/plain.txt", "plain");
+  fs::create_directories(dir.file("src"));
+  writeFile(dir.file("src/doc.txt"), "data fork bytes");
+  writeFile(dir.file("src/plain.txt"), "plain");
   const std::string rsrc = patternBytes(3000, 9);
   const std::string finder("TEXTttxt\x01\x00", 10);
-  ASSERT_EQ(
-      ::setxattr((dir / "src/doc.txt").c_str(), kResourceForkXattr, rsrc.data(), rsrc.size(), 0),
-      0);
-  ASSERT_EQ(
-      ::setxattr((dir / "src/doc.txt").c_str(), kFinderInfoXattr, finder.data(), finder.size(), 0),
-      0);
+  ASSERT_EQ(::setxattr(dir.file("src/doc.txt").c_str(), kResourceForkXattr, rsrc.data(),
+                       rsrc.size(), 0),
+            0);
+  ASSERT_EQ(::setxattr(dir.file("src/doc.txt").c_str(), kFinderInfoXattr, finder.data(),
+                       finder.size(), 0),
+            0);
   produce({}, DPM_FS_ISO9660::kISO9660, 0, true, true, false);
 
-  const auto root = isoinfoListing(image(), "").at("/");
+  const auto root = isoinfoListing(image()).at("/");
   ASSERT_EQ(root.size(), 3u);
   EXPECT_EQ(root[0].name, "DOC.TXT;1");
   EXPECT_EQ(root[0].flags, 5u) << "associated, hidden";
@@ -300,7 +310,7 @@ TEST_F(Iso9660Readers, AppleExtensionsAndResourceForks) {
   EXPECT_EQ(root[1].name, "DOC.TXT;1");
   EXPECT_EQ(root[1].flags, 0u);
   EXPECT_EQ(root[1].size, 15u);
-  const std::string bytes = readFileBytes(image());
+  const std::string bytes = readText(image());
   EXPECT_EQ(bytes.substr(std::size_t{root[0].extent} * 2048, rsrc.size()), rsrc);
   EXPECT_EQ(bytes.substr(std::size_t{root[1].extent} * 2048, 15), "data fork bytes");
   // "AA", 14, version 2, type, creator, Finder flags: in both records of the file, and in
@@ -309,7 +319,7 @@ TEST_F(Iso9660Readers, AppleExtensionsAndResourceForks) {
   std::size_t found = 0;
   for (auto at = bytes.find(aa); at != std::string::npos; at = bytes.find(aa, at + 1)) ++found;
   EXPECT_EQ(found, 2u);
-  EXPECT_EQ(runTool("isoinfo -i " + quoted(image()) + " -x '/PLAIN.TXT;1'"), "plain");
+  EXPECT_EQ(runReader({"isoinfo", "-i", image(), "-x", "/PLAIN.TXT;1"}), "plain");
 }
 
 // Apple extensions on while the layout leaves resource forks out: the associated-file
@@ -321,15 +331,15 @@ TEST_F(Iso9660Readers, ResourceForksLeftOutLeaveNoHoleInDirectories) {
     const std::string name = "file " + std::to_string(100 + i) + ".txt";
     entries.push_back({name, name, "data " + std::to_string(i)});
   }
-  writeFixture(dir / "src", entries);
+  writeFixture(dir.file("src"), entries);
   for (const FixtureEntry& e : entries)
-    ASSERT_EQ(::setxattr((dir / ("src/" + e.source)).c_str(), kResourceForkXattr, "rsrc", 4, 0), 0);
-  tree = treeFromFolder(dir / "src", "NORSRC");
+    ASSERT_EQ(::setxattr(dir.file("src/" + e.source).c_str(), kResourceForkXattr, "rsrc", 4, 0), 0);
+  tree = treeFromFolder(dir.file("src"), "NORSRC");
   tree->useResourceFork = false;
   producer =
       std::make_unique<DPM_FS_ISO9660>(tree.get(), DPM_FS_ISO9660::kJoliet, 0, true, true, false);
   ASSERT_GT(drainToFile(*producer, image()).written, 0u);
-  const auto root = isoinfoListing(image(), "").at("/");
+  const auto root = isoinfoListing(image()).at("/");
   EXPECT_EQ(root.size(), entries.size());
   for (const IsoinfoEntry& e : root) EXPECT_EQ(e.flags, 0u) << e.name;
   EXPECT_EQ(differences(xorrisoListing(image()), expectedListing(entries)), "");

@@ -7,7 +7,7 @@
 
 namespace fs = std::filesystem;
 
-namespace quillion::testing {
+namespace quillion::test {
 
 std::vector<FixtureEntry> richFixture() {
   std::vector<FixtureEntry> e;
@@ -87,9 +87,11 @@ Listing expectedListing(const std::vector<FixtureEntry>& entries) {
   return listing;
 }
 
-Listing xorrisoListing(const std::string& image, const std::string& load) {
-  const std::string out =
-      runTool("xorriso -indev " + quoted(image) + " " + load + " -find / -exec lsdl --");
+Listing xorrisoListing(const std::string& image, const std::vector<std::string>& load) {
+  std::vector<std::string> argv = {"xorriso", "-indev", image};
+  argv.insert(argv.end(), load.begin(), load.end());
+  argv.insert(argv.end(), {"-find", "/", "-exec", "lsdl", "--"});
+  const std::string out = runReader(argv);
   Listing listing;
   std::istringstream lines(out);
   std::string line;
@@ -142,7 +144,7 @@ bool allDigits(const std::string& text) {
 
 // "drwx------  4 0  0  2048 Dec 10 14:05 name"
 Listing bsdtarListing(const std::string& image) {
-  const std::string out = runTool("bsdtar -tvf " + quoted(image));
+  const std::string out = runReader({"bsdtar", "-tvf", image});
   Listing listing;
   std::istringstream lines(out);
   std::string line, name;
@@ -156,9 +158,12 @@ Listing bsdtarListing(const std::string& image) {
 }
 
 // "----------   0    0    0     8192 Dec 10 2026 [     48 00]  NAME.EXT;1 "
-std::map<std::string, std::vector<IsoinfoEntry>> isoinfoListing(const std::string& image,
-                                                                const std::string& options) {
-  const std::string out = runTool("isoinfo " + options + " -l -i " + quoted(image));
+std::map<std::string, std::vector<IsoinfoEntry>> isoinfoListing(
+    const std::string& image, const std::vector<std::string>& options) {
+  std::vector<std::string> argv = {"isoinfo"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.insert(argv.end(), {"-l", "-i", image});
+  const std::string out = runReader(argv);
   const std::string header = "Directory listing of ";
   std::map<std::string, std::vector<IsoinfoEntry>> dirs;
   std::string current, line, after;
@@ -230,4 +235,4 @@ std::multiset<std::string> contentsWithDepth(const std::map<std::string, std::st
   return out;
 }
 
-}  // namespace quillion::testing
+}  // namespace quillion::test

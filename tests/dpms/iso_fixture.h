@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/dpms/dpm_test_support.h"
+#include "tests/dpms/producer_support.h"
 
-namespace quillion::testing {
+namespace quillion::test {
 
 // One file or folder of a fixture: where it lies on disc, and its path in the Joliet tree.
 struct FixtureEntry {
@@ -35,7 +35,7 @@ std::map<std::string, std::string> expectedJolietTree(const std::vector<FixtureE
 using Listing = std::map<std::string, std::uint64_t>;
 Listing expectedListing(const std::vector<FixtureEntry>& entries);
 // `xorriso -indev IMG [load] -find / -exec lsdl`.
-Listing xorrisoListing(const std::string& image, const std::string& load = "");
+Listing xorrisoListing(const std::string& image, const std::vector<std::string>& load = {});
 // `bsdtar -tvf IMG`.
 Listing bsdtarListing(const std::string& image);
 
@@ -46,8 +46,8 @@ struct IsoinfoEntry {
   std::uint32_t extent = 0;
   unsigned flags = 0;
 };
-std::map<std::string, std::vector<IsoinfoEntry>> isoinfoListing(const std::string& image,
-                                                                const std::string& options);
+std::map<std::string, std::vector<IsoinfoEntry>> isoinfoListing(
+    const std::string& image, const std::vector<std::string>& options = {});
 
 // `xorriso -find / -exec report_lba`: path -> first block and blocks of all its extents.
 std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> reportedExtents(
@@ -60,4 +60,4 @@ bool isLevel1Identifier(const std::string& name, bool folder);
 // The bytes of every file below `folder` with its depth, order ignored.
 std::multiset<std::string> contentsWithDepth(const std::map<std::string, std::string>& tree);
 
-}  // namespace quillion::testing
+}  // namespace quillion::test

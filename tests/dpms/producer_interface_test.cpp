@@ -10,11 +10,11 @@
 
 #include "DPMs/base/dpm_filesystem_base.h"
 #include "platform/file/xattr.h"
-#include "tests/dpms/dpm_test_support.h"
+#include "tests/dpms/producer_support.h"
 #include "tree/fs_node.h"
 
 using namespace quillion;
-using namespace quillion::testing;
+using namespace quillion::test;
 
 namespace {
 
@@ -76,12 +76,12 @@ TEST(GetBlockFromFiles, StreamsForksInTableOrderOnWholeBlocks) {
   TempDir dir;
   const std::string a = patternBytes(2048, 1), bRsrc = patternBytes(100, 2), bData = "x",
                     d = patternBytes(4097, 3);
-  writeFile(dir / "a.bin", a);
-  writeFile(dir / "b.bin", bData);
-  setResourceFork(dir / "b.bin", bRsrc);
-  writeFile(dir / "c.empty", "");
-  std::filesystem::create_directory(dir / "sub");
-  writeFile(dir / "sub/d.bin", d);
+  writeFile(dir.file("a.bin"), a);
+  writeFile(dir.file("b.bin"), bData);
+  setResourceFork(dir.file("b.bin"), bRsrc);
+  writeFile(dir.file("c.empty"), "");
+  std::filesystem::create_directory(dir.file("sub"));
+  writeFile(dir.file("sub/d.bin"), d);
   const std::string expected = a + padded(bRsrc) + padded(bData) + padded(d);
 
   for (const std::uint32_t chunk : {2048u, 3000u, 1u << 20}) {
@@ -103,20 +103,20 @@ TEST(GetBlockFromFiles, MissingShortenedAndUnreadableFilesKeepTheirBlocksAndAreR
   TempDir dir;
   const std::string gone = patternBytes(3000, 1), shrunk = patternBytes(5000, 2),
                     odd = patternBytes(700, 3), kept = patternBytes(2100, 4);
-  writeFile(dir / "1gone", gone);
-  writeFile(dir / "2shrunk", shrunk);
-  writeFile(dir / "3odd", odd);
-  writeFile(dir / "4kept", kept);
+  writeFile(dir.file("1gone"), gone);
+  writeFile(dir.file("2shrunk"), shrunk);
+  writeFile(dir.file("3odd"), odd);
+  writeFile(dir.file("4kept"), kept);
   TreePtr tree = treeFromFolder(dir.path(), "T");
   DataAreaProducer producer(tree.get());
   std::uint16_t size = 0;
   const std::uint32_t blocks = producer.PrepareAll(&size, nullptr, nullptr);
   ASSERT_EQ(blocks, 2u + 3u + 1u + 2u);
 
-  std::filesystem::remove(dir / "1gone");
-  ASSERT_EQ(::truncate((dir / "2shrunk").c_str(), 1234), 0);
-  std::filesystem::remove(dir / "3odd");
-  ASSERT_EQ(::mkfifo((dir / "3odd").c_str(), 0600), 0);
+  std::filesystem::remove(dir.file("1gone"));
+  ASSERT_EQ(::truncate(dir.file("2shrunk").c_str(), 1234), 0);
+  std::filesystem::remove(dir.file("3odd"));
+  ASSERT_EQ(::mkfifo(dir.file("3odd").c_str(), 0600), 0);
 
   const std::string area = readArea(producer, producer.table(), blocks * 2048, 2048 * 3);
   const std::string expected = std::string(4096, '\0') + padded(shrunk.substr(0, 1234)) +
@@ -126,23 +126,23 @@ TEST(GetBlockFromFiles, MissingShortenedAndUnreadableFilesKeepTheirBlocksAndAreR
 
   const auto& missing = producer.MissingData();
   ASSERT_EQ(missing.size(), 3u);
-  EXPECT_EQ(missing[0].path, dir / "1gone");
+  EXPECT_EQ(missing[0].path, dir.file("1gone"));
   EXPECT_EQ(missing[0].readBytes, 0u);
   EXPECT_EQ(missing[0].expectedBytes, 3000u);
-  EXPECT_EQ(missing[1].path, dir / "2shrunk");
+  EXPECT_EQ(missing[1].path, dir.file("2shrunk"));
   EXPECT_EQ(missing[1].readBytes, 1234u);
   EXPECT_EQ(missing[1].expectedBytes, 5000u);
-  EXPECT_EQ(missing[2].path, dir / "3odd");
+  EXPECT_EQ(missing[2].path, dir.file("3odd"));
   EXPECT_FALSE(missing[2].resourceFork);
   EXPECT_EQ(producer.DataResult(), kErrFileAccess);
   const std::string line = DPM_MissingDataLogLine(missing[1]);
-  EXPECT_NE(line.find(dir / "2shrunk"), std::string::npos) << line;
+  EXPECT_NE(line.find(dir.file("2shrunk")), std::string::npos) << line;
   EXPECT_NE(line.find("1234 of 5000"), std::string::npos) << line;
 }
 
 TEST(GetBlockFromFiles, TableEndAndMissingArguments) {
   TempDir dir;
-  writeFile(dir / "f", patternBytes(100));
+  writeFile(dir.file("f"), patternBytes(100));
   TreePtr tree = treeFromFolder(dir.path(), "T");
   DataAreaProducer producer(tree.get());
   std::uint16_t size = 0;
@@ -164,10 +164,10 @@ TEST(GetBlockFromFiles, TableEndAndMissingArguments) {
 // table is not used up by streaming, so the list is the same after the data went out.
 TEST(FileLocList, AbsoluteAddressesInTableOrderAfterStreaming) {
   TempDir dir;
-  writeFile(dir / "a", patternBytes(5000));
-  writeFile(dir / "b", "");
-  writeFile(dir / "c", patternBytes(10));
-  setResourceFork(dir / "c", "rsrc");
+  writeFile(dir.file("a"), patternBytes(5000));
+  writeFile(dir.file("b"), "");
+  writeFile(dir.file("c"), patternBytes(10));
+  setResourceFork(dir.file("c"), "rsrc");
   TreePtr tree = treeFromFolder(dir.path(), "T");
   DataAreaProducer producer(tree.get());
   std::uint16_t size = 0;

@@ -14,10 +14,10 @@
 #include "DPMs/registry/file_system_formats.h"
 #include "common/byte_order.h"
 #include "quillion/MMC.h"
-#include "tests/dpms/dpm_test_support.h"
+#include "tests/dpms/producer_support.h"
 
 using namespace quillion;
-using namespace quillion::testing;
+using namespace quillion::test;
 
 namespace {
 

@@ -4,20 +4,18 @@
 #include <sstream>
 #include <string>
 
-#include "audio_oracle.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
-using quillion::test::haveTool;
-using quillion::test::runCommand;
+using quillion::test::runTool;
 
 // Only the library's own family may be visible: the byte streams and the scaffolding it
 // carries stay private, so two libraries in one process never bind each other's copies.
 TEST(FerruleLibrary, ExportsOnlyItsMpegFunctions) {
-  if (!haveTool("nm")) GTEST_SKIP() << "nm is not installed";
-  const auto r = runCommand(std::string("nm -D --defined-only \"") + FERRULE_LIBRARY + "\"");
-  ASSERT_EQ(r.exitCode, 0) << r.output;
+  QUILLION_REQUIRE_TOOL("nm");
+  const auto r = runTool({"nm", "-D", "--defined-only", FERRULE_LIBRARY}, {.separateErrors = true});
+  ASSERT_EQ(r.exitCode, 0) << r.errors;
   std::istringstream lines(r.output);
   std::string line;
   int exported = 0;

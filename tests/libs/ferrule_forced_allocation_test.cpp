@@ -23,7 +23,7 @@
 #include "layer2_facts.h"
 #include "quillion_mpeg/analysis_window.h"
 #include "tables.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -101,8 +101,7 @@ class ForcedAllocation : public ::testing::TestWithParam<ForcedCase> {};
 
 TEST_P(ForcedAllocation, DecodersAgreeWithTheStandardsDecoding) {
   const ForcedCase& c = GetParam();
-  for (const char* tool : {"ffmpeg", "mpg123"})
-    if (!haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+  for (const char* tool : {"ffmpeg", "mpg123"}) QUILLION_REQUIRE_TOOL(tool);
   const int channels = c.mode == 3 ? 1 : 2;
   const int kbps = facts::kBitratesKbps[c.code];
   const facts::Table t = facts::tableFor(kbps / channels, c.rate);

@@ -10,7 +10,7 @@
 #include "ferrule.h"
 #include "ferrule_helpers.h"
 #include "ferrule_messages.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

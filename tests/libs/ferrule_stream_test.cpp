@@ -13,7 +13,7 @@
 
 #include "audio_oracle.h"
 #include "ferrule_helpers.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -77,8 +77,7 @@ class FerruleStream : public ::testing::TestWithParam<StreamCase> {};
 
 TEST_P(FerruleStream, DecodesCleanlyAndKeepsItsSnr) {
   const StreamCase& c = GetParam();
-  for (const char* tool : {"ffmpeg", "ffprobe", "mpg123"})
-    if (!haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+  for (const char* tool : {"ffmpeg", "ffprobe", "mpg123"}) QUILLION_REQUIRE_TOOL(tool);
   TempDir dir;
   const int channels = c.mode == 3 ? 1 : 2;
   const auto pcm = makeSignal(c.signal, c.rate, channels, 2.0, dir.path().string());
@@ -129,8 +128,8 @@ TEST_P(FerruleStream, DecodesCleanlyAndKeepsItsSnr) {
   // run of four frames with equal mode fields, so a joint-stereo stream that opens switching
   // between plain and shared coding is listed from there on; every frame is still listed
   // at the position the standard's lengths give.)
-  const CommandResult probe =
-      runCommand("ffprobe -v error -show_entries packet=pos,size -of csv=p=0 \"" + stream + "\"");
+  const ToolResult probe = runTool(
+      {"ffprobe", "-v", "error", "-show_entries", "packet=pos,size", "-of", "csv=p=0", stream});
   ASSERT_EQ(probe.exitCode, 0);
   std::vector<std::size_t> starts;
   std::size_t at = 0;
@@ -217,13 +216,13 @@ double meanUnusedLayer1Bits(const std::vector<std::uint8_t>& s, int rate) {
 // A loud tone filling subband 0 over quiet noise: subband 0 reaches its finest quantiser
 // while the noise above still wants bits; those bits must not be left as padding.
 TEST(FerruleLayerOne, AllocationSpendsTheWholeBudget) {
-  if (!haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  QUILLION_REQUIRE_TOOL("ffmpeg");
   TempDir dir;
   const std::string raw = dir.file("tone.raw");
-  const CommandResult made = runCommand(
-      "ffmpeg -nostdin -v error -y -f lavfi -i \"aevalsrc=exprs='0.9*sin(2*PI*300*t)+"
-      "0.001*(random(0)-0.5)':s=44100:d=1\" -f s16le -acodec pcm_s16le \"" +
-      raw + "\"");
+  const ToolResult made =
+      runTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+               "aevalsrc=exprs='0.9*sin(2*PI*300*t)+0.001*(random(0)-0.5)':s=44100:d=1", "-f",
+               "s16le", "-acodec", "pcm_s16le", raw});
   ASSERT_EQ(made.exitCode, 0) << made.output;
   const std::string stream = dir.file("tone.mp1");
   ASSERT_EQ(encodeFile(audioSettings(1, 3, 14, 2, 0), 44100, readPcm(raw), stream).done, 0);

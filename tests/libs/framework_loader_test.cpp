@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -8,11 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "float_decoders.h"
 #include "mp3enc/bitstream_writer.h"
 #include "mp3enc/frame_control.h"
 #include "mp3enc/granule_info.h"
 #include "reference_decoder.h"
-#include "tool_runner.h"
+#include "tests/support/test_support.h"
 
 namespace quillion::test {
 

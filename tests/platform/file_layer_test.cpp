@@ -11,10 +11,10 @@
 #include "platform/file/catalog_info.h"
 #include "platform/file/fork.h"
 #include "platform/file/xattr.h"
-#include "tests/platform/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace quillion;
-using namespace quillion::testing;
+using namespace quillion::test;
 
 namespace {
 
@@ -24,37 +24,37 @@ const std::string kFinderInfoHex =
 
 void setAttributeWithTool(const std::string& path, const std::string& name,
                           const std::string& hex) {
-  int status = -1;
-  run("setfattr -n " + name + " -v 0x" + hex + " " + quoted(path), &status);
-  ASSERT_EQ(status, 0) << "setfattr failed on " << path;
+  const ToolResult r = runTool({"setfattr", "-n", name, "-v", "0x" + hex, path});
+  ASSERT_EQ(r.exitCode, 0) << "setfattr failed on " << path << ": " << r.output;
 }
 
 std::string statField(const std::string& format, const std::string& path) {
-  return run("stat -c " + format + " " + quoted(path));
+  return toolOutput({"stat", "-c", format, path});
 }
 
 }  // namespace
 
 TEST(FileRef, ResolvesFoldersAndNamesLinksEitherWay) {
   TempDir dir;
-  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
-  writeFile(dir / "target.txt", "abc");
-  ASSERT_EQ(::symlink("target.txt", (dir / "link").c_str()), 0);
+  ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0755), 0);
+  writeFile(dir.file("target.txt"), "abc");
+  ASSERT_EQ(::symlink("target.txt", dir.file("link").c_str()), 0);
 
   FileRef viaDots, direct, followed, itself;
-  ASSERT_EQ(FileRef::make(dir / "sub/../target.txt", LinkMode::follow, viaDots), kNoErr);
-  ASSERT_EQ(FileRef::make(dir / "target.txt", LinkMode::follow, direct), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.file("sub/../target.txt").string(), LinkMode::follow, viaDots),
+            kNoErr);
+  ASSERT_EQ(FileRef::make(dir.file("target.txt").string(), LinkMode::follow, direct), kNoErr);
   EXPECT_EQ(viaDots, direct);
-  ASSERT_EQ(FileRef::make(dir / "link", LinkMode::follow, followed), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.file("link").string(), LinkMode::follow, followed), kNoErr);
   EXPECT_EQ(followed, direct);
-  ASSERT_EQ(FileRef::make(dir / "sub/../link", LinkMode::linkItself, itself), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.file("sub/../link").string(), LinkMode::linkItself, itself), kNoErr);
   EXPECT_EQ(itself.leafName(), "link");
   EXPECT_NE(itself, direct);
 }
 
 TEST(FileRef, RefusesWhatNamesNothing) {
   TempDir dir;
-  ASSERT_EQ(::symlink("nowhere", (dir / "dangling").c_str()), 0);
+  ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
   struct Case {
     std::string path;
     LinkMode mode;
@@ -62,11 +62,11 @@ TEST(FileRef, RefusesWhatNamesNothing) {
   };
   const Case cases[] = {
       {"", LinkMode::follow, kErrBadArgument},
-      {dir / "missing", LinkMode::follow, kErrFileAccess},
-      {dir / "missing", LinkMode::linkItself, kErrFileAccess},
-      {dir / "no/such/folder/file", LinkMode::linkItself, kErrFileAccess},
-      {dir / "dangling", LinkMode::follow, kErrFileAccess},
-      {dir / "dangling", LinkMode::linkItself, kNoErr},
+      {dir.file("missing"), LinkMode::follow, kErrFileAccess},
+      {dir.file("missing"), LinkMode::linkItself, kErrFileAccess},
+      {dir.file("no/such/folder/file"), LinkMode::linkItself, kErrFileAccess},
+      {dir.file("dangling"), LinkMode::follow, kErrFileAccess},
+      {dir.file("dangling"), LinkMode::linkItself, kNoErr},
   };
   for (const Case& c : cases) {
     FileRef ref;
@@ -77,9 +77,9 @@ TEST(FileRef, RefusesWhatNamesNothing) {
 
 TEST(CatalogInfo, PlainFileAgreesWithStat) {
   TempDir dir;
-  const std::string path = dir / "plain.bin";
+  const std::string path = dir.file("plain.bin");
   writeFile(path, patternBytes(5000));
-  run("touch -d @1234567890 " + quoted(path));
+  ASSERT_EQ(runTool({"touch", "-d", "@1234567890", path}).exitCode, 0);
   FileRef ref;
   ASSERT_EQ(FileRef::make(path, LinkMode::follow, ref), kNoErr);
   CatalogInfo info;
@@ -100,9 +100,9 @@ TEST(CatalogInfo, PlainFileAgreesWithStat) {
 }
 
 TEST(CatalogInfo, ReadsFinderInfoAndResourceForkSetBySetfattr) {
-  if (!haveTool("setfattr")) GTEST_SKIP() << "setfattr (package attr) is missing";
+  QUILLION_REQUIRE_TOOL("setfattr");
   TempDir dir;
-  const std::string path = dir / "doc.txt";
+  const std::string path = dir.file("doc.txt");
   writeFile(path, "hello");
   setAttributeWithTool(path, kFinderInfoXattr, kFinderInfoHex);
   setAttributeWithTool(path, kResourceForkXattr, hexOf(patternBytes(1000, 3)));
@@ -120,11 +120,11 @@ TEST(CatalogInfo, ReadsFinderInfoAndResourceForkSetBySetfattr) {
 
 TEST(CatalogInfo, FoldersAndLinksTakenAsThemselves) {
   TempDir dir;
-  ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
-  ASSERT_EQ(::symlink("folder", (dir / "link").c_str()), 0);
+  ASSERT_EQ(::mkdir(dir.file("folder").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("folder", dir.file("link").c_str()), 0);
   FileRef folder, link;
-  ASSERT_EQ(FileRef::make(dir / "folder", LinkMode::follow, folder), kNoErr);
-  ASSERT_EQ(FileRef::make(dir / "link", LinkMode::linkItself, link), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.file("folder").string(), LinkMode::follow, folder), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.file("link").string(), LinkMode::linkItself, link), kNoErr);
   CatalogInfo info;
   ASSERT_EQ(readCatalogInfo(folder, info), kNoErr);
   EXPECT_TRUE(info.isDirectory());
@@ -150,7 +150,7 @@ TEST(CatalogInfo, FileSystemWithoutAttributesReadsAsAbsent) {
 // the check runs in a child process that gives up its privileges.
 TEST(CatalogInfo, UnreadableAttributeIsAnError) {
   TempDir dir;
-  const std::string path = dir / "locked.bin";
+  const std::string path = dir.file("locked.bin");
   writeFile(path, "secret");
   ASSERT_EQ(::setxattr(path.c_str(), kResourceForkXattr, "rsrc", 4, 0), 0);
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
@@ -180,7 +180,7 @@ TEST(CatalogInfo, UnreadableAttributeIsAnError) {
 
 TEST(Fork, DataForkReadsTheWholeFileAndSeeks) {
   TempDir dir;
-  const std::string path = dir / "data.bin";
+  const std::string path = dir.file("data.bin");
   const std::string content = patternBytes(70001);
   writeFile(path, content);
   FileRef ref;
@@ -202,7 +202,7 @@ TEST(Fork, DataForkReadsTheWholeFileAndSeeks) {
 
 TEST(Fork, ResourceForkIsTheAttributeAndAbsentMeansEmpty) {
   TempDir dir;
-  const std::string with = dir / "with", without = dir / "without";
+  const std::string with = dir.file("with"), without = dir.file("without");
   writeFile(with, "data");
   writeFile(without, "data");
   const std::string rsrc = patternBytes(3000, 9);
@@ -222,11 +222,11 @@ TEST(Fork, ResourceForkIsTheAttributeAndAbsentMeansEmpty) {
 
 TEST(Fork, LinkTakenAsItselfReadsItsTextAndSpecialFilesAreRefused) {
   TempDir dir;
-  ASSERT_EQ(::symlink("../elsewhere/target", (dir / "link").c_str()), 0);
-  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("../elsewhere/target", dir.file("link").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0644), 0);
   FileRef link, pipe;
-  ASSERT_EQ(FileRef::make(dir / "link", LinkMode::linkItself, link), kNoErr);
-  ASSERT_EQ(FileRef::make(dir / "pipe", LinkMode::follow, pipe), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.file("link").string(), LinkMode::linkItself, link), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.file("pipe").string(), LinkMode::follow, pipe), kNoErr);
   std::unique_ptr<Fork> fork;
   ASSERT_EQ(Fork::open(link, ForkKind::data, fork), kNoErr);
   char text[64] = {};
@@ -238,11 +238,11 @@ TEST(Fork, LinkTakenAsItselfReadsItsTextAndSpecialFilesAreRefused) {
 
 TEST(ListFolder, ListsEntriesSortedWithLinksAsThemselves) {
   TempDir dir;
-  writeFile(dir / "b.txt", "bb");
-  ASSERT_EQ(::mkdir((dir / "a").c_str(), 0755), 0);
-  ASSERT_EQ(::symlink("b.txt", (dir / "c").c_str()), 0);
+  writeFile(dir.file("b.txt"), "bb");
+  ASSERT_EQ(::mkdir(dir.file("a").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("b.txt", dir.file("c").c_str()), 0);
   FileRef folder;
-  ASSERT_EQ(FileRef::make(dir.path(), LinkMode::follow, folder), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.path().string(), LinkMode::follow, folder), kNoErr);
   std::vector<FolderEntry> entries;
   ASSERT_EQ(listFolder(folder, entries), kNoErr);
   ASSERT_EQ(entries.size(), 3u);

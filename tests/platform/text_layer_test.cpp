@@ -7,10 +7,10 @@
 
 #include "platform/text/normalization.h"
 #include "platform/text/text_encoding.h"
-#include "tests/platform/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace quillion;
-using namespace quillion::testing;
+using namespace quillion::test;
 
 namespace {
 
@@ -27,16 +27,15 @@ const char* const kSamples[] = {
 
 // One line per sample: `program` applied to s, the sample, written as hex.
 std::vector<std::string> pythonHexLines(const std::string& program) {
-  std::string args;
-  for (const char* sample : kSamples) args += " " + hexOf(sample);
-  int status = -1;
-  const std::string out = run(
-      "python3 -c " +
-          quoted("import sys,unicodedata\nfor h in sys.argv[1:]:\n s=bytes.fromhex(h).decode()\n"
-                 " print((" +
-                 program + ").hex())") +
-          args,
-      &status);
+  std::vector<std::string> argv = {
+      "python3", "-c",
+      "import sys,unicodedata\nfor h in sys.argv[1:]:\n s=bytes.fromhex(h).decode()\n"
+      " print((" +
+          program + ").hex())"};
+  for (const char* sample : kSamples) argv.push_back(hexOf(sample));
+  const ToolResult python = runTool(argv, {.separateErrors = true});
+  const std::string& out = python.output;
+  const int status = python.exitCode;
   std::vector<std::string> lines;
   std::string line;
   for (char c : out) {
@@ -64,7 +63,7 @@ std::string bytesOf(const std::u16string& units) {
 }  // namespace
 
 TEST(TextEncoding, Utf16AndMacRomanMatchPythonCodecs) {
-  if (!haveTool("python3")) GTEST_SKIP() << "python3 is missing";
+  QUILLION_REQUIRE_TOOL("python3");
   std::unique_ptr<TextConverter> toBE, toRoman, fromRoman;
   ASSERT_EQ(TextConverter::create(TextEncoding::utf8, TextEncoding::utf16BE, toBE), kNoErr);
   ASSERT_EQ(TextConverter::create(TextEncoding::utf8, TextEncoding::macRoman, toRoman), kNoErr);
@@ -120,7 +119,7 @@ TEST(TextEncoding, UnmappableCharactersBecomeQuestionMarks) {
 }
 
 TEST(Normalization, AgreesWithPythonUnicodedata) {
-  if (!haveTool("python3")) GTEST_SKIP() << "python3 is missing";
+  QUILLION_REQUIRE_TOOL("python3");
   const auto nfc = pythonHexLines("unicodedata.normalize('NFC',s).encode('utf-16-be')");
   const auto nfd = pythonHexLines("unicodedata.normalize('NFD',s).encode('utf-16-be')");
   for (std::size_t i = 0; i < std::size(kSamples); ++i) {

@@ -4,9 +4,8 @@
 // wrote. The guest reports on its serial console; a test passes only on the guest's PASS
 // marker for its own scenario. The guest may ask for monitor commands (media changes from the
 // host side), which are answered on the console.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -15,15 +14,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <cctype>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "test_tools.h"
+#include "tests/support/test_support.h"
 
 extern char** environ;
 
@@ -58,11 +57,6 @@ const Scenario kScenarios[] = {
 };
 
 fs::path guestDir() { return QUILLION_QEMU_GUEST_DIR; }
-
-std::string findProgram(const char* name) {
-  const std::string path = quillion::test::run(std::string("command -v ") + name + " 2>/dev/null");
-  return path.empty() ? std::string() : path.substr(0, path.find('\n'));
-}
 
 // The monitor decorates its lines for a terminal: escape sequences and carriage returns go.
 std::string withoutTerminalCodes(const std::string& text) {
@@ -238,7 +232,7 @@ class QemuGuest : public ::testing::TestWithParam<Scenario> {};
 TEST_P(QemuGuest, Scenario) {
   const Scenario& s = GetParam();
   const fs::path dir = guestDir();
-  const std::string qemu = findProgram("qemu-system-x86_64");
+  const std::string qemu = quillion::test::findTool("qemu-system-x86_64");
   if (qemu.empty()) GTEST_SKIP() << "qemu-system-x86_64 is not installed (package qemu-system-x86)";
   if (!fs::exists(dir / "vmlinux") || !fs::exists(dir / "initramfs.cpio.gz")) {
     GTEST_SKIP() << "no guest prepared in " << dir << " (packages linux-image-amd64, busybox-static; "

@@ -12,12 +12,12 @@
 #include <sstream>
 
 #include "platform/file/xattr.h"
-#include "tests/platform/test_support.h"
+#include "tests/support/test_support.h"
 #include "tree/fs_file_wrapper.h"
 #include "tree/fs_tree.h"
 
 using namespace quillion;
-using namespace quillion::testing;
+using namespace quillion::test;
 
 namespace {
 
@@ -35,13 +35,6 @@ std::string readAll(FS_FileWrapper& wrapper) {
   return out;
 }
 
-std::string fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 struct UtcZone {
   UtcZone() {
     ::setenv("TZ", "UTC", 1);
@@ -53,7 +46,7 @@ struct UtcZone {
 
 TEST(FileWrapper, ReadsCatalogAndBothForks) {
   TempDir dir;
-  const std::string path = dir / "movie.mov";
+  const std::string path = dir.file("movie.mov");
   const std::string data = patternBytes(10000), rsrc = patternBytes(700, 5);
   writeFile(path, data);
   setAttribute(path, kFinderInfoXattr, kFinderInfo);
@@ -92,7 +85,7 @@ TEST(FileWrapper, ReadsCatalogAndBothForks) {
 
 TEST(FileWrapper, MissingFileReadsAsNothing) {
   TempDir dir;
-  FS_FileWrapper w((dir / "gone.txt").c_str(), false);
+  FS_FileWrapper w(dir.file("gone.txt").c_str(), false);
   EXPECT_FALSE(w.IsValid());
   EXPECT_FALSE(w.isExisted() || w.isFolder() || w.isShortcut());
   EXPECT_EQ(w.dataSize() + w.rsrcSize() + w.fileType() + w.creatorType() + w.FinderFlags(), 0u);
@@ -111,9 +104,9 @@ TEST(FileWrapper, MissingFileReadsAsNothing) {
 TEST(FileWrapper, DatesAreBrokenDownInLocalTime) {
   const UtcZone utc;
   TempDir dir;
-  const std::string path = dir / "dated";
+  const std::string path = dir.file("dated");
   writeFile(path, "x");
-  run("touch -d '2009-02-13 23:31:30 UTC' " + quoted(path));  // a Friday
+  ASSERT_EQ(runTool({"touch", "-d", "2009-02-13 23:31:30 UTC", path}).exitCode, 0);  // a Friday
   FS_FileWrapper w(path.c_str(), false);
   std::tm date{};
   date.tm_yday = 123;
@@ -130,9 +123,9 @@ TEST(FileWrapper, DatesAreBrokenDownInLocalTime) {
 
 TEST(FileWrapper, SymbolicLinkTakenAsItselfOrFollowed) {
   TempDir dir;
-  ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
-  ASSERT_EQ(::symlink("real", (dir / "link").c_str()), 0);
-  FS_FileWrapper itself((dir / "link").c_str(), true);
+  ASSERT_EQ(::mkdir(dir.file("real").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("real", dir.file("link").c_str()), 0);
+  FS_FileWrapper itself(dir.file("link").c_str(), true);
   ASSERT_TRUE(itself.IsValid());
   EXPECT_TRUE(itself.isShortcut());
   EXPECT_FALSE(itself.isFolder());
@@ -141,18 +134,18 @@ TEST(FileWrapper, SymbolicLinkTakenAsItselfOrFollowed) {
   ASSERT_EQ(itself.Open(kFSReadPermission, true), kNoErr);
   EXPECT_EQ(readAll(itself), "real");
 
-  FS_FileWrapper followed((dir / "link").c_str(), false);
+  FS_FileWrapper followed(dir.file("link").c_str(), false);
   EXPECT_TRUE(followed.isFolder());
   EXPECT_FALSE(followed.isShortcut());
   EXPECT_EQ(followed.GetFSRef().leafName(), "real");
 
-  FS_FileWrapper plain((dir / "real").c_str(), true);
+  FS_FileWrapper plain(dir.file("real").c_str(), true);
   EXPECT_TRUE(plain.isFolder()) << "a path that is no link stays what it is";
 }
 
 TEST(FileNode, NodesFromPathsAndReferences) {
   TempDir dir;
-  const std::string path = dir / "song.aiff";
+  const std::string path = dir.file("song.aiff");
   writeFile(path, patternBytes(3000));
   setAttribute(path, kFinderInfoXattr, kFinderInfo);
   FS_Node* parent = initNode(nullptr, "folder", nullptr, false);
@@ -188,11 +181,11 @@ TEST(FileNode, NodesFromPathsAndReferences) {
 
 TEST(FileNode, FolderListingBecomesNodesAndLinksStayLinks) {
   TempDir dir;
-  writeFile(dir / "a.txt", "aaaa");
-  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
-  ASSERT_EQ(::symlink("a.txt", (dir / "to-a").c_str()), 0);
+  writeFile(dir.file("a.txt"), "aaaa");
+  ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("a.txt", dir.file("to-a").c_str()), 0);
   FileRef folder;
-  ASSERT_EQ(FileRef::make(dir.path(), LinkMode::follow, folder), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.path().string(), LinkMode::follow, folder), kNoErr);
   std::vector<FolderEntry> entries;
   ASSERT_EQ(listFolder(folder, entries), kNoErr);
   FS_Node* root = initNode(nullptr, "root", nullptr, false);
@@ -206,7 +199,7 @@ TEST(FileNode, FolderListingBecomesNodesAndLinksStayLinks) {
   EXPECT_FALSE(IsFolderNode(link));
   EXPECT_EQ(dataActualSizeNode(link), 5u) << "the link's own text";
 
-  FS_Node* viaPath = initNode((dir / "to-a").c_str(), "to-a", nullptr, true);
+  FS_Node* viaPath = initNode(dir.file("to-a").c_str(), "to-a", nullptr, true);
   EXPECT_TRUE(IsShortcutNode(viaPath));
   EXPECT_TRUE(isSymbolic(viaPath));
   EXPECT_EQ(GetNodeFSRef(viaPath)->leafName(), "to-a");
@@ -216,15 +209,15 @@ TEST(FileNode, FolderListingBecomesNodesAndLinksStayLinks) {
 
 TEST(FileReferenceRoutines, VolumeAndFileSpecification) {
   TempDir dir;
-  writeFile(dir / "file", "f");
+  writeFile(dir.file("file"), "f");
   FileRef ref;
-  ASSERT_EQ(FileRef::make(dir / "file", LinkMode::follow, ref), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.file("file").string(), LinkMode::follow, ref), kNoErr);
   std::int16_t volume = 0;
   EXPECT_EQ(FSGetVRefNum(&ref, nullptr), kErrParam);
   ASSERT_EQ(FSGetVRefNum(&ref, &volume), kNoErr);
   EXPECT_NE(volume, 0);
   FileRef other;
-  ASSERT_EQ(FileRef::make(dir.path(), LinkMode::follow, other), kNoErr);
+  ASSERT_EQ(FileRef::make(dir.path().string(), LinkMode::follow, other), kNoErr);
   std::int16_t sameVolume = 0;
   ASSERT_EQ(FSGetVRefNum(&other, &sameVolume), kNoErr);
   EXPECT_EQ(volume, sameVolume);
@@ -235,7 +228,7 @@ TEST(FileReferenceRoutines, VolumeAndFileSpecification) {
   EXPECT_EQ(spec.vRefNum, volume);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(spec.name), 5), std::string("\x04"
                                                                                   "file"));
-  EXPECT_EQ(std::to_string(spec.parID) + "\n", run("stat -c %i " + quoted(dir.path())));
+  EXPECT_EQ(std::to_string(spec.parID) + "\n", toolOutput({"stat", "-c", "%i", dir.path()}));
   FileRef gone = FileRef::inFolder(other, "gone");
   EXPECT_EQ(FSRefMakeFSSpec(&gone, &spec), kErrFileAccess);
 }
@@ -244,23 +237,23 @@ TEST(FileReferenceRoutines, VolumeAndFileSpecification) {
 // fork read through the wrapper into its blocks of a data area. Every file's data must
 // equal the file on disc and every resource fork what getfattr reports.
 TEST(FileLayout, DataAreaHoldsEveryForkAtItsBlocks) {
-  if (!haveTool("getfattr")) GTEST_SKIP() << "getfattr (package attr) is missing";
+  QUILLION_REQUIRE_TOOL("getfattr");
   TempDir dir;
-  ASSERT_EQ(::mkdir((dir / "src").c_str(), 0755), 0);
-  ASSERT_EQ(::mkdir((dir / "src/inner").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(dir.file("src").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(dir.file("src/inner").c_str(), 0755), 0);
   const std::vector<std::pair<std::string, std::size_t>> files = {{"src/one.bin", 5000},
                                                                   {"src/inner/two.bin", 2048},
                                                                   {"src/inner/empty", 0},
                                                                   {"src/zeta.bin", 1}};
-  for (const auto& [name, size] : files) writeFile(dir / name, patternBytes(size, size & 7));
-  setAttribute(dir / "src/inner/two.bin", kResourceForkXattr, patternBytes(3000, 2));
+  for (const auto& [name, size] : files) writeFile(dir.file(name), patternBytes(size, size & 7));
+  setAttribute(dir.file("src/inner/two.bin"), kResourceForkXattr, patternBytes(3000, 2));
 
   FS_Tree* tree = initTree(nullptr);
-  FS_Node* src = initNode((dir / "src").c_str(), "src", nullptr, false);
-  FS_Node* inner = initNode((dir / "src/inner").c_str(), "inner", src, false);
+  FS_Node* src = initNode(dir.file("src").c_str(), "src", nullptr, false);
+  FS_Node* inner = initNode(dir.file("src/inner").c_str(), "inner", src, false);
   for (const auto& [name, size] : files) {
     const std::string leaf = name.substr(name.rfind('/') + 1);
-    initNode((dir / name).c_str(), leaf.c_str(),
+    initNode(dir.file(name).c_str(), leaf.c_str(),
              name.find("inner") != std::string::npos ? inner : src, false);
   }
   ASSERT_EQ(AddTreeNode(tree, src, nullptr), kNoErr);
@@ -281,11 +274,11 @@ TEST(FileLayout, DataAreaHoldsEveryForkAtItsBlocks) {
   }
   for (const FS_FileLoc& e : table.entries) {
     const std::string path = GetFullPathNameNode(e.node);
-    const std::string data = fileBytes(path);
+    const std::string data = readText(path);
     EXPECT_EQ(area.substr(std::size_t{e.dataStart} * 2048, data.size()), data) << path;
     EXPECT_EQ(e.dataBlocks, (data.size() + 2047) / 2048) << path;
-    const std::string rsrc = run("getfattr --only-values -n user.com.apple.ResourceFork " +
-                                 quoted(path) + " 2>/dev/null");
+    const std::string rsrc =
+        toolOutput({"getfattr", "--only-values", "-n", "user.com.apple.ResourceFork", path});
     EXPECT_EQ(e.rsrcBlocks, (rsrc.size() + 2047) / 2048) << path;
     EXPECT_EQ(area.substr(std::size_t{e.rsrcStart} * 2048, rsrc.size()), rsrc) << path;
   }

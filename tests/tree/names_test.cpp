@@ -8,9 +8,9 @@
 
 #include "platform/text/text_encoding.h"
 #include "quillion/CS.h"
-#include "tests/platform/test_support.h"
+#include "tests/support/test_support.h"
 
-using namespace quillion::testing;
+using namespace quillion::test;
 
 namespace {
 
@@ -251,20 +251,20 @@ TEST(Joliet, BadInputGivesAnEmptyNameAndAStatus) {
 // Converters made for version 620 decompose, later ones compose; Python's unicodedata is
 // the reference for both forms.
 TEST(Normalisation, FollowsTheInterfaceVersion) {
-  if (!haveTool("python3")) GTEST_SKIP() << "python3 is missing";
+  QUILLION_REQUIRE_TOOL("python3");
   const std::string text = "Caf\xC3\xA9 A\xCC\x8A \xED\x95\x9C.txt";  // "Café Å 한.txt"
   for (const auto& [version, form] : {std::pair{620.0, "NFD"}, std::pair{663.0, "NFC"}}) {
     Converter c(version);
     CS_UniStr udf;
     ASSERT_EQ(CS_UC_To_UDF_UnicodeStr(c.ref(), text.c_str(), &udf), kNoErr);
-    int status = -1;
-    const std::string expected =
-        run("python3 -c " +
-                quoted("import sys,unicodedata\nsys.stdout.write(unicodedata.normalize(sys.argv[1],"
-                       "bytes.fromhex(sys.argv[2]).decode()))") +
-                " " + form + " " + hexOf(text),
-            &status);
-    ASSERT_EQ(status, 0);
+    const ToolResult python =
+        runTool({"python3", "-c",
+                 "import sys,unicodedata\nsys.stdout.write(unicodedata.normalize(sys.argv[1],"
+                 "bytes.fromhex(sys.argv[2]).decode()))",
+                 form, hexOf(text)},
+                {.separateErrors = true});
+    ASSERT_EQ(python.exitCode, 0) << python.errors;
+    const std::string& expected = python.output;
     EXPECT_EQ(utf8Of(udf), expected) << form;
     EXPECT_EQ(c.joliet(text, 0), expected) << form;
   }

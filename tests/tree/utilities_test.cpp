@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "quillion/GU.h"
-#include "tests/platform/test_support.h"
+#include "tests/support/test_support.h"
 
-using namespace quillion::testing;
+using namespace quillion::test;
 
 namespace {
 
@@ -39,15 +39,15 @@ void writeAt(const std::string& path, std::uint64_t offset, const std::string& b
 
 TEST(WindowedReader, OpensOnlyFilesOfMoreThan15Bytes) {
   TempDir dir;
-  writeFile(dir / "15", std::string(15, 'x'));
-  writeFile(dir / "16", std::string(16, 'x'));
-  EXPECT_EQ(GU_SFB_Init((dir / "15").c_str(), 4096), nullptr);
-  ReaderPtr r(GU_SFB_Init((dir / "16").c_str(), 4096));
+  writeFile(dir.file("15"), std::string(15, 'x'));
+  writeFile(dir.file("16"), std::string(16, 'x'));
+  EXPECT_EQ(GU_SFB_Init(dir.file("15").c_str(), 4096), nullptr);
+  ReaderPtr r(GU_SFB_Init(dir.file("16").c_str(), 4096));
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(GU_SFB_FileSize(r.get()), 16u);
-  EXPECT_EQ(GU_SFB_Init((dir / "16").c_str(), 0), nullptr);
+  EXPECT_EQ(GU_SFB_Init(dir.file("16").c_str(), 0), nullptr);
   EXPECT_EQ(GU_SFB_Init("", 4096), nullptr);
-  EXPECT_EQ(GU_SFB_Init((dir / "missing").c_str(), 4096), nullptr);
+  EXPECT_EQ(GU_SFB_Init(dir.file("missing").c_str(), 4096), nullptr);
   EXPECT_EQ(GU_SFB_Init(dir.path().c_str(), 4096), nullptr) << "a folder";
   EXPECT_EQ(GU_SFB_Term(nullptr), -1);
   EXPECT_EQ(GU_SFB_GetByte(nullptr, 0), 255);
@@ -57,7 +57,7 @@ TEST(WindowedReader, OpensOnlyFilesOfMoreThan15Bytes) {
 // Where a window lies shows in what it still holds after the file changes under it.
 TEST(WindowedReader, BackwardWindowEndsAtTheOffsetOrStartsAtZero) {
   TempDir dir;
-  const std::string path = dir / "f";
+  const std::string path = dir.file("f");
   writeFile(path, std::string(10000, 'a'));
   ReaderPtr r(GU_SFB_Init(path.c_str(), 4096));
   ASSERT_NE(r, nullptr);
@@ -80,7 +80,7 @@ TEST(WindowedReader, BackwardWindowEndsAtTheOffsetOrStartsAtZero) {
 
 TEST(WindowedReader, DataInsideAndAcrossTheWindow) {
   TempDir dir;
-  const std::string path = dir / "f";
+  const std::string path = dir.file("f");
   const std::string content = patternBytes(20000);
   writeFile(path, content);
   ReaderPtr r(GU_SFB_Init(path.c_str(), 1024));
@@ -98,7 +98,7 @@ TEST(WindowedReader, DataInsideAndAcrossTheWindow) {
 // Movie files pass 4 GiB; a sparse file gets there without using the disc.
 TEST(WindowedReader, OffsetsBeyondFourGiB) {
   TempDir dir;
-  const std::string path = dir / "big";
+  const std::string path = dir.file("big");
   const std::uint64_t size = 5ull << 30, marker = (9ull << 29) + 3;  // 4.5 GiB + 3
   writeFile(path, "");
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
@@ -115,7 +115,7 @@ TEST(WindowedReader, OffsetsBeyondFourGiB) {
 
 TEST(BurnLog, AppendsAndDumps) {
   TempDir dir;
-  const std::string log = dir / "vuklog.txt";
+  const std::string log = dir.file("vuklog.txt");
   for (const char* line : {"first\r", "second\r"}) {
     std::FILE* f = GU_Log_Open(log.c_str());
     ASSERT_NE(f, nullptr);
@@ -125,13 +125,13 @@ TEST(BurnLog, AppendsAndDumps) {
   EXPECT_EQ(fileBytes(log), "first\rsecond\r");
   EXPECT_EQ(GU_Log_Write(nullptr, "x", 1), 0u);
   GU_Log_Close(nullptr);
-  EXPECT_EQ(GU_Log_Open((dir / "no/such/folder/log").c_str()), nullptr);
+  EXPECT_EQ(GU_Log_Open(dir.file("no/such/folder/log").c_str()), nullptr);
 
-  const std::string dump = dir / "dump.bin";
+  const std::string dump = dir.file("dump.bin");
   ASSERT_EQ(GU_DumpDataToFile(dump.c_str(), "0123456789", 10), kNoErr);
   ASSERT_EQ(GU_DumpDataToFile(dump.c_str(), "ab", 2), kNoErr);
   EXPECT_EQ(fileBytes(dump), "ab") << "replaced, not appended";
-  EXPECT_EQ(GU_DumpDataToFile((dir / "no/such/file").c_str(), "x", 1), kErrFileAccess);
+  EXPECT_EQ(GU_DumpDataToFile(dir.file("no/such/file").c_str(), "x", 1), kErrFileAccess);
   EXPECT_EQ(GU_DumpDataToFile(nullptr, "x", 1), kErrBadArgument);
 }
 

@@ -184,7 +184,8 @@ TEST_F(WriterMedia, AReservedCdTrackIsFilledAndClosedToItsSize) {
 }
 
 TEST_F(WriterMedia, ADataSessionAtOnceReadsBack) {
-  if (!haveTool("cd-info") || !haveTool("bchunk")) GTEST_SKIP() << "cd-info or bchunk missing";
+  QUILLION_REQUIRE_TOOL("cd-info");
+  QUILLION_REQUIRE_TOOL("bchunk");
   // One data track of 200 blocks at 0: lead-in, pregap of 150, the track and 102 blocks of
   // padding to 4 seconds plus 2, lead-out at 00:06:02.
   Bytes sheet;
@@ -212,7 +213,7 @@ TEST_F(WriterMedia, ADataSessionAtOnceReadsBack) {
   EXPECT_NE(info.find("1: 00:02:00  000000 data"), std::string::npos) << info;
   EXPECT_NE(info.find("00:06:02  000302 leadout"), std::string::npos) << info;
   ASSERT_TRUE(bchunk(false));
-  const Bytes back = fileBytes(env_.folder() / "t01.iso");
+  const Bytes back = readFile(env_.folder() / "t01.iso");
   ASSERT_EQ(back.size(), 302u * 2048);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin()));
 }
@@ -246,7 +247,7 @@ TEST_F(WriterMedia, CdTextGoesIntoTheLeadInBeforeTheSession) {
   ASSERT_EQ(CDWriterEx_CloseSession(c), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseCD(c), kNoErr);
   EXPECT_EQ(writeAddresses().front(), -150 - kLeadInBlocks);
-  EXPECT_EQ(fileBytes(env_.folder() / "rec.medium" / "leadin-cdtext.raw"), leadIn);
+  EXPECT_EQ(readFile(env_.folder() / "rec.medium" / "leadin-cdtext.raw"), leadIn);
   EXPECT_EQ(discStatus(), emu::DiscStatus::Complete);
   const auto recorded = tracks();
   ASSERT_EQ(recorded.size(), 1u);

@@ -105,16 +105,18 @@ class DriveWriterTest : public ::testing::Test {
 
   // The outside readers over the dump in the test folder.
   std::string cdInfo(const std::filesystem::path& cue) const {
-    return run("cd-info --no-device-info --no-disc-mode --cue-file " + quoted(cue) + " 2>&1");
+    return runTool({"cd-info", "--no-device-info", "--no-disc-mode", "--cue-file", cue.string()})
+        .output;
   }
   std::string cdrdaoToc() const {
-    return run("cd " + quoted(env_.folder()) + " && cdrdao show-toc dump.cue 2>&1");
+    return runTool({"cdrdao", "show-toc", "dump.cue"}, {.workingDirectory = env_.folder()}).output;
   }
   // bchunk's track files t01.iso, t02.wav, ... (-w: audio tracks as WAV).
   bool bchunk(bool wav) const {
-    return std::system(("cd " + quoted(env_.folder()) + " && bchunk " + (wav ? "-w " : "") +
-                        "dump.bin dump.cue t >/dev/null 2>&1")
-                           .c_str()) == 0;
+    std::vector<std::string> argv = {"bchunk"};
+    if (wav) argv.emplace_back("-w");
+    argv.insert(argv.end(), {"dump.bin", "dump.cue", "t"});
+    return runTool(argv, {.workingDirectory = env_.folder()}).exitCode == 0;
   }
 
   // Every command of one opcode the drive received, oldest first.

@@ -21,11 +21,10 @@ Bytes isoImage(const fs::path& folder, const std::string& name, std::size_t byte
   fs::create_directories(src);
   writeFile(src / "payload.bin", payload(bytes, seed));
   const fs::path iso = folder / (name + ".iso");
-  if (std::system(
-          ("genisoimage -quiet -V " + name + " -o " + quoted(iso) + " " + quoted(src)).c_str()) !=
+  if (runTool({"genisoimage", "-quiet", "-V", name, "-o", iso.string(), src.string()}).exitCode !=
       0)
     return {};
-  return fileBytes(iso);
+  return readFile(iso);
 }
 
 // The first write address at or beyond `from`.
@@ -36,7 +35,8 @@ std::int32_t firstWriteAfter(const std::vector<std::int32_t>& addresses, std::ui
 }
 
 bool haveReaders() {
-  return haveTool("genisoimage") && haveTool("cd-info") && haveTool("cdrdao") && haveTool("bchunk");
+  return toolAvailable("genisoimage") && toolAvailable("cd-info") && toolAvailable("cdrdao") &&
+         toolAvailable("bchunk");
 }
 
 class DriveWriter : public DriveWriterTest {};
@@ -114,10 +114,10 @@ TEST_F(DriveWriter, TrackAtOnceDataAndAudioReadBackWithCdInfoCdrdaoAndBchunk) {
   EXPECT_EQ(cdrdaoField(toc, 2, "PREGAP"), 150) << toc;
 
   ASSERT_TRUE(bchunk(true));
-  const Bytes data = fileBytes(env_.folder() / "t01.iso");
+  const Bytes data = readFile(env_.folder() / "t01.iso");
   ASSERT_GE(data.size(), iso.size());
   EXPECT_TRUE(std::equal(iso.begin(), iso.end(), data.begin())) << "the data track's user data";
-  const Bytes wav = fileBytes(env_.folder() / "t02.wav");
+  const Bytes wav = readFile(env_.folder() / "t02.wav");
   ASSERT_EQ(wav.size(), 44 + audio.size() + 2 * 2352) << "the samples and the track's run-out";
   EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44))
       << "the audio track's samples";
@@ -174,10 +174,10 @@ TEST_F(DriveWriter, SessionAtOnceAudioFromTheCueSheetReadsBack) {
   EXPECT_EQ(cdrdaoField(toc, 2, "START"), 1150) << toc;
   EXPECT_EQ(cdrdaoField(toc, 2, "PREGAP"), 150) << toc;
   ASSERT_TRUE(bchunk(true));
-  const Bytes first = fileBytes(env_.folder() / "t01.wav");
+  const Bytes first = readFile(env_.folder() / "t01.wav");
   ASSERT_GE(first.size(), 44 + music[0].size());
   EXPECT_TRUE(std::equal(music[0].begin(), music[0].end(), first.begin() + 44));
-  const Bytes second = fileBytes(env_.folder() / "t02.wav");
+  const Bytes second = readFile(env_.folder() / "t02.wav");
   ASSERT_EQ(second.size(), 44 + music[1].size());
   EXPECT_TRUE(std::equal(music[1].begin(), music[1].end(), second.begin() + 44));
 }
@@ -222,7 +222,7 @@ TEST_F(DriveWriter, ASecondSessionIsAppendedAfterTheLeadOutAndLeadIn) {
   EXPECT_EQ(discStatus(), emu::DiscStatus::Complete);
 
   const fs::path cue = dump();
-  EXPECT_NE(slurp(cue).find("REM SESSION 02"), std::string::npos);
+  EXPECT_NE(readText(cue).find("REM SESSION 02"), std::string::npos);
   const std::string info = cdInfo(cue);
   char line[32];
   std::snprintf(line, sizeof line, "%06u data", second);
@@ -230,7 +230,7 @@ TEST_F(DriveWriter, ASecondSessionIsAppendedAfterTheLeadOutAndLeadIn) {
   const std::string toc = cdrdaoToc();
   EXPECT_EQ(cdrdaoField(toc, 2, "START"), static_cast<long>(second)) << toc;
   ASSERT_TRUE(bchunk(false));
-  const Bytes back = fileBytes(env_.folder() / "t02.iso");
+  const Bytes back = readFile(env_.folder() / "t02.iso");
   ASSERT_GE(back.size(), two.size());
   EXPECT_TRUE(std::equal(two.begin(), two.end(), back.begin()));
   std::array<std::uint8_t, 2048> first{};

@@ -120,7 +120,7 @@ TEST_F(ImageFile, ThreeSessionsReadBackByAnIndependentReader) {
   EXPECT_EQ(j["cdTextOffset"].get<std::uint32_t>(), 93'774u)
       << "CD-Text first, right after the header";
   EXPECT_EQ(j["cdTextLength"].get<std::uint32_t>(), 72u);
-  EXPECT_EQ(fileBytes(out / "cdtext.bin"), kThreeSessions[0].cdText);
+  EXPECT_EQ(readFile(out / "cdtext.bin"), kThreeSessions[0].cdText);
 
   ASSERT_EQ(j["sessions"].size(), 3u);
   ASSERT_EQ(j["tracks"].size(), 6u);
@@ -158,7 +158,7 @@ TEST_F(ImageFile, ThreeSessionsReadBackByAnIndependentReader) {
       EXPECT_TRUE(track["reservedZero"].get<bool>());
       char name[16];
       std::snprintf(name, sizeof name, "track%02u.bin", number);
-      EXPECT_EQ(fileBytes(out / name), trackData(s, t, want));
+      EXPECT_EQ(readFile(out / name), trackData(s, t, want));
       expectedOffset += std::uint64_t{want.blocks} * want.blockSize;
     }
   }
@@ -193,7 +193,7 @@ TEST_F(ImageFile, ThreeSessionsReadBackByAnIndependentReader) {
 TEST_F(ImageFile, DamagedHeadersAreRefused) {
   const fs::path good = file("good.wlt");
   writeImage(good, kThreeSessions);
-  const Bytes original = fileBytes(good);
+  const Bytes original = readFile(good);
   const std::size_t size = original.size();
   const auto le = [](Bytes& b, std::size_t at, std::uint64_t v, int width) {
     for (int i = 0; i < width; ++i)
@@ -253,7 +253,7 @@ TEST_F(ImageFile, DamagedHeadersAreRefused) {
 TEST_F(ImageFile, ANonZeroShortFormIsRead) {
   const fs::path path = file("short.wlt");
   writeImage(path, kThreeSessions);
-  Bytes b = fileBytes(path);
+  Bytes b = readFile(path);
   b[10110 + 842 * 2 + 290] = 0x00;  // track 3: 3 x 2048 bytes in the short length field
   b[10110 + 842 * 2 + 291] = 0x18;
   writeFile(path, b);
@@ -307,7 +307,7 @@ TEST_F(ImageFile, IsoModeWritesOneTracksDataAndNothingElse) {
   ASSERT_EQ(image.CloseTrack(), kNoErr);
   ASSERT_EQ(image.CloseSession(), kNoErr);
   ASSERT_EQ(image.Close(), kNoErr);
-  EXPECT_EQ(fileBytes(path), data) << "exactly 20,480 bytes: no header";
+  EXPECT_EQ(readFile(path), data) << "exactly 20,480 bytes: no header";
 }
 
 TEST_F(ImageFile, EachOperationKeepsToItsMode) {

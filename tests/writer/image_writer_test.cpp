@@ -85,7 +85,7 @@ TEST_F(ImageWriter, NativeImageOfThreeSessionsReadsBack) {
   const auto json = readWlt(path, out);
   ASSERT_TRUE(json);
   const auto& j = *json;
-  EXPECT_EQ(fileBytes(out / "cdtext.bin"), cdText);
+  EXPECT_EQ(readFile(out / "cdtext.bin"), cdText);
   ASSERT_EQ(j["sessions"].size(), plan.size());
   std::size_t t = 0;
   for (std::size_t s = 0; s < plan.size(); ++s) {
@@ -114,7 +114,7 @@ TEST_F(ImageWriter, NativeImageOfThreeSessionsReadsBack) {
           << "the extra record, little-endian, in 16 bytes";
       char name[16];
       std::snprintf(name, sizeof name, "track%02zu.bin", t + 1);
-      EXPECT_EQ(fileBytes(out / name), written[t]);
+      EXPECT_EQ(readFile(out / name), written[t]);
       ++t;
     }
   }
@@ -122,18 +122,19 @@ TEST_F(ImageWriter, NativeImageOfThreeSessionsReadsBack) {
 }
 
 TEST_F(ImageWriter, IsoImageOfAFileSystemReadsBackWithIsoinfoAndXorriso) {
-  if (!haveTool("genisoimage") || !haveTool("isoinfo") || !haveTool("xorriso"))
-    GTEST_SKIP() << "tools missing";
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  QUILLION_REQUIRE_TOOL("isoinfo");
+  QUILLION_REQUIRE_TOOL("xorriso");
   const fs::path src = dir_.path() / "src";
   fs::create_directories(src / "sub");
   writeFile(src / "sub" / "data.bin", payload(300'000, 11));
   std::ofstream(src / "readme.txt") << "written through the ISO image pseudo-drive\n";
   const fs::path source = dir_.path() / "source.iso";
-  ASSERT_EQ(
-      std::system(("genisoimage -quiet -J -r -V QUILLION -o " + quoted(source) + " " + quoted(src))
-                      .c_str()),
-      0);
-  const Bytes iso = fileBytes(source);
+  ASSERT_EQ(runTool({"genisoimage", "-quiet", "-J", "-r", "-V", "QUILLION", "-o", source.string(),
+                     src.string()})
+                .exitCode,
+            0);
+  const Bytes iso = readFile(source);
   ASSERT_EQ(iso.size() % 2048, 0u);
 
   const fs::path path = dir_.path() / "written.iso";
@@ -154,16 +155,16 @@ TEST_F(ImageWriter, IsoImageOfAFileSystemReadsBackWithIsoinfoAndXorriso) {
   ASSERT_EQ(CDWriterEx_CloseSession(c), kNoErr);
   ASSERT_EQ(CDWriterEx_CloseCD(c), kNoErr);
 
-  EXPECT_EQ(fileBytes(path), iso);
-  const std::string pvd = run("isoinfo -d -i " + quoted(path) + " 2>&1");
+  EXPECT_EQ(readFile(path), iso);
+  const std::string pvd = runTool({"isoinfo", "-d", "-i", path.string()}).output;
   EXPECT_NE(pvd.find("Volume id: QUILLION"), std::string::npos) << pvd;
   const fs::path out = dir_.path() / "out";
-  ASSERT_EQ(std::system(("xorriso -indev " + quoted(path) + " -osirrox on -extract / " +
-                         quoted(out) + " >/dev/null 2>&1")
-                            .c_str()),
-            0);
-  EXPECT_EQ(fileBytes(out / "sub" / "data.bin"), fileBytes(src / "sub" / "data.bin"));
-  EXPECT_EQ(slurp(out / "readme.txt"), slurp(src / "readme.txt"));
+  ASSERT_EQ(
+      runTool({"xorriso", "-indev", path.string(), "-osirrox", "on", "-extract", "/", out.string()})
+          .exitCode,
+      0);
+  EXPECT_EQ(readFile(out / "sub" / "data.bin"), readFile(src / "sub" / "data.bin"));
+  EXPECT_EQ(readText(out / "readme.txt"), readText(src / "readme.txt"));
 }
 
 TEST_F(ImageWriter, ContextsThatCannotBeMade) {

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers shared by the writer tests: deterministic payloads, the test-side .wlt reader (a
-// Python script written from the format table, not from our code) and files as bytes.
+// Python script written from the format table, not from our code) and the shared test support.
 #pragma once
-
-#include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "test_tools.h"
+#include "tests/support/test_support.h"
 
 namespace quillion::test {
 
@@ -31,21 +29,6 @@ inline Bytes payload(std::size_t size, std::uint32_t seed) {
   return b;
 }
 
-inline Bytes fileBytes(const std::filesystem::path& file) {
-  const std::string s = slurp(file);
-  return Bytes(s.begin(), s.end());
-}
-
-inline void writeFile(const std::filesystem::path& file, const Bytes& bytes) {
-  std::ofstream(file, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string quoted(const std::filesystem::path& p) {
-  return "'" + p.string() + "'";
-}
-
 // The image as the test-side reader sees it; empty when it refuses the file. With `outdir`,
 // the reader also writes trackNN.bin and cdtext.bin there.
 inline std::optional<nlohmann::json> readWlt(const std::filesystem::path& image,
@@ -54,9 +37,9 @@ inline std::optional<nlohmann::json> readWlt(const std::filesystem::path& image,
   if (!source) return std::nullopt;
   const std::filesystem::path script =
       std::filesystem::path(source) / "tests" / "writer" / "wlt_reader.py";
-  const std::string out =
-      run("python3 " + quoted(script) + " " + quoted(image) +
-          (outdir.empty() ? std::string() : " " + quoted(outdir)) + " 2>/dev/null");
+  std::vector<std::string> argv = {"python3", script.string(), image.string()};
+  if (!outdir.empty()) argv.push_back(outdir.string());
+  const std::string out = toolOutput(argv);
   auto json = nlohmann::json::parse(out, nullptr, false);
   if (json.is_discarded()) return std::nullopt;
   return json;

@@ -6,16 +6,17 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/test_support.h"
+
 namespace quillion::test {
 
 namespace {
 
 struct Environment {
-  std::string root;
+  TempDir dir;
+  std::string root = dir.path().string();
 
   Environment() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillion-gui-XXXXXX").string();
-    if (char* made = mkdtemp(pattern.data())) root = made;
     for (const char* sub : {"home", "config", "data", "state", "cache", "runtime"})
       std::filesystem::create_directories(std::filesystem::path(root) / sub);
     std::filesystem::permissions(std::filesystem::path(root) / "runtime",
@@ -27,11 +28,6 @@ struct Environment {
     setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  }
-
-  ~Environment() {
-    std::error_code ignored;
-    if (!root.empty()) std::filesystem::remove_all(root, ignored);
   }
 };
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "support/python_plist.h"
 
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
+
+#include "tests/support/test_support.h"
 
 namespace quillion::test {
 
@@ -29,26 +29,18 @@ except Exception as e:
     print(json.dumps({"ok": False, "error": repr(e)}))
 )";
 
-QString python() {
-  for (const char* candidate : {"/usr/bin/python3", "/usr/local/bin/python3"})
-    if (QFileInfo(QLatin1String(candidate)).isExecutable()) return QLatin1String(candidate);
-  return QStringLiteral("python3");
-}
-
 }  // namespace
 
 PythonPlist readPlistWithPython(const QString& path) {
   PythonPlist out;
-  QProcess p;
-  p.start(python(), {QStringLiteral("-c"), QString::fromUtf8(kScript), path});
-  if (!p.waitForStarted()) return out;
-  p.waitForFinished(120'000);
-  out.available = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+  const ToolResult p =
+      runTool({"python3", "-c", kScript, path.toStdString()}, {.separateErrors = true});
+  out.available = p.exitCode == 0;
   if (!out.available) {
-    out.error = QString::fromUtf8(p.readAllStandardError());
+    out.error = QString::fromStdString(p.errors);
     return out;
   }
-  const QJsonObject result = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+  const QJsonObject result = QJsonDocument::fromJson(QByteArray::fromStdString(p.output)).object();
   out.parsed = result.value(QStringLiteral("ok")).toBool();
   out.value = result.value(QStringLiteral("value"));
   out.error = result.value(QStringLiteral("error")).toString();

@@ -1,40 +1,27 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "audio_oracle.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 
 namespace quillion::test {
 
-CommandResult runCommand(const std::string& command) {
-  CommandResult result;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
 OracleDecodes decodeWithOracles(const std::string& stream, const std::string& dir) {
   OracleDecodes d;
-  d.ffmpeg = runCommand("ffmpeg -nostdin -v error -err_detect crccheck+explode -i \"" + stream +
-                        "\" -f s16le -acodec pcm_s16le \"" + dir + "/ffmpeg.raw\"");
-  d.mpg123Test = runCommand("mpg123 -q -t \"" + stream + "\"");
-  d.mpg123 = runCommand("mpg123 -q -s \"" + stream + "\" > \"" + dir + "/mpg123.raw\"");
+  d.ffmpeg = runTool({"ffmpeg", "-nostdin", "-v", "error", "-err_detect", "crccheck+explode", "-i",
+                      stream, "-f", "s16le", "-acodec", "pcm_s16le", dir + "/ffmpeg.raw"});
+  d.mpg123Test = runTool({"mpg123", "-q", "-t", stream});
+  const ToolResult decoded = runTool({"mpg123", "-q", "-s", stream}, {.separateErrors = true});
+  writeFile(dir + "/mpg123.raw", decoded.output);
+  d.mpg123 = {decoded.exitCode, decoded.errors, {}};
   return d;
 }
 
 std::string OracleDecodes::faults() const {
   std::string out;
-  const auto check = [&](const char* name, const CommandResult& r, bool quiet) {
+  const auto check = [&](const char* name, const ToolResult& r, bool quiet) {
     if (r.exitCode != 0) out += std::string(name) + " exited " + std::to_string(r.exitCode) + "\n";
     if (quiet && !r.output.empty()) out += std::string(name) + " found faults: " + r.output;
   };
@@ -70,9 +57,9 @@ std::vector<std::int16_t> makeSignal(Signal kind, int sampleRate, int channels, 
       break;
   }
   const std::string out = scratchDir + "/signal.raw";
-  const CommandResult r =
-      runCommand("ffmpeg -nostdin -v error -y -f lavfi -i \"" + source + "\" -ac " +
-                 std::to_string(channels) + " -f s16le -acodec pcm_s16le \"" + out + "\"");
+  const ToolResult r =
+      runTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", source, "-ac",
+               std::to_string(channels), "-f", "s16le", "-acodec", "pcm_s16le", out});
   if (r.exitCode != 0) return {};
   return readPcm(out);
 }

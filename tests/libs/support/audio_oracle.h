@@ -7,22 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace quillion::test {
-
-struct CommandResult {
-  int exitCode = -1;
-  std::string output;  // stdout and stderr together
-};
-
-// Runs `command` through the shell, capturing both output streams.
-CommandResult runCommand(const std::string& command);
 
 // The independent decoders over one stream: ffmpeg with CRC and strict checks decoding into
 // `<dir>/ffmpeg.raw`, mpg123's test mode, and mpg123 decoding into `<dir>/mpg123.raw`.
 struct OracleDecodes {
-  CommandResult ffmpeg;
-  CommandResult mpg123Test;
-  CommandResult mpg123;
+  ToolResult ffmpeg;
+  ToolResult mpg123Test;
+  ToolResult mpg123;  // its output holds what it reported; the samples went to the file
   // What went wrong, one line each; empty when every decoder was content.
   std::string faults() const;
 };

@@ -12,15 +12,14 @@
 #include "emulated_bus.h"
 #include "quillion/DC.h"
 #include "quillion/clock.h"
+#include "tests/support/test_support.h"
 
 namespace quillion::emu {
 
 class DeviceEnvironment {
 public:
   DeviceEnvironment() : clockGuard_(clock_) {
-    char pattern[] = "/tmp/quillion-device-XXXXXX";
-    folder_ = ::mkdtemp(pattern);
-    ::setenv("QUILLION_EMULATED_DRIVES", folder_.c_str(), 1);
+    ::setenv("QUILLION_EMULATED_DRIVES", folder_.path().c_str(), 1);
     ::setenv("QUILLION_SYSTEM_DRIVES", "0", 1);
     EmulatedBus::instance().reset();
   }
@@ -29,8 +28,6 @@ public:
     EmulatedBus::instance().reset();
     ::unsetenv("QUILLION_EMULATED_DRIVES");
     ::unsetenv("QUILLION_SYSTEM_DRIVES");
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
   }
   DeviceEnvironment(const DeviceEnvironment&) = delete;
   DeviceEnvironment& operator=(const DeviceEnvironment&) = delete;
@@ -44,7 +41,7 @@ public:
     started_ = false;
   }
 
-  const std::filesystem::path& folder() const { return folder_; }
+  const std::filesystem::path& folder() const { return folder_.path(); }
   VirtualClock& clock() { return clock_; }
 
   // Plugs a drive of a preset (named `name`, product "<name>") with an optional disc.
@@ -57,7 +54,7 @@ public:
 
   // A blank disc (or unformatted, for random-writable profiles) in the drive's own folder.
   Medium blankDisc(const std::string& name, std::uint16_t profile, std::uint32_t capacity) {
-    return Medium::blank(folder_ / (name + ".medium"), profile, capacity);
+    return Medium::blank(folder_.path() / (name + ".medium"), profile, capacity);
   }
 
   // The reference of the drive whose model is `name`; 0 when it is not listed.
@@ -76,7 +73,7 @@ public:
 private:
   VirtualClock clock_;
   ScopedClockOverride clockGuard_;
-  std::filesystem::path folder_;
+  test::TempDir folder_;  // goes after the drives have stopped
   bool started_ = false;
 };
 

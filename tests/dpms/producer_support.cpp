@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "tests/dpms/dpm_test_support.h"
+#include "tests/dpms/producer_support.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <utility>
 
 #include "tree/fs_node.h"
 
 namespace fs = std::filesystem;
 
-namespace quillion::testing {
+namespace quillion::test {
 namespace {
 
 void addBelow(FS_Tree& tree, const fs::path& folder, FS_Node* parent) {
@@ -36,13 +36,6 @@ TreePtr treeFromFolder(const std::string& folder, const std::string& title) {
   return tree;
 }
 
-std::string readFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::map<std::string, std::string> filesBelow(const std::string& folder) {
   std::map<std::string, std::string> out;
   for (const auto& e : fs::recursive_directory_iterator(folder)) {
@@ -50,7 +43,7 @@ std::map<std::string, std::string> filesBelow(const std::string& folder) {
     if (e.is_directory())
       out[rel + "/"] = "";
     else
-      out[rel] = readFileBytes(e.path().string());
+      out[rel] = readText(e.path().string());
   }
   return out;
 }
@@ -75,8 +68,12 @@ DrainResult drainToFile(DPM_Base& producer, const std::string& path, std::uint16
   return r;
 }
 
-std::string runTool(const std::string& command, int* status) {
-  return run("LC_ALL=C.UTF-8 TZ=UTC " + command + " 2>&1", status);
+std::string runReader(const std::vector<std::string>& argv, int* status, const fs::path& home) {
+  ToolOptions options{.environment = {{"LC_ALL", "C.UTF-8"}, {"TZ", "UTC"}}};
+  if (!home.empty()) options.environment.emplace_back("HOME", home.string());
+  ToolResult r = runTool(argv, options);
+  if (status) *status = r.exitCode;
+  return std::move(r.output);
 }
 
-}  // namespace quillion::testing
+}  // namespace quillion::test

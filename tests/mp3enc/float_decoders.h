@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Our Layer III streams decoded to float samples by the independent decoders (ffmpeg,
+// mpg123), for comparison against what went in.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace quillion::test {
+
+// Decodes a stream with ffmpeg to 32-bit float samples (all channels interleaved);
+// errors come back in the result.
+[[nodiscard]] ToolResult decodeToFloat(const std::filesystem::path& stream,
+                                       const std::filesystem::path& raw,
+                                       std::vector<float>* samples);
+// The same with mpg123, which keeps every sample (no gapless trimming); what it reports
+// about the stream comes back in the result's output.
+[[nodiscard]] ToolResult decodeToFloatMpg123(const std::filesystem::path& stream,
+                                             const std::filesystem::path& raw,
+                                             std::vector<float>* samples);
+
+}  // namespace quillion::test
