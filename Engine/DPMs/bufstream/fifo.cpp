@@ -223,6 +223,9 @@ extern "C" std::uint32_t fifo_w_audio_put_8to16(bufstream* writer, const std::ui
   if (!writer || !samples || !writer->implementation) return 0;
   Fifo& f = fifoOf(writer);
   if (f.elementSize != 2) return 0;
+  // Like a copy, a put closes any open writer request: its area may be the very elements the
+  // put fills, and a later confirm must not commit it over them.
+  f.pendingCount = 0;
   const std::uint32_t take = count < f.room() ? count : f.room();
   for (std::uint32_t i = 0; i < take; ++i) {
     const auto value = static_cast<std::int16_t>((samples[i] - 128) * 256);
