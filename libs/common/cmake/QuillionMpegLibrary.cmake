@@ -24,7 +24,7 @@ function(quillion_add_mpeg_library)
   # marked hidden; every reference must resolve now, not when a caller loads the library.
   target_link_options(${L_TARGET} PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined)
   # Inline variables of the standard library would otherwise become unique global symbols,
-  # which ignore visibility.
-  target_compile_options(${L_TARGET} PRIVATE -fno-gnu-unique)
+  # which ignore visibility. Only GCC makes such symbols (and knows the flag).
+  target_compile_options(${L_TARGET} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
   install(TARGETS ${L_TARGET} LIBRARY DESTINATION lib/quillion/frameworks)
 endfunction()
