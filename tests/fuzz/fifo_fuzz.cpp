@@ -76,7 +76,7 @@ class Run {
     if (n <= room() && n <= chunk_) check(area != nullptr, "a request up to the chunk size is met");
     if (!area) return;
     pending_ = fresh(n);
-    std::memcpy(area, pending_.data(), pending_.size());
+    if (!pending_.empty()) std::memcpy(area, pending_.data(), pending_.size());
   }
 
   void writerConfirm(std::uint32_t n) {

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memset(out.data(), 0, out.size());
     for (const auto& [at, bytes] : pieces) {
       const std::uint64_t end = at + bytes.size();
-      if (end <= offset || at >= offset + out.size()) continue;
+      if (bytes.empty() || end <= offset || at >= offset + out.size()) continue;
       const std::uint64_t from = at > offset ? at : offset;
       const std::uint64_t to = end < offset + out.size() ? end : offset + out.size();
       std::memcpy(out.data() + (from - offset), bytes.data() + (from - at), to - from);

@@ -85,7 +85,11 @@ std::uint8_t* writerRequest(bufstream* bs, std::uint32_t n) {
 std::uint32_t writerConfirm(bufstream* bs, std::uint32_t n) {
   Fifo& f = fifoOf(bs);
   if (n > f.pendingCount) n = f.pendingCount;
-  if (n == 0) return 0;
+  // Every confirm ends the request, also one that commits nothing.
+  if (n == 0) {
+    f.pendingCount = 0;
+    return 0;
+  }
   if (f.pendingWrite == f.write) {
     f.write = f.advanced(f.write, n);
   } else if (f.pendingWrite + n < f.wrap) {
