@@ -5,6 +5,7 @@
 // fails then stops the track, for a later chunk must never be written behind a hole.
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 
 #include "device/drive_destination.h"
@@ -42,7 +43,9 @@ EngineStatus writeChunk(const DriveState& c, const std::uint8_t* data, std::uint
 
 EngineStatus driveWrite(DriveState& c, const std::uint8_t* buffer, std::uint16_t blocks,
                         std::uint16_t blockSize, const std::atomic<bool>& stop) {
-  if (blockSize == 0 || blockSize > kChunkBytes) return kErrBadArgument;
+  // Any 16-bit block size fits a chunk at least once.
+  static_assert(kChunkBytes > UINT16_MAX);
+  if (blockSize == 0) return kErrBadArgument;
   const std::uint16_t chunk = chunkBlocks(c, blockSize);
   Clock& clock = engineClock();
   while (blocks > 0) {

@@ -2,6 +2,7 @@
 #include "device/mode_page.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/byte_order.h"
 
@@ -9,12 +10,21 @@ namespace quillion {
 
 EngineStatus ModePage::sense(std::uint32_t ref, std::uint8_t code, ModePageControl control,
                              std::uint16_t length, std::size_t minimumBytes, MMC_SenseData* sense) {
-  buffer_.assign(length, 0);
+  std::vector<std::uint8_t> reply(length, 0);
+  buffer_.clear();
   start_ = size_ = 0;
-  const EngineStatus status = MMC_ModeSense10(ref, code, control, length, buffer_.data(), sense);
+  const EngineStatus status = MMC_ModeSense10(ref, code, control, length, reply.data(), sense);
   if (status != kNoErr) return status;
+  return adopt(std::move(reply), code, minimumBytes);
+}
+
+EngineStatus ModePage::adopt(std::vector<std::uint8_t> reply, std::uint8_t code,
+                             std::size_t minimumBytes) {
+  buffer_ = std::move(reply);
+  start_ = size_ = 0;
   // The mode data length counts the bytes after itself; the page follows the block
   // descriptors (SPC-3 7.4.3).
+  if (buffer_.size() < 8) return kErrBadArgument;
   const std::size_t available = std::min<std::size_t>(buffer_.size(), 2u + be::get16(buffer_, 0));
   const std::size_t start = 8u + be::get16(buffer_, 6);
   if (start + 2 > available || (buffer_[start] & 0x3F) != code) return kErrBadArgument;

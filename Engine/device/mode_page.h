@@ -23,6 +23,9 @@ class ModePage {
                                    MMC_SenseData* sense);
   // MODE SELECT(10) of what was read, with the parameter list length the header gives; the
   // fields SPC reserves in a MODE SELECT list (mode data length, PS) go out as zero.
+  // The same for a reply already read (MODE SENSE(10) data as it arrived).
+  [[nodiscard]] EngineStatus adopt(std::vector<std::uint8_t> reply, std::uint8_t code,
+                                   std::size_t minimumBytes);
   [[nodiscard]] EngineStatus select(std::uint32_t ref, MMC_SenseData* sense);
 
   std::uint8_t get(std::size_t at) const { return at < size_ ? buffer_[start_ + at] : 0; }

@@ -133,7 +133,9 @@ EngineStatus CDImageFile::Close() {
     return kNoErr;
   }
   EngineStatus status = kNoErr;
-  if (!isoMode_) {
+  // A session left open still owns its tracks; the header must say so to be read again.
+  if (openSession_ >= 0) status = CloseSession();
+  if (!isoMode_ && status == kNoErr) {
     const auto bytes = quillion::wlt::encode(header_);
     status = writeAt(0, bytes.data(), bytes.size());
   }
@@ -176,7 +178,10 @@ EngineStatus CDImageFile::NewTrack(const WLTTRACK& track) {
   if (mode_ != Mode::Writing) return kErrImageMode;
   if (isoMode_ && header_.trackCount > 0) return kErrImageTrackCount;
   if (header_.trackCount >= kWltMaxTracks) return kErrImageTrackCount;
-  if (track.blockSize == 0) return kErrBadArgument;
+  // What the reader would refuse is not written: a block size no disc block has, or a track
+  // outside every session.
+  if (track.blockSize == 0 || track.blockSize > kWltMaxBlockSize) return kErrBadArgument;
+  if (!isoMode_ && openSession_ < 0) return kErrBadArgument;
   if (isoMode_) {
     // An ISO image is the one track's data alone.
     if (::ftruncate(fd_, 0) != 0) return kErrImageWrite;

@@ -2,6 +2,7 @@
 #include "image/wlt_format.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/byte_order.h"
 
@@ -127,19 +128,34 @@ std::optional<WltHeader> decode(std::span<const std::uint8_t> b) {
 
 EngineStatus validate(const WltHeader& h, std::uint64_t fileSize) {
   if (h.sessionCount > kWltMaxSessions || h.trackCount > kWltMaxTracks) return kErrImageMagic;
+  // The sessions share the tracks out in order: each begins where the one before ended (a
+  // session may hold no track; its first track then names the one after the last), and
+  // together they hold every track, so none belongs to no session or to two.
+  std::uint32_t nextTrack = 1;
   for (std::size_t i = 0; i < h.sessionCount; ++i) {
     const WLTSESSION& s = h.sessions[i];
-    // A session may hold no track; its first track then names the one after the last.
-    if (s.firstTrack == 0 || std::uint32_t{s.firstTrack} + s.trackCount > h.trackCount + 1u)
-      return kErrImageMagic;
+    if (s.firstTrack != nextTrack) return kErrImageMagic;
+    nextTrack += s.trackCount;
+    if (nextTrack > h.trackCount + 1u) return kErrImageMagic;
   }
+  if (nextTrack != h.trackCount + 1u) return kErrImageMagic;
+  // Tracks are numbered from 1 in file order, hold whole blocks of a size a disc block can
+  // have, and keep their data apart from each other's and from the CD-Text block.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;
   for (std::size_t i = 0; i < h.trackCount; ++i) {
     const WLTTRACK& t = h.tracks[i];
-    if (t.blockSize == 0 || !insideFile(t.dataOffset, t.dataLength, fileSize))
+    if (t.number != i + 1 || t.blockSize == 0 || t.blockSize > kWltMaxBlockSize ||
+        t.dataLength % t.blockSize != 0 || !insideFile(t.dataOffset, t.dataLength, fileSize))
       return kErrImageMagic;
+    if (t.dataLength) extents.emplace_back(t.dataOffset, t.dataLength);
   }
-  if (h.cdTextOffset && h.cdTextLength && !insideFile(h.cdTextOffset, h.cdTextLength, fileSize)) {
-    return kErrImageMagic;
+  if (h.cdTextOffset && h.cdTextLength) {
+    if (!insideFile(h.cdTextOffset, h.cdTextLength, fileSize)) return kErrImageMagic;
+    extents.emplace_back(h.cdTextOffset, h.cdTextLength);
+  }
+  std::sort(extents.begin(), extents.end());
+  for (std::size_t i = 1; i < extents.size(); ++i) {
+    if (extents[i - 1].first + extents[i - 1].second > extents[i].first) return kErrImageMagic;
   }
   return kNoErr;
 }

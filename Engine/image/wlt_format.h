@@ -16,6 +16,8 @@ inline constexpr std::uint32_t kWltMagic = 0xCD77CD88u;
 inline constexpr std::size_t kWltHeaderBytes = 93'774;
 inline constexpr std::size_t kWltMaxSessions = 99;
 inline constexpr std::size_t kWltMaxTracks = 99;
+// The largest stored block: 2,352 bytes of a raw sector and its 96 bytes of subchannel.
+inline constexpr std::uint32_t kWltMaxBlockSize = 2'448;
 
 // WLTSESSION: one session of the image.
 struct WLTSESSION {
@@ -60,10 +62,11 @@ std::vector<std::uint8_t> encode(const WltHeader& header);
 // A track whose short data offset or length is non-zero is read with that value.
 std::optional<WltHeader> decode(std::span<const std::uint8_t> bytes);
 
-// Checks a decoded header against the file it came from: counts within 99, every session's
-// tracks within the track count, block sizes set, and every track's data and the CD-Text
-// block inside the file after the header. kNoErr, or kErrImageMagic for a header that cannot
-// describe this file.
+// Checks a decoded header against the file it came from: counts within 99; sessions that
+// share the tracks out in order, every track in exactly one; tracks numbered from 1 in file
+// order, each of whole blocks of 1 to kWltMaxBlockSize bytes; every track's data and the
+// CD-Text block inside the file after the header and apart from each other. kNoErr, or
+// kErrImageMagic for a header that cannot describe this file.
 [[nodiscard]] EngineStatus validate(const WltHeader& header, std::uint64_t fileSize);
 
 }  // namespace quillion::wlt

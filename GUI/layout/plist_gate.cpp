@@ -2,6 +2,8 @@
 #include "layout/plist_gate.h"
 
 #include <QDateTime>
+#include <QSet>
+#include <QStringDecoder>
 #include <QXmlStreamReader>
 
 namespace quillion {
@@ -46,6 +48,10 @@ class Gate {
     while (!xml_.atEnd()) {
       switch (xml_.readNext()) {
         case QXmlStreamReader::StartDocument:
+          if (!xml_.documentEncoding().isEmpty() &&
+              xml_.documentEncoding().compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) != 0)
+            return fail(QStringLiteral("declared encoding is not UTF-8"));
+          continue;
         case QXmlStreamReader::DTD:
         case QXmlStreamReader::Comment:
         case QXmlStreamReader::ProcessingInstruction:
@@ -110,9 +116,13 @@ class Gate {
       text.trimmed().toDouble(&ok);
       return ok || fail(QStringLiteral("bad real: ") + text);
     }
-    if (name == QLatin1String("date"))
-      return QDateTime::fromString(text.trimmed(), Qt::ISODate).isValid() ||
+    if (name == QLatin1String("date")) {
+      // The writer behind the parser prints years below 1000 with fewer than four digits,
+      // which no reader takes back: such a date is refused here rather than saved unreadable.
+      const QDateTime date = QDateTime::fromString(text.trimmed(), Qt::ISODate);
+      return (date.isValid() && date.date().year() >= 1000) ||
              fail(QStringLiteral("bad date: ") + text);
+    }
     if (name == QLatin1String("data")) {
       QByteArray compact = text.toLatin1();
       compact.replace(' ', "").replace('\n', "").replace('\t', "").replace('\r', "");
@@ -123,10 +133,15 @@ class Gate {
   }
 
   bool dict(int depth) {
+    // The parser behind this check keeps one of two equal keys: which value a key holds must
+    // not depend on the reader.
+    QSet<QString> keys;
     while (nextElement()) {
       if (xml_.name() != QLatin1String("key")) return fail(QStringLiteral("value without key"));
       QString key;
       if (!leafText(key)) return false;
+      if (keys.contains(key)) return fail(QStringLiteral("key twice: ") + key);
+      keys.insert(key);
       if (!nextElement()) return fail(QStringLiteral("key without value"));
       if (!value(depth + 1)) return false;
     }
@@ -139,6 +154,15 @@ class Gate {
 }  // namespace
 
 bool isStrictXmlPlist(const QByteArray& data, QString* why) {
+  // The parser behind this check reads bytes as UTF-8 whatever the document declares, while
+  // the XML reader here honours the declaration: only where both are UTF-8 do they see the
+  // same text. A NUL byte is no XML character, and it is how UTF-16 and UTF-32 begin.
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+  (void)utf8.decode(data);
+  if (utf8.hasError() || data.contains('\0')) {
+    if (why) *why = QStringLiteral("not UTF-8");
+    return false;
+  }
   Gate gate(data);
   const bool ok = gate.run();
   if (why) *why = gate.why;

@@ -10,9 +10,10 @@
 
 namespace quillion {
 
-// True when `data` is a well-formed XML document whose root is <plist> holding exactly one
-// value, built only of dict (key/value pairs), array, string, integer (fits 64 bits), real,
-// true, false, date and data (valid base64), nested at most kMaxPlistDepth deep.
+// True when `data` is a well-formed UTF-8 XML document (no other encoding declared) whose root
+// is <plist> holding exactly one value, built only of dict (key/value pairs, no key twice),
+// array, string, integer (fits 64 bits), real, true, false, date (ISO 8601, year 1000 or
+// later) and data (valid base64), nested at most kMaxPlistDepth deep.
 bool isStrictXmlPlist(const QByteArray& data, QString* why = nullptr);
 
 inline constexpr int kMaxPlistDepth = 64;

@@ -16,7 +16,8 @@ constexpr const char* kFilesystem = "org.freedesktop.UDisks2.Filesystem";
 bool callWithEmptyOptions(sd_bus* bus, const std::string& path, const char* method) {
   sd_bus_message* request = nullptr;
   sd_bus_message* reply = nullptr;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  // All fields zero, which is what SD_BUS_ERROR_NULL spells as a C compound literal.
+  sd_bus_error error{};
   bool ok = sd_bus_message_new_method_call(bus, &request, kService, path.c_str(), kFilesystem, method) >= 0 &&
             sd_bus_message_open_container(request, 'a', "{sv}") >= 0 &&
             sd_bus_message_close_container(request) >= 0;
@@ -42,7 +43,7 @@ std::unique_ptr<UDisksClient> UDisksClient::connect() {
   auto bus = std::make_unique<Bus>();
   if (sd_bus_open_system(&bus->bus) < 0) return nullptr;
   // Ping activates the service when it is installed but not running.
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};
   const int rc = sd_bus_call_method(bus->bus, kService, "/org/freedesktop/UDisks2", "org.freedesktop.DBus.Peer",
                                     "Ping", &error, nullptr, "");
   sd_bus_error_free(&error);

@@ -134,4 +134,30 @@ TEST(Fifo, EightBitAudioBecomesSigned16) {
   EXPECT_EQ(fifo_w_audio_put_8to16(bytes.writer, samples, 1), 0u) << "needs 2-byte elements";
 }
 
+// A request still open when a put runs must not be committed by a later confirm: at the wrap
+// point that confirm once copied gigabytes, elsewhere it overwrote the put's samples.
+TEST(Fifo, PutClosesAnOpenWriterRequest) {
+  struct Case {
+    std::uint32_t fillFirst;  // elements written and read before the request
+    const char* where;
+  };
+  for (const Case c : {Case{0, "request at the ring start"}, Case{2, "request inside the ring"},
+                       Case{8, "request across the end"}}) {
+    SCOPED_TRACE(c.where);
+    FifoPair fifo(10, 4, 2);
+    std::vector<std::uint8_t> scratch(2 * c.fillFirst);
+    ASSERT_EQ(fifo.writer->copybytes(fifo.writer, scratch.data(), c.fillFirst), c.fillFirst);
+    ASSERT_EQ(fifo.reader->copybytes(fifo.reader, scratch.data(), c.fillFirst), c.fillFirst);
+    ASSERT_NE(fifo.writer->request(fifo.writer, 3), nullptr);
+    const std::uint8_t samples[2] = {129, 130};
+    ASSERT_EQ(fifo_w_audio_put_8to16(fifo.writer, samples, 2), 2u);
+    EXPECT_EQ(fifo.writer->confirm(fifo.writer, 3), 0u) << "the request was closed by the put";
+    ASSERT_EQ(fifo.reader->usable_bytes(fifo.reader), 2u);
+    std::int16_t out[2] = {};
+    ASSERT_EQ(fifo.reader->copybytes(fifo.reader, reinterpret_cast<std::uint8_t*>(out), 2), 2u);
+    EXPECT_EQ(out[0], 256);
+    EXPECT_EQ(out[1], 512);
+  }
+}
+
 }  // namespace

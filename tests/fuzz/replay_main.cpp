@@ -21,7 +21,8 @@ int replayFile(const std::filesystem::path& file) {
     std::fprintf(stderr, "cannot read %s\n", file.c_str());
     return 1;
   }
-  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>()};
   // An empty input still goes through the target, with a pointer it may not read.
   static const std::uint8_t none = 0;
   LLVMFuzzerTestOneInput(bytes.empty() ? &none : bytes.data(), bytes.size());

@@ -27,8 +27,13 @@ TEST(PlistGate, AcceptsWellFormedPropertyLists) {
             "<key>t</key><true/><key>f</key><false/>"
             "<key>d</key><data>\n\tAAECAwQ=\n\t</data>"
             "<key>e</key><data></data><key>date</key><date>2020-01-01T00:00:00Z</date>"
+            "<key>old</key><date>1000-01-01T00:00:00Z</date>"
             "<key>a</key><array><string/><dict/></array></dict>")},
       {"comments and white space", wrap("<!-- note --><dict>\n</dict>") + "<!-- after -->\n"},
+      {"declared utf-8 in lower case",
+       QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?><plist><dict>"
+                  "<key>Title</key><string>caf\xc3\xa9</string></dict></plist>")},
+      {"no declaration", QByteArray("<plist><dict/></plist>")},
       {"largest integer", wrap("<dict><key>i</key><integer>9223372036854775807</integer></dict>")},
       {"deep but allowed", nested(kMaxPlistDepth - 1)},
   };
@@ -61,6 +66,16 @@ TEST(PlistGate, RefusesWhatTheLenientParserWouldTakeOrMisread) {
       {"invalid UTF-8", wrap("<dict><key>x</key><string>\xff\xfe</string></dict>")},
       {"undeclared entity", wrap("<dict><key>x</key><string>&bogus;</string></dict>")},
       {"nested too deep", nested(kMaxPlistDepth + 1)},
+      {"declared ISO-8859-1",
+       QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><dict>"
+                  "<key>Title</key><string>caf\xe9</string></dict></plist>")},
+      {"declared UTF-7, plain ASCII",
+       QByteArray("<?xml version=\"1.0\" encoding=\"UTF-7\"?><plist><dict>"
+                  "<key>Title</key><string>cafe</string></dict></plist>")},
+      {"UTF-16 without a byte order mark", QByteArray("<\0p\0l\0i\0s\0t\0/\0>\0", 16)},
+      {"a year before 1000", wrap("<dict><key>d</key><date>0999-12-31T00:00:00Z</date></dict>")},
+      {"the same key twice",
+       wrap("<dict><key>Title</key><string>a</string><key>Title</key><string>b</string></dict>")},
   };
   for (const auto& [what, data] : bad) EXPECT_FALSE(isStrictXmlPlist(data)) << what;
 }

@@ -25,20 +25,22 @@ inline Printed& printed() {
   return p;
 }
 
-inline std::string formatted(const char* format, va_list args) {
+// Checked like printf by the compiler: the format comes from the library under test.
+__attribute__((format(printf, 1, 0))) inline std::string formatted(const char* format,
+                                                                   va_list args) {
   char text[4096];
   std::vsnprintf(text, sizeof text, format, args);
   return text;
 }
 
-inline void collectError(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) inline void collectError(const char* format, ...) {
   va_list args;
   va_start(args, format);
   printed().errors.push_back(formatted(format, args));
   va_end(args);
 }
 
-inline void collectInfo(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) inline void collectInfo(const char* format, ...) {
   va_list args;
   va_start(args, format);
   printed().infos.push_back(formatted(format, args));

@@ -18,19 +18,19 @@ std::vector<std::string> printed;
 int allocations = 0;
 void* appSeen = nullptr;
 
-std::string formatted(const char* format, va_list args) {
+__attribute__((format(printf, 1, 0))) std::string formatted(const char* format, va_list args) {
   char text[4096];
   std::vsnprintf(text, sizeof text, format, args);
   return text;
 }
 
-void collect(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) void collect(const char* format, ...) {
   va_list args;
   va_start(args, format);
   printed.push_back(formatted(format, args));
   va_end(args);
 }
-void collectProgress(int level, const char* format, ...) {
+__attribute__((format(printf, 2, 3))) void collectProgress(int level, const char* format, ...) {
   va_list args;
   va_start(args, format);
   printed.push_back(std::to_string(level) + ":" + formatted(format, args));
@@ -62,7 +62,7 @@ void* emptyRc(const char*) {
   return nullptr;
 }
 
-void collectEx(void* app, const char* format, ...) {
+__attribute__((format(printf, 2, 3))) void collectEx(void* app, const char* format, ...) {
   appSeen = app;
   va_list args;
   va_start(args, format);

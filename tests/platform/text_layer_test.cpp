@@ -16,8 +16,7 @@ namespace {
 
 const char* const kSamples[] = {
     "plain ASCII 123",
-    "Caf\xC3\xA9 cr\xC3\xA8me br\xC3\xBBl\xC3\xA9"
-    "e",                                                          // Café crème brûlée
+    "Caf\xC3\xA9 cr\xC3\xA8me br\xC3\xBBl\xC3\xA9\x65",           // Café crème brûlée
     "\xC3\x85ngstr\xC3\xB6m \xE2\x84\xA2 \xC2\xA9 \xE2\x80\xA0",  // Ångström ™ © †
     "e\xCC\x81 a\xCC\x8A",                                        // e + acute, a + ring
     "\xEF\xAC\x81 ligature",                                      // ﬁ

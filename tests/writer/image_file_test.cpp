@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 
@@ -231,6 +232,31 @@ TEST_F(ImageFile, DamagedHeadersAreRefused) {
       {"block size 0", [&](Bytes& b) { le(b, kTrack2 + 282, 0, 4); }, kErrImageMagic},
       {"CD-Text past the end", [&](Bytes& b) { le(b, 93512, size, 4); }, kErrImageMagic},
       {"file cut in the last track", [](Bytes& b) { b.resize(b.size() - 1); }, kErrImageMagic},
+      {"block size 0xFFFFFFFF", [&](Bytes& b) { le(b, kTrack2 + 282, 0xFFFFFFFF, 4); },
+       kErrImageMagic},
+      {"block size 3 with a length of 7",
+       [&](Bytes& b) {
+         le(b, kTrack2 + 282, 3, 4);
+         le(b, kTrack2 + 724, 7, 8);
+       },
+       kErrImageMagic},
+      {"two tracks over the same bytes",
+       [&](Bytes& b) { std::copy_n(b.begin() + 10110 + 732, 8, b.begin() + kTrack2 + 732); },
+       kErrImageMagic},
+      {"CD-Text inside a track's data",
+       [&](Bytes& b) { std::copy_n(b.begin() + kTrack2 + 732, 4, b.begin() + 93508); },
+       kErrImageMagic},
+      {"duplicate track numbers", [&](Bytes& b) { le(b, kTrack2, 1, 2); }, kErrImageMagic},
+      {"track numbers out of order",
+       [&](Bytes& b) {
+         le(b, 10110, 2, 2);
+         le(b, kTrack2, 1, 2);
+       },
+       kErrImageMagic},
+      {"last track in no session", [&](Bytes& b) { le(b, 1198 + 90 * 2 + 2, 2, 2); },
+       kErrImageMagic},
+      {"sessions over the same track", [&](Bytes& b) { le(b, 1198 + 90, 2, 2); }, kErrImageMagic},
+      {"no session at all", [&](Bytes& b) { le(b, 1196, 0, 2); }, kErrImageMagic},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -289,6 +315,31 @@ TEST_F(ImageFile, TheHundredthSessionAndTrackAreRefused) {
   EXPECT_EQ((*json)["sessions"].size(), 99u);
   EXPECT_EQ((*json)["tracks"].size(), 99u);
   EXPECT_EQ((*json)["fileSize"].get<std::uint64_t>(), 93'774u + 99 * 2048);
+}
+
+// What the reader refuses is never written: a track outside a session or with a block size no
+// disc block has, and a session left open at Close is closed with its tracks.
+TEST_F(ImageFile, TheWriterWritesOnlyWhatReadsAgain) {
+  const fs::path path = file("open.wlt");
+  CDImageFile image(false);
+  ASSERT_EQ(image.Open(path.c_str(), true), kNoErr);
+  WLTTRACK track;
+  track.blockSize = 2048;
+  EXPECT_EQ(image.NewTrack(track), kErrBadArgument) << "no session is open";
+  ASSERT_EQ(image.NewSession(WLTSESSION{}), kNoErr);
+  track.blockSize = kWltMaxBlockSize + 1;
+  EXPECT_EQ(image.NewTrack(track), kErrBadArgument);
+  track.blockSize = kWltMaxBlockSize;
+  ASSERT_EQ(image.NewTrack(track), kNoErr);
+  const Bytes block = payload(kWltMaxBlockSize, 2);
+  ASSERT_EQ(image.WriteData(block.data(), 1), kNoErr);
+  ASSERT_EQ(image.Close(), kNoErr) << "closes the open session first";
+  CDImageFile reading(false);
+  ASSERT_EQ(reading.Open(path.c_str(), false), kNoErr);
+  std::uint16_t sessions = 0, tracks = 0;
+  ASSERT_EQ(reading.CDImageInfo(&sessions, &tracks), kNoErr);
+  EXPECT_EQ(sessions, 1);
+  EXPECT_EQ(tracks, 1);
 }
 
 TEST_F(ImageFile, IsoModeWritesOneTracksDataAndNothingElse) {

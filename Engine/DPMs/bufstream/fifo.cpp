@@ -85,7 +85,11 @@ std::uint8_t* writerRequest(bufstream* bs, std::uint32_t n) {
 std::uint32_t writerConfirm(bufstream* bs, std::uint32_t n) {
   Fifo& f = fifoOf(bs);
   if (n > f.pendingCount) n = f.pendingCount;
-  if (n == 0) return 0;
+  // Every confirm ends the request, also one that commits nothing.
+  if (n == 0) {
+    f.pendingCount = 0;
+    return 0;
+  }
   if (f.pendingWrite == f.write) {
     f.write = f.advanced(f.write, n);
   } else if (f.pendingWrite + n < f.wrap) {
@@ -223,6 +227,9 @@ extern "C" std::uint32_t fifo_w_audio_put_8to16(bufstream* writer, const std::ui
   if (!writer || !samples || !writer->implementation) return 0;
   Fifo& f = fifoOf(writer);
   if (f.elementSize != 2) return 0;
+  // Like a copy, a put closes any open writer request: its area may be the very elements the
+  // put fills, and a later confirm must not commit it over them.
+  f.pendingCount = 0;
   const std::uint32_t take = count < f.room() ? count : f.room();
   for (std::uint32_t i = 0; i < take; ++i) {
     const auto value = static_cast<std::int16_t>((samples[i] - 128) * 256);

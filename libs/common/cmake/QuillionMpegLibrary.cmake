@@ -22,9 +22,14 @@ function(quillion_add_mpeg_library)
     PRIVATE quillion_mpeg_common bufstream ${L_LIBS})
   # Static archives linked in stay private to this object even if a symbol in them is not
   # marked hidden; every reference must resolve now, not when a caller loads the library.
-  target_link_options(${L_TARGET} PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined)
+  # clang leaves the sanitizer and fuzzer runtimes to the executable, so a sanitized library
+  # of its making has undefined references by design.
+  target_link_options(${L_TARGET} PRIVATE -Wl,--exclude-libs,ALL)
+  if(NOT QUILLION_SANITIZE OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    target_link_options(${L_TARGET} PRIVATE -Wl,--no-undefined)
+  endif()
   # Inline variables of the standard library would otherwise become unique global symbols,
-  # which ignore visibility.
-  target_compile_options(${L_TARGET} PRIVATE -fno-gnu-unique)
+  # which ignore visibility. Only GCC makes such symbols (and knows the flag).
+  target_compile_options(${L_TARGET} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
   install(TARGETS ${L_TARGET} LIBRARY DESTINATION lib/quillion/frameworks)
 endfunction()

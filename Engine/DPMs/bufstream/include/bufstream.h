@@ -69,7 +69,8 @@ bufstream* new_fifo_buf(uint32_t size, uint32_t chunk);
 bufstream* new_fifo_buf_elements(uint32_t size, uint32_t chunk, uint32_t element_size);
 void free_fifo_buf(bufstream* writer);
 /* Stores unsigned 8-bit samples as signed 16-bit ((x - 128) * 256) into a fifo of 2-byte
- * elements; returns the samples taken. */
+ * elements; returns the samples taken. Like copybytes, it closes an open writer request: a
+ * later confirm commits nothing. */
 uint32_t fifo_w_audio_put_8to16(bufstream* writer, const uint8_t* samples, uint32_t count);
 
 /* File streams. open_* allocate the record (null after a message); init_* fill the caller's
