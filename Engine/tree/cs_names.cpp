@@ -52,24 +52,35 @@ std::uint16_t put(const std::string& text, char* out) {
   return static_cast<std::uint16_t>(text.size());
 }
 
-// A base of more than 8 characters keeps its first 5 and last 2 around a '~'; a number
-// is appended or written over the end of the first 8.
-std::string numberedBase(std::string base, const std::string& number) {
-  if (base.size() > 8) base = base.substr(0, 5) + '~' + base.substr(base.size() - 2);
-  if (base.size() + number.size() <= 8) return base + number;
-  return base.substr(0, 8 - number.size()) + number;
+std::string dCharsOf(std::string_view name) {
+  std::string d(name);
+  std::transform(d.begin(), d.end(), d.begin(), dChar);
+  return d;
 }
 
-std::string isoFileName(const std::string& d, const std::string& number) {
-  const auto split = d.rfind('_');
-  if (split != std::string::npos) {
-    const std::string extension = d.substr(split + 1, 3);
-    return numberedBase(d.substr(0, split), number) + '.' + extension;
+// A base of more than 8 characters keeps its first 5 and last 2 around a '~'.
+std::string shortBase(std::string base) {
+  if (base.size() > 8) base = base.substr(0, 5) + '~' + base.substr(base.size() - 2);
+  return base;
+}
+
+char base36Digit(std::uint32_t value) {
+  return static_cast<char>(value < 10 ? '0' + value : 'A' + (value - 10));
+}
+
+// Serial 0 to 35 in one digit, the next 36^2 in two, and so on.
+std::string serialCode(std::uint64_t serial) {
+  std::size_t width = 1;
+  std::uint64_t span = 36;
+  while (serial >= span) {
+    serial -= span;
+    ++width;
+    span *= 36;
   }
-  std::string t = d + number;
-  if (t.size() <= 8) return t + '.';
-  t = d.substr(0, 11 - number.size()) + number;
-  return t.substr(0, 8) + '.' + t.substr(8);
+  std::string code(width, '0');
+  for (std::size_t i = width; i-- > 0; serial /= 36)
+    code[i] = base36Digit(static_cast<std::uint32_t>(serial % 36));
+  return code;
 }
 
 }  // namespace
@@ -89,11 +100,8 @@ std::uint16_t CS_To_ISO_8_3_Name(const char* name, char* out, std::uint32_t numb
   if (name == nullptr || *name == '\0') return 0;
   const std::string digits = numberText(number);
   if (digits.size() > 8) return 0;
-  std::string d(name);
-  std::transform(d.begin(), d.end(), d.begin(), dChar);
-  if (isFolder) return put(d.substr(0, 8 - digits.size()) + digits, out);
-  std::string result = isoFileName(d, digits);
-  if (withVersion) result += ";1";
+  std::string result = quillion::iso83Name(quillion::iso83Stem(name, isFolder), digits);
+  if (withVersion && !isFolder) result += ";1";
   return put(result, out);
 }
 
@@ -135,6 +143,82 @@ std::int16_t CS_TruncateFileName(const char* name, char* out, std::uint32_t numb
   put(head + suffix + std::string(text.substr(text.size() - extensionLength)), out);
   return 0;
 }
+
+namespace quillion {
+
+Iso83Stem iso83Stem(std::string_view name, bool isFolder) {
+  const std::string d = dCharsOf(name);
+  Iso83Stem stem;
+  if (isFolder) {
+    stem.kind = Iso83Stem::Kind::folder;
+    stem.base = d.substr(0, 8);
+    return stem;
+  }
+  // Any character outside the d-set, not only a dot, can start the extension.
+  const auto split = d.rfind('_');
+  if (split != std::string::npos) {
+    stem.kind = Iso83Stem::Kind::split;
+    stem.base = shortBase(d.substr(0, split));
+    stem.extension = d.substr(split + 1, 3);
+    return stem;
+  }
+  stem.kind = Iso83Stem::Kind::plain;
+  stem.base = d.substr(0, 11);
+  return stem;
+}
+
+std::string iso83Name(const Iso83Stem& stem, const std::string& digits) {
+  switch (stem.kind) {
+    case Iso83Stem::Kind::folder:
+      return stem.base.substr(0, 8 - digits.size()) + digits;
+    case Iso83Stem::Kind::split: {
+      const std::string base = stem.base.size() + digits.size() <= 8
+                                   ? stem.base + digits
+                                   : stem.base.substr(0, 8 - digits.size()) + digits;
+      return base + '.' + stem.extension;
+    }
+    case Iso83Stem::Kind::plain:
+      break;
+  }
+  std::string t = stem.base + digits;
+  if (t.size() <= 8) return t + '.';
+  t = stem.base.substr(0, 11 - digits.size()) + digits;
+  return t.substr(0, 8) + '.' + t.substr(8);
+}
+
+std::string iso83SerialName(const Iso83Stem& stem, std::uint32_t serial) {
+  const std::string code = '~' + serialCode(serial);
+  const auto head = [&code](const std::string& part) {
+    return part.substr(0, 8 - code.size()) + code;
+  };
+  switch (stem.kind) {
+    case Iso83Stem::Kind::folder:
+      return head(stem.base);
+    case Iso83Stem::Kind::split:
+      return head(stem.base) + '.' + stem.extension;
+    case Iso83Stem::Kind::plain:
+      break;
+  }
+  const std::string extension = stem.base.size() > 8 ? stem.base.substr(8) : std::string();
+  return head(stem.base.substr(0, 8)) + '.' + extension;
+}
+
+std::string utf8FromLatin1(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace quillion
 
 std::uint16_t CS_ULong_To_Chars(std::uint32_t value, char* buffer, std::uint32_t size) {
   if (buffer == nullptr || size == 0) return 0;

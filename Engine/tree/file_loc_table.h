@@ -17,6 +17,11 @@ struct FS_FileLoc {
   std::uint32_t dataBlocks = 0;
   std::uint32_t rsrcStart = 0;
   std::uint32_t rsrcBlocks = 0;
+  // The file's modification date when the table was made, so that a file changed before
+  // it is read can be told; `measured` is false when the file could not be asked then.
+  bool measured = false;
+  std::int64_t modSeconds = 0;
+  std::uint32_t modNanoseconds = 0;
 };
 
 struct FS_FileLocTable {

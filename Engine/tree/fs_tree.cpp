@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "tree/fs_tree.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <limits>
 #include <vector>
@@ -129,9 +131,29 @@ void FS_Tree::updateSizeOfAllParent(FS_Node* node, std::int64_t dData, std::int6
   }
 }
 
+// A node for a local file must name something a disc can hold: a file that was found (not
+// a dangling link or a link loop) and is a plain file, not a device, FIFO or socket, which
+// would otherwise come out as an empty file without a word.
+EngineStatus FS_Tree::Admit(const FS_Node& node) {
+  if (node.IsFolder() || node.IsISO9660ImportItem()) return kNoErr;
+  if (!node.IsValid()) return kErrFileAccess;
+  if (node.HasFlag(kFSNodeSymbolic) || node.fsRef.empty()) return kNoErr;
+  quillion::CatalogInfo info;
+  if (quillion::readCatalogInfo(node.fsRef, info) != kNoErr) return kErrFileAccess;
+  const auto type = info.mode & S_IFMT;
+  if (type == S_IFCHR || type == S_IFBLK || type == S_IFIFO || type == S_IFSOCK)
+    return kErrTreeNotAFile;
+  return kNoErr;
+}
+
 EngineStatus FS_Tree::Add(FS_Node* node, FS_Node* parent) {
   if (root == nullptr) return kErrTreeNoRoot;
   if (node == nullptr) return kErrBadArgument;
+  if (const EngineStatus s = Admit(*node); s != kNoErr) return s;
+  return Attach(node, parent);
+}
+
+EngineStatus FS_Tree::Attach(FS_Node* node, FS_Node* parent) {
   FS_Node* target = parent != nullptr ? parent : root;
   if (!isInside(target, root)) return kErrBadArgument;
   if (const EngineStatus s = target->AddChild(node); s != kNoErr) return s;
@@ -168,8 +190,8 @@ EngineStatus FS_Tree::Move(FS_Node* node, FS_Node* newParent) {
   if (!target->IsFolder() || !isInside(target, root)) return kErrBadArgument;
   if (target->FindChild(node->Title()) != nullptr) return kErrTreeDuplicateTitle;
   if (const EngineStatus s = Remove(node, false); s != kNoErr) return s;
-  if (const EngineStatus s = Add(node, target); s != kNoErr) {
-    (void)Add(node, oldParent);
+  if (const EngineStatus s = Attach(node, target); s != kNoErr) {
+    (void)Attach(node, oldParent);
     return s;
   }
   return kNoErr;
@@ -280,6 +302,12 @@ void allocate(const FS_Node& folder, std::uint32_t blockSize, bool useRsrc, std:
     entry.rsrcBlocks = static_cast<std::uint32_t>(rsrcBlocks);
     entry.dataStart = static_cast<std::uint32_t>(next + rsrcBlocks);
     entry.dataBlocks = static_cast<std::uint32_t>(dataBlocks);
+    quillion::CatalogInfo info;
+    if (!child->fsRef.empty() && quillion::readCatalogInfo(child->fsRef, info) == kNoErr) {
+      entry.measured = true;
+      entry.modSeconds = info.contentModDate.seconds;
+      entry.modNanoseconds = info.contentModDate.nanoseconds;
+    }
     next += rsrcBlocks + dataBlocks;
     table.index[entry.node] = static_cast<std::uint32_t>(table.entries.size());
     table.entries.push_back(entry);

@@ -19,6 +19,8 @@ class FS_Tree {
   FS_Tree& operator=(const FS_Tree&) = delete;
   ~FS_Tree();
 
+  // kErrFileAccess for a file node whose file was not found (a dangling link, a link
+  // loop) and kErrTreeNotAFile for a device, FIFO or socket; nothing is added then.
   EngineStatus Add(FS_Node* node, FS_Node* parent);
   EngineStatus Remove(FS_Node* node, bool deleteNode);
   EngineStatus Move(FS_Node* node, FS_Node* newParent);
@@ -52,6 +54,8 @@ class FS_Tree {
   bool useResourceFork = true;
 
  private:
+  static EngineStatus Admit(const FS_Node& node);
+  EngineStatus Attach(FS_Node* node, FS_Node* parent);
   void installRoot(FS_Node* node);
   FS_Node* takeRoot();
   void adjustAncestors(FS_Node* node, int sign);

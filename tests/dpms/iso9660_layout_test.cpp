@@ -7,13 +7,17 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <tuple>
 
 #include "DPMs/base/dpm_mode2_form1.h"
 #include "DPMs/iso9660/dpm_fs_iso9660.h"
+#include "DPMs/iso9660/iso_dir_queue.h"
 #include "common/byte_order.h"
 #include "quillion/clock.h"
 #include "tests/dpms/iso_fixture.h"
+#include "tree/char_compare.h"
 #include "tree/fs_node.h"
 
 using namespace quillion;
@@ -224,43 +228,90 @@ TEST_F(Iso9660Layout, HybridHooksPointIntoAnotherDataArea) {
   EXPECT_EQ(iso.GetNodeLBN(tree->Root(), &blocks, DPM_FS_ISO9660::kUDFBridge), 0u);
 }
 
-// A title that is not UTF-8 has no Joliet form: the layout is refused with the reason,
-// never written with an empty name. Plain ISO9660 names it in d-characters.
-TEST_F(Iso9660Layout, TitleWithoutJolietFormIsRefused) {
+// A title that is not UTF-8 (a name in an old 8-bit encoding) keeps its file and is read as
+// Latin-1 in the Joliet tree, with a line for the burn log; plain ISO9660 names it in
+// d-characters.
+TEST_F(Iso9660Layout, TitleThatIsNotUtf8IsReadAsLatin1) {
   fs::create_directories(src());
   writeFile(src() + "/ok.txt", "ok");
   writeFile(src() + "/caf\xE9.txt", "latin-1 name");
   TreePtr tree = treeFromFolder(src(), "NAMES");
   DPM_FS_ISO9660 joliet(tree.get(), DPM_FS_ISO9660::kJoliet, 0, false, true, false);
-  EXPECT_EQ(joliet.GenerateStuffsForHeaders(), kErrProducerName);
-  EXPECT_NE(joliet.LayoutProblem().find("caf\xE9.txt"), std::string::npos)
-      << joliet.LayoutProblem();
-  std::uint16_t size = 0;
-  EXPECT_EQ(joliet.PrepareAll(&size, nullptr, nullptr), 0u);
+  ASSERT_GT(drainToFile(joliet, image()).written, 0u) << joliet.LayoutProblem();
+  ASSERT_EQ(joliet.LayoutNotes().size(), 1u);
+  EXPECT_EQ(joliet.LayoutNotes()[0],
+            "\r?? Name is not valid UTF-8, read as Latin-1 \"caf\xC3\xA9.txt\": " + src() +
+                "/caf\xE9.txt\r");
+  const auto files = extract(image());
+  ASSERT_EQ(files.count("caf\xC3\xA9.txt"), 1u);
+  EXPECT_EQ(files.at("caf\xC3\xA9.txt"), "latin-1 name");
+  EXPECT_EQ(files.at("ok.txt"), "ok");
 
   DPM_FS_ISO9660 plain(tree.get(), DPM_FS_ISO9660::kISO9660, 0, false, true, false);
   ASSERT_GT(drainToFile(plain, image()).written, 0u);
+  EXPECT_TRUE(plain.LayoutNotes().empty());
   const auto root = isoinfoListing(image()).at("/");
   ASSERT_EQ(root.size(), 2u);
   EXPECT_EQ(root[0].name, "CAF_.TXT;1");
 }
 
-// 1001 folders whose names agree in their first eight characters: 1000 attempts give 1000
-// names, the last folder gets none and the layout is refused.
-TEST_F(Iso9660Layout, NoUniqueNameInAThousandAttemptsIsRefused) {
-  TreePtr tree(new FS_Tree(nullptr));
-  for (int i = 0; i <= 1000; ++i) {
-    char title[32];
-    std::snprintf(title, sizeof title, "samefolder%04d", i);
-    ASSERT_EQ(tree->Add(FS_Node::MakeFolder(title, nullptr, false), nullptr), kNoErr);
+// Children named the way they always were: each takes the first of numbers 0 to 999 that
+// gives a name no earlier sibling holds.
+std::vector<std::string> decimalNames(const FS_Node& dir, bool version) {
+  std::set<std::string, CharCompareLess> taken;
+  std::vector<std::string> names;
+  for (const auto& [title, child] : dir.Children()) {
+    for (std::uint32_t n = 0; n < 1000; ++n) {
+      char out[kCS_ISO83NameBytes];
+      const std::uint16_t length =
+          CS_To_ISO_8_3_Name(child->Title().c_str(), out, n, child->IsFolder(), version);
+      if (taken.insert(std::string(out, length)).second) {
+        names.push_back(std::string(out, length));
+        break;
+      }
+    }
   }
-  DPM_FS_ISO9660 producer(tree.get(), DPM_FS_ISO9660::kISO9660, 0, false, true, false);
-  EXPECT_EQ(producer.GenerateStuffsForHeaders(), kErrProducerName);
-  EXPECT_NE(producer.LayoutProblem().find("samefolder1000"), std::string::npos)
-      << producer.LayoutProblem();
-  (void)tree->Remove(tree->Root()->FindChild("samefolder1000"), true);
-  DPM_FS_ISO9660 fits(tree.get(), DPM_FS_ISO9660::kISO9660, 0, false, true, false);
-  EXPECT_EQ(fits.GenerateStuffsForHeaders(), kNoErr) << fits.LayoutProblem();
+  return names;
+}
+
+// More look-alike names than the 999 decimal numbers can tell apart: the first ones keep
+// the names they always had, the rest go on with a serial, and every child is named.
+TEST_F(Iso9660Layout, LookAlikeNamesBeyondTheDecimalNumbersAllGetNames) {
+  for (const bool folders : {true, false}) {
+    SCOPED_TRACE(folders ? "folders" : "files");
+    TreePtr tree(new FS_Tree(nullptr));
+    for (int i = 0; i < 1100; ++i) {
+      char title[32];
+      std::snprintf(title, sizeof title, folders ? "samefolder%04d" : "long_file_%04d.dat", i);
+      FS_Node* node = FS_Node::MakeFolder(title, nullptr, false);
+      if (!folders) node->SetFolder(false);
+      ASSERT_EQ(tree->Root()->AddChild(node), kNoErr);
+    }
+    const std::vector<std::string> before = decimalNames(*tree->Root(), !folders);
+    std::vector<iso::IsoChild> named;
+    std::string problem;
+    ASSERT_EQ(
+        iso::nameChildren(*tree->Root(), iso::IsoNaming{false, !folders, nullptr}, named, problem),
+        kNoErr)
+        << problem;
+    ASSERT_EQ(named.size(), 1100u);
+    std::map<const FS_Node*, std::string> byNode;
+    for (const iso::IsoChild& c : named) byNode[c.node] = c.identifier;
+    std::size_t index = 0, serials = 0;
+    for (const auto& [title, child] : tree->Root()->Children()) {
+      const std::string& name = byNode.at(child.get());
+      if (index < before.size()) {
+        EXPECT_EQ(name, before[index]) << title;
+      } else {
+        ++serials;
+        EXPECT_NE(name.find('~'), std::string::npos) << name;
+        EXPECT_LE(name.find('.') == std::string::npos ? name.size() : name.find('.'), 8u) << name;
+      }
+      ++index;
+    }
+    EXPECT_EQ(before.size() + serials, 1100u);
+    EXPECT_GT(serials, 0u) << "the case must reach beyond the decimal numbers";
+  }
 }
 
 // The path table numbers parents in 16 bits; a layout with more folders than the limit

@@ -9,6 +9,7 @@
 #include "platform/text/text_encoding.h"
 #include "quillion/CS.h"
 #include "tests/support/test_support.h"
+#include "tree/name_units.h"
 
 using namespace quillion::test;
 
@@ -326,4 +327,52 @@ TEST(UnicodeConverter, EncodingChoice) {
   CS_UC_Term(&ref);
   std::uint32_t unknown = 0x1234;
   EXPECT_EQ(CS_UC_Init(&unknown), nullptr);
+}
+
+// After the 999 decimal numbers a level-1 name takes '~' and a base-36 serial over the end
+// of its 8-character part; the serial widens when a width is used up.
+TEST(IsoSerialNames, SerialsWidenOverTheEightCharacters) {
+  using quillion::iso83SerialName;
+  using quillion::iso83Stem;
+  const auto folder = iso83Stem("photos", true);
+  EXPECT_EQ(iso83SerialName(folder, 0), "PHOTOS~0");
+  EXPECT_EQ(iso83SerialName(folder, 35), "PHOTOS~Z");
+  EXPECT_EQ(iso83SerialName(folder, 36), "PHOTO~00");
+  EXPECT_EQ(iso83SerialName(folder, 36 + 1295), "PHOTO~ZZ");
+  EXPECT_EQ(iso83SerialName(folder, 36 + 1296), "PHOT~000");
+  EXPECT_EQ(iso83SerialName(folder, 0xFFFFFFFFu).size(), 8u);
+  EXPECT_EQ(iso83SerialName(iso83Stem("readme.txt", false), 0), "README~0.TXT");
+  EXPECT_EQ(iso83SerialName(iso83Stem("longnamewithoutdot", false), 0), "LONGNA~0.WIT");
+  EXPECT_EQ(iso83SerialName(iso83Stem("ab", false), 1), "AB~1.");
+  // Every serial of the first three widths is a different name.
+  std::set<std::string> names;
+  const auto stem = iso83Stem("file_0001.dat", false);
+  for (std::uint32_t serial = 0; serial < 36 + 1296 + 46656; ++serial)
+    names.insert(iso83SerialName(stem, serial));
+  EXPECT_EQ(names.size(), 36u + 1296u + 46656u);
+}
+
+// The decimal names come from the stem exactly as from the title.
+TEST(IsoSerialNames, StemsGiveTheDecimalNamesOfTheirTitles) {
+  for (const char* title :
+       {"readme.txt", "my long filename.html", "photos", "abcdefghijklmno", "file_0101.dat", "x"}) {
+    for (const bool folder : {false, true}) {
+      for (const std::uint32_t n : {0u, 3u, 12u, 999u}) {
+        char out[kCS_ISO83NameBytes];
+        const std::uint16_t length = CS_To_ISO_8_3_Name(title, out, n, folder, false);
+        EXPECT_EQ(quillion::iso83Name(quillion::iso83Stem(title, folder),
+                                      n == 0 ? std::string() : std::to_string(n)),
+                  std::string(out, length))
+            << title << " " << n;
+      }
+    }
+  }
+}
+
+TEST(IsoSerialNames, Latin1ReadingKeepsEveryByte) {
+  EXPECT_EQ(quillion::utf8FromLatin1("caf\xE9.txt"), "caf\xC3\xA9.txt");
+  EXPECT_EQ(quillion::utf8FromLatin1("\xFF\x80" "a"),
+            "\xC3\xBF\xC2\x80"
+            "a");
+  EXPECT_TRUE(quillion::isValidUtf8(quillion::utf8FromLatin1("\xE9\xE8\xFC")));
 }

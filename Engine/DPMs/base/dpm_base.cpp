@@ -26,11 +26,22 @@ const std::vector<DPM_MissingData>& DPM_Base::MissingData() const {
   return none;
 }
 
+const std::vector<std::string>& DPM_Base::LayoutNotes() const {
+  static const std::vector<std::string> none;
+  return none;
+}
+
 EngineStatus DPM_Base::DataResult() const {
   return MissingData().empty() ? kNoErr : kErrFileAccess;
 }
 
 std::string DPM_MissingDataLogLine(const DPM_MissingData& missing) {
+  if (missing.changed) {
+    return "\r?? File changed since the layout was made, its first " +
+           std::to_string(missing.expectedBytes) + " bytes written: " + missing.path + " (" +
+           std::to_string(missing.expectedBytes) + " bytes when measured, " +
+           std::to_string(missing.currentBytes) + " bytes now)\r";
+  }
   std::string line = "\r?? File data missing, written as zeros: ";
   line += missing.path.empty() ? std::string("(no file)") : missing.path;
   line += missing.resourceFork ? " (resource fork, " : " (data fork, ";

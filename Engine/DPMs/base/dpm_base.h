@@ -27,6 +27,10 @@ struct DPM_MissingData {
   bool resourceFork = false;
   std::uint64_t expectedBytes = 0;  // the fork's size when the layout was made
   std::uint64_t readBytes = 0;      // what could be read before it failed (0: not opened)
+  // The file was still there but no longer the one measured: another size or another
+  // modification date. Its first expectedBytes bytes as they are now were written.
+  bool changed = false;
+  std::uint64_t currentBytes = 0;  // its size when it was read (changed files)
 };
 
 // The burn-log line for one record: "\r?? ... \r", as the engine's other log lines.
@@ -59,6 +63,9 @@ class DPM_Base {
   virtual const std::vector<DPM_MissingData>& MissingData() const;
   // kErrFileAccess when any file data was missing, so the job cannot end as successful.
   EngineStatus DataResult() const;
+  // Burn-log lines ("\r?? ...\r") about parts of the layout written otherwise than given,
+  // such as a name read in another encoding; known once the producer is prepared.
+  virtual const std::vector<std::string>& LayoutNotes() const;
 
  protected:
   std::uint32_t blockSize = 0;

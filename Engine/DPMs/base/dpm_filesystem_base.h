@@ -35,6 +35,7 @@ class DPM_FileSystem_Base : public DPM_Base {
                                          std::uint32_t* gotBytes);
 
   const std::vector<DPM_MissingData>& MissingData() const override;
+  const std::vector<std::string>& LayoutNotes() const override { return layoutNotes; }
   // Why GenerateStuffsForHeaders or PrepareAll refused the layout, for the burn log; empty
   // when nothing was refused.
   const std::string& LayoutProblem() const { return layoutProblem; }
@@ -49,6 +50,7 @@ class DPM_FileSystem_Base : public DPM_Base {
   bool hybrid = false;
   DPM_ForkReader forkReader;  // the read state of GetBlockFromFiles
   std::string layoutProblem;
+  std::vector<std::string> layoutNotes;
 };
 
 namespace quillion {

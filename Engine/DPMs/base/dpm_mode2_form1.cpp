@@ -70,3 +70,7 @@ EngineStatus DPM_Mode2Form1::GetCurrentSenseCode(MMC_SenseData* sense) {
 const std::vector<DPM_MissingData>& DPM_Mode2Form1::MissingData() const {
   return inner ? inner->MissingData() : DPM_Base::MissingData();
 }
+
+const std::vector<std::string>& DPM_Mode2Form1::LayoutNotes() const {
+  return inner ? inner->LayoutNotes() : DPM_Base::LayoutNotes();
+}

@@ -34,6 +34,7 @@ class DPM_Mode2Form1 : public DPM_Base {
   void SetTotalBlocks(std::uint32_t blocks) override;
   EngineStatus GetCurrentSenseCode(MMC_SenseData* sense) override;
   const std::vector<DPM_MissingData>& MissingData() const override;
+  const std::vector<std::string>& LayoutNotes() const override;
 
   DPM_Base& Inner() const { return *inner; }
 

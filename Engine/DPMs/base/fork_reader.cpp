@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "DPMs/base/fork_reader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,6 +15,7 @@ DPM_ForkReader::~DPM_ForkReader() = default;
 void DPM_ForkReader::rewind() {
   next_ = 0;
   resourceDone_ = false;
+  entryRecorded_ = false;
   fork_ = Fork();
 }
 
@@ -30,6 +33,7 @@ bool DPM_ForkReader::startNextFork(const FS_FileLocTable& table) {
     bool resource = false;
     if (!resourceDone_) {
       resourceDone_ = true;
+      checkEntry(table, entry);
       blocks = entry.rsrcBlocks;
       resource = true;
     } else {
@@ -66,7 +70,38 @@ void DPM_ForkReader::open(Fork& fork) {
   fork.file = std::move(file);
 }
 
+void DPM_ForkReader::checkEntry(const FS_FileLocTable& table, const FS_FileLoc& entry) {
+  entryRecorded_ = false;
+  FS_Node* node = entry.node;
+  if (node == nullptr || node->IsISO9660ImportItem()) return;
+  DPM_MissingData m;
+  m.node = node;
+  m.path = node->GetFullPathName();
+  m.expectedBytes = node->dataActualSize;
+  quillion::CatalogInfo now;
+  const bool found = node->IsValid() && !node->fsRef.empty() &&
+                     quillion::readCatalogInfo(node->fsRef, now) == kNoErr;
+  const bool plain = found && (node->HasFlag(kFSNodeSymbolic) || S_ISREG(now.mode));
+  if (plain) {
+    // A file that shrank comes out short with zeros after it and is recorded when its
+    // read falls short.
+    const bool grew = now.dataLogicalSize > node->dataActualSize ||
+                      (table.rsrcIncluded && now.rsrcLogicalSize > node->rsrcActualSize);
+    const bool redated = entry.measured && (now.contentModDate.seconds != entry.modSeconds ||
+                                            now.contentModDate.nanoseconds != entry.modNanoseconds);
+    const bool shrank = now.dataLogicalSize < node->dataActualSize ||
+                        (table.rsrcIncluded && now.rsrcLogicalSize < node->rsrcActualSize);
+    if (shrank || (!grew && !redated)) return;
+    m.changed = true;
+    m.readBytes = node->dataActualSize;
+    m.currentBytes = now.dataLogicalSize;
+  }
+  missing_.push_back(std::move(m));
+  entryRecorded_ = true;
+}
+
 void DPM_ForkReader::recordShortfall(const Fork& fork) {
+  if (entryRecorded_) return;  // the file's own record says it already
   DPM_MissingData m;
   m.node = fork.node;
   m.path = fork.node->GetFullPathName();

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Streams the forks that a file-location table lists, in table order (each file's resource
 // fork, then its data fork), into whole blocks: every fork fills exactly the blocks it was
-// allotted, with zeros after its last byte, whatever has become of the file since.
+// allotted, with zeros after its last byte, whatever has become of the file since. Each
+// file is looked at before its forks are read, empty ones too: one that is gone or no
+// longer a plain file, or that grew or got another modification date since the table was
+// made, is recorded once, so no file reaches the disc cut or changed without a word.
 #pragma once
 
 #include <cstdint>
@@ -44,11 +47,13 @@ class DPM_ForkReader {
   };
 
   bool startNextFork(const FS_FileLocTable& table);
+  void checkEntry(const FS_FileLocTable& table, const FS_FileLoc& entry);
   void open(Fork& fork);
   void recordShortfall(const Fork& fork);
 
-  std::size_t next_ = 0;       // the table entry to take next
-  bool resourceDone_ = false;  // the current entry's resource fork has been handed out
+  std::size_t next_ = 0;        // the table entry to take next
+  bool resourceDone_ = false;   // the current entry's resource fork has been handed out
+  bool entryRecorded_ = false;  // the current entry's file was recorded when looked at
   Fork fork_;
   std::vector<DPM_MissingData> missing_;
 };

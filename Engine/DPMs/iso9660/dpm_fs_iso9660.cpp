@@ -99,6 +99,7 @@ IsoRecordOptions DPM_FS_ISO9660::recordOptions() const {
 
 EngineStatus DPM_FS_ISO9660::GenerateStuffsForHeaders() {
   layoutProblem.clear();
+  layoutNotes.clear();
   if (tree == nullptr || tree->Root() == nullptr)
     return refuse(kErrProducerNoSource, "There is no layout to write");
   if (videoCD) {
@@ -121,10 +122,14 @@ EngineStatus DPM_FS_ISO9660::GenerateStuffsForHeaders() {
       converter.reset(CS_UC_Init(&encoding));
       if (!converter) return refuse(kErrOutOfMemory, "No converter for Joliet names");
       const IsoNaming jolietNaming{true, false, converter.get()};
+      std::vector<IsoNameNote> notes;
       if (const EngineStatus s = BuildDirQueue(tree->Root(), jolietNaming, limits.maxDirectories,
-                                               jolietQueue, layoutProblem);
+                                               jolietQueue, layoutProblem, &notes);
           s != kNoErr)
         return s;
+      for (const IsoNameNote& note : notes)
+        layoutNotes.push_back("\r?? Name is not valid UTF-8, read as Latin-1 \"" + note.readAs +
+                              "\": " + note.node->GetFullPathName() + "\r");
     }
     if (const EngineStatus s = CalculateTablesSize(); s != kNoErr) return s;
   } catch (const std::bad_alloc&) {

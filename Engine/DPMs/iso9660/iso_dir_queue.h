@@ -18,8 +18,18 @@ class FS_Node;
 namespace quillion::iso {
 
 inline constexpr std::uint32_t kSectorBytes = 2048;
-// Name attempts per child: the number that makes a name unique runs from 0 to 999.
-inline constexpr std::uint32_t kNameAttempts = 1000;
+// A clash is settled by a number worked into the name. The first 999 numbers are decimal
+// in both forms; after them a level-1 name takes a '~' and a serial in base 36 that widens
+// over its 8 characters, and a Joliet name goes on in decimal up to 7 digits, so any folder
+// the format can hold gets unique names.
+inline constexpr std::uint32_t kDecimalNames = 1000;
+inline constexpr std::uint32_t kJolietNumbers = 10'000'000;
+
+// A child whose name was read otherwise than as given, for the burn log.
+struct IsoNameNote {
+  FS_Node* node = nullptr;
+  std::string readAs;  // the title as the disc shows it (UTF-8)
+};
 
 struct IsoChild {
   FS_Node* node = nullptr;
@@ -55,16 +65,19 @@ struct IsoNaming {
   CS_UCRef converter = nullptr;  // Joliet: titles (UTF-8) to UTF-16
 };
 
-// Names every child, folders and files alike (empty files included). kErrProducerName,
-// with `problem` saying why, when a title cannot be converted or no unique name is found
-// in kNameAttempts attempts.
+// Names every child, folders and files alike (empty files included). A Joliet title that
+// is not valid UTF-8 is read as Latin-1 and listed in `notes` (when given).
+// kErrProducerName, with `problem` saying why, when a title is empty or no unique name
+// is left.
 [[nodiscard]] EngineStatus nameChildren(const FS_Node& dir, const IsoNaming& naming,
-                                        std::vector<IsoChild>& out, std::string& problem);
+                                        std::vector<IsoChild>& out, std::string& problem,
+                                        std::vector<IsoNameNote>* notes = nullptr);
 
 // Breadth first from `root`. kErrProducerTooManyFiles when there are more directories
 // than `maxDirectories` (the path table numbers parents in 16 bits).
 [[nodiscard]] EngineStatus BuildDirQueue(FS_Node* root, const IsoNaming& naming,
                                          std::uint32_t maxDirectories, IsoDirQueue& queue,
-                                         std::string& problem);
+                                         std::string& problem,
+                                         std::vector<IsoNameNote>* notes = nullptr);
 
 }  // namespace quillion::iso

@@ -16,6 +16,7 @@ class Reader {
     for (Session& session : job_.sessions) {
       for (Track& track : session.tracks) {
         if (!track.producer) break;
+        for (const std::string& note : track.producer->LayoutNotes()) logText(shared_, note);
         if (const EngineStatus s = readTrack(*track.producer, track.blocks); s != kNoErr) return s;
         if (shared_.bStop) return kNoErr;
         if (track.producer->DataResult() != kNoErr) {

@@ -63,6 +63,7 @@ enum EngineStatusCode : EngineStatus {
   kErrTreeMoveNoParent = -1275,    // the node to move has no parent
   kErrTreeWalkStopped = -1276,     // a walk was stopped by its callback
   kErrTreeBadMove = -1277,         // the root cannot move; a folder cannot move into itself
+  kErrTreeNotAFile = -1278,        // a device, FIFO or socket: nothing a disc can hold as a file
 
   kErrFileAccess = -1322,  // a file or fork could not be reached or opened
 
