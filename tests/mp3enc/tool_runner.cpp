@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace quillion::test {
@@ -19,7 +20,8 @@ bool toolAvailable(const std::string& name) {
   std::size_t start = 0;
   while (start <= dirs.size()) {
     const std::size_t end = dirs.find(':', start);
-    const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const std::string dir =
+        dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
     if (end == std::string::npos) break;
     start = end + 1;
@@ -78,7 +80,8 @@ TempDir::~TempDir() {
 
 void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
@@ -92,7 +95,8 @@ void readFloats(const std::filesystem::path& raw, std::vector<float>* samples) {
   samples->clear();
   const std::vector<std::uint8_t> bytes = readFile(raw);
   samples->resize(bytes.size() / sizeof(float));
-  if (!samples->empty()) std::memcpy(samples->data(), bytes.data(), samples->size() * sizeof(float));
+  if (!samples->empty())
+    std::memcpy(samples->data(), bytes.data(), samples->size() * sizeof(float));
 }
 
 }  // namespace
@@ -111,6 +115,19 @@ ToolResult decodeToFloatMpg123(const std::filesystem::path& stream,
       runTool({"mpg123", "--no-gapless", "-e", "f32", "-O", raw.string(), stream.string()});
   readFloats(raw, samples);
   return r;
+}
+
+std::string mp3valWarnings(const std::filesystem::path& file) {
+  const ToolResult val = runTool({"mp3val", file.string()});
+  std::string warnings;
+  std::istringstream report(val.output);
+  for (std::string line; std::getline(report, line);) {
+    if (line.find("WARNING") != std::string::npos &&
+        line.find("No supported tags") == std::string::npos) {
+      warnings += line + "\n";
+    }
+  }
+  return warnings;
 }
 
 }  // namespace quillion::test
