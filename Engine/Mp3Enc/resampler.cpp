@@ -23,8 +23,24 @@ int keptFrames(const Resampler* r) {
 }
 
 // Input frames needed before output frame k can be computed.
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+  const std::int64_t q = a / b;
+  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// Output frame k is centred on input time (k - delay) x down / up, a whole number of output
+// frames behind its own time: newest input frame it uses, and the phase of the centre.
+std::int64_t newestFrame(const Resampler* r, std::int64_t k) {
+  return floorDiv((k - r->delay) * r->down, r->up) + r->half;
+}
+std::int64_t phaseOf(const Resampler* r, std::int64_t k) {
+  const std::int64_t x = (k - r->delay) * r->down;
+  return x - floorDiv(x, r->up) * r->up;
+}
+
+// Input frames needed before output frame k can be computed.
 std::int64_t framesNeededFor(const Resampler* r, std::int64_t k) {
-  return k * r->down / r->up + 1;
+  return newestFrame(r, k) + 1;
 }
 
 void updateBlock(Resampler* r) {
@@ -85,6 +101,7 @@ int smpl_resampler_fo_construct(Resampler* r, const LowPassSpec* spec, std::int3
       if (cutoff <= 0.0) return 1;
       const int length = kaiserLength(spec->attenuation, transition / inRate);
       r->half = (length + 1) / 2;
+      r->delay = (static_cast<std::int64_t>(r->half) * r->up + r->down - 1) / r->down;
       const double beta = kaiserBeta(spec->attenuation);
       const double i0beta = besselI0(beta);
       // The ideal low-pass sits in the middle of the transition band.
@@ -135,8 +152,8 @@ const float* smpl_resampler_fo_advance(Resampler* r) {
   r->framesIn += r->blockFrames;
   for (int k = 0; k < r->outFrames; ++k) {
     const std::int64_t n = r->framesOut + k;
-    const std::int64_t newest = n * r->down / r->up;  // newest input frame used
-    const std::int64_t phase = (n * r->down) % r->up;
+    const std::int64_t newest = newestFrame(r, n);
+    const std::int64_t phase = phaseOf(r, n);
     float* out = r->output.data() + static_cast<std::ptrdiff_t>(k * ch);
     if (r->method == ResampleMethod::Copy) {
       const float* in = r->history.data() + (newest - base0) * ch;
@@ -165,7 +182,7 @@ const float* smpl_resampler_fo_advance(Resampler* r) {
 }
 
 int smpl_resampler_fo_get_delay(const Resampler* r) {
-  return static_cast<int>(static_cast<std::int64_t>(r->half) * r->up / r->down);
+  return static_cast<int>(r->delay);
 }
 
 void smpl_resampler_fo_destruct(Resampler* r) {

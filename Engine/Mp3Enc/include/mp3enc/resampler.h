@@ -36,6 +36,7 @@ struct Resampler {
   int outFrames = 0;                // output sample frames per call
   std::int64_t up = 1, down = 1;    // output rate / input rate = up / down, reduced
   int half = 0;                     // taps either side of the centre, in input samples
+  std::int64_t delay = 0;           // output frames between an input instant and its output
   std::vector<float> coefficients;  // up phases x (2 half + 1) taps
   std::vector<float> history;       // the last 2 half input frames, then the block
   std::vector<float> output;        // outFrames x channels
