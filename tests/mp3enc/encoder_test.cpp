@@ -368,3 +368,38 @@ TEST(EncodeToMp3, ProgressShortDataAndEmptyData) {
   EXPECT_EQ(run.out, "Encoding successful\n");
   EXPECT_EQ(runTool({"mpg123", "-q", "-t", dir.file("empty.mp3").string()}).exitCode, 0);
 }
+
+// Speech from espeak-ng (22.05 kHz mono): kept at its rate at 48 kbit/s, where it must come
+// back after the delay with a fair SNR, and converted to 44.1 kHz at 128 kbit/s.
+TEST(EncodeToMp3, SpeechFromEspeak) {
+  REQUIRE_CHECKERS();
+  QUILLION_REQUIRE_TOOL("espeak-ng");
+  TempDir dir;
+  ASSERT_EQ(runTool({"espeak-ng", "-w", dir.file("speech.wav").string(),
+                     "Seven quiet violins played softly, then the drums came in at once."})
+                .exitCode,
+            0);
+  int rate = 0, channels = 0;
+  std::vector<std::int16_t> input;
+  ASSERT_TRUE(readWav16(dir.file("speech.wav"), &rate, &channels, &input));
+  ASSERT_EQ(channels, 1);
+  struct Case {
+    int bitrate, outputRate;
+    double bound;  // dB; 0: not compared (converted rate)
+  };
+  for (const Case& c : {Case{48000, 22050, 24.0}, Case{128000, 44100, 0.0}}) {
+    SCOPED_TRACE(c.bitrate);
+    const DriverRun run = runDriver(dir.file("speech.wav"), dir.file("speech.mp3"), c.bitrate, 0);
+    ASSERT_EQ(run.result, kEncodeSucceeded) << run.err;
+    expectValidStream(dir.file("speech.mp3"));
+    EXPECT_EQ(probeValue(dir.file("speech.mp3"), "sample_rate"), std::to_string(c.outputRate));
+    if (c.bound == 0.0) continue;
+    std::vector<float> decoded;
+    ASSERT_EQ(
+        decodeToFloatMpg123(dir.file("speech.mp3"), dir.file("speech.raw"), &decoded).exitCode, 0);
+    const EncoderStreamInfo info = infoFor(rate, c.bitrate, 1, 0);
+    const Alignment a = align(input, decoded, 1, 3000);
+    EXPECT_EQ(a.delay, info.totalDelay + kDecoderDelay);
+    EXPECT_GT(a.snr, c.bound);
+  }
+}

@@ -6,6 +6,9 @@
 #include <fstream>
 #include <random>
 
+#include "mp3enc/wav_reader.h"
+#include "tool_runner.h"
+
 namespace quillion::test {
 namespace {
 
@@ -70,6 +73,22 @@ void writeWav(const std::filesystem::path& path, const WavSpec& spec,
   file.insert(file.end(), data.begin(), data.end());
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+}
+
+bool readWav16(const std::filesystem::path& path, int* rate, int* channels,
+               std::vector<std::int16_t>* samples) {
+  const std::vector<std::uint8_t> bytes = readFile(path);
+  mp3enc::WavInfo info;
+  if (mp3enc::parseWavHeader(bytes.data(), bytes.size(), &info) != mp3enc::WavStatus::Ok)
+    return false;
+  *rate = info.sampleRate;
+  *channels = info.channels;
+  const std::size_t end =
+      std::min<std::size_t>(bytes.size(), info.dataOffset + std::size_t{info.dataLength});
+  samples->clear();
+  for (std::size_t i = info.dataOffset; i + 1 < end; i += 2)
+    samples->push_back(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)));
+  return true;
 }
 
 const char* signalName(Signal kind) {

@@ -28,6 +28,10 @@ enum class Signal { Sweep, PinkNoise, Clicks, Silence, Clipping };
                                                    double seconds);
 [[nodiscard]] const char* signalName(Signal kind);
 
+// Reads a 16-bit WAV file made by another program; false when it is not one.
+[[nodiscard]] bool readWav16(const std::filesystem::path& path, int* rate, int* channels,
+                             std::vector<std::int16_t>* samples);
+
 struct Alignment {
   int delay = -1;     // decoded sample frame that matches input frame 0
   double snr = -1e9;  // dB over the aligned overlap
