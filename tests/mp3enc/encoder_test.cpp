@@ -4,6 +4,7 @@
 // after the reported delay, and decode to the input within a bound per bit rate.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -402,4 +403,26 @@ TEST(EncodeToMp3, SpeechFromEspeak) {
     EXPECT_EQ(a.delay, info.totalDelay + kDecoderDelay);
     EXPECT_GT(a.snr, c.bound);
   }
+}
+
+// Ancillary bytes from a file ride in the frames: the stream stays valid and carries them.
+TEST(EncodeToMp3, CarriesAncillaryBytes) {
+  REQUIRE_CHECKERS();
+  TempDir dir;
+  writeWav(dir.file("in.wav"), WavSpec{}, makeSignal(Signal::Sweep, 44100, 2, 1.0));
+  std::vector<std::uint8_t> anc(300);
+  for (std::size_t i = 0; i < anc.size(); ++i) anc[i] = static_cast<std::uint8_t>(0x31 + i * 7);
+  writeFile(dir.file("anc.bin"), anc);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int result = encode_to_mp3(dir.file("in.wav").c_str(), dir.file("out.mp3").c_str(), 128000,
+                                   9600, dir.file("anc.bin").c_str(), 0, nullptr, nullptr);
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(result, kEncodeSucceeded) << err;
+  EXPECT_EQ(out, "Encoding successful\n");
+  expectValidStream(dir.file("out.mp3"));
+  const std::vector<std::uint8_t> stream = readFile(dir.file("out.mp3"));
+  // The first frame's share: 9600 bit/s x 1152 / 44100 = 250 bits, 31 bytes.
+  EXPECT_NE(std::search(stream.begin(), stream.end(), anc.begin(), anc.begin() + 31), stream.end());
 }
