@@ -20,8 +20,7 @@ bool toolAvailable(const std::string& name) {
   std::size_t start = 0;
   while (start <= dirs.size()) {
     const std::size_t end = dirs.find(':', start);
-    const std::string dir =
-        dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
     if (end == std::string::npos) break;
     start = end + 1;
@@ -80,8 +79,7 @@ TempDir::~TempDir() {
 
 void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
@@ -95,8 +93,7 @@ void readFloats(const std::filesystem::path& raw, std::vector<float>* samples) {
   samples->clear();
   const std::vector<std::uint8_t> bytes = readFile(raw);
   samples->resize(bytes.size() / sizeof(float));
-  if (!samples->empty())
-    std::memcpy(samples->data(), bytes.data(), samples->size() * sizeof(float));
+  if (!samples->empty()) std::memcpy(samples->data(), bytes.data(), samples->size() * sizeof(float));
 }
 
 }  // namespace

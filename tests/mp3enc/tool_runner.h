@@ -20,7 +20,7 @@ struct ToolResult {
 [[nodiscard]] ToolResult runTool(const std::vector<std::string>& argv);
 
 class TempDir {
- public:
+public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
@@ -28,7 +28,7 @@ class TempDir {
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
   [[nodiscard]] std::filesystem::path file(const std::string& name) const { return path_ / name; }
 
- private:
+private:
   std::filesystem::path path_;
 };
 
@@ -37,8 +37,7 @@ void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t
 
 // Decodes a stream with ffmpeg to 32-bit float samples (all channels interleaved);
 // errors come back in the result.
-[[nodiscard]] ToolResult decodeToFloat(const std::filesystem::path& stream,
-                                       const std::filesystem::path& raw,
+[[nodiscard]] ToolResult decodeToFloat(const std::filesystem::path& stream, const std::filesystem::path& raw,
                                        std::vector<float>* samples);
 // The same with mpg123, which keeps every sample (no gapless trimming); what it reports
 // about the stream comes back in the result's output.
@@ -51,7 +50,7 @@ void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t
 
 }  // namespace quillion::test
 
-#define QUILLION_REQUIRE_TOOL(name)                                                          \
-  do {                                                                                       \
+#define QUILLION_REQUIRE_TOOL(name)                                          \
+  do {                                                                       \
     if (!::quillion::test::toolAvailable(name)) GTEST_SKIP() << name << " is not installed"; \
   } while (0)
