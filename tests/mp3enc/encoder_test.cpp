@@ -426,3 +426,53 @@ TEST(EncodeToMp3, CarriesAncillaryBytes) {
   // The first frame's share: 9600 bit/s x 1152 / 44100 = 250 bits, 31 bytes.
   EXPECT_NE(std::search(stream.begin(), stream.end(), anc.begin(), anc.begin() + 31), stream.end());
 }
+
+// Converted rates: a tone pair well inside the pass band comes back at the output rate, after
+// the reported delay (converter and core, in output samples) and the decoder's.
+TEST(EncodeToMp3, ConvertedRatesKeepTheSignalAndTheDelay) {
+  QUILLION_REQUIRE_TOOL("mpg123");
+  struct Case {
+    int rate, bitrate, channels, rateMode, outputRate;
+  };
+  const Case cases[] = {
+      {96000, 128000, 2, 0, 48000}, {96000, 128000, 1, 1, 44100}, {8000, 128000, 1, 0, 32000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rate) + " -> " + std::to_string(c.outputRate));
+    const auto tone = [](double t, int ch) {
+      return 0.3 * std::sin(2 * M_PI * 440.0 * t) +
+             0.2 * std::sin(2 * M_PI * (1250.0 + 100.0 * ch) * t);
+    };
+    const int frames = c.rate * 2;
+    std::vector<std::int16_t> input;
+    for (int n = 0; n < frames; ++n) {
+      for (int ch = 0; ch < c.channels; ++ch)
+        input.push_back(static_cast<std::int16_t>(
+            std::lround(32767.0 * tone(static_cast<double>(n) / c.rate, ch))));
+    }
+    TempDir dir;
+    WavSpec spec;
+    spec.rate = c.rate;
+    spec.channels = c.channels;
+    writeWav(dir.file("in.wav"), spec, input);
+    ASSERT_EQ(runDriver(dir.file("in.wav"), dir.file("out.mp3"), c.bitrate, c.rateMode).result,
+              kEncodeSucceeded);
+    std::vector<float> decoded;
+    ASSERT_EQ(decodeToFloatMpg123(dir.file("out.mp3"), dir.file("out.raw"), &decoded).exitCode, 0);
+    const EncoderStreamInfo info = infoFor(c.rate, c.bitrate, c.channels, c.rateMode);
+    ASSERT_EQ(info.outputRate, c.outputRate);
+    const int delay = info.totalDelay + kDecoderDelay;
+    // The expected output, away from the start and the end.
+    double signal = 0, noise = 0;
+    const int outFrames = frames / c.rate * c.outputRate;
+    for (int k = c.outputRate / 4; k < outFrames - c.outputRate / 4; ++k) {
+      for (int ch = 0; ch < c.channels; ++ch) {
+        const std::size_t at = static_cast<std::size_t>((k + delay) * c.channels + ch);
+        ASSERT_LT(at, decoded.size()) << "samples are missing";
+        const double want = tone(static_cast<double>(k) / c.outputRate, ch);
+        signal += want * want;
+        noise += (decoded[at] - want) * (decoded[at] - want);
+      }
+    }
+    EXPECT_GT(10 * std::log10(signal / noise), 30.0);
+  }
+}
