@@ -13,7 +13,7 @@
 
 #include "bufstream_side.h"
 #include "recording_stream.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 
 #include "bufstream_side.h"
 #include "recording_stream.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
-using quillion::test::haveTool;
 using quillion::test::RecordingStream;
 using quillion::test::TempDir;
+using quillion::test::toolAvailable;
 using quillion::test::writeFile;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -24,16 +24,9 @@ std::string parsed(const Bytes& xml, const std::string& script) {
   TempDir dir;
   writeFile(dir.file("index.xml"), xml);
   writeFile(dir.file("check.py"), Bytes(script.begin(), script.end()));
-  std::string out;
-  const std::string command =
-      "python3 " + dir.file("check.py") + " " + dir.file("index.xml") + " 2>&1";
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buffer[512];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    ::pclose(p);
-  }
-  return out;
+  return quillion::test::runTool(
+             {"python3", dir.file("check.py").string(), dir.file("index.xml").string()})
+      .output;
 }
 
 Bytes unitRecord(std::uint64_t time27, std::uint32_t size) {
@@ -44,7 +37,7 @@ Bytes unitRecord(std::uint64_t time27, std::uint32_t size) {
 }
 
 TEST(XmlIndex, HeadersUnitsAndUserDataParse) {
-  if (!haveTool("python3")) GTEST_SKIP() << "python3 missing";
+  if (!toolAvailable("python3")) GTEST_SKIP() << "python3 missing";
   RecordingStream main, video, audio;
   bufstream* bs =
       open_bufstream_write_with_xml_index(main.get(), video.get(), audio.get(), nullptr);
@@ -118,7 +111,7 @@ TEST(XmlIndex, ARefusedXmlWriteIsReported) {
 }
 
 TEST(VxmlIndex, UnitsFollowThePictureNotices) {
-  if (!haveTool("python3")) GTEST_SKIP() << "python3 missing";
+  if (!toolAvailable("python3")) GTEST_SKIP() << "python3 missing";
   RecordingStream main, xml;
   bufstream* bs = open_bufstream_write_with_vxml_index(main.get(), xml.get(), nullptr);
   ASSERT_NE(bs, nullptr);

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "run_support.h"
-#include "test_tools.h"
+#include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
 using namespace quillion::test;
@@ -56,7 +56,7 @@ Files plainFilesBelow(const fs::path& folder) {
   Files out;
   for (const auto& e : fs::recursive_directory_iterator(folder))
     if (fs::is_regular_file(e.symlink_status()))
-      out[fs::relative(e.path(), folder).string()] = readFile(e.path());
+      out[fs::relative(e.path(), folder).string()] = readText(e.path());
   return out;
 }
 
@@ -141,7 +141,7 @@ std::vector<Row> rows() {
        {},
        "File changed since the layout was made, its first 100000 bytes written: ",
        [](const fs::path& s) {
-         return Files{{"kept.txt", readFile(s / "kept.txt")}, {"growing.log", kGrowing}};
+         return Files{{"kept.txt", readText(s / "kept.txt")}, {"growing.log", kGrowing}};
        }});
   r.push_back({"a file rewritten in place, same size, new date",
                [](const fs::path& s) { writeBytes(s / "same.bin", bytesOf(9000, 4)); },
@@ -164,8 +164,8 @@ std::vector<Row> rows() {
                {},
                "Name is not valid UTF-8, read as Latin-1 \"caf\xC3\xA9.txt\": ",
                [](const fs::path& s) {
-                 return Files{{"plain.txt", readFile(s / "plain.txt")},
-                              {"caf\xC3\xA9.txt", readFile(s / "caf\xE9.txt")}};
+                 return Files{{"plain.txt", readText(s / "plain.txt")},
+                              {"caf\xC3\xA9.txt", readText(s / "caf\xE9.txt")}};
                }});
   return r;
 }
@@ -185,23 +185,23 @@ std::string loggedPath(const Row& row, const fs::path& source) {
 // The readers that extract a whole image, each into its own folder.
 struct Reader {
   const char* tool;
-  std::function<std::string(const fs::path& iso, const fs::path& out)> command;
+  std::function<std::vector<std::string>(const fs::path& iso, const fs::path& out)> argv;
 };
 
 const std::vector<Reader>& readers() {
   static const std::vector<Reader> all = {
       {"xorriso",
        [](const fs::path& iso, const fs::path& out) {
-         return "xorriso -indev " + quoted(iso) + " -osirrox on -extract / " + quoted(out) +
-                " >/dev/null 2>&1";
+         return std::vector<std::string>{"xorriso", "-indev",   iso.string(), "-osirrox",
+                                         "on",      "-extract", "/",          out.string()};
        }},
       {"bsdtar",
        [](const fs::path& iso, const fs::path& out) {
-         return "bsdtar -xf " + quoted(iso) + " -C " + quoted(out) + " 2>&1";
+         return std::vector<std::string>{"bsdtar", "-xf", iso.string(), "-C", out.string()};
        }},
       {"7zz",
        [](const fs::path& iso, const fs::path& out) {
-         return "7zz x -y -o" + quoted(out) + " " + quoted(iso) + " >/dev/null 2>&1";
+         return std::vector<std::string>{"7zz", "x", "-y", "-o" + out.string(), iso.string()};
        }},
   };
   return all;
@@ -217,7 +217,7 @@ class DataDisc : public ::testing::TestWithParam<Row> {
 TEST_P(DataDisc, EveryFileIsWrittenWholeOrReported) {
   std::vector<const Reader*> present;
   for (const Reader& reader : readers())
-    if (haveTool(reader.tool)) present.push_back(&reader);
+    if (toolAvailable(reader.tool)) present.push_back(&reader);
   if (present.size() < 2) GTEST_SKIP() << "fewer than two of xorriso, bsdtar and 7zz";
 
   const Row& row = GetParam();
@@ -270,7 +270,8 @@ TEST_P(DataDisc, EveryFileIsWrittenWholeOrReported) {
   for (const Reader* reader : present) {
     const fs::path out = dir_.path() / reader->tool;
     fs::create_directories(out);
-    run(reader->command(iso, out));
+    const ToolResult extracted = runTool(reader->argv(iso, out));
+    EXPECT_EQ(extracted.exitCode, 0) << reader->tool << ": " << extracted.output;
     const Files got = plainFilesBelow(out);
     EXPECT_EQ(got.size(), expected.size()) << reader->tool;
     for (const auto& [name, bytes] : expected) {
@@ -295,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, DataDisc, ::testing::ValuesIn(rows()),
 // The level-1 names of a folder of 1001 look-alike names are all distinct; the readers
 // above read the Joliet tree, so the ISO9660 tree is listed on its own.
 TEST(DataDiscNames, TheLevelOneTreeOfALargeFolderHasDistinctNames) {
-  if (!haveTool("isoinfo")) GTEST_SKIP() << "isoinfo is not installed";
+  if (!toolAvailable("isoinfo")) GTEST_SKIP() << "isoinfo is not installed";
   TestThreads::instance().reset();
   TempDir dir;
   const fs::path source = dir.path() / "source";
@@ -313,7 +314,7 @@ TEST(DataDiscNames, TheLevelOneTreeOfALargeFolderHasDistinctNames) {
     EXPECT_EQ(job.shared->readErrorCode, 0);
   }
   TestThreads::instance().reset();
-  const std::string listing = run("isoinfo -f -i " + quoted(iso));
+  const std::string listing = toolOutput({"isoinfo", "-f", "-i", iso.string()});
   std::set<std::string> names;
   std::size_t lines = 0;
   for (std::size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos;

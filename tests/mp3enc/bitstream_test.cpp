@@ -101,20 +101,6 @@ std::vector<std::uint32_t> probeFrameSizes(const std::filesystem::path& file) {
   return sizes;
 }
 
-// What mp3val warns about. A bare stream has no tags; any other warning is a fault of ours.
-std::string mp3valWarnings(const std::filesystem::path& file) {
-  const ToolResult val = runTool({"mp3val", file.string()});
-  std::string warnings;
-  std::istringstream report(val.output);
-  for (std::string line; std::getline(report, line);) {
-    if (line.find("WARNING") != std::string::npos &&
-        line.find("No supported tags") == std::string::npos) {
-      warnings += line + "\n";
-    }
-  }
-  return warnings;
-}
-
 }  // namespace
 
 // Every bit rate at every sampling rate, with padding chosen per frame: the decoder's frame

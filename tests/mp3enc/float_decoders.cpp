@@ -2,6 +2,7 @@
 #include "float_decoders.h"
 
 #include <cstring>
+#include <sstream>
 
 namespace quillion::test {
 
@@ -31,6 +32,19 @@ ToolResult decodeToFloatMpg123(const std::filesystem::path& stream,
       runTool({"mpg123", "--no-gapless", "-e", "f32", "-O", raw.string(), stream.string()});
   readFloats(raw, samples);
   return r;
+}
+
+std::string mp3valWarnings(const std::filesystem::path& file) {
+  const ToolResult val = runTool({"mp3val", file.string()});
+  std::string warnings;
+  std::istringstream report(val.output);
+  for (std::string line; std::getline(report, line);) {
+    if (line.find("WARNING") != std::string::npos &&
+        line.find("No supported tags") == std::string::npos) {
+      warnings += line + "\n";
+    }
+  }
+  return warnings;
 }
 
 }  // namespace quillion::test

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Our Layer III streams decoded to float samples by the independent decoders (ffmpeg,
-// mpg123), for comparison against what went in.
+// mpg123), for comparison against what went in, and checked by mp3val.
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -20,5 +21,8 @@ namespace quillion::test {
 [[nodiscard]] ToolResult decodeToFloatMpg123(const std::filesystem::path& stream,
                                              const std::filesystem::path& raw,
                                              std::vector<float>* samples);
+
+// What mp3val warns about. A bare stream has no tags; any other warning is a fault of ours.
+[[nodiscard]] std::string mp3valWarnings(const std::filesystem::path& file);
 
 }  // namespace quillion::test

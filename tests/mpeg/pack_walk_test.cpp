@@ -7,7 +7,7 @@
 
 #include "DPMs/mpeg/mpeg_pack_walk.h"
 #include "ps_builder.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "ps_builder.h"
 #include "quillion/MU.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

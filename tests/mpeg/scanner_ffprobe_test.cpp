@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "quillion/MU.h"
-#include "test_files.h"
+#include "tests/support/test_support.h"
 #include "tool_output.h"
 
 namespace {
 
 using quillion::test::compactLines;
-using quillion::test::haveTool;
+using quillion::test::toolAvailable;
 using quillion::test::readFile;
 using quillion::test::runTool;
 using quillion::test::TempDir;
@@ -79,7 +79,7 @@ class ScannerAgainstFfprobe : public ::testing::TestWithParam<Target> {
   }
 
   void SetUp() override {
-    if (!haveTool("ffmpeg") || !haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe missing";
+    if (!toolAvailable("ffmpeg") || !toolAvailable("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe missing";
     path_ = dir_->file(std::string(GetParam().name) + ".mpg");
     int status = 0;
     runTool(

@@ -12,8 +12,9 @@
 namespace quillion::emu {
 namespace {
 
-constexpr std::uint16_t kCdRom = 0x08, kCdR = 0x09, kCdRw = 0x0A, kDvdRom = 0x10, kDvdR = 0x11, kDvdPlusRw = 0x1A,
-                        kDvdPlusR = 0x1B, kBdRom = 0x40, kBdR = 0x41, kBdRe = 0x43;
+constexpr std::uint16_t kCdRom = 0x08, kCdR = 0x09, kCdRw = 0x0A, kDvdRom = 0x10, kDvdR = 0x11,
+                        kDvdPlusRw = 0x1A, kDvdPlusR = 0x1B, kBdRom = 0x40, kBdR = 0x41,
+                        kBdRe = 0x43;
 
 // SPC-3 5.9.5 and MMC-5 4.1.6: commands that never report a pending unit attention.
 bool exemptFromAttention(std::uint8_t opcode) {
@@ -23,8 +24,24 @@ bool exemptFromAttention(std::uint8_t opcode) {
 // Commands that need a medium in the drive (others answer without one).
 bool needsMedium(std::uint8_t opcode) {
   switch (opcode) {
-    case 0x00: case 0x04: case 0x25: case 0x28: case 0x2A: case 0x35: case 0x43: case 0x51:
-    case 0x52: case 0x53: case 0x5B: case 0x5D: case 0xA1: case 0xA8: case 0xAA: case 0xAC: case 0xBE: case 0xE1:
+    case 0x00:
+    case 0x04:
+    case 0x25:
+    case 0x28:
+    case 0x2A:
+    case 0x35:
+    case 0x43:
+    case 0x51:
+    case 0x52:
+    case 0x53:
+    case 0x5B:
+    case 0x5D:
+    case 0xA1:
+    case 0xA8:
+    case 0xAA:
+    case 0xAC:
+    case 0xBE:
+    case 0xE1:
       return true;
     default:
       return false;
@@ -33,7 +50,11 @@ bool needsMedium(std::uint8_t opcode) {
 
 std::optional<std::uint32_t> lbaOf(std::span<const std::uint8_t> cdb) {
   switch (cdb[0]) {
-    case 0x28: case 0x2A: case 0xA8: case 0xAA: case 0xBE:
+    case 0x28:
+    case 0x2A:
+    case 0xA8:
+    case 0xAA:
+    case 0xBE:
       return be::get32(cdb, 2);
     default:
       return std::nullopt;
@@ -121,7 +142,8 @@ EmulatedDrive::Reply EmulatedDrive::check(std::uint8_t key, std::uint8_t asc, st
   return r;
 }
 
-EmulatedDrive::Reply EmulatedDrive::data(std::vector<std::uint8_t> bytes, std::uint32_t allocation) {
+EmulatedDrive::Reply EmulatedDrive::data(std::vector<std::uint8_t> bytes,
+                                         std::uint32_t allocation) {
   Reply r;
   r.dataIn = std::move(bytes);
   r.allocation = allocation;
@@ -369,8 +391,9 @@ ScsiResult EmulatedDrive::execute(int handle, const ScsiRequest& request) {
   } else if (faulted && fault.action == FaultAction::Busy) {
     reply.status = kScsiBusy;
   } else {
-    const auto dataOut = request.direction == DataDirection::Out ? std::span<const std::uint8_t>(request.buffer)
-                                                                  : std::span<const std::uint8_t>();
+    const auto dataOut = request.direction == DataDirection::Out
+                             ? std::span<const std::uint8_t>(request.buffer)
+                             : std::span<const std::uint8_t>();
     reply = dispatch(request.cdb, dataOut);
   }
   ScsiResult result = finish(request, std::move(reply), handle, faulted && fault.descriptorSense);
@@ -381,7 +404,8 @@ ScsiResult EmulatedDrive::execute(int handle, const ScsiRequest& request) {
   return result;
 }
 
-ScsiResult EmulatedDrive::finish(const ScsiRequest& request, Reply reply, int handle, bool descriptorSense) {
+ScsiResult EmulatedDrive::finish(const ScsiRequest& request, Reply reply, int handle,
+                                 bool descriptorSense) {
   ScsiResult r;
   r.delivered = true;
   r.scsiStatus = reply.status;
@@ -410,14 +434,15 @@ ScsiResult EmulatedDrive::finish(const ScsiRequest& request, Reply reply, int ha
   entry.timeout = request.timeout;
   entry.transferBytes = request.direction == DataDirection::None ? 0 : request.buffer.size();
   if (request.direction == DataDirection::Out) {
-    entry.dataOut.assign(request.buffer.begin(), request.buffer.begin() + static_cast<std::ptrdiff_t>(
-                                                                              std::min<std::size_t>(asked, 256)));
+    entry.dataOut.assign(
+        request.buffer.begin(),
+        request.buffer.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(asked, 256)));
   }
   log_.push_back(entry);
   if (medium_) {
     std::ofstream(medium_->folder() / "commands.log", std::ios::app)
-        << hex(entry.cdb) << " -> status " << int{reply.status} << " sense " << int{reply.key} << '/'
-        << int{reply.asc} << '/' << int{reply.ascq} << '\n';
+        << hex(entry.cdb) << " -> status " << int{reply.status} << " sense " << int{reply.key}
+        << '/' << int{reply.asc} << '/' << int{reply.ascq} << '\n';
   }
   return r;
 }
@@ -428,41 +453,74 @@ EmulatedDrive::Reply EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
   if (auto attention = unitAttention(op)) return *attention;
   if (auto notReady = readiness(op)) return *notReady;
   switch (op) {
-    case 0x00: return Reply{};
-    case 0x03: return requestSense(cdb);
-    case 0x04: return formatUnit(cdb, dataOut);
-    case 0x12: return inquiry(cdb);
-    case 0x1B: return startStop(cdb);
-    case 0x1E: prevent_ = (cdb[4] & 1) != 0; return Reply{};
-    case 0x23: return readFormatCapacities(cdb);
-    case 0x25: return readCapacity();
-    case 0x28: return read(cdb, be::get32(cdb, 2), be::get16(cdb, 7));
-    case 0xA8: return read(cdb, be::get32(cdb, 2), be::get32(cdb, 6));
-    case 0x2A: return write(static_cast<std::int32_t>(be::get32(cdb, 2)), be::get16(cdb, 7), dataOut);
-    case 0xAA: return write(static_cast<std::int32_t>(be::get32(cdb, 2)), be::get32(cdb, 6), dataOut);
-    case 0xBE: return readCd(cdb);
-    case 0x35: return synchronizeCache();
-    case 0x43: return readToc(cdb);
-    case 0x46: return getConfiguration(cdb);
-    case 0x4A: return eventStatus(cdb);
-    case 0x51: return discInfo(cdb);
-    case 0x52: return trackInfo(cdb);
-    case 0x55: return modeSelect(dataOut);
-    case 0x5A: return modeSense(cdb);
-    case 0x5B: return closeTrackSession(cdb);
-    case 0x5D: return sendCueSheet(dataOut);
-    case 0x53: return reserveTrack(cdb);
-    case 0x5C: return bufferCapacity(cdb);
-    case 0xA1: return blank();
-    case 0xAC: return performance(cdb);
-    case 0xBB: writeKBps_ = be::get16(cdb, 4); return Reply{};
-    case 0xB6: return dataOut.size() == 28 ? Reply{} : check(0x05, 0x1A, 0x00);
-    default: return check(0x05, 0x20, 0x00);  // invalid command operation code
+    case 0x00:
+      return Reply{};
+    case 0x03:
+      return requestSense(cdb);
+    case 0x04:
+      return formatUnit(cdb, dataOut);
+    case 0x12:
+      return inquiry(cdb);
+    case 0x1B:
+      return startStop(cdb);
+    case 0x1E:
+      prevent_ = (cdb[4] & 1) != 0;
+      return Reply{};
+    case 0x23:
+      return readFormatCapacities(cdb);
+    case 0x25:
+      return readCapacity();
+    case 0x28:
+      return read(cdb, be::get32(cdb, 2), be::get16(cdb, 7));
+    case 0xA8:
+      return read(cdb, be::get32(cdb, 2), be::get32(cdb, 6));
+    case 0x2A:
+      return write(static_cast<std::int32_t>(be::get32(cdb, 2)), be::get16(cdb, 7), dataOut);
+    case 0xAA:
+      return write(static_cast<std::int32_t>(be::get32(cdb, 2)), be::get32(cdb, 6), dataOut);
+    case 0xBE:
+      return readCd(cdb);
+    case 0x35:
+      return synchronizeCache();
+    case 0x43:
+      return readToc(cdb);
+    case 0x46:
+      return getConfiguration(cdb);
+    case 0x4A:
+      return eventStatus(cdb);
+    case 0x51:
+      return discInfo(cdb);
+    case 0x52:
+      return trackInfo(cdb);
+    case 0x55:
+      return modeSelect(dataOut);
+    case 0x5A:
+      return modeSense(cdb);
+    case 0x5B:
+      return closeTrackSession(cdb);
+    case 0x5D:
+      return sendCueSheet(dataOut);
+    case 0x53:
+      return reserveTrack(cdb);
+    case 0x5C:
+      return bufferCapacity(cdb);
+    case 0xA1:
+      return blank();
+    case 0xAC:
+      return performance(cdb);
+    case 0xBB:
+      writeKBps_ = be::get16(cdb, 4);
+      return Reply{};
+    case 0xB6:
+      return dataOut.size() == 28 ? Reply{} : check(0x05, 0x1A, 0x00);
+    default:
+      return check(0x05, 0x20, 0x00);  // invalid command operation code
   }
 }
 
 bool EmulatedDrive::writes(std::uint16_t profile) const {
-  return std::find(config_.writable.begin(), config_.writable.end(), profile) != config_.writable.end();
+  return std::find(config_.writable.begin(), config_.writable.end(), profile) !=
+         config_.writable.end();
 }
 
 }  // namespace quillion::emu

@@ -39,16 +39,20 @@ EmulatedDrive::Reply EmulatedDrive::modeSense(std::span<const std::uint8_t> cdb)
     const auto has = [&](std::uint16_t code, const std::vector<std::uint16_t>& list) {
       return std::find(list.begin(), list.end(), code) != list.end();
     };
-    p[2] = static_cast<std::uint8_t>((has(0x09, config_.readable) ? 1 : 0) | (has(0x0A, config_.readable) ? 2 : 0));
-    p[3] = static_cast<std::uint8_t>((has(0x09, config_.writable) ? 1 : 0) | (has(0x0A, config_.writable) ? 2 : 0) |
+    p[2] = static_cast<std::uint8_t>((has(0x09, config_.readable) ? 1 : 0) |
+                                     (has(0x0A, config_.readable) ? 2 : 0));
+    p[3] = static_cast<std::uint8_t>((has(0x09, config_.writable) ? 1 : 0) |
+                                     (has(0x0A, config_.writable) ? 2 : 0) |
                                      (has(0x11, config_.writable) ? 0x10 : 0));
     p[4] = 0x71;  // audio play, mode 2 form 1/2, multi-session
     p[5] = 0x03;  // CD-DA commands, accurate stream
     p[6] = 0x29;  // tray, eject, lock
     if (pc != 1) be::put16(p, 12, config_.bufferKB);
-    if (pc != 1) be::put16(p, 28, writeKBps_ ? writeKBps_ : (n ? config_.speeds.front().writeKBps : 0));
+    if (pc != 1)
+      be::put16(p, 28, writeKBps_ ? writeKBps_ : (n ? config_.speeds.front().writeKBps : 0));
     be::put16(p, 30, static_cast<std::uint32_t>(n));
-    for (std::size_t i = 0; i < n && pc != 1; ++i) be::put16(p, 32 + 4 * i + 2, config_.speeds[i].writeKBps);
+    for (std::size_t i = 0; i < n && pc != 1; ++i)
+      be::put16(p, 32 + 4 * i + 2, config_.speeds[i].writeKBps);
     pages.insert(pages.end(), p.begin(), p.end());
   };
   const auto addWriteParameters = [&] {
@@ -79,12 +83,14 @@ EmulatedDrive::Reply EmulatedDrive::modeSense(std::span<const std::uint8_t> cdb)
 EmulatedDrive::Reply EmulatedDrive::modeSelect(std::span<const std::uint8_t> list) {
   if (list.size() < 8) return check(0x05, 0x1A, 0x00);
   const std::size_t at = 8u + be::get16(list, 6);
-  if (at + 2 > list.size() || (list[at] & 0x3F) != 0x05 || config_.writable.empty()) return check(0x05, 0x26, 0x00);
+  if (at + 2 > list.size() || (list[at] & 0x3F) != 0x05 || config_.writable.empty())
+    return check(0x05, 0x26, 0x00);
   const std::size_t length = 2u + list[at + 1];
   if (at + length > list.size() || length != 0x34) return check(0x05, 0x26, 0x00);
   const auto page = list.subspan(at, length);
   if (medium_) {
-    if (const auto refused = checkWriteParameters(WriteParameters::parse(page), medium_->profile(), config_.bufe)) {
+    if (const auto refused =
+            checkWriteParameters(WriteParameters::parse(page), medium_->profile(), config_.bufe)) {
       return check((*refused)[0], (*refused)[1], (*refused)[2]);
     }
   } else if (page[2] & 0x40 && !config_.bufe) {
@@ -123,7 +129,8 @@ EmulatedDrive::Reply EmulatedDrive::performance(std::span<const std::uint8_t> cd
   } else if (type == 0x00) {
     if (!config_.speeds.empty() && maxDescriptors) {
       const bool write = (cdb[1] & 0x04) != 0;
-      const std::uint32_t kbps = write ? config_.speeds.front().writeKBps : config_.speeds.front().readKBps;
+      const std::uint32_t kbps =
+          write ? config_.speeds.front().writeKBps : config_.speeds.front().readKBps;
       b.resize(24);
       be::put32(b, 12, kbps);
       be::put32(b, 16, capacity ? capacity - 1 : 0);
@@ -137,7 +144,8 @@ EmulatedDrive::Reply EmulatedDrive::performance(std::span<const std::uint8_t> cd
 }
 
 // MMC-5 6.5: FmtData with a format list; the format type must suit the medium.
-EmulatedDrive::Reply EmulatedDrive::formatUnit(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> list) {
+EmulatedDrive::Reply EmulatedDrive::formatUnit(std::span<const std::uint8_t> cdb,
+                                               std::span<const std::uint8_t> list) {
   Medium& m = *medium_;
   if (!(cdb[1] & 0x10) || list.size() < 12) return check(0x05, 0x24, 0x00);
   const std::uint8_t type = list[8] >> 2;
@@ -153,7 +161,8 @@ EmulatedDrive::Reply EmulatedDrive::formatUnit(std::span<const std::uint8_t> cdb
 EmulatedDrive::Reply EmulatedDrive::blank() {
   Medium& m = *medium_;
   if (!writes(m.profile().code)) return check(0x05, 0x30, 0x05);
-  if (!m.profile().erasable || m.profile().recording != Recording::Sequential) return check(0x05, 0x30, 0x05);
+  if (!m.profile().erasable || m.profile().recording != Recording::Sequential)
+    return check(0x05, 0x30, 0x05);
   m.erase();
   return Reply{};
 }

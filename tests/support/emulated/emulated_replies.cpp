@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/byte_order.h"
 #include "cd_sector.h"
+#include "common/byte_order.h"
 #include "emulated_drive.h"
 
 namespace quillion::emu {
@@ -15,7 +15,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 void putText(Bytes& b, std::size_t at, std::size_t width, const std::string& text) {
-  for (std::size_t i = 0; i < width; ++i) b[at + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : ' ';
+  for (std::size_t i = 0; i < width; ++i)
+    b[at + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : ' ';
 }
 
 // LBA to MSF with the 2-second offset (MMC-5 4.2.3.3).
@@ -48,7 +49,8 @@ std::uint8_t interfaceStandard(const std::string& text) {
 EmulatedDrive::Reply EmulatedDrive::inquiry(std::span<const std::uint8_t> cdb) const {
   const std::uint32_t allocation = be::get16(cdb, 3);
   if (cdb[1] & 0x01) {
-    if (cdb[2] == 0x00) return EmulatedDrive::data({0x05, 0x00, 0x00, 0x02, 0x00, 0x80}, allocation);
+    if (cdb[2] == 0x00)
+      return EmulatedDrive::data({0x05, 0x00, 0x00, 0x02, 0x00, 0x80}, allocation);
     if (cdb[2] == 0x80) {
       Bytes b(4 + 8, 0);
       b[0] = 0x05;
@@ -131,7 +133,8 @@ EmulatedDrive::Reply EmulatedDrive::readFormatCapacities(std::span<const std::ui
   b[8] = random && !m.formatted() ? 0x01 : 0x02;
   if (!random && m.status() == DiscStatus::Blank) b[8] = 0x01;
   be::put24(b, 9, kBlockBytes);
-  const auto addFormattable = [&](std::uint8_t type, std::uint32_t blocks, std::uint32_t parameter) {
+  const auto addFormattable = [&](std::uint8_t type, std::uint32_t blocks,
+                                  std::uint32_t parameter) {
     const std::size_t at = b.size();
     b.resize(at + 8);
     be::put32(b, at, blocks);
@@ -197,7 +200,7 @@ EmulatedDrive::Reply EmulatedDrive::readCd(std::span<const std::uint8_t> cdb) co
     if (!m.readSector(static_cast<std::int32_t>(lba + i), sector)) return check(0x03, 0x11, 0x00);
     const SectorFields f = sectorFields(t->kind, sector);
     const bool xa = t->kind == SectorKind::Mode2Form1 || t->kind == SectorKind::Mode2Form2;
-    const std::uint8_t type = t->kind == SectorKind::Audio  ? 1
+    const std::uint8_t type = t->kind == SectorKind::Audio   ? 1
                               : t->kind == SectorKind::Mode1 ? 2
                               : !xa                          ? 3
                               : f.userEnd == 2072            ? 4
@@ -260,7 +263,8 @@ EmulatedDrive::Reply EmulatedDrive::readToc(std::span<const std::uint8_t> cdb) c
     b[3] = static_cast<std::uint8_t>(tracks.back().number);
   } else if (format == 1) {
     const std::uint32_t last = tracks.back().session;
-    const auto first = std::find_if(tracks.begin(), tracks.end(), [&](const Track& t) { return t.session == last; });
+    const auto first = std::find_if(tracks.begin(), tracks.end(),
+                                    [&](const Track& t) { return t.session == last; });
     descriptor(control(*first), static_cast<std::uint8_t>(first->number), first->start);
     b[2] = 1;
     b[3] = static_cast<std::uint8_t>(last);
@@ -268,8 +272,8 @@ EmulatedDrive::Reply EmulatedDrive::readToc(std::span<const std::uint8_t> cdb) c
     // Q sub-channel points of every session's lead-in: A0 first track and disc type, A1 last
     // track, A2 lead-out, the tracks, and B0 where a next session may follow (ADR 5).
     Bytes time(4);
-    const auto point = [&](std::uint8_t session, std::uint8_t adrControl, std::uint8_t p, std::uint8_t pmin,
-                           std::uint8_t psec, std::uint8_t pframe) {
+    const auto point = [&](std::uint8_t session, std::uint8_t adrControl, std::uint8_t p,
+                           std::uint8_t pmin, std::uint8_t psec, std::uint8_t pframe) {
       const std::size_t at = b.size();
       b.resize(at + 11);
       b[at] = session;
@@ -285,7 +289,8 @@ EmulatedDrive::Reply EmulatedDrive::readToc(std::span<const std::uint8_t> cdb) c
       for (const auto& t : tracks)
         if (t.session == s.number) own.push_back(&t);
       if (own.empty()) continue;
-      point(n, control(*own.front()), 0xA0, static_cast<std::uint8_t>(own.front()->number), s.format, 0);
+      point(n, control(*own.front()), 0xA0, static_cast<std::uint8_t>(own.front()->number),
+            s.format, 0);
       point(n, control(*own.back()), 0xA1, static_cast<std::uint8_t>(own.back()->number), 0, 0);
       putMsf(time, 0, s.leadOut);
       point(n, control(*own.back()), 0xA2, time[1], time[2], time[3]);
@@ -345,7 +350,8 @@ EmulatedDrive::Reply EmulatedDrive::getConfiguration(std::span<const std::uint8_
   const std::uint16_t current = medium_ ? medium_->profile().code : 0;
   Bytes b(8, 0);
   be::put16(b, 6, current);
-  const auto feature = [&](std::uint16_t code, bool isCurrent, std::uint8_t version, const Bytes& body) {
+  const auto feature = [&](std::uint16_t code, bool isCurrent, std::uint8_t version,
+                           const Bytes& body) {
     if (code < start || (rt == 1 && !isCurrent) || (rt == 2 && code != start)) return;
     const std::size_t at = b.size();
     b.resize(at + 4);
@@ -414,7 +420,8 @@ EmulatedDrive::Reply EmulatedDrive::discInfo(std::span<const std::uint8_t> cdb) 
     // While the session is open the invisible track after a closed one counts too.
     lastInLast = complete || m.openTrack() ? m.tracks().back().number : m.nextTrackNumber();
   }
-  if (!cd && !complete && m.profile().recording != Recording::Sequential) firstInLast = lastInLast = 1;
+  if (!cd && !complete && m.profile().recording != Recording::Sequential)
+    firstInLast = lastInLast = 1;
   b[4] = static_cast<std::uint8_t>(sessions);
   b[9] = static_cast<std::uint8_t>(sessions >> 8);
   b[5] = static_cast<std::uint8_t>(firstInLast);
@@ -426,7 +433,8 @@ EmulatedDrive::Reply EmulatedDrive::discInfo(std::span<const std::uint8_t> cdb) 
   if (cd && !complete && m.profile().recording == Recording::Sequential) {
     // Lead-in of the session in progress and the last possible start of a lead-out, as MSF.
     const std::int32_t leadIn = m.leadInStart();
-    const std::uint32_t frames = static_cast<std::uint32_t>(leadIn < -150 ? leadIn + 150 + 450'000 : leadIn + 150);
+    const std::uint32_t frames =
+        static_cast<std::uint32_t>(leadIn < -150 ? leadIn + 150 + 450'000 : leadIn + 150);
     b[17] = static_cast<std::uint8_t>(frames / 4500);
     b[18] = static_cast<std::uint8_t>(frames / 75 % 60);
     b[19] = static_cast<std::uint8_t>(frames % 75);
@@ -490,9 +498,11 @@ EmulatedDrive::Reply EmulatedDrive::trackInfo(std::span<const std::uint8_t> cdb)
   b[5] = audio ? 0x00 : 0x04;  // track mode (the Q control nibble)
   const bool open = invisible || !t->closed;
   const bool reserved = t && t->reserved;
-  const std::uint8_t dataMode = audio || invisible ? 0x0F
-                                : t->kind == SectorKind::Mode1 ? 0x01 : 0x02;
-  b[6] = static_cast<std::uint8_t>((reserved ? 0x80 : 0) | (invisible || (t && t->length == 0) ? 0x40 : 0) | dataMode);
+  const std::uint8_t dataMode = audio || invisible             ? 0x0F
+                                : t->kind == SectorKind::Mode1 ? 0x01
+                                                               : 0x02;
+  b[6] = static_cast<std::uint8_t>((reserved ? 0x80 : 0) |
+                                   (invisible || (t && t->length == 0) ? 0x40 : 0) | dataMode);
   const std::uint32_t start = t ? t->start : invisibleStart;
   const std::uint32_t nwa = t ? t->start + t->length : invisibleStart;
   const std::uint32_t capacity = m.capacity();
@@ -500,9 +510,14 @@ EmulatedDrive::Reply EmulatedDrive::trackInfo(std::span<const std::uint8_t> cdb)
   if (t && t->length) b[7] |= 0x02;     // last recorded address valid
   be::put32(b, 8, start);
   be::put32(b, 12, open ? nwa : 0);
-  be::put32(b, 16, !open ? 0 : reserved ? t->reserved - t->length : capacity > nwa ? capacity - nwa : 0);
-  const std::uint32_t size = t ? (t->closed ? t->end() - t->start : std::max(t->reserved, t->length))
-                               : (capacity > start ? capacity - start : 0);
+  be::put32(b, 16,
+            !open            ? 0
+            : reserved       ? t->reserved - t->length
+            : capacity > nwa ? capacity - nwa
+                             : 0);
+  const std::uint32_t size =
+      t ? (t->closed ? t->end() - t->start : std::max(t->reserved, t->length))
+        : (capacity > start ? capacity - start : 0);
   be::put32(b, 24, size);
   be::put32(b, 28, t && t->length ? t->start + t->length - 1 : 0);
   return EmulatedDrive::data(b, be::get16(cdb, 7));

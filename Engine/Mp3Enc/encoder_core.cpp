@@ -1,0 +1,355 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "mp3enc/encoder_core.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "mp3enc/aligned_memory.h"
+#include "mp3enc/bit_count.h"
+#include "mp3enc/bitstream_writer.h"
+#include "mp3enc/filter_bank.h"
+#include "mp3enc/frame_control.h"
+#include "mp3enc/granule_info.h"
+#include "mp3enc/quantizer.h"
+#include "mp3enc/stream_tables.h"
+
+namespace quillion::mp3enc {
+
+namespace {
+
+// The delay from the first input sample to the first sample the hybrid filter bank
+// reproduces at a decoder's output, less the decoder's own synthesis delay: analysis
+// windows of the polyphase filter and the MDCT's half block.
+constexpr int kCoreDelay = 528;
+constexpr int kMaxAncBytes = 1024;
+constexpr int kOflBits = 80;
+// Noise below this, per line on the 16-bit scale, lies under the quantisation noise of the
+// input itself.
+constexpr double kNoiseFloorPerLine = 1.0 / 12.0;
+
+struct AnalysisChannel {
+  PolyPhasePtr poly;
+  AlignedArray<float> transform;
+  AlignedArray<float> spectrum;
+};
+
+}  // namespace
+
+struct EncoderCore {
+  EncoderConfig config;
+  int version = kMpeg1;
+  int slot = 0;
+  int granules = 2;
+  int channels = 2;
+  int bandLines = 576;
+  double snrTarget = 0.0;  // ratio of signal to the noise that needs no more bits
+  std::uint32_t hdsiBits = 0;
+  CoreInfo info;
+  FrameControlPtr control;
+  BitstreamWriterPtr writer;
+  BitCounter counter;
+  AnalysisChannel analysis[2];
+  AlignedArray<float> stride2;  // one channel laid out as the filter bank reads it
+  AlignedArray<float> expSpec;
+  GranuleChannel coded[2][2];  // [granule][channel]
+  GranuleChannel scratch;
+  // Frame state.
+  int frameIndex = 0;
+  int framePadding = 0;
+  int frameBits = 0;
+  int frameAncBits = 0;
+  int frameAncBytes = 0;
+  bool frameOfl = false;
+  int pool = 0;  // main-data bits still free in this frame, the reservoir included
+  std::uint8_t ancBuffer[kMaxAncBytes] = {};
+  long long oflOffset = -1;
+  bool oflWritten = false;
+  // Stream state.
+  long long granulesFed = 0;
+  long long padding = 0;
+  bool feeding = true;
+};
+
+int mp3encInit(std::int32_t version, std::int32_t* versionOut) {
+  if (versionOut) *versionOut = kCoreInterfaceVersion;
+  return version == kCoreInterfaceVersion ? 0 : 3;
+}
+
+int mp3encInitDefaultConfig(EncoderConfig* config) {
+  if (config) {
+    *config = EncoderConfig{};
+    config->nuansdroMode = 0;
+    config->pcmResolution = 0;
+  }
+  return 0;
+}
+
+namespace {
+
+bool configAcceptable(const EncoderConfig& c) {
+  if (c.inputChannels < 1 || c.inputChannels > 2 || c.outputChannels < 1 || c.outputChannels > 2 ||
+      c.outputChannels > c.inputChannels) {
+    return false;
+  }
+  // Only constant bit rate is built: a variable-rate configuration is refused.
+  if (c.vbrOn) return false;
+  if (rateSlot(c.sampleRate) < 0) return false;
+  if (c.bitrate / c.outputChannels < 8000) return false;
+  if (c.sampleRate < 32000) return c.bitrate >= 8000 && c.bitrate <= 160000;
+  return c.bitrate >= 32000 && c.bitrate <= 320000;
+}
+
+int setUp(EncoderCore* core) {
+  const EncoderConfig& c = core->config;
+  core->slot = rateSlot(c.sampleRate);
+  core->version = versionForRate(c.sampleRate);
+  core->granules = granulesPerFrame(core->version);
+  core->channels = c.outputChannels;
+  FrameControl* fc = nullptr;
+  if (FCNew(&fc) != 0) return 1;
+  core->control.reset(fc);
+  if (FCInit(fc, c.bitrate, c.sampleRate, c.nuansdroMode) != 0) return 1;
+  BitstreamWriter* bs = nullptr;
+  if (BSNew(&bs) != 0) return 1;
+  core->writer.reset(bs);
+  BitstreamSettings settings;
+  settings.channelMode = core->channels == 1 ? kModeSingleChannel : kModeJointStereo;
+  settings.bitrate = c.bitrate;
+  settings.sampleRate = c.sampleRate;
+  if (BSInit(bs, settings) != 0) return 1;
+  core->hdsiBits = GetHdSiBits(bs);
+  for (int ch = 0; ch < core->channels; ++ch) {
+    PolyPhaseState* poly = nullptr;
+    if (PolyPhaseNew(&poly) != 0) return 1;
+    core->analysis[ch].poly.reset(poly);
+    PolyPhaseInit(poly);
+    core->analysis[ch].transform = makeAlignedArray<float>(kTransformFloats);
+    core->analysis[ch].spectrum = makeAlignedArray<float>(kGranuleLines);
+    if (!core->analysis[ch].transform || !core->analysis[ch].spectrum) return 1;
+    InitTransform(core->analysis[ch].transform.get());
+  }
+  core->stride2 = makeAlignedArray<float>(2 * kGranuleLines);
+  core->expSpec = makeAlignedArray<float>(kGranuleLines);
+  if (!core->stride2 || !core->expSpec) return 1;
+  const double nyquist = c.sampleRate / 2.0;
+  const double bandwidth = c.bandwidth > 0 ? std::min<double>(c.bandwidth, nyquist) : nyquist;
+  core->bandLines =
+      std::clamp(static_cast<int>(kGranuleLines * bandwidth / nyquist), 1, kGranuleLines);
+
+  // Frame sizes and the reservoir.
+  const std::int64_t average =
+      static_cast<std::int64_t>(c.bitrate) * kGranuleLines * core->granules / c.sampleRate / 8 * 8;
+  int fitted = FCFindFit(fc, static_cast<std::int32_t>(average), 0, 0);
+  if (fitted < 0) return 1;
+  int lower = fitted;
+  if (FCSize(fc, fitted) > average && fitted > 1) lower = fitted - 1;
+  const int lowerSize = FCSize(fc, lower);
+  int limit = 256 * core->granules * 8 - 8;
+  if (lowerSize + limit > 7680) limit = std::max(0, (7680 - lowerSize) / 8) * 8;
+  const int available = lowerSize - static_cast<int>(core->hdsiBits);
+  if (available <= 0) return 1;
+  const int spanned = (limit + available + available - 1) / available;
+  core->info.maxOutputBytes =
+      lowerSize / 8 * (spanned - 1) + spanned + 2 * (FCSize(fc, fitted) / 8) + 1;
+  core->info.bandwidth = static_cast<float>(bandwidth);
+  core->info.delay = kCoreDelay;
+  core->info.framesPerMeta = FCFramesInMeta(fc);
+  core->info.metaframeBytes = FCMetaframeSize(fc);
+  core->info.granulesPerFrame = core->granules;
+  core->info.ancillaryBitsPerFrame =
+      c.ancillaryBitrate > 0
+          ? static_cast<std::int32_t>(static_cast<std::int64_t>(c.ancillaryBitrate) *
+                                      kGranuleLines * core->granules / c.sampleRate / 8 * 8)
+          : 64;
+
+  // The noise that needs no more bits: the richer the budget per coded line, the lower.
+  const double meanBits =
+      static_cast<double>(average - core->hdsiBits) / (core->granules * core->channels);
+  const double snrDb = 20.0 + 15.0 * meanBits / core->bandLines;
+  core->snrTarget = std::pow(10.0, snrDb / 10.0);
+  return 0;
+}
+
+// Runs the filter bank over one granule of one channel of the (zero-padded) input.
+void analyse(EncoderCore* core, int ch, const float* samples, int frames, int stride) {
+  float* x = core->stride2.get();
+  for (int n = 0; n < kGranuleLines; ++n) x[2 * n] = n < frames ? samples[n * stride] : 0.0f;
+  AnalysisChannel& a = core->analysis[ch];
+  ShiftTransformBuffer(a.transform.get());
+  PolyAnalyse(a.poly.get(), x, a.transform.get());
+  MdctTransform_LONG(a.transform.get(), a.spectrum.get(), 0);
+  AliasReduction(a.spectrum.get());
+  for (int i = core->bandLines; i < kGranuleLines; ++i)
+    a.spectrum[static_cast<std::size_t>(i)] = 0.0f;
+}
+
+QuantInput quantInput(const EncoderCore* core, int ch) {
+  QuantInput in;
+  in.spectrum = core->analysis[ch].spectrum.get();
+  in.lines = core->bandLines;
+  double energy = 0.0;
+  for (int i = 0; i < in.lines; ++i) energy += static_cast<double>(in.spectrum[i]) * in.spectrum[i];
+  in.noiseTarget = std::max(energy / core->snrTarget, kNoiseFloorPerLine * in.lines);
+  return in;
+}
+
+void startFrame(EncoderCore* core, const std::uint8_t* anc, int ancCount, int ofl) {
+  FCAdvance(core->control.get());
+  core->frameIndex = FCBitrateIdx(core->control.get());
+  core->framePadding = FCNuansdroByte(core->control.get());
+  core->frameBits =
+      static_cast<int>(frameBytes(core->config.sampleRate, core->frameIndex, core->framePadding)) *
+      8;
+  const int room = core->info.ancillaryBitsPerFrame / 8;
+  core->frameAncBytes = std::min({ancCount > 0 ? ancCount : 0, room, kMaxAncBytes});
+  if (core->frameAncBytes > 0)
+    std::memcpy(core->ancBuffer, anc, static_cast<std::size_t>(core->frameAncBytes));
+  core->frameOfl = ofl != 0 && !core->oflWritten;
+  core->frameAncBits = 8 * core->frameAncBytes + (core->frameOfl ? kOflBits : 0);
+  core->pool = core->frameBits - static_cast<int>(core->hdsiBits) - core->frameAncBits +
+               8 * core->writer->mainDataBegin;
+}
+
+// The granule's budget: its share of the frame and, the more so the later in the frame, what
+// the reservoir holds beyond that.
+int granuleBudget(const EncoderCore* core, int gr) {
+  const int mean =
+      (core->frameBits - static_cast<int>(core->hdsiBits) - core->frameAncBits) / core->granules;
+  const int left = core->granules - gr;
+  const int reservoir = std::max(0, core->pool - mean * left);
+  const int budget = mean + (left == 1 ? reservoir : reservoir / 2);
+  return std::clamp(budget, 0, std::min(core->pool, kMaxGranuleBits * core->channels));
+}
+
+void codeGranule(EncoderCore* core, int gr) {
+  const int budget = granuleBudget(core, gr);
+  QuantInput in[2];
+  for (int ch = 0; ch < core->channels; ++ch) in[ch] = quantInput(core, ch);
+  int share[2] = {budget, 0};
+  if (core->channels == 2) {
+    // A channel that needs less than half leaves the rest to the other.
+    const int need0 =
+        bitsForNoiseTarget(&core->counter, core->slot, in[0], core->expSpec.get(), &core->scratch);
+    const int need1 =
+        bitsForNoiseTarget(&core->counter, core->slot, in[1], core->expSpec.get(), &core->scratch);
+    share[0] = budget / 2;
+    share[1] = budget - share[0];
+    if (need0 < share[0]) {
+      share[0] = need0;
+      share[1] = budget - need0;
+    } else if (need1 < share[1]) {
+      share[1] = need1;
+      share[0] = budget - need1;
+    }
+  }
+  int used = 0;
+  for (int ch = 0; ch < core->channels; ++ch) {
+    const int limit = std::min(share[ch], budget - used);
+    used += quantizeChannel(&core->counter, core->slot, in[ch], limit, core->expSpec.get(),
+                            &core->coded[gr][ch]);
+  }
+  core->pool -= used;
+}
+
+int writeFrame(EncoderCore* core, std::uint8_t* output, std::size_t outputSize,
+               std::size_t* produced, int* ancCount) {
+  FrameInput frame;
+  for (int gr = 0; gr < core->granules; ++gr) {
+    for (int ch = 0; ch < core->channels; ++ch) frame.granules[gr][ch] = &core->coded[gr][ch];
+  }
+  frame.bitrateIndex = core->frameIndex;
+  frame.padding = core->framePadding;
+  frame.ancillaryBits = core->frameAncBits;
+  frame.ancillary = core->ancBuffer;
+  frame.ancillaryAvailable = static_cast<std::size_t>(core->frameAncBytes);
+  frame.ofl = core->frameOfl;
+  FrameResult result;
+  std::size_t written = 0;
+  if (BSWrite(core->writer.get(), frame, &result, output, outputSize, &written) != 0)
+    return kCoreOverflow;
+  *produced += written;
+  if (core->frameOfl) {
+    core->oflOffset = result.oflOffset;
+    core->oflWritten = true;
+  }
+  if (ancCount) {
+    *ancCount -= static_cast<int>(result.ancillaryConsumed);
+    if (*ancCount < 0) return kCoreBadAncillary;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int mp3encOpen(EncoderCore** slot, const EncoderConfig* config) {
+  if (!slot) return 1;
+  *slot = nullptr;
+  if (!config || !configAcceptable(*config)) return 1;
+  EncoderCore* core = new (std::nothrow) EncoderCore;
+  if (!core) return 1;
+  core->config = *config;
+  if (BCInit(&core->counter, 0.0f) != 0 || setUp(core) != 0) {
+    delete core;
+    return 1;
+  }
+  (void)pow4_3_tab();  // built before the first granule, not inside it
+  *slot = core;
+  return 0;
+}
+
+int mp3encGetInfo(const EncoderCore* core, CoreInfo* info) {
+  if (core && info) *info = core->info;
+  return 0;
+}
+
+int mp3encEncode(EncoderCore* core, const float* samples, int count, std::uint8_t* output,
+                 std::size_t outputSize, std::size_t* produced, const std::uint8_t* anc,
+                 int* ancCount, int ofl) {
+  if (!core || !produced) return kCoreBadCount;
+  *produced = 0;
+  const int inChannels = core->config.inputChannels;
+  if (count < 0 || count > kGranuleLines * inChannels || count % inChannels != 0 ||
+      (count > 0 && !samples))
+    return kCoreBadCount;
+  if (!output || outputSize < static_cast<std::size_t>(core->info.maxOutputBytes))
+    return kCoreSmallOutput;
+  if (ancCount && *ancCount < 0) return kCoreBadAncillary;
+
+  if (count == 0 && core->padding >= core->info.delay && core->granulesFed % core->granules == 0)
+    core->feeding = false;
+  if (!core->feeding) {
+    const int status = BSFlush(core->writer.get(), output, outputSize, produced);
+    if (status != 0) return kCoreOverflow;
+    return *produced == 0 ? kCoreFlushed : 0;
+  }
+
+  const int frames = count / inChannels;
+  core->padding += kGranuleLines - frames;
+  const int gr = static_cast<int>(core->granulesFed % core->granules);
+  if (core->channels == inChannels) {
+    for (int ch = 0; ch < core->channels; ++ch)
+      analyse(core, ch, samples ? samples + ch : nullptr, frames, inChannels);
+  } else {
+    // Mono output from stereo input: the mid signal.
+    float mid[kGranuleLines];
+    for (int n = 0; n < frames; ++n) mid[n] = 0.5f * (samples[2 * n] + samples[2 * n + 1]);
+    analyse(core, 0, mid, frames, 1);
+  }
+  if (gr == 0) startFrame(core, anc, ancCount ? *ancCount : 0, ofl);
+  codeGranule(core, gr);
+  ++core->granulesFed;
+  if (gr == core->granules - 1) return writeFrame(core, output, outputSize, produced, ancCount);
+  return 0;
+}
+
+void mp3encClose(EncoderCore* core) {
+  delete core;
+}
+
+long long mp3encGetOflOffset(const EncoderCore* core) {
+  return core ? core->oflOffset : -1;
+}
+
+}  // namespace quillion::mp3enc
