@@ -3,15 +3,17 @@
 # The cost of the build itself: a clean clone of HEAD built and tested as CI does it
 # (.ci/run), pinned to two cores with ccache off, then the Release configuration with tests,
 # which must build without a warning. Prints the stages' times and the lines of code.
-#   bench/build-time.sh [CORES]     CORES defaults to 0,1 (taskset list)
+#   bench/build-time.sh [CORES] [REV]   CORES defaults to 0,1 (taskset list), REV to HEAD
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cores=${1:-0,1}
+rev=${2:-HEAD}
 work=$(mktemp -d /tmp/quillion-build-time-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 git clone -q "$top" "$work/clone"
 cd "$work/clone"
+git checkout -q "$(git -C "$top" rev-parse "$rev")"
 export CCACHE_DISABLE=1
 
 count_lines() {

@@ -13,7 +13,7 @@ endif()
 # which is all a sanitizer trace needs.
 option(QUILLION_UNITY "Compile each target in unity batches" ON)
 set(QUILLION_UNITY_BATCH 6 CACHE STRING "Sources per unity batch")
-option(QUILLION_UNITY_TESTS "Compile the test suites in unity batches too" OFF)
+option(QUILLION_UNITY_TESTS "Compile the test suites in unity batches too" ON)
 if(QUILLION_UNITY)
   set(CMAKE_UNITY_BUILD ON)
   set(CMAKE_UNITY_BUILD_BATCH_SIZE ${QUILLION_UNITY_BATCH})

@@ -14,8 +14,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint8_t kMode1 = 8;
-
 bool sameSense(const MMC_SenseData& s, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
   return s.key == key && s.code == asc && s.qualifier == ascq;
 }

@@ -12,8 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint8_t kMode1 = 8, kAudio = 0;
-
 class WriterMedia : public DriveWriterTest {
  protected:
   std::uint32_t nextWritable() {

@@ -19,6 +19,9 @@
 
 namespace quillion::test {
 
+// Track modes of the writer's track calls: Mode 1 data and audio.
+inline constexpr std::uint8_t kMode1 = 8, kAudio = 0;
+
 // One cue sheet entry (MMC-5 6.33.3): CTL/ADR, track, index, data form, SCMS 0, absolute MSF.
 inline void cueEntry(Bytes& sheet, std::uint8_t ctlAdr, std::uint8_t track, std::uint8_t index,
                      std::uint8_t form, std::int32_t lba) {

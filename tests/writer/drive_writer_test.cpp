@@ -12,8 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint8_t kMode1 = 8, kAudio = 0;
-
 // An ISO 9660 image of one file, made by genisoimage; `bytes` of payload.
 Bytes isoImage(const fs::path& folder, const std::string& name, std::size_t bytes,
                std::uint32_t seed) {

@@ -231,7 +231,7 @@ TEST_F(ImageFile, DamagedHeadersAreRefused) {
        kErrImageMagic},
       {"block size 0", [&](Bytes& b) { le(b, kTrack2 + 282, 0, 4); }, kErrImageMagic},
       {"CD-Text past the end", [&](Bytes& b) { le(b, 93512, size, 4); }, kErrImageMagic},
-      {"file cut in the last track", [](Bytes& b) { b.resize(b.size() - 1); }, kErrImageMagic},
+      {"file cut in the last track", [](Bytes& b) { b.pop_back(); }, kErrImageMagic},
       {"block size 0xFFFFFFFF", [&](Bytes& b) { le(b, kTrack2 + 282, 0xFFFFFFFF, 4); },
        kErrImageMagic},
       {"block size 3 with a length of 7",
