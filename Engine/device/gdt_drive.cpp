@@ -171,7 +171,8 @@ EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track,
   if (sense) *sense = {};
   if (!readFlags || !blockSize || !start || !length || track > 0xFF) return kErrBadArgument;
   (void)gdt::waitDeviceReady(ref, kReadyTriesForQuery, true);
-  std::array<std::uint8_t, 32> reply{};
+  // 36 bytes, so that the high bytes of the track and session numbers come too.
+  std::array<std::uint8_t, 36> reply{};
   const EngineStatus status =
       gdt::readTrackInformation(ref, static_cast<std::uint8_t>(track), reply, sense);
   if (status != kNoErr) return status;
