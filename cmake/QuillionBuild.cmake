@@ -50,12 +50,18 @@ function(quillion_warnings target)
   endif()
 endfunction()
 
-# Warnings for test programs and their support libraries: the same as for product code, less
+# Flags for test programs and their support libraries. Warnings: the same as for product code, less
 # what GCC 12 at -O2/-O3 reports inside libstdc++'s shared_ptr, string, vector and streambuf code and
 # GoogleTest's comparison helpers once they are inlined into a test: false reports about
 # library code, many per test. Product code keeps every warning.
-function(quillion_test_warnings target)
+function(quillion_test_flags target)
   quillion_warnings(${target})
+  # Test code in a sanitizer build is compiled at -O1, as the sanitizers advise: GoogleTest's
+  # macros make large functions whose optimisation costs a third of the build, while the
+  # product code they call keeps the configuration's level.
+  if(QUILLION_SANITIZE AND CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release)$")
+    target_compile_options(${target} PRIVATE -O1)
+  endif()
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE
       $<$<COMPILE_LANGUAGE:CXX>:-Wno-null-dereference -Wno-stringop-overflow -Wno-stringop-overread -Wno-restrict
@@ -88,7 +94,7 @@ function(quillion_add_gtest)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   set_target_properties(${T_NAME} PROPERTIES UNITY_BUILD ${QUILLION_UNITY_TESTS})
-  quillion_test_warnings(${T_NAME})
+  quillion_test_flags(${T_NAME})
   # GoogleTest's headers are the heaviest part of every test source: parse them once.
   target_precompile_headers(${T_NAME} PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
   if(NOT T_TIMEOUT)
