@@ -6,6 +6,8 @@
 #include <new>
 #include <string>
 
+#include "pass_through.h"
+
 namespace quillion::bufstream_detail {
 namespace {
 
@@ -17,26 +19,6 @@ bufstream* mainOf(bufstream* bs) {
   return s ? s->main() : nullptr;
 }
 
-std::uint32_t usable(bufstream* bs) {
-  bufstream* m = mainOf(bs);
-  return m && m->usable_bytes ? m->usable_bytes(m) : 0;
-}
-std::uint8_t* request(bufstream* bs, std::uint32_t n) {
-  bufstream* m = mainOf(bs);
-  return m && m->request ? m->request(m, n) : nullptr;
-}
-std::uint32_t confirm(bufstream* bs, std::uint32_t n) {
-  bufstream* m = mainOf(bs);
-  return m && m->confirm ? m->confirm(m, n) : 0;
-}
-std::uint32_t copyBytes(bufstream* bs, std::uint8_t* p, std::uint32_t n) {
-  bufstream* m = mainOf(bs);
-  return m && m->copybytes ? m->copybytes(m, p, n) : 0;
-}
-std::uint32_t chunkSize(bufstream* bs) {
-  bufstream* m = mainOf(bs);
-  return m && m->chunksize ? m->chunksize(m) : 0;
-}
 std::int32_t auxInfo(bufstream* bs, std::uint32_t offset, std::uint32_t id, void* data,
                      std::uint32_t size) {
   FrontState* s = frontOf(bs);
@@ -64,11 +46,7 @@ void freeOwned(bufstream* bs) {
 
 void installFront(bufstream* bs, std::unique_ptr<FrontState> state, bool owned) {
   *bs = bufstream{};
-  bs->usable_bytes = usable;
-  bs->request = request;
-  bs->confirm = confirm;
-  bs->copybytes = copyBytes;
-  bs->chunksize = chunkSize;
+  passDataSlots<mainOf>(*bs);
   bs->auxinfo = auxInfo;
   bs->split = state->main()->split ? split : nullptr;
   bs->done = done;

@@ -11,6 +11,7 @@
 
 #include "file_io.h"
 #include "front_stream.h"
+#include "pass_through.h"
 
 namespace quillion::bufstream_detail {
 namespace {
@@ -99,26 +100,6 @@ bufstream* wrappedOf(bufstream* bs) {
   MetadataState* s = stateOf(reinterpret_cast<metadata_storage*>(bs));
   return s ? s->wrapped : nullptr;
 }
-std::uint32_t usable(bufstream* bs) {
-  bufstream* m = wrappedOf(bs);
-  return m && m->usable_bytes ? m->usable_bytes(m) : 0;
-}
-std::uint8_t* request(bufstream* bs, std::uint32_t n) {
-  bufstream* m = wrappedOf(bs);
-  return m && m->request ? m->request(m, n) : nullptr;
-}
-std::uint32_t confirm(bufstream* bs, std::uint32_t n) {
-  bufstream* m = wrappedOf(bs);
-  return m && m->confirm ? m->confirm(m, n) : 0;
-}
-std::uint32_t copyBytes(bufstream* bs, std::uint8_t* p, std::uint32_t n) {
-  bufstream* m = wrappedOf(bs);
-  return m && m->copybytes ? m->copybytes(m, p, n) : 0;
-}
-std::uint32_t chunkSize(bufstream* bs) {
-  bufstream* m = wrappedOf(bs);
-  return m && m->chunksize ? m->chunksize(m) : 0;
-}
 int split(bufstream* bs) {
   bufstream* m = wrappedOf(bs);
   return m && m->split ? m->split(m) : -1;
@@ -190,11 +171,7 @@ int init_metadata_filter(metadata_storage* storage, bufstream* main) {
   s->wrapped = main;
   storage->wrapped = main;
   bufstream& bs = storage->stream;
-  bs.usable_bytes = usable;
-  bs.request = request;
-  bs.confirm = confirm;
-  bs.copybytes = copyBytes;
-  bs.chunksize = chunkSize;
+  passDataSlots<wrappedOf>(bs);
   bs.split = main->split ? split : nullptr;
   bs.flags = main->flags;
   bs.drive_chain = main->drive_chain;
