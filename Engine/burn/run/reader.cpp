@@ -18,7 +18,7 @@ class Reader {
         if (!track.producer) break;
         for (const std::string& note : track.producer->LayoutNotes()) logText(shared_, note);
         if (const EngineStatus s = readTrack(*track.producer, track.blocks); s != kNoErr) return s;
-        if (shared_.bStop) return kNoErr;
+        if (runStopped(job_)) return kNoErr;
         if (track.producer->DataResult() != kNoErr) {
           // The track is whole, with zeros where file data could not be read; the job must
           // still not end as if every file were on it.
@@ -49,7 +49,7 @@ class Reader {
         return fail(block, kErrSourceRead);
       }
       got = std::min(got, wanted);
-      if (shared_.bStop) {
+      if (runStopped(job_)) {
         giveBack(block);
         return kNoErr;
       }
@@ -66,7 +66,7 @@ class Reader {
   // False when the run was stopped first.
   bool takeEmptyBlock(CacheBlock& block) {
     for (;;) {
-      if (shared_.bStop) return false;
+      if (runStopped(job_)) return false;
       const std::uint64_t seen = cache_.ChangeCount();
       if (cache_.Popup_Empty(&block) == kNoErr) return true;
       // The cache is full: a single writer may start now.

@@ -25,13 +25,25 @@ void setCacheReady(BurnJob& job, bool ready) {
   if (ready && !was && job.cache) job.cache->Signal();
 }
 
-void dropWriter(BurnJob& job, BP_WriterRTInfo& record, std::uint32_t destination) {
-  record.bForceQuit = true;
+namespace {
+
+bool everyWriterQuit(BurnJob& job) {
   BP_RuntimeSharedData& shared = job.shared;
   const std::uint16_t writers = std::min(shared.numWriters.load(), job.numDrives());
-  bool allEnded = true;
-  for (std::uint16_t i = 0; i < writers; ++i) allEnded = allEnded && shared.writers[i].bForceQuit;
-  if (allEnded) shared.bStop = true;
+  if (writers == 0) return false;
+  for (std::uint16_t i = 0; i < writers; ++i) {
+    if (!shared.writers[i].bForceQuit) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool runStopped(BurnJob& job) { return job.shared.bStop || everyWriterQuit(job); }
+
+void dropWriter(BurnJob& job, BP_WriterRTInfo& record, std::uint32_t destination) {
+  record.bForceQuit = true;
+  if (everyWriterQuit(job)) job.shared.bStop = true;
   // After the stop flag, so that a reader woken by the dropped position sees it and does not
   // go on reading the whole source for nobody.
   if (job.cache) job.cache->DeleteDrive(destination);

@@ -29,6 +29,9 @@ void runWriteInThread(std::uint32_t writerArgument);
 void showCacheUsage(BurnJob& job, std::uint32_t bias);
 // Sets the cache-ready flag and, when it turns true, wakes a writer waiting for it.
 void setCacheReady(BurnJob& job, bool ready);
+// True when the run is stopped, or when every writer has quit: then nobody takes what the
+// reader would read.
+bool runStopped(BurnJob& job);
 // A writer that stops taking blocks: its read position no longer holds the cache back, and
 // when it was the last writer the job stops first, so the reader stops with it.
 void dropWriter(BurnJob& job, BP_WriterRTInfo& record, std::uint32_t destination);
