@@ -107,7 +107,8 @@ int InputBufferNew(InputBuffer** buffer, int delay) {
   b->delay = delay;
   b->ringPairs = delay + 1728;
   b->mirrorPairs = delay + 576;
-  b->data.reset(new (std::nothrow) float[2 * static_cast<std::size_t>(b->ringPairs + b->mirrorPairs)]);
+  b->data.reset(
+      new (std::nothrow) float[2 * static_cast<std::size_t>(b->ringPairs + b->mirrorPairs)]);
   if (!b->data) {
     delete b;
     return 1;

@@ -88,7 +88,8 @@ void mp3PreEchoControl(float* memory, int bandCount, float factorUp, float facto
   for (int b = 0; b < bandCount; ++b) {
     const float previous = memory[b];
     memory[b] = thresholds[b];
-    thresholds[b] = std::max(factorDown * thresholds[b], std::min(factorUp * previous, thresholds[b]));
+    thresholds[b] =
+        std::max(factorDown * thresholds[b], std::min(factorUp * previous, thresholds[b]));
   }
 }
 
@@ -134,7 +135,8 @@ void bandThresholds(const PsyConfiguration& cfg, const float* spectrum, float* m
   const int active = cfg.sfbActive;
   CalcBandEnergy(spectrum, cfg.sfbOffset, active, energy);
   for (int b = active; b < cfg.sfbCnt; ++b) energy[b] = 0.0f;
-  for (int b = 0; b < active; ++b) threshold[b] = std::min(energy[b] * cfg.snrFactor, cfg.thresholdCap);
+  for (int b = 0; b < active; ++b)
+    threshold[b] = std::min(energy[b] * cfg.snrFactor, cfg.thresholdCap);
   SpreadingMax(active, cfg.spreadDown, cfg.spreadUp, threshold);
   for (int b = 0; b < active; ++b) threshold[b] = std::max(threshold[b], cfg.quietThreshold[b]);
   mp3PreEchoControl(memory, active, cfg.preEchoRise, cfg.preEchoFloor, threshold);
@@ -145,7 +147,8 @@ void advancePsychLong(const PsyConfiguration& cfg, PsyChannel& c) {
   MdctTransform_LONG(c.transform.get(), c.spectrum, c.blockType);
   AliasReduction(c.spectrum);
   for (int i = cfg.cutOffLine; i < kPsyLines; ++i) c.spectrum[i] = 0.0f;
-  if (c.blockType == kBlockStop) std::fill(std::begin(c.preEchoMemory), std::end(c.preEchoMemory), kNoMasking);
+  if (c.blockType == kBlockStop)
+    std::fill(std::begin(c.preEchoMemory), std::end(c.preEchoMemory), kNoMasking);
   bandThresholds(cfg, c.spectrum, c.preEchoMemory, c.sfbEnergy, c.sfbThreshold);
   if (c.blockType == kBlockStart)
     std::fill(std::begin(c.preEchoMemory), std::end(c.preEchoMemory), kNoMasking);

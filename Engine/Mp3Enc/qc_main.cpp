@@ -71,8 +71,8 @@ void codeChannel(QCState* qc, const PsyOutChannel& in, const float* expSpec, Cha
     g->scalefac_compress = findScfCompressMPEG1(g->block_type, scf, sizes, lengths);
   } else {
     const int isStart[3] = {0, 0, 0};
-    g->scalefac_compress = findScfCompressMPEG2(0, g->block_type, scf, g->preflag, sizes, lengths,
-                                                isStart, in.sfbCnt);
+    g->scalefac_compress =
+        findScfCompressMPEG2(0, g->block_type, scf, g->preflag, sizes, lengths, isStart, in.sfbCnt);
   }
   int at = 0;
   for (int p = 0; p < 4; ++p) {
@@ -163,9 +163,11 @@ int QCMain(QCState* qc, PsyOut* psy, GranuleChannel* out, const QCBudget& budget
     g->scalefac_scale = map.scalefacScale;
     g->preflag = map.preflag;
     for (int w = 0; w < 3; ++w) g->subblock_gain[w] = map.subblockGain[w];
-    for (int b = 0; b <= in.sfbCnt; ++b) loop[ch].bounds[b] = static_cast<std::int16_t>(in.sfbOffset[b]);
-    channelBudget[ch] = std::min(static_cast<int>(std::lround(std::min(shares[ch], 1.0f) * granuleMax)),
-                                 kMaxGranuleBits - budget.ancillaryBits / n);
+    for (int b = 0; b <= in.sfbCnt; ++b)
+      loop[ch].bounds[b] = static_cast<std::int16_t>(in.sfbOffset[b]);
+    channelBudget[ch] =
+        std::min(static_cast<int>(std::lround(std::min(shares[ch], 1.0f) * granuleMax)),
+                 kMaxGranuleBits - budget.ancillaryBits / n);
   }
 
   float* expSpec[2] = {qc->expSpec.get(), qc->expSpec.get() + kGranuleLines};

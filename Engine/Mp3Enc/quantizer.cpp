@@ -77,7 +77,8 @@ int mp3QuantizeSpectrum(const float* spectrum, const float* expSpec, const int* 
       continue;
     }
     const int step = g.global_gain - calcStepsize(g, b, isShort);
-    const int m = quantizeExpSpecLines(spectrum + from, expSpec + from, lines, step, quantised + from);
+    const int m =
+        quantizeExpSpecLines(spectrum + from, expSpec + from, lines, step, quantised + from);
     if (m > largest) largest = m;
   }
   for (int i = offsets[bandCount]; i < kGranuleLines; ++i) quantised[i] = 0;
@@ -89,7 +90,8 @@ void mp3InvQuantizeSpectrum(const std::int32_t* quantised, const int* offsets, i
   const float* p43 = pow4_3_tab();
   const bool isShort = g.block_type == 2;
   for (int b = 0; b < bandCount; ++b) {
-    const float step = std::exp2(static_cast<float>(g.global_gain - calcStepsize(g, b, isShort)) / 4.0f);
+    const float step =
+        std::exp2(static_cast<float>(g.global_gain - calcStepsize(g, b, isShort)) / 4.0f);
     for (int i = offsets[b]; i < offsets[b + 1]; ++i) {
       const int q = quantised[i];
       const int m = q < 0 ? -q : q;

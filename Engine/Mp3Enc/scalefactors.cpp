@@ -120,8 +120,8 @@ void AdaptScfToMp3Channel(int bandCount, int blockType, int gainBlending, int* s
       } else {
         if (band21 != kNoScf) {
           const int v = std::min(gain, -std::min(band21, avg + 2));
-          const double needed = std::ceil(5.7707801 * std::log(std::max(maxSpec[21], 1e-30f)) +
-                                          4.00005);
+          const double needed =
+              std::ceil(5.7707801 * std::log(std::max(maxSpec[21], 1e-30f)) + 4.00005);
           if (needed < v) {
             band21 = kNoScf;
           } else {
@@ -284,12 +284,18 @@ int findScfCompressMPEG2(int intensity, int blockType, const int* scf, int preEm
   }
   const int* l = bestLen;
   switch (bestRow) {
-    case 0: return (5 * l[0] + l[1]) * 16 + 4 * l[2] + l[3];
-    case 1: return 400 + (5 * l[0] + l[1]) * 4 + l[2];
-    case 2: return 500 + 3 * l[0] + l[1];
-    case 3: return 2 * (36 * l[0] + 6 * l[1] + l[2]);
-    case 4: return 2 * (180 + 16 * l[0] + 4 * l[1] + l[2]);
-    default: return 2 * (244 + 3 * l[0] + l[1]);
+    case 0:
+      return (5 * l[0] + l[1]) * 16 + 4 * l[2] + l[3];
+    case 1:
+      return 400 + (5 * l[0] + l[1]) * 4 + l[2];
+    case 2:
+      return 500 + 3 * l[0] + l[1];
+    case 3:
+      return 2 * (36 * l[0] + 6 * l[1] + l[2]);
+    case 4:
+      return 2 * (180 + 16 * l[0] + 4 * l[1] + l[2]);
+    default:
+      return 2 * (244 + 3 * l[0] + l[1]);
   }
 }
 

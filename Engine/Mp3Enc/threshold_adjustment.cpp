@@ -82,8 +82,7 @@ void prepareSfbPe_NoOpt(const PsyOutChannel* c, PeChannelData* pe) {
     const float e = c->energy[b];
     if (b < c->sfbActive && e > c->threshold[b]) {
       const float width = static_cast<float>(c->sfbOffset[b + 1] - c->sfbOffset[b]);
-      pe->sfbNLines[b] =
-          static_cast<int>(c->formFactor[b] * std::pow(e / width, -0.25f) + 0.5f);
+      pe->sfbNLines[b] = static_cast<int>(c->formFactor[b] * std::pow(e / width, -0.25f) + 0.5f);
       pe->sfbLdEnergy[b] = std::log2(e);
     } else {
       pe->sfbNLines[b] = 0;
@@ -281,8 +280,8 @@ void adaptThresholdsToPe(AdjThrState* s, PsyOut* psy, float desiredPe, int first
     pc.pe += delta;
     pe->pe += delta;
   };
-  const bool together = end - first == 1 ||
-                        psy->channel[first].blockType == psy->channel[end - 1].blockType;
+  const bool together =
+      end - first == 1 || psy->channel[first].blockType == psy->channel[end - 1].blockType;
   if (together) {
     const int top = psy->channel[first].sfbCnt;
     for (int b = top - 1; b >= 0 && pe->pe > target; --b) {
@@ -298,8 +297,7 @@ void adaptThresholdsToPe(AdjThrState* s, PsyOut* psy, float desiredPe, int first
   calcPe(pe, psy, first, end);
 }
 
-void allowMoreHoles(AdjThrState* s, PsyOut* psy, int* ah[2], float desiredPe, int first,
-                    int end) {
+void allowMoreHoles(AdjThrState* s, PsyOut* psy, int* ah[2], float desiredPe, int first, int end) {
   PeData* pe = &psy->peData;
   if (pe->pe <= desiredPe) return;
   constexpr float kTiny = 1.1754944e-38f;
@@ -367,14 +365,13 @@ void AdjustThresholds(AdjThrState* s, PsyOut* psy, float* shares, int channels, 
         (p.maxBitSave - (p.maxBitSave - p.minBitSave) / (p.clipSaveHigh - p.clipSaveLow) *
                             (std::clamp(fill, p.clipSaveLow, p.clipSaveHigh) - p.clipSaveLow)) *
         lim;
-    const float spend = p.minBitSpend + (p.maxBitSpend - p.minBitSpend) /
-                                            (p.clipSpendHigh - p.clipSpendLow) *
-                                            (std::clamp(fill, p.clipSpendLow, p.clipSpendHigh) -
-                                             p.clipSpendLow);
+    const float spend =
+        p.minBitSpend + (p.maxBitSpend - p.minBitSpend) / (p.clipSpendHigh - p.clipSpendLow) *
+                            (std::clamp(fill, p.clipSpendLow, p.clipSpendHigh) - p.clipSpendLow);
     const float range = pMax - pMin;
-    factor = 1.0f - save +
-             (range > 0.0f ? (save + lim * spend) / range * (std::clamp(pe, pMin, pMax) - pMin)
-                           : 0.0f);
+    factor =
+        1.0f - save +
+        (range > 0.0f ? (save + lim * spend) / range * (std::clamp(pe, pMin, pMax) - pMin) : 0.0f);
     if (s->peMax - s->peMin < 0.25f * pe) {
       const float above = std::max(0.0f, s->peMax - pe);
       const float below = std::max(0.0f, pe - s->peMin);
@@ -410,7 +407,7 @@ void AdjustThresholds(AdjThrState* s, PsyOut* psy, float* shares, int channels, 
   for (int ch = first; ch < end; ++ch) {
     const float chPe = psy->peData.channel[ch].pe;
     shares[ch] = total > 0.0f ? chPe / total * (1.0f - static_cast<float>(channels) * k) + k
-                           : 1.0f / static_cast<float>(channels);
+                              : 1.0f / static_cast<float>(channels);
   }
   s->lastDesiredPe = target;
 }

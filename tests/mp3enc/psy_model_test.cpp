@@ -2,6 +2,8 @@
 // The psychoacoustic model's pieces through their interfaces: band layout and cut-off per
 // rate, spreading, threshold in quiet, attack detection and the windows it chooses, the
 // delayed input ring, and what a granule of the model hands to quantisation.
+#include "mp3enc/psy_model.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 
 #include "mp3enc/block_switching.h"
 #include "mp3enc/psy_configuration.h"
-#include "mp3enc/psy_model.h"
 
 using namespace quillion::mp3enc;
 
@@ -22,9 +23,9 @@ TEST(PsyConfiguration, CutOffLineAndActiveBands) {
   };
   const Case cases[] = {
       {44100, 15804.0f, 0, 412, 21, 22},  // band 20 starts at 342, band 21 at 418
-      {44100, 15804.0f, 2, 137, 13, 13},  {44100, 22050.0f, 0, 576, 22, 22},
-      {44100, 30000.0f, 2, 192, 13, 13},  {48000, 24000.0f, 1, 576, 22, 22},
-      {8000, 2000.0f, 3, 288, 14, 22},    {11025, 5512.5f, 2, 192, 13, 13},
+      {44100, 15804.0f, 2, 137, 13, 13}, {44100, 22050.0f, 0, 576, 22, 22},
+      {44100, 30000.0f, 2, 192, 13, 13}, {48000, 24000.0f, 1, 576, 22, 22},
+      {8000, 2000.0f, 3, 288, 14, 22},   {11025, 5512.5f, 2, 192, 13, 13},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.rate) + " Hz, kind " + std::to_string(c.kind));
@@ -364,7 +365,8 @@ TEST(PsyModel, AClickGivesShortWindowsInStreamOrder) {
     // Each interleaved band holds one window's lines; its energy is theirs.
     for (int e = 0; e < 39; ++e) {
       double sum = 0.0;
-      for (int i = c.sfbOffset[e]; i < c.sfbOffset[e + 1]; ++i) sum += double(c.spectrum[i]) * c.spectrum[i];
+      for (int i = c.sfbOffset[e]; i < c.sfbOffset[e + 1]; ++i)
+        sum += double(c.spectrum[i]) * c.spectrum[i];
       EXPECT_NEAR(sum, c.energy[e], 1e-3 * sum + 1e-3) << "band entry " << e;
       EXPECT_EQ(c.sfbOffset[e + 1] - c.sfbOffset[e],
                 (c.sfbOffset[3 * (e / 3) + 3] - c.sfbOffset[3 * (e / 3)]) / 3);

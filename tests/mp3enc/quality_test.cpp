@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "float_decoders.h"
 #include "mp3enc/encode_sample.h"
 #include "mp3enc/velmora_enc.h"
-#include "float_decoders.h"
 #include "side_info_reader.h"
 #include "wav_fixtures.h"
 
@@ -24,8 +24,7 @@ namespace {
 
 constexpr int kSynthesisDelay = 529;
 
-int encodeQuietly(const std::filesystem::path& wav, const std::filesystem::path& mp3,
-                  int bitrate) {
+int encodeQuietly(const std::filesystem::path& wav, const std::filesystem::path& mp3, int bitrate) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   const int result =
@@ -72,7 +71,8 @@ std::vector<std::int16_t> onsets(int rate, int channels, double seconds, std::ve
     const double v = 20000.0 * std::exp(-t * 40.0) *
                      (std::sin(2 * M_PI * 1500.0 * t) + 0.5 * std::sin(2 * M_PI * 3700.0 * t));
     for (int c = 0; c < channels; ++c)
-      out[static_cast<std::size_t>(n * channels + c)] = static_cast<std::int16_t>(std::lround(v * 0.6));
+      out[static_cast<std::size_t>(n * channels + c)] =
+          static_cast<std::int16_t>(std::lround(v * 0.6));
   }
   return out;
 }

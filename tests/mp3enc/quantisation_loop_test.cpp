@@ -61,9 +61,9 @@ TEST(ThresholdAdjustment, MinimumSnrAndHoleSettings) {
   AdjThrInit(&s, 4000.0f, 64000, 2.0f);
   EXPECT_FLOAT_EQ(s.peMin, 3200.0f);
   EXPECT_FLOAT_EQ(s.peMax, 4800.0f);
-  EXPECT_FLOAT_EQ(s.minSnrLong[0], 0.01f);   // 10^(-64000/32000)
+  EXPECT_FLOAT_EQ(s.minSnrLong[0], 0.01f);  // 10^(-64000/32000)
   EXPECT_FLOAT_EQ(s.minSnrLong[9], 0.32f);
-  EXPECT_FLOAT_EQ(s.minSnrLong[15], 0.5f);   // capped at 48000 bit/s and more
+  EXPECT_FLOAT_EQ(s.minSnrLong[15], 0.5f);    // capped at 48000 bit/s and more
   EXPECT_FLOAT_EQ(s.minSnrShort[0], 0.004f);  // 10^(-2.4) is below the table's 0.004
   EXPECT_FLOAT_EQ(s.minSnrShort[3 * 12 + 2], 0.63f);
   AdjThrInit(&s, 4000.0f, 32000, 2.0f);
@@ -115,7 +115,8 @@ TEST(ThresholdAdjustment, EnoughBitsLeaveThresholdsAlone) {
   float shares[2] = {};
   AdjustThresholds(&s, &psy, shares, 2, 4000.0f, 0.0f, 4088.0f, 1.5f, 0, 2);
   for (int ch = 0; ch < 2; ++ch) {
-    for (int b = 0; b < 22; ++b) EXPECT_EQ(psy.channel[ch].threshold[b], before.channel[ch].threshold[b]);
+    for (int b = 0; b < 22; ++b)
+      EXPECT_EQ(psy.channel[ch].threshold[b], before.channel[ch].threshold[b]);
   }
   EXPECT_NEAR(shares[0] + shares[1], 1.0f, 1e-5f);
 }
@@ -279,9 +280,8 @@ void decodeMpeg2Compress(int sfc, int slen[4], int* row, int* preflag) {
 }
 
 // The standard's partition sizes without intensity stereo: rows, then long and short blocks.
-constexpr int kStandardPartitions[3][2][4] = {{{6, 5, 5, 5}, {9, 9, 9, 9}},
-                                              {{6, 5, 7, 3}, {9, 9, 12, 6}},
-                                              {{11, 10, 0, 0}, {18, 18, 0, 0}}};
+constexpr int kStandardPartitions[3][2][4] = {
+    {{6, 5, 5, 5}, {9, 9, 9, 9}}, {{6, 5, 7, 3}, {9, 9, 12, 6}}, {{11, 10, 0, 0}, {18, 18, 0, 0}}};
 
 }  // namespace
 

@@ -58,9 +58,9 @@ std::vector<SideInfoFrame> readSideInfo(const std::vector<std::uint8_t>& s) {
     f.channels = mode == 3 ? 1 : 2;
     f.granules = mpeg1 ? 2 : 1;
     BitReader r(s.data() + at + 4 + (crc ? 2 : 0), length);
-    r.read(mpeg1 ? 9 : 8);                                        // main_data_begin
+    r.read(mpeg1 ? 9 : 8);                                                  // main_data_begin
     r.read(mpeg1 ? (f.channels == 1 ? 5 : 3) : (f.channels == 1 ? 1 : 2));  // private bits
-    if (mpeg1) r.read(4 * f.channels);                            // scfsi
+    if (mpeg1) r.read(4 * f.channels);                                      // scfsi
     for (int gr = 0; gr < f.granules; ++gr) {
       for (int ch = 0; ch < f.channels; ++ch) {
         SideInfoGranule g;

@@ -16,7 +16,9 @@ inline constexpr int kBlockStop = 3;
 
 // Samples the detector reads ahead of the filter bank.
 inline constexpr int kBlockSwitchingOffset = 144;
-[[nodiscard]] constexpr int GetBlockSwitchingOffset() { return kBlockSwitchingOffset; }
+[[nodiscard]] constexpr int GetBlockSwitchingOffset() {
+  return kBlockSwitchingOffset;
+}
 
 // Segment energy above which a rise can be an attack (16-bit scale, after the high-pass).
 inline constexpr float kAttackEnergyFloor = 23555000.0f;

@@ -21,17 +21,17 @@ inline constexpr int kSfbInfoRows = 9;
 extern const SfbInfoRow sfbInfoTab[kSfbInfoRows];
 
 struct PsyConfiguration {
-  int sfbCnt = 0;        // 22 long, 13 short
-  int sfbActive = 0;     // bands that start below the cut-off line
+  int sfbCnt = 0;     // 22 long, 13 short
+  int sfbActive = 0;  // bands that start below the cut-off line
   int sfbOffset[kMaxConfigBands + 1] = {};
-  int windows = 1;       // 1 long, 3 short
-  int rateClass = 0;     // 0 from 32 kHz, 1 from 16 kHz, 2 below
+  int windows = 1;    // 1 long, 3 short
+  int rateClass = 0;  // 0 from 32 kHz, 1 from 16 kHz, 2 below
   int msSwitch = 0;
   int msGainFlag = 0;
   int isSwitch = 0;
   float isErrorFactor = 0.0019952622f;
   int isFirstBand = 7;
-  float preEchoRise = 3.0f;   // largest rise of a threshold over the one before
+  float preEchoRise = 3.0f;  // largest rise of a threshold over the one before
   float preEchoFloor = 0.001f;
   int cutOffLine = 0;
   float thresholdCap = 0.0f;

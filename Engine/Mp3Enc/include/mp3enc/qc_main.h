@@ -17,10 +17,10 @@ namespace quillion::mp3enc {
 
 struct QCSettings {
   int channels = 2;
-  int version = 0;         // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5
+  int version = 0;  // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5
   int rateSlot = 0;
-  int maxBits = 0;         // per granule, all channels
-  float peStart = 0.0f;    // ten times the lines below the bandwidth
+  int maxBits = 0;       // per granule, all channels
+  float peStart = 0.0f;  // ten times the lines below the bandwidth
   int bitratePerChannel = 0;
 };
 

@@ -10,7 +10,9 @@ namespace quillion::mp3enc {
 
 inline constexpr float kBitsToPe = 1.18f;
 inline constexpr float kPeToBits = 0.8474576f;
-[[nodiscard]] constexpr float bits2pe(float bits) { return kBitsToPe * bits; }
+[[nodiscard]] constexpr float bits2pe(float bits) {
+  return kBitsToPe * bits;
+}
 
 struct BitResParams {
   float clipSaveLow, clipSaveHigh, minBitSave, maxBitSave;
@@ -42,8 +44,8 @@ void AdjustThresholds(AdjThrState* state, PsyOut* psy, float* shares, int channe
                       float reservoirBits, float reservoirSize, float maxSpendFactor, int first,
                       int end);
 void adaptThresholdsToPe(AdjThrState* state, PsyOut* psy, float desiredPe, int first, int end);
-void allowMoreHoles(AdjThrState* state, PsyOut* psy, int* avoidHoles[2], float desiredPe,
-                    int first, int end);
+void allowMoreHoles(AdjThrState* state, PsyOut* psy, int* avoidHoles[2], float desiredPe, int first,
+                    int end);
 
 // Per band of one channel: estimated coded lines and log2 energy.
 void prepareSfbPe_NoOpt(const PsyOutChannel* channel, PeChannelData* pe);
