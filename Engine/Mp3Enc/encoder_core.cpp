@@ -41,8 +41,8 @@ struct EncoderCore {
   FrameControlPtr control;
   BitstreamWriterPtr writer;
   PsyPtr psy;
+  PsyList psyList;  // one entry: each granule is coded as soon as it is analysed
   QCPtr qc;
-  PsyOut psyOut;
   float pairs[2 * kGranuleLines] = {};  // the granule as the model's input takes it
   GranuleChannel coded[2][2];           // [granule][channel]
   // Frame state.
@@ -126,6 +126,8 @@ int setUp(EncoderCore* core) {
   if (PsyNew(&psy, &ps) != 0) return 1;
   core->psy.reset(psy);
   if (PsyInit(psy, &ps) != 0) return 1;
+  if (CreatePsyList(&core->psyList.head, &core->psyList.tail, &core->psyList.middle, 1) != 0)
+    return 1;
 
   // Frame sizes and the reservoir.
   const std::int64_t average =
@@ -233,7 +235,8 @@ void codeGranule(EncoderCore* core, int gr) {
   budget.reservoirSize = static_cast<float>(core->reservoirLimit);
   budget.maxBits = granuleBudget(core, gr);
   budget.ancillaryBits = 0;  // the frame's pool has set them aside already
-  core->pool -= QCMain(core->qc.get(), &core->psyOut, core->coded[gr], budget);
+  core->pool -= QCMain(core->qc.get(), core->psyList.middle->out.get(), core->coded[gr], budget);
+  FeedPsyList(&core->psyList.head, &core->psyList.tail, &core->psyList.middle);
 }
 
 int writeFrame(EncoderCore* core, std::uint8_t* output, std::size_t outputSize,
@@ -311,7 +314,8 @@ int mp3encEncode(EncoderCore* core, const float* samples, int count, std::uint8_
   core->padding += kGranuleLines - frames;
   const int gr = static_cast<int>(core->granulesFed % core->granules);
   feedModel(core, samples, frames);
-  psyMain(core->psy.get(), gr, &core->psyOut, 0);
+  psyMain(core->psy.get(), gr, core->psyList.head->out.get(), 0);
+  core->psyList.head->ready = 1;
   if (gr == 0) startFrame(core, anc, ancCount ? *ancCount : 0, ofl);
   codeGranule(core, gr);
   ++core->granulesFed;

@@ -225,4 +225,66 @@ float psyMain(PsyData* psy, int granule, PsyOut* out, int independent) {
   return out->totalPe;
 }
 
+int CreatePsyList(PsyListNode** head, PsyListNode** tail, PsyListNode** middle, int count) {
+  if (!head || !tail || !middle) return 1;
+  *head = *tail = *middle = nullptr;
+  if (count < 1) return 1;
+  PsyListNode* first = nullptr;
+  PsyListNode* last = nullptr;
+  PsyListNode* mid = nullptr;
+  for (int i = 0; i < count; ++i) {
+    auto* node = new (std::nothrow) PsyListNode;
+    if (node && i <= count / 2) {
+      node->out.reset(new (std::nothrow) PsyOut);
+      if (!node->out) {
+        delete node;
+        node = nullptr;
+      }
+    }
+    if (!node) {
+      DelPsyList(first);
+      return 1;
+    }
+    node->previous = last;
+    if (last) last->next = node;
+    if (!first) first = node;
+    last = node;
+    if (i == count / 2) mid = node;
+  }
+  *head = first;
+  *tail = last;
+  *middle = mid;
+  return 0;
+}
+
+int FeedPsyList(PsyListNode** head, PsyListNode** tail, PsyListNode** middle) {
+  PsyListNode* h = *head;
+  PsyListNode* t = *tail;
+  PsyListNode* m = *middle;
+  if (!h || !t || !m || h == t) return 0;  // one node: it is head and middle at once
+  if (m != t) {
+    t->out = std::move(m->out);
+    m->ready = 0;
+  }
+  *middle = m->previous ? m->previous : t;
+  // The tail moves to the front.
+  PsyListNode* before = t->previous;
+  before->next = nullptr;
+  t->previous = nullptr;
+  t->next = h;
+  h->previous = t;
+  t->ready = 0;
+  *head = t;
+  *tail = before;
+  return 0;
+}
+
+void DelPsyList(PsyListNode* head) {
+  while (head) {
+    PsyListNode* next = head->next;
+    delete head;
+    head = next;
+  }
+}
+
 }  // namespace quillion::mp3enc

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -397,4 +398,51 @@ TEST(PsyModel, BuildInterfaceInterleavesShortWindows) {
     for (int k = 0; k < 6; ++k) EXPECT_EQ(out.spectrum[12 + 6 * w + k], 100.0f * w + 4 + k);
   }
   EXPECT_EQ(out.threshold[4], 4.0f);
+}
+
+// The queue hands the middle node the granule the head received count/2 steps earlier, and
+// recycles its record to the head; one node is head and middle at once.
+TEST(PsyList, DelaysByHalfItsLengthAndRecyclesRecords) {
+  PsyListNode *head = nullptr, *tail = nullptr, *middle = nullptr;
+  EXPECT_EQ(CreatePsyList(&head, &tail, &middle, 0), 1);
+  EXPECT_EQ(head, nullptr);
+  for (int count : {1, 2, 3, 6, 7}) {
+    SCOPED_TRACE(count);
+    PsyList list;
+    ASSERT_EQ(CreatePsyList(&list.head, &list.tail, &list.middle, count), 0);
+    std::vector<const PsyOut*> records;
+    for (PsyListNode* n = list.head; n; n = n->next) {
+      if (n->out) records.push_back(n->out.get());
+    }
+    ASSERT_EQ(static_cast<int>(records.size()), count / 2 + 1);
+    for (int step = 0; step < 20; ++step) {
+      ASSERT_TRUE(list.head->out);
+      list.head->out->totalPe = static_cast<float>(step);
+      list.head->ready = 1;
+      ASSERT_TRUE(list.middle->out);
+      if (step >= count / 2) {
+        EXPECT_EQ(list.middle->out->totalPe, static_cast<float>(step - count / 2));
+        EXPECT_EQ(list.middle->ready, 1);
+      }
+      EXPECT_EQ(FeedPsyList(&list.head, &list.tail, &list.middle), 0);
+      // Still one chain of count nodes, the middle halfway, the same records in it.
+      int nodes = 0, middleAt = -1;
+      std::vector<const PsyOut*> now;
+      const PsyListNode* last = nullptr;
+      for (PsyListNode* n = list.head; n; n = n->next) {
+        ASSERT_EQ(n->previous, last);
+        if (n == list.middle) middleAt = nodes;
+        if (n->out) now.push_back(n->out.get());
+        last = n;
+        ++nodes;
+      }
+      ASSERT_EQ(last, list.tail);
+      ASSERT_EQ(nodes, count);
+      ASSERT_EQ(middleAt, count / 2);
+      std::sort(now.begin(), now.end());
+      std::vector<const PsyOut*> sorted = records;
+      std::sort(sorted.begin(), sorted.end());
+      ASSERT_EQ(now, sorted);
+    }
+  }
 }

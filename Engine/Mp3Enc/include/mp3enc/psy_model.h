@@ -66,6 +66,33 @@ void BuildInterface(const float* spectrum, const float* thresholds, const float*
                     const float* msEnergies, int blockType, int bandCount, int activeCount,
                     const int* bandOffsets, PsyOutChannel* out);
 
+// The look-ahead queue of model outputs. Nodes 0..count/2 own a PsyOut; the model fills the
+// head's, quantisation reads the middle's, count/2 granules later.
+struct PsyListNode {
+  std::unique_ptr<PsyOut> out;
+  PsyListNode* next = nullptr;
+  PsyListNode* previous = nullptr;
+  int ready = 0;  // the node's PsyOut holds a granule not yet coded
+};
+// 0, or 1 for count < 1 or no memory (nothing is left allocated and the outputs are null).
+[[nodiscard]] int CreatePsyList(PsyListNode** head, PsyListNode** tail, PsyListNode** middle,
+                                int count);
+// One step: the middle's PsyOut goes to the tail node, which becomes the new head; the
+// middle moves back one node.
+int FeedPsyList(PsyListNode** head, PsyListNode** tail, PsyListNode** middle);
+void DelPsyList(PsyListNode* head);
+
+// Owns a queue made by CreatePsyList.
+struct PsyList {
+  PsyListNode* head = nullptr;
+  PsyListNode* tail = nullptr;
+  PsyListNode* middle = nullptr;
+  PsyList() = default;
+  PsyList(const PsyList&) = delete;
+  PsyList& operator=(const PsyList&) = delete;
+  ~PsyList() { DelPsyList(head); }
+};
+
 struct PsyDeleter {
   void operator()(PsyData* p) const noexcept { PsyDelete(p); }
 };
