@@ -11,6 +11,7 @@
 #include "mp3enc/granule_info.h"
 #include "mp3enc/psy_model.h"
 #include "mp3enc/qc_main.h"
+#include "mp3enc/quantizer.h"
 #include "mp3enc/stream_tables.h"
 
 namespace quillion::mp3enc {
