@@ -201,8 +201,11 @@ void adaptThresholdsToPe(AdjThrState* s, PsyOut* psy, float desiredPe, int first
   calcThreshExp(psy, thrExp, first, end);
   initAvoidHoles(psy, ah, first, end);
 
+  // Without an active line no threshold change lowers the entropy: what is left is the side
+  // information's share.
+  if (pe->nActiveLines <= 0) return;
   const float constPart = pe->constPart;
-  const float activeLines = static_cast<float>(std::max(pe->nActiveLines, 1));
+  const float activeLines = static_cast<float>(pe->nActiveLines);
   const float peBefore = pe->pe;
   float redVal = std::exp2((constPart - desiredPe) / (4.0f * activeLines)) -
                  std::exp2((constPart - peBefore) / (4.0f * activeLines));
