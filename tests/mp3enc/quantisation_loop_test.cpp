@@ -419,23 +419,40 @@ TEST(QuantisationLoop, SilenceLoudnessAndBudgets) {
     EXPECT_EQ(g.part2_3_length, 0);
   }
 
-  // Lines far above what 8191 levels reach at the estimated step still fit, and every budget
-  // is kept, down to none at all (then both channels are coded as silence).
+  // Every budget is kept, down to none at all (then both channels are coded as silence). With
+  // the band maxima hidden from the estimate, its steps leave lines far above 8191: the loop
+  // raises the gain until they fit.
   struct Case {
     float level, snr;
     int maxBits;
+    bool hideMaxima;
   };
-  for (const Case& c : {Case{30000.0f, 1e9f, 3000}, Case{3000.0f, 1e4f, 3000},
-                        Case{3000.0f, 1e4f, 400}, Case{3000.0f, 1e4f, 0}}) {
+  for (const Case& c : {Case{30000.0f, 1e9f, 3000, true}, Case{30000.0f, 1e9f, 3000, false},
+                        Case{3000.0f, 1e4f, 3000, false}, Case{3000.0f, 1e4f, 400, false},
+                        Case{3000.0f, 1e4f, 0, false}}) {
     SCOPED_TRACE(std::to_string(c.level) + " / " + std::to_string(c.maxBits));
     QCPtr loop = makeQc(2, c.maxBits);
     PsyOut psy = noiseGranule(random, 2, c.level, c.snr);
+    int estimatedGain = -1000;
+    if (c.hideMaxima) {
+      for (PsyOutChannel& ch : psy.channel) {
+        for (float& m : ch.maxSpec) m = 0.0f;
+        int scf[kMaxSfbEntries];
+        EstimateScaleFactorsChannel(&ch, scf, ch.formFactor, ch.maxSpec);
+        for (int b = 0; b < 21; ++b) estimatedGain = std::max(estimatedGain, -scf[b]);
+      }
+      // At the estimate the loudest line would need far more than 8191 levels.
+      ASSERT_GT(std::pow(30000.0 * 4.0 / std::exp2(estimatedGain / 4.0), 0.75), 8191.0 * 2);
+    }
     budget.maxBits = c.maxBits;
     budget.meanBits = std::max(1.0f, c.maxBits / 2.0f);
     const int used = QCMain(loop.get(), &psy, out, budget);
     EXPECT_LE(used, c.maxBits);
     EXPECT_EQ(used, out[0].part2_3_length + out[1].part2_3_length);
     for (const GranuleChannel& g : out) expectCodedWithin(g, std::min(c.maxBits, kMaxGranuleBits));
+    if (c.hideMaxima) {
+      for (const GranuleChannel& g : out) EXPECT_GT(g.global_gain, estimatedGain);
+    }
     if (c.maxBits == 0) {
       for (const GranuleChannel& g : out) {
         for (int i = 0; i < 576; ++i) ASSERT_EQ(g.quantised[i], 0);
