@@ -6,12 +6,11 @@
 #include <cstring>
 #include <new>
 
-#include "mp3enc/aligned_memory.h"
-#include "mp3enc/bit_count.h"
 #include "mp3enc/bitstream_writer.h"
-#include "mp3enc/filter_bank.h"
 #include "mp3enc/frame_control.h"
 #include "mp3enc/granule_info.h"
+#include "mp3enc/psy_model.h"
+#include "mp3enc/qc_main.h"
 #include "mp3enc/quantizer.h"
 #include "mp3enc/stream_tables.h"
 
@@ -21,19 +20,13 @@ namespace {
 
 // The delay from the first input sample to the first sample the hybrid filter bank
 // reproduces at a decoder's output, less the decoder's own synthesis delay: analysis
-// windows of the polyphase filter and the MDCT's half block.
-constexpr int kCoreDelay = 528;
+// windows of the polyphase filter and the MDCT's half block. The attack detection's
+// look-ahead comes on top.
+constexpr int kFilterBankDelay = 528;
 constexpr int kMaxAncBytes = 1024;
 constexpr int kOflBits = 80;
-// Noise below this, per line on the 16-bit scale, lies under the quantisation noise of the
-// input itself.
-constexpr double kNoiseFloorPerLine = 1.0 / 12.0;
-
-struct AnalysisChannel {
-  PolyPhasePtr poly;
-  AlignedArray<float> transform;
-  AlignedArray<float> spectrum;
-};
+// Without a stated resolution the input is taken as 16-bit PCM.
+constexpr int kDefaultPcmBits = 16;
 
 }  // namespace
 
@@ -43,18 +36,16 @@ struct EncoderCore {
   int slot = 0;
   int granules = 2;
   int channels = 2;
-  int bandLines = 576;
-  double snrTarget = 0.0;  // ratio of signal to the noise that needs no more bits
+  int reservoirLimit = 0;  // bits the reservoir may hold
   std::uint32_t hdsiBits = 0;
   CoreInfo info;
   FrameControlPtr control;
   BitstreamWriterPtr writer;
-  BitCounter counter;
-  AnalysisChannel analysis[2];
-  AlignedArray<float> stride2;  // one channel laid out as the filter bank reads it
-  AlignedArray<float> expSpec;
-  GranuleChannel coded[2][2];  // [granule][channel]
-  GranuleChannel scratch;
+  PsyPtr psy;
+  PsyList psyList;  // one entry: each granule is coded as soon as it is analysed
+  QCPtr qc;
+  float pairs[2 * kGranuleLines] = {};  // the granule as the model's input takes it
+  GranuleChannel coded[2][2];           // [granule][channel]
   // Frame state.
   int frameIndex = 0;
   int framePadding = 0;
@@ -120,23 +111,24 @@ int setUp(EncoderCore* core) {
   settings.sampleRate = c.sampleRate;
   if (BSInit(bs, settings) != 0) return 1;
   core->hdsiBits = GetHdSiBits(bs);
-  for (int ch = 0; ch < core->channels; ++ch) {
-    PolyPhaseState* poly = nullptr;
-    if (PolyPhaseNew(&poly) != 0) return 1;
-    core->analysis[ch].poly.reset(poly);
-    PolyPhaseInit(poly);
-    core->analysis[ch].transform = makeAlignedArray<float>(kTransformFloats);
-    core->analysis[ch].spectrum = makeAlignedArray<float>(kGranuleLines);
-    if (!core->analysis[ch].transform || !core->analysis[ch].spectrum) return 1;
-    InitTransform(core->analysis[ch].transform.get());
-  }
-  core->stride2 = makeAlignedArray<float>(2 * kGranuleLines);
-  core->expSpec = makeAlignedArray<float>(kGranuleLines);
-  if (!core->stride2 || !core->expSpec) return 1;
+
   const double nyquist = c.sampleRate / 2.0;
   const double bandwidth = c.bandwidth > 0 ? std::min<double>(c.bandwidth, nyquist) : nyquist;
-  core->bandLines =
-      std::clamp(static_cast<int>(kGranuleLines * bandwidth / nyquist), 1, kGranuleLines);
+  const int codedBitrate = std::max(0, c.bitrate - c.ancillaryBitrate);
+  PsySettings ps;
+  ps.sampleRate = c.sampleRate;
+  ps.bitrate = codedBitrate;
+  ps.channels = core->channels;
+  ps.bandwidth = static_cast<float>(bandwidth);
+  ps.intensityOff = 1;
+  ps.jointStereo = 0;  // left and right are coded as they are
+  ps.pcmResolution = c.pcmResolution > 0 ? c.pcmResolution : kDefaultPcmBits;
+  PsyData* psy = nullptr;
+  if (PsyNew(&psy, &ps) != 0) return 1;
+  core->psy.reset(psy);
+  if (PsyInit(psy, &ps) != 0) return 1;
+  if (CreatePsyList(&core->psyList.head, &core->psyList.tail, &core->psyList.middle, 1) != 0)
+    return 1;
 
   // Frame sizes and the reservoir.
   const std::int64_t average =
@@ -148,13 +140,14 @@ int setUp(EncoderCore* core) {
   const int lowerSize = FCSize(fc, lower);
   int limit = 256 * core->granules * 8 - 8;
   if (lowerSize + limit > 7680) limit = std::max(0, (7680 - lowerSize) / 8) * 8;
+  core->reservoirLimit = limit;
   const int available = lowerSize - static_cast<int>(core->hdsiBits);
   if (available <= 0) return 1;
   const int spanned = (limit + available + available - 1) / available;
   core->info.maxOutputBytes =
       lowerSize / 8 * (spanned - 1) + spanned + 2 * (FCSize(fc, fitted) / 8) + 1;
   core->info.bandwidth = static_cast<float>(bandwidth);
-  core->info.delay = kCoreDelay;
+  core->info.delay = GetBlockSwitchingOffset() + kFilterBankDelay;
   core->info.framesPerMeta = FCFramesInMeta(fc);
   core->info.metaframeBytes = FCMetaframeSize(fc);
   core->info.granulesPerFrame = core->granules;
@@ -164,35 +157,45 @@ int setUp(EncoderCore* core) {
                                       kGranuleLines * core->granules / c.sampleRate / 8 * 8)
           : 64;
 
-  // The noise that needs no more bits: the richer the budget per coded line, the lower.
-  const double meanBits =
-      static_cast<double>(average - core->hdsiBits) / (core->granules * core->channels);
-  const double snrDb = 20.0 + 15.0 * meanBits / core->bandLines;
-  core->snrTarget = std::pow(10.0, snrDb / 10.0);
-  return 0;
+  // The loop's ceiling per granule: a frame of the lower size with a full reservoir, never
+  // above what the bit rate delivers per frame.
+  const std::int64_t perFrame =
+      static_cast<std::int64_t>(c.bitrate) * kGranuleLines * core->granules / c.sampleRate;
+  const std::int64_t maxFrameBits =
+      std::min<std::int64_t>(lowerSize + limit, perFrame) - core->hdsiBits;
+  QCState* qc = nullptr;
+  if (QCNew(&qc) != 0) return 1;
+  core->qc.reset(qc);
+  QCSettings qs;
+  qs.channels = core->channels;
+  qs.version = core->version;
+  qs.rateSlot = core->slot;
+  qs.maxBits = static_cast<int>(std::max<std::int64_t>(maxFrameBits, 0) / core->granules);
+  qs.peStart = static_cast<float>(5760.0 * bandwidth / nyquist);
+  qs.bitratePerChannel = codedBitrate / core->channels;
+  return QCInit(qc, qs);
 }
 
-// Runs the filter bank over one granule of one channel of the (zero-padded) input.
-void analyse(EncoderCore* core, int ch, const float* samples, int frames, int stride) {
-  float* x = core->stride2.get();
-  for (int n = 0; n < kGranuleLines; ++n) x[2 * n] = n < frames ? samples[n * stride] : 0.0f;
-  AnalysisChannel& a = core->analysis[ch];
-  ShiftTransformBuffer(a.transform.get());
-  PolyAnalyse(a.poly.get(), x, a.transform.get());
-  MdctTransform_LONG(a.transform.get(), a.spectrum.get(), 0);
-  AliasReduction(a.spectrum.get());
-  for (int i = core->bandLines; i < kGranuleLines; ++i)
-    a.spectrum[static_cast<std::size_t>(i)] = 0.0f;
-}
-
-QuantInput quantInput(const EncoderCore* core, int ch) {
-  QuantInput in;
-  in.spectrum = core->analysis[ch].spectrum.get();
-  in.lines = core->bandLines;
-  double energy = 0.0;
-  for (int i = 0; i < in.lines; ++i) energy += static_cast<double>(in.spectrum[i]) * in.spectrum[i];
-  in.noiseTarget = std::max(energy / core->snrTarget, kNoiseFloorPerLine * in.lines);
-  return in;
+// Puts one granule into the model's input as sample pairs, zero-padded.
+void feedModel(EncoderCore* core, const float* samples, int frames) {
+  const int inChannels = core->config.inputChannels;
+  float* p = core->pairs;
+  for (int n = 0; n < kGranuleLines; ++n) {
+    float left = 0.0f, right = 0.0f;
+    if (n < frames) {
+      if (inChannels == 1) {
+        left = samples[n];
+      } else if (core->channels == 1) {
+        left = 0.5f * (samples[2 * n] + samples[2 * n + 1]);  // the mid signal
+      } else {
+        left = samples[2 * n];
+        right = samples[2 * n + 1];
+      }
+    }
+    p[2 * n] = left;
+    p[2 * n + 1] = right;
+  }
+  psyFeedInputBufferFloat(core->psy.get(), p, kGranuleLines);
 }
 
 void startFrame(EncoderCore* core, const std::uint8_t* anc, int ancCount, int ofl) {
@@ -224,33 +227,17 @@ int granuleBudget(const EncoderCore* core, int gr) {
 }
 
 void codeGranule(EncoderCore* core, int gr) {
-  const int budget = granuleBudget(core, gr);
-  QuantInput in[2];
-  for (int ch = 0; ch < core->channels; ++ch) in[ch] = quantInput(core, ch);
-  int share[2] = {budget, 0};
-  if (core->channels == 2) {
-    // A channel that needs less than half leaves the rest to the other.
-    const int need0 =
-        bitsForNoiseTarget(&core->counter, core->slot, in[0], core->expSpec.get(), &core->scratch);
-    const int need1 =
-        bitsForNoiseTarget(&core->counter, core->slot, in[1], core->expSpec.get(), &core->scratch);
-    share[0] = budget / 2;
-    share[1] = budget - share[0];
-    if (need0 < share[0]) {
-      share[0] = need0;
-      share[1] = budget - need0;
-    } else if (need1 < share[1]) {
-      share[1] = need1;
-      share[0] = budget - need1;
-    }
-  }
-  int used = 0;
-  for (int ch = 0; ch < core->channels; ++ch) {
-    const int limit = std::min(share[ch], budget - used);
-    used += quantizeChannel(&core->counter, core->slot, in[ch], limit, core->expSpec.get(),
-                            &core->coded[gr][ch]);
-  }
-  core->pool -= used;
+  const int mean =
+      (core->frameBits - static_cast<int>(core->hdsiBits) - core->frameAncBits) / core->granules;
+  const int left = core->granules - gr;
+  QCBudget budget;
+  budget.meanBits = static_cast<float>(std::max(mean, 1));
+  budget.reservoirBits = static_cast<float>(std::max(0, core->pool - mean * left));
+  budget.reservoirSize = static_cast<float>(core->reservoirLimit);
+  budget.maxBits = granuleBudget(core, gr);
+  budget.ancillaryBits = 0;  // the frame's pool has set them aside already
+  core->pool -= QCMain(core->qc.get(), core->psyList.middle->out.get(), core->coded[gr], budget);
+  FeedPsyList(&core->psyList.head, &core->psyList.tail, &core->psyList.middle);
 }
 
 int writeFrame(EncoderCore* core, std::uint8_t* output, std::size_t outputSize,
@@ -290,11 +277,10 @@ int mp3encOpen(EncoderCore** slot, const EncoderConfig* config) {
   EncoderCore* core = new (std::nothrow) EncoderCore;
   if (!core) return 1;
   core->config = *config;
-  if (BCInit(&core->counter, 0.0f) != 0 || setUp(core) != 0) {
+  if (setUp(core) != 0) {
     delete core;
     return 1;
   }
-  (void)pow4_3_tab();  // built before the first granule, not inside it
   *slot = core;
   return 0;
 }
@@ -328,15 +314,9 @@ int mp3encEncode(EncoderCore* core, const float* samples, int count, std::uint8_
   const int frames = count / inChannels;
   core->padding += kGranuleLines - frames;
   const int gr = static_cast<int>(core->granulesFed % core->granules);
-  if (core->channels == inChannels) {
-    for (int ch = 0; ch < core->channels; ++ch)
-      analyse(core, ch, samples ? samples + ch : nullptr, frames, inChannels);
-  } else {
-    // Mono output from stereo input: the mid signal.
-    float mid[kGranuleLines];
-    for (int n = 0; n < frames; ++n) mid[n] = 0.5f * (samples[2 * n] + samples[2 * n + 1]);
-    analyse(core, 0, mid, frames, 1);
-  }
+  feedModel(core, samples, frames);
+  psyMain(core->psy.get(), gr, core->psyList.head->out.get(), 0);
+  core->psyList.head->ready = 1;
   if (gr == 0) startFrame(core, anc, ancCount ? *ancCount : 0, ofl);
   codeGranule(core, gr);
   ++core->granulesFed;

@@ -4,6 +4,7 @@
 // together behind a gate, so the process-wide first-use paths are raced on purpose.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "mp3enc/random_numbers.h"
 #include "mp3enc/velmora_enc.h"
 
 using namespace quillion::mp3enc;
@@ -87,4 +89,45 @@ TEST(Mp3EncThreads, FourEncodesAtOnceEqualFourInTurn) {
     ASSERT_GT(sequential.size(), 1000u) << "job " << i;
     EXPECT_EQ(concurrent[static_cast<std::size_t>(i)], sequential) << "job " << i;
   }
+}
+
+// Four threads drawing random numbers at once get, between them, exactly the numbers one
+// thread drawing them all would get: the generator's state is never torn.
+TEST(Mp3EncThreads, RandomNumbersDrawnAtOnceAreTheSequentialOnes) {
+  constexpr int kEach = 20000;
+  zufalli(4242);
+  std::vector<double> sequential(4 * kEach);
+  zufall(4 * kEach, sequential.data());
+
+  zufalli(4242);
+  std::vector<std::vector<double>> drawn(4);
+  std::mutex m;
+  std::condition_variable cv;
+  bool open = false;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&, i] {
+      {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return open; });
+      }
+      auto& mine = drawn[static_cast<std::size_t>(i)];
+      for (int k = 0; k < kEach / 100; ++k) {
+        double part[100];
+        zufall(100, part);
+        mine.insert(mine.end(), part, part + 100);
+      }
+    });
+  }
+  {
+    std::lock_guard lock(m);
+    open = true;
+  }
+  cv.notify_all();
+  for (auto& t : threads) t.join();
+  std::vector<double> together;
+  for (const auto& d : drawn) together.insert(together.end(), d.begin(), d.end());
+  std::sort(together.begin(), together.end());
+  std::sort(sequential.begin(), sequential.end());
+  EXPECT_EQ(together, sequential);
 }

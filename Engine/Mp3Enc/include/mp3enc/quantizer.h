@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Quantisation of one granule: the power-law quantiser, the noise it leaves, and the search
-// for the global gain that meets a bit budget and a noise target. Scalefactors stay 0: the
-// whole spectrum of a channel shares one step size.
+// The power-law quantiser of Layer III. A band's step s (in quarter steps of 2^(1/4) on the
+// 16-bit scale) is the global gain less what its scalefactor, pre-emphasis and subblock gain
+// take away; its lines become trunc((|x| / 2^(s/4))^(3/4) + 0.4054) with the sign of x.
 #pragma once
 
 #include <cstdint>
 
-#include "mp3enc/bit_count.h"
 #include "mp3enc/granule_info.h"
 
 namespace quillion::mp3enc {
@@ -21,36 +20,21 @@ inline constexpr int kMaxGranuleBits = 4092;
 
 // |x|^(3/4) for each line.
 void calcExpSpec(const float* spectrum, float* expSpec, int lines);
-// Quantises lines with a stored gain g (line step 2^(g/4) on the 16-bit scale) and returns the
-// largest magnitude.
-int quantizeLines(const float* spectrum, const float* expSpec, int lines, int gain,
-                  std::int32_t* quantised);
-// Squared error of the decoded lines against the spectrum (lines with a magnitude above the
-// table count as their full energy).
-[[nodiscard]] double quantNoise(const float* spectrum, const std::int32_t* quantised, int lines,
-                                int gain);
+// Quantises lines of |x|^(3/4) at step (sign from spectrum); returns the largest magnitude.
+int quantizeExpSpecLines(const float* spectrum, const float* expSpec, int lines, int step,
+                         std::int32_t* quantised);
 
-// One channel of one granule as the quantiser sees it.
-struct QuantInput {
-  const float* spectrum = nullptr;  // 576 lines, 16-bit scale
-  int lines = 576;                  // lines below the bandwidth; the rest are coded as 0
-  double noiseTarget = 0.0;         // noise that needs no more bits
-};
+// What a band's scalefactor takes from the global gain, in quarter steps. Long blocks: band
+// entries 0..21; short blocks: entries 3b + w.
+int calcStepsize(const GranuleChannel& g, int band, bool isShort);
 
-// Codes one channel with a stored gain: quantised lines, side information and
-// part2_3_length. Returns the bits, or -1 when a line or the bits exceed what a granule holds.
-int codeChannel(const BitCounter* counter, int rateSlot, const QuantInput& in, const float* expSpec,
-                int gain, GranuleChannel* out);
-
-// The gain for one channel: the largest one whose noise stays within the target, or the
-// smallest one that fits the budget when that is larger. Returns the bits of the coded
-// channel (0 for silence coded at the largest gain).
-int quantizeChannel(const BitCounter* counter, int rateSlot, const QuantInput& in, int budget,
-                    float* expSpecScratch, GranuleChannel* out);
-
-// Bits the channel takes at the gain that meets its noise target (capped by the granule's
-// limit), used to share a granule's budget between channels.
-[[nodiscard]] int bitsForNoiseTarget(const BitCounter* counter, int rateSlot, const QuantInput& in,
-                                     float* expSpecScratch, GranuleChannel* scratch);
+// The spectrum of one channel quantised with the side information and scalefactors of g
+// (scalefactors of -9999 zero their bands); returns the largest magnitude.
+int mp3QuantizeSpectrum(const float* spectrum, const float* expSpec, const int* bandOffsets,
+                        int bandCount, const int* scalefactors, const GranuleChannel& g,
+                        std::int32_t* quantised);
+// The decoder's view of quantised lines, on the 16-bit scale.
+void mp3InvQuantizeSpectrum(const std::int32_t* quantised, const int* bandOffsets, int bandCount,
+                            const int* scalefactors, const GranuleChannel& g, float* spectrum);
 
 }  // namespace quillion::mp3enc
