@@ -141,9 +141,12 @@ EngineStatus DPM_UDF::GenerateStuffsForHeaders() {
 }
 
 EngineStatus DPM_UDF::nameOf(const std::string& title, OstaName& out) {
+  // Titles show a file name's ':' as '/' (see FS_Node); '/' separates folders for every
+  // UDF reader, so the name goes to disc as the file system had it.
+  std::string name = title;
+  std::replace(name.begin(), name.end(), '/', ':');
   CS_UniStr units;
-  if (CS_UC_To_UDF_UnicodeStr(converter.get(), title.c_str(), &units) != kNoErr ||
-      units.length == 0)
+  if (CS_UC_To_UDF_UnicodeStr(converter.get(), name.c_str(), &units) != kNoErr || units.length == 0)
     return kErrProducerName;
   // DVD-Video players read 8-bit names; plain mode writes every name in 16 bits.
   if (dvdVideo && eightBit(units, out.bytes)) {
