@@ -13,69 +13,12 @@
 #include "quillion/clock.h"
 #include "tests/dpms/iso_fixture.h"
 #include "tests/dpms/udf_checker.h"
+#include "tests/dpms/udf_fixture.h"
 #include "tree/fs_node.h"
 
 using namespace quillion;
 using namespace quillion::test;
 namespace fs = std::filesystem;
-
-namespace {
-
-// The fixture's files as the checker gives them: path -> bytes, folders with '/'.
-std::map<std::string, std::string> checkedTree(const UdfCheckReport& report) {
-  std::map<std::string, std::string> out;
-  for (const auto& [path, f] : report.files)
-    if (path != "/") out[path] = f.data;
-  return out;
-}
-
-std::string udfinfoField(const std::string& text, const std::string& key) {
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
-    if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
-  return {};
-}
-
-class UdfImages : public ::testing::Test {
- protected:
-  // Produces the image of src/ (written from `entries` when given) and runs the checker.
-  std::uint32_t produce(std::uint16_t mode, std::uint32_t start = 0,
-                        DPM_UDF::Options options = {}) {
-    tree = treeFromFolder(dir.file("src"), "Quillion UDF");
-    options.temporaryFolder = dir.file("tmp");
-    fs::create_directories(options.temporaryFolder);
-    producer = std::make_unique<DPM_UDF>(tree.get(), start, 0, mode, options);
-    const DrainResult r = drainToFile(*producer, image());
-    EXPECT_EQ(r.status, kNoErr);
-    EXPECT_EQ(r.written, r.prepared) << producer->LayoutProblem();
-    EXPECT_TRUE(producer->MissingData().empty());
-    bytes = readFile(image());
-    report = checkUdfImage(bytes, start);
-    return r.prepared;
-  }
-
-  void writeSource(const std::vector<FixtureEntry>& entries) {
-    writeFixture(dir.file("src"), entries);
-  }
-
-  std::string image() const { return dir.file("out.udf"); }
-
-  std::string faults() const {
-    std::string out;
-    for (const std::string& f : report.faults) out += f + "\n";
-    return out;
-  }
-
-  VirtualClock clock;
-  ScopedClockOverride useClock{clock};
-  TempDir dir;
-  TreePtr tree;
-  std::unique_ptr<DPM_UDF> producer;
-  std::vector<std::uint8_t> bytes;
-  UdfCheckReport report;
-};
-
-}  // namespace
 
 // The descriptor CRC is CRC-16/CCITT with initial value 0 (the published check value of
 // "123456789" is 0x31C3), and it agrees with the checker's bit-by-bit CRC on any bytes.

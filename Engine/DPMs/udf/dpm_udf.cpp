@@ -281,43 +281,48 @@ void DPM_UDF::fillFacts() {
 
 std::uint32_t DPM_UDF::PrepareAll(std::uint16_t* requestedBlockSize, DPM_ProgressProc progress,
                                   void* userData) {
+  prepareStatus = prepare(requestedBlockSize, progress, userData);
+  if (prepareStatus == kNoErr) return totalBlocks;
+  release();
+  return 0;
+}
+
+EngineStatus DPM_UDF::prepare(std::uint16_t* requestedBlockSize, DPM_ProgressProc progress,
+                              void* userData) {
   release();
   layoutProblem.clear();
   if (!converter) {
-    refuse(kErrOutOfMemory, "No converter for UDF names");
-    return 0;
+    return refuse(kErrOutOfMemory, "No converter for UDF names");
   }
   if (requestedBlockSize == nullptr || tree == nullptr || tree->Root() == nullptr) {
-    refuse(kErrProducerNoSource, "There is no layout to write");
-    return 0;
+    return refuse(kErrProducerNoSource, "There is no layout to write");
   }
   // Mode 2 sectors come from wrapping the producer, as for every ISO9660 volume.
   if (*requestedBlockSize != 0 && *requestedBlockSize != kSectorBytes) {
-    refuse(kErrBadArgument, "UDF data is produced in blocks of 2048 bytes");
-    return 0;
+    return refuse(kErrBadArgument, "UDF data is produced in blocks of 2048 bytes");
   }
   // The ISO9660 part of a DVD-Video image is laid out from sector 0; a later session would
   // give it wrong sectors, and DVD-Video discs have a single session.
   if (dvdVideo && start != 0) {
-    refuse(kErrBadArgument, "DVD-Video order is only written from the disc's first sector");
-    return 0;
+    return refuse(kErrBadArgument, "DVD-Video order is only written from the disc's first sector");
   }
   std::uint16_t size = kSectorBytes;
   try {
     if (tree->GenerateFileLocTable(kSectorBytes, &fileLocTable, false) != kNoErr) {
-      refuse(kErrProducerTooManyFiles, "The files of the layout do not fit in one volume");
-      return 0;
+      return refuse(kErrProducerTooManyFiles, "The files of the layout do not fit in one volume");
     }
-    if (checkFiles() != kNoErr) return 0;
-    if (dvdVideo && patchNavigation() != kNoErr) return 0;
+    if (const EngineStatus s = checkFiles(); s != kNoErr) return s;
+    if (dvdVideo)
+      if (const EngineStatus s = patchNavigation(); s != kNoErr) return s;
     const UdfNamer namer = [this](const std::string& title, OstaName& out) {
       return nameOf(title, out);
     };
-    if (calculatePartitionHeaderSize(*tree->Root(), namer, !dvdVideo, plan, layoutProblem) !=
-        kNoErr)
-      return 0;
+    if (const EngineStatus s =
+            calculatePartitionHeaderSize(*tree->Root(), namer, !dvdVideo, plan, layoutProblem);
+        s != kNoErr)
+      return s;
     if (dvdVideo) {
-      if (prepareDvdVideo(&size, progress, userData) != kNoErr) return 0;
+      if (const EngineStatus s = prepareDvdVideo(&size, progress, userData); s != kNoErr) return s;
     } else {
       headerSectorsH = kPlainHeaderSectors;
       partitionSectors = plan.blocks + headerSectorsH;
@@ -327,13 +332,12 @@ std::uint32_t DPM_UDF::PrepareAll(std::uint16_t* requestedBlockSize, DPM_Progres
     if (start == 0) partitionStart = 256 + headerSectorsH;
     const std::uint64_t end = std::uint64_t{start} + 256 + partitionSectors + fileBlocks + 1;
     if (end > std::numeric_limits<std::uint32_t>::max()) {
-      refuse(kErrProducerTooManyFiles, "The volume would be larger than 32-bit sectors reach");
-      return 0;
+      return refuse(kErrProducerTooManyFiles,
+                    "The volume would be larger than 32-bit sectors reach");
     }
     partition.assign(std::size_t{partitionSectors} * kSectorBytes, 0);
   } catch (const std::bad_alloc&) {
-    refuse(kErrOutOfMemory, "No memory for the UDF headers");
-    return 0;
+    return refuse(kErrOutOfMemory, "No memory for the UDF headers");
   }
 
   fillFacts();
@@ -366,7 +370,7 @@ std::uint32_t DPM_UDF::PrepareAll(std::uint16_t* requestedBlockSize, DPM_Progres
   delivered = 0;
   forkReader.rewind();
   prepared = true;
-  return totalBlocks;
+  return kNoErr;
 }
 
 void DPM_UDF::produce(std::uint8_t* out, std::uint32_t blocks) {

@@ -62,12 +62,20 @@ class DPM_UDF : public DPM_FileSystem_Base {
   // PrepareAll or for a null buffer.
   int GetAVDP(void* out) const;
 
+  // What the last PrepareAll ended with: kNoErr, or why it made no image (LayoutProblem
+  // says more): kErrFileAccess for a navigation file or a patched copy that cannot be read
+  // or written, kErrProducerFormat for a DVD-Video folder whose navigation cannot be
+  // patched, kErrProducerName, kErrProducerTooManyFiles, kErrOutOfMemory (no name
+  // converter), kErrBadArgument (block size, DVD-Video after sector 0).
+  EngineStatus PrepareStatus() const { return prepareStatus; }
   std::uint16_t Revision() const { return revision; }
   bool DVDVideo() const { return dvdVideo; }
   // Sectors from sector 256 to the first file data sector.
   std::uint32_t PartitionBufferSectors() const { return partitionSectors; }
 
  private:
+  [[nodiscard]] EngineStatus prepare(std::uint16_t* blockSize, DPM_ProgressProc progress,
+                                     void* userData);
   [[nodiscard]] EngineStatus nameOf(const std::string& title, quillion::udf::OstaName& out);
   [[nodiscard]] EngineStatus prepareDvdVideo(std::uint16_t* blockSize, DPM_ProgressProc progress,
                                              void* userData);
@@ -101,6 +109,7 @@ class DPM_UDF : public DPM_FileSystem_Base {
   std::vector<std::uint8_t> isoTables;  // DVD-Video: the ISO9660 part's sectors from 257 on
   std::uint32_t delivered = 0;
   bool prepared = false;
+  EngineStatus prepareStatus = kNoErr;
 
   struct SubstituteNode {
     std::unique_ptr<FS_Node> node;

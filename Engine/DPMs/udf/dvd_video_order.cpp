@@ -86,23 +86,28 @@ NavigationResult patchVideoManagerIfo(std::span<std::uint8_t> ifo,
                                       std::optional<std::uint32_t> menu,
                                       std::span<const std::uint32_t> titleSets) {
   if (!hasId(ifo, kVideoManagerId)) return refused("not a DVD-Video manager navigation file");
+  // The title search table: a title count, then 12-byte entries from its byte 8, each
+  // naming its title set in byte 6 and that set's start in bytes 8-11. All of it is
+  // checked before anything is set, so a refused file stays as it was.
+  const std::uint64_t table = std::uint64_t{be::get32(ifo, kTitleSearchField)} * kIfoSectorBytes;
+  std::uint32_t titles = 0;
+  if (table != 0) {
+    if (table + 8 > ifo.size()) return refused("its title search table lies outside the file");
+    titles = be::get16(ifo, table);
+    if (table + 8 + std::uint64_t{titles} * 12 > ifo.size())
+      return refused("its title search table runs past the end of the file");
+    for (std::uint32_t t = 0; t < titles; ++t) {
+      const std::uint32_t set = ifo[table + 8 + std::size_t{t} * 12 + 6];
+      if (set == 0 || set > titleSets.size())
+        return refused("title " + std::to_string(t + 1) + " names title set " +
+                       std::to_string(set) + " of " + std::to_string(titleSets.size()));
+    }
+  }
   NavigationResult r;
   if (menu) setField(ifo, kMenuObjectsField, *menu, r.changed);
-  // The title search table: a title count, then 12-byte entries from its byte 8, each
-  // naming its title set in byte 6 and that set's start in bytes 8-11.
-  const std::uint64_t table = std::uint64_t{be::get32(ifo, kTitleSearchField)} * kIfoSectorBytes;
-  if (table == 0) return r;
-  if (table + 8 > ifo.size()) return refused("its title search table lies outside the file");
-  const std::uint32_t titles = be::get16(ifo, table);
-  if (table + 8 + std::uint64_t{titles} * 12 > ifo.size())
-    return refused("its title search table runs past the end of the file");
   for (std::uint32_t t = 0; t < titles; ++t) {
     const std::size_t entry = table + 8 + std::size_t{t} * 12;
-    const std::uint32_t set = ifo[entry + 6];
-    if (set == 0 || set > titleSets.size())
-      return refused("title " + std::to_string(t + 1) + " names title set " + std::to_string(set) +
-                     " of " + std::to_string(titleSets.size()));
-    setField(ifo, entry + 8, titleSets[set - 1], r.changed);
+    setField(ifo, entry + 8, titleSets[ifo[entry + 6] - 1], r.changed);
   }
   return r;
 }
