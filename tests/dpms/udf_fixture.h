@@ -75,6 +75,13 @@ class UdfImages : public ::testing::Test {
     return n;
   }
 
+  // A file below src/, its folders made as needed.
+  void source(const std::filesystem::path& relative, std::string_view content) const {
+    const std::filesystem::path path = dir.file("src") / relative;
+    std::filesystem::create_directories(path.parent_path());
+    writeFile(path, content);
+  }
+
   void writeSource(const std::vector<FixtureEntry>& entries) {
     writeFixture(dir.file("src"), entries);
   }
