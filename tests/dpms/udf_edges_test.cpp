@@ -119,6 +119,19 @@ TEST_F(UdfImages, RevisionsDifferInRevisionAndPermissions) {
   }
 }
 
+// A fixed tree and a fixed clock give the same bytes every time, DVD-Video order with its
+// patched copies included.
+TEST_F(UdfImages, SameTreeSameBytes) {
+  writeSource(richFixture());
+  for (const std::uint16_t mode : {DPM_UDF::kModeUDF150, DPM_UDF::kModeDVDVideo}) {
+    SCOPED_TRACE(mode);
+    ASSERT_GT(produce(mode), 0u);
+    const std::vector<std::uint8_t> first = bytes;
+    ASSERT_GT(produce(mode), 0u);
+    EXPECT_TRUE(first == bytes);
+  }
+}
+
 // An image that continues a disc at sector 1000: every tag carries its absolute sector,
 // the partition starts at 257, the ISO9660 stub's path tables and root point past the
 // start, and the verify list gives the sectors where the checker found each file.

@@ -39,23 +39,24 @@ NavigationResult refused(std::string why) {
 }  // namespace
 
 std::optional<std::vector<std::uint32_t>> dvdVideoOrder(const FS_FileLocTable& table) {
+  constexpr std::uint32_t kNone = ~std::uint32_t{0};
   std::vector<std::uint32_t> order;
-  std::optional<std::uint32_t> held;
+  std::uint32_t held = kNone;
   for (std::uint32_t i = 0; i < table.entries.size(); ++i) {
     const std::string_view name = nameOf(table.entries[i]);
     if (endsWith(name, ".BUP")) {
-      if (held) order.push_back(*held);
+      if (held != kNone) order.push_back(held);
       held = i;
     } else if (endsWith(name, ".IFO") || endsWith(name, ".VOB")) {
-      if (!held) return std::nullopt;
+      if (held == kNone) return std::nullopt;
       order.push_back(i);
     } else {
-      if (held) order.push_back(*held);
-      held.reset();
+      if (held != kNone) order.push_back(held);
+      held = kNone;
       order.push_back(i);
     }
   }
-  if (held) order.push_back(*held);
+  if (held != kNone) order.push_back(held);
   return order;
 }
 
