@@ -186,6 +186,18 @@ TEST_F(UdfImages, ImpossibleLayoutsAreRefused) {
   std::vector<std::uint8_t> anchor(2048);
   EXPECT_EQ(producer->GetAVDP(anchor.data()), 0) << "no anchor before a layout";
 
+  // A file of an earlier session before the partition's first sector, 257.
+  tree = treeFromFolder(dir.file("src"), "T");
+  FS_Node* earlier = FS_Node::MakeImportFile("earlier.bin", tree->Root(), 100, 0);
+  ASSERT_NE(earlier, nullptr);
+  earlier->dataActualSize = 5000;
+  producer = std::make_unique<DPM_UDF>(tree.get(), 1000, 0, DPM_UDF::kModeUDF102);
+  std::uint16_t size = 0;
+  EXPECT_EQ(producer->PrepareAll(&size, nullptr, nullptr), 0u);
+  EXPECT_EQ(producer->PrepareStatus(), kErrProducerFormat);
+  earlier->importDataLBA = 400;
+  EXPECT_GT(producer->PrepareAll(&size, nullptr, nullptr), 0u) << producer->LayoutProblem();
+
   // Two titles that are one name once normalised (é composed and decomposed).
   fs::remove_all(dir.file("src"));
   source("\xC3\xA9.txt", "1");

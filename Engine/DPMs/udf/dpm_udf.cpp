@@ -330,6 +330,13 @@ EngineStatus DPM_UDF::prepare(std::uint16_t* requestedBlockSize, DPM_ProgressPro
     }
     fileBlocks = fileLocTable.allocatedBlocks;
     if (start == 0) partitionStart = 256 + headerSectorsH;
+    // Files of an earlier session are addressed inside the partition, which begins at
+    // sector 257: data recorded before it cannot be described.
+    for (const UdfEntry& e : plan.entries)
+      if (!e.folder && e.node->IsISO9660ImportItem() && e.node->dataActualSize > 0 &&
+          e.node->importDataLBA < partitionStart)
+        return refuse(kErrProducerFormat, "An imported file lies before the UDF partition: " +
+                                              quillion::layoutPath(*e.node));
     const std::uint64_t end = std::uint64_t{start} + 256 + partitionSectors + fileBlocks + 1;
     if (end > std::numeric_limits<std::uint32_t>::max()) {
       return refuse(kErrProducerTooManyFiles,
