@@ -3,6 +3,11 @@
 // video manager's IFO with any number of title sets. A patch never changes the file's
 // size, never touches a byte outside the fields it may set, and a refused file is left
 // exactly as it was.
+//
+// Input: a byte choosing the manager (odd) or a title set; a flag byte and a 32-bit menu
+// start; a flag byte and a 32-bit title start; a title set count byte and that many 32-bit
+// starts; the file. The seeds are a title set IFO, a manager IFO with one good title, one
+// naming a missing set, one cut inside its title table, and bytes that are no IFO at all.
 #include <cstdint>
 #include <vector>
 
