@@ -167,6 +167,16 @@ TEST_F(UdfDvdVideo, AuthoredFolderReadsLikeTheSource) {
   const std::string info = runReader({"udfinfo", image()});
   EXPECT_EQ(udfinfoField(info, "udfrev"), "1.02");
   EXPECT_EQ(udfinfoField(info, "integrity"), "closed");
+  // The ISO9660 part's three descriptors precede "BEA01", "NSR02" and "TEA01"; the
+  // partition starts right after the ISO9660 tables that follow the anchor.
+  for (const std::string& line :
+       {std::string("start=16, blocks=6, type=VRS"), std::string("start=32, blocks=16, type=MVDS"),
+        std::string("start=48, blocks=16, type=RVDS"), std::string("start=64, blocks=1, type=LVID"),
+        std::string("start=256, blocks=1, type=ANCHOR"),
+        "start=" + std::to_string(report.partitionStart) +
+            ", blocks=" + std::to_string(report.partitionLength) + ", type=PSPACE",
+        "start=" + std::to_string(blocks - 1) + ", blocks=1, type=ANCHOR"})
+    EXPECT_NE(info.find(line), std::string::npos) << line << "\n" << info;
 
   // Both ISO9660 trees point at the UDF sectors.
   for (const std::vector<std::string>& options :

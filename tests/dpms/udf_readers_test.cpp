@@ -66,6 +66,11 @@ TEST_F(UdfImages, PlainRevisionsReadBackEverywhere) {
                              "start=48, blocks=16, type=RVDS", "start=64, blocks=1, type=LVID",
                              "start=256, blocks=1, type=ANCHOR"})
       EXPECT_NE(info.find(line), std::string::npos) << line << "\n" << info;
+    EXPECT_EQ(report.partitionStart, 261u) << "the anchor and four zero sectors before it";
+    EXPECT_NE(
+        info.find("start=261, blocks=" + std::to_string(report.partitionLength) + ", type=PSPACE"),
+        std::string::npos)
+        << info;
     EXPECT_NE(info.find("start=" + std::to_string(blocks - 1) + ", blocks=1, type=ANCHOR"),
               std::string::npos)
         << info;
