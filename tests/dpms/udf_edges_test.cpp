@@ -5,6 +5,8 @@
 // pass, the format rows, and layouts that must be refused.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 
 #include "DPMs/registry/file_system_formats.h"
@@ -42,7 +44,68 @@ std::uint32_t le32At(const std::vector<std::uint8_t>& b, std::size_t at) {
   return le::get32(b, at);
 }
 
+// Sets TZ for the test's time and puts the previous value back.
+class ScopedZone {
+ public:
+  explicit ScopedZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) previous_ = old;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~ScopedZone() {
+    if (previous_.empty())
+      ::unsetenv("TZ");
+    else
+      ::setenv("TZ", previous_.c_str(), 1);
+    ::tzset();
+  }
+  ScopedZone(const ScopedZone&) = delete;
+  ScopedZone& operator=(const ScopedZone&) = delete;
+
+ private:
+  std::string previous_;
+};
+
 }  // namespace
+
+// The recording time is the injected clock's, in local time with its offset from UTC as
+// date(1) gives it for that zone and instant (winter, summer, west of Greenwich): in the
+// integrity descriptor's timestamp and in the ISO9660 stub's creation date.
+TEST_F(UdfImages, RecordingTimeCarriesTheLocalOffset) {
+  QUILLION_REQUIRE_TOOL("date");
+  source("a.txt", "a");
+  struct Case {
+    const char* zone;
+    std::int64_t seconds;
+  };
+  for (const Case& c : {Case{"Europe/Berlin", 1'700'000'000}, Case{"Europe/Berlin", 1'720'000'000},
+                        Case{"America/New_York", 1'700'000'000}}) {
+    SCOPED_TRACE(std::string(c.zone) + " " + std::to_string(c.seconds));
+    const ToolResult local =
+        runTool({"date", "-d", "@" + std::to_string(c.seconds), "+%Y%m%d%H%M%S %z"},
+                ToolOptions{{}, {{"TZ", c.zone}}, true});
+    ASSERT_EQ(local.exitCode, 0);
+    const std::string digits = local.output.substr(0, 14);
+    const int sign = local.output[15] == '-' ? -1 : 1;
+    const int offset =
+        sign * (std::stoi(local.output.substr(16, 2)) * 60 + std::stoi(local.output.substr(18, 2)));
+    ScopedZone zone(c.zone);
+    VirtualClock at{Clock::WallTime(std::chrono::seconds(c.seconds))};
+    ScopedClockOverride useAt{at};
+    ASSERT_GT(produce(DPM_UDF::kModeUDF102), 0u);
+    EXPECT_EQ(faults(), "");
+    const std::size_t lvid = 64 * 2048 + 16;
+    EXPECT_EQ(le::get16(bytes, lvid), 0x1000 | (offset & 0x0FFF));
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04u%02u%02u%02u%02u%02u", le::get16(bytes, lvid + 2),
+                  bytes[lvid + 4], bytes[lvid + 5], bytes[lvid + 6], bytes[lvid + 7],
+                  bytes[lvid + 8]);
+    EXPECT_EQ(std::string(stamp), digits);
+    const std::size_t created = 16 * 2048 + 813;
+    EXPECT_EQ(std::string(bytes.begin() + created, bytes.begin() + created + 14), digits);
+    EXPECT_EQ(static_cast<std::int8_t>(bytes[created + 16]), offset / 15);
+  }
+}
 
 // A small tree fills exactly 512 sectors: headers, data, zeros, and the second anchor in
 // the last one, which udfinfo finds there.
