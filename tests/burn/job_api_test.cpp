@@ -587,8 +587,9 @@ TEST(BurnJob, DataLayoutsArePreparedForImageDestinations) {
       {"Joliet to an ISO image", kBP_ISOImageWriter, 512, true, kNoErr, "Mode 2 form 1 data"},
       {"plain ISO9660, Mode 1", kBP_ISOImageWriter, 256, false, kNoErr, "Mode 1 data"},
       {"to a native image", kBP_NativeImageWriter, 512, true, kNoErr, "Mode 2 form 1 data"},
-      {"a format without a producer", kBP_ISOImageWriter, 16, true, kErrPrepareFailed,
-       "\r?? No file system is made for data disc format 16\r"},
+      {"UDF, never XA", kBP_ISOImageWriter, 16, true, kNoErr, "Mode 1 data"},
+      {"a format without a producer", kBP_ISOImageWriter, 255, true, kErrPrepareFailed,
+       "\r?? No file system is made for data disc format 255\r"},
       {"to a drive", 0x5555, 512, true, kErrPrepareFailed, "to a drive is not available"},
   };
   std::uint32_t isoBlocks = 0;

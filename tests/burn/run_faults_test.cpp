@@ -104,7 +104,7 @@ TEST_F(BurnRun, AFailedPreparationIsReturnedAndStartsNoThread) {
     EngineStatus status;
   };
   const Case cases[] = {
-      {"no file system for the format", 16, "/tmp/never.iso", kErrPrepareFailed},
+      {"no file system for the format", 255, "/tmp/never.iso", kErrPrepareFailed},
       {"no destination path", 512, "", kErrUnknownJobKind},
   };
   for (const Case& c : cases) {

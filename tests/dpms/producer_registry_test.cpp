@@ -79,7 +79,7 @@ TEST(FileSystemFormats, KnownCodesMakeTheirVolumes) {
 // Codes without a producer in this build, and codes that are no format at all, find no
 // row; a code is never cut to 16 bits to find one.
 TEST(FileSystemFormats, CodesWithoutAProducerFindNothing) {
-  for (const std::uint32_t code : {0u, 1u, 2u, 16u, 32u, 64u, 255u, 257u, 258u, 513u, 514u, 768u,
+  for (const std::uint32_t code : {0u, 1u, 2u, 255u, 257u, 258u, 513u, 514u, 768u,
                                    0xFFFFu, 0x10100u, 0x10200u}) {
     EXPECT_EQ(findFileSystemFormat(code), nullptr) << code;
   }

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "DPMs/iso9660/dpm_fs_iso9660.h"
+#include "DPMs/udf/dpm_udf.h"
 
 namespace quillion {
 namespace {
@@ -18,7 +19,16 @@ std::unique_ptr<DPM_FileSystem_Base> makeIso9660(const FileSystemRequest& r) {
                                           r.iso9660XA);
 }
 
+// UDF bridge images: the mode is the revision, or DVD-Video order.
+template <std::uint16_t kMode>
+std::unique_ptr<DPM_FileSystem_Base> makeUdf(const FileSystemRequest& r) {
+  return std::make_unique<DPM_UDF>(r.tree, r.start, 0, kMode);
+}
+
 constexpr std::array kFormats = {
+    FileSystemFormat{16, "UDF 1.02", kUserDataBlocks, false, makeUdf<DPM_UDF::kModeUDF102>},
+    FileSystemFormat{32, "UDF 1.50", kUserDataBlocks, false, makeUdf<DPM_UDF::kModeUDF150>},
+    FileSystemFormat{64, "UDF DVD-Video", kUserDataBlocks, false, makeUdf<DPM_UDF::kModeDVDVideo>},
     FileSystemFormat{256, "ISO9660", kUserDataBlocks, true, makeIso9660<DPM_FS_ISO9660::kISO9660>},
     FileSystemFormat{512, "ISO9660 with Joliet", kUserDataBlocks, true,
                      makeIso9660<DPM_FS_ISO9660::kJoliet>},
