@@ -1,0 +1,228 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Daskin against ffprobe and ffmpeg on streams ffmpeg makes at test time: the listing of
+// programs and streams, every stream's bytes against `ffmpeg -map 0:N -c copy`, and time
+// stamps and positions against `ffprobe -show_packets`.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "daskin_harness.h"
+
+namespace {
+
+using quillion::test::TempDir;
+using quillion::test::readFile;
+using namespace quillion::test::daskin;
+
+const std::vector<std::string> kVideoIn = {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25"};
+std::vector<std::string> audioIn(int rate, int hz = 440) {
+  return {"-f", "lavfi", "-i", "sine=f=" + std::to_string(hz) + ":r=" + std::to_string(rate)};
+}
+std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+struct ElementaryCase {
+  const char* name;
+  std::vector<std::string> args;  // output file appended
+  std::uint32_t kind;
+  std::uint32_t code;
+  std::uint8_t id;
+};
+
+class DaskinElementary : public ::testing::TestWithParam<ElementaryCase> {};
+
+// An elementary stream is recognised by its first units and delivered whole.
+TEST_P(DaskinElementary, RecognisedAndDeliveredWhole) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  const ElementaryCase& c = GetParam();
+  TempDir dir;
+  const auto file = dir.file(std::string(c.name) + ".es");
+  auto args = c.args;
+  args.push_back(file.string());
+  ASSERT_TRUE(ffmpeg(args));
+  Demux d;
+  ASSERT_EQ(d.open(file), 0) << (d.messages.errors.empty() ? "" : d.messages.errors[0]);
+  const file_info_struct f = d.fileInfo();
+  EXPECT_EQ(f.system_stream_type, 0);
+  EXPECT_EQ(f.programs, 1);
+  const auto streams = d.streams();
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].info.kind, c.kind);
+  EXPECT_EQ(streams[0].info.stream_type, c.code);
+  EXPECT_EQ(streams[0].info.stream_id, c.id);
+  const Pulled pulled = d.pullStream(0, 0, 4096);
+  EXPECT_TRUE(pulled.ended);
+  EXPECT_EQ(pulled.bytes, readFile(file));
+  for (const auto& chunk : pulled.chunks) EXPECT_EQ(chunk.pts, -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DaskinElementary,
+    ::testing::Values(
+        ElementaryCase{"mpeg1video", join({kVideoIn, {"-t", "1", "-c:v", "mpeg1video", "-f", "mpeg1video"}}),
+                       DEMUX_KIND_VIDEO, 1, 0xE0},
+        ElementaryCase{"mpeg2video", join({kVideoIn, {"-t", "1", "-c:v", "mpeg2video", "-f", "mpeg2video"}}),
+                       DEMUX_KIND_VIDEO, 2, 0xE0},
+        ElementaryCase{"h264", join({kVideoIn, {"-t", "1", "-c:v", "libx264", "-f", "h264"}}),
+                       DEMUX_KIND_VIDEO, 27, 0xE0},
+        ElementaryCase{"mp2_48k", join({audioIn(48000), {"-t", "1", "-c:a", "mp2", "-f", "mp2"}}),
+                       DEMUX_KIND_MPEG_AUDIO, 3, 0xC0},
+        ElementaryCase{"mp2_24k", join({audioIn(24000), {"-t", "1", "-c:a", "mp2", "-f", "mp2"}}),
+                       DEMUX_KIND_MPEG_AUDIO, 4, 0xC0},
+        ElementaryCase{"adts", join({audioIn(48000), {"-t", "1", "-c:a", "aac", "-f", "adts"}}),
+                       DEMUX_KIND_MPEG_AUDIO, 17, 0xC0},
+        ElementaryCase{"ac3", join({audioIn(48000), {"-t", "1", "-c:a", "ac3", "-f", "ac3"}}),
+                       DEMUX_KIND_AC3, 0x81, 0xBD}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct ContainerCase {
+  const char* name;
+  std::vector<std::string> args;  // output file appended
+  int systemType;
+  int programs;
+};
+
+// What ffprobe says about one stream.
+struct ProbedStream {
+  int index = 0;
+  std::uint32_t id = 0;  // PES stream id, sub-stream id, or PID
+  std::string codec;
+  bool privateData = false;  // a transport stream's stream_type 0x06
+};
+
+// ffprobe's streams but DVD navigation packets, which are no elementary stream.
+std::vector<ProbedStream> probeStreams(const std::filesystem::path& file, bool transport) {
+  std::vector<ProbedStream> out;
+  std::set<int> seen;
+  for (const auto& line :
+       ffprobeLines({"-show_entries", "stream=index,id,codec_name,codec_tag_string"}, file)) {
+    const auto f = splitCsv(line);
+    if (f.size() < 4 || f[1] == "dvd_nav_packet") continue;
+    ProbedStream s;
+    s.index = std::stoi(f[0]);
+    if (!seen.insert(s.index).second) continue;
+    s.codec = f[1];
+    s.privateData = f[2].rfind("[6]", 0) == 0;
+    s.id = static_cast<std::uint32_t>(std::stoul(f[3], nullptr, 16));
+    // A program stream's ids carry the start code prefix: 0x1e0 for stream id 0xE0.
+    if (!transport) s.id &= 0xFF;
+    out.push_back(s);
+  }
+  return out;
+}
+
+// The kind a table lists for a stream of this codec. Private data (stream_type 0x06) says
+// what it carries only through a registration or AC-3 descriptor.
+std::uint32_t expectedKind(const std::string& codec, bool privateData) {
+  if (privateData && codec != "ac3" && codec != "s302m") return DEMUX_KIND_NONE;
+  if (codec == "mpeg1video" || codec == "mpeg2video" || codec == "h264") return DEMUX_KIND_VIDEO;
+  if (codec == "mp2" || codec == "mp3" || codec == "aac") return DEMUX_KIND_MPEG_AUDIO;
+  if (codec == "ac3") return DEMUX_KIND_AC3;
+  if (codec == "pcm_dvd") return DEMUX_KIND_LPCM;
+  if (codec == "s302m") return DEMUX_KIND_AES3;
+  if (codec == "dvd_subtitle") return DEMUX_KIND_SUBPICTURE;
+  return DEMUX_KIND_NONE;
+}
+
+// The raw format ffmpeg copies a stream of this codec into; empty when it has none.
+std::string rawFormat(const std::string& codec) {
+  if (codec == "mpeg1video" || codec == "mpeg2video" || codec == "h264" || codec == "mp2" ||
+      codec == "ac3")
+    return codec;
+  if (codec == "aac") return "adts";
+  return {};
+}
+
+// Our listing entry for ffprobe's stream.
+const StreamListing* match(const std::vector<StreamListing>& ours, const ProbedStream& probed,
+                           bool transport) {
+  for (const auto& s : ours) {
+    const std::uint32_t key =
+        transport ? s.info.pid : (s.info.sub_stream_id != 0 ? s.info.sub_stream_id : s.info.stream_id);
+    if (key == probed.id) return &s;
+  }
+  return nullptr;
+}
+
+class DaskinContainer : public ::testing::TestWithParam<ContainerCase> {};
+
+// Every stream ffprobe lists is listed with its id and kind, and its bytes are what ffmpeg
+// copies out of it; the last packet of each stream arrives too.
+TEST_P(DaskinContainer, ListingAndPayloadsAgreeWithFfmpeg) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  const ContainerCase& c = GetParam();
+  TempDir dir;
+  const auto file = dir.file(std::string(c.name) + ".mpg");
+  auto args = c.args;
+  args.push_back(file.string());
+  ASSERT_TRUE(ffmpeg(args));
+  Demux d;
+  ASSERT_EQ(d.open(file), 0) << (d.messages.errors.empty() ? "" : d.messages.errors[0]);
+  const file_info_struct f = d.fileInfo();
+  EXPECT_EQ(f.system_stream_type, c.systemType);
+  EXPECT_EQ(f.programs, c.programs);
+  EXPECT_EQ(f.size, std::filesystem::file_size(file));
+  const bool transport = c.systemType == 3;
+  const auto ours = d.streams();
+  const auto probed = probeStreams(file, transport);
+  ASSERT_FALSE(probed.empty());
+  EXPECT_EQ(ours.size(), probed.size());
+  for (const auto& p : probed) {
+    SCOPED_TRACE("stream " + std::to_string(p.index) + " " + p.codec);
+    const StreamListing* s = match(ours, p, transport);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->info.kind, expectedKind(p.codec, p.privateData));
+    const std::string format = rawFormat(p.codec);
+    if (format.empty()) continue;
+    const auto ref = dir.file("ref" + std::to_string(p.index));
+    ASSERT_TRUE(ffmpeg({"-i", file.string(), "-map", "0:" + std::to_string(p.index), "-c", "copy",
+                        "-f", format, ref.string()}));
+    const Pulled pulled = d.pullStream(s->program, s->stream);
+    EXPECT_TRUE(pulled.ended);
+    const auto expected = readFile(ref);
+    EXPECT_EQ(pulled.bytes.size(), expected.size());
+    EXPECT_TRUE(pulled.bytes == expected);
+  }
+}
+
+const std::vector<std::string> kAvInputs =
+    join({kVideoIn, audioIn(48000), audioIn(48000, 660), {"-t", "1"}});
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, DaskinContainer,
+    ::testing::Values(
+        ContainerCase{"mpeg1_system",
+                      join({kVideoIn, audioIn(44100), {"-t", "1", "-c:v", "mpeg1video", "-c:a", "mp2", "-f", "mpeg"}}), 1, 1},
+        ContainerCase{"vcd", join({kVideoIn, audioIn(44100), {"-t", "1", "-target", "pal-vcd"}}), 1, 1},
+        ContainerCase{"svcd", join({kVideoIn, audioIn(44100), {"-t", "1", "-target", "pal-svcd"}}), 2, 1},
+        ContainerCase{"dvd_two_audio",
+                      join({kAvInputs, {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-target", "pal-dvd",
+                                        "-c:a:1", "mp2", "-b:a:1", "192k"}}), 2, 1},
+        ContainerCase{"dvd_lpcm",
+                      join({kAvInputs, {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-target", "pal-dvd",
+                                        "-c:a:1", "pcm_dvd"}}), 2, 1},
+        ContainerCase{"ts", join({kVideoIn, audioIn(48000), {"-t", "1", "-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts"}}), 3, 1},
+        ContainerCase{"ts_h264_aac_ac3",
+                      join({kAvInputs, {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-c:v", "libx264",
+                                        "-c:a:0", "aac", "-c:a:1", "ac3", "-f", "mpegts"}}), 3, 1},
+        ContainerCase{"m2ts",
+                      join({kVideoIn, audioIn(48000), {"-t", "1", "-c:v", "mpeg2video", "-c:a", "mp2",
+                                                        "-f", "mpegts", "-mpegts_m2ts_mode", "1"}}), 3, 1},
+        ContainerCase{"ts_two_programs",
+                      join({kVideoIn, audioIn(48000), {"-t", "1", "-map", "0:v", "-map", "1:a", "-map", "0:v", "-map", "1:a",
+                                        "-c:v", "mpeg2video", "-c:a", "mp2",
+                                        "-program", "program_num=1:st=0:st=1",
+                                        "-program", "program_num=2:st=2:st=3", "-f", "mpegts"}}), 3, 2},
+        ContainerCase{"ts_302m",
+                      join({kVideoIn, audioIn(48000), {"-t", "1", "-c:v", "mpeg2video", "-c:a", "s302m", "-ac", "2",
+                                                        "-strict", "-2", "-f", "mpegts"}}), 3, 1}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
