@@ -231,17 +231,19 @@ int scanPesStarts(BitReader& r, std::uint64_t budget) {
 
 int probeTransportStream(BitReader& r, std::uint64_t budget) {
   Context& ctx = r.context();
-  const std::uint64_t start = r.position();
   ctx.fileInfo.programs = 0;
   readAssociation(r, budget);
   if (r.failed()) return kProbeReadError;
+  // Where the table pass stopped; the map pass reads from the start.
+  const std::uint64_t stopped = r.position();
   if (ctx.fileInfo.programs > 0) {
     const int maps = parseProgramMaps(r);
     if (maps != 1) return maps;
     clearPrograms(ctx);
     ctx.fileInfo.programs = 0;
   }
-  if (!r.seek(start)) return kProbeReadError;
+  // Without tables that list a stream, the packets after them are scanned for PES starts.
+  if (!r.seek(stopped)) return kProbeReadError;
   const int scanned = scanPesStarts(r, budget);
   if (scanned == 1) ctx.services.error("No elementary streams found");
   return scanned;
