@@ -142,6 +142,21 @@ INSTANTIATE_TEST_SUITE_P(
         AudioFrameCase{"mpeg2_layer3_24k", 0xFFF38404, 192, 4}),
     [](const auto& p) { return std::string(p.param.label); });
 
+// The probes see the data's last bytes: a second header that ends the file confirms the
+// first.
+TEST(DaskinDetect, AHeaderInTheLastFourBytesIsRead) {
+  TempDir dir;
+  Bytes b;
+  put32(b, 0xFFFD8004);
+  b.resize(417, 0);
+  put32(b, 0xFFFD8004);
+  Demux d;
+  openBytes(dir, b, d);
+  const auto streams = d.streams();
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].info.stream_type, 3u);
+}
+
 TEST(DaskinDetect, AdtsFramesShorterThanTheirHeaderAreNotAac) {
   TempDir dir;
   // ADTS header without CRC, frame_length 6, repeated back to back.
