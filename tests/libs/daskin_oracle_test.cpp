@@ -225,4 +225,95 @@ INSTANTIATE_TEST_SUITE_P(
                                                         "-strict", "-2", "-f", "mpegts"}}), 3, 1}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// The programs of a transport stream as ffprobe and tsinfo list them: numbers, map PIDs,
+// PCR PIDs, and each stream's PID and stream_type.
+TEST(DaskinTransportTables, ProgramsAgreeWithFfprobeAndTsinfo) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  QUILLION_REQUIRE_TOOL("tsinfo");
+  TempDir dir;
+  const auto file = dir.file("two.ts");
+  ASSERT_TRUE(ffmpeg(join({kVideoIn, audioIn(48000),
+                           {"-t", "1", "-map", "0:v", "-map", "1:a", "-map", "1:a", "-c:v", "mpeg2video",
+                            "-c:a:0", "mp2", "-c:a:1", "ac3", "-program", "program_num=7:st=0:st=1",
+                            "-program", "program_num=9:st=2", "-f", "mpegts", file.string()}})));
+  Demux d;
+  ASSERT_EQ(d.open(file), 0);
+  std::map<std::uint32_t, program_info_struct> ours;
+  for (int p = 0; p < d.fileInfo().programs; ++p) {
+    program_info_struct info{};
+    ASSERT_EQ(mpegDemuxGetProgramInfo(d.ctx(), &info, p), 0);
+    ours[info.program_number] = info;
+  }
+  const auto programs = ffprobeLines({"-show_entries", "program=program_num,pmt_pid,pcr_pid"}, file);
+  std::size_t listed = 0;
+  for (const auto& line : programs) {
+    const auto f = splitCsv(line);
+    if (f.size() < 3 || f[0].empty()) continue;
+    ++listed;
+    const auto number = static_cast<std::uint32_t>(std::stoul(f[0]));
+    ASSERT_EQ(ours.count(number), 1u) << line;
+    EXPECT_EQ(ours[number].pmt_pid, std::stoul(f[1]));
+    EXPECT_EQ(ours[number].pcr_pid, std::stoul(f[2]));
+  }
+  EXPECT_EQ(listed, 2u);
+  EXPECT_EQ(ours.size(), 2u);
+  // tsinfo reports the first program's map: "PID 0100 ( 256) -> Stream type 02 (  2) ...".
+  const std::string report = quillion::test::toolOutput({"tsinfo", file.string()});
+  std::set<std::pair<std::uint32_t, std::uint32_t>> theirs;
+  std::size_t at = 0;
+  while ((at = report.find("PID ", at)) != std::string::npos) {
+    const std::size_t arrow = report.find("-> Stream type ", at);
+    const std::size_t eol = report.find('\n', at);
+    if (arrow != std::string::npos && arrow < eol) {
+      const auto pid = static_cast<std::uint32_t>(std::stoul(report.substr(at + 4, 4), nullptr, 16));
+      const auto type = static_cast<std::uint32_t>(std::stoul(report.substr(arrow + 15, 2), nullptr, 16));
+      theirs.emplace(pid, type);
+    }
+    at += 4;
+  }
+  ASSERT_FALSE(theirs.empty());
+  std::set<std::pair<std::uint32_t, std::uint32_t>> first;
+  for (const auto& s : d.streams())
+    if (s.program == 0) first.emplace(s.info.pid, s.info.stream_type);
+  EXPECT_EQ(first, theirs);
+}
+
+// DVD private streams: an AC-3 chunk carries its sub-stream id and the three header bytes
+// as extra bytes, an LPCM chunk the id and six bytes; the chunk lengths leave them out.
+TEST(DaskinPrivateStreams, ChunksCarryTheirPrivateHeaders) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto file = dir.file("dvd.vob");
+  ASSERT_TRUE(ffmpeg(join({kAvInputs, {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-target", "pal-dvd",
+                                       "-c:a:1", "pcm_dvd", file.string()}})));
+  const auto bytes = readFile(file);
+  Demux d;
+  ASSERT_EQ(d.open(file), 0);
+  int checked = 0;
+  for (const auto& s : d.streams()) {
+    if (s.info.stream_id != 0xBD) continue;
+    const bool lpcm = s.info.kind == DEMUX_KIND_LPCM;
+    SCOPED_TRACE(lpcm ? "lpcm" : "ac3");
+    EXPECT_EQ(s.info.sub_stream_id, lpcm ? 0xA0 : 0x80);
+    const Pulled pulled = d.pullStream(s.program, s.stream);
+    ASSERT_TRUE(pulled.ended);
+    int starts = 0;
+    for (const auto& c : pulled.chunks) {
+      if (c.extra_count == 0) continue;
+      ++starts;
+      EXPECT_EQ(c.extra_count, lpcm ? 7 : 4);
+      EXPECT_EQ(c.flags, lpcm ? 3u : 1u);
+      EXPECT_EQ(c.extra[0], s.info.sub_stream_id);
+      // The extra bytes are the ones right in front of the chunk's data in the file.
+      const std::size_t header = c.extra_count;
+      ASSERT_GE(c.data_position, header);
+      EXPECT_TRUE(std::equal(c.extra, c.extra + header, bytes.begin() + static_cast<long>(c.data_position - header)));
+    }
+    EXPECT_GT(starts, 0);
+    ++checked;
+  }
+  EXPECT_EQ(checked, 2);
+}
+
 }  // namespace
