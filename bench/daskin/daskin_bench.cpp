@@ -52,7 +52,8 @@ Outcome pullVideo(const char* path) {
     ss.program = program;
     ss.stream = stream;
     ss.output = &bs;
-    if (parser > 0 && mpegDemuxAddStream(ctx, parser, &ss) == 0 && mpegDemuxSeek(ctx, parser, 0, 0) == 0) {
+    if (parser > 0 && mpegDemuxAddStream(ctx, parser, &ss) == 0 &&
+        mpegDemuxSeek(ctx, parser, 0, 0) == 0) {
       for (;;) {
         demux_chunk_info c{};
         if (bs.auxinfo(&bs, 0, DEMUX_CHUNK_INFO_ID, &c, sizeof c) != 0 || c.end) break;
@@ -83,14 +84,16 @@ int main(int argc, char** argv) {
     for (int run = 0; run < 3; ++run) {
       const Outcome o = pullVideo(argv[i]);
       if (best.seconds < 0 || o.seconds < best.seconds) best = o;
-      const double t = timeCommand(std::string("ffprobe -v error -select_streams v:0 -count_packets "
-                                               "-show_entries stream=nb_read_packets -of csv=p=0 '") +
-                                   argv[i] + "' > /dev/null");
+      const double t =
+          timeCommand(std::string("ffprobe -v error -select_streams v:0 -count_packets "
+                                  "-show_entries stream=nb_read_packets -of csv=p=0 '") +
+                      argv[i] + "' > /dev/null");
       if (probe < 0 || (t >= 0 && t < probe)) probe = t;
     }
     std::printf("%-40s %10llu %12llu %10.3f %10.3f %8.2f\n", argv[i],
-                static_cast<unsigned long long>(best.chunks), static_cast<unsigned long long>(best.bytes),
-                best.seconds, probe, probe > 0 ? best.seconds / probe : 0.0);
+                static_cast<unsigned long long>(best.chunks),
+                static_cast<unsigned long long>(best.bytes), best.seconds, probe,
+                probe > 0 ? best.seconds / probe : 0.0);
   }
   return 0;
 }

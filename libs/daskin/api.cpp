@@ -18,7 +18,9 @@ struct demux_context {
 
 namespace {
 
-Context* contextOf(demux_context* c) { return c ? &c->ctx : nullptr; }
+Context* contextOf(demux_context* c) {
+  return c ? &c->ctx : nullptr;
+}
 
 bool requireOpen(Context& ctx) {
   if (ctx.open) return true;

@@ -33,9 +33,9 @@ bool usesSubStream(const Context& ctx, const stream_info_struct& info) {
 
 void setRoute(Context& ctx, Parser& p, const demux_stream_settings& s, bool bound) {
   const stream_info_struct& info = ctx.programs[s.program].streams[s.stream].info;
-  const Route r = bound ? Route{1, static_cast<std::uint8_t>(s.program),
-                                static_cast<std::uint8_t>(s.stream)}
-                        : Route{};
+  const Route r =
+      bound ? Route{1, static_cast<std::uint8_t>(s.program), static_cast<std::uint8_t>(s.stream)}
+            : Route{};
   if (usesPid(ctx)) {
     p.byPid[info.pid & 0x1FFF] = r;
     return;

@@ -140,13 +140,12 @@ typedef struct demux_context demux_context;
 
 QUILLION_MPEG_EXPORT demux_context* mpegDemuxNew(mpeg_get_rc_ex get_rc_ex, void* app,
                                                  const demux_settings* settings);
-QUILLION_MPEG_EXPORT int32_t mpegDemuxOpen(demux_context* ctx, int32_t reserved,
-                                           const char* name);
+QUILLION_MPEG_EXPORT int32_t mpegDemuxOpen(demux_context* ctx, int32_t reserved, const char* name);
 QUILLION_MPEG_EXPORT int32_t mpegDemuxOpenW(demux_context* ctx, int32_t reserved,
                                             const wchar_t* name);
 QUILLION_MPEG_EXPORT int32_t mpegDemuxGetFileInfo(demux_context* ctx, file_info_struct* info);
-QUILLION_MPEG_EXPORT int32_t mpegDemuxGetProgramInfo(demux_context* ctx,
-                                                     program_info_struct* info, int32_t program);
+QUILLION_MPEG_EXPORT int32_t mpegDemuxGetProgramInfo(demux_context* ctx, program_info_struct* info,
+                                                     int32_t program);
 QUILLION_MPEG_EXPORT int32_t mpegDemuxGetStreamInfo(demux_context* ctx, stream_info_struct* info,
                                                     int32_t program, int32_t stream);
 /* The parser number 1..64, 0 on failure. */

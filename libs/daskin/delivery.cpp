@@ -13,9 +13,9 @@ namespace {
 
 std::int64_t pesTimeStamp(const std::uint8_t* t) {
   // 33 bits spread over five bytes with marker bits (ISO/IEC 13818-1, 2.4.3.7).
-  const std::uint64_t v = (std::uint64_t{(t[0] >> 1) & 0x07u} << 30) |
-                          (std::uint64_t{t[1]} << 22) | (std::uint64_t{t[2]} >> 1 << 15) |
-                          (std::uint64_t{t[3]} << 7) | (std::uint64_t{t[4]} >> 1);
+  const std::uint64_t v = (std::uint64_t{(t[0] >> 1) & 0x07u} << 30) | (std::uint64_t{t[1]} << 22) |
+                          (std::uint64_t{t[2]} >> 1 << 15) | (std::uint64_t{t[3]} << 7) |
+                          (std::uint64_t{t[4]} >> 1);
   return static_cast<std::int64_t>(v) * 300;
 }
 
@@ -29,10 +29,14 @@ PrivateHeader privateHeaderOf(std::uint32_t kind) {
   switch (kind) {
     case DEMUX_KIND_AC3:
     case DEMUX_KIND_SUB_88:
-    case DEMUX_KIND_SUB_90: return {3, 1};
-    case DEMUX_KIND_LPCM: return {6, 3};
-    case DEMUX_KIND_SUBPICTURE: return {0, 1};
-    default: return {0, 0};
+    case DEMUX_KIND_SUB_90:
+      return {3, 1};
+    case DEMUX_KIND_LPCM:
+      return {6, 3};
+    case DEMUX_KIND_SUBPICTURE:
+      return {0, 1};
+    default:
+      return {0, 0};
   }
 }
 
@@ -164,7 +168,8 @@ Step sendDownstream(Context& ctx, Parser& p, int program, int stream, bool withH
   if (p.bytesLeft == 0) return Step::Delivered;
 
   if (s.chunkSize == 0) {
-    const std::uint32_t have = ensure(p, static_cast<std::uint32_t>(std::min<std::int64_t>(p.bytesLeft, 32)));
+    const std::uint32_t have =
+        ensure(p, static_cast<std::uint32_t>(std::min<std::int64_t>(p.bytesLeft, 32)));
     if (have == 0) {
       if (p.error) return Step::Error;
       p.atEnd = true;

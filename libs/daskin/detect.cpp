@@ -39,8 +39,12 @@ Verdict barePes(BitReader& r, std::uint32_t code) {
   return Verdict::Found;
 }
 
-bool isAudioPes(std::uint32_t w) { return w >= 0x1C0 && w <= 0x1DF; }
-bool isVideoPes(std::uint32_t w) { return w >= 0x1E0 && w <= 0x1EF; }
+bool isAudioPes(std::uint32_t w) {
+  return w >= 0x1C0 && w <= 0x1DF;
+}
+bool isVideoPes(std::uint32_t w) {
+  return w >= 0x1E0 && w <= 0x1EF;
+}
 
 // AC-3 (A/52 5.3): two frames in a row, in either byte order, optionally each behind 16 bytes.
 Verdict probeAc3(BitReader& r) {
@@ -89,10 +93,18 @@ Verdict scanElementary(BitReader& r, std::uint64_t budget) {
       const std::uint32_t w = r.show(32);
       int result = kNotThis;
       switch (pass.kind) {
-        case 0: result = (w >> 20) == 0xFFF ? probeMpegAudio(r, w) : kNotThis; break;
-        case 1: result = (w >> 20) == 0xFFF ? probeAdts(r, w) : kNotThis; break;
-        case 2: result = w == 0x1B3 ? probeMpegVideo(r, w, budget) : kNotThis; break;
-        default: result = w == 1 ? probeH264(r, w) : kNotThis; break;
+        case 0:
+          result = (w >> 20) == 0xFFF ? probeMpegAudio(r, w) : kNotThis;
+          break;
+        case 1:
+          result = (w >> 20) == 0xFFF ? probeAdts(r, w) : kNotThis;
+          break;
+        case 2:
+          result = w == 0x1B3 ? probeMpegVideo(r, w, budget) : kNotThis;
+          break;
+        default:
+          result = w == 1 ? probeH264(r, w) : kNotThis;
+          break;
       }
       if (result == kFound) return Verdict::Found;
       if (r.failed()) return Verdict::Failed;
@@ -129,7 +141,8 @@ Verdict detectSteps(BitReader& r, std::uint64_t budget) {
     const std::uint32_t minor = r.get(8);
     r.skipBits(8);
     const std::uint32_t size = r.get(32);
-    if (major < 0xFF && minor < 0xFF && (size & 0x80808080) == 0 && !r.end()) return Verdict::Refused;
+    if (major < 0xFF && minor < 0xFF && (size & 0x80808080) == 0 && !r.end())
+      return Verdict::Refused;
   }
   if (!r.restart()) return Verdict::Failed;
   std::uint32_t w = r.show(32);

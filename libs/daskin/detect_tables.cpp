@@ -10,11 +10,21 @@ namespace quillion::daskin {
 std::uint32_t classifyStreamType(std::uint32_t streamType, const std::uint8_t* d,
                                  std::uint32_t length) {
   switch (streamType) {
-    case 0x01: case 0x02: case 0x1B: return DEMUX_KIND_VIDEO;
-    case 0x03: case 0x04: case 0x0F: case 0x11: return DEMUX_KIND_MPEG_AUDIO;
-    case 0x81: return DEMUX_KIND_AC3;
-    case 0x06: break;
-    default: return DEMUX_KIND_NONE;
+    case 0x01:
+    case 0x02:
+    case 0x1B:
+      return DEMUX_KIND_VIDEO;
+    case 0x03:
+    case 0x04:
+    case 0x0F:
+    case 0x11:
+      return DEMUX_KIND_MPEG_AUDIO;
+    case 0x81:
+      return DEMUX_KIND_AC3;
+    case 0x06:
+      break;
+    default:
+      return DEMUX_KIND_NONE;
   }
   // Registration descriptor (tag 5) with "AC-3" or "BSSD", or the AC-3 descriptor (0x6A).
   std::uint32_t i = 0;
@@ -87,12 +97,18 @@ bool stopScan(const Context& ctx, bool transport) {
   const bool video = hasKind(ctx, DEMUX_KIND_VIDEO);
   const bool audio = hasAudio(ctx);
   switch (mode) {
-    case 1: return video;
-    case 2: return audio;
-    case 3: return video && audio;
-    case 4: return !transport && hasKind(ctx, DEMUX_KIND_SUBPICTURE);
-    case 7: return !transport && video && audio && hasKind(ctx, DEMUX_KIND_SUBPICTURE);
-    default: return false;
+    case 1:
+      return video;
+    case 2:
+      return audio;
+    case 3:
+      return video && audio;
+    case 4:
+      return !transport && hasKind(ctx, DEMUX_KIND_SUBPICTURE);
+    case 7:
+      return !transport && video && audio && hasKind(ctx, DEMUX_KIND_SUBPICTURE);
+    default:
+      return false;
   }
 }
 

@@ -75,7 +75,7 @@ void freeFileList(Context& ctx) {
 }
 
 bool systemFileSize(const char* name, std::uint64_t& size) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   size = static_cast<std::uint64_t>(st.st_size);
   return true;
@@ -83,8 +83,12 @@ bool systemFileSize(const char* name, std::uint64_t& size) {
 
 namespace {
 
-bool splitMode(const Context& ctx) { return ctx.settings.split_mode != 0; }
-bool callerIo(const Context& ctx) { return ctx.settings.caller_io != 0; }
+bool splitMode(const Context& ctx) {
+  return ctx.settings.split_mode != 0;
+}
+bool callerIo(const Context& ctx) {
+  return ctx.settings.caller_io != 0;
+}
 
 bool openListFile(Context& ctx, Parser& p, int index) {
   p.handleOffsetKnown = false;
@@ -140,7 +144,8 @@ std::int64_t rawRead(Context& ctx, Parser& p, std::uint64_t offset, std::uint8_t
   if (splitMode(ctx)) {
     if (!ctx.settings.split_read) return -1;
     if (p.reseek || !ctx.splitOffsetKnown || ctx.splitOffset != offset) {
-      if (!ctx.settings.split_seek || ctx.settings.split_seek(ctx.settings.split_context, lo, hi) != 0)
+      if (!ctx.settings.split_seek ||
+          ctx.settings.split_seek(ctx.settings.split_context, lo, hi) != 0)
         return -1;
       p.reseek = false;
     }
@@ -162,8 +167,8 @@ std::int64_t rawRead(Context& ctx, Parser& p, std::uint64_t offset, std::uint8_t
         return -1;
       p.reseek = false;
     }
-    const std::int32_t r = ctx.settings.io_read(ctx.settings.io_context, p.handle, dst,
-                                                static_cast<std::int32_t>(n));
+    const std::int32_t r =
+        ctx.settings.io_read(ctx.settings.io_context, p.handle, dst, static_cast<std::int32_t>(n));
     if (r <= 0) {
       p.handleOffsetKnown = false;
       return 0;
@@ -191,8 +196,8 @@ bool initParser(Context& ctx, Parser& p, const demux_parser_settings& settings, 
   } else {
     std::uint32_t size = kDefaultBufferSize;
     if (settings.buffer_size > 0)
-      size = std::max<std::uint32_t>(static_cast<std::uint32_t>(settings.buffer_size),
-                                     kMinBufferSize);
+      size =
+          std::max<std::uint32_t>(static_cast<std::uint32_t>(settings.buffer_size), kMinBufferSize);
     p.buffer.data = static_cast<std::uint8_t*>(ctx.services.allocate(size));
     if (!p.buffer.data) {
       ctx.services.error("Unable to allocate %d bytes for file buffer", static_cast<int>(size));
@@ -292,7 +297,8 @@ bool positionParser(Context& ctx, Parser& p, std::uint64_t position) {
   p.atEnd = false;
   int index = -1;
   for (int i = 0; i < ctx.fileCount; ++i) {
-    if (ctx.files[i].size > 0 && position >= ctx.files[i].first && position <= ctx.files[i].last()) {
+    if (ctx.files[i].size > 0 && position >= ctx.files[i].first &&
+        position <= ctx.files[i].last()) {
       index = i;
       break;
     }
@@ -361,12 +367,23 @@ bool updateFileSize(Context& ctx, Parser& p, std::uint64_t size) {
 
 bool selectReaders(Context& ctx) {
   switch (ctx.fileInfo.system_stream_type) {
-    case kElementary: ctx.reader = readElementary; return true;
-    case kMpeg1System: ctx.reader = readMpeg1System; return true;
-    case kProgramStream: ctx.reader = readProgramStream; return true;
-    case kTransportStream: ctx.reader = readTransportStream; return true;
-    case kAvStream: ctx.reader = readAvPackets; return true;
-    default: break;
+    case kElementary:
+      ctx.reader = readElementary;
+      return true;
+    case kMpeg1System:
+      ctx.reader = readMpeg1System;
+      return true;
+    case kProgramStream:
+      ctx.reader = readProgramStream;
+      return true;
+    case kTransportStream:
+      ctx.reader = readTransportStream;
+      return true;
+    case kAvStream:
+      ctx.reader = readAvPackets;
+      return true;
+    default:
+      break;
   }
   ctx.services.error("Unknown stream type");
   return false;

@@ -32,8 +32,12 @@ inline std::uint32_t be32(const std::uint8_t* d) {
 }
 
 // Unread bytes in the buffer.
-inline std::uint32_t available(const Parser& p) { return p.endIndex - p.readIndex; }
-inline const std::uint8_t* cursor(const Parser& p) { return p.buffer.data + p.readIndex; }
+inline std::uint32_t available(const Parser& p) {
+  return p.endIndex - p.readIndex;
+}
+inline const std::uint8_t* cursor(const Parser& p) {
+  return p.buffer.data + p.readIndex;
+}
 
 // Makes at least `need` bytes readable if the current file holds them (keeping the unread
 // ones); answers how many are readable. A failed read sets the error flag.

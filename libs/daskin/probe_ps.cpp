@@ -182,7 +182,8 @@ int probeAvStream(BitReader& r, std::uint64_t budget) {
     if (type == 2 && !audio) {
       const std::uint32_t first = r.get(32);
       used = 4;
-      audio = addStream(ctx, 0, 0, DEMUX_KIND_MPEG_AUDIO, 2, static_cast<std::uint8_t>(first), 0) != nullptr;
+      audio = addStream(ctx, 0, 0, DEMUX_KIND_MPEG_AUDIO, 2, static_cast<std::uint8_t>(first), 0) !=
+              nullptr;
     } else if (type == 1 && !video) {
       video = addStream(ctx, 0, 2, DEMUX_KIND_VIDEO, 1, 0xE0, 0) != nullptr;
     }

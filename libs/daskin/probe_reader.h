@@ -22,7 +22,8 @@ class BitReader {
     bit_ = 0;
     // Within the bytes at hand only the read position moves: scans try every position.
     const FileEntry& file = ctx_.files[p_.fileIndex];
-    if (!p_.error && p_.handleOpen && position >= file.first && position - file.first >= p_.loadedOffset &&
+    if (!p_.error && p_.handleOpen && position >= file.first &&
+        position - file.first >= p_.loadedOffset &&
         position - file.first <= p_.loadedOffset + p_.endIndex) {
       p_.readIndex = static_cast<std::uint32_t>(position - file.first - p_.loadedOffset);
       p_.position = position;

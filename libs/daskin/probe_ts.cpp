@@ -214,8 +214,8 @@ int scanPesStarts(BitReader& r, std::uint64_t budget) {
         for (int i = 0; i < ctx.programs[0].info.streams; ++i)
           known = known || ctx.programs[0].streams[i].info.pid == at.pid;
         if (!known)
-          (void)addStream(ctx, 0, 0, id >= 0xE0 ? DEMUX_KIND_VIDEO : DEMUX_KIND_MPEG_AUDIO,
-                          at.pid, static_cast<std::uint8_t>(id), 0);
+          (void)addStream(ctx, 0, 0, id >= 0xE0 ? DEMUX_KIND_VIDEO : DEMUX_KIND_MPEG_AUDIO, at.pid,
+                          static_cast<std::uint8_t>(id), 0);
       }
     }
     skipRestOf(r, at);

@@ -26,9 +26,9 @@ Step findStartCode(Parser& p, std::uint32_t& code);
 
 // A PES header after its start code, fitted to the bytes at hand. MPEG-2 form.
 struct PesHeader {
-  std::uint32_t length = 0;         // the PES_packet_length field
-  std::uint32_t headerBytes = 0;    // from the length field to the first payload byte
-  std::int64_t pts = kNoTime;       // 27 MHz
+  std::uint32_t length = 0;       // the PES_packet_length field
+  std::uint32_t headerBytes = 0;  // from the length field to the first payload byte
+  std::int64_t pts = kNoTime;     // 27 MHz
 };
 enum class PesParse { Ok, NotPes, Short };
 // `p` points at the PES_packet_length field; `have` bytes are readable there.

@@ -9,13 +9,20 @@ namespace quillion::daskin {
 
 namespace {
 
-
 // Packets of a program stream that carry no PES header (ISO/IEC 13818-1, 2.4.3.7).
 bool withoutPesHeader(std::uint8_t id, bool mpeg1) {
   if (mpeg1) return id == 0xBF;
   switch (id) {
-    case 0xBC: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF: return true;
-    default: return false;
+    case 0xBC:
+    case 0xBF:
+    case 0xF0:
+    case 0xF1:
+    case 0xF2:
+    case 0xF8:
+    case 0xFF:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -87,7 +94,8 @@ Step readSystemStream(Context& ctx, Parser& p, demux_chunk_info* chunk, bool mpe
     }
     const std::uint32_t have = std::min(ensure(p, std::min(kPesLookAhead, 2 + length)), 2 + length);
     PesHeader h;
-    const PesParse parsed = mpeg1 ? parseMpeg1Pes(cursor(p), have, h) : parseMpeg2Pes(cursor(p), have, h);
+    const PesParse parsed =
+        mpeg1 ? parseMpeg1Pes(cursor(p), have, h) : parseMpeg2Pes(cursor(p), have, h);
     if (parsed != PesParse::Ok) {
       if (parsed == PesParse::Short && p.error) return Step::Error;
       continue;  // not a PES header after all: search on from here

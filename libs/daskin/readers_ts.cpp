@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::uint32_t kTsPacket = 188;
 
-
 bool isPesStart(const std::uint8_t* d, std::uint32_t n) {
   return n >= 6 && d[0] == 0 && d[1] == 0 && d[2] == 1;
 }
@@ -22,9 +21,17 @@ bool isPesStart(const std::uint8_t* d, std::uint32_t n) {
 // Stream ids whose packets carry no PES header (ISO/IEC 13818-1, 2.4.3.7).
 bool headerless(std::uint8_t id) {
   switch (id) {
-    case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
+    case 0xBC:
+    case 0xBE:
+    case 0xBF:
+    case 0xF0:
+    case 0xF1:
+    case 0xF2:
+    case 0xF8:
+    case 0xFF:
       return true;
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -52,8 +59,8 @@ bool startPes(Parser& p, std::uint32_t n, std::int64_t& owed, std::uint32_t& rem
 
 // Hands the first n payload bytes (no more than the PES is owed) to the stream; `sent` tells
 // whether there was anything to hand.
-Step deliverPiece(Context& ctx, Parser& p, const Route& route, std::int64_t& owed,
-                  std::uint32_t n, bool first, demux_chunk_info* chunk, bool& sent) {
+Step deliverPiece(Context& ctx, Parser& p, const Route& route, std::int64_t& owed, std::uint32_t n,
+                  bool first, demux_chunk_info* chunk, bool& sent) {
   const std::int64_t take = owed < 0 ? n : std::min<std::int64_t>(owed, n);
   if (owed > 0) owed -= take;
   sent = take > 0;
@@ -91,7 +98,8 @@ Step readTransportStream(Context& ctx, Parser& p, demux_chunk_info* chunk) {
     const std::uint8_t* d = cursor(p) + prefix;
     if (d[0] != 0x47) {
       // Lost sync: go on at the next sync byte.
-      const auto* sync = static_cast<const std::uint8_t*>(std::memchr(d + 1, 0x47, have - prefix - 1));
+      const auto* sync =
+          static_cast<const std::uint8_t*>(std::memchr(d + 1, 0x47, have - prefix - 1));
       const std::uint32_t step = sync ? static_cast<std::uint32_t>(sync - d) : have - prefix;
       p.nextPacket = p.position + step;
       continue;
@@ -173,7 +181,8 @@ Step readAvPackets(Context& ctx, Parser& p, demux_chunk_info* chunk) {
     if ((flags & 0x10) && stream == 1) {
       if (length < 4 || have < 12) continue;
       stamp = static_cast<std::int64_t>(std::uint32_t{d[8]} << 24 | std::uint32_t{d[9]} << 16 |
-                                        std::uint32_t{d[10]} << 8 | d[11]) * 300;
+                                        std::uint32_t{d[10]} << 8 | d[11]) *
+              300;
       header = 12;
       length -= 4;
     }

@@ -25,7 +25,9 @@ struct Memory {
   std::uint64_t at = 0;
 };
 
-intptr_t memOpen(void* /*context*/, const char* /*name*/) { return 7; }
+intptr_t memOpen(void* /*context*/, const char* /*name*/) {
+  return 7;
+}
 int32_t memSeek(void* context, intptr_t handle, uint32_t low, uint32_t high) {
   check(handle == 7, "a handle the open did not give");
   auto* m = static_cast<Memory*>(context);
@@ -39,16 +41,25 @@ int32_t memRead(void* context, intptr_t handle, void* dst, int32_t n) {
   check(n > 0, "a read of nothing");
   auto* m = static_cast<Memory*>(context);
   const std::uint64_t left = m->size - m->at;
-  const auto k = static_cast<std::uint32_t>(left < static_cast<std::uint64_t>(n) ? left : static_cast<std::uint64_t>(n));
+  const auto k = static_cast<std::uint32_t>(
+      left < static_cast<std::uint64_t>(n) ? left : static_cast<std::uint64_t>(n));
   std::memcpy(dst, m->data + m->at, k);
   m->at += k;
   return static_cast<int32_t>(k);
 }
-void memClose(void* /*context*/, intptr_t handle) { check(handle == 7, "a handle the open did not give"); }
-int32_t splitSeek(void* context, uint32_t low, uint32_t high) { return memSeek(context, 7, low, high); }
-int32_t splitRead(void* context, void* dst, int32_t n) { return memRead(context, 7, dst, n); }
+void memClose(void* /*context*/, intptr_t handle) {
+  check(handle == 7, "a handle the open did not give");
+}
+int32_t splitSeek(void* context, uint32_t low, uint32_t high) {
+  return memSeek(context, 7, low, high);
+}
+int32_t splitRead(void* context, void* dst, int32_t n) {
+  return memRead(context, 7, dst, n);
+}
 
-void* noServices(void* /*app*/, const char* /*name*/) { return nullptr; }
+void* noServices(void* /*app*/, const char* /*name*/) {
+  return nullptr;
+}
 
 struct Sink {
   bufstream bs{};
@@ -56,7 +67,9 @@ struct Sink {
   std::uint64_t total = 0;
   const Memory* memory = nullptr;
 };
-Sink* sinkOf(bufstream* b) { return static_cast<Sink*>(b->implementation); }
+Sink* sinkOf(bufstream* b) {
+  return static_cast<Sink*>(b->implementation);
+}
 
 void checkChunk(const demux_chunk_info& c, const Memory& m, bool pulled) {
   check(c.end == 0, "an end mark inside the run");
@@ -124,7 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           sinkOf(b)->total += n;
           return n;
         };
-        sink.bs.auxinfo = [](bufstream* b, uint32_t, uint32_t id, void* rec, uint32_t n) -> int32_t {
+        sink.bs.auxinfo = [](bufstream* b, uint32_t, uint32_t id, void* rec,
+                             uint32_t n) -> int32_t {
           check(id == DEMUX_CHUNK_INFO_ID && n == sizeof(demux_chunk_info), "a foreign notice");
           checkChunk(*static_cast<demux_chunk_info*>(rec), *sinkOf(b)->memory, false);
           return 0;
@@ -137,12 +151,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ss.output = &sink.bs;
         if (mpegDemuxAddStream(ctx, parser, &ss) != 0) continue;
         const std::uint64_t to = memory.size * seekFraction / 256;
-        if (mpegDemuxSeek(ctx, parser, static_cast<uint32_t>(to), static_cast<uint32_t>(to >> 32)) != 0)
+        if (mpegDemuxSeek(ctx, parser, static_cast<uint32_t>(to),
+                          static_cast<uint32_t>(to >> 32)) != 0)
           continue;
         for (int step = 0; step < 4000; ++step) {
           if (sink.chunk == 0) {
             demux_chunk_info c{};
-            if (sink.bs.auxinfo(&sink.bs, 0, DEMUX_CHUNK_INFO_ID, &c, sizeof c) != 0 || c.end) break;
+            if (sink.bs.auxinfo(&sink.bs, 0, DEMUX_CHUNK_INFO_ID, &c, sizeof c) != 0 || c.end)
+              break;
             checkChunk(c, memory, true);
           } else if (mpegDemuxPush(ctx, parser) < 0) {
             break;

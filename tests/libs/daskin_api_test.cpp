@@ -10,8 +10,8 @@
 
 namespace {
 
-using quillion::test::TempDir;
 using quillion::test::readFile;
+using quillion::test::TempDir;
 using namespace quillion::test::daskin;
 
 // A small transport stream with video (PID 0x100) and audio (0x101), made once.
@@ -23,7 +23,8 @@ class DaskinApi : public ::testing::Test {
     ps_ = dir_->file("in.mpg");
     if (!quillion::test::toolAvailable("ffmpeg")) return;
     const std::vector<std::string> in = {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25",
-                                         "-f", "lavfi", "-i", "sine=r=48000", "-t", "1"};
+                                         "-f", "lavfi", "-i", "sine=r=48000",
+                                         "-t", "1"};
     auto ts = in;
     ts.insert(ts.end(), {"-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts", ts_.string()});
     ffmpeg(ts);
@@ -84,8 +85,10 @@ TEST(DaskinContext, NamesAreCheckedBeforeAnythingIsOpened) {
     SCOPED_TRACE(c.label);
     Demux d;
     EXPECT_EQ(mpegDemuxOpen(d.ctx(), 0, c.name), c.result);
-    if (c.message) EXPECT_EQ(d.messages.errors, std::vector<std::string>{c.message});
-    else EXPECT_TRUE(d.messages.errors.empty());
+    if (c.message)
+      EXPECT_EQ(d.messages.errors, std::vector<std::string>{c.message});
+    else
+      EXPECT_TRUE(d.messages.errors.empty());
   }
 }
 
@@ -119,15 +122,23 @@ TEST_F(DaskinApi, RecordsAndNumbersOutOfRangeAreRefused) {
   };
   const Case cases[] = {
       {"second open", 1, "A file is already open"},
-      {"null file info", mpegDemuxGetFileInfo(d.ctx(), nullptr), "Invalid file_info_struct paramater"},
-      {"null program info", mpegDemuxGetProgramInfo(d.ctx(), nullptr, 0), "Invalid program_info_struct paramater"},
-      {"program -1", mpegDemuxGetProgramInfo(d.ctx(), &p, -1), "Invalid program number -1, range is 0 .. 1"},
-      {"program 1", mpegDemuxGetProgramInfo(d.ctx(), &p, 1), "Invalid program number 1, range is 0 .. 1"},
-      {"null stream info", mpegDemuxGetStreamInfo(d.ctx(), nullptr, 0, 0), "Invalid stream_info_struct paramater"},
-      {"stream 2", mpegDemuxGetStreamInfo(d.ctx(), &s, 0, 2), "Invalid stream number 2, range is 0 .. 2"},
-      {"null parser settings", mpegDemuxNewParser(d.ctx(), nullptr), "Invalid demux_parser_settings parameter"},
+      {"null file info", mpegDemuxGetFileInfo(d.ctx(), nullptr),
+       "Invalid file_info_struct paramater"},
+      {"null program info", mpegDemuxGetProgramInfo(d.ctx(), nullptr, 0),
+       "Invalid program_info_struct paramater"},
+      {"program -1", mpegDemuxGetProgramInfo(d.ctx(), &p, -1),
+       "Invalid program number -1, range is 0 .. 1"},
+      {"program 1", mpegDemuxGetProgramInfo(d.ctx(), &p, 1),
+       "Invalid program number 1, range is 0 .. 1"},
+      {"null stream info", mpegDemuxGetStreamInfo(d.ctx(), nullptr, 0, 0),
+       "Invalid stream_info_struct paramater"},
+      {"stream 2", mpegDemuxGetStreamInfo(d.ctx(), &s, 0, 2),
+       "Invalid stream number 2, range is 0 .. 2"},
+      {"null parser settings", mpegDemuxNewParser(d.ctx(), nullptr),
+       "Invalid demux_parser_settings parameter"},
       {"parser 0 seek", mpegDemuxSeek(d.ctx(), 0, 0, 0), "Invalid parser number"},
-      {"null stream settings", mpegDemuxAddStream(d.ctx(), 1, nullptr), "Invalid demux_stream_settings parameter"},
+      {"null stream settings", mpegDemuxAddStream(d.ctx(), 1, nullptr),
+       "Invalid demux_stream_settings parameter"},
   };
   ASSERT_EQ(d.messages.errors.size(), std::size(cases));
   for (std::size_t i = 0; i < std::size(cases); ++i) {

@@ -11,8 +11,8 @@
 
 namespace {
 
-using quillion::test::TempDir;
 using quillion::test::readFile;
+using quillion::test::TempDir;
 using quillion::test::writeFile;
 using namespace quillion::test::daskin;
 using Bytes = std::vector<std::uint8_t>;
@@ -42,7 +42,8 @@ Bytes pes(std::uint8_t id, const Bytes& payload, std::int64_t pts, int headerDat
           int lengthOverride = -1) {
   Bytes b = {0, 0, 1, id};
   const int h = headerData >= 0 ? headerData : (pts >= 0 ? 5 : 0);
-  put16(b, static_cast<std::uint32_t>(lengthOverride >= 0 ? lengthOverride : 3 + h + static_cast<int>(payload.size())));
+  put16(b, static_cast<std::uint32_t>(
+               lengthOverride >= 0 ? lengthOverride : 3 + h + static_cast<int>(payload.size())));
   b.push_back(0x80);
   b.push_back(pts >= 0 ? 0x80 : 0x00);
   b.push_back(static_cast<std::uint8_t>(h));
@@ -65,8 +66,8 @@ TEST(DaskinDetect, WaveAndId3TaggedFilesAreRefused) {
   const auto wav = dir.file("a.wav");
   const auto mp3 = dir.file("a.mp3");
   ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "sine=r=44100", "-t", "0.5", wav.string()}));
-  ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "sine=r=44100", "-t", "0.5", "-c:a", "libmp3lame", "-f", "mp3",
-                      "-id3v2_version", "3", "-metadata", "title=x", mp3.string()}));
+  ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "sine=r=44100", "-t", "0.5", "-c:a", "libmp3lame", "-f",
+                      "mp3", "-id3v2_version", "3", "-metadata", "title=x", mp3.string()}));
   ASSERT_EQ(readFile(mp3)[0], 'I');
   for (const auto& file : {wav, mp3}) {
     SCOPED_TRACE(file.string());
@@ -129,18 +130,17 @@ TEST_P(DaskinAudioFrames, SecondHeaderFoundWhereTheStandardPutsIt) {
   EXPECT_TRUE(e.streams().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lengths, DaskinAudioFrames,
-    ::testing::Values(
-        // Layer II, 128 kbit/s: 44.1 kHz pads by a byte, and so does 48 kHz.
-        AudioFrameCase{"layer2_44k1_padded", 0xFFFD8204, 418, 3},
-        AudioFrameCase{"layer2_44k1", 0xFFFD8004, 417, 3},
-        AudioFrameCase{"layer2_48k_padded", 0xFFFD8604, 385, 3},
-        // Layer I, 32 kbit/s at 44.1 kHz: padding is a slot of 4 bytes.
-        AudioFrameCase{"layer1_44k1_padded", 0xFFFF1204, 36, 3},
-        // MPEG-2 layer III, 64 kbit/s at 24 kHz: 576 samples a frame.
-        AudioFrameCase{"mpeg2_layer3_24k", 0xFFF38404, 192, 4}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Lengths, DaskinAudioFrames,
+                         ::testing::Values(
+                             // Layer II, 128 kbit/s: 44.1 kHz pads by a byte, and so does 48 kHz.
+                             AudioFrameCase{"layer2_44k1_padded", 0xFFFD8204, 418, 3},
+                             AudioFrameCase{"layer2_44k1", 0xFFFD8004, 417, 3},
+                             AudioFrameCase{"layer2_48k_padded", 0xFFFD8604, 385, 3},
+                             // Layer I, 32 kbit/s at 44.1 kHz: padding is a slot of 4 bytes.
+                             AudioFrameCase{"layer1_44k1_padded", 0xFFFF1204, 36, 3},
+                             // MPEG-2 layer III, 64 kbit/s at 24 kHz: 576 samples a frame.
+                             AudioFrameCase{"mpeg2_layer3_24k", 0xFFF38404, 192, 4}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 // The probes see the data's last bytes: a second header that ends the file confirms the
 // first.
@@ -192,8 +192,8 @@ TEST(DaskinDetect, Ac3IsFoundSwappedAndBehindSixteenBytes) {
   QUILLION_REQUIRE_TOOL("ffmpeg");
   TempDir dir;
   const auto file = dir.file("a.ac3");
-  ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "sine=r=48000", "-t", "0.2", "-c:a", "ac3", "-b:a", "192k",
-                      "-f", "ac3", file.string()}));
+  ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "sine=r=48000", "-t", "0.2", "-c:a", "ac3", "-b:a",
+                      "192k", "-f", "ac3", file.string()}));
   const Bytes plain = readFile(file);
   ASSERT_EQ(plain.size() % 768, 0u);  // 192 kbit/s at 48 kHz
   Bytes swapped = plain;
@@ -201,7 +201,8 @@ TEST(DaskinDetect, Ac3IsFoundSwappedAndBehindSixteenBytes) {
   Bytes prefixed;
   for (std::size_t i = 0; i < plain.size(); i += 768) {
     prefixed.insert(prefixed.end(), 16, 0x11);
-    prefixed.insert(prefixed.end(), plain.begin() + static_cast<long>(i), plain.begin() + static_cast<long>(i + 768));
+    prefixed.insert(prefixed.end(), plain.begin() + static_cast<long>(i),
+                    plain.begin() + static_cast<long>(i + 768));
   }
   for (const Bytes* b : std::vector<const Bytes*>{&plain, &swapped, &prefixed}) {
     Demux d;
@@ -295,10 +296,13 @@ TEST(DaskinDetect, StopModeOneEndsTheScanAtTheFirstVideo) {
   TempDir dir;
   const auto file = dir.file("in.vob");
   // Audio first: its packets come before the first video packet.
-  ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "sine=r=48000", "-f", "lavfi", "-i", "sine=r=48000:f=660",
-                      "-f", "lavfi", "-i", "testsrc=size=176x144:rate=25", "-t", "1", "-map", "2:v",
-                      "-map", "0:a", "-map", "1:a", "-c:v", "mpeg2video", "-c:a", "mp2", "-f", "vob",
-                      file.string()}));
+  ASSERT_TRUE(ffmpeg({"-f",   "lavfi",      "-i",         "sine=r=48000",
+                      "-f",   "lavfi",      "-i",         "sine=r=48000:f=660",
+                      "-f",   "lavfi",      "-i",         "testsrc=size=176x144:rate=25",
+                      "-t",   "1",          "-map",       "2:v",
+                      "-map", "0:a",        "-map",       "1:a",
+                      "-c:v", "mpeg2video", "-c:a",       "mp2",
+                      "-f",   "vob",        file.string()}));
   Demux full;
   ASSERT_EQ(full.open(file), 0);
   ASSERT_EQ(full.streams().size(), 3u);
@@ -322,11 +326,14 @@ TEST(DaskinDetect, ATransportStreamWithoutTablesFindsNoStreams) {
   Bytes without;
   for (std::size_t i = 0; i + 188 <= in.size(); i += 188) {
     const std::uint32_t pid = (in[i + 1] & 0x1Fu) << 8 | in[i + 2];
-    if (pid != 0) without.insert(without.end(), in.begin() + static_cast<long>(i), in.begin() + static_cast<long>(i + 188));
+    if (pid != 0)
+      without.insert(without.end(), in.begin() + static_cast<long>(i),
+                     in.begin() + static_cast<long>(i + 188));
   }
   Demux d;
   openBytes(dir, without, d, 1);
-  EXPECT_EQ(d.messages.errors, (std::vector<std::string>{"No elementary streams found", "Unknown file type"}));
+  EXPECT_EQ(d.messages.errors,
+            (std::vector<std::string>{"No elementary streams found", "Unknown file type"}));
 }
 
 // A transport packet whose adaptation field claims more than the packet holds is passed
@@ -363,7 +370,8 @@ TEST(DaskinDetect, AnOversizedAdaptationFieldSkipsThePacket) {
   std::size_t before = 0;
   for (const auto& c : whole.chunks)
     if (c.data_position < hit) before += c.length;
-  EXPECT_TRUE(std::equal(pulled.bytes.begin(), pulled.bytes.begin() + static_cast<long>(before), whole.bytes.begin()));
+  EXPECT_TRUE(std::equal(pulled.bytes.begin(), pulled.bytes.begin() + static_cast<long>(before),
+                         whole.bytes.begin()));
   EXPECT_TRUE(std::equal(pulled.bytes.begin() + static_cast<long>(before), pulled.bytes.end(),
                          whole.bytes.begin() + static_cast<long>(before + 184)));
 }

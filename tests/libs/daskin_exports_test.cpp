@@ -17,11 +17,12 @@ namespace {
 using quillion::test::runTool;
 
 const std::set<std::string> kExports = {
-    "mpegDemuxNew",          "mpegDemuxOpen",         "mpegDemuxOpenW",        "mpegDemuxGetFileInfo",
-    "mpegDemuxGetProgramInfo", "mpegDemuxGetStreamInfo", "mpegDemuxNewParser",  "mpegDemuxAddStream",
-    "mpegDemuxRemoveStream", "mpegDemuxSeek",         "mpegDemuxPush",         "mpegDemuxSleepParser",
-    "mpegDemuxWakeParser",   "mpegDemuxUpdateFilesize", "mpegDemuxSetFirstSplitRead",
-    "mpegDemuxFreeParser",   "mpegDemuxClose",        "mpegDemuxFree"};
+    "mpegDemuxNew",         "mpegDemuxOpen",           "mpegDemuxOpenW",
+    "mpegDemuxGetFileInfo", "mpegDemuxGetProgramInfo", "mpegDemuxGetStreamInfo",
+    "mpegDemuxNewParser",   "mpegDemuxAddStream",      "mpegDemuxRemoveStream",
+    "mpegDemuxSeek",        "mpegDemuxPush",           "mpegDemuxSleepParser",
+    "mpegDemuxWakeParser",  "mpegDemuxUpdateFilesize", "mpegDemuxSetFirstSplitRead",
+    "mpegDemuxFreeParser",  "mpegDemuxClose",          "mpegDemuxFree"};
 
 TEST(DaskinLibrary, ExportsExactlyItsEighteenFunctions) {
   QUILLION_REQUIRE_TOOL("nm");
@@ -45,7 +46,8 @@ TEST(DaskinLibrary, TheLoaderFindsItByNameWithEveryFunction) {
   bundle_lib lib{};
   bundle_lib_init(&lib);
   ASSERT_EQ(quillion::mpeg::loadFrameworkFrom(&lib, "Daskin", nullptr, {folder}), 1);
-  for (const auto& name : kExports) EXPECT_NE(bundle_lib_symbol(&lib, name.c_str()), nullptr) << name;
+  for (const auto& name : kExports)
+    EXPECT_NE(bundle_lib_symbol(&lib, name.c_str()), nullptr) << name;
   // The bound functions work: a context is made and released without services.
   using NewFn = demux_context* (*)(mpeg_get_rc_ex, void*, const demux_settings*);
   using FreeFn = void (*)(demux_context*);

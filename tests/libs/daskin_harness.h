@@ -207,7 +207,8 @@ inline std::vector<std::string> ffprobeLines(const std::vector<std::string>& arg
   std::size_t at = 0;
   while (at < text.size()) {
     const std::size_t end = text.find('\n', at);
-    const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    const std::string line =
+        text.substr(at, end == std::string::npos ? std::string::npos : end - at);
     if (!line.empty()) lines.push_back(line);
     if (end == std::string::npos) break;
     at = end + 1;

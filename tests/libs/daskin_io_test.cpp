@@ -10,8 +10,8 @@
 
 namespace {
 
-using quillion::test::TempDir;
 using quillion::test::readFile;
+using quillion::test::TempDir;
 using namespace quillion::test::daskin;
 
 // The caller's side of caller I/O and split mode: a file held in memory, handles that are
@@ -39,7 +39,8 @@ struct MemoryInput {
   }
   static int32_t read(void* c, intptr_t, void* dst, int32_t n) {
     MemoryInput* m = of(c);
-    const std::uint64_t k = std::min<std::uint64_t>(static_cast<std::uint64_t>(n), m->visible - m->at);
+    const std::uint64_t k =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(n), m->visible - m->at);
     std::memcpy(dst, m->bytes.data() + m->at, k);
     m->at += k;
     return static_cast<int32_t>(k);
@@ -73,8 +74,10 @@ struct MemoryInput {
 bool sameChunks(const Pulled& a, const Pulled& b) {
   if (a.bytes != b.bytes || a.chunks.size() != b.chunks.size()) return false;
   for (std::size_t i = 0; i < a.chunks.size(); ++i) {
-    if (a.chunks[i].pts != b.chunks[i].pts || a.chunks[i].data_position != b.chunks[i].data_position ||
-        a.chunks[i].pack_position != b.chunks[i].pack_position || a.chunks[i].length != b.chunks[i].length)
+    if (a.chunks[i].pts != b.chunks[i].pts ||
+        a.chunks[i].data_position != b.chunks[i].data_position ||
+        a.chunks[i].pack_position != b.chunks[i].pack_position ||
+        a.chunks[i].length != b.chunks[i].length)
       return false;
   }
   return true;
@@ -86,14 +89,16 @@ class DaskinIo : public ::testing::Test {
     dir_ = new TempDir;
     if (!quillion::test::toolAvailable("ffmpeg")) return;
     const std::vector<std::string> in = {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25",
-                                         "-f", "lavfi", "-i", "sine=r=48000", "-t", "1"};
+                                         "-f", "lavfi", "-i", "sine=r=48000",
+                                         "-t", "1"};
     auto ts = in;
-    ts.insert(ts.end(), {"-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts", dir_->file("in.ts").string()});
+    ts.insert(ts.end(),
+              {"-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts", dir_->file("in.ts").string()});
     ffmpeg(ts);
     // Packs of 60,000 bytes: skipping one unbound packet leaps far past a small buffer.
     auto big = in;
-    big.insert(big.end(), {"-c:v", "mpeg1video", "-b:v", "3M", "-c:a", "mp2", "-packetsize", "60000",
-                           "-f", "mpeg", dir_->file("big.mpg").string()});
+    big.insert(big.end(), {"-c:v", "mpeg1video", "-b:v", "3M", "-c:a", "mp2", "-packetsize",
+                           "60000", "-f", "mpeg", dir_->file("big.mpg").string()});
     ffmpeg(big);
   }
   static void TearDownTestSuite() { delete dir_; }
@@ -137,7 +142,8 @@ TEST_F(DaskinIo, CallerIoAndSplitGiveTheSameChunksAsFiles) {
 TEST_F(DaskinIo, SmallBuffersSkipAnyDistance) {
   const auto file = dir_->file("big.mpg");
   const auto ref = dir_->file("big.mp2");
-  ASSERT_TRUE(ffmpeg({"-i", file.string(), "-map", "0:a", "-c", "copy", "-f", "mp2", ref.string()}));
+  ASSERT_TRUE(
+      ffmpeg({"-i", file.string(), "-map", "0:a", "-c", "copy", "-f", "mp2", ref.string()}));
   Demux d;
   ASSERT_EQ(d.open(file), 0);
   for (const auto& s : d.streams()) {
@@ -159,8 +165,9 @@ TEST_F(DaskinIo, SleepThenWakeGoesOnAtTheSameByte) {
   enum class Mode { System, CallerIo, Split };
   for (const Mode mode : {Mode::System, Mode::CallerIo, Mode::Split}) {
     SCOPED_TRACE(static_cast<int>(mode));
-    const demux_settings settings =
-        mode == Mode::CallerIo ? memory.callerIo() : mode == Mode::Split ? memory.split() : demux_settings{};
+    const demux_settings settings = mode == Mode::CallerIo ? memory.callerIo()
+                                    : mode == Mode::Split  ? memory.split()
+                                                           : demux_settings{};
     Demux d(settings);
     ASSERT_EQ(mpegDemuxOpen(d.ctx(), 0, mode == Mode::Split ? nullptr : file.c_str()), 0);
     const Pulled whole = d.pullStream(0, 0, 8192);
@@ -202,7 +209,8 @@ TEST_F(DaskinIo, AGrowingInputReportsItsNewSize) {
   EXPECT_EQ(mpegDemuxUpdateFilesize(d.ctx(), parser, 0, 0), 1);
   EXPECT_EQ(d.messages.errors.back(), "Invalid 0 file size");
   memory.visible = memory.bytes.size();
-  EXPECT_EQ(mpegDemuxUpdateFilesize(d.ctx(), parser, static_cast<std::uint32_t>(memory.visible), 0), 0);
+  EXPECT_EQ(mpegDemuxUpdateFilesize(d.ctx(), parser, static_cast<std::uint32_t>(memory.visible), 0),
+            0);
   EXPECT_EQ(d.fileInfo().size, memory.bytes.size());
   // The parser now reads to the new end: all the audio arrives.
   TestStream s;

@@ -13,8 +13,8 @@
 
 namespace {
 
-using quillion::test::TempDir;
 using quillion::test::readFile;
+using quillion::test::TempDir;
 using namespace quillion::test::daskin;
 
 const std::vector<std::string> kVideoIn = {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25"};
@@ -65,9 +65,11 @@ TEST_P(DaskinElementary, RecognisedAndDeliveredWhole) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, DaskinElementary,
     ::testing::Values(
-        ElementaryCase{"mpeg1video", join({kVideoIn, {"-t", "1", "-c:v", "mpeg1video", "-f", "mpeg1video"}}),
+        ElementaryCase{"mpeg1video",
+                       join({kVideoIn, {"-t", "1", "-c:v", "mpeg1video", "-f", "mpeg1video"}}),
                        DEMUX_KIND_VIDEO, 1, 0xE0},
-        ElementaryCase{"mpeg2video", join({kVideoIn, {"-t", "1", "-c:v", "mpeg2video", "-f", "mpeg2video"}}),
+        ElementaryCase{"mpeg2video",
+                       join({kVideoIn, {"-t", "1", "-c:v", "mpeg2video", "-f", "mpeg2video"}}),
                        DEMUX_KIND_VIDEO, 2, 0xE0},
         ElementaryCase{"h264", join({kVideoIn, {"-t", "1", "-c:v", "libx264", "-f", "h264"}}),
                        DEMUX_KIND_VIDEO, 27, 0xE0},
@@ -144,7 +146,8 @@ const StreamListing* match(const std::vector<StreamListing>& ours, const ProbedS
                            bool transport) {
   for (const auto& s : ours) {
     const std::uint32_t key =
-        transport ? s.info.pid : (s.info.sub_stream_id != 0 ? s.info.sub_stream_id : s.info.stream_id);
+        transport ? s.info.pid
+                  : (s.info.sub_stream_id != 0 ? s.info.sub_stream_id : s.info.stream_id);
     if (key == probed.id) return &s;
   }
   return nullptr;
@@ -199,30 +202,58 @@ INSTANTIATE_TEST_SUITE_P(
     Containers, DaskinContainer,
     ::testing::Values(
         ContainerCase{"mpeg1_system",
-                      join({kVideoIn, audioIn(44100), {"-t", "1", "-c:v", "mpeg1video", "-c:a", "mp2", "-f", "mpeg"}}), 1, 1},
-        ContainerCase{"vcd", join({kVideoIn, audioIn(44100), {"-t", "1", "-target", "pal-vcd"}}), 1, 1},
-        ContainerCase{"svcd", join({kVideoIn, audioIn(44100), {"-t", "1", "-target", "pal-svcd"}}), 2, 1},
+                      join({kVideoIn,
+                            audioIn(44100),
+                            {"-t", "1", "-c:v", "mpeg1video", "-c:a", "mp2", "-f", "mpeg"}}),
+                      1, 1},
+        ContainerCase{"vcd", join({kVideoIn, audioIn(44100), {"-t", "1", "-target", "pal-vcd"}}), 1,
+                      1},
+        ContainerCase{"svcd", join({kVideoIn, audioIn(44100), {"-t", "1", "-target", "pal-svcd"}}),
+                      2, 1},
         ContainerCase{"dvd_two_audio",
-                      join({kAvInputs, {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-target", "pal-dvd",
-                                        "-c:a:1", "mp2", "-b:a:1", "192k"}}), 2, 1},
+                      join({kAvInputs,
+                            {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-target", "pal-dvd",
+                             "-c:a:1", "mp2", "-b:a:1", "192k"}}),
+                      2, 1},
         ContainerCase{"dvd_lpcm",
-                      join({kAvInputs, {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-target", "pal-dvd",
-                                        "-c:a:1", "pcm_dvd"}}), 2, 1},
-        ContainerCase{"ts", join({kVideoIn, audioIn(48000), {"-t", "1", "-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts"}}), 3, 1},
+                      join({kAvInputs,
+                            {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-target", "pal-dvd",
+                             "-c:a:1", "pcm_dvd"}}),
+                      2, 1},
+        ContainerCase{"ts",
+                      join({kVideoIn,
+                            audioIn(48000),
+                            {"-t", "1", "-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts"}}),
+                      3, 1},
         ContainerCase{"ts_h264_aac_ac3",
-                      join({kAvInputs, {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-c:v", "libx264",
-                                        "-c:a:0", "aac", "-c:a:1", "ac3", "-f", "mpegts"}}), 3, 1},
+                      join({kAvInputs,
+                            {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-c:v", "libx264",
+                             "-c:a:0", "aac", "-c:a:1", "ac3", "-f", "mpegts"}}),
+                      3, 1},
         ContainerCase{"m2ts",
-                      join({kVideoIn, audioIn(48000), {"-t", "1", "-c:v", "mpeg2video", "-c:a", "mp2",
-                                                        "-f", "mpegts", "-mpegts_m2ts_mode", "1"}}), 3, 1},
+                      join({kVideoIn,
+                            audioIn(48000),
+                            {"-t", "1", "-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts",
+                             "-mpegts_m2ts_mode", "1"}}),
+                      3, 1},
         ContainerCase{"ts_two_programs",
-                      join({kVideoIn, audioIn(48000), {"-t", "1", "-map", "0:v", "-map", "1:a", "-map", "0:v", "-map", "1:a",
-                                        "-c:v", "mpeg2video", "-c:a", "mp2",
-                                        "-program", "program_num=1:st=0:st=1",
-                                        "-program", "program_num=2:st=2:st=3", "-f", "mpegts"}}), 3, 2},
+                      join({kVideoIn, audioIn(48000), {"-t",       "1",
+                                                       "-map",     "0:v",
+                                                       "-map",     "1:a",
+                                                       "-map",     "0:v",
+                                                       "-map",     "1:a",
+                                                       "-c:v",     "mpeg2video",
+                                                       "-c:a",     "mp2",
+                                                       "-program", "program_num=1:st=0:st=1",
+                                                       "-program", "program_num=2:st=2:st=3",
+                                                       "-f",       "mpegts"}}),
+                      3, 2},
         ContainerCase{"ts_302m",
-                      join({kVideoIn, audioIn(48000), {"-t", "1", "-c:v", "mpeg2video", "-c:a", "s302m", "-ac", "2",
-                                                        "-strict", "-2", "-f", "mpegts"}}), 3, 1}),
+                      join({kVideoIn,
+                            audioIn(48000),
+                            {"-t", "1", "-c:v", "mpeg2video", "-c:a", "s302m", "-ac", "2",
+                             "-strict", "-2", "-f", "mpegts"}}),
+                      3, 1}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // The programs of a transport stream as ffprobe and tsinfo list them: numbers, map PIDs,
@@ -233,10 +264,17 @@ TEST(DaskinTransportTables, ProgramsAgreeWithFfprobeAndTsinfo) {
   QUILLION_REQUIRE_TOOL("tsinfo");
   TempDir dir;
   const auto file = dir.file("two.ts");
-  ASSERT_TRUE(ffmpeg(join({kVideoIn, audioIn(48000),
-                           {"-t", "1", "-map", "0:v", "-map", "1:a", "-map", "1:a", "-c:v", "mpeg2video",
-                            "-c:a:0", "mp2", "-c:a:1", "ac3", "-program", "program_num=7:st=0:st=1",
-                            "-program", "program_num=9:st=2", "-f", "mpegts", file.string()}})));
+  ASSERT_TRUE(ffmpeg(join({kVideoIn, audioIn(48000), {"-t",         "1",
+                                                      "-map",       "0:v",
+                                                      "-map",       "1:a",
+                                                      "-map",       "1:a",
+                                                      "-c:v",       "mpeg2video",
+                                                      "-c:a:0",     "mp2",
+                                                      "-c:a:1",     "ac3",
+                                                      "-program",   "program_num=7:st=0:st=1",
+                                                      "-program",   "program_num=9:st=2",
+                                                      "-f",         "mpegts",
+                                                      file.string()}})));
   Demux d;
   ASSERT_EQ(d.open(file), 0);
   std::map<std::uint32_t, program_info_struct> ours;
@@ -245,7 +283,8 @@ TEST(DaskinTransportTables, ProgramsAgreeWithFfprobeAndTsinfo) {
     ASSERT_EQ(mpegDemuxGetProgramInfo(d.ctx(), &info, p), 0);
     ours[info.program_number] = info;
   }
-  const auto programs = ffprobeLines({"-show_entries", "program=program_num,pmt_pid,pcr_pid"}, file);
+  const auto programs =
+      ffprobeLines({"-show_entries", "program=program_num,pmt_pid,pcr_pid"}, file);
   std::size_t listed = 0;
   for (const auto& line : programs) {
     const auto f = splitCsv(line);
@@ -266,8 +305,10 @@ TEST(DaskinTransportTables, ProgramsAgreeWithFfprobeAndTsinfo) {
     const std::size_t arrow = report.find("-> Stream type ", at);
     const std::size_t eol = report.find('\n', at);
     if (arrow != std::string::npos && arrow < eol) {
-      const auto pid = static_cast<std::uint32_t>(std::stoul(report.substr(at + 4, 4), nullptr, 16));
-      const auto type = static_cast<std::uint32_t>(std::stoul(report.substr(arrow + 15, 2), nullptr, 16));
+      const auto pid =
+          static_cast<std::uint32_t>(std::stoul(report.substr(at + 4, 4), nullptr, 16));
+      const auto type =
+          static_cast<std::uint32_t>(std::stoul(report.substr(arrow + 15, 2), nullptr, 16));
       theirs.emplace(pid, type);
     }
     at += 4;
@@ -285,8 +326,9 @@ TEST(DaskinPrivateStreams, ChunksCarryTheirPrivateHeaders) {
   QUILLION_REQUIRE_TOOL("ffmpeg");
   TempDir dir;
   const auto file = dir.file("dvd.vob");
-  ASSERT_TRUE(ffmpeg(join({kAvInputs, {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-target", "pal-dvd",
-                                       "-c:a:1", "pcm_dvd", file.string()}})));
+  ASSERT_TRUE(ffmpeg(join({kAvInputs,
+                           {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-target", "pal-dvd",
+                            "-c:a:1", "pcm_dvd", file.string()}})));
   const auto bytes = readFile(file);
   Demux d;
   ASSERT_EQ(d.open(file), 0);
@@ -308,7 +350,8 @@ TEST(DaskinPrivateStreams, ChunksCarryTheirPrivateHeaders) {
       // The extra bytes are the ones right in front of the chunk's data in the file.
       const std::size_t header = c.extra_count;
       ASSERT_GE(c.data_position, header);
-      EXPECT_TRUE(std::equal(c.extra, c.extra + header, bytes.begin() + static_cast<long>(c.data_position - header)));
+      EXPECT_TRUE(std::equal(c.extra, c.extra + header,
+                             bytes.begin() + static_cast<long>(c.data_position - header)));
     }
     EXPECT_GT(starts, 0);
     ++checked;

@@ -92,19 +92,21 @@ TEST_P(DaskinTransportTiming, PesStartsAreFfprobePackets) {
   }
 }
 
-const std::vector<std::string> kTsArgs = {
-    "-f", "lavfi", "-i", "testsrc=size=176x144:rate=25", "-f", "lavfi", "-i", "sine=r=48000",
-    "-t", "1", "-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts"};
+const std::vector<std::string> kTsArgs = {"-f",   "lavfi", "-i",   "testsrc=size=176x144:rate=25",
+                                          "-f",   "lavfi", "-i",   "sine=r=48000",
+                                          "-t",   "1",     "-c:v", "mpeg2video",
+                                          "-c:a", "mp2",   "-f",   "mpegts"};
 
 std::vector<std::string> with(std::vector<std::string> base, const std::vector<std::string>& more) {
   base.insert(base.end(), more.begin(), more.end());
   return base;
 }
 
-INSTANTIATE_TEST_SUITE_P(Packets, DaskinTransportTiming,
-                         ::testing::Values(TimingCase{"ts188", kTsArgs, 0},
-                                           TimingCase{"ts192", with(kTsArgs, {"-mpegts_m2ts_mode", "1"}), 4}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Packets, DaskinTransportTiming,
+    ::testing::Values(TimingCase{"ts188", kTsArgs, 0},
+                      TimingCase{"ts192", with(kTsArgs, {"-mpegts_m2ts_mode", "1"}), 4}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // In a program stream, every time stamp a chunk carries is one ffprobe reports for that
 // stream, and the chunks' pack positions are pack headers.
@@ -123,7 +125,8 @@ TEST(DaskinProgramTiming, TimeStampsAreFfprobes) {
     SCOPED_TRACE("stream id " + std::to_string(s.info.stream_id));
     const Pulled pulled = d.pullStream(s.program, s.stream);
     ASSERT_TRUE(pulled.ended);
-    const std::uint32_t key = s.info.sub_stream_id ? s.info.sub_stream_id : 0x100u | s.info.stream_id;
+    const std::uint32_t key =
+        s.info.sub_stream_id ? s.info.sub_stream_id : 0x100u | s.info.stream_id;
     int index = -1;
     for (const auto& [i, id] : probed)
       if (id == key) index = i;
