@@ -108,6 +108,8 @@ struct Parser {
   int curStream = 0;
   std::uint8_t curStreamId = 0;
   bool chunkFilled = false;  // the last reader call filled the pull destination
+  // Delivering a PES of length 0, which ends where the next PES of its stream begins.
+  bool unbounded = false;
   // Transport streams: per PID, the last continuity counter (-1 none), whether that packet
   // carried a payload, and the PES bytes it still owes (-1 unbounded).
   std::int8_t lastCounter[8192];

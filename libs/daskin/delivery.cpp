@@ -91,7 +91,7 @@ PesParse parseMpeg1Pes(const std::uint8_t* p, std::uint32_t have, PesHeader& out
   } else {
     return PesParse::NotPes;
   }
-  if (i + stamp > out.length + 2) return PesParse::NotPes;
+  if (out.length != 0 && i + stamp > out.length + 2) return PesParse::NotPes;
   if (have < i + stamp) return PesParse::Short;
   if (stamp > 1) out.pts = pesTimeStamp(p + i);
   out.headerBytes = i + stamp;
@@ -210,6 +210,40 @@ Step sendDownstream(Context& ctx, Parser& p, int program, int stream, bool withH
   c.length = total;
   if (s.output->auxinfo(s.output, 0, DEMUX_CHUNK_INFO_ID, &c, sizeof c) != 0) return Step::Error;
   return Step::Delivered;
+}
+
+Step sendUntilStartCode(Context& ctx, Parser& p, demux_chunk_info* chunk) {
+  const std::uint32_t have = ensure(p, 32);
+  if (have == 0) {
+    p.unbounded = false;
+    if (p.error) return Step::Error;
+    p.atEnd = true;
+    return Step::End;
+  }
+  // The packet ends at the next 00 00 01 of its own stream id; the last three bytes wait for
+  // the next refill unless the data end there.
+  const std::uint8_t* d = cursor(p);
+  const bool last = bufferReachesFileEnd(p);
+  std::uint32_t n = last ? have : (have > 3 ? have - 3 : 0);
+  for (std::uint32_t i = 0; i + 3 < have; ++i) {
+    const auto* zero = static_cast<const std::uint8_t*>(std::memchr(d + i, 0, have - 3 - i));
+    if (!zero) break;
+    i = static_cast<std::uint32_t>(zero - d);
+    if (d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == p.curStreamId) {
+      n = i;
+      p.unbounded = false;
+      break;
+    }
+  }
+  if (n == 0) {
+    if (p.unbounded && !last) {
+      // Fewer than four bytes at hand and more to come: the marker may straddle them.
+      (void)ensure(p, have + 1);
+    }
+    return Step::Delivered;
+  }
+  p.bytesLeft = n;
+  return sendDownstream(ctx, p, p.curProgram, p.curStream, false, chunk);
 }
 
 }  // namespace quillion::daskin

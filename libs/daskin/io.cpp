@@ -285,6 +285,7 @@ void resetDelivery(Parser& p) {
   p.bytesLeft = 0;
   p.payloadLength = 0;
   p.chunkFilled = false;
+  p.unbounded = false;
   std::memset(p.lastCounter, 0xFF, sizeof p.lastCounter);
   std::memset(p.owed, 0, sizeof p.owed);
   std::memset(p.avLastCounter, 0xFF, sizeof p.avLastCounter);

@@ -42,6 +42,10 @@ inline const std::uint8_t* cursor(const Parser& p) {
 // Makes at least `need` bytes readable if the current file holds them (keeping the unread
 // ones); answers how many are readable. A failed read sets the error flag.
 std::uint32_t ensure(Parser& p, std::uint32_t need);
+// True when the buffer holds the current file's last byte.
+inline bool bufferReachesFileEnd(const Parser& p) {
+  return p.loadedOffset + p.endIndex >= p.ctx->files[p.fileIndex].size;
+}
 // Moves the read position on by n bytes, any distance. Step::End when that leaves the
 // current file, Step::Error when the error flag is set.
 Step skipBytes(Parser& p, std::uint64_t n);

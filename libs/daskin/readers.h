@@ -21,6 +21,9 @@ Step readAvPackets(Context& ctx, Parser& p, demux_chunk_info* chunk);
 Step sendDownstream(Context& ctx, Parser& p, int program, int stream, bool withHeader,
                     demux_chunk_info* chunk);
 
+// Delivers a PES of length 0 up to the next start code of its own stream.
+Step sendUntilStartCode(Context& ctx, Parser& p, demux_chunk_info* chunk);
+
 // Finds the next 00 00 01 xx at or after the read position and steps past it.
 Step findStartCode(Parser& p, std::uint32_t& code);
 

@@ -42,6 +42,7 @@ Step readSystemStream(Context& ctx, Parser& p, demux_chunk_info* chunk, bool mpe
   if (p.error) return Step::Error;
   if (p.bytesLeft > 0) return sendDownstream(ctx, p, p.curProgram, p.curStream, false, chunk);
   if (p.atEnd) return Step::End;
+  if (p.unbounded) return sendUntilStartCode(ctx, p, chunk);
   for (;;) {
     std::uint32_t code = 0;
     if (const Step r = findStartCode(p, code); r != Step::Delivered) return r;
@@ -86,7 +87,22 @@ Step readSystemStream(Context& ctx, Parser& p, demux_chunk_info* chunk, bool mpe
       (void)skipBytes(p, 2u + length);
       continue;
     }
-    if (length == 0) continue;
+    if (length == 0) {
+      // Only a stream of bare video PES packets may leave their length open.
+      if (!ctx.unboundedVideo || !route.bound || id < 0xE0 || id > 0xEF) continue;
+      const std::uint32_t have = ensure(p, kPesLookAhead);
+      PesHeader h;
+      const PesParse parsed =
+          mpeg1 ? parseMpeg1Pes(cursor(p), have, h) : parseMpeg2Pes(cursor(p), have, h);
+      if (parsed != PesParse::Ok) continue;
+      p.pts = h.pts;
+      (void)skipBytes(p, h.headerBytes);
+      p.curStreamId = id;
+      p.curProgram = route.program;
+      p.curStream = route.stream;
+      p.unbounded = true;
+      return sendUntilStartCode(ctx, p, chunk);
+    }
     if (p.position + 2 + length > ctx.totalSize) {
       // A packet cut off by the end of the data: nothing after it can follow.
       p.atEnd = true;

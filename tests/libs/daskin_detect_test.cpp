@@ -246,6 +246,38 @@ TEST(DaskinDetect, BarePesPacketsAreDeliveredWithTheirTimeStamps) {
   EXPECT_EQ(pulled.chunks.front().pack_position, 0u);
 }
 
+// Bare video PES packets of length 0: each runs to the next start code of its stream.
+TEST(DaskinDetect, VideoPesOfOpenLengthRunsToTheNextPacket) {
+  TempDir dir;
+  Bytes b, expected;
+  std::vector<std::int64_t> stamps;
+  for (int i = 0; i < 4; ++i) {
+    // Payloads whose bytes step by 7 never hold 00 00 01; the second one is longer than the
+    // smallest buffer, the last one ends the file.
+    const Bytes payload =
+        payloadOf(i == 1 ? 9000 : 700 + static_cast<std::size_t>(i), static_cast<std::uint8_t>(i));
+    const Bytes packet = pes(0xE0, payload, 3600 * (i + 1), -1, 0);
+    b.insert(b.end(), packet.begin(), packet.end());
+    expected.insert(expected.end(), payload.begin(), payload.end());
+    stamps.push_back(3600 * (i + 1) * 300);
+  }
+  Demux d;
+  openBytes(dir, b, d);
+  const auto streams = d.streams();
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].info.kind, DEMUX_KIND_VIDEO);
+  for (const std::int32_t buffer : {0, 4096}) {
+    SCOPED_TRACE(buffer);
+    const Pulled pulled = d.pullStream(0, 0, buffer);
+    ASSERT_TRUE(pulled.ended);
+    EXPECT_EQ(pulled.bytes, expected);
+    std::vector<std::int64_t> got;
+    for (const auto& c : pulled.chunks)
+      if (c.pts != -1) got.push_back(c.pts);
+    EXPECT_EQ(got, stamps);
+  }
+}
+
 // "AV" records: 8-byte headers ("AV", stream number, counter, a byte, flags, length), video
 // records carrying the elementary stream behind a 90 kHz time stamp, audio records carrying
 // PES packets.
