@@ -373,6 +373,31 @@ TEST(DaskinTransportTables, ProgramsAgreeWithFfprobeAndTsinfo) {
   EXPECT_EQ(first, theirs);
 }
 
+// Each PID's payload as tstools' ts2es extracts it.
+TEST(DaskinTransportTables, PayloadsAgreeWithTs2es) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ts2es");
+  TempDir dir;
+  const auto file = dir.file("in.ts");
+  ASSERT_TRUE(ffmpeg(
+      join({kVideoIn,
+            audioIn(48000),
+            {"-t", "1", "-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts", file.string()}})));
+  Demux d;
+  ASSERT_EQ(d.open(file), 0);
+  const auto streams = d.streams();
+  ASSERT_EQ(streams.size(), 2u);
+  for (const auto& s : streams) {
+    const auto es = dir.file("pid" + std::to_string(s.info.pid));
+    const auto r = quillion::test::runTool(
+        {"ts2es", "-pid", std::to_string(s.info.pid), file.string(), es.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const auto expected = readFile(es);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(d.pullStream(s.program, s.stream).bytes == expected) << s.info.pid;
+  }
+}
+
 // DVD private streams: an AC-3 chunk carries its sub-stream id and the three header bytes
 // as extra bytes, an LPCM chunk the id and six bytes; the chunk lengths leave them out.
 TEST(DaskinPrivateStreams, ChunksCarryTheirPrivateHeaders) {
