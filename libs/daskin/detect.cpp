@@ -160,10 +160,13 @@ Verdict detectSteps(BitReader& r, std::uint64_t budget) {
     if (!r.restart()) return Verdict::Failed;
   }
   if (w == 0) {
-    while (r.more() && r.show(8) == 0) r.skipBits(8);
-    r.skipBits(8);
-    if (r.show(32) == 1) r.skipBits(8);
-    if (r.show(32) == 0x1B3 && probeMpegVideo(r, 0x1B3, budget) == kFound) return Verdict::Found;
+    // Zero padding in front of a sequence header: the header's start code begins with the
+    // last two zeros of the run.
+    while (r.position() < budget && r.more() && r.show(8) == 0) r.skipBits(8);
+    const std::uint64_t firstNonZero = r.position();
+    if (r.show(16) == 0x01B3 && r.seek(firstNonZero - 2) &&
+        probeMpegVideo(r, r.show(32), budget) == kFound)
+      return Verdict::Found;
     if (!r.restart()) return Verdict::Failed;
   }
   if (w == 1) {

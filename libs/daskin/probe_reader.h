@@ -20,6 +20,12 @@ class BitReader {
   bool restart() { return seek(0); }
   bool seek(std::uint64_t position) {
     bit_ = 0;
+    // A probe that looks past the end of the data finds nothing there.
+    if (position > ctx_.totalSize) {
+      if (!positionParser(ctx_, p_, ctx_.totalSize)) return false;
+      p_.atEnd = true;
+      return true;
+    }
     // Within the bytes at hand only the read position moves: scans try every position.
     const FileEntry& file = ctx_.files[p_.fileIndex];
     if (!p_.error && p_.handleOpen && position >= file.first &&

@@ -95,6 +95,23 @@ TEST(DaskinDetect, BytesWithoutMpegAreOneProgramWithoutStreams) {
   EXPECT_TRUE(d.streams().empty());
 }
 
+// Short files whose first bytes send a probe past their end: the probe finds nothing there,
+// and detection goes on.
+TEST(DaskinDetect, ProbesLookingPastTheEndFindNothing) {
+  TempDir dir;
+  const Bytes sync = {0x47, 0x01, 0x00, 0x10, 0x55};
+  const Bytes ac3 = {0x0B, 0x77, 0x12, 0x34, 0x25, 0x00};  // a 1,280-byte frame
+  for (const Bytes* start : std::vector<const Bytes*>{&sync, &ac3}) {
+    Bytes b = *start;
+    b.resize(100, 0x33);
+    Demux d;
+    openBytes(dir, b, d);
+    EXPECT_EQ(d.fileInfo().programs, 1);
+    EXPECT_TRUE(d.streams().empty());
+    EXPECT_TRUE(d.messages.errors.empty());
+  }
+}
+
 // Two frames whose second header stands where the first header's length says.
 struct AudioFrameCase {
   const char* label;
@@ -155,6 +172,27 @@ TEST(DaskinDetect, AHeaderInTheLastFourBytesIsRead) {
   const auto streams = d.streams();
   ASSERT_EQ(streams.size(), 1u);
   EXPECT_EQ(streams[0].info.stream_type, 3u);
+}
+
+// A video elementary stream behind zero bytes (and a four-byte start code prefix).
+TEST(DaskinDetect, VideoBehindLeadingZerosIsFound) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto file = dir.file("v.m2v");
+  ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25", "-t", "0.4", "-c:v",
+                      "mpeg2video", "-f", "mpeg2video", file.string()}));
+  const Bytes video = readFile(file);
+  for (const std::size_t zeros : {std::size_t{4}, std::size_t{37}}) {
+    SCOPED_TRACE(zeros);
+    Bytes b(zeros, 0);
+    b.insert(b.end(), video.begin(), video.end());
+    Demux d;
+    openBytes(dir, b, d);
+    const auto streams = d.streams();
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].info.stream_type, 2u);
+    EXPECT_EQ(d.pullStream(0, 0).bytes, b);
+  }
 }
 
 TEST(DaskinDetect, AdtsFramesShorterThanTheirHeaderAreNotAac) {
