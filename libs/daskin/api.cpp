@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The exported functions: checks, results and messages; the work is in the other files.
+#include <strings.h>
+
 #include <cstring>
 #include <new>
 
@@ -60,6 +62,7 @@ void closeContext(Context& ctx) {
   ctx.fileInfo = file_info_struct{};
   dk::freeFileList(ctx);
   ctx.privateSubStreams = false;
+  ctx.vobMode = false;
   ctx.pesOnly = false;
   ctx.unboundedVideo = false;
   ctx.tsPrefix = 0;
@@ -123,6 +126,10 @@ int32_t mpegDemuxOpen(demux_context* c, int32_t /*reserved*/, const char* name) 
     }
   }
   std::strcpy(ctx->name, name);
+  // A DVD video object file is told by its name; its navigation packets go to the parsers'
+  // callbacks.
+  const std::size_t length = std::strlen(name);
+  ctx->vobMode = length >= 4 && strcasecmp(name + length - 4, ".vob") == 0;
   if (!dk::appendFile(*ctx, name, size) || !dk::detectFileType(*ctx) || !dk::selectReaders(*ctx)) {
     closeContext(*ctx);
     return 1;

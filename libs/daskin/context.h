@@ -123,6 +123,9 @@ struct Parser {
   Route byId[256];
   Route bySub[256];
   StreamRecord* pullStream = nullptr;
+  // Copies of the last DVD navigation packets.
+  std::uint8_t pci[60] = {};
+  std::uint8_t dsi[546] = {};
 };
 
 struct Context {
@@ -134,6 +137,7 @@ struct Context {
   int fileCount = 0;
   std::uint64_t totalSize = 0;
   bool privateSubStreams = false;
+  bool vobMode = false;  // a DVD video object file: navigation packets are read
   bool pesOnly = false;
   bool unboundedVideo = false;
   int tsPrefix = 0;  // 0 or 4

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Readers of elementary streams, MPEG-1 system streams and MPEG-2 program streams.
 #include <algorithm>
+#include <cstring>
 
 #include "io.h"
 #include "readers.h"
@@ -28,6 +29,30 @@ bool withoutPesHeader(std::uint8_t id, bool mpeg1) {
 
 // The longest PES header either form can have behind its length field.
 constexpr std::uint32_t kPesLookAhead = 2 + 3 + 255;
+
+// A DVD navigation packet (private stream 2): the presentation control packet (sub-stream
+// 0, 980 bytes) and the data search packet (sub-stream 1, 1,018 bytes) are copied and handed
+// to the parser's callbacks. The read position stays at the length field.
+void readNavigation(Parser& p, std::uint32_t length) {
+  struct Kind {
+    std::uint8_t sub;
+    std::uint32_t length;
+    std::uint8_t* copy;
+    std::uint32_t size;
+    demux_nav_fn callback;
+  };
+  const Kind kinds[] = {{0, 980, p.pci, sizeof p.pci, p.settings.pci_callback},
+                        {1, 1018, p.dsi, sizeof p.dsi, p.settings.dsi_callback}};
+  const std::uint32_t have = ensure(p, 3);
+  if (have < 3) return;
+  for (const Kind& k : kinds) {
+    if (cursor(p)[2] != k.sub || length != k.length) continue;
+    if (ensure(p, 3 + k.size) < 3 + k.size) return;
+    std::memcpy(k.copy, cursor(p) + 3, k.size);
+    if (k.callback)
+      k.callback(p.settings.callback_context, k.copy, static_cast<std::int32_t>(k.size));
+  }
+}
 
 Step deliverPacket(Context& ctx, Parser& p, const Route& route, std::int64_t payload,
                    demux_chunk_info* chunk) {
@@ -70,6 +95,11 @@ Step readSystemStream(Context& ctx, Parser& p, demux_chunk_info* chunk, bool mpe
     const std::uint32_t length = be16(cursor(p));
     if (ctx.pesOnly) p.packPosition = start;
     if (id == 0xBB || id == 0xBE) {
+      (void)skipBytes(p, 2u + length);
+      continue;
+    }
+    if (id == 0xBF && !mpeg1 && ctx.vobMode) {
+      readNavigation(p, length);
       (void)skipBytes(p, 2u + length);
       continue;
     }

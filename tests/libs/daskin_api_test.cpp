@@ -370,4 +370,64 @@ TEST_F(DaskinApi, BindingChecksItsNumbers) {
   EXPECT_EQ(s.bs.auxinfo, &TestStream::ownAuxinfo);
 }
 
+// Navigation copies handed to a parser's callbacks.
+struct NavCopies {
+  std::vector<std::vector<std::uint8_t>> pci;
+  std::vector<std::vector<std::uint8_t>> dsi;
+};
+void keepPci(void* c, const std::uint8_t* copy, std::int32_t n) {
+  static_cast<NavCopies*>(c)->pci.emplace_back(copy, copy + n);
+}
+void keepDsi(void* c, const std::uint8_t* copy, std::int32_t n) {
+  static_cast<NavCopies*>(c)->dsi.emplace_back(copy, copy + n);
+}
+
+// A DVD video object file (told by its name, in any case) hands each navigation packet's
+// presentation control copy (60 bytes) and data search copy (546 bytes) to the parser's
+// callbacks while a stream is read; another name hands nothing.
+TEST_F(DaskinApi, NavigationPacketsOfAVobReachTheCallbacks) {
+  const auto bytes = readFile(ps_);
+  // The packets as the file holds them: private stream 2, length 980 or 1,018, sub-stream
+  // 0 or 1, the copy right behind the sub-stream byte.
+  NavCopies expected;
+  for (std::size_t i = 0; i + 7 + 546 <= bytes.size(); ++i) {
+    if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1 || bytes[i + 3] != 0xBF) continue;
+    const std::uint32_t length = static_cast<std::uint32_t>(bytes[i + 4] << 8 | bytes[i + 5]);
+    if (bytes[i + 6] == 0 && length == 980)
+      expected.pci.emplace_back(bytes.begin() + static_cast<long>(i + 7),
+                                bytes.begin() + static_cast<long>(i + 67));
+    if (bytes[i + 6] == 1 && length == 1018)
+      expected.dsi.emplace_back(bytes.begin() + static_cast<long>(i + 7),
+                                bytes.begin() + static_cast<long>(i + 553));
+  }
+  ASSERT_FALSE(expected.pci.empty());
+  ASSERT_FALSE(expected.dsi.empty());
+  const auto vob = dir_->file("in.VOB");
+  std::filesystem::copy_file(ps_, vob, std::filesystem::copy_options::overwrite_existing);
+  for (const auto& name : {vob, ps_}) {
+    SCOPED_TRACE(name.string());
+    Demux d;
+    ASSERT_EQ(d.open(name), 0);
+    NavCopies got;
+    demux_parser_settings ps{};
+    ps.pci_callback = keepPci;
+    ps.dsi_callback = keepDsi;
+    ps.callback_context = &got;
+    const int parser = mpegDemuxNewParser(d.ctx(), &ps);
+    TestStream s;
+    demux_stream_settings ss{};
+    ss.output = &s.bs;
+    ASSERT_EQ(mpegDemuxAddStream(d.ctx(), parser, &ss), 0);
+    ASSERT_EQ(mpegDemuxSeek(d.ctx(), parser, 0, 0), 0);
+    EXPECT_TRUE(pullAll(s).ended);
+    if (name == vob) {
+      EXPECT_EQ(got.pci, expected.pci);
+      EXPECT_EQ(got.dsi, expected.dsi);
+    } else {
+      EXPECT_TRUE(got.pci.empty());
+      EXPECT_TRUE(got.dsi.empty());
+    }
+  }
+}
+
 }  // namespace
