@@ -4,8 +4,8 @@
 // which streams are bound (pulled or copied), and a position to seek to; runs are capped.
 // Every chunk must lie inside the data, and a pulled chunk's bytes must be the data's.
 //
-// Input: mode byte, buffer size byte, stop mode byte, budget byte, stream choice byte,
-// seek fraction byte, then the data.
+// Input: mode byte (bit 0 split mode, bit 1 a ".vob" name), buffer size byte, stop mode byte,
+// budget byte, stream choice byte, seek fraction byte, then the data.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -81,6 +81,14 @@ void checkChunk(const demux_chunk_info& c, const Memory& m, bool pulled) {
           "pulled bytes that are not the data's");
 }
 
+void checkNavigation(void* context, const std::uint8_t* copy, std::int32_t length) {
+  check(length == 60 || length == 546, "a navigation copy of another size");
+  check(static_cast<const Memory*>(context)->size >= static_cast<std::uint64_t>(length),
+        "a copy longer than the data");
+  volatile std::uint8_t sum = 0;
+  for (std::int32_t i = 0; i < length; ++i) sum = static_cast<std::uint8_t>(sum + copy[i]);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -114,12 +122,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   demux_context* ctx = mpegDemuxNew(noServices, nullptr, &settings);
   check(ctx != nullptr, "no context");
-  if (mpegDemuxOpen(ctx, 0, "fuzz.mpg") == 0) {
+  // A ".vob" name makes the readers follow DVD navigation packets.
+  if (mpegDemuxOpen(ctx, 0, (mode & 2) ? "fuzz.vob" : "fuzz.mpg") == 0) {
     file_info_struct info{};
     check(mpegDemuxGetFileInfo(ctx, &info) == 0, "no file information");
     check(info.size == memory.size, "a size that is not the data's");
     check(info.programs >= 0 && info.programs <= 32, "program count out of range");
     demux_parser_settings ps{};
+    ps.pci_callback = checkNavigation;
+    ps.dsi_callback = checkNavigation;
+    ps.callback_context = &memory;
     ps.buffer_size = bufferChoice < 128 ? 0 : (bufferChoice - 127) * 64;
     int bound = 0;
     std::vector<Sink> sinks(4);
