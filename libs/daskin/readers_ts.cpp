@@ -62,13 +62,14 @@ bool startPes(Parser& p, std::uint32_t n, std::int64_t& owed, std::uint32_t& rem
 Step deliverPiece(Context& ctx, Parser& p, const Route& route, std::int64_t& owed, std::uint32_t n,
                   bool first, demux_chunk_info* chunk, bool& sent) {
   const std::int64_t take = owed < 0 ? n : std::min<std::int64_t>(owed, n);
+  // The whole PES payload, not this piece of it (an AES3 chunk reports it).
+  if (first) p.payloadLength = owed < 0 ? n : owed;
   if (owed > 0) owed -= take;
   sent = take > 0;
   if (!sent) return Step::Delivered;
   p.curProgram = route.program;
   p.curStream = route.stream;
   p.bytesLeft = take;
-  if (first) p.payloadLength = take;
   return sendDownstream(ctx, p, route.program, route.stream, first, chunk);
 }
 

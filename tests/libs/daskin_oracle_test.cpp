@@ -398,6 +398,48 @@ TEST(DaskinTransportTables, PayloadsAgreeWithTs2es) {
   }
 }
 
+// SMPTE 302M audio in a transport stream: each PES payload starts with a 4-byte AES3 header,
+// which the first chunk carries as extra bytes with the payload length less 4; with the
+// headers put back the bytes are ffmpeg's packets.
+TEST(DaskinPrivateStreams, Aes3ChunksCarryTheirHeaderAndLength) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  TempDir dir;
+  const auto file = dir.file("aes3.ts");
+  const auto ref = dir.file("aes3.raw");
+  ASSERT_TRUE(ffmpeg(join({audioIn(48000),
+                           {"-t", "0.5", "-c:a", "s302m", "-ac", "2", "-strict", "-2", "-f",
+                            "mpegts", file.string()}})));
+  ASSERT_TRUE(
+      ffmpeg({"-i", file.string(), "-map", "0:a", "-c", "copy", "-f", "data", ref.string()}));
+  Demux d;
+  ASSERT_EQ(d.open(file), 0);
+  const auto streams = d.streams();
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].info.kind, DEMUX_KIND_AES3);
+  const Pulled pulled = d.pullStream(0, 0);
+  ASSERT_TRUE(pulled.ended);
+  std::vector<std::uint64_t> lengths;
+  std::vector<std::uint8_t> rebuilt;
+  std::size_t at = 0;
+  for (const auto& c : pulled.chunks) {
+    if (c.extra_count != 0) {
+      EXPECT_EQ(c.extra_count, 4);
+      EXPECT_EQ(c.flags, 1u);
+      lengths.push_back(c.aes3_length);
+      rebuilt.insert(rebuilt.end(), c.extra, c.extra + 4);
+    }
+    rebuilt.insert(rebuilt.end(), pulled.bytes.begin() + static_cast<long>(at),
+                   pulled.bytes.begin() + static_cast<long>(at + c.length));
+    at += c.length;
+  }
+  std::vector<std::uint64_t> sizes;
+  for (const auto& line : ffprobeLines({"-show_entries", "packet=size"}, file))
+    sizes.push_back(std::stoull(splitCsv(line)[0]) - 4);
+  EXPECT_EQ(lengths, sizes);
+  EXPECT_TRUE(rebuilt == readFile(ref));
+}
+
 // DVD private streams: an AC-3 chunk carries its sub-stream id and the three header bytes
 // as extra bytes, an LPCM chunk the id and six bytes; the chunk lengths leave them out.
 TEST(DaskinPrivateStreams, ChunksCarryTheirPrivateHeaders) {
