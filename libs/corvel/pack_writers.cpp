@@ -218,7 +218,7 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::uint32_t begun = 0;
   if (!gather(mux, in, payload, limit, got, begun, firstBegin, packStart)) return kResultFailure;
   const Shortfall fill = shortfallOf(room, got);
-  pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, got + fill.padding);
+  pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, got);
   std::memcpy(mux.sector + pos, payload, got);
   pos += got;
   if (fill.padding) pos += buildPadding(mux.sector + pos, mux.layout, fill.padding);
@@ -272,7 +272,7 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   if (!gather(mux, in, payload, limit, got, begun, firstBegin, mux.bytesInFile))
     return kResultFailure;
   const Shortfall fill = shortfallOf(room, got);
-  pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, priv + got + fill.padding);
+  pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, priv + got);
   if (priv) {
     std::uint8_t* p = mux.sector + pos;
     const std::uint32_t pointer =

@@ -1,0 +1,207 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Program streams written from elementary-stream files, read back by ffmpeg, ffprobe,
+// psreport and the Video CD tools: every stream detected, every access unit present with
+// its time stamps, and the elementary streams demultiplexed byte for byte as they went in.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "corvel_support.h"
+
+namespace quillion::test::corvel {
+namespace {
+
+const std::vector<std::string> kMpeg1Video = {
+    "-f",   "lavfi",      "-i",   "testsrc=size=352x288:rate=25:duration=1.2",
+    "-c:v", "mpeg1video", "-b:v", "1150k",
+    "-bf",  "2",          "-g",   "12",
+    "-f",   "mpeg1video"};
+const std::vector<std::string> kMpeg2Video = {
+    "-f",   "lavfi",      "-i",   "testsrc=size=480x576:rate=25:duration=1.2",
+    "-c:v", "mpeg2video", "-b:v", "2000k",
+    "-bf",  "2",          "-g",   "12",
+    "-f",   "mpeg2video"};
+const std::vector<std::string> kMp2At44 = {
+    "-f",   "lavfi", "-i", "sine=f=997:sample_rate=44100:d=1.2", "-c:a", "mp2", "-b:a",
+    "224k", "-f",    "mp2"};
+const std::vector<std::string> kMp2At48 = {
+    "-f",   "lavfi", "-i", "sine=f=440:sample_rate=48000:d=1.2", "-c:a", "mp2", "-b:a",
+    "192k", "-f",    "mp2"};
+const std::vector<std::string> kAc3 = {
+    "-f",   "lavfi", "-i", "sine=f=997:sample_rate=48000:d=1.2", "-c:a", "ac3", "-b:a",
+    "192k", "-f",    "ac3"};
+
+struct EsRecipe {
+  const char* file;
+  const std::vector<std::string>* args;
+  std::uint32_t kind;
+  std::int32_t bitRate;
+  const char* demuxFormat;  // ffmpeg's raw format to take the stream back out
+};
+
+struct StreamCase {
+  const char* name;
+  std::int32_t preset;
+  std::vector<EsRecipe> inputs;
+};
+
+std::vector<StreamCase> streamCases() {
+  // ffmpeg marks its rates as variable: the caller gives them.
+  const EsRecipe m1v{"v.m1v", &kMpeg1Video, STREAM_KIND_VIDEO, 1150000, "mpeg1video"};
+  const EsRecipe m2v{"v.m2v", &kMpeg2Video, STREAM_KIND_VIDEO, 2000000, "mpeg2video"};
+  const EsRecipe mp2a{"a.mp2", &kMp2At44, STREAM_KIND_AUDIO, 0, "mp2"};
+  const EsRecipe mp2b{"b.mp2", &kMp2At48, STREAM_KIND_AUDIO, 0, "mp2"};
+  const EsRecipe ac3{"c.ac3", &kAc3, STREAM_KIND_AUDIO, 0, "ac3"};
+  return {
+      {"Mpeg1System", 0, {m1v, mp2a}},
+      {"VideoCd", 1, {m1v, mp2a}},
+      {"Mpeg2ProgramTwoAudio", 2, {m2v, mp2b, ac3}},
+      {"SuperVideoCd", 3, {m2v, mp2a}},
+      {"Mpeg1SystemAudioOnly", 0, {mp2a}},
+  };
+}
+
+class CorvelStream : public ::testing::TestWithParam<StreamCase> {};
+
+std::vector<ProbedPacket> ofStream(const std::vector<ProbedPacket>& all, int index) {
+  std::vector<ProbedPacket> out;
+  for (const ProbedPacket& p : all)
+    if (p.streamIndex == index) out.push_back(p);
+  return out;
+}
+
+TEST_P(CorvelStream, ToolsReadEveryUnitBackAsItWent) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  const StreamCase& c = GetParam();
+  TempDir dir;
+  std::vector<EsInput> inputs;
+  for (const EsRecipe& r : c.inputs)
+    inputs.push_back({makeEs(dir, r.file, *r.args), r.kind, r.bitRate, 0});
+  mpeg_m_settings settings{};
+  ASSERT_NE(mpegOutMuxDefaults(&settings, c.preset), nullptr);
+  printed().clear();
+  const auto out = dir.file("out.mpg");
+  const MuxOutcome o = muxFiles(settings, inputs, out);
+  ASSERT_TRUE(o.created);
+  ASSERT_EQ(o.init, 0);
+  for (std::int32_t a : o.added) ASSERT_EQ(a, 0);
+  ASSERT_EQ(o.run, 0) << (printed().errors.empty() ? "" : printed().errors[0]);
+  EXPECT_EQ(o.done, 0);
+  EXPECT_TRUE(printed().errors.empty()) << printed().errors[0];
+  EXPECT_FALSE(anyStartsWith(printed().warnings, "M08")) << printed().warnings[0];
+
+  // Every pack a whole sector.
+  const auto bytes = readFile(out);
+  const std::size_t sector = static_cast<std::size_t>(settings.sector_size);
+  const std::size_t endCode = (c.preset == 0 || c.preset == 2) ? 4 : 0;
+  EXPECT_EQ((bytes.size() - endCode) % sector, 0u);
+
+  const ToolResult decode =
+      runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-f", "null", "-"});
+  EXPECT_EQ(decode.exitCode, 0);
+  EXPECT_EQ(decode.output, "");
+
+  const std::vector<ProbedPacket> packets = probePackets(out);
+  for (std::size_t i = 0; i < c.inputs.size(); ++i) {
+    SCOPED_TRACE(c.inputs[i].file);
+    // ffprobe numbers the streams in the order it meets them: find ours by demultiplexing.
+    const std::vector<ProbedPacket> source = probePackets(inputs[i].path);
+    const auto back = dir.file(std::string("back-") + c.inputs[i].file);
+    const std::string map =
+        std::string(c.inputs[i].kind == STREAM_KIND_VIDEO ? "0:v:" : "0:a:") +
+        std::to_string(c.inputs[i].kind == STREAM_KIND_VIDEO
+                           ? 0
+                           : i - (c.inputs[0].kind == STREAM_KIND_VIDEO ? 1 : 0));
+    const ToolResult demux =
+        runTool({"ffmpeg", "-v", "error", "-y", "-i", out.string(), "-map", map, "-c", "copy", "-f",
+                 c.inputs[i].demuxFormat, back.string()});
+    ASSERT_EQ(demux.exitCode, 0) << demux.output;
+    EXPECT_TRUE(readFile(back) == readFile(inputs[i].path)) << "payload differs from the input";
+
+    const ToolResult count =
+        runTool({"ffprobe", "-v", "error", "-select_streams", map.substr(2), "-count_packets",
+                 "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", out.string()});
+    EXPECT_EQ(std::stoul(count.output), source.size());
+  }
+
+  // Video: every packet that starts a picture in the file is one ffprobe packet; decode
+  // times one frame apart in decode order, display times on the frame grid after them.
+  int videoIndex = -1;
+  for (const ProbedPacket& p : packets)
+    if (p.mediaType == "video") videoIndex = p.streamIndex;
+  if (videoIndex >= 0) {
+    const std::vector<ProbedPacket> video = ofStream(packets, videoIndex);
+    ASSERT_FALSE(video.empty());
+    ASSERT_GE(video[0].dts, 0);
+    const double first = video[0].dts;
+    std::vector<double> shown;
+    for (std::size_t i = 0; i < video.size(); ++i) {
+      const ProbedPacket& p = video[i];
+      if (p.dts >= 0) {
+        EXPECT_NEAR(p.dts - first, 0.04 * static_cast<double>(i), 1e-4) << i;
+      }
+      if (p.pts < 0) continue;
+      const double frames = (p.pts - first) / 0.04;
+      EXPECT_NEAR(frames, std::round(frames), 1e-2) << i;
+      EXPECT_GE(p.pts, p.dts - 1e-6) << i;
+      shown.push_back(p.pts);
+    }
+    std::sort(shown.begin(), shown.end());
+    EXPECT_TRUE(std::adjacent_find(shown.begin(), shown.end()) == shown.end())
+        << "a display time twice";
+    // Audio starts with the video (the first picture is shown one frame after its decoding).
+    for (const ProbedPacket& p : packets) {
+      if (p.mediaType != "audio") continue;
+      EXPECT_NEAR(p.pts, first, 1e-3);
+      break;
+    }
+  }
+
+  // psreport walks every pack and sees the streams.
+  if (toolAvailable("psreport")) {
+    const ToolResult ps = runTool({"psreport", out.string()});
+    EXPECT_EQ(ps.exitCode, 0) << ps.output;
+    const std::string packs = "Packs:";
+    const auto at = ps.output.find(packs);
+    ASSERT_NE(at, std::string::npos) << ps.output;
+    EXPECT_EQ(std::stoul(ps.output.substr(at + packs.size())), (bytes.size() - endCode) / sector);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, CorvelStream, ::testing::ValuesIn(streamCases()),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// The Video CD tools read a Video CD stream and build a disc of it without a complaint.
+TEST(CorvelVideoCd, VcdToolsTakeTheStream) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("vcdxminfo");
+  QUILLION_REQUIRE_TOOL("vcdxbuild");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m1v", kMpeg1Video);
+  const auto audio = makeEs(dir, "a.mp2", kMp2At44);
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 1);
+  const auto out = dir.file("vcd.mpg");
+  printed().clear();
+  const MuxOutcome o = muxFiles(
+      settings, {{video, STREAM_KIND_VIDEO, 1150000, 0}, {audio, STREAM_KIND_AUDIO, 0, 0}}, out);
+  ASSERT_EQ(o.run, 0);
+  const ToolResult info = runTool({"vcdxminfo", "-i", out.string()});
+  EXPECT_EQ(info.exitCode, 0) << info.output;
+  EXPECT_NE(info.output.find("<horizontal-size>352</horizontal-size>"), std::string::npos)
+      << info.output;
+  EXPECT_NE(info.output.find("<sampling-frequency>44100</sampling-frequency>"), std::string::npos);
+  EXPECT_NE(info.output.find("<bit-rate>1411200</bit-rate>"), std::string::npos);
+  const ToolResult gen =
+      runTool({"vcdxgen", "-t", "vcd2", out.string()}, {.workingDirectory = dir.path()});
+  ASSERT_EQ(gen.exitCode, 0) << gen.output;
+  const ToolResult build = runTool({"vcdxbuild", "-c", "ref.cue", "-b", "ref.bin", "videocd.xml"},
+                                   {.workingDirectory = dir.path()});
+  EXPECT_EQ(build.exitCode, 0) << build.output;
+  EXPECT_EQ(build.output.find("WARN"), std::string::npos) << build.output;
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
