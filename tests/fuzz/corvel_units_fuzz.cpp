@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Corvel's readers of outside data: the stream-header analysers and the file-mode unit
+// readers over any bytes, and the H.264-style bit reader. Whatever they are given, the
+// units they hand out must lie inside the data and their times must not run backwards.
+//
+// Input: one selector byte (bit 0: audio, else video; bit 1: field mode 3 instead of 0),
+// then the elementary stream.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "bit_reader.h"
+#include "bufstream.h"
+#include "fuzz_support.h"
+#include "services.h"
+#include "stream_headers.h"
+#include "unit_readers.h"
+
+namespace {
+
+using quillion::fuzz::check;
+namespace corvel = quillion::corvel;
+
+// A fifo holding the whole stream.
+struct Feed {
+  explicit Feed(const std::uint8_t* data, std::size_t size)
+      : writer(new_fifo_buf(static_cast<std::uint32_t>(size + 70000), 65537)) {
+    check(writer != nullptr, "the fifo is made");
+    reader = writer + 1;
+    if (size > 0)
+      check(writer->copybytes(writer, const_cast<std::uint8_t*>(data),
+                              static_cast<std::uint32_t>(size)) == size,
+            "the fifo takes the stream");
+  }
+  ~Feed() { free_fifo_buf(writer); }
+  bufstream* writer;
+  bufstream* reader;
+};
+
+void readVideo(const std::uint8_t* data, std::size_t size, std::int32_t fieldMode) {
+  Feed es(data, size);
+  Feed units(data, size);
+  corvel::VideoFacts facts;
+  if (corvel::analyseVideoHeader(es.reader, 512, 1000000, facts) != 0) return;
+  check(facts.framePeriod > 0, "an accepted stream has a frame period");
+  const auto services = quillion::mpeg::Services::resolve(nullptr);
+  corvel::VideoUnitReader reader(units.reader, facts, fieldMode, services);
+  std::uint64_t total = 0;
+  corvel::AccessUnit u;
+  for (int i = 0; i < 100000 && reader.next(u) == corvel::VideoUnitReader::Result::unit; ++i) {
+    check(u.size > 0, "a picture has bytes");
+    total += u.size;
+    check(total <= size, "units lie inside the data");
+  }
+}
+
+void readAudio(const std::uint8_t* data, std::size_t size) {
+  Feed es(data, size);
+  Feed units(data, size);
+  corvel::AudioFacts facts;
+  if (corvel::analyseAudioHeader(es.reader, facts) != 0) return;
+  check(facts.frameSize > 0 && facts.frameDuration > 0, "an accepted stream has frames");
+  corvel::AudioUnitReader reader(units.reader, facts);
+  std::uint64_t total = facts.headerBytes;
+  std::uint64_t last = 0;
+  corvel::AccessUnit u;
+  for (int i = 0; i < 100000 && reader.next(u); ++i) {
+    total += u.size;
+    check(total <= size, "frames lie inside the data");
+    check(i == 0 || u.pts > last, "frame times rise");
+    last = u.pts;
+  }
+}
+
+void readBits(const std::uint8_t* data, std::size_t size) {
+  corvel::BitReader bits(data, size);
+  for (std::size_t i = 0; i < 8 * size + 8 && !bits.ended(); ++i) {
+    (void)bits.ue();
+    (void)bits.se();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::uint8_t selector = data[0];
+  ++data;
+  --size;
+  if (size > 1 << 20) return 0;
+  if (selector & 1)
+    readAudio(data, size);
+  else
+    readVideo(data, size, (selector & 2) ? 3 : 0);
+  readBits(data, size);
+  return 0;
+}
