@@ -101,7 +101,7 @@ std::int32_t refuseInput(mpeg_m_muxer& mux, Input* in, const char* message) {
 
 std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
   const std::uint32_t window = 2 * static_cast<std::uint32_t>(packetPayloadPlain(mux, in));
-  if (analyseVideoHeader(in.es, window, in.bitRate, in.video) != 0) return kResultFailure;
+  if (analyseVideoHeader(in.units, window, in.bitRate, in.video) != 0) return kResultFailure;
   if (in.streamId == 0) in.streamId = takeFrom(mux.videoIds);
   // Stream id 0 would write a picture start code where a packet should begin.
   if (in.streamId == 0) return kResultFailure;
@@ -115,7 +115,7 @@ std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
 }
 
 std::int32_t setUpAudio(mpeg_m_muxer& mux, Input& in) {
-  if (analyseAudioHeader(in.es, in.audio) != 0) return kResultFailure;
+  if (analyseAudioHeader(in.units, in.audio) != 0) return kResultFailure;
   const bool mpegAudio = in.audio.coding >= kAudioLayer1 && in.audio.coding <= kAudioLayer3;
   if (mpegAudio) {
     if (in.streamId == 0) in.streamId = takeFrom(mux.mpegAudioIds);
@@ -135,7 +135,8 @@ std::int32_t setUpAudio(mpeg_m_muxer& mux, Input& in) {
     in.stdSize = static_cast<std::uint16_t>(kib & 0x1FFF);
   }
   in.byteRate = in.audio.bitRate / 8;
-  // The payload reader hands out the stream as it is meant to be: swapped pairs put right,
+  // The headers were read through the units reader, so the payload reader has buffered
+  // nothing yet: it hands out the stream as it is meant to be, swapped pairs put right and
   // the producer's own header left behind.
   if (in.audio.byteSwapped) (void)in.es->auxinfo(in.es, 0, BUFSTREAM_AUX_BYTE_SWAP, nullptr, 0);
   if (in.audio.headerBytes) {

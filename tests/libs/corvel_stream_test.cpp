@@ -205,3 +205,57 @@ TEST(CorvelVideoCd, VcdToolsTakeTheStream) {
 
 }  // namespace
 }  // namespace quillion::test::corvel
+
+namespace quillion::test::corvel {
+namespace {
+
+// LPCM with the producer's 8-byte header, and AC-3 with its byte pairs swapped, come out as
+// DVD LPCM and plain AC-3 that ffmpeg decodes back to the input.
+TEST(CorvelPrivateStreams, LpcmAndSwappedAc3) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto raw =
+      makeEs(dir, "pcm.raw",
+             {"-f", "lavfi", "-i", "sine=f=440:sample_rate=48000:d=1", "-ac", "2", "-f", "s16be"});
+  std::vector<std::uint8_t> lpcm = {'L', 'P', 'C', 'M', 0x04, 0x80, 0, 0};
+  const std::vector<std::uint8_t> samples = readFile(raw);
+  lpcm.insert(lpcm.end(), samples.begin(), samples.end());
+  writeFile(dir.file("a.lpcm"), lpcm);
+  const auto ac3 = makeEs(dir, "c.ac3", kAc3);
+  std::vector<std::uint8_t> swapped = readFile(ac3);
+  for (std::size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+  writeFile(dir.file("swapped.ac3"), swapped);
+
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 2);
+  const auto out = dir.file("out.mpg");
+  printed().clear();
+  const MuxOutcome o = muxFiles(settings,
+                                {{dir.file("a.lpcm"), STREAM_KIND_AUDIO, 0, 0},
+                                 {dir.file("swapped.ac3"), STREAM_KIND_AUDIO, 0, 0}},
+                                out);
+  ASSERT_EQ(o.run, 0) << (printed().errors.empty() ? "" : printed().errors[0]);
+  const ToolResult decode =
+      runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-f", "null", "-"});
+  EXPECT_EQ(decode.output, "");
+  const std::string codecs = toolOutput({"ffprobe", "-v", "error", "-show_entries",
+                                         "stream=codec_name,id", "-of", "csv=p=0", out.string()});
+  EXPECT_NE(codecs.find("pcm_dvd,0xa0"), std::string::npos) << codecs;
+  EXPECT_NE(codecs.find("ac3,0x80"), std::string::npos) << codecs;
+
+  const auto pcmBack = dir.file("back.raw");
+  ASSERT_EQ(runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-map", "0:a:0", "-f", "s16be",
+                     pcmBack.string()})
+                .exitCode,
+            0);
+  EXPECT_TRUE(readFile(pcmBack) == samples) << "LPCM samples differ";
+  const auto ac3Back = dir.file("back.ac3");
+  ASSERT_EQ(runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-map", "0:a:1", "-c", "copy",
+                     "-f", "ac3", ac3Back.string()})
+                .exitCode,
+            0);
+  EXPECT_TRUE(readFile(ac3Back) == readFile(ac3)) << "AC-3 differs";
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
