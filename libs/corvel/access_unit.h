@@ -17,7 +17,8 @@ struct AccessUnit {
   std::uint32_t decodeIndex = 0;
   std::uint32_t temporalReference = 0;
   bool repeatFirstField = false;
-  bool endsSequence = false;  // the unit carries the sequence end code
+  bool endsSequence = false;        // the unit carries the sequence end code
+  std::uint32_t pictureOffset = 0;  // where the picture start code lies in the unit
 };
 
 inline constexpr std::uint32_t kUnitHasSequenceHeader = 1;

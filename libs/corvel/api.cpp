@@ -284,7 +284,10 @@ std::int32_t mpegOutMuxDone(mpeg_m_muxer* mux, std::int32_t abort) {
   if (mux->prepared && !abort && mux->output) {
     quillion::corvel::flushIndexRecords(*mux);
     (void)quillion::corvel::writeProgramEnd(*mux);
+    if (mux->scan && !mux->scan->flush())
+      mux->services.error("M026:Unable to write the last pack to program file");
   }
+  quillion::corvel::releaseScanOffsets(*mux);
   quillion::corvel::closeInputs(*mux, abort != 0);
   if (mux->output && mux->outputOwned) (void)close_file_buf(mux->output, abort);
   static_cast<quillion::corvel::MuxJob&>(*mux) = quillion::corvel::MuxJob{};

@@ -57,15 +57,19 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
   in.hasUnit = true;
   in.unitFresh = true;
   in.unitLeft = in.unit.size;
-  in.prefix = nullptr;
-  in.prefixLeft = 0;
+  in.insertionCount = 0;
+  if (in.kind != InputKind::video || in.unit.pictureType != 1) return true;
   // Every I picture starts with a sequence header when headers are aligned, so a player can
   // start decoding at any of them.
-  if (in.kind == InputKind::video && mux.settings.align_sequence_headers &&
-      in.unit.pictureType == 1 && !(in.unit.flags & kUnitHasSequenceHeader) &&
+  if (mux.settings.align_sequence_headers && !(in.unit.flags & kUnitHasSequenceHeader) &&
       in.video.sequenceHeaderSize > 0) {
-    in.prefix = in.video.sequenceHeader;
-    in.prefixLeft = in.video.sequenceHeaderSize;
+    in.insertions[in.insertionCount++] =
+        Input::Insertion{0, in.video.sequenceHeader, in.video.sequenceHeaderSize, 0, false};
+  }
+  if (mux.scan && &in == mux.videos[0]) {
+    buildScanBlock(in.scanBlock);
+    in.insertions[in.insertionCount++] = Input::Insertion{
+        in.unit.pictureOffset, in.scanBlock, static_cast<std::uint32_t>(kScanBlockSize), 0, true};
   }
   return true;
 }

@@ -248,11 +248,31 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   }
   if (in->std.create(static_cast<std::int32_t>(in->bufferBytes), mux.services) != 0)
     return refuse(nullptr);
+  if (video && mux.videoCount == 0 && mux.settings.mux_type == kSvcd &&
+      mux.settings.svcd_scan_offsets && !mux.scan) {
+    void* room = mux.services.allocate(sizeof(ScanOffsetPatcher));
+    auto* patcher = room ? new (room) ScanOffsetPatcher : nullptr;
+    if (!patcher || !patcher->create(mux.output, mux.services)) {
+      if (patcher) {
+        patcher->~ScanOffsetPatcher();
+        mux.services.release(patcher);
+      }
+      return refuse("M032:Unable to allocate memory for SVCD offsets buffer");
+    }
+    mux.scan = patcher;
+  }
   if (video)
     mux.videos[mux.videoCount++] = in;
   else
     mux.audios[mux.audioCount++] = in;
   return 0;
+}
+
+void releaseScanOffsets(mpeg_m_muxer& mux) {
+  if (!mux.scan) return;
+  mux.scan->~ScanOffsetPatcher();
+  mux.services.release(mux.scan);
+  mux.scan = nullptr;
 }
 
 void closeInputs(mpeg_m_muxer& mux, bool abort) {

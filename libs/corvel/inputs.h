@@ -15,5 +15,6 @@ void setUpOutput(mpeg_m_muxer& mux, const mux_output_info* info);
 std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const char* name,
                        bufstream* es, bufstream* units, std::uint32_t bitRate);
 void closeInputs(mpeg_m_muxer& mux, bool abort);
+void releaseScanOffsets(mpeg_m_muxer& mux);
 
 }  // namespace quillion::corvel

@@ -13,6 +13,7 @@
 #include "index_records.h"
 #include "pes.h"
 #include "queue_buffer.h"
+#include "scan_offsets.h"
 #include "services.h"
 #include "unit_readers.h"
 
@@ -87,8 +88,19 @@ struct Input {
   bool firstInFile = true;
   std::uint32_t underflows = 0;
   std::uint32_t frameCounter = 0;
-  const std::uint8_t* prefix = nullptr;  // inserted bytes still to write before the unit's own
-  std::uint32_t prefixLeft = 0;
+  // Bytes the multiplexer puts into the current unit: a repeated sequence header in front of
+  // it, the scan information before its picture start code. In unit order.
+  struct Insertion {
+    std::uint32_t at = 0;  // offset in the unit's own bytes
+    const std::uint8_t* bytes = nullptr;
+    std::uint32_t size = 0;
+    std::uint32_t done = 0;
+    bool scanBlock = false;  // never split between two packets
+  };
+  Insertion insertions[2];
+  int insertionCount = 0;
+  std::uint8_t scanBlock[18] = {};
+  std::uint64_t scanTime = 0;  // of the picture whose scan block was written last
   IndexReorder index;
 };
 
@@ -140,6 +152,7 @@ struct MuxJob {
   std::uint64_t videoStartOffset = 0;
   std::uint32_t sectorSize = 0;
   std::uint8_t sector[4096] = {};
+  ScanOffsetPatcher* scan = nullptr;  // Super Video CD scan information, when on
   // Side notices of the caller.
   std::uint32_t segmentStart = 0;
   std::uint32_t firstBlock = 0;

@@ -60,7 +60,10 @@ std::int32_t plainPayloadOf(const mpeg_m_muxer& mux, const Input& in, Stamps sta
 }
 
 std::int32_t writeSector(mpeg_m_muxer& mux, std::size_t size, const char* failure) {
-  if (mux.output->copybytes(mux.output, mux.sector, static_cast<std::uint32_t>(size)) != size) {
+  const bool written = mux.scan ? mux.scan->write(mux.sector, size)
+                                : mux.output->copybytes(mux.output, mux.sector,
+                                                        static_cast<std::uint32_t>(size)) == size;
+  if (!written) {
     mux.services.error("%s", failure);
     return kResultFailure;
   }
@@ -125,12 +128,23 @@ std::size_t putSystemHeader(mpeg_m_muxer& mux, std::uint8_t* out, bool video, bo
   return buildSystemHeader(out, mux.layout, f);
 }
 
+constexpr std::size_t kNoScanBlock = ~std::size_t{0};
+
+// Bytes of the current unit still to write, inserted ones included.
+std::size_t pendingBytes(const Input& in) {
+  std::size_t n = in.unitLeft;
+  for (int i = 0; i < in.insertionCount; ++i) n += in.insertions[i].size - in.insertions[i].done;
+  return n;
+}
+
 // Moves up to `limit` bytes of the input's current units into `out`, taking further units
 // while room is left. `begun` counts units that began here and `firstBegin` the offset of the
 // first. False after a failed read (message sent).
 bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, std::size_t& got,
-            std::uint32_t& begun, std::size_t& firstBegin, std::uint64_t packStart) {
+            std::uint32_t& begun, std::size_t& firstBegin, std::uint64_t packStart,
+            std::size_t& scanAt) {
   got = 0;
+  scanAt = kNoScanBlock;
   std::uint8_t ordinal = 0;
   while (got < limit && in.hasUnit) {
     if (in.unitFresh) {
@@ -149,15 +163,26 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
       }
       if (in.kind == InputKind::audio) in.frameCounter = (in.frameCounter + 1) % 20;
     }
-    if (in.prefixLeft > 0) {
-      const std::size_t n = std::min<std::size_t>(in.prefixLeft, limit - got);
-      std::memcpy(out + got, in.prefix + (in.video.sequenceHeaderSize - in.prefixLeft), n);
-      in.prefixLeft -= static_cast<std::uint32_t>(n);
+    Input::Insertion* due = nullptr;
+    for (int i = 0; i < in.insertionCount && !due; ++i)
+      if (in.insertions[i].done < in.insertions[i].size) due = &in.insertions[i];
+    const std::uint32_t own = in.unit.size - in.unitLeft;
+    if (due && due->at <= own) {
+      if (due->scanBlock && due->done == 0) {
+        // The scan fields are filled in later at one place: the block never straddles packets.
+        if (limit - got < due->size) break;
+        scanAt = got;
+        in.scanTime = in.unit.pts;
+      }
+      const std::size_t n = std::min<std::size_t>(due->size - due->done, limit - got);
+      std::memcpy(out + got, due->bytes + due->done, n);
+      due->done += static_cast<std::uint32_t>(n);
       got += n;
       if (in.std.add(static_cast<std::int32_t>(n), in.unit.dts) != 0) return false;
       continue;
     }
-    const std::size_t n = std::min<std::size_t>(in.unitLeft, limit - got);
+    std::size_t n = std::min<std::size_t>(in.unitLeft, limit - got);
+    if (due) n = std::min<std::size_t>(n, due->at - own);
     if (n > 0) {
       if (in.es->copybytes(in.es, out + got, static_cast<std::uint32_t>(n)) != n) {
         mux.services.error("M034:Error reading from the file or fifo input.");
@@ -168,7 +193,7 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
       in.unitLeft -= static_cast<std::uint32_t>(n);
       got += n;
     }
-    if (in.unitLeft == 0) advanceUnit(mux, in);
+    if (in.unitLeft == 0 && !due) advanceUnit(mux, in);
   }
   return true;
 }
@@ -191,7 +216,7 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   const std::size_t roomPlain = budget - pesHeaderSize(mux.layout, h);
   std::size_t room = roomPlain;
   std::size_t limit = roomPlain;
-  const std::size_t pending = in.unitLeft + in.prefixLeft;
+  const std::size_t pending = pendingBytes(in);
   const AccessUnit* starting = nullptr;
   if (in.unitFresh) {
     starting = &in.unit;
@@ -214,16 +239,23 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
     }
   }
   std::uint8_t payload[4096];
-  std::size_t got = 0, firstBegin = 0;
+  std::size_t got = 0, firstBegin = 0, scanAt = kNoScanBlock;
   std::uint32_t begun = 0;
-  if (!gather(mux, in, payload, limit, got, begun, firstBegin, packStart)) return kResultFailure;
+  if (!gather(mux, in, payload, limit, got, begun, firstBegin, packStart, scanAt))
+    return kResultFailure;
   const Shortfall fill = shortfallOf(room, got);
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, got);
+  const std::size_t scanFields = pos + scanAt + kScanFieldsOffset;
   std::memcpy(mux.sector + pos, payload, got);
   pos += got;
   if (fill.padding) pos += buildPadding(mux.sector + pos, mux.layout, fill.padding);
   if (writeSector(mux, pos, "M027:Unable to write a video pack to program file") != 0)
     return kResultFailure;
+  if (scanAt != kNoScanBlock &&
+      !mux.scan->addPicture(mux.packCount, pos - scanFields, in.scanTime)) {
+    mux.services.error("M027:Unable to write a video pack to program file");
+    return kResultFailure;
+  }
   if (!carriesStdEveryPacket(mux)) in.firstPacket = false;
   in.firstInFile = false;
   return 0;
@@ -269,7 +301,8 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::uint8_t payload[4096];
   std::size_t got = 0, firstBegin = 0;
   std::uint32_t begun = 0;
-  if (!gather(mux, in, payload, limit, got, begun, firstBegin, mux.bytesInFile))
+  std::size_t noScan = kNoScanBlock;
+  if (!gather(mux, in, payload, limit, got, begun, firstBegin, mux.bytesInFile, noScan))
     return kResultFailure;
   const Shortfall fill = shortfallOf(room, got);
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, priv + got);

@@ -118,6 +118,7 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
       if (!h) return Result::broken;
       unit.temporalReference = (std::uint32_t{h[4]} << 2) | (h[5] >> 6);
       unit.pictureType = (h[5] >> 3) & 7;
+      unit.pictureOffset = static_cast<std::uint32_t>(taken);
       havePicture = true;
       if (!scanner_.skip(4)) return Result::broken;
       taken += 4;

@@ -17,6 +17,7 @@
 #include "index_records.h"
 #include "pes.h"
 #include "queue_buffer.h"
+#include "scan_offsets.h"
 #include "services.h"
 #include "stream_headers.h"
 #include "unit_readers.h"
@@ -385,6 +386,65 @@ TEST(CorvelUnitReaders, LayerTwoFramesFollowThePaddingBit) {
   }
   AccessUnit u;
   EXPECT_FALSE(reader.next(u));
+}
+
+}  // namespace
+}  // namespace quillion::corvel
+
+namespace quillion::corvel {
+namespace {
+
+// Collects what reaches a stream through copybytes.
+struct ByteSink {
+  bufstream stream{};
+  std::vector<std::uint8_t> bytes;
+  ByteSink() {
+    stream.drive_chain = this;
+    stream.copybytes = [](bufstream* bs, std::uint8_t* p, std::uint32_t n) -> std::uint32_t {
+      auto& b = static_cast<ByteSink*>(bs->drive_chain)->bytes;
+      b.insert(b.end(), p, p + n);
+      return n;
+    };
+  }
+};
+
+// A ring too small for the distance between I pictures does not fail the job: the oldest
+// picture leaves with what is known (no forward neighbour yet) and nothing is lost.
+TEST(CorvelScanOffsets, FullRingCompletesTheOldestPictureAndGoesOn) {
+  ByteSink sink;
+  const mpeg::Services services = mpeg::Services::resolve(nullptr);
+  ScanOffsetPatcher patcher;
+  ASSERT_TRUE(patcher.create(&sink.stream, services, 1000));
+  std::vector<std::uint8_t> expected;
+  std::vector<std::size_t> fields;
+  for (std::uint32_t picture = 0; picture < 3; ++picture) {
+    std::uint8_t sector[400];
+    std::memset(sector, static_cast<int>(picture + 1), sizeof sector);
+    buildScanBlock(sector + 100);
+    ASSERT_TRUE(patcher.write(sector, sizeof sector));
+    ASSERT_TRUE(patcher.addPicture(picture * 10, sizeof sector - 106, picture * 27000000ull));
+    fields.push_back(expected.size() + 106);
+    expected.insert(expected.end(), sector, sector + sizeof sector);
+  }
+  ASSERT_TRUE(patcher.flush());
+  ASSERT_EQ(sink.bytes.size(), expected.size());
+  const auto fieldsOf = [&](std::size_t k) {
+    return std::vector<std::uint8_t>(
+        sink.bytes.begin() + static_cast<std::ptrdiff_t>(fields[k]),
+        sink.bytes.begin() + static_cast<std::ptrdiff_t>(fields[k] + 12));
+  };
+  // Picture 0 left when the ring filled: previous and backward absent, next is picture 1,
+  // forward unknown.
+  EXPECT_EQ(fieldsOf(0), (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0x00, 0x80, 0x90, 0xFF, 0xFF,
+                                                    0xFF, 0xFF, 0xFF, 0xFF}));
+  // The last picture has no next one and is its own forward neighbour; with picture 0 gone,
+  // the oldest still known (picture 1) stands for the backward one.
+  EXPECT_EQ(fieldsOf(2), (std::vector<std::uint8_t>{0x00, 0x80, 0x90, 0xFF, 0xFF, 0xFF, 0x00, 0x80,
+                                                    0x90, 0x00, 0x80, 0xA0}));
+  // Everything else went out as written.
+  for (std::size_t k = 0; k < 3; ++k)
+    for (std::size_t i = 0; i < 12; ++i) expected[fields[k] + i] = sink.bytes[fields[k] + i];
+  EXPECT_TRUE(sink.bytes == expected);
 }
 
 }  // namespace
