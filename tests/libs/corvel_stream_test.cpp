@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "corvel_support.h"
 
@@ -348,6 +349,78 @@ TEST(CorvelSuperVideoCd, ScanInformationPointsAtTheIPictures) {
     EXPECT_EQ(build.exitCode, 0) << build.output;
     EXPECT_EQ(build.output.find("WARN"), std::string::npos) << build.output;
   }
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
+
+namespace quillion::test::corvel {
+namespace {
+
+struct VideoIndexEntry {
+  std::uint64_t position;
+  std::uint8_t type;
+  std::uint32_t decode;
+  std::uint32_t display;
+};
+
+VideoIndexEntry entryOf(const std::vector<std::uint8_t>& d) {
+  VideoIndexEntry e{};
+  std::memcpy(&e.position, d.data(), 8);
+  e.type = d[9];
+  std::memcpy(&e.decode, d.data() + 16, 4);
+  std::memcpy(&e.display, d.data() + 20, 4);
+  return e;
+}
+
+// Every picture gets its index record, in display order, pointing at the pack where its
+// unit begins; the end of the program is announced once.
+TEST(CorvelIndexRecords, OneRecordPerPictureInDisplayOrder) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m2v", kMpeg2Video);
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 2);
+  MemoryOutput out;
+  mpeg_m_muxer* mux = mpegOutMuxNew(collectingRc, &settings);
+  ASSERT_NE(mux, nullptr);
+  ASSERT_EQ(mpegOutMuxInitFileBS(mux, nullptr, out.stream()), 0);
+  stream_settings s{};
+  s.kind = STREAM_KIND_VIDEO;
+  ASSERT_EQ(mpegOutMuxAddFile(mux, &s, video.c_str(), 2000000), 0);
+  ASSERT_EQ(mpegOutMux(mux), 0);
+  ASSERT_EQ(mpegOutMuxDone(mux, 0), 0);
+  mpegOutMuxFree(mux);
+
+  std::vector<VideoIndexEntry> entries;
+  int ends = 0;
+  for (const MemoryOutput::Notice& n : out.notices) {
+    if (n.code == 0xF0200) {
+      ASSERT_EQ(n.data.size(), 32u);
+      entries.push_back(entryOf(n.data));
+    }
+    if (n.code == 0x1B9) ++ends;
+  }
+  EXPECT_EQ(ends, 1);
+  // Picture start codes in the output, in decode order.
+  std::vector<std::size_t> starts;
+  const std::uint8_t code[4] = {0, 0, 1, 0};
+  for (auto it = out.bytes.begin();
+       (it = std::search(it, out.bytes.end(), code, code + 4)) != out.bytes.end(); ++it)
+    starts.push_back(static_cast<std::size_t>(it - out.bytes.begin()));
+  const std::size_t pictures = probePackets(video).size();
+  ASSERT_EQ(starts.size(), pictures);
+  ASSERT_EQ(entries.size(), pictures);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(entries[i].display, i);
+    const VideoIndexEntry& e = entries[i];
+    ASSERT_LT(e.decode, starts.size());
+    EXPECT_EQ(e.position % 2048, 0u);
+    EXPECT_LE(e.position, starts[e.decode]);
+    EXPECT_LT(starts[e.decode] - e.position, 2u * 2048);
+  }
+  EXPECT_EQ(entries[0].type, 1);
 }
 
 }  // namespace

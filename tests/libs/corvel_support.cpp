@@ -106,6 +106,24 @@ MuxOutcome muxFiles(const mpeg_m_settings& settings, const std::vector<EsInput>&
   return o;
 }
 
+MemoryOutput::MemoryOutput() {
+  record.drive_chain = this;
+  record.flags = 1;
+  record.copybytes = [](bufstream* bs, std::uint8_t* p, std::uint32_t n) -> std::uint32_t {
+    auto& b = static_cast<MemoryOutput*>(bs->drive_chain)->bytes;
+    b.insert(b.end(), p, p + n);
+    return n;
+  };
+  record.auxinfo = [](bufstream* bs, std::uint32_t, std::uint32_t code, void* data,
+                      std::uint32_t size) -> std::int32_t {
+    const auto* d = static_cast<const std::uint8_t*>(data);
+    static_cast<MemoryOutput*>(bs->drive_chain)
+        ->notices.push_back(
+            {code, d ? std::vector<std::uint8_t>(d, d + size) : std::vector<std::uint8_t>{}});
+    return 0;
+  };
+}
+
 std::vector<ProbedPacket> probePackets(const std::filesystem::path& file) {
   const std::string csv = toolOutput({"ffprobe", "-v", "error", "-show_entries",
                                       "packet=codec_type,stream_index,pts_time,dts_time,size",

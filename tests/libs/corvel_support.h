@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bufstream.h"
 #include "corvel.h"
 #include "tests/support/test_support.h"
 
@@ -53,6 +54,19 @@ struct MuxOutcome {
 // New, InitFile, AddFile per input, one run, Done and Free.
 MuxOutcome muxFiles(const mpeg_m_settings& settings, const std::vector<EsInput>& inputs,
                     const std::filesystem::path& out, mpeg_get_rc getRc = collectingRc);
+
+// An output stream in memory that keeps the notices the multiplexer sends beside the data.
+struct MemoryOutput {
+  MemoryOutput();
+  bufstream* stream() { return &record; }
+  struct Notice {
+    std::uint32_t code;
+    std::vector<std::uint8_t> data;
+  };
+  bufstream record{};
+  std::vector<std::uint8_t> bytes;
+  std::vector<Notice> notices;
+};
 
 struct ProbedPacket {
   std::string mediaType;
