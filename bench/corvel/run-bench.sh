@@ -25,9 +25,11 @@ ff -f lavfi -i "sine=f=440:sample_rate=48000:d=$seconds" -c:a mp2 -b:a 192k -f m
 measure() {  # label, command...
   local label=$1
   shift
-  local report
-  report=$( { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
-  read -r secs kib <<<"$report"
+  if ! /usr/bin/time -o "$scratch/time" -f "%e %M" "$@" >/dev/null 2>&1; then
+    echo "$label: failed"
+    return 0
+  fi
+  read -r secs kib <"$scratch/time"
   awk -v l="$label" -v s="$secs" -v k="$kib" -v b="$bytes" \
     'BEGIN { printf "%-28s %7.3f s %8.1f MB/s %8d KiB peak\n", l, s, b / 1e6 / (s > 0 ? s : 0.001), k }'
 }
@@ -45,5 +47,5 @@ echo "MPEG-2 pair, $((bytes / 1000000)) MB of elementary streams"
 measure "corvel (MPEG-2 program)" "$build/bench/corvel/corvel_bench" 2 corvel-ps.mpg v.m2v 6000000 a48.mp2
 measure "ffmpeg -f vob" ffmpeg -nostdin -v error -y -i v.m2v -i a48.mp2 -c copy -f vob ff-ps.vob
 if command -v mplex >/dev/null; then
-  measure "mplex -f 3" mplex -f 3 -o mplex-ps.mpg v.m2v a48.mp2
+  measure "mplex -f 3" mplex -f 3 -r 10080 -o mplex-ps.mpg v.m2v a48.mp2
 fi
