@@ -17,12 +17,18 @@ struct AccessUnit {
   std::uint32_t decodeIndex = 0;
   std::uint32_t temporalReference = 0;
   bool repeatFirstField = false;
-  bool endsSequence = false;        // the unit carries the sequence end code
-  std::uint32_t pictureOffset = 0;  // where the picture start code lies in the unit
+  bool endsSequence = false;         // the unit carries the sequence end code
+  std::uint32_t pictureOffset = 0;   // where the picture start code lies in the unit
+  std::uint32_t primaryPicType = 0;  // H.264
 };
 
 inline constexpr std::uint32_t kUnitHasSequenceHeader = 1;
 inline constexpr std::uint32_t kUnitHasGroup = 2;
+inline constexpr std::uint32_t kUnitHasAccessUnitDelimiter = 0x40;
+
+// primary_pic_type of an access unit delimiter for the set of slice types in a picture
+// (bits: 0 P, 1 B, 2 I, 3 SP, 4 SI).
+std::uint32_t primaryPicTypeOf(std::uint32_t sliceTypes);
 
 enum class VideoCoding { none, mpeg1, mpeg2, h264 };
 
@@ -49,6 +55,7 @@ struct VideoFacts {
   std::uint32_t vbvSize = 0;     // units of 2,048 bytes
   std::uint32_t horizontalSize = 0;
   std::uint32_t profileAndLevel = 0;
+  std::uint64_t cpbBytes = 0;  // H.264: the HRD's coded picture buffer
   bool progressive = false;
   bool constrained = false;
   std::uint8_t sequenceHeader[256] = {};

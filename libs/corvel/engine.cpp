@@ -16,6 +16,8 @@ constexpr std::uint64_t kVideoLeadLimit = 22950000;       // 0.85 s
 constexpr std::uint64_t kAudioLeadLimit = 2700000;        // 0.1 s
 constexpr std::uint64_t kAudioFirstLeadLimit = 27000000;  // 1 s before an input's first packet
 constexpr std::uint64_t kMaxStdDelay = 27000000;
+constexpr std::uint64_t kH264LeadLimit = 37800000;     // 1.4 s
+constexpr std::uint64_t kH264MaxStdDelay = 270000000;  // 10 s
 
 bool readNext(mpeg_m_muxer& mux, Input& in, AccessUnit& unit) {
   (void)mux;
@@ -225,7 +227,9 @@ namespace {
 bool videoEligible(mpeg_m_muxer& mux, Input& in, double clock) {
   if (!in.hasUnit) return false;
   if (in.std.freeSpace() < packetPayloadPlain(mux, in)) return false;
-  return static_cast<double>(in.unit.dts) - clock < static_cast<double>(kVideoLeadLimit);
+  const std::uint64_t lead =
+      in.video.coding == VideoCoding::h264 ? kH264LeadLimit : kVideoLeadLimit;
+  return static_cast<double>(in.unit.dts) - clock < static_cast<double>(lead);
 }
 
 bool audioEligible(mpeg_m_muxer& mux, Input& in, double clock) {

@@ -110,6 +110,8 @@ std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
   in.stdScale = 1;
   in.stdSize = static_cast<std::uint16_t>(kib & 0x1FFF);
   in.byteRate = in.video.bitRate400 * 50;
+  if (in.video.coding == VideoCoding::h264)
+    in.byteRate += static_cast<std::uint32_t>(0.1875 * static_cast<double>(in.video.cpbBytes));
   in.videoReader.emplace(in.units, in.video, mux.settings.pulldown, mux.services);
   return 0;
 }

@@ -193,7 +193,12 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
       in.unitLeft -= static_cast<std::uint32_t>(n);
       got += n;
     }
-    if (in.unitLeft == 0 && !due) advanceUnit(mux, in);
+    if (in.unitLeft == 0 && !due) {
+      advanceUnit(mux, in);
+      // Players take an H.264 picture's times only from a PES header of its own: a packet in
+      // which one picture began ends with it.
+      if (in.kind == InputKind::video && in.video.coding == VideoCoding::h264 && begun > 0) break;
+    }
   }
   return true;
 }
@@ -362,7 +367,9 @@ std::size_t buildStreamMap(const mpeg_m_muxer& mux, std::uint8_t* out) {
   std::uint8_t* p = out + 12;
   for (int i = 0; i < mux.videoCount; ++i) {
     const Input& in = *mux.videos[i];
-    *p++ = in.video.coding == VideoCoding::mpeg2 ? 0x02 : 0x01;
+    *p++ = in.video.coding == VideoCoding::h264    ? 0x1B
+           : in.video.coding == VideoCoding::mpeg2 ? 0x02
+                                                   : 0x01;
     *p++ = in.streamId;
     *p++ = 0;
     *p++ = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bufstream.h"
+#include "h264.h"
 
 namespace quillion::corvel {
 
@@ -124,12 +125,82 @@ std::int32_t analyseAudioHeader(bufstream* es, AudioFacts& facts) {
   return 16;
 }
 
+namespace {
+
+// Frame-rate code of a rate: the MPEG code whose rate rounds the same, or 0.
+std::int32_t frameRateCodeOf(double rate) {
+  switch (static_cast<int>(rate + 0.5)) {
+    case 24:
+      return rate < 24.0 ? 1 : 2;
+    case 25:
+      return 3;
+    case 30:
+      return rate < 30.0 ? 4 : 5;
+    case 50:
+      return 6;
+    case 60:
+      return rate < 60.0 ? 7 : 8;
+    default:
+      return 0;
+  }
+}
+
+std::int32_t analyseH264(const std::uint8_t* p, std::uint32_t got, std::uint32_t givenBitRate,
+                         VideoFacts& facts) {
+  if (p[4] & 0x80) return 16;
+  // The sequence parameter set, wherever it lies in the window.
+  std::uint32_t at = 0;
+  bool found = false;
+  for (std::uint32_t i = 0; i + 3 < got && !found; ++i) {
+    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && (p[i + 3] & 0x9F) == 7) {
+      at = i + 3;
+      found = true;
+    }
+  }
+  if (!found) return 16;
+  std::uint32_t end = at + 1;
+  while (end + 2 < got && !(p[end] == 0 && p[end + 1] == 0 && p[end + 2] <= 1)) ++end;
+  if (end + 2 >= got) end = got;
+  H264Sps sps;
+  if (!parseSps(p + at + 1, end - at - 1, sps)) return 16;
+  const std::uint32_t imageStart = at >= 4 ? at - 4 : 0;
+  facts.sequenceHeaderSize = std::min<std::uint32_t>(end - imageStart, 256);
+  std::memcpy(facts.sequenceHeader, p + imageStart, facts.sequenceHeaderSize);
+  facts.coding = VideoCoding::h264;
+  facts.profileAndLevel = (sps.profileIdc << 8) | sps.levelIdc;
+  facts.progressive = sps.frameMbsOnly;
+  std::uint64_t bitRate = givenBitRate;
+  if (bitRate == 0) {
+    if (!sps.nalHrd) return 16;
+    bitRate = sps.hrdByteRate * 8;
+  }
+  // A frame lasts two ticks of the VUI clock.
+  if (!sps.timingInfo || sps.unitsInTick == 0 || sps.timeScale == 0) return 16;
+  facts.frameRate = static_cast<double>(sps.timeScale) / (2.0 * sps.unitsInTick);
+  if (facts.frameRate < 1 || facts.frameRate > 300) return 16;
+  facts.frameRateCode = frameRateCodeOf(facts.frameRate);
+  facts.bitRate400 =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(bitRate / 400, 0xFFFFFFFFu));
+  if (facts.bitRate400 == 0) return 16;
+  facts.vbvSize = sps.hrdCpbBytes ? static_cast<std::uint32_t>(sps.hrdCpbBytes / 2048)
+                                  : static_cast<std::uint32_t>((bitRate / 8 + 2047) / 2048);
+  facts.cpbBytes = sps.hrdCpbBytes;
+  facts.framePeriod = static_cast<std::uint64_t>(27000000.0 / facts.frameRate);
+  facts.halfPeriod = facts.framePeriod / 2;
+  facts.periodAndHalf = facts.framePeriod + facts.halfPeriod;
+  return 0;
+}
+
+}  // namespace
+
 std::int32_t analyseVideoHeader(bufstream* es, std::uint32_t window, std::uint32_t givenBitRate,
                                 VideoFacts& facts) {
   facts = VideoFacts{};
   std::uint32_t got = 0;
   const std::uint8_t* p = lookAhead(es, std::min<std::uint32_t>(window, 512), got);
   if (!p || got < 12) return 16;
+  if (p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 1)
+    return analyseH264(p, got, givenBitRate, facts);
   if (!(p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == 0xB3)) return 16;
   // The header image runs to the group start code (at most 256 bytes).
   std::uint32_t end = 4;

@@ -15,6 +15,30 @@ constexpr std::uint8_t kGroupStart = 0xB8;
 
 }  // namespace
 
+std::uint32_t primaryPicTypeOf(std::uint32_t sliceTypes) {
+  // Bits: 0 P, 1 B, 2 I, 3 SP, 4 SI.
+  switch (sliceTypes) {
+    case 0x04:
+      return 0;
+    case 0x05:
+      return 1;
+    case 0x07:
+      return 2;
+    case 0x10:
+      return 3;
+    case 0x18:
+      return 4;
+    case 0x14:
+      return 5;
+    case 0x1D:
+      return 6;
+    case 0x1F:
+      return 7;
+    default:
+      return 0;
+  }
+}
+
 VideoUnitReader::VideoUnitReader(bufstream* units, const VideoFacts& facts, std::int32_t pulldown,
                                  const mpeg::Services& services)
     : scanner_(units), facts_(facts), services_(services), fieldMode_(pulldown) {
@@ -52,8 +76,7 @@ bool VideoUnitReader::pictureCodingExtension(AccessUnit& unit, std::uint64_t& ta
   }
 }
 
-void VideoUnitReader::stamp(AccessUnit& unit, bool firstOfGroup) {
-  (void)firstOfGroup;
+void VideoUnitReader::stamp(AccessUnit& unit) {
   const std::uint64_t n = picturesSoFar_;
   const std::int64_t signedDisplay =
       std::int64_t{unit.temporalReference} - std::int64_t{picturesSinceGroup_} + std::int64_t(n);
@@ -78,7 +101,98 @@ void VideoUnitReader::stamp(AccessUnit& unit, bool firstOfGroup) {
   ++picturesSinceGroup_;
 }
 
+const std::uint8_t* VideoUnitReader::peekUpTo(std::uint32_t wanted, std::uint32_t& got) {
+  if (const std::uint8_t* p = scanner_.peek(wanted)) {
+    got = wanted;
+    return p;
+  }
+  for (std::uint32_t n = wanted / 2; n >= 4; n /= 2) {
+    if (const std::uint8_t* p = scanner_.peek(n)) {
+      got = n;
+      return p;
+    }
+  }
+  got = 0;
+  return nullptr;
+}
+
+// An H.264 access unit: from the first NAL unit that may begin one to the next picture's.
+VideoUnitReader::Result VideoUnitReader::nextH264(AccessUnit& unit) {
+  constexpr std::uint32_t kParameterSetWindow = 4096;
+  constexpr std::uint32_t kSliceWindow = 64;
+  unit = AccessUnit{};
+  std::uint64_t taken = 0;
+  bool havePicture = false;
+  H264Slice first;
+  std::uint32_t sliceTypes = 0;
+  for (;;) {
+    if (!scanner_.toStartCode(taken)) break;
+    const std::uint8_t* p = scanner_.peek(4);
+    if (!p) return Result::broken;
+    const std::uint8_t header = p[3];
+    const std::uint32_t type = header & 31;
+    const bool usable = (header & 0x80) == 0 && type != 0 && type <= 18;
+    if (usable && havePicture &&
+        (type == 6 || type == 7 || type == 8 || type == 9 || (type >= 13 && type <= 18)))
+      break;
+    if (usable && type == 10) {
+      if (!scanner_.skip(4)) return Result::broken;
+      taken += 4;
+      sequenceEnd_ = true;
+      unit.endsSequence = true;
+      break;
+    }
+    if (usable && (type == 7 || type == 8)) {
+      std::uint32_t got = 0;
+      const std::uint8_t* nal = peekUpTo(kParameterSetWindow, got);
+      if (!nal) return Result::broken;
+      // The set runs to the next start code; parse all of it.
+      std::uint32_t end = 4;
+      while (end + 2 < got && !(nal[end] == 0 && nal[end + 1] == 0 && nal[end + 2] <= 1)) ++end;
+      if (end + 2 >= got) end = got;
+      if (type == 7) {
+        if (!parseSps(nal + 4, end - 4, sps_)) return Result::broken;
+        haveSps_ = true;
+        unit.flags |= kUnitHasSequenceHeader;
+      } else if (!parsePpsPicOrderPresent(nal + 4, end - 4, picOrderPresent_)) {
+        return Result::broken;
+      }
+      picturesSinceGroup_ = 0;
+    }
+    if (usable && type == 9) unit.flags |= kUnitHasAccessUnitDelimiter;
+    if (usable && (type == 1 || type == 2 || type == 5)) {
+      if (!haveSps_) return Result::broken;
+      std::uint32_t got = 0;
+      const std::uint8_t* nal = peekUpTo(kSliceWindow, got);
+      H264Slice slice;
+      if (!nal || !parseSliceHeader(nal + 4, got - 4, header, sps_, picOrderPresent_, slice))
+        return Result::broken;
+      if (havePicture && startsNewPicture(first, slice, sps_)) break;
+      if (!havePicture) {
+        havePicture = true;
+        first = slice;
+        unit.pictureOffset = static_cast<std::uint32_t>(taken);
+      }
+      sliceTypes |= 1u << slice.sliceType;
+    }
+    if (!scanner_.skip(3)) return Result::broken;
+    taken += 3;
+  }
+  if (!havePicture) return Result::end;
+  if (taken > 0xFFFFFFFFu) return Result::broken;
+  unit.size = static_cast<std::uint32_t>(taken);
+  // Slices of several types: a B slice makes it a B picture, else a P or SP slice a P picture.
+  unit.pictureType = (sliceTypes & 2) ? 3 : (sliceTypes & 9) ? 2 : 1;
+  unit.primaryPicType = primaryPicTypeOf(sliceTypes);
+  if (first.idr()) picturesSinceGroup_ = 0;
+  const std::int32_t poc = poc_.next(first, sps_);
+  unit.temporalReference = poc > 0 ? static_cast<std::uint32_t>(poc / 2) : 0;
+  stamp(unit);
+  return Result::unit;
+}
+
 VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
+  if (facts_.coding == VideoCoding::h264) return nextH264(unit);
   unit = AccessUnit{};
   std::uint64_t taken = 0;
   bool havePicture = false;
@@ -135,8 +249,9 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
   if (!havePicture) return Result::end;
   if (taken > 0xFFFFFFFFu) return Result::broken;
   unit.size = static_cast<std::uint32_t>(taken);
-  stamp(unit, firstOfGroup);
+  stamp(unit);
   (void)ended;
+  (void)firstOfGroup;
   return Result::unit;
 }
 

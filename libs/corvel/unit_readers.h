@@ -7,6 +7,7 @@
 
 #include "access_unit.h"
 #include "byte_scanner.h"
+#include "h264.h"
 #include "services.h"
 
 struct bufstream;
@@ -25,7 +26,10 @@ class VideoUnitReader {
 
  private:
   bool pictureCodingExtension(AccessUnit& unit, std::uint64_t& taken, bool& ended);
-  void stamp(AccessUnit& unit, bool firstOfGroup);
+  void stamp(AccessUnit& unit);
+  Result nextH264(AccessUnit& unit);
+  // Up to `wanted` bytes from the read position; `got` says how many there are.
+  const std::uint8_t* peekUpTo(std::uint32_t wanted, std::uint32_t& got);
 
   ByteScanner scanner_;
   const VideoFacts& facts_;
@@ -36,6 +40,10 @@ class VideoUnitReader {
   bool sequenceEnd_ = false;
   std::uint32_t picturesSoFar_ = 0;
   std::uint32_t picturesSinceGroup_ = 0;
+  H264Sps sps_;
+  bool haveSps_ = false;
+  bool picOrderPresent_ = false;
+  PocCounter poc_;
 };
 
 // MPEG audio, AC-3 (also with swapped byte pairs), LPCM with its producer header.

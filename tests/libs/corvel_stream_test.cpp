@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <set>
+#include <sstream>
 
 #include "corvel_support.h"
 
@@ -29,6 +31,18 @@ const std::vector<std::string> kMp2At44 = {
 const std::vector<std::string> kMp2At48 = {
     "-f",   "lavfi", "-i", "sine=f=440:sample_rate=48000:d=1.2", "-c:a", "mp2", "-b:a",
     "192k", "-f",    "mp2"};
+// H.264 with pyramid B pictures, a NAL HRD (its rate and buffer) and VUI timing.
+const std::vector<std::string> kH264 = {"-f",           "lavfi",
+                                        "-i",           "testsrc=size=320x240:rate=25:duration=1.2",
+                                        "-c:v",         "libx264",
+                                        "-pix_fmt",     "yuv420p",
+                                        "-bf",          "2",
+                                        "-g",           "25",
+                                        "-x264-params", "nal-hrd=cbr:b-pyramid=normal",
+                                        "-b:v",         "1M",
+                                        "-maxrate",     "1M",
+                                        "-bufsize",     "500k",
+                                        "-f",           "h264"};
 const std::vector<std::string> kAc3 = {
     "-f",   "lavfi", "-i", "sine=f=997:sample_rate=48000:d=1.2", "-c:a", "ac3", "-b:a",
     "192k", "-f",    "ac3"};
@@ -54,12 +68,14 @@ std::vector<StreamCase> streamCases() {
   const EsRecipe mp2a{"a.mp2", &kMp2At44, STREAM_KIND_AUDIO, 0, "mp2"};
   const EsRecipe mp2b{"b.mp2", &kMp2At48, STREAM_KIND_AUDIO, 0, "mp2"};
   const EsRecipe ac3{"c.ac3", &kAc3, STREAM_KIND_AUDIO, 0, "ac3"};
+  const EsRecipe h264{"v.264", &kH264, STREAM_KIND_VIDEO, 0, "h264"};
   return {
       {"Mpeg1System", 0, {m1v, mp2a}},
       {"VideoCd", 1, {m1v, mp2a}},
       {"Mpeg2ProgramTwoAudio", 2, {m2v, mp2b, ac3}},
       {"SuperVideoCd", 3, {m2v, mp2a}},
       {"Mpeg1SystemAudioOnly", 0, {mp2a}},
+      {"Mpeg2ProgramH264", 2, {h264, mp2b}},
   };
 }
 
@@ -421,6 +437,59 @@ TEST(CorvelIndexRecords, OneRecordPerPictureInDisplayOrder) {
     EXPECT_LT(starts[e.decode] - e.position, 2u * 2048);
   }
   EXPECT_EQ(entries[0].type, 1);
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
+
+namespace quillion::test::corvel {
+namespace {
+
+// H.264 pictures in pyramid order: every one gets its index record, and the display order
+// the records give is the one ffprobe finds in the elementary stream.
+TEST(CorvelIndexRecords, H264PyramidKeepsEveryRecordInDisplayOrder) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.264", kH264);
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 2);
+  MemoryOutput out;
+  mpeg_m_muxer* mux = mpegOutMuxNew(collectingRc, &settings);
+  ASSERT_NE(mux, nullptr);
+  ASSERT_EQ(mpegOutMuxInitFileBS(mux, nullptr, out.stream()), 0);
+  stream_settings s{};
+  s.kind = STREAM_KIND_VIDEO;
+  ASSERT_EQ(mpegOutMuxAddFile(mux, &s, video.c_str(), 0), 0);
+  ASSERT_EQ(mpegOutMux(mux), 0);
+  ASSERT_EQ(mpegOutMuxDone(mux, 0), 0);
+  mpegOutMuxFree(mux);
+
+  // Display order of the input: the coded picture number of each frame as it is shown.
+  const std::string frames =
+      toolOutput({"ffprobe", "-v", "error", "-show_entries", "frame=coded_picture_number", "-of",
+                  "csv=p=0", video.string()});
+  std::vector<std::uint32_t> displayOfDecode;
+  std::istringstream lines(frames);
+  std::uint32_t shown = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) continue;
+    const std::uint32_t decode = static_cast<std::uint32_t>(std::stoul(line));
+    if (displayOfDecode.size() <= decode) displayOfDecode.resize(decode + 1);
+    displayOfDecode[decode] = shown++;
+  }
+  std::vector<VideoIndexEntry> entries;
+  for (const MemoryOutput::Notice& n : out.notices)
+    if (n.code == 0xF0200) entries.push_back(entryOf(n.data));
+  ASSERT_EQ(entries.size(), displayOfDecode.size());
+  std::set<std::uint32_t> types;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(entries[i].display, i);
+    ASSERT_LT(entries[i].decode, displayOfDecode.size());
+    EXPECT_EQ(displayOfDecode[entries[i].decode], entries[i].display);
+    types.insert(entries[i].type);
+  }
+  EXPECT_EQ(types, (std::set<std::uint32_t>{1, 2, 3}));
 }
 
 }  // namespace
