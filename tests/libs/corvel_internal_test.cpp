@@ -14,6 +14,7 @@
 #include "bit_reader.h"
 #include "bufstream.h"
 #include "crc32.h"
+#include "h264.h"
 #include "index_records.h"
 #include "pes.h"
 #include "queue_buffer.h"
@@ -445,6 +446,143 @@ TEST(CorvelScanOffsets, FullRingCompletesTheOldestPictureAndGoesOn) {
   for (std::size_t k = 0; k < 3; ++k)
     for (std::size_t i = 0; i < 12; ++i) expected[fields[k] + i] = sink.bytes[fields[k] + i];
   EXPECT_TRUE(sink.bytes == expected);
+}
+
+}  // namespace
+}  // namespace quillion::corvel
+
+namespace quillion::corvel {
+namespace {
+
+// Writes the fields of a hand-made parameter set.
+class BitsOut {
+ public:
+  void put(std::uint32_t value, int n) {
+    for (int i = n - 1; i >= 0; --i) bit((value >> i) & 1);
+  }
+  void ue(std::uint32_t v) {
+    const std::uint64_t code = std::uint64_t{v} + 1;
+    int length = 0;
+    while ((code >> length) > 1) ++length;
+    put(0, length);
+    put(static_cast<std::uint32_t>(code), length + 1);
+  }
+  void se(std::int32_t v) {
+    ue(v > 0 ? static_cast<std::uint32_t>(2 * v - 1) : static_cast<std::uint32_t>(-2 * v));
+  }
+  std::vector<std::uint8_t> finish() {
+    bit(1);  // rbsp stop bit
+    while (count_ % 8) bit(0);
+    return bytes_;
+  }
+
+ private:
+  void bit(std::uint32_t b) {
+    if (count_ % 8 == 0) bytes_.push_back(0);
+    if (b) bytes_.back() = static_cast<std::uint8_t>(bytes_.back() | (0x80 >> (count_ % 8)));
+    ++count_;
+  }
+  std::vector<std::uint8_t> bytes_;
+  std::size_t count_ = 0;
+};
+
+// A High-profile set whose scaling list pushes the VUI far past its first 20 bytes: the
+// timing and the HRD behind it are still read.
+TEST(CorvelH264, SequenceParameterSetIsReadWhole) {
+  BitsOut b;
+  b.put(100, 8);  // profile_idc: High
+  b.put(0, 8);
+  b.put(30, 8);  // level_idc
+  b.ue(0);       // seq_parameter_set_id
+  b.ue(1);       // chroma_format_idc
+  b.ue(0);
+  b.ue(0);
+  b.put(0, 1);
+  b.put(1, 1);  // seq_scaling_matrix_present_flag
+  b.put(1, 1);  // the first list is present...
+  for (int j = 0; j < 16; ++j) b.se(100);
+  b.put(0, 7);  // ...the other seven are not
+  b.ue(0);      // log2_max_frame_num_minus4
+  b.ue(0);      // pic_order_cnt_type
+  b.ue(2);
+  b.ue(1);  // max_num_ref_frames
+  b.put(0, 1);
+  b.ue(19);
+  b.ue(14);
+  b.put(1, 1);  // frame_mbs_only_flag
+  b.put(1, 1);
+  b.put(0, 1);  // no cropping
+  b.put(1, 1);  // VUI
+  b.put(0, 4);  // no aspect ratio, overscan, signal type, chroma location
+  b.put(1, 1);  // timing
+  b.put(1, 32);
+  b.put(50, 32);
+  b.put(1, 1);
+  b.put(1, 1);  // NAL HRD
+  b.ue(0);
+  b.put(0, 4);
+  b.put(0, 4);
+  b.ue(15624);  // 1,000,000 bit/s
+  b.ue(31249);  // 500,000 bits
+  b.put(1, 1);
+  b.put(0, 20);
+  b.put(0, 3);
+  const std::vector<std::uint8_t> rbsp = b.finish();
+  ASSERT_GT(rbsp.size(), 40u);
+  H264Sps sps;
+  ASSERT_TRUE(parseSps(rbsp.data(), rbsp.size(), sps));
+  EXPECT_EQ(sps.profileIdc, 100u);
+  EXPECT_EQ(sps.log2MaxPocLsb, 6u);
+  EXPECT_TRUE(sps.timingInfo);
+  EXPECT_EQ(sps.timeScale, 50u);
+  EXPECT_EQ(sps.hrdByteRate, 125000u);
+  EXPECT_EQ(sps.hrdCpbBytes, 62500u);
+  H264Sps cut;
+  EXPECT_FALSE(parseSps(rbsp.data(), 20, cut));
+}
+
+TEST(CorvelH264, PictureOrderCountTypesOneAndTwo) {
+  H264Sps type2;
+  type2.pocType = 2;
+  type2.log2MaxFrameNum = 4;
+  // IDR, a reference picture, a non-reference one, and frame_num wrapping at 16.
+  struct Row {
+    std::uint32_t nalType, refIdc, frameNum;
+    std::int32_t poc;
+  };
+  const Row rows2[] = {{5, 3, 0, 0}, {1, 2, 1, 2}, {1, 0, 2, 3}, {1, 2, 15, 30}, {1, 2, 0, 32}};
+  PocCounter counter2;
+  for (const Row& r : rows2) {
+    H264Slice s;
+    s.nalUnitType = r.nalType;
+    s.nalRefIdc = r.refIdc;
+    s.frameNum = r.frameNum;
+    EXPECT_EQ(counter2.next(s, type2), r.poc) << r.frameNum;
+  }
+  H264Sps type1;
+  type1.pocType = 1;
+  type1.log2MaxFrameNum = 4;
+  type1.refFramesInPocCycle = 1;
+  type1.offsetForRefFrame[0] = 4;
+  type1.offsetForNonRefPic = -2;
+  // The non-reference picture counts one frame back and takes the non-reference offset.
+  const Row rows1[] = {{5, 3, 0, 0}, {1, 2, 1, 4}, {1, 0, 2, 2}, {1, 2, 2, 8}};
+  PocCounter counter1;
+  for (const Row& r : rows1) {
+    H264Slice s;
+    s.nalUnitType = r.nalType;
+    s.nalRefIdc = r.refIdc;
+    s.frameNum = r.frameNum;
+    EXPECT_EQ(counter1.next(s, type1), r.poc) << r.frameNum;
+  }
+}
+
+TEST(CorvelH264, PrimaryPictureTypesOfSliceSets) {
+  // Bits: 0 P, 1 B, 2 I, 3 SP, 4 SI.
+  const std::pair<std::uint32_t, std::uint32_t> rows[] = {{0x04, 0}, {0x05, 1}, {0x07, 2},
+                                                          {0x10, 3}, {0x18, 4}, {0x14, 5},
+                                                          {0x1D, 6}, {0x1F, 7}, {0x02, 0}};
+  for (const auto& [set, type] : rows) EXPECT_EQ(primaryPicTypeOf(set), type) << set;
 }
 
 }  // namespace

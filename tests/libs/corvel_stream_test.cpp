@@ -43,6 +43,20 @@ const std::vector<std::string> kH264 = {"-f",           "lavfi",
                                         "-maxrate",     "1M",
                                         "-bufsize",     "500k",
                                         "-f",           "h264"};
+// Without B pictures (picture order type 2), with scaling matrices in the picture parameter
+// set.
+const std::vector<std::string> kH264ScalingLists = {
+    "-f",           "lavfi",
+    "-i",           "testsrc=size=320x240:rate=25:duration=1.2",
+    "-c:v",         "libx264",
+    "-pix_fmt",     "yuv420p",
+    "-bf",          "0",
+    "-g",           "25",
+    "-x264-params", "nal-hrd=cbr:cqm=jvt",
+    "-b:v",         "1M",
+    "-maxrate",     "1M",
+    "-bufsize",     "500k",
+    "-f",           "h264"};
 const std::vector<std::string> kAc3 = {
     "-f",   "lavfi", "-i", "sine=f=997:sample_rate=48000:d=1.2", "-c:a", "ac3", "-b:a",
     "192k", "-f",    "ac3"};
@@ -69,6 +83,7 @@ std::vector<StreamCase> streamCases() {
   const EsRecipe mp2b{"b.mp2", &kMp2At48, STREAM_KIND_AUDIO, 0, "mp2"};
   const EsRecipe ac3{"c.ac3", &kAc3, STREAM_KIND_AUDIO, 0, "ac3"};
   const EsRecipe h264{"v.264", &kH264, STREAM_KIND_VIDEO, 0, "h264"};
+  const EsRecipe h264Lists{"w.264", &kH264ScalingLists, STREAM_KIND_VIDEO, 0, "h264"};
   return {
       {"Mpeg1System", 0, {m1v, mp2a}},
       {"VideoCd", 1, {m1v, mp2a}},
@@ -76,6 +91,7 @@ std::vector<StreamCase> streamCases() {
       {"SuperVideoCd", 3, {m2v, mp2a}},
       {"Mpeg1SystemAudioOnly", 0, {mp2a}},
       {"Mpeg2ProgramH264", 2, {h264, mp2b}},
+      {"Mpeg2ProgramH264PocType2", 2, {h264Lists, ac3}},
   };
 }
 
