@@ -255,3 +255,56 @@ TEST(CorvelLifecycle, NamesTakeOnlyTheSecondAudio) {
 
 }  // namespace
 }  // namespace quillion::test::corvel
+
+namespace quillion::test::corvel {
+namespace {
+
+// This build writes no DVD navigation and no transport packets: those profiles are refused
+// when the output is set up, not written wrongly.
+TEST(CorvelLifecycle, ProfilesWithoutWritersAreRefusedAtInit) {
+  TempDir dir;
+  for (std::int32_t preset : {4, 13, 14, 15, 5, 8, 11}) {
+    SCOPED_TRACE(preset);
+    Muxer m(presetOf(preset));
+    ASSERT_NE(m.mux, nullptr);
+    EXPECT_EQ(mpegOutMuxInitFile(m.mux, nullptr, dir.file("out.mpg").c_str()), 16);
+    MemoryOutput out;
+    EXPECT_EQ(mpegOutMuxInitFileBS(m.mux, nullptr, out.stream()), 16);
+  }
+}
+
+// A Video CD gives its fourth pack to the first audio input when that input can take it, and
+// only then.
+TEST(CorvelLifecycle, VideoCdFourthPackGoesToReadyAudioOnly) {
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m1v", kShortVideo);
+  const auto audio = makeEs(dir, "a.mp2", kShortAudio);
+  for (std::uint32_t audioDelay : {0u, 3000u}) {
+    SCOPED_TRACE(audioDelay);
+    const mpeg_m_settings vcd = presetOf(1);
+    mpeg_m_muxer* mux = mpegOutMuxNew(collectingRc, &vcd);
+    ASSERT_NE(mux, nullptr);
+    MemoryOutput out;
+    ASSERT_EQ(mpegOutMuxInitFileBS(mux, nullptr, out.stream()), 0);
+    stream_settings v = kindOf(STREAM_KIND_VIDEO);
+    ASSERT_EQ(mpegOutMuxAddFile(mux, &v, video.c_str(), 1150000), 0);
+    stream_settings a = kindOf(STREAM_KIND_AUDIO);
+    a.delay_ms = audioDelay;
+    ASSERT_EQ(mpegOutMuxAddFile(mux, &a, audio.c_str(), 0), 0);
+    ASSERT_EQ(mpegOutMux(mux), 0);
+    ASSERT_EQ(mpegOutMuxDone(mux, 0), 0);
+    mpegOutMuxFree(mux);
+    ASSERT_GT(out.bytes.size(), 4u * 2324);
+    // The packet after the fourth pack's 12-byte header.
+    const std::uint8_t* packet = out.bytes.data() + 3 * 2324 + 12;
+    ASSERT_EQ(packet[2], 1);
+    if (audioDelay == 0) {
+      EXPECT_EQ(packet[3], 0xC0);
+    } else {
+      EXPECT_NE(packet[3], 0xC0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
