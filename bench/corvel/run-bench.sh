@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the Corvel benchmark (Release), makes 60-second Video CD and MPEG-2 elementary
-# streams and multiplexes each pair with Corvel, ffmpeg (-c copy) and mplex (when installed),
+# streams and multiplexes each pair with Corvel and ffmpeg (-c copy),
 # reporting time, MB/s of input and peak memory (GNU time).
 #   bench/corvel/run-bench.sh [seconds]
 set -euo pipefail
@@ -38,14 +38,8 @@ bytes=$(($(stat -c %s v.m1v) + $(stat -c %s a44.mp2)))
 echo "Video CD pair, $((bytes / 1000000)) MB of elementary streams"
 measure "corvel (VCD)" "$build/bench/corvel/corvel_bench" 1 corvel-vcd.mpg v.m1v 1150000 a44.mp2
 measure "ffmpeg -f vcd" ffmpeg -nostdin -v error -y -i v.m1v -i a44.mp2 -c copy -f vcd ff-vcd.mpg
-if command -v mplex >/dev/null; then
-  measure "mplex -f 1" mplex -f 1 -o mplex-vcd.mpg v.m1v a44.mp2
-fi
 
 bytes=$(($(stat -c %s v.m2v) + $(stat -c %s a48.mp2)))
 echo "MPEG-2 pair, $((bytes / 1000000)) MB of elementary streams"
 measure "corvel (MPEG-2 program)" "$build/bench/corvel/corvel_bench" 2 corvel-ps.mpg v.m2v 6000000 a48.mp2
 measure "ffmpeg -f vob" ffmpeg -nostdin -v error -y -i v.m2v -i a48.mp2 -c copy -f vob ff-ps.vob
-if command -v mplex >/dev/null; then
-  measure "mplex -f 3" mplex -f 3 -r 10080 -o mplex-ps.mpg v.m2v a48.mp2
-fi
