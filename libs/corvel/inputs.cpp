@@ -117,8 +117,9 @@ std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
 }
 
 std::int32_t setUpAudio(mpeg_m_muxer& mux, Input& in) {
-  if (analyseAudioHeader(in.units, in.audio) != 0) return kResultFailure;
-  const bool mpegAudio = in.audio.coding >= kAudioLayer1 && in.audio.coding <= kAudioLayer3;
+  if (analyseAudioHeader(in.units, in.bitRate, in.audio) != 0) return kResultFailure;
+  const bool mpegAudio = (in.audio.coding >= kAudioLayer1 && in.audio.coding <= kAudioLayer3) ||
+                         in.audio.coding == kAudioAacId1 || in.audio.coding == kAudioAacId0;
   if (mpegAudio) {
     if (in.streamId == 0) in.streamId = takeFrom(mux.mpegAudioIds);
     if (in.streamId == 0) return kResultFailure;

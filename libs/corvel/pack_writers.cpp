@@ -376,7 +376,9 @@ std::size_t buildStreamMap(const mpeg_m_muxer& mux, std::uint8_t* out) {
   }
   for (int i = 0; i < mux.audioCount; ++i) {
     const Input& in = *mux.audios[i];
-    *p++ = in.audio.coding == kAudioAc3 ? 0x81 : 0x03;
+    // Players read AAC in ADTS frames by the ADTS stream type, whichever MPEG names its ID bit.
+    const bool aac = in.audio.coding == kAudioAacId1 || in.audio.coding == kAudioAacId0;
+    *p++ = in.audio.coding == kAudioAc3 ? 0x81 : aac ? 0x0F : 0x03;
     *p++ = in.privateStream ? kPrivateStream1 : in.streamId;
     *p++ = 0;
     *p++ = 0;

@@ -46,9 +46,23 @@ constexpr std::uint32_t kAc3KbitRates[19] = {32,  40,  48,  56,  64,  80,  96,  
                                              192, 224, 256, 320, 384, 448, 512, 576, 640};
 constexpr double kAc3Hz[3] = {48000, 44100, 32000};
 
+constexpr double kAdtsKHz[13] = {96, 88.2, 64, 48, 44.1, 32, 24, 22.05, 16, 12, 11.025, 8, 7.35};
+
+// AAC in ADTS frames: each frame says its own length; the rate comes from the caller.
+std::int32_t adts(const std::uint8_t* p, std::uint32_t givenBitRate, AudioFacts& f) {
+  const std::uint32_t samplingIndex = (p[2] >> 2) & 0x0F;
+  if (samplingIndex > 12 || givenBitRate == 0) return 16;
+  f.coding = (p[1] & 0x08) ? kAudioAacId1 : kAudioAacId0;
+  f.samplingIndex = static_cast<std::int32_t>(samplingIndex);
+  f.frameSize = f.frameSizeAlt = f.maxFrameSize = 0;
+  f.frameDuration = 27648000.0 / kAdtsKHz[samplingIndex];
+  f.bitRate = givenBitRate;
+  return 0;
+}
+
 std::int32_t mpegAudio(const std::uint8_t* p, AudioFacts& f) {
   const std::uint32_t layerBits = (p[1] >> 1) & 3;
-  if (layerBits == 0) return 16;              // ADTS frames travel with the transport streams
+  if (layerBits == 0) return 16;              // ADTS, told apart before this
   if ((p[1] & 0x08) == 0) return 16;          // MPEG-1 sampling rates only
   const std::uint32_t layer = 4 - layerBits;  // 1, 2, 3
   const std::uint32_t rateIndex = p[2] >> 4;
@@ -113,11 +127,12 @@ std::int32_t lpcm(const std::uint8_t* p, AudioFacts& f) {
 
 }  // namespace
 
-std::int32_t analyseAudioHeader(bufstream* es, AudioFacts& facts) {
+std::int32_t analyseAudioHeader(bufstream* es, std::uint32_t givenBitRate, AudioFacts& facts) {
   facts = AudioFacts{};
   std::uint32_t got = 0;
   const std::uint8_t* p = lookAhead(es, 84, got);
   if (!p || got < 8) return 16;
+  if (p[0] == 0xFF && (p[1] & 0xF6) == 0xF0) return adts(p, givenBitRate, facts);
   if (p[0] == 0xFF && (p[1] & 0xF0) == 0xF0) return mpegAudio(p, facts);
   if (p[0] == 0x0B && p[1] == 0x77) return ac3(p, false, facts);
   if (p[0] == 0x77 && p[1] == 0x0B) return ac3(p, true, facts);

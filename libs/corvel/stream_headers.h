@@ -18,7 +18,8 @@ extern const double kFrameRates[9];
 // `givenBitRate` (bit/s, 0 = none) stands in for a variable-rate header.
 std::int32_t analyseVideoHeader(bufstream* es, std::uint32_t window, std::uint32_t givenBitRate,
                                 VideoFacts& facts);
-// 0, or 16 for data that is no MPEG audio, AC-3 or LPCM with its header.
-std::int32_t analyseAudioHeader(bufstream* es, AudioFacts& facts);
+// 0, or 16 for data that is no MPEG audio, AAC in ADTS frames, AC-3 or LPCM with its header.
+// `givenBitRate` (bit/s) is the rate of ADTS input, which has none in its headers.
+std::int32_t analyseAudioHeader(bufstream* es, std::uint32_t givenBitRate, AudioFacts& facts);
 
 }  // namespace quillion::corvel

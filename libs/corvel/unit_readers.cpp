@@ -277,6 +277,16 @@ bool AudioUnitReader::next(AccessUnit& unit) {
     case kAudioLpcm:
       size = facts_.frameSize;
       break;
+    case kAudioAacId1:
+    case kAudioAacId0: {
+      const std::uint8_t* p = scanner_.peek(6);
+      if (!p || p[0] != 0xFF || (p[1] & 0xF0) != 0xF0) return false;
+      size = ((std::uint32_t{p[3]} & 3) << 11) | (std::uint32_t{p[4]} << 3) | (p[5] >> 5);
+      // A frame shorter than its own header would make the next read start inside it.
+      const std::uint32_t header = (p[1] & 1) ? 7 : 9;
+      if (size < header) return false;
+      break;
+    }
     case kAudioAc3: {
       const std::uint8_t* p = scanner_.peek(6);
       if (!p) return false;

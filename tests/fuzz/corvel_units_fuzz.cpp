@@ -58,7 +58,7 @@ void readAudio(const std::uint8_t* data, std::size_t size) {
   Feed es(data, size);
   Feed units(data, size);
   corvel::AudioFacts facts;
-  if (corvel::analyseAudioHeader(es.reader, facts) != 0) return;
+  if (corvel::analyseAudioHeader(es.reader, 128000, facts) != 0) return;
   check(facts.frameSize > 0 && facts.frameDuration > 0, "an accepted stream has frames");
   corvel::AudioUnitReader reader(units.reader, facts);
   std::uint64_t total = facts.headerBytes;

@@ -339,7 +339,7 @@ TEST(CorvelUnitReaders, AudioHeadersAndFrames) {
     bytes.resize(200, 0);
     MemoryStream es(bytes);
     AudioFacts facts;
-    ASSERT_EQ(analyseAudioHeader(es.reader, facts), 0);
+    ASSERT_EQ(analyseAudioHeader(es.reader, 0, facts), 0);
     EXPECT_EQ(facts.coding, r.coding);
     EXPECT_EQ(facts.frameSize, r.frameSize);
     EXPECT_EQ(facts.maxFrameSize, r.maxFrameSize);
@@ -358,7 +358,7 @@ TEST(CorvelUnitReaders, AudioHeadersAndFrames) {
     bytes.resize(100, 0);
     MemoryStream es(bytes);
     AudioFacts facts;
-    EXPECT_EQ(analyseAudioHeader(es.reader, facts), 16);
+    EXPECT_EQ(analyseAudioHeader(es.reader, 0, facts), 16);
   }
 }
 
@@ -376,7 +376,7 @@ TEST(CorvelUnitReaders, LayerTwoFramesFollowThePaddingBit) {
   bytes.push_back(0xFF);  // a broken tail ends the input
   MemoryStream es(bytes);
   AudioFacts facts;
-  ASSERT_EQ(analyseAudioHeader(es.reader, facts), 0);
+  ASSERT_EQ(analyseAudioHeader(es.reader, 0, facts), 0);
   AudioUnitReader reader(es.reader, facts);
   const std::uint32_t sizes[] = {731, 732, 731};
   for (int i = 0; i < 3; ++i) {
@@ -583,6 +583,52 @@ TEST(CorvelH264, PrimaryPictureTypesOfSliceSets) {
                                                           {0x10, 3}, {0x18, 4}, {0x14, 5},
                                                           {0x1D, 6}, {0x1F, 7}, {0x02, 0}};
   for (const auto& [set, type] : rows) EXPECT_EQ(primaryPicTypeOf(set), type) << set;
+}
+
+}  // namespace
+}  // namespace quillion::corvel
+
+namespace quillion::corvel {
+namespace {
+
+std::vector<std::uint8_t> adtsFrame(std::uint32_t length, std::size_t bytes) {
+  // MPEG-4 AAC LC, 48 kHz, stereo, no CRC.
+  std::vector<std::uint8_t> f(bytes, 0x21);
+  f[0] = 0xFF;
+  f[1] = 0xF1;
+  f[2] = 0x4C;
+  f[3] = static_cast<std::uint8_t>(0x80 | ((length >> 11) & 3));
+  f[4] = static_cast<std::uint8_t>(length >> 3);
+  f[5] = static_cast<std::uint8_t>(((length & 7) << 5) | 0x1F);
+  f[6] = 0xFC;
+  return f;
+}
+
+TEST(CorvelUnitReaders, AdtsFramesNeedTheCallersRateAndAWholeHeader) {
+  std::vector<std::uint8_t> bytes = adtsFrame(300, 300);
+  const std::vector<std::uint8_t> second = adtsFrame(200, 200);
+  bytes.insert(bytes.end(), second.begin(), second.end());
+  // A frame that claims fewer bytes than its own header ends the input there.
+  const std::vector<std::uint8_t> broken = adtsFrame(5, 64);
+  bytes.insert(bytes.end(), broken.begin(), broken.end());
+  {
+    MemoryStream es(bytes);
+    AudioFacts facts;
+    EXPECT_EQ(analyseAudioHeader(es.reader, 0, facts), 16);
+  }
+  MemoryStream es(bytes);
+  AudioFacts facts;
+  ASSERT_EQ(analyseAudioHeader(es.reader, 128000, facts), 0);
+  EXPECT_EQ(facts.coding, kAudioAacId0);
+  EXPECT_DOUBLE_EQ(facts.frameDuration, 576000.0);
+  AudioUnitReader reader(es.reader, facts);
+  AccessUnit u;
+  ASSERT_TRUE(reader.next(u));
+  EXPECT_EQ(u.size, 300u);
+  ASSERT_TRUE(reader.next(u));
+  EXPECT_EQ(u.size, 200u);
+  EXPECT_EQ(u.pts, 576000u);
+  EXPECT_FALSE(reader.next(u));
 }
 
 }  // namespace

@@ -57,6 +57,9 @@ const std::vector<std::string> kH264ScalingLists = {
     "-maxrate",     "1M",
     "-bufsize",     "500k",
     "-f",           "h264"};
+const std::vector<std::string> kAac = {
+    "-f",   "lavfi", "-i",  "sine=f=997:sample_rate=48000:d=1.2", "-c:a", "aac", "-b:a",
+    "128k", "-f",    "adts"};
 const std::vector<std::string> kAc3 = {
     "-f",   "lavfi", "-i", "sine=f=997:sample_rate=48000:d=1.2", "-c:a", "ac3", "-b:a",
     "192k", "-f",    "ac3"};
@@ -83,6 +86,8 @@ std::vector<StreamCase> streamCases() {
   const EsRecipe mp2b{"b.mp2", &kMp2At48, STREAM_KIND_AUDIO, 0, "mp2"};
   const EsRecipe ac3{"c.ac3", &kAc3, STREAM_KIND_AUDIO, 0, "ac3"};
   const EsRecipe h264{"v.264", &kH264, STREAM_KIND_VIDEO, 0, "h264"};
+  // ADTS headers carry no rate: the caller gives it.
+  const EsRecipe aac{"d.aac", &kAac, STREAM_KIND_AUDIO, 128000, "adts"};
   const EsRecipe h264Lists{"w.264", &kH264ScalingLists, STREAM_KIND_VIDEO, 0, "h264"};
   return {
       {"Mpeg1System", 0, {m1v, mp2a}},
@@ -91,6 +96,7 @@ std::vector<StreamCase> streamCases() {
       {"SuperVideoCd", 3, {m2v, mp2a}},
       {"Mpeg1SystemAudioOnly", 0, {mp2a}},
       {"Mpeg2ProgramH264", 2, {h264, mp2b}},
+      {"Mpeg2ProgramAac", 2, {m2v, aac}},
       {"Mpeg2ProgramH264PocType2", 2, {h264Lists, ac3}},
   };
 }
