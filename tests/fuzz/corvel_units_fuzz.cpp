@@ -59,7 +59,10 @@ void readAudio(const std::uint8_t* data, std::size_t size) {
   Feed units(data, size);
   corvel::AudioFacts facts;
   if (corvel::analyseAudioHeader(es.reader, 128000, facts) != 0) return;
-  check(facts.frameSize > 0 && facts.frameDuration > 0, "an accepted stream has frames");
+  const bool framesSayTheirSize =
+      facts.coding == corvel::kAudioAacId1 || facts.coding == corvel::kAudioAacId0;
+  check((facts.frameSize > 0 || framesSayTheirSize) && facts.frameDuration > 0,
+        "an accepted stream has frames");
   corvel::AudioUnitReader reader(units.reader, facts);
   std::uint64_t total = facts.headerBytes;
   std::uint64_t last = 0;
