@@ -196,13 +196,9 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
   unit = AccessUnit{};
   std::uint64_t taken = 0;
   bool havePicture = false;
-  bool firstOfGroup = false;
   bool ended = false;
   for (;;) {
-    if (!scanner_.toStartCode(taken)) {
-      ended = true;
-      break;
-    }
+    if (!scanner_.toStartCode(taken)) break;
     const std::uint8_t* p = scanner_.peek(4);
     if (!p) return Result::broken;
     const std::uint8_t code = p[3];
@@ -226,7 +222,6 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
     } else if (code == kGroupStart) {
       picturesSinceGroup_ = 0;
       unit.flags |= kUnitHasGroup;
-      firstOfGroup = true;
     } else if (code == kPictureStart) {
       const std::uint8_t* h = scanner_.peek(6);
       if (!h) return Result::broken;
@@ -236,6 +231,7 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
       havePicture = true;
       if (!scanner_.skip(4)) return Result::broken;
       taken += 4;
+      // A stream that ends right after a picture header keeps that picture.
       if (mpeg2_ && !pictureCodingExtension(unit, taken, ended)) {
         if (ended) break;
         services_.error("M020:Invalid MPEG2 Video stream, no picture coding extension present");
@@ -250,8 +246,6 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
   if (taken > 0xFFFFFFFFu) return Result::broken;
   unit.size = static_cast<std::uint32_t>(taken);
   stamp(unit);
-  (void)ended;
-  (void)firstOfGroup;
   return Result::unit;
 }
 
