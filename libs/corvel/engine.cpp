@@ -16,8 +16,10 @@ constexpr std::uint64_t kVideoLeadLimit = 22950000;       // 0.85 s
 constexpr std::uint64_t kAudioLeadLimit = 2700000;        // 0.1 s
 constexpr std::uint64_t kAudioFirstLeadLimit = 27000000;  // 1 s before an input's first packet
 constexpr std::uint64_t kMaxStdDelay = 27000000;
-constexpr std::uint64_t kH264LeadLimit = 37800000;     // 1.4 s
-constexpr std::uint64_t kH264MaxStdDelay = 270000000;  // 10 s
+constexpr std::uint64_t kSubpictureLeadLimit = 2700000;       // 0.1 s
+constexpr std::uint64_t kSubpictureFirstLeadLimit = 6750000;  // 0.25 s
+constexpr std::uint64_t kH264LeadLimit = 37800000;            // 1.4 s
+constexpr std::uint64_t kH264MaxStdDelay = 270000000;         // 10 s
 
 bool readNext(mpeg_m_muxer& mux, Input& in, AccessUnit& unit) {
   (void)mux;
@@ -25,13 +27,22 @@ bool readNext(mpeg_m_muxer& mux, Input& in, AccessUnit& unit) {
     if (!in.videoReader) return false;
     return in.videoReader->next(unit) == VideoUnitReader::Result::unit;
   }
+  if (in.kind == InputKind::subpicture)
+    return in.subpictureReader && in.subpictureReader->next(unit);
   return in.audioReader && in.audioReader->next(unit);
+}
+
+// Video and audio inputs: the ones that make up the multiplex rate.
+template <typename Fn>
+void forEachStream(mpeg_m_muxer& mux, Fn fn) {
+  for (int i = 0; i < mux.videoCount; ++i) fn(*mux.videos[i]);
+  for (int i = 0; i < mux.audioCount; ++i) fn(*mux.audios[i]);
 }
 
 template <typename Fn>
 void forEachInput(mpeg_m_muxer& mux, Fn fn) {
-  for (int i = 0; i < mux.videoCount; ++i) fn(*mux.videos[i]);
-  for (int i = 0; i < mux.audioCount; ++i) fn(*mux.audios[i]);
+  forEachStream(mux, fn);
+  for (int i = 0; i < mux.subpictureCount; ++i) fn(*mux.subpictures[i]);
 }
 
 double ms(std::uint64_t ticks) {
@@ -104,6 +115,16 @@ std::int32_t readFirstUnits(mpeg_m_muxer& mux) {
       mux.videoStartOffset = in.unit.pts > lead ? in.unit.pts - lead : 0;
     }
   }
+  // Units without times of their own come one picture apart.
+  const std::uint64_t period = mux.videoCount ? mux.videos[0]->video.framePeriod : 1080000;
+  for (int i = 0; i < mux.subpictureCount; ++i) {
+    Input& in = *mux.subpictures[i];
+    in.subpictureReader->setPeriod(period);
+    if (!advanceUnit(mux, in)) {
+      mux.services.error("M021:Unable to read from subpic units.");
+      return 32;
+    }
+  }
   for (int i = 0; i < mux.audioCount; ++i) {
     if (!advanceUnit(mux, *mux.audios[i])) {
       mux.services.error("M022:Unable to read from audio units");
@@ -118,7 +139,7 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
   const mpeg_m_settings& s = mux.settings;
   const double sector = s.sector_size;
   double dataRate = 0, multiplexRate = 0, halfBuffers = 0;
-  forEachInput(mux, [&](Input& in) {
+  forEachStream(mux, [&](Input& in) {
     const double rate = in.byteRate;
     const double payload = std::max(1, packetPayloadPlain(mux, in));
     dataRate += rate;
@@ -196,6 +217,8 @@ bool anyUnitPending(const mpeg_m_muxer& mux) {
     if (mux.videos[i]->hasUnit) return true;
   for (int i = 0; i < mux.audioCount; ++i)
     if (mux.audios[i]->hasUnit) return true;
+  for (int i = 0; i < mux.subpictureCount; ++i)
+    if (mux.subpictures[i]->hasUnit) return true;
   return false;
 }
 
@@ -239,6 +262,14 @@ bool audioEligible(mpeg_m_muxer& mux, Input& in, double clock) {
   return static_cast<double>(in.unit.pts) - clock < lead;
 }
 
+bool subpictureEligible(mpeg_m_muxer& mux, Input& in, double clock) {
+  if (!in.hasUnit) return false;
+  if (in.std.freeSpace() < packetPayloadPlain(mux, in)) return false;
+  const double lead =
+      static_cast<double>(in.firstInFile ? kSubpictureFirstLeadLimit : kSubpictureLeadLimit);
+  return static_cast<double>(in.unit.pts) - clock < lead;
+}
+
 }  // namespace
 
 std::int32_t muxStep(mpeg_m_muxer& mux) {
@@ -260,14 +291,19 @@ std::int32_t muxStep(mpeg_m_muxer& mux) {
       if (videoEligible(mux, *mux.videos[i], mux.clock)) video = mux.videos[i];
     for (int i = 0; i < mux.audioCount && !audio; ++i)
       if (audioEligible(mux, *mux.audios[i], mux.clock)) audio = mux.audios[i];
+    Input* subpicture = nullptr;
+    for (int i = 0; i < mux.subpictureCount && !subpicture; ++i)
+      if (subpictureEligible(mux, *mux.subpictures[i], mux.clock)) subpicture = mux.subpictures[i];
     // Until the first video input has begun, nothing else may start the file.
-    if (video == mux.videos[0] && video && video->firstInFile) audio = nullptr;
+    if (video == mux.videos[0] && video && video->firstInFile) audio = subpicture = nullptr;
     // A Video CD gives its fourth pack to audio, when the first audio input can take it.
     if (s.mux_type == kVcd && mux.packCount == 3 && mux.audioCount > 0 &&
         audioEligible(mux, *mux.audios[0], mux.clock))
       audio = mux.audios[0];
     if (audio) {
       result = writeAudioPack(mux, *audio, scr);
+    } else if (subpicture) {
+      result = writeAudioPack(mux, *subpicture, scr);
     } else if (video) {
       result = writeVideoPack(mux, *video, scr);
     } else if (s.vbr) {
@@ -296,10 +332,13 @@ std::int32_t writeProgramEnd(mpeg_m_muxer& mux) {
     mux.clock += mux.packTime + mux.extraTime;
     result = writeLastPack(mux, static_cast<std::uint64_t>(std::ceil(mux.clock)));
   }
-  std::uint32_t videoUnder = 0, audioUnder = 0;
+  std::uint32_t videoUnder = 0, audioUnder = 0, subpictureUnder = 0;
   for (int i = 0; i < mux.videoCount; ++i) videoUnder += mux.videos[i]->underflows;
   for (int i = 0; i < mux.audioCount; ++i) audioUnder += mux.audios[i]->underflows;
+  for (int i = 0; i < mux.subpictureCount; ++i) subpictureUnder += mux.subpictures[i]->underflows;
   if (videoUnder) mux.services.warning("M085:%u video underflows (SCR >= PTS or DTS)", videoUnder);
+  if (subpictureUnder)
+    mux.services.warning("M085:%u subpic underflows (SCR >= PTS or DTS)", subpictureUnder);
   if (audioUnder) mux.services.warning("M086:%u audio underflows (SCR >= PTS)", audioUnder);
   return result;
 }

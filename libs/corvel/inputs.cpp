@@ -8,6 +8,7 @@
 #include "pack_writers.h"
 #include "settings.h"
 #include "stream_headers.h"
+#include "subpicture_file.h"
 
 namespace quillion::corvel {
 namespace {
@@ -18,6 +19,7 @@ constexpr std::uint32_t kAudioReaderBuffer = 32768;
 constexpr std::uint32_t kOptionStill = 1;
 constexpr std::uint32_t kOptionSizeNotice = 2;
 constexpr std::uint32_t kOptionNoScanOffsets = 4;
+constexpr std::uint32_t kOptionSubpictureFile = 8;
 
 std::uint32_t readU32(const std::uint8_t* p) {
   std::uint32_t v;
@@ -34,11 +36,13 @@ void withhold(mpeg_m_muxer& mux, std::uint8_t id) {
   for (std::uint8_t* pool : {mux.videoIds, mux.mpegAudioIds, mux.ac3Ids, mux.lpcmIds})
     for (int i = 0; i < 8; ++i)
       if (pool[i] == id) pool[i] = 0;
+  for (std::uint8_t& entry : mux.subpictureIds)
+    if (entry == id) entry = 0;
 }
 
 // The first free id of a pool, which is then taken; 0 when none is left.
-std::uint8_t takeFrom(std::uint8_t* pool) {
-  for (int i = 0; i < 8; ++i) {
+std::uint8_t takeFrom(std::uint8_t* pool, int size = 8) {
+  for (int i = 0; i < size; ++i) {
     if (pool[i] != 0) {
       const std::uint8_t id = pool[i];
       pool[i] = 0;
@@ -67,6 +71,11 @@ std::uint32_t videoBufferKiB(const mpeg_m_muxer& mux, const Input& in) {
 
 void releaseInput(mpeg_m_muxer& mux, Input* in, bool abort) {
   if (!in->callerOwned) {
+    // The subpicture file reader is finished by its own free.
+    if (in->es && in->kind == InputKind::subpicture && (in->params.kind & kOptionSubpictureFile)) {
+      in->es->free(in->es);
+      in->es = nullptr;
+    }
     if (in->es) (void)close_file_buf(in->es, abort);
     if (in->units) (void)close_file_buf(in->units, abort);
   }
@@ -77,12 +86,14 @@ void releaseInput(mpeg_m_muxer& mux, Input* in, bool abort) {
 
 struct PoolSnapshot {
   std::uint8_t ids[4][8];
+  std::uint8_t subpictures[32];
   static PoolSnapshot of(const mpeg_m_muxer& mux) {
     PoolSnapshot s;
     std::memcpy(s.ids[0], mux.videoIds, 8);
     std::memcpy(s.ids[1], mux.mpegAudioIds, 8);
     std::memcpy(s.ids[2], mux.ac3Ids, 8);
     std::memcpy(s.ids[3], mux.lpcmIds, 8);
+    std::memcpy(s.subpictures, mux.subpictureIds, 32);
     return s;
   }
   void restore(mpeg_m_muxer& mux) const {
@@ -90,6 +101,7 @@ struct PoolSnapshot {
     std::memcpy(mux.mpegAudioIds, ids[1], 8);
     std::memcpy(mux.ac3Ids, ids[2], 8);
     std::memcpy(mux.lpcmIds, ids[3], 8);
+    std::memcpy(mux.subpictureIds, subpictures, 32);
   }
 };
 
@@ -151,6 +163,19 @@ std::int32_t setUpAudio(mpeg_m_muxer& mux, Input& in) {
   return 0;
 }
 
+std::int32_t setUpSubpicture(mpeg_m_muxer& mux, Input& in) {
+  if (!in.units->request(in.units, 4)) return kResultFailure;
+  in.privateStream = true;
+  if (in.subStreamId == 0) in.subStreamId = takeFrom(mux.subpictureIds, 32);
+  if (in.subStreamId == 0) return kResultFailure;
+  const std::uint32_t kib = in.params.bufferKiB ? in.params.bufferKiB : 52;
+  in.bufferBytes = kib * 1024;
+  in.stdScale = 1;
+  in.stdSize = static_cast<std::uint16_t>(kib & 0x1FFF);
+  in.subpictureReader.emplace(in.units, (in.params.kind & kOptionSubpictureFile) != 0);
+  return 0;
+}
+
 }  // namespace
 
 StreamParameters readStreamSettings(const stream_settings& raw) {
@@ -180,6 +205,7 @@ void setUpOutput(mpeg_m_muxer& mux, const mux_output_info* info) {
   fillPool(mux.mpegAudioIds, 0xC0);
   fillPool(mux.ac3Ids, 0x80);
   fillPool(mux.lpcmIds, 0xA0);
+  for (int i = 0; i < 32; ++i) mux.subpictureIds[i] = static_cast<std::uint8_t>(0x20 + i);
   mux.bytePosition = mux.bytesInFile = 0;
   mux.packetsLeft = mux.settings.packets_per_pack;
   mux.layout.mpeg1 = isMpeg1Type(mux.settings.mux_type);
@@ -200,8 +226,10 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   } else if (params.kind & STREAM_KIND_AUDIO) {
     kind = InputKind::audio;
     if (mux.audioCount == MuxJob::kMaxAudio) return kResultFailure;
+  } else if (params.kind & STREAM_KIND_SUBPICTURE) {
+    kind = InputKind::subpicture;
+    if (mux.subpictureCount == MuxJob::kMaxSubpicture) return kResultFailure;
   } else {
-    // Subpicture inputs and records of no kind are not taken.
     return kResultFailure;
   }
   void* block = mux.services.allocate(sizeof(Input));
@@ -222,7 +250,7 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   in->bitRate = bitRate;
   if (in->params.delayMs == 0)
     in->params.delayMs = static_cast<std::uint32_t>(
-        kind == InputKind::video ? mux.settings.video_delay : mux.settings.audio1_delay);
+        kind == InputKind::audio ? mux.settings.audio1_delay : mux.settings.video_delay);
   // Ids the caller names are theirs; no other input may be given them.
   in->streamId = params.streamId;
   in->subStreamId = params.subStreamId;
@@ -230,7 +258,14 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   if (params.subStreamId) withhold(mux, params.subStreamId);
 
   const bool video = kind == InputKind::video;
-  if (name) {
+  if (name && kind == InputKind::subpicture) {
+    in->es = (params.kind & kOptionSubpictureFile)
+                 ? openSubpictureFile(name, mux.services)
+                 : open_file_buf_read(name, kAudioReaderBuffer, nullptr);
+    if (!in->es) return refuse("M006:Unable to open subpic file");
+    in->units = open_file_buf_read(name, kUnitsReaderBuffer, nullptr);
+    if (!in->units) return refuse("M010:Unable to open subpic units file");
+  } else if (name) {
     in->es = open_file_buf_read(name, video ? kVideoReaderBuffer : kAudioReaderBuffer, nullptr);
     if (!in->es)
       return refuse(video ? "M005:Unable to open video file" : "M006:Unable to open audio file");
@@ -246,6 +281,9 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   if (video) {
     if (setUpVideo(mux, *in) != 0)
       return refuse("M009:Unable to get the first video header from file");
+  } else if (kind == InputKind::subpicture) {
+    if (setUpSubpicture(mux, *in) != 0)
+      return refuse("M011:Unable to get the first subpic header from file");
   } else if (setUpAudio(mux, *in) != 0) {
     return refuse("M011:Unable to get the first audio header from file");
   }
@@ -266,6 +304,8 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   }
   if (video)
     mux.videos[mux.videoCount++] = in;
+  else if (kind == InputKind::subpicture)
+    mux.subpictures[mux.subpictureCount++] = in;
   else
     mux.audios[mux.audioCount++] = in;
   return 0;
@@ -280,6 +320,7 @@ void releaseScanOffsets(mpeg_m_muxer& mux) {
 
 void closeInputs(mpeg_m_muxer& mux, bool abort) {
   while (mux.audioCount > 0) releaseInput(mux, mux.audios[--mux.audioCount], abort);
+  while (mux.subpictureCount > 0) releaseInput(mux, mux.subpictures[--mux.subpictureCount], abort);
   while (mux.videoCount > 0) releaseInput(mux, mux.videos[--mux.videoCount], abort);
 }
 

@@ -63,6 +63,7 @@ struct Input {
   AudioFacts audio;
   std::optional<VideoUnitReader> videoReader;
   std::optional<AudioUnitReader> audioReader;
+  std::optional<SubpictureUnitReader> subpictureReader;
 
   std::uint8_t streamId = 0;
   std::uint8_t subStreamId = 0;
@@ -112,6 +113,7 @@ namespace quillion::corvel {
 struct MuxJob {
   static constexpr int kMaxVideo = 8;
   static constexpr int kMaxAudio = 8;
+  static constexpr int kMaxSubpicture = 32;
 
   mux_output_info outputInfo{};
   std::uint8_t extension[1979] = {};
@@ -122,6 +124,7 @@ struct MuxJob {
   int videoCount = 0;
   Input* audios[kMaxAudio] = {};
   int audioCount = 0;
+  Input* subpictures[kMaxSubpicture] = {};
   int subpictureCount = 0;
 
   bufstream* output = nullptr;
@@ -132,6 +135,7 @@ struct MuxJob {
   std::uint8_t mpegAudioIds[8] = {};
   std::uint8_t ac3Ids[8] = {};
   std::uint8_t lpcmIds[8] = {};
+  std::uint8_t subpictureIds[32] = {};
 
   // Engine.
   PackLayout layout;

@@ -33,6 +33,7 @@ std::size_t packetBudget(const mpeg_m_muxer& mux) {
 
 std::size_t privateHeaderSize(const Input& in) {
   if (!in.privateStream) return 0;
+  if (in.kind == InputKind::subpicture) return 1;
   return in.audio.coding == kAudioLpcm ? 7 : 4;
 }
 
@@ -98,6 +99,13 @@ std::size_t systemStreams(const mpeg_m_muxer& mux, bool video, bool audio, Syste
       out[n++] = SystemStream{in.streamId, in.stdScale, in.stdSize};
     }
     videoBound = static_cast<std::uint8_t>(mux.videoCount);
+  }
+  // Subpictures travel in private stream 1, listed once, between video and audio.
+  if (video && audio && mux.subpictureCount > 0) {
+    std::uint16_t size = 0;
+    for (int i = 0; i < mux.subpictureCount; ++i)
+      size = std::max(size, mux.subpictures[i]->stdSize);
+    out[n++] = SystemStream{kPrivateStream1, 1, size};
   }
   if (audio) {
     for (int i = 0; i < mux.audioCount; ++i) {
@@ -198,6 +206,8 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
       // Players take an H.264 picture's times only from a PES header of its own: a packet in
       // which one picture began ends with it.
       if (in.kind == InputKind::video && in.video.coding == VideoCoding::h264 && begun > 0) break;
+      // A subpicture unit is shown at its own time: each goes in packets of its own.
+      if (in.kind == InputKind::subpicture) break;
     }
   }
   return true;
@@ -279,7 +289,7 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   bool inside = false;
   if (in.unitFresh) {
     starting = &in.unit;
-  } else if (in.unitLeft < roomPlain && peekUnit(mux, in)) {
+  } else if (in.kind != InputKind::subpicture && in.unitLeft < roomPlain && peekUnit(mux, in)) {
     starting = &in.peeked;
     inside = true;
   }
@@ -297,7 +307,9 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   }
   if (starting && scr > starting->pts) {
     const double late = std::ceil(static_cast<double>(scr - starting->pts) / 27000.0);
-    if (inside)
+    if (in.kind == InputKind::subpicture)
+      mux.services.warning("M091:Subpic PTS underflow at pack %u by %.02fms", mux.packCount, late);
+    else if (inside)
       mux.services.warning("M092:Audio PTS underflow at pack %u by %.02fms", mux.packCount, late);
     else
       mux.services.warning("M091:Audio PTS underflow at pack %u by %.02fms", mux.packCount, late);
@@ -313,12 +325,14 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, priv + got);
   if (priv) {
     std::uint8_t* p = mux.sector + pos;
+    p[0] = in.subStreamId;
     const std::uint32_t pointer =
         begun ? static_cast<std::uint32_t>(firstBegin) + (priv == 7 ? 4 : 1) : 0;
-    p[0] = in.subStreamId;
-    p[1] = static_cast<std::uint8_t>(begun);
-    p[2] = static_cast<std::uint8_t>(pointer >> 8);
-    p[3] = static_cast<std::uint8_t>(pointer);
+    if (priv >= 4) {
+      p[1] = static_cast<std::uint8_t>(begun);
+      p[2] = static_cast<std::uint8_t>(pointer >> 8);
+      p[3] = static_cast<std::uint8_t>(pointer);
+    }
     if (priv == 7) {
       p[4] = static_cast<std::uint8_t>(in.audio.lpcmHeader[4] |
                                        (begun ? (in.frameCounter & 31) : 0x1F));
@@ -332,7 +346,10 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   if (fill.padding) pos += buildPadding(mux.sector + pos, mux.layout, fill.padding);
   std::memset(mux.sector + pos, 0, tail);
   pos += tail;
-  if (writeSector(mux, pos, "M028:Unable to write an audio pack to program file") != 0)
+  if (writeSector(mux, pos,
+                  in.kind == InputKind::subpicture
+                      ? "M028:Unable to write a subpic pack to program file"
+                      : "M028:Unable to write an audio pack to program file") != 0)
     return kResultFailure;
   if (!carriesStdEveryPacket(mux)) in.firstPacket = false;
   in.firstInFile = false;

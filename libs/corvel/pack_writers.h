@@ -14,6 +14,7 @@ std::int32_t packetPayloadPlain(const mpeg_m_muxer& mux, const Input& in);
 std::int32_t packetPayloadStamped(const mpeg_m_muxer& mux, const Input& in);
 
 std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr);
+// Audio inputs, and subpicture inputs, which travel the same way in private stream 1.
 std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr);
 // Also carries the system headers of the first packs.
 std::int32_t writePaddingPack(mpeg_m_muxer& mux, std::uint64_t scr);

@@ -304,4 +304,25 @@ bool AudioUnitReader::next(AccessUnit& unit) {
   return true;
 }
 
+bool SubpictureUnitReader::next(AccessUnit& unit) {
+  unit = AccessUnit{};
+  std::uint64_t time = (count_ + 1) * period_;
+  if (timed_) {
+    const std::uint8_t* h = scanner_.peek(8);
+    if (!h) return false;
+    time = 0;
+    for (int i = 0; i < 8; ++i) time = (time << 8) | h[i];
+    if (!scanner_.skip(8)) return false;
+  }
+  const std::uint8_t* p = scanner_.peek(2);
+  if (!p) return false;
+  const std::uint32_t length = (std::uint32_t{p[0]} << 8) | p[1];
+  if (length < 2 || !scanner_.skip(length)) return false;
+  ++count_;
+  unit.size = length;
+  unit.pts = unit.dts = time;
+  unit.decodeIndex = unit.displayIndex = static_cast<std::uint32_t>(count_ - 1);
+  return true;
+}
+
 }  // namespace quillion::corvel

@@ -60,4 +60,20 @@ class AudioUnitReader {
   bool started_ = false;
 };
 
+// Subpicture units: two-byte length first. With `timed`, each unit follows an 8-byte time
+// stamp (27 MHz); otherwise units come one `period` apart.
+class SubpictureUnitReader {
+ public:
+  SubpictureUnitReader(bufstream* units, bool timed) : scanner_(units), timed_(timed) {}
+  void setPeriod(std::uint64_t period) { period_ = period; }
+  // False at the end of the data, or at a length too short to hold itself.
+  bool next(AccessUnit& unit);
+
+ private:
+  ByteScanner scanner_;
+  bool timed_;
+  std::uint64_t period_ = 0;
+  std::uint64_t count_ = 0;
+};
+
 }  // namespace quillion::corvel

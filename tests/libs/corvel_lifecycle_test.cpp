@@ -145,9 +145,8 @@ TEST(CorvelLifecycle, InputListsAndOptionBits) {
   Muxer m(presetOf(0));
   ASSERT_EQ(mpegOutMuxInitFile(m.mux, nullptr, dir.file("out.mpg").c_str()), 0);
   printed().clear();
-  // Option bits 1 and 2 only with bit 0; a record of no kind; subpictures are not taken here.
-  for (std::uint32_t kind :
-       {STREAM_KIND_VIDEO | 2u, STREAM_KIND_VIDEO | 4u, 0u, STREAM_KIND_SUBPICTURE}) {
+  // Option bits 1 and 2 only with bit 0; a record of no kind.
+  for (std::uint32_t kind : {STREAM_KIND_VIDEO | 2u, STREAM_KIND_VIDEO | 4u, 0u}) {
     const stream_settings s = kindOf(kind);
     EXPECT_EQ(mpegOutMuxAddFile(m.mux, &s, video.c_str(), 1150000), 16) << kind;
   }

@@ -516,3 +516,114 @@ TEST(CorvelIndexRecords, H264PyramidKeepsEveryRecordInDisplayOrder) {
 
 }  // namespace
 }  // namespace quillion::test::corvel
+
+namespace quillion::test::corvel {
+namespace {
+
+// A subpicture unit: its length, the offset of its control sequence, then one control
+// sequence that starts the display and ends.
+std::vector<std::uint8_t> subpictureUnit(std::uint8_t fill) {
+  return {0x00, 0x0C, 0x00, 0x06, fill, fill, 0x00, 0x00, 0x00, 0x06, 0x01, 0xFF};
+}
+
+void appendRecord(std::vector<std::uint8_t>& file, std::uint64_t time,
+                  const std::vector<std::uint8_t>& unit) {
+  for (int i = 7; i >= 0; --i) file.push_back(static_cast<std::uint8_t>(time >> (8 * i)));
+  file.insert(file.end(), unit.begin(), unit.end());
+}
+
+// Subpictures from a file of timed units: ffprobe finds the stream at its time stamps, and
+// the units come back out as they went in.
+TEST(CorvelSubpictures, TimedUnitsFromASubpictureFile) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m2v", kMpeg2Video);
+  std::vector<std::uint8_t> file;
+  appendRecord(file, 13500000, subpictureUnit(0x11));  // 0.5 s
+  // A unit larger than a packet: its second packet carries no time of its own.
+  std::vector<std::uint8_t> large = subpictureUnit(0x44);
+  large.resize(5000, 0x44);
+  large[0] = 5000 >> 8;
+  large[1] = 5000 & 0xFF;
+  appendRecord(file, 27000000, large);                 // 1 s
+  appendRecord(file, 40500000, subpictureUnit(0x22));  // 1.5 s
+  writeFile(dir.file("s.sub"), file);
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 2);
+  const auto out = dir.file("out.mpg");
+  printed().clear();
+  const MuxOutcome o = muxFiles(settings,
+                                {{video, STREAM_KIND_VIDEO, 2000000, 0},
+                                 {dir.file("s.sub"), STREAM_KIND_SUBPICTURE | 8u, 0, 0}},
+                                out);
+  ASSERT_EQ(o.run, 0) << (printed().errors.empty() ? "" : printed().errors[0]);
+  const std::string streams = toolOutput({"ffprobe", "-v", "error", "-show_entries",
+                                          "stream=codec_name,id", "-of", "csv=p=0", out.string()});
+  EXPECT_NE(streams.find("dvd_subtitle,0x20"), std::string::npos) << streams;
+  const std::vector<ProbedPacket> packets = probePackets(out);
+  double firstVideoDts = -1;
+  std::vector<double> subtitleTimes;
+  for (const ProbedPacket& p : packets) {
+    if (p.mediaType == "video" && firstVideoDts < 0) firstVideoDts = p.dts;
+    if (p.mediaType == "subtitle") subtitleTimes.push_back(p.pts);
+  }
+  ASSERT_EQ(subtitleTimes.size(), 3u);
+  EXPECT_NEAR(subtitleTimes[0] - firstVideoDts, 0.5, 1e-3);
+  EXPECT_NEAR(subtitleTimes[1] - firstVideoDts, 1.0, 1e-3);
+  EXPECT_NEAR(subtitleTimes[2] - firstVideoDts, 1.5, 1e-3);
+  // ffmpeg gives the units back whole.
+  const auto back = dir.file("back.sub");
+  const ToolResult demux = runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-map", "0:s",
+                                    "-c", "copy", "-f", "data", back.string()});
+  ASSERT_EQ(demux.exitCode, 0) << demux.output;
+  std::vector<std::uint8_t> units = subpictureUnit(0x11);
+  units.insert(units.end(), large.begin(), large.end());
+  const std::vector<std::uint8_t> last = subpictureUnit(0x22);
+  units.insert(units.end(), last.begin(), last.end());
+  EXPECT_TRUE(readFile(back) == units) << "subpicture units differ";
+  const ToolResult decode =
+      runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-sn", "-f", "null", "-"});
+  EXPECT_EQ(decode.output, "");
+}
+
+// A unit whose length cannot hold its own length field ends the input: it is not read as a
+// huge unit.
+TEST(CorvelSubpictures, ShortLengthEndsTheInput) {
+  TempDir dir;
+  std::vector<std::uint8_t> file;
+  appendRecord(file, 0, {0x00, 0x01});
+  writeFile(dir.file("bad.sub"), file);
+  std::vector<std::uint8_t> later;
+  appendRecord(later, 0, subpictureUnit(0x33));
+  appendRecord(later, 27000000, {0x00, 0x01, 0x55, 0x55});
+  writeFile(dir.file("late.sub"), later);
+  const auto video = makeEs(dir, "v.m2v", kMpeg2Video);
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 2);
+  mpeg_m_muxer* mux = mpegOutMuxNew(collectingRc, &settings);
+  ASSERT_NE(mux, nullptr);
+  MemoryOutput out;
+  ASSERT_EQ(mpegOutMuxInitFileBS(mux, nullptr, out.stream()), 0);
+  stream_settings s{};
+  s.kind = STREAM_KIND_SUBPICTURE | 8u;
+  printed().clear();
+  EXPECT_EQ(mpegOutMuxAddFile(mux, &s, dir.file("bad.sub").c_str(), 0), 16);
+  EXPECT_EQ(printed().errors, std::vector<std::string>{"M006:Unable to open subpic file"});
+  stream_settings v{};
+  v.kind = STREAM_KIND_VIDEO;
+  ASSERT_EQ(mpegOutMuxAddFile(mux, &v, video.c_str(), 2000000), 0);
+  ASSERT_EQ(mpegOutMuxAddFile(mux, &s, dir.file("late.sub").c_str(), 0), 0);
+  EXPECT_EQ(mpegOutMux(mux), 0);
+  EXPECT_EQ(mpegOutMuxDone(mux, 0), 0);
+  mpegOutMuxFree(mux);
+  // The good unit went out once, the broken one not at all.
+  const std::vector<std::uint8_t> unit = subpictureUnit(0x33);
+  std::size_t found = 0;
+  for (auto it = out.bytes.begin();
+       (it = std::search(it, out.bytes.end(), unit.begin(), unit.end())) != out.bytes.end(); ++it)
+    ++found;
+  EXPECT_EQ(found, 1u);
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
