@@ -3,10 +3,14 @@
 // readers over any bytes, and the H.264-style bit reader. Whatever they are given, the
 // units they hand out must lie inside the data and their times must not run backwards.
 //
-// Input: one selector byte (bit 0: audio, else video; bit 1: field mode 3 instead of 0),
-// then the elementary stream.
+// Input: one selector byte (bit 0: audio, else video; bit 1: field mode 3 instead of 0;
+// bit 2: subpictures instead, bit 3 with their time stamps, also through the subpicture file
+// reader), then the elementary stream.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "bit_reader.h"
@@ -14,6 +18,7 @@
 #include "fuzz_support.h"
 #include "services.h"
 #include "stream_headers.h"
+#include "subpicture_file.h"
 #include "unit_readers.h"
 
 namespace {
@@ -75,6 +80,40 @@ void readAudio(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+void readSubpictures(const std::uint8_t* data, std::size_t size, bool timed) {
+  Feed units(data, size);
+  corvel::SubpictureUnitReader reader(units.reader, timed);
+  reader.setPeriod(1080000);
+  std::uint64_t total = 0;
+  corvel::AccessUnit u;
+  for (int i = 0; i < 100000 && reader.next(u); ++i) {
+    check(u.size >= 2, "a unit holds its length");
+    total += u.size + (timed ? 8 : 0);
+    check(total <= size, "units lie inside the data");
+  }
+  if (!timed) return;
+  char name[] = "/tmp/corvel_fuzz_XXXXXX";
+  const int fd = ::mkstemp(name);
+  check(fd >= 0, "a scratch file is made");
+  check(::write(fd, data, size) == static_cast<ssize_t>(size), "the scratch file takes the data");
+  ::close(fd);
+  const auto services = quillion::mpeg::Services::resolve(nullptr);
+  if (bufstream* file = corvel::openSubpictureFile(name, services)) {
+    std::uint64_t read = 0;
+    for (int i = 0; i < 100000; ++i) {
+      const std::uint32_t left = file->usable_bytes(file);
+      std::uint8_t* p = file->request(file, left ? left : 2);
+      if (!p) break;
+      const std::uint32_t n = left ? left : 2;
+      check(file->confirm(file, n) == n, "a requested area can be taken");
+      read += n;
+      check(read <= size, "units lie inside the file");
+    }
+    file->free(file);
+  }
+  ::unlink(name);
+}
+
 void readBits(const std::uint8_t* data, std::size_t size) {
   corvel::BitReader bits(data, size);
   for (std::size_t i = 0; i < 8 * size + 8 && !bits.ended(); ++i) {
@@ -91,7 +130,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ++data;
   --size;
   if (size > 1 << 20) return 0;
-  if (selector & 1)
+  if (selector & 4)
+    readSubpictures(data, size, (selector & 8) != 0);
+  else if (selector & 1)
     readAudio(data, size);
   else
     readVideo(data, size, (selector & 2) ? 3 : 0);
