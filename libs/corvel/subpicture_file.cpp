@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "subpicture_file.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
