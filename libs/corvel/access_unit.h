@@ -27,7 +27,7 @@ inline constexpr std::uint32_t kUnitHasGroup = 2;
 inline constexpr std::uint32_t kUnitHasAccessUnitDelimiter = 0x40;
 
 // primary_pic_type of an access unit delimiter for the set of slice types in a picture
-// (bits: 0 P, 1 B, 2 I, 3 SP, 4 SI).
+// (bits: 0 P, 1 B, 2 I, 3 SP, 4 SI): the first type that allows them all.
 std::uint32_t primaryPicTypeOf(std::uint32_t sliceTypes);
 
 enum class VideoCoding { none, mpeg1, mpeg2, h264 };

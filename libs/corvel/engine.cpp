@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "bufstream.h"
 #include "pack_writers.h"
@@ -12,6 +13,7 @@ namespace quillion::corvel {
 namespace {
 
 constexpr double kTicksPerSecond = 27000000.0;
+constexpr std::uint32_t kOptionAccessUnitDelimiters = 0x10;
 constexpr std::uint64_t kVideoLeadLimit = 22950000;       // 0.85 s
 constexpr std::uint64_t kAudioLeadLimit = 2700000;        // 0.1 s
 constexpr std::uint64_t kAudioFirstLeadLimit = 27000000;  // 1 s before an input's first packet
@@ -71,7 +73,16 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
   in.unitFresh = true;
   in.unitLeft = in.unit.size;
   in.insertionCount = 0;
-  if (in.kind != InputKind::video || in.unit.pictureType != 1) return true;
+  if (in.kind != InputKind::video) return true;
+  // An H.264 input asked for delimiters gets one in front of every picture that has none.
+  if (in.video.coding == VideoCoding::h264 && (in.params.kind & kOptionAccessUnitDelimiters) &&
+      !(in.unit.flags & kUnitHasAccessUnitDelimiter)) {
+    const std::uint8_t aud[6] = {
+        0, 0, 0, 1, 0x09, static_cast<std::uint8_t>((in.unit.primaryPicType << 5) | 0x10)};
+    std::memcpy(in.delimiter, aud, sizeof aud);
+    in.insertions[in.insertionCount++] = Input::Insertion{0, in.delimiter, 6, 0, false};
+  }
+  if (in.unit.pictureType != 1) return true;
   // Every I picture starts with a sequence header when headers are aligned, so a player can
   // start decoding at any of them.
   if (mux.settings.align_sequence_headers && !(in.unit.flags & kUnitHasSequenceHeader) &&

@@ -99,6 +99,7 @@ struct Input {
     bool scanBlock = false;  // never split between two packets
   };
   Insertion insertions[2];
+  std::uint8_t delimiter[6] = {};
   int insertionCount = 0;
   std::uint8_t scanBlock[18] = {};
   std::uint64_t scanTime = 0;  // of the picture whose scan block was written last

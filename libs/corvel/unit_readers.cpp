@@ -16,27 +16,12 @@ constexpr std::uint8_t kGroupStart = 0xB8;
 }  // namespace
 
 std::uint32_t primaryPicTypeOf(std::uint32_t sliceTypes) {
-  // Bits: 0 P, 1 B, 2 I, 3 SP, 4 SI.
-  switch (sliceTypes) {
-    case 0x04:
-      return 0;
-    case 0x05:
-      return 1;
-    case 0x07:
-      return 2;
-    case 0x10:
-      return 3;
-    case 0x18:
-      return 4;
-    case 0x14:
-      return 5;
-    case 0x1D:
-      return 6;
-    case 0x1F:
-      return 7;
-    default:
-      return 0;
-  }
+  // The slice types each primary_pic_type allows (bits: 0 P, 1 B, 2 I, 3 SP, 4 SI); a
+  // picture takes the first value that allows every type it has.
+  constexpr std::uint32_t kAllowed[8] = {0x04, 0x05, 0x07, 0x10, 0x18, 0x14, 0x1D, 0x1F};
+  for (std::uint32_t type = 0; type < 8; ++type)
+    if ((sliceTypes & ~kAllowed[type]) == 0) return type;
+  return 7;
 }
 
 VideoUnitReader::VideoUnitReader(bufstream* units, const VideoFacts& facts, std::int32_t pulldown,

@@ -579,9 +579,20 @@ TEST(CorvelH264, PictureOrderCountTypesOneAndTwo) {
 
 TEST(CorvelH264, PrimaryPictureTypesOfSliceSets) {
   // Bits: 0 P, 1 B, 2 I, 3 SP, 4 SI.
-  const std::pair<std::uint32_t, std::uint32_t> rows[] = {{0x04, 0}, {0x05, 1}, {0x07, 2},
-                                                          {0x10, 3}, {0x18, 4}, {0x14, 5},
-                                                          {0x1D, 6}, {0x1F, 7}, {0x02, 0}};
+  const std::pair<std::uint32_t, std::uint32_t> rows[] = {{0x04, 0},
+                                                          {0x05, 1},
+                                                          {0x07, 2},
+                                                          {0x10, 3},
+                                                          {0x18, 4},
+                                                          {0x14, 5},
+                                                          {0x1D, 6},
+                                                          {0x1F, 7},
+                                                          // One type alone: the first value
+                                                          // that allows it.
+                                                          {0x01, 1},
+                                                          {0x02, 2},
+                                                          {0x08, 4},
+                                                          {0x0A, 7}};
   for (const auto& [set, type] : rows) EXPECT_EQ(primaryPicTypeOf(set), type) << set;
 }
 

@@ -627,3 +627,53 @@ TEST(CorvelSubpictures, ShortLengthEndsTheInput) {
 
 }  // namespace
 }  // namespace quillion::test::corvel
+
+namespace quillion::test::corvel {
+namespace {
+
+// Asked for them, an H.264 input gets an access unit delimiter before every picture, with
+// the primary picture type its slices allow; without them the stream is as it went in.
+TEST(CorvelH264, AccessUnitDelimitersOnRequest) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.264", kH264);
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 2);
+  const auto out = dir.file("out.mpg");
+  printed().clear();
+  EsInput in{video, STREAM_KIND_VIDEO | 0x10u, 0, 0};
+  ASSERT_EQ(muxFiles(settings, {in}, out).run, 0);
+  const ToolResult decode =
+      runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-f", "null", "-"});
+  EXPECT_EQ(decode.output, "");
+  const auto back = dir.file("back.264");
+  ASSERT_EQ(runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-c", "copy", "-f", "h264",
+                     back.string()})
+                .exitCode,
+            0);
+  const std::vector<std::uint8_t> bytes = readFile(back);
+  // Take the delimiters out again, noting their picture types.
+  const std::uint8_t aud[5] = {0, 0, 0, 1, 0x09};
+  std::vector<std::uint8_t> rest;
+  std::vector<std::uint8_t> kinds;
+  std::size_t from = 0;
+  for (auto it = bytes.begin(); (it = std::search(it, bytes.end(), aud, aud + 5)) != bytes.end();
+       ++it) {
+    const auto at = static_cast<std::size_t>(it - bytes.begin());
+    rest.insert(rest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    kinds.push_back(bytes[at + 5]);
+    from = at + 6;
+  }
+  rest.insert(rest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end());
+  EXPECT_TRUE(rest == readFile(video)) << "payload differs from the input";
+  const std::vector<ProbedPacket> pictures = probePackets(video);
+  ASSERT_EQ(kinds.size(), pictures.size());
+  // x264 pictures are of one slice type: I gives 0, P 1, B 2 (in the top three bits).
+  EXPECT_EQ(kinds[0], 0x10);
+  std::set<std::uint8_t> seen(kinds.begin(), kinds.end());
+  EXPECT_EQ(seen, (std::set<std::uint8_t>{0x10, 0x30, 0x50}));
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
