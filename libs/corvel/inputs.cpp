@@ -1,0 +1,327 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "inputs.h"
+
+#include <cstring>
+#include <new>
+
+#include "bufstream.h"
+#include "pack_writers.h"
+#include "settings.h"
+#include "stream_headers.h"
+#include "subpicture_file.h"
+
+namespace quillion::corvel {
+namespace {
+
+constexpr std::uint32_t kVideoReaderBuffer = 131328;
+constexpr std::uint32_t kUnitsReaderBuffer = 32768;
+constexpr std::uint32_t kAudioReaderBuffer = 32768;
+constexpr std::uint32_t kOptionStill = 1;
+constexpr std::uint32_t kOptionSizeNotice = 2;
+constexpr std::uint32_t kOptionNoScanOffsets = 4;
+constexpr std::uint32_t kOptionSubpictureFile = 8;
+
+std::uint32_t readU32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+void fillPool(std::uint8_t* pool, std::uint8_t first) {
+  for (int i = 0; i < 8; ++i) pool[i] = static_cast<std::uint8_t>(first + i);
+}
+
+// Takes `id` out of every pool that holds it, so no other input is given it.
+void withhold(mpeg_m_muxer& mux, std::uint8_t id) {
+  for (std::uint8_t* pool : {mux.videoIds, mux.mpegAudioIds, mux.ac3Ids, mux.lpcmIds})
+    for (int i = 0; i < 8; ++i)
+      if (pool[i] == id) pool[i] = 0;
+  for (std::uint8_t& entry : mux.subpictureIds)
+    if (entry == id) entry = 0;
+}
+
+// The first free id of a pool, which is then taken; 0 when none is left.
+std::uint8_t takeFrom(std::uint8_t* pool, int size = 8) {
+  for (int i = 0; i < size; ++i) {
+    if (pool[i] != 0) {
+      const std::uint8_t id = pool[i];
+      pool[i] = 0;
+      return id;
+    }
+  }
+  return 0;
+}
+
+std::uint32_t videoBufferKiB(const mpeg_m_muxer& mux, const Input& in) {
+  if (in.params.bufferKiB) return in.params.bufferKiB;
+  switch (mux.settings.mux_type) {
+    case kVcd:
+    case kDvdMpeg1:
+    case kDvdVrMpeg1:
+      return 46;
+    case kSvcd:
+      return 230;
+    case kDvd:
+    case kDvdVr:
+      return 232;
+    default:
+      return 2 * in.video.vbvSize;
+  }
+}
+
+void releaseInput(mpeg_m_muxer& mux, Input* in, bool abort) {
+  if (!in->callerOwned) {
+    // The subpicture file reader is finished by its own free.
+    if (in->es && in->kind == InputKind::subpicture && (in->params.kind & kOptionSubpictureFile)) {
+      in->es->free(in->es);
+      in->es = nullptr;
+    }
+    if (in->es) (void)close_file_buf(in->es, abort);
+    if (in->units) (void)close_file_buf(in->units, abort);
+  }
+  const mpeg::Services services = mux.services;
+  in->~Input();
+  services.release(in);
+}
+
+struct PoolSnapshot {
+  std::uint8_t ids[4][8];
+  std::uint8_t subpictures[32];
+  static PoolSnapshot of(const mpeg_m_muxer& mux) {
+    PoolSnapshot s;
+    std::memcpy(s.ids[0], mux.videoIds, 8);
+    std::memcpy(s.ids[1], mux.mpegAudioIds, 8);
+    std::memcpy(s.ids[2], mux.ac3Ids, 8);
+    std::memcpy(s.ids[3], mux.lpcmIds, 8);
+    std::memcpy(s.subpictures, mux.subpictureIds, 32);
+    return s;
+  }
+  void restore(mpeg_m_muxer& mux) const {
+    std::memcpy(mux.videoIds, ids[0], 8);
+    std::memcpy(mux.mpegAudioIds, ids[1], 8);
+    std::memcpy(mux.ac3Ids, ids[2], 8);
+    std::memcpy(mux.lpcmIds, ids[3], 8);
+    std::memcpy(mux.subpictureIds, subpictures, 32);
+  }
+};
+
+std::int32_t refuseInput(mpeg_m_muxer& mux, Input* in, const char* message) {
+  if (message) mux.services.error("%s", message);
+  releaseInput(mux, in, false);
+  return kResultFailure;
+}
+
+std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
+  const std::uint32_t window = 2 * static_cast<std::uint32_t>(packetPayloadPlain(mux, in));
+  if (analyseVideoHeader(in.units, window, in.bitRate, in.video) != 0) return kResultFailure;
+  if (in.streamId == 0) in.streamId = takeFrom(mux.videoIds);
+  // Stream id 0 would write a picture start code where a packet should begin.
+  if (in.streamId == 0) return kResultFailure;
+  const std::uint32_t kib = videoBufferKiB(mux, in);
+  in.bufferBytes = kib * 1024;
+  in.stdScale = 1;
+  in.stdSize = static_cast<std::uint16_t>(kib & 0x1FFF);
+  in.byteRate = in.video.bitRate400 * 50;
+  if (in.video.coding == VideoCoding::h264)
+    in.byteRate += static_cast<std::uint32_t>(0.1875 * static_cast<double>(in.video.cpbBytes));
+  in.videoReader.emplace(in.units, in.video, mux.settings.pulldown, mux.services);
+  return 0;
+}
+
+std::int32_t setUpAudio(mpeg_m_muxer& mux, Input& in) {
+  if (analyseAudioHeader(in.units, in.bitRate, in.audio) != 0) return kResultFailure;
+  const bool mpegAudio = (in.audio.coding >= kAudioLayer1 && in.audio.coding <= kAudioLayer3) ||
+                         in.audio.coding == kAudioAacId1 || in.audio.coding == kAudioAacId0;
+  if (mpegAudio) {
+    if (in.streamId == 0) in.streamId = takeFrom(mux.mpegAudioIds);
+    if (in.streamId == 0) return kResultFailure;
+    const std::uint32_t bytes = (in.params.bufferKiB ? in.params.bufferKiB : 4) * 1024;
+    in.bufferBytes = bytes;
+    in.stdScale = 0;
+    in.stdSize = static_cast<std::uint16_t>((bytes / 128) & 0x1FFF);
+  } else {
+    in.privateStream = true;
+    if (in.subStreamId == 0)
+      in.subStreamId = takeFrom(in.audio.coding == kAudioAc3 ? mux.ac3Ids : mux.lpcmIds);
+    if (in.subStreamId == 0) return kResultFailure;
+    const std::uint32_t kib = in.params.bufferKiB ? in.params.bufferKiB : 58;
+    in.bufferBytes = kib * 1024;
+    in.stdScale = 1;
+    in.stdSize = static_cast<std::uint16_t>(kib & 0x1FFF);
+  }
+  in.byteRate = in.audio.bitRate / 8;
+  // The headers were read through the units reader, so the payload reader has buffered
+  // nothing yet: it hands out the stream as it is meant to be, swapped pairs put right and
+  // the producer's own header left behind.
+  if (in.audio.byteSwapped) (void)in.es->auxinfo(in.es, 0, BUFSTREAM_AUX_BYTE_SWAP, nullptr, 0);
+  if (in.audio.headerBytes) {
+    std::uint8_t skipped[16];
+    if (in.es->copybytes(in.es, skipped, in.audio.headerBytes) != in.audio.headerBytes)
+      return kResultFailure;
+  }
+  in.audioReader.emplace(in.units, in.audio);
+  return 0;
+}
+
+std::int32_t setUpSubpicture(mpeg_m_muxer& mux, Input& in) {
+  if (!in.units->request(in.units, 4)) return kResultFailure;
+  in.privateStream = true;
+  if (in.subStreamId == 0) in.subStreamId = takeFrom(mux.subpictureIds, 32);
+  if (in.subStreamId == 0) return kResultFailure;
+  const std::uint32_t kib = in.params.bufferKiB ? in.params.bufferKiB : 52;
+  in.bufferBytes = kib * 1024;
+  in.stdScale = 1;
+  in.stdSize = static_cast<std::uint16_t>(kib & 0x1FFF);
+  in.subpictureReader.emplace(in.units, (in.params.kind & kOptionSubpictureFile) != 0);
+  return 0;
+}
+
+}  // namespace
+
+StreamParameters readStreamSettings(const stream_settings& raw) {
+  const auto* b = reinterpret_cast<const std::uint8_t*>(&raw);
+  StreamParameters p;
+  p.streamId = b[0];
+  p.subStreamId = b[1];
+  p.pid = readU32(b + 2);
+  p.bufferKiB = readU32(b + 6);
+  p.delayMs = readU32(b + 10);
+  p.kind = readU32(b + 14);
+  p.expectedRate = readU32(b + 26);
+  p.picturesPerUnit = readU32(b + 30);
+  return p;
+}
+
+void setUpOutput(mpeg_m_muxer& mux, const mux_output_info* info) {
+  if (info) {
+    mux.outputInfo = *info;
+    if (info->extension) {
+      std::memcpy(mux.extension, info->extension, sizeof mux.extension);
+      mux.hasExtension = true;
+    }
+  }
+  if (!isDvdType(mux.settings.mux_type)) mux.outputInfo.flags &= 0x7F;
+  fillPool(mux.videoIds, 0xE0);
+  fillPool(mux.mpegAudioIds, 0xC0);
+  fillPool(mux.ac3Ids, 0x80);
+  fillPool(mux.lpcmIds, 0xA0);
+  for (int i = 0; i < 32; ++i) mux.subpictureIds[i] = static_cast<std::uint8_t>(0x20 + i);
+  mux.bytePosition = mux.bytesInFile = 0;
+  mux.packetsLeft = mux.settings.packets_per_pack;
+  mux.layout.mpeg1 = isMpeg1Type(mux.settings.mux_type);
+  mux.layout.vcd = mux.settings.mux_type == kVcd;
+  mux.layout.svcd = mux.settings.mux_type == kSvcd;
+  mux.sectorSize = static_cast<std::uint32_t>(mux.settings.sector_size);
+}
+
+std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const char* name,
+                       bufstream* es, bufstream* units, std::uint32_t bitRate) {
+  const StreamParameters params = readStreamSettings(settings);
+  InputKind kind;
+  if (params.kind & STREAM_KIND_VIDEO) {
+    kind = InputKind::video;
+    if (mux.videoCount == MuxJob::kMaxVideo) return kResultFailure;
+    if ((params.kind & (kOptionSizeNotice | kOptionNoScanOffsets)) && !(params.kind & kOptionStill))
+      return kResultFailure;
+  } else if (params.kind & STREAM_KIND_AUDIO) {
+    kind = InputKind::audio;
+    if (mux.audioCount == MuxJob::kMaxAudio) return kResultFailure;
+  } else if (params.kind & STREAM_KIND_SUBPICTURE) {
+    kind = InputKind::subpicture;
+    if (mux.subpictureCount == MuxJob::kMaxSubpicture) return kResultFailure;
+  } else {
+    return kResultFailure;
+  }
+  void* block = mux.services.allocate(sizeof(Input));
+  if (!block) {
+    if (kind == InputKind::audio)
+      mux.services.error("Unable to allocate %d bytes for an audio stream instance", 4736);
+    return kResultFailure;
+  }
+  auto* in = new (block) Input;
+  // A refused input leaves the pools as they were.
+  const PoolSnapshot pools = PoolSnapshot::of(mux);
+  const auto refuse = [&](const char* message) {
+    pools.restore(mux);
+    return refuseInput(mux, in, message);
+  };
+  in->kind = kind;
+  in->params = params;
+  in->bitRate = bitRate;
+  if (in->params.delayMs == 0)
+    in->params.delayMs = static_cast<std::uint32_t>(
+        kind == InputKind::audio ? mux.settings.audio1_delay : mux.settings.video_delay);
+  // Ids the caller names are theirs; no other input may be given them.
+  in->streamId = params.streamId;
+  in->subStreamId = params.subStreamId;
+  if (params.streamId) withhold(mux, params.streamId);
+  if (params.subStreamId) withhold(mux, params.subStreamId);
+
+  const bool video = kind == InputKind::video;
+  if (name && kind == InputKind::subpicture) {
+    in->es = (params.kind & kOptionSubpictureFile)
+                 ? openSubpictureFile(name, mux.services)
+                 : open_file_buf_read(name, kAudioReaderBuffer, nullptr);
+    if (!in->es) return refuse("M006:Unable to open subpic file");
+    in->units = open_file_buf_read(name, kUnitsReaderBuffer, nullptr);
+    if (!in->units) return refuse("M010:Unable to open subpic units file");
+  } else if (name) {
+    in->es = open_file_buf_read(name, video ? kVideoReaderBuffer : kAudioReaderBuffer, nullptr);
+    if (!in->es)
+      return refuse(video ? "M005:Unable to open video file" : "M006:Unable to open audio file");
+    in->units = open_file_buf_read(name, kUnitsReaderBuffer, nullptr);
+    if (!in->units)
+      return refuse(video ? "M008:Unable to open video units file"
+                          : "M010:Unable to open audio units file");
+  } else {
+    in->es = es;
+    in->units = units;
+    in->callerOwned = true;
+  }
+  if (video) {
+    if (setUpVideo(mux, *in) != 0)
+      return refuse("M009:Unable to get the first video header from file");
+  } else if (kind == InputKind::subpicture) {
+    if (setUpSubpicture(mux, *in) != 0)
+      return refuse("M011:Unable to get the first subpic header from file");
+  } else if (setUpAudio(mux, *in) != 0) {
+    return refuse("M011:Unable to get the first audio header from file");
+  }
+  if (in->std.create(static_cast<std::int32_t>(in->bufferBytes), mux.services) != 0)
+    return refuse(nullptr);
+  if (video && mux.videoCount == 0 && mux.settings.mux_type == kSvcd &&
+      mux.settings.svcd_scan_offsets && !mux.scan) {
+    void* room = mux.services.allocate(sizeof(ScanOffsetPatcher));
+    auto* patcher = room ? new (room) ScanOffsetPatcher : nullptr;
+    if (!patcher || !patcher->create(mux.output, mux.services)) {
+      if (patcher) {
+        patcher->~ScanOffsetPatcher();
+        mux.services.release(patcher);
+      }
+      return refuse("M032:Unable to allocate memory for SVCD offsets buffer");
+    }
+    mux.scan = patcher;
+  }
+  if (video)
+    mux.videos[mux.videoCount++] = in;
+  else if (kind == InputKind::subpicture)
+    mux.subpictures[mux.subpictureCount++] = in;
+  else
+    mux.audios[mux.audioCount++] = in;
+  return 0;
+}
+
+void releaseScanOffsets(mpeg_m_muxer& mux) {
+  if (!mux.scan) return;
+  mux.scan->~ScanOffsetPatcher();
+  mux.services.release(mux.scan);
+  mux.scan = nullptr;
+}
+
+void closeInputs(mpeg_m_muxer& mux, bool abort) {
+  while (mux.audioCount > 0) releaseInput(mux, mux.audios[--mux.audioCount], abort);
+  while (mux.subpictureCount > 0) releaseInput(mux, mux.subpictures[--mux.subpictureCount], abort);
+  while (mux.videoCount > 0) releaseInput(mux, mux.videos[--mux.videoCount], abort);
+}
+
+}  // namespace quillion::corvel

@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Opening and closing the inputs of a file-mode job.
+#pragma once
+
+#include <cstdint>
+
+#include "muxer.h"
+
+namespace quillion::corvel {
+
+// Fills the stream-id pools and the starting values of a fresh job.
+void setUpOutput(mpeg_m_muxer& mux, const mux_output_info* info);
+
+// From a file name (both readers opened here) or from the caller's two readers. 0 or 16.
+std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const char* name,
+                       bufstream* es, bufstream* units, std::uint32_t bitRate);
+void closeInputs(mpeg_m_muxer& mux, bool abort);
+void releaseScanOffsets(mpeg_m_muxer& mux);
+
+}  // namespace quillion::corvel

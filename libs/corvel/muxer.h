@@ -1,0 +1,174 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The multiplexer instance and its inputs: the state the API, the engine and the pack
+// writers share.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "access_unit.h"
+#include "corvel.h"
+#include "index_records.h"
+#include "pes.h"
+#include "queue_buffer.h"
+#include "scan_offsets.h"
+#include "services.h"
+#include "unit_readers.h"
+
+struct bufstream;
+
+namespace quillion::corvel {
+
+// A single-count semaphore: runs take it to read or change the busy counter, never while
+// multiplexing.
+class MuxSemaphore {
+ public:
+  void wait();
+  // Answers the count before the post.
+  std::int32_t post();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::int32_t count_ = 1;
+  std::int32_t maximum_ = 1;
+};
+
+enum class InputKind { video, audio, subpicture };
+
+// The fields of stream_settings, read from its packed bytes.
+struct StreamParameters {
+  std::uint8_t streamId = 0;
+  std::uint8_t subStreamId = 0;
+  std::uint32_t pid = 0;
+  std::uint32_t bufferKiB = 0;
+  std::uint32_t delayMs = 0;
+  std::uint32_t kind = 0;
+  std::uint32_t expectedRate = 0;
+  std::uint32_t picturesPerUnit = 0;
+};
+StreamParameters readStreamSettings(const stream_settings& raw);
+
+struct Input {
+  InputKind kind = InputKind::video;
+  StreamParameters params;
+  std::uint32_t bitRate = 0;  // given at opening, bit/s
+  bufstream* es = nullptr;
+  bufstream* units = nullptr;
+  bool callerOwned = false;
+
+  VideoFacts video;
+  AudioFacts audio;
+  std::optional<VideoUnitReader> videoReader;
+  std::optional<AudioUnitReader> audioReader;
+  std::optional<SubpictureUnitReader> subpictureReader;
+
+  std::uint8_t streamId = 0;
+  std::uint8_t subStreamId = 0;
+  bool privateStream = false;  // carried in private stream 1 with a sub-stream header
+  std::uint32_t bufferBytes = 0;
+  std::uint8_t stdScale = 0;
+  std::uint16_t stdSize = 0;
+  std::uint32_t byteRate = 0;
+  std::uint64_t delayTicks = 0;
+
+  // Engine state.
+  QueueBuffer std;
+  bool hasUnit = false;
+  bool unitFresh = false;      // nothing of the current unit written yet
+  AccessUnit unit;             // the current unit
+  std::uint32_t unitLeft = 0;  // its bytes not yet written
+  bool ended = false;          // the reader has no further unit
+  bool broken = false;         // the reader stopped at damaged data
+  bool havePeek = false;
+  AccessUnit peeked;         // the next unit, read ahead
+  std::uint64_t offset = 0;  // added to every time stamp
+  bool firstPacket = true;
+  bool firstInFile = true;
+  std::uint32_t underflows = 0;
+  std::uint32_t frameCounter = 0;
+  // Bytes the multiplexer puts into the current unit: a repeated sequence header in front of
+  // it, the scan information before its picture start code. In unit order.
+  struct Insertion {
+    std::uint32_t at = 0;  // offset in the unit's own bytes
+    const std::uint8_t* bytes = nullptr;
+    std::uint32_t size = 0;
+    std::uint32_t done = 0;
+    bool scanBlock = false;  // never split between two packets
+  };
+  Insertion insertions[2];
+  std::uint8_t delimiter[6] = {};
+  int insertionCount = 0;
+  std::uint8_t scanBlock[18] = {};
+  std::uint64_t scanTime = 0;  // of the picture whose scan block was written last
+  IndexReorder index;
+};
+
+}  // namespace quillion::corvel
+
+namespace quillion::corvel {
+
+// Everything of an instance that lives for one job; Done puts it back to these values.
+struct MuxJob {
+  static constexpr int kMaxVideo = 8;
+  static constexpr int kMaxAudio = 8;
+  static constexpr int kMaxSubpicture = 32;
+
+  mux_output_info outputInfo{};
+  std::uint8_t extension[1979] = {};
+  bool hasExtension = false;
+  bool prepared = false;
+
+  Input* videos[kMaxVideo] = {};
+  int videoCount = 0;
+  Input* audios[kMaxAudio] = {};
+  int audioCount = 0;
+  Input* subpictures[kMaxSubpicture] = {};
+  int subpictureCount = 0;
+
+  bufstream* output = nullptr;
+  bool outputOwned = false;  // opened by the library, closed by Done
+
+  // Pools of unused stream ids: 0 marks a taken entry.
+  std::uint8_t videoIds[8] = {};
+  std::uint8_t mpegAudioIds[8] = {};
+  std::uint8_t ac3Ids[8] = {};
+  std::uint8_t lpcmIds[8] = {};
+  std::uint8_t subpictureIds[32] = {};
+
+  // Engine.
+  PackLayout layout;
+  std::uint32_t muxRate = 0;  // units of 50 bytes/s
+  double byteRate = 0;
+  double packsPerSecond = 0;
+  double packTime = 0;
+  double startClock = 0;
+  double clock = 0;
+  double extraTime = 0;
+  std::uint64_t bytePosition = 0;
+  std::uint64_t bytesInFile = 0;
+  std::uint32_t packCount = 0;
+  std::int32_t packetsLeft = 0;
+  bool packHeaderDue = true;
+  bool firstPack = true;
+  bool vcdAudioHeaderDue = false;
+  std::uint64_t videoStartOffset = 0;
+  std::uint32_t sectorSize = 0;
+  std::uint8_t sector[4096] = {};
+  ScanOffsetPatcher* scan = nullptr;  // Super Video CD scan information, when on
+  // Side notices of the caller.
+  std::uint32_t segmentStart = 0;
+  std::uint32_t firstBlock = 0;
+  bool newSegment = false;
+};
+
+}  // namespace quillion::corvel
+
+struct mpeg_m_muxer : quillion::corvel::MuxJob {
+  quillion::mpeg::Services services;
+  mpeg_m_settings settings{};
+  std::int32_t busy = 0;
+  quillion::corvel::MuxSemaphore semaphore;
+};

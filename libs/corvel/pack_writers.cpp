@@ -1,0 +1,450 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "pack_writers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "bufstream.h"
+#include "crc32.h"
+#include "engine.h"
+#include "settings.h"
+
+namespace quillion::corvel {
+namespace {
+
+constexpr std::uint32_t kProgramEndNotice = 0x1B9;
+constexpr std::uint8_t kPrivateStream1 = 0xBD;
+constexpr std::uint32_t kVcdAudioTail = 20;
+
+bool carriesStdEveryPacket(const mpeg_m_muxer& mux) {
+  return mux.settings.mux_type == kVcd || mux.settings.mux_type == kSvcd;
+}
+
+// Bytes one packet of the current step may take, pack header excluded. Every pack is a whole
+// sector: the last packet of a pack takes what the division leaves.
+std::size_t packetBudget(const mpeg_m_muxer& mux) {
+  const std::size_t perPack = mux.sectorSize - packHeaderSize(mux.layout);
+  const auto packets = static_cast<std::size_t>(mux.settings.packets_per_pack);
+  std::size_t budget = perPack / packets;
+  if (mux.packetsLeft == 1) budget += perPack % packets;
+  return budget;
+}
+
+std::size_t privateHeaderSize(const Input& in) {
+  if (!in.privateStream) return 0;
+  if (in.kind == InputKind::subpicture) return 1;
+  return in.audio.coding == kAudioLpcm ? 7 : 4;
+}
+
+std::size_t audioTail(const mpeg_m_muxer& mux, const Input& in) {
+  return in.kind == InputKind::audio && mux.settings.mux_type == kVcd ? kVcdAudioTail : 0;
+}
+
+PesHeader headerFor(const mpeg_m_muxer& mux, const Input& in) {
+  PesHeader h;
+  h.streamId = in.privateStream ? kPrivateStream1 : in.streamId;
+  h.stdFields = in.firstPacket;
+  h.stdScale = in.stdScale;
+  h.stdSize = in.stdSize;
+  (void)mux;
+  return h;
+}
+
+std::int32_t plainPayloadOf(const mpeg_m_muxer& mux, const Input& in, Stamps stamps) {
+  PesHeader h = headerFor(mux, in);
+  h.stamps = stamps;
+  const std::size_t full = mux.sectorSize - packHeaderSize(mux.layout);
+  const std::size_t used =
+      pesHeaderSize(mux.layout, h) + privateHeaderSize(in) + audioTail(mux, in);
+  return full > used ? static_cast<std::int32_t>(full - used) : 0;
+}
+
+std::int32_t writeSector(mpeg_m_muxer& mux, std::size_t size, const char* failure) {
+  const bool written = mux.scan ? mux.scan->write(mux.sector, size)
+                                : mux.output->copybytes(mux.output, mux.sector,
+                                                        static_cast<std::uint32_t>(size)) == size;
+  if (!written) {
+    mux.services.error("%s", failure);
+    return kResultFailure;
+  }
+  mux.bytePosition += size;
+  mux.bytesInFile += size;
+  return 0;
+}
+
+std::size_t beginPack(mpeg_m_muxer& mux, std::uint64_t scr) {
+  return mux.packHeaderDue ? buildPackHeader(mux.sector, mux.layout, scr, mux.muxRate) : 0;
+}
+
+// Fills the rest of the packet after `payload` bytes were gathered into `room`: small
+// shortfalls become header stuffing, larger ones a padding packet behind the payload.
+struct Shortfall {
+  std::size_t stuffing = 0;
+  std::size_t padding = 0;
+};
+
+Shortfall shortfallOf(std::size_t room, std::size_t payload) {
+  const std::size_t gap = room - payload;
+  return gap < 8 ? Shortfall{gap, 0} : Shortfall{0, gap};
+}
+
+std::size_t systemStreams(const mpeg_m_muxer& mux, bool video, bool audio, SystemStream* out,
+                          std::uint8_t& videoBound, std::uint8_t& audioBound) {
+  std::size_t n = 0;
+  videoBound = audioBound = 0;
+  if (video) {
+    for (int i = 0; i < mux.videoCount; ++i) {
+      const Input& in = *mux.videos[i];
+      out[n++] = SystemStream{in.streamId, in.stdScale, in.stdSize};
+    }
+    videoBound = static_cast<std::uint8_t>(mux.videoCount);
+  }
+  // Subpictures travel in private stream 1, listed once, between video and audio.
+  if (video && audio && mux.subpictureCount > 0) {
+    std::uint16_t size = 0;
+    for (int i = 0; i < mux.subpictureCount; ++i)
+      size = std::max(size, mux.subpictures[i]->stdSize);
+    out[n++] = SystemStream{kPrivateStream1, 1, size};
+  }
+  if (audio) {
+    for (int i = 0; i < mux.audioCount; ++i) {
+      const Input& in = *mux.audios[i];
+      const std::uint8_t id = in.privateStream ? kPrivateStream1 : in.streamId;
+      SystemStream* same =
+          std::find_if(out, out + n, [&](const SystemStream& s) { return s.streamId == id; });
+      if (same != out + n) {
+        if (in.stdScale == same->scale) same->size = std::max(same->size, in.stdSize);
+        continue;
+      }
+      out[n++] = SystemStream{id, in.stdScale, in.stdSize};
+    }
+    audioBound = static_cast<std::uint8_t>(mux.audioCount);
+  }
+  return n;
+}
+
+std::size_t putSystemHeader(mpeg_m_muxer& mux, std::uint8_t* out, bool video, bool audio,
+                            bool fixedAndCsps, bool locks) {
+  SystemStream streams[16];
+  SystemHeaderFields f;
+  f.streamCount = systemStreams(mux, video, audio, streams, f.videoBound, f.audioBound);
+  f.streams = streams;
+  f.rateBound = mux.muxRate;
+  f.fixedAndCsps = fixedAndCsps ? 3 : 0;
+  f.audioLock = f.videoLock = locks;
+  return buildSystemHeader(out, mux.layout, f);
+}
+
+constexpr std::size_t kNoScanBlock = ~std::size_t{0};
+
+// Bytes of the current unit still to write, inserted ones included.
+std::size_t pendingBytes(const Input& in) {
+  std::size_t n = in.unitLeft;
+  for (int i = 0; i < in.insertionCount; ++i) n += in.insertions[i].size - in.insertions[i].done;
+  return n;
+}
+
+// Moves up to `limit` bytes of the input's current units into `out`, taking further units
+// while room is left. `begun` counts units that began here and `firstBegin` the offset of the
+// first. False after a failed read (message sent).
+bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, std::size_t& got,
+            std::uint32_t& begun, std::size_t& firstBegin, std::uint64_t packStart,
+            std::size_t& scanAt) {
+  got = 0;
+  scanAt = kNoScanBlock;
+  std::uint8_t ordinal = 0;
+  while (got < limit && in.hasUnit) {
+    if (in.unitFresh) {
+      if (begun++ == 0) firstBegin = got;
+      in.unitFresh = false;
+      if (in.kind == InputKind::video && &in == mux.videos[0]) {
+        VauInfo info;
+        info.position = packStart;
+        info.ordinal = ++ordinal;
+        info.pictureType = static_cast<std::uint8_t>(in.unit.pictureType);
+        info.temporalReference = static_cast<std::uint16_t>(in.unit.temporalReference);
+        info.decodeNumber = in.unit.decodeIndex;
+        info.displayNumber = in.unit.displayIndex;
+        info.time = in.unit.pts;
+        (void)in.index.add(info, mux.output);
+      }
+      if (in.kind == InputKind::audio) in.frameCounter = (in.frameCounter + 1) % 20;
+    }
+    Input::Insertion* due = nullptr;
+    for (int i = 0; i < in.insertionCount && !due; ++i)
+      if (in.insertions[i].done < in.insertions[i].size) due = &in.insertions[i];
+    const std::uint32_t own = in.unit.size - in.unitLeft;
+    if (due && due->at <= own) {
+      if (due->scanBlock && due->done == 0) {
+        // The scan fields are filled in later at one place: the block never straddles packets.
+        if (limit - got < due->size) break;
+        scanAt = got;
+        in.scanTime = in.unit.pts;
+      }
+      const std::size_t n = std::min<std::size_t>(due->size - due->done, limit - got);
+      std::memcpy(out + got, due->bytes + due->done, n);
+      due->done += static_cast<std::uint32_t>(n);
+      got += n;
+      if (in.std.add(static_cast<std::int32_t>(n), in.unit.dts) != 0) return false;
+      continue;
+    }
+    std::size_t n = std::min<std::size_t>(in.unitLeft, limit - got);
+    if (due) n = std::min<std::size_t>(n, due->at - own);
+    if (n > 0) {
+      if (in.es->copybytes(in.es, out + got, static_cast<std::uint32_t>(n)) != n) {
+        mux.services.error("M034:Error reading from the file or fifo input.");
+        return false;
+      }
+      const std::uint64_t removal = in.kind == InputKind::video ? in.unit.dts : in.unit.pts;
+      if (in.std.add(static_cast<std::int32_t>(n), removal) != 0) return false;
+      in.unitLeft -= static_cast<std::uint32_t>(n);
+      got += n;
+    }
+    if (in.unitLeft == 0 && !due) {
+      advanceUnit(mux, in);
+      // Players take an H.264 picture's times only from a PES header of its own: a packet in
+      // which one picture began ends with it.
+      if (in.kind == InputKind::video && in.video.coding == VideoCoding::h264 && begun > 0) break;
+      // A subpicture unit is shown at its own time: each goes in packets of its own.
+      if (in.kind == InputKind::subpicture) break;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int32_t packetPayloadPlain(const mpeg_m_muxer& mux, const Input& in) {
+  return plainPayloadOf(mux, in, Stamps::none);
+}
+
+std::int32_t packetPayloadStamped(const mpeg_m_muxer& mux, const Input& in) {
+  return plainPayloadOf(mux, in, in.kind == InputKind::video ? Stamps::ptsDts : Stamps::pts);
+}
+
+std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
+  const std::uint64_t packStart = mux.bytesInFile;
+  std::size_t pos = beginPack(mux, scr);
+  const std::size_t budget = packetBudget(mux);
+  PesHeader h = headerFor(mux, in);
+  const std::size_t roomPlain = budget - pesHeaderSize(mux.layout, h);
+  std::size_t room = roomPlain;
+  std::size_t limit = roomPlain;
+  const std::size_t pending = pendingBytes(in);
+  const AccessUnit* starting = nullptr;
+  if (in.unitFresh) {
+    starting = &in.unit;
+  } else if (pending < roomPlain && peekUnit(mux, in)) {
+    starting = &in.peeked;
+  }
+  if (starting) {
+    h.stamps =
+        checkVideoTimestamps(mux, in, scr, starting->pts, starting->dts, starting->pictureType);
+    h.pts = starting->pts;
+    h.dts = starting->dts;
+    room = budget - pesHeaderSize(mux.layout, h);
+    limit = room;
+    if (starting == &in.peeked && pending >= room) {
+      // With its time stamps the next picture would no longer begin here: end this packet
+      // with the current picture instead.
+      h.stamps = Stamps::none;
+      room = roomPlain;
+      limit = pending;
+    }
+  }
+  std::uint8_t payload[4096];
+  std::size_t got = 0, firstBegin = 0, scanAt = kNoScanBlock;
+  std::uint32_t begun = 0;
+  if (!gather(mux, in, payload, limit, got, begun, firstBegin, packStart, scanAt))
+    return kResultFailure;
+  const Shortfall fill = shortfallOf(room, got);
+  pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, got);
+  const std::size_t scanFields = pos + scanAt + kScanFieldsOffset;
+  std::memcpy(mux.sector + pos, payload, got);
+  pos += got;
+  if (fill.padding) pos += buildPadding(mux.sector + pos, mux.layout, fill.padding);
+  if (writeSector(mux, pos, "M027:Unable to write a video pack to program file") != 0)
+    return kResultFailure;
+  if (scanAt != kNoScanBlock &&
+      !mux.scan->addPicture(mux.packCount, pos - scanFields, in.scanTime)) {
+    mux.services.error("M027:Unable to write a video pack to program file");
+    return kResultFailure;
+  }
+  if (!carriesStdEveryPacket(mux)) in.firstPacket = false;
+  in.firstInFile = false;
+  return 0;
+}
+
+std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
+  std::size_t pos = beginPack(mux, scr);
+  const std::size_t tail = audioTail(mux, in);
+  const std::size_t budget = packetBudget(mux) - tail;
+  const std::size_t priv = privateHeaderSize(in);
+  PesHeader h = headerFor(mux, in);
+  const std::size_t roomPlain = budget - pesHeaderSize(mux.layout, h) - priv;
+  std::size_t room = roomPlain;
+  std::size_t limit = roomPlain;
+  const AccessUnit* starting = nullptr;
+  bool inside = false;
+  if (in.unitFresh) {
+    starting = &in.unit;
+  } else if (in.kind != InputKind::subpicture && in.unitLeft < roomPlain && peekUnit(mux, in)) {
+    starting = &in.peeked;
+    inside = true;
+  }
+  if (starting) {
+    h.stamps = Stamps::pts;
+    h.pts = starting->pts;
+    room = budget - pesHeaderSize(mux.layout, h) - priv;
+    limit = room;
+    if (inside && in.unitLeft >= room) {
+      h.stamps = Stamps::none;
+      room = roomPlain;
+      limit = in.unitLeft;
+      starting = nullptr;
+    }
+  }
+  if (starting && scr > starting->pts) {
+    const double late = std::ceil(static_cast<double>(scr - starting->pts) / 27000.0);
+    if (in.kind == InputKind::subpicture)
+      mux.services.warning("M091:Subpic PTS underflow at pack %u by %.02fms", mux.packCount, late);
+    else if (inside)
+      mux.services.warning("M092:Audio PTS underflow at pack %u by %.02fms", mux.packCount, late);
+    else
+      mux.services.warning("M091:Audio PTS underflow at pack %u by %.02fms", mux.packCount, late);
+    ++in.underflows;
+  }
+  std::uint8_t payload[4096];
+  std::size_t got = 0, firstBegin = 0;
+  std::uint32_t begun = 0;
+  std::size_t noScan = kNoScanBlock;
+  if (!gather(mux, in, payload, limit, got, begun, firstBegin, mux.bytesInFile, noScan))
+    return kResultFailure;
+  const Shortfall fill = shortfallOf(room, got);
+  pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, priv + got);
+  if (priv) {
+    std::uint8_t* p = mux.sector + pos;
+    p[0] = in.subStreamId;
+    const std::uint32_t pointer =
+        begun ? static_cast<std::uint32_t>(firstBegin) + (priv == 7 ? 4 : 1) : 0;
+    if (priv >= 4) {
+      p[1] = static_cast<std::uint8_t>(begun);
+      p[2] = static_cast<std::uint8_t>(pointer >> 8);
+      p[3] = static_cast<std::uint8_t>(pointer);
+    }
+    if (priv == 7) {
+      p[4] = static_cast<std::uint8_t>(in.audio.lpcmHeader[4] |
+                                       (begun ? (in.frameCounter & 31) : 0x1F));
+      p[5] = in.audio.lpcmHeader[5];
+      p[6] = in.audio.lpcmHeader[6];
+    }
+    pos += priv;
+  }
+  std::memcpy(mux.sector + pos, payload, got);
+  pos += got;
+  if (fill.padding) pos += buildPadding(mux.sector + pos, mux.layout, fill.padding);
+  std::memset(mux.sector + pos, 0, tail);
+  pos += tail;
+  if (writeSector(mux, pos,
+                  in.kind == InputKind::subpicture
+                      ? "M028:Unable to write a subpic pack to program file"
+                      : "M028:Unable to write an audio pack to program file") != 0)
+    return kResultFailure;
+  if (!carriesStdEveryPacket(mux)) in.firstPacket = false;
+  in.firstInFile = false;
+  return 0;
+}
+
+std::int32_t writePaddingPack(mpeg_m_muxer& mux, std::uint64_t scr) {
+  std::size_t pos = beginPack(mux, scr);
+  std::size_t tail = 0;
+  if (mux.packHeaderDue && (mux.firstPack || mux.vcdAudioHeaderDue)) {
+    if (mux.settings.mux_type == kVcd) {
+      if (mux.firstPack && mux.videoCount > 0) {
+        pos += putSystemHeader(mux, mux.sector + pos, true, false, mux.videoCount <= 1, true);
+      } else {
+        pos += putSystemHeader(mux, mux.sector + pos, false, true, true, true);
+        mux.vcdAudioHeaderDue = false;
+        if (mux.settings.vcd_audio_pad) tail = kVcdAudioTail;
+      }
+    } else {
+      const bool svcd = mux.settings.mux_type == kSvcd;
+      pos += putSystemHeader(mux, mux.sector + pos, true, true, false, svcd);
+    }
+    mux.firstPack = false;
+  }
+  const std::size_t packetEnd =
+      (mux.packHeaderDue ? packHeaderSize(mux.layout) : 0) + packetBudget(mux);
+  pos += buildPadding(mux.sector + pos, mux.layout, packetEnd - pos - tail, tail);
+  return writeSector(mux, pos, "M029:Unable to write a padding pack to program file");
+}
+
+std::size_t buildStreamMap(const mpeg_m_muxer& mux, std::uint8_t* out) {
+  std::uint8_t* p = out + 12;
+  for (int i = 0; i < mux.videoCount; ++i) {
+    const Input& in = *mux.videos[i];
+    *p++ = in.video.coding == VideoCoding::h264    ? 0x1B
+           : in.video.coding == VideoCoding::mpeg2 ? 0x02
+                                                   : 0x01;
+    *p++ = in.streamId;
+    *p++ = 0;
+    *p++ = 0;
+  }
+  for (int i = 0; i < mux.audioCount; ++i) {
+    const Input& in = *mux.audios[i];
+    // Players read AAC in ADTS frames by the ADTS stream type, whichever MPEG names its ID bit.
+    const bool aac = in.audio.coding == kAudioAacId1 || in.audio.coding == kAudioAacId0;
+    *p++ = in.audio.coding == kAudioAc3 ? 0x81 : aac ? 0x0F : 0x03;
+    *p++ = in.privateStream ? kPrivateStream1 : in.streamId;
+    *p++ = 0;
+    *p++ = 0;
+  }
+  const auto entries = static_cast<std::size_t>(p - (out + 12));
+  const std::size_t length = 6 + entries + 4;
+  out[0] = 0;
+  out[1] = 0;
+  out[2] = 1;
+  out[3] = 0xBC;
+  out[4] = static_cast<std::uint8_t>(length >> 8);
+  out[5] = static_cast<std::uint8_t>(length);
+  out[6] = 0xE0;
+  out[7] = 0xFF;
+  out[8] = 0;
+  out[9] = 0;
+  out[10] = static_cast<std::uint8_t>(entries >> 8);
+  out[11] = static_cast<std::uint8_t>(entries);
+  const std::uint32_t crc = mpegCrc32(out, static_cast<std::size_t>(p - out));
+  for (int i = 0; i < 4; ++i) *p++ = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  return static_cast<std::size_t>(p - out);
+}
+
+std::int32_t writeStreamMapPack(mpeg_m_muxer& mux, std::uint64_t scr) {
+  std::size_t pos = beginPack(mux, scr);
+  pos += putSystemHeader(mux, mux.sector + pos, true, true, false, false);
+  mux.firstPack = false;
+  pos += buildStreamMap(mux, mux.sector + pos);
+  const std::size_t packetEnd =
+      (mux.packHeaderDue ? packHeaderSize(mux.layout) : 0) + packetBudget(mux);
+  if (packetEnd > pos) pos += buildPadding(mux.sector + pos, mux.layout, packetEnd - pos);
+  return writeSector(mux, pos, "M029:Unable to write a PSM pack to program file");
+}
+
+std::int32_t writeLastPack(mpeg_m_muxer& mux, std::uint64_t scr) {
+  const std::int32_t type = mux.settings.mux_type;
+  std::size_t pos = 0;
+  if (type != kMpeg1System && type != kMpeg2Program) {
+    pos = buildPackHeader(mux.sector, mux.layout, scr, mux.muxRate);
+    pos += buildPadding(mux.sector + pos, mux.layout, mux.sectorSize - pos - 4);
+  }
+  const std::uint8_t end[4] = {0, 0, 1, 0xB9};
+  std::memcpy(mux.sector + pos, end, 4);
+  pos += 4;
+  if (writeSector(mux, pos, "M026:Unable to write the last pack to program file") != 0)
+    return kResultFailure;
+  (void)mux.output->auxinfo(mux.output, 0, kProgramEndNotice, nullptr, 0);
+  ++mux.packCount;
+  return 0;
+}
+
+}  // namespace quillion::corvel
