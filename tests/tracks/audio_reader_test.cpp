@@ -152,6 +152,13 @@ TEST(AudioReader, FilesWithoutUsableAudio) {
   QUILLION_REQUIRE_TOOL("ffmpeg");
   TempDir dir;
   writeFile(dir.file("text.mp3"), std::string("This is not an MP3 file at all.\n"));
+  // Lists that name a real audio file beside them: their reach is refused, not followed.
+  make({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", dir.file("real.wav").string(), "synth",
+        "1", "sine", "440"});
+  writeFile(
+      dir.file("list.m3u8"),
+      std::string("#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1.0,\nreal.wav\n#EXT-X-ENDLIST\n"));
+  writeFile(dir.file("list.ffconcat"), std::string("ffconcat version 1.0\nfile real.wav\n"));
   make({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", dir.file("empty.wav").string(), "trim",
         "0", "0"});
   make({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=25:duration=1",
@@ -164,9 +171,10 @@ TEST(AudioReader, FilesWithoutUsableAudio) {
     EngineStatus expected;
   };
   const Case cases[] = {
-      {"text.mp3", kErrNoAudioStream},  {"empty.wav", kErrNoAudioStream},
-      {"video.mpg", kErrNoAudioStream}, {"locked.mp4", kErrNotSupported},
-      {"missing.wav", kErrFileAccess},
+      {"text.mp3", kErrNoAudioStream},      {"empty.wav", kErrNoAudioStream},
+      {"video.mpg", kErrNoAudioStream},     {"locked.mp4", kErrNotSupported},
+      {"missing.wav", kErrFileAccess},      {"list.m3u8", kErrNoAudioStream},
+      {"list.ffconcat", kErrNoAudioStream},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "DPMs/audio/media_input.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -37,7 +39,7 @@ struct PictureCodecs {
 // The first decoded picture of the source, in c.picture.
 EngineStatus decodeFirstPicture(const std::string& source, PictureCodecs& c) {
   if (::access(source.c_str(), R_OK) != 0) return kErrFileAccess;
-  if (avformat_open_input(&c.format, source.c_str(), nullptr, nullptr) < 0) return kErrNotSupported;
+  if (openMediaInput(source, &c.format) < 0) return kErrNotSupported;
   if (avformat_find_stream_info(c.format, nullptr) < 0) return kErrNotSupported;
   const int stream = av_find_best_stream(c.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (stream < 0) return kErrNotSupported;

@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include "DPMs/audio/image_export.h"
+#include "DPMs/audio/media_input.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ struct MP3Reader::Decoder {
 
   EngineStatus open(const std::string& path) {
     if (::access(path.c_str(), R_OK) != 0) return kErrFileAccess;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return kErrNoAudioStream;
+    if (quillion::openMediaInput(path, &format) < 0) return kErrNoAudioStream;
     if (avformat_find_stream_info(format, nullptr) < 0) return kErrNoAudioStream;
     stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (stream < 0) return kErrNoAudioStream;
