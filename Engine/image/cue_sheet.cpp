@@ -15,14 +15,14 @@ bool isBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-char upper(char c) {
+char cueUpper(char c) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (upper(a[i]) != upper(b[i])) return false;
+    if (cueUpper(a[i]) != cueUpper(b[i])) return false;
   }
   return true;
 }

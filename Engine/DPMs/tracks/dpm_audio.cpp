@@ -8,8 +8,8 @@
 #include "DPMs/audio/mp3_reader.h"
 
 namespace {
-constexpr std::uint64_t kCDRate = 44'100;
-constexpr std::uint64_t kCDFrameBytes = 4;
+constexpr std::uint64_t kAudioTrackRate = 44'100;
+constexpr std::uint64_t kAudioTrackFrameBytes = 4;
 }  // namespace
 
 DPM_Audio_Base::DPM_Audio_Base(std::string path, float gain) : path_(std::move(path)), gain_(gain) {
@@ -39,9 +39,9 @@ std::uint32_t DPM_Audio_Base::PrepareAll(std::uint16_t* size, DPM_ProgressProc, 
   const std::uint64_t frames = GetMP3FrameCount(reader_);
   const std::uint64_t rate = GetMP3TrackRate(reader_);
   if (rate == 0) return 0;
-  const std::uint64_t cdFrames = rate == kCDRate ? frames : frames * kCDRate / rate;
+  const std::uint64_t cdFrames = rate == kAudioTrackRate ? frames : frames * kAudioTrackRate / rate;
   const std::uint64_t blocks = std::max<std::uint64_t>(
-      (cdFrames * kCDFrameBytes + kBlockBytes - 1) / kBlockBytes, kMinimumBlocks);
+      (cdFrames * kAudioTrackFrameBytes + kBlockBytes - 1) / kBlockBytes, kMinimumBlocks);
   totalBlocks = static_cast<std::uint32_t>(std::min<std::uint64_t>(blocks, 0xFFFFFFFFu));
   owed_ = totalBlocks;
   return totalBlocks;
