@@ -149,8 +149,10 @@ EngineStatus DPM_DeviceTrack::read(std::uint32_t lba, std::uint32_t blocks, std:
 }
 
 bool DPM_DeviceTrack::unreadable() const {
-  // A medium error: the drive tried and could not read these sectors.
-  return (sense_.key & 0x0F) == 0x03;
+  // The drive tried and could not read these sectors (a medium error), or refuses them as
+  // outside any track or of another mode, as drives answer for the link blocks after a track.
+  const std::uint8_t key = sense_.key & 0x0F;
+  return key == 0x03 || (key == 0x05 && (sense_.code == 0x21 || sense_.code == 0x64));
 }
 
 void DPM_DeviceTrack::spinUp() {

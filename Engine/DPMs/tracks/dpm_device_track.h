@@ -5,8 +5,9 @@
 //
 // Unreadable blocks are never passed off as good data: only inside the last 152 blocks of the
 // track (the run-out and link blocks a drive may not read back) do they become zeros, counted
-// in ZeroFilledBlocks(). Anywhere else the read stops with kErrSourceRead and the drive's
-// sense is kept for GetCurrentSenseCode.
+// in ZeroFilledBlocks() for the burn log. Anywhere else, and for any failure that is not an
+// unreadable sector (a medium taken out, a drive gone), the read stops with kErrSourceRead
+// and the drive's sense is kept for GetCurrentSenseCode.
 #pragma once
 
 #include "DPMs/base/dpm_base.h"
@@ -38,8 +39,8 @@ class DPM_DeviceTrack : public DPM_Base {
  private:
   // One read of `blocks` blocks at `lba` into `out` (transfer blocks).
   EngineStatus read(std::uint32_t lba, std::uint32_t blocks, std::uint8_t* out);
-  // A read failed at `lba` with the kept sense: the medium could not be read there, as
-  // opposed to a drive or medium that is gone, refusing or failing.
+  // The last read failed because the medium could not be read there, as opposed to a drive
+  // or medium that is gone or failing.
   bool unreadable() const;
   void spinUp();
 
