@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace {
@@ -19,7 +18,10 @@ bool readCueText(const fs::path& path, std::string& text) {
   if (ec || size > quillion::cue::kMaxCueBytes) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  text.resize(static_cast<std::size_t>(size));
+  in.read(text.data(), static_cast<std::streamsize>(size));
+  // A file that shrank since it was measured is read as far as it goes.
+  text.resize(static_cast<std::size_t>(in.gcount()));
   return !in.bad();
 }
 

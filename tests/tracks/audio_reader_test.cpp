@@ -97,6 +97,10 @@ const FormatCase kFormats[] = {
 constexpr std::size_t kResampledLengthBound = 64;
 constexpr int kResampledSampleBound = 2;
 
+void PrintTo(const FormatCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class AudioFormats : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(AudioFormats, DecodesLikeFfmpeg) {

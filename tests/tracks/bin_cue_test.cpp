@@ -171,6 +171,10 @@ std::vector<ImageCase> casesWhere(bool ImageCase::*readable) {
   return out;
 }
 
+void PrintTo(const ImageCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class CdrdaoImages : public ::testing::TestWithParam<ImageCase> {};
 class CdInfoImages : public ::testing::TestWithParam<ImageCase> {};
 

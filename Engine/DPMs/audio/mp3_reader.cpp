@@ -115,6 +115,28 @@ struct MP3Reader::Decoder {
     }
   }
 
+  // Sums the packets' sample counts when every packet states one exactly; false (with the
+  // packets consumed) for other codecs or any packet without a duration.
+  bool countFromPackets(std::uint64_t& frames) {
+    const AVCodecID id = codec->codec_id;
+    if (id != AV_CODEC_ID_FLAC && av_get_exact_bits_per_sample(id) <= 0) return false;
+    if (codec->sample_rate <= 0) return false;
+    const AVRational base = format->streams[stream]->time_base;
+    const AVRational perSample{1, codec->sample_rate};
+    frames = 0;
+    for (;;) {
+      const int r = av_read_frame(format, packet);
+      if (r == AVERROR_EOF) return true;
+      if (r < 0) return false;
+      const bool ours = packet->stream_index == stream;
+      const std::int64_t duration = packet->duration;
+      av_packet_unref(packet);
+      if (!ours) continue;
+      if (duration <= 0) return false;
+      frames += static_cast<std::uint64_t>(av_rescale_q(duration, base, perSample));
+    }
+  }
+
   // Sets the converter up for the current frame's format, first flushing one made for another.
   EngineStatus configureFor(const AVFrame& f) {
     AVChannelLayout layout{};
@@ -229,17 +251,26 @@ EngineStatus MP3Reader::OpenMP3() {
   frameCount_ = 0;
   trackRate_ = 0;
   // The counting pass: every sample the decoder gives, once delay and padding are removed.
+  // Formats whose packets state their exact sample count (PCM, FLAC) are counted from the
+  // packets alone, without decoding.
   std::uint64_t frames = 0;
   {
     Decoder count;
     if (const EngineStatus s = count.open(path_); s != kNoErr) return openStatus_ = s;
-    for (;;) {
-      const int r = count.nextFrame();
-      if (r < 0) return openStatus_ = static_cast<EngineStatus>(r);
-      if (r == 0) break;
-      if (trackRate_ == 0) trackRate_ = static_cast<std::uint32_t>(count.frame->sample_rate);
-      frames += static_cast<std::uint64_t>(count.frame->nb_samples);
-      av_frame_unref(count.frame);
+    if (count.countFromPackets(frames)) {
+      trackRate_ = static_cast<std::uint32_t>(count.codec->sample_rate);
+    } else {
+      frames = 0;
+      Decoder decode;
+      if (const EngineStatus s = decode.open(path_); s != kNoErr) return openStatus_ = s;
+      for (;;) {
+        const int r = decode.nextFrame();
+        if (r < 0) return openStatus_ = static_cast<EngineStatus>(r);
+        if (r == 0) break;
+        if (trackRate_ == 0) trackRate_ = static_cast<std::uint32_t>(decode.frame->sample_rate);
+        frames += static_cast<std::uint64_t>(decode.frame->nb_samples);
+        av_frame_unref(decode.frame);
+      }
     }
   }
   if (frames == 0 || trackRate_ == 0) {
