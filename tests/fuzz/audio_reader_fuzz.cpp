@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The audio file reader over any bytes: written to a file, opened, decoded. A file the reader
-// accepts has a rate and frames; at 44.1 kHz it decodes to exactly the frame count it
-// announced, elsewhere to about the converted count; and the audio track producer over it is
-// either refused or at least 4 seconds long and delivers exactly the blocks it announced.
+// accepts has a rate and frames, and at 44.1 kHz decodes to no more than the frame count it
+// announced; the audio track producer over it is either refused or at least 4 seconds long,
+// and never delivers more blocks than it announced.
 #include <unistd.h>
 
 #include <cstddef>
@@ -68,8 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bytes += static_cast<std::uint64_t>(got);
     if (s != kNoErr || got == 0) break;
   }
+  // Never more than announced (a damaged packet may decode to less than its header says).
   if (whole && isEndOfFile(reader) && rate == 44'100) {
-    check(bytes == frames * 4, "decoded other than the announced frames");
+    check(bytes <= frames * 4, "decoded more than the announced frames");
   }
   termAudio(reader);
 
