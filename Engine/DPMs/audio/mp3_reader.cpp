@@ -226,6 +226,7 @@ struct MP3Reader::Decoder {
 
   std::size_t take(std::uint8_t* out, std::size_t bytes) {
     const std::size_t n = std::min(bytes, available());
+    if (n == 0) return 0;
     std::memcpy(out, pending.data() + pendingAt, n);
     pendingAt += n;
     if (pendingAt == pending.size()) {
