@@ -85,6 +85,9 @@ enum EngineStatusCode : EngineStatus {
   kErrCueParse = -1390,   // nothing parsed, or no track found
   kErrCueData = -1391,    // the data file of a cue sheet cannot be used
 
+  // Audio file reader.
+  kErrNoAudioStream = -2008,  // no audio to decode: no audio stream, not a media file, no samples
+
   // File Manager routines over our file references.
   kErrParam = -50,  // a file routine was given no output record
 };
