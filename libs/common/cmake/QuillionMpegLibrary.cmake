@@ -7,14 +7,25 @@ include_guard(GLOBAL)
 
 function(quillion_add_mpeg_library)
   cmake_parse_arguments(L "" "TARGET;NAME" "SOURCES;LIBS" ${ARGN})
-  add_library(${L_TARGET} SHARED ${L_SOURCES})
-  quillion_warnings(${L_TARGET})
+  # The sources compile once, into <TARGET>_objects: the shared object is made of them, and
+  # white-box tests and fuzz targets link them directly instead of compiling them again.
+  add_library(${L_TARGET}_objects OBJECT ${L_SOURCES})
+  quillion_warnings(${L_TARGET}_objects)
+  set_target_properties(${L_TARGET}_objects PROPERTIES
+    POSITION_INDEPENDENT_CODE ON
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  target_include_directories(${L_TARGET}_objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${L_TARGET}_objects PUBLIC quillion_mpeg_headers quillion_mpeg_common bufstream ${L_LIBS})
+  # Inline variables of the standard library would otherwise become unique global symbols,
+  # which ignore visibility. Only GCC makes such symbols (and knows the flag).
+  target_compile_options(${L_TARGET}_objects PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
+
+  add_library(${L_TARGET} SHARED $<TARGET_OBJECTS:${L_TARGET}_objects>)
   set_target_properties(${L_TARGET} PROPERTIES
     PREFIX ""
     OUTPUT_NAME ${L_NAME}
-    C_VISIBILITY_PRESET hidden
-    CXX_VISIBILITY_PRESET hidden
-    VISIBILITY_INLINES_HIDDEN ON
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/quillion/frameworks)
   target_include_directories(${L_TARGET} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${L_TARGET}
@@ -28,8 +39,5 @@ function(quillion_add_mpeg_library)
   if(NOT QUILLION_SANITIZE OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     target_link_options(${L_TARGET} PRIVATE -Wl,--no-undefined)
   endif()
-  # Inline variables of the standard library would otherwise become unique global symbols,
-  # which ignore visibility. Only GCC makes such symbols (and knows the flag).
-  target_compile_options(${L_TARGET} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
   install(TARGETS ${L_TARGET} LIBRARY DESTINATION lib/quillion/frameworks)
 endfunction()
