@@ -7,6 +7,7 @@
 #include <new>
 
 #include "DPMs/hfs/apple_partition_map.h"
+#include "DPMs/hfs/hfs_btree_maps.h"
 #include "DPMs/hfs/hfs_catalog_source.h"
 #include "common/byte_order.h"
 #include "tree/fs_node.h"
@@ -25,9 +26,6 @@ constexpr std::size_t kHFSIndexRecordBytes = kHFSIndexKeyBytes + 4;
 constexpr std::uint32_t kHFSFanOut = 11;
 constexpr std::uint32_t kHFSMaxIndexLevels = 7;
 constexpr std::size_t kHFSMaxVolumeName = 27;
-constexpr std::uint32_t kHFSHeaderMapBits = 2048;
-constexpr std::uint32_t kHFSMapNodeBits = 3952;
-constexpr std::uint32_t kHFSMapRecordBytes = kHFSMapNodeBits / 8;
 constexpr std::uint32_t kHFSBootBytes = 1024;
 constexpr std::uint32_t kHFSBitmapOffset = 1536;  // from the volume's start
 constexpr std::uint16_t kHFSVolumeAttributes = 0x0500;
@@ -95,9 +93,7 @@ std::uint32_t DPM_FS_HFS::GetTotalCatalogNodes(std::uint32_t leaves) {
   }
   if (level > 1) return 0;
   total += 1;  // the header node
-  std::uint64_t mapNodes = 0;
-  while (kHFSHeaderMapBits + mapNodes * kHFSMapNodeBits < total + mapNodes) ++mapNodes;
-  return static_cast<std::uint32_t>(total + mapNodes);
+  return static_cast<std::uint32_t>(total + mapNodesFor(total, kHFSNodeBytes));
 }
 
 EngineStatus DPM_FS_HFS::addRecord(std::uint32_t parent, const std::string& name, LeafRecord record,
@@ -437,18 +433,16 @@ void DPM_FS_HFS::writeMasterDirectoryBlock() {
 }
 
 void DPM_FS_HFS::writeExtentsTree() {
-  BTNodeDescriptor descriptor;
-  descriptor.kind = kBTHeaderNode;
   BTHeaderRec header;
   header.nodeSize = kHFSNodeBytes;
   header.maxKeyLength = 7;
   header.totalNodes = allocationBlockSize / kHFSNodeBytes * extentsBlocks;
   header.freeNodes = header.totalNodes - 1;
-  const std::array<std::uint8_t, 1> map = {0x80};
   const std::size_t at = allocationAreaStart();
-  const bool written = SwapHFSPlus_BTHeaderNode(descriptor, header, map,
-                                                std::span(headerArea).subspan(at, kHFSNodeBytes));
-  (void)written;  // a 512-byte node always holds a one-byte map
+  const bool written = writeHeaderAndMapNodes(header, 1, 0, [&](std::uint64_t) {
+    return std::span(headerArea).subspan(at, kHFSNodeBytes);
+  });
+  (void)written;  // a 512-byte node always holds a one-bit map
 }
 
 EngineStatus DPM_FS_HFS::buildCatalog(std::uint8_t* catalog) {
@@ -514,9 +508,6 @@ EngineStatus DPM_FS_HFS::buildCatalog(std::uint8_t* catalog) {
   if (next != catalogNodes || level.empty())
     return refuse(kErrProducerIndexFull, "The catalog came out larger than counted");
 
-  BTNodeDescriptor descriptor;
-  descriptor.kind = kBTHeaderNode;
-  descriptor.fLink = mapNodes > 0 ? 1 : 0;
   BTHeaderRec header;
   header.treeDepth = height;
   header.rootNode = level.front().number;
@@ -527,19 +518,8 @@ EngineStatus DPM_FS_HFS::buildCatalog(std::uint8_t* catalog) {
   header.maxKeyLength = 37;
   header.totalNodes = static_cast<std::uint32_t>(totalNodes);
   header.freeNodes = static_cast<std::uint32_t>(totalNodes - catalogNodes);
-  std::vector<std::uint8_t> bits(kHFSHeaderMapBits / 8 + mapNodes * kHFSMapRecordBytes, 0);
-  setLeadingBits(bits, catalogNodes);
-  if (!SwapHFSPlus_BTHeaderNode(descriptor, header, std::span(bits).first(kHFSHeaderMapBits / 8),
-                                nodeAt(0)))
+  if (!writeHeaderAndMapNodes(header, catalogNodes, static_cast<std::uint32_t>(mapNodes), nodeAt))
     return refuse(kErrProducerIndexFull, "The catalog header node does not fit");
-  for (std::uint64_t m = 0; m < mapNodes; ++m) {
-    BTNode node;
-    node.descriptor.kind = kBTMapNode;
-    node.descriptor.fLink = m + 1 < mapNodes ? static_cast<std::uint32_t>(m + 2) : 0;
-    node.append(std::span(bits).subspan(kHFSHeaderMapBits / 8 + m * kHFSMapRecordBytes,
-                                        kHFSMapRecordBytes));
-    if (const EngineStatus s = write(node, m + 1); s != kNoErr) return s;
-  }
   return kNoErr;
 }
 
