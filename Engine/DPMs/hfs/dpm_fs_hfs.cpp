@@ -527,7 +527,7 @@ std::uint32_t DPM_FS_HFS::PrepareAll(std::uint16_t* requestedBlockSize, DPM_Prog
   if (requestedBlockSize == nullptr) return 0;
   if (!headersGenerated && GenerateStuffsForHeaders() != kNoErr) return 0;
   if (!acceptBlockSize(requestedBlockSize)) return 0;
-  if (!finishImage(std::uint64_t{fileBlocks} * allocationBlockSize,
+  if (!finishImage(std::uint64_t{fileBlocks} * allocationBlockSize, 1024,
                    static_cast<std::uint16_t>(VolumeKind::hfs), mdbBytes.data()))
     return 0;
   return totalBlocks;

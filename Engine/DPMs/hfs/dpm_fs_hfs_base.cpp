@@ -44,11 +44,11 @@ bool DPM_FS_HFSBase::acceptBlockSize(std::uint16_t* requested) {
   return true;
 }
 
-bool DPM_FS_HFSBase::finishImage(std::uint64_t fileDataBytes, std::uint16_t deviceId,
-                                 const std::uint8_t* alternateHeader) {
+bool DPM_FS_HFSBase::finishImage(std::uint64_t fileDataBytes, std::uint32_t tailBytes,
+                                 std::uint16_t deviceId, const std::uint8_t* alternateHeader) {
   using quillion::hfs::kVolumeOffsetBytes;
   dataBytes = fileDataBytes;
-  const std::uint64_t used = headerArea.size() + dataBytes + 1024;
+  const std::uint64_t used = headerArea.size() + dataBytes + tailBytes;
   const std::uint64_t blocks = (used + kSectorBytes - 1) / kSectorBytes;
   if (blocks + sessionStart > std::numeric_limits<std::uint32_t>::max() / 4 ||
       headerArea.size() < kVolumeOffsetBytes) {

@@ -47,10 +47,11 @@ class DPM_FS_HFSBase : public DPM_FileSystem_Base {
   // Accepts a block size request of 0 or 2048 (Mode 2 sectors come from wrapping the
   // producer) and answers 2048; false for any other.
   bool acceptBlockSize(std::uint16_t* requested);
-  // Image of `fileDataBytes` after the header area, plus room for the alternate header:
-  // sets the image size, writes the partition map, rewinds the stream. False when the
-  // image would not be numbered in 32-bit blocks.
-  bool finishImage(std::uint64_t fileDataBytes, std::uint16_t deviceId,
+  // Image of `fileDataBytes` after the header area and `tailBytes` after them that end
+  // with the alternate header (rounded up to 2048): sets the image size, writes the
+  // partition map, rewinds the stream. False when the image would not be numbered in
+  // 32-bit blocks.
+  bool finishImage(std::uint64_t fileDataBytes, std::uint32_t tailBytes, std::uint16_t deviceId,
                    const std::uint8_t* alternateHeader);
   // Records an item left out of the catalog: a burn-log line and a missing-data record.
   void recordSkipped(FS_Node& node);

@@ -37,6 +37,17 @@ std::uint32_t GetLocalDateTime() {
       std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
 }
 
+std::uint32_t macUTCSeconds(std::int64_t unixSeconds) {
+  return static_cast<std::uint32_t>(
+      std::clamp<std::int64_t>(unixSeconds + kMacEpochOffset, 0, 0xFFFFFFFF));
+}
+
+std::uint32_t GetUTCDateTime() {
+  const auto now = engineClock().wallNow();
+  return macUTCSeconds(
+      std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
+}
+
 NodeSource readNodeSource(const FS_Node& node) {
   NodeSource source;
   if (node.fsRef.empty()) {

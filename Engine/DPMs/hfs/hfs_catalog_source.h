@@ -24,6 +24,9 @@ inline constexpr std::int64_t kMacEpochOffset = 2082844800;
 std::uint32_t macLocalSeconds(std::int64_t unixSeconds);
 // The engine clock's present moment, in the same count: the date of everything made now.
 std::uint32_t GetLocalDateTime();
+// HFS Plus keeps every date but the volume's creation date in UTC.
+std::uint32_t macUTCSeconds(std::int64_t unixSeconds);
+std::uint32_t GetUTCDateTime();
 
 struct NodeSource {
   enum class Kind : std::uint8_t {
