@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,5 +53,25 @@ std::map<std::string, HlsEntry> hfsListing(const std::filesystem::path& image,
 std::map<std::string, std::string> hfsExtract(const std::map<std::string, HlsEntry>& listing,
                                               const std::filesystem::path& home,
                                               const std::filesystem::path& into);
+
+// What checkPlusVolume found in an HFS Plus volume.
+struct PlusVolume {
+  std::string problems;  // one line per fault, empty for a sound volume
+  std::uint32_t blockSize = 0, totalBlocks = 0, nextCatalogID = 0;
+  std::uint32_t fileCount = 0, folderCount = 0;
+  struct File {
+    std::uint32_t id = 0;
+    std::uint64_t dataBytes = 0, rsrcBytes = 0;
+    std::uint32_t dataStart = 0, dataBlocks = 0, rsrcStart = 0, rsrcBlocks = 0;
+    std::uint32_t type = 0, creator = 0;
+  };
+  std::map<std::string, File> files;  // by path, UTF-16 names kept as UTF-8 bytes of units
+  std::set<std::uint32_t> folderIDs;
+};
+
+// Reads an HFS Plus image (behind its partition map) the way the format's technical note
+// describes it, noting every rule broken: both volume headers, the allocation file, the
+// catalog's header, leaf chain, key order and index nodes, every fork's extent.
+PlusVolume checkPlusVolume(const std::vector<std::uint8_t>& image);
 
 }  // namespace quillion::test
