@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "DPMs/hfs/catalog_keys.h"
 #include "DPMs/hfs/dpm_fs_hfsplus.h"
@@ -18,6 +19,7 @@ using namespace quillion;
 using namespace quillion::test;
 namespace fs = std::filesystem;
 using Span = std::span<const std::uint8_t>;
+using namespace quillion::hfs;
 
 namespace {
 
@@ -113,6 +115,149 @@ TEST_F(HfsPlusProducer, SevenZipExtractsTheFixtureAndTheCheckerFindsNoFault) {
       EXPECT_LT(it->second.rsrcStart, it->second.dataStart) << e.path;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// One folder and two files: IDs from 200 in the order of the tree, every file's blocks
+// after the special files, a resource fork before its data, the next ID after the last.
+TEST_F(HfsPlusProducer, LayoutOfASmallTree) {
+  ASSERT_GT(produce({{"a.txt", "first", "", ""},
+                     {"f/", "", "", ""},
+                     {"f/r.bin", patternBytes(5000, 3), "TEXTttxt", patternBytes(100, 4)}}),
+            0u);
+  const PlusVolume v = checkPlusVolume(readFile(image()));
+  ASSERT_EQ(v.problems, "");
+  EXPECT_EQ(v.files.at("a.txt").id, 200u);
+  EXPECT_EQ(v.folderIDs, std::set<std::uint32_t>{201});
+  EXPECT_EQ(v.files.at("f/r.bin").id, 202u);
+  EXPECT_EQ(v.nextCatalogID, 203u);
+  EXPECT_EQ(v.fileCount, 2u);
+  EXPECT_EQ(v.folderCount, 1u);
+  const std::uint32_t first = producer->FirstFileBlock();
+  EXPECT_EQ(first, 1 + producer->AllocationFileBlocks() + producer->ExtentsBlocks() +
+                       producer->CatalogBlocks());
+  EXPECT_EQ(v.files.at("a.txt").dataStart, first);
+  EXPECT_EQ(v.files.at("f/r.bin").rsrcStart, first + 1);
+  EXPECT_EQ(v.files.at("f/r.bin").dataStart, first + 2);
+  EXPECT_EQ(v.files.at("f/r.bin").dataBlocks, 2u);
+  EXPECT_EQ(v.totalBlocks, first + 4 + 1);
+  EXPECT_EQ(producer->GetDataAreaOffset(), 18432 + std::uint64_t{first} * 4096);
+}
+
+TEST_F(HfsPlusProducer, AFixedTreeAndClockGiveTheSameBytes) {
+  ASSERT_GT(produce(macFixture()), 0u);
+  const auto first = readFile(image());
+  ASSERT_GT(drain(), 0u);
+  EXPECT_EQ(readFile(image()), first);
+}
+
+TEST_F(HfsPlusProducer, AVanishedFileIsLoggedAndFailsTheJob) {
+  fs::create_directories(dir.file("src"));
+  writeFile(dir.file("src/stays"), std::string("stays"));
+  writeFile(dir.file("src/goes"), std::string("goes away"));
+  tree = treeFromFolder(dir.file("src"), "T");
+  fs::remove(dir.file("src/goes"));
+  ASSERT_GT(drain(), 0u);
+  ASSERT_FALSE(producer->MissingData().empty());
+  EXPECT_EQ(producer->MissingData().front().node->Title(), "goes");
+  EXPECT_EQ(producer->DataResult(), kErrFileAccess);
+  ASSERT_FALSE(producer->LayoutNotes().empty());
+  const PlusVolume v = checkPlusVolume(readFile(image()));
+  EXPECT_EQ(v.problems, "");
+  EXPECT_EQ(v.files.size(), 1u);
+  EXPECT_TRUE(v.files.count("stays"));
+}
+
+// In a hybrid the extents file comes first and reaches past the ISO9660 header: E =
+// ceil((header + 14336) / 4096), the allocation file after it.
+TEST_F(HfsPlusProducer, AHybridVolumeMakesRoomForTheIso9660Header) {
+  writeMacFixture(dir.file("src"), {{"a", "x", "", ""}});
+  tree = treeFromFolder(dir.file("src"), "T");
+  for (const std::uint64_t header : {2048ull, 3 * 2048ull, 40 * 2048ull}) {
+    SCOPED_TRACE(header);
+    DPM_FS_HFSPlus plus(tree.get(), 0);
+    plus.Hybrid(true);
+    EXPECT_EQ(plus.GenerateStuffsForHeaders(), kErrProducerNoSource);
+    plus.SetISO9660HeaderSize(header);
+    std::uint16_t size = 0;
+    ASSERT_GT(plus.PrepareAll(&size, nullptr, nullptr), 0u) << plus.LayoutProblem();
+    EXPECT_EQ(plus.ExtentsBlocks(), (header + 14336 + 4095) / 4096);
+    EXPECT_GE(18432 + 4096 + plus.ExtentsBlocks() * 4096ull, 32768 + header);
+    const std::vector<std::uint8_t> iso(header, 0xA5);
+    EXPECT_EQ(plus.CombineISO9660Header(iso.data(), header + 2048), kErrProducerHeaderSize);
+    EXPECT_EQ(plus.CombineISO9660Header(iso.data(), header), kNoErr);
+    EXPECT_EQ(plus.GetDataAreaOffset() % 2048, 0u);
+  }
+}
+
+// Names in their HFS and HFS Plus forms, cut and numbered.
+TEST(HfsNames, NumberedCandidatesKeepTheExtensionWithinTheLimit) {
+  struct Case {
+    const char* name;
+    std::uint32_t number;
+    std::size_t max;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"short.txt", 0, 31, "short.txt"},
+      {"short.txt", 1, 31, "short~1.txt"},
+      {"A name that is far too long for HFS.txt", 0, 31, "A name that is far too long.txt"},
+      {"A name that is far too long for HFS.txt", 12, 31, "A name that is far too l~12.txt"},
+      {"no extension at all but long enough", 3, 31, "no extension at all but long ~3"},
+      {".hidden", 2, 31, ".hidden~2"},
+      {"x.toolongext", 1, 31, "x.toolongext~1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(hfs::numberedName(std::string(c.name), c.number, c.max), c.want) << c.name;
+    EXPECT_LE(hfs::numberedName(std::string(c.name), c.number, c.max).size(), c.max);
+  }
+  // UTF-16: a surrogate pair is never split by the cut.
+  const std::u16string emoji = u"ab\U0001F600cd";
+  EXPECT_EQ(hfs::numberedName(emoji, 0, 3), u"ab");
+}
+
+TEST(HfsNames, SiblingsNeverShareAKeyUnderTheFormatsEquality) {
+  std::vector<std::string> hfsNames = {"Read Me", "README", "read me", "other"};
+  std::size_t failed = 99;
+  ASSERT_TRUE(hfs::uniqueHFSNames(hfsNames, &failed));
+  EXPECT_EQ(hfsNames, (std::vector<std::string>{"Read Me", "README", "read me~1", "other"}));
+
+  // Case, and units the format ignores (zero-width non-joiner), do not tell names apart.
+  std::vector<std::u16string> plusNames = {u"Report", u"REPORT", u"Re\u200Cport", u"Rapport"};
+  ASSERT_TRUE(hfs::uniqueHFSPlusNames(plusNames, &failed));
+  EXPECT_EQ(plusNames,
+            (std::vector<std::u16string>{u"Report", u"REPORT~1", u"Re\u200Cport~2", u"Rapport"}));
+  for (std::size_t i = 0; i < plusNames.size(); ++i)
+    for (std::size_t j = i + 1; j < plusNames.size(); ++j)
+      EXPECT_NE(hfs::FastUnicodeCompare(plusNames[i], plusNames[j]), 0) << i << " " << j;
+}
+
+TEST(HfsNames, HfsPlusNamesAreDecomposedOutsideTheExcludedRanges) {
+  struct Case {
+    const char* title;
+    std::u16string want;
+  };
+  const Case cases[] = {
+      {"Caf\u00e9", u"Cafe\u0301"},
+      {"\u00c5ngstr\u00f6m", u"A\u030Angstro\u0308m"},
+      // U+2126 OHM SIGN and U+F900 lie in ranges the format leaves as they are.
+      {"\u2126 \uF900", u"\u2126 \uF900"},
+      {"\ud55c", u"\u1112\u1161\u11AB"},  // Hangul syllables decompose into jamo
+  };
+  for (const Case& c : cases) {
+    std::u16string got;
+    ASSERT_EQ(hfs::hfsPlusName(c.title, got), kNoErr);
+    EXPECT_EQ(got, c.want) << c.title;
+  }
+  // A title that is not UTF-8 is read as Latin-1, and said so.
+  std::u16string got;
+  bool latin1 = false;
+  ASSERT_EQ(hfs::hfsPlusName("caf\xe9", got, &latin1), kNoErr);
+  EXPECT_TRUE(latin1);
+  EXPECT_EQ(got, u"cafe\u0301");
 }
 
 }  // namespace
