@@ -278,3 +278,73 @@ TEST_F(HfsProducer, FileLocationsHoldEachForkInTheirSectors) {
 }
 
 }  // namespace
+
+namespace {
+
+// 7zz reads the partition map: the map's own entry at sector 1 and the volume from byte
+// 18432 to the image's end.
+TEST_F(HfsProducer, SevenZipReadsThePartitionMap) {
+  QUILLION_REQUIRE_TOOL("7zz");
+  ASSERT_GT(produce({{"a", "x", "", ""}}), 0u);
+  const std::uint64_t size = fs::file_size(image());
+  int status = 0;
+  const std::string listed = runReader({"7zz", "l", "-slt", "-tAPM", image()}, &status);
+  ASSERT_EQ(status, 0) << listed;
+  EXPECT_NE(listed.find("Physical Size = " + std::to_string(size)), std::string::npos) << listed;
+  EXPECT_NE(
+      listed.find("Path = ZEB HFS/HFS+ Engine.Apple_partition_map\nSize = 1024\nOffset = 512"),
+      std::string::npos)
+      << listed;
+  EXPECT_NE(listed.find("Path = ZEB HFS/HFS+ Engine.hfs\nSize = " + std::to_string(size - 18432) +
+                        "\nOffset = 18432"),
+            std::string::npos)
+      << listed;
+}
+
+// A folder made in the layout has no file to take dates from: it gets the present moment,
+// as the volume does (the virtual clock stands at 2023-11-14 22:13:20 UTC).
+TEST_F(HfsProducer, AFolderWithNoFileBehindItCarriesTheCurrentDate) {
+  QUILLION_REQUIRE_TOOL("hmount");
+  fs::create_directories(dir.file("src"));
+  writeFile(dir.file("src/filler"), filler());
+  tree = treeFromFolder(dir.file("src"), "Dated");
+  FS_Node* made = FS_Node::MakeFolder("Made here", tree->Root(), false);
+  ASSERT_NE(made, nullptr);
+  ASSERT_GT(drain(), 0u);
+  int status = 0;
+  (void)runReader({"hmount", image()}, &status, dir.path());
+  ASSERT_EQ(status, 0);
+  const std::string volume = runReader({"hvol"}, &status, dir.path());
+  EXPECT_NE(volume.find("created on Tue Nov 14 22:13:20 2023"), std::string::npos) << volume;
+  const std::string listed = runReader({"hls", "-l"}, &status, dir.path());
+  ASSERT_EQ(status, 0) << listed;
+  const auto line = listed.find("Made here");
+  ASSERT_NE(line, std::string::npos) << listed;
+  const std::string row =
+      listed.substr(listed.rfind('\n', line) + 1, line - listed.rfind('\n', line));
+  EXPECT_NE(row.find("Nov 14  2023"), std::string::npos) << row;
+  (void)runReader({"humount"}, nullptr, dir.path());
+}
+
+// In a hybrid the bitmap has 13 sectors so that allocation block 0 lies at byte 26624, and
+// the extents file reaches past the ISO9660 header copied to byte 32768.
+TEST_F(HfsProducer, AHybridVolumeMakesRoomForTheIso9660Header) {
+  fs::create_directories(dir.file("src"));
+  writeFile(dir.file("src/a"), std::string("x"));
+  tree = treeFromFolder(dir.file("src"), "T");
+  for (const std::uint64_t header : {2048ull, 5 * 2048ull, 300 * 2048ull}) {
+    SCOPED_TRACE(header);
+    DPM_FS_HFS hfs(tree.get(), 0);
+    hfs.Hybrid(true);
+    hfs.SetISO9660HeaderSize(header);
+    std::uint16_t size = 0;
+    ASSERT_GT(hfs.PrepareAll(&size, nullptr, nullptr), 0u) << hfs.LayoutProblem();
+    const std::uint64_t c = hfs.AllocationBlockSize();
+    EXPECT_EQ(hfs.ExtentsBlocks(), (header + 6144 + c - 1) / c);
+    EXPECT_GE(26624 + hfs.ExtentsBlocks() * c, 32768 + header);
+    EXPECT_EQ(hfs.GetDataAreaOffset() % 2048, 0u);
+    EXPECT_EQ(hfs.GetDataAreaOffset(), 26624 + (hfs.ExtentsBlocks() + hfs.CatalogBlocks()) * c);
+  }
+}
+
+}  // namespace
