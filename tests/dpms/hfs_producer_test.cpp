@@ -122,11 +122,12 @@ TEST_F(HfsProducer, LayoutSumsOfSmallTrees) {
   struct Case {
     std::vector<MacEntry> entries;
     std::uint32_t fileBlocks;
+    std::uint32_t nextID;  // items take IDs from 200; the next one follows the last
   };
   const std::vector<Case> cases = {
-      {{{"a", "x", "", ""}}, 1},
-      {{{"a", patternBytes(2048), "", ""}, {"b", patternBytes(2049), "", ""}}, 3},
-      {{{"d/", "", "", ""}, {"d/e", "", "", ""}, {"r", "1", "", patternBytes(10)}}, 2},
+      {{{"a", "x", "", ""}}, 1, 201},
+      {{{"a", patternBytes(2048), "", ""}, {"b", patternBytes(2049), "", ""}}, 3, 202},
+      {{{"d/", "", "", ""}, {"d/e", "", "", ""}, {"r", "1", "", patternBytes(10)}}, 2, 203},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
@@ -152,8 +153,7 @@ TEST_F(HfsProducer, LayoutSumsOfSmallTrees) {
     EXPECT_EQ(blocks, (dataArea + cases[i].fileBlocks * 2048ull + 1024 + 2047) / 2048);
     // The alternate master directory block: 1024 bytes before the image's end.
     EXPECT_TRUE(std::equal(m.begin(), m.end(), bytes.end() - 1024));
-    // The next catalog ID follows the highest one in use.
-    EXPECT_GE(be::get32(m, 30), 200u);
+    EXPECT_EQ(be::get32(m, 30), cases[i].nextID);
   }
 }
 

@@ -18,7 +18,7 @@
 using namespace quillion;
 using namespace quillion::test;
 namespace fs = std::filesystem;
-using Span = std::span<const std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
 using namespace quillion::hfs;
 
 namespace {
@@ -106,7 +106,7 @@ TEST_F(HfsPlusProducer, SevenZipExtractsTheFixtureAndTheCheckerFindsNoFault) {
     EXPECT_EQ(it->second.dataBytes, e.bytes.size()) << e.path;
     EXPECT_EQ(it->second.rsrcBytes, e.resource.size()) << e.path;
     if (!e.typeCreator.empty()) {
-      const Span code(reinterpret_cast<const std::uint8_t*>(e.typeCreator.data()), 8);
+      const ByteView code(reinterpret_cast<const std::uint8_t*>(e.typeCreator.data()), 8);
       EXPECT_EQ(it->second.type, be::get32(code, 0)) << e.path;
       EXPECT_EQ(it->second.creator, be::get32(code, 4)) << e.path;
     }
