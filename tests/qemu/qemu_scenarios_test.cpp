@@ -18,6 +18,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +44,11 @@ struct Scenario {
   const char* drive;       // the drive's -device
   bool disc;               // one.iso in the drive at boot
   bool kernelPolls;        // the kernel polls for media events, as on a desktop
+  // The disc in the drive when `disc` is set; none: one.iso. A disc with a "<image>.md5"
+  // beside it is mounted by the guest, which prints every file's checksum: they must be the
+  // source's.
+  const char* image = nullptr;
+  bool levelOneNames = false;  // the mounted tree has ISO9660 level-1 names: checksums only
 };
 
 const Scenario kScenarios[] = {
@@ -54,6 +61,11 @@ const Scenario kScenarios[] = {
     {"change_piix", "change:atapi", "pc", "", "ide-cd,bus=ide.1,unit=0,drive=cd0", true, true},
     {"held_scsi", "held:scsi", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true, false},
     {"held_piix", "held:atapi", "pc", "", "ide-cd,bus=ide.1,unit=0,drive=cd0", true, false},
+    {"mount_hfsplus", "mount:hfsplus", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true, false, "hfsplus.img"},
+    {"mount_257_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true, false, "hybrid257.img", true},
+    {"mount_513_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true, false, "hybrid513.img"},
+    {"mount_514_hfsplus", "mount:hfsplus", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true, false, "hybrid514.img"},
+    {"mount_514_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true, false, "hybrid514.img"},
 };
 
 fs::path guestDir() { return QUILLION_QEMU_GUEST_DIR; }
@@ -241,7 +253,8 @@ TEST_P(QemuGuest, Scenario) {
   TempDir temp;
   const fs::path socket = temp.path() / "monitor.sock";
   std::string drive = "if=none,id=cd0,media=cdrom";
-  if (s.disc) drive += ",readonly=on,format=raw,file=" + (dir / "one.iso").string();
+  const std::string image = s.image != nullptr ? s.image : "one.iso";
+  if (s.disc) drive += ",readonly=on,format=raw,file=" + (dir / image).string();
   std::string append = std::string("console=ttyS0 panic=-1 quiet loglevel=1 quillion.scenario=") + s.argument;
   if (s.kernelPolls) append += " block.events_dfl_poll_msecs=250";
 
@@ -263,6 +276,19 @@ TEST_P(QemuGuest, Scenario) {
   const bool passed = result.console.find(pass) != std::string::npos &&
                       result.console.find("QUILLION-CHECK FAIL") == std::string::npos;
   EXPECT_TRUE(passed) << "guest console (exit " << result.exitStatus << "):\n" << result.console;
+  const fs::path sums = dir / (image + ".md5");
+  if (s.image != nullptr && fs::exists(sums)) {
+    std::set<std::string> wanted, got;
+    std::istringstream lines(quillion::test::readText(sums));
+    const auto entry = [&s](const std::string& line) { return s.levelOneNames ? line.substr(0, 32) : line; };
+    for (std::string line; std::getline(lines, line);)
+      if (!line.empty()) wanted.insert(entry(line));
+    std::istringstream console(result.console);
+    constexpr std::string_view kFile = "QUILLION-FILE ";
+    for (std::string line; std::getline(console, line);)
+      if (const auto at = line.find(kFile); at != std::string::npos) got.insert(entry(line.substr(at + kFile.size())));
+    EXPECT_EQ(got, wanted) << "guest console:\n" << result.console;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Qemu, QemuGuest, ::testing::ValuesIn(kScenarios),
