@@ -261,3 +261,30 @@ TEST(HfsNames, HfsPlusNamesAreDecomposedOutsideTheExcludedRanges) {
 }
 
 }  // namespace
+
+namespace {
+
+// Enough files for three index levels: every index record is its child's first key, the
+// leaf chain holds every record in order, and 7zz finds every file.
+TEST_F(HfsPlusProducer, ACatalogOfSeveralIndexLevelsReadsBack) {
+  QUILLION_REQUIRE_TOOL("7zz");
+  fs::create_directories(dir.file("src/many"));
+  for (int i = 0; i < 3000; ++i)
+    writeFile(dir.file("src/many/entry number " + std::to_string(100000 + i)), std::string());
+  tree = treeFromFolder(dir.file("src"), "Deep");
+  ASSERT_GT(drain(), 0u);
+  const auto bytes = readFile(image());
+  const PlusVolume v = checkPlusVolume(bytes);
+  EXPECT_EQ(v.problems, "");
+  EXPECT_EQ(v.files.size(), 3000u);
+  // The catalog header's depth, from the volume header's catalog extent.
+  const std::uint64_t catalog =
+      18432 + std::uint64_t{be::get32(bytes, 18432 + 1024 + 272 + 16)} * 4096;
+  EXPECT_GE(be::get16(bytes, catalog + 14), 3u);
+  int status = 0;
+  const std::string listed = runReader({"7zz", "l", image()}, &status);
+  EXPECT_EQ(status, 0) << listed.substr(0, 2000);
+  EXPECT_NE(listed.find("3000 files"), std::string::npos) << listed.substr(listed.size() - 500);
+}
+
+}  // namespace

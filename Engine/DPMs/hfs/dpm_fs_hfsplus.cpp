@@ -73,6 +73,29 @@ std::size_t indexRecordCost(std::size_t keyBytesWithLength) {
   return keyBytesWithLength + 4 + 2;
 }
 
+// The index nodes each level above the leaves needs, bottom up, for leaves whose first keys
+// cost the given index records; empty when nine levels do not reach one root.
+std::vector<std::size_t> indexLevelNodes(std::vector<std::size_t> costs, bool* tooDeep) {
+  std::vector<std::size_t> levels;
+  *tooDeep = false;
+  while (costs.size() > 1) {
+    if (levels.size() == kPlusMaxIndexLevels) {
+      *tooDeep = true;
+      return {};
+    }
+    const std::vector<std::size_t> groups = indexGroups(costs);
+    std::vector<std::size_t> upper;
+    std::size_t at = 0;
+    for (const std::size_t g : groups) {
+      upper.push_back(costs[at]);  // an upper record repeats its child's first key
+      at += g;
+    }
+    levels.push_back(groups.size());
+    costs = std::move(upper);
+  }
+  return levels;
+}
+
 HFSPlusForkData forkOf(std::uint64_t logical, std::uint32_t start, std::uint32_t blocks) {
   HFSPlusForkData fork;
   fork.logicalSize = logical;
@@ -106,23 +129,12 @@ void DPM_FS_HFSPlus::Term() {
 
 std::uint32_t DPM_FS_HFSPlus::GetTotalCatalogNodes(
     const std::vector<std::size_t>& firstKeyLengths) {
-  std::uint64_t total = firstKeyLengths.size();
   std::vector<std::size_t> costs;
   for (const std::size_t key : firstKeyLengths) costs.push_back(indexRecordCost(key));
-  // An upper level's records repeat the first key of each group below.
-  for (std::uint32_t level = 0; costs.size() > 1; ++level) {
-    if (level == kPlusMaxIndexLevels) return 0;
-    const std::vector<std::size_t> groups = indexGroups(costs);
-    std::vector<std::size_t> upper;
-    std::size_t at = 0;
-    for (const std::size_t g : groups) {
-      upper.push_back(costs[at]);
-      at += g;
-    }
-    total += groups.size();
-    costs = std::move(upper);
-  }
-  total += 1;  // the header node
+  bool tooDeep = false;
+  std::uint64_t total = firstKeyLengths.size() + 1;  // the leaves and the header node
+  for (const std::size_t nodes : indexLevelNodes(std::move(costs), &tooDeep)) total += nodes;
+  if (tooDeep) return 0;
   return static_cast<std::uint32_t>(total + mapNodesFor(total, kPlusNodeBytes));
 }
 
@@ -440,22 +452,11 @@ EngineStatus DPM_FS_HFSPlus::buildCatalog(std::uint8_t* catalog) {
   for (const auto& key : leafFirstKeys) lengths.push_back(key.size());
   const std::uint32_t nodes = GetTotalCatalogNodes(lengths);
   if (nodes != catalogBlocks) return refuse(kErrProducerIndexFull, "The catalog was miscounted");
+  std::vector<std::size_t> leafCosts;
+  for (const std::size_t l : lengths) leafCosts.push_back(indexRecordCost(l));
+  bool tooDeep = false;
   std::uint64_t indexNodes = 0;
-  {
-    std::vector<std::size_t> costs;
-    for (const std::size_t l : lengths) costs.push_back(indexRecordCost(l));
-    while (costs.size() > 1) {
-      const auto groups = indexGroups(costs);
-      std::vector<std::size_t> upper;
-      std::size_t at = 0;
-      for (const std::size_t g : groups) {
-        upper.push_back(costs[at]);
-        at += g;
-      }
-      indexNodes += groups.size();
-      costs = std::move(upper);
-    }
-  }
+  for (const std::size_t n : indexLevelNodes(std::move(leafCosts), &tooDeep)) indexNodes += n;
   const std::uint64_t mapNodes = nodes - (std::uint64_t{leaves} + indexNodes + 1);
   const auto firstLeaf = static_cast<std::uint32_t>(1 + mapNodes);
 
