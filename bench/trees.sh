@@ -12,25 +12,7 @@ echo "images in $images"
 export LC_ALL=C.UTF-8 TZ=UTC
 
 echo "generating trees in $work"
-python3 - "$work" <<'PY'
-import os, sys, random
-work = sys.argv[1]
-rng = random.Random(7)
-small = os.path.join(work, "small")
-for d in range(200):
-    folder = os.path.join(small, "folder%03d" % d, "sub%d" % (d % 7))
-    os.makedirs(folder)
-    for f in range(100):
-        with open(os.path.join(folder, "file_%03d.txt" % f), "wb") as out:
-            out.write(rng.randbytes(rng.randint(0, 6000)))
-large = os.path.join(work, "large")
-os.makedirs(large)
-chunk = rng.randbytes(1 << 20)
-for i in range(6):
-    with open(os.path.join(large, "movie%d.bin" % i), "wb") as out:
-        for _ in range(250):
-            out.write(chunk)
-PY
+python3 "$(dirname "${BASH_SOURCE[0]}")/support/make_trees.py" "$work"
 
 # Median wall time of $runs runs of a command, in seconds.
 best() {

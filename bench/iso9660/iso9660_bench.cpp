@@ -7,45 +7,19 @@
 // Prints one line: layout and production seconds, blocks, image bytes per second and the
 // peak resident memory of the process.
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <memory>
-#include <vector>
 
 #include "DPMs/iso9660/dpm_fs_iso9660.h"
-#include "platform/file/catalog_info.h"
-#include "tree/fs_node.h"
-#include "tree/fs_tree.h"
+#include "bench/support/layout_tree.h"
 
 namespace {
 
 using Seconds = std::chrono::duration<double>;
-
-std::size_t addFolder(FS_Tree& tree, const quillion::FileRef& folder, FS_Node* parent) {
-  std::vector<quillion::FolderEntry> entries;
-  if (quillion::listFolder(folder, entries) != kNoErr) return 0;
-  std::size_t nodes = 0;
-  for (const quillion::FolderEntry& e : entries) {
-    if (e.status != kNoErr) continue;
-    FS_Node* node = FS_Node::MakeForFSRef(&e.ref, e.name.c_str(), nullptr, &e.info);
-    if (tree.Add(node, parent) != kNoErr) {
-      delete node;
-      continue;
-    }
-    ++nodes;
-    if (node->IsFolder()) nodes += addFolder(tree, e.ref, node);
-  }
-  return nodes;
-}
-
-long peakKilobytes() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
+using quillion::bench::addFolder;
+using quillion::bench::peakKilobytes;
 
 }  // namespace
 
@@ -77,25 +51,7 @@ int main(int argc, char** argv) {
     std::perror(argv[2]);
     return 1;
   }
-  // The burn process hands producers cache blocks of 512 KB.
-  constexpr std::uint32_t kBufferBytes = 512 * 1024;
-  std::vector<char> buffer(kBufferBytes);
-  std::uint32_t done = 0;
-  while (done < blocks) {
-    std::uint32_t got = 0;
-    if (producer.NextBlocks(buffer.data(), kBufferBytes, blocks - done, &got) != kNoErr || got == 0)
-      break;
-    const std::size_t bytes = std::size_t{got} * blockSize;
-    for (std::size_t written = 0; written < bytes;) {
-      const ssize_t n = ::write(fd, buffer.data() + written, bytes - written);
-      if (n <= 0) {
-        std::perror("write");
-        return 1;
-      }
-      written += static_cast<std::size_t>(n);
-    }
-    done += got;
-  }
+  const std::uint32_t done = quillion::bench::drainToFd(producer, blocks, blockSize, fd);
   ::close(fd);
   const auto produced = std::chrono::steady_clock::now();
 

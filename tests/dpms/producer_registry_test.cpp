@@ -76,11 +76,39 @@ TEST(FileSystemFormats, KnownCodesMakeTheirVolumes) {
   }
 }
 
+// The Macintosh rows make their volumes behind a partition map: HFS ("BD") or HFS Plus
+// ("H+") at image byte 19456, and for the hybrids the ISO9660 descriptors at byte 32768.
+TEST(FileSystemFormats, MacintoshCodesMakeTheirVolumes) {
+  struct Case {
+    std::uint32_t code;
+    const char* signature;
+    bool iso9660;
+  };
+  TreePtr tree(new FS_Tree(nullptr));
+  for (const Case& c : {Case{1, "BD", false}, Case{2, "H+", false}, Case{257, "BD", true},
+                        Case{258, "H+", true}, Case{513, "BD", true}, Case{514, "H+", true}}) {
+    SCOPED_TRACE(c.code);
+    const FileSystemFormat* format = findFileSystemFormat(c.code);
+    ASSERT_NE(format, nullptr);
+    EXPECT_EQ(format->iso9660Part, c.iso9660);
+    EXPECT_TRUE(format->makes(2048));
+    std::unique_ptr<DPM_FileSystem_Base> producer =
+        format->make(FileSystemRequest{tree.get(), 0, true, false});
+    ASSERT_NE(producer, nullptr);
+    ASSERT_EQ(producer->Init(), kNoErr);
+    const std::string volume = drain(*producer);
+    ASSERT_GE(volume.size(), 32768u + 2048);
+    EXPECT_EQ(volume.substr(0, 2), "ER");
+    EXPECT_EQ(volume.substr(18432 + 1024, 2), c.signature);
+    EXPECT_EQ(volume.substr(32768 + 1, 5) == "CD001", c.iso9660);
+  }
+}
+
 // Codes without a producer in this build, and codes that are no format at all, find no
 // row; a code is never cut to 16 bits to find one.
 TEST(FileSystemFormats, CodesWithoutAProducerFindNothing) {
-  for (const std::uint32_t code : {0u, 1u, 2u, 255u, 257u, 258u, 513u, 514u, 768u,
-                                   0xFFFFu, 0x10100u, 0x10200u}) {
+  for (const std::uint32_t code : {0u, 255u, 259u, 515u, 768u, 769u, 0xFFFFu, 0x10001u, 0x10010u,
+                                   0x10100u, 0x10102u, 0x10200u}) {
     EXPECT_EQ(findFileSystemFormat(code), nullptr) << code;
   }
 }

@@ -4,7 +4,10 @@
 // a Joliet tree into an image file. The guests then compare what a real MMC implementation
 // serves from that image with the image itself.
 //
-//   quillion_qemu_make_disc FOLDER VOLUME IMAGE
+//   quillion_qemu_make_disc FOLDER VOLUME IMAGE [CODE]
+//
+// CODE is a data disc format (BP_SetDataDiscFormat): 512, ISO9660 with Joliet, when none is
+// given; any other code is made by the producer the format registry has for it.
 //
 // Exit status 0 when every block was written and every file read in full; 1, with the
 // reason on standard error, otherwise. A partial image is never left under IMAGE's name.
@@ -14,6 +17,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -21,6 +26,7 @@
 #include <vector>
 
 #include "DPMs/iso9660/dpm_fs_iso9660.h"
+#include "DPMs/registry/file_system_formats.h"
 #include "quillion/FS.h"
 #include "quillion/clock.h"
 
@@ -84,7 +90,7 @@ bool writeAll(int fd, const char* data, std::size_t bytes) {
   return true;
 }
 
-bool produce(DPM_FS_ISO9660& producer, const std::string& image) {
+bool produce(DPM_FileSystem_Base& producer, const std::string& image) {
   std::uint16_t blockSize = 2048;
   const std::uint32_t blocks = producer.PrepareAll(&blockSize, nullptr, nullptr);
   if (blocks == 0) return fail("layout refused: " + producer.LayoutProblem());
@@ -125,8 +131,8 @@ bool produce(DPM_FS_ISO9660& producer, const std::string& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: %s FOLDER VOLUME IMAGE\n", argv[0]);
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: %s FOLDER VOLUME IMAGE [CODE]\n", argv[0]);
     return 2;
   }
   quillion::VirtualClock clock{quillion::Clock::WallTime(kFixedDate)};
@@ -139,6 +145,16 @@ int main(int argc, char** argv) {
   }
   if (!addFolder(tree.get(), argv[1], GetRootTreeNode(tree.get()))) return 1;
 
+  if (argc == 5 && std::strcmp(argv[4], "512") != 0) {
+    const quillion::FileSystemFormat* format = quillion::findFileSystemFormat(
+        static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 10)));
+    if (format == nullptr) {
+      fail(std::string("no producer for format ") + argv[4]);
+      return 1;
+    }
+    const auto producer = format->make(quillion::FileSystemRequest{tree.get(), 0, true, false});
+    return produce(*producer, argv[3]) ? 0 : 1;
+  }
   // A plain data disc: version suffixes, no Apple extensions, no XA fields.
   DPM_FS_ISO9660 producer(tree.get(), DPM_FS_ISO9660::kJoliet, 0, false, true, false);
   return produce(producer, argv[3]) ? 0 : 1;

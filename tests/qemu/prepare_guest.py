@@ -11,6 +11,7 @@ then skip), 1 on any other failure."""
 
 import argparse
 import gzip
+import hashlib
 import lzma
 import os
 import random
@@ -29,6 +30,8 @@ MODULES = [
     "scsi_common", "scsi_mod", "cdrom", "sr_mod", "sg",
     "virtio_ring", "virtio", "virtio_pci_modern_dev", "virtio_pci_legacy_dev", "virtio_pci", "virtio_scsi",
     "libata", "ata_piix", "libahci", "ahci",
+    # the kernel's own file-system readers, the strictest check of our volumes
+    "isofs", "hfs", "hfsplus", "nls_utf8", "mac_roman",
 ]
 
 
@@ -130,6 +133,26 @@ while [ ! -e /dev/sr0 ] || [ ! -e /dev/sg0 ]; do
 done
 stty -echo </dev/console
 scenario=$(sed -n 's/.*quillion.scenario=\([^ ]*\).*/\1/p' /proc/cmdline)
+case "$scenario" in
+mount:*)
+  # The disc in the drive mounted read-only by the kernel's driver; every file's checksum.
+  fs=${scenario#mount:}
+  options=ro
+  [ "$fs" = hfs ] && options=ro,codepage=macroman,iocharset=utf8
+  [ "$fs" = hfsplus ] && options=ro,nls=utf8
+  [ "$fs" = iso9660 ] && options=ro,iocharset=utf8
+  mkdir -p /mnt
+  if mount -t "$fs" -o "$options" /dev/sr0 /mnt; then
+    (cd /mnt && find . -type f | while read -r f; do echo "QUILLION-FILE $(md5sum "$f")"; done)
+    umount /mnt
+    echo "QUILLION-RESULT: PASS $scenario"
+  else
+    echo "QUILLION-CHECK FAIL mount -t $fs"
+    dmesg | tail -15
+  fi
+  poweroff -f
+  ;;
+esac
 /quillion-guest "$scenario" </dev/console >/dev/console 2>&1
 poweroff -f
 """
@@ -211,6 +234,25 @@ def make_iso(out: Path, name: str, volume: str, kbytes: int, tool: Path):
     return out / name
 
 
+def make_mac(out: Path, name: str, volume: str, kbytes: int, code: str, tool: Path):
+    """An HFS, HFS Plus or hybrid disc (data disc format `code`) made by our producers from the
+    same kind of tree, with "<name>.md5" beside it: the checksum of every file, as the guest
+    prints them for the mounted volume."""
+    tree = out / (name + ".tree")
+    write_tree(tree, volume, kbytes)
+    tmp = out / (name + ".tmp")
+    made = subprocess.run([str(tool), str(tree), volume, str(tmp), code], capture_output=True, text=True)
+    if made.returncode != 0:
+        fail("%s could not make %s:\n%s" % (tool.name, name, made.stderr))
+    lines = []
+    for path, body in sorted(tree_contents(tree).items()):
+        if body is not None:
+            lines.append("%s  ./%s" % (hashlib.md5(body).hexdigest(), path))
+    (out / (name + ".md5")).write_text("\n".join(lines) + "\n")
+    shutil.rmtree(tree)
+    os.replace(tmp, out / name)
+
+
 def shared_blocks(a: bytes, b: bytes):
     """LBAs past the system area where two discs hold the same bytes. Only the volume
     descriptor set terminator may repeat: it is the same on every disc."""
@@ -231,6 +273,9 @@ def main():
     parser.add_argument("--iso", action="append", default=[],
                         help="name:VOLUME:kilobytes (of its largest file), a data disc made here and put in the "
                              "guest's /fixture")
+    parser.add_argument("--mac", action="append", default=[],
+                        help="name:VOLUME:kilobytes:code, an HFS, HFS Plus or hybrid disc (data disc format code) "
+                             "made here for the guests that mount it")
     args = parser.parse_args()
 
     found = newest_kernel()
@@ -292,6 +337,9 @@ def main():
         name, volume, kbytes = spec.split(":")
         discs[name] = make_iso(args.out, name, volume, int(kbytes), args.make_disc).read_bytes()
         archive.file("fixture/" + name, discs[name])
+    for spec in args.mac:
+        name, volume, kbytes, code = spec.split(":")
+        make_mac(args.out, name, volume, int(kbytes), code, args.make_disc)
     names = sorted(discs)
     for i, first in enumerate(names):
         for second in names[i + 1:]:

@@ -18,6 +18,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +48,11 @@ struct Boot {
   const char* controller;  // extra -device before the drive, or ""
   const char* drive;       // the drive's -device
   bool disc;               // one.iso in the drive at boot
+  // The disc in the drive when `disc` is set; none: one.iso. A disc with a "<image>.md5"
+  // beside it is mounted by the guest, which prints every file's checksum: they must be the
+  // source's.
+  const char* image = nullptr;
+  bool levelOneNames = false;  // the mounted tree has ISO9660 level-1 names: checksums only
 };
 
 const Boot kBoots[] = {
@@ -55,6 +62,16 @@ const Boot kBoots[] = {
     {"piix_disc_change_held", "disc:atapi,change:atapi,held:atapi", "pc", "", "ide-cd,bus=ide.1,unit=0,drive=cd0",
      true},
     {"ahci_empty_disc", "empty:atapi,disc:atapi", "q35", "", "ide-cd,bus=ide.0,drive=cd0", false},
+    {"mount_hfsplus", "mount:hfsplus", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
+     "hfsplus.img"},
+    {"mount_257_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
+     "hybrid257.img", true},
+    {"mount_513_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
+     "hybrid513.img"},
+    {"mount_514_hfsplus", "mount:hfsplus", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
+     "hybrid514.img"},
+    {"mount_514_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
+     "hybrid514.img"},
 };
 
 fs::path guestDir() { return QUILLION_QEMU_GUEST_DIR; }
@@ -242,7 +259,8 @@ TEST_P(QemuGuest, Boot) {
   TempDir temp;
   const fs::path socket = temp.path() / "monitor.sock";
   std::string drive = "if=none,id=cd0,media=cdrom";
-  if (s.disc) drive += ",readonly=on,format=raw,file=" + (dir / "one.iso").string();
+  const std::string image = s.image != nullptr ? s.image : "one.iso";
+  if (s.disc) drive += ",readonly=on,format=raw,file=" + (dir / image).string();
   const std::string append =
       std::string("console=ttyS0 panic=-1 quiet loglevel=1 quillion.scenario=") + s.scenarios;
 
@@ -272,6 +290,19 @@ TEST_P(QemuGuest, Boot) {
   const bool passed = missing.empty() && result.console.find("QUILLION-CHECK FAIL") == std::string::npos;
   EXPECT_TRUE(passed) << "not passed:" << missing << "\nguest console (exit " << result.exitStatus << "):\n"
                       << result.console;
+  if (s.image == nullptr) return;
+  const fs::path sums = dir / (image + ".md5");
+  ASSERT_TRUE(fs::exists(sums)) << "the guest preparation made no " << sums;
+  std::set<std::string> wanted, got;
+  std::istringstream lines(quillion::test::readText(sums));
+  const auto entry = [&s](const std::string& line) { return s.levelOneNames ? line.substr(0, 32) : line; };
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty()) wanted.insert(entry(line));
+  std::istringstream console(result.console);
+  constexpr std::string_view kFile = "QUILLION-FILE ";
+  for (std::string line; std::getline(console, line);)
+    if (const auto at = line.find(kFile); at != std::string::npos) got.insert(entry(line.substr(at + kFile.size())));
+  EXPECT_EQ(got, wanted) << "guest console:\n" << result.console;
 }
 
 INSTANTIATE_TEST_SUITE_P(Qemu, QemuGuest, ::testing::ValuesIn(kBoots),
