@@ -52,10 +52,11 @@ void put32(std::uint8_t* p, std::uint32_t v) {
   put16(p + 2, static_cast<std::uint16_t>(v >> 16));
 }
 
-// A NUL-terminated text in a fixed field; a field without NUL ends at its size.
+// A NUL-terminated text in a fixed field. The last byte is room for the NUL: a field without
+// one is cut there, as the drive's own record (8 + 1 and 16 + 1 bytes) could hold no more.
 QByteArray fixedText(const std::uint8_t* p, std::size_t size) {
   std::size_t n = 0;
-  while (n < size && p[n]) ++n;
+  while (n + 1 < size && p[n]) ++n;
   return QByteArray(reinterpret_cast<const char*>(p), static_cast<qsizetype>(n));
 }
 
