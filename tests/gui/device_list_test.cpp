@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <algorithm>
 #include <deque>
 
 #include "device_environment.h"
@@ -351,4 +352,32 @@ TEST_F(DeviceList, SpeedMaskTextsAndDiscTypeCodes) {
     EXPECT_EQ(discTypeCodeOf(*info, false), c.one) << c.name;
     EXPECT_EQ(discTypeCodeOf(*info, true), c.whole) << c.name;
   }
+}
+
+TEST_F(DeviceList, TheShippedDatabaseKnowsTheEmulatedDrives) {
+  const QString shipped =
+      qEnvironmentVariable("QUILLION_BINARY_DIR") + "/share/quillion/Vede32.bdb";
+  QFile file(shipped);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << shipped.toStdString();
+  const auto db = parseDriveDatabase(file.readAll());
+  ASSERT_TRUE(db);
+  EXPECT_GE(db->version, 1u);
+  for (const char* preset : {"cd-writer", "dvd-writer", "bd-writer"}) {
+    const auto config = DriveConfig::preset(preset);
+    const bool listed =
+        std::any_of(db->records.begin(), db->records.end(), [&](const DriveRecord& r) {
+          return recordMatches(r, config->vendor.c_str(), config->product.c_str());
+        });
+    EXPECT_TRUE(listed) << preset;
+  }
+
+  // A drive of the README's run, completed from the shipped file: 40x down to 4x.
+  EmulatedBus::instance().plug(*DriveConfig::preset("cd-writer"));
+  env_.start();
+  DeviceListManager list(shipped, atOnce());
+  const int index = list.getIndexOfDeviceByRef(DeviceEnvironment::refOf("EMULATED CD-RW"));
+  ASSERT_GE(index, 0);
+  EXPECT_TRUE(list.driveInDatabase(index));
+  EXPECT_EQ(list.driveCDRSpeedString(index), "4, 8, 16, 24, 32, 40");
+  EXPECT_EQ(list.driveDVDRSpeedString(index), "N/A");
 }
