@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "shell/app_controller.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "documents/layout_document.h"
+#include "framework/document_controller.h"
+#include "framework/messages.h"
+#include "quillion/DC.h"
+#include "quillion/GDT.h"
+#include "shell/application.h"
+#include "shell/device_info_controller.h"
+#include "shell/device_list_manager.h"
+#include "shell/drive_database.h"
+#include "shell/drive_database_updater.h"
+#include "shell/playlist_import.h"
+#include "shell/temp_folder_mgr.h"
+
+namespace quillion {
+
+namespace {
+
+std::uint32_t installedDatabaseVersion() {
+  QFile file(installedDriveDatabasePath());
+  return file.open(QIODevice::ReadOnly) ? driveDatabaseVersion(file.read(kBdbHeaderBytes)) : 0;
+}
+
+}  // namespace
+
+AppController::AppController(Application& app, Hooks hooks, QObject* parent)
+    : QObject(parent), app_(app), hooks_(std::move(hooks)) {}
+
+AppController::~AppController() {
+  if (running_) {
+    releaseDrives();
+    devices_.reset();
+    DC_Term();
+  }
+}
+
+bool AppController::launch(const QStringList& documents) {
+  if (hooks_.startCddbClient) hooks_.startCddbClient();
+  (void)DC_Init(kInterfaceKitVersion);
+  running_ = true;
+  devices_ = std::make_unique<DeviceListManager>(installedDriveDatabasePath());
+  devices_->attachToEngine();
+  devices_->checkDiskStatusProgress(0, true);  // every drive, read afresh
+  tempFolders_ =
+      std::make_unique<TempFolderMgr>(QString::fromLatin1(kTempFolderName), app_.defaults());
+  return app_.start(documents);
+}
+
+void AppController::releaseDrives() {
+  if (!devices_) return;
+  for (int i = 0; i < devices_->numberOfAllDrives(); ++i) {
+    const std::uint32_t ref = devices_->getDeviceRefByIndex(i);
+    if (ref != DeviceListManager::kImageRef) (void)GDT_ReserveDrive(ref, false);
+  }
+}
+
+bool AppController::shouldTerminate() {
+  if (numberOfDrivesErasing_ != 0) return false;
+  if (running_) {
+    releaseDrives();
+    devices_->detachFromEngine();
+    DC_Term();
+    running_ = false;
+  }
+  delete deviceInfo_;
+  delete dbUpdater_;
+  devices_.reset();
+  tempFolders_.reset();
+  return true;
+}
+
+DeviceInfoController* AppController::showDeviceInfoPanel() {
+  if (!devices_) return nullptr;
+  if (!deviceInfo_) deviceInfo_ = new DeviceInfoController(*devices_, installedDatabaseVersion());
+  deviceInfo_->deviceListDidChange();
+  deviceInfo_->show();
+  deviceInfo_->raise();
+  return deviceInfo_;
+}
+
+DBUpdaterWindowController* AppController::showDBUpdaterPanel() {
+  if (!dbUpdater_) {
+    dbUpdater_ = new DBUpdaterWindowController(app_.defaults());
+    connect(dbUpdater_, &DBUpdaterWindowController::finished, this,
+            [this](UpdateOutcome outcome, std::uint32_t version) {
+              if (outcome == UpdateOutcome::Updated && deviceInfo_)
+                deviceInfo_->setCurrentBDBVersion(version);
+            });
+  }
+  dbUpdater_->show();
+  dbUpdater_->raise();
+  return dbUpdater_;
+}
+
+bool AppController::importPlaylist(const QString& path) {
+  QFile file(path);
+  std::optional<Playlist> playlist;
+  if (file.open(QIODevice::ReadOnly)) {
+    const QString suffix = QFileInfo(path).suffix();
+    if (suffix == QLatin1String("txt"))
+      playlist = parseTXTPlaylist(QString::fromUtf8(file.readAll()), mountedVolumes());
+    else if (suffix == QLatin1String("xml"))
+      playlist = parseXMLPlaylist(file.readAll());
+    else
+      return false;  // the panel offers only these two
+  }
+  if (!playlist) {
+    auto* box =
+        new QMessageBox(QMessageBox::Information, Msg::gui(QStringLiteral("Invalid Playlist")),
+                        Msg::gui(QStringLiteral("Not A Valid Playlist!")), QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("InvalidPlaylistAlert"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return false;
+  }
+  Document* doc = app_.documents().openUntitledDocumentOfType(QStringLiteral("Audio CD"));
+  auto* layout = qobject_cast<AudioDoc*>(doc);
+  if (!layout) return false;
+  layout->loadPlayList(*playlist);
+  return true;
+}
+
+}  // namespace quillion
