@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "framework/main_thread.h"
 #include "framework/messages.h"
 #include "framework/notification_center.h"
 #include "quillion/MMC.h"
@@ -408,6 +409,16 @@ std::uint16_t DeviceListManager::statusOfDevice(std::uint32_t ref) const {
 
 void DeviceListManager::updateStatus(std::uint32_t ref, std::uint16_t status) {
   if (DeviceItem* item = itemByRef(ref)) item->status = status;
+}
+
+void DeviceListManager::postStatusFromAnyThread(std::uint32_t ref, std::uint16_t status) {
+  postToMain(
+      [this, ref, status] {
+        updateStatus(ref, status);
+        NotificationCenter::instance().post(
+            QString::fromLatin1(VUK_DeviceStatusChangedNotification), nullptr);
+      },
+      this);
 }
 
 bool DeviceListManager::getCopyToHDFlag(std::uint32_t ref) const {

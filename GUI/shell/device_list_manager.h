@@ -141,6 +141,10 @@ class DeviceListManager : public QObject {
   int getIndexOfWriterByRef(std::uint32_t ref) const;  // -1 when none
   std::uint16_t statusOfDevice(std::uint32_t ref) const;
   void updateStatus(std::uint32_t ref, std::uint16_t status);
+  // For worker threads (track extraction): the change is made on the main thread, where the
+  // list lives, and announced there with "VUK_DeviceStatusChangedNotification". A drive that
+  // has gone by then is left alone.
+  void postStatusFromAnyThread(std::uint32_t ref, std::uint16_t status);
   bool getCopyToHDFlag(std::uint32_t ref) const;
   void updateCopyToHDFlag(std::uint32_t ref, bool flag);
   bool isDriveSelected(std::uint32_t ref) const;

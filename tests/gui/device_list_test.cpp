@@ -7,6 +7,7 @@
 #include <QFile>
 #include <algorithm>
 #include <deque>
+#include <thread>
 
 #include "device_environment.h"
 #include "framework/messages.h"
@@ -380,4 +381,19 @@ TEST_F(DeviceList, TheShippedDatabaseKnowsTheEmulatedDrives) {
   EXPECT_TRUE(list.driveInDatabase(index));
   EXPECT_EQ(list.driveCDRSpeedString(index), "4, 8, 16, 24, 32, 40");
   EXPECT_EQ(list.driveDVDRSpeedString(index), "N/A");
+}
+
+TEST_F(DeviceList, AWorkersStatusChangeIsMadeOnTheMainThread) {
+  plugDrive("EXTRACTING", "cd-writer");
+  env_.start();
+  DeviceListManager list(QString(), atOnce());
+  const std::uint32_t ref = DeviceEnvironment::refOf("EXTRACTING");
+  PostCounter statusChanged(VUK_DeviceStatusChangedNotification);
+  std::thread worker([&] { list.postStatusFromAnyThread(ref, kDriveBusy); });
+  worker.join();
+  EXPECT_EQ(list.statusOfDevice(ref), kDriveReady) << "nothing changed on the worker's thread";
+  EXPECT_EQ(statusChanged.count, 0);
+  quillion::test::processEvents();
+  EXPECT_EQ(list.statusOfDevice(ref), kDriveBusy);
+  EXPECT_EQ(statusChanged.count, 1);
 }
