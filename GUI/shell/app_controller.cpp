@@ -16,6 +16,8 @@
 #include "shell/drive_database.h"
 #include "shell/drive_database_updater.h"
 #include "shell/playlist_import.h"
+#include "shell/preference_keys.h"
+#include "shell/start_window.h"
 #include "shell/temp_folder_mgr.h"
 
 namespace quillion {
@@ -33,6 +35,7 @@ AppController::AppController(Application& app, Hooks hooks, QObject* parent)
     : QObject(parent), app_(app), hooks_(std::move(hooks)) {}
 
 AppController::~AppController() {
+  layoutCtlr_.reset();
   if (running_) {
     releaseDrives();
     devices_.reset();
@@ -49,7 +52,19 @@ bool AppController::launch(const QStringList& documents) {
   devices_->checkDiskStatusProgress(0, true);  // every drive, read afresh
   tempFolders_ =
       std::make_unique<TempFolderMgr>(QString::fromLatin1(kTempFolderName), app_.defaults());
-  return app_.start(documents);
+  layoutCtlr_ = std::make_unique<TTLayoutWinCtlr>(app_.documents(), app_.defaults());
+  // A document named on the command line opens without splash or start window.
+  if (!documents.isEmpty()) return app_.start(documents);
+  if (!app_.defaults().boolValue(VUKSkipSplashBoolKey)) layoutCtlr_->showSplashWindow();
+  newDocument();
+  return true;
+}
+
+void AppController::newDocument() {
+  if (!layoutCtlr_) return;
+  layoutCtlr_->stopTrackingTimer();
+  layoutCtlr_->show();
+  layoutCtlr_->raise();
 }
 
 void AppController::releaseDrives() {
@@ -70,6 +85,7 @@ bool AppController::shouldTerminate() {
   }
   delete deviceInfo_;
   delete dbUpdater_;
+  layoutCtlr_.reset();
   devices_.reset();
   tempFolders_.reset();
   return true;

@@ -19,6 +19,7 @@ class DBUpdaterWindowController;
 class DeviceInfoController;
 class DeviceListManager;
 class TempFolderMgr;
+class TTLayoutWinCtlr;
 
 // The interface-kit level passed to device control: from 664 on it answers the performance
 // queries itself instead of falling back to raw commands.
@@ -40,7 +41,8 @@ class AppController : public QObject {
   ~AppController() override;
 
   // Device control, the device list (with every disc read once), the temporary folders, then
-  // the documents named on the command line, or the first window when there are none.
+  // the documents named on the command line, or, when there are none, the start window (after
+  // the splash panel unless the user skips it).
   bool launch(const QStringList& documents);
 
   // Quitting: false, and nothing changes, while a drive is being erased. Otherwise every drive
@@ -56,6 +58,9 @@ class AppController : public QObject {
 
   DeviceListManager* deviceList() const { return devices_.get(); }
   TempFolderMgr* tempFolders() const { return tempFolders_.get(); }
+  TTLayoutWinCtlr* startWindow() const { return layoutCtlr_.get(); }
+  // The "New" command: the start window again.
+  void newDocument();
   bool deviceControlRunning() const { return running_; }
 
   DeviceInfoController* showDeviceInfoPanel();
@@ -69,6 +74,7 @@ class AppController : public QObject {
   Hooks hooks_;
   std::unique_ptr<DeviceListManager> devices_;
   std::unique_ptr<TempFolderMgr> tempFolders_;
+  std::unique_ptr<TTLayoutWinCtlr> layoutCtlr_;
   QPointer<DeviceInfoController> deviceInfo_;
   QPointer<DBUpdaterWindowController> dbUpdater_;
   int numberOfDrivesErasing_ = 0;

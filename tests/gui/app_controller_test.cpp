@@ -12,6 +12,7 @@
 
 #include "device_environment.h"
 #include "documents/layout_document.h"
+#include "framework/defaults.h"
 #include "framework/document.h"
 #include "framework/document_controller.h"
 #include "framework/notification_center.h"
@@ -21,6 +22,8 @@
 #include "shell/device_list_manager.h"
 #include "shell/notification_names.h"
 #include "shell/playlist_import.h"
+#include "shell/preference_keys.h"
+#include "shell/start_window.h"
 #include "shell/temp_folder_mgr.h"
 #include "support/gui_test_env.h"
 
@@ -53,7 +56,10 @@ TEST_F(Launching, BringsUpTheDriveListAndFollowsDrivesComingAndGoing) {
   ASSERT_NE(controller.deviceList(), nullptr);
   ASSERT_NE(controller.tempFolders(), nullptr);
   EXPECT_EQ(controller.deviceList()->numberOfAllDrives(), 4);
-  EXPECT_EQ(app_.documents().documents().size(), 1u) << "a window to work in";
+  EXPECT_TRUE(app_.documents().documents().empty()) << "no untitled document of its own";
+  ASSERT_NE(controller.startWindow(), nullptr);
+  EXPECT_TRUE(controller.startWindow()->isVisible());
+  EXPECT_TRUE(controller.startWindow()->splashVisible());
 
   int updates = 0;
   QObject watcher;
@@ -83,7 +89,18 @@ TEST_F(Launching, ADocumentNamedOnTheCommandLineOpensAlone) {
 
   ASSERT_TRUE(controller.launch({path}));
   ASSERT_EQ(app_.documents().documents().size(), 1u) << "no untitled document beside it";
+  EXPECT_FALSE(controller.startWindow()->isVisible());
+  EXPECT_FALSE(controller.startWindow()->splashVisible());
   EXPECT_EQ(app_.documents().documents().front()->fileType(), "Audio CD");
+  EXPECT_TRUE(controller.shouldTerminate());
+}
+
+TEST_F(Launching, WithTheSplashSkippedTheStartWindowComesAlone) {
+  ASSERT_TRUE(app_.defaults().set(VUKSkipSplashBoolKey, true));
+  AppController controller(app_);
+  ASSERT_TRUE(controller.launch({}));
+  EXPECT_TRUE(controller.startWindow()->isVisible());
+  EXPECT_FALSE(controller.startWindow()->splashVisible());
   EXPECT_TRUE(controller.shouldTerminate());
 }
 
@@ -116,6 +133,7 @@ TEST_F(Launching, TheApplicationQuitsOnlyWhenNoDriveIsErased) {
   AppController controller(app_);
   app_.setQuitGuard([&controller] { return controller.numberOfDrivesErasing() == 0; });
   ASSERT_TRUE(controller.launch({}));
+  ASSERT_NE(app_.documents().openUntitledDocumentOfType("Data CD"), nullptr);
   controller.beginErasing();
   app_.quit();
   quillion::test::processEvents();
