@@ -16,6 +16,7 @@
 #include "shell/drive_database.h"
 #include "shell/drive_database_updater.h"
 #include "shell/playlist_import.h"
+#include "shell/preference_controller.h"
 #include "shell/preference_keys.h"
 #include "shell/start_window.h"
 #include "shell/temp_folder_mgr.h"
@@ -35,7 +36,11 @@ AppController::AppController(Application& app, Hooks hooks, QObject* parent)
     : QObject(parent), app_(app), hooks_(std::move(hooks)) {}
 
 AppController::~AppController() {
+  // The panels read the device list: they go first.
+  delete deviceInfo_;
+  delete dbUpdater_;
   layoutCtlr_.reset();
+  preferences_.reset();
   if (running_) {
     releaseDrives();
     devices_.reset();
@@ -53,6 +58,8 @@ bool AppController::launch(const QStringList& documents) {
   tempFolders_ =
       std::make_unique<TempFolderMgr>(QString::fromLatin1(kTempFolderName), app_.defaults());
   layoutCtlr_ = std::make_unique<TTLayoutWinCtlr>(app_.documents(), app_.defaults());
+  preferences_ = std::make_unique<PreferenceController>(app_.defaults(), tempFolders_.get());
+  preferences_->allowCDDBSwitch();
   // A document named on the command line opens without splash or start window.
   if (!documents.isEmpty()) return app_.start(documents);
   if (!app_.defaults().boolValue(VUKSkipSplashBoolKey)) layoutCtlr_->showSplashWindow();
@@ -87,6 +94,7 @@ bool AppController::shouldTerminate() {
   delete dbUpdater_;
   layoutCtlr_.reset();
   devices_.reset();
+  preferences_.reset();
   tempFolders_.reset();
   return true;
 }
@@ -98,6 +106,13 @@ DeviceInfoController* AppController::showDeviceInfoPanel() {
   deviceInfo_->show();
   deviceInfo_->raise();
   return deviceInfo_;
+}
+
+PreferenceController* AppController::showPreferencePanel() {
+  if (!preferences_) return nullptr;
+  preferences_->show();
+  preferences_->raise();
+  return preferences_.get();
 }
 
 DBUpdaterWindowController* AppController::showDBUpdaterPanel() {

@@ -20,6 +20,7 @@ class DeviceInfoController;
 class DeviceListManager;
 class TempFolderMgr;
 class TTLayoutWinCtlr;
+class PreferenceController;
 
 // The interface-kit level passed to device control: from 664 on it answers the performance
 // queries itself instead of falling back to raw commands.
@@ -64,6 +65,7 @@ class AppController : public QObject {
   bool deviceControlRunning() const { return running_; }
 
   DeviceInfoController* showDeviceInfoPanel();
+  PreferenceController* showPreferencePanel();
   DBUpdaterWindowController* showDBUpdaterPanel();
   // Reads the playlist at `path` into a new audio layout; false (with an alert) when it is
   // none.
@@ -75,6 +77,7 @@ class AppController : public QObject {
   std::unique_ptr<DeviceListManager> devices_;
   std::unique_ptr<TempFolderMgr> tempFolders_;
   std::unique_ptr<TTLayoutWinCtlr> layoutCtlr_;
+  std::unique_ptr<PreferenceController> preferences_;
   QPointer<DeviceInfoController> deviceInfo_;
   QPointer<DBUpdaterWindowController> dbUpdater_;
   int numberOfDrivesErasing_ = 0;

@@ -19,9 +19,12 @@
 #include "quillion/DC.h"
 #include "quillion/GDT.h"
 #include "shell/application.h"
+#include "shell/device_info_controller.h"
 #include "shell/device_list_manager.h"
+#include "shell/drive_database_updater.h"
 #include "shell/notification_names.h"
 #include "shell/playlist_import.h"
+#include "shell/preference_controller.h"
 #include "shell/preference_keys.h"
 #include "shell/start_window.h"
 #include "shell/temp_folder_mgr.h"
@@ -266,5 +269,20 @@ TEST_F(Launching, DriveFilesAddedToTheFolderComeAndGoWhileTheApplicationRuns) {
   std::filesystem::remove(drivePath);
   ASSERT_TRUE(deliverNextChange());
   EXPECT_EQ(controller.deviceList()->numberOfAllDrives(), 3);
+  EXPECT_TRUE(controller.shouldTerminate());
+}
+
+TEST_F(Launching, ThePanelsAreSingleInstances) {
+  plug("PANEL");
+  AppController controller(app_);
+  ASSERT_TRUE(controller.launch({}));
+  DeviceInfoController* info = controller.showDeviceInfoPanel();
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(controller.showDeviceInfoPanel(), info);
+  EXPECT_EQ(info->driveTitles().size(), 1);
+  PreferenceController* prefs = controller.showPreferencePanel();
+  ASSERT_NE(prefs, nullptr);
+  EXPECT_EQ(controller.showPreferencePanel(), prefs);
+  EXPECT_NE(controller.showDBUpdaterPanel(), nullptr);
   EXPECT_TRUE(controller.shouldTerminate());
 }
