@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "shell/app_controller.h"
 
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QUrl>
 
 #include "documents/layout_document.h"
 #include "framework/document_controller.h"
@@ -11,6 +14,7 @@
 #include "quillion/DC.h"
 #include "quillion/GDT.h"
 #include "shell/application.h"
+#include "shell/burn_log.h"
 #include "shell/device_info_controller.h"
 #include "shell/device_list_manager.h"
 #include "shell/drive_database.h"
@@ -106,6 +110,28 @@ DeviceInfoController* AppController::showDeviceInfoPanel() {
   deviceInfo_->show();
   deviceInfo_->raise();
   return deviceInfo_;
+}
+
+void AppController::showErasePanel() {
+  if (hooks_.showErasePanel) hooks_.showErasePanel();
+}
+
+void AppController::showDiscInfoPanel() {
+  if (hooks_.showDiscInfoPanel) hooks_.showDiscInfoPanel();
+}
+
+bool AppController::viewLogFile() {
+  const QString path = BurnLog::burnLogPath();
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile log(path);
+  if (!log.exists() && !log.open(QIODevice::WriteOnly)) return false;
+  log.close();
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool AppController::clearLogFile() {
+  const QString path = BurnLog::burnLogPath();
+  return !QFileInfo::exists(path) || QFile::remove(path);
 }
 
 PreferenceController* AppController::showPreferencePanel() {

@@ -66,6 +66,12 @@ class AppController : public QObject {
 
   DeviceInfoController* showDeviceInfoPanel();
   PreferenceController* showPreferencePanel();
+  // Panels of later parts of the interface, through the hooks given at construction.
+  void showErasePanel();
+  void showDiscInfoPanel();
+  // The burn log: opened with the desktop's viewer (made empty when missing), or removed.
+  bool viewLogFile();
+  bool clearLogFile();
   DBUpdaterWindowController* showDBUpdaterPanel();
   // Reads the playlist at `path` into a new audio layout; false (with an alert) when it is
   // none.

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include "device_environment.h"
@@ -19,6 +20,7 @@
 #include "quillion/DC.h"
 #include "quillion/GDT.h"
 #include "shell/application.h"
+#include "shell/burn_log.h"
 #include "shell/device_info_controller.h"
 #include "shell/device_list_manager.h"
 #include "shell/drive_database_updater.h"
@@ -284,5 +286,30 @@ TEST_F(Launching, ThePanelsAreSingleInstances) {
   ASSERT_NE(prefs, nullptr);
   EXPECT_EQ(controller.showPreferencePanel(), prefs);
   EXPECT_NE(controller.showDBUpdaterPanel(), nullptr);
+  EXPECT_TRUE(controller.shouldTerminate());
+}
+
+TEST_F(Launching, HooksForLaterPanelsAndTheBurnLogActions) {
+  int erase = 0, discInfo = 0, cddb = 0;
+  AppController controller(app_, {[&] { ++erase; }, [&] { ++discInfo; }, [&] { ++cddb; }});
+  ASSERT_TRUE(controller.launch({}));
+  EXPECT_EQ(cddb, 1) << "the lookup client starts with the application";
+  controller.showErasePanel();
+  controller.showDiscInfoPanel();
+  EXPECT_EQ(erase, 1);
+  EXPECT_EQ(discInfo, 1);
+
+  qputenv("XDG_STATE_HOME", quillion::test::makeTempDir("log-state").toUtf8());
+  const QString log = BurnLog::burnLogPath();
+  EXPECT_TRUE(controller.clearLogFile()) << "nothing to remove is no failure";
+  QDir().mkpath(QFileInfo(log).absolutePath());
+  {
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("x\r");
+  }
+  EXPECT_TRUE(controller.clearLogFile());
+  EXPECT_FALSE(QFileInfo::exists(log));
+  qunsetenv("XDG_STATE_HOME");
   EXPECT_TRUE(controller.shouldTerminate());
 }
