@@ -14,6 +14,7 @@
 #include "quillion/MMC.h"
 #include "shell/drive_database.h"
 #include "shell/notification_names.h"
+#include "shell/zeb_utils.h"
 
 namespace quillion {
 
@@ -482,6 +483,10 @@ QUILLION_CACHED_FIELD(DDI_getSessions, std::uint16_t, info->sessions)
 QUILLION_CACHED_FIELD(DDI_getTracks, std::uint16_t, info->trackCount)
 QUILLION_CACHED_FIELD(DDI_getDiscStatus, std::uint8_t, info->discState)
 QUILLION_CACHED_FIELD(DDI_getMediaType, std::uint8_t, info->mediumClass)
+QUILLION_CACHED_FIELD(DDI_getDiscType, std::uint8_t, info->discType)
+QUILLION_CACHED_FIELD(DDI_getRewritable, std::uint8_t, info->erasable)
+QUILLION_CACHED_FIELD(DDI_getDVDSpec, std::uint8_t, info->discKind)
+QUILLION_CACHED_FIELD(DDI_getFileSystem, std::uint32_t, info->fileSystems)
 QUILLION_CACHED_FIELD(DDI_getFreeSpace, std::uint64_t, std::uint64_t{info->freeBlocks} * 2048)
 QUILLION_CACHED_FIELD(DDI_getUsedSpace, std::uint64_t, std::uint64_t{info->usedBlocks} * 2048)
 QUILLION_CACHED_FIELD(DDI_getHasAudioTracks, bool, item->disc.hasAudioTracks)
@@ -692,6 +697,24 @@ std::vector<std::uint32_t> DeviceListManager::initBPDeviceList() const {
   for (const DeviceItem& item : items_)
     if (takesPart(item)) refs.push_back(item.device.ref);
   return refs;
+}
+
+void DeviceListManager::multipleDeviceEject() {
+  for (const DeviceItem& item : items_) {
+    if (!takesPart(item)) continue;
+    (void)ZEBUtils::unmountDiskWithRef(item.device.ref, true);  // unmounts, then ejects
+  }
+}
+
+int DeviceListManager::indexOfDriveByMatch(const QString& vendor, const QString& model,
+                                           const QString& version, bool isReader) const {
+  if (vendor.isNull() || model.isNull() || version.isNull())
+    return isReader ? indexOfCDImageReader() : indexOfCDImageWriter() - 1;
+  for (int i = 0; i < numberOfAllDrives(); ++i)
+    if (vendorOfDriveByIndex(i) == vendor && modelOfDriveByIndex(i) == model &&
+        driveFirmware(i) == version)
+      return i;
+  return -1;
 }
 
 void DeviceListManager::multipleDeviceSetupMaxWriteSpeed(const MediaSpeedQuery& query) {

@@ -162,6 +162,10 @@ class DeviceListManager : public QObject {
   std::uint16_t DDI_getTracks(std::uint32_t ref) const;
   std::uint8_t DDI_getDiscStatus(std::uint32_t ref) const;
   std::uint8_t DDI_getMediaType(std::uint32_t ref) const;
+  std::uint8_t DDI_getDiscType(std::uint32_t ref) const;
+  std::uint8_t DDI_getRewritable(std::uint32_t ref) const;
+  std::uint8_t DDI_getDVDSpec(std::uint32_t ref) const;  // the disc kind
+  std::uint32_t DDI_getFileSystem(std::uint32_t ref) const;
   std::uint64_t DDI_getFreeSpace(std::uint32_t ref) const;
   std::uint64_t DDI_getUsedSpace(std::uint32_t ref) const;
   bool isSONYWriteContinueDrive(std::uint32_t ref) const;
@@ -179,6 +183,12 @@ class DeviceListManager : public QObject {
   QString vendorOfDriveByIndex(int index) const;
   QString modelOfDriveByIndex(int index) const;
   QString driveFirmware(int index) const;
+  QString versionOfDriveByIndex(int index) const { return driveFirmware(index); }
+  bool driveSupportJustLink(int) const { return false; }
+  // The first entry with these three texts; with any of them missing, the image reader (or
+  // the entry before the image writer). -1 when none matches.
+  int indexOfDriveByMatch(const QString& vendor, const QString& model, const QString& version,
+                          bool isReader) const;
   QString driveInterface(int index) const;
   QString driveCacheSize(int index) const;
   bool driveSupportCDText(int index) const;
@@ -211,6 +221,8 @@ class DeviceListManager : public QObject {
   void multipleDeviceUpdateStatus(std::uint16_t status);
   std::uint8_t multipleDevicesMediatype() const;
   std::vector<std::uint32_t> initBPDeviceList() const;
+  // Unmounts and ejects the disc of every drive taking part.
+  void multipleDeviceEject();
   // Common speed of the drives taking part, from each one's medium speeds.
   using MediaSpeedQuery = std::function<MediaSpeed(std::uint32_t ref)>;
   void multipleDeviceSetupMaxWriteSpeed(const MediaSpeedQuery& query);

@@ -397,3 +397,24 @@ TEST_F(DeviceList, AWorkersStatusChangeIsMadeOnTheMainThread) {
   EXPECT_EQ(list.statusOfDevice(ref), kDriveBusy);
   EXPECT_EQ(statusChanged.count, 1);
 }
+
+TEST_F(DeviceList, DrivesFoundByTheirTextsAndEjectedTogether) {
+  auto a = plugDrive("MATCH A", "cd-writer");
+  auto b = plugDrive("MATCH B", "cd-writer");
+  a->load(env_.blankDisc("MATCH A", 0x09, 359'847));
+  b->load(env_.blankDisc("MATCH B", 0x09, 359'847));
+  env_.start();
+  DeviceListManager list(QString(), atOnce());
+  const int indexB = list.getIndexOfDeviceByRef(DeviceEnvironment::refOf("MATCH B"));
+  EXPECT_EQ(list.indexOfDriveByMatch("QUILLION", "MATCH B", "1.00", false), indexB);
+  EXPECT_EQ(list.indexOfDriveByMatch("QUILLION", "MATCH B", "9.99", false), -1);
+  EXPECT_EQ(list.indexOfDriveByMatch(QString(), "MATCH B", "1.00", true),
+            list.indexOfCDImageReader());
+  EXPECT_EQ(list.indexOfDriveByMatch("QUILLION", QString(), "1.00", false),
+            list.indexOfCDImageWriter() - 1);
+
+  list.updateSelectedDrive(DeviceEnvironment::refOf("MATCH A"), true);
+  list.multipleDeviceEject();
+  EXPECT_TRUE(a->trayOpen()) << "a drive taking part";
+  EXPECT_FALSE(b->trayOpen()) << "a drive left out";
+}
