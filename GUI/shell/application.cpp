@@ -59,6 +59,7 @@ bool Application::start(const QStringList& files) {
 }
 
 void Application::quit() {
+  if (quitGuard_ && !quitGuard_()) return;
   documents_->closeAll([](bool allClosed) {
     if (allClosed) QCoreApplication::quit();
   });

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "framework/defaults.h"
@@ -30,8 +31,10 @@ class Application : public QObject {
   // whether a document is open.
   bool start(const QStringList& files);
 
-  // Closes every document (each may ask to save), then leaves the event loop.
+  // Closes every document (each may ask to save), then leaves the event loop; nothing when
+  // the quit guard refuses.
   void quit();
+  void setQuitGuard(std::function<bool()> guard) { quitGuard_ = std::move(guard); }
 
  private:
   void buildMenus(QMenuBar* bar, class WindowController& window);
@@ -40,6 +43,7 @@ class Application : public QObject {
   std::unique_ptr<Defaults> defaults_;
   SheetPrompts prompts_;
   std::unique_ptr<DocumentController> documents_;
+  std::function<bool()> quitGuard_;
 };
 
 }  // namespace quillion

@@ -43,6 +43,7 @@ constexpr std::array kKeys{
     PreferenceKey{"VUKMP3DefaultKey", VUKMP3DefaultKey, T::Bool, true, 1, nullptr},
     PreferenceKey{"VUKUseCDDBKey", VUKUseCDDBKey, T::Bool, true, 1, nullptr},
     PreferenceKey{"VUKDataFilterKey", VUKDataFilterKey, T::StringList, true, 0, nullptr},
+    PreferenceKey{"VUKDriveDatabaseURLKey", VUKDriveDatabaseURLKey, T::Text, false, 0, nullptr},
 };
 
 QVariant registeredValue(const PreferenceKey& k) {
@@ -53,6 +54,8 @@ QVariant registeredValue(const PreferenceKey& k) {
       return k.defaultNumber;
     case T::Color:
       return QString::fromLatin1(k.defaultColor);
+    case T::Text:
+      return QString();
     case T::StringList:
       // The only registered list is the data filter's.
       return QStringList{Msg::gui(QStringLiteral("All")), QStringLiteral("doc"),

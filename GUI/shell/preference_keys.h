@@ -40,12 +40,15 @@ inline constexpr char VUKMP3ChannelKey[] = "MP3 Encoding: Channel Setting";
 inline constexpr char VUKMP3DefaultKey[] = "MP3 Encoding: Default Setting";
 inline constexpr char VUKUseCDDBKey[] = "CDDB Checking Switch";
 inline constexpr char VUKDataFilterKey[] = "Data Filter List";
+// Where the drive database updater downloads from (absent: the address built in, if any).
+inline constexpr char VUKDriveDatabaseURLKey[] = "Drive Database Download Address";
 
 enum class PreferenceType {
   Bool,
   Integer,
   Color,  // stored as the colour's "#rrggbb" name
   StringList,
+  Text,
 };
 
 struct PreferenceKey {

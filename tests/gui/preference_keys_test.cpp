@@ -32,9 +32,9 @@ TEST_F(PreferenceKeysTest, TableHoldsEveryKeyOnceAndRegistersTwentyFive) {
     keys.insert(QLatin1String(k.key));
     registered += k.registered ? 1 : 0;
   }
-  EXPECT_EQ(preferenceKeys().size(), 28u);
-  EXPECT_EQ(constants.size(), 28);
-  EXPECT_EQ(keys.size(), 28) << "two constants share a key string";
+  EXPECT_EQ(preferenceKeys().size(), 29u);
+  EXPECT_EQ(constants.size(), 29);
+  EXPECT_EQ(keys.size(), 29) << "two constants share a key string";
   EXPECT_EQ(registered, 25);
   EXPECT_EQ(registeredPreferenceDefaults().size(), 25);
 }

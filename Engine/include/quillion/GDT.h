@@ -131,3 +131,17 @@ inline constexpr std::uint32_t kGDT_CDTextStringBytes = 160;
 inline constexpr std::uint32_t kGDT_CDTextStrings = 5;
 inline constexpr std::uint32_t kGDT_CDTextEntryBytes = kGDT_CDTextStringBytes * kGDT_CDTextStrings;
 [[nodiscard]] EngineStatus GDT_CDTEXTInfo(std::uint32_t ref, char** table, std::uint32_t* entries);
+
+// What a drive says of its own CD writing speeds, for drives the drive database does not
+// know. A mask has one bit per speed step as in DC_DeviceCap.
+struct GDT_DriveSpeedRecord {
+  std::uint32_t rwSpeedMask;
+  std::uint32_t cdrSpeedMask;
+  std::uint32_t reserved[4];
+  std::uint8_t highSpeed;  // 1: the drive writes fast enough to need underrun protection
+};
+
+// Fills *record from the drive's capabilities page (and whether the disc in it is erasable).
+// -1001 for the reserved references or a null record; 0 with an empty record when the drive
+// has no capabilities page.
+[[nodiscard]] EngineStatus GDT_GetDriveInfoByDDS(std::uint32_t ref, GDT_DriveSpeedRecord* record);

@@ -373,6 +373,10 @@ EmulatedDrive::Reply EmulatedDrive::getConfiguration(std::span<const std::uint8_
   feature(0x0001, true, 2, {0, 0, 0, interfaceStandard(config_.interfaceText), 0x01, 0, 0, 0});
   feature(0x0003, true, 0, {0x29 /*tray, eject, lock*/, 0, 0, 0});
   feature(0x0010, medium_.has_value(), 0, {0, 0, 0x08, 0x00, 0, 0x01, 0, 0});
+  // MMC-5 5.3.39 BD Write: reported by drives that write BD-R or BD-RE.
+  const bool writesBd = std::any_of(config_.writable.begin(), config_.writable.end(),
+                                    [](std::uint16_t p) { return p >= 0x41 && p <= 0x43; });
+  if (writesBd) feature(0x0041, current >= 0x41 && current <= 0x43, 0, Bytes(20, 0));
   be::put32(b, 0, static_cast<std::uint32_t>(b.size() - 4));
   return EmulatedDrive::data(b, be::get16(cdb, 7));
 }

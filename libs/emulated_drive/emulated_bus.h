@@ -33,6 +33,9 @@ public:
 
   // Reads every "<name>.drive" file of `folder`; false when one cannot be used.
   bool loadFolder(const std::filesystem::path& folder);
+  // Plugs the drive of one "<name>.drive" file (with its medium); false when it cannot be
+  // used or a drive of that name is plugged.
+  bool loadDriveFile(const std::filesystem::path& folder, const std::filesystem::path& file);
 
   // The source device control starts; one at a time.
   std::unique_ptr<DeviceSource> makeSource();
@@ -48,6 +51,11 @@ private:
   std::map<std::string, std::shared_ptr<EmulatedDrive>> drives_;
   BusSource* source_ = nullptr;
 };
+
+// The source for a folder of drive files: the bus's source, and a watch on the folder that
+// plugs a drive when its file appears and unplugs it when the file goes, as drives come and
+// go on a real machine.
+std::unique_ptr<DeviceSource> makeWatchedFolderSource(const std::filesystem::path& folder);
 
 // Parses one drive definition ("key = value" lines); empty when it names no usable preset.
 std::optional<DriveConfig> parseDriveDefinition(const std::string& name, const std::string& text,

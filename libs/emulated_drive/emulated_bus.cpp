@@ -246,31 +246,29 @@ std::optional<DriveConfig> parseDriveDefinition(const std::string& name, const s
 bool EmulatedBus::loadFolder(const std::filesystem::path& folder) {
   std::error_code ec;
   bool ok = true;
-  for (const auto& file : std::filesystem::directory_iterator(folder, ec)) {
-    if (file.path().extension() != ".drive") continue;
-    std::ifstream in(file.path());
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string mediumPath, mediumProfile;
-    const std::string name = file.path().stem().string();
-    auto config = parseDriveDefinition(name, text.str(), &mediumPath, &mediumProfile);
-    if (!config || find(name)) {
-      ok = false;
-      continue;
-    }
-    auto drive = plug(*config);
-    if (mediumPath.empty()) continue;
-    const auto source = folder / mediumPath;
-    std::optional<Medium> medium = std::filesystem::is_directory(source) ? Medium::load(source) : std::nullopt;
-    const ProfileInfo* profile = profileByName(mediumProfile);
-    if (!medium && profile) medium = Medium::fromIso(source, folder / (name + ".medium"), profile->code);
-    if (medium) {
-      drive->load(std::move(*medium));
-    } else {
-      ok = false;
-    }
-  }
+  for (const auto& file : std::filesystem::directory_iterator(folder, ec))
+    if (file.path().extension() == ".drive") ok = loadDriveFile(folder, file.path()) && ok;
   return ok && !ec;
+}
+
+bool EmulatedBus::loadDriveFile(const std::filesystem::path& folder, const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string mediumPath, mediumProfile;
+  const std::string name = file.stem().string();
+  auto config = parseDriveDefinition(name, text.str(), &mediumPath, &mediumProfile);
+  if (!config || find(name)) return false;
+  auto drive = plug(*config);
+  if (!drive) return false;
+  if (mediumPath.empty()) return true;
+  const auto source = folder / mediumPath;
+  std::optional<Medium> medium = std::filesystem::is_directory(source) ? Medium::load(source) : std::nullopt;
+  const ProfileInfo* profile = profileByName(mediumProfile);
+  if (!medium && profile) medium = Medium::fromIso(source, folder / (name + ".medium"), profile->code);
+  if (!medium) return false;
+  drive->load(std::move(*medium));
+  return true;
 }
 
 }  // namespace quillion::emu
