@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "DPMs/tracks/dpm_device_file_track.h"
-#include "emulated/medium.h"
+#include "medium.h"
 #include "image/bin_cue_parser.h"
 #include "tests/support/test_support.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "DPMs/tracks/dpm_device_track.h"
-#include "emulated/device_environment.h"
-#include "emulated/emulated_drive.h"
-#include "emulated/medium.h"
+#include "device_environment.h"
+#include "emulated_drive.h"
+#include "medium.h"
 
 namespace {
 
