@@ -30,6 +30,12 @@ bool requireOpen(Context& ctx) {
   return false;
 }
 
+bool requireProgram(Context& ctx, int32_t program) {
+  if (program >= 0 && program < ctx.fileInfo.programs) return true;
+  ctx.services.error("Invalid program number %d, range is 0 .. %d", program, ctx.fileInfo.programs);
+  return false;
+}
+
 Parser* parserOf(Context& ctx, int32_t number) {
   if (number < 1 || number > dk::kMaxParsers || !ctx.parsers[number - 1]) {
     ctx.services.error("Invalid parser number");
@@ -165,11 +171,7 @@ int32_t mpegDemuxGetProgramInfo(demux_context* c, program_info_struct* info, int
     return 1;
   }
   if (!requireOpen(*ctx)) return 1;
-  if (program < 0 || program >= ctx->fileInfo.programs) {
-    ctx->services.error("Invalid program number %d, range is 0 .. %d", program,
-                        ctx->fileInfo.programs);
-    return 1;
-  }
+  if (!requireProgram(*ctx, program)) return 1;
   *info = ctx->programs[program].info;
   return 0;
 }
@@ -183,11 +185,7 @@ int32_t mpegDemuxGetStreamInfo(demux_context* c, stream_info_struct* info, int32
     return 1;
   }
   if (!requireOpen(*ctx)) return 1;
-  if (program < 0 || program >= ctx->fileInfo.programs) {
-    ctx->services.error("Invalid program number %d, range is 0 .. %d", program,
-                        ctx->fileInfo.programs);
-    return 1;
-  }
+  if (!requireProgram(*ctx, program)) return 1;
   const int streams = ctx->programs[program].info.streams;
   if (stream < 0 || stream >= streams) {
     ctx->services.error("Invalid stream number %d, range is 0 .. %d", stream, streams);
