@@ -7,40 +7,21 @@
 // Prints one line: layout and production seconds, blocks, image bytes per second and the
 // peak resident memory of the process.
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "DPMs/udf/dpm_udf.h"
-#include "platform/file/catalog_info.h"
-#include "tree/fs_node.h"
-#include "tree/fs_tree.h"
+#include "bench/support/layout_tree.h"
 
 namespace {
 
 using Seconds = std::chrono::duration<double>;
 
-// One listing per folder, as the layout window reads a dropped folder.
-std::size_t layOutFolder(FS_Tree& tree, const quillion::FileRef& folder, FS_Node* parent) {
-  std::vector<quillion::FolderEntry> entries;
-  if (quillion::listFolder(folder, entries) != kNoErr) return 0;
-  std::size_t nodes = 0;
-  for (const quillion::FolderEntry& e : entries) {
-    if (e.status != kNoErr) continue;
-    FS_Node* node = FS_Node::MakeForFSRef(&e.ref, e.name.c_str(), nullptr, &e.info);
-    if (tree.Add(node, parent) != kNoErr) {
-      delete node;
-      continue;
-    }
-    ++nodes;
-    if (node->IsFolder()) nodes += layOutFolder(tree, e.ref, node);
-  }
-  return nodes;
-}
+using quillion::bench::addFolder;
+using quillion::bench::peakKilobytes;
 
 std::uint16_t modeOf(const std::string& name) {
   if (name == "150") return DPM_UDF::kModeUDF150;
@@ -63,7 +44,7 @@ int main(int argc, char** argv) {
   }
   FS_Tree tree(nullptr);
   (void)tree.SetTreeTitle("BENCH");
-  const std::size_t nodes = layOutFolder(tree, root, tree.Root());
+  const std::size_t nodes = addFolder(tree, root, tree.Root());
   const auto laidOut = std::chrono::steady_clock::now();
 
   DPM_UDF producer(&tree, 0, 0, modeOf(argc == 4 ? argv[3] : "102"));
@@ -78,36 +59,16 @@ int main(int argc, char** argv) {
     std::perror(argv[2]);
     return 1;
   }
-  // The burn process hands producers cache blocks of 512 KB.
-  constexpr std::uint32_t kBufferBytes = 512 * 1024;
-  std::vector<char> buffer(kBufferBytes);
-  std::uint32_t done = 0;
-  while (done < blocks) {
-    std::uint32_t got = 0;
-    if (producer.NextBlocks(buffer.data(), kBufferBytes, blocks - done, &got) != kNoErr || got == 0)
-      break;
-    const std::size_t bytes = std::size_t{got} * blockSize;
-    for (std::size_t written = 0; written < bytes;) {
-      const ssize_t n = ::write(fd, buffer.data() + written, bytes - written);
-      if (n <= 0) {
-        std::perror("write");
-        return 1;
-      }
-      written += static_cast<std::size_t>(n);
-    }
-    done += got;
-  }
+  const std::uint32_t done = quillion::bench::drainToFd(producer, blocks, blockSize, fd);
   ::close(fd);
   const auto produced = std::chrono::steady_clock::now();
 
   const double layout = Seconds(laidOut - start).count();
   const double production = Seconds(produced - laidOut).count();
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
   std::printf(
       "nodes=%zu blocks=%u layout_s=%.3f produce_s=%.3f total_s=%.3f MBps=%.0f "
       "peak_rss_kb=%ld missing=%zu\n",
       nodes, blocks, layout, production, layout + production,
-      double(blocks) * 2048 / 1e6 / production, usage.ru_maxrss, producer.MissingData().size());
+      double(blocks) * 2048 / 1e6 / production, peakKilobytes(), producer.MissingData().size());
   return done == blocks ? 0 : 1;
 }
