@@ -4,7 +4,9 @@
 it through its PVH entry, which skips the boot loader and the in-kernel decompressor) and an
 initramfs holding busybox, the SCSI and CD-ROM modules, the guest test program with the
 shared libraries it needs, the disc images (made by our ISO9660 producer, read back by
-isoinfo and xorriso here) and an /init that runs the program.
+isoinfo and xorriso here) and an /init that runs the program. Beside them: the HFS Plus,
+hybrid and UDF discs the guest mounts from drives of their own, each with its expected
+listing.
 
 Exit status 0 when prepared, 77 when something the guest needs is not installed (the tests
 then skip), 1 on any other failure."""
