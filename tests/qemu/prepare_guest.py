@@ -4,7 +4,9 @@
 it through its PVH entry, which skips the boot loader and the in-kernel decompressor) and an
 initramfs holding busybox, the SCSI and CD-ROM modules, the guest test program with the
 shared libraries it needs, the disc images (made by our ISO9660 producer, read back by
-isoinfo and xorriso here) and an /init that runs the program.
+isoinfo and xorriso here) and an /init that runs the program. Beside them: the HFS Plus,
+hybrid and UDF discs the guest mounts from drives of their own, each with its expected
+listing.
 
 Exit status 0 when prepared, 77 when something the guest needs is not installed (the tests
 then skip), 1 on any other failure."""
@@ -31,7 +33,7 @@ MODULES = [
     "virtio_ring", "virtio", "virtio_pci_modern_dev", "virtio_pci_legacy_dev", "virtio_pci", "virtio_scsi",
     "libata", "ata_piix", "libahci", "ahci",
     # the kernel's own file-system readers, the strictest check of our volumes
-    "isofs", "hfs", "hfsplus", "nls_utf8", "mac_roman",
+    "isofs", "hfs", "hfsplus", "nls_utf8", "mac_roman", "crc_itu_t", "udf",
 ]
 
 
@@ -135,21 +137,44 @@ stty -echo </dev/console
 scenario=$(sed -n 's/.*quillion.scenario=\([^ ]*\).*/\1/p' /proc/cmdline)
 case "$scenario" in
 mount:*)
-  # The disc in the drive mounted read-only by the kernel's driver; every file's checksum.
-  fs=${scenario#mount:}
-  options=ro
-  [ "$fs" = hfs ] && options=ro,codepage=macroman,iocharset=utf8
-  [ "$fs" = hfsplus ] && options=ro,nls=utf8
-  [ "$fs" = iso9660 ] && options=ro,iocharset=utf8
+  # Each item is mount:<drive>:<fs>: the disc in the drive whose model the host set to
+  # QCD<drive>, mounted read-only by the kernel's <fs> driver; every file's checksum and every
+  # folder, tagged with the item. The drive is found by that label, not by probe order.
   mkdir -p /mnt
-  if mount -t "$fs" -o "$options" /dev/sr0 /mnt; then
-    (cd /mnt && find . -type f | while read -r f; do echo "QUILLION-FILE $(md5sum "$f")"; done)
-    umount /mnt
-    echo "QUILLION-RESULT: PASS $scenario"
-  else
-    echo "QUILLION-CHECK FAIL mount -t $fs"
-    dmesg | tail -15
-  fi
+  for item in $(echo "$scenario" | tr , ' '); do
+    pair=${item#mount:}
+    drive=${pair%%:*}
+    fs=${pair#*:}
+    dev=""
+    n=0
+    while [ -z "$dev" ] && [ $n -le 200 ]; do
+      for block in /sys/block/sr*; do
+        [ -r "$block/device/model" ] || continue
+        set -- $(cat "$block/device/model")
+        [ "$1" = "QCD$drive" ] && [ -e "/dev/${block##*/}" ] && dev=/dev/${block##*/}
+      done
+      [ -z "$dev" ] && usleep 50000
+      n=$((n + 1))
+    done
+    if [ -z "$dev" ]; then
+      echo "QUILLION-CHECK FAIL no drive QCD$drive"
+      continue
+    fi
+    echo "QUILLION-DRIVE QCD$drive is $dev"
+    options=ro
+    [ "$fs" = hfs ] && options=ro,codepage=macroman,iocharset=utf8
+    [ "$fs" = hfsplus ] && options=ro,nls=utf8
+    [ "$fs" = iso9660 ] && options=ro,iocharset=utf8
+    if mount -t "$fs" -o "$options" "$dev" /mnt; then
+      (cd /mnt && find . -type f | while read -r f; do echo "QUILLION-FILE $pair $(md5sum "$f")"; done
+       find . -type d | while read -r d; do [ "$d" = . ] || echo "QUILLION-DIR $pair $d"; done)
+      umount /mnt
+      echo "QUILLION-RESULT: PASS $item"
+    else
+      echo "QUILLION-CHECK FAIL mount -t $fs $dev (QCD$drive)"
+      dmesg | tail -15
+    fi
+  done
   poweroff -f
   ;;
 esac
@@ -173,6 +198,26 @@ def write_tree(tree: Path, volume: str, kbytes: int):
     (tree / "README.TXT").write_text("Quillion QEMU fixture %s\n" % volume)
     (nested / ("notes-%s.txt" % tag)).write_text(("%s nested line\n" % volume) * (40 + len(tag)))
     (tree / ("\u00c9t\u00e9 %s.txt" % tag)).write_bytes(rng.randbytes(3000 + len(volume)))
+
+
+def write_udf_tree(tree: Path, volume: str):
+    """Names outside ASCII, an empty file, a file over many blocks, a folder two levels deep,
+    a folder of sixty entries (its directory spans several blocks) and the DVD-Video folder,
+    which that mode lays out first."""
+    rng = random.Random(volume)
+    shutil.rmtree(tree, ignore_errors=True)
+    (tree / "sub" / "deeper").mkdir(parents=True)
+    (tree / "many").mkdir()
+    (tree / "VIDEO_TS").mkdir()
+    (tree / "a.txt").write_text("alpha\n")
+    (tree / "empty.bin").write_bytes(b"")
+    (tree / "\u00dcn\u00ef code \u2713.txt").write_bytes(rng.randbytes(3000))
+    (tree / "sub" / "deeper" / "b.bin").write_bytes(rng.randbytes(100000))
+    for i in range(60):
+        (tree / "many" / ("entry number %d.dat" % i)).write_bytes(rng.randbytes(10 + i))
+    vmg = b"DVDVIDEO-VMG".ljust(3 * 2048, b"\0")
+    (tree / "VIDEO_TS" / "VIDEO_TS.IFO").write_bytes(vmg)
+    (tree / "VIDEO_TS" / "VIDEO_TS.BUP").write_bytes(vmg)
 
 
 def tree_contents(root: Path):
@@ -234,20 +279,20 @@ def make_iso(out: Path, name: str, volume: str, kbytes: int, tool: Path):
     return out / name
 
 
-def make_mac(out: Path, name: str, volume: str, kbytes: int, code: str, tool: Path):
-    """An HFS, HFS Plus or hybrid disc (data disc format `code`) made by our producers from the
-    same kind of tree, with "<name>.md5" beside it: the checksum of every file, as the guest
-    prints them for the mounted volume."""
+def make_mounted(out: Path, name: str, volume: str, code: str, tool: Path, fill):
+    """A disc the guest mounts (data disc format `code`: HFS, HFS Plus, a hybrid or UDF) made
+    by our producers from the tree `fill` writes, with "<name>.md5" beside it: every file's
+    checksum and path and every folder's path ("./folder/"), as the guest prints them for the
+    mounted volume."""
     tree = out / (name + ".tree")
-    write_tree(tree, volume, kbytes)
+    fill(tree)
     tmp = out / (name + ".tmp")
     made = subprocess.run([str(tool), str(tree), volume, str(tmp), code], capture_output=True, text=True)
     if made.returncode != 0:
         fail("%s could not make %s:\n%s" % (tool.name, name, made.stderr))
     lines = []
     for path, body in sorted(tree_contents(tree).items()):
-        if body is not None:
-            lines.append("%s  ./%s" % (hashlib.md5(body).hexdigest(), path))
+        lines.append("./%s/" % path if body is None else "%s  ./%s" % (hashlib.md5(body).hexdigest(), path))
     (out / (name + ".md5")).write_text("\n".join(lines) + "\n")
     shutil.rmtree(tree)
     os.replace(tmp, out / name)
@@ -276,6 +321,9 @@ def main():
     parser.add_argument("--mac", action="append", default=[],
                         help="name:VOLUME:kilobytes:code, an HFS, HFS Plus or hybrid disc (data disc format code) "
                              "made here for the guests that mount it")
+    parser.add_argument("--udf", action="append", default=[],
+                        help="name:VOLUME:code, a UDF disc (data disc format code) made here for the guests "
+                             "that mount it")
     args = parser.parse_args()
 
     found = newest_kernel()
@@ -339,7 +387,11 @@ def main():
         archive.file("fixture/" + name, discs[name])
     for spec in args.mac:
         name, volume, kbytes, code = spec.split(":")
-        make_mac(args.out, name, volume, int(kbytes), code, args.make_disc)
+        make_mounted(args.out, name, volume, code, args.make_disc,
+                     lambda tree, v=volume, k=int(kbytes): write_tree(tree, v, k))
+    for spec in args.udf:
+        name, volume, code = spec.split(":")
+        make_mounted(args.out, name, volume, code, args.make_disc, lambda tree, v=volume: write_udf_tree(tree, v))
     names = sorted(discs)
     for i, first in enumerate(names):
         for second in names[i + 1:]:

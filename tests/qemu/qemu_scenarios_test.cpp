@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Boots a small Linux guest under QEMU (software emulation) with one emulated CD-ROM drive and
+// Boots a small Linux guest under QEMU (software emulation) with emulated CD-ROM drives and
 // runs the guest test program in it: our drive layer against an MMC implementation nobody here
 // wrote. The guest reports on its serial console; a test passes only on the guest's PASS
 // marker for its own scenario. The guest may ask for monitor commands (media changes from the
@@ -48,33 +48,52 @@ struct Boot {
   const char* controller;  // extra -device before the drive, or ""
   const char* drive;       // the drive's -device
   bool disc;               // one.iso in the drive at boot
-  // The disc in the drive when `disc` is set; none: one.iso. A disc with a "<image>.md5"
-  // beside it is mounted by the guest, which prints every file's checksum: they must be the
-  // source's.
-  const char* image = nullptr;
-  bool levelOneNames = false;  // the mounted tree has ISO9660 level-1 names: checksums only
 };
 
 const Boot kBoots[] = {
     {"scsi_disc_change_held", "disc:scsi,change:scsi,held:scsi", "pc", "virtio-scsi-pci,id=scsi0",
      "scsi-cd,bus=scsi0.0,drive=cd0", true},
-    {"scsi_empty", "empty:scsi", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", false},
-    {"piix_disc_change_held", "disc:atapi,change:atapi,held:atapi", "pc", "", "ide-cd,bus=ide.1,unit=0,drive=cd0",
-     true},
+    {"scsi_empty", "empty:scsi", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0",
+     false},
+    {"piix_disc_change_held", "disc:atapi,change:atapi,held:atapi", "pc", "",
+     "ide-cd,bus=ide.1,unit=0,drive=cd0", true},
     {"ahci_empty_disc", "empty:atapi,disc:atapi", "q35", "", "ide-cd,bus=ide.0,drive=cd0", false},
-    {"mount_hfsplus", "mount:hfsplus", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
-     "hfsplus.img"},
-    {"mount_257_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
-     "hybrid257.img", true},
-    {"mount_513_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
-     "hybrid513.img"},
-    {"mount_514_hfsplus", "mount:hfsplus", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
-     "hybrid514.img"},
-    {"mount_514_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
-     "hybrid514.img"},
 };
 
-fs::path guestDir() { return QUILLION_QEMU_GUEST_DIR; }
+// The kernel's own file-system drivers as readers of our volumes: one boot attaches a SCSI
+// CD-ROM drive per image and the guest mounts each listed (drive, driver) pair in turn,
+// printing every file's checksum and every folder tagged with the pair; each pair's list
+// must be the source's, from "<image>.md5" beside the image. A hybrid is one drive mounted
+// with both of its drivers.
+struct Mount {
+  int drive;                   // index into the boot's images
+  const char* driver;          // the kernel's file-system type
+  bool levelOneNames = false;  // the tree has ISO9660 level-1 names: file checksums only
+};
+
+struct MountBoot {
+  const char* name;
+  std::vector<std::string> images;  // drive i holds images[i]
+  std::vector<Mount> mounts;
+};
+
+const MountBoot kMountBoots[] = {
+    {"mount_hfsplus_hybrids_udf",
+     {"hfsplus.img", "hybrid257.img", "hybrid513.img", "hybrid514.img", "udf102.img", "udf150.img",
+      "udfvideo.img"},
+     {{0, "hfsplus"},
+      {1, "iso9660", true},
+      {2, "iso9660"},
+      {3, "hfsplus"},
+      {3, "iso9660"},
+      {4, "udf"},
+      {5, "udf"},
+      {6, "udf"}}},
+};
+
+fs::path guestDir() {
+  return QUILLION_QEMU_GUEST_DIR;
+}
 
 // The monitor decorates its lines for a terminal: escape sequences and carriage returns go.
 std::string withoutTerminalCodes(const std::string& text) {
@@ -93,7 +112,7 @@ std::string withoutTerminalCodes(const std::string& text) {
 
 // The human monitor over its Unix socket: a command, then everything up to the next prompt.
 class Monitor {
-public:
+ public:
   explicit Monitor(fs::path socket) : socket_(std::move(socket)) {}
   ~Monitor() {
     if (fd_ >= 0) ::close(fd_);
@@ -104,7 +123,8 @@ public:
   std::string command(const std::string& line) {
     if (fd_ < 0 && !connect()) return "(no monitor)";
     const std::string out = line + "\n";
-    if (::write(fd_, out.data(), out.size()) != static_cast<ssize_t>(out.size())) return "(monitor write failed)";
+    if (::write(fd_, out.data(), out.size()) != static_cast<ssize_t>(out.size()))
+      return "(monitor write failed)";
     std::string reply = untilPrompt();
     // The monitor echoes the command and decorates the line; keep the answer only.
     reply = withoutTerminalCodes(reply);
@@ -120,7 +140,7 @@ public:
     return answer;
   }
 
-private:
+ private:
   bool connect() {
     for (int attempt = 0; attempt < 50 && fd_ < 0; ++attempt) {
       const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -142,7 +162,8 @@ private:
   std::string untilPrompt() {
     std::string text;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (text.find("(qemu) ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    while (text.find("(qemu) ") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, 200) <= 0) continue;
       char buffer[512];
@@ -205,7 +226,8 @@ Console boot(const std::vector<std::string>& argv, const fs::path& monitorSocket
 
   Monitor monitor(monitorSocket);
   std::string line;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kBootBoundSeconds + 15);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(kBootBoundSeconds + 15);
   while (std::chrono::steady_clock::now() < deadline) {
     pollfd p{fromGuest[0], POLLIN, 0};
     if (::poll(&p, 1, 500) <= 0) continue;
@@ -243,43 +265,70 @@ Console boot(const std::vector<std::string>& argv, const fs::path& monitorSocket
 }
 
 // Test names show the scenario, not the record's bytes.
-void PrintTo(const Boot& s, std::ostream* os) { *os << s.name; }
+void PrintTo(const Boot& s, std::ostream* os) {
+  *os << s.name;
+}
+void PrintTo(const MountBoot& s, std::ostream* os) {
+  *os << s.name;
+}
 
-class QemuGuest : public ::testing::TestWithParam<Boot> {};
-
-TEST_P(QemuGuest, Boot) {
-  const Boot& s = GetParam();
+// Why the guest cannot boot here, or "" when it can.
+std::string guestUnavailable(const std::string& qemu) {
+  if (qemu.empty()) return "qemu-system-x86_64 is not installed (package qemu-system-x86)";
   const fs::path dir = guestDir();
-  const std::string qemu = quillion::test::findTool("qemu-system-x86_64");
-  if (qemu.empty()) GTEST_SKIP() << "qemu-system-x86_64 is not installed (package qemu-system-x86)";
   if (!fs::exists(dir / "vmlinux") || !fs::exists(dir / "initramfs.cpio.gz")) {
-    GTEST_SKIP() << "no guest prepared in " << dir << " (packages linux-image-amd64, busybox-static; "
-                 << "see the qemu_prepare_guest test)";
+    return "no guest prepared in " + dir.string() +
+           " (packages linux-image-amd64, busybox-static; see the qemu_prepare_guest test)";
   }
-  TempDir temp;
-  const fs::path socket = temp.path() / "monitor.sock";
-  std::string drive = "if=none,id=cd0,media=cdrom";
-  const std::string image = s.image != nullptr ? s.image : "one.iso";
-  if (s.disc) drive += ",readonly=on,format=raw,file=" + (dir / image).string();
+  return "";
+}
+
+// QEMU with the prepared guest running `scenarios`, bounded by timeout(1); the caller adds
+// the controllers and drives.
+std::vector<std::string> guestCommand(const std::string& qemu, const char* machine,
+                                      const std::string& scenarios, const fs::path& socket) {
+  const fs::path dir = guestDir();
   const std::string append =
-      std::string("console=ttyS0 panic=-1 quiet loglevel=1 quillion.scenario=") + s.scenarios;
-
-  std::vector<std::string> argv = {"timeout", "-k", "5", std::to_string(kBootBoundSeconds), qemu,
-                                   "-accel", "tcg", "-machine", s.machine, "-nodefaults", "-display", "none",
-                                   "-no-reboot", "-m", "256", "-smp", "1", "-net", "none",
-                                   "-kernel", (dir / "vmlinux").string(), "-initrd",
-                                   (dir / "initramfs.cpio.gz").string(), "-append", append, "-drive", drive,
-                                   "-serial", "stdio", "-monitor", "unix:" + socket.string() + ",server=on,wait=off"};
+      "console=ttyS0 panic=-1 quiet loglevel=1 quillion.scenario=" + scenarios;
+  std::vector<std::string> argv = {"timeout",
+                                   "-k",
+                                   "5",
+                                   std::to_string(kBootBoundSeconds),
+                                   qemu,
+                                   "-accel",
+                                   "tcg",
+                                   "-machine",
+                                   machine,
+                                   "-nodefaults",
+                                   "-display",
+                                   "none",
+                                   "-no-reboot",
+                                   "-m",
+                                   "256",
+                                   "-smp",
+                                   "1",
+                                   "-net",
+                                   "none",
+                                   "-kernel",
+                                   (dir / "vmlinux").string(),
+                                   "-initrd",
+                                   (dir / "initramfs.cpio.gz").string(),
+                                   "-append",
+                                   append,
+                                   "-serial",
+                                   "stdio",
+                                   "-monitor",
+                                   "unix:" + socket.string() + ",server=on,wait=off"};
   // qboot with the kernel's PVH entry boots in a fraction of SeaBIOS's time.
-  if (fs::exists("/usr/share/qemu/qboot.rom")) {
+  if (fs::exists("/usr/share/qemu/qboot.rom"))
     argv.insert(argv.end(), {"-bios", "/usr/share/qemu/qboot.rom"});
-  }
-  if (*s.controller) argv.insert(argv.end(), {"-device", s.controller});
-  argv.insert(argv.end(), {"-device", s.drive});
+  return argv;
+}
 
-  const Console result = boot(argv, socket);
+// The scenarios of a comma list that the guest did not report as passed, space-separated.
+std::string notPassed(const Console& result, const std::string& scenarios) {
   std::string missing;
-  for (std::string list = s.scenarios; !list.empty();) {
+  for (std::string list = scenarios; !list.empty();) {
     const std::size_t comma = list.find(',');
     const std::string scenario = list.substr(0, comma);
     list = comma == std::string::npos ? "" : list.substr(comma + 1);
@@ -287,25 +336,127 @@ TEST_P(QemuGuest, Boot) {
       missing += " " + scenario;
     }
   }
-  const bool passed = missing.empty() && result.console.find("QUILLION-CHECK FAIL") == std::string::npos;
-  EXPECT_TRUE(passed) << "not passed:" << missing << "\nguest console (exit " << result.exitStatus << "):\n"
+  return missing;
+}
+
+class QemuGuest : public ::testing::TestWithParam<Boot> {};
+
+TEST_P(QemuGuest, Boot) {
+  const Boot& s = GetParam();
+  const std::string qemu = quillion::test::findTool("qemu-system-x86_64");
+  if (const std::string why = guestUnavailable(qemu); !why.empty()) GTEST_SKIP() << why;
+  TempDir temp;
+  const fs::path socket = temp.path() / "monitor.sock";
+  std::string drive = "if=none,id=cd0,media=cdrom";
+  if (s.disc) drive += ",readonly=on,format=raw,file=" + (guestDir() / "one.iso").string();
+  std::vector<std::string> argv = guestCommand(qemu, s.machine, s.scenarios, socket);
+  argv.insert(argv.end(), {"-drive", drive});
+  if (*s.controller) argv.insert(argv.end(), {"-device", s.controller});
+  argv.insert(argv.end(), {"-device", s.drive});
+
+  const Console result = boot(argv, socket);
+  const std::string missing = notPassed(result, s.scenarios);
+  const bool passed =
+      missing.empty() && result.console.find("QUILLION-CHECK FAIL") == std::string::npos;
+  EXPECT_TRUE(passed) << "not passed:" << missing << "\nguest console (exit " << result.exitStatus
+                      << "):\n"
                       << result.console;
-  if (s.image == nullptr) return;
-  const fs::path sums = dir / (image + ".md5");
-  ASSERT_TRUE(fs::exists(sums)) << "the guest preparation made no " << sums;
-  std::set<std::string> wanted, got;
-  std::istringstream lines(quillion::test::readText(sums));
-  const auto entry = [&s](const std::string& line) { return s.levelOneNames ? line.substr(0, 32) : line; };
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty()) wanted.insert(entry(line));
-  std::istringstream console(result.console);
-  constexpr std::string_view kFile = "QUILLION-FILE ";
-  for (std::string line; std::getline(console, line);)
-    if (const auto at = line.find(kFile); at != std::string::npos) got.insert(entry(line.substr(at + kFile.size())));
-  EXPECT_EQ(got, wanted) << "guest console:\n" << result.console;
 }
 
 INSTANTIATE_TEST_SUITE_P(Qemu, QemuGuest, ::testing::ValuesIn(kBoots),
-                         [](const ::testing::TestParamInfo<Boot>& p) { return std::string(p.param.name); });
+                         [](const ::testing::TestParamInfo<Boot>& p) {
+                           return std::string(p.param.name);
+                         });
+
+// "<drive>:<driver>", the tag the guest puts on a mount's lines.
+std::string mountTag(const Mount& m) {
+  return std::to_string(m.drive) + ":" + m.driver;
+}
+
+// What one mount should list: "<md5>  ./path" per file and "./path/" per folder, from the
+// list made beside the image; with level-1 names, the file checksums alone.
+std::multiset<std::string> wantedListing(const fs::path& sums, bool levelOneNames) {
+  std::multiset<std::string> wanted;
+  std::istringstream lines(quillion::test::readText(sums));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) continue;
+    const bool folder = line.back() == '/';
+    if (!levelOneNames) {
+      wanted.insert(line);
+    } else if (!folder) {
+      wanted.insert(line.substr(0, 32));
+    }
+  }
+  return wanted;
+}
+
+// What the guest printed for the mount tagged `tag`, in the same form.
+std::multiset<std::string> guestListing(const std::string& console, const std::string& tag,
+                                        bool levelOneNames) {
+  std::multiset<std::string> got;
+  const std::string file = "QUILLION-FILE " + tag + " ";
+  const std::string folder = "QUILLION-DIR " + tag + " ";
+  std::istringstream lines(console);
+  for (std::string line; std::getline(lines, line);) {
+    if (const auto at = line.find(file); at != std::string::npos) {
+      const std::string entry = line.substr(at + file.size());
+      got.insert(levelOneNames ? entry.substr(0, 32) : entry);
+    } else if (const auto dirAt = line.find(folder); dirAt != std::string::npos && !levelOneNames) {
+      got.insert(line.substr(dirAt + folder.size()) + "/");
+    }
+  }
+  return got;
+}
+
+class QemuMount : public ::testing::TestWithParam<MountBoot> {};
+
+TEST_P(QemuMount, EveryFileAndFolder) {
+  const MountBoot& s = GetParam();
+  const std::string qemu = quillion::test::findTool("qemu-system-x86_64");
+  if (const std::string why = guestUnavailable(qemu); !why.empty()) GTEST_SKIP() << why;
+  const fs::path dir = guestDir();
+  TempDir temp;
+  const fs::path socket = temp.path() / "monitor.sock";
+  std::string scenarios;
+  for (const Mount& m : s.mounts)
+    scenarios += (scenarios.empty() ? "mount:" : ",mount:") + mountTag(m);
+  std::vector<std::string> argv = guestCommand(qemu, "pc", scenarios, socket);
+  argv.insert(argv.end(), {"-device", "virtio-scsi-pci,id=scsi0"});
+  const int drives = static_cast<int>(s.images.size());
+  for (int i = 0; i < drives; ++i) {
+    const fs::path image = dir / s.images[static_cast<std::size_t>(i)];
+    ASSERT_TRUE(fs::exists(image)) << "the guest preparation made no " << image;
+    const std::string id = "cd" + std::to_string(i);
+    // Targets numbered against the drives' order, so that the kernel probes them the other
+    // way round: a guest that took /dev/srN for drive N would mount the wrong discs.
+    argv.insert(argv.end(),
+                {"-drive",
+                 "if=none,id=" + id + ",media=cdrom,readonly=on,format=raw,file=" + image.string(),
+                 "-device",
+                 "scsi-cd,bus=scsi0.0,drive=" + id + ",scsi-id=" + std::to_string(drives - 1 - i) +
+                     ",product=QCD" + std::to_string(i)});
+  }
+
+  const Console result = boot(argv, socket);
+  const std::string missing = notPassed(result, scenarios);
+  EXPECT_EQ(missing, "") << "guest console (exit " << result.exitStatus << "):\n" << result.console;
+  EXPECT_EQ(result.console.find("QUILLION-CHECK FAIL"), std::string::npos) << result.console;
+  for (const Mount& m : s.mounts) {
+    const std::string& image = s.images.at(static_cast<std::size_t>(m.drive));
+    SCOPED_TRACE(image + " with " + m.driver);
+    const fs::path sums = dir / (image + ".md5");
+    ASSERT_TRUE(fs::exists(sums)) << "the guest preparation made no " << sums;
+    const auto wanted = wantedListing(sums, m.levelOneNames);
+    ASSERT_FALSE(wanted.empty()) << sums;
+    EXPECT_EQ(guestListing(result.console, mountTag(m), m.levelOneNames), wanted)
+        << "guest console:\n"
+        << result.console;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Qemu, QemuMount, ::testing::ValuesIn(kMountBoots),
+                         [](const ::testing::TestParamInfo<MountBoot>& p) {
+                           return std::string(p.param.name);
+                         });
 
 }  // namespace
