@@ -143,7 +143,7 @@ mount:*)
   [ "$fs" = iso9660 ] && options=ro,iocharset=utf8
   mkdir -p /mnt
   if mount -t "$fs" -o "$options" /dev/sr0 /mnt; then
-    (cd /mnt && find . -type f | while read -r f; do echo "QUILLION-FILE $(md5sum "$f")"; done)
+    (cd /mnt && find . -type f | while IFS= read -r f; do echo "QUILLION-FILE $(md5sum "$f")"; done)
     umount /mnt
     echo "QUILLION-RESULT: PASS $scenario"
   else
@@ -158,7 +158,7 @@ poweroff -f
 """
 
 
-def write_tree(tree: Path, volume: str, kbytes: int):
+def write_tree(tree: Path, volume: str, kbytes: int, roman_names: bool = False):
     """A few files, every name and byte derived from the volume, so that no two discs share a
     name, a size or file data: a stale read after a media change cannot pass for the new disc.
     One file of `kbytes` KiB plus an odd tail (so its last block is partly padding), a folder
@@ -173,6 +173,18 @@ def write_tree(tree: Path, volume: str, kbytes: int):
     (tree / "README.TXT").write_text("Quillion QEMU fixture %s\n" % volume)
     (nested / ("notes-%s.txt" % tag)).write_text(("%s nested line\n" % volume) * (40 + len(tag)))
     (tree / ("\u00c9t\u00e9 %s.txt" % tag)).write_bytes(rng.randbytes(3000 + len(volume)))
+    if roman_names:
+        # One file per printable Mac Roman byte, named by that byte and its code: siblings
+        # differing from their first byte on, each opened by name through the driver's catalog
+        # search. Left out: ':' (the HFS separator), '/' (no Linux name holds it), and 0xC6 and
+        # 0xF0, which the kernel's macroman codepage lists as '?'.
+        roman = tree / "Roman"
+        roman.mkdir()
+        for code in range(0x20, 0x100):
+            if code in (0x2F, 0x3A, 0xC6, 0xF0):
+                continue
+            name = bytes([code]).decode("mac_roman") + "-%02x" % code
+            (roman / name).write_bytes((name + "\n").encode("utf-8"))
 
 
 def tree_contents(root: Path):
@@ -234,12 +246,12 @@ def make_iso(out: Path, name: str, volume: str, kbytes: int, tool: Path):
     return out / name
 
 
-def make_mac(out: Path, name: str, volume: str, kbytes: int, code: str, tool: Path):
+def make_mac(out: Path, name: str, volume: str, kbytes: int, code: str, tool: Path, roman_names: bool):
     """An HFS, HFS Plus or hybrid disc (data disc format `code`) made by our producers from the
     same kind of tree, with "<name>.md5" beside it: the checksum of every file, as the guest
     prints them for the mounted volume."""
     tree = out / (name + ".tree")
-    write_tree(tree, volume, kbytes)
+    write_tree(tree, volume, kbytes, roman_names)
     tmp = out / (name + ".tmp")
     made = subprocess.run([str(tool), str(tree), volume, str(tmp), code], capture_output=True, text=True)
     if made.returncode != 0:
@@ -274,8 +286,9 @@ def main():
                         help="name:VOLUME:kilobytes (of its largest file), a data disc made here and put in the "
                              "guest's /fixture")
     parser.add_argument("--mac", action="append", default=[],
-                        help="name:VOLUME:kilobytes:code, an HFS, HFS Plus or hybrid disc (data disc format code) "
-                             "made here for the guests that mount it")
+                        help="name:VOLUME:kilobytes:code[:roman], an HFS, HFS Plus or hybrid disc (data disc format "
+                             "code) made here for the guests that mount it; roman adds a folder with a "
+                             "name for every printable Mac Roman byte")
     args = parser.parse_args()
 
     found = newest_kernel()
@@ -338,8 +351,8 @@ def main():
         discs[name] = make_iso(args.out, name, volume, int(kbytes), args.make_disc).read_bytes()
         archive.file("fixture/" + name, discs[name])
     for spec in args.mac:
-        name, volume, kbytes, code = spec.split(":")
-        make_mac(args.out, name, volume, int(kbytes), code, args.make_disc)
+        name, volume, kbytes, code, *extra = spec.split(":")
+        make_mac(args.out, name, volume, int(kbytes), code, args.make_disc, "roman" in extra)
     names = sorted(discs)
     for i, first in enumerate(names):
         for second in names[i + 1:]:

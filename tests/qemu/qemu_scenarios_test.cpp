@@ -66,6 +66,8 @@ const Boot kBoots[] = {
      "hfsplus.img"},
     {"mount_257_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
      "hybrid257.img", true},
+    {"mount_names_hfs", "mount:hfs", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
+     "hfsnames.img"},
     {"mount_513_hfs", "mount:hfs", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
      "hybrid513.img"},
     {"mount_513_iso9660", "mount:iso9660", "pc", "virtio-scsi-pci,id=scsi0", "scsi-cd,bus=scsi0.0,drive=cd0", true,
