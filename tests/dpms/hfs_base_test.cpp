@@ -38,7 +38,7 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-TEST(HFSKeyOrder, ParentThenNamesUpperCasedAsSignedBytes) {
+TEST(HFSKeyOrder, ParentThenNamesInMacRomanOrderCaseFoldedMarksKept) {
   struct Case {
     std::uint32_t pa;
     std::string a;
@@ -46,12 +46,24 @@ TEST(HFSKeyOrder, ParentThenNamesUpperCasedAsSignedBytes) {
     std::string b;
     int order;  // -1: a first, 0: equal keys, 1: b first
   };
+  // Names in Mac Roman bytes.
   const Case cases[] = {
-      {2, "abc", 2, "ABD", -1},     {2, "ab", 2, "abc", -1},
-      {2, "\xE9t\xE9", 2, "A", -1},  // 0xE9 is negative as a signed byte
-      {1, "zzz", 2, "a", -1},       {2, "ABC", 2, "abc", 0},
-      {2, "a_b", 2, "a[b", 1},  // '_' (0x5F) after '[' (0x5B): only letters are folded
+      {2, "abc", 2, "ABD", -1},
+      {2, "ab", 2, "abc", -1},
+      {1, "zzz", 2, "a", -1},
+      {2, "ABC", 2, "abc", 0},
       {7, "", 7, "a", -1},
+      {2, "a_b", 2, "a[b", 1},       // '_' after '[': symbols after 'Z' keep their byte order
+      {2, "\x80", 2, "\x8A", 0},     // A and a with diaeresis are one letter in two cases
+      {2, "\x8E", 2, "E", 1},        // e acute follows E ...
+      {2, "\x8Et\x8E", 2, "F", -1},  // ... and comes before F, whatever its sign as a char
+      {2, "\x8E", 2, "\x8F", -1},    // marks stay distinct: e acute before e grave
+      {2, " x", 2, "\xCAx", 0},      // the no-break space is a space
+      {2, "\xE9", 2, "A", 1},        // E grave capital came later: after every letter
+      {2, "\xD8", 2, "z", -1},       // y diaeresis sorts with Y
+      {2, "\xAE", 2, "B", -1},       // AE among the A forms
+      {2, "\xD2", 2, "#", -1},       // curly quotes right after the straight '"'
+      {2, "\xD2", 2, "\"", 1},
   };
   const Key_Compare less;
   for (const Case& c : cases) {

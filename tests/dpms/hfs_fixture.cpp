@@ -74,6 +74,26 @@ std::vector<MacEntry> macFixture() {
   return e;
 }
 
+std::vector<MacEntry> macRomanNamesFixture(const fs::path& scratch) {
+  std::vector<int> codes;
+  std::string raw;
+  for (int b = 0x20; b <= 0xFF; ++b) {
+    if (b == ':' || b == '/') continue;
+    codes.push_back(b);
+    raw += static_cast<char>(b);
+    raw += '\n';
+  }
+  std::istringstream utf8(fromMacRoman(raw, scratch));
+  std::vector<MacEntry> out = {{"Roman/", "", "", ""}};
+  for (const int b : codes) {
+    std::string character;
+    std::getline(utf8, character);
+    const std::string name = character + "-" + hexOf(std::string(1, static_cast<char>(b)));
+    out.push_back({"Roman/" + name, name + "\n", "", ""});
+  }
+  return out;
+}
+
 void writeMacFixture(const fs::path& root, const std::vector<MacEntry>& entries) {
   fs::create_directories(root);
   for (const MacEntry& e : entries) {

@@ -29,6 +29,13 @@ struct MacEntry {
 // open no volume under 800 KiB.
 std::vector<MacEntry> macFixture();
 
+// One file per printable Mac Roman byte in the folder "Roman/": 0x20 to 0xFF but ':' (the
+// HFS path separator) and '/' (which no Linux name holds). Each name is its byte (in UTF-8,
+// through iconv's Mac Roman table; `scratch` is a work file) then "-" and the byte in hex, and
+// holds that text, so the siblings differ from their first byte on: a reader that binary-
+// searches the catalog finds each one only if the catalog is in the reader's order.
+std::vector<MacEntry> macRomanNamesFixture(const std::filesystem::path& scratch);
+
 // Writes the entries below `root`; type/creator and forks go into the user attributes.
 void writeMacFixture(const std::filesystem::path& root, const std::vector<MacEntry>& entries);
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "DPMs/hfs/dpm_fs_hfs.h"
 #include "common/byte_order.h"
@@ -97,6 +98,67 @@ TEST_F(HfsProducer, HfsutilsListAndCopyEveryFileOfTheFixture) {
   EXPECT_EQ(status, 0) << volume;
   EXPECT_NE(volume.find("Quillion HFS"), std::string::npos) << volume;
   (void)runReader({"humount"}, nullptr, dir.path());
+}
+
+// hcopy looks every name up through the catalog's index nodes: a name is found only where
+// the catalog's order is the file system's own. The names go to hcopy in Mac Roman, with its
+// pattern characters escaped.
+TEST_F(HfsProducer, HfsutilsFindEveryMacRomanNameByItsName) {
+  QUILLION_REQUIRE_TOOL("hmount");
+  QUILLION_REQUIRE_TOOL("iconv");
+  auto entries = macRomanNamesFixture(dir.file("names.txt"));
+  ASSERT_EQ(entries.size(), 1u + 222u);
+  entries.push_back({"filler.bin", filler(), "", ""});
+  ASSERT_GT(produce(entries), 0u);
+
+  const auto listing = hfsListing(image(), dir.path());  // leaves the volume mounted
+  std::size_t listed = 0;
+  for (const auto& [path, entry] : listing) listed += entry.macPath.starts_with(":Roman:");
+  EXPECT_EQ(listed, 222u);
+  int found = 0;
+  for (int b = 0x20; b <= 0xFF; ++b) {
+    if (b == ':' || b == '/') continue;
+    const std::string code = hexOf(std::string(1, static_cast<char>(b)));
+    std::string pattern = ":Roman:";
+    if (std::string_view("\\{}[]*?").find(static_cast<char>(b)) != std::string_view::npos)
+      pattern += '\\';
+    pattern += static_cast<char>(b);
+    pattern += "-" + code;
+    const fs::path target = dir.file("copy-" + code);
+    int status = 0;
+    const std::string said =
+        runReader({"hcopy", "-r", pattern, target.string()}, &status, dir.path());
+    SCOPED_TRACE("byte 0x" + code);
+    EXPECT_EQ(status, 0) << said;
+    if (status != 0) continue;
+    // The file's text is its name in UTF-8 and ends in its code: the right file was found.
+    const std::string text = readText(target);
+    EXPECT_TRUE(text.ends_with("-" + code + "\n")) << text;
+    ++found;
+  }
+  EXPECT_EQ(found, 222);
+  (void)runReader({"humount"}, nullptr, dir.path());
+}
+
+// Names the file system holds equal beyond ASCII (the two cases of a marked letter, a space
+// and a no-break space) would be one catalog key: the later sibling is numbered, and every
+// file comes back.
+TEST_F(HfsProducer, SiblingsEqualUnderMacRomanCaseFoldingAreKeptApart) {
+  QUILLION_REQUIRE_TOOL("hmount");
+  QUILLION_REQUIRE_TOOL("iconv");
+  const std::vector<MacEntry> entries = {
+      {"\u00c4rger.txt", "capital\n", "", ""}, {"\u00e4rger.txt", "small\n", "", ""},
+      {"two words", "space\n", "", ""},        {"two\u00a0words", "no-break\n", "", ""},
+      {"filler.bin", filler(), "", ""},
+  };
+  ASSERT_GT(produce(entries), 0u);
+  const auto listing = hfsListing(image(), dir.path());
+  const auto copied = hfsExtract(listing, dir.path(), dir.file("out"));
+  (void)runReader({"humount"}, nullptr, dir.path());
+  std::multiset<std::string> texts;
+  for (const auto& [path, bytes] : copied) texts.insert(bytes);
+  EXPECT_EQ(texts, (std::multiset<std::string>{"capital\n", "small\n", "space\n", "no-break\n",
+                                               filler()}));
 }
 
 TEST_F(HfsProducer, ResourceForksComeBackWithHcopyInMacBinary) {

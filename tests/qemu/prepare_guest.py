@@ -166,8 +166,8 @@ mount:*)
     [ "$fs" = hfsplus ] && options=ro,nls=utf8
     [ "$fs" = iso9660 ] && options=ro,iocharset=utf8
     if mount -t "$fs" -o "$options" "$dev" /mnt; then
-      (cd /mnt && find . -type f | while read -r f; do echo "QUILLION-FILE $pair $(md5sum "$f")"; done
-       find . -type d | while read -r d; do [ "$d" = . ] || echo "QUILLION-DIR $pair $d"; done)
+      (cd /mnt && find . -type f | while IFS= read -r f; do echo "QUILLION-FILE $pair $(md5sum "$f")"; done
+       find . -type d | while IFS= read -r d; do [ "$d" = . ] || echo "QUILLION-DIR $pair $d"; done)
       umount /mnt
       echo "QUILLION-RESULT: PASS $item"
     else
@@ -183,7 +183,7 @@ poweroff -f
 """
 
 
-def write_tree(tree: Path, volume: str, kbytes: int):
+def write_tree(tree: Path, volume: str, kbytes: int, roman_names: bool = False):
     """A few files, every name and byte derived from the volume, so that no two discs share a
     name, a size or file data: a stale read after a media change cannot pass for the new disc.
     One file of `kbytes` KiB plus an odd tail (so its last block is partly padding), a folder
@@ -198,6 +198,18 @@ def write_tree(tree: Path, volume: str, kbytes: int):
     (tree / "README.TXT").write_text("Quillion QEMU fixture %s\n" % volume)
     (nested / ("notes-%s.txt" % tag)).write_text(("%s nested line\n" % volume) * (40 + len(tag)))
     (tree / ("\u00c9t\u00e9 %s.txt" % tag)).write_bytes(rng.randbytes(3000 + len(volume)))
+    if roman_names:
+        # One file per printable Mac Roman byte, named by that byte and its code: siblings
+        # differing from their first byte on, each opened by name through the driver's catalog
+        # search. Left out: ':' (the HFS separator), '/' (no Linux name holds it), and 0xC6 and
+        # 0xF0, which the kernel's macroman codepage lists as '?'.
+        roman = tree / "Roman"
+        roman.mkdir()
+        for code in range(0x20, 0x100):
+            if code in (0x2F, 0x3A, 0xC6, 0xF0):
+                continue
+            name = bytes([code]).decode("mac_roman") + "-%02x" % code
+            (roman / name).write_bytes((name + "\n").encode("utf-8"))
 
 
 def write_udf_tree(tree: Path, volume: str):
@@ -319,8 +331,9 @@ def main():
                         help="name:VOLUME:kilobytes (of its largest file), a data disc made here and put in the "
                              "guest's /fixture")
     parser.add_argument("--mac", action="append", default=[],
-                        help="name:VOLUME:kilobytes:code, an HFS, HFS Plus or hybrid disc (data disc format code) "
-                             "made here for the guests that mount it")
+                        help="name:VOLUME:kilobytes:code[:roman], an HFS, HFS Plus or hybrid disc (data disc format "
+                             "code) made here for the guests that mount it; roman adds a folder with a "
+                             "name for every printable Mac Roman byte")
     parser.add_argument("--udf", action="append", default=[],
                         help="name:VOLUME:code, a UDF disc (data disc format code) made here for the guests "
                              "that mount it")
@@ -386,9 +399,9 @@ def main():
         discs[name] = make_iso(args.out, name, volume, int(kbytes), args.make_disc).read_bytes()
         archive.file("fixture/" + name, discs[name])
     for spec in args.mac:
-        name, volume, kbytes, code = spec.split(":")
+        name, volume, kbytes, code, *extra = spec.split(":")
         make_mounted(args.out, name, volume, code, args.make_disc,
-                     lambda tree, v=volume, k=int(kbytes): write_tree(tree, v, k))
+                     lambda tree, v=volume, k=int(kbytes), r="roman" in extra: write_tree(tree, v, k, r))
     for spec in args.udf:
         name, volume, code = spec.split(":")
         make_mounted(args.out, name, volume, code, args.make_disc, lambda tree, v=volume: write_udf_tree(tree, v))

@@ -80,15 +80,17 @@ struct MountBoot {
 const MountBoot kMountBoots[] = {
     {"mount_hfsplus_hybrids_udf",
      {"hfsplus.img", "hybrid257.img", "hybrid513.img", "hybrid514.img", "udf102.img", "udf150.img",
-      "udfvideo.img"},
+      "udfvideo.img", "hfsnames.img"},
      {{0, "hfsplus"},
       {1, "iso9660", true},
       {2, "iso9660"},
+      {2, "hfs"},
       {3, "hfsplus"},
       {3, "iso9660"},
       {4, "udf"},
       {5, "udf"},
-      {6, "udf"}}},
+      {6, "udf"},
+      {7, "hfs"}}},
 };
 
 fs::path guestDir() {

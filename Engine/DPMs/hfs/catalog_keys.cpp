@@ -2,7 +2,9 @@
 #include "DPMs/hfs/catalog_keys.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
+#include <initializer_list>
 
 #include "common/byte_order.h"
 
@@ -27,11 +29,96 @@ std::span<const std::uint8_t> hfsName(DiscBytes key) {
   return key.subspan(kHFSNameLength + 1, n);
 }
 
-signed char upperSigned(std::uint8_t byte) {
-  const std::uint8_t up =
-      (byte >= 'a' && byte <= 'z') ? static_cast<std::uint8_t>(byte - 32) : byte;
-  return static_cast<signed char>(up);
+// The Macintosh file system's name order over Mac Roman bytes, case-insensitive and
+// diacritical-sensitive, written as the sequence in which the bytes sort. Bytes in one
+// inner list share a rank (the two cases of a letter; the space and the no-break space).
+// The order is this:
+//  - control codes by value, then the space;
+//  - punctuation, digits and the ASCII symbols up to '@' by value, with the typographic
+//    double quotes and guillemets after '"' and the typographic single quotes after '\'';
+//  - the letters A to Z, each followed by its marked forms (marked capitals of the
+//    original character set fold with their small letters), with the ligatures AE and OE,
+//    the slashed O, the ordinal indicators, the sharp s and the grave accent placed among
+//    the letters they are written like;
+//  - the ASCII symbols after 'Z' by value, then every other byte by value: the signs and
+//    the characters added after the original character set, which have no case.
+// This order was checked byte by byte against the catalogs other HFS writers produce.
+constexpr std::uint8_t kNoRank = 0xFF;
+
+struct MacRomanRanks {
+  std::array<std::uint8_t, 256> rank{};
+  constexpr MacRomanRanks() {
+    rank.fill(kNoRank);
+    std::uint8_t next = 0;
+    const auto place = [&](std::initializer_list<std::uint8_t> equal) {
+      for (const std::uint8_t byte : equal) rank[byte] = next;
+      ++next;
+    };
+    for (int c = 0x00; c < 0x20; ++c) place({static_cast<std::uint8_t>(c)});
+    place({0x20, 0xCA});
+    const auto placeEach = [&](std::initializer_list<std::uint8_t> bytes) {
+      for (const std::uint8_t byte : bytes) place({byte});
+    };
+    placeEach({0x21, 0x22, 0xD2, 0xD3, 0xC7, 0xC8, 0x23, 0x24, 0x25, 0x26, 0x27, 0xD4, 0xD5});
+    for (int c = 0x28; c <= 0x40; ++c) place({static_cast<std::uint8_t>(c)});
+    // Each letter: its capital and small form, then its marked forms in order.
+    const auto letter = [&](char capital,
+                            std::initializer_list<std::initializer_list<std::uint8_t>> marked) {
+      place({static_cast<std::uint8_t>(capital), static_cast<std::uint8_t>(capital + 32)});
+      for (const auto& equal : marked) place(equal);
+    };
+    letter('A', {{0x88, 0xCB},
+                 {0x80, 0x8A},
+                 {0x8B, 0xCC},
+                 {0x81, 0x8C},
+                 {0xAE, 0xBE},
+                 {0x60},
+                 {0x87},
+                 {0x89},
+                 {0xBB}});
+    letter('B', {});
+    letter('C', {{0x82, 0x8D}});
+    letter('D', {});
+    letter('E', {{0x83, 0x8E}, {0x8F}, {0x90}, {0x91}});
+    letter('F', {});
+    letter('G', {});
+    letter('H', {});
+    letter('I', {{0x92}, {0x93}, {0x94}, {0x95}});
+    letter('J', {});
+    letter('K', {});
+    letter('L', {});
+    letter('M', {});
+    letter('N', {{0x84, 0x96}});
+    letter(
+        'O',
+        {{0x85, 0x9A}, {0x9B, 0xCD}, {0xAF, 0xBF}, {0xCE, 0xCF}, {0x97}, {0x98}, {0x99}, {0xBC}});
+    letter('P', {});
+    letter('Q', {});
+    letter('R', {});
+    letter('S', {{0xA7}});
+    letter('T', {});
+    letter('U', {{0x86, 0x9F}, {0x9C}, {0x9D}, {0x9E}});
+    letter('V', {});
+    letter('W', {});
+    letter('X', {});
+    letter('Y', {{0xD8}});
+    letter('Z', {});
+    for (int c = 0x5B; c <= 0x5F; ++c) place({static_cast<std::uint8_t>(c)});
+    for (int c = 0x7B; c <= 0xFF; ++c) {
+      if (rank[c] == kNoRank) place({static_cast<std::uint8_t>(c)});
+    }
+  }
+};
+
+constexpr MacRomanRanks kMacRomanRanks;
+
+}  // namespace
+
+std::uint8_t hfsNameRank(std::uint8_t byte) {
+  return kMacRomanRanks.rank[byte];
 }
+
+namespace {
 
 template <typename NextUnit>
 int compareFolded(NextUnit nextA, NextUnit nextB) {
@@ -70,8 +157,8 @@ bool Key_Compare::operator()(DiscBytes a, DiscBytes b) const {
   const auto na = hfsName(a), nb = hfsName(b);
   const std::size_t common = std::min(na.size(), nb.size());
   for (std::size_t i = 0; i < common; ++i) {
-    const signed char ca = upperSigned(na[i]), cb = upperSigned(nb[i]);
-    if (ca != cb) return ca < cb;
+    const std::uint8_t ra = hfsNameRank(na[i]), rb = hfsNameRank(nb[i]);
+    if (ra != rb) return ra < rb;
   }
   return na.size() < nb.size();
 }
@@ -80,7 +167,7 @@ bool Key_Equals::operator()(DiscBytes other) const {
   if (parentOf(key, kHFSParent) != parentOf(other, kHFSParent)) return false;
   const auto na = hfsName(key), nb = hfsName(other);
   return std::equal(na.begin(), na.end(), nb.begin(), nb.end(), [](std::uint8_t x, std::uint8_t y) {
-    return upperSigned(x) == upperSigned(y);
+    return hfsNameRank(x) == hfsNameRank(y);
   });
 }
 

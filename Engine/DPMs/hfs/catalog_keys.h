@@ -13,15 +13,19 @@ namespace quillion::hfs {
 
 using DiscBytes = std::span<const std::uint8_t>;
 
-// HFS: parent ID first; then the names byte by byte with ASCII letters upper-cased, each
-// byte taken as a signed character (so bytes from 0x80 up sort before ASCII); a name that
-// is a prefix of the other sorts first.
+// HFS: parent ID first; then the names byte by byte in the Macintosh file system's order of
+// Mac Roman characters (case-insensitive, diacritical-sensitive); a name that is a prefix
+// of the other sorts first.
 struct Key_Compare {
   bool operator()(DiscBytes a, DiscBytes b) const;
 };
 
-// Finds the key equal to `key`: same parent, same name length, the same bytes once ASCII
-// letters are upper-cased.
+// Where a Mac Roman byte falls in the HFS name order; bytes the order holds equal (the
+// cases of a letter, the space and the no-break space) share a rank.
+std::uint8_t hfsNameRank(std::uint8_t byte);
+
+// Finds the key equal to `key`: same parent, same name length, and names that the HFS
+// order holds equal byte by byte (the cases of a letter, the space and no-break space).
 struct Key_Equals {
   DiscBytes key;
   bool operator()(DiscBytes other) const;

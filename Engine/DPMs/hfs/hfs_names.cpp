@@ -46,8 +46,7 @@ std::basic_string<Char> numbered(std::basic_string_view<Char> name, std::uint32_
 // Folded forms for the uniqueness test: equal exactly when the format's comparison says so.
 std::string hfsFolded(const std::string& name) {
   std::string folded = name;
-  for (char& c : folded)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  for (char& c : folded) c = static_cast<char>(hfsNameRank(static_cast<std::uint8_t>(c)));
   return folded;
 }
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Catalog names of the two Macintosh file systems. HFS keeps at most 31 Mac Roman bytes
-// and compares them with ASCII letters folded; HFS Plus keeps at most 255 UTF-16 units,
-// decomposed, and compares them through its case-folding table. Titles become names in
-// their target form first, and only then are they cut and made unique among their
-// siblings, so two children never end up with keys a reader takes as equal.
+// and compares them in the Macintosh order (case-insensitive, diacritical-sensitive); HFS Plus
+// keeps at most 255 UTF-16 units, decomposed, and compares them through its case-folding table.
+// Titles become names in their target form first, and only then are they cut and made unique among
+// their siblings, so two children never end up with keys a reader takes as equal.
 #pragma once
 
 #include <cstdint>
