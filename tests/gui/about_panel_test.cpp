@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -181,5 +182,44 @@ TEST_F(AboutAndWebPages, TheMenusOfEveryWindowCarryTheActions) {
   EXPECT_TRUE(about->isVisible());
   EXPECT_EQ(about->versionText(), QStringLiteral("v" QUILLION_PROJECT_VERSION));
   doc->close();
+  EXPECT_TRUE(controller.shouldTerminate());
+}
+
+TEST_F(AboutAndWebPages, APictureOfThePanelShowsItsLinesCentred) {
+  installDatabase(42);
+  AppController controller(app_, hooks_);
+  ASSERT_TRUE(controller.launch({}));
+  AboutPanel* about = controller.showAbout();
+  ASSERT_NE(about, nullptr);
+  quillion::test::processEvents();
+  const QString png = quillion::test::screenshotPath("about.png");
+  ASSERT_TRUE(about->grab().save(png, "PNG"));
+  const QImage image(png);
+  ASSERT_FALSE(image.isNull());
+  // Each band of rows holding dark pixels is one line of text (or the button); every band
+  // has its ink about the middle of the panel.
+  const auto inkBounds = [&image](int y) {
+    std::pair<int, int> bounds{image.width(), -1};
+    if (y >= image.height()) return bounds;
+    for (int x = 0; x < image.width(); ++x)
+      if (QColor(image.pixel(x, y)).lightness() < 100) {
+        bounds.first = std::min(bounds.first, x);
+        bounds.second = std::max(bounds.second, x);
+      }
+    return bounds;
+  };
+  int bands = 0;
+  for (int y = 0; y < image.height();) {
+    auto [left, right] = inkBounds(y++);
+    if (right < 0) continue;
+    for (auto next = inkBounds(y); next.second >= 0; next = inkBounds(++y)) {
+      left = std::min(left, next.first);
+      right = std::max(right, next.second);
+    }
+    ++bands;
+    EXPECT_LE(std::abs((left + right) - image.width()), image.width() / 10)
+        << "band " << bands << " from " << left << " to " << right << " of " << image.width();
+  }
+  EXPECT_GE(bands, 5) << "name, version, database version, credit and button";
   EXPECT_TRUE(controller.shouldTerminate());
 }
