@@ -175,7 +175,6 @@ AboutPanel* AppController::showAbout() {
                                               QString::number(deviceInfo_->getCurrentBDBVersion())
                                         : QString());
   about_->setCreditText(applicationCredit());
-  about_->adjustSize();
   if (const QScreen* screen = about_->screen()) {
     QRect frame = about_->frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());
