@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QUrl>
 
 #include "documents/layout_document.h"
@@ -13,6 +16,7 @@
 #include "framework/messages.h"
 #include "quillion/DC.h"
 #include "quillion/GDT.h"
+#include "shell/about_panel.h"
 #include "shell/application.h"
 #include "shell/burn_log.h"
 #include "shell/device_info_controller.h"
@@ -24,6 +28,7 @@
 #include "shell/preference_keys.h"
 #include "shell/start_window.h"
 #include "shell/temp_folder_mgr.h"
+#include "shell/web_pages.h"
 
 namespace quillion {
 
@@ -37,9 +42,13 @@ std::uint32_t installedDatabaseVersion() {
 }  // namespace
 
 AppController::AppController(Application& app, Hooks hooks, QObject* parent)
-    : QObject(parent), app_(app), hooks_(std::move(hooks)) {}
+    : QObject(parent), app_(app), hooks_(std::move(hooks)) {
+  app_.setExtraMenus([this](QMenuBar* bar) { addMenus(bar); });
+}
 
 AppController::~AppController() {
+  app_.setExtraMenus({});
+  delete about_;
   // The panels read the device list: they go first.
   delete deviceInfo_;
   delete dbUpdater_;
@@ -94,6 +103,7 @@ bool AppController::shouldTerminate() {
     DC_Term();
     running_ = false;
   }
+  delete about_;
   delete deviceInfo_;
   delete dbUpdater_;
   layoutCtlr_.reset();
@@ -126,7 +136,7 @@ bool AppController::viewLogFile() {
   QFile log(path);
   if (!log.exists() && !log.open(QIODevice::WriteOnly)) return false;
   log.close();
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  return openUrl(QUrl::fromLocalFile(path));
 }
 
 bool AppController::clearLogFile() {
@@ -153,6 +163,69 @@ DBUpdaterWindowController* AppController::showDBUpdaterPanel() {
   dbUpdater_->show();
   dbUpdater_->raise();
   return dbUpdater_;
+}
+
+AboutPanel* AppController::showAbout() {
+  if (!about_) about_ = new AboutPanel;
+  about_->setVersionText(QStringLiteral("v") + applicationVersion());
+  // The drive information knows the database in use, also after an update.
+  if (!deviceInfo_ && devices_)
+    deviceInfo_ = new DeviceInfoController(*devices_, installedDatabaseVersion());
+  about_->setBDBVersionText(deviceInfo_ ? QStringLiteral("BDB Version: ") +
+                                              QString::number(deviceInfo_->getCurrentBDBVersion())
+                                        : QString());
+  about_->setCreditText(applicationCredit());
+  if (const QScreen* screen = about_->screen()) {
+    QRect frame = about_->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    about_->move(frame.topLeft());
+  }
+  about_->show();
+  about_->raise();
+  about_->activateWindow();
+  return about_;
+}
+
+bool AppController::openUrl(const QUrl& url) const {
+  return hooks_.openUrl ? hooks_.openUrl(url) : QDesktopServices::openUrl(url);
+}
+
+namespace {
+
+bool isUsableWebAddress(const QUrl& url) {
+  return url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty();
+}
+
+}  // namespace
+
+bool AppController::openWebPage(const QString& action) {
+  const WebPage* page = findWebPage(action);
+  if (!page) return false;
+  const QUrl url = webPageAddress(*page, app_.defaults());
+  return isUsableWebAddress(url) && openUrl(url);
+}
+
+void AppController::addMenus(QMenuBar* bar) {
+  QMenu* internet = bar->addMenu(Msg::gui(QStringLiteral("Internet")));
+  internet->setObjectName(QStringLiteral("internetMenu"));
+  for (const WebPage& page : webPages()) {
+    const QString action = QString::fromLatin1(page.action);
+    QAction* item = internet->addAction(Msg::gui(QString::fromLatin1(page.title)), this,
+                                        [this, action] { openWebPage(action); });
+    item->setObjectName(action);
+  }
+  // A page without an address cannot be opened: its item is greyed out rather than silent.
+  const auto refresh = [this, internet] {
+    for (QAction* item : internet->actions()) {
+      const WebPage* page = findWebPage(item->objectName());
+      if (page) item->setEnabled(isUsableWebAddress(webPageAddress(*page, app_.defaults())));
+    }
+  };
+  refresh();
+  connect(internet, &QMenu::aboutToShow, this, refresh);
+  QMenu* help = bar->addMenu(Msg::gui(QStringLiteral("Help")));
+  help->addAction(Msg::gui(QStringLiteral("About Quillion")), this, [this] { showAbout(); })
+      ->setObjectName(QStringLiteral("showAbout:"));
 }
 
 bool AppController::importPlaylist(const QString& path) {

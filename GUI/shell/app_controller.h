@@ -8,12 +8,16 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QUrl>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
+class QMenuBar;
+
 namespace quillion {
 
+class AboutPanel;
 class Application;
 class DBUpdaterWindowController;
 class DeviceInfoController;
@@ -36,6 +40,9 @@ class AppController : public QObject {
     std::function<void()> showErasePanel;
     std::function<void()> showDiscInfoPanel;
     std::function<void()> startCddbClient;
+    // Hands an address to the desktop (its browser, or the viewer of a file); the desktop's
+    // own opener when empty.
+    std::function<bool(const QUrl&)> openUrl;
   };
 
   explicit AppController(Application& app, Hooks hooks = {}, QObject* parent = nullptr);
@@ -73,11 +80,20 @@ class AppController : public QObject {
   bool viewLogFile();
   bool clearLogFile();
   DBUpdaterWindowController* showDBUpdaterPanel();
+  // The About panel, filled afresh each time: the version, the drive database's version
+  // (empty when the drive information cannot be had) and the credit line.
+  AboutPanel* showAbout();
+  // Opens the web page of a menu action (web_pages.h) in the browser; false, opening
+  // nothing, when the action is unknown or its page has no usable address.
+  bool openWebPage(const QString& action);
   // Reads the playlist at `path` into a new audio layout; false (with an alert) when it is
   // none.
   bool importPlaylist(const QString& path);
 
  private:
+  void addMenus(QMenuBar* bar);
+  bool openUrl(const QUrl& url) const;
+
   Application& app_;
   Hooks hooks_;
   std::unique_ptr<DeviceListManager> devices_;
@@ -86,6 +102,7 @@ class AppController : public QObject {
   std::unique_ptr<PreferenceController> preferences_;
   QPointer<DeviceInfoController> deviceInfo_;
   QPointer<DBUpdaterWindowController> dbUpdater_;
+  QPointer<AboutPanel> about_;
   int numberOfDrivesErasing_ = 0;
   bool running_ = false;
 };

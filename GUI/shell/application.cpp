@@ -98,6 +98,7 @@ void Application::buildMenus(QMenuBar* bar, WindowController& window) {
   });
   file->addSeparator();
   file->addAction(Msg::gui(QStringLiteral("Quit")), QKeySequence::Quit, this, [this] { quit(); });
+  if (extraMenus_) extraMenus_(bar);
 }
 
 }  // namespace quillion

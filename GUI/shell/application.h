@@ -35,6 +35,9 @@ class Application : public QObject {
   // the quit guard refuses.
   void quit();
   void setQuitGuard(std::function<bool()> guard) { quitGuard_ = std::move(guard); }
+  // Adds the shell's own menus after the File menu of every window built from now on; an
+  // empty function removes them.
+  void setExtraMenus(std::function<void(QMenuBar*)> build) { extraMenus_ = std::move(build); }
 
  private:
   void buildMenus(QMenuBar* bar, class WindowController& window);
@@ -44,6 +47,7 @@ class Application : public QObject {
   SheetPrompts prompts_;
   std::unique_ptr<DocumentController> documents_;
   std::function<bool()> quitGuard_;
+  std::function<void(QMenuBar*)> extraMenus_;
 };
 
 }  // namespace quillion

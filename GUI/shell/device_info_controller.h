@@ -29,6 +29,7 @@ class DeviceInfoController : public QWidget {
   static QStringList rowKeys();
 
   void setCurrentBDBVersion(std::uint32_t version);
+  std::uint32_t getCurrentBDBVersion() const { return bdbVersion_; }
   void deviceListDidChange();
   void deviceStatusDidChange();
 

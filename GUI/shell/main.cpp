@@ -8,6 +8,7 @@
 #include <csignal>
 #include <functional>
 
+#include "shell/about_panel.h"
 #include "shell/app_controller.h"
 #include "shell/application.h"
 
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillion"));
   QApplication::setOrganizationName(QStringLiteral("Quillion"));
-  QApplication::setApplicationVersion(QStringLiteral(QUILLION_VERSION));
+  QApplication::setApplicationVersion(quillion::applicationVersion());
   QApplication::setQuitOnLastWindowClosed(false);
 
   // --help and --version answer and exit; an unknown option is an error, never a file name.

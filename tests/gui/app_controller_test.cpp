@@ -291,7 +291,12 @@ TEST_F(Launching, ThePanelsAreSingleInstances) {
 
 TEST_F(Launching, HooksForLaterPanelsAndTheBurnLogActions) {
   int erase = 0, discInfo = 0, cddb = 0;
-  AppController controller(app_, {[&] { ++erase; }, [&] { ++discInfo; }, [&] { ++cddb; }});
+  std::vector<QUrl> opened;
+  AppController controller(app_, {[&] { ++erase; }, [&] { ++discInfo; }, [&] { ++cddb; },
+                                  [&](const QUrl& url) {
+                                    opened.push_back(url);
+                                    return true;
+                                  }});
   ASSERT_TRUE(controller.launch({}));
   EXPECT_EQ(cddb, 1) << "the lookup client starts with the application";
   controller.showErasePanel();
@@ -302,6 +307,11 @@ TEST_F(Launching, HooksForLaterPanelsAndTheBurnLogActions) {
   qputenv("XDG_STATE_HOME", quillion::test::makeTempDir("log-state").toUtf8());
   const QString log = BurnLog::burnLogPath();
   EXPECT_TRUE(controller.clearLogFile()) << "nothing to remove is no failure";
+  EXPECT_TRUE(controller.viewLogFile());
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened.front(), QUrl::fromLocalFile(log)) << "a missing log is made empty, then shown";
+  EXPECT_TRUE(QFileInfo(log).isFile());
+  EXPECT_EQ(QFileInfo(log).size(), 0);
   QDir().mkpath(QFileInfo(log).absolutePath());
   {
     QFile f(log);

@@ -25,14 +25,6 @@ using quillion::test::GuiTest;
 
 namespace {
 
-QString screenshotPath(const QString& name) {
-  const QString build = qEnvironmentVariable("QUILLION_BINARY_DIR");
-  const QString dir =
-      build.isEmpty() ? quillion::test::makeTempDir("screenshots") : build + "/screenshots";
-  QDir().mkpath(dir);
-  return dir + '/' + name;
-}
-
 class DeviceInfoPanel : public GuiTest {
  protected:
   void SetUp() override {
@@ -136,7 +128,7 @@ TEST_F(DeviceInfoPanel, APictureOfThePanelShowsItsRows) {
   panel.resize(480, 440);
   panel.show();
   quillion::test::processEvents();
-  const QString png = screenshotPath("drive-information.png");
+  const QString png = quillion::test::screenshotPath("drive-information.png");
   ASSERT_TRUE(panel.grab().save(png, "PNG"));
   QImage image(png);
   ASSERT_FALSE(image.isNull());

@@ -121,11 +121,7 @@ TEST_F(StartWindow, APictureShowsEveryKindsButton) {
   window_.resize(560, 260);
   window_.show();
   quillion::test::processEvents();
-  const QString build = qEnvironmentVariable("QUILLION_BINARY_DIR");
-  const QString dir =
-      build.isEmpty() ? quillion::test::makeTempDir("screenshots") : build + "/screenshots";
-  QDir().mkpath(dir);
-  const QString png = dir + "/start-window.png";
+  const QString png = quillion::test::screenshotPath("start-window.png");
   ASSERT_TRUE(window_.grab().save(png, "PNG"));
   QImage image(png);
   ASSERT_FALSE(image.isNull());

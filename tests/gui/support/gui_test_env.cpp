@@ -59,6 +59,14 @@ QString makeTempDir(const QString& name) {
   return path;
 }
 
+QString screenshotPath(const QString& name) {
+  const QString build = qEnvironmentVariable("QUILLION_BINARY_DIR");
+  const QString dir = build.isEmpty() ? makeTempDir(QStringLiteral("screenshots"))
+                                      : build + QStringLiteral("/screenshots");
+  QDir().mkpath(dir);
+  return dir + QLatin1Char('/') + name;
+}
+
 void processEvents() {
   QCoreApplication::sendPostedEvents();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -18,6 +18,10 @@ QString tempRoot();
 // A new empty folder under tempRoot().
 QString makeTempDir(const QString& name);
 
+// Where a test leaves a picture of a window for people to look at: <build>/screenshots/ when
+// QUILLION_BINARY_DIR is set, else a temporary folder.
+QString screenshotPath(const QString& name);
+
 // Delivers queued calls and deferred deletions.
 void processEvents();
 
