@@ -229,11 +229,14 @@ void EmulatedDrive::recordSessionBlocks(std::int32_t lba, const std::vector<RawS
   for (std::size_t i = 0; i < sectors.size(); ++i) {
     const std::int32_t block = lba + static_cast<std::int32_t>(i);
     const CueRegion* r = regionAt(cue, block);
+    // A block the cue sheet does not cover was refused before it was recorded.
+    if (r == nullptr) continue;
     const Track* open = m.openTrack();
     if (!open || open->number != r->track) {
-      if (open) m.closeTrack();
       const auto [first, start] = trackBounds(cue, r->track);
       const CueRegion* one = regionAt(cue, start);
+      if (one == nullptr) continue;
+      if (open) m.closeTrack();
       Track t{r->track, m.sessionInProgress(), static_cast<std::uint32_t>(std::max(start, 0)),
               0,        cueKind(one->form),    false};
       t.pregap = static_cast<std::uint32_t>(start - first);

@@ -32,7 +32,7 @@ struct Messages {
   }
 };
 
-inline void collectError(void* app, const char* format, ...) {
+__attribute__((format(printf, 2, 3))) inline void collectError(void* app, const char* format, ...) {
   va_list args;
   va_start(args, format);
   char text[1024];

@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <ctime>
 #include <limits>
-#include <set>
+#include <string>
+#include <unordered_set>
 
 #include "DPMs/base/dpm_filesystem_base.h"
 #include "common/byte_order.h"
@@ -25,7 +26,7 @@ bool embedded(const UdfEntry& e, bool embed) {
 
 EngineStatus planChildren(const FS_Node& folder, std::uint32_t self, const UdfNamer& namer,
                           UdfPartitionPlan& plan, std::string& problem) {
-  std::set<std::vector<std::uint8_t>> seen;
+  std::unordered_set<std::string> seen;
   for (const auto& [key, child] : folder.Children()) {
     UdfEntry e;
     e.node = child.get();
@@ -35,8 +36,8 @@ EngineStatus planChildren(const FS_Node& folder, std::uint32_t self, const UdfNa
       problem = "A name cannot be written in UDF: " + quillion::layoutPath(*child);
       return kErrProducerName;
     }
-    std::vector<std::uint8_t> identity = e.name.bytes;
-    identity.push_back(e.name.compression);
+    std::string identity(e.name.bytes.begin(), e.name.bytes.end());
+    identity.push_back(static_cast<char>(e.name.compression));
     if (!seen.insert(identity).second) {
       problem = "Two names in one folder become the same UDF name: " + quillion::layoutPath(*child);
       return kErrProducerName;
