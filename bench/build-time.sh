@@ -4,12 +4,25 @@
 # (.ci/run), pinned to two cores with ccache off, then the Release configuration with tests,
 # which must build without a warning. Prints the stages' times and the lines of code.
 #   bench/build-time.sh [CORES] [REV]   CORES defaults to 0,1 (taskset list), REV to HEAD
+# With QUILLION_BUILD_TIME_LOGS=DIR, the CI log and each build's .ninja_log (every compile's
+# time) are kept in DIR.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cores=${1:-0,1}
 rev=${2:-HEAD}
 work=$(mktemp -d /tmp/quillion-build-time-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+keep_logs() {
+  local dir=${QUILLION_BUILD_TIME_LOGS:-}
+  if [ -n "$dir" ]; then
+    mkdir -p "$dir"
+    cp "$work/ci.log" "$dir/" 2>/dev/null || true
+    for build in build-test build-fuzz build-tsan build-release; do
+      cp "$work/clone/$build/.ninja_log" "$dir/$build.ninja_log" 2>/dev/null || true
+    done
+  fi
+  rm -rf "$work"
+}
+trap keep_logs EXIT
 
 git clone -q "$top" "$work/clone"
 cd "$work/clone"
@@ -28,7 +41,7 @@ echo "cores: $cores"
 start=$SECONDS
 taskset -c "$cores" bash .ci/run >"$work/ci.log" 2>&1 || { tail -n 40 "$work/ci.log"; echo "CI run failed"; exit 1; }
 grep -E '^stage ' "$work/ci.log"
-sed -n '/^ten slowest tests:/,/^[^ ]/p' "$work/ci.log" | grep -E '^(ten|  )'
+sed -n '/ shards; ten slowest:$/,/ skipped/p' "$work/ci.log"
 echo "stage ci-total: $((SECONDS - start)) s"
 
 start=$SECONDS
