@@ -131,6 +131,10 @@ function(quillion_add_gtest)
     set(entry ${T_NAME}.${shard})
     add_test(NAME ${entry} COMMAND ${T_NAME})
     set_tests_properties(${entry} PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT}
-      ENVIRONMENT "GTEST_TOTAL_SHARDS=${T_SHARDS};GTEST_SHARD_INDEX=${shard};GTEST_OUTPUT=xml:${PROJECT_BINARY_DIR}/test-results/${entry}.xml;QUILLION_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUILLION_BINARY_DIR=${PROJECT_BINARY_DIR}")
+      ENVIRONMENT "GTEST_TOTAL_SHARDS=${T_SHARDS};GTEST_SHARD_INDEX=${shard};GTEST_OUTPUT=xml:${PROJECT_BINARY_DIR}/test-results/${entry}.xml;QUILLION_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUILLION_BINARY_DIR=${PROJECT_BINARY_DIR}"
+      # The checking tools are the Debian packages the set-up installs. A user's shims put
+      # before them in PATH (pyenv's python3 takes seconds to start) would be slower and
+      # possibly other versions.
+      ENVIRONMENT_MODIFICATION "PATH=path_list_prepend:/usr/bin")
   endforeach()
 endfunction()
