@@ -94,26 +94,32 @@ bool fitsDisc(const dspn_pack& pack, const dspn_DiscInfo& disc, const FS_Node& n
                 std::uint64_t{disc.files} + s.files, std::uint64_t{disc.blocks} + s.blocks);
 }
 
-void estimateBelow(const FS_Node& folder, const FS_Node* root, dspn_pack& pack) {
-  for (const auto& [key, child] : folder.Children()) {
-    const Share s = shareOf(*child, pack.fsFlags);
-    auto disc = std::find_if(pack.discs.begin(), pack.discs.end(), [&](const dspn_DiscInfo& d) {
-      return fitsDisc(pack, d, *child, root, s);
-    });
+// `depth`: the folders between the children of `folder` and the root.
+void estimateBelow(const FS_Node& folder, const FS_Node* root, std::uint32_t depth,
+                   dspn_pack& pack) {
+  const bool tooDeep = depth > kSpanMaxDepth;
+  for (const auto& entry : folder.Children()) {
+    const FS_Node& child = *entry.second;
+    const Share s = shareOf(child, pack.fsFlags);
+    auto disc =
+        tooDeep ? pack.discs.end()
+                : std::find_if(pack.discs.begin(), pack.discs.end(), [&](const dspn_DiscInfo& d) {
+                    return fitsDisc(pack, d, child, root, s);
+                  });
     if (disc != pack.discs.end()) {
-      addToDisc(*disc, *child, root, s);
+      addToDisc(*disc, child, root, s);
       continue;
     }
-    if (!placedWhole(*child)) {
-      estimateBelow(*child, root, pack);
+    if (!placedWhole(child)) {
+      estimateBelow(child, root, depth + 1, pack);
       continue;
     }
     dspn_DiscInfo fresh;
-    if (!fitsDisc(pack, fresh, *child, root, s)) {
-      if (pack.tooBig != nullptr) (void)pack.tooBig->Append(child.get());
+    if (tooDeep || !fitsDisc(pack, fresh, child, root, s)) {
+      if (pack.tooBig != nullptr) (void)pack.tooBig->Append(entry.second.get());
       continue;
     }
-    addToDisc(fresh, *child, root, s);
+    addToDisc(fresh, child, root, s);
     pack.discs.push_back(std::move(fresh));
   }
 }
@@ -193,23 +199,24 @@ void markPlaced(FS_Node& node, const FS_Node* root) {
   }
 }
 
-void nextBelow(FS_Node& folder, const FS_Node* root, dspn_Tree_pack& pack) {
+void nextBelow(FS_Node& folder, const FS_Node* root, std::uint32_t depth, dspn_Tree_pack& pack) {
+  const bool tooDeep = depth > kSpanMaxDepth;
   for (const auto& [key, child] : folder.Children()) {
     FS_Node& node = *child;
     if (node.HasFlag(kFSNodeUsed)) continue;
     if (node.IsFolder() && node.IsPolluted()) {
-      nextBelow(node, root, pack);
+      nextBelow(node, root, depth + 1, pack);
       continue;
     }
     const Share s = shareOf(node, pack.fsFlags);
     const std::uint32_t parents = uncopiedParents(node, root, pack);
-    // A node below more folders than can be copied stays where it is, reported as left.
+    // A node below more folders than are copied stays where it is, reported as left.
     const bool fits =
-        parents <= kSpanMaxDepth &&
+        !tooDeep &&
         fitsIn(pack.capacity, pack.fsFlags, std::uint64_t{pack.folders} + s.folders + parents,
                std::uint64_t{pack.files} + s.files, std::uint64_t{pack.blocks} + s.blocks);
     if (!fits && node.IsFolder() && !node.IsPackage()) {
-      nextBelow(node, root, pack);
+      nextBelow(node, root, depth + 1, pack);
       continue;
     }
     if (!fits || !hangCopy(node.CopyNode(true, pack.discID), node, root, pack)) {
@@ -268,7 +275,7 @@ std::uint32_t FS_Tree::dspn_Estimate(std::uint32_t capacity, std::uint32_t fsFla
     pack.tooBig = list.get();
   }
   pack.discs.emplace_back();
-  estimateBelow(*root, root, pack);
+  estimateBelow(*root, root, 0, pack);
   if (tooBig != nullptr) *tooBig = list.release();
   return static_cast<std::uint32_t>(pack.discs.size());
 }
@@ -287,7 +294,7 @@ FS_Tree* FS_Tree::dspn_NextTree(std::uint32_t discID, std::uint32_t fsFlags, std
   pack.newTree = made.get();
   pack.fsFlags = fsFlags;
   pack.capacity = capacity;
-  nextBelow(*root, root, pack);
+  nextBelow(*root, root, 0, pack);
   if (remainingFiles) *remainingFiles = pack.remainingFiles;
   if (remainingBlocks) *remainingBlocks = pack.remainingBlocks;
   if (biggestBlocks) *biggestBlocks = pack.biggestBlocks;

@@ -49,5 +49,6 @@ struct dspn_Tree_pack {
   std::uint32_t folders = 0;
 };
 
-// How deep a placed node may lie below the root: its folders are copied level by level.
+// How many folders may lie between a placed node and the root: its folders are copied level
+// by level. A deeper node fits no disc (it may still go inside a folder placed whole).
 inline constexpr std::uint32_t kSpanMaxDepth = 1000;

@@ -4,6 +4,7 @@
 // at many capacities, where every file must land on exactly one disc within capacity.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -470,4 +471,47 @@ TEST(Spanning, EveryFileOnExactlyOneDiscAtEveryCapacity) {
     EXPECT_EQ(discs.back().remainingFiles, tooBigNodes) << "files on no disc are reported";
   }
   EXPECT_GE(discCounts.size(), 3u) << "the capacities give runs of different lengths";
+}
+
+// Folders are copied up to 1,000 levels above a placed file: below 1,000 folders the two
+// files go on a disc each under copies of all their folders; below 1,001 both are too big
+// for every disc, in the estimate and in the run alike. (One file with its folders needs
+// 1126 + 2 x levels.)
+TEST(Spanning, FoldersAreCopiedUpToAThousandLevels) {
+  for (const std::uint32_t levels : {1000u, 1001u}) {
+    SCOPED_TRACE(levels);
+    SpanTree tree{initTree(nullptr)};
+    FS_Node* parent = nullptr;
+    for (std::uint32_t i = 0; i < levels; ++i) {
+      FS_Node* folder = initNode(nullptr, ("D" + std::to_string(i)).c_str(), nullptr, false);
+      ASSERT_EQ(AddTreeNode(tree.tree, folder, parent), kNoErr);
+      parent = folder;
+    }
+    for (const char* name : {"f1", "f2"}) {
+      FS_Node* file = FS_Node::MakeImportFile(name, nullptr, 0, 0);
+      file->dataActualSize = 100 * kBlock;
+      ASSERT_EQ(AddTreeNode(tree.tree, file, parent), kNoErr);
+    }
+    const std::uint32_t capacity = 1126 + 2 * levels;
+    dspn_Start(tree.tree);
+    TooBig tooBig;
+    const std::uint32_t estimate = dspn_Estimate(tree.tree, capacity, kJoliet, &tooBig.list);
+    const auto discs = runAll(tree.tree, kJoliet, capacity);
+    if (levels == 1000) {
+      EXPECT_EQ(estimate, 2u);
+      EXPECT_EQ(tooBig.titles(), "");
+      ASSERT_EQ(discs.size(), 3u);
+      ASSERT_EQ(discs[0].files.size(), 1u);
+      ASSERT_EQ(discs[1].files.size(), 1u);
+      EXPECT_EQ(std::count(discs[0].files[0].begin(), discs[0].files[0].end(), '/'), 1000);
+      EXPECT_EQ(discs[0].files[0].substr(discs[0].files[0].size() - 8), "/D999/f1");
+      EXPECT_EQ(discs[2].remainingFiles, 0u);
+    } else {
+      EXPECT_EQ(estimate, 1u);
+      EXPECT_EQ(tooBig.titles(), "f1 f2 ");
+      ASSERT_EQ(discs.size(), 1u);
+      EXPECT_EQ(discs[0].remainingFiles, 2u);
+      EXPECT_EQ(discs[0].remainingBlocks, 200u);
+    }
+  }
 }
