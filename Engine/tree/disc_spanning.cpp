@@ -150,7 +150,7 @@ bool hangCopy(FS_Node* copy, const FS_Node& node, const FS_Node* root, dspn_Tree
   std::unique_ptr<FS_Node> piece(copy);
   std::vector<const FS_Node*> made;
   FS_Node* target = nullptr;
-  const FS_Node* source = node.Parent();
+  FS_Node* source = node.Parent();
   for (std::uint32_t level = 0;; ++level) {
     if (source == nullptr) break;
     if (source == root) {
@@ -162,7 +162,10 @@ bool hangCopy(FS_Node* copy, const FS_Node& node, const FS_Node* root, dspn_Tree
       break;
     }
     if (level >= kSpanMaxDepth) break;
-    std::unique_ptr<FS_Node> folderCopy(const_cast<FS_Node*>(source)->CopyNode(false, 0));
+    std::unique_ptr<FS_Node> folderCopy(source->CopyNode(false, 0));
+    // The copy stands for a whole folder of the new disc, not for a partly placed one.
+    folderCopy->SetPolluted(false);
+    folderCopy->placedChildren = 0;
     if (folderCopy->AddChild(piece.get()) != kNoErr) break;
     (void)piece.release();
     piece = std::move(folderCopy);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Tree maps and list maps: writing runs of node records from a tree or list, and building a
 // tree or list again from them.
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -23,6 +23,9 @@ constexpr std::size_t kGrowStep = 131072;
 // The caller learns the size through an i32.
 constexpr std::size_t kMaxMapBytes = std::numeric_limits<std::int32_t>::max();
 constexpr const char* kNoPath = "-";
+// Layout documents know a tree map that could not grow by the code it shares with session
+// import's failures.
+constexpr EngineStatus kTreeMapCannotGrow = kErrImportConverter;
 
 // A buffer from malloc, since the caller releases it with free().
 class MapBuffer {
@@ -42,8 +45,8 @@ class MapBuffer {
     const auto bytes = encodedSize(record);
     if (!bytes) return Append::kTooLong;
     while (used_ + *bytes > capacity_) {
-      const std::size_t grown = capacity_ + kGrowStep;
-      if (grown > kMaxMapBytes) return Append::kCannotGrow;
+      if (capacity_ >= kMaxMapBytes) return Append::kCannotGrow;
+      const std::size_t grown = std::min(capacity_ + kGrowStep, kMaxMapBytes);
       auto* more = static_cast<std::uint8_t*>(std::realloc(data_, grown));
       if (more == nullptr) return Append::kCannotGrow;
       data_ = more;
@@ -180,7 +183,8 @@ EngineStatus readTreeMap(std::span<const std::uint8_t> buffer, FS_Tree** tree,
       // inside this node (so no index loop can form).
       if (nodes[p]->AddChild(nodes[k]) == kNoErr) (void)owned[k].release();
     }
-    auto made = std::make_unique<FS_Tree>(nodes.empty() ? nullptr : owned[0].release());
+    auto made = std::make_unique<FS_Tree>(nodes.empty() ? nullptr : nodes[0]);
+    if (!nodes.empty()) (void)owned[0].release();
     (void)made->Root()->CollectAndSetFolderSize(made->BlockSize());
     // What is still owned here hangs from no node the root reaches: each such node goes with
     // its subtree, exactly once, when `owned` does.
@@ -219,7 +223,7 @@ EngineStatus writeTreeMap(FS_Tree& tree, void** buffer, std::int32_t* size) {
   auto step = out.append(recordOf(root, 0));
   std::uint32_t nextIndex = 1;
   if (step == MapBuffer::Append::kDone) step = writeBelow(root, 0, nextIndex, out);
-  if (step != MapBuffer::Append::kDone) return statusOf(step, kErrImportConverter);
+  if (step != MapBuffer::Append::kDone) return statusOf(step, kTreeMapCannotGrow);
   out.handOver(buffer, size);
   return kNoErr;
 }
