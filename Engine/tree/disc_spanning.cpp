@@ -13,6 +13,8 @@
 #include "tree/fs_node.h"
 #include "tree/fs_tree.h"
 
+// Named, so that these helpers never meet a namesake when files are compiled together.
+namespace quillion::span_detail {
 namespace {
 
 constexpr std::uint32_t kNothingFits = std::numeric_limits<std::uint32_t>::max();
@@ -242,18 +244,20 @@ void resetSpanState(FS_Node* node, bool*, void*, std::uint16_t, bool*) {
 }
 
 }  // namespace
+}  // namespace quillion::span_detail
 
 std::uint32_t fsEstimation(std::uint32_t fsFlags, std::uint32_t folders, std::uint32_t files,
                            std::uint32_t blocks) {
-  const SpanFormat f = spanFormat(fsFlags);
-  if (!f.hfs && !f.udf && f.isoNames != 1 && f.isoNames != 2) return kNothingFits;
+  const quillion::span_detail::SpanFormat f = quillion::span_detail::spanFormat(fsFlags);
+  if (!f.hfs && !f.udf && f.isoNames != 1 && f.isoNames != 2)
+    return quillion::span_detail::kNothingFits;
   const std::uint64_t d = folders, n = files;
   std::uint64_t need = std::uint64_t{blocks} + 1000;
   if (f.hfs) need += (d + n + 4) / 5 + 20;
   if (f.udf) need += d + n + (n + 24) / 25 + 520;
   if (f.isoNames == 1) need += d + (n + 59) / 60 + 25;
   if (f.isoNames == 2) need += (n + 19) / 20 + 2 * d + 25;
-  return clamp32(need);
+  return quillion::span_detail::clamp32(need);
 }
 
 void FS_Tree::dspn_Start() {
@@ -261,8 +265,8 @@ void FS_Tree::dspn_Start() {
   // The sizes that decide what fits are the rounded totals: bring them up to date once
   // here rather than trust totals that an edit left behind.
   (void)root->CollectAndSetFolderSize(blockSize);
-  resetSpanState(root, nullptr, nullptr, 0, nullptr);
-  (void)root->WalkAllChildren(resetSpanState, nullptr, nullptr, true);
+  quillion::span_detail::resetSpanState(root, nullptr, nullptr, 0, nullptr);
+  (void)root->WalkAllChildren(quillion::span_detail::resetSpanState, nullptr, nullptr, true);
 }
 
 std::uint32_t FS_Tree::dspn_Estimate(std::uint32_t capacity, std::uint32_t fsFlags,
@@ -278,7 +282,7 @@ std::uint32_t FS_Tree::dspn_Estimate(std::uint32_t capacity, std::uint32_t fsFla
     pack.tooBig = list.get();
   }
   pack.discs.emplace_back();
-  estimateBelow(*root, root, 0, pack);
+  quillion::span_detail::estimateBelow(*root, root, 0, pack);
   if (tooBig != nullptr) *tooBig = list.release();
   return static_cast<std::uint32_t>(pack.discs.size());
 }
@@ -297,7 +301,7 @@ FS_Tree* FS_Tree::dspn_NextTree(std::uint32_t discID, std::uint32_t fsFlags, std
   pack.newTree = made.get();
   pack.fsFlags = fsFlags;
   pack.capacity = capacity;
-  nextBelow(*root, root, 0, pack);
+  quillion::span_detail::nextBelow(*root, root, 0, pack);
   if (remainingFiles) *remainingFiles = pack.remainingFiles;
   if (remainingBlocks) *remainingBlocks = pack.remainingBlocks;
   if (biggestBlocks) *biggestBlocks = pack.biggestBlocks;

@@ -385,6 +385,12 @@ const Damage kDamages[] = {
      layout::ReadStop::kDropped, "Vol\n.A\n"},
     {"parent index 7 of four records", [](auto& b, const auto& s) { le::put32(b, s[2] + 16, 7); },
      layout::ReadStop::kEnd, "Vol\n.A\n.b.txt\n"},
+    {"parent index 7 in a map of three records",
+     [](auto& b, const auto& s) {
+       b.resize(s[3]);
+       le::put32(b, s[2] + 16, 7);
+     },
+     layout::ReadStop::kEnd, "Vol\n.A\n"},
     {"a record naming itself as parent", [](auto& b, const auto& s) { le::put32(b, s[1] + 16, 1); },
      layout::ReadStop::kEnd, "Vol\n.b.txt\n"},
     {"two folders naming each other",
