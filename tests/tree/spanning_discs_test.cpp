@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A spanning run made into real discs: every next tree is produced as an ISO9660 volume with
 // Joliet names by the producer the burn job would pick, isoinfo reads each volume's size,
-// xorriso extracts every disc, and together the discs hold the source exactly: every file
+// xorriso and 7zz extract every disc, and together the discs hold the source exactly: every file
 // once, byte for byte, and every folder.
 #include <gtest/gtest.h>
 
@@ -36,6 +36,7 @@ std::uint32_t volumeBlocks(const std::string& image) {
 TEST(SpanningDiscs, EveryDiscFitsAndTogetherTheyHoldTheSourceOnce) {
   QUILLION_REQUIRE_TOOL("isoinfo");
   QUILLION_REQUIRE_TOOL("xorriso");
+  QUILLION_REQUIRE_TOOL("7zz");
   TempDir dir;
   const fs::path src = dir.file("src");
   unsigned seed = 1;
@@ -86,11 +87,16 @@ TEST(SpanningDiscs, EveryDiscFitsAndTogetherTheyHoldTheSourceOnce) {
     EXPECT_LE(blocks, capacity) << "disc " << id;
 
     const std::string into = dir.file("out" + std::to_string(id)).string();
+    const std::string into7z = dir.file("7zz" + std::to_string(id)).string();
     int status = 0;
     const std::string log =
         runReader({"xorriso", "-indev", image, "-osirrox", "on", "-extract", "/", into}, &status);
     ASSERT_EQ(status, 0) << log;
-    for (const auto& [path, bytes] : filesBelow(into)) {
+    const std::string log7z = runReader({"7zz", "x", "-y", "-o" + into7z, image}, &status);
+    ASSERT_EQ(status, 0) << log7z;
+    const auto extracted = filesBelow(into);
+    EXPECT_EQ(differences(filesBelow(into7z), extracted), "") << "7zz and xorriso agree";
+    for (const auto& [path, bytes] : extracted) {
       if (path.back() != '/') ++copies[path];
       together[path] = bytes;
     }
