@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "quillion/DSPN.h"
