@@ -50,6 +50,15 @@ class FS_Tree {
   EngineStatus GenerateFileLocTable(std::uint32_t blockSize, FS_FileLocTable* table,
                                     bool useRsrc) const;
 
+  // Disc spanning (see quillion/DSPN.h): flags and counters of every node are reset; the
+  // estimate changes no node; each next tree marks what it placed.
+  void dspn_Start();
+  std::uint32_t dspn_Estimate(std::uint32_t capacity, std::uint32_t fsFlags,
+                              FS_List** tooBig) const;
+  FS_Tree* dspn_NextTree(std::uint32_t discID, std::uint32_t fsFlags, std::uint32_t capacity,
+                         std::uint32_t* remainingFiles, std::uint32_t* remainingBlocks,
+                         std::uint32_t* biggestBlocks);
+
   FS_Node* Root() const { return root; }
   bool useResourceFork = true;
 
