@@ -20,6 +20,9 @@ bool stopScan(const Context& ctx, bool transport);
 std::uint64_t probeBudget(const Context& ctx);
 // n bytes from the reader into a descriptor buffer of the context's services.
 std::uint8_t* copyBytes(Context& ctx, BitReader& r, std::uint32_t n, bool& failed);
+// The same from bytes at hand.
+std::uint8_t* copyDescriptors(Context& ctx, const std::uint8_t* bytes, std::uint32_t n,
+                              bool& failed);
 
 // Probe results beyond found / not found.
 inline constexpr int kProbeReadError = 2;

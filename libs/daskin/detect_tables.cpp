@@ -118,16 +118,32 @@ std::uint64_t probeBudget(const Context& ctx) {
   return ctx.settings.probe_stop_mode < 5 ? 2097152u : 104857600u;
 }
 
-std::uint8_t* copyBytes(Context& ctx, BitReader& r, std::uint32_t n, bool& failed) {
+namespace {
+
+std::uint8_t* newDescriptorBuffer(Context& ctx, std::uint32_t n, bool& failed) {
   failed = false;
   if (n == 0) return nullptr;
   auto* out = static_cast<std::uint8_t*>(ctx.services.allocate(n));
   if (!out) {
     ctx.services.error("Unable to allocate %d bytes for a descriptor buffer", static_cast<int>(n));
     failed = true;
-    return nullptr;
   }
-  for (std::uint32_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(r.get(8));
+  return out;
+}
+
+}  // namespace
+
+std::uint8_t* copyBytes(Context& ctx, BitReader& r, std::uint32_t n, bool& failed) {
+  std::uint8_t* out = newDescriptorBuffer(ctx, n, failed);
+  if (out)
+    for (std::uint32_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(r.get(8));
+  return out;
+}
+
+std::uint8_t* copyDescriptors(Context& ctx, const std::uint8_t* bytes, std::uint32_t n,
+                              bool& failed) {
+  std::uint8_t* out = newDescriptorBuffer(ctx, n, failed);
+  if (out) std::memcpy(out, bytes, n);
   return out;
 }
 
