@@ -76,8 +76,21 @@ stream_info_struct* addStream(Context& ctx, int program, std::uint32_t streamTyp
   s.pid = pid;
   s.stream_id = id;
   s.sub_stream_id = sub;
-  if (sub != 0) ctx.privateSubStreams = true;
+  if (sub != 0 && id == 0xBD) ctx.privateSubStreams = true;
   return &s;
+}
+
+void addNavigationStreams(Context& ctx) {
+  for (std::uint8_t sub = 0; sub < 2; ++sub)
+    if (!seenStream(ctx, 0xBF, sub)) (void)addStream(ctx, 0, 0, DEMUX_KIND_NONE, 0, 0xBF, sub);
+}
+
+bool seenStream(const Context& ctx, std::uint8_t id, std::uint8_t sub) {
+  const ProgramRecord& program = ctx.programs[0];
+  for (int i = 0; i < program.info.streams; ++i)
+    if (program.streams[i].info.stream_id == id && program.streams[i].info.sub_stream_id == sub)
+      return true;
+  return false;
 }
 
 bool hasKind(const Context& ctx, std::uint32_t kind) {
