@@ -292,6 +292,49 @@ TEST_F(DaskinDvdSet, CellsOutOfFileOrderAreFollowedAndRetimed) {
   EXPECT_GT(stamped, 10u);
 }
 
+// An angle block: the title's last two cells made one (first cell of the block, then its
+// last), each angle plays the cell before the block and its own cell of the block; two
+// angles are counted, and a title or angle number out of range selects the first.
+TEST_F(DaskinDvdSet, AnglesChooseTheirCellOfABlock) {
+  Bytes ifo = ifo_;
+  const auto& cells = titles_[0].cells;
+  ASSERT_EQ(cells.size(), 3u);
+  ifo[cells[1].entry] = static_cast<std::uint8_t>((ifo[cells[1].entry] & 0x0F) | 0x50);
+  ifo[cells[2].entry] = static_cast<std::uint8_t>((ifo[cells[2].entry] & 0x0F) | 0xD0);
+  const auto set = changedSet("angles", ifo, vob_);
+  struct Case {
+    int title;
+    int angle;
+    std::vector<IfoCell> cells;
+  };
+  const std::vector<Case> cases = {{1, 1, {cells[0], cells[1]}},
+                                   {1, 2, {cells[0], cells[2]}},
+                                   {7, 2, {cells[0], cells[2]}},
+                                   {1, 0, {cells[0], cells[1]}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("title " + std::to_string(c.title) + " angle " + std::to_string(c.angle));
+    demux_settings settings = title(c.title);
+    settings.dvd_angle = c.angle;
+    Demux d(settings);
+    ASSERT_EQ(d.open(set), 0);
+    EXPECT_EQ(d.fileInfo().dvd_angles, 2);
+    const auto streams = d.streams();
+    const StreamListing* video = find(streams, 0xE0, 0);
+    ASSERT_NE(video, nullptr);
+    const Pulled pulled = d.pullStream(video->program, video->stream);
+    EXPECT_TRUE(pulled.ended);
+    EXPECT_TRUE(pulled.bytes ==
+                referenceVideo(cellBytes(vob_, c.cells), "angle" + std::to_string(c.angle)));
+  }
+  // An angle that no cell of the block has leaves the cells outside the block.
+  demux_settings settings = title(1);
+  settings.dvd_angle = 3;
+  Demux d(settings);
+  ASSERT_EQ(d.open(set), 0);
+  const Pulled pulled = d.pullStream(0, 0);
+  EXPECT_TRUE(pulled.bytes == referenceVideo(cellBytes(vob_, {cells[0]}), "angle3"));
+}
+
 // The navigation copies reach streams bound to them byte for byte, in IFO mode those of the
 // title's cells, in VOB mode every one of the file; pulled and copied alike.
 TEST_F(DaskinDvdSet, NavigationCopiesReachTheirBoundStreams) {
