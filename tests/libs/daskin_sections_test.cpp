@@ -88,11 +88,67 @@ Bytes grownMap(const Bytes& original, const Bytes& programDescriptors, Damage da
   return section;
 }
 
+// How the grown maps are laid into the map PID's packets: each copy from the start of a
+// packet of its own, or one copy behind the other, so that a packet ends one copy and
+// begins the next (its pointer field giving where).
+enum class Layout { OwnPackets, BackToBack };
+
+// The packets of the map PID for one original map packet. Back to back, the copies form one
+// endless run of bytes, of which each place takes one packet more than a copy needs.
+struct MapWriter {
+  Bytes section;
+  Layout layout = Layout::OwnPackets;
+  std::uint8_t counter = 0;
+  std::size_t streamAt = 0;  // bytes of the endless run already sent
+
+  Bytes packet(bool unitStart, std::uint8_t pointer, const Bytes& payload) {
+    Bytes out{0x47, static_cast<std::uint8_t>((unitStart ? 0x40 : 0) | kMapPid >> 8),
+              static_cast<std::uint8_t>(kMapPid & 0xFF), static_cast<std::uint8_t>(0x10 | counter)};
+    counter = (counter + 1) & 0x0F;
+    if (unitStart) out.push_back(pointer);
+    out.insert(out.end(), payload.begin(), payload.end());
+    out.resize(kPacket, 0xFF);
+    return out;
+  }
+  Bytes place() {
+    Bytes out;
+    if (layout == Layout::OwnPackets) {
+      for (std::size_t sent = 0; sent < section.size();) {
+        const std::size_t room = sent == 0 ? 183 : 184;
+        const std::size_t n = std::min(room, section.size() - sent);
+        const Bytes p = packet(sent == 0, 0,
+                               Bytes(section.begin() + static_cast<long>(sent),
+                                     section.begin() + static_cast<long>(sent + n)));
+        out.insert(out.end(), p.begin(), p.end());
+        sent += n;
+      }
+      return out;
+    }
+    const std::size_t size = section.size();
+    // The run begins halfway into a copy: the first whole copy starts behind a pointer field
+    // and ends in a packet whose pointer field points past its last bytes.
+    if (streamAt == 0) streamAt = size / 2;
+    for (std::size_t k = 0; k < size / 183 + 2; ++k) {
+      const std::size_t nextStart = (streamAt + size - 1) / size * size;
+      const bool unitStart = nextStart - streamAt < 183;
+      const std::size_t n = unitStart ? 183 : 184;
+      Bytes payload;
+      for (std::size_t i = 0; i < n; ++i) payload.push_back(section[(streamAt + i) % size]);
+      const Bytes p = packet(unitStart, static_cast<std::uint8_t>(nextStart - streamAt), payload);
+      out.insert(out.end(), p.begin(), p.end());
+      streamAt += n;
+    }
+    return out;
+  }
+};
+
 // The stream with every map copy replaced by the grown map, spread over as many packets of
 // the map PID as it needs (continuity counters renumbered).
-Bytes withGrownMaps(const Bytes& ts, const Bytes& programDescriptors, Damage damage) {
+Bytes withGrownMaps(const Bytes& ts, const Bytes& programDescriptors, Damage damage,
+                    Layout layout = Layout::OwnPackets) {
   Bytes out;
-  std::uint8_t counter = 0;
+  MapWriter writer;
+  writer.layout = layout;
   for (std::size_t at = 0; at + kPacket <= ts.size(); at += kPacket) {
     const std::uint8_t* p = ts.data() + at;
     const std::uint32_t pid = static_cast<std::uint32_t>((p[1] & 0x1F) << 8 | p[2]);
@@ -103,24 +159,9 @@ Bytes withGrownMaps(const Bytes& ts, const Bytes& programDescriptors, Damage dam
     if (!(p[1] & 0x40) || (p[3] & 0x20)) continue;  // ffmpeg's maps: one whole section each
     const std::size_t start = 5 + p[4];
     const std::size_t length = static_cast<std::size_t>((p[start + 1] & 0x0F) << 8 | p[start + 2]);
-    const Bytes section =
-        grownMap(Bytes(p + start, p + start + 3 + length), programDescriptors, damage);
-    std::size_t sent = 0;
-    bool first = true;
-    while (sent < section.size()) {
-      Bytes packet{0x47, static_cast<std::uint8_t>((first ? 0x40 : 0) | kMapPid >> 8),
-                   static_cast<std::uint8_t>(kMapPid & 0xFF),
-                   static_cast<std::uint8_t>(0x10 | counter)};
-      counter = (counter + 1) & 0x0F;
-      if (first) packet.push_back(0);  // pointer field
-      const std::size_t n = std::min(kPacket - packet.size(), section.size() - sent);
-      packet.insert(packet.end(), section.begin() + static_cast<long>(sent),
-                    section.begin() + static_cast<long>(sent + n));
-      sent += n;
-      packet.resize(kPacket, 0xFF);
-      out.insert(out.end(), packet.begin(), packet.end());
-      first = false;
-    }
+    writer.section = grownMap(Bytes(p + start, p + start + 3 + length), programDescriptors, damage);
+    const Bytes packets = writer.place();
+    out.insert(out.end(), packets.begin(), packets.end());
   }
   return out;
 }
@@ -135,9 +176,10 @@ class DaskinSpanningTables : public ::testing::Test {
                         "sine=r=48000", "-t", "1", "-c:v", "mpeg2video", "-c:a", "mp2", "-f",
                         "mpegts", plain_.string()}));
   }
-  std::filesystem::path rewritten(const char* name, Damage damage) {
+  std::filesystem::path rewritten(const char* name, Damage damage,
+                                  Layout layout = Layout::OwnPackets) {
     const auto file = dir_->file(name);
-    writeFile(file, withGrownMaps(readFile(plain_), descriptors_, damage));
+    writeFile(file, withGrownMaps(readFile(plain_), descriptors_, damage, layout));
     return file;
   }
   std::unique_ptr<TempDir> dir_;
@@ -209,6 +251,32 @@ TEST_F(DaskinSpanningTables, AMapOverThreePacketsAgreesWithFfprobeAndTsinfo) {
     EXPECT_TRUE(d.pullStream(s.program, s.stream).bytes ==
                 original.pullStream(s.program, s.stream).bytes)
         << s.info.pid;
+}
+
+// Copies of the map laid one behind the other: a packet carries the end of one copy and,
+// behind its pointer field, the start of the next; ffprobe reads the same program.
+TEST_F(DaskinSpanningTables, MapsBackToBackAreEachReadWhole) {
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  const auto file = rewritten("packed.ts", Damage::None, Layout::BackToBack);
+  Demux d;
+  ASSERT_EQ(d.open(file), 0);
+  program_info_struct program{};
+  ASSERT_EQ(mpegDemuxGetProgramInfo(d.ctx(), &program, 0), 0);
+  EXPECT_NE(program.program_number, 0u);
+  ASSERT_EQ(program.descriptor_length, descriptors_.size());
+  EXPECT_TRUE(Bytes(program.descriptors, program.descriptors + program.descriptor_length) ==
+              descriptors_);
+  std::set<std::uint32_t> probedPids;
+  for (const auto& line : ffprobeLines({"-show_entries", "stream=id"}, file))
+    if (line.rfind("0x", 0) == 0)
+      probedPids.insert(static_cast<std::uint32_t>(std::stoul(line, nullptr, 16)));
+  std::set<std::uint32_t> ourPids;
+  for (const auto& s : d.streams()) {
+    ourPids.insert(s.info.pid);
+    EXPECT_NE(s.info.stream_type, 0u);
+  }
+  EXPECT_EQ(ourPids, probedPids);
+  EXPECT_EQ(ourPids.size(), 2u);
 }
 
 // A map whose CRC fails, or whose length runs past the packets that carry it, is passed
