@@ -5,6 +5,7 @@
 // that the cells name. Navigation packs are compared byte for byte with the VOB's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -413,6 +414,37 @@ TEST_F(DaskinDvdSet, AnInterleavedUnitGoesOnAtTheNextUnit) {
   EXPECT_LT(pulled.bytes.size(), referenceVideo(cellBytes(vob, titles_[0].cells), "whole").size());
   for (const auto& c : pulled.chunks)
     EXPECT_FALSE(c.pack_position >= vobus[1] * kSector && c.pack_position < vobus[2] * kSector);
+}
+
+// The title VOBs split into two files (at a sector in the middle of title 2), named in lower
+// case: the set reads on from the first file into the second, and the payload is the same;
+// without the second file the set is refused as incomplete.
+TEST_F(DaskinDvdSet, ATitleReadsOnIntoTheNextVobFile) {
+  const auto folder = dir_->file("split");
+  std::filesystem::create_directories(folder);
+  writeFile(folder / "VTS_01_0.IFO", ifo_);
+  const auto& cells = titles_[1].cells;
+  const std::size_t cut = (cells.front().firstSector + cells.back().lastSector) / 2 * kSector;
+  writeFile(folder / "vts_01_1.vob", Bytes(vob_.begin(), vob_.begin() + static_cast<long>(cut)));
+  writeFile(folder / "vts_01_2.vob", Bytes(vob_.begin() + static_cast<long>(cut), vob_.end()));
+  {
+    Demux d(title(2));
+    ASSERT_EQ(d.open(folder / "VTS_01_0.IFO"), 0)
+        << (d.messages.errors.empty() ? "" : d.messages.errors[0]);
+    EXPECT_EQ(d.fileInfo().size, vob_.size());
+    const auto streams = d.streams();
+    const StreamListing* video = find(streams, 0xE0, 0);
+    ASSERT_NE(video, nullptr);
+    const Pulled pulled = d.pullStream(video->program, video->stream);
+    EXPECT_TRUE(pulled.ended);
+    EXPECT_TRUE(pulled.bytes == referenceVideo(cellBytes(vob_, cells), "split"));
+    EXPECT_TRUE(std::any_of(pulled.chunks.begin(), pulled.chunks.end(),
+                            [&](const demux_chunk_info& c) { return c.pack_position >= cut; }));
+  }
+  std::filesystem::remove(folder / "vts_01_2.vob");
+  Demux d(title(2));
+  EXPECT_EQ(d.open(folder / "VTS_01_0.IFO"), 1);
+  EXPECT_TRUE(d.messages.has("Not all VTS_01_*.VOB files were found"));
 }
 
 // Damaged IFO files are refused with their message, and nothing stays open.
