@@ -113,7 +113,12 @@ class DaskinDvdSet : public ::testing::Test {
     }
     const auto xml = dir_->file("dvd.xml");
     writeFile(xml, "<dvdauthor dest=\"" + dir_->file("dvd").string() +
-                       "\"><vmgm/><titleset><titles>"
+                       "\"><vmgm><menus><pgc entry=\"title\"><vob file=\"" +
+                       dir_->file("t1.mpg").string() +
+                       "\"/></pgc></menus></vmgm>"
+                       "<titleset><menus><pgc entry=\"root\"><vob file=\"" +
+                       dir_->file("t0.mpg").string() +
+                       "\"/></pgc></menus><titles>"
                        "<pgc><vob file=\"" +
                        dir_->file("t0.mpg").string() +
                        "\" chapters=\"0,0:00:00.500,0:00:01.000\"/></pgc>"
@@ -445,6 +450,41 @@ TEST_F(DaskinDvdSet, ATitleReadsOnIntoTheNextVobFile) {
   Demux d(title(2));
   EXPECT_EQ(d.open(folder / "VTS_01_0.IFO"), 1);
   EXPECT_TRUE(d.messages.has("Not all VTS_01_*.VOB files were found"));
+}
+
+// Menus: the video manager's (VIDEO_TS.IFO) and the title set's (its IFO with the menu
+// flag) deliver their menu VOB; the listing is the one ffprobe gives for that VOB.
+TEST_F(DaskinDvdSet, MenusDeliverTheirMenuVob) {
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  const auto folder = dir_->file("dvd") / "VIDEO_TS";
+  struct Case {
+    const char* ifo;
+    const char* vob;
+    int menu;
+  };
+  for (const Case& c :
+       {Case{"VIDEO_TS.IFO", "VIDEO_TS.VOB", 0}, Case{"VTS_01_0.IFO", "VTS_01_0.VOB", 1}}) {
+    SCOPED_TRACE(c.ifo);
+    demux_settings settings = title(1);
+    settings.dvd_menu = c.menu;
+    Demux d(settings);
+    ASSERT_EQ(d.open(folder / c.ifo), 0) << (d.messages.errors.empty() ? "" : d.messages.errors[0]);
+    const auto vob = folder / c.vob;
+    EXPECT_EQ(d.fileInfo().size, std::filesystem::file_size(vob));
+    std::set<std::uint32_t> ours;
+    for (const auto& s : d.streams())
+      ours.insert(s.info.stream_id == 0xBD ? s.info.sub_stream_id : 0x100u | s.info.stream_id);
+    std::set<std::uint32_t> theirs;
+    for (const auto& line : ffprobeLines({"-show_entries", "stream=id"}, vob))
+      theirs.insert(static_cast<std::uint32_t>(std::stoul(splitCsv(line)[0], nullptr, 16)));
+    EXPECT_EQ(ours, theirs);
+    const auto streams = d.streams();
+    const StreamListing* video = find(streams, 0xE0, 0);
+    ASSERT_NE(video, nullptr);
+    const Pulled pulled = d.pullStream(video->program, video->stream);
+    EXPECT_TRUE(pulled.ended);
+    EXPECT_TRUE(pulled.bytes == referenceVideo(readFile(vob), std::string("menu") + c.vob));
+  }
 }
 
 // Damaged IFO files are refused with their message, and nothing stays open.
