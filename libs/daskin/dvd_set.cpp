@@ -113,7 +113,7 @@ bool listVobs(Context& ctx, const IfoFacts& facts, const SetName& set) {
   return true;
 }
 
-void listStreams(Context& ctx, const IfoFacts& facts) {
+void listSetStreams(Context& ctx, const IfoFacts& facts) {
   ctx.fileInfo.programs = 1;
   ctx.fileInfo.system_stream_type = kProgramStream;
   for (int i = 0; i < facts.streamCount; ++i) {
@@ -221,7 +221,7 @@ bool openDvdSet(Context& ctx) {
   ctx.fileInfo.dvd_titles = facts.titles;
   ctx.fileInfo.dvd_angles = 1;
   if (!listVobs(ctx, facts, set)) return false;
-  listStreams(ctx, facts);
+  listSetStreams(ctx, facts);
   return chooseCells(ctx, facts);
 }
 

@@ -65,35 +65,35 @@ std::uint64_t chainTable(IfoView& v, int kind, std::uint32_t unit) {
   return table + v.u32(table + 8 + 8ull * unit + 4);
 }
 
-void addStream(IfoFacts& out, std::uint32_t kind, std::uint32_t id, std::uint32_t sub) {
+void addIfoStream(IfoFacts& out, std::uint32_t kind, std::uint32_t id, std::uint32_t sub) {
   if (out.streamCount >= static_cast<int>(sizeof out.streams / sizeof out.streams[0])) return;
   out.streams[out.streamCount++] = {kind, static_cast<std::uint8_t>(id),
                                     static_cast<std::uint8_t>(sub)};
 }
 
 // Video, then each audio attribute by its coding mode, then each subpicture stream.
-void listStreams(IfoView& v, const KindLayout& layout, std::uint64_t chain, IfoFacts& out) {
-  addStream(out, DEMUX_KIND_VIDEO, 0xE0, 0);
+void listIfoStreams(IfoView& v, const KindLayout& layout, std::uint64_t chain, IfoFacts& out) {
+  addIfoStream(out, DEMUX_KIND_VIDEO, 0xE0, 0);
   const std::uint32_t audio = v.u8(layout.audioCount) & 0x0F;
   for (std::uint32_t i = 0; i < audio && i < 8; ++i) {
     const std::uint32_t mode = v.u8(layout.audioCount + 1 + 8 * i) >> 5;
     const std::uint32_t n = v.u8(chain + 12 + 2 * i) & 7;
     switch (mode) {
       case 0:
-        addStream(out, DEMUX_KIND_AC3, 0xBD, 0x80 + n);
+        addIfoStream(out, DEMUX_KIND_AC3, 0xBD, 0x80 + n);
         break;
       case 2:
       case 3:
-        addStream(out, DEMUX_KIND_MPEG_AUDIO, 0xC0 + n, 0);
+        addIfoStream(out, DEMUX_KIND_MPEG_AUDIO, 0xC0 + n, 0);
         break;
       case 4:
-        addStream(out, DEMUX_KIND_LPCM, 0xBD, 0xA0 + n);
+        addIfoStream(out, DEMUX_KIND_LPCM, 0xBD, 0xA0 + n);
         break;
       case 6:
-        addStream(out, DEMUX_KIND_SUB_88, 0xBD, 0x88 + n);
+        addIfoStream(out, DEMUX_KIND_SUB_88, 0xBD, 0x88 + n);
         break;
       case 7:
-        addStream(out, DEMUX_KIND_SUB_90, 0xBD, 0x90 + n);
+        addIfoStream(out, DEMUX_KIND_SUB_90, 0xBD, 0x90 + n);
         break;
       default:
         break;  // modes 1 and 5 carry no stream Daskin delivers
@@ -104,7 +104,7 @@ void listStreams(IfoView& v, const KindLayout& layout, std::uint64_t chain, IfoF
     std::uint32_t number = 0;
     for (std::uint32_t b = 0; b < 4 && number == 0; ++b)
       number = v.u8(chain + 28 + 4 * i + b) & 0x1F;
-    addStream(out, DEMUX_KIND_SUBPICTURE, 0xBD, 0x20 + number);
+    addIfoStream(out, DEMUX_KIND_SUBPICTURE, 0xBD, 0x20 + number);
   }
 }
 
@@ -184,7 +184,7 @@ IfoStatus readIfoFacts(const std::uint8_t* ifo, std::uint32_t size, bool menu, I
     if (v.u16(chains) == 0) return v.damaged() ? IfoStatus::Damaged : layout.missing;
   }
   out.firstChain = static_cast<std::uint32_t>(chains + v.u32(chains + 12));
-  listStreams(v, layout, out.firstChain, out);
+  listIfoStreams(v, layout, out.firstChain, out);
   return v.damaged() ? IfoStatus::Damaged : IfoStatus::Ok;
 }
 
