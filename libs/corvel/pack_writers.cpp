@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "bufstream.h"
-#include "crc32.h"
+#include "mpeg_crc32.h"
 #include "engine.h"
 #include "settings.h"
 
@@ -414,7 +414,7 @@ std::size_t buildStreamMap(const mpeg_m_muxer& mux, std::uint8_t* out) {
   out[9] = 0;
   out[10] = static_cast<std::uint8_t>(entries >> 8);
   out[11] = static_cast<std::uint8_t>(entries);
-  const std::uint32_t crc = mpegCrc32(out, static_cast<std::size_t>(p - out));
+  const std::uint32_t crc = mpeg::mpegCrc32(out, static_cast<std::size_t>(p - out));
   for (int i = 0; i < 4; ++i) *p++ = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
   return static_cast<std::size_t>(p - out);
 }

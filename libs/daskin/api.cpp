@@ -8,6 +8,7 @@
 #include "binding.h"
 #include "daskin.h"
 #include "detect.h"
+#include "dvd_set.h"
 #include "io.h"
 
 using quillion::daskin::Context;
@@ -69,12 +70,18 @@ void closeContext(Context& ctx) {
   dk::freeFileList(ctx);
   ctx.privateSubStreams = false;
   ctx.vobMode = false;
+  dk::closeDvdSet(ctx);
   ctx.pesOnly = false;
   ctx.unboundedVideo = false;
   ctx.tsPrefix = 0;
   ctx.reader = nullptr;
   ctx.name[0] = '\0';
   ctx.open = false;
+}
+
+bool isIfo(const char* name) {
+  const std::size_t length = std::strlen(name);
+  return length >= 4 && strcasecmp(name + length - 4, ".ifo") == 0;
 }
 
 }  // namespace
@@ -126,7 +133,7 @@ int32_t mpegDemuxOpen(demux_context* c, int32_t /*reserved*/, const char* name) 
       ctx->services.error("Unable to handle filename length");
       return 1;
     }
-    if (!ctx->settings.caller_io && !dk::systemFileSize(name, size)) {
+    if (!ctx->settings.caller_io && !isIfo(name) && !dk::systemFileSize(name, size)) {
       ctx->services.error("Unable to open file %s", name);
       return 1;
     }
@@ -136,7 +143,10 @@ int32_t mpegDemuxOpen(demux_context* c, int32_t /*reserved*/, const char* name) 
   // callbacks.
   const std::size_t length = std::strlen(name);
   ctx->vobMode = length >= 4 && strcasecmp(name + length - 4, ".vob") == 0;
-  if (!dk::appendFile(*ctx, name, size) || !dk::detectFileType(*ctx) || !dk::selectReaders(*ctx)) {
+  // An IFO file stands for its set of VOB files, which it describes itself.
+  const bool opened = isIfo(name) ? dk::openDvdSet(*ctx)
+                                  : dk::appendFile(*ctx, name, size) && dk::detectFileType(*ctx);
+  if (!opened || !dk::selectReaders(*ctx)) {
     closeContext(*ctx);
     return 1;
   }

@@ -40,6 +40,10 @@ void setRoute(Context& ctx, Parser& p, const demux_stream_settings& s, bool boun
     p.byPid[info.pid & 0x1FFF] = r;
     return;
   }
+  if (info.stream_id == 0xBF && (ctx.vobMode || ctx.ifoMode) && info.sub_stream_id < 2) {
+    p.byNav[info.sub_stream_id] = r;
+    return;
+  }
   p.byId[info.stream_id] = r;
   if (usesSubStream(ctx, info)) p.bySub[info.sub_stream_id] = r;
 }

@@ -43,6 +43,18 @@ struct FileEntry {
   [[nodiscard]] std::uint64_t last() const { return first + size - 1; }
 };
 
+// One cell of a DVD title, menu or angle, in play order.
+struct DvdCell {
+  std::uint64_t duration = 0;  // 27 MHz
+  std::uint64_t first = 0;     // first byte of the cell's first VOBU in the set
+  std::uint64_t last = 0;      // last byte of its last VOBU
+  std::uint64_t previousLastVobu = 0;
+  std::uint64_t startTime = 0;  // on the title's time line, 27 MHz
+  std::int64_t ptsOffset = 0;   // added to every time stamp read inside the cell
+  std::uint32_t chain = 0;      // byte offset of its program chain in the IFO copy
+  int fileIndex = -1;
+};
+
 struct FileBuffer {
   std::uint8_t* data = nullptr;
   std::uint32_t capacity = 0;
@@ -122,10 +134,16 @@ struct Parser {
   Route byPid[8192];
   Route byId[256];
   Route bySub[256];
+  Route byNav[2];  // the navigation copies: presentation control (0), data search (1)
   StreamRecord* pullStream = nullptr;
   // Copies of the last DVD navigation packets.
   std::uint8_t pci[60] = {};
   std::uint8_t dsi[546] = {};
+  // DVD sets: the cell being read, and the interleaved unit the last data search packet
+  // announced (its category byte and the unit's last byte).
+  int cell = 0;
+  std::uint8_t dsiCategory = 0;
+  std::uint64_t unitEnd = 0;
 };
 
 struct Context {
@@ -137,7 +155,12 @@ struct Context {
   int fileCount = 0;
   std::uint64_t totalSize = 0;
   bool privateSubStreams = false;
-  bool vobMode = false;  // a DVD video object file: navigation packets are read
+  bool vobMode = false;         // a DVD video object file: navigation packets are read
+  bool ifoMode = false;         // a DVD set opened through its IFO file: cells are followed
+  std::uint8_t* ifo = nullptr;  // the IFO file's copy (services' memory)
+  std::uint32_t ifoSize = 0;
+  DvdCell* cells = nullptr;  // services' memory
+  int cellCount = 0;
   bool pesOnly = false;
   bool unboundedVideo = false;
   int tsPrefix = 0;  // 0 or 4

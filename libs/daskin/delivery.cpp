@@ -212,6 +212,33 @@ Step sendDownstream(Context& ctx, Parser& p, int program, int stream, bool withH
   return Step::Delivered;
 }
 
+Step sendNavCopy(Context& ctx, Parser& p, const Route& route, const std::uint8_t* bytes,
+                 std::uint32_t count, std::uint64_t dataPosition, demux_chunk_info* chunk) {
+  StreamRecord& s = ctx.programs[route.program].streams[route.stream];
+  if (!s.output) return Step::Delivered;
+  demux_chunk_info c{};
+  c.pts = kNoTime;
+  c.pack_position = p.packPosition;
+  c.data_position = dataPosition;
+  c.length = count;
+  if (s.chunkSize == 0) {
+    // The copy stays in the parser until its next navigation packet.
+    c.data = bytes;
+    if (chunk && s.pullParser == &p) {
+      *chunk = c;
+      p.chunkFilled = true;
+    }
+    return Step::Delivered;
+  }
+  if (s.output->copybytes(s.output, const_cast<std::uint8_t*>(bytes), count) != count) {
+    p.error = true;
+    ctx.services.error("Unable to copy %d bytes to stream bufstream", static_cast<int>(count));
+    return Step::Error;
+  }
+  if (s.output->auxinfo(s.output, 0, DEMUX_CHUNK_INFO_ID, &c, sizeof c) != 0) return Step::Error;
+  return Step::Delivered;
+}
+
 Step sendUntilStartCode(Context& ctx, Parser& p, demux_chunk_info* chunk) {
   const std::uint32_t have = ensure(p, 32);
   if (have == 0) {

@@ -76,8 +76,21 @@ stream_info_struct* addStream(Context& ctx, int program, std::uint32_t streamTyp
   s.pid = pid;
   s.stream_id = id;
   s.sub_stream_id = sub;
-  if (sub != 0) ctx.privateSubStreams = true;
+  if (sub != 0 && id == 0xBD) ctx.privateSubStreams = true;
   return &s;
+}
+
+void addNavigationStreams(Context& ctx) {
+  for (std::uint8_t sub = 0; sub < 2; ++sub)
+    if (!seenStream(ctx, 0xBF, sub)) (void)addStream(ctx, 0, 0, DEMUX_KIND_NONE, 0, 0xBF, sub);
+}
+
+bool seenStream(const Context& ctx, std::uint8_t id, std::uint8_t sub) {
+  const ProgramRecord& program = ctx.programs[0];
+  for (int i = 0; i < program.info.streams; ++i)
+    if (program.streams[i].info.stream_id == id && program.streams[i].info.sub_stream_id == sub)
+      return true;
+  return false;
 }
 
 bool hasKind(const Context& ctx, std::uint32_t kind) {
@@ -118,16 +131,32 @@ std::uint64_t probeBudget(const Context& ctx) {
   return ctx.settings.probe_stop_mode < 5 ? 2097152u : 104857600u;
 }
 
-std::uint8_t* copyBytes(Context& ctx, BitReader& r, std::uint32_t n, bool& failed) {
+namespace {
+
+std::uint8_t* newDescriptorBuffer(Context& ctx, std::uint32_t n, bool& failed) {
   failed = false;
   if (n == 0) return nullptr;
   auto* out = static_cast<std::uint8_t*>(ctx.services.allocate(n));
   if (!out) {
     ctx.services.error("Unable to allocate %d bytes for a descriptor buffer", static_cast<int>(n));
     failed = true;
-    return nullptr;
   }
-  for (std::uint32_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(r.get(8));
+  return out;
+}
+
+}  // namespace
+
+std::uint8_t* copyBytes(Context& ctx, BitReader& r, std::uint32_t n, bool& failed) {
+  std::uint8_t* out = newDescriptorBuffer(ctx, n, failed);
+  if (out)
+    for (std::uint32_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(r.get(8));
+  return out;
+}
+
+std::uint8_t* copyDescriptors(Context& ctx, const std::uint8_t* bytes, std::uint32_t n,
+                              bool& failed) {
+  std::uint8_t* out = newDescriptorBuffer(ctx, n, failed);
+  if (out) std::memcpy(out, bytes, n);
   return out;
 }
 

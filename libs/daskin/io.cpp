@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "dvd_set.h"
 #include "readers.h"
 
 namespace quillion::daskin {
@@ -291,6 +292,8 @@ void resetDelivery(Parser& p) {
   std::memset(p.avLastCounter, 0xFF, sizeof p.avLastCounter);
   std::memset(p.avOwed, 0, sizeof p.avOwed);
   p.nextPacket = p.position;
+  p.dsiCategory = 0;
+  p.unitEnd = 0;
 }
 
 bool positionParser(Context& ctx, Parser& p, std::uint64_t position) {
@@ -329,6 +332,7 @@ bool positionParser(Context& ctx, Parser& p, std::uint64_t position) {
   }
   p.position = position;
   resetDelivery(p);
+  if (ctx.ifoMode) p.cell = cellAt(ctx, position);
   return true;
 }
 

@@ -47,14 +47,6 @@ bool readStreamMap(Context& ctx, BitReader& r, std::uint32_t length, bool& faile
   return program.info.streams > 0;
 }
 
-bool seen(const Context& ctx, std::uint8_t id, std::uint8_t sub) {
-  for (int i = 0; i < ctx.programs[0].info.streams; ++i) {
-    const stream_info_struct& s = ctx.programs[0].streams[i].info;
-    if (s.stream_id == id && s.sub_stream_id == sub) return true;
-  }
-  return false;
-}
-
 // Steps over a private stream 1 header to its sub-stream id; answers the header bytes taken.
 std::uint32_t skipPesHeader(BitReader& r, bool mpeg1) {
   if (!mpeg1) {
@@ -98,7 +90,7 @@ void bindMappedAc3(Context& ctx, BitReader& r, bool mpeg1) {
     const std::uint32_t length = r.get(16);
     const std::uint32_t header = skipPesHeader(r, mpeg1);
     const auto sub = static_cast<std::uint8_t>(r.get(8));
-    if (sub >= 0x80 && sub <= 0x87 && !seen(ctx, 0xBD, sub)) {
+    if (sub >= 0x80 && sub <= 0x87 && !seenStream(ctx, 0xBD, sub)) {
       s->sub_stream_id = sub;
       ctx.privateSubStreams = true;
     }
@@ -140,13 +132,16 @@ int probeProgramStream(BitReader& r, std::uint64_t budget) {
       mapped = readStreamMap(ctx, r, length, failed);
       if (failed) return 1;
     } else if (id >= 0xC0 && id <= 0xEF) {
-      if (!seen(ctx, id, 0))
+      if (!seenStream(ctx, id, 0))
         (void)addStream(ctx, 0, 0, id >= 0xE0 ? DEMUX_KIND_VIDEO : DEMUX_KIND_MPEG_AUDIO, 0, id, 0);
+    } else if (id == 0xBF && type == kProgramStream && ctx.vobMode) {
+      // A video object file's navigation packets are listed as the two copies they give.
+      addNavigationStreams(ctx);
     } else if (id == 0xBD && length > 0) {
       (void)skipPesHeader(r, type == kMpeg1System);
       const auto sub = static_cast<std::uint8_t>(r.get(8));
       const std::uint32_t kind = classifySubStream(sub);
-      if (kind != DEMUX_KIND_NONE && !seen(ctx, 0xBD, sub))
+      if (kind != DEMUX_KIND_NONE && !seenStream(ctx, 0xBD, sub))
         (void)addStream(ctx, 0, 0, kind, 0, 0xBD, sub);
     }
     if (r.failed()) return kProbeReadError;

@@ -4,180 +4,95 @@
 #include <limits>
 
 #include "detect_internal.h"
+#include "ts_sections.h"
 
 namespace quillion::daskin::detail {
 
 namespace {
 
 constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
-constexpr std::uint32_t kPacket = 188;
 
-struct TsPayload {
-  std::int32_t bytes = -1;  // payload bytes left in the packet, -1 at the budget or end
-  bool unitStart = false;
-  std::uint32_t pid = 0;
-  std::uint64_t packetEnd = 0;
-};
-
-// The next packet of `pid` (any PID for kAnyPid) with a payload; the reader stands at its
-// first payload byte (past the pointer field of a unit start when `pointer` is set).
-constexpr std::uint32_t kAnyPid = 0x10000;
-TsPayload nextTsPayload(BitReader& r, std::uint64_t budget, std::uint32_t pid, bool pointer) {
-  TsPayload out;
-  while (!r.end() && r.position() < budget) {
-    if (r.show(8) != 0x47) {
-      r.skipBits(8);
-      continue;
-    }
-    const std::uint64_t start = r.position();
-    const std::uint32_t header = r.get(32);
-    out.packetEnd = start + kPacket;
-    const std::uint32_t packetPid = (header >> 8) & 0x1FFF;
-    const std::uint32_t control = (header >> 4) & 3;
-    auto toNext = [&] {
-      if (r.position() < out.packetEnd) r.skipBytes(out.packetEnd - r.position());
-      r.skipBytes(static_cast<std::uint64_t>(r.context().tsPrefix));
-    };
-    if ((pid != kAnyPid && packetPid != pid) || !(control & 1)) {
-      toNext();
-      continue;
-    }
-    std::int32_t left = 184;
-    if (control & 2) {
-      const std::uint32_t length = r.get(8);
-      if (length > 183) {
-        toNext();
-        continue;
-      }
-      r.skipBytes(length);
-      left -= static_cast<std::int32_t>(length) + 1;
-    }
-    if (left <= 0) {
-      toNext();
-      continue;
-    }
-    out.unitStart = (header & 0x400000) != 0;
-    out.pid = packetPid;
-    if (out.unitStart && pointer) {
-      const std::int32_t skip = static_cast<std::int32_t>(r.get(8));
-      if (skip + 1 > left) {
-        toNext();
-        continue;
-      }
-      r.skipBytes(static_cast<std::uint32_t>(skip));
-      left -= skip + 1;
-    }
-    out.bytes = left;
-    return out;
-  }
-  out.bytes = -1;
-  return out;
+std::uint32_t sectionWord(const PsiSection& s, std::uint32_t at) {
+  return static_cast<std::uint32_t>(s.bytes[at] << 8 | s.bytes[at + 1]);
 }
 
-void skipRestOf(BitReader& r, const TsPayload& at) {
-  if (r.position() < at.packetEnd) r.skipBytes(at.packetEnd - r.position());
-  r.skipBytes(static_cast<std::uint64_t>(r.context().tsPrefix));
+// A section in the long form (13818-1 2.4.4.10) of the table, whole and with a good CRC;
+// anything else is passed over as damaged.
+bool sound(const PsiSection& s, std::uint32_t tableId, std::uint32_t shortest) {
+  return s.tableId() == tableId && (s.bytes[1] & 0x80) != 0 && s.size >= shortest && s.crcHolds();
 }
 
 // The program association table (13818-1 2.4.4.3): its programs become the program list.
 void readAssociation(BitReader& r, std::uint64_t budget) {
   Context& ctx = r.context();
-  int expected = -1;
+  SectionReader sections(r, budget, 0);
+  PsiSection s;
+  int expected = 0;
   int last = 0;
-  while (expected <= last) {
-    const TsPayload at = nextTsPayload(r, budget, 0, true);
-    if (at.bytes < 0) return;
-    if (!at.unitStart) {
-      skipRestOf(r, at);
-      continue;
+  while (expected <= last && sections.next(s)) {
+    if (!sound(s, 0, 12)) continue;
+    const int number = s.bytes[6];
+    if (number != expected) continue;
+    if (expected == 0) last = s.bytes[7];
+    const std::uint32_t entries = (s.size - 12) / 4;
+    for (std::uint32_t i = 0; i < entries && ctx.fileInfo.programs < kMaxPrograms; ++i) {
+      program_info_struct& info = ctx.programs[ctx.fileInfo.programs].info;
+      info.program_number = sectionWord(s, 8 + 4 * i);
+      info.pmt_pid = sectionWord(s, 10 + 4 * i) & 0x1FFF;
+      ++ctx.fileInfo.programs;
     }
-    r.skipBits(8);  // table_id
-    const std::uint32_t sectionLength = r.get(16) & 0xFFF;
-    r.skipBits(24);  // transport_stream_id, version
-    const int number = static_cast<int>(r.get(8));
-    const int lastNumber = static_cast<int>(r.get(8));
-    if (expected < 0) {
-      if (number != 0) {
-        skipRestOf(r, at);
-        continue;
-      }
-      expected = 0;
-      last = lastNumber;
-    }
-    if (number == expected) {
-      std::uint32_t entries = sectionLength >= 9 ? (sectionLength - 9) / 4 : 0;
-      const auto room = static_cast<std::uint32_t>(at.bytes > 8 ? (at.bytes - 8) / 4 : 0);
-      if (entries > room) entries = room;
-      for (std::uint32_t i = 0; i < entries && ctx.fileInfo.programs < kMaxPrograms; ++i) {
-        program_info_struct& info = ctx.programs[ctx.fileInfo.programs].info;
-        info.program_number = r.get(16);
-        info.pmt_pid = r.get(16) & 0x1FFF;
-        ++ctx.fileInfo.programs;
-      }
-      ++expected;
-    }
-    skipRestOf(r, at);
+    ++expected;
   }
 }
 
-// One program's map (13818-1 2.4.4.8), read from the start of the data.
+// The streams of one map section, already checked whole.
+bool takeProgramMap(Context& ctx, int index, const PsiSection& s, bool& failed) {
+  ProgramRecord& program = ctx.programs[index];
+  const std::uint32_t end = s.size - 4;  // the CRC follows the last stream entry
+  const std::uint32_t infoLength = sectionWord(s, 10) & 0xFFF;
+  if (12 + infoLength > end) return false;
+  program.info.section_syntax_indicator = static_cast<std::uint8_t>(s.bytes[1] >> 7);
+  program.info.pcr_pid = sectionWord(s, 8) & 0x1FFF;
+  program.info.descriptors = copyDescriptors(ctx, s.bytes + 12, infoLength, failed);
+  program.info.descriptor_length = program.info.descriptors ? infoLength : 0;
+  if (failed) return false;
+  std::uint32_t at = 12 + infoLength;
+  while (at + 5 <= end) {
+    const std::uint32_t type = s.bytes[at];
+    const std::uint32_t pid = sectionWord(s, at + 1) & 0x1FFF;
+    const std::uint32_t esInfo = sectionWord(s, at + 3) & 0xFFF;
+    at += 5;
+    if (at + esInfo > end) break;
+    std::uint8_t* descriptors = copyDescriptors(ctx, s.bytes + at, esInfo, failed);
+    if (failed) return false;
+    at += esInfo;
+    const std::uint32_t kind = classifyStreamType(type, descriptors, esInfo);
+    const std::uint8_t id = kind == DEMUX_KIND_AC3 || kind == DEMUX_KIND_AES3 ? 0xBD : 0;
+    stream_info_struct* stream = addStream(ctx, index, type, kind, pid, id, 0);
+    if (!stream) {
+      ctx.services.release(descriptors);
+      break;
+    }
+    stream->descriptors = descriptors;
+    stream->descriptor_length = descriptors ? esInfo : 0;
+  }
+  return true;
+}
+
+// One program's map (13818-1 2.4.4.8), read from the start of the data: the first whole
+// section of its PID that belongs to the program, however many packets it spans.
 bool readProgramMap(BitReader& r, int index, bool& failed) {
   Context& ctx = r.context();
-  ProgramRecord& program = ctx.programs[index];
   // From the first packet's sync byte, behind the prefix of 192-byte packets.
   if (!r.seek(static_cast<std::uint64_t>(ctx.tsPrefix))) return false;
-  for (;;) {
-    const TsPayload at = nextTsPayload(r, kUnlimited, program.info.pmt_pid, true);
-    if (at.bytes < 0) return false;
-    if (!at.unitStart || at.bytes < 12) {
-      skipRestOf(r, at);
-      continue;
-    }
-    const std::uint32_t tableId = r.get(8);
-    const std::uint32_t flags = r.get(16);
-    const std::uint32_t sectionLength = flags & 0xFFF;
-    r.skipBits(24);  // program_number, version
-    const std::uint32_t number = r.get(8);
-    r.skipBits(8);  // last_section_number
-    if (tableId != 2 || number != 0 || sectionLength < 13) {
-      skipRestOf(r, at);
-      continue;
-    }
-    program.info.section_syntax_indicator = static_cast<std::uint8_t>(flags >> 15);
-    program.info.pcr_pid = r.get(16) & 0x1FFF;
-    const std::uint32_t infoLength = r.get(16) & 0xFFF;
-    // What the packet holds of the section; a map that continues in a later packet is read
-    // as far as this one goes.
-    std::int64_t room = at.bytes - 12;
-    if (infoLength > room) return false;
-    program.info.descriptors = copyBytes(ctx, r, infoLength, failed);
-    program.info.descriptor_length = program.info.descriptors ? infoLength : 0;
-    if (failed) return false;
-    room -= infoLength;
-    std::int64_t left = static_cast<std::int64_t>(sectionLength) - 13 - infoLength;
-    while (left >= 5 && room >= 5) {
-      const std::uint32_t type = r.get(8);
-      const std::uint32_t pid = r.get(16) & 0x1FFF;
-      const std::uint32_t esInfo = r.get(16) & 0xFFF;
-      left -= 5;
-      room -= 5;
-      if (esInfo > left || esInfo > room) break;
-      std::uint8_t* descriptors = copyBytes(ctx, r, esInfo, failed);
-      if (failed) return false;
-      left -= esInfo;
-      room -= esInfo;
-      const std::uint32_t kind = classifyStreamType(type, descriptors, esInfo);
-      const std::uint8_t id = kind == DEMUX_KIND_AC3 || kind == DEMUX_KIND_AES3 ? 0xBD : 0;
-      stream_info_struct* s = addStream(ctx, index, type, kind, pid, id, 0);
-      if (!s) {
-        ctx.services.release(descriptors);
-        break;
-      }
-      s->descriptors = descriptors;
-      s->descriptor_length = descriptors ? esInfo : 0;
-    }
-    return true;
+  const program_info_struct& info = ctx.programs[index].info;
+  SectionReader sections(r, kUnlimited, info.pmt_pid);
+  PsiSection s;
+  while (sections.next(s)) {
+    if (!sound(s, 2, 16) || s.bytes[6] != 0 || sectionWord(s, 3) != info.program_number) continue;
+    return takeProgramMap(ctx, index, s, failed);
   }
+  return false;
 }
 
 int parseProgramMaps(BitReader& r) {
@@ -258,7 +173,7 @@ int checkTsSync(BitReader& r, std::uint64_t at, std::uint64_t budget) {
     if (r.show(8) != 0x47 || r.end()) continue;
     if (!r.seek(at + 2 * size)) return kProbeReadError;
     if (r.show(8) != 0x47 || r.end()) continue;
-    r.context().tsPrefix = static_cast<int>(size - kPacket);
+    r.context().tsPrefix = static_cast<int>(size - kTsPacket);
     if (!r.seek(at)) return kProbeReadError;
     return probeTransportStream(r, budget) == 0 ? 0 : 2;
   }

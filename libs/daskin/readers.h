@@ -21,6 +21,14 @@ Step readAvPackets(Context& ctx, Parser& p, demux_chunk_info* chunk);
 Step sendDownstream(Context& ctx, Parser& p, int program, int stream, bool withHeader,
                     demux_chunk_info* chunk);
 
+// Delivers a DVD navigation copy (`count` bytes kept in the parser) to its bound stream.
+Step sendNavCopy(Context& ctx, Parser& p, const Route& route, const std::uint8_t* bytes,
+                 std::uint32_t count, std::uint64_t dataPosition, demux_chunk_info* chunk);
+
+// DVD sets: before each start-code search, moves on to the next file, the next cell or the
+// next interleaved unit when the read position has passed the current one.
+Step checkBoundaries(Context& ctx, Parser& p);
+
 // Delivers a PES of length 0 up to the next start code of its own stream.
 Step sendUntilStartCode(Context& ctx, Parser& p, demux_chunk_info* chunk);
 

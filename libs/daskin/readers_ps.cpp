@@ -31,9 +31,12 @@ bool withoutPesHeader(std::uint8_t id, bool mpeg1) {
 constexpr std::uint32_t kPesLookAhead = 2 + 3 + 255;
 
 // A DVD navigation packet (private stream 2): the presentation control packet (sub-stream
-// 0, 980 bytes) and the data search packet (sub-stream 1, 1,018 bytes) are copied and handed
-// to the parser's callbacks. The read position stays at the length field.
-void readNavigation(Parser& p, std::uint32_t length) {
+// 0, 980 bytes) and the data search packet (sub-stream 1, 1,018 bytes) are copied, handed
+// to the parser's callbacks and, when bound, to the copy's stream. A data search packet that
+// opens an interleaved unit tells where the unit ends. The packet is passed over.
+Step readNavigation(Context& ctx, Parser& p, std::uint32_t length, demux_chunk_info* chunk,
+                    bool& sent) {
+  sent = false;
   struct Kind {
     std::uint8_t sub;
     std::uint32_t length;
@@ -43,15 +46,38 @@ void readNavigation(Parser& p, std::uint32_t length) {
   };
   const Kind kinds[] = {{0, 980, p.pci, sizeof p.pci, p.settings.pci_callback},
                         {1, 1018, p.dsi, sizeof p.dsi, p.settings.dsi_callback}};
-  const std::uint32_t have = ensure(p, 3);
-  if (have < 3) return;
-  for (const Kind& k : kinds) {
-    if (cursor(p)[2] != k.sub || length != k.length) continue;
-    if (ensure(p, 3 + k.size) < 3 + k.size) return;
-    std::memcpy(k.copy, cursor(p) + 3, k.size);
-    if (k.callback)
-      k.callback(p.settings.callback_context, k.copy, static_cast<std::int32_t>(k.size));
+  const Kind* taken = nullptr;
+  const std::uint64_t copyPosition = p.position + 3;
+  if (ensure(p, 3) >= 3) {
+    for (const Kind& k : kinds) {
+      if (cursor(p)[2] != k.sub || length != k.length) continue;
+      if (ensure(p, 3 + k.size) < 3 + k.size) break;
+      std::memcpy(k.copy, cursor(p) + 3, k.size);
+      taken = &k;
+    }
   }
+  (void)skipBytes(p, 2u + length);
+  if (!taken) return Step::Delivered;
+  if (taken->sub == 1) {
+    // The category byte of the seamless playback information (DSI byte 32): interleaved
+    // unit (0x40) and its first VOBU (0x20); the unit's end address counts from this pack.
+    p.dsiCategory = p.dsi[32];
+    if ((p.dsiCategory & 0x60) == 0x60)
+      p.unitEnd = (std::uint64_t{be32(p.dsi + 34)} + be32(p.dsi + 4)) * 2048 + 2047;
+  }
+  if (taken->callback)
+    taken->callback(p.settings.callback_context, taken->copy,
+                    static_cast<std::int32_t>(taken->size));
+  const Route route = p.byNav[taken->sub];
+  if (!route.bound) return Step::Delivered;
+  sent = true;
+  return sendNavCopy(ctx, p, route, taken->copy, taken->size, copyPosition, chunk);
+}
+
+// A time stamp on the set's time line: inside a DVD cell, shifted by the cell's offset.
+std::int64_t onTimeLine(const Context& ctx, const Parser& p, std::int64_t pts) {
+  if (pts == kNoTime || !ctx.ifoMode || ctx.cellCount == 0) return pts;
+  return pts + ctx.cells[p.cell].ptsOffset;
 }
 
 Step deliverPacket(Context& ctx, Parser& p, const Route& route, std::int64_t payload,
@@ -69,8 +95,18 @@ Step readSystemStream(Context& ctx, Parser& p, demux_chunk_info* chunk, bool mpe
   if (p.atEnd) return Step::End;
   if (p.unbounded) return sendUntilStartCode(ctx, p, chunk);
   for (;;) {
+    if (!mpeg1) {
+      if (const Step r = checkBoundaries(ctx, p); r != Step::Delivered) return r;
+    }
     std::uint32_t code = 0;
-    if (const Step r = findStartCode(p, code); r != Step::Delivered) return r;
+    if (const Step r = findStartCode(p, code); r != Step::Delivered) {
+      // A set of files goes on in the next one.
+      if (r == Step::End && ctx.ifoMode && p.fileIndex + 1 < ctx.fileCount) {
+        if (!positionParser(ctx, p, ctx.files[p.fileIndex + 1].first)) return Step::Error;
+        continue;
+      }
+      return r;
+    }
     const std::uint64_t start = p.position - 4;
     const auto id = static_cast<std::uint8_t>(code);
     if (code < 0x1BA) continue;
@@ -98,9 +134,10 @@ Step readSystemStream(Context& ctx, Parser& p, demux_chunk_info* chunk, bool mpe
       (void)skipBytes(p, 2u + length);
       continue;
     }
-    if (id == 0xBF && !mpeg1 && ctx.vobMode) {
-      readNavigation(p, length);
-      (void)skipBytes(p, 2u + length);
+    if (id == 0xBF && !mpeg1 && (ctx.vobMode || ctx.ifoMode)) {
+      bool sent = false;
+      const Step r = readNavigation(ctx, p, length, chunk, sent);
+      if (r != Step::Delivered || sent) return r;
       continue;
     }
     const Route route = p.byId[id];
@@ -125,7 +162,7 @@ Step readSystemStream(Context& ctx, Parser& p, demux_chunk_info* chunk, bool mpe
       const PesParse parsed =
           mpeg1 ? parseMpeg1Pes(cursor(p), have, h) : parseMpeg2Pes(cursor(p), have, h);
       if (parsed != PesParse::Ok) continue;
-      p.pts = h.pts;
+      p.pts = onTimeLine(ctx, p, h.pts);
       (void)skipBytes(p, h.headerBytes);
       p.curStreamId = id;
       p.curProgram = route.program;
@@ -146,7 +183,7 @@ Step readSystemStream(Context& ctx, Parser& p, demux_chunk_info* chunk, bool mpe
       if (parsed == PesParse::Short && p.error) return Step::Error;
       continue;  // not a PES header after all: search on from here
     }
-    p.pts = h.pts;
+    p.pts = onTimeLine(ctx, p, h.pts);
     (void)skipBytes(p, h.headerBytes);
     std::int64_t payload = std::int64_t{length} + 2 - h.headerBytes;
     if (privateOne) {
@@ -167,7 +204,51 @@ Step readSystemStream(Context& ctx, Parser& p, demux_chunk_info* chunk, bool mpe
   }
 }
 
+// Puts the read position at `position` inside cell `cell`.
+Step jumpInSet(Context& ctx, Parser& p, std::uint64_t position, int cell) {
+  if (position >= ctx.totalSize || !positionParser(ctx, p, position)) {
+    p.error = false;
+    p.atEnd = true;
+    return Step::End;
+  }
+  p.cell = cell;
+  return Step::Delivered;
+}
+
 }  // namespace
+
+Step checkBoundaries(Context& ctx, Parser& p) {
+  if (!ctx.ifoMode || ctx.cellCount == 0) return Step::Delivered;
+  // A set of files: past the end of the current one, the next one is read.
+  if (p.position > ctx.files[p.fileIndex].last() && p.fileIndex + 1 < ctx.fileCount) {
+    if (!positionParser(ctx, p, ctx.files[p.fileIndex + 1].first)) return Step::Error;
+  }
+  const DvdCell& cell = ctx.cells[p.cell];
+  // Bytes before the cell belong to other titles or angles.
+  if (p.position < cell.first) return jumpInSet(ctx, p, cell.first, p.cell);
+  if (p.position > cell.last) {
+    if (p.cell + 1 >= ctx.cellCount) {
+      p.atEnd = true;
+      return Step::End;
+    }
+    const int next = p.cell + 1;
+    if (ctx.cells[next].first != p.position) return jumpInSet(ctx, p, ctx.cells[next].first, next);
+    p.cell = next;
+    return Step::Delivered;
+  }
+  // The last VOBU of an interleaved unit (category bits 0x40 and 0x10) read: the angle goes on
+  // at the next unit's start, which its data search packet gives relative to its own pack.
+  if ((p.dsiCategory & 0x50) == 0x50 && p.position > p.unitEnd) {
+    const std::uint32_t next = be32(p.dsi + 38);
+    if (next >= 1) {
+      const std::uint64_t sector = std::uint64_t{next} + be32(p.dsi + 4);
+      const int at = p.cell;
+      if (const Step r = jumpInSet(ctx, p, sector * 2048, at); r != Step::Delivered) return r;
+      p.unitEnd = sector * 2048 + 2048;
+    }
+  }
+  return Step::Delivered;
+}
 
 Step readElementary(Context& ctx, Parser& p, demux_chunk_info* chunk) {
   if (p.error) return Step::Error;

@@ -4,8 +4,13 @@
 // which streams are bound (pulled or copied), and a position to seek to; runs are capped.
 // Every chunk must lie inside the data, and a pulled chunk's bytes must be the data's.
 //
-// Input: mode byte (bit 0 split mode, bit 1 a ".vob" name), buffer size byte, stop mode byte,
-// budget byte, stream choice byte, seek fraction byte, then the data.
+// With mode bit 2 the data are a DVD information file instead: its tables are read for a
+// title, program chain and angle chosen by the input, and the cells chosen must lie in the
+// file's own description of them.
+//
+// Input: mode byte (bit 0 split mode, bit 1 a ".vob" name, bit 2 an IFO file, bit 3 its
+// menu), buffer size byte, stop mode byte, budget byte, stream choice byte, seek fraction
+// byte, then the data.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +19,7 @@
 #include "bufstream.h"
 #include "daskin.h"
 #include "fuzz_support.h"
+#include "ifo_tables.h"
 
 namespace {
 
@@ -89,6 +95,33 @@ void checkNavigation(void* context, const std::uint8_t* copy, std::int32_t lengt
   for (std::int32_t i = 0; i < length; ++i) sum = static_cast<std::uint8_t>(sum + copy[i]);
 }
 
+// The IFO tables of the data: a cell list of the counted length, each cell's range in
+// order, and at least one angle.
+void readIfo(const std::uint8_t* data, std::size_t size, bool menu, std::uint8_t title,
+             std::uint8_t angle) {
+  using namespace quillion::daskin;
+  IfoFacts facts;
+  const auto bytes = static_cast<std::uint32_t>(size);
+  if (readIfoFacts(data, bytes, menu, facts) != IfoStatus::Ok) return;
+  check(facts.streamCount >= 1 && facts.streams[0].id == 0xE0, "no video stream first");
+  CellChoice choice;
+  choice.title = title % 4;
+  choice.unit = title / 4 % 4;
+  choice.angle = angle % 10;
+  int angles = 1;
+  const int count = selectCells(data, bytes, facts, choice, nullptr, 0, angles);
+  if (count <= 0) return;
+  std::vector<DvdCell> cells(static_cast<std::size_t>(count));
+  angles = 1;
+  check(selectCells(data, bytes, facts, choice, cells.data(), count, angles) == count,
+        "the filling pass chose another number of cells");
+  check(angles >= 1, "no angle");
+  for (const DvdCell& c : cells) {
+    check(c.first % 2048 == 0 && c.last % 2048 == 2047, "a cell that is not whole sectors");
+    check(c.chain < bytes, "a program chain outside the file");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -102,6 +135,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto rest = in.rest();
   Memory memory{rest.data(), rest.size(), 0};
   if (memory.size == 0) return 0;
+  if (mode & 4) {
+    readIfo(memory.data, memory.size, (mode & 8) != 0, streamChoice, seekFraction);
+    return 0;
+  }
 
   demux_settings settings{};
   settings.probe_stop_mode = stopMode % 9;

@@ -13,7 +13,7 @@
 
 #include "bit_reader.h"
 #include "bufstream.h"
-#include "crc32.h"
+#include "mpeg_crc32.h"
 #include "h264.h"
 #include "index_records.h"
 #include "pes.h"
@@ -130,10 +130,10 @@ TEST(CorvelTimeFields, SectorTimeInBcd) {
 
 TEST(CorvelCrc, MatchesTheSystemsCheckValue) {
   const char* text = "123456789";
-  EXPECT_EQ(mpegCrc32(reinterpret_cast<const std::uint8_t*>(text), 9), 0x0376E6E7u);
+  EXPECT_EQ(quillion::mpeg::mpegCrc32(reinterpret_cast<const std::uint8_t*>(text), 9), 0x0376E6E7u);
   // A section with its CRC appended checks to zero.
   std::uint8_t section[13] = {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0x03, 0x76, 0xE6, 0xE7};
-  EXPECT_EQ(mpegCrc32(section, sizeof section), 0u);
+  EXPECT_EQ(quillion::mpeg::mpegCrc32(section, sizeof section), 0u);
 }
 
 // Collects what a stream receives through its notices.

@@ -122,6 +122,7 @@ TEST(DaskinProgramTiming, TimeStampsAreFfprobes) {
   const auto bytes = quillion::test::readFile(file);
   const auto probed = probeStreams(file);
   for (const auto& s : d.streams()) {
+    if (s.info.stream_id == 0xBF) continue;  // navigation copies carry no time stamps
     SCOPED_TRACE("stream id " + std::to_string(s.info.stream_id));
     const Pulled pulled = d.pullStream(s.program, s.stream);
     ASSERT_TRUE(pulled.ended);

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace quillion::corvel {
+namespace quillion::mpeg {
 
 inline constexpr std::array<std::uint32_t, 256> kCrc32Table = [] {
   std::array<std::uint32_t, 256> table{};
@@ -26,4 +26,4 @@ constexpr std::uint32_t mpegCrc32(const std::uint8_t* data, std::size_t size) {
   return crc;
 }
 
-}  // namespace quillion::corvel
+}  // namespace quillion::mpeg
