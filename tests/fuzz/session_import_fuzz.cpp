@@ -8,6 +8,7 @@
 // does not give read as zeros), then records of a block number (u16), a length (u16, at most
 // 2048) and that many bytes of the block. The seeds are a plain and a Joliet ISO9660 volume,
 // a UDF bridge, and the same with a folder that holds itself.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -61,7 +62,9 @@ void survey(const FS_Node& node, std::uint32_t depth, std::uint32_t medium, Surv
   for (const auto& [key, child] : node.Children()) {
     ++s.nodes;
     check(!child->Title().empty(), "every entry has a name");
-    check(child->Title().find('/') == std::string::npos, "no name holds a separator");
+    check(std::none_of(child->Title().begin(), child->Title().end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
+          "no name holds a control character");
     if (child->IsFolder()) {
       survey(*child, depth + 1, medium, s);
       continue;

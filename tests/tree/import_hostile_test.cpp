@@ -9,6 +9,7 @@
 
 #include "DPMs/udf/udf_structures.h"
 #include "common/byte_order.h"
+#include "faults.h"
 #include "quillion/TNC.h"
 #include "tests/support/test_support.h"
 #include "tests/tree/import_fixture.h"
@@ -159,6 +160,34 @@ TEST(ImportHostile, DamagedDirectoryThroughTheDrive) {
   FS_Tree* tree = reinterpret_cast<FS_Tree*>(1);
   EXPECT_EQ(iso9660TrackToFSTree(disc.ref(), 0, 1, &tree), kErrImportNoVolume);
   EXPECT_EQ(tree, nullptr);
+}
+
+// Blocks the drive cannot read: a folder gives -1363 and no tree; a session whose volume
+// descriptors cannot be read is left out of the list, which still succeeds.
+TEST(ImportHostile, UnreadableBlocksOnTheDrive) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  TempDir dir;
+  const std::vector<std::uint8_t> image = plainImage(dir);
+  const std::uint32_t sub = subDirectory(image);
+  writeFile(dir.file("p2.iso"), image);
+  {
+    ServedDisc disc;
+    ASSERT_TRUE(disc.serveImage(dir.file("p2.iso"), 0x10));
+    disc.drive().addFault(emu::FaultRule{
+        .opcode = 0xA8, .lbaFirst = sub, .lbaLast = sub, .key = 0x03, .asc = 0x11, .ascq = 0x00});
+    FS_Tree* tree = nullptr;
+    EXPECT_EQ(iso9660TrackToFSTree(disc.ref(), 0, 1, &tree), kErrImportConverter);
+    EXPECT_EQ(tree, nullptr);
+  }
+  ServedDisc disc;
+  ASSERT_TRUE(disc.serveImage(dir.file("p2.iso"), 0x10));
+  disc.drive().addFault(emu::FaultRule{
+      .opcode = 0xA8, .lbaFirst = 16, .lbaLast = 16, .key = 0x03, .asc = 0x11, .ascq = 0x00});
+  TNC_ISO9660Session* sessions = nullptr;
+  std::uint16_t count = 9;
+  EXPECT_EQ(TNC_GetValidISOSessionInfo(disc.ref(), &sessions, &count), kNoErr);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(sessions, nullptr);
 }
 
 // Odd but sound records: an associated file just before its data file gives one node with
