@@ -174,6 +174,22 @@ bool ServedDisc::serveSessions(std::uint16_t profile, const std::vector<SessionD
   return start(std::move(medium));
 }
 
+bool ServedDisc::serveMode2Cd(const std::vector<std::uint8_t>& image) {
+  emu::Medium medium = env_.blankDisc("emu", 0x09, 400'000);
+  const auto blocks = static_cast<std::uint32_t>(image.size() / emu::kBlockBytes);
+  std::vector<emu::RawSector> sectors(blocks);
+  for (std::uint32_t i = 0; i < blocks; ++i) {
+    sectors[i] =
+        emu::buildSector(emu::HostBlock::Form1_2048, static_cast<std::int32_t>(i),
+                         std::span<const std::uint8_t>(
+                             image.data() + std::size_t{i} * emu::kBlockBytes, emu::kBlockBytes));
+  }
+  if (!medium.recordSectors(0, sectors)) return false;
+  medium.addTrack(emu::Track{1, 1, 0, blocks, emu::SectorKind::Mode2Form1, false});
+  medium.closeSession(false, 0x20);
+  return start(std::move(medium));
+}
+
 std::uint32_t ServedDisc::cdSecondSessionStart(std::uint32_t firstBlocks) {
   return firstBlocks + emu::cd::kFirstLeadOut + emu::cd::kLeadIn + emu::cd::kPregap;
 }

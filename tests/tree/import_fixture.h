@@ -56,6 +56,8 @@ class ServedDisc {
   bool serveImage(const std::filesystem::path& image, std::uint16_t profile);
   // A recordable disc written session by session, each closed and the last one too.
   bool serveSessions(std::uint16_t profile, const std::vector<SessionData>& sessions);
+  // A CD-R of one closed CD-ROM XA session: `image` in Mode 2 Form 1 sectors from block 0.
+  bool serveMode2Cd(const std::vector<std::uint8_t>& image);
   // The first block a CD's second session can start at, after one of `blocks` blocks.
   static std::uint32_t cdSecondSessionStart(std::uint32_t firstBlocks);
 

@@ -379,6 +379,32 @@ TEST(SessionImport, OwnUdfBridgeWithFilesOfSeveralExtents) {
   EXPECT_EQ(big->modifiedDate.tm_gmtoff, -18000);
 }
 
+// A CD-ROM XA disc: the session is Mode 2 and read with READ CD asking for Mode 2 Form 1
+// sectors, which a Mode 1 request would not get.
+TEST(SessionImport, Mode2DiscIsReadAsForm1) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  QUILLION_REQUIRE_TOOL("isoinfo");
+  TempDir dir;
+  const fs::path iso = genisoimage(dir, "x.iso", {"-J", "-V", "XA"}, makeSource(dir));
+  ServedDisc disc;
+  ASSERT_TRUE(disc.serveMode2Cd(padToBlocks(readFile(iso))));
+  const SessionList list = listSessions(disc.ref());
+  ASSERT_EQ(list.sessions.size(), 1u);
+  EXPECT_EQ(list.sessions[0].dataMode, 2);
+  disc.drive().clearLog();
+  const Imported imported = importSession(list.sessions[0]);
+  ASSERT_EQ(imported.status, kNoErr);
+  EXPECT_EQ(differences(entriesOf(*imported.tree), isoinfoListing(iso, true)), "");
+  std::size_t mode2Reads = 0;
+  for (const auto& c : disc.drive().log())
+    if (c.cdb.size() > 9 && c.cdb[0] == 0xBE) {
+      EXPECT_EQ(c.cdb[1], 0x10);
+      EXPECT_EQ(c.cdb[9], 0x10);
+      ++mode2Reads;
+    }
+  EXPECT_GT(mode2Reads, 0u);
+}
+
 // What the caller gets wrong, and a blank disc.
 TEST(SessionImport, ArgumentsAndABlankDisc) {
   TNC_ISO9660Session* array = nullptr;
