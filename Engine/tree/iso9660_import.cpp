@@ -157,7 +157,9 @@ class IsoTreeReader {
     const bool continues = before != nullptr && (before->flags & kFlagMultiExtent) &&
                            (before->flags & kFlagAssociated) == (e.flags & kFlagAssociated);
     if (continues) {
-      if (e.extent != before->extent + blocksFor(before->length)) return false;
+      if (before->length % kBlockBytes != 0 ||
+          e.extent != before->extent + blocksFor(before->length))
+        return false;
       ((e.flags & kFlagAssociated) ? node.rsrcActualSize : node.dataActualSize) += e.length;
     } else if (e.flags & kFlagAssociated) {
       node.rsrcActualSize = e.length;

@@ -237,6 +237,39 @@ TEST(ImportHostile, ForksVersionsAndClashingNames) {
   EXPECT_NE(renamed->importDataLBA, le::get32(clash, first + 2));
 }
 
+// A file recorded in several extents (flag 80h on all but the last record) is one node of
+// their total size when each extent follows the one before; when one lies elsewhere the file
+// cannot be written again by reference, and it is left out and noted.
+TEST(ImportHostile, MultiExtentIso9660Files) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  TempDir dir;
+  std::vector<std::uint8_t> image = plainImage(dir);
+  const std::uint32_t root = rootDirectory(image);
+  const std::size_t fa = mustFind(image, root, "F.A;1");
+  const std::size_t fb = mustFind(image, root, "F.B;1");
+  const std::uint32_t first = le::get32(image, fa + 2);
+  ASSERT_EQ(le::get32(image, fb + 2), first + 1) << "genisoimage placed them one after the other";
+  image[fa + 25] |= 0x80;
+  putBoth32(image, fa + 10, 2048);
+  image[fb + 33 + 2] = 'A';
+  const Outcome whole = importImage(image, false);
+  ASSERT_EQ(whole.status, kNoErr);
+  EXPECT_TRUE(whole.notes.empty());
+  const FS_Node* f = whole.tree->Root()->FindChild("F.A");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->dataActualSize, 2048u + 9u);
+  EXPECT_EQ(f->importDataLBA, first);
+
+  putBoth32(image, fb + 2, first + 5);
+  const Outcome apart = importImage(image, false);
+  ASSERT_EQ(apart.status, kNoErr);
+  ASSERT_EQ(apart.notes.size(), 1u);
+  EXPECT_EQ(apart.notes[0].kind, TNC_ImportNote::kFragmented);
+  EXPECT_EQ(apart.notes[0].path, "/F.A");
+  EXPECT_EQ(apart.tree->Root()->FindChild("F.A"), nullptr);
+  EXPECT_NE(apart.tree->Root()->FindChild("README.TXT"), nullptr);
+}
+
 namespace {
 
 // Block numbers of the file entries in a UDF image whose allocation descriptors are short
