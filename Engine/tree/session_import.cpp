@@ -107,7 +107,7 @@ void copyName(TNC_ISO9660Session& session, const std::string& name, std::size_t 
   session.volumeName[n] = '\0';
 }
 
-// Steps 4 to 7 of listing one session: its track, its descriptors and its name. False when
+// One listed session described: its track, its volume descriptors and its name. False when
 // the session carries no volume that can be read.
 bool describeSession(std::uint32_t drive, TNC_ISO9660Session& session) {
   if (session.firstTrack == 0) return false;
