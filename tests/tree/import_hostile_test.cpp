@@ -340,6 +340,34 @@ TEST(ImportHostile, UdfFileWithExtentsApartIsRefusedAndNoted) {
   EXPECT_EQ(big->dataActualSize, 9000u);
 }
 
+// A UDF file whose data is kept inside its file entry has no blocks of its own to be
+// written again by reference: it is left out and noted.
+TEST(ImportHostile, UdfFileEmbeddedInItsEntryIsNoted) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  TempDir dir;
+  std::vector<std::uint8_t> image = udfImage(dir);
+  std::uint32_t entry = 0;
+  for (std::uint32_t b : fileEntriesWithExtents(image, 1))
+    if (le::get32(std::span<const std::uint8_t>(image), std::size_t{b} * 2048 + 176) == 1)
+      entry = b;
+  ASSERT_NE(entry, 0u) << "the entry of sub/x.txt";
+  const std::span<std::uint8_t> fe(image.data() + std::size_t{entry} * 2048, 2048);
+  le::put16(fe, 34, (le::get16(fe, 34) & ~7u) | 3u);
+  le::put32(fe, 172, 1);
+  fe[176] = 'x';
+  le::put16(fe, 10, 176 + 1 - 16);
+  udf::SetCrcTag(fe);
+  const Outcome out = importImage(image, true);
+  ASSERT_EQ(out.status, kNoErr);
+  ASSERT_EQ(out.notes.size(), 1u);
+  EXPECT_EQ(out.notes[0].kind, TNC_ImportNote::kEmbedded);
+  EXPECT_EQ(out.notes[0].path, "/sub/x.txt");
+  const FS_Node* sub = out.tree->Root()->FindChild("sub");
+  ASSERT_NE(sub, nullptr);
+  EXPECT_EQ(sub->GetNumberOfChildren(), 0u);
+  EXPECT_NE(out.tree->Root()->FindChild("big.bin"), nullptr);
+}
+
 // A UDF folder whose identifier points back at the root's entry: -1361, no tree.
 TEST(ImportHostile, UdfFolderThatHoldsItsParent) {
   QUILLION_REQUIRE_TOOL("genisoimage");
