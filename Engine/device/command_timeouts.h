@@ -9,8 +9,9 @@
 namespace quillion {
 
 enum class CommandKind : std::uint8_t {
-  Ordinary,  // queries, settings, reads, cue sheets, immediate commands
-  DiscInfo,  // READ DISC INFORMATION, asked in a loop while a drive settles
+  Ordinary,    // queries, settings, reads, cue sheets, immediate commands
+  DiscInfo,    // READ DISC INFORMATION, asked in a loop while a drive settles
+  ImportRead,  // READ(12) and READ CD of an earlier session's volume and directories
   Eject,
   Format,   // FORMAT UNIT
   Reserve,  // RESERVE TRACK
@@ -24,9 +25,10 @@ struct CommandTimeout {
 };
 
 inline constexpr CommandTimeout kCommandTimeouts[] = {
-    {CommandKind::Ordinary, 30'000}, {CommandKind::DiscInfo, 10'000}, {CommandKind::Eject, 15'000},
-    {CommandKind::Format, 100'000},  {CommandKind::Reserve, 300'000}, {CommandKind::Write, 600'000},
-    {CommandKind::NoLimit, 0},
+    {CommandKind::Ordinary, 30'000},   {CommandKind::DiscInfo, 10'000},
+    {CommandKind::ImportRead, 10'000}, {CommandKind::Eject, 15'000},
+    {CommandKind::Format, 100'000},    {CommandKind::Reserve, 300'000},
+    {CommandKind::Write, 600'000},     {CommandKind::NoLimit, 0},
 };
 
 // What "no time limit" becomes: the kernel would otherwise put its own 60 s default on a

@@ -268,7 +268,8 @@ TEST(SenseClasses, WhatCallersDoWithAClass) {
 TEST(CommandTimeouts, OneTimePerKind) {
   const std::pair<CommandKind, std::uint32_t> expected[] = {
       {CommandKind::Ordinary, 30'000}, {CommandKind::DiscInfo, 10'000},
-      {CommandKind::Eject, 15'000},    {CommandKind::Format, 100'000},
+      {CommandKind::ImportRead, 10'000}, {CommandKind::Eject, 15'000},
+      {CommandKind::Format, 100'000},
       {CommandKind::Reserve, 300'000}, {CommandKind::Write, 600'000},
       {CommandKind::NoLimit, 0},
   };
