@@ -137,8 +137,14 @@ std::int32_t readFirstUnits(mpeg_m_muxer& mux) {
     }
   }
   for (int i = 0; i < mux.audioCount; ++i) {
-    if (!advanceUnit(mux, *mux.audios[i])) {
+    Input& in = *mux.audios[i];
+    if (!advanceUnit(mux, in)) {
       mux.services.error("M022:Unable to read from audio units");
+      return 2;
+    }
+    // PCM packets are cut by frame counts, so a PCM input needs its second frame at hand.
+    if (in.audio.coding == kAudioLpcm && !peekUnit(mux, in)) {
+      mux.services.error("M023:Unable to read from PCM audio units");
       return 2;
     }
   }

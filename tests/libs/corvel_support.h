@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,8 @@ struct MemoryOutput {
     std::vector<std::uint8_t> data;
   };
   bufstream record{};
+  // Writes this answers true for are refused (nothing taken).
+  std::function<bool(const std::uint8_t* data, std::uint32_t size)> refuse;
   std::vector<std::uint8_t> bytes;
   std::vector<Notice> notices;
 };
