@@ -72,7 +72,9 @@ struct AudioFacts {
   std::int32_t samplingIndex = 0;
   double frameDuration = 0;  // 27 MHz ticks
   std::uint8_t lpcmHeader[7] = {};
-  std::uint32_t headerBytes = 0;  // bytes at the stream's start that are not payload
+  std::uint32_t headerBytes = 0;     // bytes at the stream's start that are not payload
+  std::uint8_t firstBytes[84] = {};  // of the first frame, from its sync word on
+  std::uint32_t firstBytesSize = 0;
 };
 
 }  // namespace quillion::corvel

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bufstream.h"
+#include "index_output.h"
 #include "pack_writers.h"
 #include "settings.h"
 
@@ -223,6 +224,7 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
     mux.services.info(" Overhead data rate : %d bytes/sec (%d bits/sec)", overhead, overhead * 8);
   }
   mux.services.info(" Total data rate : %d bytes/sec (%d bits/sec)", total, total * 8);
+  sendIndexHeaders(mux);
   mux.packetsLeft = s.packets_per_pack;
   mux.firstPack = true;
   mux.vcdAudioHeaderDue = s.mux_type == kVcd && mux.videoCount > 0 && mux.audioCount > 0;

@@ -110,8 +110,15 @@ struct Input {
 
 namespace quillion::corvel {
 
+// A unit that began in the packet being written, and where its bytes begin in the payload.
+struct BegunUnit {
+  AccessUnit unit;
+  std::uint32_t offset = 0;
+};
+
 // Everything of an instance that lives for one job; Done puts it back to these values.
 struct MuxJob {
+  static constexpr int kMaxBegun = 1024;
   static constexpr int kMaxVideo = 8;
   static constexpr int kMaxAudio = 8;
   static constexpr int kMaxSubpicture = 32;
@@ -158,6 +165,10 @@ struct MuxJob {
   std::uint32_t sectorSize = 0;
   std::uint8_t sector[4096] = {};
   ScanOffsetPatcher* scan = nullptr;  // Super Video CD scan information, when on
+  // Units that began in the packet being written; an index record goes out for each.
+  BegunUnit begun[kMaxBegun];
+  int begunCount = 0;
+  std::int64_t lastEntryPicture = -1;  // decode number of the last entry point
   // Side notices of the caller.
   std::uint32_t segmentStart = 0;
   std::uint32_t firstBlock = 0;

@@ -8,6 +8,7 @@
 #include "bufstream.h"
 #include "crc32.h"
 #include "engine.h"
+#include "index_output.h"
 #include "settings.h"
 
 namespace quillion::corvel {
@@ -149,26 +150,17 @@ std::size_t pendingBytes(const Input& in) {
 // while room is left. `begun` counts units that began here and `firstBegin` the offset of the
 // first. False after a failed read (message sent).
 bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, std::size_t& got,
-            std::uint32_t& begun, std::size_t& firstBegin, std::uint64_t packStart,
-            std::size_t& scanAt) {
+            std::uint32_t& begun, std::size_t& firstBegin, std::size_t& scanAt) {
   got = 0;
   scanAt = kNoScanBlock;
-  std::uint8_t ordinal = 0;
+  mux.begunCount = 0;
   while (got < limit && in.hasUnit) {
     if (in.unitFresh) {
+      // Every unit begun here gets its index records: a packet holds no more than these.
+      if (mux.begunCount == MuxJob::kMaxBegun) break;
+      mux.begun[mux.begunCount++] = BegunUnit{in.unit, static_cast<std::uint32_t>(got)};
       if (begun++ == 0) firstBegin = got;
       in.unitFresh = false;
-      if (in.kind == InputKind::video && &in == mux.videos[0]) {
-        VauInfo info;
-        info.position = packStart;
-        info.ordinal = ++ordinal;
-        info.pictureType = static_cast<std::uint8_t>(in.unit.pictureType);
-        info.temporalReference = static_cast<std::uint16_t>(in.unit.temporalReference);
-        info.decodeNumber = in.unit.decodeIndex;
-        info.displayNumber = in.unit.displayIndex;
-        info.time = in.unit.pts;
-        (void)in.index.add(info, mux.output);
-      }
       if (in.kind == InputKind::audio) in.frameCounter = (in.frameCounter + 1) % 20;
     }
     Input::Insertion* due = nullptr;
@@ -256,8 +248,7 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::uint8_t payload[4096];
   std::size_t got = 0, firstBegin = 0, scanAt = kNoScanBlock;
   std::uint32_t begun = 0;
-  if (!gather(mux, in, payload, limit, got, begun, firstBegin, packStart, scanAt))
-    return kResultFailure;
+  if (!gather(mux, in, payload, limit, got, begun, firstBegin, scanAt)) return kResultFailure;
   const Shortfall fill = shortfallOf(room, got);
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, got);
   const std::size_t scanFields = pos + scanAt + kScanFieldsOffset;
@@ -266,6 +257,7 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   if (fill.padding) pos += buildPadding(mux.sector + pos, mux.layout, fill.padding);
   if (writeSector(mux, pos, "M027:Unable to write a video pack to program file") != 0)
     return kResultFailure;
+  reportBegunUnits(mux, in, packStart, payload, got);
   if (scanAt != kNoScanBlock &&
       !mux.scan->addPicture(mux.packCount, pos - scanFields, in.scanTime)) {
     mux.services.error("M027:Unable to write a video pack to program file");
@@ -319,8 +311,8 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::size_t got = 0, firstBegin = 0;
   std::uint32_t begun = 0;
   std::size_t noScan = kNoScanBlock;
-  if (!gather(mux, in, payload, limit, got, begun, firstBegin, mux.bytesInFile, noScan))
-    return kResultFailure;
+  const std::uint64_t packStart = mux.bytesInFile;
+  if (!gather(mux, in, payload, limit, got, begun, firstBegin, noScan)) return kResultFailure;
   const Shortfall fill = shortfallOf(room, got);
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, priv + got);
   if (priv) {
@@ -351,6 +343,7 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
                       ? "M028:Unable to write a subpic pack to program file"
                       : "M028:Unable to write an audio pack to program file") != 0)
     return kResultFailure;
+  reportBegunUnits(mux, in, packStart, payload, got);
   if (!carriesStdEveryPacket(mux)) in.firstPacket = false;
   in.firstInFile = false;
   return 0;

@@ -121,9 +121,10 @@ MemoryOutput::MemoryOutput() {
   record.auxinfo = [](bufstream* bs, std::uint32_t, std::uint32_t code, void* data,
                       std::uint32_t size) -> std::int32_t {
     const auto* d = static_cast<const std::uint8_t*>(data);
-    static_cast<MemoryOutput*>(bs->drive_chain)
-        ->notices.push_back(
-            {code, d ? std::vector<std::uint8_t>(d, d + size) : std::vector<std::uint8_t>{}});
+    auto* self = static_cast<MemoryOutput*>(bs->drive_chain);
+    if (self->onNotice) self->onNotice(code, d, size);
+    self->notices.push_back(
+        {code, d ? std::vector<std::uint8_t>(d, d + size) : std::vector<std::uint8_t>{}});
     return 0;
   };
 }

@@ -67,6 +67,8 @@ struct MemoryOutput {
   bufstream record{};
   // Writes this answers true for are refused (nothing taken).
   std::function<bool(const std::uint8_t* data, std::uint32_t size)> refuse;
+  // Called while a notice is handled, when its data (and what it points at) is still valid.
+  std::function<void(std::uint32_t code, const std::uint8_t* data, std::uint32_t size)> onNotice;
   std::vector<std::uint8_t> bytes;
   std::vector<Notice> notices;
 };
