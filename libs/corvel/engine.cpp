@@ -291,10 +291,65 @@ bool subpictureEligible(mpeg_m_muxer& mux, Input& in, double clock) {
 
 }  // namespace
 
+namespace {
+
+constexpr double kSkipLead = 2700000;       // 0.1 s before an input's next unit is due
+constexpr double kSkipFirstLead = 1080000;  // 40 ms before an input's first packet
+
+// The time by which an input other than the first video input wants the clock to be short
+// of; false when it has nothing to send.
+bool skipLimitOf(mpeg_m_muxer& mux, Input& in, double& limit) {
+  if (!in.hasUnit) return false;
+  std::uint64_t time = in.kind == InputKind::video ? in.unit.dts : in.unit.pts;
+  // Audio in the middle of a unit waits for the start of the next one.
+  if (in.kind == InputKind::audio && !in.unitFresh) {
+    if (!peekUnit(mux, in)) return false;
+    time = in.peeked.pts;
+  }
+  limit = static_cast<double>(time) - (in.firstInFile ? kSkipFirstLead : kSkipLead);
+  return true;
+}
+
+}  // namespace
+
+// A variable-rate multiplex has nothing to send while the first video input is far ahead of
+// the clock: the clock jumps forward instead of stepping through empty packs, but never past
+// the moment another input must start sending.
+void vbrClockSkip(mpeg_m_muxer& mux) {
+  // A video input whose buffer has run low must be fed soon.
+  for (int i = 0; i < mux.videoCount; ++i) {
+    const Input& in = *mux.videos[i];
+    if (4 * static_cast<std::int64_t>(in.std.freeSpace()) >=
+        3 * static_cast<std::int64_t>(in.std.capacity())) {
+      mux.extraTime = std::min(mux.extraTime, static_cast<double>(in.video.periodAndHalf));
+      break;
+    }
+  }
+  const double packs = std::floor(mux.extraTime / mux.packTime) - 1;
+  mux.extraTime = packs < 1 ? 0 : packs * mux.packTime;
+  double skip = mux.extraTime;
+  const auto limitBy = [&](Input& in) {
+    double limit = 0;
+    if (!skipLimitOf(mux, in, limit) || limit >= mux.clock + skip) return;
+    while (skip > 0 && mux.clock + skip > limit) skip -= mux.packTime;
+    skip += mux.packTime;
+  };
+  for (int i = 1; i < mux.videoCount; ++i) limitBy(*mux.videos[i]);
+  for (int i = 0; i < mux.audioCount; ++i) limitBy(*mux.audios[i]);
+  for (int i = 0; i < mux.subpictureCount; ++i) limitBy(*mux.subpictures[i]);
+  if (skip <= 0) {
+    mux.extraTime = 0;
+    return;
+  }
+  mux.clock += skip;
+  mux.extraTime -= skip;
+}
+
 std::int32_t muxStep(mpeg_m_muxer& mux) {
   const mpeg_m_settings& s = mux.settings;
   mux.packHeaderDue = mux.packetsLeft == s.packets_per_pack;
   if (mux.packCount > 0) mux.clock += mux.packTime;
+  if (s.vbr && mux.extraTime > 0) vbrClockSkip(mux);
   const auto scr = static_cast<std::uint64_t>(std::ceil(mux.clock));
   forEachInput(mux, [&](Input& in) { in.std.removeUntil(scr); });
 

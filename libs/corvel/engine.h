@@ -16,6 +16,9 @@ std::int32_t setupTiming(mpeg_m_muxer& mux);
 // 0 (a pack written, or nothing due in a variable-rate multiplex), or 16 after a message.
 std::int32_t muxStep(mpeg_m_muxer& mux);
 bool anyUnitPending(const mpeg_m_muxer& mux);
+// Moves the clock of a variable-rate multiplex over the time nothing is due (the extra time
+// the video pack writer found).
+void vbrClockSkip(mpeg_m_muxer& mux);
 // Writes the end of the program (unless the profile has none) and the underflow totals.
 std::int32_t writeProgramEnd(mpeg_m_muxer& mux);
 // Sends the index records still waiting.

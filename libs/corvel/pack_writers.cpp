@@ -235,6 +235,13 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
         checkVideoTimestamps(mux, in, scr, starting->pts, starting->dts, starting->pictureType);
     h.pts = starting->pts;
     h.dts = starting->dts;
+    // The first video input far ahead of the clock: the time until it is due, less half a
+    // second, may be skipped.
+    if (mux.settings.vbr && &in == mux.videos[0]) {
+      const double ahead =
+          static_cast<double>(starting->dts) - static_cast<double>(scr) - 13500000.0;
+      mux.extraTime = ahead > 0 ? ahead : 0;
+    }
     room = budget - pesHeaderSize(mux.layout, h);
     limit = room;
     if (starting == &in.peeked && pending >= room) {

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The clock of a multiplex: a variable-rate job skips the time in which nothing is due, and
+// its system clock still runs forward and stays ahead of no time stamp, as ffprobe and a
+// pack-header reader written here find it.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "corvel_support.h"
+
+namespace quillion::test::corvel {
+namespace {
+
+const std::vector<std::string> kTimingVideo = {
+    "-f",   "lavfi",      "-i",   "testsrc=size=480x576:rate=25:duration=2",
+    "-c:v", "mpeg2video", "-b:v", "2000k",
+    "-bf",  "2",          "-g",   "12",
+    "-f",   "mpeg2video"};
+const std::vector<std::string> kTimingAudio = {
+    "-f",   "lavfi", "-i", "sine=f=440:sample_rate=48000:d=2", "-c:a", "mp2", "-b:a",
+    "192k", "-f",    "mp2"};
+
+// The system clock reference of the MPEG-2 pack header at `at`, in 27 MHz ticks.
+std::uint64_t packClock(const std::vector<std::uint8_t>& b, std::size_t at) {
+  const std::uint8_t* p = b.data() + at + 4;
+  const std::uint64_t base =
+      (std::uint64_t{p[0] & 0x38u} << 27) | (std::uint64_t{p[0] & 3u} << 28) |
+      (std::uint64_t{p[1]} << 20) | (std::uint64_t{p[2] & 0xF8u} << 12) |
+      (std::uint64_t{p[2] & 3u} << 13) | (std::uint64_t{p[3]} << 5) | (std::uint64_t{p[4]} >> 3);
+  const std::uint64_t extension = (std::uint64_t{p[4] & 3u} << 7) | (p[5] >> 1);
+  return base * 300 + extension;
+}
+
+struct TimedPacket {
+  std::string mediaType;
+  double pts = -1;
+  double dts = -1;
+  std::int64_t pos = -1;
+};
+
+std::vector<TimedPacket> probeWithPositions(const std::filesystem::path& file) {
+  const std::string csv =
+      toolOutput({"ffprobe", "-v", "error", "-show_entries",
+                  "packet=codec_type,pts_time,dts_time,pos", "-of", "csv=p=0", file.string()});
+  std::vector<TimedPacket> out;
+  std::istringstream lines(csv);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    std::string x;
+    while (std::getline(fields, x, ',')) f.push_back(x);
+    if (f.size() < 4) continue;
+    TimedPacket p;
+    p.mediaType = f[0];
+    p.pts = f[1] == "N/A" ? -1 : std::stod(f[1]);
+    p.dts = f[2] == "N/A" ? -1 : std::stod(f[2]);
+    p.pos = f[3] == "N/A" ? -1 : std::stoll(f[3]);
+    out.push_back(p);
+  }
+  return out;
+}
+
+TEST(CorvelTiming, VariableRateClockSkipsAndStaysInBounds) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m2v", kTimingVideo);
+  const auto audio = makeEs(dir, "a.mp2", kTimingAudio);
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 2);
+  ASSERT_EQ(settings.vbr, 1);
+  // Twenty times the data rate: a pack takes 0.4 ms, so stepping through the two seconds
+  // one empty pack at a time would take some 6,000 steps.
+  settings.mux_rate_bps = 40000000;
+  const auto out = dir.file("out.mpg");
+  printed().clear();
+  const MuxOutcome o = muxFiles(
+      settings, {{video, STREAM_KIND_VIDEO, 2000000, 0}, {audio, STREAM_KIND_AUDIO, 0, 0}}, out);
+  ASSERT_EQ(o.run, 0) << (printed().errors.empty() ? "" : printed().errors[0]);
+  EXPECT_TRUE(printed().errors.empty());
+  // No time stamp fell behind the clock, none ran more than the decoder's delay ahead of it.
+  for (const std::string& w : printed().warnings) ADD_FAILURE() << w;
+  const std::vector<std::uint8_t> bytes = readFile(out);
+  const std::size_t packs = bytes.size() / 2048;
+
+  // Every pack's clock runs forward.
+  std::vector<std::uint64_t> clocks;
+  for (std::size_t at = 0; at + 14 <= bytes.size(); at += 2048) {
+    ASSERT_EQ(bytes[at + 3], 0xBA) << at;
+    clocks.push_back(packClock(bytes, at));
+  }
+  ASSERT_EQ(clocks.size(), packs);
+  bool skipped = false;
+  const double packTicks = 2048.0 * 8 / 40000000 * 27000000;
+  for (std::size_t i = 1; i < clocks.size(); ++i) {
+    ASSERT_GT(clocks[i], clocks[i - 1]) << i;
+    if (static_cast<double>(clocks[i] - clocks[i - 1]) > 3 * packTicks) skipped = true;
+  }
+  EXPECT_TRUE(skipped);
+  // A clock that only stepped would have needed a step per pack time; the skips save most.
+  const double stepsWithoutSkips = static_cast<double>(clocks.back() - clocks.front()) / packTicks;
+  EXPECT_LT(500.0 * static_cast<double>(printed().progress.size() + 1), stepsWithoutSkips / 2)
+      << printed().progress.size();
+
+  // Each stamped packet against the clock of its pack.
+  int stampedPictures = 0;
+  for (const TimedPacket& p : probeWithPositions(out)) {
+    if (p.pos < 0 || p.pts < 0) continue;
+    const std::uint64_t scr = clocks[static_cast<std::size_t>(p.pos) / 2048];
+    const double scrSeconds = static_cast<double>(scr) / 27000000.0;
+    const double due = p.dts >= 0 ? p.dts : p.pts;
+    SCOPED_TRACE(p.mediaType + " at " + std::to_string(p.pos));
+    EXPECT_LE(scrSeconds, due + 1e-6);
+    if (p.mediaType == "video") {
+      EXPECT_LE(due - scrSeconds, 1.0);
+      ++stampedPictures;
+    }
+  }
+  // ffprobe gives a position and a time only to the pictures whose PES header it kept.
+  EXPECT_GE(stampedPictures, 25);
+  const ToolResult decode =
+      runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-f", "null", "-"});
+  EXPECT_EQ(decode.output, "");
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
