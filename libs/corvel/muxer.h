@@ -73,6 +73,10 @@ struct Input {
   std::uint16_t stdSize = 0;
   std::uint32_t byteRate = 0;
   std::uint64_t delayTicks = 0;
+  // The size a caller announced for a still-picture input (notice 0xD0000): in sectors of
+  // 2,048 bytes times two, and in KiB (stream id 0xE2 only).
+  std::uint32_t noticedSectors = 0;
+  std::uint32_t noticedKiB = 0;
 
   // Engine state.
   QueueBuffer std;
@@ -109,6 +113,8 @@ struct Input {
 }  // namespace quillion::corvel
 
 namespace quillion::corvel {
+
+inline constexpr std::size_t kNavigationTemplateSize = 694;
 
 // A unit that began in the packet being written, and where its bytes begin in the payload.
 struct BegunUnit {
@@ -173,6 +179,11 @@ struct MuxJob {
   std::uint32_t segmentStart = 0;
   std::uint32_t firstBlock = 0;
   bool newSegment = false;
+  // The highlight template a caller sent for the navigation packs (notice 0xE0010).
+  std::uint8_t navigationTemplate[kNavigationTemplateSize] = {};
+  bool navigationTemplatePresent = false;
+  std::uint32_t navigationTemplateWord = 0;
+  std::uint32_t navigationTemplateUses = 0;
 };
 
 }  // namespace quillion::corvel
