@@ -9,6 +9,7 @@
 #include "index_output.h"
 #include "pack_writers.h"
 #include "settings.h"
+#include "split_output.h"
 
 namespace quillion::corvel {
 namespace {
@@ -54,6 +55,15 @@ double ms(std::uint64_t ticks) {
 
 }  // namespace
 
+void placeInTime(const mpeg_m_muxer& mux, const Input& in, AccessUnit& unit) {
+  const auto place = [&](std::uint64_t t) {
+    const std::int64_t placed = static_cast<std::int64_t>(t + in.offset) - mux.rebase;
+    return placed > 0 ? static_cast<std::uint64_t>(placed) : 0;
+  };
+  unit.dts = place(unit.dts);
+  unit.pts = place(unit.pts);
+}
+
 bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
   if (in.havePeek) {
     in.unit = in.peeked;
@@ -66,8 +76,7 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
       in.unitLeft = 0;
       return false;
     }
-    next.dts += in.offset;
-    next.pts += in.offset;
+    placeInTime(mux, in, next);
     in.unit = next;
   }
   in.hasUnit = true;
@@ -108,8 +117,7 @@ bool peekUnit(mpeg_m_muxer& mux, Input& in) {
     in.ended = true;
     return false;
   }
-  next.dts += in.offset;
-  next.pts += in.offset;
+  placeInTime(mux, in, next);
   in.peeked = next;
   in.havePeek = true;
   return true;
@@ -192,6 +200,11 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
   mux.packsPerSecond =
       (s.mux_type == kVcd && rate == 3528) ? 75.0 : mux.byteRate / static_cast<double>(sector);
   mux.packTime = kTicksPerSecond / mux.packsPerSecond;
+  if (s.max_file_size > 0 && mux.videoCount > 0) {
+    const double size = s.max_file_size * 1048576.0 - mux.byteRate;
+    // A file holds at least a few packs, whatever the rate.
+    mux.splitSize = static_cast<std::uint64_t>(std::max(size, 4.0 * sector));
+  }
   mux.startClock = s.pack_delay * 27000.0;
   mux.clock = mux.startClock;
   mux.extraTime = 0;
@@ -224,6 +237,8 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
     mux.services.info(" Overhead data rate : %d bytes/sec (%d bits/sec)", overhead, overhead * 8);
   }
   mux.services.info(" Total data rate : %d bytes/sec (%d bits/sec)", total, total * 8);
+  if (mux.videoCount > 0)
+    mux.firstVideoLead = static_cast<double>(mux.videos[0]->unit.dts) - mux.startClock;
   sendIndexHeaders(mux);
   mux.packetsLeft = s.packets_per_pack;
   mux.firstPack = true;
@@ -266,7 +281,16 @@ Stamps checkVideoTimestamps(mpeg_m_muxer& mux, Input& in, std::uint64_t scr, std
 
 namespace {
 
+// While a file is finished only what belongs before its end is sent, as soon as there is
+// room for it.
+bool drainEligible(mpeg_m_muxer& mux, Input& in) {
+  if (!in.hasUnit || in.splitReached) return false;
+  if (in.unitFresh && belongsToNextFile(mux, in, in.unit)) return false;
+  return in.std.freeSpace() >= packetPayloadPlain(mux, in);
+}
+
 bool videoEligible(mpeg_m_muxer& mux, Input& in, double clock) {
+  if (mux.draining) return drainEligible(mux, in);
   if (!in.hasUnit) return false;
   if (in.std.freeSpace() < packetPayloadPlain(mux, in)) return false;
   const std::uint64_t lead =
@@ -275,6 +299,7 @@ bool videoEligible(mpeg_m_muxer& mux, Input& in, double clock) {
 }
 
 bool audioEligible(mpeg_m_muxer& mux, Input& in, double clock) {
+  if (mux.draining) return drainEligible(mux, in);
   if (!in.hasUnit) return false;
   if (in.std.freeSpace() < packetPayloadPlain(mux, in)) return false;
   const double lead = static_cast<double>(in.firstInFile ? kAudioFirstLeadLimit : kAudioLeadLimit);
@@ -282,6 +307,7 @@ bool audioEligible(mpeg_m_muxer& mux, Input& in, double clock) {
 }
 
 bool subpictureEligible(mpeg_m_muxer& mux, Input& in, double clock) {
+  if (mux.draining) return drainEligible(mux, in);
   if (!in.hasUnit) return false;
   if (in.std.freeSpace() < packetPayloadPlain(mux, in)) return false;
   const double lead =
@@ -347,6 +373,7 @@ void vbrClockSkip(mpeg_m_muxer& mux) {
 
 std::int32_t muxStep(mpeg_m_muxer& mux) {
   const mpeg_m_settings& s = mux.settings;
+  if (advanceSplit(mux) != 0) return kResultFailure;
   mux.packHeaderDue = mux.packetsLeft == s.packets_per_pack;
   if (mux.packCount > 0) mux.clock += mux.packTime;
   if (s.vbr && mux.extraTime > 0) vbrClockSkip(mux);

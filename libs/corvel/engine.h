@@ -28,6 +28,9 @@ void flushIndexRecords(mpeg_m_muxer& mux);
 Stamps checkVideoTimestamps(mpeg_m_muxer& mux, Input& in, std::uint64_t scr, std::uint64_t pts,
                             std::uint64_t dts, std::uint32_t pictureType);
 
+// Moves a unit's times as read into the multiplex: the input's offset added, and the
+// rebase of a split with clock reset taken off.
+void placeInTime(const mpeg_m_muxer& mux, const Input& in, AccessUnit& unit);
 // Takes the next access unit of an input into its current slot (time stamps moved by the
 // input's offset); false when the input has none left.
 bool advanceUnit(mpeg_m_muxer& mux, Input& in);

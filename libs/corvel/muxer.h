@@ -102,6 +102,7 @@ struct Input {
     std::uint32_t done = 0;
     bool scanBlock = false;  // never split between two packets
   };
+  bool splitReached = false;  // during a split: nothing more for the current file
   Insertion insertions[2];
   std::uint8_t delimiter[6] = {};
   int insertionCount = 0;
@@ -168,6 +169,14 @@ struct MuxJob {
   bool firstPack = true;
   bool vcdAudioHeaderDue = false;
   std::uint64_t videoStartOffset = 0;
+  // Split output: each file ends at an I picture of the first video input once it has grown
+  // to the split size, after every other input has caught up with that picture.
+  std::uint64_t splitSize = 0;  // bytes; 0 for one file
+  std::uint64_t splitTime = 0;  // presentation time of the I picture that opens the next file
+  bool draining = false;        // the current file is being finished
+  std::uint32_t fileCount = 1;
+  double firstVideoLead = 0;  // how far the first picture's decoding time led the clock
+  std::int64_t rebase = 0;    // taken off every time read, since a later file began
   std::uint32_t sectorSize = 0;
   std::uint8_t sector[4096] = {};
   ScanOffsetPatcher* scan = nullptr;  // Super Video CD scan information, when on

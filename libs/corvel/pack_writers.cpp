@@ -10,6 +10,7 @@
 #include "engine.h"
 #include "index_output.h"
 #include "settings.h"
+#include "split_output.h"
 
 namespace quillion::corvel {
 namespace {
@@ -155,6 +156,7 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
   scanAt = kNoScanBlock;
   mux.begunCount = 0;
   while (got < limit && in.hasUnit) {
+    if (in.unitFresh && belongsToNextFile(mux, in, in.unit)) break;
     if (in.unitFresh) {
       // Every unit begun here gets its index records: a packet holds no more than these.
       if (mux.begunCount == MuxJob::kMaxBegun) break;
@@ -227,8 +229,11 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   const AccessUnit* starting = nullptr;
   if (in.unitFresh) {
     starting = &in.unit;
-  } else if (pending < roomPlain && peekUnit(mux, in)) {
+  } else if (pending < roomPlain && peekUnit(mux, in) && !belongsToNextFile(mux, in, in.peeked)) {
     starting = &in.peeked;
+  } else if (pending < roomPlain && in.havePeek) {
+    // The next picture opens the next file: this packet ends with the current one.
+    limit = pending;
   }
   if (starting) {
     h.stamps =
@@ -289,8 +294,12 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   if (in.unitFresh) {
     starting = &in.unit;
   } else if (in.kind != InputKind::subpicture && in.unitLeft < roomPlain && peekUnit(mux, in)) {
-    starting = &in.peeked;
-    inside = true;
+    if (belongsToNextFile(mux, in, in.peeked)) {
+      limit = in.unitLeft;
+    } else {
+      starting = &in.peeked;
+      inside = true;
+    }
   }
   if (starting) {
     h.stamps = Stamps::pts;

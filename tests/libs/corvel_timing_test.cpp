@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The clock of a multiplex: a variable-rate job skips the time in which nothing is due, and
 // its system clock still runs forward and stays ahead of no time stamp, as ffprobe and a
-// pack-header reader written here find it.
+// pack-header reader written here find it. Split output: every file is a stream of its own
+// that ffmpeg decodes, and the files together give back the inputs.
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <utility>
 
 #include "corvel_support.h"
 
@@ -122,6 +124,105 @@ TEST(CorvelTiming, VariableRateClockSkipsAndStaysInBounds) {
   const ToolResult decode =
       runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-f", "null", "-"});
   EXPECT_EQ(decode.output, "");
+}
+
+// Closed groups of pictures: every file can start decoding at its first picture.
+const std::vector<std::string> kSplitVideo = {
+    "-f", "lavfi", "-i", "testsrc=size=480x576:rate=25:duration=2", "-c:v", "mpeg2video",
+    // A constant rate: a group of pictures is larger than the split size, so every group
+    // after the first opens a file of its own.
+    "-b:v", "6000k", "-minrate", "6000k", "-maxrate", "6000k", "-bufsize", "1835k", "-bf", "2",
+    "-g", "12", "-flags", "+cgop", "-sc_threshold", "1000000000", "-f", "mpeg2video"};
+const std::vector<std::string> kSplitAudio = {
+    "-f",   "lavfi", "-i", "sine=f=440:sample_rate=48000:d=2", "-c:a", "mp2", "-b:a",
+    "192k", "-f",    "mp2"};
+
+// Both streams of a file, taken out by ffmpeg.
+void demuxBoth(const TempDir& dir, const std::filesystem::path& file,
+               std::vector<std::uint8_t>& video, std::vector<std::uint8_t>& audio) {
+  const auto v = dir.file(file.filename().string() + ".m2v");
+  const auto a = dir.file(file.filename().string() + ".mp2");
+  const ToolResult r = runTool({"ffmpeg", "-v", "error", "-y", "-i",         file.string(), "-map",
+                                "0:v",    "-c", "copy",  "-f", "mpeg2video", v.string(),    "-map",
+                                "0:a",    "-c", "copy",  "-f", "mp2",        a.string()});
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  const std::vector<std::uint8_t> vb = readFile(v), ab = readFile(a);
+  video.insert(video.end(), vb.begin(), vb.end());
+  audio.insert(audio.end(), ab.begin(), ab.end());
+}
+
+// The decoding time of a file's first video packet, and whether that packet is a key frame.
+std::pair<double, bool> firstVideoPacket(const std::filesystem::path& file) {
+  const std::string csv = toolOutput({"ffprobe", "-v", "error", "-select_streams", "v",
+                                      "-show_entries", "packet=dts_time,flags", "-read_intervals",
+                                      "%+#1", "-of", "csv=p=0", file.string()});
+  const std::size_t comma = csv.find(',');
+  if (comma == std::string::npos) return {-1, false};
+  return {std::stod(csv.substr(0, comma)), csv[comma + 1] == 'K'};
+}
+
+TEST(CorvelSplit, FilesDecodeAloneAndTogetherGiveBackTheInputs) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m2v", kSplitVideo);
+  const auto audio = makeEs(dir, "a.mp2", kSplitAudio);
+  for (const std::int32_t reset : {0, 1}) {
+    SCOPED_TRACE(reset);
+    mpeg_m_settings settings{};
+    mpegOutMuxDefaults(&settings, 2);
+    settings.max_file_size = 1;  // MiB
+    settings.reset_clocks = reset;
+    const auto out = dir.file("out" + std::to_string(reset) + ".mpg");
+    printed().clear();
+    const MuxOutcome o = muxFiles(
+        settings, {{video, STREAM_KIND_VIDEO, 6000000, 0}, {audio, STREAM_KIND_AUDIO, 0, 0}}, out);
+    ASSERT_EQ(o.run, 0) << (printed().errors.empty() ? "" : printed().errors[0]);
+    for (const std::string& w : printed().warnings) ADD_FAILURE() << w;
+    // The writer numbers the files after the first.
+    std::vector<std::filesystem::path> parts = {out};
+    for (int n = 1;; ++n) {
+      char suffix[8];
+      std::snprintf(suffix, sizeof suffix, "%03d", n);
+      const auto part = dir.file("out" + std::to_string(reset) + suffix + ".mpg");
+      if (!std::filesystem::exists(part)) break;
+      parts.push_back(part);
+    }
+    ASSERT_GE(parts.size(), 3u);
+    std::vector<std::uint8_t> videoBack, audioBack;
+    std::vector<double> starts;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      SCOPED_TRACE(parts[i].filename().string());
+      const std::uint64_t size = std::filesystem::file_size(parts[i]);
+      if (i + 1 < parts.size()) {
+        EXPECT_LE(size, 1048576u);
+      }
+      const ToolResult decode =
+          runTool({"ffmpeg", "-v", "error", "-i", parts[i].string(), "-f", "null", "-"});
+      EXPECT_EQ(decode.output, "");
+      const auto [dts, key] = firstVideoPacket(parts[i]);
+      EXPECT_TRUE(key);
+      starts.push_back(dts);
+      // Each file opens with a pack header and ends with the end code.
+      const std::vector<std::uint8_t> bytes = readFile(parts[i]);
+      ASSERT_GT(bytes.size(), 2048u);
+      EXPECT_EQ(bytes[3], 0xBA);
+      EXPECT_EQ(bytes[bytes.size() - 1], 0xB9);
+      for (std::size_t at = 2048; at + 2048 <= bytes.size(); at += 2048) {
+        EXPECT_GT(packClock(bytes, at), packClock(bytes, at - 2048)) << at;
+      }
+      demuxBoth(dir, parts[i], videoBack, audioBack);
+    }
+    EXPECT_TRUE(videoBack == readFile(video)) << "video differs";
+    EXPECT_TRUE(audioBack == readFile(audio)) << "audio differs";
+    for (std::size_t i = 1; i < starts.size(); ++i) {
+      if (reset) {
+        EXPECT_NEAR(starts[i], starts[0], 1e-3) << i;
+      } else {
+        EXPECT_GT(starts[i], starts[i - 1] + 0.2) << i;
+      }
+    }
+  }
 }
 
 }  // namespace
