@@ -20,6 +20,7 @@ struct AccessUnit {
   bool endsSequence = false;         // the unit carries the sequence end code
   std::uint32_t pictureOffset = 0;   // where the picture start code lies in the unit
   std::uint32_t primaryPicType = 0;  // H.264
+  std::int32_t scanOffset = -1;      // where the unit's own scan information lies, or -1
 };
 
 inline constexpr std::uint32_t kUnitHasSequenceHeader = 1;

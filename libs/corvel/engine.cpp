@@ -102,8 +102,16 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
   }
   if (mux.scan && &in == mux.videos[0]) {
     buildScanBlock(in.scanBlock);
-    in.insertions[in.insertionCount++] = Input::Insertion{
-        in.unit.pictureOffset, in.scanBlock, static_cast<std::uint32_t>(kScanBlockSize), 0, true};
+    if (in.unit.scanOffset >= 0) {
+      // The picture carries scan information of its own: its fields are filled in place.
+      in.insertions[in.insertionCount++] =
+          Input::Insertion{static_cast<std::uint32_t>(in.unit.scanOffset), in.scanBlock,
+                           static_cast<std::uint32_t>(kScanBlockSize), 0, true, true};
+    } else {
+      in.insertions[in.insertionCount++] =
+          Input::Insertion{in.unit.pictureOffset, in.scanBlock,
+                           static_cast<std::uint32_t>(kScanBlockSize), 0, true, false};
+    }
   }
   return true;
 }

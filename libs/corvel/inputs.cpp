@@ -136,6 +136,7 @@ std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
   if (in.video.coding == VideoCoding::h264)
     in.byteRate += static_cast<std::uint32_t>(0.1875 * static_cast<double>(in.video.cpbBytes));
   in.videoReader.emplace(in.units, in.video, mux.settings.pulldown, mux.services);
+  in.videoReader->findScanBlocks(mux.settings.mux_type == kSvcd && mux.settings.svcd_scan_offsets);
   return 0;
 }
 

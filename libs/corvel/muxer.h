@@ -101,6 +101,7 @@ struct Input {
     std::uint32_t size = 0;
     std::uint32_t done = 0;
     bool scanBlock = false;  // never split between two packets
+    bool replaces = false;   // stands for the unit's own bytes at `at` (read, then overwritten)
   };
   bool splitReached = false;  // during a split: nothing more for the current file
   Insertion insertions[2];

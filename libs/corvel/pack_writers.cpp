@@ -143,7 +143,8 @@ constexpr std::size_t kNoScanBlock = ~std::size_t{0};
 // Bytes of the current unit still to write, inserted ones included.
 std::size_t pendingBytes(const Input& in) {
   std::size_t n = in.unitLeft;
-  for (int i = 0; i < in.insertionCount; ++i) n += in.insertions[i].size - in.insertions[i].done;
+  for (int i = 0; i < in.insertionCount; ++i)
+    if (!in.insertions[i].replaces) n += in.insertions[i].size - in.insertions[i].done;
   return n;
 }
 
@@ -175,6 +176,19 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
         if (limit - got < due->size) break;
         scanAt = got;
         in.scanTime = in.unit.pts;
+      }
+      if (due->replaces) {
+        // The input's own block: read through it, then give it fields to fill.
+        if (in.es->copybytes(in.es, out + got, due->size) != due->size) {
+          mux.services.error("M033:Error reading up to the SVCD offset from the video input");
+          return false;
+        }
+        std::memset(out + got + kScanFieldsOffset, 0xFF, due->size - kScanFieldsOffset);
+        in.unitLeft -= due->size;
+        due->done = due->size;
+        got += due->size;
+        if (in.std.add(static_cast<std::int32_t>(due->size), in.unit.dts) != 0) return false;
+        continue;
       }
       const std::size_t n = std::min<std::size_t>(due->size - due->done, limit - got);
       std::memcpy(out + got, due->bytes + due->done, n);
