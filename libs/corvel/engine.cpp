@@ -105,12 +105,20 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
     if (in.unit.scanOffset >= 0) {
       // The picture carries scan information of its own: its fields are filled in place.
       in.insertions[in.insertionCount++] =
-          Input::Insertion{static_cast<std::uint32_t>(in.unit.scanOffset), in.scanBlock,
-                           static_cast<std::uint32_t>(kScanBlockSize), 0, true, true};
+          Input::Insertion{static_cast<std::uint32_t>(in.unit.scanOffset),
+                           in.scanBlock,
+                           static_cast<std::uint32_t>(kScanBlockSize),
+                           0,
+                           true,
+                           true};
     } else {
       in.insertions[in.insertionCount++] =
-          Input::Insertion{in.unit.pictureOffset, in.scanBlock,
-                           static_cast<std::uint32_t>(kScanBlockSize), 0, true, false};
+          Input::Insertion{in.unit.pictureOffset,
+                           in.scanBlock,
+                           static_cast<std::uint32_t>(kScanBlockSize),
+                           0,
+                           true,
+                           false};
     }
   }
   return true;
@@ -280,10 +288,13 @@ Stamps checkVideoTimestamps(mpeg_m_muxer& mux, Input& in, std::uint64_t scr, std
                          mux.packCount, ms(scr - dts));
     ++in.underflows;
   }
-  if (dts > scr && dts - scr > kMaxStdDelay)
+  // H.264 decoders may hold pictures much longer before decoding them.
+  const std::uint64_t maxDelay =
+      in.video.coding == VideoCoding::h264 ? kH264MaxStdDelay : kMaxStdDelay;
+  if (dts > scr && dts - scr > maxDelay)
     mux.services.warning(
         "M090:Video DTS (%.02fms) > max STD delay from SCR (%.02f) at pack %u by %.02fms", ms(dts),
-        ms(scr), mux.packCount, ms(dts - scr - kMaxStdDelay));
+        ms(scr), mux.packCount, ms(dts - scr - maxDelay));
   return stamps;
 }
 
