@@ -5,6 +5,8 @@
 // that ffmpeg decodes, and the files together give back the inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <sstream>
 #include <utility>
 
@@ -223,6 +225,65 @@ TEST(CorvelSplit, FilesDecodeAloneAndTogetherGiveBackTheInputs) {
       }
     }
   }
+}
+
+// A caller's new-segment notice ends the file at the next I picture, once; the next file
+// gets its index headers again and its index records count bytes from its own start.
+TEST(CorvelSplit, NewSegmentNoticeSplitsOnce) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m2v", kTimingVideo);  // 50 pictures, I every 12
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 2);
+  mpeg_m_muxer* mux = mpegOutMuxNew(collectingRc, &settings);
+  ASSERT_NE(mux, nullptr);
+  MemoryOutput out;
+  std::vector<std::size_t> splitsAt;
+  out.onNotice = [&](std::uint32_t code, const std::uint8_t*, std::uint32_t) {
+    if (code == 0xF0040) splitsAt.push_back(out.bytes.size());
+  };
+  ASSERT_EQ(mpegOutMuxInitFileBS(mux, nullptr, out.stream()), 0);
+  stream_settings v{};
+  v.kind = STREAM_KIND_VIDEO;
+  ASSERT_EQ(mpegOutMuxAddFile(mux, &v, video.c_str(), 2000000), 0);
+  mpegOutMuxAuxinfo(mux, 0, 0xF0040, nullptr, 0);
+  ASSERT_EQ(mpegOutMux(mux), 0);
+  ASSERT_EQ(mpegOutMuxDone(mux, 0), 0);
+  mpegOutMuxFree(mux);
+  ASSERT_EQ(splitsAt.size(), 1u);
+  std::size_t headers = 0, ends = 0;
+  std::vector<std::uint64_t> positionsAfter;
+  bool after = false;
+  for (const MemoryOutput::Notice& n : out.notices) {
+    if (n.code == 0xF0100) ++headers;
+    if (n.code == 0x1B9) ++ends;
+    if (n.code == 0xF0040) after = true;
+    if (after && n.code == 0xF0200) {
+      std::uint64_t position;
+      std::memcpy(&position, n.data.data(), 8);
+      positionsAfter.push_back(position);
+    }
+  }
+  EXPECT_EQ(headers, 2u);
+  EXPECT_EQ(ends, 2u);  // each file ends with its end code
+  ASSERT_FALSE(positionsAfter.empty());
+  EXPECT_LT(*std::max_element(positionsAfter.begin(), positionsAfter.end()),
+            out.bytes.size() - splitsAt[0]);
+  // The second file opens with its own stream map, at an I picture of the second group.
+  const std::vector<std::uint8_t> second(
+      out.bytes.begin() + static_cast<std::ptrdiff_t>(splitsAt[0]), out.bytes.end());
+  writeFile(dir.file("second.mpg"), second);
+  const ToolResult decode =
+      runTool({"ffmpeg", "-v", "error", "-i", dir.file("second.mpg").string(), "-f", "null", "-"});
+  EXPECT_EQ(decode.output, "");
+  const std::vector<std::uint8_t> firstFile(
+      out.bytes.begin(), out.bytes.begin() + static_cast<std::ptrdiff_t>(splitsAt[0]));
+  writeFile(dir.file("first.mpg"), firstFile);
+  const auto [dts, key] = firstVideoPacket(dir.file("second.mpg"));
+  EXPECT_TRUE(key);
+  // The preset resets the clocks: the second file starts as the first did.
+  ASSERT_EQ(settings.reset_clocks, 1);
+  EXPECT_NEAR(dts, firstVideoPacket(dir.file("first.mpg")).first, 1e-3);
 }
 
 }  // namespace
