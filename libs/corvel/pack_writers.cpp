@@ -18,6 +18,7 @@ namespace {
 constexpr std::uint32_t kProgramEndNotice = 0x1B9;
 constexpr std::uint8_t kPrivateStream1 = 0xBD;
 constexpr std::uint32_t kVcdAudioTail = 20;
+constexpr std::uint8_t kSequenceEndCode[4] = {0, 0, 1, 0xB7};
 
 bool carriesStdEveryPacket(const mpeg_m_muxer& mux) {
   return mux.settings.mux_type == kVcd || mux.settings.mux_type == kSvcd;
@@ -241,13 +242,17 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::size_t limit = roomPlain;
   const std::size_t pending = pendingBytes(in);
   const AccessUnit* starting = nullptr;
+  bool endSequence = false;
   if (in.unitFresh) {
     starting = &in.unit;
   } else if (pending < roomPlain && peekUnit(mux, in) && !belongsToNextFile(mux, in, in.peeked)) {
     starting = &in.peeked;
   } else if (pending < roomPlain && in.havePeek) {
-    // The next picture opens the next file: this packet ends with the current one.
+    // The next picture opens the next file: this packet ends with the current one, and with
+    // the end of the sequence when the caller wants files to end cleanly and it fits.
     limit = pending;
+    endSequence = mux.settings.write_end_codes && !in.unit.endsSequence &&
+                  pending + sizeof kSequenceEndCode <= roomPlain;
   }
   if (starting) {
     h.stamps =
@@ -275,6 +280,11 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::size_t got = 0, firstBegin = 0, scanAt = kNoScanBlock;
   std::uint32_t begun = 0;
   if (!gather(mux, in, payload, limit, got, begun, firstBegin, scanAt)) return kResultFailure;
+  if (endSequence && got == pending) {
+    std::memcpy(payload + got, kSequenceEndCode, sizeof kSequenceEndCode);
+    got += sizeof kSequenceEndCode;
+    if (in.std.add(sizeof kSequenceEndCode, in.unit.dts) != 0) return kResultFailure;
+  }
   const Shortfall fill = shortfallOf(room, got);
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, got);
   const std::size_t scanFields = pos + scanAt + kScanFieldsOffset;

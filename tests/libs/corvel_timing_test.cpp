@@ -193,6 +193,7 @@ TEST(CorvelSplit, FilesDecodeAloneAndTogetherGiveBackTheInputs) {
     ASSERT_GE(parts.size(), 3u);
     std::vector<std::uint8_t> videoBack, audioBack;
     std::vector<double> starts;
+    int endedSequences = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
       SCOPED_TRACE(parts[i].filename().string());
       const std::uint64_t size = std::filesystem::file_size(parts[i]);
@@ -214,7 +215,15 @@ TEST(CorvelSplit, FilesDecodeAloneAndTogetherGiveBackTheInputs) {
         EXPECT_GT(packClock(bytes, at), packClock(bytes, at - 2048)) << at;
       }
       demuxBoth(dir, parts[i], videoBack, audioBack);
+      // A file that ends before the input does ends its video sequence when there was room.
+      const std::uint8_t endCode[4] = {0, 0, 1, 0xB7};
+      if (i + 1 < parts.size() && videoBack.size() >= 4 &&
+          std::equal(endCode, endCode + 4, videoBack.end() - 4)) {
+        videoBack.resize(videoBack.size() - 4);
+        ++endedSequences;
+      }
     }
+    EXPECT_GT(endedSequences, 0);
     EXPECT_TRUE(videoBack == readFile(video)) << "video differs";
     EXPECT_TRUE(audioBack == readFile(audio)) << "audio differs";
     for (std::size_t i = 1; i < starts.size(); ++i) {
