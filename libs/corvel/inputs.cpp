@@ -136,7 +136,8 @@ std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
   if (in.video.coding == VideoCoding::h264)
     in.byteRate += static_cast<std::uint32_t>(0.1875 * static_cast<double>(in.video.cpbBytes));
   in.videoReader.emplace(in.units, in.video, mux.settings.pulldown, mux.services);
-  in.videoReader->findScanBlocks(mux.settings.mux_type == kSvcd && mux.settings.svcd_scan_offsets);
+  in.videoReader->findScanBlocks(mux.settings.mux_type == kSvcd && mux.settings.svcd_scan_offsets &&
+                                 !(in.params.kind & kOptionNoScanOffsets));
   return 0;
 }
 
@@ -301,6 +302,8 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   }
   if (in->std.create(static_cast<std::int32_t>(in->bufferBytes), mux.services) != 0)
     return refuse(nullptr);
+  // A still-picture input that asks for it keeps the Super Video CD scan information off.
+  if (video && (params.kind & kOptionNoScanOffsets)) mux.settings.svcd_scan_offsets = 0;
   if (video && mux.videoCount == 0 && mux.settings.mux_type == kSvcd &&
       mux.settings.svcd_scan_offsets && !mux.scan) {
     void* room = mux.services.allocate(sizeof(ScanOffsetPatcher));

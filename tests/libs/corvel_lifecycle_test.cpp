@@ -3,6 +3,7 @@
 // message the caller's printer receives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "corvel_support.h"
@@ -358,6 +359,43 @@ TEST(CorvelLifecycle, SizeNoticeSizesStillPictureBuffers) {
     ASSERT_EQ(mpegOutMux(m.mux), 0);
     ASSERT_EQ(mpegOutMuxDone(m.mux, 0), 0);
     EXPECT_EQ(systemHeaderBound(out.bytes, c.id), c.bound);
+  }
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
+
+namespace quillion::test::corvel {
+namespace {
+
+// Option bit 2 of a still-picture input turns the scan information of a Super Video CD off:
+// no block is written, and the I pictures are announced as entry points instead.
+TEST(CorvelLifecycle, StillInputTurnsScanInformationOff) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m1v", kShortVideo);
+  for (const std::uint32_t options : {0u, 5u}) {
+    SCOPED_TRACE(options);
+    Muxer m(presetOf(3));
+    ASSERT_NE(m.mux, nullptr);
+    MemoryOutput out;
+    ASSERT_EQ(mpegOutMuxInitFileBS(m.mux, nullptr, out.stream()), 0);
+    stream_settings v = kindOf(STREAM_KIND_VIDEO | options);
+    ASSERT_EQ(mpegOutMuxAddFile(m.mux, &v, video.c_str(), 1150000), 0);
+    ASSERT_EQ(mpegOutMux(m.mux), 0);
+    ASSERT_EQ(mpegOutMuxDone(m.mux, 0), 0);
+    const std::uint8_t head[6] = {0, 0, 1, 0xB2, 0x10, 0x0E};
+    const bool blocks =
+        std::search(out.bytes.begin(), out.bytes.end(), head, head + 6) != out.bytes.end();
+    std::size_t entries = 0;
+    for (const MemoryOutput::Notice& n : out.notices)
+      if (n.code == 0xE0002 && n.data.size() == 16 && n.data[8] == 0) ++entries;
+    if (options == 0) {
+      EXPECT_TRUE(blocks);
+    } else {
+      EXPECT_FALSE(blocks);
+      EXPECT_EQ(entries, 1u);  // one group of pictures
+    }
   }
 }
 
