@@ -20,6 +20,7 @@ struct AccessUnit {
   bool endsSequence = false;         // the unit carries the sequence end code
   std::uint32_t pictureOffset = 0;   // where the picture start code lies in the unit
   std::uint32_t primaryPicType = 0;  // H.264
+  std::int32_t scanOffset = -1;      // where the unit's own scan information lies, or -1
 };
 
 inline constexpr std::uint32_t kUnitHasSequenceHeader = 1;
@@ -72,7 +73,9 @@ struct AudioFacts {
   std::int32_t samplingIndex = 0;
   double frameDuration = 0;  // 27 MHz ticks
   std::uint8_t lpcmHeader[7] = {};
-  std::uint32_t headerBytes = 0;  // bytes at the stream's start that are not payload
+  std::uint32_t headerBytes = 0;     // bytes at the stream's start that are not payload
+  std::uint8_t firstBytes[84] = {};  // of the first frame, from its sync word on
+  std::uint32_t firstBytesSize = 0;
 };
 
 }  // namespace quillion::corvel

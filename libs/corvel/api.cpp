@@ -296,9 +296,15 @@ std::int32_t mpegOutMuxDone(mpeg_m_muxer* mux, std::int32_t abort) {
 
 void mpegOutMuxAuxinfo(mpeg_m_muxer* mux, std::uint32_t value, std::uint32_t code, void* data,
                        std::uint32_t size) {
-  (void)value;
   if (!mux) return;
-  if (code == 0xE0001 && data && size >= 8) {
+  if (code == 0xD0000) {
+    quillion::corvel::applySizeNotice(*mux, value);
+  } else if (code == 0xE0010) {
+    if (!data || size != sizeof(mux_navigation_template)) return;
+    mux_navigation_template notice;
+    std::memcpy(&notice, data, sizeof notice);
+    quillion::corvel::storeNavigationTemplate(*mux, notice);
+  } else if (code == 0xE0001 && data && size >= 8) {
     std::uint32_t words[2];
     std::memcpy(words, data, sizeof words);
     mux->segmentStart = words[0];

@@ -79,6 +79,14 @@ typedef struct mux_output_info {
 
 typedef struct mpeg_m_muxer mpeg_m_muxer;
 
+/* Data of notice 0xE0010 of mpegOutMuxAuxinfo (size sizeof(mux_navigation_template)): the
+ * 694-byte highlight template copied into every DVD navigation pack. */
+typedef struct mux_navigation_template {
+  uint32_t word0;  /* not 0: the highlight has no end */
+  uint32_t length; /* must be 694 */
+  const void* bytes;
+} mux_navigation_template;
+
 /* Option bits of mpegOutMuxChkSettings. */
 #define MPEG_M_CHECK_RANGE_ONLY 1
 #define MPEG_M_CHECK_REPORT_ALL 2

@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "bufstream.h"
+#include "index_output.h"
 #include "pack_writers.h"
 #include "settings.h"
+#include "split_output.h"
 
 namespace quillion::corvel {
 namespace {
@@ -53,6 +55,15 @@ double ms(std::uint64_t ticks) {
 
 }  // namespace
 
+void placeInTime(const mpeg_m_muxer& mux, const Input& in, AccessUnit& unit) {
+  const auto place = [&](std::uint64_t t) {
+    const std::int64_t placed = static_cast<std::int64_t>(t + in.offset) - mux.rebase;
+    return placed > 0 ? static_cast<std::uint64_t>(placed) : 0;
+  };
+  unit.dts = place(unit.dts);
+  unit.pts = place(unit.pts);
+}
+
 bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
   if (in.havePeek) {
     in.unit = in.peeked;
@@ -65,8 +76,7 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
       in.unitLeft = 0;
       return false;
     }
-    next.dts += in.offset;
-    next.pts += in.offset;
+    placeInTime(mux, in, next);
     in.unit = next;
   }
   in.hasUnit = true;
@@ -92,8 +102,24 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
   }
   if (mux.scan && &in == mux.videos[0]) {
     buildScanBlock(in.scanBlock);
-    in.insertions[in.insertionCount++] = Input::Insertion{
-        in.unit.pictureOffset, in.scanBlock, static_cast<std::uint32_t>(kScanBlockSize), 0, true};
+    if (in.unit.scanOffset >= 0) {
+      // The picture carries scan information of its own: its fields are filled in place.
+      in.insertions[in.insertionCount++] =
+          Input::Insertion{static_cast<std::uint32_t>(in.unit.scanOffset),
+                           in.scanBlock,
+                           static_cast<std::uint32_t>(kScanBlockSize),
+                           0,
+                           true,
+                           true};
+    } else {
+      in.insertions[in.insertionCount++] =
+          Input::Insertion{in.unit.pictureOffset,
+                           in.scanBlock,
+                           static_cast<std::uint32_t>(kScanBlockSize),
+                           0,
+                           true,
+                           false};
+    }
   }
   return true;
 }
@@ -107,8 +133,7 @@ bool peekUnit(mpeg_m_muxer& mux, Input& in) {
     in.ended = true;
     return false;
   }
-  next.dts += in.offset;
-  next.pts += in.offset;
+  placeInTime(mux, in, next);
   in.peeked = next;
   in.havePeek = true;
   return true;
@@ -137,8 +162,14 @@ std::int32_t readFirstUnits(mpeg_m_muxer& mux) {
     }
   }
   for (int i = 0; i < mux.audioCount; ++i) {
-    if (!advanceUnit(mux, *mux.audios[i])) {
+    Input& in = *mux.audios[i];
+    if (!advanceUnit(mux, in)) {
       mux.services.error("M022:Unable to read from audio units");
+      return 2;
+    }
+    // PCM packets are cut by frame counts, so a PCM input needs its second frame at hand.
+    if (in.audio.coding == kAudioLpcm && !peekUnit(mux, in)) {
+      mux.services.error("M023:Unable to read from PCM audio units");
       return 2;
     }
   }
@@ -185,6 +216,11 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
   mux.packsPerSecond =
       (s.mux_type == kVcd && rate == 3528) ? 75.0 : mux.byteRate / static_cast<double>(sector);
   mux.packTime = kTicksPerSecond / mux.packsPerSecond;
+  if (s.max_file_size > 0 && mux.videoCount > 0) {
+    const double size = s.max_file_size * 1048576.0 - mux.byteRate;
+    // A file holds at least a few packs, whatever the rate.
+    mux.splitSize = static_cast<std::uint64_t>(std::max(size, 4.0 * sector));
+  }
   mux.startClock = s.pack_delay * 27000.0;
   mux.clock = mux.startClock;
   mux.extraTime = 0;
@@ -217,6 +253,9 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
     mux.services.info(" Overhead data rate : %d bytes/sec (%d bits/sec)", overhead, overhead * 8);
   }
   mux.services.info(" Total data rate : %d bytes/sec (%d bits/sec)", total, total * 8);
+  if (mux.videoCount > 0)
+    mux.firstVideoLead = static_cast<double>(mux.videos[0]->unit.dts) - mux.startClock;
+  sendIndexHeaders(mux);
   mux.packetsLeft = s.packets_per_pack;
   mux.firstPack = true;
   mux.vcdAudioHeaderDue = s.mux_type == kVcd && mux.videoCount > 0 && mux.audioCount > 0;
@@ -249,16 +288,28 @@ Stamps checkVideoTimestamps(mpeg_m_muxer& mux, Input& in, std::uint64_t scr, std
                          mux.packCount, ms(scr - dts));
     ++in.underflows;
   }
-  if (dts > scr && dts - scr > kMaxStdDelay)
+  // H.264 decoders may hold pictures much longer before decoding them.
+  const std::uint64_t maxDelay =
+      in.video.coding == VideoCoding::h264 ? kH264MaxStdDelay : kMaxStdDelay;
+  if (dts > scr && dts - scr > maxDelay)
     mux.services.warning(
         "M090:Video DTS (%.02fms) > max STD delay from SCR (%.02f) at pack %u by %.02fms", ms(dts),
-        ms(scr), mux.packCount, ms(dts - scr - kMaxStdDelay));
+        ms(scr), mux.packCount, ms(dts - scr - maxDelay));
   return stamps;
 }
 
 namespace {
 
+// While a file is finished only what belongs before its end is sent, as soon as there is
+// room for it.
+bool drainEligible(mpeg_m_muxer& mux, Input& in) {
+  if (!in.hasUnit || in.splitReached) return false;
+  if (in.unitFresh && belongsToNextFile(mux, in, in.unit)) return false;
+  return in.std.freeSpace() >= packetPayloadPlain(mux, in);
+}
+
 bool videoEligible(mpeg_m_muxer& mux, Input& in, double clock) {
+  if (mux.draining) return drainEligible(mux, in);
   if (!in.hasUnit) return false;
   if (in.std.freeSpace() < packetPayloadPlain(mux, in)) return false;
   const std::uint64_t lead =
@@ -267,6 +318,7 @@ bool videoEligible(mpeg_m_muxer& mux, Input& in, double clock) {
 }
 
 bool audioEligible(mpeg_m_muxer& mux, Input& in, double clock) {
+  if (mux.draining) return drainEligible(mux, in);
   if (!in.hasUnit) return false;
   if (in.std.freeSpace() < packetPayloadPlain(mux, in)) return false;
   const double lead = static_cast<double>(in.firstInFile ? kAudioFirstLeadLimit : kAudioLeadLimit);
@@ -274,6 +326,7 @@ bool audioEligible(mpeg_m_muxer& mux, Input& in, double clock) {
 }
 
 bool subpictureEligible(mpeg_m_muxer& mux, Input& in, double clock) {
+  if (mux.draining) return drainEligible(mux, in);
   if (!in.hasUnit) return false;
   if (in.std.freeSpace() < packetPayloadPlain(mux, in)) return false;
   const double lead =
@@ -283,10 +336,66 @@ bool subpictureEligible(mpeg_m_muxer& mux, Input& in, double clock) {
 
 }  // namespace
 
+namespace {
+
+constexpr double kSkipLead = 2700000;       // 0.1 s before an input's next unit is due
+constexpr double kSkipFirstLead = 1080000;  // 40 ms before an input's first packet
+
+// The time by which an input other than the first video input wants the clock to be short
+// of; false when it has nothing to send.
+bool skipLimitOf(mpeg_m_muxer& mux, Input& in, double& limit) {
+  if (!in.hasUnit) return false;
+  std::uint64_t time = in.kind == InputKind::video ? in.unit.dts : in.unit.pts;
+  // Audio in the middle of a unit waits for the start of the next one.
+  if (in.kind == InputKind::audio && !in.unitFresh) {
+    if (!peekUnit(mux, in)) return false;
+    time = in.peeked.pts;
+  }
+  limit = static_cast<double>(time) - (in.firstInFile ? kSkipFirstLead : kSkipLead);
+  return true;
+}
+
+}  // namespace
+
+// A variable-rate multiplex has nothing to send while the first video input is far ahead of
+// the clock: the clock jumps forward instead of stepping through empty packs, but never past
+// the moment another input must start sending.
+void vbrClockSkip(mpeg_m_muxer& mux) {
+  // A video input whose buffer has run low must be fed soon.
+  for (int i = 0; i < mux.videoCount; ++i) {
+    const Input& in = *mux.videos[i];
+    if (4 * static_cast<std::int64_t>(in.std.freeSpace()) >=
+        3 * static_cast<std::int64_t>(in.std.capacity())) {
+      mux.extraTime = std::min(mux.extraTime, static_cast<double>(in.video.periodAndHalf));
+      break;
+    }
+  }
+  const double packs = std::floor(mux.extraTime / mux.packTime) - 1;
+  mux.extraTime = packs < 1 ? 0 : packs * mux.packTime;
+  double skip = mux.extraTime;
+  const auto limitBy = [&](Input& in) {
+    double limit = 0;
+    if (!skipLimitOf(mux, in, limit) || limit >= mux.clock + skip) return;
+    while (skip > 0 && mux.clock + skip > limit) skip -= mux.packTime;
+    skip += mux.packTime;
+  };
+  for (int i = 1; i < mux.videoCount; ++i) limitBy(*mux.videos[i]);
+  for (int i = 0; i < mux.audioCount; ++i) limitBy(*mux.audios[i]);
+  for (int i = 0; i < mux.subpictureCount; ++i) limitBy(*mux.subpictures[i]);
+  if (skip <= 0) {
+    mux.extraTime = 0;
+    return;
+  }
+  mux.clock += skip;
+  mux.extraTime -= skip;
+}
+
 std::int32_t muxStep(mpeg_m_muxer& mux) {
   const mpeg_m_settings& s = mux.settings;
+  if (advanceSplit(mux) != 0) return kResultFailure;
   mux.packHeaderDue = mux.packetsLeft == s.packets_per_pack;
   if (mux.packCount > 0) mux.clock += mux.packTime;
+  if (s.vbr && mux.extraTime > 0) vbrClockSkip(mux);
   const auto scr = static_cast<std::uint64_t>(std::ceil(mux.clock));
   forEachInput(mux, [&](Input& in) { in.std.removeUntil(scr); });
 

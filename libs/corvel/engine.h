@@ -16,6 +16,9 @@ std::int32_t setupTiming(mpeg_m_muxer& mux);
 // 0 (a pack written, or nothing due in a variable-rate multiplex), or 16 after a message.
 std::int32_t muxStep(mpeg_m_muxer& mux);
 bool anyUnitPending(const mpeg_m_muxer& mux);
+// Moves the clock of a variable-rate multiplex over the time nothing is due (the extra time
+// the video pack writer found).
+void vbrClockSkip(mpeg_m_muxer& mux);
 // Writes the end of the program (unless the profile has none) and the underflow totals.
 std::int32_t writeProgramEnd(mpeg_m_muxer& mux);
 // Sends the index records still waiting.
@@ -25,6 +28,9 @@ void flushIndexRecords(mpeg_m_muxer& mux);
 Stamps checkVideoTimestamps(mpeg_m_muxer& mux, Input& in, std::uint64_t scr, std::uint64_t pts,
                             std::uint64_t dts, std::uint32_t pictureType);
 
+// Moves a unit's times as read into the multiplex: the input's offset added, and the
+// rebase of a split with clock reset taken off.
+void placeInTime(const mpeg_m_muxer& mux, const Input& in, AccessUnit& unit);
 // Takes the next access unit of an input into its current slot (time stamps moved by the
 // input's offset); false when the input has none left.
 bool advanceUnit(mpeg_m_muxer& mux, Input& in);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "index_records.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "bufstream.h"
@@ -16,6 +17,66 @@ void encodeVauInfo(const VauInfo& v, std::uint8_t* out) {
   std::memcpy(out + 16, &v.decodeNumber, 4);
   std::memcpy(out + 20, &v.displayNumber, 4);
   std::memcpy(out + 24, &v.time, 8);
+}
+
+namespace {
+
+void putWord(std::uint8_t* out, std::uint32_t value) {
+  std::memcpy(out, &value, 4);
+}
+
+}  // namespace
+
+void encodeVideoIndexHeader(const VideoIndexHeader& h, std::uint8_t* out) {
+  std::memset(out, 0, kVideoIndexHeaderSize);
+  std::memcpy(out, "VINF", 4);
+  putWord(out + 4, kVideoIndexHeaderSize);
+  putWord(out + 8, h.systemType);
+  putWord(out + 12, h.streamId);
+  putWord(out + 16, h.pid);
+  putWord(out + 20, h.pulldownCode);
+  const auto kept = static_cast<std::uint32_t>(
+      std::min<std::size_t>(h.sequence ? h.sequenceSize : 0, kIndexSequenceBytes));
+  putWord(out + 100, kept);
+  if (kept) std::memcpy(out + 104, h.sequence, kept);
+}
+
+void encodeAudioIndexHeader(const AudioIndexHeader& h, std::uint8_t* out) {
+  std::memset(out, 0, kAudioIndexHeaderSize);
+  std::memcpy(out, "AINF", 4);
+  putWord(out + 4, kAudioIndexHeaderSize);
+  putWord(out + 8, h.systemType);
+  putWord(out + 12, h.streamId);
+  putWord(out + 16, h.subStreamId);
+  putWord(out + 20, h.pid);
+  putWord(out + 24, h.formatCode);
+  const auto kept = static_cast<std::uint32_t>(
+      std::min<std::size_t>(h.header ? h.headerSize : 0, kIndexAudioHeaderBytes));
+  putWord(out + 108, kept);
+  if (kept) std::memcpy(out + 112, h.header, kept);
+  const auto extra = static_cast<std::uint32_t>(
+      std::min<std::size_t>(h.extra ? h.extraSize : 0, kIndexAudioExtraBytes));
+  putWord(out + 196, extra);
+  if (extra) std::memcpy(out + 200, h.extra, extra);
+}
+
+void encodeAauInfo(const AauInfo& info, std::uint8_t* out) {
+  std::memcpy(out, &info.position, 8);
+  std::memcpy(out + 8, &info.frame, 4);
+  std::memcpy(out + 12, &info.time, 8);
+}
+
+static_assert(32 + sizeof(const std::uint8_t*) <= kExtendedRecordSize);
+
+void encodeExtendedRecord(const ExtendedRecord& r, std::uint8_t* out) {
+  std::memset(out, 0, kExtendedRecordSize);
+  std::memcpy(out, &r.time, 8);
+  putWord(out + 8, r.size);
+  putWord(out + 12, r.word);
+  std::memcpy(out + 16, &r.position, 8);
+  putWord(out + 24, r.repeat);
+  putWord(out + 28, r.startLength);
+  std::memcpy(out + 32, &r.start, sizeof r.start);
 }
 
 VauInfo decodeVauInfo(const std::uint8_t* in) {

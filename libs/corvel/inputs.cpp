@@ -52,8 +52,15 @@ std::uint8_t takeFrom(std::uint8_t* pool, int size = 8) {
   return 0;
 }
 
+bool takesSizeNotice(const Input& in) {
+  return (in.params.kind & (kOptionStill | kOptionSizeNotice)) ==
+         (kOptionStill | kOptionSizeNotice);
+}
+
 std::uint32_t videoBufferKiB(const mpeg_m_muxer& mux, const Input& in) {
-  if (in.params.bufferKiB) return in.params.bufferKiB;
+  // A still-picture input sized by the caller's notice holds one whole picture.
+  if (takesSizeNotice(in) && in.noticedKiB && in.video.horizontalSize == 704) return in.noticedKiB;
+  if (in.params.bufferKiB && !takesSizeNotice(in)) return in.params.bufferKiB;
   switch (mux.settings.mux_type) {
     case kVcd:
     case kDvdMpeg1:
@@ -67,6 +74,13 @@ std::uint32_t videoBufferKiB(const mpeg_m_muxer& mux, const Input& in) {
     default:
       return 2 * in.video.vbvSize;
   }
+}
+
+void setVideoBuffer(const mpeg_m_muxer& mux, Input& in) {
+  const std::uint32_t kib = videoBufferKiB(mux, in);
+  in.bufferBytes = kib * 1024;
+  in.stdScale = 1;
+  in.stdSize = static_cast<std::uint16_t>(kib & 0x1FFF);
 }
 
 void releaseInput(mpeg_m_muxer& mux, Input* in, bool abort) {
@@ -117,14 +131,13 @@ std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
   if (in.streamId == 0) in.streamId = takeFrom(mux.videoIds);
   // Stream id 0 would write a picture start code where a packet should begin.
   if (in.streamId == 0) return kResultFailure;
-  const std::uint32_t kib = videoBufferKiB(mux, in);
-  in.bufferBytes = kib * 1024;
-  in.stdScale = 1;
-  in.stdSize = static_cast<std::uint16_t>(kib & 0x1FFF);
+  setVideoBuffer(mux, in);
   in.byteRate = in.video.bitRate400 * 50;
   if (in.video.coding == VideoCoding::h264)
     in.byteRate += static_cast<std::uint32_t>(0.1875 * static_cast<double>(in.video.cpbBytes));
   in.videoReader.emplace(in.units, in.video, mux.settings.pulldown, mux.services);
+  in.videoReader->findScanBlocks(mux.settings.mux_type == kSvcd && mux.settings.svcd_scan_offsets &&
+                                 !(in.params.kind & kOptionNoScanOffsets));
   return 0;
 }
 
@@ -289,6 +302,8 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   }
   if (in->std.create(static_cast<std::int32_t>(in->bufferBytes), mux.services) != 0)
     return refuse(nullptr);
+  // A still-picture input that asks for it keeps the Super Video CD scan information off.
+  if (video && (params.kind & kOptionNoScanOffsets)) mux.settings.svcd_scan_offsets = 0;
   if (video && mux.videoCount == 0 && mux.settings.mux_type == kSvcd &&
       mux.settings.svcd_scan_offsets && !mux.scan) {
     void* room = mux.services.allocate(sizeof(ScanOffsetPatcher));
@@ -309,6 +324,30 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   else
     mux.audios[mux.audioCount++] = in;
   return 0;
+}
+
+void applySizeNotice(mpeg_m_muxer& mux, std::uint32_t size) {
+  constexpr std::uint32_t kSector = 2048;
+  for (int i = 0; i < mux.videoCount; ++i) {
+    Input& in = *mux.videos[i];
+    if ((in.streamId != 0xE1 && in.streamId != 0xE2) || !(in.params.kind & kOptionStill)) continue;
+    const std::uint32_t sectors = size / kSector + (size % kSector ? 1 : 0);
+    in.noticedSectors = sectors * 2;
+    if (in.streamId == 0xE2) in.noticedKiB = size / 1024 + (size % 1024 ? 1 : 0);
+    // Once the job runs its buffer models stay as they are.
+    if (mux.prepared || !takesSizeNotice(in)) continue;
+    in.video.vbvSize = sectors;
+    setVideoBuffer(mux, in);
+    (void)in.std.create(static_cast<std::int32_t>(in.bufferBytes), mux.services);
+  }
+}
+
+void storeNavigationTemplate(mpeg_m_muxer& mux, const mux_navigation_template& notice) {
+  if (notice.length != kNavigationTemplateSize || !notice.bytes) return;
+  std::memcpy(mux.navigationTemplate, notice.bytes, kNavigationTemplateSize);
+  mux.navigationTemplatePresent = true;
+  mux.navigationTemplateWord = notice.word0;
+  mux.navigationTemplateUses = 0;
 }
 
 void releaseScanOffsets(mpeg_m_muxer& mux) {

@@ -16,5 +16,9 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
                        bufstream* es, bufstream* units, std::uint32_t bitRate);
 void closeInputs(mpeg_m_muxer& mux, bool abort);
 void releaseScanOffsets(mpeg_m_muxer& mux);
+// Notice 0xD0000: the size of the still pictures the caller will send.
+void applySizeNotice(mpeg_m_muxer& mux, std::uint32_t size);
+// Notice 0xE0010: the highlight template of the navigation packs.
+void storeNavigationTemplate(mpeg_m_muxer& mux, const mux_navigation_template& notice);
 
 }  // namespace quillion::corvel

@@ -73,6 +73,10 @@ struct Input {
   std::uint16_t stdSize = 0;
   std::uint32_t byteRate = 0;
   std::uint64_t delayTicks = 0;
+  // The size a caller announced for a still-picture input (notice 0xD0000): in sectors of
+  // 2,048 bytes times two, and in KiB (stream id 0xE2 only).
+  std::uint32_t noticedSectors = 0;
+  std::uint32_t noticedKiB = 0;
 
   // Engine state.
   QueueBuffer std;
@@ -97,7 +101,9 @@ struct Input {
     std::uint32_t size = 0;
     std::uint32_t done = 0;
     bool scanBlock = false;  // never split between two packets
+    bool replaces = false;   // stands for the unit's own bytes at `at` (read, then overwritten)
   };
+  bool splitReached = false;  // during a split: nothing more for the current file
   Insertion insertions[2];
   std::uint8_t delimiter[6] = {};
   int insertionCount = 0;
@@ -110,8 +116,17 @@ struct Input {
 
 namespace quillion::corvel {
 
+inline constexpr std::size_t kNavigationTemplateSize = 694;
+
+// A unit that began in the packet being written, and where its bytes begin in the payload.
+struct BegunUnit {
+  AccessUnit unit;
+  std::uint32_t offset = 0;
+};
+
 // Everything of an instance that lives for one job; Done puts it back to these values.
 struct MuxJob {
+  static constexpr int kMaxBegun = 1024;
   static constexpr int kMaxVideo = 8;
   static constexpr int kMaxAudio = 8;
   static constexpr int kMaxSubpicture = 32;
@@ -155,13 +170,30 @@ struct MuxJob {
   bool firstPack = true;
   bool vcdAudioHeaderDue = false;
   std::uint64_t videoStartOffset = 0;
+  // Split output: each file ends at an I picture of the first video input once it has grown
+  // to the split size, after every other input has caught up with that picture.
+  std::uint64_t splitSize = 0;  // bytes; 0 for one file
+  std::uint64_t splitTime = 0;  // presentation time of the I picture that opens the next file
+  bool draining = false;        // the current file is being finished
+  std::uint32_t fileCount = 1;
+  double firstVideoLead = 0;  // how far the first picture's decoding time led the clock
+  std::int64_t rebase = 0;    // taken off every time read, since a later file began
   std::uint32_t sectorSize = 0;
   std::uint8_t sector[4096] = {};
   ScanOffsetPatcher* scan = nullptr;  // Super Video CD scan information, when on
+  // Units that began in the packet being written; an index record goes out for each.
+  BegunUnit begun[kMaxBegun];
+  int begunCount = 0;
+  std::int64_t lastEntryPicture = -1;  // decode number of the last entry point
   // Side notices of the caller.
   std::uint32_t segmentStart = 0;
   std::uint32_t firstBlock = 0;
   bool newSegment = false;
+  // The highlight template a caller sent for the navigation packs (notice 0xE0010).
+  std::uint8_t navigationTemplate[kNavigationTemplateSize] = {};
+  bool navigationTemplatePresent = false;
+  std::uint32_t navigationTemplateWord = 0;
+  std::uint32_t navigationTemplateUses = 0;
 };
 
 }  // namespace quillion::corvel

@@ -8,7 +8,9 @@
 #include "bufstream.h"
 #include "mpeg_crc32.h"
 #include "engine.h"
+#include "index_output.h"
 #include "settings.h"
+#include "split_output.h"
 
 namespace quillion::corvel {
 namespace {
@@ -16,6 +18,7 @@ namespace {
 constexpr std::uint32_t kProgramEndNotice = 0x1B9;
 constexpr std::uint8_t kPrivateStream1 = 0xBD;
 constexpr std::uint32_t kVcdAudioTail = 20;
+constexpr std::uint8_t kSequenceEndCode[4] = {0, 0, 1, 0xB7};
 
 bool carriesStdEveryPacket(const mpeg_m_muxer& mux) {
   return mux.settings.mux_type == kVcd || mux.settings.mux_type == kSvcd;
@@ -141,7 +144,8 @@ constexpr std::size_t kNoScanBlock = ~std::size_t{0};
 // Bytes of the current unit still to write, inserted ones included.
 std::size_t pendingBytes(const Input& in) {
   std::size_t n = in.unitLeft;
-  for (int i = 0; i < in.insertionCount; ++i) n += in.insertions[i].size - in.insertions[i].done;
+  for (int i = 0; i < in.insertionCount; ++i)
+    if (!in.insertions[i].replaces) n += in.insertions[i].size - in.insertions[i].done;
   return n;
 }
 
@@ -149,26 +153,18 @@ std::size_t pendingBytes(const Input& in) {
 // while room is left. `begun` counts units that began here and `firstBegin` the offset of the
 // first. False after a failed read (message sent).
 bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, std::size_t& got,
-            std::uint32_t& begun, std::size_t& firstBegin, std::uint64_t packStart,
-            std::size_t& scanAt) {
+            std::uint32_t& begun, std::size_t& firstBegin, std::size_t& scanAt) {
   got = 0;
   scanAt = kNoScanBlock;
-  std::uint8_t ordinal = 0;
+  mux.begunCount = 0;
   while (got < limit && in.hasUnit) {
+    if (in.unitFresh && belongsToNextFile(mux, in, in.unit)) break;
     if (in.unitFresh) {
+      // Every unit begun here gets its index records: a packet holds no more than these.
+      if (mux.begunCount == MuxJob::kMaxBegun) break;
+      mux.begun[mux.begunCount++] = BegunUnit{in.unit, static_cast<std::uint32_t>(got)};
       if (begun++ == 0) firstBegin = got;
       in.unitFresh = false;
-      if (in.kind == InputKind::video && &in == mux.videos[0]) {
-        VauInfo info;
-        info.position = packStart;
-        info.ordinal = ++ordinal;
-        info.pictureType = static_cast<std::uint8_t>(in.unit.pictureType);
-        info.temporalReference = static_cast<std::uint16_t>(in.unit.temporalReference);
-        info.decodeNumber = in.unit.decodeIndex;
-        info.displayNumber = in.unit.displayIndex;
-        info.time = in.unit.pts;
-        (void)in.index.add(info, mux.output);
-      }
       if (in.kind == InputKind::audio) in.frameCounter = (in.frameCounter + 1) % 20;
     }
     Input::Insertion* due = nullptr;
@@ -181,6 +177,19 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
         if (limit - got < due->size) break;
         scanAt = got;
         in.scanTime = in.unit.pts;
+      }
+      if (due->replaces) {
+        // The input's own block: read through it, then give it fields to fill.
+        if (in.es->copybytes(in.es, out + got, due->size) != due->size) {
+          mux.services.error("M033:Error reading up to the SVCD offset from the video input");
+          return false;
+        }
+        std::memset(out + got + kScanFieldsOffset, 0xFF, due->size - kScanFieldsOffset);
+        in.unitLeft -= due->size;
+        due->done = due->size;
+        got += due->size;
+        if (in.std.add(static_cast<std::int32_t>(due->size), in.unit.dts) != 0) return false;
+        continue;
       }
       const std::size_t n = std::min<std::size_t>(due->size - due->done, limit - got);
       std::memcpy(out + got, due->bytes + due->done, n);
@@ -233,16 +242,30 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::size_t limit = roomPlain;
   const std::size_t pending = pendingBytes(in);
   const AccessUnit* starting = nullptr;
+  bool endSequence = false;
   if (in.unitFresh) {
     starting = &in.unit;
-  } else if (pending < roomPlain && peekUnit(mux, in)) {
+  } else if (pending < roomPlain && peekUnit(mux, in) && !belongsToNextFile(mux, in, in.peeked)) {
     starting = &in.peeked;
+  } else if (pending < roomPlain && in.havePeek) {
+    // The next picture opens the next file: this packet ends with the current one, and with
+    // the end of the sequence when the caller wants files to end cleanly and it fits.
+    limit = pending;
+    endSequence = mux.settings.write_end_codes && !in.unit.endsSequence &&
+                  pending + sizeof kSequenceEndCode <= roomPlain;
   }
   if (starting) {
     h.stamps =
         checkVideoTimestamps(mux, in, scr, starting->pts, starting->dts, starting->pictureType);
     h.pts = starting->pts;
     h.dts = starting->dts;
+    // The first video input far ahead of the clock: the time until it is due, less half a
+    // second, may be skipped.
+    if (mux.settings.vbr && &in == mux.videos[0]) {
+      const double ahead =
+          static_cast<double>(starting->dts) - static_cast<double>(scr) - 13500000.0;
+      mux.extraTime = ahead > 0 ? ahead : 0;
+    }
     room = budget - pesHeaderSize(mux.layout, h);
     limit = room;
     if (starting == &in.peeked && pending >= room) {
@@ -256,8 +279,12 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::uint8_t payload[4096];
   std::size_t got = 0, firstBegin = 0, scanAt = kNoScanBlock;
   std::uint32_t begun = 0;
-  if (!gather(mux, in, payload, limit, got, begun, firstBegin, packStart, scanAt))
-    return kResultFailure;
+  if (!gather(mux, in, payload, limit, got, begun, firstBegin, scanAt)) return kResultFailure;
+  if (endSequence && got == pending) {
+    std::memcpy(payload + got, kSequenceEndCode, sizeof kSequenceEndCode);
+    got += sizeof kSequenceEndCode;
+    if (in.std.add(sizeof kSequenceEndCode, in.unit.dts) != 0) return kResultFailure;
+  }
   const Shortfall fill = shortfallOf(room, got);
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, got);
   const std::size_t scanFields = pos + scanAt + kScanFieldsOffset;
@@ -266,6 +293,7 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   if (fill.padding) pos += buildPadding(mux.sector + pos, mux.layout, fill.padding);
   if (writeSector(mux, pos, "M027:Unable to write a video pack to program file") != 0)
     return kResultFailure;
+  reportBegunUnits(mux, in, packStart, payload, got);
   if (scanAt != kNoScanBlock &&
       !mux.scan->addPicture(mux.packCount, pos - scanFields, in.scanTime)) {
     mux.services.error("M027:Unable to write a video pack to program file");
@@ -290,8 +318,12 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   if (in.unitFresh) {
     starting = &in.unit;
   } else if (in.kind != InputKind::subpicture && in.unitLeft < roomPlain && peekUnit(mux, in)) {
-    starting = &in.peeked;
-    inside = true;
+    if (belongsToNextFile(mux, in, in.peeked)) {
+      limit = in.unitLeft;
+    } else {
+      starting = &in.peeked;
+      inside = true;
+    }
   }
   if (starting) {
     h.stamps = Stamps::pts;
@@ -319,8 +351,8 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::size_t got = 0, firstBegin = 0;
   std::uint32_t begun = 0;
   std::size_t noScan = kNoScanBlock;
-  if (!gather(mux, in, payload, limit, got, begun, firstBegin, mux.bytesInFile, noScan))
-    return kResultFailure;
+  const std::uint64_t packStart = mux.bytesInFile;
+  if (!gather(mux, in, payload, limit, got, begun, firstBegin, noScan)) return kResultFailure;
   const Shortfall fill = shortfallOf(room, got);
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, priv + got);
   if (priv) {
@@ -351,6 +383,7 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
                       ? "M028:Unable to write a subpic pack to program file"
                       : "M028:Unable to write an audio pack to program file") != 0)
     return kResultFailure;
+  reportBegunUnits(mux, in, packStart, payload, got);
   if (!carriesStdEveryPacket(mux)) in.firstPacket = false;
   in.firstInFile = false;
   return 0;

@@ -4,6 +4,7 @@
 #include "settings.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace quillion::corvel {
 namespace {

@@ -132,12 +132,25 @@ std::int32_t analyseAudioHeader(bufstream* es, std::uint32_t givenBitRate, Audio
   std::uint32_t got = 0;
   const std::uint8_t* p = lookAhead(es, 84, got);
   if (!p || got < 8) return 16;
-  if (p[0] == 0xFF && (p[1] & 0xF6) == 0xF0) return adts(p, givenBitRate, facts);
-  if (p[0] == 0xFF && (p[1] & 0xF0) == 0xF0) return mpegAudio(p, facts);
-  if (p[0] == 0x0B && p[1] == 0x77) return ac3(p, false, facts);
-  if (p[0] == 0x77 && p[1] == 0x0B) return ac3(p, true, facts);
-  if (std::memcmp(p, "LPCM", 4) == 0) return lpcm(p, facts);
-  return 16;
+  std::int32_t result = 16;
+  if (p[0] == 0xFF && (p[1] & 0xF6) == 0xF0)
+    result = adts(p, givenBitRate, facts);
+  else if (p[0] == 0xFF && (p[1] & 0xF0) == 0xF0)
+    result = mpegAudio(p, facts);
+  else if (p[0] == 0x0B && p[1] == 0x77)
+    result = ac3(p, false, facts);
+  else if (p[0] == 0x77 && p[1] == 0x0B)
+    result = ac3(p, true, facts);
+  else if (std::memcmp(p, "LPCM", 4) == 0)
+    result = lpcm(p, facts);
+  if (result != 0) return result;
+  // The first frame's opening bytes, as an index of the stream keeps them.
+  if (got > facts.headerBytes) {
+    facts.firstBytesSize =
+        std::min<std::uint32_t>(got - facts.headerBytes, sizeof facts.firstBytes);
+    std::memcpy(facts.firstBytes, p + facts.headerBytes, facts.firstBytesSize);
+  }
+  return 0;
 }
 
 namespace {

@@ -12,6 +12,9 @@ constexpr std::uint8_t kSequenceHeader = 0xB3;
 constexpr std::uint8_t kExtension = 0xB5;
 constexpr std::uint8_t kSequenceEnd = 0xB7;
 constexpr std::uint8_t kGroupStart = 0xB8;
+constexpr std::uint8_t kFirstSlice = 0x01;
+constexpr std::uint8_t kLastSlice = 0xAF;
+constexpr std::uint32_t kScanInformationSize = 18;
 
 }  // namespace
 
@@ -182,6 +185,10 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
   std::uint64_t taken = 0;
   bool havePicture = false;
   bool ended = false;
+  // Scan information lies before an I picture's first slice: in front of its header, or
+  // between its header and its slices.
+  bool lookForScan = scanBlocks_;
+  std::int32_t scanBefore = -1;
   for (;;) {
     if (!scanner_.toStartCode(taken)) break;
     const std::uint8_t* p = scanner_.peek(4);
@@ -195,6 +202,19 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
       sequenceEnd_ = true;
       unit.endsSequence = true;
       break;
+    }
+    if (lookForScan && code == kUserData) {
+      // Scan information: user data tagged 0x10, length 0x0E, four 3-byte fields.
+      const std::uint8_t* u = scanner_.peek(kScanInformationSize);
+      if (u && (u[4] == 0x10 || u[5] == 0x0E) && taken < 0x7FFFFFFF) {
+        if (havePicture)
+          unit.scanOffset = static_cast<std::int32_t>(taken);
+        else
+          scanBefore = static_cast<std::int32_t>(taken);
+        lookForScan = havePicture ? false : lookForScan;
+      }
+    } else if (code >= kFirstSlice && code <= kLastSlice) {
+      lookForScan = false;
     }
     if (code == kSequenceHeader) {
       unit.flags |= kUnitHasSequenceHeader;
@@ -214,6 +234,8 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
       unit.pictureType = (h[5] >> 3) & 7;
       unit.pictureOffset = static_cast<std::uint32_t>(taken);
       havePicture = true;
+      lookForScan = scanBlocks_ && unit.pictureType == 1 && scanBefore < 0;
+      if (scanBlocks_ && unit.pictureType == 1) unit.scanOffset = scanBefore;
       if (!scanner_.skip(4)) return Result::broken;
       taken += 4;
       // A stream that ends right after a picture header keeps that picture.

@@ -23,6 +23,8 @@ class VideoUnitReader {
                   const mpeg::Services& services);
   Result next(AccessUnit& unit);
   bool sawSequenceEnd() const { return sequenceEnd_; }
+  // I pictures then tell where the Super Video CD scan information they carry lies.
+  void findScanBlocks(bool on) { scanBlocks_ = on; }
 
  private:
   bool pictureCodingExtension(AccessUnit& unit, std::uint64_t& taken, bool& ended);
@@ -38,6 +40,7 @@ class VideoUnitReader {
   bool mpeg2_ = false;
   bool progressive_ = false;
   bool sequenceEnd_ = false;
+  bool scanBlocks_ = false;
   std::uint32_t picturesSoFar_ = 0;
   std::uint32_t picturesSinceGroup_ = 0;
   H264Sps sps_;

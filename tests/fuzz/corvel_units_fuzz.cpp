@@ -5,7 +5,8 @@
 //
 // Input: one selector byte (bit 0: audio, else video; bit 1: field mode 3 instead of 0;
 // bit 2: subpictures instead, bit 3 with their time stamps, also through the subpicture file
-// reader), then the elementary stream.
+// reader; bit 4: video I pictures tell where their Super Video CD scan information lies),
+// then the elementary stream.
 #include <unistd.h>
 
 #include <cstddef>
@@ -42,7 +43,8 @@ struct Feed {
   bufstream* reader;
 };
 
-void readVideo(const std::uint8_t* data, std::size_t size, std::int32_t fieldMode) {
+void readVideo(const std::uint8_t* data, std::size_t size, std::int32_t fieldMode,
+               bool scanBlocks) {
   Feed es(data, size);
   Feed units(data, size);
   corvel::VideoFacts facts;
@@ -50,10 +52,16 @@ void readVideo(const std::uint8_t* data, std::size_t size, std::int32_t fieldMod
   check(facts.framePeriod > 0, "an accepted stream has a frame period");
   const auto services = quillion::mpeg::Services::resolve(nullptr);
   corvel::VideoUnitReader reader(units.reader, facts, fieldMode, services);
+  reader.findScanBlocks(scanBlocks);
   std::uint64_t total = 0;
   corvel::AccessUnit u;
   for (int i = 0; i < 100000 && reader.next(u) == corvel::VideoUnitReader::Result::unit; ++i) {
     check(u.size > 0, "a picture has bytes");
+    if (u.scanOffset >= 0) {
+      check(scanBlocks && u.pictureType == 1, "only I pictures carry scan information");
+      check(static_cast<std::uint64_t>(u.scanOffset) + 18 <= u.size,
+            "scan information lies whole inside its picture");
+    }
     total += u.size;
     check(total <= size, "units lie inside the data");
   }
@@ -64,6 +72,8 @@ void readAudio(const std::uint8_t* data, std::size_t size) {
   Feed units(data, size);
   corvel::AudioFacts facts;
   if (corvel::analyseAudioHeader(es.reader, 128000, facts) != 0) return;
+  check(facts.firstBytesSize <= sizeof facts.firstBytes && facts.firstBytesSize <= size,
+        "the kept header lies inside the data");
   const bool framesSayTheirSize =
       facts.coding == corvel::kAudioAacId1 || facts.coding == corvel::kAudioAacId0;
   check((facts.frameSize > 0 || framesSayTheirSize) && facts.frameDuration > 0,
@@ -135,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   else if (selector & 1)
     readAudio(data, size);
   else
-    readVideo(data, size, (selector & 2) ? 3 : 0);
+    readVideo(data, size, (selector & 2) ? 3 : 0, (selector & 16) != 0);
   readBits(data, size);
   return 0;
 }

@@ -644,3 +644,38 @@ TEST(CorvelUnitReaders, AdtsFramesNeedTheCallersRateAndAWholeHeader) {
 
 }  // namespace
 }  // namespace quillion::corvel
+
+#include "muxer.h"
+
+namespace quillion::corvel {
+namespace {
+
+// The navigation template of notice 0xE0010 is kept only from a whole notice.
+TEST(CorvelNotices, NavigationTemplateOnlyFromAWholeNotice) {
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 2);
+  mpeg_m_muxer* mux = mpegOutMuxNew(nullptr, &settings);
+  ASSERT_NE(mux, nullptr);
+  std::vector<std::uint8_t> highlight(694);
+  for (std::size_t i = 0; i < highlight.size(); ++i) highlight[i] = static_cast<std::uint8_t>(i);
+  mux_navigation_template notice{7, 694, highlight.data()};
+  // A 32-bit record's size, a wrong length, no data: nothing changes.
+  mpegOutMuxAuxinfo(mux, 0, 0xE0010, &notice, 12);
+  mux_navigation_template shortOne{7, 693, highlight.data()};
+  mpegOutMuxAuxinfo(mux, 0, 0xE0010, &shortOne, sizeof shortOne);
+  mpegOutMuxAuxinfo(mux, 0, 0xE0010, nullptr, sizeof notice);
+  EXPECT_FALSE(mux->navigationTemplatePresent);
+  mux->navigationTemplateUses = 3;
+  mpegOutMuxAuxinfo(mux, 0, 0xE0010, &notice, sizeof notice);
+  EXPECT_TRUE(mux->navigationTemplatePresent);
+  EXPECT_EQ(mux->navigationTemplateWord, 7u);
+  EXPECT_EQ(mux->navigationTemplateUses, 0u);
+  EXPECT_EQ(std::memcmp(mux->navigationTemplate, highlight.data(), 694), 0);
+  // Done forgets it with the rest of the job.
+  EXPECT_EQ(mpegOutMuxDone(mux, 1), 0);
+  EXPECT_FALSE(mux->navigationTemplatePresent);
+  mpegOutMuxFree(mux);
+}
+
+}  // namespace
+}  // namespace quillion::corvel

@@ -3,6 +3,7 @@
 // message the caller's printer receives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "corvel_support.h"
@@ -301,6 +302,99 @@ TEST(CorvelLifecycle, VideoCdFourthPackGoesToReadyAudioOnly) {
       EXPECT_EQ(packet[3], 0xC0);
     } else {
       EXPECT_NE(packet[3], 0xC0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
+
+namespace quillion::test::corvel {
+namespace {
+
+// The buffer bound of a stream in the system header of the first pack (MPEG-2 layout), in
+// bytes; 0 when the stream is not listed.
+std::uint32_t systemHeaderBound(const std::vector<std::uint8_t>& b, std::uint8_t streamId) {
+  std::size_t at = 14 + (b[13] & 7);
+  if (b.size() < at + 12 || b[at + 3] != 0xBB) return 0;
+  const std::size_t end = at + 6 + ((std::size_t{b[at + 4]} << 8) | b[at + 5]);
+  for (std::size_t e = at + 12; e + 3 <= end; e += 3) {
+    if (b[e] != streamId) continue;
+    const std::uint32_t size = ((b[e + 1] & 0x1Fu) << 8) | b[e + 2];
+    return size * ((b[e + 1] & 0x20) ? 1024u : 128u);
+  }
+  return 0;
+}
+
+// The size notice gives a still-picture input of stream id 0xE2 a buffer for one whole
+// picture of that size; other inputs keep theirs.
+TEST(CorvelLifecycle, SizeNoticeSizesStillPictureBuffers) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m2v",
+                            {"-f", "lavfi", "-i", "testsrc=size=704x576:rate=25:duration=0.2",
+                             "-c:v", "mpeg2video", "-b:v", "4000k", "-f", "mpeg2video"});
+  struct Case {
+    std::uint8_t id;
+    std::uint32_t kind;
+    bool notice;
+    std::uint32_t bound;
+  };
+  const Case cases[] = {
+      {0xE2, STREAM_KIND_VIDEO | 3u, true, 293u * 1024},  // ceil(300,000 / 1,024) KiB
+      {0xE2, STREAM_KIND_VIDEO | 3u, false, 230u * 1024},
+      {0xE1, STREAM_KIND_VIDEO | 3u, true, 230u * 1024},  // sectors only
+      {0xE2, STREAM_KIND_VIDEO, true, 230u * 1024},       // not a still-picture input
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.id) + " " + std::to_string(c.kind) + " " +
+                 std::to_string(c.notice));
+    Muxer m(presetOf(3));
+    ASSERT_NE(m.mux, nullptr);
+    MemoryOutput out;
+    ASSERT_EQ(mpegOutMuxInitFileBS(m.mux, nullptr, out.stream()), 0);
+    stream_settings v = kindOf(c.kind, c.id);
+    ASSERT_EQ(mpegOutMuxAddFile(m.mux, &v, video.c_str(), 4000000), 0);
+    if (c.notice) mpegOutMuxAuxinfo(m.mux, 300000, 0xD0000, nullptr, 0);
+    ASSERT_EQ(mpegOutMux(m.mux), 0);
+    ASSERT_EQ(mpegOutMuxDone(m.mux, 0), 0);
+    EXPECT_EQ(systemHeaderBound(out.bytes, c.id), c.bound);
+  }
+}
+
+}  // namespace
+}  // namespace quillion::test::corvel
+
+namespace quillion::test::corvel {
+namespace {
+
+// Option bit 2 of a still-picture input turns the scan information of a Super Video CD off:
+// no block is written, and the I pictures are announced as entry points instead.
+TEST(CorvelLifecycle, StillInputTurnsScanInformationOff) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m1v", kShortVideo);
+  for (const std::uint32_t options : {0u, 5u}) {
+    SCOPED_TRACE(options);
+    Muxer m(presetOf(3));
+    ASSERT_NE(m.mux, nullptr);
+    MemoryOutput out;
+    ASSERT_EQ(mpegOutMuxInitFileBS(m.mux, nullptr, out.stream()), 0);
+    stream_settings v = kindOf(STREAM_KIND_VIDEO | options);
+    ASSERT_EQ(mpegOutMuxAddFile(m.mux, &v, video.c_str(), 1150000), 0);
+    ASSERT_EQ(mpegOutMux(m.mux), 0);
+    ASSERT_EQ(mpegOutMuxDone(m.mux, 0), 0);
+    const std::uint8_t head[6] = {0, 0, 1, 0xB2, 0x10, 0x0E};
+    const bool blocks =
+        std::search(out.bytes.begin(), out.bytes.end(), head, head + 6) != out.bytes.end();
+    std::size_t entries = 0;
+    for (const MemoryOutput::Notice& n : out.notices)
+      if (n.code == 0xE0002 && n.data.size() == 16 && n.data[8] == 0) ++entries;
+    if (options == 0) {
+      EXPECT_TRUE(blocks);
+    } else {
+      EXPECT_FALSE(blocks);
+      EXPECT_EQ(entries, 1u);  // one group of pictures
     }
   }
 }

@@ -389,6 +389,98 @@ TEST(CorvelSuperVideoCd, ScanInformationPointsAtTheIPictures) {
   }
 }
 
+// A Super Video CD stream made from one that already carries scan information: the
+// blocks the pictures bring are filled in where they are, none is added, and the rest of
+// the stream goes through as it came.
+TEST(CorvelSuperVideoCd, ScanInformationOfTheInputIsFilledInPlace) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  std::vector<std::string> video = kMpeg2Video;
+  video[3] = "testsrc=size=480x576:rate=25:duration=3";
+  const auto v = makeEs(dir, "v.m2v", video);
+  const auto a = makeEs(dir, "a.mp2", kMp2At44);
+  mpeg_m_settings settings{};
+  mpegOutMuxDefaults(&settings, 3);
+  const auto first = dir.file("first.mpg");
+  ASSERT_EQ(
+      muxFiles(settings, {{v, STREAM_KIND_VIDEO, 2000000, 0}, {a, STREAM_KIND_AUDIO, 0, 0}}, first)
+          .run,
+      0);
+  const auto carried = dir.file("carried.m2v");
+  ASSERT_EQ(runTool({"ffmpeg", "-v", "error", "-i", first.string(), "-map", "0:v", "-c", "copy",
+                     "-f", "mpeg2video", carried.string()})
+                .exitCode,
+            0);
+  const std::vector<std::uint8_t> carriedBytes = readFile(carried);
+  const std::size_t intra = scanBlocks(carriedBytes).size();
+  ASSERT_EQ(intra, 7u);  // 75 pictures in groups of 12
+
+  const auto second = dir.file("second.mpg");
+  printed().clear();
+  ASSERT_EQ(
+      muxFiles(settings, {{carried, STREAM_KIND_VIDEO, 2000000, 0}, {a, STREAM_KIND_AUDIO, 0, 0}},
+               second)
+          .run,
+      0);
+  const std::vector<std::uint8_t> bytes = readFile(second);
+  const std::vector<std::size_t> blocks = scanBlocks(bytes);
+  ASSERT_EQ(blocks.size(), intra);
+  const auto sector = [](std::size_t offset) { return static_cast<long>(offset / 2324); };
+  const long n = static_cast<long>(blocks.size());
+  for (long k = 0; k < n; ++k) {
+    SCOPED_TRACE(k);
+    const std::size_t at = blocks[static_cast<std::size_t>(k)];
+    EXPECT_EQ(sector(at), sector(at + 17));
+    const auto of = [&](long j) {
+      return j < 0 || j >= n ? -1 : sector(blocks[static_cast<std::size_t>(j)]);
+    };
+    EXPECT_EQ(scanField(bytes.data() + at + 6), of(k - 1));
+    EXPECT_EQ(scanField(bytes.data() + at + 9), of(k + 1));
+  }
+  // The video comes back as it went in, but for the fields of the blocks.
+  const auto back = dir.file("back.m2v");
+  ASSERT_EQ(runTool({"ffmpeg", "-v", "error", "-i", second.string(), "-map", "0:v", "-c", "copy",
+                     "-f", "mpeg2video", back.string()})
+                .exitCode,
+            0);
+  const std::vector<std::uint8_t> backBytes = readFile(back);
+  EXPECT_EQ(backBytes.size(), carriedBytes.size());
+  EXPECT_TRUE(withoutScanBlocks(backBytes) == withoutScanBlocks(carriedBytes));
+  const ToolResult decode =
+      runTool({"ffmpeg", "-v", "error", "-i", second.string(), "-f", "null", "-"});
+  EXPECT_EQ(decode.output, "");
+  if (toolAvailable("vcdxminfo")) {
+    const ToolResult info = runTool({"vcdxminfo", "-i", second.string()});
+    EXPECT_EQ(info.exitCode, 0) << info.output;
+    EXPECT_EQ(info.output.find("error"), std::string::npos) << info.output;
+  }
+
+  // A payload reader that ends inside a block it must read through.
+  std::vector<std::uint8_t> cut(
+      carriedBytes.begin(),
+      carriedBytes.begin() + static_cast<std::ptrdiff_t>(scanBlocks(carriedBytes)[1] + 10));
+  writeFile(dir.file("cut.m2v"), cut);
+  mpeg_m_muxer* mux = mpegOutMuxNew(collectingRc, &settings);
+  ASSERT_NE(mux, nullptr);
+  MemoryOutput out;
+  ASSERT_EQ(mpegOutMuxInitFileBS(mux, nullptr, out.stream()), 0);
+  bufstream* es = open_file_buf_read(dir.file("cut.m2v").c_str(), 131328, nullptr);
+  bufstream* units = open_file_buf_read(carried.c_str(), 32768, nullptr);
+  ASSERT_NE(es, nullptr);
+  ASSERT_NE(units, nullptr);
+  stream_settings s{};
+  s.kind = STREAM_KIND_VIDEO;
+  ASSERT_EQ(mpegOutMuxAddFileBS(mux, &s, es, units, 2000000), 0);
+  printed().clear();
+  EXPECT_EQ(mpegOutMux(mux), 16);
+  EXPECT_EQ(printed().errors, std::vector<std::string>{
+                                  "M033:Error reading up to the SVCD offset from the video input"});
+  EXPECT_EQ(mpegOutMuxDone(mux, 1), 0);
+  mpegOutMuxFree(mux);
+  (void)close_file_buf(es, 1);
+  (void)close_file_buf(units, 1);
+}
+
 }  // namespace
 }  // namespace quillion::test::corvel
 

@@ -113,16 +113,18 @@ MemoryOutput::MemoryOutput() {
   record.drive_chain = this;
   record.flags = 1;
   record.copybytes = [](bufstream* bs, std::uint8_t* p, std::uint32_t n) -> std::uint32_t {
-    auto& b = static_cast<MemoryOutput*>(bs->drive_chain)->bytes;
-    b.insert(b.end(), p, p + n);
+    auto* self = static_cast<MemoryOutput*>(bs->drive_chain);
+    if (self->refuse && self->refuse(p, n)) return 0;
+    self->bytes.insert(self->bytes.end(), p, p + n);
     return n;
   };
   record.auxinfo = [](bufstream* bs, std::uint32_t, std::uint32_t code, void* data,
                       std::uint32_t size) -> std::int32_t {
     const auto* d = static_cast<const std::uint8_t*>(data);
-    static_cast<MemoryOutput*>(bs->drive_chain)
-        ->notices.push_back(
-            {code, d ? std::vector<std::uint8_t>(d, d + size) : std::vector<std::uint8_t>{}});
+    auto* self = static_cast<MemoryOutput*>(bs->drive_chain);
+    if (self->onNotice) self->onNotice(code, d, size);
+    self->notices.push_back(
+        {code, d ? std::vector<std::uint8_t>(d, d + size) : std::vector<std::uint8_t>{}});
     return 0;
   };
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,10 @@ struct MemoryOutput {
     std::vector<std::uint8_t> data;
   };
   bufstream record{};
+  // Writes this answers true for are refused (nothing taken).
+  std::function<bool(const std::uint8_t* data, std::uint32_t size)> refuse;
+  // Called while a notice is handled, when its data (and what it points at) is still valid.
+  std::function<void(std::uint32_t code, const std::uint8_t* data, std::uint32_t size)> onNotice;
   std::vector<std::uint8_t> bytes;
   std::vector<Notice> notices;
 };
