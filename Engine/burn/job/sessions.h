@@ -32,6 +32,11 @@ struct Session {
   std::vector<Track> tracks;
   std::uint32_t start = 0;
   std::uint32_t leadOut = 0xFFFFFFFFu;
+  // Session at once on a CD: the drive's cue sheet, and every block from the first pregap to
+  // the last track's end in disc order, the tracks' producers and the gaps between them.
+  std::vector<std::uint8_t> cueSheet;
+  std::vector<DPM_Base*> saoList;
+  std::vector<std::unique_ptr<DPM_Base>> saoGaps;  // the gap producers of saoList
 };
 
 // Checks, forced options, log line, sessions and size outputs; call with the job's lock held.
