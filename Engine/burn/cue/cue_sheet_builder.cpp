@@ -42,17 +42,18 @@ class CueWriter {
   // A run of zero blocks; false when it cannot be made.
   bool gap(std::uint32_t blocks, std::uint16_t blockSize) {
     if (blocks == 0) return true;
+    if (blockSize == 0) return false;
     auto blank = std::make_unique<DPM_Blank>(blockSize, blocks);
     std::uint16_t size = blockSize;
     if (blank->PrepareAll(&size, nullptr, nullptr) != blocks || size != blockSize) return false;
-    session_.saoList.push_back(blank.get());
+    session_.saoList.push_back({blank.get(), blocks});
     session_.saoGaps.push_back(std::move(blank));
     total_ += blocks;
     return true;
   }
 
   void track(const Track& t) {
-    session_.saoList.push_back(t.producer.get());
+    session_.saoList.push_back({t.producer.get(), t.blocks});
     total_ += t.blocks;
   }
 
@@ -200,6 +201,13 @@ EngineStatus PrepareCopyCDCueSheet(Session& session, bool leadInCDText) {
   else
     cue.entry(kCueAudio, kCueLeadOut, 1, kFormAudioLeadInOut, time);
   return cue.finish();
+}
+
+std::vector<SaoItem> readingOrder(const Session& session) {
+  if (!session.saoList.empty()) return session.saoList;
+  std::vector<SaoItem> order;
+  for (const Track& t : session.tracks) order.push_back({t.producer.get(), t.blocks});
+  return order;
 }
 
 CueBuilder cueBuilderFor(const BurnJob& job, const Session& session) {
