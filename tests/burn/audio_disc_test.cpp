@@ -1,0 +1,334 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Audio layouts burned session at once to emulated CD recorders through the flat API, and
+// copies of such a disc: the cue sheet the drive received, the disc split by bchunk against the
+// source files, the lead-in CD-Text decoded by libcdio with every pack's CRC checked, and the
+// copy compared with the original.
+#include <cdio/cdtext.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "device_environment.h"
+#include "quillion/AudioNodeInfo.h"
+#include "quillion/BP.h"
+#include "quillion/FS.h"
+#include "run_support.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace quillion::test;
+using quillion::emu::DeviceEnvironment;
+using quillion::emu::EmulatedDrive;
+using quillion::emu::Medium;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+constexpr std::uint32_t kCDRBlocks = 359'846;
+constexpr std::size_t kCDDABytes = 2352;
+
+struct SourceTrack {
+  std::uint32_t blocks;
+  std::int16_t pause;  // seconds; -1 not set
+  std::string title;
+  std::string performer;
+};
+
+void putLE(std::string& s, std::size_t at, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// A 44.1 kHz, 16-bit stereo WAV file around `pcm`.
+void writeWav(const fs::path& path, const std::string& pcm) {
+  std::string header(44, '\0');
+  std::memcpy(header.data(), "RIFF", 4);
+  putLE(header, 4, static_cast<std::uint32_t>(36 + pcm.size()), 4);
+  std::memcpy(header.data() + 8, "WAVEfmt ", 8);
+  putLE(header, 16, 16, 4);
+  putLE(header, 20, 1, 2);
+  putLE(header, 22, 2, 2);
+  putLE(header, 24, 44'100, 4);
+  putLE(header, 28, 176'400, 4);
+  putLE(header, 32, 4, 2);
+  putLE(header, 34, 16, 2);
+  std::memcpy(header.data() + 36, "data", 4);
+  putLE(header, 40, static_cast<std::uint32_t>(pcm.size()), 4);
+  writeFile(path, header + pcm);
+}
+
+// The audio layout: one WAV file per track, each node with its record and pause.
+struct AudioLayout {
+  AudioLayout(const fs::path& folder, const std::vector<SourceTrack>& tracks) : list(initList()) {
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+      const fs::path path = folder / ("track" + std::to_string(i + 1) + ".wav");
+      pcm.push_back(patternBytes(tracks[i].blocks * kCDDABytes, static_cast<unsigned>(i + 7)));
+      writeWav(path, pcm.back());
+      FS_Node* node = initNode(path.c_str(), path.filename().c_str(), nullptr, false);
+      auto* info = static_cast<AudioNodeInfo*>(std::calloc(1, sizeof(AudioNodeInfo)));
+      std::snprintf(info->cdText.cdTextTitle, 160, "%s", tracks[i].title.c_str());
+      std::snprintf(info->cdText.cdTextPerformer, 160, "%s", tracks[i].performer.c_str());
+      info->gain = 1.0f;
+      SetUserData(node, info);
+      SetPauseLength(node, tracks[i].pause);
+      EXPECT_EQ(AppendItem(list, node), kNoErr);
+    }
+  }
+  ~AudioLayout() { termList(list); }
+  AudioLayout(const AudioLayout&) = delete;
+  AudioLayout& operator=(const AudioLayout&) = delete;
+
+  FS_List* list;
+  std::vector<std::string> pcm;
+};
+
+std::array<std::uint8_t, 800> discText(const std::string& title, const std::string& performer) {
+  std::array<std::uint8_t, 800> block{};
+  std::snprintf(reinterpret_cast<char*>(block.data()), 160, "%s", title.c_str());
+  std::snprintf(reinterpret_cast<char*>(block.data()) + 160, 160, "%s", performer.c_str());
+  return block;
+}
+
+// A job through the flat API to one destination drive, burned and joined.
+struct DriveJob {
+  DriveJob(BP_JobKind kind, BP_JobRoute route) {
+    ref = BP_Create(BP_MakeJobCode(kind, route), &shared, 1);
+    keep(BP_SetThreadCreatorCallback(ref, TestThreads::create));
+    shared->logFile = log.file();
+  }
+  ~DriveJob() {
+    (void)TestThreads::instance().join();
+    shared->logFile = nullptr;
+    (void)BP_Delete(ref);
+  }
+  void keep(EngineStatus s) {
+    if (setUp == kNoErr) setUp = s;
+  }
+  // BP_PrepareBurn, BP_Burn, then the threads joined; the first status that is not 0.
+  EngineStatus burn() {
+    if (setUp != kNoErr) return setUp;
+    std::uint32_t blocks = 0;
+    if (const EngineStatus s = BP_PrepareBurn(ref, &blocks, nullptr); s != kNoErr) return s;
+    if (const EngineStatus s = BP_Burn(ref); s != kNoErr) return s;
+    if (!TestThreads::instance().join()) return kErrCancelled;
+    if (shared->readErrorCode != 0) return shared->readErrorCode;
+    return shared->writers[0].errorCode;
+  }
+
+  CapturedLog log;
+  BP_RuntimeSharedData* shared = nullptr;
+  BP_JobRef ref = 0;
+  EngineStatus setUp = kNoErr;
+};
+
+struct CueEntry {
+  std::uint8_t control, track, index, form;
+  std::uint32_t frames;
+  bool operator==(const CueEntry&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const CueEntry& e) {
+  return os << std::hex << int{e.control} << '/' << int{e.track} << '/' << int{e.index} << '/'
+            << int{e.form} << std::dec << " @" << e.frames;
+}
+
+// The cue sheets the drive received with SEND CUE SHEET, in order.
+std::vector<std::vector<CueEntry>> sentCueSheets(const EmulatedDrive& drive) {
+  std::vector<std::vector<CueEntry>> out;
+  for (const auto& c : drive.log()) {
+    if (c.cdb.empty() || c.cdb[0] != 0x5D || c.status != 0) continue;
+    std::vector<CueEntry> sheet;
+    for (std::size_t at = 0; at + 8 <= c.dataOut.size(); at += 8) {
+      const std::uint8_t* e = &c.dataOut[at];
+      sheet.push_back({e[0], e[1], e[2], e[3], (e[5] * 60u + e[6]) * 75u + e[7]});
+    }
+    out.push_back(sheet);
+  }
+  return out;
+}
+
+// The 18-byte packs of raw 96-byte lead-in blocks (four 24-byte raw packs each), as many as
+// `count`.
+Bytes packsFromLeadIn(const Bytes& raw, std::size_t count) {
+  Bytes packs;
+  for (std::size_t i = 0; i + 4 <= raw.size() && packs.size() < count * 18; i += 4) {
+    packs.push_back(static_cast<std::uint8_t>((raw[i] & 0x3F) << 2 | (raw[i + 1] & 0x3F) >> 4));
+    packs.push_back(static_cast<std::uint8_t>((raw[i + 1] & 0x0F) << 4 | (raw[i + 2] & 0x3F) >> 2));
+    packs.push_back(static_cast<std::uint8_t>((raw[i + 2] & 0x03) << 6 | (raw[i + 3] & 0x3F)));
+  }
+  return packs;
+}
+
+// Every pack's CRC, by python3's CRC-CCITT: the check prints the first bad pack or "ok".
+std::string crcCheck(const fs::path& packs) {
+  return toolOutput(
+      {"python3", "-c",
+       "import binascii,sys\n"
+       "d=open(sys.argv[1],'rb').read()\n"
+       "bad=[i for i in range(0,len(d)-17,18) "
+       "if binascii.crc_hqx(d[i:i+16],0)^0xFFFF!=int.from_bytes(d[i+16:i+18],'big')]\n"
+       "print('ok' if d and not bad else 'bad %s' % bad[:1])",
+       packs.string()});
+}
+
+class AudioDisc : public ::testing::Test {
+ protected:
+  void SetUp() override { TestThreads::instance().reset(); }
+  void TearDown() override { TestThreads::instance().reset(); }
+
+  std::shared_ptr<EmulatedDrive> blankCDR(const std::string& name) {
+    auto drive = env.plug(name, "cd-writer");
+    drive->load(env.blankDisc(name, 0x09, kCDRBlocks));
+    return drive;
+  }
+
+  fs::path mediumFolder(const std::string& name) const { return env.folder() / (name + ".medium"); }
+
+  // The disc of `drive` as a bin/cue pair in `folder`.
+  fs::path dump(EmulatedDrive& drive, const fs::path& folder) {
+    fs::create_directories(folder);
+    const fs::path cue = folder / "disc.cue";
+    bool written = false;
+    EXPECT_TRUE(drive.withMedium([&](Medium& m) { written = m.dumpBinCue(cue); }));
+    EXPECT_TRUE(written);
+    return cue;
+  }
+
+  DeviceEnvironment env;
+  TempDir dir;
+};
+
+const std::vector<SourceTrack> kTracks = {
+    {310, -1, "Opening", "First Band"},
+    {420, -1, "Middle", "Second Band"},  // pause not set: two seconds
+    {300, 3, "", "Third Band"},          // an empty title still has its place
+};
+
+TEST_F(AudioDisc, AnAudioLayoutWithPausesAndCDTextIsWrittenAtOnce) {
+  QUILLION_REQUIRE_TOOL("bchunk");
+  QUILLION_REQUIRE_TOOL("cd-info");
+  QUILLION_REQUIRE_TOOL("python3");
+  auto drive = blankCDR("writer");
+  env.start();
+  const std::uint32_t ref = DeviceEnvironment::refOf("writer");
+  ASSERT_NE(ref, 0u);
+  AudioLayout layout(dir.path(), kTracks);
+
+  DriveJob job(kBP_KindAudio, kBP_RouteLayoutToDrives);
+  job.keep(BP_SetAudioList(job.ref, layout.list));
+  job.keep(BP_SetSAO(job.ref, true));
+  job.keep(BP_SetEncodeCDText(job.ref, true));
+  job.keep(BP_SetCloseDisc(job.ref, true));
+  const auto text = discText("Quillion Sampler", "Various");
+  job.keep(BP_SetDiscAudio_CDText(job.ref, text.data()));
+  job.keep(BP_SetDstDevice(job.ref, ref));
+  ASSERT_EQ(job.burn(), kNoErr) << job.log.text();
+
+  // The cue sheet: the lead-in with CD-Text; track 1 after the 2-second pregap, then each
+  // track's pause as its index 0 (the unset pause is two seconds, three seconds for track 3).
+  const std::vector<std::vector<CueEntry>> sheets = sentCueSheets(*drive);
+  ASSERT_EQ(sheets.size(), 1u);
+  const std::vector<CueEntry> want = {{0x01, 0x00, 0, 0x41, 0},    {0x01, 0x01, 0, 0x00, 0},
+                                      {0x01, 0x01, 1, 0x00, 150},  {0x01, 0x02, 0, 0x00, 460},
+                                      {0x01, 0x02, 1, 0x00, 610},  {0x01, 0x03, 0, 0x00, 1030},
+                                      {0x01, 0x03, 1, 0x00, 1255}, {0x01, 0xAA, 1, 0x01, 1555}};
+  EXPECT_EQ(sheets[0], want);
+
+  // bchunk splits the disc into its tracks: each is its source's samples, the pause before the
+  // next track being silence at its end.
+  const fs::path cue = dump(*drive, dir.path() / "dump");
+  fs::path bin = cue;
+  bin.replace_extension(".bin");
+  const ToolResult split = runTool({"bchunk", "-w", bin.string(), cue.string(), "trk"},
+                                   ToolOptions{dir.path() / "dump"});
+  ASSERT_EQ(split.exitCode, 0) << split.output;
+  for (std::size_t i = 0; i < kTracks.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "trk%02zu.wav", i + 1);
+    const std::string wav = readText(dir.path() / "dump" / name);
+    ASSERT_GT(wav.size(), 44u) << name;
+    const std::string samples = wav.substr(44);
+    ASSERT_GE(samples.size(), layout.pcm[i].size()) << name;
+    EXPECT_TRUE(samples.compare(0, layout.pcm[i].size(), layout.pcm[i]) == 0) << name;
+    EXPECT_EQ(samples.find_first_not_of('\0', layout.pcm[i].size()), std::string::npos)
+        << name << ": only silence after the source";
+  }
+
+  // The lead-in: the packs repeat; one cycle decodes with libcdio, every CRC holds.
+  const Bytes raw = readFile(mediumFolder("writer") / "leadin-cdtext.raw");
+  ASSERT_GE(raw.size(), 96u * 100);
+  const Bytes packs = packsFromLeadIn(raw, 256);
+  std::size_t cycle = 0;  // the packs up to the last size pack, whose track number is 2
+  for (std::size_t at = 0; at + 18 <= packs.size(); at += 18) {
+    if (packs[at] == 0x8F && packs[at + 1] == 2) {
+      cycle = at + 18;
+      break;
+    }
+  }
+  ASSERT_GT(cycle, 0u);
+  const Bytes one(packs.begin(), packs.begin() + static_cast<std::ptrdiff_t>(cycle));
+  writeFile(dir.path() / "leadin.cdt", one);
+  EXPECT_EQ(crcCheck(dir.path() / "leadin.cdt"), "ok\n");
+  cdtext_t* decoded = cdtext_init();
+  Bytes copy = one;
+  ASSERT_EQ(cdtext_data_init(decoded, copy.data(), copy.size()), 0);
+  const auto field = [&](cdtext_field_t f, track_t t) {
+    const char* s = cdtext_get_const(decoded, f, t);
+    return std::string(s ? s : "");
+  };
+  EXPECT_EQ(field(CDTEXT_FIELD_TITLE, 0), "Quillion Sampler");
+  EXPECT_EQ(field(CDTEXT_FIELD_PERFORMER, 0), "Various");
+  EXPECT_EQ(field(CDTEXT_FIELD_TITLE, 1), "Opening");
+  EXPECT_EQ(field(CDTEXT_FIELD_TITLE, 2), "Middle");
+  EXPECT_EQ(field(CDTEXT_FIELD_TITLE, 3), "");
+  EXPECT_EQ(field(CDTEXT_FIELD_PERFORMER, 3), "Third Band");
+  cdtext_destroy(decoded);
+
+  // cd-info reads the same texts from the dump with the packs beside it.
+  std::string cueText = readText(cue);
+  cueText = "CDTEXTFILE \"leadin.cdt\"\n" + cueText;
+  fs::copy_file(dir.path() / "leadin.cdt", dir.path() / "dump" / "leadin.cdt");
+  writeFile(cue, cueText);
+  const std::string info =
+      toolOutput({"cd-info", "--no-device-info", "--no-cddb", "--cue-file", cue.string()});
+  EXPECT_NE(info.find("Quillion Sampler"), std::string::npos) << info;
+  EXPECT_NE(info.find("Middle"), std::string::npos) << info;
+  // Track starts as the cue sheet put them: index 1 lies 150 frames after its time.
+  EXPECT_NE(info.find("  2: 00:08:10  000460 audio"), std::string::npos) << info;
+  EXPECT_NE(info.find("  3: 00:16:55  001105 audio"), std::string::npos) << info;
+  EXPECT_NE(info.find("170: 00:20:55  001405 leadout"), std::string::npos) << info;
+  EXPECT_NE(info.find("Third Band"), std::string::npos) << info;
+}
+
+TEST_F(AudioDisc, APauseTooLongForThePregapFailsThePreparation) {
+  auto drive = blankCDR("writer");
+  env.start();
+  AudioLayout layout(dir.path(), {{300, -1, "a", "b"}, {300, 900, "c", "d"}});
+  DriveJob job(kBP_KindAudio, kBP_RouteLayoutToDrives);
+  job.keep(BP_SetAudioList(job.ref, layout.list));
+  job.keep(BP_SetSAO(job.ref, true));
+  job.keep(BP_SetDstDevice(job.ref, DeviceEnvironment::refOf("writer")));
+  EXPECT_EQ(job.burn(), kErrPrepareFailed);
+  EXPECT_NE(job.log.text().find("too long"), std::string::npos);
+  EXPECT_TRUE(TestThreads::instance().calls().empty()) << "no thread for a job not prepared";
+}
+
+TEST_F(AudioDisc, ATrackWhoseFileCannotBeReadFailsThePreparation) {
+  auto drive = blankCDR("writer");
+  env.start();
+  AudioLayout layout(dir.path(), {{300, -1, "a", "b"}, {300, -1, "c", "d"}});
+  fs::remove(dir.path() / "track2.wav");
+  DriveJob job(kBP_KindAudio, kBP_RouteLayoutToDrives);
+  job.keep(BP_SetAudioList(job.ref, layout.list));
+  job.keep(BP_SetSAO(job.ref, true));
+  job.keep(BP_SetDstDevice(job.ref, DeviceEnvironment::refOf("writer")));
+  EXPECT_EQ(job.burn(), kErrPrepareFailed);
+  EXPECT_TRUE(TestThreads::instance().calls().empty());
+  EXPECT_TRUE(drive->withMedium([](Medium& m) { EXPECT_TRUE(m.tracks().empty()); }));
+}
+
+}  // namespace
