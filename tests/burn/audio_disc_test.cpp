@@ -163,6 +163,16 @@ Bytes packsFromLeadIn(const Bytes& raw, std::size_t count) {
   return packs;
 }
 
+// One cycle of the lead-in's packs: up to the last size pack (type 8Fh, track number 2).
+Bytes firstPackCycle(const Bytes& raw) {
+  const Bytes packs = packsFromLeadIn(raw, 256);
+  for (std::size_t at = 0; at + 18 <= packs.size(); at += 18) {
+    if (packs[at] == 0x8F && packs[at + 1] == 2)
+      return Bytes(packs.begin(), packs.begin() + static_cast<std::ptrdiff_t>(at + 18));
+  }
+  return {};
+}
+
 // Every pack's CRC, by python3's CRC-CCITT: the check prints the first bad pack or "ok".
 std::string crcCheck(const fs::path& packs) {
   return toolOutput(
@@ -261,16 +271,8 @@ TEST_F(AudioDisc, AnAudioLayoutWithPausesAndCDTextIsWrittenAtOnce) {
   // The lead-in: the packs repeat; one cycle decodes with libcdio, every CRC holds.
   const Bytes raw = readFile(mediumFolder("writer") / "leadin-cdtext.raw");
   ASSERT_GE(raw.size(), 96u * 100);
-  const Bytes packs = packsFromLeadIn(raw, 256);
-  std::size_t cycle = 0;  // the packs up to the last size pack, whose track number is 2
-  for (std::size_t at = 0; at + 18 <= packs.size(); at += 18) {
-    if (packs[at] == 0x8F && packs[at + 1] == 2) {
-      cycle = at + 18;
-      break;
-    }
-  }
-  ASSERT_GT(cycle, 0u);
-  const Bytes one(packs.begin(), packs.begin() + static_cast<std::ptrdiff_t>(cycle));
+  const Bytes one = firstPackCycle(raw);
+  ASSERT_FALSE(one.empty());
   writeFile(dir.path() / "leadin.cdt", one);
   EXPECT_EQ(crcCheck(dir.path() / "leadin.cdt"), "ok\n");
   cdtext_t* decoded = cdtext_init();
@@ -302,6 +304,127 @@ TEST_F(AudioDisc, AnAudioLayoutWithPausesAndCDTextIsWrittenAtOnce) {
   EXPECT_NE(info.find("  3: 00:16:55  001105 audio"), std::string::npos) << info;
   EXPECT_NE(info.find("170: 00:20:55  001405 leadout"), std::string::npos) << info;
   EXPECT_NE(info.find("Third Band"), std::string::npos) << info;
+}
+
+TEST_F(AudioDisc, ABinCueCopyOfTheDiscToAnotherRecorderIsTheSame) {
+  QUILLION_REQUIRE_TOOL("cd-info");
+  auto original = blankCDR("original");
+  auto copy = blankCDR("copy");
+  env.start();
+  AudioLayout layout(dir.path(), kTracks);
+  DriveJob burn(kBP_KindAudio, kBP_RouteLayoutToDrives);
+  burn.keep(BP_SetAudioList(burn.ref, layout.list));
+  burn.keep(BP_SetSAO(burn.ref, true));
+  burn.keep(BP_SetCloseDisc(burn.ref, true));
+  burn.keep(BP_SetDstDevice(burn.ref, DeviceEnvironment::refOf("original")));
+  ASSERT_EQ(burn.burn(), kNoErr) << burn.log.text();
+  const fs::path source = dump(*original, dir.path() / "original");
+
+  DriveJob job(kBP_KindDeviceCopy, kBP_RouteImageToDrives);
+  job.keep(BP_SetSrcImageFilePath(job.ref, source.c_str(), 7, 0));
+  job.keep(BP_SetSrcDevice(job.ref, kBP_NativeImageWriter));
+  job.keep(BP_SetSAO(job.ref, true));
+  job.keep(BP_SetCloseDisc(job.ref, true));
+  job.keep(BP_SetDstDevice(job.ref, DeviceEnvironment::refOf("copy")));
+  ASSERT_EQ(job.burn(), kNoErr) << job.log.text();
+  const fs::path copied = dump(*copy, dir.path() / "copy");
+
+  // Every sample of the original at the same address; the copy may end in run-out silence.
+  fs::path originalBin = source, copiedBin = copied;
+  originalBin.replace_extension(".bin");
+  copiedBin.replace_extension(".bin");
+  const std::string a = readText(originalBin), b = readText(copiedBin);
+  ASSERT_EQ(a.size(), 1405u * kCDDABytes);
+  ASSERT_GE(b.size(), a.size());
+  EXPECT_TRUE(b.compare(0, a.size(), a) == 0);
+  EXPECT_EQ(b.find_first_not_of('\0', a.size()), std::string::npos);
+  // The tracks begin where they began.
+  const auto tracks = [](const fs::path& cue) {
+    const std::string info =
+        toolOutput({"cd-info", "--no-device-info", "--no-cddb", "--cue-file", cue.string()});
+    std::string lines;
+    for (const char* n : {"  1: ", "  2: ", "  3: "}) {
+      const std::size_t at = info.find(n);
+      lines += at == std::string::npos ? std::string("?") : info.substr(at, 30);
+    }
+    return lines;
+  };
+  EXPECT_EQ(tracks(copied), tracks(source));
+  EXPECT_NE(tracks(copied).find("000460 audio"), std::string::npos) << tracks(copied);
+}
+
+TEST_F(AudioDisc, ACopyFromAnImageThatCannotBeReadFailsThePreparation) {
+  auto copy = blankCDR("copy");
+  env.start();
+  writeFile(dir.path() / "bad.cue", std::string("FILE \"none.bin\" BINARY\n  TRACK 01 AUDIO\n"));
+  for (std::uint32_t kind : {7u, 1u, 2u}) {
+    DriveJob job(kBP_KindDeviceCopy, kBP_RouteImageToDrives);
+    job.keep(BP_SetSrcImageFilePath(job.ref, (dir.path() / "bad.cue").c_str(), kind, 0));
+    job.keep(BP_SetSrcDevice(job.ref, kBP_NativeImageWriter));
+    job.keep(BP_SetDstDevice(job.ref, DeviceEnvironment::refOf("copy")));
+    EXPECT_EQ(job.burn(), kErrPrepareFailed) << "image kind " << kind;
+  }
+  EXPECT_TRUE(TestThreads::instance().calls().empty());
+}
+
+TEST_F(AudioDisc, MixedModeAndCDExtraDiscsAreReadAsSuch) {
+  QUILLION_REQUIRE_TOOL("cd-info");
+  auto mixed = blankCDR("mixed");
+  auto extra = blankCDR("extra");
+  env.start();
+  AudioLayout layout(dir.path(), {{300, -1, "One", "A"}, {400, 2, "Two", "B"}});
+  writeFiles(dir.path() / "tree", {{"readme.txt", 5000}, {"data/blob.bin", 300'000}});
+  TreePtr tree = treeFromFolder(dir.path() / "tree");
+  // libcdio's reader drops an empty disc title together with its place, so the disc has one.
+  const auto text = discText("Enhanced", "");
+
+  struct Row {
+    BP_JobKind kind;
+    const char* drive;
+  };
+  for (const Row row : {Row{kBP_KindMixedMode, "mixed"}, Row{kBP_KindCDExtra, "extra"}}) {
+    SCOPED_TRACE(row.drive);
+    DriveJob job(row.kind, kBP_RouteLayoutToDrives);
+    job.keep(BP_SetAudioList(job.ref, layout.list));
+    job.keep(BP_SetDataTree(job.ref, tree.get()));
+    job.keep(BP_SetDataDiscFormat(job.ref, 512));
+    job.keep(BP_SetSAO(job.ref, true));
+    job.keep(BP_SetEncodeCDText(job.ref, true));
+    job.keep(BP_SetDiscAudio_CDText(job.ref, text.data()));
+    job.keep(BP_SetCloseDisc(job.ref, true));
+    job.keep(BP_SetDstDevice(job.ref, DeviceEnvironment::refOf(row.drive)));
+    ASSERT_EQ(job.burn(), kNoErr) << job.log.text();
+  }
+
+  const fs::path mixedCue = dump(*mixed, dir.path() / "mixed");
+  const std::string m =
+      toolOutput({"cd-info", "--no-device-info", "--no-cddb", "--cue-file", mixedCue.string()});
+  // One session: the XA data track at 0, then the audio after its gap and pauses.
+  EXPECT_NE(m.find("  1: 00:02:00  000000 XA"), std::string::npos) << m;
+  EXPECT_NE(m.find("  2: 00:10:02  000602 audio"), std::string::npos) << m;
+  EXPECT_NE(m.find("mixed mode CD"), std::string::npos) << m;
+  // Its lead-in CD-Text gives the data track "-" and the audio tracks their titles.
+  const Bytes packs = firstPackCycle(readFile(mediumFolder("mixed") / "leadin-cdtext.raw"));
+  cdtext_t* t = cdtext_init();
+  Bytes data = packs;
+  ASSERT_EQ(cdtext_data_init(t, data.data(), data.size()), 0);
+  EXPECT_STREQ(cdtext_get_const(t, CDTEXT_FIELD_TITLE, 1), "-");
+  EXPECT_STREQ(cdtext_get_const(t, CDTEXT_FIELD_TITLE, 2), "One");
+  EXPECT_STREQ(cdtext_get_const(t, CDTEXT_FIELD_TITLE, 3), "Two");
+  cdtext_destroy(t);
+  EXPECT_EQ(readText(mixedCue).find("REM SESSION 02"), std::string::npos) << readText(mixedCue);
+  EXPECT_NE(readText(mixedCue).find("MODE2/2352"), std::string::npos) << readText(mixedCue);
+
+  const fs::path extraCue = dump(*extra, dir.path() / "extra");
+  const std::string e =
+      toolOutput({"cd-info", "--no-device-info", "--no-cddb", "--cue-file", extraCue.string()});
+  // Audio at 0 and 300 + 150; the data session at 300 + 150 + 400 + 11,400.
+  EXPECT_NE(e.find("  1: 00:02:00  000000 audio"), std::string::npos) << e;
+  EXPECT_NE(e.find("  2: 00:08:00  000450 audio"), std::string::npos) << e;
+  EXPECT_NE(e.find("  3: 02:45:25  012250 XA"), std::string::npos) << e;
+  EXPECT_NE(e.find("CD-Plus/Extra"), std::string::npos) << e;
+  EXPECT_NE(e.find("session #2 starts at track  3, LSN: 12250"), std::string::npos) << e;
+  EXPECT_NE(readText(extraCue).find("REM SESSION 02"), std::string::npos) << readText(extraCue);
 }
 
 TEST_F(AudioDisc, APauseTooLongForThePregapFailsThePreparation) {
