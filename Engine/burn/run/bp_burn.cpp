@@ -37,12 +37,18 @@ std::uint32_t cacheSizeKB(const BurnJob& job) {
 }
 
 // One destination at a time: the job has one image path, and this run has one writer.
+// A drive must hold a medium it can write: one named after preparation may be no drive.
 bool destinationsCanRun(const BurnJob& job) {
-  return job.dstCount == 1;
+  if (job.dstCount != 1) return false;
+  return !isRealDrive(job.dst[0]) || job.dst[0] == kBP_ISOImageWriter ||
+         profileOf(job.writerRecords[0].mediaProfile).writable();
 }
 
+// Session at once to a CD recorder, from cue sheets; image files take the tracks alone.
 bool sessionAtOnceOnCD(const BurnJob& job) {
-  return job.options.sao && job.writerRecords[0].mediaProfile <= 0x0F;
+  const std::uint32_t first = job.firstDestination();
+  return job.options.sao && isRealDrive(first) && first != kBP_ISOImageWriter &&
+         job.writerRecords[0].mediaProfile <= 0x0F;
 }
 
 // Everything but the threads; call with the job's lock held.
@@ -52,7 +58,10 @@ EngineStatus setUpRun(BurnJob& job) {
   if (!o.threadCreator || job.dstCount == 0 || job.dstCount > job.numDrives())
     return kErrJobNotRunnable;
   if (!profileOf(job.writerRecords[0].mediaProfile).sessionAtOnce) o.sao = false;
-  if (sessionAtOnceOnCD(job)) fetchSourceCDText(job);
+  // A copy to a CD, or to a native image that keeps it, takes its source's CD-Text along.
+  if (o.sao && job.firstDestination() != kBP_ISOImageWriter &&
+      job.writerRecords[0].mediaProfile <= 0x0F)
+    fetchSourceCDText(job);
   if (o.sao && job.firstDestination() == kBP_NativeImageWriter && job.dstImagePath &&
       !job.dstImagePath->empty()) {
     // The native image takes each track at its own address.
