@@ -353,6 +353,53 @@ TEST_F(AudioDisc, ABinCueCopyOfTheDiscToAnotherRecorderIsTheSame) {
   EXPECT_NE(tracks(copied).find("000460 audio"), std::string::npos) << tracks(copied);
 }
 
+TEST_F(AudioDisc, ACopyFromTheRecorderTakesTheSamplesAndTheCDText) {
+  QUILLION_REQUIRE_TOOL("cd-info");
+  auto original = blankCDR("original");
+  auto copy = blankCDR("copy");
+  env.start();
+  AudioLayout layout(dir.path(), kTracks);
+  DriveJob burn(kBP_KindAudio, kBP_RouteLayoutToDrives);
+  burn.keep(BP_SetAudioList(burn.ref, layout.list));
+  burn.keep(BP_SetSAO(burn.ref, true));
+  burn.keep(BP_SetEncodeCDText(burn.ref, true));
+  const auto text = discText("Quillion Sampler", "Various");
+  burn.keep(BP_SetDiscAudio_CDText(burn.ref, text.data()));
+  burn.keep(BP_SetCloseDisc(burn.ref, true));
+  burn.keep(BP_SetDstDevice(burn.ref, DeviceEnvironment::refOf("original")));
+  ASSERT_EQ(burn.burn(), kNoErr) << burn.log.text();
+
+  DriveJob job(kBP_KindDeviceCopy, kBP_RouteDriveToDrives);
+  job.keep(BP_SetSrcDevice(job.ref, DeviceEnvironment::refOf("original")));
+  job.keep(BP_SetSAO(job.ref, true));
+  job.keep(BP_SetCloseDisc(job.ref, true));
+  job.keep(BP_SetDstDevice(job.ref, DeviceEnvironment::refOf("copy")));
+  ASSERT_EQ(job.burn(), kNoErr) << job.log.text();
+  EXPECT_NE(job.log.text().find("prepareSessionTAODequeByMMC()"), std::string::npos);
+
+  const fs::path a = dump(*original, dir.path() / "original");
+  const fs::path b = dump(*copy, dir.path() / "copy");
+  fs::path aBin = a, bBin = b;
+  aBin.replace_extension(".bin");
+  bBin.replace_extension(".bin");
+  const std::string from = readText(aBin), to = readText(bBin);
+  ASSERT_EQ(from.size(), 1405u * kCDDABytes);
+  ASSERT_GE(to.size(), from.size());
+  EXPECT_TRUE(to.compare(0, from.size(), from) == 0);
+  EXPECT_EQ(to.find_first_not_of('\0', from.size()), std::string::npos);
+
+  // The source's CD-Text, read with READ TOC, is in the copy's lead-in: the same packs.
+  const Bytes original_packs =
+      firstPackCycle(readFile(mediumFolder("original") / "leadin-cdtext.raw"));
+  const Bytes copied_packs = firstPackCycle(readFile(mediumFolder("copy") / "leadin-cdtext.raw"));
+  ASSERT_FALSE(original_packs.empty());
+  EXPECT_EQ(copied_packs, original_packs);
+  const std::vector<std::vector<CueEntry>> sheets = sentCueSheets(*copy);
+  ASSERT_EQ(sheets.size(), 1u);
+  ASSERT_FALSE(sheets[0].empty());
+  EXPECT_EQ(sheets[0][0], (CueEntry{0x01, 0x00, 0, 0x41, 0})) << "lead-in with CD-Text";
+}
+
 TEST_F(AudioDisc, ACopyFromAnImageThatCannotBeReadFailsThePreparation) {
   auto copy = blankCDR("copy");
   env.start();
