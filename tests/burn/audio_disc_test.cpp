@@ -474,6 +474,34 @@ TEST_F(AudioDisc, MixedModeAndCDExtraDiscsAreReadAsSuch) {
   EXPECT_NE(readText(extraCue).find("REM SESSION 02"), std::string::npos) << readText(extraCue);
 }
 
+TEST_F(AudioDisc, ACDExtraPutsItsFileSystemAfterTheAudioAndTheSessionGap) {
+  auto drive = blankCDR("writer");
+  env.start();
+  // Two tracks of 1000 blocks with a two-second pause: 2150 + 11,400.
+  AudioLayout layout(dir.path(), {{1000, -1, "a", "b"}, {1000, 2, "c", "d"}});
+  writeFiles(dir.path() / "tree", {{"file.txt", 3000}});
+  TreePtr tree = treeFromFolder(dir.path() / "tree");
+  DriveJob job(kBP_KindCDExtra, kBP_RouteLayoutToDrives);
+  job.keep(BP_SetAudioList(job.ref, layout.list));
+  job.keep(BP_SetDataTree(job.ref, tree.get()));
+  job.keep(BP_SetDataDiscFormat(job.ref, 512));
+  job.keep(BP_SetDstDevice(job.ref, DeviceEnvironment::refOf("writer")));
+  ASSERT_EQ(job.setUp, kNoErr);
+  std::uint32_t blocks = 0;
+  ASSERT_EQ(BP_PrepareBurn(job.ref, &blocks, nullptr), kNoErr) << job.log.text();
+  const std::string log = job.log.text();
+  const std::size_t at = log.find(" ------ Append Data Track ------");
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_NE(log.find("\r 13550 ~ ", at), std::string::npos) << log;
+  // The destination's blocks: each audio track with its run-out, the second one's pause, the
+  // session gap, and the data track with its run-out.
+  const std::size_t dataLine = log.find("\r 13550 ~ ", at);
+  ASSERT_NE(dataLine, std::string::npos);
+  const unsigned dataBlocks =
+      static_cast<unsigned>(std::stoul(log.substr(log.find("= ", dataLine) + 2)));
+  EXPECT_EQ(blocks, 1002u + 1002u + 150u + 11'400u + dataBlocks + 2u);
+}
+
 TEST_F(AudioDisc, APauseTooLongForThePregapFailsThePreparation) {
   auto drive = blankCDR("writer");
   env.start();
