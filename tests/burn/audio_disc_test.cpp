@@ -400,6 +400,55 @@ TEST_F(AudioDisc, ACopyFromTheRecorderTakesTheSamplesAndTheCDText) {
   EXPECT_EQ(sheets[0][0], (CueEntry{0x01, 0x00, 0, 0x41, 0})) << "lead-in with CD-Text";
 }
 
+TEST_F(AudioDisc, ANativeImageOfTheLayoutIsCopiedToARecorderWithItsCDText) {
+  QUILLION_REQUIRE_TOOL("bchunk");
+  auto copy = blankCDR("copy");
+  env.start();
+  AudioLayout layout(dir.path(), kTracks);
+  const fs::path image = dir.path() / "sampler.wlt";
+  {
+    DriveJob job(kBP_KindAudio, kBP_RouteLayoutToImage);
+    job.keep(BP_SetAudioList(job.ref, layout.list));
+    job.keep(BP_SetEncodeCDText(job.ref, true));
+    const auto text = discText("Quillion Sampler", "Various");
+    job.keep(BP_SetDiscAudio_CDText(job.ref, text.data()));
+    job.keep(BP_SetDstImageFilePath(job.ref, image.c_str(), kBP_DstNativeImage));
+    job.keep(BP_SetDstDevice(job.ref, kBP_NativeImageWriter));
+    ASSERT_EQ(job.burn(), kNoErr) << job.log.text();
+  }
+  DriveJob job(kBP_KindDeviceCopy, kBP_RouteImageToDrives);
+  job.keep(BP_SetSrcImageFilePath(job.ref, image.c_str(), 1, 0));
+  job.keep(BP_SetSrcDevice(job.ref, kBP_NativeImageWriter));
+  job.keep(BP_SetSAO(job.ref, true));
+  job.keep(BP_SetCloseDisc(job.ref, true));
+  job.keep(BP_SetDstDevice(job.ref, DeviceEnvironment::refOf("copy")));
+  ASSERT_EQ(job.burn(), kNoErr) << job.log.text();
+  EXPECT_NE(job.log.text().find("prepareSessionTAODequeByImage()"), std::string::npos);
+
+  // Each track's samples, in order.
+  const fs::path cue = dump(*copy, dir.path() / "copy");
+  fs::path bin = cue;
+  bin.replace_extension(".bin");
+  const ToolResult split = runTool({"bchunk", "-w", bin.string(), cue.string(), "trk"},
+                                   ToolOptions{dir.path() / "copy"});
+  ASSERT_EQ(split.exitCode, 0) << split.output;
+  for (std::size_t i = 0; i < kTracks.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "trk%02zu.wav", i + 1);
+    const std::string wav = readText(dir.path() / "copy" / name);
+    ASSERT_GE(wav.size(), 44 + layout.pcm[i].size()) << name;
+    EXPECT_TRUE(wav.compare(44, layout.pcm[i].size(), layout.pcm[i]) == 0) << name;
+  }
+  // The image's CD-Text went into the lead-in.
+  const Bytes packs = firstPackCycle(readFile(mediumFolder("copy") / "leadin-cdtext.raw"));
+  Bytes data = packs;
+  cdtext_t* t = cdtext_init();
+  ASSERT_EQ(cdtext_data_init(t, data.data(), data.size()), 0);
+  EXPECT_STREQ(cdtext_get_const(t, CDTEXT_FIELD_TITLE, 0), "Quillion Sampler");
+  EXPECT_STREQ(cdtext_get_const(t, CDTEXT_FIELD_TITLE, 2), "Middle");
+  cdtext_destroy(t);
+}
+
 TEST_F(AudioDisc, ACopyFromAnImageThatCannotBeReadFailsThePreparation) {
   auto copy = blankCDR("copy");
   env.start();
