@@ -449,6 +449,54 @@ TEST_F(AudioDisc, ANativeImageOfTheLayoutIsCopiedToARecorderWithItsCDText) {
   cdtext_destroy(t);
 }
 
+TEST_F(AudioDisc, ABinCueCopyWrittenTrackAtOnceKeepsTheTrackStarts) {
+  QUILLION_REQUIRE_TOOL("cd-info");
+  auto original = blankCDR("original");
+  auto copy = blankCDR("copy");
+  env.start();
+  AudioLayout layout(dir.path(), kTracks);
+  DriveJob burn(kBP_KindAudio, kBP_RouteLayoutToDrives);
+  burn.keep(BP_SetAudioList(burn.ref, layout.list));
+  burn.keep(BP_SetSAO(burn.ref, true));
+  burn.keep(BP_SetCloseDisc(burn.ref, true));
+  burn.keep(BP_SetDstDevice(burn.ref, DeviceEnvironment::refOf("original")));
+  ASSERT_EQ(burn.burn(), kNoErr) << burn.log.text();
+  const fs::path source = dump(*original, dir.path() / "original");
+
+  DriveJob job(kBP_KindDeviceCopy, kBP_RouteImageToDrives);
+  job.keep(BP_SetSrcImageFilePath(job.ref, source.c_str(), 7, 0));
+  job.keep(BP_SetSrcDevice(job.ref, kBP_NativeImageWriter));
+  job.keep(BP_SetSAO(job.ref, false));
+  job.keep(BP_SetCloseDisc(job.ref, true));
+  job.keep(BP_SetDstDevice(job.ref, DeviceEnvironment::refOf("copy")));
+  ASSERT_EQ(job.burn(), kNoErr) << job.log.text();
+  EXPECT_TRUE(sentCueSheets(*copy).empty()) << "track at once sends no cue sheet";
+
+  // Track at once puts 2 run-out blocks and a 150-block pregap between tracks: track 1, which
+  // had only its 150-block pause before track 2, gives its last 2 blocks to the run-out; track
+  // 2 runs on over the longer pause after it. Every track starts where it started.
+  const fs::path cue = dump(*copy, dir.path() / "copy");
+  fs::path originalBin = source, copiedBin = cue;
+  originalBin.replace_extension(".bin");
+  copiedBin.replace_extension(".bin");
+  const std::string a = readText(originalBin), b = readText(copiedBin);
+  const std::size_t trackOneEnd = 308 * kCDDABytes, trackTwo = 460 * kCDDABytes;
+  ASSERT_GE(b.size(), a.size());
+  EXPECT_TRUE(b.compare(0, trackOneEnd, a, 0, trackOneEnd) == 0);
+  EXPECT_TRUE(b.compare(trackTwo, a.size() - trackTwo, a, trackTwo, a.size() - trackTwo) == 0);
+  const auto starts = [](const fs::path& c) {
+    const std::string info =
+        toolOutput({"cd-info", "--no-device-info", "--no-cddb", "--cue-file", c.string()});
+    std::string lines;
+    for (const char* n : {"  1: ", "  2: ", "  3: "}) {
+      const std::size_t at = info.find(n);
+      lines += at == std::string::npos ? std::string("?") : info.substr(at, 22);
+    }
+    return lines;
+  };
+  EXPECT_EQ(starts(cue), starts(source));
+}
+
 TEST_F(AudioDisc, ACopyFromAnImageThatCannotBeReadFailsThePreparation) {
   auto copy = blankCDR("copy");
   env.start();
