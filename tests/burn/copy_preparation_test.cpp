@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "DPMs/tracks/dpm_blank.h"
+#include "DPMs/tracks/dpm_raw_data_file.h"
 #include "burn/job/burn_job.h"
 #include "burn/job/prepare_audio.h"
 #include "burn/job/prepare_copy.h"
+#include "tests/support/test_support.h"
 
 using namespace quillion::burn;
 
@@ -44,6 +46,34 @@ TEST(CopyPreparation, TrackAtOnceEndsEachTrackBeforeTheNextOnesGap) {
   EXPECT_EQ(s.tracks[0].producer->TotalBlocks(), 1148u);
   EXPECT_EQ(s.tracks[2].producer->TotalBlocks(), 998u);
   EXPECT_EQ(s.blocks, 1148u + 548u + 998u);
+}
+
+// Blocks of 2048 bytes of a raw file, asked for with a new total after preparation.
+std::string readRaw(const std::string& path, std::uint32_t blocks, std::uint32_t newTotal) {
+  DPM_RawDataFile file(path, 2048, blocks, 2048, 0);  // from the file's second block
+  std::uint16_t size = 2048;
+  EXPECT_EQ(file.PrepareAll(&size, nullptr, nullptr), blocks);
+  file.SetTotalBlocks(newTotal);
+  std::string out;
+  std::vector<std::uint8_t> buffer(3 * 2048);
+  for (;;) {
+    std::uint32_t got = 0;
+    EXPECT_EQ(file.NextBlocks(buffer.data(), static_cast<std::uint32_t>(buffer.size()), 3, &got),
+              kNoErr);
+    if (got == 0) break;
+    out.append(reinterpret_cast<const char*>(buffer.data()), std::size_t{got} * 2048);
+  }
+  EXPECT_TRUE(file.MissingData().empty());
+  return out;
+}
+
+TEST(CopyPreparation, ARawTrackFollowsItsNewTotal) {
+  quillion::test::TempDir dir;
+  const std::string bytes = quillion::test::patternBytes(10 * 2048, 3);
+  const std::string path = (dir.path() / "track.bin").string();
+  quillion::test::writeFile(path, bytes);
+  EXPECT_EQ(readRaw(path, 4, 6), bytes.substr(2048, 6 * 2048)) << "read on over the gap";
+  EXPECT_EQ(readRaw(path, 4, 3), bytes.substr(2048, 3 * 2048)) << "ends earlier";
 }
 
 std::vector<std::uint8_t> fullToc(std::initializer_list<std::vector<std::uint8_t>> descriptors) {
