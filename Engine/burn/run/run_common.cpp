@@ -39,9 +39,7 @@ bool everyWriterQuit(BurnJob& job) {
 
 }  // namespace
 
-bool runStopped(BurnJob& job) {
-  return job.shared.bStop || everyWriterQuit(job);
-}
+bool runStopped(BurnJob& job) { return job.shared.bStop || everyWriterQuit(job); }
 
 void dropWriter(BurnJob& job, BP_WriterRTInfo& record, std::uint32_t destination) {
   record.bForceQuit = true;
