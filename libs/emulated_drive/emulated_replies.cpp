@@ -4,6 +4,8 @@
 // transfer is cut to the allocation length afterwards.
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "cd_sector.h"
 #include "common/byte_order.h"
@@ -230,6 +232,29 @@ EmulatedDrive::Reply EmulatedDrive::readCd(std::span<const std::uint8_t> cdb) co
   return EmulatedDrive::data(std::move(out), n);
 }
 
+// The 18-byte packs a host wrote into the lead-in: each 96-byte R-W block holds four packs,
+// every 3 bytes of a pack in the low 6 bits of 4 bytes (Red Book R-W sub-channel, mode 4). The
+// packs repeat through the lead-in; one cycle is answered, up to where the first pack recurs.
+static Bytes leadInPacks(const Medium& m) {
+  std::ifstream in(m.folder() / "leadin-cdtext.raw", std::ios::binary);
+  const Bytes raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  constexpr std::size_t kPack = 18, kMaxPacks = 2048;
+  Bytes packs;
+  for (std::size_t i = 0; i + 4 <= raw.size() && packs.size() < kMaxPacks * kPack; i += 4) {
+    packs.push_back(static_cast<std::uint8_t>((raw[i] & 0x3F) << 2 | (raw[i + 1] & 0x3F) >> 4));
+    packs.push_back(static_cast<std::uint8_t>((raw[i + 1] & 0x0F) << 4 | (raw[i + 2] & 0x3F) >> 2));
+    packs.push_back(static_cast<std::uint8_t>((raw[i + 2] & 0x03) << 6 | (raw[i + 3] & 0x3F)));
+    const std::size_t whole = packs.size() / kPack;
+    if (packs.size() % kPack == 0 && whole > 1 &&
+        std::equal(packs.end() - kPack, packs.end(), packs.begin())) {
+      packs.resize(packs.size() - kPack);
+      break;
+    }
+  }
+  packs.resize(packs.size() / kPack * kPack);
+  return packs;
+}
+
 // MMC-5 6.26: formats 0 (TOC), 1 (session information) and, for CD, 2 (full TOC) and 5
 // (CD-Text). A CD's TOC holds the tracks of its closed sessions (what is in the PMA only is
 // not in it); other media list their tracks.
@@ -312,7 +337,10 @@ EmulatedDrive::Reply EmulatedDrive::readToc(std::span<const std::uint8_t> cdb) c
     b[2] = 1;
     b[3] = static_cast<std::uint8_t>(m.sessions().back().number);
   } else if (format == 5 && cd) {
-    // No CD-Text packs: the header alone, with data length 2 (MMC-5 6.26.3.7).
+    // MMC-5 6.26.3.7: the lead-in's CD-Text packs after the header; without any, the header
+    // alone with data length 2.
+    const Bytes packs = leadInPacks(m);
+    b.insert(b.end(), packs.begin(), packs.end());
   } else {
     return check(0x05, 0x24, 0x00);
   }

@@ -81,6 +81,13 @@ std::uint32_t DPM_RawDataFile::PrepareAll(std::uint16_t* size, DPM_ProgressProc,
   return totalBlocks;
 }
 
+void DPM_RawDataFile::SetTotalBlocks(std::uint32_t blocks) {
+  const std::uint64_t bytes = std::uint64_t{blocks} * unit();
+  expectedBytes_ = blocks > totalBlocks ? bytes : std::min(expectedBytes_, bytes);
+  totalBlocks = blocks;
+  owed_ = blocks > delivered_ ? blocks - delivered_ : 0;
+}
+
 EngineStatus DPM_RawDataFile::NextBlocks(void* buffer, std::uint32_t bufferBytes,
                                          std::uint32_t maxBlocks, std::uint32_t* gotBlocks) {
   if (gotBlocks != nullptr) *gotBlocks = 0;
@@ -110,6 +117,7 @@ EngineStatus DPM_RawDataFile::NextBlocks(void* buffer, std::uint32_t bufferBytes
   }
   if (u != blockSize) quillion::cutSectors(out, n, u, kRawUserDataAt, blockSize);
   owed_ -= n;
+  delivered_ += n;
   *gotBlocks = n;
   return kNoErr;
 }

@@ -27,6 +27,9 @@ class DPM_RawDataFile : public DPM_Base {
   EngineStatus NextBlocks(void* buffer, std::uint32_t bufferBytes, std::uint32_t maxBlocks,
                           std::uint32_t* gotBlocks) override;
   const std::vector<DPM_MissingData>& MissingData() const override { return missing_; }
+  // A copy written track at once may end a track earlier or carry it on over the gap after
+  // it: the source is then read on from where the track's bytes ended.
+  void SetTotalBlocks(std::uint32_t blocks) override;
 
  private:
   // Bytes of source per block handed out.
@@ -39,6 +42,7 @@ class DPM_RawDataFile : public DPM_Base {
   std::uint64_t consumed_ = 0;       // of those, passed over (read or not)
   std::uint64_t readBytes_ = 0;
   std::uint32_t owed_ = 0;
+  std::uint32_t delivered_ = 0;
   std::uint32_t sourceBlockSize_ = 0;
   std::vector<DPM_MissingData> missing_;
 };

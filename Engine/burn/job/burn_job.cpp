@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "image/cd_image_file.h"
+
 namespace quillion::burn {
 
 BurnJob::BurnJob(BP_JobCode jobCode, std::uint16_t drives)

@@ -19,6 +19,8 @@
 #include "common/handle_table.h"
 #include "quillion/BP.h"
 
+class CDImageFile;
+
 namespace quillion::burn {
 
 struct FreeDeleter {
@@ -89,6 +91,8 @@ class BurnJob {
   std::unique_ptr<std::uint32_t[], FreeDeleter> dst;  // the caller's malloc'd array
   std::uint16_t dstCount = 0;
   bool prepared = false;
+  // The image a copy reads; its tracks' producers read through it, so it outlives them.
+  std::unique_ptr<CDImageFile> srcImage;
   std::vector<Session> sessions;
   std::unique_ptr<FS_FileLocList, FreeDeleter> fileLocList;  // shown in the shared record
   std::atomic<bool> started{false};

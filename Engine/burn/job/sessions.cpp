@@ -6,6 +6,9 @@
 
 #include "burn/job/burn_job.h"
 #include "burn/job/job_log.h"
+#include "burn/job/prepare_audio.h"
+#include "burn/job/prepare_copy.h"
+#include "image/cd_image_file.h"
 #include "image/wlt_format.h"
 
 namespace quillion::burn {
@@ -92,6 +95,7 @@ void placeTracksForNativeImage(BurnJob& job) {
 
 EngineStatus prepareSessions(BurnJob& job) {
   job.sessions.clear();
+  job.srcImage.reset();  // after the producers that read it
   job.shared.fileLocList = nullptr;
   job.fileLocList.reset();
   switch (job.kind()) {
@@ -99,13 +103,28 @@ EngineStatus prepareSessions(BurnJob& job) {
     case kBP_KindMP3CD:
       if (EngineStatus s = prepareDataSession(job); s != kNoErr) return s;
       break;
+    case kBP_KindAudio:
+    case kBP_KindAudioPlain:
+      if (EngineStatus s = prepareAudioSessions(job); s != kNoErr) return s;
+      break;
+    case kBP_KindMixedMode:
+      if (EngineStatus s = prepareMixedModeSessions(job); s != kNoErr) return s;
+      break;
+    case kBP_KindCDExtra:
+      if (EngineStatus s = prepareCDExtraSessions(job); s != kNoErr) return s;
+      break;
+    case kBP_KindDeviceCopy:
+      if (EngineStatus s = prepareCopySessions(job); s != kNoErr) return s;
+      break;
     case kBP_KindVCDSlide:
     case kBP_KindSVCDSlide:
       break;  // slide shows have no producer: the job has no blocks
     default:
       return kErrPrepareFailed;  // no producer for this kind in this build
   }
-  if (job.firstDestination() == kBP_NativeImageWriter) placeTracksForNativeImage(job);
+  // A copy keeps its source's addresses.
+  if (job.firstDestination() == kBP_NativeImageWriter && job.kind() != kBP_KindDeviceCopy)
+    placeTracksForNativeImage(job);
   limitCacheWish(job);
   return kNoErr;
 }

@@ -25,6 +25,12 @@ struct Track {
   std::unique_ptr<DPM_Base> producer;
 };
 
+// One producer of a session written at once, with the blocks it is to deliver.
+struct SaoItem {
+  DPM_Base* producer = nullptr;
+  std::uint32_t blocks = 0;
+};
+
 struct Session {
   std::uint16_t number = 0;
   std::uint8_t format = 0;  // 00h, 10h or 20h (Mode 2 data)
@@ -32,7 +38,15 @@ struct Session {
   std::vector<Track> tracks;
   std::uint32_t start = 0;
   std::uint32_t leadOut = 0xFFFFFFFFu;
+  // Session at once on a CD: the drive's cue sheet, and every block from the first pregap to
+  // the last track's end in disc order, the tracks' producers and the gaps between them.
+  std::vector<std::uint8_t> cueSheet;
+  std::vector<SaoItem> saoList;
+  std::vector<std::unique_ptr<DPM_Base>> saoGaps;  // the gap producers of saoList
 };
+
+// What the reader delivers for a session: its SAO list when it has one, else its tracks.
+std::vector<SaoItem> readingOrder(const Session& session);
 
 // Checks, forced options, log line, sessions and size outputs; call with the job's lock held.
 [[nodiscard]] EngineStatus prepareBurn(BurnJob& job, std::uint32_t* blocks, std::uint32_t* bytes);

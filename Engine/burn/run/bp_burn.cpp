@@ -3,7 +3,9 @@
 // interface's thread creator.
 #include <algorithm>
 
+#include "burn/cue/cue_sheet_builder.h"
 #include "burn/job/job_log.h"
+#include "burn/job/prepare_copy.h"
 #include "burn/run/run_common.h"
 #include "device/medium_profile.h"
 
@@ -34,11 +36,19 @@ std::uint32_t cacheSizeKB(const BurnJob& job) {
   return std::clamp(size, kSmallestCacheKB, kLargestCacheKB);
 }
 
-// The job has one image path, so it writes one image, and the writer of this build writes
-// images only: a list changed after preparation might name a drive, or an image twice.
+// One destination at a time: the job has one image path, and this run has one writer.
+// A drive must hold a medium it can write: one named after preparation may be no drive.
 bool destinationsCanRun(const BurnJob& job) {
-  return job.dstCount == 1 &&
-         (job.dst[0] == kBP_NativeImageWriter || job.dst[0] == kBP_ISOImageWriter);
+  if (job.dstCount != 1) return false;
+  return !isRealDrive(job.dst[0]) || job.dst[0] == kBP_ISOImageWriter ||
+         profileOf(job.writerRecords[0].mediaProfile).writable();
+}
+
+// Session at once to a CD recorder, from cue sheets; image files take the tracks alone.
+bool sessionAtOnceOnCD(const BurnJob& job) {
+  const std::uint32_t first = job.firstDestination();
+  return job.options.sao && isRealDrive(first) && first != kBP_ISOImageWriter &&
+         job.writerRecords[0].mediaProfile <= 0x0F;
 }
 
 // Everything but the threads; call with the job's lock held.
@@ -48,6 +58,10 @@ EngineStatus setUpRun(BurnJob& job) {
   if (!o.threadCreator || job.dstCount == 0 || job.dstCount > job.numDrives())
     return kErrJobNotRunnable;
   if (!profileOf(job.writerRecords[0].mediaProfile).sessionAtOnce) o.sao = false;
+  // A copy to a CD, or to a native image that keeps it, takes its source's CD-Text along.
+  if (o.sao && job.firstDestination() != kBP_ISOImageWriter &&
+      job.writerRecords[0].mediaProfile <= 0x0F)
+    fetchSourceCDText(job);
   if (o.sao && job.firstDestination() == kBP_NativeImageWriter && job.dstImagePath &&
       !job.dstImagePath->empty()) {
     // The native image takes each track at its own address.
@@ -55,6 +69,10 @@ EngineStatus setUpRun(BurnJob& job) {
     o.sao = false;
   }
   if (!destinationsCanRun(job)) return kErrJobNotRunnable;
+  // Session at once: the cue sheets, and the gaps they describe among the blocks to read.
+  if (sessionAtOnceOnCD(job)) {
+    if (const EngineStatus s = buildCueSheets(job); s != kNoErr) return s;
+  }
 
   std::uint32_t total = 0;
   for (const Session& s : job.sessions) total += s.blocks;

@@ -14,15 +14,16 @@ class Reader {
   EngineStatus readAll() {
     EngineStatus dataResult = kNoErr;
     for (Session& session : job_.sessions) {
-      for (Track& track : session.tracks) {
-        if (!track.producer) break;
-        for (const std::string& note : track.producer->LayoutNotes()) logText(shared_, note);
-        if (const EngineStatus s = readTrack(*track.producer, track.blocks); s != kNoErr) return s;
+      for (const SaoItem& item : readingOrder(session)) {
+        if (!item.producer) break;
+        DPM_Base& producer = *item.producer;
+        for (const std::string& note : producer.LayoutNotes()) logText(shared_, note);
+        if (const EngineStatus s = readTrack(producer, item.blocks); s != kNoErr) return s;
         if (runStopped(job_)) return kNoErr;
-        if (track.producer->DataResult() != kNoErr) {
+        if (producer.DataResult() != kNoErr) {
           // The track is whole, with zeros where file data could not be read; the job must
           // still not end as if every file were on it.
-          for (const DPM_MissingData& missing : track.producer->MissingData())
+          for (const DPM_MissingData& missing : producer.MissingData())
             logText(shared_, DPM_MissingDataLogLine(missing));
           if (dataResult == kNoErr) dataResult = kErrFileAccess;
         }

@@ -3,9 +3,11 @@
 // track by track, into the disc writer. The destinations of this build are the two image
 // writers; the drive steps (formats, reservations, buffer waits) are not part of it.
 #include "burn/job/job_log.h"
+#include "burn/run/lead_in_text.h"
 #include "burn/run/run_common.h"
 #include "device/medium_profile.h"
 #include "quillion/CDWriterEx.h"
+#include "quillion/MMC.h"
 #include "quillion/SCS.h"
 
 namespace quillion::burn {
@@ -27,7 +29,8 @@ class DestinationWriter {
         ref_(ref),
         plan_(job.plan),
         cache_(*job.cache),
-        single_(job.plan.destinations.size() == 1) {}
+        single_(job.plan.destinations.size() == 1),
+        sessionAtOnce_(writesSessionAtOnce(job.plan, ref, record.mediaProfile)) {}
 
   void run() {
     logStart();
@@ -42,6 +45,12 @@ class DestinationWriter {
   }
 
  private:
+  // A CD in a drive, written session at once from the cue sheets: each session in one pass.
+  static bool writesSessionAtOnce(const RunPlan& plan, std::uint32_t ref, std::uint16_t profile) {
+    const bool drive = ref != kBP_NativeImageWriter && ref != kBP_ISOImageWriter;
+    return drive && plan.options.sao && !plan.options.writeImageTrackByTrack && profile <= 0x10;
+  }
+
   bool stopped() const { return shared_.bStop || record_.bForceQuit; }
 
   void fail(EngineStatus status, const char* message = nullptr) {
@@ -71,8 +80,9 @@ class DestinationWriter {
     std::uint16_t speedSet = record_.actualBurnSpeed;
     context_ = CDWriterEx_CreateCD(
         ref_, plan_.dstImagePath.c_str(), imageType, o.simulate, record_.actualBurnSpeed,
-        !o.writeImageTrackByTrack, static_cast<std::uint8_t>(job_.sessions.size()), o.closeDisc,
-        o.burnProof, &speedSet, static_cast<std::uint32_t>(o.burnProofType));
+        sessionAtOnce_ ? false : !o.writeImageTrackByTrack,
+        static_cast<std::uint8_t>(job_.sessions.size()), o.closeDisc, o.burnProof, &speedSet,
+        static_cast<std::uint32_t>(o.burnProofType));
     if (!context_) {
       fail(kErrDestinationOpen, "\r?? CDWriterEx_CreateCD() error! Abort write thread!!!\r");
       return false;
@@ -90,25 +100,58 @@ class DestinationWriter {
     return {plan_.cdText.data(), static_cast<std::uint32_t>(plan_.cdText.size())};
   }
 
+  // A drive's lead-in CD-Text goes with the first session, as a track of its own.
+  std::unique_ptr<DPM_CDText> leadInTextFor(const Session& session) const {
+    const JobOptions& o = plan_.options;
+    const bool wanted = o.writeCDText || plan_.destinations.size() > 1;
+    if (!sessionAtOnce_ || !wanted || session.number != 1 || plan_.cdText.empty()) return nullptr;
+    return makeLeadInTextTrack(ref_, plan_.cdText);
+  }
+
   void writeSession(const Session& session) {
     record_.phase = kBP_PhaseWaiting;
-    const auto [cdText, cdTextLength] = cdTextFor(session);
+    auto [cdText, cdTextLength] = cdTextFor(session);
+    std::unique_ptr<DPM_CDText> leadIn = leadInTextFor(session);
+    auto start = static_cast<std::int32_t>(session.start);
+    if (leadIn) {
+      cdText = plan_.cdText.data();
+      cdTextLength = static_cast<std::uint32_t>(plan_.cdText.size());
+      start -= static_cast<std::int32_t>(leadIn->TotalBlocks());
+    }
+    const bool atOnce = sessionAtOnce_ && !session.cueSheet.empty();
     const std::uint8_t firstMode =
         session.tracks.empty() ? 0 : static_cast<std::uint8_t>(session.tracks.front().mode);
-    if (CDWriterEx_CreateSession(context_, session.format, firstMode,
-                                 static_cast<std::int32_t>(session.start), nullptr, 0, cdText,
-                                 cdTextLength) != kNoErr) {
+    if (CDWriterEx_CreateSession(context_, session.format, firstMode, start,
+                                 atOnce ? session.cueSheet.data() : nullptr,
+                                 atOnce ? static_cast<std::uint32_t>(session.cueSheet.size()) : 0,
+                                 cdText, cdTextLength) != kNoErr) {
       fail(kErrSessionOpen, "\r?? CDWriterEx_CreateSession() error! Abort write thread!!!\r");
       dropWriter(job_, record_, ref_);
       return;
     }
     record_.phase = kBP_PhaseWriting;
-    writeTracks(session);
+    if (atOnce)
+      writeAtOnce(session, leadIn.get());
+    else
+      writeTracks(session);
     if (stopped() || error_ != kNoErr) dropWriter(job_, record_, ref_);
     record_.phase = kBP_PhaseSessionClosed;
     record_.driveCacheUsage = 0;
     // A session that could not be closed is a failed recording.
     if (const EngineStatus s = CDWriterEx_CloseSession(context_); s != kNoErr) fail(s);
+  }
+
+  // The lead-in CD-Text first, then every block of the cue sheet in its order.
+  void writeAtOnce(const Session& session, DPM_CDText* leadIn) {
+    (void)MMC_WaitTestUnitReady(ref_, 10);
+    if (leadIn) {
+      if (const EngineStatus s = writeLeadInText(context_, *leadIn, record_.bForceQuit);
+          s != kNoErr) {
+        fail(s, "\r?? CDWriterEx_WriteCD() error! Abort write thread!!!\r");
+        return;
+      }
+    }
+    writeBlocks(session.blocks, 0);
   }
 
   void writeTracks(const Session& session) {
@@ -147,7 +190,8 @@ class DestinationWriter {
     }
   }
 
-  // Writes the track's `blocks` blocks of `blockSize` bytes; answers how many went out.
+  // Writes `blocks` blocks of `blockSize` bytes (0: of the sizes the cache blocks carry, as a
+  // session written at once mixes them); answers how many went out.
   std::uint32_t writeBlocks(std::uint32_t blocks, std::uint16_t blockSize) {
     std::uint32_t remaining = blocks;
     std::uint32_t written = 0;
@@ -155,7 +199,8 @@ class DestinationWriter {
     while (remaining > 0 && nextBlock(block)) {
       const std::uint32_t size = block.blockSize;
       const std::uint32_t n = size ? block.dataLength / size : 0;
-      if (n == 0 || n > remaining || block.dataLength % size != 0 || size != blockSize) {
+      if (n == 0 || n > remaining || block.dataLength % size != 0 ||
+          (blockSize != 0 && size != blockSize)) {
         fail(kErrBadArgument, "\r?? The cache handed out a block of another track\r");
         break;
       }
@@ -215,6 +260,7 @@ class DestinationWriter {
   const RunPlan& plan_;
   MCacheMgr& cache_;
   const bool single_;
+  const bool sessionAtOnce_;
   myBurnEng_Pack* context_ = nullptr;
   EngineStatus error_ = kNoErr;
 };
