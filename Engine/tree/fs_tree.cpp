@@ -139,7 +139,7 @@ EngineStatus FS_Tree::Admit(const FS_Node& node) {
   if (!node.IsValid()) return kErrFileAccess;
   if (node.HasFlag(kFSNodeSymbolic) || node.fsRef.empty()) return kNoErr;
   quillion::CatalogInfo info;
-  if (quillion::readCatalogInfo(node.fsRef, info) != kNoErr) return kErrFileAccess;
+  if (quillion::readEntryState(node.fsRef, info) != kNoErr) return kErrFileAccess;
   const auto type = info.mode & S_IFMT;
   if (type == S_IFCHR || type == S_IFBLK || type == S_IFIFO || type == S_IFSOCK)
     return kErrTreeNotAFile;
@@ -303,7 +303,7 @@ void allocate(const FS_Node& folder, std::uint32_t blockSize, bool useRsrc, std:
     entry.dataStart = static_cast<std::uint32_t>(next + rsrcBlocks);
     entry.dataBlocks = static_cast<std::uint32_t>(dataBlocks);
     quillion::CatalogInfo info;
-    if (!child->fsRef.empty() && quillion::readCatalogInfo(child->fsRef, info) == kNoErr) {
+    if (!child->fsRef.empty() && quillion::readEntryState(child->fsRef, info) == kNoErr) {
       entry.measured = true;
       entry.modSeconds = info.contentModDate.seconds;
       entry.modNanoseconds = info.contentModDate.nanoseconds;
