@@ -122,23 +122,32 @@ EngineStatus completeCatalogInfo(const FileRef& ref, const struct statx& sx,
   return kNoErr;
 }
 
+// The entry's statx; `out` cleared.
+EngineStatus statEntry(const FileRef& ref, struct statx& sx, CatalogInfo& out) {
+  out = CatalogInfo();
+  if (ref.empty()) return kErrBadArgument;
+  if (::statx(AT_FDCWD, ref.path().c_str(), kStatxFlags, kStatxMask, &sx) != 0)
+    return kErrFileAccess;
+  return kNoErr;
+}
+
 }  // namespace
 
 EngineStatus readCatalogInfo(const FileRef& ref, CatalogInfo& out) {
-  out = CatalogInfo();
-  if (ref.empty()) return kErrBadArgument;
   struct statx sx {};
-  if (::statx(AT_FDCWD, ref.path().c_str(), kStatxFlags, kStatxMask, &sx) != 0)
-    return kErrFileAccess;
+  if (const EngineStatus s = statEntry(ref, sx, out); s != kNoErr) return s;
   return completeCatalogInfo(ref, sx, parentInode(ref), out);
 }
 
-EngineStatus readEntryState(const FileRef& ref, CatalogInfo& out) {
-  out = CatalogInfo();
-  if (ref.empty()) return kErrBadArgument;
+EngineStatus readCatalogInfoWithoutParent(const FileRef& ref, CatalogInfo& out) {
   struct statx sx {};
-  if (::statx(AT_FDCWD, ref.path().c_str(), kStatxFlags, kStatxMask, &sx) != 0)
-    return kErrFileAccess;
+  if (const EngineStatus s = statEntry(ref, sx, out); s != kNoErr) return s;
+  return completeCatalogInfo(ref, sx, 0, out);
+}
+
+EngineStatus readEntryState(const FileRef& ref, CatalogInfo& out) {
+  struct statx sx {};
+  if (const EngineStatus s = statEntry(ref, sx, out); s != kNoErr) return s;
   fillFromStatx(sx, out);
   return kNoErr;
 }
