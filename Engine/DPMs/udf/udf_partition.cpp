@@ -277,11 +277,6 @@ void UdfHeaderBlocks::writeBlock(Bytes block, std::uint32_t at) {
   std::copy_n(directory.begin() + static_cast<std::ptrdiff_t>(from), kSectorBytes, block.begin());
 }
 
-void writePartitionHeader(Bytes partition, const UdfPartitionPlan& plan,
-                          const UdfPartitionContext& context) {
-  UdfHeaderBlocks(plan, context).write(partition, 0, plan.blocks);
-}
-
 void SetDVDVideoExtendedAttribute(Bytes out, std::uint32_t location, std::uint16_t revision) {
   std::fill(out.begin(), out.begin() + kDvdExtendedAttributeBytes, std::uint8_t{0});
   InitSetTag(out, kTagExtendedAttributeHeader, 8, location);  // ECMA-167 4/14.10.1

@@ -88,10 +88,6 @@ class UdfHeaderBlocks {
   std::size_t directoryOf = static_cast<std::size_t>(-1);
 };
 
-// Writes the whole header into `partition`, which holds plan.blocks blocks.
-void writePartitionHeader(Bytes partition, const UdfPartitionPlan& plan,
-                          const UdfPartitionContext& context);
-
 // The 132 bytes of DVD-Video extended attributes (header, free EA space, CGMS), the
 // header tagged `location`.
 void SetDVDVideoExtendedAttribute(Bytes out, std::uint32_t location, std::uint16_t revision);
