@@ -97,6 +97,8 @@ void FS_Node::Reset(bool keep) {
   pauseLength = -1;
   fullPathName.clear();
   creationDate = modifiedDate = localNow();
+  fileMode = 0;
+  contentModDate = quillion::CatalogDate{};
   if (keep) return;
   parent = nullptr;
   subFolders = subFiles = 0;
@@ -288,6 +290,8 @@ void FS_Node::copyFieldsFrom(const FS_Node& s) {
   fileType = s.fileType;
   creatorType = s.creatorType;
   finderFlags = s.finderFlags;
+  fileMode = s.fileMode;
+  contentModDate = s.contentModDate;
   title = s.title;
   fullPathName = s.fullPathName;
   pauseLength = s.pauseLength;

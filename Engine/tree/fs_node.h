@@ -112,6 +112,11 @@ class FS_Node {
   std::uint32_t fileType = 0;
   std::uint32_t creatorType = 0;
   std::uint16_t finderFlags = 0;
+  // What the file system said of the entry when the node was read from it: its type and
+  // permission bits (0 for a node not read from a file) and its content modification
+  // time, which the layout keeps to tell at burn time whether the file changed since.
+  std::uint32_t fileMode = 0;
+  quillion::CatalogDate contentModDate;
 
  private:
   std::string title;

@@ -16,6 +16,10 @@ void FS_Node::copyFromWrapper(const FS_FileWrapper& wrapper) {
   }
   (void)wrapper.modificationDate(&modifiedDate);
   (void)wrapper.creationDate(&creationDate);
+  quillion::CatalogInfo info;
+  (void)wrapper.GetFSCatalogInfo(&info);
+  fileMode = info.mode;
+  contentModDate = info.contentModDate;
 }
 
 // The valid bit follows the result, so a node whose file is gone never claims to be read.

@@ -138,9 +138,14 @@ EngineStatus FS_Tree::Admit(const FS_Node& node) {
   if (node.IsFolder() || node.IsISO9660ImportItem()) return kNoErr;
   if (!node.IsValid()) return kErrFileAccess;
   if (node.HasFlag(kFSNodeSymbolic) || node.fsRef.empty()) return kNoErr;
-  quillion::CatalogInfo info;
-  if (quillion::readCatalogInfo(node.fsRef, info) != kNoErr) return kErrFileAccess;
-  const auto type = info.mode & S_IFMT;
+  // A node read from its file knows the entry's type already.
+  std::uint32_t mode = node.fileMode;
+  if (mode == 0) {
+    quillion::CatalogInfo info;
+    if (quillion::readEntryState(node.fsRef, info) != kNoErr) return kErrFileAccess;
+    mode = info.mode;
+  }
+  const auto type = mode & S_IFMT;
   if (type == S_IFCHR || type == S_IFBLK || type == S_IFIFO || type == S_IFSOCK)
     return kErrTreeNotAFile;
   return kNoErr;
@@ -302,8 +307,14 @@ void allocate(const FS_Node& folder, std::uint32_t blockSize, bool useRsrc, std:
     entry.rsrcBlocks = static_cast<std::uint32_t>(rsrcBlocks);
     entry.dataStart = static_cast<std::uint32_t>(next + rsrcBlocks);
     entry.dataBlocks = static_cast<std::uint32_t>(dataBlocks);
+    // The date the node's sizes were read with: a file changed after that is one the
+    // layout did not see, whenever the table is made.
     quillion::CatalogInfo info;
-    if (!child->fsRef.empty() && quillion::readCatalogInfo(child->fsRef, info) == kNoErr) {
+    if (child->fileMode != 0) {
+      entry.measured = true;
+      entry.modSeconds = child->contentModDate.seconds;
+      entry.modNanoseconds = child->contentModDate.nanoseconds;
+    } else if (!child->fsRef.empty() && quillion::readEntryState(child->fsRef, info) == kNoErr) {
       entry.measured = true;
       entry.modSeconds = info.contentModDate.seconds;
       entry.modNanoseconds = info.contentModDate.nanoseconds;

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
-# HFS Plus (2) and hybrid (513: HFS + Joliet, 514: HFS Plus + Joliet) production of the two
-# generated trees (20,000 small files; 1.5 GB in large files) by our producers, beside
+# HFS (1), HFS Plus (2) and hybrid (513: HFS + Joliet, 514: HFS Plus + Joliet) production
+# of the two generated trees (20,000 small files; 1.5 GB in large files) by our producers, beside
 # `genisoimage -hfs -J` (the peer for the HFS hybrid; Debian 12 has no HFS Plus creator)
 # and `cat` of the same files to /dev/null. Prints seconds (median of RUNS, warm page
 # cache), the ratios and peak memory. Targets: no slower than the peer, within 10% of cat
 # when writing to /dev/null, memory independent of the data size.
 #
-#   bench/hfs/run.sh [BUILD_DIR]      (configured with -DQUILLION_BUILD_BENCH=ON)
+#   bench/hfs/run.sh [BUILD_DIR]      (configured with -DQUILLION_BUILD_BENCH=ON -DQUILLION_UNITY=OFF)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build-bench}
@@ -31,7 +31,7 @@ for tree in small large; do
   echo "== $tree: $files files, $bytes bytes"
   echo "cat files > /dev/null           ${catt}s"
   echo "genisoimage -hfs -J             ${geni}s   peak RSS KB $(peak genisoimage -quiet -hfs -J -o "$images/g.iso" "$src")"
-  for code in 2 513 514; do
+  for code in 1 2 513 514; do
     ours=$(best "$bench" "$code" "$src" "$images/ours.img")
     ours_null=$(best "$bench" "$code" "$src" /dev/null)
     echo "ours $code (image to file)       ${ours}s   ratio peer/ours $(ratio "$geni" "$ours")   [$("$bench" "$code" "$src" /dev/null)]"

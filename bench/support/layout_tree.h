@@ -2,7 +2,7 @@
 // What the producer benchmarks share: a folder laid out as a content tree the way the
 // layout window does it (one listing per folder), a prepared producer drained into a file
 // in the burn process's cache blocks, the peak memory of the process, and the whole timed
-// run of one producer over one folder.
+// run of one producer over one folder. The image's recording time is fixed.
 #pragma once
 
 #include <fcntl.h>
@@ -19,6 +19,7 @@
 #include "DPMs/base/dpm_base.h"
 #include "DPMs/base/dpm_filesystem_base.h"
 #include "platform/file/catalog_info.h"
+#include "quillion/clock.h"
 #include "tree/fs_node.h"
 #include "tree/fs_tree.h"
 
@@ -79,6 +80,10 @@ using MakeProducer = std::function<std::unique_ptr<DPM_FileSystem_Base>(FS_Tree&
 // the items that could not be read. The process's exit status.
 inline int layOutAndProduce(const char* folder, const char* output, const MakeProducer& make) {
   using Seconds = std::chrono::duration<double>;
+  // A fixed recording time, so that two runs over one tree give the same bytes and a
+  // change meant only to speed things up can be checked with cmp.
+  quillion::VirtualClock fixedClock;
+  const quillion::ScopedClockOverride fixedNow(fixedClock);
   const auto start = std::chrono::steady_clock::now();
   FileRef root;
   if (FileRef::make(folder, LinkMode::follow, root) != kNoErr) {

@@ -8,7 +8,7 @@
 # seconds from run to run, does not drown the producers' own time); both are removed
 # afterwards.
 #
-#   bench/udf/run.sh [BUILD_DIR]      (configured with -DQUILLION_BUILD_BENCH=ON)
+#   bench/udf/run.sh [BUILD_DIR]      (configured with -DQUILLION_BUILD_BENCH=ON -DQUILLION_UNITY=OFF)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build-bench}

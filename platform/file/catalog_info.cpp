@@ -5,11 +5,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "platform/file/xattr.h"
 
@@ -52,7 +55,36 @@ void fillFromStatx(const struct statx& sx, CatalogInfo& out) {
   }
 }
 
+// Which of the two attributes the entry carries, from one listing of its attribute names:
+// most files carry neither, and asking for each by name costs a call apiece. Unknown when
+// the names cannot be listed (the caller then asks for each).
+struct ForkAttributesPresent {
+  bool known = false;
+  bool finderInfo = false;
+  bool resourceFork = false;
+};
+
+ForkAttributesPresent listForkAttributes(const std::string& path) {
+  ForkAttributesPresent present;
+  std::array<char, 1024> names;
+  const ssize_t n = ::llistxattr(path.c_str(), names.data(), names.size());
+  if (n < 0) {
+    present.known = errno == ENOTSUP;  // a file system without attributes has none
+    return present;
+  }
+  present.known = true;
+  for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+    const std::string_view name(names.data() + at);
+    if (name == kFinderInfoXattr) present.finderInfo = true;
+    if (name == kResourceForkXattr) present.resourceFork = true;
+    at += name.size() + 1;
+  }
+  return present;
+}
+
 EngineStatus readForkAttributes(const std::string& path, CatalogInfo& out) {
+  const ForkAttributesPresent present = listForkAttributes(path);
+  if (present.known && !present.finderInfo && !present.resourceFork) return kNoErr;
   std::vector<std::uint8_t> finder;
   if (readXattr(path, kFinderInfoXattr, finder) != kNoErr) return kErrFileAccess;
   std::copy_n(finder.begin(), std::min(finder.size(), kFinderInfoBytes), out.finderInfo.begin());
@@ -70,15 +102,13 @@ std::uint64_t parentInode(const FileRef& ref) {
   return st.st_ino;
 }
 
-}  // namespace
+constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_BTIME;
+constexpr int kStatxFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
 
-EngineStatus readCatalogInfo(const FileRef& ref, CatalogInfo& out) {
+// The rest of readCatalogInfo once the entry's statx is in `sx`.
+EngineStatus completeCatalogInfo(const FileRef& ref, const struct statx& sx,
+                                 std::uint64_t parentDirID, CatalogInfo& out) {
   out = CatalogInfo();
-  if (ref.empty()) return kErrBadArgument;
-  struct statx sx {};
-  const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
-  if (::statx(AT_FDCWD, ref.path().c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, &sx) != 0)
-    return kErrFileAccess;
   fillFromStatx(sx, out);
   if (const EngineStatus s = readForkAttributes(ref.path(), out); s != kNoErr) {
     out = CatalogInfo();
@@ -88,7 +118,37 @@ EngineStatus readCatalogInfo(const FileRef& ref, CatalogInfo& out) {
     putWord32(out.finderInfo, 0, kSymbolicLinkFileType);
     putWord32(out.finderInfo, 4, kSymbolicLinkCreator);
   }
-  out.parentDirID = parentInode(ref);
+  out.parentDirID = parentDirID;
+  return kNoErr;
+}
+
+// The entry's statx; `out` cleared.
+EngineStatus statEntry(const FileRef& ref, struct statx& sx, CatalogInfo& out) {
+  out = CatalogInfo();
+  if (ref.empty()) return kErrBadArgument;
+  if (::statx(AT_FDCWD, ref.path().c_str(), kStatxFlags, kStatxMask, &sx) != 0)
+    return kErrFileAccess;
+  return kNoErr;
+}
+
+}  // namespace
+
+EngineStatus readCatalogInfo(const FileRef& ref, CatalogInfo& out) {
+  struct statx sx {};
+  if (const EngineStatus s = statEntry(ref, sx, out); s != kNoErr) return s;
+  return completeCatalogInfo(ref, sx, parentInode(ref), out);
+}
+
+EngineStatus readCatalogInfoWithoutParent(const FileRef& ref, CatalogInfo& out) {
+  struct statx sx {};
+  if (const EngineStatus s = statEntry(ref, sx, out); s != kNoErr) return s;
+  return completeCatalogInfo(ref, sx, 0, out);
+}
+
+EngineStatus readEntryState(const FileRef& ref, CatalogInfo& out) {
+  struct statx sx {};
+  if (const EngineStatus s = statEntry(ref, sx, out); s != kNoErr) return s;
+  fillFromStatx(sx, out);
   return kNoErr;
 }
 
@@ -114,13 +174,22 @@ EngineStatus listFolder(const FileRef& folder, std::vector<FolderEntry>& out) {
   };
   std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.path().c_str()));
   if (!dir) return kErrFileAccess;
+  // Every entry has this folder for parent: it is examined once, and each entry relative
+  // to it, which spares walking the whole path for every entry.
+  const int dirFd = ::dirfd(dir.get());
+  struct stat self {};
+  const std::uint64_t parentDirID = ::fstat(dirFd, &self) == 0 ? self.st_ino : 0;
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;
     FolderEntry item;
     item.name = std::string(name);
     item.ref = FileRef::inFolder(folder, name);
-    item.status = readCatalogInfo(item.ref, item.info);
+    struct statx sx {};
+    if (::statx(dirFd, entry->d_name, kStatxFlags, kStatxMask, &sx) != 0)
+      item.status = kErrFileAccess;
+    else
+      item.status = completeCatalogInfo(item.ref, sx, parentDirID, item.info);
     out.push_back(std::move(item));
   }
   std::sort(out.begin(), out.end(),

@@ -77,6 +77,16 @@ static_assert(std::is_trivially_copyable_v<CatalogInfo>);
 // exists but cannot be read.
 [[nodiscard]] EngineStatus readCatalogInfo(const FileRef& ref, CatalogInfo& out);
 
+// readCatalogInfo without the parent folder's inode (parentDirID is 0): one path walk
+// less for a reader that has no use for it.
+[[nodiscard]] EngineStatus readCatalogInfoWithoutParent(const FileRef& ref, CatalogInfo& out);
+
+// What one statx tells of an entry: its type, sizes of the data fork, dates, owner and
+// inode; the Finder information, the resource fork and the parent folder are left 0. For
+// checks that a file is still the one laid out, which run for every file of a layout.
+// kErrFileAccess when the entry is gone or cannot be examined.
+[[nodiscard]] EngineStatus readEntryState(const FileRef& ref, CatalogInfo& out);
+
 // A stable, non-zero volume reference number for a device, the same for the whole run.
 std::int16_t volumeRefNumForDevice(std::uint64_t device);
 

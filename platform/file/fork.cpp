@@ -27,9 +27,17 @@ EngineStatus readLinkText(const std::string& path, std::vector<std::uint8_t>& ou
   }
 }
 
-EngineStatus openRegular(const std::string& path, int& fd) {
+// A plain file opened for reading, or (`isLink`) the path ends in a symbolic link.
+EngineStatus openRegular(const std::string& path, int& fd, bool& isLink) {
+  isLink = false;
   fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return kErrFileAccess;
+  if (fd < 0) {
+    // O_NOFOLLOW refuses a link at the end of the path with ELOOP (as it does a loop of
+    // links in the folders above, which lstat tells apart).
+    struct stat st {};
+    isLink = errno == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    return kErrFileAccess;
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
@@ -52,12 +60,11 @@ EngineStatus Fork::open(const FileRef& ref, ForkKind kind, std::unique_ptr<Fork>
   if (kind == ForkKind::resource) {
     if (readXattr(ref.path(), kResourceForkXattr, fork->memory_) != kNoErr) return kErrFileAccess;
   } else {
-    struct stat st {};
-    if (::lstat(ref.path().c_str(), &st) != 0) return kErrFileAccess;
-    if (S_ISLNK(st.st_mode)) {
-      if (readLinkText(ref.path(), fork->memory_) != kNoErr) return kErrFileAccess;
-    } else if (openRegular(ref.path(), fork->fd_) != kNoErr) {
-      return kErrFileAccess;
+    // Opened first and examined through the descriptor: most entries are plain files, and
+    // this spares a walk of the whole path for each.
+    bool isLink = false;
+    if (openRegular(ref.path(), fork->fd_, isLink) != kNoErr) {
+      if (!isLink || readLinkText(ref.path(), fork->memory_) != kNoErr) return kErrFileAccess;
     }
   }
   out = std::move(fork);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/file/catalog_info.h"
+#include "platform/file/xattr.h"
 #include "tree/fs_file_wrapper.h"
 #include "tree/fs_node.h"
 
@@ -78,9 +80,13 @@ void DPM_ForkReader::checkEntry(const FS_FileLocTable& table, const FS_FileLoc& 
   m.node = node;
   m.path = node->GetFullPathName();
   m.expectedBytes = node->dataActualSize;
+  // One statx per file; the resource fork's size only where the table carries forks.
   quillion::CatalogInfo now;
-  const bool found = node->IsValid() && !node->fsRef.empty() &&
-                     quillion::readCatalogInfo(node->fsRef, now) == kNoErr;
+  bool found = node->IsValid() && !node->fsRef.empty() &&
+               quillion::readEntryState(node->fsRef, now) == kNoErr;
+  if (found && table.rsrcIncluded)
+    found = quillion::xattrSize(node->fsRef.path(), quillion::kResourceForkXattr,
+                                now.rsrcLogicalSize) == kNoErr;
   const bool plain = found && (node->HasFlag(kFSNodeSymbolic) || S_ISREG(now.mode));
   if (plain) {
     // A file that shrank comes out short with zeros after it and is recorded when its

@@ -54,7 +54,7 @@ NodeSource readNodeSource(const FS_Node& node) {
     source.kind = node.IsFolder() ? NodeSource::Kind::madeFolder : NodeSource::Kind::unreadable;
     return source;
   }
-  if (readCatalogInfo(node.fsRef, source.info) != kNoErr ||
+  if (readCatalogInfoWithoutParent(node.fsRef, source.info) != kNoErr ||
       source.info.isDirectory() != node.IsFolder()) {
     source.kind = NodeSource::Kind::unreadable;
     return source;

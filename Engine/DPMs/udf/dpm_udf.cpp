@@ -127,7 +127,8 @@ void DPM_UDF::release() {
   }
   substitutes.clear();
   std::vector<std::uint8_t>().swap(header);
-  std::vector<std::uint8_t>().swap(partition);
+  headerBlocks.reset();
+  std::vector<std::uint8_t>().swap(anchor);
   std::vector<std::uint8_t>().swap(isoTables);
   fileLocTable.clear();
   forkReader.rewind();
@@ -342,7 +343,7 @@ EngineStatus DPM_UDF::prepare(std::uint16_t* requestedBlockSize, DPM_ProgressPro
       return refuse(kErrProducerTooManyFiles,
                     "The volume would be larger than 32-bit sectors reach");
     }
-    partition.assign(std::size_t{partitionSectors} * kSectorBytes, 0);
+    anchor.assign(kSectorBytes, 0);
   } catch (const std::bad_alloc&) {
     return refuse(kErrOutOfMemory, "No memory for the UDF headers");
   }
@@ -357,19 +358,13 @@ EngineStatus DPM_UDF::prepare(std::uint16_t* requestedBlockSize, DPM_ProgressPro
   writeVDSE(head, kMainSequenceSector, facts);
   writeVDSE(head, kReserveSequenceSector, facts);
   writeLVIS(head, facts);
-  const Bytes part(partition);
-  writeAVDP(part.first(kSectorBytes), start + kAnchorSector, facts);
-  std::copy(
-      isoTables.begin(),
-      isoTables.begin() +
-          std::min<std::size_t>(isoTables.size(), std::size_t{headerSectorsH - 1} * kSectorBytes),
-      partition.begin() + kSectorBytes);
+  writeAVDP(Bytes(anchor), start + kAnchorSector, facts);
   UdfPartitionContext context;
   context.facts = &facts;
   context.base = facts.fileSetBlock;
   context.maxExtentBytes = options.maxExtentBytes;
   context.locate = [this](const FS_Node& node) { return locate(node); };
-  writePartitionHeader(part.subspan(std::size_t{headerSectorsH} * kSectorBytes), plan, context);
+  headerBlocks.emplace(plan, context);
 
   totalBlocks = std::max(partitionSectors + fileBlocks + 257, kMinimumBlocks);
   blockSize = size;
@@ -395,7 +390,7 @@ void DPM_UDF::produce(std::uint8_t* out, std::uint32_t blocks) {
       std::memset(out, 0, run * bytesOf);
     } else if (block < partitionEnd) {
       run = std::min(run, partitionEnd - block);
-      std::memcpy(out, partition.data() + (block - kAnchorSector) * bytesOf, run * bytesOf);
+      producePartitionHeader(out, block - kAnchorSector, run);
     } else if (block < dataEnd) {
       run = std::min(run, dataEnd - block);
       std::uint32_t got = 0;
@@ -411,6 +406,32 @@ void DPM_UDF::produce(std::uint8_t* out, std::uint32_t blocks) {
     out += run * bytesOf;
     block += run;
     blocks -= run;
+  }
+}
+
+// Sectors from 256 on: the anchor, the sectors up to the file set descriptor (in DVD-Video
+// order the ISO9660 tables, else zeros), then the partition header. `first` counts from
+// sector 256.
+void DPM_UDF::producePartitionHeader(std::uint8_t* out, std::uint32_t first, std::uint32_t count) {
+  while (count > 0) {
+    std::uint32_t run = 1;
+    if (first == 0) {
+      std::memcpy(out, anchor.data(), kSectorBytes);
+    } else if (first < headerSectorsH) {
+      run = std::min(count, headerSectorsH - first);
+      const std::size_t bytes = std::size_t{run} * kSectorBytes;
+      const std::size_t from = std::size_t{first - 1} * kSectorBytes;
+      const std::size_t copied =
+          from < isoTables.size() ? std::min(bytes, isoTables.size() - from) : 0;
+      if (copied > 0) std::memcpy(out, isoTables.data() + from, copied);
+      std::memset(out + copied, 0, bytes - copied);
+    } else {
+      run = count;
+      headerBlocks->write(Bytes(out, std::size_t{run} * kSectorBytes), first - headerSectorsH, run);
+    }
+    out += std::size_t{run} * kSectorBytes;
+    first += run;
+    count -= run;
   }
 }
 
@@ -434,7 +455,7 @@ EngineStatus DPM_UDF::GetFileLocList(FS_FileLocList** out) {
 }
 
 int DPM_UDF::GetAVDP(void* out) const {
-  if (out == nullptr || !prepared || partition.size() < kSectorBytes) return 0;
-  std::memcpy(out, partition.data(), kSectorBytes);
+  if (out == nullptr || !prepared || anchor.size() < kSectorBytes) return 0;
+  std::memcpy(out, anchor.data(), kSectorBytes);
   return 1;
 }

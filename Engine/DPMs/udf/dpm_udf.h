@@ -5,14 +5,17 @@
 // the DVD-Video files where players expect them, their navigation files patched to the
 // real sectors, and a full ISO9660/Joliet volume built by the ISO9660 producer.
 //
-// The header sectors (0-65 and the partition header from sector 256 on) are built in
-// memory once in PrepareAll; NextBlocks only copies them, reads file data or writes zeros.
+// Sectors 0-65, the anchor at sector 256 and (DVD-Video) the ISO9660 tables after it are
+// built in memory in PrepareAll; the file set descriptor, the file entries and the
+// directories are made by NextBlocks as their sectors come due, so the memory they take
+// does not grow with the number of files.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,6 +88,7 @@ class DPM_UDF : public DPM_FileSystem_Base {
   void fillFacts();
   void release();  // everything PrepareAll makes
   void produce(std::uint8_t* out, std::uint32_t blocks);
+  void producePartitionHeader(std::uint8_t* out, std::uint32_t first, std::uint32_t count);
 
   std::uint32_t start = 0;
   std::uint32_t partitionStart = 0;  // absolute sector of partition block 0
@@ -105,8 +109,9 @@ class DPM_UDF : public DPM_FileSystem_Base {
   std::uint32_t partitionSectors = 0;   // P_len
   std::uint32_t fileBlocks = 0;         // F
   std::vector<std::uint8_t> header;     // sectors 0-65
-  std::vector<std::uint8_t> partition;  // sectors 256 to 256 + P_len - 1
+  std::vector<std::uint8_t> anchor;     // sector 256
   std::vector<std::uint8_t> isoTables;  // DVD-Video: the ISO9660 part's sectors from 257 on
+  std::optional<quillion::udf::UdfHeaderBlocks> headerBlocks;  // from sector 256 + H on
   std::uint32_t delivered = 0;
   bool prepared = false;
   EngineStatus prepareStatus = kNoErr;

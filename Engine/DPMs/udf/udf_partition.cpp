@@ -103,11 +103,18 @@ std::uint32_t writeIdentifiers(Bytes out, const UdfPartitionPlan& plan, const Ud
   return at;
 }
 
-void writeFileEntry(Bytes partition, const UdfPartitionPlan& plan, const UdfEntry& e,
+// The identifiers of a folder whose identifiers do not fit in its entry, in the blocks
+// right after the entry; `dir` holds all of those blocks.
+void writeDirectoryBlocks(Bytes dir, const UdfPartitionPlan& plan, const UdfEntry& e,
+                          const UdfPartitionContext& c) {
+  writeIdentifiers(dir, plan, e, c.base + e.entryBlock + 1, false, c);
+}
+
+// The file entry of `e` into `fe`, one zeroed block.
+void writeFileEntry(Bytes fe, const UdfPartitionPlan& plan, const UdfEntry& e,
                     std::uint64_t uniqueId, const UdfPartitionContext& c) {
   const UdfVolumeFacts& f = *c.facts;
   const bool dvd = f.dvdVideo;
-  Bytes fe = partition.subspan(std::size_t{e.entryBlock} * kSectorBytes, kSectorBytes);
   const std::uint32_t location = c.base + e.entryBlock;
   const std::uint32_t eaBytes = dvd ? kDvdExtendedAttributeBytes : 0;
   const std::size_t adAt = kFileEntryFixedBytes + eaBytes;
@@ -133,9 +140,6 @@ void writeFileEntry(Bytes partition, const UdfPartitionPlan& plan, const UdfEntr
         adBytes = 16;
       }
       recorded = blocksOfBytes(length);
-      Bytes dir = partition.subspan(std::size_t{e.entryBlock + 1} * kSectorBytes,
-                                    std::size_t{blocksOfBytes(length)} * kSectorBytes);
-      writeIdentifiers(dir, plan, e, dirBlock, false, c);
     }
   } else {
     const UdfFilePlace place = c.locate(*e.node);
@@ -169,8 +173,9 @@ void writeFileEntry(Bytes partition, const UdfPartitionPlan& plan, const UdfEntr
   le::put64(fe, 56, length);
   le::put64(fe, 64, recorded);
   const FS_Node& node = *e.node;
-  LocalTimeToTimeStamp(fe.subspan(72, 12), node.modifiedDate, offsetMinutes(node.modifiedDate));
-  LocalTimeToTimeStamp(fe.subspan(84, 12), node.modifiedDate, offsetMinutes(node.modifiedDate));
+  const std::int32_t modifiedOffset = offsetMinutes(node.modifiedDate);
+  LocalTimeToTimeStamp(fe.subspan(72, 12), node.modifiedDate, modifiedOffset);
+  LocalTimeToTimeStamp(fe.subspan(84, 12), node.modifiedDate, modifiedOffset);
   LocalTimeToTimeStamp(fe.subspan(96, 12), node.creationDate, offsetMinutes(node.creationDate));
   le::put32(fe, 108, dvd ? 1 : 0);
   SetEntityID(fe.subspan(128, 32), kImplementationId, implementationSuffix(f));
@@ -229,16 +234,47 @@ bool fileExtentsFit(std::uint64_t bytes, std::uint64_t maxExtentBytes, bool dvdV
   return extents * (dvdVideo ? 8 : 16) <= room;
 }
 
-void writePartitionHeader(Bytes partition, const UdfPartitionPlan& plan,
-                          const UdfPartitionContext& context) {
-  writeFileSetDescriptor(partition.first(kSectorBytes), plan, context);
-  Bytes td = partition.subspan(kSectorBytes, kSectorBytes);
-  InitSetTag(td, kTagTerminating, 496, context.base + 1);
-  SetCrcTag(td);
-  // The root has unique ID 0; IDs 1-15 are reserved and the others count from 18.
-  std::uint64_t uniqueId = 17;
-  for (std::size_t i = 0; i < plan.entries.size(); ++i)
-    writeFileEntry(partition, plan, plan.entries[i], i == 0 ? 0 : ++uniqueId, context);
+UdfHeaderBlocks::UdfHeaderBlocks(const UdfPartitionPlan& headerPlan,
+                                 const UdfPartitionContext& headerContext)
+    : plan(&headerPlan), context(headerContext) {}
+
+void UdfHeaderBlocks::write(Bytes out, std::uint32_t first, std::uint32_t count) {
+  std::fill(out.begin(), out.begin() + std::size_t{count} * kSectorBytes, std::uint8_t{0});
+  for (std::uint32_t i = 0; i < count; ++i)
+    writeBlock(out.subspan(std::size_t{i} * kSectorBytes, kSectorBytes), first + i);
+}
+
+void UdfHeaderBlocks::writeBlock(Bytes block, std::uint32_t at) {
+  if (at == 0) {
+    writeFileSetDescriptor(block, *plan, context);
+    return;
+  }
+  if (at == 1) {
+    InitSetTag(block, kTagTerminating, 496, context.base + 1);
+    SetCrcTag(block);
+    return;
+  }
+  if (at >= plan->blocks) return;
+  // The entry whose block is the last one at or before `at`.
+  const auto after = std::upper_bound(
+      plan->entries.begin(), plan->entries.end(), at,
+      [](std::uint32_t wanted, const UdfEntry& e) { return wanted < e.entryBlock; });
+  const auto index = static_cast<std::size_t>(after - plan->entries.begin()) - 1;
+  const UdfEntry& e = plan->entries[index];
+  if (at == e.entryBlock) {
+    // The root has unique ID 0; IDs 1-15 are reserved and the others count from 18.
+    writeFileEntry(block, *plan, e, index == 0 ? 0 : index + 17, context);
+    return;
+  }
+  // A block of the folder's identifiers: the folder's whole directory is made once and
+  // kept while its blocks are asked for.
+  if (directoryOf != index) {
+    directory.assign(std::size_t{blocksOfBytes(e.dirBytes)} * kSectorBytes, 0);
+    writeDirectoryBlocks(Bytes(directory), *plan, e, context);
+    directoryOf = index;
+  }
+  const std::size_t from = std::size_t{at - e.entryBlock - 1} * kSectorBytes;
+  std::copy_n(directory.begin() + static_cast<std::ptrdiff_t>(from), kSectorBytes, block.begin());
 }
 
 void SetDVDVideoExtendedAttribute(Bytes out, std::uint32_t location, std::uint16_t revision) {

@@ -67,10 +67,26 @@ struct UdfPartitionContext {
 // file needs more than fit in the entry's block.
 bool fileExtentsFit(std::uint64_t bytes, std::uint64_t maxExtentBytes, bool dvdVideo);
 
-// Writes the file set descriptor, its terminator and every entry into `partition`, which
-// starts at the file set descriptor and holds plan.blocks blocks.
-void writePartitionHeader(Bytes partition, const UdfPartitionPlan& plan,
-                          const UdfPartitionContext& context);
+// The blocks of the partition header, made when asked for: the file set descriptor, its
+// terminator and every entry with its directory blocks. Block 0 is the file set
+// descriptor. Only the folder whose directory blocks were asked for last is kept, so a
+// header of any size costs a few blocks of memory.
+class UdfHeaderBlocks {
+ public:
+  // `plan` must outlive the writer.
+  UdfHeaderBlocks(const UdfPartitionPlan& plan, const UdfPartitionContext& context);
+  // Blocks [first, first + count) into `out` (count * 2048 bytes); blocks from
+  // plan.blocks on are zeros.
+  void write(Bytes out, std::uint32_t first, std::uint32_t count);
+
+ private:
+  void writeBlock(Bytes block, std::uint32_t at);
+
+  const UdfPartitionPlan* plan;
+  UdfPartitionContext context;
+  std::vector<std::uint8_t> directory;  // the identifiers of entry `directoryOf`
+  std::size_t directoryOf = static_cast<std::size_t>(-1);
+};
 
 // The 132 bytes of DVD-Video extended attributes (header, free EA space, CGMS), the
 // header tagged `location`.
