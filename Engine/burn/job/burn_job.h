@@ -89,6 +89,8 @@ class BurnJob {
   std::unique_ptr<std::uint32_t[], FreeDeleter> dst;  // the caller's malloc'd array
   std::uint16_t dstCount = 0;
   bool prepared = false;
+  // The destinations the sessions were prepared for: where a session starts depends on them.
+  std::vector<std::uint32_t> preparedDestinations;
   std::vector<Session> sessions;
   std::unique_ptr<FS_FileLocList, FreeDeleter> fileLocList;  // shown in the shared record
   std::atomic<bool> started{false};

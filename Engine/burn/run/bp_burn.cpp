@@ -2,6 +2,7 @@
 // BP_Burn: the last options the destination forces, the cache, and the threads asked of the
 // interface's thread creator.
 #include <algorithm>
+#include <span>
 
 #include "burn/job/job_log.h"
 #include "burn/run/run_common.h"
@@ -34,11 +35,24 @@ std::uint32_t cacheSizeKB(const BurnJob& job) {
   return std::clamp(size, kSmallestCacheKB, kLargestCacheKB);
 }
 
-// The job has one image path, so it writes one image, and the writer of this build writes
-// images only: a list changed after preparation might name a drive, or an image twice.
+bool isImageWriter(std::uint32_t ref) {
+  return ref == kBP_NativeImageWriter || ref == kBP_ISOImageWriter;
+}
+
+// The job has one image path, so an image is its only destination; drives may be several,
+// each once. The list must be the one the sessions were prepared for, since where a session
+// starts depends on the destination.
 bool destinationsCanRun(const BurnJob& job) {
-  return job.dstCount == 1 &&
-         (job.dst[0] == kBP_NativeImageWriter || job.dst[0] == kBP_ISOImageWriter);
+  const std::span<const std::uint32_t> list(job.dst.get(), job.dstCount);
+  if (!std::ranges::equal(list, job.preparedDestinations)) return false;
+  if (list.size() == 1 && isImageWriter(list[0])) return true;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i] == 0 || isImageWriter(list[i])) return false;
+    if (std::find(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(i), list[i]) !=
+        list.begin() + static_cast<std::ptrdiff_t>(i))
+      return false;
+  }
+  return true;
 }
 
 // Everything but the threads; call with the job's lock held.

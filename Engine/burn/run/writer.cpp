@@ -1,15 +1,35 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A writer thread: its destination's read position of the cache, session by session and
-// track by track, into the disc writer. The destinations of this build are the two image
-// writers; the drive steps (formats, reservations, buffer waits) are not part of it.
+// track by track (or a session at once), into the disc writer; for a drive also the steps
+// around the blocks: formats, reservations, padding and the growth of a rewritable disc's
+// file system.
+#include <algorithm>
+#include <array>
+#include <chrono>
+
 #include "burn/job/job_log.h"
+#include "burn/run/drive_steps.h"
 #include "burn/run/run_common.h"
 #include "device/medium_profile.h"
 #include "quillion/CDWriterEx.h"
+#include "quillion/MMC.h"
 #include "quillion/SCS.h"
+#include "quillion/clock.h"
 
 namespace quillion::burn {
 namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kReadyTries = 10;
+constexpr int kEndReadyTries = 240;
+constexpr int kBufferDrainPolls = 45;
+constexpr std::uint16_t kLastCdProfile = 0x0F;
+constexpr std::uint16_t kPadBlocksPerCall = 256;
+
+bool isImageWriter(std::uint32_t ref) {
+  return ref == kBP_ISOImageWriter || ref == kBP_NativeImageWriter;
+}
 
 const char* mediumName(std::uint32_t ref, std::uint16_t profile) {
   if (ref == kBP_ISOImageWriter) return "ISO image file";
@@ -27,7 +47,10 @@ class DestinationWriter {
         ref_(ref),
         plan_(job.plan),
         cache_(*job.cache),
-        single_(job.plan.destinations.size() == 1) {}
+        single_(job.plan.destinations.size() == 1),
+        drive_(!isImageWriter(ref)),
+        profile_(record.mediaProfile),
+        trackByTrack_(!drive_ || writesTrackByTrack(job.plan.options, profile_)) {}
 
   void run() {
     logStart();
@@ -42,6 +65,15 @@ class DestinationWriter {
   }
 
  private:
+  // A drive takes a session at once when it is a CD written at once, a sequential DVD-RW or a
+  // DVD+R DL; an image always takes its tracks one by one.
+  static bool writesTrackByTrack(const JobOptions& o, std::uint16_t profile) {
+    if (o.writeImageTrackByTrack) return true;
+    const bool atOnce = profile == profiles::kSequentialRw || profile == profiles::kDvdPlusRDl ||
+                        (profile <= 0x10 && o.sao);
+    return !atOnce;
+  }
+
   bool stopped() const { return shared_.bStop || record_.bForceQuit; }
 
   void fail(EngineStatus status, const char* message = nullptr) {
@@ -71,8 +103,8 @@ class DestinationWriter {
     std::uint16_t speedSet = record_.actualBurnSpeed;
     context_ = CDWriterEx_CreateCD(
         ref_, plan_.dstImagePath.c_str(), imageType, o.simulate, record_.actualBurnSpeed,
-        !o.writeImageTrackByTrack, static_cast<std::uint8_t>(job_.sessions.size()), o.closeDisc,
-        o.burnProof, &speedSet, static_cast<std::uint32_t>(o.burnProofType));
+        trackByTrack_ && !o.writeImageTrackByTrack, static_cast<std::uint8_t>(job_.sessions.size()),
+        o.closeDisc, o.burnProof, &speedSet, static_cast<std::uint32_t>(o.burnProofType));
     if (!context_) {
       fail(kErrDestinationOpen, "\r?? CDWriterEx_CreateCD() error! Abort write thread!!!\r");
       return false;
@@ -103,7 +135,12 @@ class DestinationWriter {
       return;
     }
     record_.phase = kBP_PhaseWriting;
-    writeTracks(session);
+    waitReady(kReadyTries);
+    if (trackByTrack_) {
+      writeTracks(session);
+    } else {
+      writeSessionAtOnce(session);
+    }
     if (stopped() || error_ != kNoErr) dropWriter(job_, record_, ref_);
     record_.phase = kBP_PhaseSessionClosed;
     record_.driveCacheUsage = 0;
@@ -111,8 +148,20 @@ class DestinationWriter {
     if (const EngineStatus s = CDWriterEx_CloseSession(context_); s != kNoErr) fail(s);
   }
 
+  // TEST UNIT READY until the drive answers, at most `tries` times.
+  void waitReady(int tries) const {
+    if (drive_) (void)MMC_WaitTestUnitReady(ref_, tries);
+  }
+
+  bool reserve(std::uint32_t blocks) {
+    if (CDWriterEx_ReserveTrack(context_, blocks) == kNoErr) return true;
+    fail(kErrReserveTrack, "\r?? MMC_ReserveTrack() error! Abort write thread!!!\r");
+    return false;
+  }
+
   void writeTracks(const Session& session) {
     const bool ownAddresses = plan_.options.writeImageTrackByTrack;
+    const bool closeDisc = plan_.options.closeDisc;
     for (const Track& track : session.tracks) {
       if (record_.bForceQuit) break;
       const EngineStatus s = CDWriterEx_CreateTrack(
@@ -123,12 +172,119 @@ class DestinationWriter {
         dropWriter(job_, record_, ref_);
         return;
       }
-      const std::uint32_t written = writeBlocks(track.blocks, track.blockSize);
+      std::uint32_t pad = 0;
+      if (drive_) {
+        if (!closeDisc) {
+          if (const EngineStatus f = quickFormatForTrack(ref_, profile_, track.blocks);
+              f != kNoErr) {
+            fail(f, "\r?? The DVD-RW could not be formatted for the track\r");
+            return;
+          }
+        }
+        if (reservesTracks(profile_, closeDisc) &&
+            !reserve(reservedBlocks(profile_, track.blocks))) {
+          return;
+        }
+        if (padsTracks(profile_)) pad = reservedBlocks(profile_, track.blocks) - track.blocks;
+      }
+      const std::uint32_t written = writeBlocks(track.blocks, track.blockSize, pad);
       if (written > 0) {
         if (const EngineStatus c = CDWriterEx_CloseTrack(context_); c != kNoErr) fail(c);
       }
       if (error_ != kNoErr || stopped()) return;
+      growVolume(track);
+      if (error_ != kNoErr) return;
     }
+  }
+
+  // On a rewritable DVD the volume at the start of the disc is made to describe the session
+  // just written. Only once its blocks are all on the disc: a run that fails before must
+  // leave the disc's old volume as it was.
+  void growVolume(const Track& track) {
+    const std::uint16_t p = profile_;
+    const bool rewritable =
+        p == profiles::kRestrictedOverwrite || p == profiles::kDvdPlusRw || p == profiles::kDvdRam;
+    if (!drive_ || !rewritable || track.start == 0 || job_.sessions.empty()) return;
+    const Session& first = job_.sessions.front();
+    if (first.tracks.empty() || !first.tracks.front().producer) return;
+    const Track& fileSystem = first.tracks.front();
+    if (const EngineStatus s = growFileSystem(ref_, *fileSystem.producer, fileSystem.dataDiscFormat,
+                                              first.start, first.blocks);
+        s != kNoErr) {
+      fail(s, "\r?? The file system at the start of the disc could not be grown\r");
+    }
+  }
+
+  void writeSessionAtOnce(const Session& session) {
+    waitReady(kReadyTries);
+    std::uint32_t pad = 0;
+    if (drive_ && reservesSessions(profile_, plan_.options.closeDisc)) {
+      if (profile_ == profiles::kDvdPlusRDl) (void)engineClock().sleepFor(10s);
+      const std::uint32_t reserved = reservedBlocks(profile_, session.blocks);
+      if (!reserve(reserved)) return;
+      pad = reserved - session.blocks;
+    }
+    for (std::size_t i = 0; i < session.tracks.size(); ++i) {
+      const Track& track = session.tracks[i];
+      const bool last = i + 1 == session.tracks.size();
+      const std::uint32_t written = writeBlocks(track.blocks, track.blockSize, last ? pad : 0);
+      if (error_ != kNoErr || stopped() || written < track.blocks) return;
+    }
+    const bool lastSession = session.number == job_.sessions.size();
+    if (drive_ && profile_ <= kLastCdProfile && !lastSession) drainDriveBuffer();
+  }
+
+  // Between the sessions of a CD the drive empties its buffer before the next session opens.
+  void drainDriveBuffer() {
+    if (MMC_SynchronizeCache(ref_, nullptr) != kNoErr) return;
+    for (int poll = 0; poll < kBufferDrainPolls && !record_.bForceQuit; ++poll) {
+      std::array<std::uint8_t, 12> caps{};
+      if (MMC_GetBufferCaps(ref_, caps.data(), caps.size(), nullptr) != kNoErr) return;
+      const std::uint32_t length = be32(caps, 4), free = be32(caps, 8);
+      if (free == length || (poll == 0 && free == 0)) return;
+      (void)engineClock().sleepFor(1s);
+    }
+  }
+
+  static std::uint32_t be32(const std::array<std::uint8_t, 12>& b, std::size_t at) {
+    return std::uint32_t{b[at]} << 24 | std::uint32_t{b[at + 1]} << 16 |
+           std::uint32_t{b[at + 2]} << 8 | b[at + 3];
+  }
+
+  // The drive's buffer fill, shown with a single destination: asked of a CD drive or a DVD
+  // written at speed 1, else full.
+  void showDriveBuffer() {
+    if (!single_) return;
+    std::int32_t fill = 100;
+    if (drive_ && (profile_ < profiles::kDvdMinusR || record_.actualBurnSpeed == 1)) {
+      std::array<std::uint8_t, 12> caps{};
+      fill = 0;
+      if (MMC_GetBufferCaps(ref_, caps.data(), caps.size(), nullptr) == kNoErr) {
+        const std::uint32_t length = be32(caps, 4), free = be32(caps, 8);
+        if (length > 0 && free <= length)
+          fill = 100 - static_cast<std::int32_t>(std::uint64_t{free} * 100 / length);
+      }
+    }
+    record_.driveCacheUsage = fill;
+  }
+
+  // `pad` zero blocks after the data, in as many calls as they take: the shared cache block
+  // is never written into, and a pad larger than what follows the data still goes out whole.
+  bool writePadding(std::uint32_t pad, std::uint16_t blockSize) {
+    static const std::array<std::uint8_t, std::size_t{kPadBlocksPerCall} * 2048> zeros{};
+    const std::uint16_t perCall = static_cast<std::uint16_t>(
+        std::min<std::size_t>(kPadBlocksPerCall, zeros.size() / blockSize));
+    while (pad > 0 && !stopped()) {
+      const auto n = static_cast<std::uint16_t>(std::min<std::uint32_t>(pad, perCall));
+      if (const EngineStatus s =
+              CDWriterEx_WriteCD(context_, zeros.data(), n, blockSize, &record_.bForceQuit);
+          s != kNoErr) {
+        fail(s, "\r?? CDWriterEx_WriteCD() error! Abort write thread!!!\r");
+        return false;
+      }
+      pad -= n;
+    }
+    return pad == 0;
   }
 
   // Waits for this destination's next block; false when the run stopped first.
@@ -147,8 +303,9 @@ class DestinationWriter {
     }
   }
 
-  // Writes the track's `blocks` blocks of `blockSize` bytes; answers how many went out.
-  std::uint32_t writeBlocks(std::uint32_t blocks, std::uint16_t blockSize) {
+  // Writes the track's `blocks` blocks of `blockSize` bytes, then `pad` zero blocks; answers
+  // how many of the track's blocks went out.
+  std::uint32_t writeBlocks(std::uint32_t blocks, std::uint16_t blockSize, std::uint32_t pad) {
     std::uint32_t remaining = blocks;
     std::uint32_t written = 0;
     CacheBlock block{};
@@ -172,7 +329,9 @@ class DestinationWriter {
       record_.sectorsWritten += n;
       written += n;
       remaining -= n;
+      showDriveBuffer();
     }
+    if (remaining == 0 && error_ == kNoErr && pad > 0) (void)writePadding(pad, blockSize);
     if (!shared_.bReadDone) job_.cacheReady = false;
     return written;
   }
@@ -183,6 +342,7 @@ class DestinationWriter {
     } else {
       cache_.DeleteDrive(ref_);
     }
+    waitReady(kEndReadyTries);
     if (context_) {
       if (error_ != kNoErr) {
         MMC_SenseData sense{};
@@ -215,6 +375,9 @@ class DestinationWriter {
   const RunPlan& plan_;
   MCacheMgr& cache_;
   const bool single_;
+  const bool drive_;
+  const std::uint16_t profile_;
+  const bool trackByTrack_;
   myBurnEng_Pack* context_ = nullptr;
   EngineStatus error_ = kNoErr;
 };

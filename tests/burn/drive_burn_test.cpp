@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Data layouts burned to emulated drives through the flat API, and read back from the disc
+// by the outside readers: every format of the producer registry, every kind of medium, one
+// source to several drives, and the runs that must not end as a success.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "device_environment.h"
+#include "run_support.h"
+
+namespace fs = std::filesystem;
+using namespace quillion::test;
+using quillion::emu::DeviceEnvironment;
+using quillion::emu::EmulatedDrive;
+using quillion::emu::FaultAction;
+using quillion::emu::FaultRule;
+using quillion::emu::Medium;
+
+namespace {
+
+constexpr std::uint8_t kWrite10 = 0x2A;
+constexpr std::uint8_t kReserveTrack = 0x53;
+constexpr std::uint8_t kFormatUnit = 0x04;
+constexpr std::uint32_t kDvdBlocks = 2'295'104;
+
+// Lower-case 8.3 names, so that every file system keeps them as they are (plain ISO9660 in
+// upper case); sizes around block and cache-block bounds.
+const std::map<std::string, std::size_t> kLayout = {
+    {"empty.txt", 0},
+    {"one.bin", 1},
+    {"block.bin", 2048},
+    {"docs/read.txt", 2047},
+    {"docs/deep/a.dat", 70'000},
+    {"media/big.dat", 1'100'000},
+};
+
+std::map<std::string, std::string> lowerCaseKeys(const std::map<std::string, std::string>& in) {
+  std::map<std::string, std::string> out;
+  for (const auto& [k, v] : in) {
+    std::string key = k;
+    std::ranges::transform(key, key.begin(), [](unsigned char c) { return std::tolower(c); });
+    out[key] = v;
+  }
+  return out;
+}
+
+using Files = std::map<std::string, std::string>;
+
+// The same names with the same bytes; a difference names the file, not its bytes.
+void expectSameFiles(const Files& found, const Files& wanted, const std::string& what) {
+  std::vector<std::string> foundNames, wantedNames;
+  for (const auto& [k, v] : found) foundNames.push_back(k);
+  for (const auto& [k, v] : wanted) wantedNames.push_back(k);
+  EXPECT_EQ(foundNames, wantedNames) << what;
+  for (const auto& [name, bytes] : wanted) {
+    const auto it = found.find(name);
+    if (it != found.end()) {
+      EXPECT_TRUE(it->second == bytes) << what << ": " << name;
+    }
+  }
+}
+
+std::uint32_t* mallocRefs(const std::vector<std::uint32_t>& refs) {
+  auto* list = static_cast<std::uint32_t*>(std::malloc(refs.size() * sizeof(std::uint32_t)));
+  std::ranges::copy(refs, list);
+  return list;
+}
+
+class DriveBurn : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestThreads::instance().reset();
+    source_ = dir_.path() / "source";
+    writeFiles(source_, kLayout);
+    tree_ = treeFromFolder(source_);
+  }
+  void TearDown() override {
+    TestThreads::instance().reset();
+    env_.stop();
+  }
+
+  // A drive named `name` of `preset` with a blank (or unformatted) disc of `profile`.
+  std::shared_ptr<EmulatedDrive> plug(const std::string& name, std::uint16_t profile,
+                                      std::uint32_t capacity = kDvdBlocks,
+                                      const std::string& preset = "dvd-writer") {
+    auto drive = env_.plug(name, preset);
+    drive->load(env_.blankDisc(name, profile, capacity));
+    return drive;
+  }
+  std::uint32_t ref(const std::string& name) {
+    const std::uint32_t r = DeviceEnvironment::refOf(name);
+    (void)MMC_TestUnitReady(r, nullptr);  // the load's unit attention
+    return r;
+  }
+
+  // A data job of `format` to `refs`; kNoErr or the first refused setting.
+  BP_JobRef makeJob(const std::vector<std::uint32_t>& refs, std::uint16_t format,
+                    BP_RuntimeSharedData** shared) {
+    const BP_JobRef job = BP_Create(BP_MakeJobCode(kBP_KindData, kBP_RouteLayoutToDrives), shared,
+                                    static_cast<std::uint16_t>(refs.size()));
+    EXPECT_EQ(BP_SetDataTree(job, tree_.get()), kNoErr);
+    EXPECT_EQ(BP_SetDataDiscFormat(job, format), kNoErr);
+    EXPECT_EQ(BP_SetISO9660_XA(job, false), kNoErr);
+    EXPECT_EQ(BP_SetThreadCreatorCallback(job, TestThreads::create), kNoErr);
+    EXPECT_EQ(BP_SetDstDriveList(job, mallocRefs(refs), static_cast<std::uint16_t>(refs.size())),
+              kNoErr);
+    return job;
+  }
+
+  // The disc in `drive` as an .iso of its user data.
+  fs::path dump(const std::shared_ptr<EmulatedDrive>& drive, const std::string& name) {
+    const fs::path iso = dir_.path() / (name + ".iso");
+    bool dumped = false;
+    EXPECT_TRUE(drive->withMedium([&](Medium& m) { dumped = m.dumpIso(iso); }));
+    EXPECT_TRUE(dumped) << name;
+    return iso;
+  }
+
+  // Every file of the source, read from the dump by the readers of `format`.
+  void expectFormatReadsBack(std::uint16_t format, const fs::path& iso) {
+    const auto wanted = filesBelow(source_);
+    if (format & 0xF00) {
+      const bool joliet = (format & 0x200) != 0;
+      const std::string volume = toolOutput({"isoinfo", "-d", "-i", iso.string()});
+      EXPECT_NE(volume.find("CD-ROM is in ISO 9660 format"), std::string::npos) << volume;
+      EXPECT_EQ(volume.find("Joliet with UCS level") != std::string::npos, joliet) << volume;
+      const fs::path out = dir_.path() / ("xorriso-" + iso.stem().string());
+      (void)runTool(
+          {"xorriso", "-indev", iso.string(), "-osirrox", "on", "-extract", "/", out.string()});
+      expectSameFiles(lowerCaseKeys(filesBelow(out)), wanted,
+                      "xorriso, format " + std::to_string(format));
+    }
+    if (format == 16 || format == 32 || format == 64) {
+      const ToolResult info = runTool({"udfinfo", iso.string()});
+      EXPECT_EQ(info.exitCode, 0) << info.output;
+      const fs::path out = dir_.path() / ("7zz-" + iso.stem().string());
+      const ToolResult x = runTool({"7zz", "x", "-y", "-tudf", "-o" + out.string(), iso.string()});
+      EXPECT_EQ(x.exitCode, 0) << x.output;
+      expectSameFiles(filesBelow(out), wanted, "7zz, format " + std::to_string(format));
+    }
+    if (format == 1 || format == 257 || format == 513) expectHfsReadsBack(iso, wanted);
+    if (format == 2 || format == 258 || format == 514) {
+      // A hybrid's HFS Plus volume follows its partition map (18,432 bytes); 7zz would open
+      // the ISO9660 side of the whole disc.
+      fs::path volume = iso;
+      if (format != 2) {
+        volume = dir_.path() / (iso.stem().string() + ".hfsplus");
+        EXPECT_EQ(
+            runTool({"dd", "if=" + iso.string(), "of=" + volume.string(), "bs=18432", "skip=1"})
+                .exitCode,
+            0);
+      }
+      const fs::path out = dir_.path() / ("hfsplus-" + iso.stem().string());
+      const ToolResult x = runTool({"7zz", "x", "-y", "-o" + out.string(), volume.string()});
+      EXPECT_EQ(x.exitCode, 0) << x.output;
+      // The volume's folder holds the tree.
+      std::map<std::string, std::string> found;
+      for (const auto& [path, bytes] : filesBelow(out)) {
+        if (path.find(":rsrc") != std::string::npos) continue;
+        const auto slash = path.find('/');
+        if (slash != std::string::npos) found[path.substr(slash + 1)] = bytes;
+      }
+      expectSameFiles(found, wanted, "7zz HFS Plus, format " + std::to_string(format) + x.output);
+    }
+  }
+
+  // hfsutils: every file copied out by its Macintosh path.
+  void expectHfsReadsBack(const fs::path& iso, const std::map<std::string, std::string>& wanted) {
+    const fs::path home = dir_.path() / "hfs-home";
+    fs::create_directories(home);
+    const ToolOptions options{.workingDirectory = home, .environment = {{"HOME", home.string()}}};
+    ASSERT_EQ(runTool({"hmount", iso.string()}, options).exitCode, 0);
+    for (const auto& [path, bytes] : wanted) {
+      std::string macPath = ":" + path;
+      std::ranges::replace(macPath, '/', ':');
+      const fs::path out = home / "copied";
+      fs::remove(out);
+      const ToolResult copy = runTool({"hcopy", "-r", macPath, out.string()}, options);
+      EXPECT_EQ(copy.exitCode, 0) << path << ": " << copy.output;
+      EXPECT_TRUE(readText(out) == bytes) << "hcopy: " << path;
+    }
+    (void)runTool({"humount"}, options);
+  }
+
+  // BP_PrepareBurn, BP_Burn and every thread joined.
+  static void burn(BP_JobRef job, std::uint32_t* blocks = nullptr) {
+    ASSERT_EQ(BP_PrepareBurn(job, blocks, nullptr), kNoErr);
+    ASSERT_EQ(BP_Burn(job), kNoErr);
+    ASSERT_TRUE(TestThreads::instance().join());
+  }
+
+  static std::vector<std::vector<std::uint8_t>> cdbsOf(const std::shared_ptr<EmulatedDrive>& d,
+                                                       std::uint8_t opcode) {
+    std::vector<std::vector<std::uint8_t>> out;
+    for (const auto& c : d->log())
+      if (c.cdb[0] == opcode && c.status == 0) out.push_back(c.cdb);
+    return out;
+  }
+
+  TempDir dir_;
+  DeviceEnvironment env_;
+  fs::path source_;
+  TreePtr tree_;
+};
+
+// Every format of the registry on a DVD-R, each read back by its own readers.
+TEST_F(DriveBurn, EveryFormatReadsBackFromADvdMinusR) {
+  for (const char* tool : {"isoinfo", "xorriso", "7zz", "udfinfo", "hmount"})
+    QUILLION_REQUIRE_TOOL(tool);
+  const std::vector<std::uint16_t> formats = {1, 2, 16, 32, 64, 256, 257, 258, 512, 513, 514};
+  for (std::uint16_t format : formats) {
+    SCOPED_TRACE(format);
+    const std::string name = "dvd" + std::to_string(format);
+    auto drive = plug(name, 0x11);
+    env_.start();
+    const std::uint32_t r = ref(name);
+    BP_RuntimeSharedData* shared = nullptr;
+    const BP_JobRef job = makeJob({r}, format, &shared);
+    std::uint32_t blocks = 0;
+    burn(job, &blocks);
+    EXPECT_TRUE(BP_RunFinished(shared));
+    EXPECT_EQ(shared->readErrorCode, 0);
+    EXPECT_EQ(shared->writers[0].errorCode, 0);
+    EXPECT_EQ(shared->writers[0].phase, kBP_PhaseDone);
+    EXPECT_EQ(shared->writers[0].sectorsWritten, shared->totalBlocks);
+    EXPECT_EQ(blocks, shared->totalBlocks + 2);
+    const std::uint32_t total = shared->totalBlocks;
+    EXPECT_EQ(BP_Delete(job), kNoErr);
+    expectFormatReadsBack(format, dump(drive, name));
+    // The track was reserved to a multiple of 16 and padded with zeros to fill it.
+    const auto reserves = cdbsOf(drive, kReserveTrack);
+    ASSERT_EQ(reserves.size(), 1u);
+    const std::uint32_t reserved = quillion::be::get32(reserves[0], 5);
+    EXPECT_EQ(reserved % 16, 0u);
+    EXPECT_LT(reserved - total, 16u);
+    drive->withMedium([&](Medium& m) {
+      ASSERT_FALSE(m.tracks().empty());
+      EXPECT_EQ(m.tracks().front().length, reserved);
+    });
+    env_.stop();
+    quillion::emu::EmulatedBus::instance().reset();
+  }
+}
+
+}  // namespace
