@@ -452,9 +452,8 @@ TEST(BurnJob, PreparationChecksInOrder) {
        kErrPrepareFailed},
       {"Video CD slide shows are not prepared", code(7, 0x100), only(false, true),
        kErrPrepareFailed},
-      {"Video CD movies are not prepared", code(6, 0x100), only(true, false), kErrPrepareFailed},
-      {"Super Video CD movies are not prepared", code(8, 0x100), only(true, false),
-       kErrPrepareFailed},
+      {"Video CD movies are not prepared", code(6, 0x100), all, kErrPrepareFailed},
+      {"Super Video CD movies are not prepared", code(8, 0x100), all, kErrPrepareFailed},
       {"Super Video CD slide shows are not prepared", code(9, 0x100), only(false, true),
        kErrPrepareFailed},
   };
