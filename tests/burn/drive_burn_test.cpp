@@ -251,3 +251,111 @@ TEST_F(DriveBurn, EveryFormatReadsBackFromADvdMinusR) {
 }
 
 }  // namespace
+
+namespace {
+
+// A Joliet layout on each kind of medium, read back from the disc.
+TEST_F(DriveBurn, EachMediumTakesTheLayout) {
+  for (const char* tool : {"isoinfo", "xorriso"}) QUILLION_REQUIRE_TOOL(tool);
+  struct Case {
+    const char* name;
+    std::uint16_t profile;
+    std::uint32_t capacity;
+    const char* preset;
+    bool reserved;  // the track was reserved to a multiple of 16 blocks first
+  };
+  const Case cases[] = {
+      {"cdr", 0x09, 359'846, "cd-writer", false},
+      {"dvdplusr", 0x1B, kDvdBlocks, "dvd-writer", true},
+      {"dvdplusrw", 0x1A, kDvdBlocks, "dvd-writer", false},
+      {"bdr", 0x41, 12'219'392, "bd-writer", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto drive = plug(c.name, c.profile, c.capacity, c.preset);
+    env_.start();
+    BP_RuntimeSharedData* shared = nullptr;
+    const BP_JobRef job = makeJob({ref(c.name)}, 512, &shared);
+    CapturedLog log;
+    shared->logFile = log.file();
+    burn(job);
+    EXPECT_EQ(shared->writers[0].errorCode, 0);
+    EXPECT_EQ(shared->writers[0].phase, kBP_PhaseDone);
+    EXPECT_EQ(shared->writers[0].sectorsWritten, shared->totalBlocks);
+    shared->logFile = nullptr;
+    EXPECT_EQ(BP_Delete(job), kNoErr);
+    expectFormatReadsBack(512, dump(drive, c.name));
+    EXPECT_EQ(cdbsOf(drive, kReserveTrack).empty(), !c.reserved);
+    const std::string text = log.text();
+    EXPECT_NE(text.find("   Burn Type : TAO\r"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
+    env_.stop();
+    quillion::emu::EmulatedBus::instance().reset();
+  }
+}
+
+// A second session on a DVD+RW: the new tree starts after the used blocks the client names,
+// and the volume at the start of the disc is grown so that readers find the new tree.
+TEST_F(DriveBurn, AnAppendedDvdPlusRwShowsTheNewTree) {
+  for (const char* tool : {"isoinfo", "xorriso", "7zz", "udfinfo"}) QUILLION_REQUIRE_TOOL(tool);
+  for (std::uint16_t format : {std::uint16_t{512}, std::uint16_t{16}}) {
+    SCOPED_TRACE(format);
+    const std::string name = "plus" + std::to_string(format);
+    auto drive = plug(name, 0x1A);
+    env_.start();
+    const std::uint32_t r = ref(name);
+    std::uint32_t firstBlocks = 0;
+    {
+      BP_RuntimeSharedData* shared = nullptr;
+      const BP_JobRef job = makeJob({r}, format, &shared);
+      burn(job);
+      EXPECT_EQ(shared->writers[0].errorCode, 0);
+      firstBlocks = shared->totalBlocks;
+      EXPECT_EQ(BP_Delete(job), kNoErr);
+    }
+    // The second layout: other files, in a tree of its own.
+    const fs::path second = dir_.path() / ("second" + std::to_string(format));
+    writeFiles(second, {{"new.txt", 3000}, {"more/next.bin", 600'000}});
+    TreePtr tree = treeFromFolder(second);
+    const std::uint32_t used = (firstBlocks + 15) / 16 * 16;
+    {
+      BP_RuntimeSharedData* shared = nullptr;
+      const BP_JobRef job = makeJob({r}, format, &shared);
+      EXPECT_EQ(BP_SetDataTree(job, tree.get()), kNoErr);
+      EXPECT_EQ(BP_SetDVDPlusRWUsedBlocks(job, used), kNoErr);
+      burn(job);
+      EXPECT_EQ(shared->writers[0].errorCode, 0);
+      EXPECT_EQ(BP_Delete(job), kNoErr);
+    }
+    // The new session's blocks went after the used ones.
+    const auto writes = cdbsOf(drive, kWrite10);
+    ASSERT_FALSE(writes.empty());
+    std::uint32_t lowestOfSecond = UINT32_MAX;
+    for (const auto& cdb : writes) {
+      const std::uint32_t lba = quillion::be::get32(cdb, 2);
+      if (lba >= used) lowestOfSecond = std::min(lowestOfSecond, lba);
+    }
+    EXPECT_EQ(lowestOfSecond, used);
+    const fs::path iso = dump(drive, name);
+    const auto wanted = filesBelow(second);
+    if (format == 512) {
+      const fs::path out = dir_.path() / ("grown-" + name);
+      (void)runTool(
+          {"xorriso", "-indev", iso.string(), "-osirrox", "on", "-extract", "/", out.string()});
+      expectSameFiles(filesBelow(out), wanted, "xorriso after growth");
+      const std::string volume = toolOutput({"isoinfo", "-d", "-i", iso.string()});
+      EXPECT_NE(volume.find("Volume size is: "), std::string::npos) << volume;
+    } else {
+      const ToolResult info = runTool({"udfinfo", iso.string()});
+      EXPECT_EQ(info.exitCode, 0) << info.output;
+      const fs::path out = dir_.path() / ("grown-" + name);
+      const ToolResult x = runTool({"7zz", "x", "-y", "-tudf", "-o" + out.string(), iso.string()});
+      EXPECT_EQ(x.exitCode, 0) << x.output;
+      expectSameFiles(filesBelow(out), wanted, "7zz after growth");
+    }
+    env_.stop();
+    quillion::emu::EmulatedBus::instance().reset();
+  }
+}
+
+}  // namespace
