@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -353,6 +354,116 @@ TEST_F(DriveBurn, AnAppendedDvdPlusRwShowsTheNewTree) {
       EXPECT_EQ(x.exitCode, 0) << x.output;
       expectSameFiles(filesBelow(out), wanted, "7zz after growth");
     }
+    env_.stop();
+    quillion::emu::EmulatedBus::instance().reset();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// One reader, three writers: the drive that fails in the middle of its track reports the
+// drive's verdict, and the other two get the whole disc, the same one.
+TEST_F(DriveBurn, OneFailingDriveOfThreeLeavesTheOthersWhole) {
+  QUILLION_REQUIRE_TOOL("xorriso");
+  auto a = plug("a", 0x11);
+  auto b = plug("b", 0x11);
+  auto c = plug("c", 0x11);
+  // From its fourth write on, drive b answers every WRITE with a write error.
+  b->addFault(FaultRule{.opcode = kWrite10,
+                        .fromCall = 4,
+                        .action = FaultAction::CheckCondition,
+                        .key = 0x03,
+                        .asc = 0x0C,
+                        .ascq = 0x00});
+  env_.start();
+  BP_RuntimeSharedData* shared = nullptr;
+  const BP_JobRef job = makeJob({ref("a"), ref("b"), ref("c")}, 512, &shared);
+  CapturedLog log;
+  shared->logFile = log.file();
+  burn(job);
+  EXPECT_TRUE(BP_RunFinished(shared));
+  EXPECT_EQ(shared->readErrorCode, 0);
+  const std::uint32_t total = shared->totalBlocks;
+  for (int i : {0, 2}) {
+    EXPECT_EQ(shared->writers[i].errorCode, 0) << i;
+    EXPECT_EQ(shared->writers[i].phase, kBP_PhaseDone) << i;
+    EXPECT_EQ(shared->writers[i].sectorsWritten, total) << i;
+  }
+  const BP_WriterRTInfo& failed = shared->writers[1];
+  EXPECT_EQ(failed.errorCode, kErrDataRefused);
+  EXPECT_EQ(failed.phase, kBP_PhaseFailed);
+  EXPECT_LT(failed.sectorsWritten, total);
+  const MMC_SenseData sense = failed.curSense.load();
+  EXPECT_EQ(sense.key, 0x03);
+  EXPECT_EQ(sense.code, 0x0C);
+  shared->logFile = nullptr;
+  EXPECT_EQ(BP_Delete(job), kNoErr);
+  EXPECT_NE(log.text().find("\r=> Write thread finished with ERROR!!! @ "), std::string::npos);
+
+  const std::string first = readText(dump(a, "a"));
+  const std::string third = readText(dump(c, "c"));
+  EXPECT_EQ(first.size(), third.size());
+  EXPECT_TRUE(first == third) << "the two good drives hold the same disc";
+  expectFormatReadsBack(512, dir_.path() / "a.iso");
+}
+
+// Runs that must end in a failure of their own, never as a success, and never hang.
+TEST_F(DriveBurn, RunsThatCannotFinishReportTheirFailure) {
+  struct Case {
+    const char* name;
+    std::uint32_t capacity;
+    std::function<void(EmulatedDrive&, BP_RuntimeSharedData*&)> arrange;
+    std::function<void(const fs::path& source)> afterPreparation;
+    EngineStatus writerError;  // kNoErr: the writer ends well, the reader does not
+    EngineStatus readerError;
+  };
+  const std::vector<Case> cases = {
+      {"cancelled at its third write", kDvdBlocks,
+       [](EmulatedDrive& d, BP_RuntimeSharedData*& shared) {
+         d.addFault(FaultRule{.opcode = kWrite10,
+                              .fromCall = 3,
+                              .toCall = 3,
+                              .action = FaultAction::Hook,
+                              .hook = [&shared] { shared->writers[0].bForceQuit = true; }});
+       },
+       nullptr, kErrCancelled, kNoErr},
+      {"a disc too small for the layout", 600, nullptr, nullptr, kErrReserveTrack, kNoErr},
+      {"the drive removed at its third write", kDvdBlocks,
+       [](EmulatedDrive& d, BP_RuntimeSharedData*&) {
+         d.addFault(FaultRule{
+             .opcode = kWrite10, .fromCall = 3, .toCall = 3, .action = FaultAction::Vanish});
+       },
+       nullptr, kErrTransport, kNoErr},
+      {"a file that shrinks after preparation", kDvdBlocks, nullptr,
+       [](const fs::path& source) { fs::resize_file(source / "media/big.dat", 1000); }, kNoErr,
+       kErrFileAccess},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestThreads::instance().reset();
+    writeFiles(source_, kLayout);  // whole again
+    auto drive = plug("d", 0x11, c.capacity);
+    env_.start();
+    BP_RuntimeSharedData* shared = nullptr;
+    if (c.arrange) c.arrange(*drive, shared);
+    const BP_JobRef job = makeJob({ref("d")}, 512, &shared);
+    ASSERT_EQ(BP_PrepareBurn(job, nullptr, nullptr), kNoErr);
+    if (c.afterPreparation) c.afterPreparation(source_);
+    ASSERT_EQ(BP_Burn(job), kNoErr);
+    ASSERT_TRUE(TestThreads::instance().join()) << "the run ends";
+    EXPECT_TRUE(BP_RunFinished(shared));
+    const BP_WriterRTInfo& w = shared->writers[0];
+    if (c.writerError == kNoErr) {
+      EXPECT_EQ(w.errorCode, 0);
+    } else {
+      EXPECT_EQ(w.errorCode, c.writerError);
+      EXPECT_EQ(w.phase, kBP_PhaseFailed);
+    }
+    EXPECT_EQ(shared->readErrorCode, c.readerError);
+    EXPECT_TRUE(w.errorCode != 0 || shared->readErrorCode != 0) << "no success";
+    EXPECT_EQ(BP_Delete(job), kNoErr);
     env_.stop();
     quillion::emu::EmulatedBus::instance().reset();
   }

@@ -76,10 +76,15 @@ class DestinationWriter {
 
   bool stopped() const { return shared_.bStop || record_.bForceQuit; }
 
+  // The first failure is the writer's verdict, with the sense of the command that caused it:
+  // the commands that close the recording afterwards may be refused too.
   void fail(EngineStatus status, const char* message = nullptr) {
     if (error_ != kNoErr) return;
     error_ = status;
     record_.errorCode = status;
+    MMC_SenseData sense{};
+    if (context_ && CDWriterEx_GetCurrentSense(context_, &sense) == kNoErr)
+      record_.curSense.store(sense);
     if (message) logText(shared_, message);
   }
 
@@ -331,6 +336,8 @@ class DestinationWriter {
       remaining -= n;
       showDriveBuffer();
     }
+    // A cancel stands as the writer's verdict, whatever closing the unfinished track says.
+    if (remaining > 0 && stopped()) fail(kErrCancelled);
     if (remaining == 0 && error_ == kNoErr && pad > 0) (void)writePadding(pad, blockSize);
     if (!shared_.bReadDone) job_.cacheReady = false;
     return written;
@@ -344,10 +351,6 @@ class DestinationWriter {
     }
     waitReady(kEndReadyTries);
     if (context_) {
-      if (error_ != kNoErr) {
-        MMC_SenseData sense{};
-        if (CDWriterEx_GetCurrentSense(context_, &sense) == kNoErr) record_.curSense.store(sense);
-      }
       // Closing an image stores its header: a failure here loses the image.
       if (const EngineStatus s = CDWriterEx_CloseCD(context_); s != kNoErr) fail(s);
       context_ = nullptr;
