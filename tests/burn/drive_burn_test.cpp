@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -467,6 +468,63 @@ TEST_F(DriveBurn, RunsThatCannotFinishReportTheirFailure) {
     env_.stop();
     quillion::emu::EmulatedBus::instance().reset();
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The cache a run gets: the wish, no more than the largest track written track by track, 36 MB
+// at most for a layout, a fixed 8 MB for the native image, never below 8 MB. The reader is refused,
+// so nothing is read: only the sizes are worked out.
+TEST_F(DriveBurn, TheCacheIsSizedByTheWishTheJobAndTheDestination) {
+  const fs::path large = dir_.path() / "large";
+  fs::create_directories(large);
+  {
+    std::ofstream(large / "sparse.bin").put('x');
+    fs::resize_file(large / "sparse.bin", 120u * 1024 * 1024);  // 61,440 blocks, all holes
+  }
+  const fs::path medium = dir_.path() / "medium";
+  writeFiles(medium, {{"ten.bin", 10u * 1024 * 1024 - 40'000}});
+  TreePtr largeTree = treeFromFolder(large);
+  TreePtr mediumTree = treeFromFolder(medium);
+  auto drive = plug("cache", 0x11);
+  env_.start();
+  const std::uint32_t dvd = ref("cache");
+  struct Case {
+    const char* name;
+    FS_Tree* tree;
+    std::uint32_t destination;
+    std::uint32_t wishKB;  // 0: the default
+    std::uint32_t sizeKB;
+  };
+  const Case cases[] = {
+      {"a large layout to a drive, a wish of 100,000 KB", largeTree.get(), dvd, 100'000, 36'864},
+      {"a large layout to an ISO image", largeTree.get(), kBP_ISOImageWriter, 100'000, 36'864},
+      {"a large layout to the native image", largeTree.get(), kBP_NativeImageWriter, 100'000,
+       8'192},
+      {"a small layout to a drive: raised to the least", tree_.get(), dvd, 0, 8'192},
+      {"a 10 MB layout: no more than its one track", mediumTree.get(), dvd, 30'000, 10'252},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestThreads::instance().reset();
+    TestThreads::instance().refuse(kBP_ReaderThread);
+    BP_RuntimeSharedData* shared = nullptr;
+    const BP_JobRef job = makeJob({c.destination}, 512, &shared);
+    EXPECT_EQ(BP_SetDataTree(job, c.tree), kNoErr);
+    EXPECT_EQ(BP_SetDstImageFilePath(
+                  job, (dir_.path() / "never.iso").c_str(),
+                  c.destination == kBP_NativeImageWriter ? kBP_DstNativeImage : kBP_DstISOImage),
+              kNoErr);
+    if (c.wishKB) {
+      EXPECT_EQ(BP_SetExpectCacheSize(job, c.wishKB), kNoErr);
+    }
+    EXPECT_EQ(BP_Burn(job), kErrJobNotRunnable) << "no reader: nothing runs";
+    EXPECT_EQ(shared->appCacheSize, c.sizeKB);
+    EXPECT_EQ(BP_Delete(job), kNoErr);
+  }
+  TestThreads::instance().reset();
 }
 
 }  // namespace
