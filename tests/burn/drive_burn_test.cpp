@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -525,6 +526,93 @@ TEST_F(DriveBurn, TheCacheIsSizedByTheWishTheJobAndTheDestination) {
     EXPECT_EQ(BP_Delete(job), kNoErr);
   }
   TestThreads::instance().reset();
+}
+
+}  // namespace
+
+namespace {
+
+constexpr std::uint8_t kReadTrackInformation = 0x52;
+constexpr std::uint8_t kCloseTrackSession = 0x5B;
+
+// A second session on an appendable DVD-R: its track takes the disc's next number and its
+// blocks the next writable address, where a reader that loads that session finds the tree.
+TEST_F(DriveBurn, ASecondSessionGoesWhereTheDiscTakesIt) {
+  QUILLION_REQUIRE_TOOL("xorriso");
+  auto drive = plug("multi", 0x11);
+  env_.start();
+  const std::uint32_t r = ref("multi");
+  {
+    BP_RuntimeSharedData* shared = nullptr;
+    const BP_JobRef job = makeJob({r}, 512, &shared);
+    burn(job);
+    EXPECT_EQ(shared->writers[0].errorCode, 0);
+    EXPECT_EQ(BP_Delete(job), kNoErr);
+  }
+  std::uint32_t next = 0;
+  drive->withMedium([&](Medium& m) { next = m.nextWritable(); });
+  ASSERT_GT(next, 0u);
+  drive->clearLog();
+  const fs::path second = dir_.path() / "second";
+  writeFiles(second, {{"later.txt", 5000}});
+  TreePtr tree = treeFromFolder(second);
+  BP_RuntimeSharedData* shared = nullptr;
+  const BP_JobRef job = makeJob({r}, 512, &shared);
+  EXPECT_EQ(BP_SetDataTree(job, tree.get()), kNoErr);
+  CapturedLog log;
+  shared->logFile = log.file();
+  burn(job);
+  EXPECT_EQ(shared->writers[0].errorCode, 0);
+  shared->logFile = nullptr;
+  EXPECT_EQ(BP_Delete(job), kNoErr);
+  const std::string text = log.text();
+  EXPECT_NE(
+      text.find("\r\r ------ Append Data Track ------\r" +
+                std::string(6 - std::to_string(next).size(), ' ') + std::to_string(next) + " ~ "),
+      std::string::npos)
+      << text;
+  const auto writes = cdbsOf(drive, kWrite10);
+  ASSERT_FALSE(writes.empty());
+  EXPECT_EQ(quillion::be::get32(writes.front(), 2), next);
+  const auto closes = cdbsOf(drive, kCloseTrackSession);
+  ASSERT_FALSE(closes.empty());
+  EXPECT_EQ(closes.front()[2] & 0x07, 1) << "CLOSE TRACK";
+  EXPECT_EQ(quillion::be::get16(closes.front(), 4), 2) << "of track 2";
+
+  const fs::path iso = dump(drive, "multi");
+  const fs::path out = dir_.path() / "second-session";
+  (void)runTool({"xorriso", "-indev", iso.string(), "-load", "sbsector", std::to_string(next),
+                 "-osirrox", "on", "-extract", "/", out.string()});
+  expectSameFiles(filesBelow(out), filesBelow(second), "xorriso, second session");
+}
+
+// A drive that never tells where it writes next fails the preparation with the status of its
+// last answer, after trying for three minutes; it is never taken to mean block 0.
+TEST_F(DriveBurn, NoNextWritableAddressFailsThePreparation) {
+  auto drive = plug("nonwa", 0x11);
+  drive->addFault(FaultRule{.opcode = kReadTrackInformation,
+                            .action = FaultAction::CheckCondition,
+                            .key = 0x02,
+                            .asc = 0x04,
+                            .ascq = 0x01});
+  env_.start();
+  const std::uint32_t r = ref("nonwa");
+  const auto before = quillion::engineClock().now();
+  BP_RuntimeSharedData* shared = nullptr;
+  const BP_JobRef job = makeJob({r}, 512, &shared);
+  CapturedLog log;
+  shared->logFile = log.file();
+  EXPECT_EQ(BP_PrepareBurn(job, nullptr, nullptr), kErrCheckCondition);
+  EXPECT_GE(quillion::engineClock().now() - before, std::chrono::seconds(179));
+  EXPECT_EQ(BP_Burn(job), kErrCheckCondition) << "the run does not start either";
+  EXPECT_TRUE(TestThreads::instance().calls().empty());
+  shared->logFile = nullptr;
+  EXPECT_NE(
+      log.text().find("\r?? No writable address on Drive Ref: " + std::to_string(r) + " (-1177)\r"),
+      std::string::npos)
+      << log.text();
+  EXPECT_EQ(BP_Delete(job), kNoErr);
+  EXPECT_TRUE(cdbsOf(drive, kWrite10).empty());
 }
 
 }  // namespace
