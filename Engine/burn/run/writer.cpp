@@ -10,6 +10,7 @@
 #include "burn/job/job_log.h"
 #include "burn/run/drive_steps.h"
 #include "burn/run/run_common.h"
+#include "common/byte_order.h"
 #include "device/medium_profile.h"
 #include "quillion/CDWriterEx.h"
 #include "quillion/MMC.h"
@@ -31,11 +32,15 @@ bool isImageWriter(std::uint32_t ref) {
   return ref == kBP_ISOImageWriter || ref == kBP_NativeImageWriter;
 }
 
+// The media the burn log names; any other is logged as a CD.
+constexpr std::uint16_t kLoggedMedia[] = {0x09, 0x0A, 0x11, 0x12, 0x13,
+                                          0x14, 0x15, 0x1A, 0x1B, 0x2B};
+
 const char* mediumName(std::uint32_t ref, std::uint16_t profile) {
   if (ref == kBP_ISOImageWriter) return "ISO image file";
   if (ref == kBP_NativeImageWriter) return "CD/DVD image file";
-  const MediumProfile& medium = profileOf(profile);
-  return medium.writable() ? medium.name : "CD-R/RW";
+  if (std::ranges::find(kLoggedMedia, profile) == std::end(kLoggedMedia)) return "CD-R/RW";
+  return profileOf(profile).name;
 }
 
 class DestinationWriter {
@@ -245,15 +250,10 @@ class DestinationWriter {
     for (int poll = 0; poll < kBufferDrainPolls && !record_.bForceQuit; ++poll) {
       std::array<std::uint8_t, 12> caps{};
       if (MMC_GetBufferCaps(ref_, caps.data(), caps.size(), nullptr) != kNoErr) return;
-      const std::uint32_t length = be32(caps, 4), free = be32(caps, 8);
+      const std::uint32_t length = be::get32(caps, 4), free = be::get32(caps, 8);
       if (free == length || (poll == 0 && free == 0)) return;
       (void)engineClock().sleepFor(1s);
     }
-  }
-
-  static std::uint32_t be32(const std::array<std::uint8_t, 12>& b, std::size_t at) {
-    return std::uint32_t{b[at]} << 24 | std::uint32_t{b[at + 1]} << 16 |
-           std::uint32_t{b[at + 2]} << 8 | b[at + 3];
   }
 
   // The drive's buffer fill, shown with a single destination: asked of a CD drive or a DVD
@@ -265,7 +265,7 @@ class DestinationWriter {
       std::array<std::uint8_t, 12> caps{};
       fill = 0;
       if (MMC_GetBufferCaps(ref_, caps.data(), caps.size(), nullptr) == kNoErr) {
-        const std::uint32_t length = be32(caps, 4), free = be32(caps, 8);
+        const std::uint32_t length = be::get32(caps, 4), free = be::get32(caps, 8);
         if (length > 0 && free <= length)
           fill = 100 - static_cast<std::int32_t>(std::uint64_t{free} * 100 / length);
       }
