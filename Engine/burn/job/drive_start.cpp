@@ -11,7 +11,8 @@
 #include "quillion/clock.h"
 
 namespace quillion::burn {
-namespace {
+// Named rather than anonymous: the engine is built in unity batches.
+namespace drive_start_detail {
 
 using namespace std::chrono_literals;
 
@@ -105,7 +106,9 @@ EngineStatus askAddress(const BurnJob& job, AddressQuery query, std::uint32_t& a
   return kNoErr;
 }
 
-}  // namespace
+}  // namespace drive_start_detail
+
+using namespace drive_start_detail;
 
 std::uint16_t firstTrackNumber(const BurnJob& job) {
   const std::uint32_t ref = job.firstDestination();

@@ -35,10 +35,6 @@ std::uint32_t cacheSizeKB(const BurnJob& job) {
   return std::clamp(size, kSmallestCacheKB, kLargestCacheKB);
 }
 
-bool isImageWriter(std::uint32_t ref) {
-  return ref == kBP_NativeImageWriter || ref == kBP_ISOImageWriter;
-}
-
 // The job has one image path, so an image is its only destination; drives may be several,
 // each once. The list must be the one the sessions were prepared for, since where a session
 // starts depends on the destination.

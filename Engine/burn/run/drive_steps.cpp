@@ -15,7 +15,8 @@
 #include "quillion/clock.h"
 
 namespace quillion::burn {
-namespace {
+// Named rather than anonymous: the engine is built in unity batches.
+namespace drive_steps_detail {
 
 using namespace std::chrono_literals;
 using namespace profiles;
@@ -138,7 +139,9 @@ bool replaceAnchor(Blocks& anchor, const DPM_Base& producer) {
   return true;
 }
 
-}  // namespace
+}  // namespace drive_steps_detail
+
+using namespace drive_steps_detail;
 
 std::uint32_t reservedBlocks(std::uint16_t profile, std::uint32_t blocks) {
   return roundUp(blocks, profile == kDvdPlusRDl ? 32 : 16);

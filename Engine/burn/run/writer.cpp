@@ -28,10 +28,6 @@ constexpr int kBufferDrainPolls = 45;
 constexpr std::uint16_t kLastCdProfile = 0x0F;
 constexpr std::uint16_t kPadBlocksPerCall = 256;
 
-bool isImageWriter(std::uint32_t ref) {
-  return ref == kBP_ISOImageWriter || ref == kBP_NativeImageWriter;
-}
-
 // The media the burn log names; any other is logged as a CD.
 constexpr std::uint16_t kLoggedMedia[] = {0x09, 0x0A, 0x11, 0x12, 0x13,
                                           0x14, 0x15, 0x1A, 0x1B, 0x2B};
