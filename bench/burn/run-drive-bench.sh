@@ -3,7 +3,9 @@
 # Builds the burn benchmarks (Release), generates a 2 GB layout under /tmp (eight files of
 # 256 MB), and times writing it as a Joliet volume: to the ISO image writer, to one and to
 # three emulated DVD-R writers, beside `xorriso -as mkisofs -o` and `dd` of the same bytes.
-# Prints time, throughput and peak memory of each. Everything it made under /tmp is deleted.
+# Prints time, throughput and peak memory of each. The emulated writers keep their discs in
+# files and open them for every command, so their figures bound the engine from below. Everything
+# it made under /tmp is deleted.
 #   bench/burn/run-drive-bench.sh
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)

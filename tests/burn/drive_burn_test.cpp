@@ -625,3 +625,28 @@ TEST_F(DriveBurn, NoNextWritableAddressFailsThePreparation) {
 }
 
 }  // namespace
+
+namespace {
+
+// A track whose producer cannot be made fails the preparation: burned without it, the disc
+// would be written as if the layout were empty.
+TEST_F(DriveBurn, ATrackWithoutItsProducerFailsThePreparation) {
+  auto drive = plug("noproducer", 0x11);
+  env_.start();
+  BP_RuntimeSharedData* shared = nullptr;
+  const BP_JobRef job = makeJob({ref("noproducer")}, 255, &shared);
+  CapturedLog log;
+  shared->logFile = log.file();
+  EXPECT_EQ(BP_PrepareBurn(job, nullptr, nullptr), kErrPrepareFailed);
+  EXPECT_EQ(BP_Burn(job), kErrPrepareFailed);
+  EXPECT_TRUE(TestThreads::instance().calls().empty());
+  shared->logFile = nullptr;
+  EXPECT_NE(log.text().find("\r?? No file system is made for data disc format 255\r"),
+            std::string::npos)
+      << log.text();
+  EXPECT_EQ(BP_Delete(job), kNoErr);
+  EXPECT_TRUE(cdbsOf(drive, kWrite10).empty());
+  EXPECT_TRUE(cdbsOf(drive, kReserveTrack).empty());
+}
+
+}  // namespace
