@@ -93,6 +93,8 @@ class BurnJob {
   bool prepared = false;
   // The image a copy reads; its tracks' producers read through it, so it outlives them.
   std::unique_ptr<CDImageFile> srcImage;
+  // The destinations the sessions were prepared for: where a session starts depends on them.
+  std::vector<std::uint32_t> preparedDestinations;
   std::vector<Session> sessions;
   std::unique_ptr<FS_FileLocList, FreeDeleter> fileLocList;  // shown in the shared record
   std::atomic<bool> started{false};

@@ -42,7 +42,7 @@ void describeForVerification(BurnJob& job, DPM_FileSystem_Base& producer, const 
 
 }  // namespace
 
-EngineStatus appendDataTrack(BurnJob& job, std::uint32_t start, std::uint16_t& nextTrackNumber) {
+EngineStatus appendDataDPM(BurnJob& job, std::uint32_t start, std::uint16_t& nextTrackNumber) {
   logText(job.shared, "\r\r ------ Append Data Track ------");
   const JobOptions& o = job.options;
   const FileSystemFormat* format = findFileSystemFormat(o.dataDiscFormat);

@@ -8,6 +8,8 @@
 #include "DPMs/tracks/dpm_audio.h"
 #include "burn/cue/cd_text_block.h"
 #include "burn/job/burn_job.h"
+#include "burn/job/drive_start.h"
+#include "burn/job/sessions.h"
 #include "burn/job/job_log.h"
 #include "common/byte_order.h"
 #include "quillion/AudioNodeInfo.h"
@@ -25,53 +27,9 @@ constexpr std::uint16_t kBlocksPerSecond = 75;
 // session's lead-out, the second's lead-in and its first pregap.
 constexpr std::uint32_t kCDExtraDataGap = 11'400;
 constexpr std::int16_t kAudioModeCode = 0;
-constexpr std::uint8_t kInvisibleTrack = 0xFF;
-constexpr auto kAddressSearchTime = std::chrono::seconds(180);
 
 bool isImageDestination(std::uint32_t ref) {
   return ref == kBP_NativeImageWriter || ref == kBP_ISOImageWriter || ref == 0;
-}
-
-// The track number the destination's next track gets (READ DISC INFORMATION): its first
-// track's number on an empty disc, after its last track otherwise; 0 when it cannot say.
-std::uint16_t audioFirstTrackNumber(const BurnJob& job) {
-  const std::uint32_t ref = job.firstDestination();
-  if (isImageDestination(ref)) return 0;
-  std::array<std::uint8_t, 34> info{};
-  if (MMC_GetDiscInfo(ref, info.data(), info.size(), nullptr) != kNoErr) return 0;
-  const std::uint16_t first = info[3];
-  const std::uint16_t last = static_cast<std::uint16_t>(info[6] | (info[11] << 8));
-  switch (info[2] & 0x03) {
-    case 0:
-      return first;
-    case 1:
-      return static_cast<std::uint16_t>(first + last - first);
-    default:
-      return static_cast<std::uint16_t>(first + last - first + 1);
-  }
-}
-
-// Where a CD's next track begins: the start of the invisible track, asked once a second for up
-// to three minutes while the drive is not ready. The last status when it never answers.
-EngineStatus audioNextWritableAddress(std::uint32_t ref, std::uint32_t& address) {
-  Clock& clock = engineClock();
-  const auto deadline = clock.now() + kAddressSearchTime;
-  EngineStatus last = kErrPrepareFailed;
-  for (;;) {
-    std::array<std::uint8_t, 48> info{};
-    last = MMC_GetTrackInfo(ref, kInvisibleTrack, info.data(), 32, nullptr);
-    if (last == kNoErr) {
-      const std::uint16_t length = be::get16(info, 0);
-      const bool damaged = (info[5] & 0x20) != 0;
-      if ((length == 26 || length == 34 || length == 38 || length == 46) && !damaged) {
-        address = be::get32(info, 8);
-        return kNoErr;
-      }
-      last = kErrPrepareFailed;
-    }
-    if (clock.now() >= deadline) return last;
-    clock.sleepFor(std::chrono::seconds(1));
-  }
 }
 
 // The audio session's start: 0 on an image, the next writable address on a drive.
@@ -79,17 +37,10 @@ EngineStatus audioSessionStart(const BurnJob& job, std::uint32_t& start) {
   start = 0;
   const std::uint32_t ref = job.firstDestination();
   if (isImageDestination(ref)) return kNoErr;
-  const EngineStatus status = audioNextWritableAddress(ref, start);
+  const EngineStatus status = nextWritableAddress(job, AddressQuery::AsCd, start);
   if (status != kNoErr)
     logFormat(job.shared, "\r?? No writable address found on Drive Ref: %u\r", ref);
   return status;
-}
-
-Session& appendAudioSession(BurnJob& job, std::uint8_t format) {
-  Session& s = job.sessions.emplace_back();
-  s.number = static_cast<std::uint16_t>(job.sessions.size());
-  s.format = format;
-  return s;
 }
 
 float nodeGain(const FS_Node* node, float before) {
@@ -172,36 +123,33 @@ void generateCDTEXTRawData(BurnJob& job, bool firstTrackIsData) {
   std::free(block);
 }
 
-EngineStatus prepareAudioSessions(BurnJob& job) {
-  std::uint16_t number = audioFirstTrackNumber(job);
+EngineStatus prepareAudioSessions(BurnJob& job, std::uint16_t& number) {
   std::uint32_t start = 0;
   if (const EngineStatus s = audioSessionStart(job, start); s != kNoErr) return s;
-  Session& session = appendAudioSession(job, 0x00);
+  Session& session = appendNewSession(job, 0x00);
   session.start = start;
   if (const EngineStatus s = appendAudioDPM(job, number); s != kNoErr) return s;
   if (cdTextWanted(job, start)) generateCDTEXTRawData(job, false);
   return kNoErr;
 }
 
-EngineStatus prepareMixedModeSessions(BurnJob& job) {
-  std::uint16_t number = audioFirstTrackNumber(job);
-  appendAudioSession(job, 0x00);
-  if (const EngineStatus s = appendDataTrack(job, 0, number); s != kNoErr) return s;
+EngineStatus prepareMixedModeSessions(BurnJob& job, std::uint16_t& number) {
+  appendNewSession(job, 0x00);
+  if (const EngineStatus s = appendDataDPM(job, 0, number); s != kNoErr) return s;
   if (const EngineStatus s = appendAudioDPM(job, number); s != kNoErr) return s;
   if (cdTextWantedWithData(job)) generateCDTEXTRawData(job, true);
   return kNoErr;
 }
 
-EngineStatus prepareCDExtraSessions(BurnJob& job) {
-  std::uint16_t number = audioFirstTrackNumber(job);
-  appendAudioSession(job, 0x20);
+EngineStatus prepareCDExtraSessions(BurnJob& job, std::uint16_t& number) {
+  appendNewSession(job, 0x20);
   if (const EngineStatus s = appendAudioDPM(job, number); s != kNoErr) return s;
   std::uint32_t audio = 0;
   const Session& first = job.sessions.front();
   for (std::size_t i = 0; i < first.tracks.size(); ++i)
     audio += first.tracks[i].blocks + (i > 0 ? first.tracks[i].pregap : 0);
-  appendAudioSession(job, 0x20);
-  if (const EngineStatus s = appendDataTrack(job, audio + kCDExtraDataGap, number); s != kNoErr)
+  appendNewSession(job, 0x20);
+  if (const EngineStatus s = appendDataDPM(job, audio + kCDExtraDataGap, number); s != kNoErr)
     return s;
   if (cdTextWantedWithData(job)) generateCDTEXTRawData(job, false);
   return kNoErr;

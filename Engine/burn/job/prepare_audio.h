@@ -17,9 +17,9 @@ class BurnJob;
 [[nodiscard]] EngineStatus appendAudioDPM(BurnJob& job, std::uint16_t& nextTrackNumber);
 
 // The sessions of kinds 2 and 12, 3 and 4.
-[[nodiscard]] EngineStatus prepareAudioSessions(BurnJob& job);
-[[nodiscard]] EngineStatus prepareMixedModeSessions(BurnJob& job);
-[[nodiscard]] EngineStatus prepareCDExtraSessions(BurnJob& job);
+[[nodiscard]] EngineStatus prepareAudioSessions(BurnJob& job, std::uint16_t& nextTrackNumber);
+[[nodiscard]] EngineStatus prepareMixedModeSessions(BurnJob& job, std::uint16_t& nextTrackNumber);
+[[nodiscard]] EngineStatus prepareCDExtraSessions(BurnJob& job, std::uint16_t& nextTrackNumber);
 
 // The job's lead-in CD-Text block from its texts; a first data track gets "-" texts.
 void generateCDTEXTRawData(BurnJob& job, bool firstTrackIsData);

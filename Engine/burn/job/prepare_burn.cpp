@@ -64,6 +64,7 @@ EngineStatus prepareBurn(BurnJob& job, std::uint32_t* blocks, std::uint32_t* byt
   job.prepared = false;
   if (EngineStatus s = prepareSessions(job); s != kNoErr) return s;
   reportSize(job, blocks, bytes);
+  job.preparedDestinations.assign(job.dst.get(), job.dst.get() + job.dstCount);
   job.prepared = true;
   return kNoErr;
 }

@@ -360,7 +360,7 @@ EngineStatus prepareSessionTAODequeByMMC(std::uint32_t sourceDrive, BurnJob& job
   return kNoErr;
 }
 
-EngineStatus prepareCopySessions(BurnJob& job) {
+EngineStatus prepareCopySessions(BurnJob& job, std::uint16_t& /*nextTrackNumber*/) {
   if (writeContinueDestination(job)) job.options.sao = false;
   const std::uint32_t source = job.options.srcDevice;
   const EngineStatus status = source == kBP_NativeImageWriter

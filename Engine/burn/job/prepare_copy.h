@@ -15,7 +15,7 @@ class BurnJob;
 struct Session;
 
 // Kind 10. kErrPrepareFailed when the source cannot be read or described.
-[[nodiscard]] EngineStatus prepareCopySessions(BurnJob& job);
+[[nodiscard]] EngineStatus prepareCopySessions(BurnJob& job, std::uint16_t& nextTrackNumber);
 [[nodiscard]] EngineStatus prepareSessionTAODequeByImageFile(BurnJob& job);
 [[nodiscard]] EngineStatus prepareSessionTAODequeByMMC(std::uint32_t sourceDrive, BurnJob& job);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "burn/job/burn_job.h"
+#include "burn/job/drive_start.h"
 #include "burn/job/job_log.h"
 #include "burn/job/prepare_audio.h"
 #include "burn/job/prepare_copy.h"
@@ -46,30 +47,6 @@ std::uint32_t sessionDeviceBlocks(const Session& s) {
   return total;
 }
 
-bool isImage(std::uint32_t ref) {
-  return ref == kBP_NativeImageWriter || ref == kBP_ISOImageWriter;
-}
-
-Session& appendNewSession(BurnJob& job, std::uint8_t format) {
-  Session& s = job.sessions.emplace_back();
-  s.number = static_cast<std::uint16_t>(job.sessions.size());
-  s.format = format;
-  return s;
-}
-
-// One file-system session. An image starts at block 0; finding where a drive's medium can
-// take a new session is not part of this build.
-EngineStatus prepareDataSession(BurnJob& job) {
-  const bool allImages = std::all_of(job.dst.get(), job.dst.get() + job.dstCount, isImage);
-  if (!allImages) {
-    logText(job.shared, "\r?? Writing a data layout to a drive is not available\r");
-    return kErrPrepareFailed;
-  }
-  appendNewSession(job, 0x00);
-  std::uint16_t trackNumber = 0;  // an image has no disc to ask for the next number
-  return appendDataTrack(job, 0, trackNumber);
-}
-
 // A native image receives the tracks one by one, each at its own address: numbered from 0
 // across the sessions, the first at its session's start and each further one after the
 // run-out of the one before and its gap.
@@ -91,37 +68,41 @@ void placeTracksForNativeImage(BurnJob& job) {
   }
 }
 
+// The preparation of each kind; a kind without a row is not prepared by this build (Video
+// CD among them), and its job fails.
+struct KindRow {
+  std::uint8_t kind;
+  KindPreparer prepare;
+};
+constexpr KindRow kKindRows[] = {
+    {kBP_KindData, prepareDataSession},
+    {kBP_KindMP3CD, prepareDataSession},
+    {kBP_KindAudio, prepareAudioSessions},
+    {kBP_KindAudioPlain, prepareAudioSessions},
+    {kBP_KindMixedMode, prepareMixedModeSessions},
+    {kBP_KindCDExtra, prepareCDExtraSessions},
+    {kBP_KindDeviceCopy, prepareCopySessions},
+};
+
 }  // namespace
+
+Session& appendNewSession(BurnJob& job, std::uint8_t format) {
+  Session& s = job.sessions.emplace_back();
+  s.number = static_cast<std::uint16_t>(job.sessions.size());
+  s.format = format;
+  return s;
+}
 
 EngineStatus prepareSessions(BurnJob& job) {
   job.sessions.clear();
   job.srcImage.reset();  // after the producers that read it
   job.shared.fileLocList = nullptr;
   job.fileLocList.reset();
-  switch (job.kind()) {
-    case kBP_KindData:
-    case kBP_KindMP3CD:
-      if (EngineStatus s = prepareDataSession(job); s != kNoErr) return s;
-      break;
-    case kBP_KindAudio:
-    case kBP_KindAudioPlain:
-      if (EngineStatus s = prepareAudioSessions(job); s != kNoErr) return s;
-      break;
-    case kBP_KindMixedMode:
-      if (EngineStatus s = prepareMixedModeSessions(job); s != kNoErr) return s;
-      break;
-    case kBP_KindCDExtra:
-      if (EngineStatus s = prepareCDExtraSessions(job); s != kNoErr) return s;
-      break;
-    case kBP_KindDeviceCopy:
-      if (EngineStatus s = prepareCopySessions(job); s != kNoErr) return s;
-      break;
-    case kBP_KindVCDSlide:
-    case kBP_KindSVCDSlide:
-      break;  // slide shows have no producer: the job has no blocks
-    default:
-      return kErrPrepareFailed;  // no producer for this kind in this build
-  }
+  const auto row = std::ranges::find(kKindRows, job.kind(), &KindRow::kind);
+  if (row == std::end(kKindRows)) return kErrPrepareFailed;
+  // A copy numbers its tracks as its source does.
+  std::uint16_t nextTrackNumber = job.kind() == kBP_KindDeviceCopy ? 0 : firstTrackNumber(job);
+  if (const EngineStatus s = row->prepare(job, nextTrackNumber); s != kNoErr) return s;
   // A copy keeps its source's addresses.
   if (job.firstDestination() == kBP_NativeImageWriter && job.kind() != kBP_KindDeviceCopy)
     placeTracksForNativeImage(job);

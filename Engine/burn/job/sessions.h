@@ -52,11 +52,19 @@ std::vector<SaoItem> readingOrder(const Session& session);
 [[nodiscard]] EngineStatus prepareBurn(BurnJob& job, std::uint32_t* blocks, std::uint32_t* bytes);
 // Builds the job's sessions for its kind (the list is cleared first).
 [[nodiscard]] EngineStatus prepareSessions(BurnJob& job);
+// Appends an empty session with the next number and the given format byte.
+Session& appendNewSession(BurnJob& job, std::uint8_t format);
 // Appends one file-system track of the job's data disc format, starting at `start`, to the
 // last session. kErrPrepareFailed when no producer serves the format or the producer
 // refused the layout (the burn log says why).
-[[nodiscard]] EngineStatus appendDataTrack(BurnJob& job, std::uint32_t start,
-                                           std::uint16_t& nextTrackNumber);
+[[nodiscard]] EngineStatus appendDataDPM(BurnJob& job, std::uint32_t start,
+                                         std::uint16_t& nextTrackNumber);
+
+// The sessions of one kind of job, built at the end of the job's (empty) session list;
+// `nextTrackNumber` is the number the destination's next track gets.
+using KindPreparer = EngineStatus (*)(BurnJob& job, std::uint16_t& nextTrackNumber);
+// Data and MP3 data: one file-system session where the destination takes it.
+[[nodiscard]] EngineStatus prepareDataSession(BurnJob& job, std::uint16_t& nextTrackNumber);
 // The native image's size: its header, every track's bytes and the lead-in CD-Text.
 std::uint64_t nativeImageBytes(const BurnJob& job);
 // The blocks a drive or ISO image destination needs; 0 without sessions or for the native

@@ -2,6 +2,7 @@
 // BP_Burn: the last options the destination forces, the cache, and the threads asked of the
 // interface's thread creator.
 #include <algorithm>
+#include <span>
 
 #include "burn/cue/cue_sheet_builder.h"
 #include "burn/job/job_log.h"
@@ -36,19 +37,28 @@ std::uint32_t cacheSizeKB(const BurnJob& job) {
   return std::clamp(size, kSmallestCacheKB, kLargestCacheKB);
 }
 
-// One destination at a time: the job has one image path, and this run has one writer.
-// A drive must hold a medium it can write: one named after preparation may be no drive.
+// The job has one image path, so an image is its only destination; drives may be several,
+// each once, each holding a medium it can write (one named after preparation may be no
+// drive). The list must be the one the sessions were prepared for, since where a session
+// starts depends on the destination.
 bool destinationsCanRun(const BurnJob& job) {
-  if (job.dstCount != 1) return false;
-  return !isRealDrive(job.dst[0]) || job.dst[0] == kBP_ISOImageWriter ||
-         profileOf(job.writerRecords[0].mediaProfile).writable();
+  const std::span<const std::uint32_t> list(job.dst.get(), job.dstCount);
+  if (!std::ranges::equal(list, job.preparedDestinations)) return false;
+  if (list.size() == 1 && isImageWriter(list[0])) return true;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i] == 0 || isImageWriter(list[i])) return false;
+    if (std::find(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(i), list[i]) !=
+        list.begin() + static_cast<std::ptrdiff_t>(i))
+      return false;
+    if (!profileOf(job.writerRecords[i].mediaProfile).writable()) return false;
+  }
+  return true;
 }
 
 // Session at once to a CD recorder, from cue sheets; image files take the tracks alone.
 bool sessionAtOnceOnCD(const BurnJob& job) {
   const std::uint32_t first = job.firstDestination();
-  return job.options.sao && isRealDrive(first) && first != kBP_ISOImageWriter &&
-         job.writerRecords[0].mediaProfile <= 0x0F;
+  return job.options.sao && !isImageWriter(first) && job.writerRecords[0].mediaProfile <= 0x0F;
 }
 
 // Everything but the threads; call with the job's lock held.

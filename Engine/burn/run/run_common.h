@@ -11,6 +11,11 @@
 
 namespace quillion::burn {
 
+// The two image pseudo-drives, as against a real drive.
+inline bool isImageWriter(std::uint32_t ref) {
+  return ref == kBP_NativeImageWriter || ref == kBP_ISOImageWriter;
+}
+
 // The longest a reader or writer waits for the cache before it looks at the stop flags again.
 inline constexpr std::chrono::milliseconds kPollInterval{100};
 
