@@ -65,6 +65,21 @@ inline const GDT_OneTrack* GDT_Tracks(const GDT_DiscInfo* info) {
   return reinterpret_cast<const GDT_OneTrack*>(info + 1);
 }
 
+// Medium classes of image descriptions (GDT_GetCDImageInfo).
+inline constexpr std::uint8_t kGDT_MediumNativeImage = 2;
+inline constexpr std::uint8_t kGDT_MediumPlainImage = 3;
+inline constexpr std::uint8_t kGDT_MediumBinCueImage = 4;
+
+// Track modes of image tracks by their stored block type.
+inline constexpr std::uint16_t kGDT_ModeForm1 = 10;    // Mode 2 Form 1 blocks of a native image
+inline constexpr std::uint16_t kGDT_ModeForm2 = 12;    // Mode 2 Form 2 blocks of a native image
+inline constexpr std::uint16_t kGDT_ModeRawMode2 = 13; // Mode 2 sectors of a bin/cue image
+
+// Image kinds GDT_GetCDImageInfo describes.
+inline constexpr std::uint32_t kGDT_ImageNative = 1;
+inline constexpr std::uint32_t kGDT_ImagePlain = 2;
+inline constexpr std::uint32_t kGDT_ImageBinCue = 5;
+
 // Named by GDT_GetDeviceInfo, which fills nothing.
 struct GDT_DeviceInfo {
   std::uint32_t reserved;
@@ -106,6 +121,14 @@ bool GDT_isSONYWriteContinueDrive(std::uint32_t ref);
 // Describes the disc in the drive; *info is allocated (caller frees) on success.
 [[nodiscard]] EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** info,
                                            MMC_SenseData* sense);
+
+// Describes an image file as if it were a closed disc: a native image (kind 1, every track of
+// every session), a plain image (kind 2, one Mode 1 track of its size in 2048-byte blocks) or a
+// bin/cue image (kind 5, the cue's path; one session). -1001 for an empty path or a null
+// output; the image reader's status when the file cannot be read as that kind; 0 and nothing
+// for other kinds. *info is allocated (caller frees) on success.
+[[nodiscard]] EngineStatus GDT_GetCDImageInfo(const char* path, GDT_DiscInfo** info,
+                                              std::uint32_t kind);
 
 // How to read a track: READ CD flags (expected sector type in the high byte, fields in the
 // low byte) and block size, with the track's start and length.
