@@ -83,6 +83,17 @@ EmulatedDrive::Reply EmulatedDrive::requestSense(std::span<const std::uint8_t> c
     b[2] = 0x02;
     b[12] = 0x3A;
     b[13] = trayOpen_ ? 0x02 : 0x01;
+  } else if (longOperation_ && engineClock().now() < longOperation_->end) {
+    // SPC-3 4.5.2.4.4: progress indication in the sense-key specific bytes, in 65,536ths.
+    const auto done = engineClock().now() - longOperation_->start;
+    const auto whole = longOperation_->end - longOperation_->start;
+    const auto progress = static_cast<std::uint32_t>(done.count() * 65'536 / whole.count());
+    b[2] = 0x02;
+    b[12] = 0x04;
+    b[13] = longOperation_->ascq;
+    b[15] = 0x80;  // SKSV
+    b[16] = static_cast<std::uint8_t>(progress >> 8);
+    b[17] = static_cast<std::uint8_t>(progress);
   } else if (engineClock().now() < readyAt_) {
     b[2] = 0x02;
     b[12] = 0x04;

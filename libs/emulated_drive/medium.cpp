@@ -17,6 +17,7 @@ constexpr ProfileInfo kProfiles[] = {
     {0x0A, "CD-RW", MediumKind::CD, Recording::Sequential, true},
     {0x10, "DVD-ROM", MediumKind::DVD, Recording::ReadOnly, false},
     {0x11, "DVD-R", MediumKind::DVD, Recording::Sequential, false},
+    {0x14, "DVD-RW", MediumKind::DVD, Recording::Sequential, true},
     {0x1A, "DVD+RW", MediumKind::DVD, Recording::Random, true},
     {0x1B, "DVD+R", MediumKind::DVD, Recording::Sequential, false},
     {0x40, "BD-ROM", MediumKind::BD, Recording::ReadOnly, false},

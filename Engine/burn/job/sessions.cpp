@@ -6,6 +6,7 @@
 
 #include "burn/job/burn_job.h"
 #include "burn/job/job_log.h"
+#include "burn/job/prepare_erase.h"
 #include "image/wlt_format.h"
 
 namespace quillion::burn {
@@ -102,6 +103,8 @@ EngineStatus prepareSessions(BurnJob& job) {
     case kBP_KindVCDSlide:
     case kBP_KindSVCDSlide:
       break;  // slide shows have no producer: the job has no blocks
+    case kBP_KindQuickErase:
+      return prepareEraseSession(job);
     default:
       return kErrPrepareFailed;  // no producer for this kind in this build
   }

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "burn/job/job_log.h"
+#include "burn/run/erase_run.h"
 #include "burn/run/run_common.h"
 #include "device/medium_profile.h"
 
@@ -129,12 +130,15 @@ EngineStatus BP_Burn(BP_JobRef ref) {
       if (!job->prepared) {
         if (const EngineStatus s = prepareBurn(*job, nullptr, nullptr); s != kNoErr) return s;
       }
-      if (const EngineStatus s = setUpRun(*job); s != kNoErr) return s;
+      const bool erase = job->kind() == kBP_KindQuickErase;
+      if (const EngineStatus s = erase ? setUpEraseRun(*job) : setUpRun(*job); s != kNoErr)
+        return s;
     } catch (const std::bad_alloc&) {
       return kErrOutOfMemory;
     }
     job->started = true;
   }
   // Outside the lock: the creator may be slow, and the threads may begin at once.
+  if (job->kind() == kBP_KindQuickErase) return startEraseThreads(*job, ref);
   return startThreads(*job, ref);
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "quillion/BP.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"
 #include "quillion/status.h"
@@ -168,3 +169,25 @@ struct GDT_DriveSpeedRecord {
 // -1001 for the reserved references or a null record; 0 with an empty record when the drive
 // has no capabilities page.
 [[nodiscard]] EngineStatus GDT_GetDriveInfoByDDS(std::uint32_t ref, GDT_DriveSpeedRecord* record);
+
+// What GDT_Erase needs from its caller besides the drive. DVD+RW, DVD-RAM and BD-RE media are
+// erased by a burn job that writes over them, run on a thread of the caller's creator; the
+// progress callback (optional) is called on the calling thread while GDT_Erase waits, with
+// the work done and its whole; the cancel flag (optional) stops an overwrite.
+struct GDT_EraseController {
+  BP_ThreadCreatorProc threadCreator;
+  void (*progress)(void* userData, std::uint32_t done, std::uint32_t total);
+  void* userData;
+  const std::atomic<bool>* cancel;
+};
+
+// Erases the rewritable disc in the drive and returns when it is done. `blankByte` is the
+// BLANK command's byte 1: 11h a minimal (quick) erase, 10h the whole disc (bit 4 immediate:
+// the drive is then watched until it has finished). Media written anywhere are written over
+// with zeros: 10,000 blocks for a quick erase, the whole disc otherwise. -1001 for the
+// reserved references, or for such media without a controller and its thread creator; 0 for
+// a pure reader; else the status of the erase (the drive's refusal for media it cannot
+// blank) with its sense.
+[[nodiscard]] EngineStatus GDT_Erase(std::uint32_t ref, std::uint8_t blankByte,
+                                     const GDT_EraseController* controller,
+                                     MMC_SenseData* sense);
