@@ -342,7 +342,11 @@ EmulatedDrive::Reply EmulatedDrive::atip(std::uint32_t allocation) const {
   be::put16(b, 0, 26);
   b[4] = 0x50;  // indicative target writing power 5
   b[5] = 0x40;  // unrestricted use
-  b[6] = static_cast<std::uint8_t>(0x80 | (m.profile().erasable ? 0x40 : 0));
+  // Byte 6: disc type (bit 6), disc sub-type (bits 5-3), A1 valid (bit 2).
+  const Medium::AtipSpeeds& speeds = m.atipSpeeds();
+  b[6] = static_cast<std::uint8_t>(0x80 | (m.profile().erasable ? 0x40 : 0) | speeds.subType << 3 |
+                                   (speeds.a1 ? 0x04 : 0));
+  if (speeds.a1) b[16] = *speeds.a1;  // A1 values, bytes 16-18
   b[8] = 97;  // lead-in start 97:26:66, an 80-minute disc
   b[9] = 26;
   b[10] = 66;

@@ -154,6 +154,11 @@ std::optional<Medium> Medium::load(const std::filesystem::path& folder) {
   Medium m(folder, info, j.value("capacity", 0u));
   m.status_ = statusFrom(j.value("status", std::string("blank")));
   m.formatted_ = j.value("formatted", false);
+  if (j.contains("atip")) {
+    const auto& a = j["atip"];
+    m.atipSpeeds_.subType = static_cast<std::uint8_t>(a.value("subType", 0u) & 7u);
+    if (a.contains("a1")) m.atipSpeeds_.a1 = static_cast<std::uint8_t>(a.value("a1", 0u));
+  }
   for (const auto& t : j.value("tracks", nlohmann::json::array())) {
     Track track{t.value("number", 1u), t.value("session", 1u), t.value("start", 0u), t.value("length", 0u),
                 kindFrom(t), t.value("closed", true)};
@@ -180,6 +185,8 @@ void Medium::save() const {
   j["capacity"] = capacity_;
   j["status"] = statusName(status_);
   j["formatted"] = formatted_;
+  j["atip"] = {{"subType", atipSpeeds_.subType}};
+  if (atipSpeeds_.a1) j["atip"]["a1"] = *atipSpeeds_.a1;
   j["tracks"] = nlohmann::json::array();
   for (const auto& t : tracks_) {
     j["tracks"].push_back({{"number", t.number},
@@ -347,6 +354,12 @@ void Medium::format() {
   formatted_ = true;
   status_ = DiscStatus::Complete;
   if (tracks_.empty()) tracks_.push_back(Track{1, 1, 0, capacity_, SectorKind::Mode1, true});
+  save();
+}
+
+void Medium::setAtipSpeeds(const AtipSpeeds& speeds) {
+  atipSpeeds_ = speeds;
+  atipSpeeds_.subType &= 7;
   save();
 }
 

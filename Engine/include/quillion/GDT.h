@@ -170,6 +170,15 @@ struct GDT_DriveSpeedRecord {
 // has no capabilities page.
 [[nodiscard]] EngineStatus GDT_GetDriveInfoByDDS(std::uint32_t ref, GDT_DriveSpeedRecord* record);
 
+// The speeds (in x of the medium's family) the loaded medium may be written at, its profile,
+// and for CD media whether it is recordable only. DVD and BD media: the drive's write speed
+// descriptors for the medium. CD media: the disc's ATIP (-1104 when it cannot be used) joined
+// with the drive's own speeds. -1001 for the reserved references or a missing output; 0 and
+// nothing for a pure reader.
+[[nodiscard]] EngineStatus GDT_GetMediaSpeed(std::uint32_t ref, bool* isCDR, std::uint16_t* profile,
+                                             std::uint16_t* minSpeed, std::uint16_t* maxSpeed,
+                                             MMC_SenseData* sense);
+
 // What GDT_Erase needs from its caller besides the drive. DVD+RW, DVD-RAM and BD-RE media are
 // erased by a burn job that writes over them, run on a thread of the caller's creator; the
 // progress callback (optional) is called on the calling thread while GDT_Erase waits, with
