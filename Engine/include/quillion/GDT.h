@@ -179,6 +179,21 @@ struct GDT_DriveSpeedRecord {
                                              std::uint16_t* minSpeed, std::uint16_t* maxSpeed,
                                              MMC_SenseData* sense);
 
+// Track extraction: a handle over one track of the disc in the drive, read a number of blocks
+// at a time. Start gives null for reference 0, track 0, missing outputs, a track the disc does
+// not have or one that cannot be read; else the track's block size (2352 for audio, 2048 for
+// Mode 1, 2336 for Mode 2) and block count, and the drive stays reserved for the extraction.
+// Continue gives the producer's status and the blocks read (-1001 and 0 blocks without a
+// handle, a buffer or a block count). End deletes the handle and, with `release`, gives the
+// drive's reservation back; always 0.
+struct GDT_TrackExtraction;
+GDT_TrackExtraction* GDT_ExtractTrack_Start(std::uint32_t ref, std::uint16_t track,
+                                            std::uint32_t* blockSize, std::uint32_t* blockCount);
+[[nodiscard]] EngineStatus GDT_ExtractTrack_Continue(GDT_TrackExtraction* handle, void* buffer,
+                                                     std::uint32_t blocks, std::uint32_t length,
+                                                     std::uint32_t* got);
+EngineStatus GDT_ExtractTrack_End(GDT_TrackExtraction* handle, bool release);
+
 // What GDT_Erase needs from its caller besides the drive. DVD+RW, DVD-RAM and BD-RE media are
 // erased by a burn job that writes over them, run on a thread of the caller's creator; the
 // progress callback (optional) is called on the calling thread while GDT_Erase waits, with
