@@ -194,6 +194,11 @@ GDT_TrackExtraction* GDT_ExtractTrack_Start(std::uint32_t ref, std::uint16_t tra
                                                      std::uint32_t* got);
 EngineStatus GDT_ExtractTrack_End(GDT_TrackExtraction* handle, bool release);
 
+// True when the file lies on a CD in a drive (DVD and BD media give false), or is a
+// "cdda://<device>/<track>" pseudo-path for a track of an audio CD. With `ref`, the drive
+// holding that medium is stored there (0 when no connected drive holds it).
+bool GDT_IsPathFromCDROM(const char* path, std::uint32_t* ref);
+
 // What GDT_Erase needs from its caller besides the drive. DVD+RW, DVD-RAM and BD-RE media are
 // erased by a burn job that writes over them, run on a thread of the caller's creator; the
 // progress callback (optional) is called on the calling thread while GDT_Erase waits, with
