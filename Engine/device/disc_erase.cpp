@@ -20,14 +20,14 @@ namespace {
 constexpr int kBlankWaitSeconds = 2 * 3600;
 constexpr std::chrono::seconds kBlankPollInterval{1};
 constexpr std::uint32_t kOverwriteChunkBlocks = 32;  // one 64 KiB WRITE(10)
-constexpr std::uint32_t kBlockBytes = 2048;
+constexpr std::uint32_t kEraseBlockBytes = 2048;
 constexpr std::uint32_t kProgressWhole = 65'536;  // the unit of a drive's progress indication
 
 bool stopRequested(const EraseObserver& observer) {
   return observer.stop && observer.stop();
 }
 
-void report(const EraseObserver& observer, std::uint32_t done, std::uint32_t total) {
+void reportErase(const EraseObserver& observer, std::uint32_t done, std::uint32_t total) {
   if (observer.progress) observer.progress(done, total);
 }
 
@@ -60,7 +60,7 @@ EngineStatus waitForBlank(std::uint32_t ref, const EraseObserver& observer, MMC_
     if (sense) *sense = s;
     if (status == kNoErr) return kNoErr;
     if (status != kErrCheckCondition || !operationInProgress(s)) return status;
-    if (const auto done = progressOfOperation(ref)) report(observer, *done, kProgressWhole);
+    if (const auto done = progressOfOperation(ref)) reportErase(observer, *done, kProgressWhole);
     engineClock().sleepFor(kBlankPollInterval);
   }
   return status;
@@ -68,12 +68,12 @@ EngineStatus waitForBlank(std::uint32_t ref, const EraseObserver& observer, MMC_
 
 EngineStatus blankDisc(std::uint32_t ref, const EraseRequest& request,
                        const EraseObserver& observer, MMC_SenseData* sense) {
-  report(observer, 0, kProgressWhole);
+  reportErase(observer, 0, kProgressWhole);
   if (const EngineStatus s = MMC_Blank(ref, request.blankByte, sense); s != kNoErr) return s;
   if (request.blankByte & kBlankImmediate) {
     if (const EngineStatus s = waitForBlank(ref, observer, sense); s != kNoErr) return s;
   }
-  report(observer, kProgressWhole, kProgressWhole);
+  reportErase(observer, kProgressWhole, kProgressWhole);
   return kNoErr;
 }
 
@@ -100,17 +100,18 @@ EngineStatus overwriteDisc(std::uint32_t ref, std::uint16_t profile, const Erase
   if (const EngineStatus s = readCapacityBlocks(ref, &capacity, sense); s != kNoErr) return s;
   const std::uint32_t total =
       request.overwriteBlocks == 0 ? capacity : std::min(request.overwriteBlocks, capacity);
-  const std::vector<std::uint8_t> zeros(std::size_t{kOverwriteChunkBlocks} * kBlockBytes, 0);
-  report(observer, 0, total);
+  const std::vector<std::uint8_t> zeros(std::size_t{kOverwriteChunkBlocks} * kEraseBlockBytes, 0);
+  reportErase(observer, 0, total);
   for (std::uint32_t done = 0; done < total;) {
     if (stopRequested(observer)) return kErrCancelled;
     const std::uint32_t n = std::min(kOverwriteChunkBlocks, total - done);
-    if (const EngineStatus s = MMC_WriteSectors(ref, done, zeros.data(), kBlockBytes, n, sense);
+    if (const EngineStatus s =
+            MMC_WriteSectors(ref, done, zeros.data(), kEraseBlockBytes, n, sense);
         s != kNoErr) {
       return s;
     }
     done += n;
-    report(observer, done, total);
+    reportErase(observer, done, total);
   }
   return MMC_SynchronizeCache(ref, sense);
 }

@@ -22,7 +22,7 @@ void showProgress(const GDT_EraseController* c, std::uint32_t done, std::uint32_
   if (c && c->progress) c->progress(c->userData, done, total);
 }
 
-bool cancelled(const GDT_EraseController* c) {
+bool eraseCancelled(const GDT_EraseController* c) {
   return c && c->cancel && c->cancel->load();
 }
 
@@ -41,7 +41,7 @@ EngineStatus eraseThroughJob(std::uint32_t ref, bool quick, const GDT_EraseContr
   if (status == kNoErr) {
     BP_WriterRTInfo& writer = shared->writers[0];
     while (!writer.bWriteThreadDone) {
-      if (cancelled(&c)) shared->bStop = true;
+      if (eraseCancelled(&c)) shared->bStop = true;
       showProgress(&c, writer.sectorsWritten, shared->totalBlocks);
       engineClock().sleepFor(kJobPollInterval, &writer.bWriteThreadDone);
     }

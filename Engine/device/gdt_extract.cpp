@@ -39,7 +39,7 @@ DiscInfoPtr describeDisc(std::uint32_t ref) {
 
 // A pure reader's track is read from its device node: data tracks as cooked 2048-byte blocks,
 // the only kind a device node gives.
-std::unique_ptr<DPM_Base> readerTrack(std::uint32_t ref, std::uint16_t track) {
+std::unique_ptr<DPM_Base> extractionReaderTrack(std::uint32_t ref, std::uint16_t track) {
   const DiscInfoPtr info = describeDisc(ref);
   if (!info) return nullptr;
   const GDT_OneTrack* found = nullptr;
@@ -53,7 +53,7 @@ std::unique_ptr<DPM_Base> readerTrack(std::uint32_t ref, std::uint16_t track) {
 }
 
 // A drive's track; on DVD-RAM, only as far as the file systems on it reach.
-std::unique_ptr<DPM_Base> driveTrack(std::uint32_t ref, std::uint16_t track) {
+std::unique_ptr<DPM_Base> extractionDriveTrack(std::uint32_t ref, std::uint16_t track) {
   std::uint32_t blocks = DPM_DeviceTrack::kWholeTrack;
   if (quillion::currentProfile(ref) == kDvdRam) {
     if (const DiscInfoPtr info = describeDisc(ref)) blocks = info->usedBlocks;
@@ -70,7 +70,8 @@ GDT_TrackExtraction* GDT_ExtractTrack_Start(std::uint32_t ref, std::uint16_t tra
     auto handle = std::make_unique<GDT_TrackExtraction>();
     handle->ref = ref;
     handle->pureReader = DC_MacX_IsPureReader(ref);
-    handle->producer = handle->pureReader ? readerTrack(ref, track) : driveTrack(ref, track);
+    handle->producer =
+        handle->pureReader ? extractionReaderTrack(ref, track) : extractionDriveTrack(ref, track);
     if (!handle->producer || handle->producer->Init() != kNoErr) return nullptr;
     std::uint16_t size = 0;
     const std::uint32_t count = handle->producer->PrepareAll(&size, nullptr, nullptr);

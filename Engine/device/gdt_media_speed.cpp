@@ -19,9 +19,9 @@ using namespace quillion;
 
 namespace {
 
-constexpr std::uint32_t kCdKBpsPerX = 176;
-constexpr std::uint32_t kDvdKBpsPerX = 1352;
-constexpr std::uint32_t kBdKBpsPerX = 4496;
+constexpr std::uint32_t kMediaSpeedCdKBpsPerX = 176;
+constexpr std::uint32_t kMediaSpeedDvdKBpsPerX = 1352;
+constexpr std::uint32_t kMediaSpeedBdKBpsPerX = 4496;
 constexpr std::uint16_t kMaxPerformanceDescriptors = 20;
 constexpr std::uint32_t kPerformanceBytes = 8 + 16 * kMaxPerformanceDescriptors;
 constexpr std::uint32_t kLargestCdSpeed = 64;
@@ -129,13 +129,13 @@ std::optional<CapabilitiesPage> readCapabilities(std::uint32_t ref) {
   } else {
     kbps = word(20);
   }
-  c.driveMax = static_cast<std::uint16_t>(kbps / kCdKBpsPerX);
+  c.driveMax = static_cast<std::uint16_t>(kbps / kMediaSpeedCdKBpsPerX);
   if (pageLength + 2 >= 34 && available >= 32) {
     const std::size_t count = word(30);
     const std::size_t end = std::min({available, pageLength + 2, 32 + 4 * count});
     for (std::size_t at = 32; at + 4 <= end; at += 4) {
       if (page[at] != 0 || page[at + 1] >= 8) continue;
-      const std::uint32_t x = word(at + 2) / kCdKBpsPerX;
+      const std::uint32_t x = word(at + 2) / kMediaSpeedCdKBpsPerX;
       if (x < 1 || x > kLargestCdSpeed) continue;
       const auto speed = static_cast<std::uint16_t>(x);
       if (!c.descriptors) {
@@ -194,7 +194,8 @@ EngineStatus GDT_GetMediaSpeed(std::uint32_t ref, bool* isCDR, std::uint16_t* pr
   if (medium.dvdOrBd()) {
     *isCDR = false;
     *minSpeed = *maxSpeed = 1;
-    const std::uint32_t perX = medium.family == MediumFamily::Bd ? kBdKBpsPerX : kDvdKBpsPerX;
+    const std::uint32_t perX =
+        medium.family == MediumFamily::Bd ? kMediaSpeedBdKBpsPerX : kMediaSpeedDvdKBpsPerX;
     const std::vector<std::uint16_t> speeds = performanceSpeeds(ref, perX);
     if (!speeds.empty()) {
       *minSpeed = *std::min_element(speeds.begin(), speeds.end());
