@@ -143,15 +143,14 @@ TEST(TrackList, AudioNodeInfoIsUserDataTheNodeFrees) {
   FS_Node* node = track("Song");
   auto* info = static_cast<AudioNodeInfo*>(std::calloc(1, sizeof(AudioNodeInfo)));
   ASSERT_NE(info, nullptr);
-  std::snprintf(info->title, sizeof info->title, "%s", "Song");
-  std::snprintf(info->fileRef, sizeof info->fileRef, "%s", "cdda://sr0/3");
-  info->rate = 44'100;
+  std::snprintf(info->cdText.cdTextTitle, sizeof info->cdText.cdTextTitle, "%s", "Song");
+  info->trackRate = 44'100;
   info->gain = 0.5f;
   SetUserData(node, info);
   ASSERT_EQ(AppendItem(list.get(), node), kNoErr);
   const auto* back = static_cast<const AudioNodeInfo*>(UsrData(NodeAtIndex(list.get(), 0)));
   ASSERT_EQ(back, info);
-  EXPECT_STREQ(back->title, "Song");
+  EXPECT_STREQ(back->cdText.cdTextTitle, "Song");
   EXPECT_EQ(back->gain, 0.5f);
   EXPECT_EQ(DeleteItemAt(list.get(), 0), kNoErr);
   EXPECT_EQ(SizeOfList(list.get()), 0u);

@@ -1,35 +1,27 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The user data of each track node of an audio track list, made by the audio layout: a plain
-// record the list's node owns and frees with free(), so it holds no pointers and needs no
-// destructor. The CD-Text builder reads the five texts; the audio track preparation reads the
-// file, its length and rate, and the gain.
+// The record an audio layout attaches to each track node of its list (SetUserData): the
+// track's CD-Text and the factor its samples are scaled by. One malloc'd block, freed by the
+// node, so it holds no owning C++ members.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
-// Each text is zero-terminated within its 160 bytes (the size of one CD-Text slot).
-inline constexpr std::size_t kAudioNodeTextBytes = 160;
-// The track's source file as a zero-terminated path (or a cdda:// pseudo-path for a track of
-// an audio CD in a drive).
-inline constexpr std::size_t kAudioNodePathBytes = 4096;
+// Five zero-terminated texts of at most 159 bytes, in the order of their CD-Text pack types.
+struct AudioCDText {
+  char cdTextTitle[160];
+  char cdTextPerformer[160];
+  char cdTextSongwriter[160];
+  char cdTextComposer[160];
+  char cdTextArranger[160];
+};
+static_assert(sizeof(AudioCDText) == 800);
 
 struct AudioNodeInfo {
-  char title[kAudioNodeTextBytes];
-  char performer[kAudioNodeTextBytes];
-  char songwriter[kAudioNodeTextBytes];
-  char composer[kAudioNodeTextBytes];
-  char arranger[kAudioNodeTextBytes];
-  char fileRef[kAudioNodePathBytes];
-  std::uint64_t length;  // sample frames of the source
-  std::uint32_t rate;    // sample frames per second of the source
-  std::uint8_t busy;     // 1 while the layout still works on the file (decoding, copying)
-  float gain;            // linear factor; 0 means not set
+  AudioCDText cdText;
+  const char* cdSourcePath;  // the audio CD track the file was copied from; the layout's
+  std::uint32_t lengthSeconds;
+  std::uint32_t trackRate;
+  std::uint8_t isCopying;  // 1 while the file is still being copied from a disc
+  float gain;              // 0: the gain of the track before (1.0 for the first)
+  void* icon;              // the layout's
 };
-
-static_assert(std::is_trivially_copyable_v<AudioNodeInfo> &&
-                  std::is_standard_layout_v<AudioNodeInfo>,
-              "AudioNodeInfo is allocated with malloc and freed with free()");
-static_assert(offsetof(AudioNodeInfo, arranger) == 4 * kAudioNodeTextBytes,
-              "the five texts lead the record, one slot after the other");
