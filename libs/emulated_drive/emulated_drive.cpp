@@ -329,6 +329,10 @@ std::optional<EmulatedDrive::Reply> EmulatedDrive::unitAttention(std::uint8_t op
 std::optional<EmulatedDrive::Reply> EmulatedDrive::readiness(std::uint8_t opcode) {
   if (!needsMedium(opcode)) return std::nullopt;
   if (!medium_) return check(0x02, 0x3A, trayOpen_ ? 0x02 : 0x01);
+  if (longOperation_) {
+    if (engineClock().now() < longOperation_->end) return check(0x02, 0x04, longOperation_->ascq);
+    longOperation_.reset();
+  }
   if (engineClock().now() < readyAt_) return check(0x02, 0x04, 0x01);
   return std::nullopt;
 }
@@ -505,7 +509,7 @@ EmulatedDrive::Reply EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
     case 0x5C:
       return bufferCapacity(cdb);
     case 0xA1:
-      return blank();
+      return blank(cdb);
     case 0xAC:
       return performance(cdb);
     case 0xBB:

@@ -43,6 +43,11 @@ struct DriveConfig {
   std::chrono::milliseconds spinUp{0};  // "becoming ready" after a medium is loaded
   bool pureReader = false;              // offered only as a block device, without a command path
   bool bufe = true;                     // buffer-underrun protection through page 05h
+  // How long the drive works on after an immediate BLANK (minimal or whole disc) or FORMAT
+  // UNIT before the medium is ready again.
+  std::chrono::seconds minimalBlankTime{60};
+  std::chrono::seconds fullBlankTime{600};
+  std::chrono::seconds formatTime{60};
 
   // "reader", "cd-writer", "dvd-writer", "bd-writer"; empty for an unknown name.
   static std::optional<DriveConfig> preset(const std::string& name);
@@ -143,7 +148,8 @@ private:
   Reply bufferCapacity(std::span<const std::uint8_t> cdb) const;
   Reply performance(std::span<const std::uint8_t> cdb) const;
   Reply formatUnit(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> data);
-  Reply blank();
+  Reply blank(std::span<const std::uint8_t> cdb);
+  void startLongOperation(std::uint8_t ascq, Clock::Duration length);
   bool writes(std::uint16_t profile) const;
 
   // Recording (emulated_recording.cpp): track at once, session at once from a cue sheet,
@@ -187,6 +193,15 @@ private:
   std::optional<std::array<std::uint8_t, 3>> pendingAttention_;
   std::uint8_t pendingMediaEvent_ = 0;  // GET EVENT STATUS media event code
   Clock::MonoTime readyAt_{};
+  // A BLANK or FORMAT UNIT the drive carries on with after an immediate return: until `end`
+  // commands that need the medium answer NOT READY with the operation's qualifier (04h
+  // format, 07h blank), and REQUEST SENSE reports how far it has come.
+  struct LongOperation {
+    std::uint8_t ascq;
+    Clock::MonoTime start;
+    Clock::MonoTime end;
+  };
+  std::optional<LongOperation> longOperation_;
   std::array<std::uint8_t, 3> lastSense_{};
   std::vector<std::uint8_t> page05_;
   std::optional<SessionAtOnce> sessionAtOnce_;

@@ -154,17 +154,30 @@ EmulatedDrive::Reply EmulatedDrive::formatUnit(std::span<const std::uint8_t> cdb
   if (!writes(m.profile().code)) return check(0x05, 0x30, 0x05);
   if (!fits) return check(0x05, 0x26, 0x00);
   m.format();
+  if (list[1] & 0x02) startLongOperation(0x04, config_.formatTime);  // IMMED (MMC-5 6.5.3.2)
   return Reply{};
 }
 
-// MMC-5 6.2: only rewritable sequential media are blanked.
-EmulatedDrive::Reply EmulatedDrive::blank() {
+// MMC-5 6.2: only rewritable sequential media are blanked; of the blanking types, the whole
+// disc (0) and the minimal blank (1), which leaves the disc blank as far as any reader can
+// tell. With IMMED the command returns at once and the drive works on (6.2.2).
+EmulatedDrive::Reply EmulatedDrive::blank(std::span<const std::uint8_t> cdb) {
   Medium& m = *medium_;
   if (!writes(m.profile().code)) return check(0x05, 0x30, 0x05);
   if (!m.profile().erasable || m.profile().recording != Recording::Sequential)
     return check(0x05, 0x30, 0x05);
+  const std::uint8_t type = cdb[1] & 0x07;
+  if (type > 1) return check(0x05, 0x24, 0x00);
   m.erase();
+  if (cdb[1] & 0x10) {
+    startLongOperation(0x07, type == 0 ? config_.fullBlankTime : config_.minimalBlankTime);
+  }
   return Reply{};
+}
+
+void EmulatedDrive::startLongOperation(std::uint8_t ascq, Clock::Duration length) {
+  const auto now = engineClock().now();
+  longOperation_ = LongOperation{ascq, now, now + std::max(length, Clock::Duration(1))};
 }
 
 }  // namespace quillion::emu

@@ -85,6 +85,17 @@ EmulatedDrive::Reply EmulatedDrive::requestSense(std::span<const std::uint8_t> c
     b[2] = 0x02;
     b[12] = 0x3A;
     b[13] = trayOpen_ ? 0x02 : 0x01;
+  } else if (longOperation_ && engineClock().now() < longOperation_->end) {
+    // SPC-3 4.5.2.4.4: progress indication in the sense-key specific bytes, in 65,536ths.
+    const auto done = engineClock().now() - longOperation_->start;
+    const auto whole = longOperation_->end - longOperation_->start;
+    const auto progress = static_cast<std::uint32_t>(done.count() * 65'536 / whole.count());
+    b[2] = 0x02;
+    b[12] = 0x04;
+    b[13] = longOperation_->ascq;
+    b[15] = 0x80;  // SKSV
+    b[16] = static_cast<std::uint8_t>(progress >> 8);
+    b[17] = static_cast<std::uint8_t>(progress);
   } else if (engineClock().now() < readyAt_) {
     b[2] = 0x02;
     b[12] = 0x04;
@@ -359,7 +370,11 @@ EmulatedDrive::Reply EmulatedDrive::atip(std::uint32_t allocation) const {
   be::put16(b, 0, 26);
   b[4] = 0x50;  // indicative target writing power 5
   b[5] = 0x40;  // unrestricted use
-  b[6] = static_cast<std::uint8_t>(0x80 | (m.profile().erasable ? 0x40 : 0));
+  // Byte 6: disc type (bit 6), disc sub-type (bits 5-3), A1 valid (bit 2).
+  const Medium::AtipSpeeds& speeds = m.atipSpeeds();
+  b[6] = static_cast<std::uint8_t>(0x80 | (m.profile().erasable ? 0x40 : 0) | speeds.subType << 3 |
+                                   (speeds.a1 ? 0x04 : 0));
+  if (speeds.a1) b[16] = *speeds.a1;  // A1 values, bytes 16-18
   b[8] = 97;  // lead-in start 97:26:66, an 80-minute disc
   b[9] = 26;
   b[10] = 66;

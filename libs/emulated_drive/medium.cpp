@@ -17,6 +17,7 @@ constexpr ProfileInfo kProfiles[] = {
     {0x0A, "CD-RW", MediumKind::CD, Recording::Sequential, true},
     {0x10, "DVD-ROM", MediumKind::DVD, Recording::ReadOnly, false},
     {0x11, "DVD-R", MediumKind::DVD, Recording::Sequential, false},
+    {0x14, "DVD-RW", MediumKind::DVD, Recording::Sequential, true},
     {0x1A, "DVD+RW", MediumKind::DVD, Recording::Random, true},
     {0x1B, "DVD+R", MediumKind::DVD, Recording::Sequential, false},
     {0x40, "BD-ROM", MediumKind::BD, Recording::ReadOnly, false},
@@ -153,6 +154,11 @@ std::optional<Medium> Medium::load(const std::filesystem::path& folder) {
   Medium m(folder, info, j.value("capacity", 0u));
   m.status_ = statusFrom(j.value("status", std::string("blank")));
   m.formatted_ = j.value("formatted", false);
+  if (j.contains("atip")) {
+    const auto& a = j["atip"];
+    m.atipSpeeds_.subType = static_cast<std::uint8_t>(a.value("subType", 0u) & 7u);
+    if (a.contains("a1")) m.atipSpeeds_.a1 = static_cast<std::uint8_t>(a.value("a1", 0u));
+  }
   for (const auto& t : j.value("tracks", nlohmann::json::array())) {
     Track track{t.value("number", 1u), t.value("session", 1u), t.value("start", 0u), t.value("length", 0u),
                 kindFrom(t), t.value("closed", true)};
@@ -179,6 +185,8 @@ void Medium::save() const {
   j["capacity"] = capacity_;
   j["status"] = statusName(status_);
   j["formatted"] = formatted_;
+  j["atip"] = {{"subType", atipSpeeds_.subType}};
+  if (atipSpeeds_.a1) j["atip"]["a1"] = *atipSpeeds_.a1;
   j["tracks"] = nlohmann::json::array();
   for (const auto& t : tracks_) {
     j["tracks"].push_back({{"number", t.number},
@@ -346,6 +354,12 @@ void Medium::format() {
   formatted_ = true;
   status_ = DiscStatus::Complete;
   if (tracks_.empty()) tracks_.push_back(Track{1, 1, 0, capacity_, SectorKind::Mode1, true});
+  save();
+}
+
+void Medium::setAtipSpeeds(const AtipSpeeds& speeds) {
+  atipSpeeds_ = speeds;
+  atipSpeeds_.subType &= 7;
   save();
 }
 

@@ -136,6 +136,15 @@ public:
   void format();
   void erase();
 
+  // Recordable CD media: the ATIP disc sub-type (0-7) and, when the disc carries them, its A1
+  // values (the first byte: lowest and highest recommended speeds, Orange Book coded).
+  struct AtipSpeeds {
+    std::uint8_t subType = 0;
+    std::optional<std::uint8_t> a1;
+  };
+  const AtipSpeeds& atipSpeeds() const { return atipSpeeds_; }
+  void setAtipSpeeds(const AtipSpeeds& speeds);
+
   // Dumps for outside readers: the user data of every block up to the end of the recorded
   // area as an .iso, and the tracks as a bin/cue pair. A CD's bin holds its recorded sectors
   // from block 0 at their own positions (the space between sessions and run-outs as zeros,
@@ -155,6 +164,7 @@ private:
   std::uint32_t capacity_;
   DiscStatus status_ = DiscStatus::Blank;
   bool formatted_ = false;
+  AtipSpeeds atipSpeeds_;
   std::vector<Track> tracks_;
   std::vector<Session> sessions_;
 };

@@ -2,8 +2,11 @@
 // Track lists: order, moves, ownership of their nodes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "quillion/AudioNodeInfo.h"
 #include "tree/fs_list.h"
 #include "tree/fs_tree.h"
 
@@ -131,4 +134,24 @@ TEST(List, NodesHeldByATreeAreLeftToTheTree) {
   termList(list);
   EXPECT_STREQ(GetTitleNode(GetChildNodeAtIndex(GetRootTreeNode(tree), 0)), "shared.mp3");
   termTree(tree);
+}
+
+// The audio layout hangs an AudioNodeInfo from each track node; the list's node owns it and
+// frees it with free() when the track goes (AddressSanitizer would see a leak or a mismatch).
+TEST(TrackList, AudioNodeInfoIsUserDataTheNodeFrees) {
+  ListPtr list(initList());
+  FS_Node* node = track("Song");
+  auto* info = static_cast<AudioNodeInfo*>(std::calloc(1, sizeof(AudioNodeInfo)));
+  ASSERT_NE(info, nullptr);
+  std::snprintf(info->cdText.cdTextTitle, sizeof info->cdText.cdTextTitle, "%s", "Song");
+  info->trackRate = 44'100;
+  info->gain = 0.5f;
+  SetUserData(node, info);
+  ASSERT_EQ(AppendItem(list.get(), node), kNoErr);
+  const auto* back = static_cast<const AudioNodeInfo*>(UsrData(NodeAtIndex(list.get(), 0)));
+  ASSERT_EQ(back, info);
+  EXPECT_STREQ(back->cdText.cdTextTitle, "Song");
+  EXPECT_EQ(back->gain, 0.5f);
+  EXPECT_EQ(DeleteItemAt(list.get(), 0), kNoErr);
+  EXPECT_EQ(SizeOfList(list.get()), 0u);
 }

@@ -10,6 +10,7 @@
 #include "burn/job/prepare_audio.h"
 #include "burn/job/prepare_copy.h"
 #include "image/cd_image_file.h"
+#include "burn/job/prepare_erase.h"
 #include "image/wlt_format.h"
 
 namespace quillion::burn {
@@ -98,6 +99,8 @@ EngineStatus prepareSessions(BurnJob& job) {
   job.srcImage.reset();  // after the producers that read it
   job.shared.fileLocList = nullptr;
   job.fileLocList.reset();
+  // An erase writes no layout: no track numbers, no cache, no image addresses.
+  if (job.kind() == kBP_KindQuickErase) return prepareEraseSession(job);
   const auto row = std::ranges::find(kKindRows, job.kind(), &KindRow::kind);
   if (row == std::end(kKindRows)) return kErrPrepareFailed;
   // A copy numbers its tracks as its source does.

@@ -7,6 +7,7 @@
 #include "burn/cue/cue_sheet_builder.h"
 #include "burn/job/job_log.h"
 #include "burn/job/prepare_copy.h"
+#include "burn/run/erase_run.h"
 #include "burn/run/run_common.h"
 #include "device/medium_profile.h"
 
@@ -157,12 +158,15 @@ EngineStatus BP_Burn(BP_JobRef ref) {
       if (!job->prepared) {
         if (const EngineStatus s = prepareBurn(*job, nullptr, nullptr); s != kNoErr) return s;
       }
-      if (const EngineStatus s = setUpRun(*job); s != kNoErr) return s;
+      const bool erase = job->kind() == kBP_KindQuickErase;
+      if (const EngineStatus s = erase ? setUpEraseRun(*job) : setUpRun(*job); s != kNoErr)
+        return s;
     } catch (const std::bad_alloc&) {
       return kErrOutOfMemory;
     }
     job->started = true;
   }
   // Outside the lock: the creator may be slow, and the threads may begin at once.
+  if (job->kind() == kBP_KindQuickErase) return startEraseThreads(*job, ref);
   return startThreads(*job, ref);
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "quillion/BP.h"
 #include "quillion/DC.h"
 #include "quillion/MMC.h"
 #include "quillion/status.h"
@@ -65,6 +66,21 @@ inline const GDT_OneTrack* GDT_Tracks(const GDT_DiscInfo* info) {
   return reinterpret_cast<const GDT_OneTrack*>(info + 1);
 }
 
+// Medium classes of image descriptions (GDT_GetCDImageInfo).
+inline constexpr std::uint8_t kGDT_MediumNativeImage = 2;
+inline constexpr std::uint8_t kGDT_MediumPlainImage = 3;
+inline constexpr std::uint8_t kGDT_MediumBinCueImage = 4;
+
+// Track modes of image tracks by their stored block type.
+inline constexpr std::uint16_t kGDT_ModeForm1 = 10;    // Mode 2 Form 1 blocks of a native image
+inline constexpr std::uint16_t kGDT_ModeForm2 = 12;    // Mode 2 Form 2 blocks of a native image
+inline constexpr std::uint16_t kGDT_ModeRawMode2 = 13; // Mode 2 sectors of a bin/cue image
+
+// Image kinds GDT_GetCDImageInfo describes.
+inline constexpr std::uint32_t kGDT_ImageNative = 1;
+inline constexpr std::uint32_t kGDT_ImagePlain = 2;
+inline constexpr std::uint32_t kGDT_ImageBinCue = 5;
+
 // Named by GDT_GetDeviceInfo, which fills nothing.
 struct GDT_DeviceInfo {
   std::uint32_t reserved;
@@ -107,6 +123,14 @@ bool GDT_isSONYWriteContinueDrive(std::uint32_t ref);
 [[nodiscard]] EngineStatus GDT_GetDiscInfo(std::uint32_t ref, GDT_DiscInfo** info,
                                            MMC_SenseData* sense);
 
+// Describes an image file as if it were a closed disc: a native image (kind 1, every track of
+// every session), a plain image (kind 2, one Mode 1 track of its size in 2048-byte blocks) or a
+// bin/cue image (kind 5, the cue's path; one session). -1001 for an empty path or a null
+// output; the image reader's status when the file cannot be read as that kind; 0 and nothing
+// for other kinds. *info is allocated (caller frees) on success.
+[[nodiscard]] EngineStatus GDT_GetCDImageInfo(const char* path, GDT_DiscInfo** info,
+                                              std::uint32_t kind);
+
 // How to read a track: READ CD flags (expected sector type in the high byte, fields in the
 // low byte) and block size, with the track's start and length.
 [[nodiscard]] EngineStatus GDT_GetSimepleTrackInfo(std::uint32_t ref, std::uint16_t track,
@@ -145,3 +169,54 @@ struct GDT_DriveSpeedRecord {
 // -1001 for the reserved references or a null record; 0 with an empty record when the drive
 // has no capabilities page.
 [[nodiscard]] EngineStatus GDT_GetDriveInfoByDDS(std::uint32_t ref, GDT_DriveSpeedRecord* record);
+
+// The speeds (in x of the medium's family) the loaded medium may be written at, its profile,
+// and for CD media whether it is recordable only. DVD and BD media: the drive's write speed
+// descriptors for the medium. CD media: the disc's ATIP (-1104 when it cannot be used) joined
+// with the drive's own speeds. -1001 for the reserved references or a missing output; 0 and
+// nothing for a pure reader.
+[[nodiscard]] EngineStatus GDT_GetMediaSpeed(std::uint32_t ref, bool* isCDR, std::uint16_t* profile,
+                                             std::uint16_t* minSpeed, std::uint16_t* maxSpeed,
+                                             MMC_SenseData* sense);
+
+// Track extraction: a handle over one track of the disc in the drive, read a number of blocks
+// at a time. Start gives null for reference 0, track 0, missing outputs, a track the disc does
+// not have or one that cannot be read; else the track's block size (2352 for audio, 2048 for
+// Mode 1, 2336 for Mode 2) and block count, and the drive stays reserved for the extraction.
+// Continue gives the producer's status and the blocks read (-1001 and 0 blocks without a
+// handle, a buffer or a block count). End deletes the handle and, with `release`, gives the
+// drive's reservation back; always 0.
+struct GDT_TrackExtraction;
+GDT_TrackExtraction* GDT_ExtractTrack_Start(std::uint32_t ref, std::uint16_t track,
+                                            std::uint32_t* blockSize, std::uint32_t* blockCount);
+[[nodiscard]] EngineStatus GDT_ExtractTrack_Continue(GDT_TrackExtraction* handle, void* buffer,
+                                                     std::uint32_t blocks, std::uint32_t length,
+                                                     std::uint32_t* got);
+EngineStatus GDT_ExtractTrack_End(GDT_TrackExtraction* handle, bool release);
+
+// True when the file lies on a CD in a drive (DVD and BD media give false), or is a
+// "cdda://<device>/<track>" pseudo-path for a track of an audio CD. With `ref`, the drive
+// holding that medium is stored there (0 when no connected drive holds it).
+bool GDT_IsPathFromCDROM(const char* path, std::uint32_t* ref);
+
+// What GDT_Erase needs from its caller besides the drive. DVD+RW, DVD-RAM and BD-RE media are
+// erased by a burn job that writes over them, run on a thread of the caller's creator; the
+// progress callback (optional) is called on the calling thread while GDT_Erase waits, with
+// the work done and its whole; the cancel flag (optional) stops an overwrite.
+struct GDT_EraseController {
+  BP_ThreadCreatorProc threadCreator;
+  void (*progress)(void* userData, std::uint32_t done, std::uint32_t total);
+  void* userData;
+  const std::atomic<bool>* cancel;
+};
+
+// Erases the rewritable disc in the drive and returns when it is done. `blankByte` is the
+// BLANK command's byte 1: 11h a minimal (quick) erase, 10h the whole disc (bit 4 immediate:
+// the drive is then watched until it has finished). Media written anywhere are written over
+// with zeros: 10,000 blocks for a quick erase, the whole disc otherwise. -1001 for the
+// reserved references, or for such media without a controller and its thread creator; 0 for
+// a pure reader; else the status of the erase (the drive's refusal for media it cannot
+// blank) with its sense.
+[[nodiscard]] EngineStatus GDT_Erase(std::uint32_t ref, std::uint8_t blankByte,
+                                     const GDT_EraseController* controller,
+                                     MMC_SenseData* sense);
