@@ -33,8 +33,7 @@ using AlignedArray = std::unique_ptr<T[], AlignedFree>;
 
 template <typename T>
 [[nodiscard]] AlignedArray<T> makeAlignedArray(std::size_t n) {
-  static_assert(std::is_trivially_default_constructible_v<T> &&
-                std::is_trivially_destructible_v<T>);
+  static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
   return AlignedArray<T>(static_cast<T*>(teskCalloc_mem(n, sizeof(T), __FILE__, __LINE__)));
 }
 

@@ -15,12 +15,12 @@ struct BitCounter {
 };
 
 struct BitCountResult {
-  int zeroLines = 0;    // zero lines at the top of the coded bands
-  int count1 = 0;       // quadruples
-  int count1Table = 0;  // 0 table A, 1 table B
+  int zeroLines = 0;       // zero lines at the top of the coded bands
+  int count1 = 0;          // quadruples
+  int count1Table = 0;     // 0 table A, 1 table B
   int count1Bits = 0;
-  int bigValues = 0;     // pairs
-  int region0Count = 0;  // bands minus 1
+  int bigValues = 0;       // pairs
+  int region0Count = 0;    // bands minus 1
   int region1Count = 0;
   int table[3] = {};
   int regionBits[3] = {};

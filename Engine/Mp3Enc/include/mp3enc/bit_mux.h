@@ -22,7 +22,7 @@ struct BitMux {
   Slot slots[kMuxSlots];
   int readSlot = 0;
   int writeSlot = 0;
-  int held = 0;  // frames stored and not yet emitted
+  int held = 0;                             // frames stored and not yet emitted
   std::uint64_t framesEmitted = 0;
   std::uint64_t bytesEmitted = 0;
   std::vector<std::uint32_t> frameLengths;  // bytes of every emitted frame, in order

@@ -55,21 +55,21 @@ struct BitstreamWriter {
 struct FrameInput {
   const GranuleChannel* granules[2][2] = {};  // [granule][channel]
   int bitrateIndex = 0;
-  int padding = 0;  // 1 when the frame carries the padding byte
+  int padding = 0;        // 1 when the frame carries the padding byte
   int modeExtension = 0;
   int ancillaryBits = 0;  // reserved by quantisation for this frame, the Ofl record included
   const std::uint8_t* ancillary = nullptr;
   std::size_t ancillaryAvailable = 0;
-  bool ofl = false;  // write the Ofl record into this frame
+  bool ofl = false;       // write the Ofl record into this frame
 };
 
 struct FrameResult {
-  std::uint32_t bitsWritten = 0;      // main bits + header-and-side bits
-  std::size_t ancillaryConsumed = 0;  // bytes taken from FrameInput::ancillary
-  long long oflOffset = -1;           // byte position of the Ofl record, when written
-  long long ancillaryOffset = -1;     // byte position of the ancillary room
-  int part2_3_length[2][2] = {};      // after stuffing
-  int mainDataBegin = 0;              // the value written into this frame
+  std::uint32_t bitsWritten = 0;        // main bits + header-and-side bits
+  std::size_t ancillaryConsumed = 0;    // bytes taken from FrameInput::ancillary
+  long long oflOffset = -1;             // byte position of the Ofl record, when written
+  long long ancillaryOffset = -1;       // byte position of the ancillary room
+  int part2_3_length[2][2] = {};        // after stuffing
+  int mainDataBegin = 0;                // the value written into this frame
 };
 
 [[nodiscard]] int BSNew(BitstreamWriter** bs);

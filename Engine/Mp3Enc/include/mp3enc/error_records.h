@@ -10,18 +10,18 @@
 namespace quillion::mp3enc {
 
 struct ErrorRecord {
-  char* file;  // the source file name after its last '/'
+  char* file;        // the source file name after its last '/'
   std::int32_t line;
-  char* context;  // may be null
-  char* message;  // null for records appended on the way out
+  char* context;     // may be null
+  char* message;     // null for records appended on the way out
   ErrorRecord* next;
 };
 
 // Stands in for a record that could not be allocated; never freed.
 extern ErrorRecord ERROR_ERRORHND_NOMEMORY;
 
-[[nodiscard]] ErrorRecord* ERROR(const char* file, int line, const char* context,
-                                 const char* format, ...) __attribute__((format(printf, 4, 5)));
+[[nodiscard]] ErrorRecord* ERROR(const char* file, int line, const char* context, const char* format,
+                                 ...) __attribute__((format(printf, 4, 5)));
 [[nodiscard]] ErrorRecord* _handBack(const char* file, int line, const char* context,
                                      ErrorRecord* chain);
 [[nodiscard]] ErrorRecord* do_handBack(const char* file, int line, const char* context,

@@ -13,15 +13,13 @@ namespace quillion::mp3enc {
 
 inline constexpr int kSubbands = 32;
 inline constexpr int kSlotsPerGranule = 18;
-inline constexpr int kTransformFloats =
-    kSubbands * 36;  // previous and current 18 samples per subband
+inline constexpr int kTransformFloats = kSubbands * 36;  // previous and current 18 samples per subband
 inline constexpr int kShortWindowLines = 192;
 
 struct PolyPhaseState {
-  AlignedArray<float>
-      history;  // the last 512 samples; sample k back from the newest at (writePos + k) mod 512
-  AlignedArray<float> window;  // the analysis window C[0..511]
-  int writePos = 0;            // a multiple of 32; steps down by 32 after every subband slot
+  AlignedArray<float> history;  // the last 512 samples; sample k back from the newest at (writePos + k) mod 512
+  AlignedArray<float> window;   // the analysis window C[0..511]
+  int writePos = 0;             // a multiple of 32; steps down by 32 after every subband slot
 };
 
 // 0, or 1 when state is null or memory runs out.

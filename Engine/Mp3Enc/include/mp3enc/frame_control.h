@@ -10,7 +10,7 @@ namespace quillion::mp3enc {
 
 // The rate controller. Sizes are in bits without padding, indexed by bit-rate index.
 struct RateControl {
-  std::int64_t numerator = 0;  // average bits per frame = numerator / denominator
+  std::int64_t numerator = 0;    // average bits per frame = numerator / denominator
   std::int64_t denominator = 1;
   std::int64_t error = 0;        // accumulated (denominator x bits emitted) - numerator x frames
   std::int32_t upperFlag = 0;    // the current frame uses the upper index
@@ -29,8 +29,8 @@ inline constexpr int kPaddingByRemainder = 3;
 [[nodiscard]] int RCNew(RateControl** rc);
 void RCDelete(RateControl* rc);
 // 0, or 1 when the average lies outside the sizes the indices offer.
-[[nodiscard]] int RCInit(RateControl* rc, std::int64_t numerator, std::int64_t denominator,
-                         int count, const std::int32_t* sizes, int mode);
+[[nodiscard]] int RCInit(RateControl* rc, std::int64_t numerator, std::int64_t denominator, int count,
+                         const std::int32_t* sizes, int mode);
 void RCAdvance(RateControl* rc);
 [[nodiscard]] int RCBitrateIdx(const RateControl* rc);
 [[nodiscard]] int RCNuansdroByte(const RateControl* rc);

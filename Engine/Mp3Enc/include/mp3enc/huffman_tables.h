@@ -8,9 +8,9 @@
 namespace quillion::mp3enc {
 
 struct HuffTable {
-  int size;                   // values per dimension (0: the table does not exist or codes nothing)
-  int linbits;                // escape bits for values of 15 and more (tables 16 to 31)
-  const std::uint16_t* code;  // index x * size + y (quadruples: 8v + 4w + 2x + y)
+  int size;                    // values per dimension (0: the table does not exist or codes nothing)
+  int linbits;                 // escape bits for values of 15 and more (tables 16 to 31)
+  const std::uint16_t* code;   // index x * size + y (quadruples: 8v + 4w + 2x + y)
   const std::uint8_t* length;  // code lengths in bits, without sign and escape bits
 };
 

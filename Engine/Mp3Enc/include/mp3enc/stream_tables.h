@@ -16,8 +16,8 @@ inline constexpr int kMpeg25 = 2;
 inline constexpr std::int32_t mpegBitrates[3][15] = {
     {0, 32000, 40000, 48000, 56000, 64000, 80000, 96000, 112000, 128000, 160000, 192000, 224000,
      256000, 320000},
-    {0, 8000, 16000, 24000, 32000, 40000, 48000, 56000, 64000, 80000, 96000, 112000, 128000, 144000,
-     160000},
+    {0, 8000, 16000, 24000, 32000, 40000, 48000, 56000, 64000, 80000, 96000, 112000, 128000,
+     144000, 160000},
     {0, 8000, 16000, 24000, 32000, 40000, 48000, 56000, 64000, 0, 0, 0, 0, 0, 0},
 };
 
@@ -29,9 +29,7 @@ inline constexpr std::int32_t kSampleRates[3][3] = {
 constexpr int versionForRate(std::int32_t rate) {
   return rate >= 32000 ? kMpeg1 : rate >= 16000 ? kMpeg2 : kMpeg25;
 }
-constexpr int granulesPerFrame(int version) {
-  return version == kMpeg1 ? 2 : 1;
-}
+constexpr int granulesPerFrame(int version) { return version == kMpeg1 ? 2 : 1; }
 
 // Position of a rate among the nine (version * 3 + index), or -1.
 constexpr int rateSlot(std::int32_t rate) {
