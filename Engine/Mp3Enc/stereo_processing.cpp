@@ -86,13 +86,17 @@ int limitMove(int rateClass, int candidate, int previous) {
   return fromSigned(std::clamp(toSigned(candidate), p - 4, p + 4));
 }
 
-// log2 of a product of factors >= 1, renormalised by 2^-58 whenever it passes 2^58 so that
-// long products of large ratios never overflow a float.
+// log2 of a product of factors >= 1. Each factor enters as mantissa and exponent, and the
+// product is renormalised by 2^-58 whenever it passes 2^58, so that long products of large
+// ratios (or a single ratio near the largest float) never overflow.
 struct LogProduct {
   float value = 1.0f;
   int powers = 0;
   void multiply(float factor) {
-    value *= factor;
+    if (!(factor <= FLT_MAX)) factor = FLT_MAX;  // a zero threshold gives infinity
+    int exponent = 0;
+    value *= std::frexp(factor, &exponent);
+    powers += exponent;
     while (value > 0x1p58f) {
       value *= 0x1p-58f;
       powers += 58;
@@ -252,9 +256,10 @@ int MsStereoProcessing(const StereoBands& s, const float* midEnergy, const float
     for (int b = 0; b < std::min(isStart[w], bandsPerWindow); ++b) {
       const int idx = b * windows + w;
       const float m = 1.5f * std::min(s.thrL[idx], s.thrR[idx]);
-      lr.multiply(std::max(1.0f, s.energyL[idx] / s.thrL[idx]) *
-                  std::max(1.0f, s.energyR[idx] / s.thrR[idx]));
-      ms.multiply(std::max(1.0f, midEnergy[idx] / m) * std::max(1.0f, sideEnergy[idx] / m));
+      lr.multiply(std::max(1.0f, s.energyL[idx] / s.thrL[idx]));
+      lr.multiply(std::max(1.0f, s.energyR[idx] / s.thrR[idx]));
+      ms.multiply(std::max(1.0f, midEnergy[idx] / m));
+      ms.multiply(std::max(1.0f, sideEnergy[idx] / m));
     }
   }
   const double factor = *previous ? 1.14 : 0.94;
