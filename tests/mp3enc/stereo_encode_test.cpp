@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Whole stereo encodes: the mode extension read back from every frame header, the streams
+// checked by mp3val, mpg123 and ffmpeg, and each channel of the decode compared with its input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "float_decoders.h"
+#include "mp3enc/encode_sample.h"
+#include "mp3enc/velmora_enc.h"
+#include "side_info_reader.h"
+#include "tests/support/test_support.h"
+#include "wav_fixtures.h"
+
+using namespace quillion::mp3enc;
+using namespace quillion::test;
+
+namespace {
+
+constexpr int kDecoderDelay = 529;
+constexpr int kRate = 44100;
+
+int encodeStereo(const std::filesystem::path& wav, const std::filesystem::path& mp3, int bitrate) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int result =
+      encode_to_mp3(wav.c_str(), mp3.c_str(), bitrate, 0, nullptr, 0, nullptr, nullptr);
+  (void)testing::internal::GetCapturedStdout();
+  (void)testing::internal::GetCapturedStderr();
+  return result;
+}
+
+int encoderDelay(int bitrate) {
+  VelmoraEnc* h = nullptr;
+  int block = 0;
+  int delay = -1;
+  if (TESK_VelmoraEnc_Open(&h, kRate, bitrate, 2, 0, 0) == kEncOk &&
+      TESK_VelmoraEnc_Init(h, &block) == kEncOk) {
+    delay = TESK_VelmoraEnc_GetInfo(h).totalDelay;
+  }
+  TESK_VelmoraEnc_Free(h);
+  return delay;
+}
+
+// Signal-to-noise ratio of one channel at a known delay; energy of the decode alone when the
+// input channel is silent (reported as a level below full scale, negative).
+double channelSnr(const std::vector<std::int16_t>& input, const std::vector<float>& decoded,
+                  int channel, int delay) {
+  double signal = 0, noise = 0;
+  const std::size_t frames = input.size() / 2;
+  for (std::size_t n = 0; n < frames; ++n) {
+    const double want = input[2 * n + static_cast<std::size_t>(channel)] / 32768.0;
+    const std::size_t at =
+        2 * (n + static_cast<std::size_t>(delay)) + static_cast<std::size_t>(channel);
+    const double got = at < decoded.size() ? decoded[at] : 0.0;
+    signal += want * want;
+    noise += (got - want) * (got - want);
+  }
+  if (signal == 0.0) return 10 * std::log10(std::max(noise, 1e-30) / static_cast<double>(frames));
+  return 10 * std::log10(signal / std::max(noise, 1e-30));
+}
+
+struct Mix {
+  const char* name;
+  std::vector<std::int16_t> samples;
+  bool allMidSide;     // every frame must code M/S
+  bool someLeftRight;  // some frames must code left and right
+  double leftSnr;      // dB, lower bound
+  double rightSnr;     // dB, lower bound; for a silent channel an upper bound on its level
+};
+
+std::vector<std::int16_t> makeMix(int kind, double seconds) {
+  const auto frames = static_cast<std::size_t>(kRate * seconds);
+  const auto noise = makeSignal(Signal::PinkNoise, kRate, 2, seconds);
+  std::vector<std::int16_t> out(2 * frames);
+  for (std::size_t n = 0; n < frames; ++n) {
+    const double t = static_cast<double>(n) / kRate;
+    const double tones =
+        6000.0 * std::sin(2 * M_PI * 440.0 * t) + 3000.0 * std::sin(2 * M_PI * 1250.0 * t);
+    double l = 0, r = 0;
+    switch (kind) {
+      case 0:  // the same signal in both channels
+        l = r = tones + 0.5 * noise[2 * n];
+        break;
+      case 1:  // a wide mix: independent noise, tones placed apart
+        l = 0.8 * noise[2 * n] + 0.7 * tones;
+        r = 0.8 * noise[2 * n + 1] + 0.3 * std::sin(2 * M_PI * 660.0 * t) * 9000.0;
+        break;
+      default:  // hard left
+        l = tones + 0.5 * noise[2 * n];
+        r = 0;
+        break;
+    }
+    out[2 * n] = static_cast<std::int16_t>(std::lround(std::clamp(l, -32768.0, 32767.0)));
+    out[2 * n + 1] = static_cast<std::int16_t>(std::lround(std::clamp(r, -32768.0, 32767.0)));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(StereoEncode, ModeExtensionsAndChannelsSurviveTheDecoders) {
+  QUILLION_REQUIRE_TOOL("mpg123");
+  QUILLION_REQUIRE_TOOL("mp3val");
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  const Mix mixes[] = {
+      {"identical", makeMix(0, 2.0), true, false, 15.0, 15.0},
+      {"wide", makeMix(1, 2.0), false, true, 9.0, 9.0},
+      {"hard-left", makeMix(2, 2.0), false, false, 15.0, -60.0},
+  };
+  constexpr int kBitrate = 128000;
+  const int delay = encoderDelay(kBitrate) + kDecoderDelay;
+  ASSERT_GT(delay, kDecoderDelay);
+  TempDir dir;
+  std::vector<double> snrLeft;
+  for (const Mix& mix : mixes) {
+    SCOPED_TRACE(mix.name);
+    const auto wav = dir.file(std::string(mix.name) + ".wav");
+    const auto mp3 = dir.file(std::string(mix.name) + ".mp3");
+    writeWav(wav, WavSpec{}, mix.samples);
+    ASSERT_EQ(encodeStereo(wav, mp3, kBitrate), kEncodeSucceeded);
+
+    const auto frames = readSideInfo(readFile(mp3));
+    ASSERT_GT(frames.size(), 70u);
+    int midSide = 0, inner = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      const SideInfoFrame& f = frames[i];
+      ASSERT_EQ(f.mode, 1);               // joint stereo
+      ASSERT_EQ(f.modeExtension & 1, 0);  // no intensity stereo at this rate
+      midSide += (f.modeExtension & 2) ? 1 : 0;
+      if (i > 0 && i + 1 < frames.size()) inner += (f.modeExtension & 2) ? 1 : 0;
+    }
+    const int count = static_cast<int>(frames.size());
+    if (mix.allMidSide) {
+      EXPECT_EQ(inner, count - 2);
+    }
+    if (mix.someLeftRight) {
+      EXPECT_LT(midSide, count);
+    }
+
+    EXPECT_EQ(mp3valWarnings(mp3), "");
+    const ToolResult check = runTool({"mpg123", "-q", "-t", mp3.string()});
+    EXPECT_EQ(check.exitCode, 0);
+    EXPECT_EQ(check.output, "");
+    std::vector<float> viaMpg123, viaFfmpeg;
+    ASSERT_EQ(decodeToFloatMpg123(mp3, dir.file("m.raw"), &viaMpg123).exitCode, 0);
+    const ToolResult ff = decodeToFloat(mp3, dir.file("f.raw"), &viaFfmpeg);
+    ASSERT_EQ(ff.exitCode, 0);
+    EXPECT_EQ(ff.output, "");
+    ASSERT_GE(viaMpg123.size(), mix.samples.size());
+    const double left = channelSnr(mix.samples, viaMpg123, 0, delay);
+    const double right = channelSnr(mix.samples, viaMpg123, 1, delay);
+    snrLeft.push_back(left);
+    EXPECT_GT(left, mix.leftSnr);
+    if (mix.rightSnr < 0) {
+      EXPECT_LT(right, mix.rightSnr);
+    } else {
+      EXPECT_GT(right, mix.rightSnr);
+    }
+  }
+  // Mid/side codes identical channels at the cost of one: as well as a single channel beside
+  // silence.
+  ASSERT_EQ(snrLeft.size(), 3u);
+  EXPECT_NEAR(snrLeft[0], snrLeft[2], 0.5);
+}
