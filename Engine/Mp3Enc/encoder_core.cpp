@@ -125,9 +125,7 @@ int setUp(EncoderCore* core) {
   ps.bitrate = codedBitrate;
   ps.channels = core->channels;
   ps.bandwidth = static_cast<float>(bandwidth);
-  // Intensity stereo needs positions in the right channel's scalefactors, which the
-  // quantisation loop does not write: it stays off.
-  ps.intensityOff = 1;
+  ps.intensityOff = 0;
   ps.jointStereo = c.jointStereo;
   ps.pcmResolution = c.pcmResolution > 0 ? c.pcmResolution : kDefaultPcmBits;
   PsyData* psy = nullptr;

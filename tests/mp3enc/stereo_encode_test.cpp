@@ -29,16 +29,17 @@ int encodeStereo(const std::filesystem::path& wav, const std::filesystem::path& 
   testing::internal::CaptureStderr();
   const int result =
       encode_to_mp3(wav.c_str(), mp3.c_str(), bitrate, 0, nullptr, 0, nullptr, nullptr);
-  (void)testing::internal::GetCapturedStdout();
-  (void)testing::internal::GetCapturedStderr();
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  if (result != kEncodeSucceeded) ADD_FAILURE() << out << err;
   return result;
 }
 
-int encoderDelay(int bitrate) {
+int encoderDelay(int bitrate, int rate = kRate) {
   VelmoraEnc* h = nullptr;
   int block = 0;
   int delay = -1;
-  if (TESK_VelmoraEnc_Open(&h, kRate, bitrate, 2, 0, 0) == kEncOk &&
+  if (TESK_VelmoraEnc_Open(&h, rate, bitrate, 2, 0, 0) == kEncOk &&
       TESK_VelmoraEnc_Init(h, &block) == kEncOk) {
     delay = TESK_VelmoraEnc_GetInfo(h).totalDelay;
   }
@@ -73,12 +74,12 @@ struct Mix {
   double rightSnr;     // dB, lower bound; for a silent channel an upper bound on its level
 };
 
-std::vector<std::int16_t> makeMix(int kind, double seconds) {
-  const auto frames = static_cast<std::size_t>(kRate * seconds);
-  const auto noise = makeSignal(Signal::PinkNoise, kRate, 2, seconds);
+std::vector<std::int16_t> makeMix(int kind, double seconds, int rate = kRate) {
+  const auto frames = static_cast<std::size_t>(rate * seconds);
+  const auto noise = makeSignal(Signal::PinkNoise, rate, 2, seconds);
   std::vector<std::int16_t> out(2 * frames);
   for (std::size_t n = 0; n < frames; ++n) {
-    const double t = static_cast<double>(n) / kRate;
+    const double t = static_cast<double>(n) / rate;
     const double tones =
         6000.0 * std::sin(2 * M_PI * 440.0 * t) + 3000.0 * std::sin(2 * M_PI * 1250.0 * t);
     double l = 0, r = 0;
@@ -166,4 +167,75 @@ TEST(StereoEncode, ModeExtensionsAndChannelsSurviveTheDecoders) {
   // silence.
   ASSERT_EQ(snrLeft.size(), 3u);
   EXPECT_NEAR(snrLeft[0], snrLeft[2], 0.5);
+}
+
+// At low rates the upper bands of a stereo mix are merged by intensity stereo: the frames say so,
+// the decoders accept them, and each channel keeps a bounded noise (intensity stereo keeps each
+// band's level, not its waveform: the bounds are low, and lower still for the wide mix whose
+// channels differ most).
+TEST(StereoEncode, IntensityStereoAtLowRatesDecodesCleanly) {
+  QUILLION_REQUIRE_TOOL("mpg123");
+  QUILLION_REQUIRE_TOOL("mp3val");
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  struct Case {
+    int rate;
+    int bitrate;
+    int granules;  // 2 for MPEG-1, 1 below
+  };
+  // The driver keeps 24 kHz at 64 kbit/s; the rates that allow intensity stereo are all
+  // coded at the lower sampling rates.
+  const Case cases[] = {{24000, 64000, 1}};
+  TempDir dir;
+  for (const Case& c : cases) {
+    const int delay = encoderDelay(c.bitrate, c.rate) + kDecoderDelay;
+    for (int kind : {0, 1, 2}) {
+      SCOPED_TRACE(testing::Message() << c.rate << " Hz, mix " << kind);
+      const auto input = makeMix(kind, 2.0, c.rate);
+      const auto wav = dir.file("in.wav");
+      const auto mp3 = dir.file("out.mp3");
+      WavSpec spec;
+      spec.rate = c.rate;
+      writeWav(wav, spec, input);
+      ASSERT_EQ(encodeStereo(wav, mp3, c.bitrate), kEncodeSucceeded);
+      const auto frames = readSideInfo(readFile(mp3));
+      ASSERT_GT(frames.size(), 30u);
+      int intensity = 0;
+      for (const SideInfoFrame& f : frames) {
+        ASSERT_EQ(f.mode, 1);
+        ASSERT_EQ(f.granules, c.granules);
+        intensity += f.modeExtension & 1;
+      }
+      EXPECT_EQ(mp3valWarnings(mp3), "");
+      const ToolResult check = runTool({"mpg123", "-q", "-t", mp3.string()});
+      EXPECT_EQ(check.exitCode, 0);
+      EXPECT_EQ(check.output, "");
+      std::vector<float> viaMpg123, viaFfmpeg;
+      ASSERT_EQ(decodeToFloatMpg123(mp3, dir.file("m.raw"), &viaMpg123).exitCode, 0);
+      const ToolResult ff = decodeToFloat(mp3, dir.file("f.raw"), &viaFfmpeg);
+      ASSERT_EQ(ff.exitCode, 0);
+      EXPECT_EQ(ff.output, "");
+      const double left = channelSnr(input, viaMpg123, 0, delay);
+      const double right = channelSnr(input, viaMpg123, 1, delay);
+      SCOPED_TRACE(testing::Message() << "intensity frames " << intensity << "/" << frames.size()
+                                      << ", SNR " << left << " / " << right);
+      const int count = static_cast<int>(frames.size());
+      switch (kind) {
+        case 0:  // identical: merged from the first band the model allows, both sides alike
+          EXPECT_EQ(intensity, count);
+          EXPECT_GT(left, 15.0);
+          EXPECT_NEAR(left, right, 0.5);
+          break;
+        case 1:  // wide: the channels differ too much for most frames
+          EXPECT_LT(intensity, count / 2);
+          EXPECT_GT(left, 7.0);
+          EXPECT_GT(right, 7.0);
+          break;
+        default:  // hard left: the right channel stays silent
+          EXPECT_GE(intensity, count - 3);
+          EXPECT_GT(left, 14.0);
+          EXPECT_LT(right, -60.0);
+          break;
+      }
+    }
+  }
 }
