@@ -40,7 +40,7 @@ struct VbriTable {
   std::vector<std::uint32_t> positions;  // entry 0 = 0, then summed deltas x scale
 };
 
-std::uint32_t be(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
+std::uint32_t bigEndianAt(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
   std::uint32_t v = 0;
   for (int i = 0; i < bytes; ++i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
   return v;
@@ -64,28 +64,29 @@ int frameLength(const std::vector<std::uint8_t>& b, std::size_t at) {
 
 VbriTable readVbri(const std::vector<std::uint8_t>& b) {
   VbriTable t;
-  if (b.size() < 62 || be(b, 36, 4) != 0x56425249u) return t;  // "VBRI"
+  if (b.size() < 62 || bigEndianAt(b, 36, 4) != 0x56425249u) return t;  // "VBRI"
   t.found = true;
   t.headerBytes = frameLength(b, 0);
-  t.version = static_cast<int>(be(b, 40, 2));
-  t.delay = static_cast<int>(be(b, 42, 2));
-  t.quality = static_cast<int>(be(b, 44, 2));
-  t.streamBytes = be(b, 46, 4);
-  t.frames = be(b, 50, 4);
-  t.entries = static_cast<int>(be(b, 54, 2)) + 1;
-  t.scale = static_cast<int>(be(b, 56, 2));
-  t.entrySize = static_cast<int>(be(b, 58, 2));
-  t.framesPerEntry = static_cast<int>(be(b, 60, 2));
+  t.version = static_cast<int>(bigEndianAt(b, 40, 2));
+  t.delay = static_cast<int>(bigEndianAt(b, 42, 2));
+  t.quality = static_cast<int>(bigEndianAt(b, 44, 2));
+  t.streamBytes = bigEndianAt(b, 46, 4);
+  t.frames = bigEndianAt(b, 50, 4);
+  t.entries = static_cast<int>(bigEndianAt(b, 54, 2)) + 1;
+  t.scale = static_cast<int>(bigEndianAt(b, 56, 2));
+  t.entrySize = static_cast<int>(bigEndianAt(b, 58, 2));
+  t.framesPerEntry = static_cast<int>(bigEndianAt(b, 60, 2));
   std::uint32_t at = 0;
   t.positions.push_back(0);
   for (int i = 1; i < t.entries && 62 + 2 * i <= static_cast<int>(b.size()); ++i) {
-    at += be(b, 62 + 2 * static_cast<std::size_t>(i - 1), 2) * static_cast<std::uint32_t>(t.scale);
+    at += bigEndianAt(b, 62 + 2 * static_cast<std::size_t>(i - 1), 2) *
+          static_cast<std::uint32_t>(t.scale);
     t.positions.push_back(at);
   }
   return t;
 }
 
-std::uint32_t word(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
+std::uint32_t headerWord(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
   return 0xFF000000u | (std::uint32_t{b1} << 16) | (std::uint32_t{b2} << 8) | b3;
 }
 
@@ -121,7 +122,7 @@ Built build(const std::vector<std::uint32_t>& headers) {
 // Headers of frames that alternate between padded and unpadded 128 kbit/s at 44.1 kHz.
 std::vector<std::uint32_t> paddedHeaders(int count) {
   std::vector<std::uint32_t> h;
-  for (int i = 0; i < count; ++i) h.push_back(word(0xFB, i % 3 == 0 ? 0x92 : 0x90, 0x44));
+  for (int i = 0; i < count; ++i) h.push_back(headerWord(0xFB, i % 3 == 0 ? 0x92 : 0x90, 0x44));
   return h;
 }
 
@@ -152,13 +153,13 @@ TEST(Vbri, HeaderFrameIsTheSmallestAboveItsTableRoom) {
     int versionBits;
   };
   const Case cases[] = {
-      {word(0xFB, 0x90, 0x44), 10, 522, 3},  // 44.1 kHz 128 kbit/s: 417 bytes would not do
-      {word(0xFB, 0x94, 0x44), 10, 480, 3},  // 48 kHz
-      {word(0xFB, 0x98, 0x44), 8, 504, 3},   // 32 kHz
-      {word(0xF3, 0x80, 0xC4), 13, 470, 2},  // 22.05 kHz, mono
-      {word(0xF3, 0x84, 0x44), 14, 480, 2},  // 24 kHz
-      {word(0xE3, 0x80, 0x44), 9, 522, 0},   // 11.025 kHz
-      {word(0xE3, 0x88, 0x44), 7, 504, 0},   // 8 kHz
+      {headerWord(0xFB, 0x90, 0x44), 10, 522, 3},  // 44.1 kHz 128 kbit/s: 417 bytes would not do
+      {headerWord(0xFB, 0x94, 0x44), 10, 480, 3},  // 48 kHz
+      {headerWord(0xFB, 0x98, 0x44), 8, 504, 3},   // 32 kHz
+      {headerWord(0xF3, 0x80, 0xC4), 13, 470, 2},  // 22.05 kHz, mono
+      {headerWord(0xF3, 0x84, 0x44), 14, 480, 2},  // 24 kHz
+      {headerWord(0xE3, 0x80, 0x44), 9, 522, 0},   // 11.025 kHz
+      {headerWord(0xE3, 0x88, 0x44), 7, 504, 0},   // 8 kHz
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.first);
@@ -226,13 +227,13 @@ TEST(Vbri, NothingIsWrittenWithoutAFrameOrRoom) {
   std::vector<std::uint8_t> buffer(1024);
   int length = -1;
   EXPECT_EQ(VbriGetIndexTable(builder, buffer.data(), buffer.size(), &length), 0);
-  EXPECT_EQ(VbriProcessOneHeader(builder, 0x12345678u, &length), 0);             // no sync
-  EXPECT_EQ(VbriProcessOneHeader(builder, word(0xFD, 0x90, 0x44), &length), 0);  // layer II
-  EXPECT_EQ(VbriProcessOneHeader(builder, word(0xFB, 0xF0, 0x44), &length), 0);  // index 15
-  EXPECT_EQ(VbriProcessOneHeader(builder, word(0xFB, 0x9C, 0x44), &length), 0);  // rate 3
-  EXPECT_EQ(VbriProcessOneHeader(builder, word(0xEB, 0x90, 0x44), &length), 0);  // reserved
+  EXPECT_EQ(VbriProcessOneHeader(builder, 0x12345678u, &length), 0);                   // no sync
+  EXPECT_EQ(VbriProcessOneHeader(builder, headerWord(0xFD, 0x90, 0x44), &length), 0);  // layer II
+  EXPECT_EQ(VbriProcessOneHeader(builder, headerWord(0xFB, 0xF0, 0x44), &length), 0);  // index 15
+  EXPECT_EQ(VbriProcessOneHeader(builder, headerWord(0xFB, 0x9C, 0x44), &length), 0);  // rate 3
+  EXPECT_EQ(VbriProcessOneHeader(builder, headerWord(0xEB, 0x90, 0x44), &length), 0);  // reserved
   EXPECT_EQ(VbriGetIndexTable(builder, buffer.data(), buffer.size(), &length), 0);
-  ASSERT_EQ(VbriProcessOneHeader(builder, word(0xFB, 0x90, 0x44), &length), 1);
+  ASSERT_EQ(VbriProcessOneHeader(builder, headerWord(0xFB, 0x90, 0x44), &length), 1);
   EXPECT_EQ(length, 417);
   EXPECT_EQ(VbriGetIndexTable(builder, buffer.data(), 521, &length), 0);
   EXPECT_EQ(VbriGetIndexTable(builder, buffer.data(), buffer.size(), nullptr), 0);
@@ -244,7 +245,7 @@ TEST(Vbri, NothingIsWrittenWithoutAFrameOrRoom) {
   EXPECT_EQ(t.delay, 1162);
   EXPECT_EQ(t.quality, 3);
   VbriDelete(builder);
-  EXPECT_EQ(VbriProcessOneHeader(nullptr, word(0xFB, 0x90, 0x44), &length), 0);
+  EXPECT_EQ(VbriProcessOneHeader(nullptr, headerWord(0xFB, 0x90, 0x44), &length), 0);
   EXPECT_EQ(VbriGetIndexTable(nullptr, buffer.data(), buffer.size(), &length), 0);
 }
 
@@ -302,7 +303,7 @@ TEST(Vbri, RealStreamsWithTheHeaderInFront) {
     std::size_t at = 0, end = 0;
     while (int n = frameLength(stream, at)) {
       if (c.framesKept && static_cast<int>(headers.size()) == c.framesKept) break;
-      headers.push_back(static_cast<std::uint32_t>(be(stream, at, 4)));
+      headers.push_back(static_cast<std::uint32_t>(bigEndianAt(stream, at, 4)));
       at += static_cast<std::size_t>(n);
       end = at;
     }
