@@ -78,7 +78,8 @@ int codedBits(const BitstreamWriter* bs, const GranuleChannel& g) {
   int bits = 0;
   int sf = 0;
   for (int p = 0; p < 4; ++p) {
-    if (g.partitionValues[p] < 0 || g.slen[p] < 0 || g.slen[p] > 4) return -1;
+    // Five bits at most: intensity positions at the lower rates take them; others four.
+    if (g.partitionValues[p] < 0 || g.slen[p] < 0 || g.slen[p] > 5) return -1;
     if (sf + g.partitionValues[p] > kMaxScalefactors) return -1;
     for (int i = 0; i < g.partitionValues[p]; ++i) {
       if (!inRange(g.scalefactors[sf + i], g.slen[p])) return -1;

@@ -7,11 +7,13 @@
 #include <new>
 
 #include "mp3enc/bitstream_writer.h"
+#include "mp3enc/channel_element.h"
 #include "mp3enc/frame_control.h"
 #include "mp3enc/granule_info.h"
 #include "mp3enc/psy_model.h"
 #include "mp3enc/qc_main.h"
 #include "mp3enc/quantizer.h"
+#include "mp3enc/stereo_processing.h"
 #include "mp3enc/stream_tables.h"
 
 namespace quillion::mp3enc {
@@ -44,6 +46,8 @@ struct EncoderCore {
   PsyPtr psy;
   PsyList psyList;  // one entry: each granule is coded as soon as it is analysed
   QCPtr qc;
+  std::unique_ptr<ChannelElement, decltype(&CEDelete)> element{nullptr, &CEDelete};
+  StereoPrePtr stereoPre;
   float pairs[2 * kGranuleLines] = {};  // the granule as the model's input takes it
   GranuleChannel coded[2][2];           // [granule][channel]
   // Frame state.
@@ -52,6 +56,7 @@ struct EncoderCore {
   int frameBits = 0;
   int frameAncBits = 0;
   int frameAncBytes = 0;
+  int frameModeExtension = 0;  // 2 when the frame codes M/S, 1 with intensity stereo
   bool frameOfl = false;
   int pool = 0;  // main-data bits still free in this frame, the reservoir included
   std::uint8_t ancBuffer[kMaxAncBytes] = {};
@@ -120,8 +125,8 @@ int setUp(EncoderCore* core) {
   ps.bitrate = codedBitrate;
   ps.channels = core->channels;
   ps.bandwidth = static_cast<float>(bandwidth);
-  ps.intensityOff = 1;
-  ps.jointStereo = 0;  // left and right are coded as they are
+  ps.intensityOff = 0;
+  ps.jointStereo = c.jointStereo;
   ps.pcmResolution = c.pcmResolution > 0 ? c.pcmResolution : kDefaultPcmBits;
   PsyData* psy = nullptr;
   if (PsyNew(&psy, &ps) != 0) return 1;
@@ -129,6 +134,15 @@ int setUp(EncoderCore* core) {
   if (PsyInit(psy, &ps) != 0) return 1;
   if (CreatePsyList(&core->psyList.head, &core->psyList.tail, &core->psyList.middle, 1) != 0)
     return 1;
+  StereoPreProcessing* pre = nullptr;
+  if (CreateStereoPreProcessing(&pre, core->channels, codedBitrate, c.sampleRate,
+                                c.stereoPreProcessing) != 0)
+    return 1;
+  core->stereoPre.reset(pre);
+  ChannelElement* element = nullptr;
+  if (CENew(&element) != 0) return 1;
+  core->element.reset(element);
+  InitCE(element, kElementSharedReservoir);
 
   // Frame sizes and the reservoir.
   const std::int64_t average =
@@ -196,6 +210,8 @@ void feedModel(EncoderCore* core, const float* samples, int frames) {
     p[2 * n + 1] = right;
   }
   psyFeedInputBufferFloat(core->psy.get(), p, kGranuleLines);
+  AdvanceStereoPreStep1(core->stereoPre.get(), core->channels,
+                        psyGetInputBufferFloat(core->psy.get()), kGranuleLines);
 }
 
 void startFrame(EncoderCore* core, const std::uint8_t* anc, int ancCount, int ofl) {
@@ -247,6 +263,7 @@ int writeFrame(EncoderCore* core, std::uint8_t* output, std::size_t outputSize,
     for (int ch = 0; ch < core->channels; ++ch) frame.granules[gr][ch] = &core->coded[gr][ch];
   }
   frame.bitrateIndex = core->frameIndex;
+  frame.modeExtension = core->frameModeExtension;
   frame.padding = core->framePadding;
   frame.ancillaryBits = core->frameAncBits;
   frame.ancillary = core->ancBuffer;
@@ -315,9 +332,16 @@ int mp3encEncode(EncoderCore* core, const float* samples, int count, std::uint8_
   core->padding += kGranuleLines - frames;
   const int gr = static_cast<int>(core->granulesFed % core->granules);
   feedModel(core, samples, frames);
-  psyMain(core->psy.get(), gr, core->psyList.head->out.get(), 0);
+  PsyOut* analysed = core->psyList.head->out.get();
+  psyMain(core->psy.get(), gr, analysed, 0);
   core->psyList.head->ready = 1;
-  if (gr == 0) startFrame(core, anc, ancCount ? *ancCount : 0, ofl);
+  if (gr == 0) {
+    startFrame(core, anc, ancCount ? *ancCount : 0, ofl);
+    core->frameModeExtension = 0;
+  }
+  if (core->channels == 2)
+    core->frameModeExtension |= (analysed->msUsed ? 2 : 0) | (analysed->isUsed ? 1 : 0);
+  AdvanceStereoPreStep2(analysed, core->stereoPre.get());
   codeGranule(core, gr);
   ++core->granulesFed;
   if (gr == core->granules - 1) return writeFrame(core, output, outputSize, produced, ancCount);

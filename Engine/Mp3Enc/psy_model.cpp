@@ -5,6 +5,7 @@
 #include <new>
 
 #include "mp3enc/scalefactors.h"
+#include "mp3enc/stereo_processing.h"
 #include "mp3enc/threshold_adjustment.h"
 
 namespace quillion::mp3enc {
@@ -60,6 +61,9 @@ int PsyInit(PsyData* psy, const PsySettings* s) {
     InitMinPCMResolution(c.sfbCnt, s->pcmResolution, &c);
   }
   InitInputBuffer(psy->input.get());
+  psy->stereo = PsyStereo{};
+  std::fill(std::begin(psy->stereo.isPosition), std::end(psy->stereo.isPosition),
+            isNeutralPosition(psy->config[0].rateClass));
   for (PsyChannel& c : psy->channel) {
     c.blockType = kBlockLong;
     mp3BlockSwitchingInit(c.blockSwitching.get());
@@ -73,6 +77,10 @@ int PsyInit(PsyData* psy, const PsySettings* s) {
 int psyFeedInputBufferFloat(PsyData* psy, const float* pairs, int pairCount) {
   FeedInputBuffer(psy->input.get(), pairs, pairCount);
   return 0;
+}
+
+float* psyGetInputBufferFloat(PsyData* psy) {
+  return AccessInputBuffer(psy->input.get(), psy->polyOffset, 0);
 }
 
 void CalcBandEnergy(const float* spectrum, const int* offsets, int bandCount, float* energy) {
@@ -143,7 +151,15 @@ void bandThresholds(const PsyConfiguration& cfg, const float* spectrum, float* m
   for (int b = active; b < cfg.sfbCnt; ++b) threshold[b] = kNoMasking;
 }
 
-void advancePsychLong(const PsyConfiguration& cfg, PsyChannel& c) {
+// The channels' stereo analysis runs with channel 1 once channel 0 of the same kind is done.
+bool stereoPartner(const PsyData* psy, int ch) {
+  return ch == 1 && psy->channels == 2 &&
+         (psy->channel[0].blockType == kBlockShort) == (psy->channel[1].blockType == kBlockShort);
+}
+
+void advancePsychLong(PsyData* psy, int ch) {
+  const PsyConfiguration& cfg = psy->config[0];
+  PsyChannel& c = psy->channel[ch];
   MdctTransform_LONG(c.transform.get(), c.spectrum, c.blockType);
   AliasReduction(c.spectrum);
   for (int i = cfg.cutOffLine; i < kPsyLines; ++i) c.spectrum[i] = 0.0f;
@@ -152,9 +168,65 @@ void advancePsychLong(const PsyConfiguration& cfg, PsyChannel& c) {
   bandThresholds(cfg, c.spectrum, c.preEchoMemory, c.sfbEnergy, c.sfbThreshold);
   if (c.blockType == kBlockStart)
     std::fill(std::begin(c.preEchoMemory), std::end(c.preEchoMemory), kNoMasking);
+  PsyStereo& st = psy->stereo;
+  st.isStart[0] = st.isStart[1] = st.isStart[2] = cfg.sfbActive;
+  if (!stereoPartner(psy, ch)) return;
+  PsyChannel& left = psy->channel[0];
+  if (cfg.msSwitch)
+    CalcBandEnergyMS(left.spectrum, c.spectrum, cfg.sfbOffset, cfg.sfbActive, left.msEnergy,
+                     c.msEnergy);
+  if (cfg.isSwitch) {
+    st.isStart[0] = CalcIntensityPositions(
+        cfg.rateClass, left.spectrum, c.spectrum, left.sfbEnergy, c.sfbEnergy, left.sfbThreshold,
+        c.sfbThreshold, cfg.sfbOffset, cfg.isFirstBand, cfg.sfbActive, false, cfg.isErrorFactor,
+        st.isPosition, IsBandResult{st.isPosition, st.kR, st.kL, st.cross});
+  }
 }
 
-void advancePsychShort(const PsyConfiguration& cfg, PsyChannel& c) {
+// The stereo analysis of one short window: band b of window w sits at entry 3b + w.
+void shortWindowStereo(PsyData* psy, int w) {
+  const PsyConfiguration& cfg = psy->config[1];
+  PsyChannel& left = psy->channel[0];
+  PsyChannel& right = psy->channel[1];
+  PsyStereo& st = psy->stereo;
+  if (cfg.msSwitch) {
+    float mid[kShortBands], side[kShortBands];
+    CalcBandEnergyMS(left.shortSpectrum[w], right.shortSpectrum[w], cfg.sfbOffset, cfg.sfbActive,
+                     mid, side);
+    for (int b = 0; b < kShortBands; ++b) {
+      left.msEnergy[3 * b + w] = b < cfg.sfbActive ? mid[b] : 0.0f;
+      right.msEnergy[3 * b + w] = b < cfg.sfbActive ? side[b] : 0.0f;
+    }
+  }
+  if (!cfg.isSwitch) return;
+  float eL[kShortBands], eR[kShortBands], tL[kShortBands], tR[kShortBands];
+  int previous[kShortBands], positions[kShortBands];
+  float kL[kShortBands], kR[kShortBands], cross[kShortBands];
+  // Window w follows window w - 1; window 0 follows the last granule's window 2.
+  const int before = w == 0 ? 2 : w - 1;
+  for (int b = 0; b < kShortBands; ++b) {
+    eL[b] = left.sfbEnergy[3 * b + w];
+    eR[b] = right.sfbEnergy[3 * b + w];
+    tL[b] = left.sfbThreshold[3 * b + w];
+    tR[b] = right.sfbThreshold[3 * b + w];
+    previous[b] = st.isPosition[3 * b + before];
+  }
+  st.isStart[w] =
+      CalcIntensityPositions(cfg.rateClass, left.shortSpectrum[w], right.shortSpectrum[w], eL, eR,
+                             tL, tR, cfg.sfbOffset, cfg.isFirstBand, cfg.sfbActive, true,
+                             cfg.isErrorFactor, previous, IsBandResult{positions, kR, kL, cross});
+  for (int b = cfg.isFirstBand; b < cfg.sfbActive; ++b) {
+    st.isPosition[3 * b + w] = positions[b];
+    st.kL[3 * b + w] = kL[b];
+    st.kR[3 * b + w] = kR[b];
+    st.cross[3 * b + w] = cross[b];
+  }
+}
+
+void advancePsychShort(PsyData* psy, int ch) {
+  const PsyConfiguration& cfg = psy->config[1];
+  PsyChannel& c = psy->channel[ch];
+  const bool partner = stereoPartner(psy, ch);
   for (int w = 0; w < 3; ++w) {
     float* spectrum = c.shortSpectrum[w];
     MdctTransform_SHORT(c.transform.get(), spectrum, w);
@@ -165,16 +237,69 @@ void advancePsychShort(const PsyConfiguration& cfg, PsyChannel& c) {
       c.sfbEnergy[3 * b + w] = energy[b];
       c.sfbThreshold[3 * b + w] = threshold[b];
     }
+    psy->stereo.isStart[w] = cfg.sfbActive;
+    if (partner) shortWindowStereo(psy, w);
   }
   for (int w = 0; w < 3; ++w)
     std::copy(c.shortSpectrum[w], c.shortSpectrum[w] + kShortWindowLines,
               c.spectrum + w * kShortWindowLines);
 }
 
+// Intensity positions follow the right channel when it changes between long and short.
+void adaptPositions(PsyData* psy) {
+  const PsyChannel& c = psy->channel[1];
+  const PsyConfiguration& cfg = psy->config[c.blockType == kBlockShort ? 1 : 0];
+  PsyStereo& st = psy->stereo;
+  if (!cfg.isSwitch) return;
+  const int kind = c.blockType == kBlockShort ? kBlockShort : kBlockLong;
+  if (st.previousKind[1] >= 0 && st.previousKind[1] != kind) {
+    AdaptIntensityPositions(cfg.rateClass, st.previousKind[1], kind, st.isPosition);
+    if (kind == kBlockShort) {
+      for (int b = 0; b < kShortBands; ++b)
+        st.isPosition[3 * b + 1] = st.isPosition[3 * b + 2] = st.isPosition[3 * b];
+    }
+  }
+  st.previousKind[1] = kind;
+}
+
+// Mid/side and intensity stereo of a granule whose channels share one block kind.
+void applyStereo(PsyData* psy, int granule, PsyOut* out) {
+  const bool isShort = psy->channel[0].blockType == kBlockShort;
+  const PsyConfiguration& cfg = psy->config[isShort ? 1 : 0];
+  PsyStereo& st = psy->stereo;
+  const int windows = isShort ? 3 : 1;
+  if (windows == 1) st.isStart[1] = st.isStart[2] = st.isStart[0];
+  if (granule == 1 && !st.isFrameDecision) {
+    for (int& start : st.isStart) start = cfg.sfbActive;
+  }
+  PsyChannel& l = psy->channel[0];
+  PsyChannel& r = psy->channel[1];
+  const StereoBands bands{l.sfbEnergy,    r.sfbEnergy,    l.spectrum,    r.spectrum,
+                          l.sfbThreshold, r.sfbThreshold, cfg.sfbOffset, windows};
+  if (cfg.msSwitch) {
+    out->msUsed = MsStereoProcessing(bands, l.msEnergy, r.msEnergy, &st.msPrevious, granule,
+                                     st.isStart, cfg.sfbActive);
+  }
+  bool below = false;
+  for (int w = 0; w < 3; ++w) {
+    out->sfbActiveWindow[w] = cfg.sfbActive;
+    out->isStartWindow[w] = st.isStart[w];
+    below |= w < windows && st.isStart[w] < cfg.sfbActive;
+  }
+  if (granule == 0) {
+    st.isFrameDecision = cfg.isSwitch && below ? 1 : 0;
+    out->isUsed = st.isFrameDecision;
+  } else {
+    out->isUsed = cfg.isSwitch ? st.isFrameDecision : 0;
+  }
+  if (!out->isUsed) return;
+  IsStereoProcessing(cfg.rateClass, bands, st.kR, st.kL, st.cross, st.isStart, cfg.sfbActive);
+  std::copy(std::begin(st.isPosition), std::end(st.isPosition), out->isPosition);
+}
+
 }  // namespace
 
 float psyMain(PsyData* psy, int granule, PsyOut* out, int independent) {
-  (void)granule;  // the intensity decision per frame belongs to the stereo tools
   const int n = psy->channels;
   for (int ch = 0; ch < n; ++ch) {
     mp3BlockSwitching(psy->channel[ch].blockSwitching.get(),
@@ -192,10 +317,11 @@ float psyMain(PsyData* psy, int granule, PsyOut* out, int independent) {
   for (int ch = 0; ch < n; ++ch) {
     PsyChannel& c = psy->channel[ch];
     c.blockType = types[ch];
+    if (ch == 1) adaptPositions(psy);
     if (c.blockType == kBlockShort)
-      advancePsychShort(psy->config[1], c);
+      advancePsychShort(psy, ch);
     else
-      advancePsychLong(psy->config[0], c);
+      advancePsychLong(psy, ch);
   }
   InvalidateInputBuffer(psy->input.get(), kPsyLines);
 
@@ -209,11 +335,14 @@ float psyMain(PsyData* psy, int granule, PsyOut* out, int independent) {
     out->sfbActiveWindow[w] = anyShort ? shortActive : psy->config[0].sfbActive;
     out->isStartWindow[w] = out->sfbActiveWindow[w];
   }
+  if (n == 2 &&
+      (psy->channel[0].blockType == kBlockShort) == (psy->channel[1].blockType == kBlockShort))
+    applyStereo(psy, granule, out);
   for (int ch = 0; ch < n; ++ch) {
     PsyChannel& c = psy->channel[ch];
     const PsyConfiguration& cfg = psy->config[c.blockType == kBlockShort ? 1 : 0];
     PsyOutChannel& o = out->channel[ch];
-    BuildInterface(c.spectrum, c.sfbThreshold, c.sfbEnergy, c.sfbEnergy, c.blockType, cfg.sfbCnt,
+    BuildInterface(c.spectrum, c.sfbThreshold, c.sfbEnergy, c.msEnergy, c.blockType, cfg.sfbCnt,
                    cfg.sfbActive, cfg.sfbOffset, &o);
     CalcFormFactorChannel(o.formFactor, o.maxSpec, &o);
     prepareSfbPe(&o, &out->peData.channel[ch]);

@@ -39,6 +39,63 @@ struct ChannelLoop {
   bool silent = false;
 };
 
+// In an intensity-stereo frame a decoder takes every band of the right channel above its
+// last coded line as an intensity band and reads the position from its scalefactor (the
+// decoders at hand give no band an "illegal" position at the lower rates). So the last coded
+// band of each window must be the one just below the merged bands: where quantisation left it
+// empty, its largest line is coded as one step, an error within that band's step size.
+struct IntensityScf {
+  const int* isStart;    // per window
+  const int* positions;  // long: per band; short: entry 3b + w
+};
+
+struct IntensityLayout {
+  int windows;
+  int coded;  // bands with a scalefactor of their own
+};
+
+IntensityLayout intensityLayout(const PsyOutChannel& in) {
+  return in.blockType == 2 ? IntensityLayout{3, 12} : IntensityLayout{1, 21};
+}
+
+bool bandCoded(const PsyOutChannel& in, const GranuleChannel& g, int entry) {
+  for (int i = in.sfbOffset[entry]; i < in.sfbOffset[entry + 1]; ++i) {
+    if (g.quantised[i] != 0) return true;
+  }
+  return false;
+}
+
+void closeIntensityGap(const PsyOutChannel& in, const IntensityScf& is, GranuleChannel* g) {
+  const IntensityLayout l = intensityLayout(in);
+  for (int w = 0; w < l.windows; ++w) {
+    const int below = is.isStart[w] - 1;
+    if (below < 0) continue;
+    const int entry = below * l.windows + w;
+    if (entry >= in.sfbCnt || bandCoded(in, *g, entry)) continue;
+    int best = in.sfbOffset[entry];
+    for (int i = best; i < in.sfbOffset[entry + 1]; ++i) {
+      if (std::fabs(in.spectrum[i]) > std::fabs(in.spectrum[best])) best = i;
+    }
+    g->quantised[best] = in.spectrum[best] < 0.0f ? -1 : 1;
+  }
+}
+
+// The merged bands carry their positions; returns in firstEmpty each window's first band
+// above the last coded line.
+void writeIntensityScf(const PsyOutChannel& in, const GranuleChannel& g, const IntensityScf& is,
+                       int* scf, int* firstEmpty) {
+  const IntensityLayout l = intensityLayout(in);
+  for (int w = 0; w < l.windows; ++w) {
+    int last = -1;
+    for (int b = 0; b <= l.coded && b * l.windows + w < in.sfbCnt; ++b) {
+      if (bandCoded(in, g, b * l.windows + w)) last = b;
+    }
+    firstEmpty[w] = last + 1;
+    for (int b = last + 1; b < l.coded; ++b)
+      scf[b * l.windows + w] = is.positions[b * l.windows + w];
+  }
+}
+
 void silence(GranuleChannel* g, ChannelLoop* c) {
   for (int& v : g->quantised) v = 0;
   for (int& s : c->scf) s = kNoScf;
@@ -47,12 +104,13 @@ void silence(GranuleChannel* g, ChannelLoop* c) {
 
 // Quantises and counts one channel at its current gain.
 void codeChannel(QCState* qc, const PsyOutChannel& in, const float* expSpec, ChannelLoop* c,
-                 GranuleChannel* g) {
+                 GranuleChannel* g, const IntensityScf* intensity) {
   for (int b = 0; b < kMaxSfbEntries; ++b) g->scalefactors[b] = c->scf[b] == kNoScf ? 0 : c->scf[b];
   const int largest =
       mp3QuantizeSpectrum(in.spectrum, expSpec, in.sfbOffset, in.sfbCnt, c->scf, *g, g->quantised);
   c->overflow = largest > kLargestQuantised;
   if (c->overflow) return;
+  if (intensity) closeIntensityGap(in, *intensity, g);
   // Bands above the last one with a line cost no scalefactor.
   int scf[kMaxSfbEntries];
   std::copy(c->scf, c->scf + kMaxSfbEntries, scf);
@@ -66,13 +124,17 @@ void codeChannel(QCState* qc, const PsyOutChannel& in, const float* expSpec, Cha
     }
   }
   for (int b = last + 1; b < kMaxSfbEntries; ++b) scf[b] = kNoScf;
+  const bool mpeg1 = qc->settings.version == kMpeg1;
+  int firstEmpty[3] = {0, 0, 0};
+  if (intensity) writeIntensityScf(in, *g, *intensity, scf, firstEmpty);
   int sizes[4] = {}, lengths[4] = {};
-  if (qc->settings.version == kMpeg1) {
+  if (mpeg1) {
     g->scalefac_compress = findScfCompressMPEG1(g->block_type, scf, sizes, lengths);
   } else {
-    const int isStart[3] = {0, 0, 0};
-    g->scalefac_compress =
-        findScfCompressMPEG2(0, g->block_type, scf, g->preflag, sizes, lengths, isStart, in.sfbCnt);
+    g->scalefac_compress = findScfCompressMPEG2(intensity ? 1 : 0, g->block_type, scf, g->preflag,
+                                                sizes, lengths, firstEmpty, in.sfbCnt);
+    // The positions step by 2^(-1/2): intensity scale 1, the compress value's lowest bit.
+    if (intensity) g->scalefac_compress += 1;
   }
   int at = 0;
   for (int p = 0; p < 4; ++p) {
@@ -170,6 +232,9 @@ int QCMain(QCState* qc, PsyOut* psy, GranuleChannel* out, const QCBudget& budget
                  kMaxGranuleBits - budget.ancillaryBits / n);
   }
 
+  // Intensity positions travel in the right channel's scalefactors.
+  const bool intensityFrame = n == 2 && psy->isUsed;
+  const IntensityScf intensity{psy->isStartWindow, psy->isPosition};
   float* expSpec[2] = {qc->expSpec.get(), qc->expSpec.get() + kGranuleLines};
   for (int ch = 0; ch < n; ++ch) calcExpSpec(psy->channel[ch].spectrum, expSpec[ch], kGranuleLines);
 
@@ -177,7 +242,8 @@ int QCMain(QCState* qc, PsyOut* psy, GranuleChannel* out, const QCBudget& budget
     int total = 0;
     bool overflow = false;
     for (int ch = 0; ch < n; ++ch) {
-      codeChannel(qc, psy->channel[ch], expSpec[ch], &loop[ch], &out[ch]);
+      codeChannel(qc, psy->channel[ch], expSpec[ch], &loop[ch], &out[ch],
+                  ch == 1 && intensityFrame ? &intensity : nullptr);
       overflow |= loop[ch].overflow;
       total += loop[ch].overflow ? 0 : loop[ch].bits;
     }

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <numeric>
 
 #include "mp3enc/encoder_core.h"
 #include "mp3enc/resampler.h"
+#include "mp3enc/vbri.h"
 
 namespace quillion::mp3enc {
 
@@ -88,6 +90,8 @@ struct VelmoraEnc {
   bool oflOverflow = false;
   float rateRatio = 1.0f;
   bool initFailed = false;
+  // The seek-table builder of a variable-bit-rate stream; constant-rate handles have none.
+  std::unique_ptr<CVbri, decltype(&VbriDelete)> vbri{nullptr, &VbriDelete};
   const VelmoraEnc* self = nullptr;
 };
 
@@ -376,6 +380,20 @@ int TESK_VelmoraEnc_Free(VelmoraEnc* handle) {
   smpl_resampler_fo_destruct(&handle->resampler);
   handle->self = nullptr;
   delete handle;
+  return kEncOk;
+}
+
+int TESK_VelmoraEnc_GetVBRIndexTable(VelmoraEnc* handle, std::uint8_t* buffer, int size,
+                                     int* length) {
+  if (!valid(handle)) return kEncInvalid;
+  if (!buffer || !length || size <= 0) return kEncBadParameter;
+  *length = 0;
+  // Nothing written (no builder, no frame seen, too small a buffer) is a failure, never 0.
+  if (!handle->vbri ||
+      VbriGetIndexTable(handle->vbri.get(), buffer, static_cast<std::size_t>(size), length) != 1) {
+    *length = 0;
+    return kEncBadParameter;
+  }
   return kEncOk;
 }
 

@@ -56,6 +56,8 @@ std::vector<SideInfoFrame> readSideInfo(const std::vector<std::uint8_t>& s) {
     if (at + length > s.size()) break;
     SideInfoFrame f;
     f.channels = mode == 3 ? 1 : 2;
+    f.mode = mode;
+    f.modeExtension = (s[at + 3] >> 4) & 3;
     f.granules = mpeg1 ? 2 : 1;
     BitReader r(s.data() + at + 4 + (crc ? 2 : 0), length);
     r.read(mpeg1 ? 9 : 8);                                                  // main_data_begin

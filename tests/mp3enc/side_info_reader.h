@@ -21,6 +21,8 @@ struct SideInfoGranule {
 
 struct SideInfoFrame {
   int channels = 0;
+  int mode = 0;           // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+  int modeExtension = 0;  // joint stereo: 2 mid/side, 1 intensity
   int granules = 0;
   std::vector<SideInfoGranule> granule;  // granule-major: [gr * channels + ch]
 };

@@ -24,6 +24,8 @@ struct EncoderConfig {
   std::int32_t nuansdroMode = 1;
   std::int32_t pcmResolution = 16;
   std::int32_t ancillaryBitrate = 0;
+  // Narrows the stereo image of the input when the bit demand is high (two channels only).
+  std::int32_t stereoPreProcessing = 0;
 };
 
 // What the handle reads from the core after Open.

@@ -38,6 +38,20 @@ struct PsyChannel {
   float sfbThreshold[kMaxSfbEntries] = {};
   float preEchoMemory[kLongBands] = {};
   float shortSpectrum[3][kShortWindowLines] = {};
+  // Channel 0 keeps the mid energies, channel 1 the side energies (same layout as sfbEnergy).
+  float msEnergy[kMaxSfbEntries] = {};
+};
+
+// What the stereo tools carry from granule to granule.
+struct PsyStereo {
+  int isFrameDecision = 0;  // granule 0's intensity choice, kept for granule 1
+  int msPrevious = 0;       // the last M/S decision
+  int isStart[3] = {};
+  int isPosition[kMaxSfbEntries] = {};  // long: 22; short: entry 3b + w
+  float kL[kMaxSfbEntries] = {};
+  float kR[kMaxSfbEntries] = {};
+  float cross[kMaxSfbEntries] = {};
+  int previousKind[2] = {-1, -1};  // block kind each channel had, -1 before the first
 };
 
 struct PsyData {
@@ -46,6 +60,7 @@ struct PsyData {
   int polyOffset = 0;
   PsyConfiguration config[2];  // long, short
   PsyChannel channel[2];
+  PsyStereo stereo;
   InputBufferPtr input;
 };
 
@@ -55,6 +70,8 @@ struct PsyData {
 [[nodiscard]] int PsyInit(PsyData* psy, const PsySettings* settings);
 void PsyDelete(PsyData* psy);
 int psyFeedInputBufferFloat(PsyData* psy, const float* pairs, int pairCount);
+// The interleaved pairs the filter bank analyses next.
+float* psyGetInputBufferFloat(PsyData* psy);
 // One granule; returns its total perceptual entropy. Both channels take one window unless
 // independent is non-zero.
 float psyMain(PsyData* psy, int granule, PsyOut* out, int independent);

@@ -70,6 +70,11 @@ int TESK_VelmoraEnc_FeedAncData(VelmoraEnc* handle, const std::uint8_t* bytes, i
 int TESK_VelmoraEnc_EncodeFrame(VelmoraEnc* handle, float* samples, int* count, int* wanted,
                                 int outputSize, std::uint8_t* output, int* produced);
 int TESK_VelmoraEnc_Free(VelmoraEnc* handle);
+// Writes the VBRI header frame into buffer (length out: its bytes). 4 for a handle that is not
+// valid; 2 when nothing was written: null arguments, a handle without a seek-table builder
+// (constant bit rate), no frame seen yet or a buffer below the header frame's length.
+int TESK_VelmoraEnc_GetVBRIndexTable(VelmoraEnc* handle, std::uint8_t* buffer, int size,
+                                     int* length);
 EncoderLibraryInfo TESK_VelmoraEnc_GetLibraryInfo(EncoderLibraryInfo* out);
 
 int TESK_VelmoraEnc_OflOn(VelmoraEnc* handle, int on);
