@@ -454,7 +454,9 @@ TEST_F(DriveBurn, RunsThatCannotFinishReportTheirFailure) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestThreads::instance().reset();
-    writeFiles(source_, kLayout);  // whole again
+    // Whole again, and listed again: a file written after it was listed is a changed file.
+    writeFiles(source_, kLayout);
+    tree_ = treeFromFolder(source_);
     auto drive = plug("d", 0x11, c.capacity);
     env_.start();
     BP_RuntimeSharedData* shared = nullptr;
