@@ -104,6 +104,7 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
         Input::Insertion{0, in.video.sequenceHeader, in.video.sequenceHeaderSize, 0, false};
   }
   if (mux.scan && &in == mux.videos[0]) {
+    if (in.pushed) locatePushedPicture(mux, in);
     buildScanBlock(in.scanBlock);
     if (in.unit.scanOffset >= 0) {
       // The picture carries scan information of its own: its fields are filled in place.

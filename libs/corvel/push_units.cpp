@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "push_units.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "bufstream.h"
@@ -9,6 +10,7 @@
 #include "pack_writers.h"
 #include "run.h"
 #include "stream_headers.h"
+#include "unit_readers.h"
 
 namespace quillion::corvel {
 namespace {
@@ -331,6 +333,27 @@ std::int32_t checkInputReady(mpeg_m_muxer& mux) {
     }
   }
   return 0;
+}
+
+void locatePushedPicture(mpeg_m_muxer& mux, Input& in) {
+  // Where the picture header and any scan information lie: before the first slice, so
+  // within the first bytes of the unit, which are next in the producer's stream.
+  const std::uint32_t window =
+      std::min({in.unit.size, in.es->chunksize(in.es), in.es->usable_bytes(in.es)});
+  const std::uint8_t* head = window ? in.es->request(in.es, window) : nullptr;
+  if (!head) return;
+  bufstream* view = new_fifo_buf(window + 2, 2);
+  if (!view) return;
+  if (view->copybytes(view, const_cast<std::uint8_t*>(head), window) == window) {
+    VideoUnitReader reader(view + 1, in.video, 0, mux.services);
+    reader.findScanBlocks(true);
+    AccessUnit found;
+    if (reader.next(found) == VideoUnitReader::Result::unit && found.pictureType == 1) {
+      in.unit.pictureOffset = found.pictureOffset;
+      in.unit.scanOffset = found.scanOffset;
+    }
+  }
+  free_fifo_buf(view);
 }
 
 }  // namespace quillion::corvel

@@ -25,6 +25,10 @@ std::int32_t subpicUnitCallback(bufstream* bs, std::uint32_t offset, std::uint32
 // ended when its producer said no more will come, or when Done is flushing.
 bool takePushedUnit(mpeg_m_muxer& mux, Input& in, AccessUnit& unit);
 
+// Fills the picture and scan-information offsets of a pushed I picture that just became the
+// input's current unit, from its first bytes in the producer's stream.
+void locatePushedPicture(mpeg_m_muxer& mux, Input& in);
+
 // 0 when every live input has its look-ahead queued; otherwise the starved kinds (1 video,
 // 2 audio, 32 subpicture), or 8 when nothing at all is queued.
 std::int32_t checkInputReady(mpeg_m_muxer& mux);
