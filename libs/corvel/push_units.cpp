@@ -84,7 +84,8 @@ bool isSideNotice(std::uint32_t code) {
 
 std::int32_t pictureDone(mpeg_m_muxer& mux, Input& in, const void* data, std::uint32_t size) {
   std::uint32_t w[8];
-  if (!noticeWords(data, size, w, 8)) return -1;
+  // A unit without bytes could never be written: the engine would wait on it for ever.
+  if (!noticeWords(data, size, w, 8) || w[0] == 0) return -1;
   PushState& st = in.push;
   std::uint64_t dts = joined(w[4], w[5]);
   std::uint64_t pts = joined(w[6], w[7]);
@@ -128,7 +129,7 @@ std::int32_t pictureDone(mpeg_m_muxer& mux, Input& in, const void* data, std::ui
 
 std::int32_t shortUnitDone(mpeg_m_muxer& mux, Input& in, const void* data, std::uint32_t size) {
   std::uint32_t w[3];
-  if (!noticeWords(data, size, w, 3)) return -1;
+  if (!noticeWords(data, size, w, 3) || w[0] == 0) return -1;
   const std::uint32_t r[4] = {w[0], w[1], w[2], w[0]};
   if (!queueRecord(in, r, kShortRecordSize)) return -1;
   return runForNotice(mux);
