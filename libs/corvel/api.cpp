@@ -317,6 +317,8 @@ std::int32_t mpegOutMuxDone(mpeg_m_muxer* mux, std::int32_t abort) {
 void mpegOutMuxAuxinfo(mpeg_m_muxer* mux, std::uint32_t value, std::uint32_t code, void* data,
                        std::uint32_t size) {
   if (!mux) return;
+  // In push mode runs go on on the producers' threads: a side notice waits its turn.
+  const std::lock_guard held(mux->pushLock);
   if (code == 0xD0000) {
     quillion::corvel::applySizeNotice(*mux, value);
   } else if (code == 0xE0010) {

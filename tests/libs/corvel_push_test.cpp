@@ -380,6 +380,34 @@ TEST(CorvelPushDone, DoneMultiplexesWhatIsQueuedAndAbortWritesNoEnd) {
   }
 }
 
+TEST(CorvelPushDone, FinalUnitNoticeMultiplexesTheRestOfItsStream) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  Job job;
+  ASSERT_NO_FATAL_FAILURE(prepareJob(kCases[0], job));
+  PushRun run(job);
+  ASSERT_EQ(run.init, 0);
+  printed().clear();
+  // Audio is held back, so the runs stop early and most pictures wait in the queue.
+  ASSERT_EQ(run.video->pushAll(), 0);
+  while (run.audio->pushed() < run.audio->unitCount() / 3) ASSERT_EQ(run.audio->pushNext(), 0);
+  const std::size_t before = run.output.bytes.size();
+  std::vector<std::uint8_t> video;
+  run.output.refuse = [&](const std::uint8_t* p, std::uint32_t n) {
+    // Video packets (stream 0xE0) in the packs written from here on.
+    for (std::uint32_t i = 0; i + 4 <= n; ++i)
+      if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xE0) video.push_back(1);
+    return false;
+  };
+  ASSERT_EQ(run.video->reader()->auxinfo(run.video->reader(), 0, 0xE0004, nullptr, 0), 0);
+  EXPECT_GT(run.output.bytes.size(), before);
+  EXPECT_FALSE(video.empty());
+  run.output.refuse = nullptr;
+  ASSERT_EQ(run.audio->pushAll(), 0);
+  EXPECT_EQ(run.audio->end(), 0);
+  EXPECT_EQ(mpegOutMuxDone(run.mux, 0), 0);
+  EXPECT_TRUE(printed().errors.empty()) << printed().errors[0];
+}
+
 TEST(CorvelPushApi, RefusedSetUps) {
   mpeg_m_settings settings{};
   ASSERT_NE(mpegOutMuxDefaults(&settings, 2), nullptr);
