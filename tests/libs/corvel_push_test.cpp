@@ -5,6 +5,7 @@
 // The readiness rule, the failed flag and the flush at Done are checked on the same streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -406,6 +407,77 @@ TEST(CorvelPushDone, FinalUnitNoticeMultiplexesTheRestOfItsStream) {
   EXPECT_EQ(run.audio->end(), 0);
   EXPECT_EQ(mpegOutMuxDone(run.mux, 0), 0);
   EXPECT_TRUE(printed().errors.empty()) << printed().errors[0];
+}
+
+// A subpicture unit: its length, the offset of its control sequence, then one control
+// sequence that starts the display and ends.
+std::vector<std::uint8_t> subpictureUnit(std::uint8_t fill, std::size_t size) {
+  std::vector<std::uint8_t> u = {0x00, 0x0C, 0x00, 0x06, fill, fill,
+                                 0x00, 0x00, 0x00, 0x06, 0x01, 0xFF};
+  u.resize(size, fill);
+  u[0] = static_cast<std::uint8_t>(size >> 8);
+  u[1] = static_cast<std::uint8_t>(size);
+  return u;
+}
+
+// Inputs added one by one to a stream output: video and subpictures pushed give what the
+// file-mode job makes of the video and a subpicture file with the same units and times.
+TEST(CorvelPushSubpictures, AddedStreamsGiveTheFileModeStream) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m2v", kMpeg2Video);
+  const std::vector<std::vector<std::uint8_t>> units = {
+      subpictureUnit(0x11, 12), subpictureUnit(0x44, 5000), subpictureUnit(0x22, 12)};
+  const std::uint64_t times[] = {13500000, 27000000, 40500000};
+  std::vector<std::uint8_t> file, es;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    for (int b = 7; b >= 0; --b) file.push_back(static_cast<std::uint8_t>(times[i] >> (8 * b)));
+    file.insert(file.end(), units[i].begin(), units[i].end());
+    es.insert(es.end(), units[i].begin(), units[i].end());
+  }
+  writeFile(dir.file("s.sub"), file);
+  mpeg_m_settings settings{};
+  ASSERT_NE(mpegOutMuxDefaults(&settings, 2), nullptr);
+  printed().clear();
+  const auto out = dir.file("file.mpg");
+  const MuxOutcome o = muxFiles(
+      settings,
+      {{video, STREAM_KIND_VIDEO, 0, 0}, {dir.file("s.sub"), STREAM_KIND_SUBPICTURE | 8u, 0, 0}},
+      out);
+  ASSERT_EQ(o.run, 0) << (printed().errors.empty() ? "" : printed().errors[0]);
+
+  Producer pictures(video, STREAM_KIND_VIDEO, settings.pulldown);
+  bufstream* subpictures = new_fifo_buf(65536, 4097);
+  ASSERT_NE(subpictures, nullptr);
+  MemoryOutput output;
+  mpeg_m_muxer* mux = mpegOutMuxNew(collectingRc, &settings);
+  ASSERT_NE(mux, nullptr);
+  ASSERT_EQ(mpegOutMuxInitStream(mux, nullptr, output.stream()), 0);
+  stream_settings v{}, sp{};
+  v.kind = STREAM_KIND_VIDEO;
+  sp.kind = STREAM_KIND_SUBPICTURE;
+  ASSERT_EQ(mpegOutMuxAddStream(mux, &v, pictures.reader()), 0);
+  ASSERT_EQ(mpegOutMuxAddStream(mux, &sp, subpictures + 1), 0);
+  ASSERT_EQ(subpictures->copybytes(subpictures, es.data(), static_cast<std::uint32_t>(es.size())),
+            es.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    std::uint32_t w[3] = {static_cast<std::uint32_t>(units[i].size()),
+                          static_cast<std::uint32_t>(times[i]),
+                          static_cast<std::uint32_t>(times[i] >> 32)};
+    EXPECT_EQ(subpictures->auxinfo(subpictures, 0, 0xF0004, w, sizeof w), 0);
+  }
+  EXPECT_EQ(subpictures->auxinfo(subpictures, 0, kStreamEnd, nullptr, 0), 0);
+  EXPECT_EQ(pictures.pushAll(), 0);
+  EXPECT_EQ(pictures.end(), 0);
+  EXPECT_EQ(mpegOutMuxDone(mux, 0), 0);
+  mpegOutMuxFree(mux);
+  free_fifo_buf(subpictures);
+  EXPECT_TRUE(printed().errors.empty()) << printed().errors[0];
+  EXPECT_TRUE(output.bytes == readFile(out));
+  const std::uint8_t privateStream[4] = {0, 0, 1, 0xBD};
+  EXPECT_NE(std::search(output.bytes.begin(), output.bytes.end(), privateStream, privateStream + 4),
+            output.bytes.end())
+      << "the subpictures are in the stream";
 }
 
 TEST(CorvelPushApi, RefusedSetUps) {
