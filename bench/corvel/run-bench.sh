@@ -2,14 +2,14 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the Corvel benchmark (Release), makes 60-second Video CD and MPEG-2 elementary
 # streams and multiplexes each pair with Corvel and ffmpeg (-c copy),
-# reporting time, MB/s of input and peak memory (GNU time).
+# reporting time, MB/s of input and peak memory (GNU time), then push mode beside file mode.
 #   bench/corvel/run-bench.sh [seconds]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build="$top/build-bench"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLION_BUILD_BENCH=ON \
   -DQUILLION_BUILD_TESTS=OFF -DQUILLION_BUILD_GUI=OFF >/dev/null
-cmake --build "$build" --target corvel_bench -j "${JOBS:-4}" >/dev/null
+cmake --build "$build" --target corvel_bench corvel_push_bench -j "${JOBS:-4}" >/dev/null
 seconds=${1:-60}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -21,6 +21,9 @@ ff -f lavfi -i "sine=f=997:sample_rate=44100:d=$seconds" -c:a mp2 -b:a 224k -f m
 ff -f lavfi -i "testsrc=size=720x576:rate=25:duration=$seconds" -c:v mpeg2video -b:v 6000k \
   -g 12 -bf 2 -f mpeg2video v.m2v
 ff -f lavfi -i "sine=f=440:sample_rate=48000:d=$seconds" -c:a mp2 -b:a 192k -f mp2 a48.mp2
+# Push mode needs the rate in the sequence header, as an encoder feeding it writes it.
+ff -f lavfi -i "testsrc=size=720x576:rate=25:duration=$seconds" -c:v mpeg2video -b:v 6000k \
+  -minrate 6000k -maxrate 6000k -bufsize 1835008 -g 12 -bf 2 -f mpeg2video v-cbr.m2v
 
 measure() {  # label, command...
   local label=$1
@@ -43,3 +46,7 @@ bytes=$(($(stat -c %s v.m2v) + $(stat -c %s a48.mp2)))
 echo "MPEG-2 pair, $((bytes / 1000000)) MB of elementary streams"
 measure "corvel (MPEG-2 program)" "$build/bench/corvel/corvel_bench" 2 corvel-ps.mpg v.m2v 6000000 a48.mp2
 measure "ffmpeg -f vob" ffmpeg -nostdin -v error -y -i v.m2v -i a48.mp2 -c copy -f vob ff-ps.vob
+
+echo "Push mode beside file mode (into memory; the producer's fifo writes included)"
+"$build/bench/corvel/corvel_push_bench" 1 v.m1v a44.mp2
+"$build/bench/corvel/corvel_push_bench" 2 v-cbr.m2v a48.mp2

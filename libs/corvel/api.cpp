@@ -8,6 +8,7 @@
 #include "engine.h"
 #include "inputs.h"
 #include "muxer.h"
+#include "run.h"
 #include "services.h"
 #include "settings.h"
 
@@ -38,7 +39,6 @@ std::int32_t MuxSemaphore::post() {
 namespace {
 
 constexpr std::uint32_t kOutputBuffer = 32768;
-constexpr int kProgressSteps = 500;
 
 // This build writes the program-stream profiles that need no DVD navigation.
 bool typeSupported(std::int32_t type) {
@@ -50,30 +50,6 @@ std::int32_t initOutput(mpeg_m_muxer& mux, const mux_output_info* info) {
   quillion::corvel::setUpOutput(mux, info);
   return 0;
 }
-
-// Holds the busy counter for one run; a run that finds it taken does nothing.
-class RunGuard {
- public:
-  explicit RunGuard(mpeg_m_muxer& mux) : mux_(mux) {
-    mux_.semaphore.wait();
-    entered_ = mux_.busy == 0;
-    if (entered_) mux_.busy = 1;
-    (void)mux_.semaphore.post();
-  }
-  ~RunGuard() {
-    if (!entered_) return;
-    mux_.semaphore.wait();
-    --mux_.busy;
-    (void)mux_.semaphore.post();
-  }
-  RunGuard(const RunGuard&) = delete;
-  RunGuard& operator=(const RunGuard&) = delete;
-  bool entered() const { return entered_; }
-
- private:
-  mpeg_m_muxer& mux_;
-  bool entered_ = false;
-};
 
 }  // namespace
 
@@ -253,50 +229,96 @@ std::int32_t mpegOutMuxInitNames(mpeg_m_muxer* mux, const char* output_name,
   return 0;
 }
 
-std::int32_t mpegOutMux(mpeg_m_muxer* mux) {
+std::int32_t mpegOutMuxInit(mpeg_m_muxer* mux, bufstream* output, bufstream* audio,
+                            bufstream* video) {
   if (!mux) return kResultFailure;
-  if (mux->videoCount + mux->audioCount == 0) {
-    mux->services.error("M003:No input filenames were specified");
+  if (!output) {
+    mux->services.error("M015:An output stream must be specified");
     return kResultFailure;
   }
-  RunGuard guard(*mux);
-  if (!guard.entered()) return 0;
-  if (!mux->prepared) {
-    std::int32_t r = quillion::corvel::readFirstUnits(*mux);
-    if (r == 0) r = quillion::corvel::setupTiming(*mux);
-    if (r != 0) return r;
-    mux->prepared = true;
+  if (!audio && !video) {
+    mux->services.error("M016:At least one input stream must be specified");
+    return kResultFailure;
   }
-  int steps = 0;
-  while (quillion::corvel::anyUnitPending(*mux)) {
-    const std::int32_t r = quillion::corvel::muxStep(*mux);
-    if (r != 0) return r;
-    if (++steps % kProgressSteps == 0) {
-      mux->services.progress("Multiplexing access unit %d", steps);
-      if (mux->services.yield() != 0) return kResultFailure;
-    }
+  if (initOutput(*mux, nullptr) != 0) return kResultFailure;
+  mux->push = true;
+  mux->output = output;
+  mux->outputOwned = false;
+  const mpeg_m_settings& w = mux->settings;
+  const auto add = [mux](bufstream* es, std::uint32_t kind, std::int32_t delay,
+                         std::int32_t buffer) {
+    if (!es) return true;
+    stream_settings s{};
+    s.delay_ms = static_cast<std::uint32_t>(delay);
+    s.buffer_size = static_cast<std::uint32_t>(buffer);
+    s.kind = kind;
+    return quillion::corvel::openPushedInput(*mux, s, es) == 0;
+  };
+  if (!add(video, STREAM_KIND_VIDEO, w.video_delay, w.video_buffer_size) ||
+      !add(audio, STREAM_KIND_AUDIO, w.audio1_delay, 0)) {
+    (void)mpegOutMuxDone(mux, 1);
+    return kResultFailure;
   }
   return 0;
 }
 
+std::int32_t mpegOutMuxInitStream(mpeg_m_muxer* mux, const mux_output_info* info,
+                                  bufstream* output) {
+  if (!mux) return kResultFailure;
+  if (!output) {
+    mux->services.error("M015:An output stream must be specified");
+    return kResultFailure;
+  }
+  if (initOutput(*mux, info) != 0) return kResultFailure;
+  mux->push = true;
+  mux->output = output;
+  mux->outputOwned = false;
+  return 0;
+}
+
+std::int32_t mpegOutMuxAddStream(mpeg_m_muxer* mux, const stream_settings* settings,
+                                 bufstream* input) {
+  if (!mux) return kResultFailure;
+  if (!input) {
+    mux->services.error("Invalid input stream parameter");
+    return kResultFailure;
+  }
+  if (!settings) {
+    mux->services.error("Invalid stream_settings parameter");
+    return kResultFailure;
+  }
+  const std::lock_guard held(mux->pushLock);
+  return quillion::corvel::openPushedInput(*mux, *settings, input);
+}
+
+std::int32_t mpegOutMux(mpeg_m_muxer* mux) {
+  if (!mux) return kResultFailure;
+  if (mux->push) return quillion::corvel::runPushed(*mux);
+  if (mux->videoCount + mux->audioCount == 0) {
+    mux->services.error("M003:No input filenames were specified");
+    return kResultFailure;
+  }
+  return quillion::corvel::runFileJob(*mux);
+}
+
 std::int32_t mpegOutMuxDone(mpeg_m_muxer* mux, std::int32_t abort) {
   if (!mux) return kResultFailure;
-  if (mux->prepared && !abort && mux->output) {
-    quillion::corvel::flushIndexRecords(*mux);
-    (void)quillion::corvel::writeProgramEnd(*mux);
-    if (mux->scan && !mux->scan->flush())
-      mux->services.error("M026:Unable to write the last pack to program file");
-  }
+  const std::lock_guard held(mux->pushLock);
+  (void)quillion::corvel::flushAtDone(*mux, abort != 0);
   quillion::corvel::releaseScanOffsets(*mux);
   quillion::corvel::closeInputs(*mux, abort != 0);
   if (mux->output && mux->outputOwned) (void)close_file_buf(mux->output, abort);
   static_cast<quillion::corvel::MuxJob&>(*mux) = quillion::corvel::MuxJob{};
+  mux->lookAgain = false;
+  mux->failed = false;
   return 0;
 }
 
 void mpegOutMuxAuxinfo(mpeg_m_muxer* mux, std::uint32_t value, std::uint32_t code, void* data,
                        std::uint32_t size) {
   if (!mux) return;
+  // In push mode runs go on on the producers' threads: a side notice waits its turn.
+  const std::lock_guard held(mux->pushLock);
   if (code == 0xD0000) {
     quillion::corvel::applySizeNotice(*mux, value);
   } else if (code == 0xE0010) {

@@ -122,6 +122,20 @@ QUILLION_MPEG_EXPORT int32_t mpegOutMuxAddFileBS(mpeg_m_muxer* muxer,
                                                  struct bufstream* es, struct bufstream* units,
                                                  int32_t bit_rate);
 /* Runs the whole job in file mode. */
+/* Push mode: producers write elementary-stream bytes into the given readers' fifos and
+ * announce each finished access unit through the stream's auxinfo notices (video 0xF0001
+ * with 8 words {size, picture word (low 16 bits: coding type), 2 words carried, decoding
+ * time 64 bits, presentation time 64 bits, 27 MHz}, headers 0x1B3 {.., frame-rate code},
+ * 0x1B8, 0x100 {.., temporal reference, repeat value}, 0x1B7; audio 0xF0002 and subpicture
+ * 0xF0004 with 3 words {size, presentation time 64 bits}; 0xF0080 ends a stream). Every
+ * completed unit runs the multiplexer on the producer's thread. */
+QUILLION_MPEG_EXPORT int32_t mpegOutMuxInit(mpeg_m_muxer* muxer, struct bufstream* output,
+                                            struct bufstream* audio, struct bufstream* video);
+QUILLION_MPEG_EXPORT int32_t mpegOutMuxInitStream(mpeg_m_muxer* muxer, const mux_output_info* info,
+                                                  struct bufstream* output);
+QUILLION_MPEG_EXPORT int32_t mpegOutMuxAddStream(mpeg_m_muxer* muxer,
+                                                 const stream_settings* settings,
+                                                 struct bufstream* input);
 QUILLION_MPEG_EXPORT int32_t mpegOutMux(mpeg_m_muxer* muxer);
 QUILLION_MPEG_EXPORT int32_t mpegOutMuxDone(mpeg_m_muxer* muxer, int32_t abort);
 QUILLION_MPEG_EXPORT void mpegOutMuxAuxinfo(mpeg_m_muxer* muxer, uint32_t value, uint32_t code,

@@ -7,7 +7,9 @@
 
 #include "bufstream.h"
 #include "index_output.h"
+#include "inputs.h"
 #include "pack_writers.h"
+#include "push_units.h"
 #include "settings.h"
 #include "split_output.h"
 
@@ -26,7 +28,7 @@ constexpr std::uint64_t kH264LeadLimit = 37800000;            // 1.4 s
 constexpr std::uint64_t kH264MaxStdDelay = 270000000;         // 10 s
 
 bool readNext(mpeg_m_muxer& mux, Input& in, AccessUnit& unit) {
-  (void)mux;
+  if (in.pushed) return takePushedUnit(mux, in, unit);
   if (in.kind == InputKind::video) {
     if (!in.videoReader) return false;
     return in.videoReader->next(unit) == VideoUnitReader::Result::unit;
@@ -71,7 +73,8 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
   } else {
     AccessUnit next;
     if (in.ended || !readNext(mux, in, next)) {
-      in.ended = true;
+      // A pushed input without a queued unit may still get one: its reader says when not.
+      if (!in.pushed) in.ended = true;
       in.hasUnit = false;
       in.unitLeft = 0;
       return false;
@@ -101,6 +104,7 @@ bool advanceUnit(mpeg_m_muxer& mux, Input& in) {
         Input::Insertion{0, in.video.sequenceHeader, in.video.sequenceHeaderSize, 0, false};
   }
   if (mux.scan && &in == mux.videos[0]) {
+    if (in.pushed) locatePushedPicture(mux, in);
     buildScanBlock(in.scanBlock);
     if (in.unit.scanOffset >= 0) {
       // The picture carries scan information of its own: its fields are filled in place.
@@ -130,7 +134,7 @@ bool peekUnit(mpeg_m_muxer& mux, Input& in) {
   if (in.ended) return false;
   AccessUnit next;
   if (!readNext(mux, in, next)) {
-    in.ended = true;
+    if (!in.pushed) in.ended = true;
     return false;
   }
   placeInTime(mux, in, next);
@@ -140,8 +144,11 @@ bool peekUnit(mpeg_m_muxer& mux, Input& in) {
 }
 
 std::int32_t readFirstUnits(mpeg_m_muxer& mux) {
+  // Pushed inputs are analysed from their first data, in the order file mode adds them.
+  const auto analyse = [&mux](Input& in) { return completePushedInput(mux, in) == 0; };
   for (int i = 0; i < mux.videoCount; ++i) {
     Input& in = *mux.videos[i];
+    if (!analyse(in)) return kResultFailure;
     if (!advanceUnit(mux, in)) {
       mux.services.error("M021:Unable to read from video units.");
       return 1;
@@ -155,7 +162,8 @@ std::int32_t readFirstUnits(mpeg_m_muxer& mux) {
   const std::uint64_t period = mux.videoCount ? mux.videos[0]->video.framePeriod : 1080000;
   for (int i = 0; i < mux.subpictureCount; ++i) {
     Input& in = *mux.subpictures[i];
-    in.subpictureReader->setPeriod(period);
+    if (!analyse(in)) return kResultFailure;
+    if (in.subpictureReader) in.subpictureReader->setPeriod(period);
     if (!advanceUnit(mux, in)) {
       mux.services.error("M021:Unable to read from subpic units.");
       return 32;
@@ -163,6 +171,7 @@ std::int32_t readFirstUnits(mpeg_m_muxer& mux) {
   }
   for (int i = 0; i < mux.audioCount; ++i) {
     Input& in = *mux.audios[i];
+    if (!analyse(in)) return kResultFailure;
     if (!advanceUnit(mux, in)) {
       mux.services.error("M022:Unable to read from audio units");
       return 2;

@@ -6,6 +6,7 @@
 
 #include "bufstream.h"
 #include "pack_writers.h"
+#include "push_units.h"
 #include "settings.h"
 #include "stream_headers.h"
 #include "subpicture_file.h"
@@ -20,6 +21,7 @@ constexpr std::uint32_t kOptionStill = 1;
 constexpr std::uint32_t kOptionSizeNotice = 2;
 constexpr std::uint32_t kOptionNoScanOffsets = 4;
 constexpr std::uint32_t kOptionSubpictureFile = 8;
+constexpr std::uint32_t kUnitFifoChunk = 4097;
 
 std::uint32_t readU32(const std::uint8_t* p) {
   std::uint32_t v;
@@ -84,7 +86,14 @@ void setVideoBuffer(const mpeg_m_muxer& mux, Input& in) {
 }
 
 void releaseInput(mpeg_m_muxer& mux, Input* in, bool abort) {
-  if (!in->callerOwned) {
+  if (in->pushed) {
+    // The producer's stream outlives the job: later notices must not reach this record.
+    if (in->es && in->es->drive_chain == in) {
+      in->es->auxinfo = in->savedAuxinfo;
+      in->es->drive_chain = in->savedDriveChain;
+    }
+    free_fifo_buf(in->unitFifo);
+  } else if (!in->callerOwned) {
     // The subpicture file reader is finished by its own free.
     if (in->es && in->kind == InputKind::subpicture && (in->params.kind & kOptionSubpictureFile)) {
       in->es->free(in->es);
@@ -125,9 +134,16 @@ std::int32_t refuseInput(mpeg_m_muxer& mux, Input* in, const char* message) {
   return kResultFailure;
 }
 
+// A pushed input's first bytes are looked at in its elementary stream itself: its units
+// reader holds unit records, not stream data.
+bufstream* headerSource(const Input& in) {
+  return in.pushed ? in.es : in.units;
+}
+
 std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
   const std::uint32_t window = 2 * static_cast<std::uint32_t>(packetPayloadPlain(mux, in));
-  if (analyseVideoHeader(in.units, window, in.bitRate, in.video) != 0) return kResultFailure;
+  if (analyseVideoHeader(headerSource(in), window, in.bitRate, in.video) != 0)
+    return kResultFailure;
   if (in.streamId == 0) in.streamId = takeFrom(mux.videoIds);
   // Stream id 0 would write a picture start code where a packet should begin.
   if (in.streamId == 0) return kResultFailure;
@@ -135,6 +151,7 @@ std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
   in.byteRate = in.video.bitRate400 * 50;
   if (in.video.coding == VideoCoding::h264)
     in.byteRate += static_cast<std::uint32_t>(0.1875 * static_cast<double>(in.video.cpbBytes));
+  if (in.pushed) return 0;
   in.videoReader.emplace(in.units, in.video, mux.settings.pulldown, mux.services);
   in.videoReader->findScanBlocks(mux.settings.mux_type == kSvcd && mux.settings.svcd_scan_offsets &&
                                  !(in.params.kind & kOptionNoScanOffsets));
@@ -142,7 +159,7 @@ std::int32_t setUpVideo(mpeg_m_muxer& mux, Input& in) {
 }
 
 std::int32_t setUpAudio(mpeg_m_muxer& mux, Input& in) {
-  if (analyseAudioHeader(in.units, in.bitRate, in.audio) != 0) return kResultFailure;
+  if (analyseAudioHeader(headerSource(in), in.bitRate, in.audio) != 0) return kResultFailure;
   const bool mpegAudio = (in.audio.coding >= kAudioLayer1 && in.audio.coding <= kAudioLayer3) ||
                          in.audio.coding == kAudioAacId1 || in.audio.coding == kAudioAacId0;
   if (mpegAudio) {
@@ -166,18 +183,20 @@ std::int32_t setUpAudio(mpeg_m_muxer& mux, Input& in) {
   // The headers were read through the units reader, so the payload reader has buffered
   // nothing yet: it hands out the stream as it is meant to be, swapped pairs put right and
   // the producer's own header left behind.
+  // A producer's stream has no reader that could swap it: its notice slot is ours.
+  if (in.audio.byteSwapped && in.pushed) return kResultFailure;
   if (in.audio.byteSwapped) (void)in.es->auxinfo(in.es, 0, BUFSTREAM_AUX_BYTE_SWAP, nullptr, 0);
   if (in.audio.headerBytes) {
     std::uint8_t skipped[16];
     if (in.es->copybytes(in.es, skipped, in.audio.headerBytes) != in.audio.headerBytes)
       return kResultFailure;
   }
-  in.audioReader.emplace(in.units, in.audio);
+  if (!in.pushed) in.audioReader.emplace(in.units, in.audio);
   return 0;
 }
 
 std::int32_t setUpSubpicture(mpeg_m_muxer& mux, Input& in) {
-  if (!in.units->request(in.units, 4)) return kResultFailure;
+  if (!headerSource(in)->request(headerSource(in), 4)) return kResultFailure;
   in.privateStream = true;
   if (in.subStreamId == 0) in.subStreamId = takeFrom(mux.subpictureIds, 32);
   if (in.subStreamId == 0) return kResultFailure;
@@ -185,8 +204,37 @@ std::int32_t setUpSubpicture(mpeg_m_muxer& mux, Input& in) {
   in.bufferBytes = kib * 1024;
   in.stdScale = 1;
   in.stdSize = static_cast<std::uint16_t>(kib & 0x1FFF);
-  in.subpictureReader.emplace(in.units, (in.params.kind & kOptionSubpictureFile) != 0);
+  if (!in.pushed)
+    in.subpictureReader.emplace(in.units, (in.params.kind & kOptionSubpictureFile) != 0);
   return 0;
+}
+
+// The stream facts, ids and buffer model of an input, from its first bytes.
+std::int32_t analyseInput(mpeg_m_muxer& mux, Input& in) {
+  std::int32_t r = 0;
+  if (in.kind == InputKind::video)
+    r = setUpVideo(mux, in);
+  else if (in.kind == InputKind::subpicture)
+    r = setUpSubpicture(mux, in);
+  else
+    r = setUpAudio(mux, in);
+  if (r != 0) return r;
+  in.analysed = true;
+  return in.std.create(static_cast<std::int32_t>(in.bufferBytes), mux.services);
+}
+
+// Unit fifo sizes of pushed inputs: records for about one second at the expected rate.
+std::uint32_t unitFifoSize(const Input& in) {
+  const std::uint32_t rate = in.params.expectedRate;
+  switch (in.kind) {
+    case InputKind::video:
+      return rate ? rate / 54 * 72 : 32768;
+    case InputKind::audio:
+      return rate ? rate / 32 * 16 : 262144;
+    case InputKind::subpicture:
+      break;
+  }
+  return rate ? rate / 8 * 16 : 32768;
 }
 
 }  // namespace
@@ -227,8 +275,10 @@ void setUpOutput(mpeg_m_muxer& mux, const mux_output_info* info) {
   mux.sectorSize = static_cast<std::uint32_t>(mux.settings.sector_size);
 }
 
-std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const char* name,
-                       bufstream* es, bufstream* units, std::uint32_t bitRate) {
+namespace {
+
+std::int32_t openAnyInput(mpeg_m_muxer& mux, const stream_settings& settings, const char* name,
+                          bufstream* es, bufstream* units, std::uint32_t bitRate, bool pushed) {
   const StreamParameters params = readStreamSettings(settings);
   InputKind kind;
   if (params.kind & STREAM_KIND_VIDEO) {
@@ -259,6 +309,7 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
     return refuseInput(mux, in, message);
   };
   in->kind = kind;
+  in->owner = &mux;
   in->params = params;
   in->bitRate = bitRate;
   if (in->params.delayMs == 0)
@@ -286,22 +337,33 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
     if (!in->units)
       return refuse(video ? "M008:Unable to open video units file"
                           : "M010:Unable to open audio units file");
+  } else if (pushed) {
+    in->es = es;
+    in->pushed = true;
+    in->callerOwned = true;
+    in->unitFifo = new_fifo_buf(unitFifoSize(*in), kUnitFifoChunk);
+    if (!in->unitFifo) return refuse(nullptr);
+    in->units = in->unitFifo + 1;
   } else {
     in->es = es;
     in->units = units;
     in->callerOwned = true;
   }
-  if (video) {
-    if (setUpVideo(mux, *in) != 0)
-      return refuse("M009:Unable to get the first video header from file");
-  } else if (kind == InputKind::subpicture) {
-    if (setUpSubpicture(mux, *in) != 0)
-      return refuse("M011:Unable to get the first subpic header from file");
-  } else if (setUpAudio(mux, *in) != 0) {
-    return refuse("M011:Unable to get the first audio header from file");
+  // A pushed input is analysed once its first unit is there.
+  if (!pushed) {
+    if (video) {
+      if (setUpVideo(mux, *in) != 0)
+        return refuse("M009:Unable to get the first video header from file");
+    } else if (kind == InputKind::subpicture) {
+      if (setUpSubpicture(mux, *in) != 0)
+        return refuse("M011:Unable to get the first subpic header from file");
+    } else if (setUpAudio(mux, *in) != 0) {
+      return refuse("M011:Unable to get the first audio header from file");
+    }
+    if (in->std.create(static_cast<std::int32_t>(in->bufferBytes), mux.services) != 0)
+      return refuse(nullptr);
+    in->analysed = true;
   }
-  if (in->std.create(static_cast<std::int32_t>(in->bufferBytes), mux.services) != 0)
-    return refuse(nullptr);
   // A still-picture input that asks for it keeps the Super Video CD scan information off.
   if (video && (params.kind & kOptionNoScanOffsets)) mux.settings.svcd_scan_offsets = 0;
   if (video && mux.videoCount == 0 && mux.settings.mux_type == kSvcd &&
@@ -317,6 +379,14 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
     }
     mux.scan = patcher;
   }
+  if (pushed) {
+    in->savedAuxinfo = es->auxinfo;
+    in->savedDriveChain = es->drive_chain;
+    es->drive_chain = in;
+    es->auxinfo = kind == InputKind::video   ? videoUnitCallback
+                  : kind == InputKind::audio ? audioUnitCallback
+                                             : subpicUnitCallback;
+  }
   if (video)
     mux.videos[mux.videoCount++] = in;
   else if (kind == InputKind::subpicture)
@@ -324,6 +394,22 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
   else
     mux.audios[mux.audioCount++] = in;
   return 0;
+}
+
+}  // namespace
+
+std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const char* name,
+                       bufstream* es, bufstream* units, std::uint32_t bitRate) {
+  return openAnyInput(mux, settings, name, es, units, bitRate, false);
+}
+
+std::int32_t openPushedInput(mpeg_m_muxer& mux, const stream_settings& settings, bufstream* es) {
+  return openAnyInput(mux, settings, nullptr, es, nullptr, 0, true);
+}
+
+std::int32_t completePushedInput(mpeg_m_muxer& mux, Input& in) {
+  if (in.analysed) return 0;
+  return analyseInput(mux, in) == 0 ? 0 : kResultFailure;
 }
 
 void applySizeNotice(mpeg_m_muxer& mux, std::uint32_t size) {

@@ -14,6 +14,11 @@ void setUpOutput(mpeg_m_muxer& mux, const mux_output_info* info);
 // From a file name (both readers opened here) or from the caller's two readers. 0 or 16.
 std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const char* name,
                        bufstream* es, bufstream* units, std::uint32_t bitRate);
+// Push mode: the producer writes the elementary stream into `es` and announces its units
+// through the stream's notices. 0 or 16.
+std::int32_t openPushedInput(mpeg_m_muxer& mux, const stream_settings& settings, bufstream* es);
+// A pushed input's stream facts, ids and buffer model, once its first data is queued. 0 or 16.
+std::int32_t completePushedInput(mpeg_m_muxer& mux, Input& in);
 void closeInputs(mpeg_m_muxer& mux, bool abort);
 void releaseScanOffsets(mpeg_m_muxer& mux);
 // Notice 0xD0000: the size of the still pictures the caller will send.

@@ -3,6 +3,7 @@
 // writers share.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include "unit_readers.h"
 
 struct bufstream;
+struct mpeg_m_muxer;
 
 namespace quillion::corvel {
 
@@ -38,6 +40,29 @@ class MuxSemaphore {
 
 enum class InputKind { video, audio, subpicture };
 
+// What a pushed input's notices keep between one unit and the next. Written by the
+// producer's notices under the instance's push lock; `ended` is also read by runs.
+struct PushState {
+  std::atomic<bool> ended{false};  // no further unit will be announced
+  bool finalUnit = false;          // the producer announced the stream's last unit
+  bool sequenceEnd = false;
+  bool unitOpen = false;  // headers of a unit announced that is not complete yet
+  std::uint64_t firstTime = ~std::uint64_t{0};
+  std::uint32_t picturesSoFar = 0;
+  std::uint32_t picturesSinceGroup = 0;
+  std::uint32_t temporalReference = 0;
+  std::uint32_t secondValue = 0;
+  std::uint32_t fieldValue = 0;
+  std::uint32_t sequenceWord3 = 0;
+  std::uint32_t sequenceWord5 = 0;
+  std::uint32_t pendingFlags = 0;  // headers announced for the unit being completed
+  double frameRate = 0;
+  std::uint64_t framePeriod = 0;  // 27 MHz
+  std::uint32_t audioValue = 0;   // of notice 0xFFF00000
+  bool primed = false;            // subpictures: the first look-ahead was there
+  std::uint32_t unitsTaken = 0;   // by the engine (audio and subpicture unit numbers)
+};
+
 // The fields of stream_settings, read from its packed bytes.
 struct StreamParameters {
   std::uint8_t streamId = 0;
@@ -53,11 +78,21 @@ StreamParameters readStreamSettings(const stream_settings& raw);
 
 struct Input {
   InputKind kind = InputKind::video;
+  mpeg_m_muxer* owner = nullptr;
   StreamParameters params;
   std::uint32_t bitRate = 0;  // given at opening, bit/s
   bufstream* es = nullptr;
   bufstream* units = nullptr;
   bool callerOwned = false;
+  // Push mode: `es` is the producer's reader; its notices queue unit records into
+  // `unitFifo`, whose reader is `units`. The reader's own notice slot is given back at close.
+  bool pushed = false;
+  bool analysed = false;  // the stream's first bytes have been analysed
+  bufstream* unitFifo = nullptr;
+  std::int32_t (*savedAuxinfo)(bufstream*, std::uint32_t, std::uint32_t, void*,
+                               std::uint32_t) = nullptr;
+  void* savedDriveChain = nullptr;
+  PushState push;
 
   VideoFacts video;
   AudioFacts audio;
@@ -135,6 +170,8 @@ struct MuxJob {
   std::uint8_t extension[1979] = {};
   bool hasExtension = false;
   bool prepared = false;
+  bool push = false;      // producers push units through notices
+  bool flushing = false;  // Done is multiplexing what is still queued
 
   Input* videos[kMaxVideo] = {};
   int videoCount = 0;
@@ -203,4 +240,9 @@ struct mpeg_m_muxer : quillion::corvel::MuxJob {
   mpeg_m_settings settings{};
   std::int32_t busy = 0;
   quillion::corvel::MuxSemaphore semaphore;
+  // Push mode: producers' notices and the runs they start take turns here; a notice that
+  // arrives during a run on the same thread finds the run busy and asks it to look again.
+  std::recursive_mutex pushLock;
+  bool lookAgain = false;
+  std::atomic<bool> failed{false};  // a run failed; later notices are refused
 };

@@ -33,7 +33,9 @@ TEST(CorvelLibrary, ExportsOnlyItsMuxFunctions) {
                                           "mpegOutMuxInitFile",      "mpegOutMuxInitFileBS",
                                           "mpegOutMuxInitNames",     "mpegOutMuxAddFile",
                                           "mpegOutMuxAddFileBS",     "mpegOutMux",
-                                          "mpegOutMuxDone",          "mpegOutMuxAuxinfo"};
+                                          "mpegOutMuxDone",          "mpegOutMuxAuxinfo",
+                                          "mpegOutMuxInit",          "mpegOutMuxInitStream",
+                                          "mpegOutMuxAddStream"};
   EXPECT_EQ(exported, expected);
 }
 

@@ -4,10 +4,17 @@
 // block: a writer fills it there and confirm moves the part that belongs at the end, a reader
 // gets the end part copied in front of the ring start. One element always stays free, so
 // read == write means empty and never full.
+//
+// The two ends may be used from two threads (a producer writing, a consumer reading): every
+// operation takes the fifo's lock while it reads or moves the indices, and an area handed
+// out by request is only ever free space (writer) or committed data (reader), so the bytes
+// behind it are not shared while the caller works on them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "bufstream.h"
 
@@ -23,6 +30,7 @@ struct Fifo {
   std::uint32_t end = 0;
   std::uint32_t pendingWrite = 0;  // start of the area of the last writer request
   std::uint32_t pendingCount = 0;  // elements handed out by it; 0 when none is open
+  std::mutex lock;
 
   std::uint32_t ringSize() const { return end - wrap; }
   std::uint32_t fill() const { return write >= read ? write - read : ringSize() - (read - write); }
@@ -59,14 +67,19 @@ Fifo& fifoOf(bufstream* bs) {
   return *static_cast<FifoPair*>(bs->implementation)->fifo;
 }
 
+using FifoLock = std::lock_guard<std::mutex>;
+
 // Writer side.
 
 std::uint32_t writerUsable(bufstream* bs) {
-  return fifoOf(bs).room();
+  Fifo& f = fifoOf(bs);
+  const FifoLock held(f.lock);
+  return f.room();
 }
 
 std::uint8_t* writerRequest(bufstream* bs, std::uint32_t n) {
   Fifo& f = fifoOf(bs);
+  const FifoLock held(f.lock);
   f.pendingCount = 0;
   if (n > f.room()) return nullptr;
   const std::uint32_t tail = f.end - f.write;
@@ -84,6 +97,7 @@ std::uint8_t* writerRequest(bufstream* bs, std::uint32_t n) {
 
 std::uint32_t writerConfirm(bufstream* bs, std::uint32_t n) {
   Fifo& f = fifoOf(bs);
+  const FifoLock held(f.lock);
   if (n > f.pendingCount) n = f.pendingCount;
   // Every confirm ends the request, also one that commits nothing.
   if (n == 0) {
@@ -106,6 +120,7 @@ std::uint32_t writerConfirm(bufstream* bs, std::uint32_t n) {
 
 std::uint32_t writerCopy(bufstream* bs, std::uint8_t* p, std::uint32_t n) {
   Fifo& f = fifoOf(bs);
+  const FifoLock held(f.lock);
   const std::uint32_t take = n < f.room() ? n : f.room();
   if (take > 0 && p) f.putRun(p, take);
   f.pendingCount = 0;
@@ -130,11 +145,14 @@ int nothingToFinish(bufstream*, int) {
 // Reader side.
 
 std::uint32_t readerUsable(bufstream* bs) {
-  return fifoOf(bs).fill();
+  Fifo& f = fifoOf(bs);
+  const FifoLock held(f.lock);
+  return f.fill();
 }
 
 std::uint8_t* readerRequest(bufstream* bs, std::uint32_t n) {
   Fifo& f = fifoOf(bs);
+  const FifoLock held(f.lock);
   if (n > f.fill()) return nullptr;
   const std::uint32_t tail = f.end - f.read;
   if (tail >= n) return f.at(f.read);
@@ -146,6 +164,7 @@ std::uint8_t* readerRequest(bufstream* bs, std::uint32_t n) {
 
 std::uint32_t readerConfirm(bufstream* bs, std::uint32_t n) {
   Fifo& f = fifoOf(bs);
+  const FifoLock held(f.lock);
   if (n > f.fill()) n = f.fill();
   f.read = f.advanced(f.read, n);
   return n;
@@ -153,6 +172,7 @@ std::uint32_t readerConfirm(bufstream* bs, std::uint32_t n) {
 
 std::uint32_t readerCopy(bufstream* bs, std::uint8_t* p, std::uint32_t n) {
   Fifo& f = fifoOf(bs);
+  const FifoLock held(f.lock);
   if (n > f.fill() || n == 0 || !p) return 0;
   const std::uint32_t first = n < f.end - f.read ? n : f.end - f.read;
   std::memcpy(p, f.at(f.read), f.bytes(first));
@@ -196,7 +216,7 @@ extern "C" bufstream* new_fifo_buf_elements(std::uint32_t size, std::uint32_t ch
     std::free(buffer);
     return nullptr;
   }
-  *fifo = Fifo{};
+  new (fifo) Fifo;
   fifo->buffer = buffer;
   fifo->bufferBytes = bytes;
   fifo->elementSize = elementSize;
@@ -218,6 +238,7 @@ extern "C" void free_fifo_buf(bufstream* writer) {
   auto* pair = static_cast<FifoPair*>(writer->implementation);
   if (!pair) return;
   std::free(pair->fifo->buffer);
+  pair->fifo->~Fifo();
   std::free(pair->fifo);
   std::free(pair);
 }
@@ -226,6 +247,7 @@ extern "C" std::uint32_t fifo_w_audio_put_8to16(bufstream* writer, const std::ui
                                                 std::uint32_t count) {
   if (!writer || !samples || !writer->implementation) return 0;
   Fifo& f = fifoOf(writer);
+  const FifoLock held(f.lock);
   if (f.elementSize != 2) return 0;
   // Like a copy, a put closes any open writer request: its area may be the very elements the
   // put fills, and a later confirm must not commit it over them.
