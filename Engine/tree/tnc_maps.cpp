@@ -77,8 +77,10 @@ NodeRecord recordOf(FS_Node& node, std::uint32_t parentIndex) {
   r.parentIndex = parentIndex;
   r.pause = node.pauseLength;
   r.title = node.Title();
-  r.path = node.GetFullPathName();
-  if (r.path.empty()) r.path = kNoPath;
+  // Built whole rather than assigned over an empty string: GCC 12 at -O3 takes the
+  // assignment for an overlapping copy.
+  std::string path = node.GetFullPathName();
+  r.path = path.empty() ? std::string(kNoPath) : std::move(path);
   return r;
 }
 
