@@ -4,10 +4,10 @@
 // and BD media, the file systems on the medium.
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "device/command_timeouts.h"
+#include "device/disc_description.h"
 #include "device/disc_replies.h"
 #include "device/gdt_support.h"
 #include "device/medium_probe.h"
@@ -50,40 +50,11 @@ std::uint8_t discTypeOfSession(const std::optional<Toc>& toc, std::uint16_t sess
   return 0xFF;
 }
 
-// The description being built: a header and its tracks.
-struct Description {
-  GDT_DiscInfo header{};
-  std::vector<GDT_OneTrack> tracks;
-
-  void add(GDT_OneTrack t) {
-    if (t.mode == kGDT_ModeAudio) ++header.audioTracks;
-    header.largestTrack = std::max(header.largestTrack, t.length);
-    tracks.push_back(t);
-  }
-
+// The description being built, with the used blocks a drive's disc ends at.
+struct Description : gdt::DiscDescription {
   void finishSizes() {
-    std::vector<std::uint64_t> perSession;
-    for (const auto& t : tracks) {
-      if (t.session >= perSession.size()) perSession.resize(t.session + 1u, 0);
-      perSession[t.session] += t.length;
-    }
-    for (std::uint64_t s : perSession)
-      header.largestSession = std::max<std::uint32_t>(
-          header.largestSession,
-          static_cast<std::uint32_t>(std::min<std::uint64_t>(s, 0xFFFFFFFFu)));
+    sumSessions();
     if (!tracks.empty()) header.usedBlocks = tracks.back().start + tracks.back().length;
-  }
-
-  EngineStatus publish(GDT_DiscInfo** out) const {
-    const std::size_t count = std::min<std::size_t>(tracks.size(), 0xFFFF);
-    auto* info = static_cast<GDT_DiscInfo*>(
-        std::calloc(1, sizeof(GDT_DiscInfo) + count * sizeof(GDT_OneTrack)));
-    if (!info) return kErrOutOfMemory;
-    *info = header;
-    info->trackCount = static_cast<std::uint16_t>(count);
-    if (count) std::memcpy(GDT_Tracks(info), tracks.data(), count * sizeof(GDT_OneTrack));
-    *out = info;
-    return kNoErr;
   }
 };
 

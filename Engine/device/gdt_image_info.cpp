@@ -5,11 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "device/disc_description.h"
 #include "image/bin_cue_parser.h"
 #include "image/cd_image_file.h"
 #include "quillion/GDT.h"
@@ -23,42 +22,12 @@ constexpr std::uint32_t kGapAfterFirstSession = 11'402;
 constexpr std::uint32_t kGapAfterLaterSession = 6'902;
 constexpr std::uint64_t kPlainBlockBytes = 2048;
 
-struct ImageDescription {
-  GDT_DiscInfo header{};
-  std::vector<GDT_OneTrack> tracks;
-
-  void add(const GDT_OneTrack& t) {
-    if (t.mode == kGDT_ModeAudio) ++header.audioTracks;
-    header.largestTrack = std::max(header.largestTrack, t.length);
-    tracks.push_back(t);
-  }
-
-  // Sizes per session and the closed-disc fields every image shares.
+// An image's description: every image is a closed disc.
+struct ImageDescription : quillion::gdt::DiscDescription {
   void finish(std::uint8_t mediumClass) {
     header.mediumClass = mediumClass;
     header.discState = kGDT_DiscClosed;
-    std::vector<std::uint64_t> perSession;
-    for (const auto& t : tracks) {
-      if (t.session >= perSession.size()) perSession.resize(t.session + 1u, 0);
-      perSession[t.session] += t.length;
-    }
-    for (std::uint64_t s : perSession) {
-      header.largestSession = std::max<std::uint32_t>(
-          header.largestSession,
-          static_cast<std::uint32_t>(std::min<std::uint64_t>(s, 0xFFFFFFFFu)));
-    }
-  }
-
-  EngineStatus publish(GDT_DiscInfo** out) const {
-    const std::size_t count = std::min<std::size_t>(tracks.size(), 0xFFFF);
-    auto* info = static_cast<GDT_DiscInfo*>(
-        std::calloc(1, sizeof(GDT_DiscInfo) + count * sizeof(GDT_OneTrack)));
-    if (!info) return kErrOutOfMemory;
-    *info = header;
-    info->trackCount = static_cast<std::uint16_t>(count);
-    if (count) std::memcpy(GDT_Tracks(info), tracks.data(), count * sizeof(GDT_OneTrack));
-    *out = info;
-    return kNoErr;
+    sumSessions();
   }
 };
 
