@@ -26,11 +26,14 @@ void shiftHistory(stream_parser* p) {
   ++p->byte_positions[4];
 }
 
-// True when a byte is at hand, loading the next chunk when the current one is used up.
+// True when a byte is at hand, loading chunks (passing over empty ones) when the current one
+// is used up.
 bool byteAvailable(mpeg_in_info* session, stream_parser* p) {
-  if (p->read < p->end) return true;
-  Load_Next_Chunk(session, p);
-  return !stopped(p) && p->read < p->end;
+  while (p->read >= p->end) {
+    Load_Next_Chunk(session, p);
+    if (stopped(p)) return false;
+  }
+  return true;
 }
 
 }  // namespace stream_parser_detail
