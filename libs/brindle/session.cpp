@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "frame_buffers.h"
+#include "input_open.h"
 #include "resources.h"
 #include "session_ops.h"
 
@@ -53,10 +54,52 @@ void reset_session_state(mpeg_in_info* record) {
   for (picture_buffer& b : p->pictures) b = picture_buffer{};
 }
 
+int prepare_session(mpeg_in_info* record, bool infoMode) {
+  mpeg_in_private* p = record->priv;
+  if (record->use_all_frames && record->external_frame_buffer) {
+    report_error(record,
+                 "An external frame buffer must not be used with the use all frames option");
+    return 1;
+  }
+  p->options = record->options;
+  p->options2 = record->options2;
+  p->parser_buffer_size = record->parser_buffer_size ? record->parser_buffer_size : 1048576;
+  p->private_option = record->private_option;
+  p->info_mode = infoMode ? 1 : 0;
+  p->index_mode = record->quick_scan ? 0 : 1;
+  if (record->fourcc == 0) record->fourcc = default_fourcc(record->options);
+  record->audio_format = 0;
+  record->sequence_header_length = 0;
+  record->audio_header_length = 0;
+  record->video_available = 0;
+  record->audio_available = 0;
+  record->subpictures_available = 0;
+  for (std::uint32_t* word :
+       {&record->audio_stream_mask, &record->video_stream_mask, &record->audio_stream_count,
+        &record->video_stream_count, &record->ac3_stream_mask, &record->ac3_stream_count,
+        &record->sub88_stream_mask, &record->sub88_stream_count, &record->sub90_stream_mask,
+        &record->sub90_stream_count, &record->lpcm_stream_mask, &record->lpcm_stream_count,
+        &record->subpicture_stream_mask, &record->subpicture_stream_count,
+        &record->aes3_stream_mask, &record->aes3_stream_count})
+    *word = 0;
+  for (std::uint32_t* chosen : {&record->chosen_audio_stream, &record->chosen_video_stream,
+                                &record->chosen_subpicture_stream})
+    if (*chosen < 1) *chosen = 1;
+  record->system_stream_type = 0;
+  reset_session_state(record);
+  p->external_frame_buffer = record->external_frame_buffer ? 1 : 0;
+  record->open = 1;
+  return 0;
+}
+
 void close_session(mpeg_in_info* record) {
   if (!record || !record->priv || !record->open) return;
   mpeg_in_private* p = record->priv;
   free_frame_buffers(record);
+  close_info_bufstream(record, &p->video);
+  close_info_bufstream(record, &p->audio);
+  close_info_bufstream(record, &p->subpicture);
+  close_demuxer(record);
   clearParserState(&p->video);
   clearParserState(&p->audio);
   clearParserState(&p->subpicture);

@@ -9,6 +9,7 @@
 
 #include "brindle.h"
 #include "daskin.h"
+#include "framework_loader.h"
 #include "stream_parser.h"
 
 namespace quillion::brindle {
@@ -42,6 +43,50 @@ struct daskin_functions {
   decltype(&mpegDemuxFreeParser) FreeParser;
   decltype(&mpegDemuxClose) Close;
   decltype(&mpegDemuxFree) Free;
+};
+
+// One framework loaded by name and the functions bound from it (null: not bound).
+struct framework_binding {
+  bundle_lib lib;
+  void* functions[18];
+};
+
+// One stream of the demultiplexer's lists.
+struct stream_table_entry {
+  std::uint32_t program;
+  std::uint32_t stream;
+  std::uint32_t pid;
+  std::uint8_t stream_id;
+  std::uint8_t sub_stream_id;
+};
+
+// Capacities of the stream tables, by kind.
+constexpr std::uint32_t kVideoStreams = 16;
+constexpr std::uint32_t kMpegAudioStreams = 32;
+constexpr std::uint32_t kAc3Streams = 8;
+constexpr std::uint32_t kAes3Streams = 8;
+constexpr std::uint32_t kSubStreams = 8;
+constexpr std::uint32_t kLpcmStreams = 8;
+constexpr std::uint32_t kSubpictureStreams = 32;
+
+struct stream_tables {
+  stream_table_entry video[kVideoStreams];
+  stream_table_entry mpeg_audio[kMpegAudioStreams];
+  stream_table_entry ac3[kAc3Streams];
+  stream_table_entry aes3[kAes3Streams];
+  stream_table_entry sub88[kSubStreams];
+  stream_table_entry sub90[kSubStreams];
+  stream_table_entry lpcm[kLpcmStreams];
+  stream_table_entry subpicture[kSubpictureStreams];
+};
+
+// The kind of input, from the file name's extension.
+struct file_kinds {
+  std::uint32_t ifo;
+  std::uint32_t mzl;
+  std::uint32_t vro;
+  std::uint32_t vob;
+  std::uint32_t mxf;
 };
 
 struct index_chunk {
@@ -88,9 +133,19 @@ struct mpeg_in_private {
   std::uint32_t options2;
   std::uint32_t parser_buffer_size;
   std::uint32_t private_option;
+  quillion::brindle::framework_binding frameworks[6];
   quillion::brindle::daskin_functions daskin;
   quillion::brindle::resource_set resources;
   demux_context* demux;
+  void* mxf_demux;
+  quillion::brindle::file_kinds kinds;
+  quillion::brindle::stream_tables streams;
+  std::uint32_t split_mode;
+  std::uint32_t info_mode;
+  std::uint32_t audio_aes3;
+  // Video positions of the input: the first byte and the last.
+  std::uint64_t video_start;
+  std::uint64_t video_end;
   // File facts and the header parser's positions.
   std::uint64_t stream_size;
   std::uint64_t header_start_position;

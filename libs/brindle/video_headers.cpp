@@ -322,7 +322,9 @@ int Get_Next_Header(mpeg_in_info* session, HeaderMode mode) {
     }
     const std::uint32_t code = r.bits(32);
     if (p->error) return 1;
-    if (p->end_flag) return fieldPending ? 0 : 1;
+    // A lone first field at the end still counts as a picture, but only a picture was asked
+    // for: in the other modes the header asked for was not found.
+    if (p->end_flag) return fieldPending && mode == HeaderMode::Picture ? 0 : 1;
 
     if (code == kSequenceHeaderCode) {
       if (!systemStream) setPositionsFromStartCode(p, priv);

@@ -518,6 +518,16 @@ TEST_F(BrindleHeaders, ALoneFirstFieldAtTheEndCountsAsAPicture) {
   EXPECT_EQ(parse(b, HeaderMode::Picture), 0);
 }
 
+TEST_F(BrindleHeaders, ALoneFirstFieldIsNoSequenceOrGopHeader) {
+  for (const HeaderMode mode : {HeaderMode::Sequence, HeaderMode::Gop}) {
+    Bits b;
+    sequenceExtension(b, 0x48, 0, 0);  // MPEG-2 without a sequence header in reach
+    picture(b, 7, 1, 1);
+    EXPECT_EQ(parse(b, mode), 1) << static_cast<int>(mode);
+    EXPECT_EQ(record()->sequence_header_seen, 0u);
+  }
+}
+
 TEST_F(BrindleHeaders, ResizeModeStoresWidth704) {
   Bits b;
   sequenceHeader(b, 352, 3);
