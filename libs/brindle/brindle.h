@@ -337,6 +337,10 @@ QUILLION_MPEG_EXPORT mpeg_in_info* mpegInNew(mpeg_get_rc get_rc, mpeg_in_info* r
 QUILLION_MPEG_EXPORT void mpegInInfoInit(mpeg_in_info* record);
 QUILLION_MPEG_EXPORT void mpegInClose(mpeg_in_info* record);
 QUILLION_MPEG_EXPORT void mpegInFree(mpeg_in_info* record);
+/* Close and reopen the file handles of the session's stream readers, keeping positions. Wake
+ * answers 0, or the first failing result. */
+QUILLION_MPEG_EXPORT void mpegInSleepFiles(mpeg_in_info* record);
+QUILLION_MPEG_EXPORT int32_t mpegInWakeFiles(mpeg_in_info* record);
 QUILLION_MPEG_EXPORT int32_t mpegInOpenExisting(mpeg_in_info* record);
 QUILLION_MPEG_EXPORT void mpegInCloseExisting(mpeg_in_info* record);
 QUILLION_MPEG_EXPORT void mpegInUpdateFiles(mpeg_in_info* record);

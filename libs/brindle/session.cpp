@@ -165,6 +165,30 @@ void mpegInFree(mpeg_in_info* record) {
   session_free(record, record);
 }
 
+void mpegInSleepFiles(mpeg_in_info* record) {
+  if (!record || !record->priv) return;
+  mpeg_in_private* p = record->priv;
+  if (p->demux && p->daskin.SleepParser) {
+    for (stream_parser* parser : {&p->video, &p->audio, &p->subpicture})
+      if (parser->demux_parser != 0) p->daskin.SleepParser(p->demux, parser->demux_parser);
+  }
+  p->asleep = 1;
+}
+
+int32_t mpegInWakeFiles(mpeg_in_info* record) {
+  if (!record || !record->priv) return 0;
+  mpeg_in_private* p = record->priv;
+  if (p->demux && p->daskin.WakeParser) {
+    for (stream_parser* parser : {&p->video, &p->audio, &p->subpicture}) {
+      if (parser->demux_parser == 0) continue;
+      if (const int32_t result = p->daskin.WakeParser(p->demux, parser->demux_parser))
+        return result;
+    }
+  }
+  p->asleep = 0;
+  return 0;
+}
+
 int32_t mpegInOpenExisting(mpeg_in_info* /*record*/) {
   return 0;
 }

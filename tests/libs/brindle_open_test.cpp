@@ -6,6 +6,7 @@
 // empty framework folder and a Daskin that lacks one of its functions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "frameworks.h"
 #include "input_open.h"
 #include "resources.h"
+#include "sequence_capture.h"
 #include "session.h"
 #include "session_ops.h"
 #include "stream_parser.h"
@@ -329,6 +331,106 @@ TEST_F(BrindleOpen, FileKindsByExactExtension) {
     mpegInFree(record_);
     record_ = nullptr;
   }
+}
+
+const char* const kIntraMatrix =
+    "8,16,19,22,26,27,29,34,16,16,22,24,27,29,34,37,19,22,26,27,29,34,34,38,22,22,26,27,29,"
+    "34,37,40,22,26,27,29,32,35,40,48,26,27,29,32,35,40,48,58,26,27,29,34,38,46,56,69,27,29,"
+    "35,38,46,56,69,84";
+const char* const kInterMatrix =
+    "16,17,18,19,20,21,22,23,17,18,19,20,21,22,23,24,18,19,20,21,22,23,24,25,19,20,21,22,23,"
+    "24,25,26,20,21,22,23,24,25,26,27,21,22,23,24,25,26,27,28,22,23,24,25,26,27,28,29,23,24,"
+    "25,26,27,28,29,30";
+
+TEST_F(BrindleOpen, SequenceHeaderCaptureTakesTheStreamsOwnBytes) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  struct CaptureCase {
+    const char* name;
+    std::vector<std::string> matrices;
+  };
+  const CaptureCase cases[] = {
+      {"plain.m2v", {}},
+      {"intra.m2v", {"-intra_matrix", kIntraMatrix}},
+      {"both.m2v", {"-intra_matrix", kIntraMatrix, "-inter_matrix", kInterMatrix}},
+      {"inter.m2v", {"-inter_matrix", kInterMatrix}},
+  };
+  for (const CaptureCase& c : cases) {
+    const auto path = make(
+        c.name, kVideoSource + std::vector<std::string>{"-frames:v", "2", "-c:v", "mpeg2video"} +
+                    c.matrices + std::vector<std::string>{"-f", "mpeg2video"});
+    ASSERT_EQ(open(path), 0) << c.name;
+    ASSERT_EQ(read_sequence_header(record_), 0) << c.name;
+    EXPECT_EQ(record_->sequence_header_length, 150u);
+    const auto bytes = quillion::test::readFile(path);
+    ASSERT_GE(bytes.size(), 150u);
+    EXPECT_EQ(std::vector<std::uint8_t>(record_->sequence_header, record_->sequence_header + 150),
+              std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 150))
+        << c.name;
+    EXPECT_EQ(start_video_search(record_), 0);
+    EXPECT_EQ(record_->width, 352u);
+    EXPECT_EQ(record_->priv->video.stop_position, 0u);
+    mpegInFree(record_);
+    record_ = nullptr;
+  }
+}
+
+TEST_F(BrindleOpen, RecordingsAreCapturedAt704Pixels) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  const auto path =
+      make("take.vro", kVideoSource + std::vector<std::string>{"-frames:v", "2", "-c:v",
+                                                               "mpeg2video", "-f", "mpeg2video"});
+  ASSERT_EQ(open(path), 0);
+  ASSERT_EQ(record_->priv->kinds.vro, 1u);
+  ASSERT_EQ(read_sequence_header(record_), 0);
+  const auto bytes = quillion::test::readFile(path);
+  EXPECT_EQ(record_->sequence_header[4], 0x2C);
+  EXPECT_EQ(record_->sequence_header[5], bytes[5] & 0x0F);
+  EXPECT_EQ(record_->sequence_header[6], bytes[6]);
+  EXPECT_EQ(record_->sequence_header[149], bytes[149]);
+}
+
+TEST_F(BrindleOpen, H264SequenceParametersAndNoMpegSequenceHeader) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  const auto path = make(
+      "avc.h264",
+      kVideoSource + std::vector<std::string>{"-frames:v", "3", "-c:v", "libx264", "-f", "h264"});
+  ASSERT_EQ(open(path), 0);
+  ASSERT_EQ(record_->video_available, 1u);
+  EXPECT_EQ(start_video_search(record_), 1);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], "No sequence header found, unknown file type");
+
+  record_->h264 = 1;
+  ASSERT_EQ(read_sequence_header(record_), 0);
+  const auto bytes = quillion::test::readFile(path);
+  const std::vector<std::uint8_t> sps = {0, 0, 0, 1, 0x67};
+  const auto at = std::search(bytes.begin(), bytes.end(), sps.begin(), sps.end());
+  ASSERT_NE(at, bytes.end());
+  ASSERT_GE(bytes.end() - at, 150);
+  EXPECT_EQ(std::vector<std::uint8_t>(record_->sequence_header, record_->sequence_header + 150),
+            std::vector<std::uint8_t>(at, at + 150));
+}
+
+TEST_F(BrindleOpen, SleepingFilesKeepTheirPositions) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  const auto path =
+      make("sleep.mpg", kVideoSource + kAudioSource +
+                            std::vector<std::string>{"-frames:v", "10", "-c:v", "mpeg1video",
+                                                     "-c:a", "mp2", "-f", "mpeg"});
+  ASSERT_EQ(open(path), 0);
+  Reset_Parser(record_, &record_->priv->video, 0);
+  int pictures = 0;
+  for (; pictures < 4; ++pictures) ASSERT_EQ(Get_Next_Header(record_, HeaderMode::Picture), 0);
+  mpegInSleepFiles(record_);
+  EXPECT_EQ(record_->priv->asleep, 1u);
+  EXPECT_EQ(mpegInWakeFiles(record_), 0);
+  EXPECT_EQ(record_->priv->asleep, 0u);
+  while (Get_Next_Header(record_, HeaderMode::Picture) == 0) ++pictures;
+  EXPECT_EQ(pictures, 10);
 }
 
 TEST(BrindleFrameworks, BindingTable) {
