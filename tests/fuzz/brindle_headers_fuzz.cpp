@@ -6,8 +6,8 @@
 // mode bit 3 the data are also read as one H.264 NAL unit.
 //
 // Input: mode byte (bits 0-1 header mode, bit 2 resize, bit 3 NAL reader, bit 4 from a
-// system stream, bit 5 not quiet), chunk-size count byte (1..16 used), that many chunk sizes
-// (one byte each), then the data.
+// system stream, bit 5 not quiet, bit 6 then capture the sequence header, bit 7 as H.264),
+// chunk-size count byte (1..16 used), that many chunk sizes (one byte each), then the data.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +16,7 @@
 #include "bufstream.h"
 #include "daskin.h"
 #include "fuzz_support.h"
+#include "sequence_capture.h"
 #include "session.h"
 #include "stream_parser.h"
 #include "video_headers.h"
@@ -126,6 +127,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check(record->frame_rate > 0.0, "a sequence accepted without a frame rate");
     }
     check(record->width <= 0x3FFF && record->height <= 0x3FFF, "a size beyond 14 bits");
+  }
+  if (mode & 64u) {
+    record->h264 = (mode & 128u) ? 1 : 0;
+    priv->kinds.vro = priv->resize;
+    const int result = read_sequence_header(record);
+    checkParser(p, chunks);
+    check(result == 0 || result == 1, "a capture result other than 0 or 1");
+    check(result == 0 ? record->sequence_header_length == 150 : record->sequence_header_length == 0,
+          "a captured length that does not match the result");
+    if (result == 0 && record->h264) {
+      check(record->sequence_header[3] == 1 && (record->sequence_header[4] & 0x1Fu) == 7,
+            "a captured parameter set that is not one");
+    }
+    if (start_video_search(record) == 0)
+      check(record->frame_rate > 0.0, "a search accepted a sequence without a frame rate");
+    check(p->stop_position == 0, "the search limit stayed in place");
   }
   mpegInFree(record);
   return 0;
