@@ -243,6 +243,26 @@ TEST_F(BrindleOpen, AudioOnlyWithOptionBitTwoAndVideoOnlyWithAFormat) {
   EXPECT_EQ(record_->audio_available, 1u);
 }
 
+TEST_F(BrindleOpen, StreamsBeyondATableAreLeftOut) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  std::vector<std::string> args = {"-f", "lavfi", "-i", "testsrc=duration=1:size=64x64:rate=25"};
+  for (int i = 0; i < 18; ++i) args.insert(args.end(), {"-map", "0:v"});
+  args.insert(args.end(), {"-frames:v", "2", "-c:v", "mpeg2video", "-f", "mpegts"});
+  const auto path = make("many.ts", args);
+  record_ = mpegInNew(&openRc, nullptr);
+  record_->chosen_video_stream = 16;
+  std::snprintf(record_->priv->file_name, sizeof record_->priv->file_name, "%s", path.c_str());
+  ASSERT_EQ(prepare_session(record_, false), 0);
+  ASSERT_EQ(open_input(record_), 0);
+  EXPECT_EQ(record_->video_stream_count, 16u);
+  EXPECT_EQ(record_->video_stream_mask, 0xFFFFu);
+  EXPECT_NE(record_->video_pids[15], 0u);
+  EXPECT_EQ(record_->audio_pids[0], 0u);  // the PIDs of the 17th and 18th went nowhere
+  EXPECT_EQ(record_->chosen_video_stream, 16u);
+  EXPECT_EQ(record_->priv->video.stream, 15u);
+}
+
 TEST_F(BrindleOpen, ChosenStreamsOutOfRangeBecomeTheFirst) {
   QUILLION_REQUIRE_TOOL("ffmpeg");
   FrameworkFolder frameworks(DASKIN_FOLDER);
