@@ -77,7 +77,7 @@ void Load_Next_Chunk(mpeg_in_info* /*session*/, stream_parser* p) {
 
 void Skip_Bits(mpeg_in_info* session, stream_parser* p, std::uint32_t n) {
   p->window = n >= 32 ? 0 : p->window << n;
-  p->bit_count -= static_cast<std::int32_t>(std::min<std::uint32_t>(n, 64));
+  p->bit_count -= static_cast<std::int32_t>(std::min<std::uint32_t>(n, 1u << 24));
   while (p->bit_count <= 24) {
     if (!byteAvailable(session, p)) return;
     shiftHistory(p);

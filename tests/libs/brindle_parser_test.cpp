@@ -87,6 +87,8 @@ TEST(BrindleParser, SkippingThirtyTwoBitsOrMoreEmptiesTheWindow) {
   EXPECT_EQ(Peek_Bits(p, 8), 9u);
   Skip_Bits(session.record(), p, 36);  // 4.5 bytes
   EXPECT_EQ(Peek_Bits(p, 12), 0xD0Eu);
+  Skip_Bits(session.record(), p, 4 + 8 * 10);  // to byte 0x18, past many chunks
+  EXPECT_EQ(Peek_Bits(p, 8), 0x18u);
 }
 
 TEST(BrindleParser, EndOfStreamLeavesZeroBitsBehindTheLastOnes) {
