@@ -184,7 +184,7 @@ TEST(CorvelSplit, FilesDecodeAloneAndTogetherGiveBackTheInputs) {
     // The writer numbers the files after the first.
     std::vector<std::filesystem::path> parts = {out};
     for (int n = 1;; ++n) {
-      char suffix[8];
+      char suffix[16];
       std::snprintf(suffix, sizeof suffix, "%03d", n);
       const auto part = dir.file("out" + std::to_string(reset) + suffix + ".mpg");
       if (!std::filesystem::exists(part)) break;
