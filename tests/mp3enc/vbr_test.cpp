@@ -266,3 +266,27 @@ TEST(VariableBitRate, QualitiesChooseTheirSettingsRow) {
     TESK_VelmoraEnc_Free(h);
   }
 }
+
+// Silence needs next to nothing: every frame takes the smallest size, what the reservoir
+// cannot keep is stuffed, and the stream stays clean with its header frame in front.
+TEST(VariableBitRate, SilenceTakesTheSmallestFrames) {
+  QUILLION_REQUIRE_TOOL("mp3val");
+  QUILLION_REQUIRE_TOOL("mpg123");
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto input = makeSignal(Signal::Silence, 44100, 2, 1.5);
+  const VbrStream s = encodeByHandle(input, 44100, 2, 1);
+  const auto with = dir.file("silence-vbri.mp3");
+  writeFile(with, s.withHeader);
+  EXPECT_EQ(checkerComplaints(with), "");
+  int frames = 0;
+  for (std::size_t at = 0; const int n = frameLength(s.audio, at);
+       at += static_cast<std::size_t>(n)) {
+    EXPECT_EQ(s.audio[at + 2] >> 4, 1) << "frame " << frames;
+    ++frames;
+  }
+  EXPECT_GT(frames, 50);
+  const VbriTable t = readVbri(s.withHeader);
+  EXPECT_TRUE(t.found);
+  EXPECT_EQ(t.frames, static_cast<std::uint32_t>(frames + 1));
+}
