@@ -10,6 +10,7 @@
 #include "mp3enc/channel_element.h"
 #include "mp3enc/frame_control.h"
 #include "mp3enc/granule_info.h"
+#include "mp3enc/pe_statistics.h"
 #include "mp3enc/psy_model.h"
 #include "mp3enc/qc_main.h"
 #include "mp3enc/quantizer.h"
@@ -29,6 +30,11 @@ constexpr int kMaxAncBytes = 1024;
 constexpr int kOflBits = 80;
 // Without a stated resolution the input is taken as 16-bit PCM.
 constexpr int kDefaultPcmBits = 16;
+// Variable bit rate: the largest frame the stream may use, by bit-rate index (MPEG-2.5 has
+// only nine), and the largest quality.
+constexpr int kTopIndex = 14;
+constexpr int kTopIndexMpeg25 = 8;
+constexpr int kLargestQuality = 100;
 
 }  // namespace
 
@@ -46,6 +52,7 @@ struct EncoderCore {
   PsyPtr psy;
   PsyList psyList;  // one entry: each granule is coded as soon as it is analysed
   QCPtr qc;
+  PeStats stats;  // the variable-rate model's learned PE distribution
   std::unique_ptr<ChannelElement, decltype(&CEDelete)> element{nullptr, &CEDelete};
   StereoPrePtr stereoPre;
   float pairs[2 * kGranuleLines] = {};  // the granule as the model's input takes it
@@ -89,9 +96,8 @@ bool configAcceptable(const EncoderConfig& c) {
       c.outputChannels > c.inputChannels) {
     return false;
   }
-  // Only constant bit rate is built: a variable-rate configuration is refused.
-  if (c.vbrOn) return false;
   if (rateSlot(c.sampleRate) < 0) return false;
+  if (c.vbrOn) return c.vbrQuality >= 0 && c.vbrQuality <= kLargestQuality;
   if (c.bitrate / c.outputChannels < 8000) return false;
   if (c.sampleRate < 32000) return c.bitrate >= 8000 && c.bitrate <= 160000;
   return c.bitrate >= 32000 && c.bitrate <= 320000;
@@ -103,10 +109,16 @@ int setUp(EncoderCore* core) {
   core->version = versionForRate(c.sampleRate);
   core->granules = granulesPerFrame(core->version);
   core->channels = c.outputChannels;
+  const bool vbr = c.vbrOn != 0;
+  // The model and the stereo tools see the constant rate the quality resembles.
+  const int bitrate = vbr ? tableLog(c.vbrQuality).bitratePerChannel * core->channels : c.bitrate;
   FrameControl* fc = nullptr;
   if (FCNew(&fc) != 0) return 1;
   core->control.reset(fc);
-  if (FCInit(fc, c.bitrate, c.sampleRate, c.nuansdroMode) != 0) return 1;
+  // A variable-rate frame is sized after coding and never padded; of the frame control it
+  // needs the frame sizes only, so the rate control is given the smallest table rate.
+  const std::int32_t controlRate = vbr ? mpegBitrates[core->version][1] : c.bitrate;
+  if (FCInit(fc, controlRate, c.sampleRate, vbr ? kPaddingNever : c.nuansdroMode) != 0) return 1;
   BitstreamWriter* bs = nullptr;
   if (BSNew(&bs) != 0) return 1;
   core->writer.reset(bs);
@@ -119,7 +131,7 @@ int setUp(EncoderCore* core) {
 
   const double nyquist = c.sampleRate / 2.0;
   const double bandwidth = c.bandwidth > 0 ? std::min<double>(c.bandwidth, nyquist) : nyquist;
-  const int codedBitrate = std::max(0, c.bitrate - c.ancillaryBitrate);
+  const int codedBitrate = std::max(0, bitrate - c.ancillaryBitrate);
   PsySettings ps;
   ps.sampleRate = c.sampleRate;
   ps.bitrate = codedBitrate;
@@ -144,6 +156,40 @@ int setUp(EncoderCore* core) {
   core->element.reset(element);
   InitCE(element, kElementSharedReservoir);
 
+  core->info.bandwidth = static_cast<float>(bandwidth);
+  core->info.delay = GetBlockSwitchingOffset() + kFilterBankDelay;
+  core->info.framesPerMeta = FCFramesInMeta(fc);
+  core->info.metaframeBytes = FCMetaframeSize(fc);
+  core->info.granulesPerFrame = core->granules;
+  core->info.ancillaryBitsPerFrame =
+      c.ancillaryBitrate > 0
+          ? static_cast<std::int32_t>(static_cast<std::int64_t>(c.ancillaryBitrate) *
+                                      kGranuleLines * core->granules / c.sampleRate / 8 * 8)
+          : 64;
+  QCSettings qs;
+  qs.channels = core->channels;
+  qs.version = core->version;
+  qs.rateSlot = core->slot;
+  qs.peStart = static_cast<float>(5760.0 * bandwidth / nyquist);
+  qs.bitratePerChannel = codedBitrate / core->channels;
+  QCState* qc = nullptr;
+  if (QCNew(&qc) != 0) return 1;
+  core->qc.reset(qc);
+  if (vbr) {
+    PeStatsInit(&core->stats, 1.0f, 1);
+    const int top = core->version == kMpeg25 ? kTopIndexMpeg25 : kTopIndex;
+    const int topSize = FCSize(fc, top);
+    if (topSize <= static_cast<int>(core->hdsiBits)) return 1;
+    core->info.maxOutputBytes = 2 * topSize / 8;
+    core->info.framesPerMeta = 1;
+    qs.maxBits = (topSize - static_cast<int>(core->hdsiBits)) / core->granules;
+    qs.vbr = 1;
+    qs.quality = c.vbrQuality;
+    qs.sampleRate = c.sampleRate;
+    qs.stats = &core->stats;
+    return QCInit(qc, qs);
+  }
+
   // Frame sizes and the reservoir.
   const std::int64_t average =
       static_cast<std::int64_t>(c.bitrate) * kGranuleLines * core->granules / c.sampleRate / 8 * 8;
@@ -160,16 +206,6 @@ int setUp(EncoderCore* core) {
   const int spanned = (limit + available + available - 1) / available;
   core->info.maxOutputBytes =
       lowerSize / 8 * (spanned - 1) + spanned + 2 * (FCSize(fc, fitted) / 8) + 1;
-  core->info.bandwidth = static_cast<float>(bandwidth);
-  core->info.delay = GetBlockSwitchingOffset() + kFilterBankDelay;
-  core->info.framesPerMeta = FCFramesInMeta(fc);
-  core->info.metaframeBytes = FCMetaframeSize(fc);
-  core->info.granulesPerFrame = core->granules;
-  core->info.ancillaryBitsPerFrame =
-      c.ancillaryBitrate > 0
-          ? static_cast<std::int32_t>(static_cast<std::int64_t>(c.ancillaryBitrate) *
-                                      kGranuleLines * core->granules / c.sampleRate / 8 * 8)
-          : 64;
 
   // The loop's ceiling per granule: a frame of the lower size with a full reservoir, never
   // above what the bit rate delivers per frame.
@@ -177,16 +213,7 @@ int setUp(EncoderCore* core) {
       static_cast<std::int64_t>(c.bitrate) * kGranuleLines * core->granules / c.sampleRate;
   const std::int64_t maxFrameBits =
       std::min<std::int64_t>(lowerSize + limit, perFrame) - core->hdsiBits;
-  QCState* qc = nullptr;
-  if (QCNew(&qc) != 0) return 1;
-  core->qc.reset(qc);
-  QCSettings qs;
-  qs.channels = core->channels;
-  qs.version = core->version;
-  qs.rateSlot = core->slot;
   qs.maxBits = static_cast<int>(std::max<std::int64_t>(maxFrameBits, 0) / core->granules);
-  qs.peStart = static_cast<float>(5760.0 * bandwidth / nyquist);
-  qs.bitratePerChannel = codedBitrate / core->channels;
   return QCInit(qc, qs);
 }
 
@@ -215,12 +242,19 @@ void feedModel(EncoderCore* core, const float* samples, int frames) {
 }
 
 void startFrame(EncoderCore* core, const std::uint8_t* anc, int ancCount, int ofl) {
-  FCAdvance(core->control.get());
-  core->frameIndex = FCBitrateIdx(core->control.get());
-  core->framePadding = FCNuansdroByte(core->control.get());
-  core->frameBits =
-      static_cast<int>(frameBytes(core->config.sampleRate, core->frameIndex, core->framePadding)) *
-      8;
+  if (core->config.vbrOn) {
+    // Sized once its granules are coded.
+    core->frameIndex = 0;
+    core->framePadding = 0;
+    core->frameBits = 0;
+  } else {
+    FCAdvance(core->control.get());
+    core->frameIndex = FCBitrateIdx(core->control.get());
+    core->framePadding = FCNuansdroByte(core->control.get());
+    core->frameBits = static_cast<int>(frameBytes(core->config.sampleRate, core->frameIndex,
+                                                  core->framePadding)) *
+                      8;
+  }
   const int room = core->info.ancillaryBitsPerFrame / 8;
   core->frameAncBytes = std::min({ancCount > 0 ? ancCount : 0, room, kMaxAncBytes});
   if (core->frameAncBytes > 0)
@@ -240,6 +274,33 @@ int granuleBudget(const EncoderCore* core, int gr) {
   const int reservoir = std::max(0, core->pool - mean * left);
   const int budget = mean + (left == 1 ? reservoir : reservoir / 2);
   return std::clamp(budget, 0, std::min(core->pool, kMaxGranuleBits * core->channels));
+}
+
+// Variable rate: every granule may take the loop's ceiling less its share of the ancillary
+// bits; the frame is then sized to what the granules took.
+void codeGranuleVbr(EncoderCore* core, int gr) {
+  QCBudget budget;
+  budget.ancillaryBits = core->frameAncBits / core->granules;
+  budget.maxBits = core->qc->settings.maxBits;
+  budget.meanBits = static_cast<float>(budget.maxBits);
+  QCMain(core->qc.get(), core->psyList.middle->out.get(), core->coded[gr], budget);
+  FeedPsyList(&core->psyList.head, &core->psyList.tail, &core->psyList.middle);
+}
+
+// The smallest frame that holds the frame's main data beside what the reservoir carries
+// from earlier frames; false when even the largest does not.
+bool sizeFrameVbr(EncoderCore* core) {
+  int used = 0;
+  for (int gr = 0; gr < core->granules; ++gr) {
+    for (int ch = 0; ch < core->channels; ++ch) used += core->coded[gr][ch].part2_3_length;
+  }
+  const int needed = (used + 7) / 8 * 8 + core->frameAncBits + static_cast<int>(core->hdsiBits) -
+                     8 * core->writer->mainDataBegin;
+  const int index = FCFindFit(core->control.get(), needed, 0, 0);
+  if (index < 0) return false;
+  core->frameIndex = index;
+  core->frameBits = FCSize(core->control.get(), index);
+  return true;
 }
 
 void codeGranule(EncoderCore* core, int gr) {
@@ -342,8 +403,13 @@ int mp3encEncode(EncoderCore* core, const float* samples, int count, std::uint8_
   if (core->channels == 2)
     core->frameModeExtension |= (analysed->msUsed ? 2 : 0) | (analysed->isUsed ? 1 : 0);
   AdvanceStereoPreStep2(analysed, core->stereoPre.get());
-  codeGranule(core, gr);
   ++core->granulesFed;
+  if (core->config.vbrOn) {
+    codeGranuleVbr(core, gr);
+    if (gr == core->granules - 1 && !sizeFrameVbr(core)) return kCoreSmallOutput;
+  } else {
+    codeGranule(core, gr);
+  }
   if (gr == core->granules - 1) return writeFrame(core, output, outputSize, produced, ancCount);
   return 0;
 }

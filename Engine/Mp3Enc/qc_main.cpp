@@ -183,10 +183,24 @@ void QCDelete(QCState* qc) {
 int QCInit(QCState* qc, const QCSettings& s) {
   qc->settings = s;
   if (BCInit(&qc->counter, 0.0f) != 0) return 1;
-  qc->weight = interpolateWeight(s.bitratePerChannel);
+  if (s.vbr && !s.stats) return 1;
+  int bitratePerChannel = s.bitratePerChannel;
+  if (s.vbr) {
+    // The quality names a mean PE per channel and granule, and the constant rate it resembles
+    // for the minimum SNRs. A granule at a lower rate spans more time, so it gets more PE.
+    const VbrQualityRow row = tableLog(s.quality);
+    qc->weight = row.weight * 44100.0f / static_cast<float>(std::min(s.sampleRate, 44100));
+    bitratePerChannel = row.bitratePerChannel;
+  } else {
+    qc->weight = interpolateWeight(s.bitratePerChannel);
+  }
   const float bitsPerLine =
       static_cast<float>(s.maxBits) / static_cast<float>(s.channels * kGranuleLines);
-  AdjThrInit(&qc->adjThr, s.peStart, s.bitratePerChannel, bitsPerLine);
+  AdjThrInit(&qc->adjThr, s.peStart, bitratePerChannel, bitsPerLine);
+  if (s.vbr) {
+    qc->adjThr.desiredMeanPe = qc->weight * static_cast<float>(s.channels);
+    qc->adjThr.learning = 1;
+  }
   (void)pow4_3_tab();  // built before the first granule, not inside it
   return 0;
 }
@@ -202,8 +216,12 @@ int QCMain(QCState* qc, PsyOut* psy, GranuleChannel* out, const QCBudget& budget
   float shares[2] = {1.0f, 0.0f};
   const float mean = std::max(budget.meanBits - static_cast<float>(budget.ancillaryBits), 1.0f);
   const int granuleMax = std::max(0, budget.maxBits - budget.ancillaryBits);
-  AdjustThresholds(&qc->adjThr, psy, shares, n, mean, std::max(budget.reservoirBits, 0.0f),
-                   budget.reservoirSize, static_cast<float>(granuleMax) / mean, 0, n);
+  if (qc->settings.vbr) {
+    AdjustThresholdsVBR(&qc->adjThr, psy, shares, n, granuleMax, 0.0f, qc->settings.stats, 0, n);
+  } else {
+    AdjustThresholds(&qc->adjThr, psy, shares, n, mean, std::max(budget.reservoirBits, 0.0f),
+                     budget.reservoirSize, static_cast<float>(granuleMax) / mean, 0, n);
+  }
 
   ChannelLoop loop[2];
   int channelBudget[2] = {};

@@ -415,4 +415,41 @@ void AdjustThresholds(AdjThrState* s, PsyOut* psy, float* shares, int channels, 
   s->lastDesiredPe = target;
 }
 
+namespace {
+
+// The map of the variable-rate model at a fixed lambda, as PeStatsMap gives it for the
+// statistics' own model; the logarithmic model widens its short-block map threefold.
+float fixedMap(const PeStats& stats, float lambda, float pe, bool shortBlock) {
+  if (stats.tanhModel) return PeStatsMap(stats, lambda, pe, shortBlock);
+  return PeStatsMap(stats, shortBlock ? 3.0f * lambda : lambda, pe, false);
+}
+
+}  // namespace
+
+void AdjustThresholdsVBR(AdjThrState* s, PsyOut* psy, float* shares, int channels, int maxBits,
+                         float fixedLambda, PeStats* stats, int first, int end) {
+  const float pe = psy->peData.pe;
+  const bool shortBlock = psy->shortPresent == 2;
+  float desired = pe;
+  if (s->learning) {
+    PeStatsAdd(stats, pe, shortBlock ? 2 : 0);
+    const float lambda = PeStatsFitLambda(stats, s->desiredMeanPe);
+    // The logarithmic model has no short-block variant.
+    desired = PeStatsMap(*stats, lambda, pe, stats->tanhModel != 0 && shortBlock);
+    s->desiredBitsSum += static_cast<long long>(kPeToBits * desired);
+  } else if (fixedLambda < 9000.0f) {
+    desired = fixedMap(*stats, fixedLambda, pe, shortBlock);
+  }
+  desired = std::min(desired, 0.944f * static_cast<float>(maxBits));
+  if (pe > desired) adaptThresholdsToPe(s, psy, desired, first, end);
+
+  const float total = psy->peData.pe;
+  for (int ch = first; ch < end; ++ch) {
+    const float chPe = psy->peData.channel[ch].pe;
+    shares[ch] = total > 0.0f ? chPe / total * (1.0f - 0.1f * static_cast<float>(channels)) + 0.1f
+                              : 1.0f / static_cast<float>(channels);
+  }
+  s->lastDesiredPe = desired;
+}
+
 }  // namespace quillion::mp3enc

@@ -108,6 +108,18 @@ bool running(const VelmoraEnc* h) {
 
 }  // namespace
 
+const VbrQualityBitrate* vbrQualityBitrate(int quality) {
+  static constexpr VbrQualityBitrate rows[] = {{1, 96000, 192000, 100},
+                                               {2, 80000, 160000, 80},
+                                               {3, 70000, 140000, 60},
+                                               {4, 64000, 128000, 50},
+                                               {5, 64000, 96000, 40}};
+  for (const VbrQualityBitrate& r : rows) {
+    if (r.quality == quality) return &r;
+  }
+  return nullptr;
+}
+
 int findSettingsRow(int channels, std::int32_t bitrate) {
   for (int i = 0; i < kEncSettingsRows; ++i) {
     const EncSettingsRow& r = encSettings[i];
@@ -158,12 +170,18 @@ int TESK_VelmoraEnc_Open(VelmoraEnc** handle, std::int32_t inputRate, std::int32
   if (!handle) return kEncBadParameter;
   *handle = nullptr;
   if (channels != 1 && channels != 2 && channels != 6) return kEncBadParameter;
-  // Only constant bit rate is built: every variable-rate quality is refused.
-  if (vbrQuality != 0) return kEncBadParameter;
+  // Qualities run from 1 (best) to 5; a quality names its own rate, so a bit rate beside it
+  // is a contradiction. Above 5 no settings row would fit: refused before anything is made.
+  if (vbrQuality < 0 || vbrQuality > 5 || (vbrQuality != 0 && bitrate != 0) ||
+      (channels == 6 && vbrQuality == 5))
+    return kEncBadParameter;
   VelmoraEnc* h = new (std::nothrow) VelmoraEnc;
   if (!h) return kEncNoMemory;
   *handle = h;
   h->self = h;
+  // A quality chooses its settings row by the constant rate it resembles.
+  const VbrQualityBitrate* q = vbrQualityBitrate(vbrQuality);
+  if (q) bitrate = channels == 1 ? q->mono : q->other;
   const int row = findSettingsRow(channels, bitrate);
   if (row < 0) return kEncBadParameter;
   const EncSettingsRow& s = encSettings[row];
@@ -199,10 +217,20 @@ int TESK_VelmoraEnc_Open(VelmoraEnc** handle, std::int32_t inputRate, std::int32
   h->config.sampleRate = outputRate;
   h->config.bandwidth = static_cast<float>(cutoff);
   h->config.inputChannels = h->config.outputChannels = std::min(channels, 2);
-  h->config.bitrate = bitrate;
-  h->config.jointStereo = 1;
   h->config.nuansdroMode = 1;
   h->config.pcmResolution = 16;
+  if (q) {
+    h->config.vbrOn = 1;
+    h->config.vbrQuality = q->coreQuality;
+    // The best quality keeps left and right apart.
+    h->config.jointStereo = vbrQuality == 1 ? 0 : 1;
+    // Without the builder the stream simply has no seek table.
+    h->vbri.reset(Vbri());
+    if (h->vbri) VbriSetInfo(h->vbri.get(), 0, 0);
+  } else {
+    h->config.bitrate = bitrate;
+    h->config.jointStereo = 1;
+  }
   return kEncOk;
 }
 
@@ -311,6 +339,21 @@ int drain(VelmoraEnc* h, std::uint8_t* output, int outputSize, int* produced) {
   }
 }
 
+// Hands every produced frame's header to the seek-table builder, frame by frame.
+void feedVbri(CVbri* builder, const std::uint8_t* output, int produced) {
+  for (int at = 0; at + 4 <= produced;) {
+    const std::uint32_t word = static_cast<std::uint32_t>(output[at]) << 24 |
+                               static_cast<std::uint32_t>(output[at + 1]) << 16 |
+                               static_cast<std::uint32_t>(output[at + 2]) << 8 | output[at + 3];
+    int length = 0;
+    if (VbriProcessOneHeader(builder, word, &length) != 1 || length <= 0) {
+      std::fputs("Processing Header failed!\n", stdout);
+      return;
+    }
+    at += length;
+  }
+}
+
 }  // namespace
 
 int TESK_VelmoraEnc_EncodeFrame(VelmoraEnc* handle, float* samples, int* count, int* wanted,
@@ -369,6 +412,7 @@ int TESK_VelmoraEnc_EncodeFrame(VelmoraEnc* handle, float* samples, int* count, 
     if (status != kEncOk) return status;
     if (*produced != 0 || !endCall) break;
   }
+  if (h->vbri) feedVbri(h->vbri.get(), output, *produced);
   h->ancPending = 0;
   *wanted = h->blockSize - h->fill;
   return kEncOk;

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <string>
 
 namespace quillion::test {
 
@@ -45,6 +46,20 @@ std::string mp3valWarnings(const std::filesystem::path& file) {
     }
   }
   return warnings;
+}
+
+std::string checkerComplaints(const std::filesystem::path& file) {
+  std::string said;
+  const std::string val = mp3valWarnings(file);
+  if (!val.empty()) said += "mp3val: " + val;
+  const ToolResult test = runTool({"mpg123", "-q", "-t", file.string()});
+  if (test.exitCode != 0 || !test.output.empty())
+    said += "mpg123 (" + std::to_string(test.exitCode) + "): " + test.output + "\n";
+  const ToolResult ff = runTool({"ffmpeg", "-nostdin", "-v", "error", "-err_detect", "explode",
+                                 "-i", file.string(), "-f", "null", "-"});
+  if (ff.exitCode != 0 || !ff.output.empty())
+    said += "ffmpeg (" + std::to_string(ff.exitCode) + "): " + ff.output + "\n";
+  return said;
 }
 
 }  // namespace quillion::test

@@ -25,4 +25,8 @@ namespace quillion::test {
 // What mp3val warns about. A bare stream has no tags; any other warning is a fault of ours.
 [[nodiscard]] std::string mp3valWarnings(const std::filesystem::path& file);
 
+// What mp3val, mpg123 -t and ffmpeg -err_detect explode say about a stream, each line
+// named by its tool; empty when all three are silent and succeed.
+[[nodiscard]] std::string checkerComplaints(const std::filesystem::path& file);
+
 }  // namespace quillion::test

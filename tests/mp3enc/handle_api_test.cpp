@@ -86,7 +86,7 @@ TEST(HandleApi, OpenChoosesRowRateAndCutoff) {
   }
 }
 
-TEST(HandleApi, OpenRefusesChannelCountsAndVariableRate) {
+TEST(HandleApi, OpenRefusesChannelCountsAndQualities) {
   struct Case {
     const char* what;
     int bitrate, channels, quality;
@@ -97,8 +97,11 @@ TEST(HandleApi, OpenRefusesChannelCountsAndVariableRate) {
       {"six channels without a row", 96000, 6, 0, kEncBadParameter},
       {"three channels", 128000, 3, 0, kEncBadParameter},
       {"no channels", 128000, 0, 0, kEncBadParameter},
-      {"a variable-rate quality", 0, 2, 3, kEncBadParameter},
       {"a quality with a bit rate", 128000, 2, 1, kEncBadParameter},
+      {"a quality above five", 0, 2, 6, kEncBadParameter},
+      {"a negative quality", 0, 2, -1, kEncBadParameter},
+      {"six channels at quality 5", 0, 6, 5, kEncBadParameter},
+      {"six channels at quality 1", 0, 6, 1, kEncUnsupported},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -149,6 +149,75 @@ TEST(ThresholdAdjustment, TooMuchEntropyIsBroughtDown) {
 }
 
 // The estimated step leaves about the threshold's worth of noise in a band of noise.
+// Variable bit rate: every granule joins the statistics and lambda is fitted so that the
+// histogram's mean mapped PE is the desired mean; the granule's desired PE is its own PE
+// mapped at that lambda, the granule is brought down to it and the desired bits are summed.
+// The map is concave: a quieter granule keeps more of its PE.
+TEST(ThresholdAdjustment, VariableRateLearnsAndMeetsTheMappedPe) {
+  std::mt19937 random(7);
+  PsyOut loud = noiseGranule(random, 2, 3000.0f, 1e5f);
+  const float loudPe = loud.peData.pe;
+  AdjThrState s;
+  AdjThrInit(&s, 5000.0f, 64000, 1.0f);
+  s.learning = 1;
+  s.desiredMeanPe = 0.5f * loudPe;
+  PeStats stats;
+  PeStatsInit(&stats, 1.0f, 1);
+  float shares[2] = {};
+  AdjustThresholdsVBR(&s, &loud, shares, 2, 100000, 0.0f, &stats, 0, 2);
+  EXPECT_EQ(stats.count, 1);
+  float mean = 0.0f;
+  for (int i = 0; i < kPeBins; ++i) mean += stats.longBins[i] * stats.longTable[i];
+  EXPECT_NEAR(mean, s.desiredMeanPe, 1e-3f * s.desiredMeanPe);
+  EXPECT_NEAR(s.lastDesiredPe, PeStatsMap(stats, stats.lambda, loudPe, false), 1e-3f * loudPe);
+  EXPECT_LT(s.lastDesiredPe, loudPe);
+  EXPECT_EQ(s.desiredBitsSum, static_cast<long long>(kPeToBits * s.lastDesiredPe));
+  EXPECT_LT(loud.peData.pe, 1.2f * s.lastDesiredPe);
+  EXPECT_NEAR(shares[0] + shares[1], 1.0f, 1e-5f);
+  const float loudKept = s.lastDesiredPe / loudPe;
+
+  PsyOut quiet = noiseGranule(random, 2, 30.0f, 4.0f);
+  const float quietPe = quiet.peData.pe;
+  const long long bitsBefore = s.desiredBitsSum;
+  AdjustThresholdsVBR(&s, &quiet, shares, 2, 100000, 0.0f, &stats, 0, 2);
+  EXPECT_EQ(stats.count, 2);
+  EXPECT_LT(s.lastDesiredPe, quietPe);
+  EXPECT_GT(s.lastDesiredPe / quietPe, loudKept);
+  EXPECT_EQ(s.desiredBitsSum - bitsBefore, static_cast<long long>(kPeToBits * s.lastDesiredPe));
+}
+
+// Without learning: a fixed lambda of 9000 or more keeps the PE, a small one compresses it;
+// in every case the desired PE stays below 0.944 times the granule's largest bits.
+TEST(ThresholdAdjustment, VariableRateFixedLambdaAndCeiling) {
+  struct Case {
+    float lambda;
+    int maxBits;
+    bool keepsPe;
+  };
+  const Case cases[] = {{9000.0f, 100000, true}, {500.0f, 100000, false}, {9000.0f, 1000, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.lambda << " " << c.maxBits);
+    std::mt19937 random(3);
+    PsyOut psy = noiseGranule(random, 2, 3000.0f, 1e5f);
+    const float peBefore = psy.peData.pe;
+    AdjThrState s;
+    AdjThrInit(&s, 5000.0f, 64000, 1.0f);
+    PeStats stats;
+    PeStatsInit(&stats, 1.0f, 1);
+    float shares[2] = {};
+    AdjustThresholdsVBR(&s, &psy, shares, 2, c.maxBits, c.lambda, &stats, 0, 2);
+    EXPECT_EQ(stats.count, 0);
+    EXPECT_LE(s.lastDesiredPe, 0.944f * static_cast<float>(c.maxBits) + 1e-3f);
+    if (c.keepsPe) {
+      EXPECT_EQ(s.lastDesiredPe, peBefore);
+      EXPECT_EQ(psy.peData.pe, peBefore);
+    } else {
+      EXPECT_LT(s.lastDesiredPe, peBefore);
+      EXPECT_LT(psy.peData.pe, 1.2f * s.lastDesiredPe);
+    }
+  }
+}
+
 TEST(Scalefactors, EstimatedStepMeetsTheThreshold) {
   std::mt19937 random(2);
   for (const float snr : {10.0f, 100.0f, 1000.0f}) {

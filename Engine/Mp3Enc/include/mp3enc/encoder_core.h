@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The encoder core: granules of 576 samples per channel in, Layer III frames out, at a
-// constant bit rate. Per granule it runs the psychoacoustic model (window choice, hybrid
-// filter bank, masking thresholds), the quantisation loop within the budget of the bit
-// reservoir, and at the end of each frame the frame writer.
+// constant bit rate or, with a quality, at a variable one where each frame takes the smallest
+// size that holds what its granules needed. Per granule it runs the psychoacoustic model (window
+// choice, hybrid filter bank, masking thresholds), the quantisation loop within the budget of the
+// bit reservoir, and at the end of each frame the frame writer.
 #pragma once
 
 #include <cstddef>

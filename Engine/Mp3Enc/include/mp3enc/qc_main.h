@@ -22,6 +22,12 @@ struct QCSettings {
   int maxBits = 0;       // per granule, all channels
   float peStart = 0.0f;  // ten times the lines below the bandwidth
   int bitratePerChannel = 0;
+  // Variable bit rate: on, the quality (0..100), the output sample rate and the statistics
+  // the core owns. In this mode the loop's budget is maxBits and nothing else.
+  int vbr = 0;
+  int quality = 0;
+  int sampleRate = 44100;
+  PeStats* stats = nullptr;
 };
 
 // The bits one granule may take, as the core's reservoir sees them.
@@ -37,7 +43,9 @@ struct QCState {
   QCSettings settings;
   AdjThrState adjThr;
   BitCounter counter;
-  float weight = 0.0f;  // bit-rate weighting by rate per channel
+  // Constant rate: the bit-rate weighting by rate per channel. Variable rate: the desired mean
+  // PE per channel and granule of the quality.
+  float weight = 0.0f;
   AlignedArray<float> expSpec;
 };
 

@@ -4,6 +4,7 @@
 // vanish are guarded, and when that is not enough the weakest bands are given up as holes.
 #pragma once
 
+#include "mp3enc/pe_statistics.h"
 #include "mp3enc/psy_out.h"
 
 namespace quillion::mp3enc {
@@ -33,6 +34,11 @@ struct AdjThrState {
   int firstHoleLong = 22;
   int moreHolesShort = 0;
   int firstHoleShort = kMaxSfbEntries;
+  // Variable bit rate: the mean mapped PE the statistics are fitted to, whether they learn
+  // from every granule, and the bits the desired PEs have asked for so far.
+  float desiredMeanPe = 0.0f;
+  int learning = 0;
+  long long desiredBitsSum = 0;
 };
 
 int AdjThrInit(AdjThrState* state, float peStart, int bitratePerChannel, float bitsPerLine);
@@ -43,6 +49,12 @@ int AdjThrUpdate(AdjThrState* state, int bits);
 void AdjustThresholds(AdjThrState* state, PsyOut* psy, float* shares, int channels, float meanBits,
                       float reservoirBits, float reservoirSize, float maxSpendFactor, int first,
                       int end);
+// Variable bit rate: the granule's PE joins the statistics, lambda is refitted so that the
+// mean mapped PE meets the state's desired mean, and the granule is brought to its own mapped
+// PE (never above what maxBits can carry). Without learning the map uses fixedLambda; from
+// 9000 on the PE stays as it is.
+void AdjustThresholdsVBR(AdjThrState* state, PsyOut* psy, float* shares, int channels, int maxBits,
+                         float fixedLambda, PeStats* stats, int first, int end);
 void adaptThresholdsToPe(AdjThrState* state, PsyOut* psy, float desiredPe, int first, int end);
 void allowMoreHoles(AdjThrState* state, PsyOut* psy, int* avoidHoles[2], float desiredPe, int first,
                     int end);

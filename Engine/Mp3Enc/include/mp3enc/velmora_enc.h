@@ -35,6 +35,16 @@ inline constexpr int kEncSettingsRows = 43;
 extern const EncSettingsRow encSettings[kEncSettingsRows];
 extern const std::int32_t mp3SampleRates[9];
 
+// A variable-rate quality (1 best .. 5): the bit rate that picks its settings row for one
+// channel and for more, and the quality the core is configured with (0..100).
+struct VbrQualityBitrate {
+  int quality;
+  std::int32_t mono, other;
+  int coreQuality;
+};
+// The row of a quality 1..5, or null.
+[[nodiscard]] const VbrQualityBitrate* vbrQualityBitrate(int quality);
+
 // The row for a channel count and bit rate, or -1.
 [[nodiscard]] int findSettingsRow(int channels, std::int32_t bitrate);
 // Output rate for an input rate in a rate mode (0 widest range, 1 preferred range), or 0.
