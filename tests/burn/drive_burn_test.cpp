@@ -7,16 +7,19 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/byte_order.h"
 #include "device_environment.h"
+#include "quillion/GDT.h"
 #include "run_support.h"
 
 namespace fs = std::filesystem;
@@ -745,6 +748,75 @@ TEST_F(DriveBurn, ADvdPlusRDualLayerReservesInThirtyTwoBlocks) {
     quillion::emu::EmulatedBus::instance().reset();
   }
   EXPECT_TRUE(roundingDiffered) << "neither layout told 32-block rounding from 16";
+}
+
+}  // namespace
+
+namespace {
+
+// cd-info's track list of a bin/cue dump: track number to (start LSN, kind word).
+std::map<int, std::pair<std::uint32_t, std::string>> cdInfoTracks(const std::string& text) {
+  std::map<int, std::pair<std::uint32_t, std::string>> tracks;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    int number = 0;
+    unsigned lsn = 0;
+    char msf[16] = {}, kind[16] = {};
+    if (std::sscanf(line.c_str(), " %d: %15s %u %15s", &number, msf, &lsn, kind) == 4 &&
+        number >= 1 && number <= 99) {
+      tracks[number] = {lsn, kind};
+    }
+  }
+  return tracks;
+}
+
+// A data layout on a CD-R, track at once and session at once: the outside readers find the
+// tree, and the disc information the engine gives agrees with cd-info's reading of the disc.
+TEST_F(DriveBurn, ADataCdReadsBackAndItsDiscInformationAgreesWithCdInfo) {
+  for (const char* tool : {"isoinfo", "xorriso", "cd-info"}) QUILLION_REQUIRE_TOOL(tool);
+  for (const bool sao : {false, true}) {
+    SCOPED_TRACE(sao ? "session at once" : "track at once");
+    const std::string name = sao ? "cdsao" : "cdtao";
+    auto drive = plug(name, 0x09, 359'846, "cd-writer");
+    env_.start();
+    const std::uint32_t r = ref(name);
+    BP_RuntimeSharedData* shared = nullptr;
+    const BP_JobRef job = makeJob({r}, 512, &shared);
+    EXPECT_EQ(BP_SetSAO(job, sao), kNoErr);
+    EXPECT_EQ(BP_SetCloseDisc(job, true), kNoErr);
+    burn(job);
+    EXPECT_EQ(shared->writers[0].errorCode, 0);
+    EXPECT_EQ(shared->writers[0].phase, kBP_PhaseDone);
+    EXPECT_EQ(BP_Delete(job), kNoErr);
+    EXPECT_EQ(cdbsOf(drive, 0x5D).empty(), !sao) << "a cue sheet only for session at once";
+    expectFormatReadsBack(512, dump(drive, name));
+
+    const fs::path cue = dir_.path() / (name + ".cue");
+    bool dumped = false;
+    EXPECT_TRUE(drive->withMedium([&](Medium& m) { dumped = m.dumpBinCue(cue); }));
+    ASSERT_TRUE(dumped);
+    const std::string text =
+        toolOutput({"cd-info", "--no-device-info", "--no-cddb", "--cue-file", cue.string()});
+    const auto seen = cdInfoTracks(text);
+    GDT_DiscInfo* info = nullptr;
+    MMC_SenseData sense{};
+    ASSERT_EQ(GDT_GetDiscInfo(r, &info, &sense), kNoErr);
+    EXPECT_EQ(info->discState, kGDT_DiscClosed);
+    ASSERT_FALSE(seen.empty()) << text;
+    ASSERT_EQ(info->trackCount, seen.size()) << text;
+    for (std::uint16_t i = 0; i < info->trackCount; ++i) {
+      const GDT_OneTrack& t = GDT_Tracks(info)[i];
+      const auto it = seen.find(t.track);
+      ASSERT_NE(it, seen.end()) << t.track << "\n" << text;
+      EXPECT_EQ(t.start, it->second.first) << text;
+      const bool xa = it->second.second == "XA";
+      EXPECT_EQ(t.mode, xa ? kGDT_ModeData2 : kGDT_ModeData1) << text;
+      EXPECT_NE(it->second.second, "audio") << text;
+    }
+    std::free(info);
+    env_.stop();
+    quillion::emu::EmulatedBus::instance().reset();
+  }
 }
 
 }  // namespace
