@@ -4,8 +4,10 @@
 # 256 MB), and times writing it as a Joliet volume: to the ISO image writer, to one and to
 # three emulated DVD-R writers, beside `xorriso -as mkisofs -o` and `dd` of the same bytes.
 # Prints time, throughput and peak memory of each. The emulated writers keep their discs in
-# files and open them for every command, so their figures bound the engine from below. Everything
-# it made under /tmp is deleted.
+# files and open them for every command, so their figures bound the engine from below. The
+# image writer syncs its file before it reports success (a failing disk must show), so `dd`
+# is timed twice: as it is, and with conv=fsync, the like-for-like yardstick. Everything it
+# made under /tmp is deleted.
 #   bench/burn/run-drive-bench.sh
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -53,4 +55,7 @@ for round in 1 2; do
     xorriso -as mkisofs -quiet -J -o "$scratch/x.iso" "$tree"
   timed "dd of the same bytes" "$bytes" \
     dd if="$scratch/q.iso" of="$scratch/dd.iso" bs=1M status=none
+  sync
+  timed "dd, synced at its end" "$bytes" \
+    dd if="$scratch/q.iso" of="$scratch/dd.iso" bs=1M status=none conv=fsync
 done

@@ -353,6 +353,12 @@ EmulatedDrive::Reply EmulatedDrive::closeTrack(std::uint16_t number) {
 // its finalizing functions to a complete one). An empty session needs nothing.
 EmulatedDrive::Reply EmulatedDrive::closeSession(std::uint8_t function) {
   Medium& m = *medium_;
+  // MMC-5 4.5.3 (track states): a reserved track whose every block is recorded is complete;
+  // its session closes without a CLOSE TRACK first.
+  if (const Track* open = m.openTrack();
+      !sessionAtOnce_ && open && open->reserved && open->length == open->reserved) {
+    m.closeTrack(m.profile().kind == MediumKind::CD ? cd::kRunOut : 0);
+  }
   if (sessionAtOnce_ || m.openTrack()) return incompleteTrack();
   if (m.tracks().empty() || m.tracks().back().session < m.sessionInProgress()) return Reply{};
   const WriteParameters p = writeParameters();

@@ -20,6 +20,7 @@ constexpr ProfileInfo kProfiles[] = {
     {0x14, "DVD-RW", MediumKind::DVD, Recording::Sequential, true},
     {0x1A, "DVD+RW", MediumKind::DVD, Recording::Random, true},
     {0x1B, "DVD+R", MediumKind::DVD, Recording::Sequential, false},
+    {0x2B, "DVD+R DL", MediumKind::DVD, Recording::Sequential, false},
     {0x40, "BD-ROM", MediumKind::BD, Recording::ReadOnly, false},
     {0x41, "BD-R", MediumKind::BD, Recording::Sequential, false},
     {0x43, "BD-RE", MediumKind::BD, Recording::Random, true},

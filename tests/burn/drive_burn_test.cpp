@@ -7,16 +7,19 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/byte_order.h"
 #include "device_environment.h"
+#include "quillion/GDT.h"
 #include "run_support.h"
 
 namespace fs = std::filesystem;
@@ -94,7 +97,12 @@ class DriveBurn : public ::testing::Test {
   std::shared_ptr<EmulatedDrive> plug(const std::string& name, std::uint16_t profile,
                                       std::uint32_t capacity = kDvdBlocks,
                                       const std::string& preset = "dvd-writer") {
-    auto drive = env_.plug(name, preset);
+    // A drive of the preset that also writes `profile`: the presets leave out the rarer media.
+    auto config = *quillion::emu::DriveConfig::preset(preset);
+    config.name = config.product = name;
+    for (auto* list : {&config.readable, &config.writable})
+      if (std::ranges::find(*list, profile) == list->end()) list->push_back(profile);
+    auto drive = quillion::emu::EmulatedBus::instance().plug(config);
     drive->load(env_.blankDisc(name, profile, capacity));
     return drive;
   }
@@ -649,6 +657,166 @@ TEST_F(DriveBurn, ATrackWithoutItsProducerFailsThePreparation) {
   EXPECT_EQ(BP_Delete(job), kNoErr);
   EXPECT_TRUE(cdbsOf(drive, kWrite10).empty());
   EXPECT_TRUE(cdbsOf(drive, kReserveTrack).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A sequential DVD-RW is written a session at once: the session is reserved first, to a
+// multiple of 16 blocks, and the zeros after the data fill the reservation.
+TEST_F(DriveBurn, ASequentialDvdMinusRwIsWrittenASessionAtOnce) {
+  for (const char* tool : {"isoinfo", "xorriso"}) QUILLION_REQUIRE_TOOL(tool);
+  auto drive = plug("dvdrw", 0x14);
+  env_.start();
+  BP_RuntimeSharedData* shared = nullptr;
+  const BP_JobRef job = makeJob({ref("dvdrw")}, 512, &shared);
+  CapturedLog log;
+  shared->logFile = log.file();
+  burn(job);
+  EXPECT_EQ(shared->writers[0].errorCode, 0);
+  EXPECT_EQ(shared->writers[0].phase, kBP_PhaseDone);
+  const std::uint32_t total = shared->totalBlocks;
+  shared->logFile = nullptr;
+  EXPECT_EQ(BP_Delete(job), kNoErr);
+  EXPECT_NE(log.text().find("   Media     : DVD-RW\r"), std::string::npos) << log.text();
+
+  const auto reserves = cdbsOf(drive, kReserveTrack);
+  ASSERT_EQ(reserves.size(), 1u);
+  const std::uint32_t reserved = quillion::be::get32(reserves[0], 5);
+  EXPECT_EQ(reserved, (total + 15) / 16 * 16);
+  // Every block of the reservation was written, the data first, in one sequence from block 0.
+  std::uint32_t next = 0;
+  for (const auto& cdb : cdbsOf(drive, kWrite10)) {
+    EXPECT_EQ(quillion::be::get32(cdb, 2), next);
+    next += quillion::be::get16(cdb, 7);
+  }
+  EXPECT_EQ(next, reserved);
+  EXPECT_TRUE(cdbsOf(drive, kFormatUnit).empty()) << "a session at once needs no format";
+  drive->withMedium([&](Medium& m) {
+    ASSERT_EQ(m.tracks().size(), 1u);
+    EXPECT_EQ(m.tracks().front().start, 0u);
+    EXPECT_EQ(m.tracks().front().length, reserved);
+  });
+  const fs::path iso = dump(drive, "dvdrw");
+  expectFormatReadsBack(512, iso);
+  const std::string image = readText(iso);
+  ASSERT_GE(image.size(), std::size_t{reserved} * 2048);
+  EXPECT_EQ(image.find_first_not_of('\0', std::size_t{total} * 2048), std::string::npos)
+      << "the padding after the data is zeros";
+}
+
+// A DVD+R DL to be closed is reserved a session at once, in multiples of 32 blocks: two
+// layouts 16 blocks apart, so that one of them falls where 16 and 32 round differently.
+TEST_F(DriveBurn, ADvdPlusRDualLayerReservesInThirtyTwoBlocks) {
+  QUILLION_REQUIRE_TOOL("xorriso");
+  bool roundingDiffered = false;
+  for (std::size_t extra : {std::size_t{0}, std::size_t{16 * 2048}}) {
+    SCOPED_TRACE(extra);
+    TestThreads::instance().reset();
+    writeFiles(source_, kLayout);
+    writeFiles(source_, {{"fill.bin", 4096 + extra}});
+    tree_ = treeFromFolder(source_);
+    auto drive = plug("dl", 0x2B);
+    env_.start();
+    const auto before = quillion::engineClock().now();
+    BP_RuntimeSharedData* shared = nullptr;
+    const BP_JobRef job = makeJob({ref("dl")}, 512, &shared);
+    EXPECT_EQ(BP_SetCloseDisc(job, true), kNoErr);
+    burn(job);
+    EXPECT_EQ(shared->writers[0].errorCode, 0);
+    EXPECT_EQ(shared->writers[0].phase, kBP_PhaseDone);
+    const std::uint32_t total = shared->totalBlocks;
+    EXPECT_EQ(BP_Delete(job), kNoErr);
+    // The dual-layer disc is given ten seconds before its reservation.
+    EXPECT_GE(quillion::engineClock().now() - before, std::chrono::seconds(10));
+    const auto reserves = cdbsOf(drive, kReserveTrack);
+    ASSERT_EQ(reserves.size(), 1u);
+    const std::uint32_t reserved = quillion::be::get32(reserves[0], 5);
+    EXPECT_EQ(reserved, (total + 31) / 32 * 32);
+    roundingDiffered |= reserved != (total + 15) / 16 * 16;
+    drive->withMedium([&](Medium& m) {
+      ASSERT_EQ(m.tracks().size(), 1u);
+      EXPECT_EQ(m.tracks().front().length, reserved);
+      EXPECT_EQ(m.status(), quillion::emu::DiscStatus::Complete);
+    });
+    const fs::path out = dir_.path() / ("dl-" + std::to_string(extra));
+    (void)runTool({"xorriso", "-indev", dump(drive, "dl" + std::to_string(extra)).string(),
+                   "-osirrox", "on", "-extract", "/", out.string()});
+    expectSameFiles(lowerCaseKeys(filesBelow(out)), filesBelow(source_), "xorriso, DVD+R DL");
+    env_.stop();
+    quillion::emu::EmulatedBus::instance().reset();
+  }
+  EXPECT_TRUE(roundingDiffered) << "neither layout told 32-block rounding from 16";
+}
+
+}  // namespace
+
+namespace {
+
+// cd-info's track list of a bin/cue dump: track number to (start LSN, kind word).
+std::map<int, std::pair<std::uint32_t, std::string>> cdInfoTracks(const std::string& text) {
+  std::map<int, std::pair<std::uint32_t, std::string>> tracks;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    int number = 0;
+    unsigned lsn = 0;
+    char msf[16] = {}, kind[16] = {};
+    if (std::sscanf(line.c_str(), " %d: %15s %u %15s", &number, msf, &lsn, kind) == 4 &&
+        number >= 1 && number <= 99) {
+      tracks[number] = {lsn, kind};
+    }
+  }
+  return tracks;
+}
+
+// A data layout on a CD-R, track at once and session at once: the outside readers find the
+// tree, and the disc information the engine gives agrees with cd-info's reading of the disc.
+TEST_F(DriveBurn, ADataCdReadsBackAndItsDiscInformationAgreesWithCdInfo) {
+  for (const char* tool : {"isoinfo", "xorriso", "cd-info"}) QUILLION_REQUIRE_TOOL(tool);
+  for (const bool sao : {false, true}) {
+    SCOPED_TRACE(sao ? "session at once" : "track at once");
+    const std::string name = sao ? "cdsao" : "cdtao";
+    auto drive = plug(name, 0x09, 359'846, "cd-writer");
+    env_.start();
+    const std::uint32_t r = ref(name);
+    BP_RuntimeSharedData* shared = nullptr;
+    const BP_JobRef job = makeJob({r}, 512, &shared);
+    EXPECT_EQ(BP_SetSAO(job, sao), kNoErr);
+    EXPECT_EQ(BP_SetCloseDisc(job, true), kNoErr);
+    burn(job);
+    EXPECT_EQ(shared->writers[0].errorCode, 0);
+    EXPECT_EQ(shared->writers[0].phase, kBP_PhaseDone);
+    EXPECT_EQ(BP_Delete(job), kNoErr);
+    EXPECT_EQ(cdbsOf(drive, 0x5D).empty(), !sao) << "a cue sheet only for session at once";
+    expectFormatReadsBack(512, dump(drive, name));
+
+    const fs::path cue = dir_.path() / (name + ".cue");
+    bool dumped = false;
+    EXPECT_TRUE(drive->withMedium([&](Medium& m) { dumped = m.dumpBinCue(cue); }));
+    ASSERT_TRUE(dumped);
+    const std::string text =
+        toolOutput({"cd-info", "--no-device-info", "--no-cddb", "--cue-file", cue.string()});
+    const auto seen = cdInfoTracks(text);
+    GDT_DiscInfo* info = nullptr;
+    MMC_SenseData sense{};
+    ASSERT_EQ(GDT_GetDiscInfo(r, &info, &sense), kNoErr);
+    EXPECT_EQ(info->discState, kGDT_DiscClosed);
+    ASSERT_FALSE(seen.empty()) << text;
+    ASSERT_EQ(info->trackCount, seen.size()) << text;
+    for (std::uint16_t i = 0; i < info->trackCount; ++i) {
+      const GDT_OneTrack& t = GDT_Tracks(info)[i];
+      const auto it = seen.find(t.track);
+      ASSERT_NE(it, seen.end()) << t.track << "\n" << text;
+      EXPECT_EQ(t.start, it->second.first) << text;
+      const bool xa = it->second.second == "XA";
+      EXPECT_EQ(t.mode, xa ? kGDT_ModeData2 : kGDT_ModeData1) << text;
+      EXPECT_NE(it->second.second, "audio") << text;
+    }
+    std::free(info);
+    env_.stop();
+    quillion::emu::EmulatedBus::instance().reset();
+  }
 }
 
 }  // namespace
