@@ -376,21 +376,17 @@ struct Collected {
 };
 Collected* gCollected = nullptr;
 
-void collectError(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) void collectError(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  char line[512];
-  std::vsnprintf(line, sizeof line, format, args);
+  gCollected->errors.push_back(quillion::test::formatted(format, args));
   va_end(args);
-  gCollected->errors.emplace_back(line);
 }
-void collectWarning(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) void collectWarning(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  char line[512];
-  std::vsnprintf(line, sizeof line, format, args);
+  gCollected->warnings.push_back(quillion::test::formatted(format, args));
   va_end(args);
-  gCollected->warnings.emplace_back(line);
 }
 void* collectingRc(const char* name) {
   if (std::string(name) == "err_printf") return reinterpret_cast<void*>(&collectError);

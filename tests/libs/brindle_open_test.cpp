@@ -35,13 +35,12 @@ using quillion::test::TempDir;
 
 std::vector<std::string>* gOpenErrors = nullptr;
 
-void openErrorPrinter(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) void openErrorPrinter(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  char line[1024];
-  std::vsnprintf(line, sizeof line, format, args);
+  std::string line = quillion::test::formatted(format, args);
   va_end(args);
-  if (gOpenErrors) gOpenErrors->emplace_back(line);
+  if (gOpenErrors) gOpenErrors->push_back(std::move(line));
 }
 void* openRc(const char* name) {
   return std::strcmp(name, "err_printf") == 0 ? reinterpret_cast<void*>(&openErrorPrinter)

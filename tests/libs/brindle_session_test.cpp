@@ -16,6 +16,7 @@
 #include "frame_buffers.h"
 #include "resources.h"
 #include "session.h"
+#include "tests/support/test_support.h"
 
 namespace quillion::brindle {
 namespace {
@@ -39,26 +40,23 @@ void countingFree(void* p) {
   ++gCalls->frees;
   std::free(p);
 }
-void keep(std::vector<std::string>& to, const char* format, va_list args)
-    __attribute__((format(printf, 2, 0)));
-void keep(std::vector<std::string>& to, const char* format, va_list args) {
-  char line[1024];
-  std::vsnprintf(line, sizeof line, format, args);
-  to.emplace_back(line);
+__attribute__((format(printf, 2, 0))) void keep(std::vector<std::string>& to, const char* format,
+                                               va_list args) {
+  to.push_back(quillion::test::formatted(format, args));
 }
-void errorPrinter(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) void errorPrinter(const char* format, ...) {
   va_list args;
   va_start(args, format);
   keep(gCalls->errors, format, args);
   va_end(args);
 }
-void warningPrinter(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) void warningPrinter(const char* format, ...) {
   va_list args;
   va_start(args, format);
   keep(gCalls->warnings, format, args);
   va_end(args);
 }
-void infoPrinter(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) void infoPrinter(const char* format, ...) {
   va_list args;
   va_start(args, format);
   keep(gCalls->infos, format, args);

@@ -9,12 +9,6 @@
 namespace quillion::test::corvel {
 namespace {
 
-__attribute__((format(printf, 1, 0))) std::string formatted(const char* format, va_list args) {
-  char text[4096];
-  std::vsnprintf(text, sizeof text, format, args);
-  return text;
-}
-
 __attribute__((format(printf, 1, 2))) void collectError(const char* format, ...) {
   va_list args;
   va_start(args, format);

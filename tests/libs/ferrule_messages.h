@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quillion_mpeg/mpeg_services.h"
+#include "tests/support/test_support.h"
 
 namespace quillion::test {
 
@@ -23,14 +24,6 @@ struct Printed {
 inline Printed& printed() {
   static Printed p;
   return p;
-}
-
-// Checked like printf by the compiler: the format comes from the library under test.
-__attribute__((format(printf, 1, 0))) inline std::string formatted(const char* format,
-                                                                   va_list args) {
-  char text[4096];
-  std::vsnprintf(text, sizeof text, format, args);
-  return text;
 }
 
 __attribute__((format(printf, 1, 2))) inline void collectError(const char* format, ...) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 using quillion::mpeg::hasMessageCode;
@@ -18,11 +20,7 @@ std::vector<std::string> printed;
 int allocations = 0;
 void* appSeen = nullptr;
 
-__attribute__((format(printf, 1, 0))) std::string formatted(const char* format, va_list args) {
-  char text[4096];
-  std::vsnprintf(text, sizeof text, format, args);
-  return text;
-}
+using quillion::test::formatted;
 
 __attribute__((format(printf, 1, 2))) void collect(const char* format, ...) {
   va_list args;

@@ -4,6 +4,7 @@
 // whole-file reads and writes.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -67,6 +68,11 @@ void writeFile(const std::filesystem::path& path, std::string_view bytes);
 
 // Lower-case hexadecimal of `bytes`, two digits a byte.
 [[nodiscard]] std::string hexOf(std::string_view bytes);
+
+// A message a library under test formats printf-style through a callback of ours, as text.
+// Checked like printf by the compiler: the format comes from the library.
+[[nodiscard]] std::string formatted(const char* format, va_list args)
+    __attribute__((format(printf, 1, 0)));
 
 // `size` bytes that differ from offset to offset and from seed to seed.
 [[nodiscard]] std::string patternBytes(std::size_t size, unsigned seed = 1);
