@@ -83,7 +83,7 @@ float* psyGetInputBufferFloat(PsyData* psy) {
   return AccessInputBuffer(psy->input.get(), psy->polyOffset, 0);
 }
 
-void CalcBandEnergy(const float* spectrum, const int* offsets, int bandCount, float* energy) {
+void CalcBandEnergy_NoOpt(const float* spectrum, const int* offsets, int bandCount, float* energy) {
   for (int b = 0; b < bandCount; ++b) {
     float sum = 0.0f;
     for (int i = offsets[b]; i < offsets[b + 1]; ++i) sum += spectrum[i] * spectrum[i];

@@ -4,6 +4,8 @@
 // vanish are guarded, and when that is not enough the weakest bands are given up as holes.
 #pragma once
 
+#include <cmath>
+
 #include "mp3enc/psy_out.h"
 
 namespace quillion::mp3enc {
@@ -47,13 +49,19 @@ void adaptThresholdsToPe(AdjThrState* state, PsyOut* psy, float desiredPe, int f
 void allowMoreHoles(AdjThrState* state, PsyOut* psy, int* avoidHoles[2], float desiredPe, int first,
                     int end);
 
+// Lines of a band expected to survive quantisation: form factor x (energy / width)^(-1/4).
+[[nodiscard]] inline int estimateLineCount(float formFactor, float energy, float width) {
+  return static_cast<int>(formFactor * std::pow(energy / width, -0.25f) + 0.5f);
+}
 // Per band of one channel: estimated coded lines and log2 energy.
 void prepareSfbPe_NoOpt(const PsyOutChannel* channel, PeChannelData* pe);
 using PrepareSfbPeFunc = void (*)(const PsyOutChannel*, PeChannelData*);
-extern const PrepareSfbPeFunc prepareSfbPe;
+extern PrepareSfbPeFunc prepareSfbPe;
 void calcSfbPe(PeChannelData* pe, const float* energy, const float* threshold, int bandCount);
 void calcPe(PeData* pe, PsyOut* psy, int first, int end);
 // thr^0.25 for the active bands.
-void calcThreshExp(const PsyOut* psy, float thrExp[2][kMaxSfbEntries], int first, int end);
+void calcThreshExp_NoOpt(const PsyOut* psy, float thrExp[2][kMaxSfbEntries], int first, int end);
+using CalcThreshExpFunc = void (*)(const PsyOut*, float[2][kMaxSfbEntries], int, int);
+extern CalcThreshExpFunc calcThreshExp;
 
 }  // namespace quillion::mp3enc
