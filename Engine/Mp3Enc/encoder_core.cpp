@@ -10,7 +10,6 @@
 #include "mp3enc/channel_element.h"
 #include "mp3enc/frame_control.h"
 #include "mp3enc/granule_info.h"
-#include "mp3enc/kernels.h"
 #include "mp3enc/psy_model.h"
 #include "mp3enc/qc_main.h"
 #include "mp3enc/quantizer.h"
@@ -289,8 +288,6 @@ int writeFrame(EncoderCore* core, std::uint8_t* output, std::size_t outputSize,
 }  // namespace
 
 int mp3encOpen(EncoderCore** slot, const EncoderConfig* config) {
-  // The kernel variants are chosen once per process, before any encoder can run with them.
-  selectKernels();
   if (!slot) return 1;
   *slot = nullptr;
   if (!config || !configAcceptable(*config)) return 1;

@@ -75,6 +75,10 @@ int AdjThrUpdate(AdjThrState* s, int bits) {
   return bits;
 }
 
+int estimateLineCount(float formFactor, float energy, float width) {
+  return static_cast<int>(formFactor * std::pow(energy / width, -0.25f) + 0.5f);
+}
+
 void prepareSfbPe_NoOpt(const PsyOutChannel* c, PeChannelData* pe) {
   for (int b = 0; b < c->sfbCnt; ++b) {
     const float e = c->energy[b];

@@ -4,8 +4,6 @@
 // vanish are guarded, and when that is not enough the weakest bands are given up as holes.
 #pragma once
 
-#include <cmath>
-
 #include "mp3enc/psy_out.h"
 
 namespace quillion::mp3enc {
@@ -50,9 +48,7 @@ void allowMoreHoles(AdjThrState* state, PsyOut* psy, int* avoidHoles[2], float d
                     int end);
 
 // Lines of a band expected to survive quantisation: form factor x (energy / width)^(-1/4).
-[[nodiscard]] inline int estimateLineCount(float formFactor, float energy, float width) {
-  return static_cast<int>(formFactor * std::pow(energy / width, -0.25f) + 0.5f);
-}
+[[nodiscard]] int estimateLineCount(float formFactor, float energy, float width);
 // Per band of one channel: estimated coded lines and log2 energy.
 void prepareSfbPe_NoOpt(const PsyOutChannel* channel, PeChannelData* pe);
 using PrepareSfbPeFunc = void (*)(const PsyOutChannel*, PeChannelData*);
