@@ -254,27 +254,34 @@ int quantizeLines_Opt(const float* spectrum, int lines, int step, std::int32_t* 
 }
 
 void CalcFormFactorChannel_Opt(float* formFactor, float* maxSpec, const PsyOutChannel* c) {
-  // sqrt(|x|) for every line, as (|x| + FLT_MIN) times its reciprocal-square-root estimate;
-  // the offset keeps zero lines finite. One spare group: a band's pairs may read one line on.
-  alignas(16) float roots[kPsyLines + 4] = {};
-  const int last = c->sfbActive > 0 ? c->sfbOffset[c->sfbActive] : 0;
-  const int end = std::min(kPsyLines, last + 1);
-  int i = 0;
-  for (; i + 4 <= end; i += 4) {
-    const __m128 a = _mm_add_ps(absolute(_mm_loadu_ps(c->spectrum + i)), _mm_set1_ps(FLT_MIN));
-    _mm_store_ps(roots + i, _mm_mul_ps(a, _mm_rsqrt_ps(a)));
-  }
-  for (; i < end; ++i) roots[i] = std::sqrt(std::fabs(c->spectrum[i]));
+  const __m128 tiny = _mm_set1_ps(FLT_MIN);
   for (int b = 0; b < c->sfbActive; ++b) {
-    float even = 0.0f, odd = 0.0f, largest = 0.0f;
-    for (int k = c->sfbOffset[b]; k < c->sfbOffset[b + 1]; k += 2) {
-      even += roots[k];
-      odd += roots[k + 1];
+    const int from = c->sfbOffset[b], to = c->sfbOffset[b + 1];
+    // Lanes 0 and 2 hold a pair's first line, lanes 1 and 3 its second. sqrt(|x|) is
+    // (|x| + FLT_MIN) times its reciprocal-square-root estimate; the offset keeps zeros finite.
+    __m128 roots = _mm_setzero_ps(), largest4 = _mm_setzero_ps();
+    int k = from;
+    for (; k + 4 <= to; k += 4) {
+      const __m128 a = absolute(_mm_loadu_ps(c->spectrum + k));
+      const __m128 shifted = _mm_add_ps(a, tiny);
+      roots = _mm_add_ps(roots, _mm_mul_ps(shifted, _mm_rsqrt_ps(shifted)));
+      largest4 = _mm_max_ps(largest4, a);
+    }
+    alignas(16) float r[4], m[4];
+    _mm_store_ps(r, roots);
+    _mm_store_ps(m, largest4);
+    float first = r[0] + r[2], second = r[1] + r[3];
+    float largest = std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
+    // The last pairs one by one; like the portable variant a pair may read one line past an
+    // odd-width band.
+    for (; k < to; k += 2) {
       const float a = std::fabs(c->spectrum[k]);
       const float d = k + 1 < kPsyLines ? std::fabs(c->spectrum[k + 1]) : 0.0f;
+      first += std::sqrt(a);
+      second += std::sqrt(d);
       largest = std::max({largest, a, d});
     }
-    formFactor[b] = (odd + 1e-10f) + even;
+    formFactor[b] = (second + 1e-10f) + first;
     maxSpec[b] = largest;
   }
   for (int b = c->sfbActive; b < c->sfbCnt; ++b) {
