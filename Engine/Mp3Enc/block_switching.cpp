@@ -7,8 +7,6 @@
 
 namespace quillion::mp3enc {
 
-const BlockSwitchingFunc mp3BlockSwitching = mp3BlockSwitching_NoOpt;
-
 const int synchronizedBlockTypeTable[4][4] = {
     {0, 1, 2, 3},
     {1, 1, 2, 2},
@@ -33,7 +31,6 @@ int mp3BlockSwitchingInit(BlockSwitchingState* state) {
 }
 
 int mp3BlockSwitching_NoOpt(BlockSwitchingState* s, const float* input, int stride) {
-  constexpr float kRise = 0.25f;  // a segment four times louder than what came before
   for (int i = 0; i < 3; ++i) s->lastEnergy[i] = s->energy[i];
   float xPrev = s->filterIn, yPrev = s->filterOut;
   for (int seg = 0; seg < 3; ++seg) {
@@ -49,6 +46,12 @@ int mp3BlockSwitching_NoOpt(BlockSwitchingState* s, const float* input, int stri
   }
   s->filterIn = xPrev;
   s->filterOut = yPrev;
+  mp3BlockSwitchingDecide(s);
+  return 1;
+}
+
+void mp3BlockSwitchingDecide(BlockSwitchingState* s) {
+  constexpr float kRise = 0.25f;  // a segment four times louder than what came before
   const float e0 = s->energy[0], e1 = s->energy[1], e2 = s->energy[2];
   const float p1 = s->lastEnergy[1], p2 = s->lastEnergy[2];
   const float t = kAttackEnergyFloor;
@@ -70,7 +73,6 @@ int mp3BlockSwitching_NoOpt(BlockSwitchingState* s, const float* input, int stri
     s->emitType = n;
     s->nextType = n == kBlockShort ? kBlockStop : kBlockLong;
   }
-  return 1;
 }
 
 int mp3SyncBlockSwitching(BlockSwitchingState* s0, BlockSwitchingState* s1, int channels,

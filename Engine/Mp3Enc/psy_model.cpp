@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <new>
 
+#include "mp3enc/kernels.h"
 #include "mp3enc/scalefactors.h"
 #include "mp3enc/stereo_processing.h"
 #include "mp3enc/threshold_adjustment.h"
@@ -19,6 +20,9 @@ constexpr int kLongDelayPolyOffset = 752;
 }  // namespace
 
 int PsyNew(PsyData** out, const PsySettings* settings) {
+  // Every encoder open builds its model here, before any kernel runs: the variants are chosen
+  // then, once per process.
+  selectKernels();
   if (!out || !settings) return 1;
   *out = nullptr;
   PsyPtr psy(new (std::nothrow) PsyData);
@@ -83,7 +87,7 @@ float* psyGetInputBufferFloat(PsyData* psy) {
   return AccessInputBuffer(psy->input.get(), psy->polyOffset, 0);
 }
 
-void CalcBandEnergy(const float* spectrum, const int* offsets, int bandCount, float* energy) {
+void CalcBandEnergy_NoOpt(const float* spectrum, const int* offsets, int bandCount, float* energy) {
   for (int b = 0; b < bandCount; ++b) {
     float sum = 0.0f;
     for (int i = offsets[b]; i < offsets[b + 1]; ++i) sum += spectrum[i] * spectrum[i];

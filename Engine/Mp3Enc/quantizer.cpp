@@ -10,9 +10,6 @@
 namespace quillion::mp3enc {
 namespace {
 
-// Rounding offset of the power-law quantiser: it places the decision threshold where the
-// error of the 4/3 expansion is balanced rather than at the midpoint.
-constexpr float kRoundingOffset = 0.4054f;
 constexpr int kTableSize = kLargestQuantised + 1;
 
 std::array<float, kTableSize>& pow43Storage() {
@@ -33,18 +30,33 @@ const float* pow4_3_tab() {
   return pow43Storage().data();
 }
 
-void calcExpSpec(const float* spectrum, float* expSpec, int lines) {
+float quantizerScale(int step) {
+  return std::exp2(-3.0f * static_cast<float>(step) / 16.0f);
+}
+
+void calcExpSpec_NoOpt(const float* spectrum, float* expSpec, int lines) {
   for (int i = 0; i < lines; ++i) expSpec[i] = std::pow(std::fabs(spectrum[i]), 0.75f);
 }
 
-int quantizeExpSpecLines(const float* spectrum, const float* expSpec, int lines, int step,
-                         std::int32_t* quantised) {
-  const float factor = std::exp2(-3.0f * static_cast<float>(step) / 16.0f);
+int quantizeExpSpecLines_NoOpt(const float* spectrum, const float* expSpec, int lines, int step,
+                               std::int32_t* quantised) {
+  const float factor = quantizerScale(step);
   int largest = 0;
   for (int i = 0; i < lines; ++i) {
-    const float scaled = expSpec[i] * factor + kRoundingOffset;
-    // Keep the value representable: anything this large fails the 8191 check anyway.
-    const int magnitude = scaled < 1.0e6f ? static_cast<int>(scaled) : 1000000;
+    const int magnitude = quantizedMagnitude(expSpec[i] * factor + kQuantizerRounding);
+    quantised[i] = spectrum[i] < 0 ? -magnitude : magnitude;
+    if (magnitude > largest) largest = magnitude;
+  }
+  return largest;
+}
+
+int quantizeLines_NoOpt(const float* spectrum, int lines, int step, std::int32_t* quantised) {
+  const float factor = quantizerScale(step);
+  int largest = 0;
+  for (int i = 0; i < lines; ++i) {
+    const float a = std::fabs(spectrum[i]);
+    const float e = std::sqrt(a) * std::sqrt(std::sqrt(a));
+    const int magnitude = quantizedMagnitude(e * factor + kQuantizerRounding);
     quantised[i] = spectrum[i] < 0 ? -magnitude : magnitude;
     if (magnitude > largest) largest = magnitude;
   }

@@ -7,8 +7,6 @@
 
 namespace quillion::mp3enc {
 
-const FormFactorFunc CalcFormFactorChannel = CalcFormFactorChannel_NoOpt;
-
 const int ldTab[33] = {0, 1, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5,
                        5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5};
 const int scfBitsPerMpeg1Partition[16][2] = {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {3, 0}, {1, 1},

@@ -287,8 +287,8 @@ int MsStereoProcessing(const StereoBands& s, const float* midEnergy, const float
   return 1;
 }
 
-void CalcBandEnergyMS(const float* left, const float* right, const int* offsets, int bandCount,
-                      float* mid, float* side) {
+void CalcBandEnergyMS_NoOpt(const float* left, const float* right, const int* offsets,
+                            int bandCount, float* mid, float* side) {
   for (int b = 0; b < bandCount; ++b) {
     float m = 0.0f, d = 0.0f;
     for (int i = offsets[b]; i < offsets[b + 1]; ++i) {

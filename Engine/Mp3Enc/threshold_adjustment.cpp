@@ -6,8 +6,6 @@
 
 namespace quillion::mp3enc {
 
-const PrepareSfbPeFunc prepareSfbPe = prepareSfbPe_NoOpt;
-
 namespace {
 
 constexpr float kLog2Of8 = 3.0f;
@@ -77,12 +75,16 @@ int AdjThrUpdate(AdjThrState* s, int bits) {
   return bits;
 }
 
+int estimateLineCount(float formFactor, float energy, float width) {
+  return static_cast<int>(formFactor * std::pow(energy / width, -0.25f) + 0.5f);
+}
+
 void prepareSfbPe_NoOpt(const PsyOutChannel* c, PeChannelData* pe) {
   for (int b = 0; b < c->sfbCnt; ++b) {
     const float e = c->energy[b];
     if (b < c->sfbActive && e > c->threshold[b]) {
       const float width = static_cast<float>(c->sfbOffset[b + 1] - c->sfbOffset[b]);
-      pe->sfbNLines[b] = static_cast<int>(c->formFactor[b] * std::pow(e / width, -0.25f) + 0.5f);
+      pe->sfbNLines[b] = estimateLineCount(c->formFactor[b], e, width);
       pe->sfbLdEnergy[b] = std::log2(e);
     } else {
       pe->sfbNLines[b] = 0;
@@ -136,7 +138,7 @@ void calcPe(PeData* pe, PsyOut* psy, int first, int end) {
   }
 }
 
-void calcThreshExp(const PsyOut* psy, float thrExp[2][kMaxSfbEntries], int first, int end) {
+void calcThreshExp_NoOpt(const PsyOut* psy, float thrExp[2][kMaxSfbEntries], int first, int end) {
   for (int ch = first; ch < end; ++ch) {
     const PsyOutChannel& c = psy->channel[ch];
     for (int b = 0; b < c.sfbActive; ++b) thrExp[ch][b] = std::pow(c.threshold[b], 0.25f);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "mp3enc/encode_sample.h"
+#include "mp3enc/kernels.h"
 #include "mp3enc/wav_reader.h"
 
 namespace {
@@ -80,7 +81,14 @@ int snr(const char* reference, const char* decoded) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "encode") == 0) {
+  if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "encode") == 0) {
+    // Optional sixth argument: "portable" runs the whole encode on the portable kernels.
+    if (argc == 6 && std::strcmp(argv[5], "portable") == 0) {
+      quillion::mp3enc::forcePortableKernelsForTesting(true);
+    } else if (argc == 6 && std::strcmp(argv[5], "native") != 0) {
+      std::fprintf(stderr, "kernels are portable or native\n");
+      return 2;
+    }
     const auto start = std::chrono::steady_clock::now();
     const int result = quillion::mp3enc::encode_to_mp3(argv[2], argv[3], std::atoi(argv[4]), 0,
                                                        nullptr, 0, nullptr, nullptr);
@@ -89,7 +97,9 @@ int main(int argc, char** argv) {
     return result;
   }
   if (argc == 4 && std::strcmp(argv[1], "snr") == 0) return snr(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: %s encode IN.wav OUT.mp3 BITRATE | snr IN.wav DECODED.wav\n",
-               argv[0]);
+  std::fprintf(
+      stderr,
+      "usage: %s encode IN.wav OUT.mp3 BITRATE [portable|native] | snr IN.wav DECODED.wav\n",
+      argv[0]);
   return 2;
 }

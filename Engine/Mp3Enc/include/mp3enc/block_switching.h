@@ -40,7 +40,11 @@ int mp3BlockSwitchingInit(BlockSwitchingState* state);
 // One granule of 576 samples read from input[0], input[stride], ...; returns 1.
 int mp3BlockSwitching_NoOpt(BlockSwitchingState* state, const float* input, int stride);
 using BlockSwitchingFunc = int (*)(BlockSwitchingState*, const float*, int);
-extern const BlockSwitchingFunc mp3BlockSwitching;
+extern BlockSwitchingFunc mp3BlockSwitching;
+// The attack tests and window transitions on the segment energies already in the state
+// (lastEnergy holding the previous granule's); every variant ends with it, so that block
+// decisions never depend on the processor.
+void mp3BlockSwitchingDecide(BlockSwitchingState* state);
 
 // The window each channel takes. With two channels and synchronise set both take the
 // window of the table, and their tentative next windows follow it (a start window is

@@ -76,7 +76,9 @@ float* psyGetInputBufferFloat(PsyData* psy);
 // independent is non-zero.
 float psyMain(PsyData* psy, int granule, PsyOut* out, int independent);
 
-void CalcBandEnergy(const float* spectrum, const int* offsets, int bandCount, float* energy);
+void CalcBandEnergy_NoOpt(const float* spectrum, const int* offsets, int bandCount, float* energy);
+using BandEnergyFunc = void (*)(const float*, const int*, int, float*);
+extern BandEnergyFunc CalcBandEnergy;
 void mp3PreEchoControl(float* memory, int bandCount, float factorUp, float factorDown,
                        float* thresholds);
 void BuildInterface(const float* spectrum, const float* thresholds, const float* energies,

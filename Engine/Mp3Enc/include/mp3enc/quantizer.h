@@ -14,15 +14,34 @@ inline constexpr int kLargestQuantised = 8191;
 inline constexpr int kLargestGain = 105;    // stored gain; the header field 255
 inline constexpr int kSmallestGain = -150;  // the header field 0
 inline constexpr int kMaxGranuleBits = 4092;
+// Rounding offset of the power-law quantiser: it places the decision threshold where the
+// error of the 4/3 expansion is balanced rather than at the midpoint.
+inline constexpr float kQuantizerRounding = 0.4054f;
 
 // i^(4/3) for i = 0..8191; built once per process, safe to call from any thread.
 [[nodiscard]] const float* pow4_3_tab();
 
 // |x|^(3/4) for each line.
-void calcExpSpec(const float* spectrum, float* expSpec, int lines);
+void calcExpSpec_NoOpt(const float* spectrum, float* expSpec, int lines);
+using ExpSpecFunc = void (*)(const float*, float*, int);
+extern ExpSpecFunc calcExpSpec;
 // Quantises lines of |x|^(3/4) at step (sign from spectrum); returns the largest magnitude.
-int quantizeExpSpecLines(const float* spectrum, const float* expSpec, int lines, int step,
-                         std::int32_t* quantised);
+int quantizeExpSpecLines_NoOpt(const float* spectrum, const float* expSpec, int lines, int step,
+                               std::int32_t* quantised);
+using QuantizeExpSpecFunc = int (*)(const float*, const float*, int, int, std::int32_t*);
+extern QuantizeExpSpecFunc quantizeExpSpecLines;
+// The same quantisation from the lines themselves, for callers without |x|^(3/4) at hand.
+int quantizeLines_NoOpt(const float* spectrum, int lines, int step, std::int32_t* quantised);
+using QuantizeLinesFunc = int (*)(const float*, int, int, std::int32_t*);
+extern QuantizeLinesFunc quantizeLines;
+
+// 2^(-3 step / 16): what multiplies |x|^(3/4) at a quantiser step.
+[[nodiscard]] float quantizerScale(int step);
+// One quantised magnitude from a scaled |x|^(3/4); values past the 8191 limit saturate at a
+// size every caller rejects.
+[[nodiscard]] inline int quantizedMagnitude(float scaled) {
+  return scaled < 1.0e6f ? static_cast<int>(scaled) : 1000000;
+}
 
 // What a band's scalefactor takes from the global gain, in quarter steps. Long blocks: band
 // entries 0..21; short blocks: entries 3b + w.

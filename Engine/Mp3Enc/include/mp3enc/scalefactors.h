@@ -24,7 +24,7 @@ extern const int scfBitsPerPartitionDefault[4];
 // Sum of sqrt|x| (+1e-10) and the largest |x| of each active band.
 void CalcFormFactorChannel_NoOpt(float* formFactor, float* maxSpec, const PsyOutChannel* channel);
 using FormFactorFunc = void (*)(float*, float*, const PsyOutChannel*);
-extern const FormFactorFunc CalcFormFactorChannel;
+extern FormFactorFunc CalcFormFactorChannel;
 
 // Scalefactor per band in steps of 2^(1/4) (minus the band's quantiser step), or kNoScf.
 void EstimateScaleFactorsChannel(const PsyOutChannel* channel, int* scf, const float* formFactor,

@@ -77,8 +77,10 @@ int MsStereoProcessing(const StereoBands& bands, const float* midEnergy, const f
                        int* previous, int granule, const int* isStart, int bandsPerWindow);
 
 // Mid and side energies of one window's bands: 0.5 sum (l + r)^2 and 0.5 sum (l - r)^2.
-void CalcBandEnergyMS(const float* left, const float* right, const int* offsets, int bandCount,
-                      float* mid, float* side);
+void CalcBandEnergyMS_NoOpt(const float* left, const float* right, const int* offsets,
+                            int bandCount, float* mid, float* side);
+using BandEnergyMSFunc = void (*)(const float*, const float*, const int*, int, float*, float*);
+extern BandEnergyMSFunc CalcBandEnergyMS;
 
 struct StereoPreProcessing {
   float bitsPerGranule = 0.0f;  // per channel

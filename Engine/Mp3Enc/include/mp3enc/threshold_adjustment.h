@@ -59,13 +59,17 @@ void adaptThresholdsToPe(AdjThrState* state, PsyOut* psy, float desiredPe, int f
 void allowMoreHoles(AdjThrState* state, PsyOut* psy, int* avoidHoles[2], float desiredPe, int first,
                     int end);
 
+// Lines of a band expected to survive quantisation: form factor x (energy / width)^(-1/4).
+[[nodiscard]] int estimateLineCount(float formFactor, float energy, float width);
 // Per band of one channel: estimated coded lines and log2 energy.
 void prepareSfbPe_NoOpt(const PsyOutChannel* channel, PeChannelData* pe);
 using PrepareSfbPeFunc = void (*)(const PsyOutChannel*, PeChannelData*);
-extern const PrepareSfbPeFunc prepareSfbPe;
+extern PrepareSfbPeFunc prepareSfbPe;
 void calcSfbPe(PeChannelData* pe, const float* energy, const float* threshold, int bandCount);
 void calcPe(PeData* pe, PsyOut* psy, int first, int end);
 // thr^0.25 for the active bands.
-void calcThreshExp(const PsyOut* psy, float thrExp[2][kMaxSfbEntries], int first, int end);
+void calcThreshExp_NoOpt(const PsyOut* psy, float thrExp[2][kMaxSfbEntries], int first, int end);
+using CalcThreshExpFunc = void (*)(const PsyOut*, float[2][kMaxSfbEntries], int, int);
+extern CalcThreshExpFunc calcThreshExp;
 
 }  // namespace quillion::mp3enc
