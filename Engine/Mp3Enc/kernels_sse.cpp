@@ -188,17 +188,7 @@ void prepareSfbPe_Opt(const PsyOutChannel* c, PeChannelData* pe) {
       }
     }
   }
-  for (; b < n; ++b) {
-    const float e = c->energy[b];
-    if (b < c->sfbActive && e > c->threshold[b]) {
-      const float width = static_cast<float>(c->sfbOffset[b + 1] - c->sfbOffset[b]);
-      pe->sfbNLines[b] = estimateLineCount(c->formFactor[b], e, width);
-      pe->sfbLdEnergy[b] = std::log2(e);
-    } else {
-      pe->sfbNLines[b] = 0;
-      pe->sfbLdEnergy[b] = 0.0f;
-    }
-  }
+  prepareSfbPeBands(c, pe, b, n);
   pe->start = c->blockType == kBlockShort ? 125.0f : 0.0f;
 }
 

@@ -79,8 +79,8 @@ int estimateLineCount(float formFactor, float energy, float width) {
   return static_cast<int>(formFactor * std::pow(energy / width, -0.25f) + 0.5f);
 }
 
-void prepareSfbPe_NoOpt(const PsyOutChannel* c, PeChannelData* pe) {
-  for (int b = 0; b < c->sfbCnt; ++b) {
+void prepareSfbPeBands(const PsyOutChannel* c, PeChannelData* pe, int first, int end) {
+  for (int b = first; b < end; ++b) {
     const float e = c->energy[b];
     if (b < c->sfbActive && e > c->threshold[b]) {
       const float width = static_cast<float>(c->sfbOffset[b + 1] - c->sfbOffset[b]);
@@ -91,6 +91,10 @@ void prepareSfbPe_NoOpt(const PsyOutChannel* c, PeChannelData* pe) {
       pe->sfbLdEnergy[b] = 0.0f;
     }
   }
+}
+
+void prepareSfbPe_NoOpt(const PsyOutChannel* c, PeChannelData* pe) {
+  prepareSfbPeBands(c, pe, 0, c->sfbCnt);
   pe->start = c->blockType == 2 ? 125.0f : 0.0f;
 }
 

@@ -61,6 +61,8 @@ void allowMoreHoles(AdjThrState* state, PsyOut* psy, int* avoidHoles[2], float d
 
 // Lines of a band expected to survive quantisation: form factor x (energy / width)^(-1/4).
 [[nodiscard]] int estimateLineCount(float formFactor, float energy, float width);
+// Bands [first, end) of one channel: estimated coded lines and log2 energy.
+void prepareSfbPeBands(const PsyOutChannel* channel, PeChannelData* pe, int first, int end);
 // Per band of one channel: estimated coded lines and log2 energy.
 void prepareSfbPe_NoOpt(const PsyOutChannel* channel, PeChannelData* pe);
 using PrepareSfbPeFunc = void (*)(const PsyOutChannel*, PeChannelData*);
