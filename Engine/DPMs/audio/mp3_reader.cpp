@@ -23,6 +23,9 @@ extern "C" {
 namespace {
 
 constexpr int kCDRate = 44'100;
+// Above the highest rate audio equipment records at, a rate is damage: converting from it
+// takes the converter tens of seconds to set up, for no real source.
+constexpr int kHighestSourceRate = 768'000;
 constexpr std::uint32_t kCDFrameBytes = 4;  // 16-bit stereo
 
 bool encrypted(const AVStream* stream) {
@@ -149,7 +152,8 @@ struct MP3Reader::Decoder {
     }
     const bool same = convert != nullptr && f.sample_rate == inRate && f.format == inFormat &&
                       av_channel_layout_compare(&layout, &inLayout) == 0;
-    if (same || layout.nb_channels <= 0 || f.sample_rate <= 0) {
+    if (same || layout.nb_channels <= 0 || f.sample_rate <= 0 ||
+        f.sample_rate > kHighestSourceRate) {
       av_channel_layout_uninit(&layout);
       return same ? EngineStatus{kNoErr} : EngineStatus{kErrNotSupported};
     }
@@ -268,11 +272,23 @@ EngineStatus MP3Reader::OpenMP3() {
         const int r = decode.nextFrame();
         if (r < 0) return openStatus_ = static_cast<EngineStatus>(r);
         if (r == 0) break;
-        if (trackRate_ == 0) trackRate_ = static_cast<std::uint32_t>(decode.frame->sample_rate);
-        frames += static_cast<std::uint64_t>(decode.frame->nb_samples);
+        const int rate = decode.frame->sample_rate;
+        if (rate > 0) {
+          if (trackRate_ == 0) trackRate_ = static_cast<std::uint32_t>(rate);
+          // A stream whose frames change rate plays at the first frame's rate: each frame
+          // counts as the samples it becomes at that rate, rounded up, so the count is never
+          // short.
+          frames += (static_cast<std::uint64_t>(decode.frame->nb_samples) * trackRate_ +
+                     static_cast<std::uint64_t>(rate) - 1) /
+                    static_cast<std::uint64_t>(rate);
+        }
         av_frame_unref(decode.frame);
       }
     }
+  }
+  if (trackRate_ > static_cast<std::uint32_t>(kHighestSourceRate)) {
+    trackRate_ = 0;
+    return openStatus_ = kErrNotSupported;
   }
   if (frames == 0 || trackRate_ == 0) {
     trackRate_ = 0;
