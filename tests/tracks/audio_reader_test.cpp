@@ -171,10 +171,11 @@ TEST(AudioReader, FilesWithoutUsableAudio) {
         "-encryption_scheme", "cenc-aes-ctr", "-encryption_key", "76a6c65c5ea762046bd749a2e632ccbb",
         "-encryption_kid", "a7e61c373e219033c21091fa607bf3b8", dir.file("locked.mp4").string()});
   // A WAV header claiming 570,447,394 samples a second: damage, not a source to convert.
-  std::string absurd("RIFF\xf5\x01\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00"
-                     "\x22\x56\x00\x22\x22\x56\x00\x22\x01\x00\x08\x00"
-                     "data\xd1\x01\x00\x00",
-                     44);
+  std::string absurd(
+      "RIFF\xf5\x01\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00"
+      "\x22\x56\x00\x22\x22\x56\x00\x22\x01\x00\x08\x00"
+      "data\xd1\x01\x00\x00",
+      44);
   absurd.append(465, '\x80');
   writeFile(dir.file("absurd.wav"), absurd);
   struct Case {
@@ -182,11 +183,10 @@ TEST(AudioReader, FilesWithoutUsableAudio) {
     EngineStatus expected;
   };
   const Case cases[] = {
-      {"absurd.wav", kErrNotSupported},
-      {"text.mp3", kErrNoAudioStream},      {"empty.wav", kErrNoAudioStream},
-      {"video.mpg", kErrNoAudioStream},     {"locked.mp4", kErrNotSupported},
-      {"missing.wav", kErrFileAccess},      {"list.m3u8", kErrNoAudioStream},
-      {"list.ffconcat", kErrNoAudioStream},
+      {"absurd.wav", kErrNotSupported}, {"text.mp3", kErrNoAudioStream},
+      {"empty.wav", kErrNoAudioStream}, {"video.mpg", kErrNoAudioStream},
+      {"locked.mp4", kErrNotSupported}, {"missing.wav", kErrFileAccess},
+      {"list.m3u8", kErrNoAudioStream}, {"list.ffconcat", kErrNoAudioStream},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
