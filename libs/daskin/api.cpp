@@ -84,6 +84,21 @@ bool isIfo(const char* name) {
   return length >= 4 && strcasecmp(name + length - 4, ".ifo") == 0;
 }
 
+// What binding and unbinding a stream both check first: the context, the settings, the parser.
+template <typename Change>
+int32_t changeStream(demux_context* c, int32_t parser, const demux_stream_settings* s,
+                     Change change) {
+  Context* ctx = contextOf(c);
+  if (!ctx) return 1;
+  if (!s) {
+    ctx->services.error("Invalid demux_stream_settings parameter");
+    return 1;
+  }
+  Parser* p = openParser(c, parser);
+  if (!p) return 1;
+  return change(*ctx, *p, *s) ? 0 : 1;
+}
+
 }  // namespace
 
 extern "C" {
@@ -242,27 +257,11 @@ int32_t mpegDemuxNewParser(demux_context* c, const demux_parser_settings* settin
 }
 
 int32_t mpegDemuxAddStream(demux_context* c, int32_t parser, const demux_stream_settings* s) {
-  Context* ctx = contextOf(c);
-  if (!ctx) return 1;
-  if (!s) {
-    ctx->services.error("Invalid demux_stream_settings parameter");
-    return 1;
-  }
-  Parser* p = openParser(c, parser);
-  if (!p) return 1;
-  return dk::bindStream(*ctx, *p, *s) ? 0 : 1;
+  return changeStream(c, parser, s, dk::bindStream);
 }
 
 int32_t mpegDemuxRemoveStream(demux_context* c, int32_t parser, const demux_stream_settings* s) {
-  Context* ctx = contextOf(c);
-  if (!ctx) return 1;
-  if (!s) {
-    ctx->services.error("Invalid demux_stream_settings parameter");
-    return 1;
-  }
-  Parser* p = openParser(c, parser);
-  if (!p) return 1;
-  return dk::unbindStream(*ctx, *p, *s) ? 0 : 1;
+  return changeStream(c, parser, s, dk::unbindStream);
 }
 
 int32_t mpegDemuxSeek(demux_context* c, int32_t parser, uint32_t low, uint32_t high) {
