@@ -252,6 +252,12 @@ VideoUnitReader::Result VideoUnitReader::next(AccessUnit& unit) {
   if (!havePicture) return Result::end;
   if (taken > 0xFFFFFFFFu) return Result::broken;
   unit.size = static_cast<std::uint32_t>(taken);
+  // Scan information cut short by the next start code or the end of the stream is not a
+  // block to fill in place: filling it would write over what follows. The picture gets a
+  // block of its own instead.
+  if (unit.scanOffset >= 0 &&
+      static_cast<std::uint64_t>(unit.scanOffset) + kScanInformationSize > unit.size)
+    unit.scanOffset = -1;
   stamp(unit);
   return Result::unit;
 }
