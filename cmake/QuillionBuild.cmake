@@ -45,6 +45,8 @@ if(QUILLION_SANITIZE)
   endforeach()
 endif()
 
+include(QuillionTestShards)
+
 option(QUILLION_WERROR "Treat warnings as errors" ON)
 
 # Warnings for our own targets only; third-party headers come in as SYSTEM.
@@ -99,11 +101,12 @@ function(quillion_add_child_directories)
 endfunction()
 
 # quillion_add_gtest(NAME name SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s] [SHARDS n])
-# One executable per suite, which CTest runs as SHARDS entries (GoogleTest's own sharding,
-# 4 unless given). Starting a sanitized test program costs up to a second, more than most
-# tests take, so a process per TEST spent most of the test stage starting processes. TIMEOUT
-# bounds one shard (at least 600 s). Each shard writes JUnit XML under
-# <build>/test-results/, from which scripts/test names the slowest and the skipped tests.
+# One executable per suite, which CTest runs as SHARDS entries (GoogleTest's own sharding;
+# the count comes from QuillionTestShards.cmake unless given). Starting a sanitized test
+# program costs up to a second, more than most tests take, so a process per TEST spent most
+# of the test stage starting processes. TIMEOUT bounds one shard (at least 600 s). Each shard
+# writes JUnit XML under <build>/test-results/, from which scripts/test names the slowest and
+# the skipped tests.
 function(quillion_add_gtest)
   cmake_parse_arguments(T "" "NAME;TIMEOUT;SHARDS" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
@@ -114,7 +117,7 @@ function(quillion_add_gtest)
     set(T_TIMEOUT 600)
   endif()
   if(NOT T_SHARDS)
-    set(T_SHARDS 4)
+    quillion_test_shards(${T_NAME} T_SHARDS)
   endif()
   set(labels ${T_LABELS})
   if(NOT labels)

@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <sstream>
+
+#include "tests/support/generated_file.h"
 
 namespace quillion::test::corvel {
 namespace {
@@ -73,29 +74,17 @@ bool anyStartsWith(const std::vector<std::string>& lines, const std::string& pre
 
 std::filesystem::path makeEs(const TempDir& dir, const std::string& name,
                              const std::vector<std::string>& args) {
-  // One encode per distinct fixture and process: the suites run as a few processes, each of
-  // many tests asking for the same short streams, and ffmpeg is most of their time.
-  static TempDir cacheDir;
-  static std::map<std::string, std::filesystem::path> encoded;
+  // Many tests ask for the same short streams, and ffmpeg is most of their time: each
+  // distinct stream is encoded once for all the suites' processes.
   const std::filesystem::path out = dir.file(name);
-  std::string key = out.extension().string();
-  for (const std::string& a : args) key += '\x1f' + a;
-  auto known = encoded.find(key);
-  if (known == encoded.end()) {
-    const std::filesystem::path cached =
-        cacheDir.file("es-" + std::to_string(encoded.size()) + out.extension().string());
-    std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    // One encoder thread: the encoders cut their pictures by thread count, so the same
-    // fixture must not come out differently on a machine with fewer cores.
-    argv.insert(argv.end(), {"-threads", "1"});
-    argv.push_back(cached.string());
-    const ToolResult r = runTool(argv);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    if (r.exitCode != 0) return out;
-    known = encoded.emplace(key, cached).first;
-  }
-  std::filesystem::copy_file(known->second, out, std::filesystem::copy_options::overwrite_existing);
+  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  // One encoder thread: the encoders cut their pictures by thread count, so the same
+  // fixture must not come out differently on a machine with fewer cores.
+  argv.insert(argv.end(), {"-threads", "1"});
+  argv.push_back(out.string());
+  const ToolResult r = runGenerator(argv);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
   return out;
 }
 

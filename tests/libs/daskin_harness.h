@@ -16,6 +16,7 @@
 
 #include "bufstream.h"
 #include "daskin.h"
+#include "tests/support/generated_file.h"
 #include "tests/support/test_support.h"
 
 namespace quillion::test::daskin {
@@ -191,7 +192,7 @@ class Demux {
 inline bool ffmpeg(const std::vector<std::string>& args) {
   std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-y"};
   argv.insert(argv.end(), args.begin(), args.end());
-  const ToolResult r = runTool(argv);
+  const ToolResult r = quillion::test::runGenerator(argv);
   EXPECT_EQ(r.exitCode, 0) << r.output;
   return r.exitCode == 0;
 }

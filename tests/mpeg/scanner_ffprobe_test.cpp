@@ -9,20 +9,22 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "quillion/MU.h"
+#include "tests/support/generated_file.h"
 #include "tests/support/test_support.h"
 #include "tool_output.h"
 
 namespace {
 
 using quillion::test::compactLines;
-using quillion::test::toolAvailable;
 using quillion::test::readFile;
 using quillion::test::runTool;
 using quillion::test::TempDir;
+using quillion::test::toolAvailable;
 
 struct Target {
   const char* name;
@@ -79,13 +81,15 @@ class ScannerAgainstFfprobe : public ::testing::TestWithParam<Target> {
   }
 
   void SetUp() override {
-    if (!toolAvailable("ffmpeg") || !toolAvailable("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe missing";
+    if (!toolAvailable("ffmpeg") || !toolAvailable("ffprobe"))
+      GTEST_SKIP() << "ffmpeg/ffprobe missing";
     path_ = dir_->file(std::string(GetParam().name) + ".mpg");
-    int status = 0;
-    runTool(
-        "ffmpeg -v error -y " + std::string(GetParam().ffmpegArgs) + " " + quote(path_) + " 2>&1",
-        &status);
-    ASSERT_EQ(status, 0) << "ffmpeg failed for " << GetParam().name;
+    std::vector<std::string> argv{"ffmpeg", "-v", "error", "-y"};
+    std::istringstream words(GetParam().ffmpegArgs);
+    for (std::string word; words >> word;) argv.push_back(word);
+    argv.push_back(path_);
+    const quillion::test::ToolResult made = quillion::test::runGenerator(argv);
+    ASSERT_EQ(made.exitCode, 0) << "ffmpeg failed for " << GetParam().name << ": " << made.output;
     handle_ = MU_Init(path_.c_str());
     ASSERT_NE(handle_, nullptr);
     ASSERT_TRUE(MU_FullParse(handle_, &info_, nullptr, nullptr));

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/generated_file.h"
+
 namespace quillion::test {
 
 OracleDecodes decodeWithOracles(const std::string& stream, const std::string& dir) {
@@ -58,7 +60,7 @@ std::vector<std::int16_t> makeSignal(Signal kind, int sampleRate, int channels, 
   }
   const std::string out = scratchDir + "/signal.raw";
   const ToolResult r =
-      runTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", source, "-ac",
+      runGenerator({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", source, "-ac",
                std::to_string(channels), "-f", "s16le", "-acodec", "pcm_s16le", out});
   if (r.exitCode != 0) return {};
   return readPcm(out);
