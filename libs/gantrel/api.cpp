@@ -150,10 +150,8 @@ std::int32_t pcmOutAudioDone(pcm_a_output* o, std::int32_t abort) {
   if (!o || o->phase != pcm_a_output::Phase::Bound) return 0;
   // An aborted stream writes nothing more, but still owns up to frames it lost.
   std::int32_t result = abort ? o->pcm.result() : o->pcm.finish(o->writer);
-  const bool failedBefore = o->writer.state() != BitWriter::kGood;
   o->writer.close();
-  // The last frame's bytes are only handed over by the close.
-  if (!abort && !failedBefore && o->writer.state() != BitWriter::kGood) result = kResultFailure;
+  if (o->writer.state() != BitWriter::kGood) result = kResultFailure;
   o->pcm.release();
   o->phase = pcm_a_output::Phase::Closed;
   return result;

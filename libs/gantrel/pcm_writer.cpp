@@ -59,16 +59,15 @@ bool PcmWriter::emit(const std::uint8_t* data, std::uint32_t bytes, std::int64_t
     writer.putBytes(bytes, data);
     // A frame cut short must not be announced as written.
     written = writer.state() == mpeg::BitWriter::kGood;
-    if (written) {
-      FrameRecord record(bytes, timestamp);
-      writer.endAudioFrame(record.bytes);
-      written = writer.state() == mpeg::BitWriter::kGood;
-    }
   }
-  if (!written) {
+  if (written) {
+    FrameRecord record(bytes, timestamp);
+    writer.endAudioFrame(record.bytes);
+  } else {
     services_->error("P002:Could not write PCM buffer to audio file");
-    failed_ = true;
   }
+  // A stream that failed while taking this frame or lending the next chunk loses what follows.
+  if (writer.state() != mpeg::BitWriter::kGood) failed_ = true;
   return written;
 }
 
