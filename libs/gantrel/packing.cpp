@@ -2,8 +2,12 @@
 // DVD LPCM carries 16-bit samples most significant byte first. SMPTE 302M sends each sample
 // least significant bit first, followed by its validity, user, channel-status and framing
 // bits; every pair of channels of one sampling instant is one packed group. The eight-channel
-// element gives every channel a 4-byte word whatever the channel count. The planar layout
-// holds one plane per channel, samples least significant byte first.
+// element gives every channel a 4-byte word (least significant byte first) whatever the
+// channel count, laid out like an AES3 subframe: the channel number in bits 0-2 where the
+// preamble would be, the block-start flag in bit 3, the 24-bit audio field in bits 4-27 with
+// the sample's most significant bit at bit 27, and the validity, user, channel-status and
+// parity bits 28-31 left clear. The planar layout holds one plane per channel, samples least
+// significant byte first.
 #include "packing.h"
 
 #include <array>
@@ -98,16 +102,22 @@ std::uint32_t packAes3Element(const FrameFormat& f, const FrameEntry& e, PackPos
   out[2] = static_cast<std::uint8_t>(e.samples >> 8);
   // Every channel that carries samples is marked.
   out[3] = static_cast<std::uint8_t>((1u << f.channels) - 1);
+  // 20-bit audio leaves the four lowest bits of the field (the auxiliary bits) clear.
+  const std::uint32_t audioMask = f.quantization == 1 ? 0xFFFFF0u : 0xFFFFFFu;
   std::uint8_t* o = out + 4;
   std::memset(o, 0, e.outputBytes);
   for (std::uint32_t s = 0; s < e.samples; ++s) {
     const bool start = blockStart(where.sampleFramesBefore + s);
     for (int c = 0; c < f.channels; ++c) {
-      const std::uint32_t v = readSample(in + c * f.sampleBytes, f.sampleBytes, f.msbFirst);
+      const std::uint32_t v =
+          readSample(in + c * f.sampleBytes, f.sampleBytes, f.msbFirst) & audioMask;
+      const std::uint32_t word =
+          v << 4 | (start && c == 0 ? 8u : 0u) | static_cast<std::uint32_t>(c);
       std::uint8_t* w = o + 4 * c;
-      w[0] = static_cast<std::uint8_t>((v & 0xF0) | (start && c == 0 ? 8 : 0) | c);
-      w[1] = static_cast<std::uint8_t>(v >> 8);
-      w[2] = static_cast<std::uint8_t>(v >> 16);
+      w[0] = static_cast<std::uint8_t>(word);
+      w[1] = static_cast<std::uint8_t>(word >> 8);
+      w[2] = static_cast<std::uint8_t>(word >> 16);
+      w[3] = static_cast<std::uint8_t>(word >> 24);
     }
     in += f.inputBytesPerSampleFrame;
     o += 32;

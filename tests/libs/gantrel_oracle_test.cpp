@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Gantrel's output read by ffmpeg: LPCM through Corvel's program stream into the DVD LPCM
 // decoder, 302M frames in a transport stream into the 302M decoder, and our 302M packets
-// beside those of ffmpeg's own 302M encoder for the same samples.
+// beside those of ffmpeg's own 302M encoder for the same samples; the eight-channel AES3
+// element beside the sound element of ffmpeg's D-10 MXF.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -205,6 +206,88 @@ INSTANTIATE_TEST_SUITE_P(Layouts, Gantrel302MOracle,
                          testing::Values(OracleCase{"stereo16", 2, 0}, OracleCase{"eight16", 8, 0},
                                          OracleCase{"quad20", 4, 1}, OracleCase{"six24", 6, 2}),
                          [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
+
+// The first D-10 sound element (its KLV key, a 4-byte BER length, the value) of an MXF file.
+Bytes firstD10SoundElement(const Bytes& mxf) {
+  const std::uint8_t key[] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x02, 0x01, 0x01,
+                              0x0D, 0x01, 0x03, 0x01, 0x06, 0x01, 0x10};
+  const auto at = std::search(mxf.begin(), mxf.end(), std::begin(key), std::end(key));
+  if (at == mxf.end() || mxf.end() - at < 20 || at[16] != 0x83) return {};
+  const std::size_t length = static_cast<std::size_t>(at[17] << 16 | at[18] << 8 | at[19]);
+  if (static_cast<std::size_t>(mxf.end() - at) < 20 + length) return {};
+  return Bytes(at + 20, at + 20 + static_cast<std::ptrdiff_t>(length));
+}
+
+TEST(GantrelAes3ElementOracle, SameWordsAsTheD10SoundElement) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  constexpr int kChannels = 4;
+  const Bytes input = patternBytes(1920 * kChannels * 3 * 2, 13);
+  PcmSink sink;
+  ASSERT_EQ(packPcm(pcmSettings(11, kChannels - 1, 2), 0, 3, 48000, {input}, sink).done, 0);
+  ASSERT_EQ(sink.frames.size(), 3u);
+  const Bytes& ours = sink.frames[1].bytes;
+
+  writeFile(dir.file("in.raw"), input);
+  const auto mxf = dir.file("d10.mxf");
+  const ToolResult made = runTool({"ffmpeg",
+                                   "-v",
+                                   "error",
+                                   "-f",
+                                   "lavfi",
+                                   "-i",
+                                   "testsrc=size=720x608:rate=25:duration=1",
+                                   "-f",
+                                   "s24le",
+                                   "-ar",
+                                   "48000",
+                                   "-ac",
+                                   std::to_string(kChannels),
+                                   "-i",
+                                   dir.file("in.raw").string(),
+                                   "-pix_fmt",
+                                   "yuv422p",
+                                   "-c:v",
+                                   "mpeg2video",
+                                   "-g",
+                                   "1",
+                                   "-profile:v",
+                                   "0",
+                                   "-level:v",
+                                   "5",
+                                   "-b:v",
+                                   "50M",
+                                   "-minrate",
+                                   "50M",
+                                   "-maxrate",
+                                   "50M",
+                                   "-bufsize",
+                                   "2000000",
+                                   "-rc_init_occupancy",
+                                   "2000000",
+                                   "-c:a",
+                                   "pcm_s24le",
+                                   "-shortest",
+                                   "-f",
+                                   "mxf_d10",
+                                   mxf.string()});
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  const Bytes theirs = firstD10SoundElement(readFile(mxf));
+  ASSERT_EQ(theirs.size(), ours.size());
+  // The frame header: cycle position, samples, the mask of the channels with samples.
+  EXPECT_TRUE(std::equal(ours.begin(), ours.begin() + 4, theirs.begin()));
+  // The words of the channels with samples, but for the block-start flag ffmpeg leaves out;
+  // ffmpeg numbers the empty channel words where ours are clear.
+  for (std::size_t s = 0; s < 1920; ++s)
+    for (std::size_t c = 0; c < kChannels; ++c) {
+      const std::size_t at = 4 + s * 32 + c * 4;
+      ASSERT_EQ(ours[at] & ~0x08, theirs[at] & ~0x08) << s << " " << c;
+      ASSERT_TRUE(std::equal(ours.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                             ours.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                             theirs.begin() + static_cast<std::ptrdiff_t>(at + 1)))
+          << s << " " << c;
+    }
+}
 
 // LPCM written by Gantrel, multiplexed by Corvel into an MPEG-2 program stream, decoded by
 // ffmpeg's DVD LPCM decoder: the samples come back unchanged.

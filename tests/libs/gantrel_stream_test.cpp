@@ -279,13 +279,14 @@ TEST(GantrelAes3Element, ChannelWordsMaskAndCyclePosition) {
           ASSERT_EQ(w[0] | w[1] | w[2] | w[3], 0);
           continue;
         }
-        const std::uint8_t lsb = input[at], mid = input[at + 1], msb = input[at + 2];
+        // The 24-bit sample sits in bits 4-27 of the little-endian word.
+        const std::uint32_t sample = input[at] | input[at + 1] << 8 | input[at + 2] << 16;
         at += 3;
         const bool blockStart = c == 0 && instant % 192 == 0;
-        ASSERT_EQ(w[0], (lsb & 0xF0) | (blockStart ? 8 : 0) | c) << n << " " << s << " " << c;
-        ASSERT_EQ(w[1], mid);
-        ASSERT_EQ(w[2], msb);
-        ASSERT_EQ(w[3], 0);
+        const std::uint32_t word =
+            sample << 4 | (blockStart ? 8u : 0u) | static_cast<std::uint32_t>(c);
+        ASSERT_EQ(w[0] | w[1] << 8 | w[2] << 16 | static_cast<std::uint32_t>(w[3]) << 24, word)
+            << n << " " << s << " " << c;
       }
     }
   }
@@ -298,6 +299,14 @@ TEST(GantrelAes3Element, CyclePositionOnlyForFractionalRates) {
   EXPECT_EQ(sink.frames[1].bytes[0], 0);
   EXPECT_EQ(sink.frames[2].bytes[0], 0);
   EXPECT_EQ(sink.frames[1].bytes[3], 0xFF);
+  // 20-bit audio: the field's four lowest bits stay clear.
+  const Bytes first(sink.frames[1].bytes.begin() + 4, sink.frames[1].bytes.begin() + 8);
+  const Bytes source = patternBytes(3);
+  const std::uint32_t sample = (source[0] & 0xF0u) | source[1] << 8 | source[2] << 16;
+  const std::uint32_t word = sample << 4 | 8;  // channel 0, block start
+  EXPECT_EQ(first,
+            (Bytes{static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
+                   static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24)}));
 }
 
 TEST(GantrelPlanar, OnePlanePerChannelLeastSignificantByteFirst) {
