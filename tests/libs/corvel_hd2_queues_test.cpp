@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The HDV HD2 record rings: order, the 127-entry limit with each ring's message, allocation
-// failure, and when an auxiliary video record falls due.
+// failure, and when an auxiliary video record falls due; pictures held until the next anchor
+// and the auxiliary records their release fills.
 #include <gtest/gtest.h>
 
 #include <cstdarg>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hd2_pictures.h"
 #include "hd2_queues.h"
 #include "services.h"
 #include "tests/support/test_support.h"
@@ -166,6 +168,121 @@ TEST(CorvelHd2AuxVideo, DueWhenTheHeadStartHasBegun) {
   first.words[0] = 100;
   ASSERT_EQ(early.put(&first), 0);
   EXPECT_TRUE(hd2AuxVideoDue(early, 0, 1000, 0));
+}
+
+// An 18-word unit record: picture coding type, decoding time and marker values per picture.
+std::vector<std::uint32_t> pictureRecord(std::uint32_t number, std::uint32_t type) {
+  std::vector<std::uint32_t> r(kHd2RecordWords);
+  for (std::uint32_t w = 0; w < kHd2RecordWords; ++w) r[w] = number * 100 + w;
+  r[1] = 0xABCD0000u | type;
+  r[2] = (0x4000u + number) << 16 | 0x55;
+  const std::uint64_t dts = 0x2'0000'0000ull + number * 900900ull;
+  r[4] = static_cast<std::uint32_t>(dts);
+  r[5] = static_cast<std::uint32_t>(dts >> 32);
+  return r;
+}
+
+TEST(CorvelHd2Pictures, HeldUntilTheNextAnchorThenReleasedInOrder) {
+  const mpeg::Services services = mpeg::Services::resolve(nullptr);
+  Hd2PictureHold hold;
+  ASSERT_EQ(hold.create(7, true, services), 0);
+  std::vector<std::uint32_t> releasedNumbers;
+  const auto release = [&](const std::uint32_t* record) {
+    releasedNumbers.push_back(record[0] / 100);
+    return true;
+  };
+  // Decoding order I0 P3 B1 B2 P6 B4 B5: each anchor releases what is held before it.
+  const std::uint32_t types[] = {1, 2, 3, 3, 2, 3, 3};
+  const std::int32_t releasedAt[] = {0, 1, 0, 0, 3, 0, 0};
+  for (std::uint32_t n = 0; n < 7; ++n) {
+    const Hd2Arrival a = hold.arrive(pictureRecord(n, types[n]).data(), release, 0);
+    EXPECT_EQ(a.result, 0);
+    EXPECT_EQ(a.released, releasedAt[n]) << n;
+  }
+  EXPECT_EQ(releasedNumbers, (std::vector<std::uint32_t>{0, 1, 2, 3}));
+  EXPECT_EQ(hold.held(), 3);
+
+  // One auxiliary video and audio record per release, from the first (and second) record.
+  ASSERT_EQ(hold.auxVideo().count(), 2);
+  ASSERT_EQ(hold.auxAudio().count(), 2);
+  Hd2AuxVideoInfo v{};
+  ASSERT_TRUE(hold.auxVideo().take(&v));
+  const auto first = pictureRecord(0, 1);
+  EXPECT_EQ(v.decodeTime(), 0x2'0000'0000ull);
+  EXPECT_EQ(v.words[2], first[14]);
+  EXPECT_EQ(v.words[3], 0x4000u);
+  EXPECT_EQ(v.words[4], 1u);
+  EXPECT_EQ(v.words[5], 1u);
+  EXPECT_EQ(v.words[6], 1u) << "the stream's first record";
+  EXPECT_EQ(v.words[7], 1u);
+  EXPECT_EQ(v.words[8], first[11]) << "one held record: the second is the first";
+  EXPECT_EQ(v.words[9], first[15]);
+  EXPECT_EQ(v.words[10], first[16]);
+  EXPECT_EQ(v.words[11], first[17]);
+  ASSERT_TRUE(hold.auxVideo().take(&v));
+  const auto p3 = pictureRecord(1, 2), b1 = pictureRecord(2, 3);
+  EXPECT_EQ(v.decodeTime(), 0x2'0000'0000ull + 900900);
+  EXPECT_EQ(v.words[4], 2u);
+  EXPECT_EQ(v.words[5], 3u);
+  EXPECT_EQ(v.words[6], 0u);
+  EXPECT_EQ(v.words[7], 2u);
+  EXPECT_EQ(v.words[8], b1[11]);
+  EXPECT_EQ(v.words[9], b1[15]);
+  EXPECT_EQ(v.words[10], p3[16]);
+  EXPECT_EQ(v.words[11], p3[17]);
+
+  Hd2AuxAudioInfo a{};
+  ASSERT_TRUE(hold.auxAudio().take(&a));
+  EXPECT_EQ(a.words[0], 1u);
+  EXPECT_EQ(a.words[1], 1u);
+  ASSERT_TRUE(hold.auxAudio().take(&a));
+  EXPECT_EQ(a.words[0], 3u);
+  EXPECT_EQ(a.words[1], 2u);
+}
+
+TEST(CorvelHd2Pictures, AudioRecordTimeScales) {
+  // 27 MHz ticks / 300 x 0.00333000333000333, rounded up; the rate field 3 takes 1/300.
+  struct Case {
+    std::uint64_t dts;
+    std::int32_t rateField;
+    std::uint64_t expected;
+  };
+  const Case cases[] = {
+      {0, 0, 0},
+      {300ull * 300, 3, 1},
+      {300ull * 300 + 1, 3, 2},
+      {27'000'000ull * 3600, 0, 1'078'922},  // an hour: 324,000,000 x 0.00333000333 = 1078921.08
+      {27'000'000ull * 3600, 3, 1'080'000},
+  };
+  for (const Case& c : cases) {
+    const Hd2AuxAudioInfo a = Hd2PictureHold::auxAudioRecord(c.dts, 300, 9, c.rateField);
+    EXPECT_EQ(std::uint64_t{a.words[3]} << 32 | a.words[2], c.expected) << c.dts;
+    EXPECT_EQ(a.words[0], 300u & 0xFF);
+    EXPECT_EQ(a.words[1], 9u);
+  }
+}
+
+TEST(CorvelHd2Pictures, FailuresAnswerMinusOne) {
+  const mpeg::Services services = mpeg::Services::resolve(nullptr);
+  // A unit queue that refuses the released record.
+  Hd2PictureHold hold;
+  ASSERT_EQ(hold.create(1, false, services), 0);
+  EXPECT_FALSE(hold.auxAudio().created()) << "no audio, no audio ring";
+  const auto refuse = [](const std::uint32_t*) { return false; };
+  EXPECT_EQ(hold.arrive(pictureRecord(0, 1).data(), refuse, 0).result, 0);
+  EXPECT_EQ(hold.arrive(pictureRecord(1, 2).data(), refuse, 0).result, -1);
+  // A hold ring that is full: 127 B pictures in a row.
+  Hd2PictureHold full;
+  ASSERT_EQ(full.create(1, false, services), 0);
+  const auto keep = [](const std::uint32_t*) { return true; };
+  for (std::uint32_t n = 0; n < 127; ++n)
+    ASSERT_EQ(full.arrive(pictureRecord(n, 3).data(), keep, 0).result, 0);
+  EXPECT_EQ(full.arrive(pictureRecord(127, 3).data(), keep, 0).result, -1);
+  // An anchor releases all 127 and is held itself.
+  const Hd2Arrival a = full.arrive(pictureRecord(128, 1).data(), keep, 0);
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.released, 127);
+  EXPECT_EQ(full.held(), 1);
 }
 
 }  // namespace
