@@ -9,6 +9,7 @@
 #include "engine.h"
 #include "pack_writers.h"
 #include "run.h"
+#include "settings.h"
 #include "stream_headers.h"
 #include "unit_readers.h"
 
