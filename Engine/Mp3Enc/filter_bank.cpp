@@ -2,7 +2,6 @@
 #include "mp3enc/filter_bank.h"
 
 #include <cmath>
-#include <mutex>
 #include <new>
 
 #include "mp3enc/vector_math.h"
@@ -23,35 +22,46 @@ struct Trig {
   float windows[4][36];
 };
 
+Trig makeTrig() {
+  Trig t{};
+  for (int m = 0; m < 9; ++m) {
+    t.preLong[m][0] = static_cast<float>(std::cos(kPi * (4 * m + 1) / 72));
+    t.preLong[m][1] = static_cast<float>(std::sin(kPi * (4 * m + 1) / 72));
+    t.postLong[m][0] = static_cast<float>(std::cos(kPi * m / 18) / 9);
+    t.postLong[m][1] = static_cast<float>(std::sin(kPi * m / 18) / 9);
+  }
+  for (int m = 0; m < 3; ++m) {
+    t.preShort[m][0] = static_cast<float>(std::cos(kPi * (4 * m + 1) / 24));
+    t.preShort[m][1] = static_cast<float>(std::sin(kPi * (4 * m + 1) / 24));
+    t.postShort[m][0] = static_cast<float>(std::cos(kPi * m / 6) / 3);
+    t.postShort[m][1] = static_cast<float>(std::sin(kPi * m / 6) / 3);
+  }
+  for (int order = 1; order <= 5; ++order) {
+    const int n = 1 << order;
+    for (int k = 0; k < n / 2; ++k)
+      t.dctHalfSecant[order][k] = static_cast<float>(0.5 / std::cos(kPi * (2 * k + 1) / (2 * n)));
+  }
+  for (int i = 0; i < 36; ++i) {
+    const double longSin = std::sin(kPi / 36 * (i + 0.5));
+    t.windows[0][i] = static_cast<float>(longSin);
+    t.windows[1][i] = static_cast<float>(i < 18   ? longSin
+                                         : i < 24 ? 1.0
+                                         : i < 30 ? std::sin(kPi / 12 * (i - 18 + 0.5))
+                                                  : 0.0);
+    t.windows[2][i] = static_cast<float>(i < 12 ? std::sin(kPi / 12 * (i + 0.5)) : 0.0);
+    t.windows[3][i] = static_cast<float>(i < 6    ? 0.0
+                                         : i < 12 ? std::sin(kPi / 12 * (i - 6 + 0.5))
+                                         : i < 18 ? 1.0
+                                                  : longSin);
+  }
+  return t;
+}
+
+// Every transform reads the tables: the first use builds them under the language's guard for
+// statics, and each later use costs one load, where a once-flag would cost a library call
+// with thread-local bookkeeping on every transform.
 const Trig& trig() {
-  static std::once_flag once;
-  static Trig t;
-  std::call_once(once, [] {
-    for (int m = 0; m < 9; ++m) {
-      t.preLong[m][0] = static_cast<float>(std::cos(kPi * (4 * m + 1) / 72));
-      t.preLong[m][1] = static_cast<float>(std::sin(kPi * (4 * m + 1) / 72));
-      t.postLong[m][0] = static_cast<float>(std::cos(kPi * m / 18) / 9);
-      t.postLong[m][1] = static_cast<float>(std::sin(kPi * m / 18) / 9);
-    }
-    for (int m = 0; m < 3; ++m) {
-      t.preShort[m][0] = static_cast<float>(std::cos(kPi * (4 * m + 1) / 24));
-      t.preShort[m][1] = static_cast<float>(std::sin(kPi * (4 * m + 1) / 24));
-      t.postShort[m][0] = static_cast<float>(std::cos(kPi * m / 6) / 3);
-      t.postShort[m][1] = static_cast<float>(std::sin(kPi * m / 6) / 3);
-    }
-    for (int order = 1; order <= 5; ++order) {
-      const int n = 1 << order;
-      for (int k = 0; k < n / 2; ++k)
-        t.dctHalfSecant[order][k] = static_cast<float>(0.5 / std::cos(kPi * (2 * k + 1) / (2 * n)));
-    }
-    for (int i = 0; i < 36; ++i) {
-      const double longSin = std::sin(kPi / 36 * (i + 0.5));
-      t.windows[0][i] = static_cast<float>(longSin);
-      t.windows[1][i] = static_cast<float>(i < 18 ? longSin : i < 24 ? 1.0 : i < 30 ? std::sin(kPi / 12 * (i - 18 + 0.5)) : 0.0);
-      t.windows[2][i] = static_cast<float>(i < 12 ? std::sin(kPi / 12 * (i + 0.5)) : 0.0);
-      t.windows[3][i] = static_cast<float>(i < 6 ? 0.0 : i < 12 ? std::sin(kPi / 12 * (i - 6 + 0.5)) : i < 18 ? 1.0 : longSin);
-    }
-  });
+  static const Trig t = makeTrig();
   return t;
 }
 
@@ -124,7 +134,9 @@ int PolyPhaseNew(PolyPhaseState** state) {
   return 0;
 }
 
-void PolyPhaseDelete(PolyPhaseState* state) { delete state; }
+void PolyPhaseDelete(PolyPhaseState* state) {
+  delete state;
+}
 
 int PolyPhaseInit(PolyPhaseState* state) {
   if (!state || !state->history || !state->window) return 1;
@@ -157,7 +169,8 @@ int PolyAnalyse_NoOpt(PolyPhaseState* state, const float* input, float* transfor
     for (int m = 1; m < 16; ++m) s[16 + m] = y[32 + m] - y[64 - m];
     fct_iii(s);
     for (int sb = 0; sb < kSubbands; ++sb) {
-      // Odd subbands are frequency-inverted; negating their odd slots turns them upright for the MDCT.
+      // Odd subbands are frequency-inverted; negating their odd slots turns them upright for the
+      // MDCT.
       const bool invert = (sb & 1) && (slot & 1);
       transform[36 * sb + 18 + slot] = invert ? -s[sb] : s[sb];
     }
@@ -172,11 +185,14 @@ int InitTransform(float* transform) {
 }
 
 int ShiftTransformBuffer(float* transform) {
-  for (int sb = 0; sb < kSubbands; ++sb) copyFLOAT(transform + 36 * sb + 18, transform + 36 * sb, 18);
+  for (int sb = 0; sb < kSubbands; ++sb)
+    copyFLOAT(transform + 36 * sb + 18, transform + 36 * sb, 18);
   return 0;
 }
 
-const float* mdctWindow(int blockType) { return trig().windows[blockType & 3]; }
+const float* mdctWindow(int blockType) {
+  return trig().windows[blockType & 3];
+}
 
 int MdctTransform_LONG(const float* transform, float* spectrum, int blockType) {
   if (blockType != 0 && blockType != 1 && blockType != 3) return 0;

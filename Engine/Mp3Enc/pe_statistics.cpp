@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace quillion::mp3enc {
 
@@ -60,6 +61,27 @@ void PeStatsAdd(PeStats* stats, float pe, int blockType) {
 
 void PeStatsSub(PeStats* stats, float pe, int blockType) {
   spread(stats, pe, blockType, -1.0f);
+}
+
+void PeStatsEnter(PeStats* stats, float pe, int blockType) {
+  PeWindow& w = stats->window;
+  const int slot = w.next;
+  if (w.filled == kPeWindowGranules)
+    PeStatsSub(stats, w.pe[slot], w.shortBlock[slot] ? 2 : 0);
+  else
+    ++w.filled;
+  w.pe[slot] = pe;
+  w.shortBlock[slot] = blockType == 2 ? 1 : 0;
+  PeStatsAdd(stats, pe, blockType);
+  w.next = (slot + 1) % kPeWindowGranules;
+  if (w.next != 0) return;
+  // The ring came round: the oldest granule is in slot 0 again, so a rebuild in slot order is
+  // the same as building the statistics afresh from the window.
+  std::fill(std::begin(stats->longBins), std::end(stats->longBins), 0.0f);
+  std::fill(std::begin(stats->shortBins), std::end(stats->shortBins), 0.0f);
+  stats->sum = 0.0f;
+  stats->count = 0;
+  for (int i = 0; i < kPeWindowGranules; ++i) PeStatsAdd(stats, w.pe[i], w.shortBlock[i] ? 2 : 0);
 }
 
 float PeStatsMap(const PeStats& stats, float lambda, float pe, bool shortBlock) {

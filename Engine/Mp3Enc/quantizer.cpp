@@ -3,7 +3,6 @@
 
 #include <array>
 #include <cmath>
-#include <mutex>
 
 #include "mp3enc/scalefactors.h"
 
@@ -12,22 +11,21 @@ namespace {
 
 constexpr int kTableSize = kLargestQuantised + 1;
 
-std::array<float, kTableSize>& pow43Storage() {
-  static std::array<float, kTableSize> table;
-  return table;
+std::array<float, kTableSize> makePow43() {
+  std::array<float, kTableSize> t{};
+  for (int i = 0; i < kTableSize; ++i)
+    t[static_cast<std::size_t>(i)] =
+        static_cast<float>(std::pow(static_cast<double>(i), 4.0 / 3.0));
+  return t;
 }
 
 }  // namespace
 
+// Built by the first caller under the language's guard for statics, however many encoders
+// start at once.
 const float* pow4_3_tab() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    auto& t = pow43Storage();
-    for (int i = 0; i < kTableSize; ++i)
-      t[static_cast<std::size_t>(i)] =
-          static_cast<float>(std::pow(static_cast<double>(i), 4.0 / 3.0));
-  });
-  return pow43Storage().data();
+  static const std::array<float, kTableSize> table = makePow43();
+  return table.data();
 }
 
 float quantizerScale(int step) {

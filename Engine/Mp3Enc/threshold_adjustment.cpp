@@ -438,7 +438,7 @@ void AdjustThresholdsVBR(AdjThrState* s, PsyOut* psy, float* shares, int channel
   const bool shortBlock = psy->shortPresent == 2;
   float desired = pe;
   if (s->learning) {
-    PeStatsAdd(stats, pe, shortBlock ? 2 : 0);
+    PeStatsEnter(stats, pe, shortBlock ? 2 : 0);
     const float lambda = PeStatsFitLambda(stats, s->desiredMeanPe);
     // The logarithmic model has no short-block variant.
     desired = PeStatsMap(*stats, lambda, pe, stats->tanhModel != 0 && shortBlock);

@@ -11,9 +11,9 @@
 #include <sstream>
 #include <string>
 
+#include "float_decoders.h"
 #include "mp3enc/encode_sample.h"
 #include "mp3enc/velmora_enc.h"
-#include "float_decoders.h"
 #include "wav_fixtures.h"
 
 using namespace quillion::mp3enc;
@@ -69,7 +69,8 @@ std::vector<std::string> probeValues(const std::filesystem::path& mp3,
     const std::size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     const auto at = std::find(entries.begin(), entries.end(), line.substr(0, eq));
-    if (at != entries.end()) values[static_cast<std::size_t>(at - entries.begin())] = line.substr(eq + 1);
+    if (at != entries.end())
+      values[static_cast<std::size_t>(at - entries.begin())] = line.substr(eq + 1);
   }
   return values;
 }
@@ -108,68 +109,78 @@ void expectValidStream(const std::filesystem::path& mp3) {
 
 }  // namespace
 
+namespace {
+
+struct RateCase {
+  int rate, channels, bitrate, rateMode;
+  Signal signal;
+  int outputRate;
+};
+constexpr RateCase kRateCases[] = {
+    {8000, 2, 16000, 0, Signal::Sweep, 8000},
+    {11025, 1, 16000, 0, Signal::PinkNoise, 11025},
+    {12000, 1, 16000, 0, Signal::Clicks, 12000},
+    {16000, 2, 40000, 0, Signal::Clipping, 16000},
+    {22050, 1, 48000, 0, Signal::Sweep, 22050},
+    {24000, 2, 64000, 0, Signal::PinkNoise, 24000},
+    {32000, 1, 96000, 0, Signal::Silence, 32000},
+    {44100, 2, 128000, 1, Signal::Sweep, 44100},
+    {44100, 1, 64000, 1, Signal::Clicks, 44100},
+    {48000, 2, 192000, 0, Signal::Clipping, 48000},
+    {96000, 2, 128000, 0, Signal::PinkNoise, 48000},
+    {96000, 1, 128000, 1, Signal::Sweep, 44100},
+    {8000, 1, 128000, 0, Signal::Sweep, 32000},
+    {22050, 2, 320000, 1, Signal::PinkNoise, 44100},
+};
+
+class EncodeToMp3Rates : public testing::TestWithParam<RateCase> {};
+
+}  // namespace
+
 // Every MPEG version, both channel counts, both rate modes, input rates that are kept and
 // ones that are converted, and every kind of test signal.
-TEST(EncodeToMp3, EveryRateAndChannelCountGivesAValidStream) {
+TEST_P(EncodeToMp3Rates, GivesAValidStream) {
   REQUIRE_CHECKERS();
-  struct Case {
-    int rate, channels, bitrate, rateMode;
-    Signal signal;
-    int outputRate;
-  };
-  const Case cases[] = {
-      {8000, 2, 16000, 0, Signal::Sweep, 8000},
-      {11025, 1, 16000, 0, Signal::PinkNoise, 11025},
-      {12000, 1, 16000, 0, Signal::Clicks, 12000},
-      {16000, 2, 40000, 0, Signal::Clipping, 16000},
-      {22050, 1, 48000, 0, Signal::Sweep, 22050},
-      {24000, 2, 64000, 0, Signal::PinkNoise, 24000},
-      {32000, 1, 96000, 0, Signal::Silence, 32000},
-      {44100, 2, 128000, 1, Signal::Sweep, 44100},
-      {44100, 1, 64000, 1, Signal::Clicks, 44100},
-      {48000, 2, 192000, 0, Signal::Clipping, 48000},
-      {96000, 2, 128000, 0, Signal::PinkNoise, 48000},
-      {96000, 1, 128000, 1, Signal::Sweep, 44100},
-      {8000, 1, 128000, 0, Signal::Sweep, 32000},
-      {22050, 2, 320000, 1, Signal::PinkNoise, 44100},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " ch, " +
-                 std::to_string(c.bitrate) + " bit/s, mode " + std::to_string(c.rateMode) + ", " +
-                 signalName(c.signal));
-    TempDir dir;
-    const auto input = makeSignal(c.signal, c.rate, c.channels, 1.5);
-    WavSpec spec;
-    spec.rate = c.rate;
-    spec.channels = c.channels;
-    writeWav(dir.file("in.wav"), spec, input);
-    const DriverRun run = runDriver(dir.file("in.wav"), dir.file("out.mp3"), c.bitrate, c.rateMode);
-    ASSERT_EQ(run.result, kEncodeSucceeded) << run.err;
-    EXPECT_EQ(run.out, "Encoding successful\n");
-    EXPECT_EQ(run.err, "\n");
-    expectValidStream(dir.file("out.mp3"));
-    EXPECT_EQ(probeValues(dir.file("out.mp3"), {"sample_rate", "bit_rate", "channels"}),
-              (std::vector<std::string>{std::to_string(c.outputRate), std::to_string(c.bitrate),
-                                        std::to_string(c.channels)}));
+  const RateCase& c = GetParam();
+  TempDir dir;
+  const auto input = makeSignal(c.signal, c.rate, c.channels, 1.5);
+  WavSpec spec;
+  spec.rate = c.rate;
+  spec.channels = c.channels;
+  writeWav(dir.file("in.wav"), spec, input);
+  const DriverRun run = runDriver(dir.file("in.wav"), dir.file("out.mp3"), c.bitrate, c.rateMode);
+  ASSERT_EQ(run.result, kEncodeSucceeded) << run.err;
+  EXPECT_EQ(run.out, "Encoding successful\n");
+  EXPECT_EQ(run.err, "\n");
+  expectValidStream(dir.file("out.mp3"));
+  EXPECT_EQ(probeValues(dir.file("out.mp3"), {"sample_rate", "bit_rate", "channels"}),
+            (std::vector<std::string>{std::to_string(c.outputRate), std::to_string(c.bitrate),
+                                      std::to_string(c.channels)}));
 
-    const EncoderStreamInfo info = infoFor(c.rate, c.bitrate, c.channels, c.rateMode);
-    ASSERT_EQ(info.outputRate, c.outputRate);
-    std::vector<float> decoded;
-    ASSERT_EQ(decodeToFloatMpg123(dir.file("out.mp3"), dir.file("out.raw"), &decoded).exitCode, 0);
-    // No sample is missing: the whole input (at the output rate) follows the delay.
-    const double inputFrames =
-        static_cast<double>(input.size()) / c.channels * c.outputRate / c.rate;
-    EXPECT_GE(static_cast<double>(decoded.size()) / c.channels,
-              inputFrames + info.totalDelay + kDecoderDelay);
-    if (c.rate == c.outputRate && c.signal != Signal::Silence) {
-      const Alignment a = align(input, decoded, c.channels, 3000);
-      EXPECT_EQ(a.delay, info.totalDelay + kDecoderDelay) << "SNR " << a.snr;
-    }
-    if (c.signal == Signal::Silence) {
-      for (float v : decoded) ASSERT_EQ(v, 0.0f);
-    }
+  const EncoderStreamInfo info = infoFor(c.rate, c.bitrate, c.channels, c.rateMode);
+  ASSERT_EQ(info.outputRate, c.outputRate);
+  std::vector<float> decoded;
+  ASSERT_EQ(decodeToFloatMpg123(dir.file("out.mp3"), dir.file("out.raw"), &decoded).exitCode, 0);
+  // No sample is missing: the whole input (at the output rate) follows the delay.
+  const double inputFrames = static_cast<double>(input.size()) / c.channels * c.outputRate / c.rate;
+  EXPECT_GE(static_cast<double>(decoded.size()) / c.channels,
+            inputFrames + info.totalDelay + kDecoderDelay);
+  if (c.rate == c.outputRate && c.signal != Signal::Silence) {
+    const Alignment a = align(input, decoded, c.channels, 3000);
+    EXPECT_EQ(a.delay, info.totalDelay + kDecoderDelay) << "SNR " << a.snr;
+  }
+  if (c.signal == Signal::Silence) {
+    for (float v : decoded) ASSERT_EQ(v, 0.0f);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(EncodeToMp3, EncodeToMp3Rates, testing::ValuesIn(kRateCases),
+                         [](const testing::TestParamInfo<RateCase>& param) {
+                           const RateCase& c = param.param;
+                           return std::to_string(c.rate) + "Hz" + std::to_string(c.channels) +
+                                  "ch" + std::to_string(c.bitrate / 1000) + "k_mode" +
+                                  std::to_string(c.rateMode) + "_" + signalIdentifier(c.signal);
+                         });
 
 // The quality floor per bit rate at 44.1 kHz stereo, without the optional low-pass. A sweep
 // is coded down to its masking threshold already at 64 kbit/s: higher rates leave it there

@@ -59,22 +59,27 @@ EncodeResult encodeAndMeasure(const TempDir& dir, const char* name,
   return result;
 }
 
-TEST(KernelDispatch, PortableAndVectorisedEncodesDecodeCleanlyWithEqualNoise) {
+class KernelDispatchEncode : public testing::TestWithParam<Signal> {};
+
+TEST_P(KernelDispatchEncode, PortableAndVectorisedDecodeCleanlyWithEqualNoise) {
   QUILLION_REQUIRE_TOOL("mpg123");
   QUILLION_REQUIRE_TOOL("ffmpeg");
   TempDir dir;
-  for (Signal kind : {Signal::Sweep, Signal::PinkNoise, Signal::Clicks}) {
-    SCOPED_TRACE(signalName(kind));
-    const std::vector<std::int16_t> input = makeSignal(kind, 44100, 2, 3.0);
-    const EncodeResult portable = encodeAndMeasure(dir, "portable", input, true);
-    const EncodeResult vectorised = encodeAndMeasure(dir, "vectorised", input, false);
-    EXPECT_EQ(portable.encodeStatus, kEncodeSucceeded);
-    EXPECT_EQ(vectorised.encodeStatus, kEncodeSucceeded);
-    EXPECT_EQ(portable.checkers, "00");
-    EXPECT_EQ(vectorised.checkers, "00");
-    EXPECT_GT(portable.snr, 5.0);
-    EXPECT_NEAR(vectorised.snr, portable.snr, 0.1);
-  }
+  const std::vector<std::int16_t> input = makeSignal(GetParam(), 44100, 2, 3.0);
+  const EncodeResult portable = encodeAndMeasure(dir, "portable", input, true);
+  const EncodeResult vectorised = encodeAndMeasure(dir, "vectorised", input, false);
+  EXPECT_EQ(portable.encodeStatus, kEncodeSucceeded);
+  EXPECT_EQ(vectorised.encodeStatus, kEncodeSucceeded);
+  EXPECT_EQ(portable.checkers, "00");
+  EXPECT_EQ(vectorised.checkers, "00");
+  EXPECT_GT(portable.snr, 5.0);
+  EXPECT_NEAR(vectorised.snr, portable.snr, 0.1);
 }
+
+INSTANTIATE_TEST_SUITE_P(KernelDispatch, KernelDispatchEncode,
+                         testing::Values(Signal::Sweep, Signal::PinkNoise, Signal::Clicks),
+                         [](const testing::TestParamInfo<Signal>& param) {
+                           return signalIdentifier(param.param);
+                         });
 
 }  // namespace

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The learned PE distribution: histogram bookkeeping, the Newton fit of lambda against a
-// target mean, its limits, and the quality table.
+// target mean, its limits, the window of granules it covers, and the quality table.
 #include "mp3enc/pe_statistics.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
+#include <utility>
+#include <vector>
 
 using namespace quillion::mp3enc;
 
@@ -89,4 +93,57 @@ TEST(PeStatistics, QualityTableInterpolates) {
   EXPECT_FLOAT_EQ(tableLog(100).weight, 3000.0f);  // the last segment goes on
   EXPECT_EQ(tableLog(100).bitratePerChannel, 96000);
   for (int q = 0; q < 100; q += 5) EXPECT_LT(tableLog(q).weight, tableLog(q + 5).weight);
+}
+
+// Granules entered through the window: before it is full, once it has come round and in
+// between, the statistics are those built afresh from the last kPeWindowGranules granules
+// (exactly where the order of additions is the same, within float rounding elsewhere).
+TEST(PeStatistics, TheWindowHoldsTheStatisticsOfItsLastGranules) {
+  for (int useLog : {0, 1}) {
+    SCOPED_TRACE(useLog);
+    std::mt19937 random(23);
+    std::gamma_distribution<float> pe(2.0f, 900.0f);
+    std::vector<std::pair<float, int>> entered;
+    auto stats = std::make_unique<PeStats>();
+    PeStatsInit(stats.get(), 1.0f, useLog);
+    struct Checkpoint {
+      int granules;
+      bool exact;
+    };
+    int done = 0;
+    for (const Checkpoint point :
+         {Checkpoint{100, true}, Checkpoint{kPeWindowGranules, true},
+          Checkpoint{kPeWindowGranules + 777, false}, Checkpoint{2 * kPeWindowGranules, true},
+          Checkpoint{2 * kPeWindowGranules + 1500, false}}) {
+      SCOPED_TRACE(point.granules);
+      for (; done < point.granules; ++done) {
+        // Some PEs beyond the histogram's top, some short granules.
+        const float value = done % 97 == 0 ? 12000.0f : pe(random);
+        const int blockType = done % 5 == 0 ? 2 : 0;
+        entered.emplace_back(value, blockType);
+        PeStatsEnter(stats.get(), value, blockType);
+      }
+      auto fresh = std::make_unique<PeStats>();
+      PeStatsInit(fresh.get(), 1.0f, useLog);
+      const int first = std::max(0, point.granules - kPeWindowGranules);
+      for (int k = first; k < point.granules; ++k)
+        PeStatsAdd(fresh.get(), entered[static_cast<std::size_t>(k)].first,
+                   entered[static_cast<std::size_t>(k)].second);
+      EXPECT_EQ(stats->count, point.granules - first);
+      EXPECT_EQ(stats->count, fresh->count);
+      EXPECT_EQ(stats->window.filled, std::min(point.granules, kPeWindowGranules));
+      const float binTolerance = point.exact ? 0.0f : 2e-3f;
+      for (int i = 0; i < kPeBins; ++i) {
+        EXPECT_NEAR(stats->longBins[i], fresh->longBins[i], binTolerance) << "long bin " << i;
+        EXPECT_NEAR(stats->shortBins[i], fresh->shortBins[i], binTolerance) << "short bin " << i;
+      }
+      EXPECT_NEAR(stats->sum, fresh->sum, point.exact ? 0.0f : 1e-5f * fresh->sum);
+      // The fit, from the same start, sees the same distribution.
+      const float target = 900.0f;
+      stats->lambda = fresh->lambda = 1000.0f;
+      const float fitted = PeStatsFitLambda(fresh.get(), target);
+      EXPECT_NEAR(PeStatsFitLambda(stats.get(), target), fitted,
+                  point.exact ? 0.0f : 1e-3f * fitted);
+    }
+  }
 }

@@ -27,6 +27,8 @@ enum class Signal { Sweep, PinkNoise, Clicks, Silence, Clipping };
 [[nodiscard]] std::vector<std::int16_t> makeSignal(Signal kind, int rate, int channels,
                                                    double seconds);
 [[nodiscard]] const char* signalName(Signal kind);
+// The name in letters only ("PinkNoise"), for names of parameterised test cases.
+[[nodiscard]] std::string signalIdentifier(Signal kind);
 
 // Reads a 16-bit WAV file made by another program; false when it is not one.
 [[nodiscard]] bool readWav16(const std::filesystem::path& path, int* rate, int* channels,
