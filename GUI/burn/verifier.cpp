@@ -94,11 +94,18 @@ void Verifier::run() {
     result = quick();
   else if (type_ == kVerifyDetailed)
     result = detailed();
-  if (result != VerifyOutcome::Cancelled && cancel_) result = VerifyOutcome::Cancelled;
+  std::lock_guard lock(endMutex_);
+  if (cancel_) result = VerifyOutcome::Cancelled;
   BP_WriterRTInfo& first = shared_->writers[0];
   first.verifyResult = result == VerifyOutcome::Passed ? 0 : 1;
   if (result == VerifyOutcome::Passed) shared_->blocksRead = shared_->totalBlocks.load();
   outcome_ = result;
+}
+
+bool Verifier::cancel() {
+  std::lock_guard lock(endMutex_);
+  cancel_ = true;
+  return outcome_ == VerifyOutcome::Running;
 }
 
 bool Verifier::readBlocks(std::uint32_t lba, std::uint32_t blocks, int tries) {

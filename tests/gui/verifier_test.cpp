@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 
 #include "burn/verification_log.h"
+#include "burn/verification_monitor.h"
 #include "device_environment.h"
 #include "quillion/FSFileLocList.h"
 #include "run_support.h"
@@ -234,6 +236,74 @@ TEST_F(VerifyWrittenDisc, ACancelStopsTheThreadWhichIsJoinedBeforeTheJobGoes) {
   EXPECT_EQ(text.find("Successful"), std::string::npos) << text;
   EXPECT_EQ(BP_Delete(job_), kNoErr);
   job_ = 0;
+}
+
+// The result sheet's timer shows the progress and the verdict; the thread has ended first.
+TEST_F(VerifyWrittenDisc, TheMonitorShowsTheVerdictAtItsNextTick) {
+  burn(kVerifyQuick);
+  quillion::VirtualClock clock;
+  quillion::ManualTimerSource timers(clock);
+  quillion::ScopedTimerSourceOverride useTimers(timers);
+  std::vector<QString> texts, verdicts;
+  std::uint32_t lastDone = 0;
+  VerificationMonitor monitor(shared_, false,
+                              {[&](std::uint32_t done, std::uint32_t, const QString& text) {
+                                 lastDone = done;
+                                 texts.push_back(text);
+                               },
+                               [&](const QString& verdict) { verdicts.push_back(verdict); }});
+  monitor.start();
+  monitor.verifier().join();
+  EXPECT_TRUE(verdicts.empty()) << "only the timer reports";
+  timers.advance(std::chrono::milliseconds(200));
+  ASSERT_EQ(verdicts.size(), 1u);
+  EXPECT_EQ(verdicts[0], QStringLiteral("Verify Passed"));
+  EXPECT_EQ(lastDone, shared_->totalBlocks);
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), QStringLiteral("Current Sector - %1/%1").arg(shared_->totalBlocks));
+  EXPECT_EQ(timers.runningCount(), 0u);
+  monitor.verifyCancel();  // too late: nothing changes
+  EXPECT_EQ(verdicts.size(), 1u);
+  CapturedLog log;
+  quillion::BurnLogFacts facts;
+  facts.now = [] { return QStringLiteral("today"); };
+  EXPECT_EQ(monitor.finish(log.file(), QStringLiteral("0:42"), facts), quillion::kBurnSuccessful);
+}
+
+// Cancel pressed while a read is in the drive: the sheet says so at once, the thread stops
+// at that read and the log records a cancelled verification.
+TEST_F(VerifyWrittenDisc, TheMonitorsCancelStopsTheDisplayAndTheThread) {
+  burn(kVerifyQuick);
+  quillion::VirtualClock clock;
+  quillion::ManualTimerSource timers(clock);
+  quillion::ScopedTimerSourceOverride useTimers(timers);
+  std::vector<QString> verdicts;
+  VerificationMonitor monitor(shared_, false,
+                              {{}, [&](const QString& verdict) { verdicts.push_back(verdict); }});
+  std::promise<void> inDrive, cancelled;
+  std::shared_future<void> gate = cancelled.get_future().share();
+  FaultRule hold;
+  hold.lbaFirst = shared_->writers[0].startVerifyLBA + Verifier::kQuickRun;
+  hold.action = FaultAction::Hook;
+  hold.toCall = 1;
+  hold.hook = [&inDrive, gate] {
+    inDrive.set_value();
+    gate.wait();
+  };
+  drive_->addFault(hold);
+  monitor.start();
+  inDrive.get_future().wait();
+  monitor.verifyCancel();
+  cancelled.set_value();
+  ASSERT_EQ(verdicts.size(), 1u);
+  EXPECT_EQ(verdicts[0], QStringLiteral("Verify Cancelled"));
+  EXPECT_EQ(timers.runningCount(), 0u);
+  CapturedLog log;
+  quillion::BurnLogFacts facts;
+  facts.now = [] { return QStringLiteral("today"); };
+  EXPECT_EQ(monitor.finish(log.file(), QStringLiteral("0:42"), facts), quillion::kBurnCancelled);
+  EXPECT_EQ(monitor.verifier().outcome(), VerifyOutcome::Cancelled);
+  EXPECT_NE(log.text().find("Quick Verification Cancelled!"), std::string::npos) << log.text();
 }
 
 TEST(VerifierWithoutAJob, AVerificationWithNothingToReadIsNoPass) {
