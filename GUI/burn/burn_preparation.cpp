@@ -78,6 +78,7 @@ void BurnPreparation::showCheckProgress(const FileCheckProgress& progress) {
   // The worker counts; the sheet follows on the main thread.
   progressTimer_.start(kCheckProgressInterval, [this, &progress] {
     wait_.setValue(static_cast<int>(progress.done.load()));
+    wait_.setText(QString::fromStdString(progress.currentTitle()));
   });
 }
 

@@ -33,7 +33,7 @@ void visitTreeNode(FS_Node* node, bool* stop, void* context, std::uint16_t, bool
     *stop = true;
     return;
   }
-  if (walk.progress) walk.progress->done.fetch_add(1);
+  if (walk.progress) walk.progress->count(GetTitleNode(node), false);
   if (treeNodeIsMissing(node)) walk.missing->push_back(node);
 }
 
@@ -45,7 +45,7 @@ bool checkList(FS_List* list, const std::atomic<bool>& cancel, FileCheckProgress
   for (std::uint32_t i = 0; i < n; ++i) {
     if (cancel.load()) return false;
     FS_Node* node = NodeAtIndex(list, i);
-    if (progress) progress->done.fetch_add(1);
+    if (progress && node) progress->count(GetTitleNode(node), true);
     if (node && trackNodeIsMissing(node)) missing.push_back(node);
   }
   return true;
@@ -66,7 +66,21 @@ std::uint32_t treeFileCount(FS_Tree* tree) {
   return files;
 }
 
+constexpr std::uint32_t kTitleEvery = 50;
+
 }  // namespace
+
+void FileCheckProgress::count(const char* title, bool always) {
+  const std::uint32_t n = done.fetch_add(1) + 1;
+  if (!always && n % kTitleEvery != 0) return;
+  std::lock_guard lock(mutex_);
+  title_ = title ? title : "";
+}
+
+std::string FileCheckProgress::currentTitle() const {
+  std::lock_guard lock(mutex_);
+  return title_;
+}
 
 bool treeNodeIsMissing(FS_Node* node) {
   if (IsFolderNode(node) || IsISO9660ImportItem(node)) return false;

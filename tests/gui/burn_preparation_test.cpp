@@ -332,6 +332,12 @@ TEST_F(FileCheckTest, TheWaitSheetAppearsAboveThreeThousandFiles) {
     EXPECT_EQ(log.waitSheets, files == 3001 ? 1 : 0) << total;
     EXPECT_EQ(log.closedSheets, log.waitSheets);
     EXPECT_EQ(log.sized, 1);
+    // The sheet's line names every 50th file.
+    FileCheckProgress progress;
+    const std::atomic<bool> cancel{false};
+    (void)checkLayoutFiles(CheckRoutine::Tree, {tree.get()}, cancel, &progress);
+    EXPECT_EQ(progress.done, files);
+    EXPECT_FALSE(progress.currentTitle().empty());
   }
 }
 
