@@ -15,6 +15,7 @@
 #include "burn/verification_log.h"
 #include "burn/verification_monitor.h"
 #include "device_environment.h"
+#include "quillion/FS.h"
 #include "quillion/FSFileLocList.h"
 #include "run_support.h"
 #include "support/gui_test_env.h"
@@ -212,6 +213,33 @@ TEST_F(VerifyWrittenDisc, AFileChangedAfterTheBurnFailsDetailedVerification) {
   v.start();
   v.join();
   EXPECT_EQ(v.outcome(), VerifyOutcome::Failed);
+}
+
+TEST_F(VerifyWrittenDisc, AFileThatGrewFailsDetailedVerificationWithoutReadingIt) {
+  burn(kVerifyDetailed);
+  const FS_FileLocList* list = shared_->fileLocList;
+  ASSERT_NE(list, nullptr);
+  const FS_FileLocListEntry* entries = FS_FileLocListEntries(list);
+  std::uint32_t lba = 0;
+  for (std::uint32_t i = 0; i < list->count; ++i)
+    if (std::string(GetTitleNode(entries[i].node)) == "big.dat") lba = entries[i].dataLBA;
+  ASSERT_NE(lba, 0u);
+  // A block more than the disc holds for it.
+  const std::string more(2048, 'g');
+  std::ofstream(source_ / "big.dat", std::ios::app | std::ios::binary)
+      .write(more.data(), static_cast<std::streamsize>(more.size()));
+  drive_->clearLog();
+  Verifier v(shared_);
+  v.start();
+  v.join();
+  EXPECT_EQ(v.outcome(), VerifyOutcome::Failed);
+  std::size_t readsOfIt = 0;
+  for (const auto& c : drive_->log()) {
+    const std::uint32_t at = std::uint32_t{c.cdb[2]} << 24 | std::uint32_t{c.cdb[3]} << 16 |
+                             std::uint32_t{c.cdb[4]} << 8 | c.cdb[5];
+    if (at == lba) ++readsOfIt;
+  }
+  EXPECT_EQ(readsOfIt, 0u);
 }
 
 TEST_F(VerifyWrittenDisc, ACancelStopsTheThreadWhichIsJoinedBeforeTheJobGoes) {
