@@ -105,6 +105,20 @@ class VerifyWrittenDisc : public quillion::test::GuiTest {
     return log.text();
   }
 
+  // A passed verification is checked by an outside reader: xorriso extracts every file of
+  // the written disc, and each equals its source.
+  void expectDiscHoldsTheLayout(std::uint32_t type) {
+    const fs::path iso = dir_.path() / ("written" + std::to_string(type) + ".iso");
+    bool dumped = false;
+    ASSERT_TRUE(drive_->withMedium([&](quillion::emu::Medium& m) { dumped = m.dumpIso(iso); }));
+    ASSERT_TRUE(dumped);
+    const fs::path out = dir_.path() / ("extracted" + std::to_string(type));
+    const auto x = quillion::test::runTool(
+        {"xorriso", "-indev", iso.string(), "-osirrox", "on", "-extract", "/", out.string()});
+    ASSERT_EQ(x.exitCode, 0) << x.output;
+    EXPECT_EQ(quillion::test::filesBelow(out), quillion::test::filesBelow(source_));
+  }
+
   quillion::test::TempDir dir_;
   quillion::emu::DeviceEnvironment env_;
   fs::path source_;
@@ -116,6 +130,7 @@ class VerifyWrittenDisc : public quillion::test::GuiTest {
 };
 
 TEST_F(VerifyWrittenDisc, BothKindsPassOnAGoodDiscAndReadEveryBlock) {
+  QUILLION_REQUIRE_TOOL("xorriso");
   for (const std::uint32_t type : {kVerifyQuick, kVerifyDetailed}) {
     SCOPED_TRACE(type);
     if (job_) {
@@ -158,6 +173,7 @@ TEST_F(VerifyWrittenDisc, BothKindsPassOnAGoodDiscAndReadEveryBlock) {
                                                   : "Detailed Verification Successful!";
     EXPECT_NE(text.find(line), std::string::npos) << text;
     EXPECT_NE(text.find("Burn Result: Successful"), std::string::npos) << text;
+    expectDiscHoldsTheLayout(type);
   }
 }
 
