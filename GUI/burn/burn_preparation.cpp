@@ -47,6 +47,8 @@ BurnPreparation::BurnPreparation(QWidget* window, SheetHost& sheets, BurnExecuto
                 if (hooks_.abandon) hooks_.abandon();
               }}),
       sizing_(executor, {[this](std::function<void(bool)> answer) {
+                           // The question takes the place of the "Processing Data" sheet.
+                           closeWaitSheet();
                            askOverburn(sheets_, overburn_, std::move(answer));
                          },
                          [this](const SizingOutcome& o) { sized(o); }}) {
