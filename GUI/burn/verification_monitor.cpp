@@ -8,7 +8,7 @@
 
 namespace quillion::burn {
 namespace {
-constexpr auto kVerifyInterval = std::chrono::milliseconds(200);
+constexpr auto kVerifyTimerInterval = std::chrono::milliseconds(200);
 }
 
 VerificationMonitor::VerificationMonitor(BP_RuntimeSharedData* shared, bool showFiles,
@@ -21,7 +21,7 @@ VerificationMonitor::~VerificationMonitor() {
 
 void VerificationMonitor::start() {
   verifier_.start();
-  verifyTimer_.start(kVerifyInterval, [this] { verifyProgressFunction(); });
+  verifyTimer_.start(kVerifyTimerInterval, [this] { verifyProgressFunction(); });
 }
 
 void VerificationMonitor::verifyProgressFunction() {
