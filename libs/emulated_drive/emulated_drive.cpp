@@ -13,7 +13,7 @@ namespace quillion::emu {
 namespace {
 
 constexpr std::uint16_t kCdRom = 0x08, kCdR = 0x09, kCdRw = 0x0A, kDvdRom = 0x10, kDvdR = 0x11,
-                        kDvdPlusRw = 0x1A, kDvdPlusR = 0x1B, kBdRom = 0x40, kBdR = 0x41,
+                        kDvdRwOverwrite = 0x13, kDvdRw = 0x14, kDvdPlusRw = 0x1A, kDvdPlusR = 0x1B, kBdRom = 0x40, kBdR = 0x41,
                         kBdRe = 0x43;
 
 // SPC-3 5.9.5 and MMC-5 4.1.6: commands that never report a pending unit attention.
@@ -115,8 +115,8 @@ std::optional<DriveConfig> DriveConfig::preset(const std::string& name) {
     c.writable = {kCdR, kCdRw};
     return c;
   }
-  c.readable.insert(c.readable.end(), {kDvdRom, kDvdR, kDvdPlusRw, kDvdPlusR});
-  c.writable = {kCdR, kCdRw, kDvdR, kDvdPlusRw, kDvdPlusR};
+  c.readable.insert(c.readable.end(), {kDvdRom, kDvdR, kDvdRwOverwrite, kDvdRw, kDvdPlusRw, kDvdPlusR});
+  c.writable = {kCdR, kCdRw, kDvdR, kDvdRwOverwrite, kDvdRw, kDvdPlusRw, kDvdPlusR};
   c.speeds = {{2'295'103, 11080, 11080}, {2'295'103, 11080, 5540}};
   if (name == "dvd-writer") {
     c.product = "EMULATED DVD-RW";
@@ -176,6 +176,7 @@ std::optional<Medium> EmulatedDrive::unload() {
   std::optional<Medium> out;
   {
     std::lock_guard lock(mutex_);
+    if (medium_) medium_->flush();
     out.swap(medium_);
     forgetWriting();
     trayOpen_ = true;
@@ -291,7 +292,7 @@ std::uint64_t EmulatedDrive::mediumBytes() const {
   std::lock_guard lock(mutex_);
   if (!medium_) return 0;
   const bool random = medium_->profile().recording == Recording::Random;
-  return std::uint64_t{random ? medium_->capacity() : medium_->recordedEnd()} * kBlockBytes;
+  return std::uint64_t{random ? medium_->formattedBlocks() : medium_->recordedEnd()} * kBlockBytes;
 }
 
 bool EmulatedDrive::readMedium(std::uint64_t offset, std::uint8_t* out, std::size_t length) const {
