@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "DPMs/base/dpm_base.h"
+#include "quillion/MMC.h"
 #include "quillion/status.h"
 
 namespace quillion::burn {
@@ -30,9 +31,10 @@ bool padsTracks(std::uint16_t profile);
 
 // A DVD-RW not to be closed gets a quick format for `blocks` before its track: the grow format
 // in restricted overwrite, the quick format in sequential recording. kNoErr when the medium
-// wants none or the disc already has room; else the status of FORMAT UNIT or of the wait.
+// wants none, the drive does not offer the format or offers less than the track; else the
+// status of FORMAT UNIT, with the drive's sense in `sense` (when given).
 [[nodiscard]] EngineStatus quickFormatForTrack(std::uint32_t ref, std::uint16_t profile,
-                                               std::uint32_t blocks);
+                                               std::uint32_t blocks, MMC_SenseData* sense);
 
 // The volume at the start of the disc in `ref` is made to describe a new session: its
 // partition map, ISO9660 volume descriptors or UDF anchor are patched from `producer` (the
