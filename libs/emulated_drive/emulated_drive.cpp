@@ -162,6 +162,7 @@ void EmulatedDrive::setEventSink(std::function<void(DriveEvent)> sink) {
 void EmulatedDrive::load(Medium medium) {
   {
     std::lock_guard lock(mutex_);
+    if (medium_) medium_->flush();
     medium_ = std::move(medium);
     forgetWriting();
     trayOpen_ = false;

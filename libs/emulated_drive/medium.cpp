@@ -187,6 +187,23 @@ Medium::Medium(std::filesystem::path folder, const ProfileInfo* profile, std::ui
       capacity_(capacity),
       image_(folder_ / "data.img") {}
 
+Medium::Medium(const Medium& other)
+    : folder_(other.folder_),
+      profile_(other.profile_),
+      capacity_(other.capacity_),
+      status_(other.status_),
+      formatted_(other.formatted_),
+      formattedBlocks_(other.formattedBlocks_),
+      image_(other.folder_ / "data.img"),
+      atipSpeeds_(other.atipSpeeds_),
+      tracks_(other.tracks_),
+      sessions_(other.sessions_) {}
+
+Medium& Medium::operator=(const Medium& other) {
+  if (this != &other) *this = Medium(other);
+  return *this;
+}
+
 Medium::~Medium() {
   if (image_.isOpen()) flush();
 }

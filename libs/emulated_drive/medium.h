@@ -112,10 +112,12 @@ class Medium {
 
   void save() const;
 
+  // A copy is another view of the same folder, with its own handle on the image; what it
+  // has not written yet stays with the original.
+  Medium(const Medium& other);
+  Medium& operator=(const Medium& other);
   Medium(Medium&&) noexcept = default;
   Medium& operator=(Medium&&) noexcept = default;
-  Medium(const Medium&) = delete;
-  Medium& operator=(const Medium&) = delete;
   ~Medium();
 
   const ProfileInfo& profile() const { return *profile_; }
