@@ -460,7 +460,8 @@ EmulatedDrive::Reply EmulatedDrive::discInfo(std::span<const std::uint8_t> cdb) 
   b[3] = 1;
   const std::uint32_t sessions = complete ? std::max(closedSessions, 1u) : closedSessions + 1;
   std::uint32_t firstInLast = m.nextTrackNumber(), lastInLast = m.nextTrackNumber();
-  if (complete || sessionOpen) {
+  // A complete disc described without tracks (a medium.json written by hand) has none to name.
+  if ((complete || sessionOpen) && !m.tracks().empty()) {
     for (const auto& t : m.tracks()) {
       if (t.session != (complete ? m.tracks().back().session : closedSessions + 1)) continue;
       firstInLast = std::min(firstInLast, t.number);

@@ -5,6 +5,7 @@
 // recording, and the state kept in the medium's folder.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -185,6 +186,27 @@ TEST_F(EmulatedOverwriteTest, BlankingReturnsToSequentialRecording) {
   ASSERT_EQ(MMC_GetDiscInfo(ref, info.data(), 34, nullptr), kNoErr);
   EXPECT_EQ(info[2] & 0x03, 0) << "blank";
   ASSERT_EQ(DC_LockDevice(ref, false), kNoErr);
+}
+
+// A complete disc whose medium.json lists no track answers READ DISC INFORMATION (one
+// session, track 1) instead of reading past an empty track list.
+TEST_F(EmulatedOverwriteTest, ACompleteDiscWithoutTracksAnswersDiscInformation) {
+  const fs::path folder = env_.folder() / "bare.medium";
+  fs::create_directories(folder);
+  std::ofstream(folder / "medium.json") << R"({"schema": 1, "profile": "DVD-ROM", "capacity": 1000,
+                                             "status": "complete"})";
+  auto disc = Medium::load(folder);
+  ASSERT_TRUE(disc);
+  drive_ = env_.plug("bare", "dvd-writer");
+  drive_->load(std::move(*disc));
+  env_.start();
+  const std::uint32_t ref = DeviceEnvironment::refOf("bare");
+  (void)MMC_TestUnitReady(ref, nullptr);
+  Bytes info(34, 0);
+  ASSERT_EQ(MMC_GetDiscInfo(ref, info.data(), 34, nullptr), kNoErr);
+  EXPECT_EQ(info[2] & 0x03, 2);
+  EXPECT_EQ(info[4], 1);
+  EXPECT_EQ(info[6], 1);
 }
 
 }  // namespace
