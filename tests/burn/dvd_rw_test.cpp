@@ -29,6 +29,7 @@ namespace {
 
 constexpr std::uint8_t kWrite10 = 0x2A;
 constexpr std::uint8_t kFormatUnit = 0x04;
+constexpr std::uint8_t kReserveTrack = 0x53;
 constexpr std::uint32_t kDvdBlocks = 2'295'104;
 constexpr std::uint16_t kRestrictedOverwrite = 0x13, kSequential = 0x14;
 // What a quick format left: two ECC blocks, far less than any layout here needs.
@@ -280,6 +281,30 @@ TEST_F(DvdRwBurn, ARefusedFormatFailsTheBurn) {
   for (const auto& c : commandsOf(drive, kWrite10)) EXPECT_NE(c.status, 0) << "nothing is written";
   EXPECT_TRUE(commandsOf(drive, kWrite10).empty());
   drive->withMedium([](Medium& m) { EXPECT_EQ(m.formattedBlocks(), kQuickFormatted); });
+}
+
+// A disc to be closed gets no grow format and no reservation (a drive refuses RESERVE TRACK
+// on restricted overwrite); its track is written in place and reads back.
+TEST_F(DvdRwBurn, ADiscToBeClosedIsWrittenWithoutFormatOrReservation) {
+  for (const char* tool : {"isoinfo", "xorriso"}) QUILLION_REQUIRE_TOOL(tool);
+  auto drive = plugQuickFormatted("closed");
+  // Room for the layout already: the close needs no grow.
+  drive->withMedium(
+      [](Medium& m) { m.format(*quillion::emu::formatTypeFor(kRestrictedOverwrite, 0x13), 0); });
+  env_.start();
+  BP_RuntimeSharedData* shared = nullptr;
+  const BP_JobRef job = makeJob(ref("closed"), tree_.get(), &shared);
+  EXPECT_EQ(BP_SetCloseDisc(job, true), kNoErr);
+  CapturedLog log;
+  shared->logFile = log.file();
+  burn(job);
+  shared->logFile = nullptr;
+  EXPECT_EQ(shared->writers[0].errorCode, 0) << log.text();
+  EXPECT_EQ(BP_Delete(job), kNoErr);
+  EXPECT_TRUE(commandsOf(drive, kFormatUnit).empty());
+  EXPECT_TRUE(commandsOf(drive, kReserveTrack).empty())
+      << "a disc written in place reserves nothing";
+  expectReadsBack(dump(drive, "closed"), source_, "xorriso, closed disc");
 }
 
 }  // namespace

@@ -153,10 +153,11 @@ bool reservesTracks(std::uint16_t profile, bool closeDisc) {
     case kDvdMinusRDl:
     case kDvdPlusR:
       return true;
-    case kRestrictedOverwrite:
     case kSequentialRw:
       return closeDisc;
     default:
+      // Restricted overwrite among them: a disc written in place has no track to reserve, and
+      // a drive refuses RESERVE TRACK on it.
       return false;
   }
 }

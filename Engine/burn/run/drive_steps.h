@@ -21,7 +21,7 @@ inline constexpr std::uint16_t kDvdMinusR = 0x11, kDvdRam = 0x12, kRestrictedOve
 
 // The blocks of a reservation: a multiple of the medium's ECC block.
 std::uint32_t reservedBlocks(std::uint16_t profile, std::uint32_t blocks);
-// A track written track by track is reserved first on these media.
+// A track written track by track is reserved first on these media (sequential ones only).
 bool reservesTracks(std::uint16_t profile, bool closeDisc);
 // A session written at once is reserved first on these media.
 bool reservesSessions(std::uint16_t profile, bool closeDisc);
