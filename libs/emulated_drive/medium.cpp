@@ -212,6 +212,13 @@ void Medium::flush() {
   if (dirty_) save();
 }
 
+void Medium::logCommand(const std::string& line) {
+  if (!commandLog_.is_open()) commandLog_.open(folder_ / "commands.log", std::ios::app);
+  // Each line is on disk as soon as its command is answered: a test reads the log while the
+  // disc is still in the drive.
+  commandLog_ << line << '\n' << std::flush;
+}
+
 Medium Medium::blank(const std::filesystem::path& folder, std::uint16_t profile,
                      std::uint32_t capacity) {
   const ProfileInfo* info = profileByCode(profile);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <span>
 #include <string>
@@ -186,6 +187,9 @@ class Medium {
   // medium.json follows every state change; track growth from writes is kept until a cache
   // flush, a close or an unload (or the end of the medium's life) writes it.
   void flush();
+  // One line of commands.log, the drive's record of what it was sent for this disc; the file
+  // stays open for the disc's lifetime.
+  void logCommand(const std::string& line);
 
   // Recordable CD media: the ATIP disc sub-type (0-7) and, when the disc carries them, its A1
   // values (the first byte: lowest and highest recommended speeds, Orange Book coded).
@@ -236,6 +240,7 @@ class Medium {
   std::uint32_t formattedBlocks_ = 0;
   mutable bool dirty_ = false;  // track growth not yet in medium.json
   ImageFile image_;
+  std::ofstream commandLog_;  // opened at the first command
   AtipSpeeds atipSpeeds_;
   std::vector<Track> tracks_;
   std::vector<Session> sessions_;
