@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <string>
 
 #include "common/byte_order.h"
 
@@ -13,8 +13,8 @@ namespace quillion::emu {
 namespace {
 
 constexpr std::uint16_t kCdRom = 0x08, kCdR = 0x09, kCdRw = 0x0A, kDvdRom = 0x10, kDvdR = 0x11,
-                        kDvdPlusRw = 0x1A, kDvdPlusR = 0x1B, kBdRom = 0x40, kBdR = 0x41,
-                        kBdRe = 0x43;
+                        kDvdRwOverwrite = 0x13, kDvdRw = 0x14, kDvdPlusRw = 0x1A, kDvdPlusR = 0x1B,
+                        kBdRom = 0x40, kBdR = 0x41, kBdRe = 0x43;
 
 // SPC-3 5.9.5 and MMC-5 4.1.6: commands that never report a pending unit attention.
 bool exemptFromAttention(std::uint8_t opcode) {
@@ -115,8 +115,9 @@ std::optional<DriveConfig> DriveConfig::preset(const std::string& name) {
     c.writable = {kCdR, kCdRw};
     return c;
   }
-  c.readable.insert(c.readable.end(), {kDvdRom, kDvdR, kDvdPlusRw, kDvdPlusR});
-  c.writable = {kCdR, kCdRw, kDvdR, kDvdPlusRw, kDvdPlusR};
+  c.readable.insert(c.readable.end(),
+                    {kDvdRom, kDvdR, kDvdRwOverwrite, kDvdRw, kDvdPlusRw, kDvdPlusR});
+  c.writable = {kCdR, kCdRw, kDvdR, kDvdRwOverwrite, kDvdRw, kDvdPlusRw, kDvdPlusR};
   c.speeds = {{2'295'103, 11080, 11080}, {2'295'103, 11080, 5540}};
   if (name == "dvd-writer") {
     c.product = "EMULATED DVD-RW";
@@ -162,6 +163,7 @@ void EmulatedDrive::setEventSink(std::function<void(DriveEvent)> sink) {
 void EmulatedDrive::load(Medium medium) {
   {
     std::lock_guard lock(mutex_);
+    if (medium_) medium_->flush();
     medium_ = std::move(medium);
     forgetWriting();
     trayOpen_ = false;
@@ -176,6 +178,7 @@ std::optional<Medium> EmulatedDrive::unload() {
   std::optional<Medium> out;
   {
     std::lock_guard lock(mutex_);
+    if (medium_) medium_->flush();
     out.swap(medium_);
     forgetWriting();
     trayOpen_ = true;
@@ -291,7 +294,7 @@ std::uint64_t EmulatedDrive::mediumBytes() const {
   std::lock_guard lock(mutex_);
   if (!medium_) return 0;
   const bool random = medium_->profile().recording == Recording::Random;
-  return std::uint64_t{random ? medium_->capacity() : medium_->recordedEnd()} * kBlockBytes;
+  return std::uint64_t{random ? medium_->formattedBlocks() : medium_->recordedEnd()} * kBlockBytes;
 }
 
 bool EmulatedDrive::readMedium(std::uint64_t offset, std::uint8_t* out, std::size_t length) const {
@@ -444,9 +447,9 @@ ScsiResult EmulatedDrive::finish(const ScsiRequest& request, Reply reply, int ha
   }
   log_.push_back(entry);
   if (medium_) {
-    std::ofstream(medium_->folder() / "commands.log", std::ios::app)
-        << hex(entry.cdb) << " -> status " << int{reply.status} << " sense " << int{reply.key}
-        << '/' << int{reply.asc} << '/' << int{reply.ascq} << '\n';
+    medium_->logCommand(hex(entry.cdb) + " -> status " + std::to_string(reply.status) + " sense " +
+                        std::to_string(reply.key) + '/' + std::to_string(reply.asc) + '/' +
+                        std::to_string(reply.ascq));
   }
   return r;
 }

@@ -143,29 +143,33 @@ EmulatedDrive::Reply EmulatedDrive::performance(std::span<const std::uint8_t> cd
   return EmulatedDrive::data(b, static_cast<std::uint32_t>(b.size()));
 }
 
-// MMC-5 6.5: FmtData with a format list; the format type must suit the medium.
+// MMC-5 6.5: FmtData with a format list (6.5.3: a 4-byte header, then one 8-byte descriptor:
+// number of blocks, format type in byte 4 bits 7-2, type dependent parameter). The format
+// type must be one the medium takes; a number of blocks of 0 asks for what the drive offers,
+// more than it offers is refused.
 EmulatedDrive::Reply EmulatedDrive::formatUnit(std::span<const std::uint8_t> cdb,
                                                std::span<const std::uint8_t> list) {
   Medium& m = *medium_;
   if (!(cdb[1] & 0x10) || list.size() < 12) return check(0x05, 0x24, 0x00);
-  const std::uint8_t type = list[8] >> 2;
-  const bool fits = (m.profile().code == 0x1A && (type == 0x26 || type == 0x00)) ||
-                    (m.profile().code == 0x43 && (type == 0x30 || type == 0x00));
   if (!writes(m.profile().code)) return check(0x05, 0x30, 0x05);
-  if (!fits) return check(0x05, 0x26, 0x00);
-  m.format();
+  const FormatType* row = formatTypeFor(m.profile().code, static_cast<std::uint8_t>(list[8] >> 2));
+  if (!row) return check(0x05, 0x26, 0x00);
+  const std::uint32_t blocks = be::get32(list, 4);
+  const std::uint32_t offered = m.formatCapacity(*row);
+  if (offered == 0 || blocks > offered) return check(0x05, 0x26, 0x00);
+  m.format(*row, blocks);
   if (list[1] & 0x02) startLongOperation(0x04, config_.formatTime);  // IMMED (MMC-5 6.5.3.2)
   return Reply{};
 }
 
-// MMC-5 6.2: only rewritable sequential media are blanked; of the blanking types, the whole
-// disc (0) and the minimal blank (1), which leaves the disc blank as far as any reader can
-// tell. With IMMED the command returns at once and the drive works on (6.2.2).
+// MMC-5 6.2: only rewritable media that can be blanked are (CD-RW, DVD-RW in either mode: a
+// DVD-RW in restricted overwrite returns to sequential recording); of the blanking types, the
+// whole disc (0) and the minimal blank (1), which leaves the disc blank as far as any reader
+// can tell. With IMMED the command returns at once and the drive works on (6.2.2).
 EmulatedDrive::Reply EmulatedDrive::blank(std::span<const std::uint8_t> cdb) {
   Medium& m = *medium_;
   if (!writes(m.profile().code)) return check(0x05, 0x30, 0x05);
-  if (!m.profile().erasable || m.profile().recording != Recording::Sequential)
-    return check(0x05, 0x30, 0x05);
+  if (m.profile().blanksTo == 0) return check(0x05, 0x30, 0x05);
   const std::uint8_t type = cdb[1] & 0x07;
   if (type > 1) return check(0x05, 0x24, 0x00);
   m.erase();

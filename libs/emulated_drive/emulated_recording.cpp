@@ -87,7 +87,8 @@ EmulatedDrive::Reply EmulatedDrive::write(std::int32_t lba, std::uint32_t blocks
                                        : writeTrackAtOnce(lba, blocks, out, p);
 }
 
-// DVD and BD: 2048-byte blocks, anywhere in a formatted random-writable medium, at the next
+// DVD and BD: 2048-byte blocks, anywhere in the formatted area of a random-writable medium
+// (in whole, aligned write units where the medium has them, MMC-5 4.5.4), at the next
 // writable address of a sequential one, within a reservation.
 EmulatedDrive::Reply EmulatedDrive::writeSequentialBlocks(std::uint32_t lba, std::uint32_t blocks,
                                                           std::span<const std::uint8_t> out) {
@@ -96,6 +97,9 @@ EmulatedDrive::Reply EmulatedDrive::writeSequentialBlocks(std::uint32_t lba, std
   if (std::uint64_t{lba} + blocks > m.capacity()) return outOfRange();
   if (m.profile().recording == Recording::Random) {
     if (!m.formatted()) return check(0x05, 0x30, 0x05);
+    if (std::uint64_t{lba} + blocks > m.formattedBlocks()) return outOfRange();
+    const std::uint32_t unit = m.profile().writeUnit;
+    if (lba % unit != 0 || blocks % unit != 0) return invalidAddress();
   } else {
     if (m.status() == DiscStatus::Complete || lba != m.nextWritable()) return invalidAddress();
     const Track* open = m.openTrack();
@@ -371,6 +375,7 @@ EmulatedDrive::Reply EmulatedDrive::closeSession(std::uint8_t function) {
 // MMC-5 6.41: the buffer is always written through here; a session at once whose last block
 // arrived is finished (its lead-in and lead-out written) once the host asks for this.
 EmulatedDrive::Reply EmulatedDrive::synchronizeCache() {
+  medium_->flush();
   if (!sessionAtOnce_ || sessionAtOnce_->next != sessionAtOnce_->cue.leadOut) return Reply{};
   const WriteParameters p = writeParameters();
   sessionAtOnce_.reset();

@@ -109,6 +109,7 @@ EmulatedDrive::Reply EmulatedDrive::startStop(std::span<const std::uint8_t> cdb)
   const std::uint8_t loEjStart = cdb[4] & 0x03;
   if (loEjStart == 0x02) {
     if (prevent_) return check(0x05, 0x53, 0x02);
+    if (medium_) medium_->flush();
     std::optional<Medium> out;
     out.swap(medium_);
     forgetWriting();
@@ -142,20 +143,20 @@ EmulatedDrive::Reply EmulatedDrive::readFormatCapacities(std::span<const std::ui
   }
   const Medium& m = *medium_;
   const bool random = m.profile().recording == Recording::Random;
-  be::put32(b, 4, m.capacity());
+  be::put32(b, 4, random && m.formatted() ? m.formattedBlocks() : m.capacity());
   b[8] = random && !m.formatted() ? 0x01 : 0x02;
   if (!random && m.status() == DiscStatus::Blank) b[8] = 0x01;
   be::put24(b, 9, kBlockBytes);
-  const auto addFormattable = [&](std::uint8_t type, std::uint32_t blocks,
-                                  std::uint32_t parameter) {
+  // Formattable capacity descriptors (6.24.3.3): the drive's format types for the medium.
+  for (const FormatType& f : formatTypes()) {
+    const std::uint32_t blocks = f.profile == m.profile().code ? m.formatCapacity(f) : 0;
+    if (!f.listed || blocks == 0) continue;
     const std::size_t at = b.size();
     b.resize(at + 8);
     be::put32(b, at, blocks);
-    b[at + 4] = static_cast<std::uint8_t>(type << 2);
-    be::put24(b, at + 5, parameter);
-  };
-  if (m.profile().code == 0x1A) addFormattable(0x26, m.capacity(), 0);
-  if (m.profile().code == 0x43) addFormattable(0x30, m.capacity(), 0);
+    b[at + 4] = static_cast<std::uint8_t>(f.type << 2);
+    be::put24(b, at + 5, f.parameter);
+  }
   b[3] = static_cast<std::uint8_t>(b.size() - 4);
   return EmulatedDrive::data(b, be::get16(cdb, 7));
 }
@@ -164,7 +165,7 @@ EmulatedDrive::Reply EmulatedDrive::readFormatCapacities(std::span<const std::ui
 EmulatedDrive::Reply EmulatedDrive::readCapacity() const {
   const Medium& m = *medium_;
   const bool random = m.profile().recording == Recording::Random && m.formatted();
-  const std::uint32_t end = random ? m.capacity() : m.recordedEnd();
+  const std::uint32_t end = random ? m.formattedBlocks() : m.recordedEnd();
   Bytes b(8, 0);
   be::put32(b, 0, end ? end - 1 : 0);
   be::put32(b, 4, kBlockBytes);
@@ -459,7 +460,8 @@ EmulatedDrive::Reply EmulatedDrive::discInfo(std::span<const std::uint8_t> cdb) 
   b[3] = 1;
   const std::uint32_t sessions = complete ? std::max(closedSessions, 1u) : closedSessions + 1;
   std::uint32_t firstInLast = m.nextTrackNumber(), lastInLast = m.nextTrackNumber();
-  if (complete || sessionOpen) {
+  // A complete disc described without tracks (a medium.json written by hand) has none to name.
+  if ((complete || sessionOpen) && !m.tracks().empty()) {
     for (const auto& t : m.tracks()) {
       if (t.session != (complete ? m.tracks().back().session : closedSessions + 1)) continue;
       firstInLast = std::min(firstInLast, t.number);

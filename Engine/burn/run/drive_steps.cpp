@@ -153,10 +153,11 @@ bool reservesTracks(std::uint16_t profile, bool closeDisc) {
     case kDvdMinusRDl:
     case kDvdPlusR:
       return true;
-    case kRestrictedOverwrite:
     case kSequentialRw:
       return closeDisc;
     default:
+      // Restricted overwrite among them: a disc written in place has no track to reserve, and
+      // a drive refuses RESERVE TRACK on it.
       return false;
   }
 }
@@ -180,16 +181,19 @@ bool padsTracks(std::uint16_t profile) {
          profile == kSequentialRw;
 }
 
-EngineStatus quickFormatForTrack(std::uint32_t ref, std::uint16_t profile, std::uint32_t blocks) {
+EngineStatus quickFormatForTrack(std::uint32_t ref, std::uint16_t profile, std::uint32_t blocks,
+                                 MMC_SenseData* sense) {
   std::uint8_t type = 0;
   if (profile == kRestrictedOverwrite) type = kGrowFormat;
   if (profile == kSequentialRw) type = kQuickFormat;
   if (type == 0) return kNoErr;
   std::uint32_t capacity[2] = {};
-  if (MMC_Util_SearchFormatCapacity(ref, type, capacity, false) == kNoErr && capacity[0] != 0 &&
-      capacity[0] < roundUp(blocks, 16)) {
-    return kNoErr;
-  }
+  const EngineStatus offered = MMC_Util_SearchFormatCapacity(ref, type, capacity, false);
+  // A drive that does not offer the format has nothing to add (a disc formatted to its end):
+  // the writes find out whether the track fits. Asking for it anyway would be refused and
+  // fail a burn that can succeed.
+  if (offered == kErrUtilNoOutput) return kNoErr;
+  if (offered == kNoErr && capacity[0] != 0 && capacity[0] < roundUp(blocks, 16)) return kNoErr;
   // MMC-5 6.5: a list header (FOV off, IMMED) and one descriptor: block count 0, the type in
   // bits 7-2 of byte 8, type parameter 16.
   std::array<std::uint8_t, 12> list{};
@@ -197,9 +201,11 @@ EngineStatus quickFormatForTrack(std::uint32_t ref, std::uint16_t profile, std::
   list[3] = 8;
   list[8] = static_cast<std::uint8_t>(type << 2);
   list[11] = 16;
-  MMC_SenseData sense{};
-  if (const EngineStatus s = MMC_FormatUnit(ref, list.data(), list.size(), &sense); s != kNoErr)
+  MMC_SenseData refused{};
+  if (const EngineStatus s = MMC_FormatUnit(ref, list.data(), list.size(), &refused); s != kNoErr) {
+    if (sense) *sense = refused;
     return s;
+  }
   (void)engineClock().sleepFor(15s);
   (void)MMC_Util_WaitDiscInfoReady(ref, kFormatReadySeconds, 1);
   (void)MMC_TestUnitReady(ref, nullptr);

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "DPMs/base/dpm_base.h"
+#include "quillion/MMC.h"
 #include "quillion/status.h"
 
 namespace quillion::burn {
@@ -20,7 +21,7 @@ inline constexpr std::uint16_t kDvdMinusR = 0x11, kDvdRam = 0x12, kRestrictedOve
 
 // The blocks of a reservation: a multiple of the medium's ECC block.
 std::uint32_t reservedBlocks(std::uint16_t profile, std::uint32_t blocks);
-// A track written track by track is reserved first on these media.
+// A track written track by track is reserved first on these media (sequential ones only).
 bool reservesTracks(std::uint16_t profile, bool closeDisc);
 // A session written at once is reserved first on these media.
 bool reservesSessions(std::uint16_t profile, bool closeDisc);
@@ -30,9 +31,10 @@ bool padsTracks(std::uint16_t profile);
 
 // A DVD-RW not to be closed gets a quick format for `blocks` before its track: the grow format
 // in restricted overwrite, the quick format in sequential recording. kNoErr when the medium
-// wants none or the disc already has room; else the status of FORMAT UNIT or of the wait.
+// wants none, the drive does not offer the format or offers less than the track; else the
+// status of FORMAT UNIT, with the drive's sense in `sense` (when given).
 [[nodiscard]] EngineStatus quickFormatForTrack(std::uint32_t ref, std::uint16_t profile,
-                                               std::uint32_t blocks);
+                                               std::uint32_t blocks, MMC_SenseData* sense);
 
 // The volume at the start of the disc in `ref` is made to describe a new session: its
 // partition map, ISO9660 volume descriptors or UDF anchor are patched from `producer` (the

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <vector>
 
 #include "burn/job/job_log.h"
 #include "burn/run/drive_steps.h"
@@ -217,9 +218,11 @@ class DestinationWriter {
       std::uint32_t pad = 0;
       if (drive_) {
         if (!closeDisc) {
-          if (const EngineStatus f = quickFormatForTrack(ref_, profile_, track.blocks);
+          MMC_SenseData sense{};
+          if (const EngineStatus f = quickFormatForTrack(ref_, profile_, track.blocks, &sense);
               f != kNoErr) {
             fail(f, "\r?? The DVD-RW could not be formatted for the track\r");
+            record_.curSense.store(sense);  // the drive's verdict on the format itself
             return;
           }
         }
@@ -324,6 +327,14 @@ class DestinationWriter {
     return pad == 0;
   }
 
+  EngineStatus writeLastWithPadding(const std::uint8_t* data, std::uint32_t n, std::uint32_t pad,
+                                   std::uint32_t size) {
+    std::vector<std::uint8_t> blocks(std::size_t{n + pad} * size, 0);
+    std::copy_n(data, std::size_t{n} * size, blocks.begin());
+    return CDWriterEx_WriteCD(context_, blocks.data(), static_cast<std::uint16_t>(n + pad),
+                              static_cast<std::uint16_t>(size), &record_.bForceQuit);
+  }
+
   // Waits for this destination's next block; false when the run stopped first.
   bool nextBlock(CacheBlock& block) {
     for (;;) {
@@ -355,9 +366,15 @@ class DestinationWriter {
         fail(kErrBadArgument, "\r?? The cache handed out a block of another track\r");
         break;
       }
-      const EngineStatus s =
-          CDWriterEx_WriteCD(context_, block.buffer, static_cast<std::uint16_t>(n),
-                             static_cast<std::uint16_t>(size), &record_.bForceQuit);
+      // The track's last data goes out with its padding in one write: media written in whole
+      // ECC blocks (a DVD-RW in restricted overwrite) refuse a write that ends inside one.
+      const bool withPadding = n == remaining && pad > 0;
+      const EngineStatus s = withPadding ? writeLastWithPadding(block.buffer, n, pad, size)
+                                         : CDWriterEx_WriteCD(context_, block.buffer,
+                                                              static_cast<std::uint16_t>(n),
+                                                              static_cast<std::uint16_t>(size),
+                                                              &record_.bForceQuit);
+      if (withPadding && s == kNoErr) pad = 0;
       if (s != kNoErr) {
         fail(s, "\r?? CDWriterEx_WriteCD() error! Abort write thread!!!\r");
         break;
