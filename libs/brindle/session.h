@@ -102,9 +102,21 @@ struct picture_buffer {
 
 // What an unchanged file and unchanged choices look like at a reopen.
 struct reuse_identity {
+  std::uint32_t valid;  // set by a successful open by name
   std::int64_t mtime_ns;
   std::uint64_t size;
   std::uint32_t options[6];
+};
+
+// How pictures and audio frames are decoded, chosen at every open: from whole GOPs (use all
+// frames, and every secondary session), straight into the caller's frame buffer without
+// reordering, or in display order through the two internal picture buffers.
+enum class video_decode_handler : std::uint32_t { none, whole_gops, no_reorder, reorder };
+enum class audio_decode_handler : std::uint32_t { none, whole_gops, sequential };
+
+struct decode_handlers {
+  video_decode_handler video;
+  audio_decode_handler audio;
 };
 
 }  // namespace quillion::brindle
@@ -121,12 +133,14 @@ struct mpeg_in_private {
   bufstream* audio_decoder;
   bufstream* video_decoder;
   bufstream* subpicture_decoder;
+  quillion::brindle::decode_handlers handlers;
   char file_name[1024];
   quillion::brindle::reuse_identity identity;
   std::uint32_t external_frame_buffer;
   std::uint32_t caller_owned;
   std::uint32_t use_all_frames;
   std::uint32_t secondary;
+  mpeg_in_private* home_private;  // a secondary session's own private part, given back at close
   std::uint32_t asleep;
   std::uint32_t stop;  // set by the progress callback to end a scan
   std::uint32_t options;
@@ -152,6 +166,11 @@ struct mpeg_in_private {
   std::uint64_t header_packet_position;
   std::int64_t picture_time_stamp;
   std::uint32_t resize;
+  // Frames the header parsers expect the video to hold (0: no expectation), the audio frame
+  // buffer and the running audio time of the scans (-1.0 before the first frame).
+  std::uint32_t expected_frames;
+  std::uint8_t* audio_frame_buffer;
+  double audio_time;
   // Stream arithmetic of the audio time search.
   double ticks_per_sample;
   double ticks_per_frame;
