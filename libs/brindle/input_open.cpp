@@ -351,8 +351,6 @@ void close_info_bufstream(mpeg_in_info* r, stream_parser* parser) {
 
 void close_demuxer(mpeg_in_info* r) {
   mpeg_in_private* p = r->priv;
-  // A secondary session reads through its primary's demultiplexer, which stays open.
-  if (p->secondary) p->demux = nullptr;
   if (p->demux) {
     if (p->daskin.Close) p->daskin.Close(p->demux);
     if (p->daskin.Free) p->daskin.Free(p->demux);

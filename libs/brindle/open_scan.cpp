@@ -321,7 +321,6 @@ int32_t mpegInOpen(mpeg_in_info* record, const char* name) {
     report_error(record, "An MPEG file is already open");
     return 1;
   }
-  clear_last_error();
   mpeg_in_private* p = record->priv;
   reset_session_state(record);
   if (!name && p->file_name[0] == '\0') {

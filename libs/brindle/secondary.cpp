@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Secondary sessions: a second reader of a primary session's open file, with the primary's
-// facts and indexes, its own stream parsers on the primary's demultiplexer, its own buffers
-// and decoders, always decoding from whole GOPs. Nothing the primary owns is shared: the
-// indexes are copied, and every buffer, decoder and framework is the secondary's own.
+// facts and indexes, always decoding from whole GOPs. Nothing the primary owns is shared: the
+// indexes are copied, and the demultiplexer (opened again on the same file, as a stream is
+// delivered to one parser only), the stream parsers, buffers, decoders and frameworks are the
+// secondary's own, so either session may be closed first.
 #include <cstring>
 
 #include "brindle.h"
@@ -34,6 +35,8 @@ void forgetOwned(mpeg_in_private* p) {
   }
   for (framework_binding& f : p->frameworks) f = framework_binding{};
   p->resources = resource_set{};
+  p->demux = nullptr;
+  p->daskin = daskin_functions{};
   p->mxf_demux = nullptr;
 }
 
@@ -45,7 +48,6 @@ int openVideo(mpeg_in_info* second, const mpeg_in_info* primary) {
     report_error(second, "Unable to allocate memory for video index data");
     return 1;
   }
-  if (open_info_bufstream(second, &p->video) != 0) return 1;
   if (alloc_frame_buffers(second, false) != 0) return 1;
   const open_services& s = installed_open_services();
   return s.create_video_decoder && s.create_video_decoder(second) != 0 ? 1 : 0;
@@ -59,7 +61,6 @@ int openAudio(mpeg_in_info* second, const mpeg_in_info* primary) {
     report_error(second, "Unable to allocate memory for audio index data");
     return 1;
   }
-  if (open_info_bufstream(second, &p->audio) != 0) return 1;
   second->raw_audio_buffer = static_cast<std::uint8_t*>(session_malloc(second, kRawAudioBytes));
   if (!second->raw_audio_buffer) {
     report_error(second, "raw_aud_buffer malloc failed");
@@ -88,9 +89,10 @@ void mpegInCloseSecondary(mpeg_in_info* second) {
   free_index_chunks(second, p->audio_index);
   free_frame_buffers(second);
   if (installed_open_services().free_decoders) installed_open_services().free_decoders(second);
-  // The parser numbers are returned to the primary's demultiplexer, which is still open.
   close_info_bufstream(second, &p->video);
   close_info_bufstream(second, &p->audio);
+  close_info_bufstream(second, &p->subpicture);
+  close_demuxer(second);
   session_free(second, second->raw_audio_buffer);
   second->raw_audio_buffer = nullptr;
   session_free(second, p->audio_frame_buffer);
@@ -102,7 +104,6 @@ void mpegInCloseSecondary(mpeg_in_info* second) {
 }
 
 int32_t mpegInOpenSecondary(mpeg_in_info* second, mpeg_in_info* primary) {
-  // The secondary reads through the primary's open demultiplexer.
   if (!second || !primary || second == primary || !primary->priv || !primary->open ||
       primary->priv->secondary || second->open)
     return 1;
@@ -134,6 +135,25 @@ int32_t mpegInOpenSecondary(mpeg_in_info* second, mpeg_in_info* primary) {
   second->subpictures_available = 0;
   reset_session_state(second);
   second->open = 1;
+  // The input is listed again and the chosen streams bound to the secondary's parsers; only
+  // what the primary kept is read.
+  const std::uint32_t video = primary->video_available;
+  const std::uint32_t audio = primary->audio_available;
+  clear_stream_lists(second);
+  if (open_input(second) != 0) {
+    mpegInCloseSecondary(second);
+    return 1;
+  }
+  close_info_bufstream(second, &p->subpicture);
+  second->subpictures_available = 0;
+  if (!video || !second->video_available) {
+    close_info_bufstream(second, &p->video);
+    second->video_available = 0;
+  }
+  if (!audio || !second->audio_available) {
+    close_info_bufstream(second, &p->audio);
+    second->audio_available = 0;
+  }
   if ((second->video_available && openVideo(second, primary) != 0) ||
       (second->audio_available && openAudio(second, primary) != 0)) {
     mpegInCloseSecondary(second);
