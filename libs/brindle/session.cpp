@@ -211,6 +211,10 @@ void mpegInSleepFiles(mpeg_in_info* record) {
     for (stream_parser* parser : {&p->video, &p->audio, &p->subpicture})
       if (parser->demux_parser != 0) p->daskin.SleepParser(p->demux, parser->demux_parser);
   }
+  if (p->mxf_demux && p->varlow.SleepParser) {
+    for (stream_parser* parser : {&p->video, &p->audio})
+      if (parser->demux_parser != 0) p->varlow.SleepParser(p->mxf_demux, parser->demux_parser);
+  }
   p->asleep = 1;
 }
 
@@ -221,6 +225,13 @@ int32_t mpegInWakeFiles(mpeg_in_info* record) {
     for (stream_parser* parser : {&p->video, &p->audio, &p->subpicture}) {
       if (parser->demux_parser == 0) continue;
       if (const int32_t result = p->daskin.WakeParser(p->demux, parser->demux_parser))
+        return result;
+    }
+  }
+  if (p->mxf_demux && p->varlow.WakeParser) {
+    for (stream_parser* parser : {&p->video, &p->audio}) {
+      if (parser->demux_parser == 0) continue;
+      if (const int32_t result = p->varlow.WakeParser(p->mxf_demux, parser->demux_parser))
         return result;
     }
   }

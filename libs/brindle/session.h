@@ -11,6 +11,7 @@
 #include "daskin.h"
 #include "framework_loader.h"
 #include "stream_parser.h"
+#include "varlow.h"
 
 namespace quillion::brindle {
 
@@ -43,6 +44,22 @@ struct daskin_functions {
   decltype(&mpegDemuxFreeParser) FreeParser;
   decltype(&mpegDemuxClose) Close;
   decltype(&mpegDemuxFree) Free;
+};
+
+// The MXF demultiplexer's functions, bound by name when it is loaded.
+struct varlow_functions {
+  mxf_new_fn New;
+  mxf_free_fn Free;
+  mxf_open_fn Open;
+  mxf_close_fn Close;
+  mxf_get_file_info_fn GetFileInfo;
+  mxf_get_stream_info_fn GetStreamInfo;
+  mxf_new_parser_fn NewParser;
+  mxf_free_parser_fn FreeParser;
+  mxf_add_stream_fn AddStream;
+  mxf_seek_fn Seek;
+  mxf_parser_fn WakeParser;
+  mxf_parser_fn SleepParser;
 };
 
 // One framework loaded by name and the functions bound from it (null: not bound).
@@ -149,9 +166,11 @@ struct mpeg_in_private {
   std::uint32_t private_option;
   quillion::brindle::framework_binding frameworks[6];
   quillion::brindle::daskin_functions daskin;
+  quillion::brindle::varlow_functions varlow;
   quillion::brindle::resource_set resources;
   demux_context* demux;
-  void* mxf_demux;
+  mxf_context* mxf_demux;
+  std::uint32_t mxf_note[2];  // the file information's note value and its companion
   quillion::brindle::file_kinds kinds;
   quillion::brindle::stream_tables streams;
   std::uint32_t split_mode;

@@ -11,11 +11,13 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "brindle_harness.h"
+#include "frameworks.h"
 #include "index_chunks.h"
 #include "open_scan.h"
 #include "scan_services.h"
@@ -525,6 +527,109 @@ TEST_F(BrindleReuse, SecondarySessionsOwnWhatTheyUse) {
   mpegInInfoInit(&notOpen);
   EXPECT_EQ(mpegInOpenSecondary(&closed, &notOpen), 1);
   EXPECT_TRUE(errors_.empty());
+}
+
+}  // namespace
+}  // namespace quillion::brindle
+
+namespace quillion::brindle {
+namespace {
+
+// The MXF branch over a stand-in demultiplexer that reads the file as one video stream and
+// lists the audio streams the environment names.
+class BrindleMxf : public BrindleSessions {
+ protected:
+  void SetUp() override {
+    BrindleSessions::SetUp();
+    const char* audio = std::getenv("QUILLION_TEST_MXF_AUDIO");
+    if (audio) saved_ = audio;
+  }
+  void TearDown() override {
+    if (saved_)
+      ::setenv("QUILLION_TEST_MXF_AUDIO", saved_->c_str(), 1);
+    else
+      ::unsetenv("QUILLION_TEST_MXF_AUDIO");
+    BrindleSessions::TearDown();
+  }
+  std::optional<std::string> saved_;
+};
+
+TEST_F(BrindleMxf, MxfFilesOpenThroughTheMxfDemultiplexer) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  FrameworkFolder frameworks(TEST_VARLOW_FOLDER);
+  ::setenv("QUILLION_TEST_MXF_AUDIO", "2232", 1);
+  const std::string es = make(
+      "clip.m2v", videoOf("352x288", {"-frames:v", "7", "-c:v", "mpeg2video", "-f", "mpeg2video"}));
+  const std::string path = dir_.file("clip.mxf").string();
+  std::filesystem::copy_file(es, path);
+  const StreamFacts video = probeStreams(es).at(0);
+
+  mpeg_in_info* r = mpegInNew(&sessionRc, nullptr);
+  ASSERT_EQ(mpegInOpen(r, path.c_str()), 0) << (errors_.empty() ? "" : errors_[0]);
+  mpeg_in_private* p = r->priv;
+  EXPECT_NE(p->mxf_demux, nullptr);
+  EXPECT_EQ(p->demux, nullptr);
+  EXPECT_EQ(p->kinds.mxf, 1u);
+  EXPECT_EQ(r->system_stream_type, 5u);
+  EXPECT_EQ(r->file_size, std::filesystem::file_size(path));
+  EXPECT_EQ(r->video_stream_count, 1u);
+  EXPECT_EQ(r->video_stream_mask, 1u << (0xE0 % 32));
+  EXPECT_EQ(std::to_string(r->frame_count), video.at("nb_read_frames"));
+  expectVideoFacts(r, video);
+  // Four audio streams in their table's first places; the last one listed sets the facts.
+  EXPECT_EQ(r->aes3_stream_count, 4u);
+  EXPECT_EQ(r->aes3_stream_mask, 0xFu);
+  EXPECT_EQ(p->streams.aes3[1].stream, 2u);
+  EXPECT_EQ(p->streams.aes3[3].stream, 4u);
+  EXPECT_EQ(p->mxf_note[0], 7u);
+  EXPECT_EQ(p->mxf_note[1], 9u);
+  // The audio stream has no header reader in these sessions and is dropped.
+  EXPECT_EQ(r->audio_available, 0u);
+  EXPECT_EQ(p->audio.demux_parser, 0);
+  mpegInSleepFiles(r);
+  EXPECT_EQ(mpegInWakeFiles(r), 0);
+  mpegInClose(r);
+  EXPECT_EQ(p->mxf_demux, nullptr);
+  EXPECT_EQ(p->frameworks[static_cast<int>(Framework::Varlow)].lib.loaded, 0u);
+  EXPECT_EQ(p->varlow.Seek, nullptr);
+  mpegInFree(r);
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(BrindleMxf, MoreAudioStreamsThanTheTableHoldsAreLeftOut) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  FrameworkFolder frameworks(TEST_VARLOW_FOLDER);
+  ::setenv("QUILLION_TEST_MXF_AUDIO", "2222222222", 1);  // ten
+  const std::string es = make(
+      "clip.m2v", videoOf("176x144", {"-frames:v", "3", "-c:v", "mpeg2video", "-f", "mpeg2video"}));
+  const std::string path = dir_.file("clip.MXF").string();
+  std::filesystem::copy_file(es, path);
+  mpeg_in_info info{};
+  mpegInInfoInit(&info);
+  info.get_rc = &sessionRc;
+  info.fourcc = MPEG_IN_FOURCC_BGRA;
+  info.file_name = path.c_str();
+  ASSERT_EQ(mpegInGetInfo(&info), 0) << (errors_.empty() ? "" : errors_[0]);
+  EXPECT_EQ(info.aes3_stream_count, 8u);
+  EXPECT_EQ(info.aes3_stream_mask, 0xFFu);
+  EXPECT_EQ(info.audio_format, 11u);
+  EXPECT_EQ(info.audio_channels, 8u);
+  EXPECT_EQ(info.width, 176u);
+  EXPECT_EQ(info.priv, nullptr);
+}
+
+TEST_F(BrindleMxf, WithoutTheMxfDemultiplexerMxfFilesAreRefused) {
+  TempDir empty;
+  FrameworkFolder frameworks(empty.path().string());
+  const std::string path = dir_.file("none.mxf").string();
+  quillion::test::writeFile(path, std::string_view("not read"));
+  mpeg_in_info* r = mpegInNew(&sessionRc, nullptr);
+  EXPECT_EQ(mpegInOpen(r, path.c_str()), 1);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], "Unable to load MXF demuxer");
+  EXPECT_EQ(r->open, 0u);
+  mpegInFree(r);
 }
 
 }  // namespace
