@@ -7,6 +7,7 @@
 
 #include "bufstream.h"
 #include "frameworks.h"
+#include "ifo_find.h"
 #include "resources.h"
 #include "session.h"
 
@@ -472,7 +473,7 @@ int open_input(mpeg_in_info* r) {
   r->open = 1;
   chooseVideo(r);
   chooseAudio(r);
-  return 0;
+  return p->kinds.ifo ? FindStreams_IFO(r) : 0;
 }
 
 }  // namespace quillion::brindle

@@ -8,6 +8,7 @@
 
 #include "brindle.h"
 #include "frame_buffers.h"
+#include "ifo_find.h"
 #include "index_chunks.h"
 #include "input_open.h"
 #include "resources.h"
@@ -37,7 +38,10 @@ void forgetOwned(mpeg_in_private* p) {
   p->resources = resource_set{};
   p->demux = nullptr;
   p->daskin = daskin_functions{};
+  p->varlow = varlow_functions{};
   p->mxf_demux = nullptr;
+  p->ifo_data = nullptr;
+  p->ifo_size = 0;
 }
 
 int openVideo(mpeg_in_info* second, const mpeg_in_info* primary) {
@@ -93,6 +97,7 @@ void mpegInCloseSecondary(mpeg_in_info* second) {
   close_info_bufstream(second, &p->audio);
   close_info_bufstream(second, &p->subpicture);
   close_demuxer(second);
+  free_ifo(second);
   session_free(second, second->raw_audio_buffer);
   second->raw_audio_buffer = nullptr;
   session_free(second, p->audio_frame_buffer);

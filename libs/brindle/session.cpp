@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "frame_buffers.h"
+#include "ifo_find.h"
 #include "index_chunks.h"
 #include "input_open.h"
 #include "resources.h"
@@ -131,6 +132,7 @@ void close_session(mpeg_in_info* record) {
   }
   free_frame_buffers(record);
   if (installed_open_services().free_decoders) installed_open_services().free_decoders(record);
+  free_ifo(record);
   free_index_chunks(record, p->video_index);
   free_index_chunks(record, p->audio_index);
   session_free(record, p->audio_frame_buffer);

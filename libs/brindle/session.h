@@ -188,6 +188,13 @@ struct mpeg_in_private {
   // Frames the header parsers expect the video to hold (0: no expectation), the audio frame
   // buffer and the running audio time of the scans (-1.0 before the first frame).
   std::uint32_t expected_frames;
+  // The DVD information file of an IFO input: its kind, bytes, title-set number and the
+  // eight level words of its parental management table.
+  std::uint32_t ifo_kind;
+  std::uint8_t* ifo_data;
+  std::size_t ifo_size;
+  std::uint32_t ifo_title_set;
+  std::uint16_t ifo_words[8];
   std::uint8_t* audio_frame_buffer;
   double audio_time;
   // Stream arithmetic of the audio time search.
