@@ -239,6 +239,8 @@ int reopenUnchanged(mpeg_in_info* r) {
 bool mayReuse(const mpeg_in_info* r, const char* name) {
   const mpeg_in_private* p = r->priv;
   if (p->file_name[0] == '\0' || p->kinds.mzl || !r->quick_scan || !p->identity.valid) return false;
+  // Wishes a fresh open refuses are refused there, with its message.
+  if (r->use_all_frames && r->external_frame_buffer) return false;
   if (name && std::strcmp(name, p->file_name) != 0) return false;
   reuse_identity now{};
   return identityOf(r, p->file_name, now) && sameIdentity(now, p->identity);

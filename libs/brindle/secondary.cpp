@@ -41,6 +41,11 @@ void forgetOwned(mpeg_in_private* p) {
   p->varlow = varlow_functions{};
   p->mxf_demux = nullptr;
   p->ifo_data = nullptr;
+  for (gop_record& g : p->gops) {
+    g.data = nullptr;
+    g.capacity = 0;
+  }
+  p->gop_fifo = nullptr;
   p->ifo_size = 0;
 }
 

@@ -10,6 +10,7 @@
 #include "brindle.h"
 #include "daskin.h"
 #include "framework_loader.h"
+#include "gop_buffers.h"
 #include "stream_parser.h"
 #include "varlow.h"
 
@@ -188,6 +189,10 @@ struct mpeg_in_private {
   // Frames the header parsers expect the video to hold (0: no expectation), the audio frame
   // buffer and the running audio time of the scans (-1.0 before the first frame).
   std::uint32_t expected_frames;
+  // The GOP buffers of whole-GOP decoding, the current one, and the fifo of finished GOPs.
+  quillion::brindle::gop_record gops[2];
+  std::uint32_t current_gop;
+  bufstream* gop_fifo;
   // The DVD information file of an IFO input: its kind, bytes, title-set number and the
   // eight level words of its parental management table.
   std::uint32_t ifo_kind;

@@ -18,6 +18,7 @@
 
 #include "brindle_harness.h"
 #include "frameworks.h"
+#include "gop_buffers.h"
 #include "index_chunks.h"
 #include "open_scan.h"
 #include "scan_services.h"
@@ -485,6 +486,11 @@ TEST_F(BrindleReuse, SecondarySessionsOwnWhatTheyUse) {
     EXPECT_EQ(second->frame_count, 6);
     EXPECT_NE(static_cast<void*>(p->demux), static_cast<void*>(record_->priv->demux));
     EXPECT_NE(p->pictures[0].planes[0], record_->priv->pictures[0].planes[0]);
+    // Decoding from whole GOPs, the secondary has GOP buffers of its own.
+    EXPECT_NE(p->gops[0].data, nullptr);
+    EXPECT_NE(p->gops[1].data, nullptr);
+    EXPECT_NE(p->gop_fifo, nullptr);
+    EXPECT_EQ(record_->priv->gops[0].data, nullptr);
     ASSERT_NE(p->video_index, nullptr);
     EXPECT_NE(p->video_index, chunks[0]);
     ASSERT_NE(p->video_index->next, nullptr);
@@ -630,6 +636,62 @@ TEST_F(BrindleMxf, WithoutTheMxfDemultiplexerMxfFilesAreRefused) {
   EXPECT_EQ(errors_[0], "Unable to load MXF demuxer");
   EXPECT_EQ(r->open, 0u);
   mpegInFree(r);
+}
+
+}  // namespace
+}  // namespace quillion::brindle
+
+namespace quillion::brindle {
+namespace {
+
+TEST(BrindleGopBuffers, SizesFromBitRateDisplayRateAndGopLength) {
+  struct SizeCase {
+    double bitRate;
+    double displayRate;
+    std::uint32_t gopLength;
+    std::int32_t size;
+  };
+  for (const SizeCase c : {SizeCase{8e6, 25.0, 12, 600000},  // 40,000 bytes a picture
+                           SizeCase{1150000.0, 25.0, 15, 107812},
+                           SizeCase{15e6, 29.97, 18, 1407645}, SizeCase{0.0, 25.0, 12, 1048576},
+                           SizeCase{8e6, 0.0, 12, 1048576},  // no rate: no division by it
+                           SizeCase{8e6, 25.0, 0, 1048576},
+                           SizeCase{4.2e11, 1.0, 1024, 1048576}}) {  // beyond the capacity word
+    mpeg_in_info* r = mpegInNew(nullptr, nullptr);
+    r->bit_rate = c.bitRate;
+    r->display_rate = c.displayRate;
+    r->gop_length = c.gopLength;
+    EXPECT_EQ(gop_buffer_size(r), c.size) << c.bitRate << " " << c.displayRate;
+    mpegInFree(r);
+  }
+}
+
+TEST_F(BrindleReuse, UseAllFramesSessionsHaveGopBuffersUntilClose) {
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  record_->use_all_frames = 1;
+  ASSERT_EQ(mpegInOpen(record_, path_.c_str()), 0) << (errors_.empty() ? "" : errors_[0]);
+  mpeg_in_private* p = record_->priv;
+  EXPECT_EQ(p->handlers.video, video_decode_handler::whole_gops);
+  for (const gop_record& g : p->gops) {
+    EXPECT_NE(g.data, nullptr);
+    EXPECT_EQ(g.capacity, gop_buffer_size(record_));
+  }
+  ASSERT_NE(p->gop_fifo, nullptr);
+  std::uint8_t* const first = p->gops[0].data;
+  EXPECT_EQ(Alloc_Gop_Buffers(record_), 0);  // existing buffers stay
+  EXPECT_EQ(p->gops[0].data, first);
+  mpegInClose(record_);
+  EXPECT_EQ(p->gops[0].data, nullptr);
+  EXPECT_EQ(p->gops[1].data, nullptr);
+  EXPECT_EQ(p->gop_fifo, nullptr);
+
+  static std::uint8_t frame[4];
+  record_->external_frame_buffer = frame;
+  EXPECT_EQ(mpegInOpen(record_, path_.c_str()), 1);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], "An external frame buffer must not be used with the use all frames option");
+  EXPECT_EQ(record_->open, 0u);
+  record_->external_frame_buffer = nullptr;
 }
 
 }  // namespace
