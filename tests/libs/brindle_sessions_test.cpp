@@ -696,3 +696,31 @@ TEST_F(BrindleReuse, UseAllFramesSessionsHaveGopBuffersUntilClose) {
 
 }  // namespace
 }  // namespace quillion::brindle
+
+namespace quillion::brindle {
+namespace {
+
+// With an AC-3 decoder framework beside the demultiplexer the DVD target's AC-3 stream is
+// listed; without one it is left out silently (the input cases above).
+TEST_F(BrindleSessions, Ac3StreamsAreListedWhenTheirDecoderIsThere) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir folder;
+  std::filesystem::copy_file(std::filesystem::path(DASKIN_FOLDER) / "Daskin.so",
+                             folder.file("Daskin.so"));
+  std::filesystem::copy_file(TEST_KESTRIN, folder.file("Kestrin.so"));
+  FrameworkFolder frameworks(folder.path().string());
+  const std::string path = make(
+      "dvd.mpg", withAudio("720x576", {"-target", "pal-dvd", "-aspect", "4:3", "-frames:v", "6"}));
+  mpeg_in_info* r = mpegInNew(&sessionRc, nullptr);
+  ASSERT_EQ(mpegInOpen(r, path.c_str()), 0) << (errors_.empty() ? "" : errors_[0]);
+  EXPECT_EQ(r->ac3_stream_count, 1u);
+  EXPECT_EQ(r->ac3_stream_mask, 1u << (0x80 % 32));
+  EXPECT_EQ(r->priv->streams.ac3[0].sub_stream_id, 0x80);
+  // The probe loads the framework and lets it go again.
+  EXPECT_EQ(r->priv->frameworks[static_cast<int>(Framework::Kestrin)].lib.loaded, 0u);
+  mpegInFree(r);
+  EXPECT_TRUE(errors_.empty());
+}
+
+}  // namespace
+}  // namespace quillion::brindle
