@@ -263,13 +263,15 @@ using namespace open_scan_detail;
 
 int start_subpicture(mpeg_in_info* r) {
   stream_parser* s = &r->priv->subpicture;
+  // The seek already takes in the first chunk.
   Reset_Parser(r, s, 0);
-  while (!s->error && !s->end_flag) {
-    Load_Next_Chunk(r, s);
-    if (!s->error && !s->end_flag && s->time_stamps[4] >= 0) {
+  while (!s->error) {
+    if (s->time_stamps[4] >= 0) {
       r->subpicture_time = static_cast<std::uint64_t>(s->time_stamps[4]);
       return 0;
     }
+    if (s->end_flag) break;
+    Load_Next_Chunk(r, s);
   }
   return 1;
 }

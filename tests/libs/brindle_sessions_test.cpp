@@ -724,3 +724,58 @@ TEST_F(BrindleSessions, Ac3StreamsAreListedWhenTheirDecoderIsThere) {
 
 }  // namespace
 }  // namespace quillion::brindle
+
+namespace quillion::brindle {
+namespace {
+
+// A DVD programme with a subpicture stream muxed in by spumux: the session keeps the stream
+// and positions it at its first time stamp, which equals ffprobe's first packet time.
+TEST_F(BrindleSessions, SubpicturesStartAtTheirFirstTimeStamp) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  QUILLION_REQUIRE_TOOL("spumux");
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  const std::string plain =
+      make("plain.mpg",
+           withAudio("720x576", {"-target", "pal-dvd", "-aspect", "4:3", "-frames:v", "15"}));
+  make("sub.png", {"-f", "lavfi", "-i",
+                   "color=c=black:s=720x576,drawbox=x=100:y=400:w=200:h=50:color=white:t=fill",
+                   "-frames:v", "1", "-pix_fmt", "pal8"});
+  quillion::test::writeFile(dir_.file("sub.xml"),
+                            std::string_view("<subpictures><stream><spu start=\"00:00:00.20\" "
+                                             "end=\"00:00:00.36\" image=\"sub.png\" "
+                                             "transparent=\"000000\"/></stream></subpictures>"));
+  quillion::test::ToolOptions options;
+  options.workingDirectory = dir_.path();
+  options.environment = {{"VIDEO_FORMAT", "PAL"}};
+  ASSERT_EQ(
+      quillion::test::runTool({"sh", "-c", "spumux -s0 sub.xml < plain.mpg > sub.mpg"}, options)
+          .exitCode,
+      0);
+  const std::string path = dir_.file("sub.mpg").string();
+  const std::string firstPts = quillion::test::toolOutput(
+      {"ffprobe", "-v", "error", "-select_streams", "s:0", "-show_entries", "packet=pts", "-of",
+       "csv=p=0", "-read_intervals", "%+#1", path});
+  ASSERT_FALSE(firstPts.empty());
+
+  mpeg_in_info* r = mpegInNew(&sessionRc, nullptr);
+  ASSERT_EQ(mpegInOpen(r, path.c_str()), 0) << (errors_.empty() ? "" : errors_[0]);
+  EXPECT_EQ(r->subpictures_available, 1u);
+  EXPECT_EQ(r->subpicture_stream_count, 1u);
+  EXPECT_EQ(r->subpicture_stream_mask, 1u << (0x20 % 32));
+  EXPECT_EQ(r->subpicture_time, std::stoull(firstPts) * 300);
+  EXPECT_NE(r->priv->subpicture.demux_parser, 0);
+  mpegInClose(r);
+  EXPECT_EQ(r->priv->subpicture.demux_parser, 0);
+  ASSERT_EQ(mpegInOpen(r, path.c_str()), 0);  // reused: the stream is bound again
+  EXPECT_EQ(gQuickCounts, 1);
+  EXPECT_EQ(r->subpictures_available, 1u);
+  EXPECT_NE(r->priv->subpicture.demux_parser, 0);
+  mpegInClose(r);
+  EXPECT_EQ(r->priv->subpicture.demux_output, nullptr);
+  mpegInFree(r);
+  EXPECT_TRUE(errors_.empty());
+}
+
+}  // namespace
+}  // namespace quillion::brindle
