@@ -300,6 +300,8 @@ int open_and_scan(mpeg_in_info* r, open_mode mode) {
   if (prepare_session(r, false) != 0) return 1;
   if (open_input(r) != 0) return 1;
   for (;;) {
+    // A repeated pass makes its buffers again.
+    free_frame_buffers(r);
     clearCounts(r);
     bool shortOfFrames = false;
     if (scanVideo(r, shortOfFrames) != 0) return 1;

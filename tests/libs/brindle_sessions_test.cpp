@@ -779,3 +779,74 @@ TEST_F(BrindleSessions, SubpicturesStartAtTheirFirstTimeStamp) {
 
 }  // namespace
 }  // namespace quillion::brindle
+
+namespace quillion::brindle {
+namespace {
+
+std::vector<audio_count> gAudioCounts;
+
+// Stand-ins for the audio header reader and counter: MPEG audio Layer II whose samples only
+// the full index finds.
+int fakeAudioHeader(mpeg_in_info* session) {
+  session->audio_format = 2;
+  session->audio_layer = 2;
+  session->audio_id = 1;
+  session->audio_layer_bits = 2;
+  session->samples_per_frame = 1152;
+  session->bytes_per_sample_frame = 4;
+  return 0;
+}
+void fakeAudioCount(mpeg_in_info* session, audio_count how) {
+  gAudioCounts.push_back(how);
+  if (how == audio_count::full_index) session->audio_samples = 44100;
+}
+
+TEST_F(BrindleSessions, AudioShortOfSamplesRepeatsTheScanInIndexMode) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  open_services s = installed_open_services();
+  s.parse_audio_header = &fakeAudioHeader;
+  s.count_audio = &fakeAudioCount;
+  install_open_services(s);
+  gAudioCounts.clear();
+  const std::string path = make(
+      "av.mpg",
+      withAudio("176x144", {"-frames:v", "5", "-c:v", "mpeg1video", "-c:a", "mp2", "-f", "mpeg"}));
+  mpeg_in_info* r = mpegInNew(&sessionRc, nullptr);
+  ASSERT_EQ(mpegInOpen(r, path.c_str()), 0) << (errors_.empty() ? "" : errors_[0]);
+  // The quick pass counted the frames and made the picture buffers; the second pass made them
+  // again (the sanitizer's leak check holds the first ones to account).
+  EXPECT_EQ(gQuickCounts, 1);
+  EXPECT_EQ(gIndexBuilds, 1);
+  EXPECT_EQ(gAudioCounts,
+            (std::vector<audio_count>{audio_count::time_stamps, audio_count::full_index}));
+  EXPECT_EQ(r->priv->index_mode, 1u);
+  EXPECT_EQ(r->frame_count, 5);
+  EXPECT_EQ(r->audio_available, 1u);
+  EXPECT_EQ(r->audio_samples, 44100u);
+  EXPECT_EQ(r->audio_samples_low, 44100u);
+  EXPECT_NE(r->priv->audio_frame_buffer, nullptr);
+  EXPECT_EQ(r->priv->audio_time, -1.0);
+  EXPECT_NE(r->priv->pictures[0].planes[0], nullptr);
+  mpegInClose(r);
+  EXPECT_EQ(r->priv->audio_frame_buffer, nullptr);
+
+  // Layer III is no audio source: the session opens with its video only.
+  s.parse_audio_header = [](mpeg_in_info* session) {
+    fakeAudioHeader(session);
+    session->audio_format = 3;
+    session->audio_layer = 3;
+    return 0;
+  };
+  install_open_services(s);
+  r->identity_option = 1;
+  ASSERT_EQ(mpegInOpen(r, path.c_str()), 0);
+  EXPECT_EQ(r->audio_available, 0u);
+  EXPECT_EQ(r->priv->audio.demux_parser, 0);
+  EXPECT_EQ(r->video_available, 1u);
+  mpegInFree(r);
+  EXPECT_TRUE(errors_.empty());
+}
+
+}  // namespace
+}  // namespace quillion::brindle
