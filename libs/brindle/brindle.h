@@ -347,7 +347,8 @@ QUILLION_MPEG_EXPORT int32_t mpegInOpenPrimary(mpeg_get_rc get_rc, mpeg_in_info*
 QUILLION_MPEG_EXPORT void mpegInCloseMPEG(mpeg_in_info* record);
 /* Describes the named file in the record without keeping it open. */
 QUILLION_MPEG_EXPORT int32_t mpegInGetInfo(mpeg_in_info* record);
-/* A second reader of an open primary session's file; close it before the primary. */
+/* A second reader of an open primary session's file, with the primary's facts and copies
+ * of its indexes; it decodes from whole GOPs and shares nothing with the primary. */
 QUILLION_MPEG_EXPORT int32_t mpegInOpenSecondary(mpeg_in_info* second, mpeg_in_info* primary);
 QUILLION_MPEG_EXPORT void mpegInCloseSecondary(mpeg_in_info* second);
 QUILLION_MPEG_EXPORT void mpegInFree(mpeg_in_info* record);

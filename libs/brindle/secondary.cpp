@@ -143,6 +143,10 @@ int32_t mpegInOpenSecondary(mpeg_in_info* second, mpeg_in_info* primary) {
   second->row_order = 0;
   second->raw_audio_buffer = nullptr;
   second->subpictures_available = 0;
+  // Delivery pointers of the primary name its buffers, not the secondary's.
+  second->frame_buffer = nullptr;
+  second->coded_frame = nullptr;
+  second->coded_frame_length = 0;
   reset_session_state(second);
   second->open = 1;
   // The input is listed again and the chosen streams bound to the secondary's parsers; only

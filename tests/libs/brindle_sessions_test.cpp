@@ -484,6 +484,7 @@ TEST_F(BrindleReuse, SecondarySessionsOwnWhatTheyUse) {
     EXPECT_EQ(second->fourcc, ownBlock ? static_cast<std::uint32_t>(MPEG_IN_FOURCC_BGRA)
                                        : static_cast<std::uint32_t>(MPEG_IN_FOURCC_YV12));
     EXPECT_EQ(second->frame_count, 6);
+    EXPECT_EQ(second->frame_buffer, nullptr);
     EXPECT_NE(static_cast<void*>(p->demux), static_cast<void*>(record_->priv->demux));
     EXPECT_NE(p->pictures[0].planes[0], record_->priv->pictures[0].planes[0]);
     // Decoding from whole GOPs, the secondary has GOP buffers of its own.
