@@ -335,7 +335,22 @@ QUILLION_MPEG_EXPORT uint32_t mpegInPrivateSize(void);
 
 QUILLION_MPEG_EXPORT mpeg_in_info* mpegInNew(mpeg_get_rc get_rc, mpeg_in_info* record);
 QUILLION_MPEG_EXPORT void mpegInInfoInit(mpeg_in_info* record);
+/* Opens a file by name (null: the file of the last open) into a session of mpegInNew. An
+ * unchanged file (same name, modification time, size and stream choices) opened again with
+ * quick-scan on is reopened without scanning. A session that is open is refused. */
+QUILLION_MPEG_EXPORT int32_t mpegInOpen(mpeg_in_info* record, const char* name);
 QUILLION_MPEG_EXPORT void mpegInClose(mpeg_in_info* record);
+/* Record-driven entry points: the name is the record's file_name; a record of mpegInInfoInit
+ * gets its private part here and loses it at mpegInCloseMPEG. */
+QUILLION_MPEG_EXPORT int32_t mpegInOpenMPEG(mpeg_in_info* record);
+QUILLION_MPEG_EXPORT int32_t mpegInOpenPrimary(mpeg_get_rc get_rc, mpeg_in_info* record);
+QUILLION_MPEG_EXPORT void mpegInCloseMPEG(mpeg_in_info* record);
+/* Describes the named file in the record without keeping it open. */
+QUILLION_MPEG_EXPORT int32_t mpegInGetInfo(mpeg_in_info* record);
+/* A second reader of an open primary session's file, with the primary's facts and copies
+ * of its indexes; it decodes from whole GOPs and shares nothing with the primary. */
+QUILLION_MPEG_EXPORT int32_t mpegInOpenSecondary(mpeg_in_info* second, mpeg_in_info* primary);
+QUILLION_MPEG_EXPORT void mpegInCloseSecondary(mpeg_in_info* second);
 QUILLION_MPEG_EXPORT void mpegInFree(mpeg_in_info* record);
 /* Close and reopen the file handles of the session's stream readers, keeping positions. Wake
  * answers 0, or the first failing result. */

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 
+#include "gop_buffers.h"
 #include "resources.h"
 #include "session.h"
 
@@ -35,6 +36,8 @@ void takeMpeg1Values(mpeg_in_info* record) {
   record->progressive_frame = 1;
 }
 
+int allocPictureBuffers(mpeg_in_info* record, bool splitMode);
+
 }  // namespace frame_buffers_detail
 
 using namespace frame_buffers_detail;
@@ -57,8 +60,17 @@ std::uint32_t default_fourcc(std::uint32_t options) {
 }
 
 int alloc_frame_buffers(mpeg_in_info* record, bool splitMode) {
-  mpeg_in_private* p = record->priv;
   if (!record->mpeg2) takeMpeg1Values(record);
+  if (allocPictureBuffers(record, splitMode) != 0) return 1;
+  if (record->priv->use_all_frames && Alloc_Gop_Buffers(record) != 0) {
+    free_frame_buffers(record);
+    return 1;
+  }
+  return 0;
+}
+
+int frame_buffers_detail::allocPictureBuffers(mpeg_in_info* record, bool splitMode) {
+  mpeg_in_private* p = record->priv;
   if (splitMode || p->external_frame_buffer) return 0;
   const auto layout = fourcc_layout(record->fourcc);
   if (!layout) {
@@ -107,6 +119,7 @@ void free_frame_buffers(mpeg_in_info* record) {
     session_free(record, b.planes[0]);
     b = picture_buffer{};
   }
+  Free_Gop_Buffers(record);
 }
 
 }  // namespace quillion::brindle

@@ -70,6 +70,23 @@ void bindDaskinTable(mpeg_in_info* session) {
   d.SleepParser = typed<decltype(d.SleepParser)>(f[15]);
 }
 
+void bindVarlowTable(mpeg_in_info* session) {
+  void* const* f = binding(session, Framework::Varlow).functions;
+  varlow_functions& v = session->priv->varlow;
+  v.New = typed<decltype(v.New)>(f[0]);
+  v.Free = typed<decltype(v.Free)>(f[1]);
+  v.Open = typed<decltype(v.Open)>(f[2]);
+  v.Close = typed<decltype(v.Close)>(f[4]);
+  v.GetFileInfo = typed<decltype(v.GetFileInfo)>(f[5]);
+  v.GetStreamInfo = typed<decltype(v.GetStreamInfo)>(f[6]);
+  v.NewParser = typed<decltype(v.NewParser)>(f[7]);
+  v.FreeParser = typed<decltype(v.FreeParser)>(f[8]);
+  v.AddStream = typed<decltype(v.AddStream)>(f[9]);
+  v.Seek = typed<decltype(v.Seek)>(f[11]);
+  v.WakeParser = typed<decltype(v.WakeParser)>(f[13]);
+  v.SleepParser = typed<decltype(v.SleepParser)>(f[14]);
+}
+
 }  // namespace frameworks_detail
 
 using namespace frameworks_detail;
@@ -102,6 +119,7 @@ int load_framework(mpeg_in_info* session, Framework framework) {
     }
   }
   if (framework == Framework::Daskin) bindDaskinTable(session);
+  if (framework == Framework::Varlow) bindVarlowTable(session);
   return 0;
 }
 
@@ -111,6 +129,7 @@ void unload_framework(mpeg_in_info* session, Framework framework) {
   bundle_lib_reset(&b.lib);
   for (void*& f : b.functions) f = nullptr;
   if (framework == Framework::Daskin) session->priv->daskin = daskin_functions{};
+  if (framework == Framework::Varlow) session->priv->varlow = varlow_functions{};
 }
 
 void* framework_function(const mpeg_in_info* session, Framework framework, std::uint32_t index) {

@@ -7,6 +7,7 @@
 
 #include "bufstream.h"
 #include "frameworks.h"
+#include "ifo_find.h"
 #include "resources.h"
 #include "session.h"
 
@@ -218,6 +219,75 @@ int openWithDaskin(mpeg_in_info* r, const char* name) {
   return 0;
 }
 
+int openWithVarlow(mpeg_in_info* r, const char* name) {
+  mpeg_in_private* p = r->priv;
+  if (load_varlow(r) != 0) {
+    report_error(r, "Unable to load MXF demuxer");
+    return 1;
+  }
+  mxf_settings settings{};
+  settings.probe_size_mib = static_cast<std::int32_t>(r->probe_size_mib);
+  if (p->split_mode) {
+    settings.split_mode = 1;
+    settings.split_seek = r->split_seek;
+    settings.split_read = r->split_read;
+    settings.split_context = r;
+    settings.data_size = r->file_size;
+  } else if (r->caller_io) {
+    settings.caller_io = 1;
+    settings.io_open = r->io_open;
+    settings.io_seek = r->io_seek;
+    settings.io_read = r->io_read;
+    settings.io_close = r->io_close;
+    settings.io_context = r;
+  }
+  const varlow_functions& v = p->varlow;
+  p->mxf_demux = v.New(&get_rc_ex_answer, r, &settings);
+  if (!p->mxf_demux) return 1;
+  if (v.Open(p->mxf_demux, 0, p->split_mode ? nullptr : name) != 0) return 1;
+  mxf_file_info info{};
+  v.GetFileInfo(p->mxf_demux, &info);
+  if (!p->split_mode) {
+    r->file_size = info.size;
+    p->stream_size = info.size;
+  }
+  r->system_stream_type = info.system_stream_type;
+  r->dvd_title_count = info.words[0];
+  r->dvd_file_word = info.words[1];
+  p->video_start = 0;
+  p->video_end = info.size > 0 ? info.size - 1 : 0;
+  stream_tables& t = p->streams;
+  for (std::uint32_t n = 0; n < info.streams; ++n) {
+    mxf_stream_info stream{};
+    if (v.GetStreamInfo(p->mxf_demux, &stream, static_cast<std::int32_t>(n)) != 0) continue;
+    // Entries take the next free place of their table, so the chosen stream numbers count
+    // the streams of one kind.
+    const stream_table_entry e{0, n, 0, static_cast<std::uint8_t>(stream.identifier), 0};
+    if (stream.kind == MXF_KIND_VIDEO) {
+      addStream(r,
+                {t.video, kVideoStreams, &r->video_stream_count, &r->video_stream_mask,
+                 r->video_pids, 16},
+                e, stream.identifier);
+      r->video_available = 1;
+    } else if (stream.kind == MXF_KIND_AES3_ELEMENT || stream.kind == MXF_KIND_PCM) {
+      if (r->aes3_stream_count >= kAes3Streams) continue;
+      addStream(
+          r, {t.aes3, kAes3Streams, &r->aes3_stream_count, &r->aes3_stream_mask, r->aes3_pids, 8},
+          e, r->aes3_stream_count);
+      r->audio_format = stream.kind == MXF_KIND_AES3_ELEMENT ? 11 : 12;
+      r->audio_channels = stream.channels;
+      r->bits_per_sample = stream.bits_per_sample;
+      r->sample_rate = stream.sample_rate;
+      r->audio_available = 1;
+    }
+  }
+  if (info.note_code == MXF_INFO_NOTE_CODE && info.note_value != 0 && info.note_companion != 0) {
+    p->mxf_note[0] = info.note_value;
+    p->mxf_note[1] = info.note_companion;
+  }
+  return 0;
+}
+
 void chooseVideo(mpeg_in_info* r) {
   mpeg_in_private* p = r->priv;
   if (!p->external_frame_buffer && r->fourcc == 0 && (p->options & 0xBu) == 0)
@@ -298,6 +368,22 @@ bufstream* info_null_bufstream() {
   return bs;
 }
 
+int New_Mxf_Stream_Parser(mpeg_in_info* r, stream_parser* parser) {
+  mpeg_in_private* p = r->priv;
+  mxf_parser_settings settings{};
+  settings.buffer_size = static_cast<std::int32_t>(p->parser_buffer_size);
+  const std::int32_t number = p->varlow.NewParser(p->mxf_demux, &settings);
+  if (number == 0) {
+    report_error(r, "Unable to create a parser object");
+    return 1;
+  }
+  parser->demux_parser = number;
+  mxf_stream_settings stream{};
+  stream.stream = static_cast<std::int32_t>(parser->stream);
+  stream.output = parser->demux_output;
+  return p->varlow.AddStream(p->mxf_demux, number, &stream) != 0 ? 1 : 0;
+}
+
 int New_Demux_Stream_Parser(mpeg_in_info* r, stream_parser* parser) {
   mpeg_in_private* p = r->priv;
   demux_parser_settings settings{};
@@ -324,6 +410,8 @@ void Free_Stream_Parser(mpeg_in_info* r, stream_parser* parser) {
   mpeg_in_private* p = r->priv;
   if (parser->demux_parser == 0) return;
   if (p->demux && p->daskin.FreeParser) p->daskin.FreeParser(p->demux, parser->demux_parser);
+  if (p->mxf_demux && p->varlow.FreeParser)
+    p->varlow.FreeParser(p->mxf_demux, parser->demux_parser);
   parser->demux_parser = 0;
 }
 
@@ -333,7 +421,10 @@ int open_info_bufstream(mpeg_in_info* r, stream_parser* parser) {
     report_error(r, "Unable to create a demuxer info bufstream object");
     return 1;
   }
-  if (!r->priv->demux || New_Demux_Stream_Parser(r, parser) != 0) {
+  mpeg_in_private* p = r->priv;
+  const bool bound = p->kinds.mxf ? p->mxf_demux && New_Mxf_Stream_Parser(r, parser) == 0
+                                  : p->demux && New_Demux_Stream_Parser(r, parser) == 0;
+  if (!bound) {
     close_info_bufstream(r, parser);
     return 1;
   }
@@ -356,6 +447,11 @@ void close_demuxer(mpeg_in_info* r) {
     if (p->daskin.Free) p->daskin.Free(p->demux);
     p->demux = nullptr;
   }
+  if (p->mxf_demux) {
+    if (p->varlow.Close) p->varlow.Close(p->mxf_demux);
+    if (p->varlow.Free) p->varlow.Free(p->mxf_demux);
+    p->mxf_demux = nullptr;
+  }
   unload_daskin(r);
   unload_varlow(r);
   r->open = 0;
@@ -373,17 +469,11 @@ int open_input(mpeg_in_info* r) {
     }
     p->kinds = kindsOf(name);
   }
-  if (p->kinds.mxf) {
-    // This build carries no MXF demultiplexer; a framework of that name is not driven.
-    if (load_varlow(r) == 0) unload_varlow(r);
-    report_error(r, "Unable to load MXF demuxer");
-    return 1;
-  }
-  if (openWithDaskin(r, name) != 0) return 1;
+  if (p->kinds.mxf ? openWithVarlow(r, name) != 0 : openWithDaskin(r, name) != 0) return 1;
   r->open = 1;
   chooseVideo(r);
   chooseAudio(r);
-  return 0;
+  return p->kinds.ifo ? FindStreams_IFO(r) : 0;
 }
 
 }  // namespace quillion::brindle

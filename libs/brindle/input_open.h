@@ -25,6 +25,7 @@ void close_info_bufstream(mpeg_in_info* record, stream_parser* parser);
 void close_demuxer(mpeg_in_info* record);
 
 int New_Demux_Stream_Parser(mpeg_in_info* record, stream_parser* parser);
+int New_Mxf_Stream_Parser(mpeg_in_info* record, stream_parser* parser);
 void Free_Stream_Parser(mpeg_in_info* record, stream_parser* parser);
 
 }  // namespace quillion::brindle

@@ -8,8 +8,11 @@
 #include <cstring>
 
 #include "frame_buffers.h"
+#include "ifo_find.h"
+#include "index_chunks.h"
 #include "input_open.h"
 #include "resources.h"
+#include "scan_services.h"
 #include "session_ops.h"
 
 namespace quillion::brindle {
@@ -45,13 +48,51 @@ void reset_session_state(mpeg_in_info* record) {
   mpeg_in_private* p = record->priv;
   p->use_all_frames = record->use_all_frames != 0 || p->secondary != 0 ? 1 : 0;
   p->external_frame_buffer = 0;
+  if (p->use_all_frames)
+    p->handlers = {video_decode_handler::whole_gops, audio_decode_handler::whole_gops};
+  else if (record->external_frame_buffer)
+    p->handlers = {video_decode_handler::no_reorder, audio_decode_handler::sequential};
+  else
+    p->handlers = {video_decode_handler::reorder, audio_decode_handler::sequential};
   p->video_index = nullptr;
   p->audio_index = nullptr;
   p->stream_size = 0;
   p->audio_decoder = nullptr;
   p->video_decoder = nullptr;
   p->subpicture_decoder = nullptr;
+  p->audio_frame_buffer = nullptr;
+  p->expected_frames = 0;
+  p->audio_time = -1.0;
   for (picture_buffer& b : p->pictures) b = picture_buffer{};
+}
+
+int alloc_audio_frame_buffer(mpeg_in_info* record) {
+  mpeg_in_private* p = record->priv;
+  // Two frames of output samples.
+  const std::size_t bytes =
+      std::size_t{record->samples_per_frame} * std::size_t{record->bytes_per_sample_frame} * 2;
+  if (bytes == 0) return 1;
+  session_free(record, p->audio_frame_buffer);
+  p->audio_frame_buffer = static_cast<std::uint8_t*>(session_malloc(record, bytes));
+  if (!p->audio_frame_buffer) {
+    report_error(record, "Unable to allocate memory for audio frame buffer");
+    return 1;
+  }
+  return 0;
+}
+
+void clear_stream_lists(mpeg_in_info* record) {
+  record->video_available = 0;
+  record->audio_available = 0;
+  record->subpictures_available = 0;
+  for (std::uint32_t* word :
+       {&record->audio_stream_mask, &record->video_stream_mask, &record->audio_stream_count,
+        &record->video_stream_count, &record->ac3_stream_mask, &record->ac3_stream_count,
+        &record->sub88_stream_mask, &record->sub88_stream_count, &record->sub90_stream_mask,
+        &record->sub90_stream_count, &record->lpcm_stream_mask, &record->lpcm_stream_count,
+        &record->subpicture_stream_mask, &record->subpicture_stream_count,
+        &record->aes3_stream_mask, &record->aes3_stream_count})
+    *word = 0;
 }
 
 int prepare_session(mpeg_in_info* record, bool infoMode) {
@@ -71,17 +112,7 @@ int prepare_session(mpeg_in_info* record, bool infoMode) {
   record->audio_format = 0;
   record->sequence_header_length = 0;
   record->audio_header_length = 0;
-  record->video_available = 0;
-  record->audio_available = 0;
-  record->subpictures_available = 0;
-  for (std::uint32_t* word :
-       {&record->audio_stream_mask, &record->video_stream_mask, &record->audio_stream_count,
-        &record->video_stream_count, &record->ac3_stream_mask, &record->ac3_stream_count,
-        &record->sub88_stream_mask, &record->sub88_stream_count, &record->sub90_stream_mask,
-        &record->sub90_stream_count, &record->lpcm_stream_mask, &record->lpcm_stream_count,
-        &record->subpicture_stream_mask, &record->subpicture_stream_count,
-        &record->aes3_stream_mask, &record->aes3_stream_count})
-    *word = 0;
+  clear_stream_lists(record);
   for (std::uint32_t* chosen : {&record->chosen_audio_stream, &record->chosen_video_stream,
                                 &record->chosen_subpicture_stream})
     if (*chosen < 1) *chosen = 1;
@@ -95,7 +126,17 @@ int prepare_session(mpeg_in_info* record, bool infoMode) {
 void close_session(mpeg_in_info* record) {
   if (!record || !record->priv || !record->open) return;
   mpeg_in_private* p = record->priv;
+  if (p->secondary) {
+    mpegInCloseSecondary(record);
+    return;
+  }
   free_frame_buffers(record);
+  if (installed_open_services().free_decoders) installed_open_services().free_decoders(record);
+  free_ifo(record);
+  free_index_chunks(record, p->video_index);
+  free_index_chunks(record, p->audio_index);
+  session_free(record, p->audio_frame_buffer);
+  p->audio_frame_buffer = nullptr;
   close_info_bufstream(record, &p->video);
   close_info_bufstream(record, &p->audio);
   close_info_bufstream(record, &p->subpicture);
@@ -172,6 +213,10 @@ void mpegInSleepFiles(mpeg_in_info* record) {
     for (stream_parser* parser : {&p->video, &p->audio, &p->subpicture})
       if (parser->demux_parser != 0) p->daskin.SleepParser(p->demux, parser->demux_parser);
   }
+  if (p->mxf_demux && p->varlow.SleepParser) {
+    for (stream_parser* parser : {&p->video, &p->audio})
+      if (parser->demux_parser != 0) p->varlow.SleepParser(p->mxf_demux, parser->demux_parser);
+  }
   p->asleep = 1;
 }
 
@@ -182,6 +227,13 @@ int32_t mpegInWakeFiles(mpeg_in_info* record) {
     for (stream_parser* parser : {&p->video, &p->audio, &p->subpicture}) {
       if (parser->demux_parser == 0) continue;
       if (const int32_t result = p->daskin.WakeParser(p->demux, parser->demux_parser))
+        return result;
+    }
+  }
+  if (p->mxf_demux && p->varlow.WakeParser) {
+    for (stream_parser* parser : {&p->video, &p->audio}) {
+      if (parser->demux_parser == 0) continue;
+      if (const int32_t result = p->varlow.WakeParser(p->mxf_demux, parser->demux_parser))
         return result;
     }
   }

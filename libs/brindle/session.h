@@ -10,7 +10,9 @@
 #include "brindle.h"
 #include "daskin.h"
 #include "framework_loader.h"
+#include "gop_buffers.h"
 #include "stream_parser.h"
+#include "varlow.h"
 
 namespace quillion::brindle {
 
@@ -43,6 +45,22 @@ struct daskin_functions {
   decltype(&mpegDemuxFreeParser) FreeParser;
   decltype(&mpegDemuxClose) Close;
   decltype(&mpegDemuxFree) Free;
+};
+
+// The MXF demultiplexer's functions, bound by name when it is loaded.
+struct varlow_functions {
+  mxf_new_fn New;
+  mxf_free_fn Free;
+  mxf_open_fn Open;
+  mxf_close_fn Close;
+  mxf_get_file_info_fn GetFileInfo;
+  mxf_get_stream_info_fn GetStreamInfo;
+  mxf_new_parser_fn NewParser;
+  mxf_free_parser_fn FreeParser;
+  mxf_add_stream_fn AddStream;
+  mxf_seek_fn Seek;
+  mxf_parser_fn WakeParser;
+  mxf_parser_fn SleepParser;
 };
 
 // One framework loaded by name and the functions bound from it (null: not bound).
@@ -102,9 +120,21 @@ struct picture_buffer {
 
 // What an unchanged file and unchanged choices look like at a reopen.
 struct reuse_identity {
+  std::uint32_t valid;  // set by a successful open by name
   std::int64_t mtime_ns;
   std::uint64_t size;
   std::uint32_t options[6];
+};
+
+// How pictures and audio frames are decoded, chosen at every open: from whole GOPs (use all
+// frames, and every secondary session), straight into the caller's frame buffer without
+// reordering, or in display order through the two internal picture buffers.
+enum class video_decode_handler : std::uint32_t { none, whole_gops, no_reorder, reorder };
+enum class audio_decode_handler : std::uint32_t { none, whole_gops, sequential };
+
+struct decode_handlers {
+  video_decode_handler video;
+  audio_decode_handler audio;
 };
 
 }  // namespace quillion::brindle
@@ -121,12 +151,14 @@ struct mpeg_in_private {
   bufstream* audio_decoder;
   bufstream* video_decoder;
   bufstream* subpicture_decoder;
+  quillion::brindle::decode_handlers handlers;
   char file_name[1024];
   quillion::brindle::reuse_identity identity;
   std::uint32_t external_frame_buffer;
   std::uint32_t caller_owned;
   std::uint32_t use_all_frames;
   std::uint32_t secondary;
+  mpeg_in_private* home_private;  // a secondary session's own private part, given back at close
   std::uint32_t asleep;
   std::uint32_t stop;  // set by the progress callback to end a scan
   std::uint32_t options;
@@ -135,9 +167,11 @@ struct mpeg_in_private {
   std::uint32_t private_option;
   quillion::brindle::framework_binding frameworks[6];
   quillion::brindle::daskin_functions daskin;
+  quillion::brindle::varlow_functions varlow;
   quillion::brindle::resource_set resources;
   demux_context* demux;
-  void* mxf_demux;
+  mxf_context* mxf_demux;
+  std::uint32_t mxf_note[2];  // the file information's note value and its companion
   quillion::brindle::file_kinds kinds;
   quillion::brindle::stream_tables streams;
   std::uint32_t split_mode;
@@ -152,6 +186,22 @@ struct mpeg_in_private {
   std::uint64_t header_packet_position;
   std::int64_t picture_time_stamp;
   std::uint32_t resize;
+  // Frames the header parsers expect the video to hold (0: no expectation), the audio frame
+  // buffer and the running audio time of the scans (-1.0 before the first frame).
+  std::uint32_t expected_frames;
+  // The GOP buffers of whole-GOP decoding, the current one, and the fifo of finished GOPs.
+  quillion::brindle::gop_record gops[2];
+  std::uint32_t current_gop;
+  bufstream* gop_fifo;
+  // The DVD information file of an IFO input: its kind, bytes, title-set number and the
+  // eight level words of its parental management table.
+  std::uint32_t ifo_kind;
+  std::uint8_t* ifo_data;
+  std::size_t ifo_size;
+  std::uint32_t ifo_title_set;
+  std::uint16_t ifo_words[8];
+  std::uint8_t* audio_frame_buffer;
+  double audio_time;
   // Stream arithmetic of the audio time search.
   double ticks_per_sample;
   double ticks_per_frame;

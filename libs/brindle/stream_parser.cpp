@@ -155,13 +155,13 @@ void Reset_Parser(mpeg_in_info* session, stream_parser* p, std::uint64_t positio
   p->error = 0;
   p->end_flag = 0;
   mpeg_in_private* priv = session ? session->priv : nullptr;
-  if (!priv || !priv->demux || !priv->daskin.Seek) {
-    p->error = 1;
-    return;
-  }
-  const std::int32_t result =
-      priv->daskin.Seek(priv->demux, p->demux_parser, static_cast<std::uint32_t>(position),
-                        static_cast<std::uint32_t>(position >> 32));
+  const auto low = static_cast<std::uint32_t>(position);
+  const auto high = static_cast<std::uint32_t>(position >> 32);
+  std::int32_t result = 1;
+  if (priv && priv->demux && priv->daskin.Seek)
+    result = priv->daskin.Seek(priv->demux, p->demux_parser, low, high);
+  else if (priv && priv->mxf_demux && priv->varlow.Seek)
+    result = priv->varlow.Seek(priv->mxf_demux, p->demux_parser, low, high);
   if (result == 1) {
     p->error = 1;
     return;

@@ -6,13 +6,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "brindle.h"
 #include "bufstream.h"
 #include "daskin.h"
 #include "session.h"
+#include "tests/support/test_support.h"
 
 namespace quillion::brindle::test {
 
@@ -127,6 +132,35 @@ class ParserSession {
 
  private:
   mpeg_in_info* record_;
+};
+
+// Points the framework search at one folder (and nothing of the user's) for one test.
+class FrameworkFolder {
+ public:
+  explicit FrameworkFolder(const std::string& folder) : home_() {
+    save("QUILLION_FRAMEWORK_PATH");
+    save("HOME");
+    ::setenv("QUILLION_FRAMEWORK_PATH", folder.c_str(), 1);
+    ::setenv("HOME", home_.path().c_str(), 1);
+  }
+  ~FrameworkFolder() {
+    for (const auto& [name, value] : saved_) {
+      if (value.has_value())
+        ::setenv(name.c_str(), value->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
+    }
+  }
+  FrameworkFolder(const FrameworkFolder&) = delete;
+  FrameworkFolder& operator=(const FrameworkFolder&) = delete;
+
+ private:
+  void save(const char* name) {
+    const char* value = std::getenv(name);
+    saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
+  }
+  quillion::test::TempDir home_;
+  std::map<std::string, std::optional<std::string>> saved_;
 };
 
 }  // namespace quillion::brindle::test

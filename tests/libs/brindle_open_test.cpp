@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "brindle_harness.h"
 #include "classify.h"
 #include "frameworks.h"
 #include "input_open.h"
@@ -47,34 +48,7 @@ void* openRc(const char* name) {
                                               : nullptr;
 }
 
-// Points the framework search at one folder (and nothing of the user's) for one test.
-class FrameworkFolder {
- public:
-  explicit FrameworkFolder(const std::string& folder) : home_() {
-    save("QUILLION_FRAMEWORK_PATH");
-    save("HOME");
-    ::setenv("QUILLION_FRAMEWORK_PATH", folder.c_str(), 1);
-    ::setenv("HOME", home_.path().c_str(), 1);
-  }
-  ~FrameworkFolder() {
-    for (const auto& [name, value] : saved_) {
-      if (value.has_value())
-        ::setenv(name.c_str(), value->c_str(), 1);
-      else
-        ::unsetenv(name.c_str());
-    }
-  }
-  FrameworkFolder(const FrameworkFolder&) = delete;
-  FrameworkFolder& operator=(const FrameworkFolder&) = delete;
-
- private:
-  void save(const char* name) {
-    const char* value = std::getenv(name);
-    saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-  }
-  TempDir home_;
-  std::map<std::string, std::optional<std::string>> saved_;
-};
+using test::FrameworkFolder;
 
 class BrindleOpen : public ::testing::Test {
  protected:
