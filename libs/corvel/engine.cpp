@@ -197,6 +197,8 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
     multiplexRate += rate * sector / payload;
     halfBuffers += in.bufferBytes * 0.5 / std::max(1, packetPayloadStamped(mux, in));
   });
+  // Room for the navigation packs of a DVD.
+  if (isDvdType(s.mux_type) && mux.videoCount > 0) multiplexRate += 3 * sector;
   const auto required = static_cast<std::uint32_t>(std::ceil(multiplexRate * 0.02));
   std::uint32_t rate = 0;
   if (s.mux_rate_bps > 1) {
@@ -410,7 +412,10 @@ std::int32_t muxStep(mpeg_m_muxer& mux) {
 
   std::int32_t result = 0;
   bool wrote = true;
-  if (mux.firstPack || mux.vcdAudioHeaderDue) {
+  if (mux.firstPack && isDvdType(s.mux_type)) {
+    result = writeNavPack(mux, scr);
+    mux.navTime = 0;
+  } else if (mux.firstPack || mux.vcdAudioHeaderDue) {
     result = s.mux_type == kMpeg2Program && mux.firstPack ? writeStreamMapPack(mux, scr)
                                                           : writePaddingPack(mux, scr);
   } else {
@@ -429,7 +434,17 @@ std::int32_t muxStep(mpeg_m_muxer& mux) {
     if (s.mux_type == kVcd && mux.packCount == 3 && mux.audioCount > 0 &&
         audioEligible(mux, *mux.audios[0], mux.clock))
       audio = mux.audios[0];
-    if (audio) {
+    // The I picture that opens a navigation unit follows its navigation pack at once.
+    const bool videoFirst = video && mux.navJustWritten;
+    if (video && video == mux.videos[0] && video->unitFresh && video->unit.pictureType == 1 &&
+        navigationDue(mux)) {
+      result = writeNavPack(mux, scr);
+      mux.navTime = 0;
+      mux.navJustWritten = true;
+    } else if (videoFirst) {
+      result = writeVideoPack(mux, *video, scr);
+      mux.navJustWritten = false;
+    } else if (audio) {
       result = writeAudioPack(mux, *audio, scr);
     } else if (subpicture) {
       result = writeAudioPack(mux, *subpicture, scr);
