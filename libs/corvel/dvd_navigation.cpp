@@ -110,9 +110,9 @@ bool finishUnit(mpeg_m_muxer& mux, bool atEnd) {
     fillNavPack(nav.buffer, f);
     applyHighlight(mux, nav.buffer, nav.vobStart);
     if (newCell) notify(mux, newCell, kNavNoticeCell, nullptr, 0);
-    std::uint32_t record[3] = {u.startSector, ptm(end - start),
-                               (u.haveVideo ? kUnitHasVideo : 0) |
-                                   (u.sequenceEnd ? kUnitEndsSequence : 0)};
+    std::uint32_t record[3] = {
+        u.startSector, ptm(end - start),
+        (u.haveVideo ? kUnitHasVideo : 0) | (u.sequenceEnd ? kUnitEndsSequence : 0)};
     notify(mux, 0, kNavNoticeUnit, record, sizeof record);
   }
   const auto size = static_cast<std::uint32_t>(nav.staged);

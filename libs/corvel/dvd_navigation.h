@@ -76,11 +76,11 @@ struct DvdNavigation {
   std::size_t staged = 0;
   bool open = false;  // a unit is being staged
   VobuFacts unit;
-  bool started = false;           // the first unit of the current file was finished
-  std::uint64_t vobStart = 0;     // first presentation of the current file's video
-  std::uint64_t vobEnd = 0;       // latest presentation end so far
-  std::uint64_t cellStart = 0;    // presentation time at which the current cell began
-  std::uint32_t lastBlock = 0;    // of the last navigation pack finished
+  bool started = false;         // the first unit of the current file was finished
+  std::uint64_t vobStart = 0;   // first presentation of the current file's video
+  std::uint64_t vobEnd = 0;     // latest presentation end so far
+  std::uint64_t cellStart = 0;  // presentation time at which the current cell began
+  std::uint32_t lastBlock = 0;  // of the last navigation pack finished
   bool lastBlockKnown = false;
 };
 

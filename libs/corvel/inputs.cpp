@@ -291,7 +291,8 @@ std::int32_t setUpDvdNavigation(mpeg_m_muxer& mux, Input& in, bool pushed) {
     const std::uint32_t code =
         in.kind == InputKind::audio ? kNavNoticeAudioTable : kNavNoticeSubpictureTable;
     in.navSide = true;
-    in.navSideValue = static_cast<std::uint32_t>(mux.output->auxinfo(mux.output, 0, code, nullptr, 0));
+    in.navSideValue =
+        static_cast<std::uint32_t>(mux.output->auxinfo(mux.output, 0, code, nullptr, 0));
     return 0;
   }
   if (mux.videoCount > 0 || mux.nav) return 0;

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "bufstream.h"
-#include "mpeg_crc32.h"
 #include "engine.h"
 #include "index_output.h"
+#include "mpeg_crc32.h"
 #include "settings.h"
 #include "split_output.h"
 
@@ -70,8 +70,8 @@ std::int32_t writeSector(mpeg_m_muxer& mux, std::size_t size, const char* failur
   else if (mux.nav)
     written = stageBytes(mux, mux.sector, size);
   else
-    written = mux.output->copybytes(mux.output, mux.sector, static_cast<std::uint32_t>(size)) ==
-              size;
+    written =
+        mux.output->copybytes(mux.output, mux.sector, static_cast<std::uint32_t>(size)) == size;
   if (!written) {
     mux.services.error("%s", failure);
     return kResultFailure;
@@ -157,8 +157,7 @@ void countNavigationTime(mpeg_m_muxer& mux, const Input& in) {
 // A navigation unit must begin with its I picture: the packet before it ends with the
 // picture before.
 bool opensNavigationUnit(const mpeg_m_muxer& mux, const Input& in, const AccessUnit& next) {
-  return mux.videoCount > 0 && &in == mux.videos[0] && navigationDue(mux) &&
-         next.pictureType == 1;
+  return mux.videoCount > 0 && &in == mux.videos[0] && navigationDue(mux) && next.pictureType == 1;
 }
 
 // The output hears, for each unit, how many packs after its navigation pack this input's
