@@ -76,8 +76,8 @@ void applyHighlight(mpeg_m_muxer& mux, std::uint8_t* pack, std::uint64_t videoSt
 bool finishUnit(mpeg_m_muxer& mux, bool atEnd) {
   DvdNavigation& nav = *mux.nav;
   VobuFacts& u = nav.unit;
-  std::uint64_t start = u.haveVideo ? u.firstPts : (nav.started ? nav.vobEnd : u.scr);
-  std::uint64_t end = u.haveVideo ? u.endPts : start;
+  std::uint64_t start = u.haveTime ? u.firstPts : (nav.started ? nav.vobEnd : u.scr);
+  std::uint64_t end = u.haveTime ? u.endPts : start;
   if (!nav.started) {
     nav.vobStart = nav.cellStart = start;
     nav.started = true;
@@ -155,12 +155,44 @@ void fillNavPack(std::uint8_t* pack, const NavFields& f) {
 }
 
 bool navigationDue(const mpeg_m_muxer& mux) {
-  return isDvdType(mux.settings.mux_type) && mux.videoCount > 0 && mux.navTime >= kNavInterval;
+  return isDvdType(mux.settings.mux_type) && mux.videoCount > 0 && !mux.audioAlignedNav &&
+         mux.navTime >= kNavInterval;
+}
+
+bool audioOpensNavigationUnit(const mpeg_m_muxer& mux, const Input& in) {
+  return mux.audioAlignedNav && mux.audioCount > 0 && &in == mux.audios[0] && in.hasUnit &&
+         in.unitFresh && mux.navTime >= kNavInterval;
+}
+
+bool audioClosesNavigationUnit(const mpeg_m_muxer& mux, const Input& in) {
+  return mux.audioAlignedNav && mux.audioCount > 0 && &in == mux.audios[0] && in.hasUnit &&
+         !in.unitFresh && mux.navTime >= kNavInterval;
+}
+
+namespace {
+
+void widenTimes(VobuFacts& u, std::uint64_t start, std::uint64_t end) {
+  u.firstPts = u.haveTime ? std::min(u.firstPts, start) : start;
+  u.endPts = u.haveTime ? std::max(u.endPts, end) : end;
+  u.haveTime = true;
+}
+
+}  // namespace
+
+void noteAudioBegun(mpeg_m_muxer& mux, const Input& in, const AccessUnit& unit) {
+  if (!mux.audioAlignedNav || mux.audioCount == 0 || &in != mux.audios[0]) return;
+  const auto duration = static_cast<std::uint64_t>(in.audio.frameDuration);
+  mux.navTime += duration;
+  if (mux.nav && mux.nav->open) widenTimes(mux.nav->unit, unit.pts, unit.pts + duration);
 }
 
 void queueNavigationNotices(mpeg_m_muxer& mux) {
-  if (mux.videoCount == 0 || !mux.videos[0]->hasUnit) return;
-  const Input::NavNotice notice{mux.videos[0]->unit.pts, mux.packCount};
+  // The unit begins with the picture, or with the frame it is aligned to.
+  const Input* opener = mux.audioAlignedNav ? mux.audios[0]
+                        : mux.videoCount    ? mux.videos[0]
+                                            : nullptr;
+  if (!opener || !opener->hasUnit) return;
+  const Input::NavNotice notice{opener->unit.pts, mux.packCount};
   const auto queue = [&](Input& in) {
     // An input that has stopped sending cannot be told about later units.
     if (!in.navSide || in.navNoticeCount == Input::kMaxNavNotices) return;
@@ -257,8 +289,8 @@ void notePictureBegun(mpeg_m_muxer& mux, const Input& in, const AccessUnit& unit
   VobuFacts& u = mux.nav->unit;
   std::uint64_t end = unit.pts + in.video.framePeriod;
   if (unit.repeatFirstField) end += in.video.halfPeriod;
-  u.firstPts = u.haveVideo ? std::min(u.firstPts, unit.pts) : unit.pts;
-  u.endPts = u.haveVideo ? std::max(u.endPts, end) : end;
+  // Units cut at audio frames take their times from the frames.
+  if (!mux.audioAlignedNav) widenTimes(u, unit.pts, end);
   u.haveVideo = true;
   ++u.pictures;
   if (unit.endsSequence) u.sequenceEnd = true;

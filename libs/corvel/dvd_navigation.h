@@ -63,7 +63,8 @@ struct VobuFacts {
   std::uint32_t block = 0;        // logical block number of its navigation pack
   std::uint64_t scr = 0;
   bool haveVideo = false;
-  std::uint64_t firstPts = 0;  // earliest presentation of a picture begun in it, 27 MHz
+  bool haveTime = false;
+  std::uint64_t firstPts = 0;  // earliest presentation of a unit begun in it, 27 MHz
   std::uint64_t endPts = 0;    // latest presentation end
   std::uint32_t referenceEnds[3] = {};
   int references = 0;
@@ -108,6 +109,14 @@ std::int32_t endNavigation(mpeg_m_muxer& mux);
 
 // The first video input began a picture in the pack being assembled.
 void notePictureBegun(mpeg_m_muxer& mux, const Input& in, const AccessUnit& unit);
+// The first audio input began a frame in the pack being assembled: with audio-aligned
+// navigation the frames give the unit's times and bring the next navigation pack nearer.
+void noteAudioBegun(mpeg_m_muxer& mux, const Input& in, const AccessUnit& unit);
+// Audio-aligned navigation is due and the first audio input's next frame starts a packet.
+bool audioOpensNavigationUnit(const mpeg_m_muxer& mux, const Input& in);
+// Audio-aligned navigation is due while the first audio input is inside a frame: its packet
+// ends with that frame, so no frame straddles the units.
+bool audioClosesNavigationUnit(const mpeg_m_muxer& mux, const Input& in);
 // The first video input finished a picture in the pack being assembled.
 void notePictureEnded(mpeg_m_muxer& mux, const AccessUnit& unit);
 

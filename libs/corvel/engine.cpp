@@ -18,6 +18,7 @@ namespace {
 
 constexpr double kTicksPerSecond = 27000000.0;
 constexpr std::uint32_t kOptionAccessUnitDelimiters = 0x10;
+constexpr std::uint32_t kOptionStillPictures = 1;
 constexpr std::uint64_t kVideoLeadLimit = 22950000;       // 0.85 s
 constexpr std::uint64_t kAudioLeadLimit = 2700000;        // 0.1 s
 constexpr std::uint64_t kAudioFirstLeadLimit = 27000000;  // 1 s before an input's first packet
@@ -266,6 +267,9 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
   mux.services.info(" Total data rate : %d bytes/sec (%d bits/sec)", total, total * 8);
   if (mux.videoCount > 0)
     mux.firstVideoLead = static_cast<double>(mux.videos[0]->unit.dts) - mux.startClock;
+  // Still pictures come too seldom to cut units at: the first audio input's frames do.
+  mux.audioAlignedNav = isDvdType(s.mux_type) && mux.videoCount > 0 && mux.audioCount > 0 &&
+                        (mux.videos[0]->params.kind & kOptionStillPictures) != 0;
   sendIndexHeaders(mux);
   mux.packetsLeft = s.packets_per_pack;
   mux.firstPack = true;
@@ -441,6 +445,9 @@ std::int32_t muxStep(mpeg_m_muxer& mux) {
       result = writeNavPack(mux, scr);
       mux.navTime = 0;
       mux.navJustWritten = true;
+    } else if (audio && audioOpensNavigationUnit(mux, *audio)) {
+      result = writeNavPack(mux, scr);
+      mux.navTime = 0;
     } else if (videoFirst) {
       result = writeVideoPack(mux, *video, scr);
       mux.navJustWritten = false;

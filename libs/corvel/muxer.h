@@ -251,6 +251,8 @@ struct MuxJob {
   bufstream* navMarks = nullptr;
   std::uint64_t navTime = 0;  // presentation time begun since the last navigation pack
   bool navJustWritten = false;
+  // Units follow the first audio input's frames rather than the pictures (still pictures).
+  bool audioAlignedNav = false;
   std::uint32_t lastNavPack = 0;  // pack number of the last navigation pack
   std::uint32_t cellCounter = 1;
   std::uint32_t vobCounter = 1;

@@ -150,7 +150,8 @@ constexpr std::size_t kNoScanBlock = ~std::size_t{0};
 // navigation unit also keeps what it learns of the picture.
 void countNavigationTime(mpeg_m_muxer& mux, const Input& in) {
   if (!isDvdType(mux.settings.mux_type)) return;
-  mux.navTime += in.video.framePeriod + (in.unit.repeatFirstField ? in.video.halfPeriod : 0);
+  if (!mux.audioAlignedNav)
+    mux.navTime += in.video.framePeriod + (in.unit.repeatFirstField ? in.video.halfPeriod : 0);
   notePictureBegun(mux, in, in.unit);
 }
 
@@ -200,7 +201,10 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
       mux.begun[mux.begunCount++] = BegunUnit{in.unit, static_cast<std::uint32_t>(got)};
       if (begun++ == 0) firstBegin = got;
       in.unitFresh = false;
-      if (in.kind == InputKind::audio) in.frameCounter = (in.frameCounter + 1) % 20;
+      if (in.kind == InputKind::audio) {
+        in.frameCounter = (in.frameCounter + 1) % 20;
+        noteAudioBegun(mux, in, in.unit);
+      }
       if (mux.videoCount > 0 && &in == mux.videos[0]) countNavigationTime(mux, in);
     }
     Input::Insertion* due = nullptr;
@@ -357,6 +361,9 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   bool inside = false;
   if (in.unitFresh) {
     starting = &in.unit;
+  } else if (audioClosesNavigationUnit(mux, in)) {
+    // The unit ends with this frame: the next packet starts the next unit with a whole frame.
+    limit = std::min<std::size_t>(in.unitLeft, roomPlain);
   } else if (in.kind != InputKind::subpicture && in.unitLeft < roomPlain && peekUnit(mux, in)) {
     if (belongsToNextFile(mux, in, in.peeked)) {
       limit = in.unitLeft;

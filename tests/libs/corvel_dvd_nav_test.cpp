@@ -76,7 +76,7 @@ struct NoticeJob {
 
 // File mode into a memory output; `before` runs between the inputs and the job.
 void runJob(NoticeJob& job, const char* duration, std::int32_t privateStream2,
-            const std::function<void(mpeg_m_muxer*)>& before = {}) {
+            const std::function<void(mpeg_m_muxer*)>& before = {}, std::uint32_t videoOptions = 0) {
   const auto video = makeEs(job.dir, "v.m2v", dvdVideo(duration));
   const auto audio = makeEs(job.dir, "a.ac3", kNavAc3);
   mpeg_m_settings settings{};
@@ -86,7 +86,7 @@ void runJob(NoticeJob& job, const char* duration, std::int32_t privateStream2,
   ASSERT_NE(mux, nullptr);
   ASSERT_EQ(mpegOutMuxInitFileBS(mux, nullptr, job.output.stream()), 0);
   stream_settings v{}, a{};
-  v.kind = STREAM_KIND_VIDEO;
+  v.kind = STREAM_KIND_VIDEO | videoOptions;
   a.kind = STREAM_KIND_AUDIO;
   ASSERT_EQ(mpegOutMuxAddFile(mux, &v, video.c_str(), 0), 0)
       << (printed().errors.empty() ? "" : printed().errors.back());
@@ -219,6 +219,38 @@ TEST(CorvelDvdNotices, ACellMarkOpensTheNextCell) {
   EXPECT_EQ(std::count_if(job.output.notices.begin(), cell,
                           [](const MemoryOutput::Notice& n) { return n.code == 0xF2000; }),
             1);
+}
+
+// Still pictures: the units are cut at the audio frames, each opening with an audio packet
+// whose frame starts the unit.
+TEST(CorvelDvdNotices, StillPicturesCutUnitsAtAudioFrames) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  NoticeJob job;
+  ASSERT_NO_FATAL_FAILURE(runJob(job, "0.08", 1, {}, 1));
+  ASSERT_EQ(job.run, 0) << (printed().errors.empty() ? "" : printed().errors.back());
+  const auto navs = navSectors(job.output.bytes);
+  // 1.2 s of audio in units of at least 0.4 s.
+  ASSERT_GE(navs.size(), 2u);
+  ASSERT_LE(navs.size(), 3u);
+  for (std::size_t k = 1; k < navs.size(); ++k) {
+    SCOPED_TRACE(k);
+    const std::uint8_t* nav = job.output.bytes.data() + navs[k] * kNavSectorBytes;
+    const std::uint8_t* next = nav + kNavSectorBytes;
+    ASSERT_EQ(next[17], 0xBD);         // private stream 1: the AC-3 frames
+    ASSERT_EQ(next[21] & 0x80, 0x80);  // with a PTS
+    const std::uint8_t* f = next + 23;
+    const std::uint32_t pts = static_cast<std::uint32_t>(
+        (std::uint64_t{f[0]} >> 1 & 7) << 30 | std::uint64_t{f[1]} << 22 |
+        (std::uint64_t{f[2]} >> 1) << 15 | std::uint64_t{f[3]} << 7 | f[4] >> 1);
+    EXPECT_EQ(navBe32(nav + 57), pts);
+    // The frame starts the packet's payload: its first-access-unit pointer is 1.
+    const std::uint8_t* priv = next + 23 + 5;
+    EXPECT_EQ(priv[2] << 8 | priv[3], 1);
+    // Every unit but the last lasts the 0.4 s that make a unit.
+    if (k + 1 < navs.size()) {
+      EXPECT_GE(navBe32(nav + 61) - navBe32(nav + 57), 36000u);
+    }
+  }
 }
 
 }  // namespace
