@@ -172,6 +172,21 @@ TEST_P(CorvelDvd, EveryUnitOpensWithACompleteNavigationPack) {
     EXPECT_LE(ref1, ref2);
     EXPECT_LE(ref2, ref3);
     EXPECT_LE(ref3, next - at - 1);
+    // The audio offset names the unit's first audio packet that starts a frame at or after
+    // the unit's start.
+    const std::uint32_t sync = std::uint32_t{nav[1433]} << 8 | nav[1434];
+    ASSERT_LT(sync, 0x7FFFu);
+    const std::uint8_t* sound = job.bytes.data() + (at + sync) * kSector;
+    ASSERT_TRUE(startCode(sound + 14, 0xBD) || startCode(sound + 14, 0xC0));
+    ASSERT_EQ(sound[21] & 0x80, 0x80);
+    EXPECT_GE(ptsOf(sound + 23), start);
+    for (std::size_t s = at + 1; s < at + sync; ++s) {
+      const std::uint8_t* p = job.bytes.data() + s * kSector;
+      const bool audio = startCode(p + 14, 0xBD) || startCode(p + 14, 0xC0);
+      if (audio && (p[21] & 0x80)) {
+        EXPECT_LT(ptsOf(p + 23), start) << "sector " << s;
+      }
+    }
     // Search information from the writer's pass: neighbours exactly, every other pointer at
     // a navigation pack of this title.
     const std::uint32_t nextVobu = be32(nav + 1345), previousVobu = be32(nav + 1349);

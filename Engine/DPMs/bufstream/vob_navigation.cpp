@@ -171,13 +171,14 @@ class Searcher {
   std::uint32_t i_;
 };
 
-std::uint16_t audioSync(const VobNavigation& nav, std::int32_t value, std::uint32_t sector) {
+std::uint16_t audioSync(std::int32_t value) {
   const bool negative = value < 0;
-  std::uint32_t magnitude = negative ? static_cast<std::uint32_t>(-static_cast<std::int64_t>(value))
-                                     : static_cast<std::uint32_t>(value);
+  const std::uint32_t magnitude =
+      negative ? static_cast<std::uint32_t>(-static_cast<std::int64_t>(value))
+               : static_cast<std::uint32_t>(value);
   if (magnitude == 0 || magnitude > 0x7FFF) return 0x7FFF;
-  // A packet past the last navigation pack lies behind the end of the video object.
-  if (nav.lastPackKnown && !negative && nav.lastPack < magnitude + sector) --magnitude;
+  // The offset names the audio packet itself, also in the last unit: taking one off when the
+  // packet lies past the last navigation pack would point the last unit one pack short.
   return static_cast<std::uint16_t>((negative ? 0x8000 : 0) | magnitude);
 }
 
@@ -262,7 +263,7 @@ void fillSearchInfo(const VobNavigation& nav, std::uint32_t p, std::uint32_t i,
   // The side tables hold one value per unit, counted over all parts.
   for (std::size_t k = 0; k < nav.audio.size(); ++k) {
     if (i >= nav.audio[k].size()) continue;
-    const std::uint16_t v = audioSync(nav, nav.audio[k][i], nav.vobus[i].sector);
+    const std::uint16_t v = audioSync(nav.audio[k][i]);
     pack[kAudioSync + 2 * k] = static_cast<std::uint8_t>(v >> 8);
     pack[kAudioSync + 2 * k + 1] = static_cast<std::uint8_t>(v);
   }
