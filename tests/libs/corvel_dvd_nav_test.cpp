@@ -76,15 +76,16 @@ struct NoticeJob {
 
 // File mode into a memory output; `before` runs between the inputs and the job.
 void runJob(NoticeJob& job, const char* duration, std::int32_t privateStream2,
-            const std::function<void(mpeg_m_muxer*)>& before = {}, std::uint32_t videoOptions = 0) {
+            const std::function<void(mpeg_m_muxer*)>& before = {}, std::uint32_t videoOptions = 0,
+            std::int32_t preset = 4, const mux_output_info* info = nullptr) {
   const auto video = makeEs(job.dir, "v.m2v", dvdVideo(duration));
   const auto audio = makeEs(job.dir, "a.ac3", kNavAc3);
   mpeg_m_settings settings{};
-  ASSERT_NE(mpegOutMuxDefaults(&settings, 4), nullptr);
+  ASSERT_NE(mpegOutMuxDefaults(&settings, preset), nullptr);
   settings.private_stream_2 = privateStream2;
   mpeg_m_muxer* mux = mpegOutMuxNew(collectingRc, &settings);
   ASSERT_NE(mux, nullptr);
-  ASSERT_EQ(mpegOutMuxInitFileBS(mux, nullptr, job.output.stream()), 0);
+  ASSERT_EQ(mpegOutMuxInitFileBS(mux, info, job.output.stream()), 0);
   stream_settings v{}, a{};
   v.kind = STREAM_KIND_VIDEO | videoOptions;
   a.kind = STREAM_KIND_AUDIO;
@@ -219,6 +220,44 @@ TEST(CorvelDvdNotices, ACellMarkOpensTheNextCell) {
   EXPECT_EQ(std::count_if(job.output.notices.begin(), cell,
                           [](const MemoryOutput::Notice& n) { return n.code == 0xF2000; }),
             1);
+}
+
+// DVD-VR: the navigation packs carry the video's time and the caller's extension block.
+TEST(CorvelDvdNotices, DvdVrPacksCarryTheExtensionBlock) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  std::vector<std::uint8_t> extension(1979);
+  for (std::size_t i = 0; i < extension.size(); ++i)
+    extension[i] = static_cast<std::uint8_t>(i * 13 + 1);
+  mux_output_info info{};
+  info.options = 1;  // complete the units
+  info.extension = extension.data();
+  NoticeJob job;
+  ASSERT_NO_FATAL_FAILURE(runJob(job, "1.2", 1, {}, 0, 14, &info));
+  ASSERT_EQ(job.run, 0);
+  std::vector<std::size_t> navs;
+  const auto& b = job.output.bytes;
+  for (std::size_t s = 0; s < b.size() / kNavSectorBytes; ++s)
+    if (b[s * kNavSectorBytes + 41] == 0xBF && b[s * kNavSectorBytes + 44] == 0x50)
+      navs.push_back(s);
+  ASSERT_GE(navs.size(), 2u);
+  std::uint32_t previous = 0;
+  for (std::size_t k = 0; k < navs.size(); ++k) {
+    const std::uint8_t* p = b.data() + navs[k] * kNavSectorBytes;
+    EXPECT_EQ(p[17], 0xBB);
+    EXPECT_EQ(p[42] << 8 | p[43], 2004);
+    EXPECT_EQ(0, std::memcmp(p + 66, extension.data(), 3));
+    EXPECT_EQ(0, std::memcmp(p + 72, extension.data() + 3, 1976));
+    EXPECT_TRUE(std::all_of(p + 56, p + 61, [](std::uint8_t x) { return x == 0xFF; }));
+    // The video's time since its start, later in every unit.
+    const std::uint32_t time = navBe32(p + 47);
+    if (k > 0) {
+      EXPECT_GT(time, previous);
+    }
+    previous = time;
+  }
+  EXPECT_EQ(navBe32(b.data() + 47) % 3600, 0u);  // on a picture of the 25 Hz stream
+  EXPECT_EQ(noticeCount(job, 0xF1000), 0u);
+  EXPECT_EQ(noticeCount(job, 0xF2000), 0u);
 }
 
 // Still pictures: the units are cut at the audio frames, each opening with an audio packet
