@@ -275,6 +275,48 @@ TEST_P(CorvelDvd, DvdauthorMakesATitleThatLsdvdLists) {
       << listed;
 }
 
+// Split output: every file is a video object of its own, opening with a navigation pack,
+// numbered on, and its search information stays inside the file.
+TEST(CorvelDvdSplit, EveryFileIsAVideoObjectOfItsOwn) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const auto video = makeEs(dir, "v.m2v", kDvdVideo);
+  const auto sound = makeEs(dir, "a.es", kAc3);
+  mpeg_m_settings settings{};
+  ASSERT_NE(mpegOutMuxDefaults(&settings, 4), nullptr);
+  settings.max_file_size = 2;
+  printed().clear();
+  const MuxOutcome o =
+      muxFiles(settings, {{video, STREAM_KIND_VIDEO, 0, 0}, {sound, STREAM_KIND_AUDIO, 0, 0}},
+               dir.file("out.vob"));
+  ASSERT_EQ(o.run, 0) << (printed().errors.empty() ? "" : printed().errors[0]);
+  const std::vector<std::filesystem::path> files = {dir.file("out.vob"), dir.file("out001.vob")};
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    SCOPED_TRACE(f);
+    ASSERT_TRUE(std::filesystem::exists(files[f]));
+    const auto bytes = readFile(files[f]);
+    ASSERT_EQ(bytes.size() % kSector, 0u);
+    std::vector<std::size_t> navs;
+    for (std::size_t s = 0; s < bytes.size() / kSector; ++s)
+      if (isNavPack(bytes.data() + s * kSector)) navs.push_back(s);
+    ASSERT_FALSE(navs.empty());
+    EXPECT_EQ(navs.front(), 0u);
+    for (std::size_t k = 0; k < navs.size(); ++k) {
+      const std::uint8_t* nav = bytes.data() + navs[k] * kSector;
+      EXPECT_EQ(nav[1056], f + 1);
+      const std::size_t next = k + 1 < navs.size() ? navs[k + 1] : bytes.size() / kSector;
+      EXPECT_EQ(be32(nav + 1039), next - navs[k] - 1);
+      EXPECT_EQ(be32(nav + 1345),
+                k + 1 < navs.size() ? 0x80000000u | (next - navs[k]) : 0x3FFFFFFFu);
+      EXPECT_EQ(be32(nav + 1349), k > 0 ? 0x80000000u | (navs[k] - navs[k - 1]) : 0x3FFFFFFFu);
+      // Elapsed time restarts with the object.
+      if (k == 0) {
+        EXPECT_EQ(elapsedFrames(nav + 1059), 0u);
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Audio, CorvelDvd, ::testing::Values(&kAc3, &kMp2),
                          [](const ::testing::TestParamInfo<const std::vector<std::string>*>& i) {
                            return std::string(i.param == &kAc3 ? "Ac3" : "Mp2");
