@@ -165,8 +165,10 @@ bool audioOpensNavigationUnit(const mpeg_m_muxer& mux, const Input& in) {
 }
 
 bool audioClosesNavigationUnit(const mpeg_m_muxer& mux, const Input& in) {
-  return mux.audioAlignedNav && mux.audioCount > 0 && &in == mux.audios[0] && in.hasUnit &&
-         !in.unitFresh && mux.navTime >= kNavInterval;
+  if (in.kind != InputKind::audio || !in.hasUnit || in.unitFresh) return false;
+  if (mux.audioAlignedNav) return &in == mux.audios[0] && mux.navTime >= kNavInterval;
+  // On request every audio input ends its frames before a unit that is about to begin.
+  return (mux.outputInfo.options & 1) != 0 && navigationDue(mux);
 }
 
 namespace {

@@ -114,8 +114,9 @@ void notePictureBegun(mpeg_m_muxer& mux, const Input& in, const AccessUnit& unit
 void noteAudioBegun(mpeg_m_muxer& mux, const Input& in, const AccessUnit& unit);
 // Audio-aligned navigation is due and the first audio input's next frame starts a packet.
 bool audioOpensNavigationUnit(const mpeg_m_muxer& mux, const Input& in);
-// Audio-aligned navigation is due while the first audio input is inside a frame: its packet
-// ends with that frame, so no frame straddles the units.
+// A unit is about to begin while an audio input is inside a frame: its packet ends with that
+// frame, so no frame straddles the units. Audio-aligned navigation asks it of the first audio
+// input; bit 0 of the output information's option byte of every audio input.
 bool audioClosesNavigationUnit(const mpeg_m_muxer& mux, const Input& in);
 // The first video input finished a picture in the pack being assembled.
 void notePictureEnded(mpeg_m_muxer& mux, const AccessUnit& unit);

@@ -353,6 +353,19 @@ bool subpictureEligible(mpeg_m_muxer& mux, Input& in, double clock) {
 
 namespace {
 
+// On request (bit 0 of the output information's option byte) no audio frame runs on into
+// the next DVD unit: an audio input inside a frame finishes it first, when its buffer has
+// room for the rest.
+Input* audioInsideFrame(mpeg_m_muxer& mux) {
+  if (!(mux.outputInfo.options & 1)) return nullptr;
+  for (int i = 0; i < mux.audioCount; ++i) {
+    Input& in = *mux.audios[i];
+    if (in.hasUnit && !in.unitFresh && in.std.freeSpace() >= static_cast<std::int32_t>(in.unitLeft))
+      return &in;
+  }
+  return nullptr;
+}
+
 constexpr double kSkipLead = 2700000;       // 0.1 s before an input's next unit is due
 constexpr double kSkipFirstLead = 1080000;  // 40 ms before an input's first packet
 
@@ -440,8 +453,14 @@ std::int32_t muxStep(mpeg_m_muxer& mux) {
       audio = mux.audios[0];
     // The I picture that opens a navigation unit follows its navigation pack at once.
     const bool videoFirst = video && mux.navJustWritten;
-    if (video && video == mux.videos[0] && video->unitFresh && video->unit.pictureType == 1 &&
-        navigationDue(mux)) {
+    Input* unfinished = nullptr;
+    const bool opensUnit = video && video == mux.videos[0] && video->unitFresh &&
+                           video->unit.pictureType == 1 && navigationDue(mux);
+    if (opensUnit) unfinished = audioInsideFrame(mux);
+    if (unfinished) {
+      // The frame ends before the unit begins.
+      result = writeAudioPack(mux, *unfinished, scr);
+    } else if (opensUnit) {
       result = writeNavPack(mux, scr);
       mux.navTime = 0;
       mux.navJustWritten = true;

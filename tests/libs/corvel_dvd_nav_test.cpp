@@ -260,6 +260,41 @@ TEST(CorvelDvdNotices, DvdVrPacksCarryTheExtensionBlock) {
   EXPECT_EQ(noticeCount(job, 0xF2000), 0u);
 }
 
+// On request no audio frame straddles two units: the first audio packet of every unit
+// begins with a whole frame.
+TEST(CorvelDvdNotices, AudioFramesEndBeforeEveryUnitOnRequest) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  for (const std::uint8_t options : {1, 0}) {
+    SCOPED_TRACE(static_cast<int>(options));
+    mux_output_info info{};
+    info.options = options;
+    NoticeJob job;
+    ASSERT_NO_FATAL_FAILURE(runJob(job, "1.2", 1, {}, 0, 4, &info));
+    ASSERT_EQ(job.run, 0);
+    const auto& b = job.output.bytes;
+    const auto navs = navSectors(b);
+    ASSERT_GE(navs.size(), 3u);
+    int whole = 0, audioUnits = 0;
+    for (std::size_t k = 1; k < navs.size(); ++k) {
+      for (std::size_t s = navs[k] + 1; s < b.size() / kNavSectorBytes; ++s) {
+        const std::uint8_t* p = b.data() + s * kNavSectorBytes;
+        if (p[17] != 0xBD) continue;
+        // The AC-3 header's first-access-unit pointer: 1 when a frame starts the payload.
+        const std::uint8_t* priv = p + 23 + p[22];
+        ++audioUnits;
+        whole += (priv[2] << 8 | priv[3]) == 1;
+        break;
+      }
+    }
+    ASSERT_GT(audioUnits, 0);
+    if (options) {
+      EXPECT_EQ(whole, audioUnits);
+    } else {
+      EXPECT_LT(whole, audioUnits);  // without the request frames run on across units
+    }
+  }
+}
+
 // Still pictures: the units are cut at the audio frames, each opening with an audio packet
 // whose frame starts the unit.
 TEST(CorvelDvdNotices, StillPicturesCutUnitsAtAudioFrames) {
