@@ -607,7 +607,15 @@ std::int32_t writeNavPack(mpeg_m_muxer& mux, std::uint64_t scr) {
     putVrData(mux, body);
   queueNavigationNotices(mux);
   mux.lastNavPack = mux.packCount;
-  return writeSector(mux, kNavSector, "M031:Unable to write a DVD nav pack to program file");
+  if (writeSector(mux, kNavSector, "M031:Unable to write a DVD nav pack to program file") != 0)
+    return kResultFailure;
+  // On request every stream's first packet of the unit says its buffer size again.
+  if (mux.outputInfo.flags & 0x80) {
+    for (int i = 0; i < mux.videoCount; ++i) mux.videos[i]->firstPacket = true;
+    for (int i = 0; i < mux.audioCount; ++i)
+      if (mux.audios[i]->audio.coding != kAudioLpcm) mux.audios[i]->firstPacket = true;
+  }
+  return 0;
 }
 
 std::int32_t writeLastPack(mpeg_m_muxer& mux, std::uint64_t scr) {

@@ -295,6 +295,39 @@ TEST(CorvelDvdNotices, AudioFramesEndBeforeEveryUnitOnRequest) {
   }
 }
 
+// On request the first video and audio packets of every unit carry their buffer size.
+TEST(CorvelDvdNotices, BufferSizesRepeatInEveryUnitOnRequest) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  for (const std::uint8_t flags : {0x80, 0x00}) {
+    SCOPED_TRACE(static_cast<int>(flags));
+    mux_output_info info{};
+    info.flags = flags;
+    NoticeJob job;
+    ASSERT_NO_FATAL_FAILURE(runJob(job, "1.2", 1, {}, 0, 4, &info));
+    ASSERT_EQ(job.run, 0);
+    const auto& b = job.output.bytes;
+    const auto navs = navSectors(b);
+    ASSERT_GE(navs.size(), 3u);
+    for (std::size_t k = 1; k < navs.size(); ++k) {
+      bool video = false, audio = false;
+      for (std::size_t s = navs[k] + 1; s < b.size() / kNavSectorBytes && !(video && audio); ++s) {
+        const std::uint8_t* p = b.data() + s * kNavSectorBytes;
+        // PES_extension_flag: the P-STD buffer fields follow.
+        const bool extended = (p[21] & 1) != 0;
+        if (p[17] == 0xE0 && !video) {
+          video = true;
+          EXPECT_EQ(extended, flags != 0) << "unit " << k;
+        }
+        if (p[17] == 0xBD && !audio) {
+          audio = true;
+          EXPECT_EQ(extended, flags != 0) << "unit " << k;
+        }
+      }
+      EXPECT_TRUE(video);
+    }
+  }
+}
+
 // Still pictures: the units are cut at the audio frames, each opening with an audio packet
 // whose frame starts the unit.
 TEST(CorvelDvdNotices, StillPicturesCutUnitsAtAudioFrames) {
