@@ -125,6 +125,10 @@ class Producer {
     return r;
   }
   std::int32_t end() { return notice(kStreamEnd, nullptr, 0); }
+  // A side notice carrying a value, as a producer passes the caller's on.
+  std::int32_t sideNotice(std::uint32_t code, std::uint32_t value) {
+    return fifo_->auxinfo(fifo_, value, code, nullptr, 0);
+  }
 
  private:
   std::int32_t notice(std::uint32_t code, void* data, std::uint32_t size) {
@@ -282,6 +286,27 @@ TEST(CorvelPushDvd, NavigatedOutputEqualsFileMode) {
   // The search information was filled in: the first unit points at the next one.
   const std::uint8_t* next = pushed.data() + 1345;
   EXPECT_EQ(next[0] & 0x80, 0x80);
+}
+
+// Cell marks a producer passes on queue in the navigation fifo; one that no longer fits is
+// refused, and the job goes on.
+TEST(CorvelPushDvd, CellMarksQueueUntilTheirFifoIsFull) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  const PushCase dvd{"Dvd", 4, &kMpeg2Video, &kAc3};
+  Job job;
+  ASSERT_NO_FATAL_FAILURE(prepareJob(dvd, job));
+  PushRun run(job);
+  ASSERT_EQ(run.init, 0);
+  // 1,023 bytes of room: 255 marks of four bytes.
+  for (std::uint32_t i = 0; i < 255; ++i) ASSERT_EQ(run.video->sideNotice(0xE0040, 900000 + i), 0);
+  EXPECT_EQ(run.video->sideNotice(0xE0040, 1), -1);
+  EXPECT_EQ(run.video->pushAll(), 0);
+  EXPECT_EQ(run.audio->pushAll(), 0);
+  EXPECT_EQ(mpegOutMuxDone(run.mux, 0), 0);
+  // Push mode announces the first cell at set-up; no mark was due within the stream.
+  const auto cells = std::count_if(run.output.notices.begin(), run.output.notices.end(),
+                                   [](const MemoryOutput::Notice& n) { return n.code == 0xE0080; });
+  EXPECT_EQ(cells, 1);
 }
 
 class CorvelPushNested : public ::testing::TestWithParam<PushCase> {};
