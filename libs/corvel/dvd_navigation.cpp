@@ -32,11 +32,6 @@ std::uint8_t bcd(std::uint64_t v) {
   return static_cast<std::uint8_t>(((v / 10) % 10) << 4 | (v % 10));
 }
 
-bool writesPciDsi(const mpeg_m_muxer& mux) {
-  const std::int32_t type = mux.settings.mux_type;
-  return (type == kDvd || type == kDvdMpeg1) && mux.settings.private_stream_2;
-}
-
 void notify(mpeg_m_muxer& mux, std::uint32_t value, std::uint32_t code, void* data,
             std::uint32_t size) {
   (void)mux.output->auxinfo(mux.output, value, code, data, size);
@@ -92,7 +87,7 @@ bool finishUnit(mpeg_m_muxer& mux, bool atEnd) {
     nav.cellStart = start;
   }
   const std::uint32_t sectors = static_cast<std::uint32_t>(nav.staged / kNavSector);
-  if (writesPciDsi(mux)) {
+  if (writesDvdVideoNavigation(mux)) {
     NavFields f;
     f.startPts = start;
     f.endPts = end;
@@ -152,6 +147,11 @@ void fillNavPack(std::uint8_t* pack, const NavFields& f) {
   std::memcpy(pack + kDsiElapsed, pack + kPciElapsed, 4);
   putBe32(pack + kVobVideoStart, ptm(f.vobVideoStart));
   if (f.haveVobVideoEnd) putBe32(pack + kVobVideoEnd, ptm(f.vobVideoEnd));
+}
+
+bool writesDvdVideoNavigation(const mpeg_m_muxer& mux) {
+  const std::int32_t type = mux.settings.mux_type;
+  return (type == kDvd || type == kDvdMpeg1) && mux.settings.private_stream_2;
 }
 
 bool navigationDue(const mpeg_m_muxer& mux) {
@@ -274,7 +274,7 @@ std::int32_t endNavigation(mpeg_m_muxer& mux) {
   if (nav.open && nav.staged > kNavSector) ok = finishUnit(mux, true);
   nav.open = false;
   nav.staged = 0;
-  if (writesPciDsi(mux)) {
+  if (writesDvdVideoNavigation(mux)) {
     notify(mux, nav.lastBlock - mux.firstBlock, kNavNoticeLastPack, nullptr, 0);
     std::uint32_t end = ptm(nav.vobEnd);
     notify(mux, 0, kNavNoticeVobEnd, &end, sizeof end);

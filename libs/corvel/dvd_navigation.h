@@ -85,6 +85,9 @@ struct DvdNavigation {
   bool lastBlockKnown = false;
 };
 
+// DVD-Video with private stream 2: navigation packs carry presentation and search
+// information, and the output hears about every unit.
+bool writesDvdVideoNavigation(const mpeg_m_muxer& mux);
 // The first video input has shown enough since the last navigation pack for its next I
 // picture to open a new unit (DVD types).
 bool navigationDue(const mpeg_m_muxer& mux);

@@ -277,17 +277,12 @@ void setUpOutput(mpeg_m_muxer& mux, const mux_output_info* info) {
 
 namespace {
 
-bool navigatedDvd(const mpeg_m_muxer& mux) {
-  const std::int32_t type = mux.settings.mux_type;
-  return (type == kDvd || type == kDvdMpeg1) && mux.settings.private_stream_2;
-}
-
 // The first video input of a DVD starts the navigation data; every audio and subpicture
 // input gets a table of its own at the output.
 std::int32_t setUpDvdNavigation(mpeg_m_muxer& mux, Input& in, bool pushed) {
   const std::int32_t type = mux.settings.mux_type;
   if (in.kind != InputKind::video) {
-    if (!navigatedDvd(mux)) return 0;
+    if (!writesDvdVideoNavigation(mux)) return 0;
     const std::uint32_t code =
         in.kind == InputKind::audio ? kNavNoticeAudioTable : kNavNoticeSubpictureTable;
     in.navSide = true;
@@ -296,7 +291,7 @@ std::int32_t setUpDvdNavigation(mpeg_m_muxer& mux, Input& in, bool pushed) {
     return 0;
   }
   if (mux.videoCount > 0 || mux.nav) return 0;
-  if (navigatedDvd(mux)) {
+  if (writesDvdVideoNavigation(mux)) {
     if (setUpNavigation(mux) != 0) return kResultFailure;
     (void)mux.output->auxinfo(mux.output, 0, kNavNoticeStart, nullptr, 0);
     if (pushed) (void)mux.output->auxinfo(mux.output, 0, kNavNoticeCell, nullptr, 0);
