@@ -162,14 +162,20 @@ bool opensNavigationUnit(const mpeg_m_muxer& mux, const Input& in, const AccessU
 }
 
 // The output hears, for each unit, how many packs after its navigation pack this input's
-// first packet at or after the unit's start lies.
-void sendNavigationNotices(mpeg_m_muxer& mux, Input& in, std::uint64_t time) {
-  if (!in.navSide) return;
+// packet lies in which the frame playing at the unit's start (or a later one) begins; a
+// subpicture's packet is the first whose unit is shown at or after that start.
+void sendNavigationNotices(mpeg_m_muxer& mux, Input& in) {
+  if (!in.navSide || mux.begunCount == 0) return;
+  const auto duration = in.kind == InputKind::audio
+                            ? static_cast<std::uint64_t>(in.audio.frameDuration)
+                            : std::uint64_t{1};
+  std::uint64_t end = 0;
+  for (int i = 0; i < mux.begunCount; ++i) end = std::max(end, mux.begun[i].unit.pts + duration);
   const std::uint32_t code =
       in.kind == InputKind::subpicture ? kNavNoticeSubpictureSync : kNavNoticeAudioSync;
   while (in.navNoticeCount > 0) {
     const Input::NavNotice& n = in.navNotices[in.navNoticeHead];
-    if (n.time > time) return;
+    if (n.time >= end) return;
     std::uint32_t record[2] = {in.navSideValue, mux.packCount - n.pack};
     (void)mux.output->auxinfo(mux.output, 0, code, record, sizeof record);
     in.navNoticeHead = (in.navNoticeHead + 1) % Input::kMaxNavNotices;
@@ -394,13 +400,13 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
       mux.services.warning("M091:Audio PTS underflow at pack %u by %.02fms", mux.packCount, late);
     ++in.underflows;
   }
-  sendNavigationNotices(mux, in, starting ? starting->pts : in.unit.pts);
   std::uint8_t payload[4096];
   std::size_t got = 0, firstBegin = 0;
   std::uint32_t begun = 0;
   std::size_t noScan = kNoScanBlock;
   const std::uint64_t packStart = mux.bytesInFile;
   if (!gather(mux, in, payload, limit, got, begun, firstBegin, noScan)) return kResultFailure;
+  sendNavigationNotices(mux, in);
   const Shortfall fill = shortfallOf(room, got);
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, priv + got);
   if (priv) {

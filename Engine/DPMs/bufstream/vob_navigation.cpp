@@ -100,22 +100,21 @@ class Searcher {
   }
   std::uint32_t pointer(std::uint32_t j) const { return distance(j) | (video(j) ? kVideo : 0); }
 
-  // The unit whose span, added to those from the current one on, reaches `steps` half
-  // seconds; a step always leaves the current unit.
+  // The unit playing `steps` half seconds after the current one begins (a step always leaves
+  // the current unit); none when that moment lies past the cell's end.
   bool forward(std::uint32_t steps, std::uint32_t& target) const {
     const std::uint64_t want = std::uint64_t{steps} * 45000;
     std::uint64_t sum = v_[i_].duration;
     for (std::uint32_t j = i_ + 1; j < c_.end; ++j) {
       sum += v_[j].duration;
-      if (sum >= want) {
+      if (sum > want) {
         target = j;
         return true;
       }
     }
     return false;
   }
-  // The unit whose span, added to those up to the current one, reaches back `steps` half
-  // seconds.
+  // The unit playing `steps` half seconds before the current one begins.
   bool backward(std::uint32_t steps, std::uint32_t& target) const {
     const std::uint64_t want = std::uint64_t{steps} * 45000;
     std::uint64_t sum = 0;
