@@ -40,9 +40,9 @@ namespace {
 
 constexpr std::uint32_t kOutputBuffer = 32768;
 
-// This build writes the program-stream profiles that need no DVD navigation.
+// This build writes program streams.
 bool typeSupported(std::int32_t type) {
-  return type >= 0 && type <= 3;
+  return isProgramStreamType(type);
 }
 
 std::int32_t initOutput(mpeg_m_muxer& mux, const mux_output_info* info) {
@@ -306,6 +306,9 @@ std::int32_t mpegOutMuxDone(mpeg_m_muxer* mux, std::int32_t abort) {
   const std::lock_guard held(mux->pushLock);
   (void)quillion::corvel::flushAtDone(*mux, abort != 0);
   quillion::corvel::releaseScanOffsets(*mux);
+  if (mux->nav && abort && mux->output)
+    (void)mux->output->auxinfo(mux->output, 0, quillion::corvel::kNavNoticeAbort, nullptr, 0);
+  quillion::corvel::releaseNavigation(*mux);
   quillion::corvel::closeInputs(*mux, abort != 0);
   if (mux->output && mux->outputOwned) (void)close_file_buf(mux->output, abort);
   static_cast<quillion::corvel::MuxJob&>(*mux) = quillion::corvel::MuxJob{};
@@ -331,6 +334,8 @@ void mpegOutMuxAuxinfo(mpeg_m_muxer* mux, std::uint32_t value, std::uint32_t cod
     std::memcpy(words, data, sizeof words);
     mux->segmentStart = words[0];
     mux->firstBlock = words[1];
+  } else if (code == 0xE0040) {
+    (void)quillion::corvel::queueCellMark(*mux, value);
   } else if (code == 0xF0040) {
     mux->newSegment = true;
   }

@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: GPL-2.0-or-later */
 /* Corvel: the MPEG multiplexer. Interleaves video, audio and subpicture elementary streams
- * into MPEG-1 system, Video CD, Super Video CD and MPEG-2 program streams, pulling them from
+ * into MPEG-1 system, Video CD, Super Video CD, MPEG-2 program and DVD streams, pulling them from
  * files (or from a caller's pair of byte streams over the same data) until they end.
  * Results: 0 for success, 16 for failure; settings checks answer 0, a profile deviation code
  * (below 0x80000) or a range code (0x80000 and up). Messages begin with "M" and three digits. */
@@ -138,6 +138,10 @@ QUILLION_MPEG_EXPORT int32_t mpegOutMuxAddStream(mpeg_m_muxer* muxer,
                                                  struct bufstream* input);
 QUILLION_MPEG_EXPORT int32_t mpegOutMux(mpeg_m_muxer* muxer);
 QUILLION_MPEG_EXPORT int32_t mpegOutMuxDone(mpeg_m_muxer* muxer, int32_t abort);
+/* Side notices: 0xD0000 still-picture size, 0xE0001 {segment, first block}, 0xE0010 the DVD
+ * highlight template (mux_navigation_template), 0xE0040 a DVD cell mark (value: presentation
+ * time in 90 kHz units since the start of the video at which the next cell begins),
+ * 0xF0040 a new segment. */
 QUILLION_MPEG_EXPORT void mpegOutMuxAuxinfo(mpeg_m_muxer* muxer, uint32_t value, uint32_t code,
                                             void* data, uint32_t size);
 

@@ -18,6 +18,7 @@ namespace {
 
 constexpr double kTicksPerSecond = 27000000.0;
 constexpr std::uint32_t kOptionAccessUnitDelimiters = 0x10;
+constexpr std::uint32_t kOptionStillPictures = 1;
 constexpr std::uint64_t kVideoLeadLimit = 22950000;       // 0.85 s
 constexpr std::uint64_t kAudioLeadLimit = 2700000;        // 0.1 s
 constexpr std::uint64_t kAudioFirstLeadLimit = 27000000;  // 1 s before an input's first packet
@@ -197,6 +198,8 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
     multiplexRate += rate * sector / payload;
     halfBuffers += in.bufferBytes * 0.5 / std::max(1, packetPayloadStamped(mux, in));
   });
+  // Room for the navigation packs of a DVD.
+  if (isDvdType(s.mux_type) && mux.videoCount > 0) multiplexRate += 3 * sector;
   const auto required = static_cast<std::uint32_t>(std::ceil(multiplexRate * 0.02));
   std::uint32_t rate = 0;
   if (s.mux_rate_bps > 1) {
@@ -264,6 +267,9 @@ std::int32_t setupTiming(mpeg_m_muxer& mux) {
   mux.services.info(" Total data rate : %d bytes/sec (%d bits/sec)", total, total * 8);
   if (mux.videoCount > 0)
     mux.firstVideoLead = static_cast<double>(mux.videos[0]->unit.dts) - mux.startClock;
+  // Still pictures come too seldom to cut units at: the first audio input's frames do.
+  mux.audioAlignedNav = isDvdType(s.mux_type) && mux.videoCount > 0 && mux.audioCount > 0 &&
+                        (mux.videos[0]->params.kind & kOptionStillPictures) != 0;
   sendIndexHeaders(mux);
   mux.packetsLeft = s.packets_per_pack;
   mux.firstPack = true;
@@ -347,6 +353,19 @@ bool subpictureEligible(mpeg_m_muxer& mux, Input& in, double clock) {
 
 namespace {
 
+// On request (bit 0 of the output information's option byte) no audio frame runs on into
+// the next DVD unit: an audio input inside a frame finishes it first, when its buffer has
+// room for the rest.
+Input* audioInsideFrame(mpeg_m_muxer& mux) {
+  if (!(mux.outputInfo.options & 1)) return nullptr;
+  for (int i = 0; i < mux.audioCount; ++i) {
+    Input& in = *mux.audios[i];
+    if (in.hasUnit && !in.unitFresh && in.std.freeSpace() >= static_cast<std::int32_t>(in.unitLeft))
+      return &in;
+  }
+  return nullptr;
+}
+
 constexpr double kSkipLead = 2700000;       // 0.1 s before an input's next unit is due
 constexpr double kSkipFirstLead = 1080000;  // 40 ms before an input's first packet
 
@@ -410,7 +429,10 @@ std::int32_t muxStep(mpeg_m_muxer& mux) {
 
   std::int32_t result = 0;
   bool wrote = true;
-  if (mux.firstPack || mux.vcdAudioHeaderDue) {
+  if (mux.firstPack && isDvdType(s.mux_type)) {
+    result = writeNavPack(mux, scr);
+    mux.navTime = 0;
+  } else if (mux.firstPack || mux.vcdAudioHeaderDue) {
     result = s.mux_type == kMpeg2Program && mux.firstPack ? writeStreamMapPack(mux, scr)
                                                           : writePaddingPack(mux, scr);
   } else {
@@ -429,7 +451,26 @@ std::int32_t muxStep(mpeg_m_muxer& mux) {
     if (s.mux_type == kVcd && mux.packCount == 3 && mux.audioCount > 0 &&
         audioEligible(mux, *mux.audios[0], mux.clock))
       audio = mux.audios[0];
-    if (audio) {
+    // The I picture that opens a navigation unit follows its navigation pack at once.
+    const bool videoFirst = video && mux.navJustWritten;
+    Input* unfinished = nullptr;
+    const bool opensUnit = video && video == mux.videos[0] && video->unitFresh &&
+                           video->unit.pictureType == 1 && navigationDue(mux);
+    if (opensUnit) unfinished = audioInsideFrame(mux);
+    if (unfinished) {
+      // The frame ends before the unit begins.
+      result = writeAudioPack(mux, *unfinished, scr);
+    } else if (opensUnit) {
+      result = writeNavPack(mux, scr);
+      mux.navTime = 0;
+      mux.navJustWritten = true;
+    } else if (audio && audioOpensNavigationUnit(mux, *audio)) {
+      result = writeNavPack(mux, scr);
+      mux.navTime = 0;
+    } else if (videoFirst) {
+      result = writeVideoPack(mux, *video, scr);
+      mux.navJustWritten = false;
+    } else if (audio) {
       result = writeAudioPack(mux, *audio, scr);
     } else if (subpicture) {
       result = writeAudioPack(mux, *subpicture, scr);

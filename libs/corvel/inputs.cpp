@@ -277,6 +277,37 @@ void setUpOutput(mpeg_m_muxer& mux, const mux_output_info* info) {
 
 namespace {
 
+// The first video input of a DVD starts the navigation data; every audio and subpicture
+// input gets a table of its own at the output.
+std::int32_t setUpDvdNavigation(mpeg_m_muxer& mux, Input& in, bool pushed) {
+  const std::int32_t type = mux.settings.mux_type;
+  if (in.kind != InputKind::video) {
+    if (!writesDvdVideoNavigation(mux)) return 0;
+    const std::uint32_t code =
+        in.kind == InputKind::audio ? kNavNoticeAudioTable : kNavNoticeSubpictureTable;
+    in.navSide = true;
+    in.navSideValue =
+        static_cast<std::uint32_t>(mux.output->auxinfo(mux.output, 0, code, nullptr, 0));
+    return 0;
+  }
+  if (mux.videoCount > 0 || mux.nav) return 0;
+  if (writesDvdVideoNavigation(mux)) {
+    if (setUpNavigation(mux) != 0) return kResultFailure;
+    (void)mux.output->auxinfo(mux.output, 0, kNavNoticeStart, nullptr, 0);
+    if (pushed) (void)mux.output->auxinfo(mux.output, 0, kNavNoticeCell, nullptr, 0);
+    mux.navMarks = new_fifo_buf(1024, 513);
+    if (!mux.navMarks) {
+      releaseNavigation(mux);
+      return kResultFailure;
+    }
+    return 0;
+  }
+  if ((type == kDvdVr || type == kDvdVrMpeg1) && mux.settings.private_stream_2 &&
+      (mux.outputInfo.options & 1))
+    return setUpNavigation(mux);
+  return 0;
+}
+
 std::int32_t openAnyInput(mpeg_m_muxer& mux, const stream_settings& settings, const char* name,
                           bufstream* es, bufstream* units, std::uint32_t bitRate, bool pushed) {
   const StreamParameters params = readStreamSettings(settings);
@@ -379,6 +410,7 @@ std::int32_t openAnyInput(mpeg_m_muxer& mux, const stream_settings& settings, co
     }
     mux.scan = patcher;
   }
+  if (setUpDvdNavigation(mux, *in, pushed) != 0) return refuse(nullptr);
   if (pushed) {
     in->savedAuxinfo = es->auxinfo;
     in->savedDriveChain = es->drive_chain;

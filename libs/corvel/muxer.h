@@ -11,6 +11,7 @@
 
 #include "access_unit.h"
 #include "corvel.h"
+#include "dvd_navigation.h"
 #include "index_records.h"
 #include "pes.h"
 #include "queue_buffer.h"
@@ -145,6 +146,19 @@ struct Input {
   std::uint8_t scanBlock[18] = {};
   std::uint64_t scanTime = 0;  // of the picture whose scan block was written last
   IndexReorder index;
+  // DVD: the units whose first packet of this input the output hears about, oldest first
+  // (presentation time the unit began at, its navigation pack's number), and the output's
+  // number for this input's table.
+  struct NavNotice {
+    std::uint64_t time = 0;
+    std::uint32_t pack = 0;
+  };
+  static constexpr int kMaxNavNotices = 64;
+  NavNotice navNotices[kMaxNavNotices];
+  int navNoticeHead = 0;
+  int navNoticeCount = 0;
+  bool navSide = false;
+  std::uint32_t navSideValue = 0;
 };
 
 }  // namespace quillion::corvel
@@ -231,6 +245,17 @@ struct MuxJob {
   bool navigationTemplatePresent = false;
   std::uint32_t navigationTemplateWord = 0;
   std::uint32_t navigationTemplateUses = 0;
+  // DVD navigation: packs open every unit of about kNavInterval; `nav` stages the units when
+  // their navigation data is completed, `navMarks` carries the caller's cell marks.
+  DvdNavigation* nav = nullptr;
+  bufstream* navMarks = nullptr;
+  std::uint64_t navTime = 0;  // presentation time begun since the last navigation pack
+  bool navJustWritten = false;
+  // Units follow the first audio input's frames rather than the pictures (still pictures).
+  bool audioAlignedNav = false;
+  std::uint32_t lastNavPack = 0;  // pack number of the last navigation pack
+  std::uint32_t cellCounter = 1;
+  std::uint32_t vobCounter = 1;
 };
 
 }  // namespace quillion::corvel

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "bufstream.h"
-#include "mpeg_crc32.h"
 #include "engine.h"
 #include "index_output.h"
+#include "mpeg_crc32.h"
 #include "settings.h"
 #include "split_output.h"
 
@@ -64,9 +64,14 @@ std::int32_t plainPayloadOf(const mpeg_m_muxer& mux, const Input& in, Stamps sta
 }
 
 std::int32_t writeSector(mpeg_m_muxer& mux, std::size_t size, const char* failure) {
-  const bool written = mux.scan ? mux.scan->write(mux.sector, size)
-                                : mux.output->copybytes(mux.output, mux.sector,
-                                                        static_cast<std::uint32_t>(size)) == size;
+  bool written = false;
+  if (mux.scan)
+    written = mux.scan->write(mux.sector, size);
+  else if (mux.nav)
+    written = stageBytes(mux, mux.sector, size);
+  else
+    written =
+        mux.output->copybytes(mux.output, mux.sector, static_cast<std::uint32_t>(size)) == size;
   if (!written) {
     mux.services.error("%s", failure);
     return kResultFailure;
@@ -141,6 +146,43 @@ std::size_t putSystemHeader(mpeg_m_muxer& mux, std::uint8_t* out, bool video, bo
 
 constexpr std::size_t kNoScanBlock = ~std::size_t{0};
 
+// Every picture of the first video input brings the next navigation pack nearer; a DVD
+// navigation unit also keeps what it learns of the picture.
+void countNavigationTime(mpeg_m_muxer& mux, const Input& in) {
+  if (!isDvdType(mux.settings.mux_type)) return;
+  if (!mux.audioAlignedNav)
+    mux.navTime += in.video.framePeriod + (in.unit.repeatFirstField ? in.video.halfPeriod : 0);
+  notePictureBegun(mux, in, in.unit);
+}
+
+// A navigation unit must begin with its I picture: the packet before it ends with the
+// picture before.
+bool opensNavigationUnit(const mpeg_m_muxer& mux, const Input& in, const AccessUnit& next) {
+  return mux.videoCount > 0 && &in == mux.videos[0] && navigationDue(mux) && next.pictureType == 1;
+}
+
+// The output hears, for each unit, how many packs after its navigation pack this input's
+// packet lies in which the frame playing at the unit's start (or a later one) begins; a
+// subpicture's packet is the first whose unit is shown at or after that start.
+void sendNavigationNotices(mpeg_m_muxer& mux, Input& in) {
+  if (!in.navSide || mux.begunCount == 0) return;
+  const auto duration = in.kind == InputKind::audio
+                            ? static_cast<std::uint64_t>(in.audio.frameDuration)
+                            : std::uint64_t{1};
+  std::uint64_t end = 0;
+  for (int i = 0; i < mux.begunCount; ++i) end = std::max(end, mux.begun[i].unit.pts + duration);
+  const std::uint32_t code =
+      in.kind == InputKind::subpicture ? kNavNoticeSubpictureSync : kNavNoticeAudioSync;
+  while (in.navNoticeCount > 0) {
+    const Input::NavNotice& n = in.navNotices[in.navNoticeHead];
+    if (n.time >= end) return;
+    std::uint32_t record[2] = {in.navSideValue, mux.packCount - n.pack};
+    (void)mux.output->auxinfo(mux.output, 0, code, record, sizeof record);
+    in.navNoticeHead = (in.navNoticeHead + 1) % Input::kMaxNavNotices;
+    --in.navNoticeCount;
+  }
+}
+
 // Bytes of the current unit still to write, inserted ones included.
 std::size_t pendingBytes(const Input& in) {
   std::size_t n = in.unitLeft;
@@ -165,7 +207,11 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
       mux.begun[mux.begunCount++] = BegunUnit{in.unit, static_cast<std::uint32_t>(got)};
       if (begun++ == 0) firstBegin = got;
       in.unitFresh = false;
-      if (in.kind == InputKind::audio) in.frameCounter = (in.frameCounter + 1) % 20;
+      if (in.kind == InputKind::audio) {
+        in.frameCounter = (in.frameCounter + 1) % 20;
+        noteAudioBegun(mux, in, in.unit);
+      }
+      if (mux.videoCount > 0 && &in == mux.videos[0]) countNavigationTime(mux, in);
     }
     Input::Insertion* due = nullptr;
     for (int i = 0; i < in.insertionCount && !due; ++i)
@@ -211,6 +257,7 @@ bool gather(mpeg_m_muxer& mux, Input& in, std::uint8_t* out, std::size_t limit, 
       got += n;
     }
     if (in.unitLeft == 0 && !due) {
+      if (mux.videoCount > 0 && &in == mux.videos[0]) notePictureEnded(mux, in.unit);
       advanceUnit(mux, in);
       // Players take an H.264 picture's times only from a PES header of its own: a packet in
       // which one picture began ends with it.
@@ -245,8 +292,11 @@ std::int32_t writeVideoPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   bool endSequence = false;
   if (in.unitFresh) {
     starting = &in.unit;
-  } else if (pending < roomPlain && peekUnit(mux, in) && !belongsToNextFile(mux, in, in.peeked)) {
+  } else if (pending < roomPlain && peekUnit(mux, in) && !belongsToNextFile(mux, in, in.peeked) &&
+             !opensNavigationUnit(mux, in, in.peeked)) {
     starting = &in.peeked;
+  } else if (pending < roomPlain && in.havePeek && !belongsToNextFile(mux, in, in.peeked)) {
+    limit = pending;
   } else if (pending < roomPlain && in.havePeek) {
     // The next picture opens the next file: this packet ends with the current one, and with
     // the end of the sequence when the caller wants files to end cleanly and it fits.
@@ -317,6 +367,9 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   bool inside = false;
   if (in.unitFresh) {
     starting = &in.unit;
+  } else if (audioClosesNavigationUnit(mux, in)) {
+    // The unit ends with this frame: the next packet starts the next unit with a whole frame.
+    limit = std::min<std::size_t>(in.unitLeft, roomPlain);
   } else if (in.kind != InputKind::subpicture && in.unitLeft < roomPlain && peekUnit(mux, in)) {
     if (belongsToNextFile(mux, in, in.peeked)) {
       limit = in.unitLeft;
@@ -353,6 +406,7 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr) {
   std::size_t noScan = kNoScanBlock;
   const std::uint64_t packStart = mux.bytesInFile;
   if (!gather(mux, in, payload, limit, got, begun, firstBegin, noScan)) return kResultFailure;
+  sendNavigationNotices(mux, in);
   const Shortfall fill = shortfallOf(room, got);
   pos += buildPesHeader(mux.sector + pos, mux.layout, h, fill.stuffing, priv + got);
   if (priv) {
@@ -461,6 +515,113 @@ std::int32_t writeStreamMapPack(mpeg_m_muxer& mux, std::uint64_t scr) {
       (mux.packHeaderDue ? packHeaderSize(mux.layout) : 0) + packetBudget(mux);
   if (packetEnd > pos) pos += buildPadding(mux.sector + pos, mux.layout, packetEnd - pos);
   return writeSector(mux, pos, "M029:Unable to write a PSM pack to program file");
+}
+
+namespace {
+
+constexpr std::uint8_t kPrivateStream2 = 0xBF;
+constexpr std::size_t kNavBody = 38;
+
+std::uint8_t* putNavWord(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) *p++ = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+  return p;
+}
+
+std::uint8_t* putPacketStart(std::uint8_t* p, std::uint8_t id, std::uint16_t length) {
+  *p++ = 0;
+  *p++ = 0;
+  *p++ = 1;
+  *p++ = id;
+  *p++ = static_cast<std::uint8_t>(length >> 8);
+  *p++ = static_cast<std::uint8_t>(length);
+  return p;
+}
+
+// The system header every navigation pack carries: the DVD's fixed buffer bounds.
+void putNavSystemHeader(const mpeg_m_muxer& mux, std::uint8_t* p) {
+  static constexpr std::uint8_t kBounds[12] = {0xB9, 0xE0, 0xE8, 0xB8, 0xC0, 0x20,
+                                               0xBD, 0xE0, 0x3A, 0xBF, 0xE0, 0x02};
+  const std::uint32_t rate = mux.muxRate;
+  p = putPacketStart(p, 0xBB, 18);
+  *p++ = static_cast<std::uint8_t>((rate >> 15) | 0x80);
+  *p++ = static_cast<std::uint8_t>(rate >> 7);
+  *p++ = static_cast<std::uint8_t>(((rate & 0x7F) << 1) | 1);
+  *p++ = static_cast<std::uint8_t>(mux.audioCount << 2);
+  *p++ = 0xE1;
+  *p++ = 0x7F;
+  std::memcpy(p, kBounds, sizeof kBounds);
+}
+
+// Presentation control and data search information: the fields known now; the rest follows
+// once the unit is complete.
+void putPciDsi(std::uint8_t* p, std::uint64_t scr, std::uint32_t block) {
+  std::memset(p, 0, kNavSector - kNavBody);
+  std::uint8_t* q = putPacketStart(p, kPrivateStream2, 980);
+  *q++ = 0x00;
+  putNavWord(q, block);
+  q = putPacketStart(p + 986, kPrivateStream2, 1018);
+  *q++ = 0x01;
+  q = putNavWord(q, static_cast<std::uint32_t>(scr / 300));
+  putNavWord(q, block);
+}
+
+// The DVD-VR data packet: the video's presentation time and the caller's extension block.
+void putVrData(const mpeg_m_muxer& mux, std::uint8_t* p) {
+  std::memset(p, 0, kNavSector - kNavBody);
+  std::uint8_t* q = putPacketStart(p, kPrivateStream2, 2004);
+  *q++ = 0x50;
+  q += 2;
+  std::uint64_t time = 0;
+  if (mux.videoCount > 0) {
+    const Input& v = *mux.videos[0];
+    time = v.unit.pts > v.offset ? v.unit.pts - v.offset : 0;
+  }
+  q = putNavWord(q, static_cast<std::uint32_t>(time / 300));
+  *q++ = static_cast<std::uint8_t>((time % 300) >> 8);
+  *q++ = static_cast<std::uint8_t>(time % 300);
+  q += 3;
+  std::memset(q, 0xFF, 5);
+  q += 10;
+  std::memcpy(q, mux.extension, 3);
+  q += 6;
+  std::memcpy(q, mux.extension + 3, sizeof mux.extension - 3);
+}
+
+}  // namespace
+
+std::int32_t writeNavPack(mpeg_m_muxer& mux, std::uint64_t scr) {
+  if (mux.sectorSize != kNavSector) {
+    mux.services.error("M030:DVD sector size must be 2048 bytes.");
+    return kResultFailure;
+  }
+  const std::uint32_t block = mux.packCount + mux.firstBlock;
+  if (mux.nav && !beginVobu(mux, scr, block)) {
+    mux.services.error("M031:Unable to write a DVD nav pack to program file");
+    return kResultFailure;
+  }
+  // A navigation pack always begins a pack of its own.
+  const std::size_t header = buildPackHeader(mux.sector, mux.layout, scr, mux.muxRate);
+  putNavSystemHeader(mux, mux.sector + header);  // 24 bytes
+  mux.firstPack = false;
+  std::uint8_t* body = mux.sector + kNavBody;
+  const std::int32_t type = mux.settings.mux_type;
+  if (!mux.settings.private_stream_2)
+    (void)buildPadding(body, mux.layout, kNavSector - kNavBody);
+  else if (type == kDvd || type == kDvdMpeg1)
+    putPciDsi(body, scr, block);
+  else
+    putVrData(mux, body);
+  queueNavigationNotices(mux);
+  mux.lastNavPack = mux.packCount;
+  if (writeSector(mux, kNavSector, "M031:Unable to write a DVD nav pack to program file") != 0)
+    return kResultFailure;
+  // On request every stream's first packet of the unit says its buffer size again.
+  if (mux.outputInfo.flags & 0x80) {
+    for (int i = 0; i < mux.videoCount; ++i) mux.videos[i]->firstPacket = true;
+    for (int i = 0; i < mux.audioCount; ++i)
+      if (mux.audios[i]->audio.coding != kAudioLpcm) mux.audios[i]->firstPacket = true;
+  }
+  return 0;
 }
 
 std::int32_t writeLastPack(mpeg_m_muxer& mux, std::uint64_t scr) {

@@ -20,6 +20,9 @@ std::int32_t writeAudioPack(mpeg_m_muxer& mux, Input& in, std::uint64_t scr);
 std::int32_t writePaddingPack(mpeg_m_muxer& mux, std::uint64_t scr);
 // First pack of an MPEG-2 program stream: system header, stream map and padding.
 std::int32_t writeStreamMapPack(mpeg_m_muxer& mux, std::uint64_t scr);
+// DVD navigation pack: system header, then presentation and search information, a DVD-VR
+// data packet or padding.
+std::int32_t writeNavPack(mpeg_m_muxer& mux, std::uint64_t scr);
 std::int32_t writeLastPack(mpeg_m_muxer& mux, std::uint64_t scr);
 
 // The program stream map of the instance's inputs, CRC included; its size.

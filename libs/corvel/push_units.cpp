@@ -37,6 +37,7 @@ enum : std::uint32_t {
   kNoticeStillSize = 0xD0000,
   kNoticeSegmentStart = 0xE0001,
   kNoticeNavigationTemplate = 0xE0010,
+  kNoticeCellMark = 0xE0040,
   kNoticeNewSegment = 0xF0040,
 };
 
@@ -187,6 +188,8 @@ std::int32_t videoNotice(mpeg_m_muxer& mux, Input& in, std::uint32_t offset, std
     case kNoticeStreamEnd:
       st.ended = true;
       return 0;
+    case kNoticeCellMark:
+      return queueCellMark(mux, offset);
     default:
       if (isSideNotice(code)) mpegOutMuxAuxinfo(&mux, offset, code, data, size);
       return 0;

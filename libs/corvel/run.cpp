@@ -151,6 +151,10 @@ std::int32_t flushAtDone(mpeg_m_muxer& mux, bool abort) {
   (void)writeProgramEnd(mux);
   if (mux.scan && !mux.scan->flush())
     mux.services.error("M026:Unable to write the last pack to program file");
+  if (endNavigation(mux) != 0) {
+    mux.services.error("M031:Unable to write a DVD nav pack to program file");
+    if (result == 0) result = kResultFailure;
+  }
   return result;
 }
 

@@ -59,9 +59,18 @@ std::int32_t closeFile(mpeg_m_muxer& mux) {
   if (s.write_end_codes && s.write_program_end_codes && s.mux_type != kVcd &&
       writeLastPack(mux, static_cast<std::uint64_t>(std::ceil(mux.clock))) != 0)
     return kResultFailure;
-  // The index records of the file go before it closes.
+  // The index records and the last navigation unit of the file go before it closes.
   for (int i = 0; i < mux.videoCount; ++i) (void)mux.videos[i]->index.flush(mux.output);
+  if (endNavigation(mux) != 0) {
+    mux.services.error("M031:Unable to write a DVD nav pack to program file");
+    return kResultFailure;
+  }
   (void)mux.output->auxinfo(mux.output, 0, kNewSegmentNotice, nullptr, 0);
+  // The next file is a video object of its own, its cells counted anew.
+  ++mux.vobCounter;
+  mux.cellCounter = 1;
+  mux.navTime = 0;
+  mux.navJustWritten = false;
   mux.newSegment = false;
   ++mux.fileCount;
   mux.bytesInFile = 0;

@@ -3,7 +3,8 @@
 // bytes and notices arrive, in whatever order, the multiplexer answers every notice with 0
 // or -1, and Done and Free release everything.
 //
-// Input: one byte (bits 0-1: preset 0 to 3; bit 2: an audio input beside the video), then
+// Input: one byte (bits 0-1: preset 0 to 3, bit 3: the DVD preset instead; bit 2: an audio
+// input beside the video), then
 // commands: 0 and 1 write stream bytes (video, audio), 2 and 3 send a video or audio notice,
 // 4 runs the multiplexer; finally Done, with abort when the last byte asks for it.
 #include <cstddef>
@@ -19,8 +20,8 @@ namespace {
 using quillion::fuzz::check;
 using quillion::fuzz::Input;
 
-constexpr std::uint32_t kVideoCodes[] = {0x100,   0x1B3,   0x1B7,   0x1B8,   0xF0001,
-                                         0xE0004, 0xF0080, 0xF0040, 0xE0001, 0xD0000};
+constexpr std::uint32_t kVideoCodes[] = {0x100,   0x1B3,   0x1B7,   0x1B8,   0xF0001, 0xE0004,
+                                         0xF0080, 0xF0040, 0xE0001, 0xD0000, 0xE0040};
 constexpr std::uint32_t kAudioCodes[] = {0xF0002, 0xF0080, 0xFFF00000};
 
 // An output that takes everything.
@@ -73,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Input in(data, size);
   const std::uint8_t selector = in.u8();
   mpeg_m_settings settings{};
-  if (!mpegOutMuxDefaults(&settings, selector & 3)) return 0;
+  if (!mpegOutMuxDefaults(&settings, (selector & 8) ? 4 : selector & 3)) return 0;
   mpeg_m_muxer* mux = mpegOutMuxNew(nullptr, &settings);
   check(mux != nullptr, "a preset makes an instance");
   bufstream* video = new_fifo_buf(1 << 18, 4097);

@@ -125,6 +125,10 @@ class Producer {
     return r;
   }
   std::int32_t end() { return notice(kStreamEnd, nullptr, 0); }
+  // A side notice carrying a value, as a producer passes the caller's on.
+  std::int32_t sideNotice(std::uint32_t code, std::uint32_t value) {
+    return fifo_->auxinfo(fifo_, value, code, nullptr, 0);
+  }
 
  private:
   std::int32_t notice(std::uint32_t code, void* data, std::uint32_t size) {
@@ -189,14 +193,15 @@ struct PushRun {
   mpeg_m_muxer* mux = nullptr;
   std::int32_t init = -1;
 
-  explicit PushRun(const Job& job) {
+  // Into `out` when given, else into `output`.
+  explicit PushRun(const Job& job, bufstream* out = nullptr) {
     if (!job.video.empty())
       video = std::make_unique<Producer>(job.video, STREAM_KIND_VIDEO, job.settings.pulldown);
     audio = std::make_unique<Producer>(job.audio, STREAM_KIND_AUDIO, job.settings.pulldown);
     mux = mpegOutMuxNew(collectingRc, &job.settings);
     if (mux)
-      init =
-          mpegOutMuxInit(mux, output.stream(), audio->reader(), video ? video->reader() : nullptr);
+      init = mpegOutMuxInit(mux, out ? out : output.stream(), audio->reader(),
+                            video ? video->reader() : nullptr);
   }
   ~PushRun() {
     // Done twice does no harm; a case that stopped early still releases its inputs.
@@ -245,6 +250,63 @@ TEST_P(CorvelPush, OneProducerThreadGivesTheFileModeStream) {
   EXPECT_TRUE(printed().errors.empty()) << printed().errors[0];
   EXPECT_EQ(run.output.bytes.size(), job.fileMode.size());
   EXPECT_TRUE(run.output.bytes == job.fileMode);
+}
+
+// A DVD into a file writer in both modes: the navigation packs, completed by the writer
+// once the file is closed, are the same whichever way the units came.
+TEST(CorvelPushDvd, NavigatedOutputEqualsFileMode) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  const PushCase dvd{"Dvd", 4, &kMpeg2Video, &kAc3};
+  Job job;
+  ASSERT_NO_FATAL_FAILURE(prepareJob(dvd, job));
+  const auto path = job.dir.file("push.vob");
+  bufstream* file = open_file_buf_write(path.c_str(), 32768, nullptr);
+  ASSERT_NE(file, nullptr);
+  {
+    PushRun run(job, file);
+    ASSERT_EQ(run.init, 0);
+    printed().clear();
+    Producer* audio = run.audio.get();
+    Producer* video = run.video.get();
+    while (video->pushed() < video->unitCount()) {
+      ASSERT_EQ(video->pushNext(), 0);
+      const std::size_t due = audio->unitCount() * video->pushed() / video->unitCount();
+      while (audio->pushed() < due) ASSERT_EQ(audio->pushNext(), 0);
+    }
+    EXPECT_EQ(video->end(), 0);
+    EXPECT_EQ(audio->end(), 0);
+    EXPECT_EQ(mpegOutMuxDone(run.mux, 0), 0);
+    EXPECT_TRUE(printed().errors.empty()) << printed().errors[0];
+  }
+  EXPECT_EQ(close_file_buf(file, 0), 0);
+  const auto pushed = readFile(path);
+  ASSERT_GT(pushed.size(), 2048u * 10);
+  EXPECT_EQ(pushed.size(), job.fileMode.size());
+  EXPECT_TRUE(pushed == job.fileMode);
+  // The search information was filled in: the first unit points at the next one.
+  const std::uint8_t* next = pushed.data() + 1345;
+  EXPECT_EQ(next[0] & 0x80, 0x80);
+}
+
+// Cell marks a producer passes on queue in the navigation fifo; one that no longer fits is
+// refused, and the job goes on.
+TEST(CorvelPushDvd, CellMarksQueueUntilTheirFifoIsFull) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  const PushCase dvd{"Dvd", 4, &kMpeg2Video, &kAc3};
+  Job job;
+  ASSERT_NO_FATAL_FAILURE(prepareJob(dvd, job));
+  PushRun run(job);
+  ASSERT_EQ(run.init, 0);
+  // 1,023 bytes of room: 255 marks of four bytes.
+  for (std::uint32_t i = 0; i < 255; ++i) ASSERT_EQ(run.video->sideNotice(0xE0040, 900000 + i), 0);
+  EXPECT_EQ(run.video->sideNotice(0xE0040, 1), -1);
+  EXPECT_EQ(run.video->pushAll(), 0);
+  EXPECT_EQ(run.audio->pushAll(), 0);
+  EXPECT_EQ(mpegOutMuxDone(run.mux, 0), 0);
+  // Push mode announces the first cell at set-up; no mark was due within the stream.
+  const auto cells = std::count_if(run.output.notices.begin(), run.output.notices.end(),
+                                   [](const MemoryOutput::Notice& n) { return n.code == 0xE0080; });
+  EXPECT_EQ(cells, 1);
 }
 
 class CorvelPushNested : public ::testing::TestWithParam<PushCase> {};

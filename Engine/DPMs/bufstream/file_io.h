@@ -13,6 +13,8 @@
 
 namespace quillion::bufstream_detail {
 
+struct VobNavigation;
+
 // Formats a "BUFSTRM:" message and hands it to the caller's function (if any).
 void report(bufstream_msg_fn msg, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -36,6 +38,7 @@ struct FileState {
   std::string base;
   std::string extension;
   bool haveBase = false;
+  VobNavigation* nav = nullptr;  // DVD navigation tables, while a multiplexer sends them
 
   // Reader.
   std::uint32_t position = 0;

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "file_io.h"
+#include "vob_navigation.h"
 
 namespace quillion::bufstream_detail {
 namespace {
@@ -125,13 +126,18 @@ int split(bufstream* bs) {
   }
   ++s->parts;
   s->byteCount = 0;
+  vobNavigationSplit(s->nav, s->name);
   return 0;
 }
 
-std::int32_t auxInfo(bufstream* bs, std::uint32_t, std::uint32_t id, void* data,
+std::int32_t auxInfo(bufstream* bs, std::uint32_t offset, std::uint32_t id, void* data,
                      std::uint32_t size) {
   FileState* s = stateOf(bs);
   if (!s) return -1;
+  bool handled = false;
+  const std::int32_t navAnswer =
+      vobNavigationNotice(s->nav, s->name, offset, id, data, size, handled);
+  if (handled) return navAnswer;
   switch (id) {
     case BUFSTREAM_AUX_BYTE_COUNT:
       return answer(data, size, s->byteCount);
@@ -150,11 +156,15 @@ std::int32_t auxInfo(bufstream* bs, std::uint32_t, std::uint32_t id, void* data,
   }
 }
 
-int done(bufstream* bs, int /*abort*/) {
+int done(bufstream* bs, int abort) {
   FileState* s = stateOf(bs);
   if (!s) return 0;
   bool ok = emptyBuffer(*s) && !s->failed;
   if (!closeFile(*s)) ok = false;
+  // A DVD program stream is complete only now: its units' search information is filled in.
+  if (s->nav && !abort && ok) doVOBNavInfo(*s->nav);
+  delete s->nav;
+  s->nav = nullptr;
   delete s;
   bs->implementation = nullptr;
   return ok ? 0 : -1;
