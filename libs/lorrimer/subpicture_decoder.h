@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The DVD subpicture decoder object: it gathers the stream's bytes into whole subpicture
+// units (bytes taken exactly, a unit ready per status); drawing them over pictures is the
+// caller's next step and not yet part of this object.
+#pragma once
+
+#include <vector>
+
+#include "codec_stream.h"
+#include "decoder_object.h"
+
+namespace quillion::lorrimer {
+
+class SubpictureDecoder final : public decoder::DecoderObject {
+ public:
+  explicit SubpictureDecoder(bool ntsc) : ntsc_(ntsc) {}
+  bool ntsc() const { return ntsc_; }
+
+ private:
+  std::uint32_t feed(const std::uint8_t* data, std::uint32_t size) override;
+  std::int32_t control(std::uint32_t offset, std::uint32_t id, void* data,
+                       std::uint32_t size) override;
+  bool takeHeader(const std::uint8_t*, std::uint32_t) override { return false; }
+  bool readyToDecode() const override;
+  void reset() override;
+  bool ensureOpen();
+
+  bool ntsc_;
+  bool openFailed_ = false;
+  decoder::CodecStream units_;
+  std::vector<std::uint8_t> unit_;
+};
+
+}  // namespace quillion::lorrimer
