@@ -45,30 +45,7 @@ bool CodecStream::open(AVCodecID id, bool lowDelay, UnitLength unitLength) {
   return true;
 }
 
-bool CodecStream::openUnits(AVCodecID id) {
-  close();
-  context_ = avcodec_alloc_context3(nullptr);
-  parser_ = av_parser_init(id);
-  if (!context_ || !parser_) {
-    close();
-    return false;
-  }
-  context_->log_level_offset = kSilenced;
-  id_ = id;
-  unitsOnly_ = true;
-  return true;
-}
-
-std::vector<std::uint8_t> CodecStream::takeUnit() {
-  if (units_.empty()) return {};
-  std::vector<std::uint8_t> unit = std::move(units_.front());
-  units_.pop_front();
-  return unit;
-}
-
 void CodecStream::close() {
-  units_.clear();
-  unitsOnly_ = false;
   for (AVFrame* f : frames_) av_frame_free(&f);
   frames_.clear();
   if (parser_) av_parser_close(parser_);
@@ -85,10 +62,9 @@ void CodecStream::restart() {
   // takes nothing more until it is flushed: both start over.
   for (AVFrame* f : frames_) av_frame_free(&f);
   frames_.clear();
-  units_.clear();
   av_parser_close(parser_);
   parser_ = av_parser_init(id_);
-  if (!unitsOnly_) avcodec_flush_buffers(context_);
+  avcodec_flush_buffers(context_);
   failed_ = false;
   eofSent_ = false;
   if (!parser_) close();
@@ -97,7 +73,7 @@ void CodecStream::restart() {
 std::uint32_t CodecStream::push(const std::uint8_t* data, std::uint32_t size) {
   if (!parser_ || eofSent_) return 0;
   std::uint32_t taken = 0;
-  while (taken < size && frames_.empty() && units_.empty()) {
+  while (taken < size && frames_.empty()) {
     std::uint8_t* unit = nullptr;
     int unitSize = 0;
     const std::uint32_t chunk = std::min<std::uint32_t>(size - taken, kPieceSize);
@@ -129,16 +105,11 @@ void CodecStream::drain() {
     decodeUnit(unit, size);
   }
   eofSent_ = true;
-  if (unitsOnly_) return;
   avcodec_send_packet(context_, nullptr);
   receiveFrames();
 }
 
 void CodecStream::decodeUnit(const std::uint8_t* unit, std::uint32_t size) {
-  if (unitsOnly_) {
-    units_.emplace_back(unit, unit + size);
-    return;
-  }
   av_packet_unref(packet_);
   // The decoder may read ahead of a unit by its padding; the parser's buffer has it, a copy
   // makes the unit the packet's own.

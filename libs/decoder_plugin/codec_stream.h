@@ -32,8 +32,6 @@ class CodecStream {
   // their length, the unit the parser gives up at the end is checked against it; a unit cut
   // short is refused rather than decoded into noise.
   bool open(AVCodecID id, bool lowDelay, UnitLength unitLength);
-  // Only the parser: whole coded units come out instead of frames.
-  bool openUnits(AVCodecID id);
   void close();
   bool isOpen() const { return context_ != nullptr; }
   // Forgets every byte and frame held; the stream starts again at the next unit.
@@ -47,8 +45,6 @@ class CodecStream {
   bool drained() const { return eofSent_; }
 
   bool hasFrame() const { return !frames_.empty(); }
-  bool hasUnit() const { return !units_.empty(); }
-  std::vector<std::uint8_t> takeUnit();
   // The oldest ready frame (owned by the caller from now on), or null.
   AVFrame* takeFrame();
   // A unit since the last call did not decode.
@@ -66,8 +62,6 @@ class CodecStream {
   // The parser reads past the bytes it is given, so they are copied into a padded buffer.
   std::vector<std::uint8_t> padded_;
   std::deque<AVFrame*> frames_;
-  std::deque<std::vector<std::uint8_t>> units_;
-  bool unitsOnly_ = false;
   UnitObserver observer_;
   bool failed_ = false;
   bool eofSent_ = false;

@@ -29,7 +29,8 @@ class PictureFacts {
   // The header given while priming; false when it does not start a stream of this kind.
   virtual bool takeHeader(const std::uint8_t* data, std::uint32_t size) = 0;
   virtual AVCodecID codec() const = 0;
-  // Whether pictures can leave in coded order.
+  // Whether pictures can leave in coded order; when not, the decoder takes the stream only
+  // for a caller that supplies the frame buffer.
   virtual bool codedOrder() const = 0;
   // The records carried by one coded unit's headers; nothing when the unit's syntax is left
   // to the decoder (the records then come from the decoded frame).

@@ -200,3 +200,70 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace quillion::decoder::test
+
+namespace quillion::decoder::test {
+namespace {
+
+TEST(DecoderPluginPriming, H264NeedsTheCallersFrameBuffer) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  useFrameworkFolder(PLUGIN_FOLDER);
+  const Bytes stream = quillion::test::readFile(fixture("h264.264"));
+  ASSERT_FALSE(stream.empty());
+  LoadedFramework framework(Framework::Quenby);
+  ASSERT_EQ(framework.loadResult(), 0);
+  Decoder without(openVideoDecoder(framework.function(0)));
+  EXPECT_EQ(without.prime(0, DECODER_VIDEO_HEADER_NEXT, videoHeader(stream, true)), 1);
+  Decoder with(openVideoDecoder(framework.function(0)));
+  EXPECT_EQ(with.prime(DECODER_FLAG_EXTERNAL_FRAME_BUFFER, DECODER_VIDEO_HEADER_NEXT,
+                       videoHeader(stream, true)),
+            0);
+}
+
+// Subpicture units (a 16-bit length first) are gathered whole whatever the chunks: one unit
+// ready per status, every byte taken.
+TEST(SubpicturePlugin, GathersWholeUnits) {
+  useFrameworkFolder(PLUGIN_FOLDER);
+  LoadedFramework framework(Framework::Lorrimer);
+  ASSERT_EQ(framework.loadResult(), 0);
+  auto open = reinterpret_cast<bufstream* (*)(mpeg_get_rc, std::int32_t, std::int32_t)>(
+      framework.function(2));
+  ASSERT_NE(open, nullptr);
+  Decoder decoder(open(nullptr, 1, 0));
+  ASSERT_NE(decoder.get(), nullptr);
+  Bytes units;
+  for (std::uint8_t size : {40, 61, 18}) {
+    Bytes unit(size, 0x5A);
+    unit[0] = 0;
+    unit[1] = size;
+    unit[2] = 0;
+    unit[3] = 4;
+    units.insert(units.end(), unit.begin(), unit.end());
+  }
+  const std::vector<std::size_t> chunks = {3, 50, 1};
+  std::size_t ready = 0;
+  std::size_t at = 0;
+  for (std::size_t c = 0; at < units.size(); ++c) {
+    const std::size_t n = std::min(chunks[c % chunks.size()], units.size() - at);
+    for (std::size_t off = 0; off < n;) {
+      const std::uint32_t taken =
+          decoder.feed(units.data() + at + off, static_cast<std::uint32_t>(n - off));
+      const std::uint32_t status = decoder.status();
+      EXPECT_EQ(status & DECODER_STATUS_ERROR, 0u);
+      if (status & DECODER_STATUS_PICTURE) ++ready;
+      ASSERT_TRUE(taken > 0 || (status & DECODER_STATUS_PICTURE));
+      off += taken;
+    }
+    at += n;
+  }
+  for (int i = 0; i < 4; ++i) {
+    decoder.feed(nullptr, 0);
+    const std::uint32_t status = decoder.status();
+    if (status & DECODER_STATUS_PICTURE) ++ready;
+    if (status & DECODER_STATUS_DONE) break;
+  }
+  EXPECT_EQ(ready, 3u);
+  EXPECT_EQ(decoder.aux(0x10020), 1);  // the overlay codes are not offered yet
+}
+
+}  // namespace
+}  // namespace quillion::decoder::test
