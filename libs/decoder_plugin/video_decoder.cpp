@@ -51,8 +51,11 @@ void VideoDecoder::reset() {
 }
 
 std::int64_t VideoDecoder::observe(const std::uint8_t* unit, std::uint32_t size) {
-  newest_ = facts_->describe(unit, size);
-  if (newest_ && newest_->picture.picture_coding_type != 3) {
+  if (!facts_->describesUnits()) return AV_NOPTS_VALUE;
+  std::optional<PictureRecords> described = facts_->describe(unit, size);
+  if (!described) return AV_NOPTS_VALUE;
+  newest_ = std::move(described);
+  if (newest_->picture.picture_coding_type != 3) {
     shownAnchor_ = heldAnchor_;
     heldAnchor_ = newest_;
   }
@@ -60,10 +63,10 @@ std::int64_t VideoDecoder::observe(const std::uint8_t* unit, std::uint32_t size)
 }
 
 PictureRecords VideoDecoder::recordsFor(const AVFrame& frame) {
-  if (!newest_) return facts_->fromFrame(frame);
+  if (!facts_->describesUnits() || !newest_) return facts_->fromFrame(frame);
   if (codedOrder() || frame.pict_type == AV_PICTURE_TYPE_B) return *newest_;
   // In display order an anchor leaves when the next one arrives, the last one at the end.
-  const std::optional<PictureRecords>& anchor = stream_.drained() ? heldAnchor_ : shownAnchor_;
+  std::optional<PictureRecords> anchor = stream_.drained() ? heldAnchor_ : shownAnchor_;
   if (stream_.drained()) heldAnchor_.reset();
   return anchor ? *anchor : *newest_;
 }

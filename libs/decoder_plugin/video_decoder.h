@@ -32,8 +32,11 @@ class PictureFacts {
   // Whether pictures can leave in coded order; when not, the decoder takes the stream only
   // for a caller that supplies the frame buffer.
   virtual bool codedOrder() const = 0;
-  // The records carried by one coded unit's headers; nothing when the unit's syntax is left
-  // to the decoder (the records then come from the decoded frame).
+  // Whether the records come from each coded unit's headers (describe) rather than from the
+  // decoded frame (fromFrame).
+  virtual bool describesUnits() const = 0;
+  // The records carried by one coded unit's headers; nothing for a unit without a picture
+  // (the end of a sequence, for one).
   virtual std::optional<PictureRecords> describe(const std::uint8_t* unit, std::uint32_t size) = 0;
   virtual PictureRecords fromFrame(const AVFrame& frame) = 0;
   virtual void restart() {}

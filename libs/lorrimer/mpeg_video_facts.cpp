@@ -141,10 +141,8 @@ decoder::PictureRecords MpegVideoFacts::records() const {
 std::optional<decoder::PictureRecords> MpegVideoFacts::describe(const std::uint8_t* data,
                                                                 std::uint32_t size) {
   if (!session_) return std::nullopt;
-  const int found = parse(data, size, static_cast<int>(brindle::HeaderMode::Picture));
-  decoder::PictureRecords r = records();
-  if (found != 0) r.picture.picture_coding_type = 0;
-  return r;
+  if (parse(data, size, static_cast<int>(brindle::HeaderMode::Picture)) != 0) return std::nullopt;
+  return records();
 }
 
 decoder::PictureRecords MpegVideoFacts::fromFrame(const AVFrame& /*frame*/) {

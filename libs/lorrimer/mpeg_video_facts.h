@@ -20,6 +20,7 @@ class MpegVideoFacts final : public decoder::PictureFacts {
   bool takeHeader(const std::uint8_t* data, std::uint32_t size) override;
   AVCodecID codec() const override;
   bool codedOrder() const override { return true; }
+  bool describesUnits() const override { return true; }
   std::optional<decoder::PictureRecords> describe(const std::uint8_t* unit,
                                                   std::uint32_t size) override;
   decoder::PictureRecords fromFrame(const AVFrame& frame) override;

@@ -12,6 +12,7 @@ class H264Facts final : public decoder::PictureFacts {
   bool takeHeader(const std::uint8_t* data, std::uint32_t size) override;
   AVCodecID codec() const override { return AV_CODEC_ID_H264; }
   bool codedOrder() const override { return false; }
+  bool describesUnits() const override { return false; }
   std::optional<decoder::PictureRecords> describe(const std::uint8_t*, std::uint32_t) override {
     return std::nullopt;
   }

@@ -66,6 +66,7 @@ struct Store {
   std::map<std::string, std::filesystem::path> files;
   std::map<std::string, Bytes> pictures;
   std::map<std::string, Bytes> samples;
+  std::map<std::string, std::vector<std::uint32_t>> types;
 };
 
 Store& store() {
@@ -133,6 +134,32 @@ const Bytes& referenceSamples(const std::string& name) {
       ffmpeg({"-i", fixture(source).string(), "-f", "s16le", out.string()}))
     bytes = quillion::test::readFile(out);
   return s.samples.emplace(name, std::move(bytes)).first->second;
+}
+
+const std::vector<std::uint32_t>& referenceTypes(const std::string& name) {
+  Store& s = store();
+  auto found = s.types.find(name);
+  if (found != s.types.end()) return found->second;
+  std::vector<std::uint32_t> types;
+  if (!fixture(name).empty()) {
+    const std::string out = quillion::test::toolOutput(
+        {"ffprobe", "-v", "error", "-select_streams", "v", "-show_frames", "-show_entries",
+         "frame=pict_type", "-of", "csv=p=0", fixture(name).string()});
+    // One line a frame, its type first; side data (GOP time codes, pan-scan) follows on the
+    // same line or on lines of its own.
+    std::size_t start = 0;
+    while (start < out.size()) {
+      std::size_t end = out.find('\n', start);
+      if (end == std::string::npos) end = out.size();
+      const std::string line = out.substr(start, end - start);
+      if (!line.empty() && (line.size() == 1 || line[1] == ',')) {
+        const std::size_t kind = std::string("IPB").find(line[0]);
+        if (kind != std::string::npos) types.push_back(static_cast<std::uint32_t>(kind) + 1);
+      }
+      start = end + 1;
+    }
+  }
+  return s.types.emplace(name, std::move(types)).first->second;
 }
 
 void useFrameworkFolder(const std::string& folder) {
@@ -222,6 +249,7 @@ VideoRun decodeVideo(const Decoder& d, const Bytes& stream, const std::vector<st
     if (copyOut && d.aux(DECODER_COPY_PICTURE, &record, sizeof record, 7) != 0) run.error = true;
     p.planes = frame;
     d.aux(DECODER_PICTURE_INFO, &p.info, sizeof p.info);
+    d.aux(DECODER_SEQUENCE_INFO, &p.sequence, sizeof p.sequence);
     run.pictures.push_back(std::move(p));
   };
   if (!copyOut) d.aux(DECODER_SET_OUTPUT, &record, sizeof record);

@@ -32,6 +32,9 @@ const std::filesystem::path& fixture(const std::string& name);
 const Bytes& referencePictures(const std::string& name);
 const Bytes& referenceSamples(const std::string& name);
 
+// ffprobe's picture types of a video fixture in display order (1 I, 2 P, 3 B).
+const std::vector<std::uint32_t>& referenceTypes(const std::string& name);
+
 // Points the framework search at one folder for the rest of the process.
 void useFrameworkFolder(const std::string& folder);
 
@@ -81,6 +84,7 @@ class Decoder {
 struct Picture {
   Bytes planes;  // Y, U, V one after the other, rows without padding
   decoder_picture_info info{};
+  decoder_sequence_info sequence{};
   std::uint32_t status = 0;
 };
 

@@ -71,8 +71,17 @@ TEST_P(VideoPlugin, PicturesEqualFfmpegs) {
     EXPECT_TRUE(reordered) << "no B picture followed its anchor";
     shown = displayOrder(run.pictures);
   }
+  // The records: the first picture brings its sequence, every picture its type, which in
+  // display order is ffprobe's.
+  ASSERT_FALSE(run.pictures.empty());
+  EXPECT_NE(run.pictures[0].status & DECODER_STATUS_SEQUENCE, 0u);
+  EXPECT_EQ(run.pictures[0].sequence.width, c.width);
+  EXPECT_EQ(run.pictures[0].sequence.height, c.height);
+  const std::vector<std::uint32_t>& types = referenceTypes(c.stream);
+  ASSERT_EQ(types.size(), shown.size());
   for (std::size_t i = 0; i < shown.size(); ++i) {
     ASSERT_NE(shown[i], nullptr) << "picture " << i << " missing";
+    EXPECT_EQ(shown[i]->info.picture_coding_type, types[i]) << "picture " << i;
     EXPECT_EQ(std::memcmp(shown[i]->planes.data(), reference.data() + i * frameBytes, frameBytes),
               0)
         << "picture " << i << " differs";
