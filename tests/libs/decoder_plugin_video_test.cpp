@@ -108,3 +108,66 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace quillion::decoder::test
+
+namespace quillion::decoder::test {
+namespace {
+
+// The GOP each coded-order picture belongs to, counted from 0.
+std::vector<std::size_t> gopIndexes(const std::vector<Picture>& pictures) {
+  std::vector<std::size_t> gops;
+  std::size_t gop = 0;
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    if (i > 0 && (pictures[i].status & DECODER_STATUS_GOP)) ++gop;
+    gops.push_back(gop);
+  }
+  return gops;
+}
+
+// After a reset the decoder takes the stream again at a GOP header, as after a seek, with the
+// sequence header it was primed with: the anchors decode as in a run from the start.
+TEST(VideoPluginReset, DecodesAgainFromALaterGop) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  useFrameworkFolder(PLUGIN_FOLDER);
+  const Bytes stream = quillion::test::readFile(fixture("mpeg2.m2v"));
+  ASSERT_FALSE(stream.empty());
+  LoadedFramework framework(Framework::Lorrimer);
+  ASSERT_EQ(framework.loadResult(), 0);
+  Decoder decoder(openVideoDecoder(framework.function(1)));
+  ASSERT_EQ(decoder.prime(0, DECODER_VIDEO_HEADER_NEXT, videoHeader(stream, false)), 0);
+  const VideoRun whole = decodeVideo(decoder, stream, kWhole, 176, 144, false);
+  ASSERT_FALSE(whole.error);
+  const std::vector<std::size_t> wholeGops = gopIndexes(whole.pictures);
+
+  // The second GOP header.
+  std::size_t at = 0;
+  for (int found = 0; at + 4 <= stream.size(); ++at) {
+    if (stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 1 && stream[at + 3] == 0xB8 &&
+        ++found == 2)
+      break;
+  }
+  ASSERT_LT(at + 4, stream.size());
+  ASSERT_EQ(decoder.aux(DECODER_RESET), 0);
+  const Bytes tail(stream.begin() + static_cast<std::ptrdiff_t>(at), stream.end());
+  const VideoRun again = decodeVideo(decoder, tail, kAwkward, 176, 144, false);
+  EXPECT_TRUE(again.done);
+  // Every anchor of the run from the second GOP on equals the whole run's anchor of the same
+  // GOP and temporal reference (B pictures at a GOP's start may lean on the GOP before).
+  const std::vector<std::size_t> againGops = gopIndexes(again.pictures);
+  std::size_t anchors = 0;
+  for (std::size_t k = 0; k < again.pictures.size(); ++k) {
+    const Picture& p = again.pictures[k];
+    if (p.info.picture_coding_type == 3) continue;
+    const Picture* same = nullptr;
+    for (std::size_t i = 0; i < whole.pictures.size(); ++i)
+      if (wholeGops[i] == againGops[k] + 1 &&
+          whole.pictures[i].info.temporal_reference == p.info.temporal_reference)
+        same = &whole.pictures[i];
+    ASSERT_NE(same, nullptr) << "picture " << k;
+    EXPECT_TRUE(same->planes == p.planes) << "picture " << k;
+    ++anchors;
+  }
+  EXPECT_GE(anchors, 4u);
+}
+
+}  // namespace
+}  // namespace quillion::decoder::test
