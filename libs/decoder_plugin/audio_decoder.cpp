@@ -12,8 +12,8 @@ bool AudioDecoder::takeHeader(const std::uint8_t* data, std::uint32_t size) {
   return start_.codec != AV_CODEC_ID_NONE;
 }
 
-bool AudioDecoder::readyToDecode() const {
-  return const_cast<AudioDecoder*>(this)->ensureOpen();
+bool AudioDecoder::readyToDecode() {
+  return ensureOpen();
 }
 
 bool AudioDecoder::ensureOpen() {

@@ -30,7 +30,7 @@ class DecoderObject {
   // The header given while priming; true when it starts a usable stream.
   virtual bool takeHeader(const std::uint8_t* data, std::uint32_t size) = 0;
   // Whether the header given made a decoder ready to take the stream.
-  virtual bool readyToDecode() const = 0;
+  virtual bool readyToDecode() = 0;
   virtual void reset() = 0;
 
   std::uint32_t status_ = 0;

@@ -22,10 +22,10 @@ bool VideoDecoder::takeHeader(const std::uint8_t* data, std::uint32_t size) {
   return headerGood_;
 }
 
-bool VideoDecoder::readyToDecode() const {
+bool VideoDecoder::readyToDecode() {
   // A stream whose pictures cannot leave in coded order needs the caller's frame buffer.
   if (!facts_->codedOrder() && (flags_ & DECODER_FLAG_EXTERNAL_FRAME_BUFFER) == 0) return false;
-  return headerGood_ && const_cast<VideoDecoder*>(this)->ensureOpen();
+  return headerGood_ && ensureOpen();
 }
 
 bool VideoDecoder::codedOrder() const {

@@ -52,7 +52,7 @@ class VideoDecoder final : public DecoderObject {
   std::int32_t control(std::uint32_t offset, std::uint32_t id, void* data,
                        std::uint32_t size) override;
   bool takeHeader(const std::uint8_t* data, std::uint32_t size) override;
-  bool readyToDecode() const override;
+  bool readyToDecode() override;
   void reset() override;
 
   bool ensureOpen();

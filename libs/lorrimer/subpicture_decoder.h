@@ -22,7 +22,7 @@ class SubpictureDecoder final : public decoder::DecoderObject {
   std::int32_t control(std::uint32_t offset, std::uint32_t id, void* data,
                        std::uint32_t size) override;
   bool takeHeader(const std::uint8_t*, std::uint32_t) override { return false; }
-  bool readyToDecode() const override { return true; }
+  bool readyToDecode() override { return true; }
   void reset() override;
   // The unit's length once its size field is complete; 0 before.
   std::uint32_t unitLength() const;

@@ -111,16 +111,31 @@ const std::filesystem::path& fixture(const std::string& name) {
   return s.files.emplace(name, made ? path : std::filesystem::path{}).first->second;
 }
 
-const Bytes& referencePictures(const std::string& name) {
+const Bytes& referencePictures(const std::string& name, const std::string& pixelFormat) {
   Store& s = store();
-  auto found = s.pictures.find(name);
+  const std::string key = name + "." + pixelFormat;
+  auto found = s.pictures.find(key);
   if (found != s.pictures.end()) return found->second;
-  const std::filesystem::path out = s.dir.file(name + ".yuv");
+  const std::filesystem::path out = s.dir.file(key);
   Bytes bytes;
   if (!fixture(name).empty() && ffmpeg({"-i", fixture(name).string(), "-fps_mode", "passthrough",
-                                        "-pix_fmt", "yuv420p", "-f", "rawvideo", out.string()}))
+                                        "-pix_fmt", pixelFormat, "-f", "rawvideo", out.string()}))
     bytes = quillion::test::readFile(out);
-  return s.pictures.emplace(name, std::move(bytes)).first->second;
+  return s.pictures.emplace(key, std::move(bytes)).first->second;
+}
+
+std::uint32_t packedBytesPerPixel(std::uint32_t fourcc) {
+  switch (fourcc) {
+    case MPEG_IN_FOURCC_YUY2:
+    case MPEG_IN_FOURCC_UYVY:
+      return 2;
+    case MPEG_IN_FOURCC_BGR3:
+      return 3;
+    case MPEG_IN_FOURCC_BGRA:
+      return 4;
+    default:
+      return 0;
+  }
 }
 
 const Bytes& referenceSamples(const std::string& name) {
@@ -226,19 +241,25 @@ int Decoder::prime(std::uint32_t flags, std::uint32_t headerCode, const Bytes& h
 }
 
 VideoRun decodeVideo(const Decoder& d, const Bytes& stream, const std::vector<std::size_t>& chunks,
-                     std::uint32_t width, std::uint32_t height, bool copyOut) {
+                     std::uint32_t width, std::uint32_t height, bool copyOut,
+                     std::uint32_t fourcc) {
   const std::size_t luma = std::size_t{width} * height;
   const std::size_t chroma = std::size_t{(width + 1) / 2} * ((height + 1) / 2);
-  Bytes frame(luma + 2 * chroma, 0);
   decoder_frame_record record{};
   record.width = width;
   record.height = height;
-  record.fourcc = MPEG_IN_FOURCC_I420;
+  record.fourcc = fourcc;
+  const std::uint32_t packed = packedBytesPerPixel(fourcc);
+  Bytes frame(packed ? luma * packed : luma + 2 * chroma, 0);
   record.planes[0] = frame.data();
-  record.planes[1] = frame.data() + luma;
-  record.planes[2] = frame.data() + luma + chroma;
-  record.strides[0] = static_cast<std::int32_t>(width);
-  record.strides[1] = record.strides[2] = static_cast<std::int32_t>((width + 1) / 2);
+  if (packed) {
+    record.strides[0] = static_cast<std::int32_t>(width * packed);
+  } else {
+    record.planes[1] = frame.data() + luma;
+    record.planes[2] = frame.data() + luma + chroma;
+    record.strides[0] = static_cast<std::int32_t>(width);
+    record.strides[1] = record.strides[2] = static_cast<std::int32_t>((width + 1) / 2);
+  }
 
   VideoRun run;
   auto collect = [&](std::uint32_t status) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "brindle.h"
 #include "bufstream.h"
 #include "decoder_plugin.h"
 #include "frameworks.h"
@@ -29,7 +30,7 @@ inline const std::vector<std::size_t> kAwkward = {1, 3, 17, 4096, 2, 333};
 // references decoded from it. Made on first use; empty when ffmpeg failed.
 const std::filesystem::path& fixture(const std::string& name);
 // ffmpeg's decoding of a fixture: 4:2:0 planar pictures in display order, or 16-bit samples.
-const Bytes& referencePictures(const std::string& name);
+const Bytes& referencePictures(const std::string& name, const std::string& pixelFormat = "yuv420p");
 const Bytes& referenceSamples(const std::string& name);
 
 // ffprobe's picture types of a video fixture in display order (1 I, 2 P, 3 B).
@@ -100,7 +101,10 @@ struct VideoRun {
 // copyOut it is copied out of the decoder instead.
 VideoRun decodeVideo(const Decoder& decoder, const Bytes& stream,
                      const std::vector<std::size_t>& chunks, std::uint32_t width,
-                     std::uint32_t height, bool copyOut);
+                     std::uint32_t height, bool copyOut,
+                     std::uint32_t fourcc = MPEG_IN_FOURCC_I420);
+// Bytes per pixel of a packed fourcc; 0 for the planar ones.
+std::uint32_t packedBytesPerPixel(std::uint32_t fourcc);
 
 struct AudioRun {
   Bytes samples;

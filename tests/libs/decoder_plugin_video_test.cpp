@@ -23,6 +23,8 @@ struct VideoCase {
   std::uint32_t height;
   bool displayOrder;  // the caller supplies the frame buffer
   std::vector<std::size_t> chunks;
+  std::uint32_t fourcc = MPEG_IN_FOURCC_I420;
+  const char* pixelFormat = "yuv420p";  // ffmpeg's name of the same layout
 };
 
 void PrintTo(const VideoCase& c, std::ostream* os) {
@@ -40,7 +42,7 @@ class VideoPlugin : public ::testing::TestWithParam<VideoCase> {
 TEST_P(VideoPlugin, PicturesEqualFfmpegs) {
   const VideoCase& c = GetParam();
   const Bytes stream = quillion::test::readFile(fixture(c.stream));
-  const Bytes& reference = referencePictures(c.stream);
+  const Bytes& reference = referencePictures(c.stream, c.pixelFormat);
   ASSERT_FALSE(stream.empty());
   ASSERT_FALSE(reference.empty());
   LoadedFramework framework(c.framework);
@@ -51,11 +53,13 @@ TEST_P(VideoPlugin, PicturesEqualFfmpegs) {
   const std::uint32_t flags = c.displayOrder ? DECODER_FLAG_EXTERNAL_FRAME_BUFFER : 0;
   ASSERT_EQ(decoder.prime(flags, DECODER_VIDEO_HEADER_NEXT, videoHeader(stream, h264)), 0);
 
-  const VideoRun run = decodeVideo(decoder, stream, c.chunks, c.width, c.height, c.displayOrder);
+  const VideoRun run =
+      decodeVideo(decoder, stream, c.chunks, c.width, c.height, c.displayOrder, c.fourcc);
   EXPECT_FALSE(run.error);
   EXPECT_FALSE(run.stuck);
   EXPECT_TRUE(run.done);
-  const std::size_t frameBytes = std::size_t{c.width} * c.height * 3 / 2;
+  const std::uint32_t packed = packedBytesPerPixel(c.fourcc);
+  const std::size_t frameBytes = std::size_t{c.width} * c.height * (packed ? packed * 2 : 3) / 2;
   ASSERT_EQ(run.pictures.size() * frameBytes, reference.size());
 
   std::vector<const Picture*> shown;
@@ -100,6 +104,10 @@ INSTANTIATE_TEST_SUITE_P(
                                 144, true, kWhole},
                       VideoCase{"mpeg2_interlaced_coded", Framework::Lorrimer, 1,
                                 "mpeg2_interlaced.m2v", 352, 288, false, kAwkward},
+                      VideoCase{"mpeg2_coded_bgra", Framework::Lorrimer, 1, "mpeg2.m2v", 176, 144,
+                                false, kWhole, MPEG_IN_FOURCC_BGRA, "bgra"},
+                      VideoCase{"mpeg2_display_yuy2", Framework::Lorrimer, 1, "mpeg2.m2v", 176, 144,
+                                true, kWhole, MPEG_IN_FOURCC_YUY2, "yuyv422"},
                       VideoCase{"h264_display_whole", Framework::Quenby, 0, "h264.264", 176, 144,
                                 true, kWhole},
                       VideoCase{"h264_display_awkward", Framework::Quenby, 0, "h264.264", 176, 144,
