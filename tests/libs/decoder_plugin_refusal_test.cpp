@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
+#include <string>
 
 #include "decoder_plugin_harness.h"
 #include "tests/support/test_support.h"
@@ -263,6 +265,40 @@ TEST(SubpicturePlugin, GathersWholeUnits) {
   }
   EXPECT_EQ(ready, 3u);
   EXPECT_EQ(decoder.aux(0x10020), 1);  // the overlay codes are not offered yet
+}
+
+}  // namespace
+}  // namespace quillion::decoder::test
+
+namespace quillion::decoder::test {
+namespace {
+
+// Each plug-in makes visible exactly the names the input library binds from it: the byte
+// streams, libav glue and (in Lorrimer) the header parser it carries stay private.
+TEST(DecoderPluginExports, OnlyTheBoundNames) {
+  QUILLION_REQUIRE_TOOL("nm");
+  for (Framework f : kPlugins) {
+    const std::string file = std::string(PLUGIN_FOLDER) + "/" + brindle::framework_name(f) + ".so";
+    const auto r =
+        quillion::test::runTool({"nm", "-D", "--defined-only", file}, {.separateErrors = true});
+    ASSERT_EQ(r.exitCode, 0) << r.errors;
+    std::vector<std::string> exported;
+    std::istringstream lines(r.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string address, type, name;
+      fields >> address >> type >> name;
+      if (name.empty() || name.rfind("_", 0) == 0) continue;  // toolchain and sanitizer symbols
+      exported.push_back(name);
+    }
+    std::vector<std::string> bound;
+    for (std::uint32_t i = 0; i < brindle::framework_function_count(f); ++i)
+      bound.emplace_back(brindle::framework_function_name(f, i));
+    std::sort(exported.begin(), exported.end());
+    std::sort(bound.begin(), bound.end());
+    EXPECT_EQ(exported, bound) << file;
+  }
 }
 
 }  // namespace
