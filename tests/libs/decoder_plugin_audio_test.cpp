@@ -55,16 +55,17 @@ TEST_P(AudioPlugin, SamplesEqualFfmpegs) {
 
 INSTANTIATE_TEST_SUITE_P(
     Plugins, AudioPlugin,
-    ::testing::Values(AudioCase{"mp2_whole", Framework::Lorrimer, 0, "stereo.mp2", kWhole},
-                      AudioCase{"mp2_awkward", Framework::Lorrimer, 0, "stereo.mp2", kAwkward},
-                      AudioCase{"mp3_mono_whole", Framework::Lorrimer, 0, "mono.mp3", kWhole},
-                      AudioCase{"mp3_mono_awkward", Framework::Lorrimer, 0, "mono.mp3", kAwkward},
-                      AudioCase{"aac_whole", Framework::Ostrell, 0, "stereo.aac", kWhole},
-                      AudioCase{"aac_awkward", Framework::Ostrell, 0, "stereo.aac", kAwkward},
-                      AudioCase{"ac3_whole", Framework::Kestrin, 0, "stereo.ac3", kWhole},
-                      AudioCase{"ac3_awkward", Framework::Kestrin, 0, "stereo.ac3", kAwkward},
-                      AudioCase{"ac3_swapped_awkward", Framework::Kestrin, 0, "swapped.ac3",
-                                kAwkward}),
+    ::testing::Values(
+        AudioCase{"mp2_whole", Framework::Lorrimer, 0, "stereo.mp2", kWhole},
+        AudioCase{"mp2_awkward", Framework::Lorrimer, 0, "stereo.mp2", kAwkward},
+        AudioCase{"mp3_mono_whole", Framework::Lorrimer, 0, "mono.mp3", kWhole},
+        AudioCase{"mp3_mono_awkward", Framework::Lorrimer, 0, "mono.mp3", kAwkward},
+        AudioCase{"aac_whole", Framework::Ostrell, 0, "stereo.aac", kWhole},
+        AudioCase{"aac_awkward", Framework::Ostrell, 0, "stereo.aac", kAwkward},
+        AudioCase{"ac3_whole", Framework::Kestrin, 0, "stereo.ac3", kWhole},
+        AudioCase{"ac3_awkward", Framework::Kestrin, 0, "stereo.ac3", kAwkward},
+        AudioCase{"ac3_surround_to_stereo", Framework::Kestrin, 0, "surround.ac3", kAwkward},
+        AudioCase{"ac3_swapped_awkward", Framework::Kestrin, 0, "swapped.ac3", kAwkward}),
     [](const ::testing::TestParamInfo<AudioCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -57,6 +57,11 @@ const std::vector<Recipe>& recipes() {
        {"-f", "lavfi", "-i", "sine=f=997:sample_rate=48000:d=1", "-ac", "2", "-c:a", "ac3", "-f",
         "ac3"},
        "audio"},
+      {"surround.ac3",
+       {"-f", "lavfi", "-i", "sine=f=997:sample_rate=48000:d=1", "-af",
+        "pan=5.1|c0=c0|c1=0.5*c0|c2=0.3*c0|c3=0.1*c0|c4=0.7*c0|c5=0.2*c0", "-c:a", "ac3", "-f",
+        "ac3"},
+       "audio"},
   };
   return r;
 }
@@ -145,9 +150,11 @@ const Bytes& referenceSamples(const std::string& name) {
   const std::string source = name == "swapped.ac3" ? "stereo.ac3" : name;
   const std::filesystem::path out = s.dir.file(name + ".raw");
   Bytes bytes;
-  if (!fixture(source).empty() &&
-      ffmpeg({"-i", fixture(source).string(), "-f", "s16le", out.string()}))
-    bytes = quillion::test::readFile(out);
+  std::vector<std::string> args = {"-i", fixture(source).string()};
+  // More than two channels are mixed down to two, as the plug-ins deliver them.
+  if (name == "surround.ac3") args.insert(args.end(), {"-ac", "2"});
+  args.insert(args.end(), {"-f", "s16le", out.string()});
+  if (!fixture(source).empty() && ffmpeg(args)) bytes = quillion::test::readFile(out);
   return s.samples.emplace(name, std::move(bytes)).first->second;
 }
 
