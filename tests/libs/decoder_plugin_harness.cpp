@@ -7,10 +7,6 @@
 #include <memory>
 
 #include "brindle.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
 #include "tests/support/test_support.h"
 
 namespace quillion::decoder::test {
@@ -185,9 +181,6 @@ const std::vector<std::uint32_t>& referenceTypes(const std::string& name) {
 }
 
 void useFrameworkFolder(const std::string& folder) {
-  // A call into libavcodec keeps it loaded whatever the linker's needs (see CMakeLists.txt).
-  static const unsigned kCodecVersion = avcodec_version();
-  (void)kCodecVersion;
   static quillion::test::TempDir home;
   ::setenv("QUILLION_FRAMEWORK_PATH", folder.c_str(), 1);
   ::setenv("HOME", home.path().c_str(), 1);
