@@ -451,10 +451,15 @@ FS_Node* DataLayoutCtlr::copyWithoutImports(FS_Node* source) {
       if (IsISO9660ImportItem(child) && !IsFolderNode(child)) continue;
       FS_Node* childCopy = copyWithoutImports(child);
       if (childCopy == nullptr) continue;
-      if (AddChildNode(copy, childCopy) != kNoErr)
+      // A file that is gone from disk since it was laid out is not copied in silence.
+      EngineStatus status = IsFolderNode(childCopy) || IsValid(childCopy) ? kNoErr : kErrFileAccess;
+      if (status == kNoErr) status = AddChildNode(copy, childCopy);
+      if (status != kNoErr) {
+        report_.refused.push_back({QString::fromUtf8(GetFullPathNameNode(child)), status});
         termNode(childCopy);
-      else if (isDiscSpanningOn_)
+      } else if (isDiscSpanningOn_) {
         SetTempNode(childCopy, true);
+      }
     }
     // An imported folder is worth copying only for what it holds that is not imported.
     if (IsISO9660ImportItem(source) && GetNumberOfChildren(copy) == 0) {

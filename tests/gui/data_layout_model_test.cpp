@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include <sys/stat.h>
+
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QMimeData>
@@ -32,7 +34,7 @@ DiskTotals countOnDisk(const fs::path& top) {
   for (const auto& e : fs::recursive_directory_iterator(top)) {
     if (e.is_directory()) {
       ++t.folders;
-    } else {
+    } else if (e.is_regular_file()) {
       ++t.files;
       t.bytes += e.file_size();
     }
@@ -298,6 +300,38 @@ TEST_F(DataLayoutModelTest, TheFilterKeepsFoldersAndOnlyMatchingFiles) {
   EXPECT_EQ(treeTotals().files, 2u);
   ASSERT_TRUE(dropOn(*urlDrop({src_ / "a.txt"}), rootIndex()));
   EXPECT_EQ(at("a.txt"), nullptr);
+}
+
+TEST_F(DataLayoutModelTest, WhatCannotBeAddedIsReportedNotSkipped) {
+  ASSERT_EQ(::mkfifo((src_ / "sub" / "pipe").c_str(), 0600), 0);
+  ASSERT_TRUE(dropOn(*urlDrop({src_, dir_.path() / "gone.txt"}), rootIndex()));
+  const auto& refused = model_.lastDropReport().refused;
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_EQ(fs::path(refused[0].path.toStdString()).filename(), "pipe");
+  EXPECT_EQ(refused[0].status, kErrTreeNotAFile);
+  EXPECT_EQ(fs::path(refused[1].path.toStdString()).filename(), "gone.txt");
+  EXPECT_EQ(refused[1].status, kErrFileAccess);
+  EXPECT_EQ(treeTotals().files, countOnDisk(src_).files);  // every regular file
+
+  // A file removed from disk after it was laid out is not copied into another layout.
+  DataLayoutCtlr other;
+  auto drag = std::unique_ptr<QMimeData>(model_.mimeData({model_.indexForNode(at("src"))}));
+  fs::remove(src_ / "a.txt");
+  ASSERT_TRUE(other.dropMimeData(drag.get(), Qt::CopyAction, -1, 0, other.index(0, 0)));
+  ASSERT_EQ(other.lastDropReport().refused.size(), 1u);
+  EXPECT_EQ(other.lastDropReport().refused[0].status, kErrFileAccess);
+}
+
+TEST_F(DataLayoutModelTest, ASingleFolderOnAnEmptyLayoutCanBecomeTheDisc) {
+  model_.setFolderReplacesDisc(true);
+  ASSERT_TRUE(dropOn(*urlDrop({src_}), rootIndex()));
+  EXPECT_EQ(model_.data(rootIndex()).toString(), "src");
+  EXPECT_STREQ(GetTreeTitle(model_.treeData()), "src");
+  EXPECT_NE(at("sub/deeper/c.txt"), nullptr);
+  EXPECT_EQ(treeTotals().files, countOnDisk(src_).files);
+  // Once the layout holds something, a folder goes in as a folder.
+  ASSERT_TRUE(dropOn(*urlDrop({src_ / "sub"}), rootIndex()));
+  EXPECT_NE(at("sub1/b.doc"), nullptr);
 }
 
 TEST_F(DataLayoutModelTest, ABusyLayoutTakesNoDrop) {
