@@ -485,11 +485,37 @@ void DataLayoutCtlr::copyNodes(const std::vector<FS_Node*>& nodes, FS_Node* targ
 
 void DataLayoutCtlr::dropFiles(const QStringList& paths, FS_Node* target) {
   for (const QString& path : paths) {
-    if (paths.size() == 1 && dropFolderAsDisc(path)) continue;
+    if (paths.size() == 1 && (dropVideoFolder(path) || dropFolderAsDisc(path))) continue;
     addPathFromDisk(path, target);
   }
   postChanged(
       {VUK_FilesDroppedNotification, VUK_FilesAddedNotification, VUK_LayoutChangedNotification});
+}
+
+bool DataLayoutCtlr::dropVideoFolder(const QString& path) {
+  if (!isDVDVideo_) return false;
+  const std::filesystem::path fsPath(path.toStdString());
+  std::error_code ec;
+  if (!std::filesystem::is_directory(std::filesystem::symlink_status(fsPath, ec))) return false;
+  const std::string name = fsPath.filename().string();
+  if (name != "VIDEO_TS" && name != "AUDIO_TS") return false;
+  // The layout's own folder of that name is replaced, never joined by a second one.
+  FS_Node* root = GetRootTreeNode(tree_);
+  FS_Node* old = nullptr;
+  for (FS_Node* child : childrenOf(root))
+    if (GetTitleNode(child) == name) old = child;
+  if (old == nullptr) return true;
+  if (NumNodeChildren(tree_, old) > 0) {
+    const QString title = QStringLiteral("Overwrite ") + QString::fromStdString(name);
+    if (!askReplace_ || !askReplace_(title, title + QStringLiteral(" Message"))) return true;
+  }
+  if (const EngineStatus s = RemoveTreeNode(tree_, old, true); s != kNoErr) {
+    report_.refused.push_back({path, s});
+    return true;
+  }
+  forgetViews();
+  addPathFromDisk(path, root);
+  return true;
 }
 
 bool DataLayoutCtlr::dropFolderAsDisc(const QString& path) {

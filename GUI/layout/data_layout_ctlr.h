@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -51,6 +52,11 @@ class DataLayoutCtlr : public QAbstractItemModel {
   void setTreeData(FS_Tree* tree);
 
   void setIsDVDVideo(bool on) { isDVDVideo_ = on; }
+  // Asked, with the "GUIMsgs" keys of its title and message, before a dropped "VIDEO_TS" or
+  // "AUDIO_TS" folder replaces the DVD-Video layout's one that holds files; true replaces.
+  // Without a question nothing is replaced.
+  using ReplaceQuestion = std::function<bool(const QString& titleKey, const QString& messageKey)>;
+  void setReplaceQuestion(ReplaceQuestion ask) { askReplace_ = std::move(ask); }
   void setLayoutIsBusy(bool on) { layoutIsBusy_ = on; }
   void setDiscSpanningOn(bool on) { isDiscSpanningOn_ = on; }
   // "Folder Replace CD Icon Switch": a single folder dropped on an empty layout becomes the disc.
@@ -124,6 +130,7 @@ class DataLayoutCtlr : public QAbstractItemModel {
   FS_Node* copyWithoutImports(FS_Node* source);
   void dropFiles(const QStringList& paths, FS_Node* target);
   bool dropFolderAsDisc(const QString& path);
+  bool dropVideoFolder(const QString& path);
   void addPathFromDisk(const QString& path, FS_Node* target);
 
   const std::vector<FS_Node*>& childrenOf(FS_Node* node) const;
@@ -137,6 +144,7 @@ class DataLayoutCtlr : public QAbstractItemModel {
   bool isDVDVideo_ = false;
   bool folderReplacesDisc_ = false;
   const void* sender_ = nullptr;
+  ReplaceQuestion askReplace_;
   std::uint64_t modelId_ = 0;
   DropReport report_;
 

@@ -334,6 +334,57 @@ TEST_F(DataLayoutModelTest, ASingleFolderOnAnEmptyLayoutCanBecomeTheDisc) {
   EXPECT_NE(at("sub1/b.doc"), nullptr);
 }
 
+struct VideoCase {
+  bool oldHoldsFiles;
+  bool answer;
+  bool asked;
+  bool replaced;
+};
+
+class VideoFolderDrop : public DataLayoutModelTest,
+                        public ::testing::WithParamInterface<VideoCase> {};
+
+TEST_P(VideoFolderDrop, ReplacesTheLayoutsFolderOnlyWhenAllowed) {
+  const VideoCase c = GetParam();
+  FS_Tree* tree = model_.treeData();
+  FS_Node* old = initNode(nullptr, "VIDEO_TS", nullptr, false);
+  ASSERT_EQ(AddTreeNode(tree, old, nullptr), kNoErr);
+  if (c.oldHoldsFiles) {
+    FS_Node* file = initNode((src_ / "a.txt").c_str(), "a.txt", nullptr, false);
+    ASSERT_EQ(AddTreeNode(tree, file, old), kNoErr);
+  }
+  model_.reloadData();
+  model_.setIsDVDVideo(true);
+  const fs::path video = dir_.path() / "disc" / "VIDEO_TS";
+  fs::create_directories(video);
+  test::writeFile(video / "VIDEO_TS.IFO", "ifo");
+  QStringList asked;
+  model_.setReplaceQuestion([&](const QString& title, const QString& message) {
+    asked << title << message;
+    return c.answer;
+  });
+
+  // Dropped on a subfolder, it still goes to the disc's own place.
+  ASSERT_TRUE(dropOn(*urlDrop({video}), model_.indexForNode(old)));
+  EXPECT_EQ(asked, c.asked ? QStringList({"Overwrite VIDEO_TS", "Overwrite VIDEO_TS Message"})
+                           : QStringList());
+  EXPECT_EQ(at("VIDEO_TS/VIDEO_TS.IFO") != nullptr, c.replaced);
+  EXPECT_EQ(at("VIDEO_TS/a.txt") != nullptr, c.oldHoldsFiles && !c.replaced);
+  EXPECT_EQ(at("VIDEO_TS/VIDEO_TS"), nullptr);
+  EXPECT_EQ(model_.rowCount(rootIndex()), 1);
+
+  // The layout's DVD-Video folders stay where they are.
+  auto drag = std::unique_ptr<QMimeData>(model_.mimeData({model_.indexForNode(at("VIDEO_TS"))}));
+  FS_Node* other = initNode(nullptr, "other", nullptr, false);
+  ASSERT_EQ(AddTreeNode(tree, other, nullptr), kNoErr);
+  EXPECT_FALSE(dropOn(*drag, model_.indexForNode(other)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, VideoFolderDrop,
+                         ::testing::Values(VideoCase{true, false, true, false},
+                                           VideoCase{true, true, true, true},
+                                           VideoCase{false, false, false, true}));
+
 TEST_F(DataLayoutModelTest, ABusyLayoutTakesNoDrop) {
   model_.setLayoutIsBusy(true);
   EXPECT_FALSE(dropOn(*urlDrop({src_}), rootIndex()));
