@@ -27,7 +27,7 @@
 #include "framework/repeating_timer.h"
 #include "framework/window_controller.h"
 #include "layout/burn_panels.h"
-#include "layout/layout_codes.h"
+#include "burn/layout_codes.h"
 #include "layout/layout_file_io.h"
 #include "layout/layout_kind.h"
 #include "layout/layout_state.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "layout/layout_codes.h"
+#include "burn/layout_codes.h"
 
 #include <algorithm>
 #include <iterator>
