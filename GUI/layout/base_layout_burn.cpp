@@ -312,6 +312,8 @@ EngineStatus BaseLayoutWinCtlr::applyCommonJobSettings() {
   keep(BP_SetExpectCacheSize(
       job, static_cast<std::uint32_t>(std::min<std::uint64_t>(cacheKB, 0xFFFFFFFFu))));
   keep(BP_SetThreadCreatorCallback(job, TC_ThreadCreateCB));
+  if (const std::uint32_t verify = chosenVerifyType(); verify != 0)
+    keep(BP_SetVerifyType(job, verify));
   keep(BP_SetBurnProof(job, options_.bufferUnderRunOn));
   if (isRealDriveRef(ref) && list && !list->driveSupportBurnProof(list->getIndexOfDeviceByRef(ref)))
     keep(BP_SetBurnProofType(job, 0));
@@ -556,6 +558,9 @@ void BaseLayoutWinCtlr::ASalertOk() {
     (void)GDT_Eject(ref, nullptr, true);
   }
   if (isRealDriveRef(settings_.srcDriveRef)) setDriveStatus(settings_.srcDriveRef, kDriveReady);
+  // The verifier reads through the job: it ends before the job goes.
+  verifyTimer_.stop();
+  verifier_.reset();
   // A verification that was cancelled leaves its log to be ended here.
   finishBurnLog(job_.lastResult < 0 ? kResultCancelled : job_.lastResult);
   deleteJob();

@@ -20,14 +20,18 @@
 #include <memory>
 #include <optional>
 
+#include "burn/burn_executor.h"
+#include "burn/burn_preparation.h"
+#include "burn/layout_codes.h"
 #include "burn/options_state.h"
 #include "burn/progress_model.h"
 #include "burn/speed_model.h"
+#include "burn/verifier.h"
 #include "framework/notification_center.h"
 #include "framework/repeating_timer.h"
 #include "framework/window_controller.h"
+#include "framework/worker_runner.h"
 #include "layout/burn_panels.h"
-#include "burn/layout_codes.h"
 #include "layout/layout_file_io.h"
 #include "layout/layout_kind.h"
 #include "layout/layout_state.h"
@@ -196,6 +200,16 @@ class BaseLayoutWinCtlr : public WindowController {
   // A sizing pass for an image destination ended; the wait-for-thread timer starts the burn.
   void setThreadsFinished() { settings_.threadsFinished = true; }
 
+  // ---- preparation and verification ----
+  // Where the file check and the sizing pass run their workers: the window's own runner
+  // unless a test gives another.
+  void setBurnExecutor(burn::BurnExecutor* executor) { executorOverride_ = executor; }
+  burn::BurnPreparation* burnPreparation() const { return preparation_.get(); }
+  burn::Verifier* verifier() const { return verifier_.get(); }
+  bool isVerifyTimerRunning() const { return verifyTimer_.isRunning(); }
+  void verifyTimerFunction();
+  void verifyCancel();
+
  protected:
   std::unique_ptr<QMainWindow> makeWindow() override;
   void windowDidLoad() override;
@@ -216,9 +230,20 @@ class BaseLayoutWinCtlr : public WindowController {
   // the pop-up enabled, the job deleted.
   void failBurnStart(EngineStatus status);
 
+  // The file check, the missing-files sheet, the sizing pass and the overburn question for
+  // `layout`, with the destination marked burning; the options sheet (drive) or the burn
+  // (image) follows when the layout fits. False when a request is under way.
+  bool startBurnPreparation(burn::CheckRoutine routine, const burn::CheckedLayout& layout);
+  // The sizing request of the window's state for `route`; the base sizes data trees and
+  // audio track lists of the layout given to startBurnPreparation().
+  virtual std::optional<burn::SizingRequest> sizingRequest(burn::SizingRoute route);
+  // A file check marks the models it reads busy, and frees them when the request ends.
+  virtual void setLayoutModelBusy(burn::LayoutModel, bool) {}
+  // The verification the job was asked for (BP_SetVerifyType): 0 none, 1 quick, 2 detailed.
+  std::uint32_t chosenVerifyType() const;
   // Verification after a good burn to a real drive; answers whether it started (it then
   // ends the log and enables OK itself).
-  virtual bool startVerification() { return false; }
+  virtual bool startVerification();
   // The disc of the destination as the device list model now sees it.
   void refreshDiscInfo();
   DeviceListManager* devices() const;
@@ -277,6 +302,15 @@ class BaseLayoutWinCtlr : public WindowController {
   RepeatingTimer cancelTimer_;
   RepeatingTimer waitForDriveTimer_;
   RepeatingTimer waitForThreadTimer_;
+  RepeatingTimer verifyTimer_;
+
+  // Declared last: their workers and threads end before anything above goes.
+  burn::CheckedLayout preparedLayout_;
+  WorkerRunner workers_;
+  std::unique_ptr<burn::BurnExecutor> ownExecutor_;
+  burn::BurnExecutor* executorOverride_ = nullptr;
+  std::unique_ptr<burn::BurnPreparation> preparation_;
+  std::unique_ptr<burn::Verifier> verifier_;
 };
 
 }  // namespace quillion
