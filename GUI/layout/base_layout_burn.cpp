@@ -96,6 +96,7 @@ void BaseLayoutWinCtlr::wireSheets() {
   connect(progress_->PSburnProgressCancelButton, &QPushButton::clicked, this,
           [this] { PSburnCancel(); });
   connect(result_->ASOkButton, &QPushButton::clicked, this, [this] { ASalertOk(); });
+  connect(result_->verifyCancelButton, &QPushButton::clicked, this, [this] { verifyCancel(); });
   connect(driveBar_->layoutDstDriveButton, &QComboBox::currentIndexChanged, this,
           [this] { LayoutUpdateDrive(); });
   connect(driveBar_->layoutEjectButton, &QPushButton::clicked, this, [this] { BSeject(); });

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "burn/thread_bridge.h"
+#include "burn/verification_log.h"
 #include "device_environment.h"
 #include "documents/layout_document_kinds.h"
 #include "framework/defaults.h"
@@ -40,6 +41,7 @@
 #include "shell/progress_views.h"
 #include "shell/temp_folder_mgr.h"
 #include "support/gui_test_env.h"
+#include "support/inline_executor.h"
 
 namespace fs = std::filesystem;
 using namespace quillion;
@@ -71,12 +73,8 @@ class TestDataWinCtlr final : public BaseLayoutWinCtlr {
 
   BurnCheck BSburnDisc() override {
     if (BaseLayoutWinCtlr::BSburnDisc() == BurnCheck::kRefused) return BurnCheck::kRefused;
-    if (isImageWriterRef(burnSettings().dstDriveRef)) {
-      startWaitForThreadTimer();
-      setThreadsFinished();
-    } else {
-      openBurnOptionsSheet();
-    }
+    // The file check and the sizing pass; the options sheet or the burn follows.
+    (void)startBurnPreparation(burn::CheckRoutine::Tree, {tree_});
     return BurnCheck::kOk;
   }
 
@@ -152,9 +150,10 @@ class LayoutBurn : public GuiTest {
   }
 
   // A blank CD-R in an emulated recorder; the device list and the window after it.
-  void startWithBlankCDR(const std::function<void(EmulatedDrive&)>& faults = {}) {
+  void startWithBlankCDR(const std::function<void(EmulatedDrive&)>& faults = {},
+                         std::uint32_t capacity = 359'846) {
     drive_ = env_.plug("WRITER", "cd-writer");
-    drive_->load(env_.blankDisc("writer", 0x09, 359'846));
+    drive_->load(env_.blankDisc("writer", 0x09, capacity));
     if (faults) faults(*drive_);
     env_.start();
     ref_ = DeviceEnvironment::refOf("WRITER");
@@ -172,6 +171,7 @@ class LayoutBurn : public GuiTest {
     ASSERT_NE(kind, nullptr);
     ASSERT_EQ(kind->layoutType, 1);
     window_ = std::make_unique<TestDataWinCtlr>(*kind, tree_.get());
+    window_->setBurnExecutor(&executor_);
     window_->window()->show();
   }
 
@@ -257,6 +257,7 @@ class LayoutBurn : public GuiTest {
 
   quillion::test::TempDir dir_;
   DeviceEnvironment env_;
+  quillion::test::InlineExecutor executor_;
   VirtualClock timerClock_;
   ManualTimerSource timers_{timerClock_};
   ScopedTimerSourceOverride timerOverride_{timers_};
@@ -430,20 +431,18 @@ TEST_F(LayoutBurn, AThreadThatCannotStartEndsTheBurnAsAnError) {
   EXPECT_TRUE(burnLog().contains(QStringLiteral("Error(s) Occurred")));
 }
 
-// An image file that cannot be made fails the run; the result says so.
-TEST_F(LayoutBurn, AnImageThatCannotBeWrittenIsAnError) {
+// An image file whose folder cannot take it is refused by the sizing pass: an alert, no job.
+TEST_F(LayoutBurn, AnImageWithoutRoomIsRefusedBeforeTheBurn) {
   env_.start();
   makeWindow();
   chooseDestination(kCDImageWriterRef);
   window_->setImageWriterPath(kCDImageWriterRef,
                               QString::fromStdString((dir_.path() / "none" / "x.wlt").string()));
   ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  EXPECT_TRUE(sheetShows(gui("Not Enough Space In Destination")));
   timers_.advance(1s);
-  finishRun();
-  EXPECT_EQ(window_->alertSheet()->ASMsgField->text(), gui("Burn Error"));
-  EXPECT_NE(window_->alertSheet()->ASErrorTitleField->text(), gui("No Errors"));
-  window_->alertSheet()->ASOkButton->click();
-  EXPECT_TRUE(burnLog().contains(QStringLiteral("Error(s) Occurred")));
+  EXPECT_EQ(window_->runningJob().BPRef, 0u);
+  EXPECT_NE(window_->sheets().currentSheet(), window_->progressSheet()->dialog.get());
 }
 
 TEST_F(LayoutBurn, RefusalsLeaveTheDriveAlone) {
@@ -484,6 +483,117 @@ TEST_F(LayoutBurn, CancellingTheOptionsSheetMakesTheDriveReadyAgain) {
   EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveReady);
   EXPECT_TRUE(window_->driveBar()->layoutDstDriveButton->isEnabled());
   EXPECT_FALSE(drive_->trayOpen());
+}
+
+// Verification after the burn, quick and detailed: the result sheet waits for it, OK only
+// afterwards, and the log ends with its verdict.
+class LayoutVerify : public LayoutBurn, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LayoutVerify, TheWrittenDiscIsReadBack) {
+  defaults_.set(QString::fromLatin1(VUKVerifyDataKey), true);
+  defaults_.set(QString::fromLatin1(VUKVerifyDataTypeKey), GetParam());
+  startWithBlankCDR();
+  chooseDestination(ref_);
+  burnFromOptionsSheet();
+  EXPECT_TRUE(window_->burnOptionSheet()->BSverifyDataSwitch->isChecked());
+  finishRun();
+  ResultSheet* result = window_->alertSheet();
+  EXPECT_EQ(result->ASErrorTitleField->text(),
+            gui(GetParam() == 0 ? "Quick Verify" : "Detailed Verify"));
+  EXPECT_FALSE(result->ASOkButton->isEnabled()) << "OK waits for the verification";
+  ASSERT_NE(window_->verifier(), nullptr);
+  window_->verifier()->join();
+  timers_.advance(200ms);
+  EXPECT_FALSE(window_->isVerifyTimerRunning());
+  EXPECT_EQ(result->ASErrorTitleField->text(),
+            burn::verifyVerdictText(burn::VerifyOutcome::Passed));
+  EXPECT_TRUE(result->ASOkButton->isEnabled());
+  grab(result->dialog.get(),
+       GetParam() == 0 ? "layout-verify-quick.png" : "layout-verify-detailed.png");
+  result->ASOkButton->click();
+  EXPECT_EQ(window_->verifier(), nullptr);
+  EXPECT_EQ(window_->runningJob().BPRef, 0u);
+  const QString log = burnLog();
+  EXPECT_TRUE(log.contains(GetParam() == 0 ? QStringLiteral("Quick Verification Successful!")
+                                           : QStringLiteral("Detailed Verification Successful!")))
+      << log.toStdString();
+  EXPECT_TRUE(log.contains(QStringLiteral("Successful")));
+  EXPECT_TRUE(drive_->trayOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LayoutVerify, ::testing::Values(0, 1), [](const auto& p) {
+  return std::string(p.param == 0 ? "quick" : "detailed");
+});
+
+TEST_F(LayoutBurn, AnUnreadableLastBlockFailsTheVerification) {
+  defaults_.set(QString::fromLatin1(VUKVerifyDataKey), true);
+  defaults_.set(QString::fromLatin1(VUKVerifyDataTypeKey), 0);
+  startWithBlankCDR();
+  chooseDestination(ref_);
+  burnFromOptionsSheet();
+  ASSERT_NE(shared(), nullptr);
+  JobThreads::joinAll(shared());
+  const std::uint32_t last =
+      shared()->writers[0].startVerifyLBA + shared()->writers[0].totalVerifyBlks - 1;
+  ASSERT_GT(last, 0u);
+  // Every read that takes in the last block fails: the reads go in runs from the start.
+  FaultRule rule;
+  rule.lbaFirst = last >= burn::Verifier::kQuickRun ? last - burn::Verifier::kQuickRun + 1 : 0;
+  rule.lbaLast = last;
+  rule.key = 0x03;
+  rule.asc = 0x11;
+  drive_->addFault(rule);
+  finishRun();
+  ASSERT_NE(window_->verifier(), nullptr);
+  window_->verifier()->join();
+  timers_.advance(200ms);
+  ResultSheet* result = window_->alertSheet();
+  EXPECT_EQ(result->ASErrorTitleField->text(), gui("Verify Failed"));
+  EXPECT_TRUE(result->ASOkButton->isEnabled());
+  result->ASOkButton->click();
+  const QString log = burnLog();
+  EXPECT_TRUE(log.contains(QStringLiteral("Error(s) Occurred"))) << log.toStdString();
+  EXPECT_TRUE(log.contains(QStringLiteral("Verify Failed"))) << log.toStdString();
+}
+
+// A layout larger than the blank disc but within the overburn margin: the question comes on
+// the window between sizing and the options sheet.
+TEST_F(LayoutBurn, TheOverburnQuestionComesBeforeTheOptions) {
+  defaults_.set(QString::fromLatin1(VUKOverburnKey), true);
+  defaults_.set(QString::fromLatin1(VUKOverburnMinKey), 1);
+  startWithBlankCDR({}, 300);
+  chooseDestination(ref_);
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  burn::OverburnPrompt& prompt = window_->burnPreparation()->overburnPrompt();
+  ASSERT_EQ(window_->sheets().currentSheet(), &prompt);
+  EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveBurning);
+  prompt.okButton()->click();
+  ASSERT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get());
+  EXPECT_TRUE(window_->burnSettings().continueOverburn);
+  EXPECT_TRUE(window_->burnOptionSheet()->BSsaoSwitch->isChecked())
+      << "overburning is written at once";
+  EXPECT_FALSE(window_->burnOptionSheet()->BSsaoSwitch->isEnabled());
+  window_->burnOptionSheet()->BScancelBurnOptionsButton->click();
+  EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveReady);
+  // Declined: no options, the drive ready again.
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  ASSERT_EQ(window_->sheets().currentSheet(), &prompt);
+  prompt.cancelButton()->click();
+  EXPECT_EQ(window_->sheets().currentSheet(), nullptr);
+  EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveReady);
+  EXPECT_TRUE(window_->driveBar()->layoutDstDriveButton->isEnabled());
+}
+
+// A file that went away since it was laid out: the missing-files sheet opens before sizing.
+TEST_F(LayoutBurn, AMissingFileStopsTheRoadAtItsSheet) {
+  startWithBlankCDR();
+  chooseDestination(ref_);
+  fs::remove(dir_.path() / "source" / "readme.txt");
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  burn::MissingFilesSheet* missing = window_->burnPreparation()->missingFilesSheet();
+  ASSERT_NE(missing, nullptr);
+  EXPECT_EQ(window_->sheets().currentSheet(), missing);
+  EXPECT_NE(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get());
 }
 
 }  // namespace
