@@ -63,12 +63,14 @@ void BaseLayoutWinCtlr::deviceListDidChange() {
   popup->clear();
   for (int i = 0; i < list->numberOfAllDrives(); ++i) {
     const std::uint32_t ref = list->getDeviceRefByIndex(i);
-    if (list->isSupportedDrive(i)) {
-      popup->addItem(list->titleOfDriveByIndex(i, true), ref);
-    } else if (list->isCDImageWriter(i)) {
+    // The pseudo-drives count as supported entries: they are told apart first.
+    if (list->isCDImageWriter(i)) {
       popup->addItem(guiText("CD Image Writer"), kCDImageWriterRef);
-    } else if (list->isISOImageWriter(i) && currentLayoutType() == kLayoutData) {
-      popup->addItem(guiText("ISO Image Writer"), kISOImageWriterRef);
+    } else if (list->isISOImageWriter(i)) {
+      if (currentLayoutType() == kLayoutData)
+        popup->addItem(guiText("ISO Image Writer"), kISOImageWriterRef);
+    } else if (list->isSupportedDrive(i) && isRealDriveRef(ref)) {
+      popup->addItem(list->titleOfDriveByIndex(i, true), ref);
     }
   }
   // The same destination again when it is still offered.

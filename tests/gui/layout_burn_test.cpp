@@ -29,6 +29,7 @@
 #include "documents/layout_document_kinds.h"
 #include "framework/defaults.h"
 #include "framework/messages.h"
+#include "framework/notification_center.h"
 #include "framework/repeating_timer.h"
 #include "framework/sheet_host.h"
 #include "layout/base_layout_win_ctlr.h"
@@ -37,9 +38,11 @@
 #include "run_support.h"
 #include "shell/device_list_manager.h"
 #include "shell/error_manager.h"
+#include "shell/notification_names.h"
 #include "shell/preference_keys.h"
 #include "shell/progress_views.h"
 #include "shell/temp_folder_mgr.h"
+#include "shell/zeb_utils.h"
 #include "support/gui_test_env.h"
 #include "support/inline_executor.h"
 
@@ -594,6 +597,65 @@ TEST_F(LayoutBurn, AMissingFileStopsTheRoadAtItsSheet) {
   ASSERT_NE(missing, nullptr);
   EXPECT_EQ(window_->sheets().currentSheet(), missing);
   EXPECT_NE(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get());
+}
+
+// The notifications a window follows: a view the window lacks registers nothing, and only
+// this window's views mark its document edited.
+TEST_F(LayoutBurn, AMissingViewRegistersNothing) {
+  env_.start();
+  makeWindow();
+  NotificationCenter& center = NotificationCenter::instance();
+  const std::size_t before = center.observerCount();
+  const LayoutKind* audioKind = findLayoutDocumentKind(QStringLiteral("Audio CD"));
+  ASSERT_NE(audioKind, nullptr);
+  TestDataWinCtlr audio(*audioKind, tree_.get());
+  (void)audio.window();
+  const std::size_t audioCount = center.observerCount() - before;
+  TestDataWinCtlr data(*findLayoutDocumentKind(QStringLiteral("Data CD")), tree_.get());
+  (void)data.window();
+  const std::size_t dataCount = center.observerCount() - before - audioCount;
+  // The data view's title notification is all that sets the two apart: in the audio window
+  // it has no sender and registers nothing.
+  EXPECT_EQ(dataCount, audioCount + 1);
+  EXPECT_GE(audioCount, 4u);
+  ASSERT_EQ(audio.dataLayoutView(), nullptr);
+  // A layout change from the other window's view, or from nothing, edits nothing here.
+  center.post(QString::fromLatin1(VUK_LayoutChangedNotification), data.dataLayoutView());
+  center.post(QString::fromLatin1(VUK_LayoutChangedNotification), nullptr);
+  EXPECT_FALSE(audio.window()->isWindowModified());
+  center.post(QString::fromLatin1(VUK_LayoutChangedNotification), audio.audioLayoutView());
+  EXPECT_TRUE(audio.window()->isWindowModified());
+  // Only the data window offers the ISO image writer.
+  EXPECT_EQ(audio.driveBar()->layoutDstDriveButton->findData(kISOImageWriterRef), -1);
+  EXPECT_GE(data.driveBar()->layoutDstDriveButton->findData(kISOImageWriterRef), 0);
+}
+
+TEST_F(LayoutBurn, TheDriveBarFollowsTheDrive) {
+  startWithBlankCDR();
+  chooseDestination(ref_);
+  DriveBar* bar = window_->driveBar();
+  EXPECT_EQ(bar->layoutDeviceInterfaceImage->text(), QStringLiteral("atapi"));
+  EXPECT_TRUE(bar->layoutDiscTypeField->text().startsWith(gui("Free") + " "))
+      << bar->layoutDiscTypeField->text().toStdString();
+  EXPECT_TRUE(bar->layoutEjectButton->isEnabled());
+  // A status change announced by anyone redraws the bar.
+  devices_->updateStatus(ref_, kDriveBusy);
+  NotificationCenter::instance().post(QString::fromLatin1(VUK_DeviceStatusChangedNotification));
+  EXPECT_EQ(bar->layoutDeviceStatusField->text(), gui("Drive Busy"));
+  EXPECT_FALSE(bar->layoutEjectButton->isEnabled());
+  EXPECT_FALSE(bar->layoutBurnOptionsButton->isEnabled());
+  EXPECT_TRUE(bar->layoutDiscTypeField->text().isEmpty());
+  devices_->updateStatus(ref_, kDriveReady);
+  // The CD image writer's default file: the document's name in the Documents folder.
+  chooseDestination(kCDImageWriterRef);
+  EXPECT_TRUE(window_->cdImageWriterPath().endsWith(QStringLiteral(".wlt")));
+  EXPECT_TRUE(window_->cdImageWriterPath().startsWith(ZEBUtils::getUserDocumentDirectoryPath()));
+  EXPECT_FALSE(bar->layoutEjectButton->isVisibleTo(window_->window()));
+  EXPECT_TRUE(bar->layoutChangeImageButton->isVisibleTo(window_->window()));
+  // Eject opens the tray of the drive chosen.
+  chooseDestination(ref_);
+  bar->layoutEjectButton->click();
+  EXPECT_TRUE(drive_->trayOpen());
 }
 
 }  // namespace
