@@ -86,7 +86,8 @@ class TestDataWinCtlr final : public BaseLayoutWinCtlr {
     const BP_JobRef job = jobForBurn(
         layoutJobCode(currentLayoutType(), burnSettings().dstDriveRef, JobPurpose::kBurn));
     if (!job) return;
-    EngineStatus status = BP_SetDataTree(job, tree_);
+    EngineStatus status = failSetUp;
+    if (status == kNoErr) status = BP_SetDataTree(job, tree_);
     if (status == kNoErr)
       status = BP_SetDataDiscFormat(job, static_cast<std::uint16_t>(formatType()));
     if (status == kNoErr) status = BP_SetISO9660_XA(job, useCDXAFormat());
@@ -98,6 +99,9 @@ class TestDataWinCtlr final : public BaseLayoutWinCtlr {
     BaseLayoutWinCtlr::BSstartDiscBurn(senderTag);
     startEngine();
   }
+
+  // A setting the engine refuses, as when the job cannot be made.
+  EngineStatus failSetUp = kNoErr;
 
  private:
   FS_Tree* tree_;
@@ -656,6 +660,45 @@ TEST_F(LayoutBurn, TheDriveBarFollowsTheDrive) {
   chooseDestination(ref_);
   bar->layoutEjectButton->click();
   EXPECT_TRUE(drive_->trayOpen());
+}
+
+// A burn start that fails before the engine runs: the error is shown, the job goes, the
+// drive is ready and the destination pop-up enabled again.
+TEST_F(LayoutBurn, AFailedBurnStartGivesTheDriveBack) {
+  startWithBlankCDR();
+  chooseDestination(ref_);
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  window_->failSetUp = kErrOutOfMemory;
+  window_->burnOptionSheet()->BSburnDiscButton->click();
+  QString title, message;
+  ErrorManager::returnErrorStrings(kErrOutOfMemory, MMC_SenseData{}, &title, &message);
+  ASSERT_FALSE(title.isEmpty());
+  EXPECT_TRUE(sheetShows(title));
+  EXPECT_EQ(window_->runningJob().BPRef, 0u);
+  EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveReady);
+  EXPECT_TRUE(window_->driveBar()->layoutDstDriveButton->isEnabled());
+  EXPECT_FALSE(window_->isBurnTimerRunning());
+}
+
+// Waiting for a blank disc: no disc asks for one; a blank disc opens the options sheet.
+TEST_F(LayoutBurn, TheWaitForABlankDiscEndsWithTheOptions) {
+  startWithBlankCDR();
+  chooseDestination(ref_);
+  auto blank = drive_->unload();
+  ASSERT_TRUE(blank.has_value());
+  window_->startWaitForDriveTimer();
+  timers_.advance(1s);
+  EXPECT_EQ(window_->waitSheet()->PSWaitTextField->text(), gui("Waiting For Blank Disc"));
+  EXPECT_EQ(window_->sheets().currentSheet(), nullptr);
+  drive_->load(std::move(*blank));
+  (void)MMC_TestUnitReady(ref_, nullptr);
+  timers_.advance(1s);
+  ASSERT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get());
+  EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveBurning);
+  window_->burnOptionSheet()->BScancelBurnOptionsButton->click();
+  // The timer stopped with the blank disc.
+  timers_.advance(1s);
+  EXPECT_EQ(window_->sheets().currentSheet(), nullptr);
 }
 
 }  // namespace
