@@ -47,6 +47,8 @@ BurnPreparation::BurnPreparation(QWidget* window, SheetHost& sheets, BurnExecuto
                 if (hooks_.abandon) hooks_.abandon();
               }}),
       sizing_(executor, {[this](std::function<void(bool)> answer) {
+                           // The question takes the place of the "Processing Data" sheet.
+                           closeWaitSheet();
                            askOverburn(sheets_, overburn_, std::move(answer));
                          },
                          [this](const SizingOutcome& o) { sized(o); }}) {
@@ -78,6 +80,7 @@ void BurnPreparation::showCheckProgress(const FileCheckProgress& progress) {
   // The worker counts; the sheet follows on the main thread.
   progressTimer_.start(kCheckProgressInterval, [this, &progress] {
     wait_.setValue(static_cast<int>(progress.done.load()));
+    wait_.setText(QString::fromStdString(progress.currentTitle()));
   });
 }
 

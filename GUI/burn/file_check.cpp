@@ -8,74 +8,88 @@
 namespace quillion::burn {
 namespace {
 
-bool pathLeadsToFile(const char* path) {
+bool checkPathLeadsToFile(const char* path) {
   struct stat st {};
   return path != nullptr && *path != '\0' && ::stat(path, &st) == 0;
 }
 
-bool pathIsSymbolicLink(const char* path) {
+bool checkPathIsSymlink(const char* path) {
   struct stat st {};
   return path != nullptr && *path != '\0' && ::lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-struct TreeWalk {
+struct FileCheckWalk {
   const std::atomic<bool>* cancel;
   FileCheckProgress* progress;
   std::vector<FS_Node*>* missing;
   bool cancelled = false;
 };
 
-void visitTreeNode(FS_Node* node, bool* stop, void* context, std::uint16_t, bool*) {
-  auto& walk = *static_cast<TreeWalk*>(context);
+void visitCheckedNode(FS_Node* node, bool* stop, void* context, std::uint16_t, bool*) {
+  auto& walk = *static_cast<FileCheckWalk*>(context);
   if (IsFolderNode(node) || IsISO9660ImportItem(node)) return;
   if (walk.cancel->load()) {
     walk.cancelled = true;
     *stop = true;
     return;
   }
-  if (walk.progress) walk.progress->done.fetch_add(1);
+  if (walk.progress) walk.progress->count(GetTitleNode(node), false);
   if (treeNodeIsMissing(node)) walk.missing->push_back(node);
 }
 
 // Every track of `list`; false when the walk was cancelled.
-bool checkList(FS_List* list, const std::atomic<bool>& cancel, FileCheckProgress* progress,
-               std::vector<FS_Node*>& missing) {
+bool checkTrackList(FS_List* list, const std::atomic<bool>& cancel, FileCheckProgress* progress,
+                    std::vector<FS_Node*>& missing) {
   if (!list) return true;
   const std::uint32_t n = SizeOfList(list);
   for (std::uint32_t i = 0; i < n; ++i) {
     if (cancel.load()) return false;
     FS_Node* node = NodeAtIndex(list, i);
-    if (progress) progress->done.fetch_add(1);
+    if (progress && node) progress->count(GetTitleNode(node), true);
     if (node && trackNodeIsMissing(node)) missing.push_back(node);
   }
   return true;
 }
 
-bool checkTree(FS_Tree* tree, const std::atomic<bool>& cancel, FileCheckProgress* progress,
-               std::vector<FS_Node*>& missing) {
+bool checkTreeFiles(FS_Tree* tree, const std::atomic<bool>& cancel, FileCheckProgress* progress,
+                    std::vector<FS_Node*>& missing) {
   if (!tree) return true;
-  TreeWalk walk{&cancel, progress, &missing};
+  FileCheckWalk walk{&cancel, progress, &missing};
   std::uint16_t depth = 0;
-  (void)WalkWholeTree(tree, visitTreeNode, &walk, &depth);
+  (void)WalkWholeTree(tree, visitCheckedNode, &walk, &depth);
   return !walk.cancelled;
 }
 
-std::uint32_t treeFileCount(FS_Tree* tree) {
+std::uint32_t checkedTreeFiles(FS_Tree* tree) {
   std::uint32_t files = 0;
   if (tree && TreeInfo(tree, nullptr, &files, nullptr, nullptr, true) != kNoErr) files = 0;
   return files;
 }
 
+constexpr std::uint32_t kCheckTitleEvery = 50;
+
 }  // namespace
+
+void FileCheckProgress::count(const char* title, bool always) {
+  const std::uint32_t n = done.fetch_add(1) + 1;
+  if (!always && n % kCheckTitleEvery != 0) return;
+  std::lock_guard lock(mutex_);
+  title_ = title ? title : "";
+}
+
+std::string FileCheckProgress::currentTitle() const {
+  std::lock_guard lock(mutex_);
+  return title_;
+}
 
 bool treeNodeIsMissing(FS_Node* node) {
   if (IsFolderNode(node) || IsISO9660ImportItem(node)) return false;
   const char* path = GetFullPathNameNode(node);
-  return !pathLeadsToFile(path) && !pathIsSymbolicLink(path);
+  return !checkPathLeadsToFile(path) && !checkPathIsSymlink(path);
 }
 
 bool trackNodeIsMissing(FS_Node* node) {
-  return !pathLeadsToFile(GetFullPathNameNode(node));
+  return !checkPathLeadsToFile(GetFullPathNameNode(node));
 }
 
 std::vector<LayoutModel> modelsOf(CheckRoutine routine) {
@@ -95,9 +109,9 @@ std::vector<LayoutModel> modelsOf(CheckRoutine routine) {
 std::uint32_t checkedItemCount(CheckRoutine routine, const CheckedLayout& layout) {
   switch (routine) {
     case CheckRoutine::Tree:
-      return treeFileCount(layout.tree);
+      return checkedTreeFiles(layout.tree);
     case CheckRoutine::AudioThenTree:
-      return treeFileCount(layout.tree) + (layout.audioList ? SizeOfList(layout.audioList) : 0);
+      return checkedTreeFiles(layout.tree) + (layout.audioList ? SizeOfList(layout.audioList) : 0);
     case CheckRoutine::AudioList:
       return layout.audioList ? SizeOfList(layout.audioList) : 0;
     case CheckRoutine::VideoList:
@@ -112,17 +126,17 @@ FileCheckResult checkLayoutFiles(CheckRoutine routine, const CheckedLayout& layo
   bool whole = true;
   switch (routine) {
     case CheckRoutine::Tree:
-      whole = checkTree(layout.tree, cancel, progress, result.missing);
+      whole = checkTreeFiles(layout.tree, cancel, progress, result.missing);
       break;
     case CheckRoutine::AudioThenTree:
-      whole = checkList(layout.audioList, cancel, progress, result.missing) &&
-              checkTree(layout.tree, cancel, progress, result.missing);
+      whole = checkTrackList(layout.audioList, cancel, progress, result.missing) &&
+              checkTreeFiles(layout.tree, cancel, progress, result.missing);
       break;
     case CheckRoutine::AudioList:
-      whole = checkList(layout.audioList, cancel, progress, result.missing);
+      whole = checkTrackList(layout.audioList, cancel, progress, result.missing);
       break;
     case CheckRoutine::VideoList:
-      whole = checkList(layout.videoList, cancel, progress, result.missing);
+      whole = checkTrackList(layout.videoList, cancel, progress, result.missing);
       break;
   }
   // A cancel that came after the last node still ends the request.

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "burn/burn_executor.h"
@@ -39,6 +41,14 @@ inline constexpr std::uint32_t kQuietCheckLimit = 3000;
 struct FileCheckProgress {
   std::atomic<std::uint32_t> done{0};
   std::uint32_t total = 0;
+
+  // The title of every 50th file, and of every track, for the sheet's text line.
+  void count(const char* title, bool always);
+  std::string currentTitle() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::string title_;
 };
 
 struct FileCheckResult {

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::uint32_t kSizingBlockBytes = 2048;
 
-std::uint64_t fileSystemFreeBytes(const std::string& path) {
+std::uint64_t freeBytesOfFolder(const std::string& path) {
   std::filesystem::path folder(path);
   std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) folder = folder.parent_path();
@@ -21,7 +21,7 @@ std::uint64_t fileSystemFreeBytes(const std::string& path) {
 }
 
 // The settings of a sizing job; the first setting the engine refuses, kNoErr otherwise.
-EngineStatus setUpJob(BP_JobRef job, const SizingRequest& r) {
+EngineStatus setUpSizingJob(BP_JobRef job, const SizingRequest& r) {
   const bool image = isImageDestination(r.destination);
   EngineStatus s = kNoErr;
   const auto keep = [&s](EngineStatus next) {
@@ -52,19 +52,19 @@ EngineStatus setUpJob(BP_JobRef job, const SizingRequest& r) {
   return s;
 }
 
-BP_JobCode jobCodeOf(const SizingRequest& r) {
+BP_JobCode sizingJobCode(const SizingRequest& r) {
   const BP_JobRoute route =
       isImageDestination(r.destination) ? kBP_RouteLayoutToImage : kBP_RouteLayoutToDrives;
   return static_cast<BP_JobCode>(route) | static_cast<std::uint8_t>(r.layoutType);
 }
 
 // The image file's size: the native image reports bytes, the ISO image its blocks.
-std::uint64_t imageBytesOf(const SizingRequest& r, const SizingMeasure& m) {
+std::uint64_t sizedImageBytes(const SizingRequest& r, const SizingMeasure& m) {
   return r.destination == kBP_ISOImageWriter ? std::uint64_t{m.blocks} * kSizingBlockBytes
                                              : m.bytes;
 }
 
-SizingVerdict refused(const char* title, const char* message) {
+SizingVerdict sizingRefusal(const char* title, const char* message) {
   return {SizingVerdictKind::Refused, title, message, kNoErr};
 }
 
@@ -77,10 +77,10 @@ bool isImageDestination(std::uint32_t ref) {
 SizingMeasure measureLayout(const SizingRequest& r) {
   SizingMeasure m;
   BP_RuntimeSharedData* shared = nullptr;
-  const BP_JobRef job = BP_Create(jobCodeOf(r), &shared, 1);
+  const BP_JobRef job = BP_Create(sizingJobCode(r), &shared, 1);
   if (job == 0) return m;
   m.jobCreated = true;
-  m.status = setUpJob(job, r);
+  m.status = setUpSizingJob(job, r);
   if (m.status == kNoErr) {
     std::uint32_t bytes[2] = {0, 0};
     m.status = BP_PrepareBurn(job, &m.blocks, bytes);
@@ -93,7 +93,7 @@ SizingMeasure measureLayout(const SizingRequest& r) {
   if (isImageDestination(r.destination)) {
     const std::string& path =
         r.destination == kBP_ISOImageWriter ? r.isoImageWriterPath : r.cdImageWriterPath;
-    m.imageFreeBytes = r.freeBytesAt ? r.freeBytesAt(path) : fileSystemFreeBytes(path);
+    m.imageFreeBytes = r.freeBytesAt ? r.freeBytesAt(path) : freeBytesOfFolder(path);
   }
   return m;
 }
@@ -103,11 +103,11 @@ SizingVerdict judgeSizing(const SizingRequest& r, const SizingMeasure& m) {
   if (m.status != kNoErr) return {SizingVerdictKind::EngineError, "", "", m.status};
   bool askOverburn = false;
   if (isImageDestination(r.destination)) {
-    if (!imageHasRoom(m.imageFreeBytes, imageBytesOf(r, m)))
-      return refused("Not Enough Space", "Not Enough Space In Destination");
+    if (!imageHasRoom(m.imageFreeBytes, sizedImageBytes(r, m)))
+      return sizingRefusal("Not Enough Space", "Not Enough Space In Destination");
   } else {
     // Without a disc record there is nothing to measure against: the burn cannot go on.
-    if (!r.disc) return refused("Media Not Found", "Media Not Found");
+    if (!r.disc) return sizingRefusal("Media Not Found", "Media Not Found");
     switch (discRoom(r.disc->freeBlocks, m.blocks, r.overburnMarginBlocks)) {
       case DiscRoom::Enough:
         break;
@@ -115,14 +115,14 @@ SizingVerdict judgeSizing(const SizingRequest& r, const SizingMeasure& m) {
         askOverburn = true;
         break;
       case DiscRoom::NotEnough:
-        return refused("Not Enough Space", "Not Enough Space In Destination");
+        return sizingRefusal("Not Enough Space", "Not Enough Space In Destination");
     }
   }
   if (r.kind == SizingKind::Data) {
     if (r.formatType == kFormatHfs && !hfsSizeFits(m.bytes, m.blocks))
-      return refused("HFS Limitation", "HFS size is limited");
+      return sizingRefusal("HFS Limitation", "HFS size is limited");
     if ((r.formatType & kFormatIso9660Bits) && !iso9660FileFits(m.biggestFileBlocks))
-      return refused("ISO9660 Size Limitation", "ISO9660 file size is limited");
+      return sizingRefusal("ISO9660 Size Limitation", "ISO9660 file size is limited");
   }
   if (askOverburn) return {SizingVerdictKind::AskOverburn, "", "", kNoErr};
   return {SizingVerdictKind::Proceed, "", "", kNoErr};

@@ -19,21 +19,21 @@ namespace quillion::burn {
 namespace {
 
 constexpr std::uint32_t kVerifyBlockBytes = 2048;
-constexpr auto kRetryPause = std::chrono::milliseconds(300);
+constexpr auto kVerifyRetryPause = std::chrono::milliseconds(300);
 // Profiles above this are DVD and BD media, read with READ(12).
-constexpr std::uint16_t kLastCdProfile = 0x10;
+constexpr std::uint16_t kVerifyLastCdProfile = 0x10;
 constexpr char kResourceForkAttribute[] = "user.com.apple.ResourceFork";
 
-struct FileCloser {
+struct VerifyFileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-std::uint64_t blocksFor(std::uint64_t bytes) {
+std::uint64_t verifyBlocksFor(std::uint64_t bytes) {
   return (bytes + kVerifyBlockBytes - 1) / kVerifyBlockBytes;
 }
 
 // The resource fork of `path`, kept in an extended attribute; false when it cannot be read.
-bool readResourceFork(const char* path, std::string& out) {
+bool readResourceForkBytes(const char* path, std::string& out) {
   const ssize_t size = ::getxattr(path, kResourceForkAttribute, nullptr, 0);
   if (size < 0) return false;
   out.resize(static_cast<std::size_t>(size));
@@ -60,7 +60,7 @@ void Verifier::start() {
   }
   type_ = shared_->verifyType;
   ref_ = shared_->writers[0].deviceRef;
-  useRead12_ = shared_->writers[0].mediaProfile > kLastCdProfile;
+  useRead12_ = shared_->writers[0].mediaProfile > kVerifyLastCdProfile;
   shared_->blocksRead = 0;
   thread_ = std::thread([this] { run(); });
 }
@@ -94,17 +94,24 @@ void Verifier::run() {
     result = quick();
   else if (type_ == kVerifyDetailed)
     result = detailed();
-  if (result != VerifyOutcome::Cancelled && cancel_) result = VerifyOutcome::Cancelled;
+  std::lock_guard lock(endMutex_);
+  if (cancel_) result = VerifyOutcome::Cancelled;
   BP_WriterRTInfo& first = shared_->writers[0];
   first.verifyResult = result == VerifyOutcome::Passed ? 0 : 1;
   if (result == VerifyOutcome::Passed) shared_->blocksRead = shared_->totalBlocks.load();
   outcome_ = result;
 }
 
+bool Verifier::cancel() {
+  std::lock_guard lock(endMutex_);
+  cancel_ = true;
+  return outcome_ == VerifyOutcome::Running;
+}
+
 bool Verifier::readBlocks(std::uint32_t lba, std::uint32_t blocks, int tries) {
   for (int i = 0; i < tries; ++i) {
     if (cancel_) return false;
-    if (i > 0 && !engineClock().sleepFor(kRetryPause, &cancel_)) return false;
+    if (i > 0 && !engineClock().sleepFor(kVerifyRetryPause, &cancel_)) return false;
     if (GDT_Get2048DataBlocks(ref_, disc_.data(), lba, blocks, useRead12_) == kNoErr) return true;
   }
   return false;
@@ -141,13 +148,13 @@ VerifyOutcome Verifier::compareFork(std::uint64_t size,
                                     const std::function<std::size_t(char*, std::size_t)>& read,
                                     std::uint32_t lba, std::uint32_t blocks) {
   // A file that grew since the burn cannot match what was written.
-  if (blocksFor(size) > blocks) return VerifyOutcome::Failed;
+  if (verifyBlocksFor(size) > blocks) return VerifyOutcome::Failed;
   std::string file(std::size_t{kDetailedRun} * kVerifyBlockBytes, '\0');
   std::uint64_t left = size;
   while (left > 0) {
     if (cancel_) return VerifyOutcome::Cancelled;
     const auto n =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(blocksFor(left), kDetailedRun));
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(verifyBlocksFor(left), kDetailedRun));
     if (!readBlocks(lba, n, 1)) return cancel_ ? VerifyOutcome::Cancelled : VerifyOutcome::Failed;
     const auto want = static_cast<std::size_t>(
         std::min<std::uint64_t>(left, std::uint64_t{n} * kVerifyBlockBytes));
@@ -158,7 +165,7 @@ VerifyOutcome Verifier::compareFork(std::uint64_t size,
     left -= want;
   }
   // The fork's blocks beyond its bytes count as done, so each fork counts its whole size.
-  shared_->blocksRead += static_cast<std::uint32_t>(blocks - blocksFor(size));
+  shared_->blocksRead += static_cast<std::uint32_t>(blocks - verifyBlocksFor(size));
   return VerifyOutcome::Passed;
 }
 
@@ -176,7 +183,7 @@ VerifyOutcome Verifier::detailed() {
     const char* path = GetFullPathNameNode(e.node);
     setCurrentFile(i + 1, GetTitleNode(e.node));
     if (e.dataBlocks > 0) {
-      std::unique_ptr<std::FILE, FileCloser> file(path ? std::fopen(path, "rb") : nullptr);
+      std::unique_ptr<std::FILE, VerifyFileCloser> file(path ? std::fopen(path, "rb") : nullptr);
       std::error_code ec;
       const std::uint64_t size = path ? std::filesystem::file_size(path, ec) : 0;
       if (!file || ec) return VerifyOutcome::Failed;
@@ -188,7 +195,7 @@ VerifyOutcome Verifier::detailed() {
     }
     if (e.rsrcBlocks > 0) {
       std::string bytes;
-      if (!path || !readResourceFork(path, bytes)) return VerifyOutcome::Failed;
+      if (!path || !readResourceForkBytes(path, bytes)) return VerifyOutcome::Failed;
       std::size_t at = 0;
       const auto read = [&bytes, &at](char* to, std::size_t n) {
         const std::size_t k = std::min(n, bytes.size() - at);

@@ -42,7 +42,9 @@ class Verifier {
 
   // Starts the thread once; the kind is the job's verifyType.
   void start();
-  void cancel() { cancel_ = true; }
+  // Asks the thread to stop. True when the verification had not ended yet: it now ends as
+  // cancelled, never with another verdict.
+  bool cancel();
   void join();
   bool finished() const { return outcome() != VerifyOutcome::Running; }
   VerifyOutcome outcome() const { return outcome_.load(); }
@@ -73,7 +75,8 @@ class Verifier {
   bool useRead12_ = false;
   std::atomic<bool> cancel_{false};
   std::atomic<VerifyOutcome> outcome_{VerifyOutcome::Running};
-  std::string disc_;  // the read buffer
+  std::string disc_;     // the read buffer
+  std::mutex endMutex_;  // a cancel and the verdict never cross
   mutable std::mutex fileMutex_;
   std::string currentFile_;
   std::thread thread_;

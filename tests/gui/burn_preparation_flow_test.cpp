@@ -2,6 +2,7 @@
 // A burn request on a real (offscreen) window from Burn to the burn options: a missing file
 // deleted in its sheet, sizing against an emulated CD-R that is too small, and the overburn
 // question; the refusals and the cancel that end the request without a burn.
+#include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -164,6 +165,30 @@ TEST_F(BurnRequest, WithoutADiscRecordTheRequestEndsWithMediaNotFound) {
   QMessageBox* alert = visibleAlert();
   ASSERT_NE(alert, nullptr);
   EXPECT_EQ(alert->text(), QStringLiteral("Media Not Found"));
+}
+
+// A large layout sizes under the "Processing Data" sheet, which gives way to the question.
+TEST_F(BurnRequest, TheOverburnQuestionOfALargeLayoutIsAskedAfterTheWaitSheet) {
+  ref_ = plugSmallCd();
+  const fs::path many = dir_.path() / "many";
+  fs::create_directories(many);
+  for (int i = 0; i < 3001; ++i) std::ofstream(many / std::to_string(i)).put('x');
+  tree_ = quillion::test::treeFromFolder(many);
+  executor_.hold();
+  BurnPreparation prep(&window_, sheets_, executor_, hooks());
+  ASSERT_TRUE(prep.start(CheckRoutine::Tree, {tree_.get()}));
+  ASSERT_EQ(sheets_.currentSheet(), &prep.waitSheet());
+  EXPECT_EQ(prep.waitSheet().titleField()->text(), QStringLiteral("Verifying Files"));
+  executor_.step();  // the check ends; sizing is queued under its own sheet
+  ASSERT_EQ(sheets_.currentSheet(), &prep.waitSheet());
+  EXPECT_EQ(prep.waitSheet().titleField()->text(), QStringLiteral("Processing Data"));
+  EXPECT_FALSE(prep.waitSheet().cancelButton()->isVisibleTo(&prep.waitSheet()));
+  executor_.step();
+  ASSERT_EQ(sheets_.currentSheet(), &prep.overburnPrompt());
+  prep.overburnPrompt().okButton()->click();
+  ASSERT_EQ(proceeded_.size(), 1u);
+  EXPECT_TRUE(proceeded_[0].continueOverburn);
+  EXPECT_TRUE(busy_.empty());
 }
 
 TEST_F(BurnRequest, CancellingTheVerifyingFilesSheetFreesTheModelsAndEndsTheRequest) {

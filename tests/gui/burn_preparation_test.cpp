@@ -332,6 +332,12 @@ TEST_F(FileCheckTest, TheWaitSheetAppearsAboveThreeThousandFiles) {
     EXPECT_EQ(log.waitSheets, files == 3001 ? 1 : 0) << total;
     EXPECT_EQ(log.closedSheets, log.waitSheets);
     EXPECT_EQ(log.sized, 1);
+    // The sheet's line names every 50th file.
+    FileCheckProgress progress;
+    const std::atomic<bool> cancel{false};
+    (void)checkLayoutFiles(CheckRoutine::Tree, {tree.get()}, cancel, &progress);
+    EXPECT_EQ(progress.done, files);
+    EXPECT_FALSE(progress.currentTitle().empty());
   }
 }
 
@@ -450,6 +456,72 @@ TEST_F(SizingWithEngine, AnImageIsSizedAgainstTheFreeSpaceOfItsFolder) {
   m.imageFreeBytes += 1;
   EXPECT_EQ(judgeSizing(r, m).kind, SizingVerdictKind::Proceed);
   EXPECT_FALSE(fs::exists(r.cdImageWriterPath)) << "sizing writes nothing";
+}
+
+// A 16-bit stereo 44.1 kHz WAVE file of `seconds` of a quiet tone.
+void writeWave(const fs::path& path, int seconds) {
+  const std::uint32_t frames = 44'100u * static_cast<std::uint32_t>(seconds);
+  const std::uint32_t data = frames * 4;
+  std::string bytes = "RIFF";
+  const auto le32 = [&bytes](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  const auto le16 = [&bytes](std::uint16_t v) {
+    bytes.push_back(static_cast<char>(v));
+    bytes.push_back(static_cast<char>(v >> 8));
+  };
+  le32(36 + data);
+  bytes += "WAVEfmt ";
+  le32(16);
+  le16(1);
+  le16(2);
+  le32(44'100);
+  le32(44'100 * 4);
+  le16(4);
+  le16(16);
+  bytes += "data";
+  le32(data);
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    const auto sample = static_cast<std::uint16_t>((i % 100) * 40);
+    le16(sample);
+    le16(sample);
+  }
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST_F(SizingWithEngine, AnAudioLayoutIsSizedForItsDiscWithoutAStaleAnswer) {
+  const fs::path track = dir_.path() / "tone.wav";
+  writeWave(track, 10);
+  ListPtr tracks = listOf({track});
+  const std::uint32_t ref = plugCd(359'846);
+  SizingRequest r;
+  r.kind = SizingKind::Audio;
+  r.layoutType = kBP_KindAudio;
+  r.audioList = tracks.get();
+  r.destination = ref;
+  r.threadCreator = TestThreads::create;
+  const SizingMeasure m = measureLayout(r);
+  ASSERT_EQ(m.status, kNoErr);
+  EXPECT_GE(m.blocks, 750u) << "ten seconds are 750 blocks";
+
+  InlineExecutor executor;
+  std::vector<SizingOutcome> outcomes;
+  SizingPass pass(executor, {{}, [&](const SizingOutcome& o) { outcomes.push_back(o); }});
+  r.disc = discOf(ref);
+  ASSERT_TRUE(pass.start(r));
+  r.disc->freeBlocks = m.blocks - 1;
+  r.disc->isDVD = true;  // checked all the same
+  ASSERT_TRUE(pass.start(r));
+  r.disc.reset();
+  ASSERT_TRUE(pass.start(r));
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_TRUE(outcomes[0].proceed);
+  EXPECT_TRUE(outcomes[0].enoughSpace);
+  EXPECT_FALSE(outcomes[1].enoughSpace);
+  EXPECT_STREQ(outcomes[1].verdict.titleKey, "Not Enough Space");
+  EXPECT_FALSE(outcomes[2].enoughSpace);
+  EXPECT_STREQ(outcomes[2].verdict.titleKey, "Media Not Found");
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QTest>
+#include <QThread>
 #include <filesystem>
 
 #include "burn/burn_prompts.h"
 #include "burn/file_check.h"
 #include "burn/missing_files_sheet.h"
+#include "burn/qt_burn_executor.h"
 #include "framework/sheet_host.h"
 #include "quillion/FS.h"
 #include "run_support.h"
@@ -147,6 +150,32 @@ TEST_F(BurnSheets, TheOverburnQuestionIsDeclinedWhenAnotherSheetIsUp) {
   EXPECT_FALSE(answer);
   EXPECT_FALSE(prompt.isVisible());
   host_.endSheet(&other, 0);
+}
+
+// The window's own runner: the walk runs off the main thread, its end arrives on it.
+TEST_F(BurnSheets, TheWindowsRunnerChecksOnAWorkerAndAnswersOnTheMainThread) {
+  fs::remove(source_ / "b.txt");
+  quillion::WorkerRunner runner;
+  WorkerRunnerExecutor executor(runner);
+  std::vector<FS_Node*> missing;
+  QThread* answeredOn = nullptr;
+  bool ended = false;
+  FileCheck check(executor, {{},
+                             {},
+                             {},
+                             [&](std::vector<FS_Node*> m) {
+                               missing = std::move(m);
+                               answeredOn = QThread::currentThread();
+                               ended = true;
+                             },
+                             [&] { ended = true; },
+                             [&] { ended = true; }});
+  ASSERT_TRUE(check.start(CheckRoutine::Tree, {tree_.get()}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 60'000));
+  ASSERT_EQ(missing.size(), 1u);
+  EXPECT_STREQ(GetTitleNode(missing[0]), "b.txt");
+  EXPECT_EQ(answeredOn, QCoreApplication::instance()->thread());
+  EXPECT_EQ(runner.activeCount(), 0u);
 }
 
 TEST(DvdPlusRWQuestion, OneOpensTheOptionsAnythingElseGivesUp) {

@@ -9,10 +9,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 
 #include "burn/verification_log.h"
+#include "burn/verification_monitor.h"
 #include "device_environment.h"
+#include "quillion/FS.h"
 #include "quillion/FSFileLocList.h"
 #include "run_support.h"
 #include "support/gui_test_env.h"
@@ -102,6 +105,20 @@ class VerifyWrittenDisc : public quillion::test::GuiTest {
     return log.text();
   }
 
+  // A passed verification is checked by an outside reader: xorriso extracts every file of
+  // the written disc, and each equals its source.
+  void expectDiscHoldsTheLayout(std::uint32_t type) {
+    const fs::path iso = dir_.path() / ("written" + std::to_string(type) + ".iso");
+    bool dumped = false;
+    ASSERT_TRUE(drive_->withMedium([&](quillion::emu::Medium& m) { dumped = m.dumpIso(iso); }));
+    ASSERT_TRUE(dumped);
+    const fs::path out = dir_.path() / ("extracted" + std::to_string(type));
+    const auto x = quillion::test::runTool(
+        {"xorriso", "-indev", iso.string(), "-osirrox", "on", "-extract", "/", out.string()});
+    ASSERT_EQ(x.exitCode, 0) << x.output;
+    EXPECT_EQ(quillion::test::filesBelow(out), quillion::test::filesBelow(source_));
+  }
+
   quillion::test::TempDir dir_;
   quillion::emu::DeviceEnvironment env_;
   fs::path source_;
@@ -113,6 +130,7 @@ class VerifyWrittenDisc : public quillion::test::GuiTest {
 };
 
 TEST_F(VerifyWrittenDisc, BothKindsPassOnAGoodDiscAndReadEveryBlock) {
+  QUILLION_REQUIRE_TOOL("xorriso");
   for (const std::uint32_t type : {kVerifyQuick, kVerifyDetailed}) {
     SCOPED_TRACE(type);
     if (job_) {
@@ -155,6 +173,7 @@ TEST_F(VerifyWrittenDisc, BothKindsPassOnAGoodDiscAndReadEveryBlock) {
                                                   : "Detailed Verification Successful!";
     EXPECT_NE(text.find(line), std::string::npos) << text;
     EXPECT_NE(text.find("Burn Result: Successful"), std::string::npos) << text;
+    expectDiscHoldsTheLayout(type);
   }
 }
 
@@ -212,6 +231,33 @@ TEST_F(VerifyWrittenDisc, AFileChangedAfterTheBurnFailsDetailedVerification) {
   EXPECT_EQ(v.outcome(), VerifyOutcome::Failed);
 }
 
+TEST_F(VerifyWrittenDisc, AFileThatGrewFailsDetailedVerificationWithoutReadingIt) {
+  burn(kVerifyDetailed);
+  const FS_FileLocList* list = shared_->fileLocList;
+  ASSERT_NE(list, nullptr);
+  const FS_FileLocListEntry* entries = FS_FileLocListEntries(list);
+  std::uint32_t lba = 0;
+  for (std::uint32_t i = 0; i < list->count; ++i)
+    if (std::string(GetTitleNode(entries[i].node)) == "big.dat") lba = entries[i].dataLBA;
+  ASSERT_NE(lba, 0u);
+  // A block more than the disc holds for it.
+  const std::string more(2048, 'g');
+  std::ofstream(source_ / "big.dat", std::ios::app | std::ios::binary)
+      .write(more.data(), static_cast<std::streamsize>(more.size()));
+  drive_->clearLog();
+  Verifier v(shared_);
+  v.start();
+  v.join();
+  EXPECT_EQ(v.outcome(), VerifyOutcome::Failed);
+  std::size_t readsOfIt = 0;
+  for (const auto& c : drive_->log()) {
+    const std::uint32_t at = std::uint32_t{c.cdb[2]} << 24 | std::uint32_t{c.cdb[3]} << 16 |
+                             std::uint32_t{c.cdb[4]} << 8 | c.cdb[5];
+    if (at == lba) ++readsOfIt;
+  }
+  EXPECT_EQ(readsOfIt, 0u);
+}
+
 TEST_F(VerifyWrittenDisc, ACancelStopsTheThreadWhichIsJoinedBeforeTheJobGoes) {
   burn(kVerifyQuick);
   const std::uint32_t start = shared_->writers[0].startVerifyLBA;
@@ -234,6 +280,74 @@ TEST_F(VerifyWrittenDisc, ACancelStopsTheThreadWhichIsJoinedBeforeTheJobGoes) {
   EXPECT_EQ(text.find("Successful"), std::string::npos) << text;
   EXPECT_EQ(BP_Delete(job_), kNoErr);
   job_ = 0;
+}
+
+// The result sheet's timer shows the progress and the verdict; the thread has ended first.
+TEST_F(VerifyWrittenDisc, TheMonitorShowsTheVerdictAtItsNextTick) {
+  burn(kVerifyQuick);
+  quillion::VirtualClock clock;
+  quillion::ManualTimerSource timers(clock);
+  quillion::ScopedTimerSourceOverride useTimers(timers);
+  std::vector<QString> texts, verdicts;
+  std::uint32_t lastDone = 0;
+  VerificationMonitor monitor(shared_, false,
+                              {[&](std::uint32_t done, std::uint32_t, const QString& text) {
+                                 lastDone = done;
+                                 texts.push_back(text);
+                               },
+                               [&](const QString& verdict) { verdicts.push_back(verdict); }});
+  monitor.start();
+  monitor.verifier().join();
+  EXPECT_TRUE(verdicts.empty()) << "only the timer reports";
+  timers.advance(std::chrono::milliseconds(200));
+  ASSERT_EQ(verdicts.size(), 1u);
+  EXPECT_EQ(verdicts[0], QStringLiteral("Verify Passed"));
+  EXPECT_EQ(lastDone, shared_->totalBlocks);
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), QStringLiteral("Current Sector - %1/%1").arg(shared_->totalBlocks));
+  EXPECT_EQ(timers.runningCount(), 0u);
+  monitor.verifyCancel();  // too late: nothing changes
+  EXPECT_EQ(verdicts.size(), 1u);
+  CapturedLog log;
+  quillion::BurnLogFacts facts;
+  facts.now = [] { return QStringLiteral("today"); };
+  EXPECT_EQ(monitor.finish(log.file(), QStringLiteral("0:42"), facts), quillion::kBurnSuccessful);
+}
+
+// Cancel pressed while a read is in the drive: the sheet says so at once, the thread stops
+// at that read and the log records a cancelled verification.
+TEST_F(VerifyWrittenDisc, TheMonitorsCancelStopsTheDisplayAndTheThread) {
+  burn(kVerifyQuick);
+  quillion::VirtualClock clock;
+  quillion::ManualTimerSource timers(clock);
+  quillion::ScopedTimerSourceOverride useTimers(timers);
+  std::vector<QString> verdicts;
+  VerificationMonitor monitor(shared_, false,
+                              {{}, [&](const QString& verdict) { verdicts.push_back(verdict); }});
+  std::promise<void> inDrive, cancelled;
+  std::shared_future<void> gate = cancelled.get_future().share();
+  FaultRule hold;
+  hold.lbaFirst = shared_->writers[0].startVerifyLBA + Verifier::kQuickRun;
+  hold.action = FaultAction::Hook;
+  hold.toCall = 1;
+  hold.hook = [&inDrive, gate] {
+    inDrive.set_value();
+    gate.wait();
+  };
+  drive_->addFault(hold);
+  monitor.start();
+  inDrive.get_future().wait();
+  monitor.verifyCancel();
+  cancelled.set_value();
+  ASSERT_EQ(verdicts.size(), 1u);
+  EXPECT_EQ(verdicts[0], QStringLiteral("Verify Cancelled"));
+  EXPECT_EQ(timers.runningCount(), 0u);
+  CapturedLog log;
+  quillion::BurnLogFacts facts;
+  facts.now = [] { return QStringLiteral("today"); };
+  EXPECT_EQ(monitor.finish(log.file(), QStringLiteral("0:42"), facts), quillion::kBurnCancelled);
+  EXPECT_EQ(monitor.verifier().outcome(), VerifyOutcome::Cancelled);
+  EXPECT_NE(log.text().find("Quick Verification Cancelled!"), std::string::npos) << log.text();
 }
 
 TEST(VerifierWithoutAJob, AVerificationWithNothingToReadIsNoPass) {

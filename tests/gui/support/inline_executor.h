@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A burn executor for tests: the work runs on a thread of its own, which is joined before
 // `done` runs on the calling (main) thread, so a pass ends by construction within run().
-// hold() keeps the next piece of work queued until release(), for tests that act while a
-// pass is between start and end.
+// hold() keeps work queued until step() or release(), for tests that act while a pass is
+// between start and end.
 #pragma once
 
 #include <functional>
@@ -25,11 +25,15 @@ class InlineExecutor final : public burn::BurnExecutor {
     execute(work, done);
   }
   void hold() { held_ = true; }
-  // Runs what was held, in order.
-  void release() {
-    held_ = false;
+  // Runs what is held now, in order; work started by it is held in turn.
+  void step() {
     auto queued = std::exchange(queued_, {});
     for (auto& [work, done] : queued) execute(work, done);
+  }
+  // Stops holding and runs what was held.
+  void release() {
+    held_ = false;
+    step();
   }
   int runs() const { return runs_; }
 
