@@ -559,9 +559,8 @@ void BaseLayoutWinCtlr::ASalertOk() {
     (void)GDT_Eject(ref, nullptr, true);
   }
   if (isRealDriveRef(settings_.srcDriveRef)) setDriveStatus(settings_.srcDriveRef, kDriveReady);
-  // The verifier reads through the job: it ends before the job goes.
-  verifyTimer_.stop();
-  verifier_.reset();
+  // The verifier reads through the job: it ends, and ends the log, before the job goes.
+  finishVerification();
   // A verification that was cancelled leaves its log to be ended here.
   finishBurnLog(job_.lastResult < 0 ? kResultCancelled : job_.lastResult);
   deleteJob();

@@ -23,9 +23,6 @@ namespace quillion {
 
 namespace {
 
-using namespace std::chrono_literals;
-constexpr auto kVerifyPoll = 200ms;
-
 BurnLogFacts verifyLogFacts() {
   const auto& facts = layoutServices().logFacts;
   return facts ? facts() : BurnLogFacts::fromSystem(0);
@@ -124,45 +121,40 @@ std::uint32_t BaseLayoutWinCtlr::chosenVerifyType() const {
 bool BaseLayoutWinCtlr::startVerification() {
   BP_RuntimeSharedData* shared = job_.runTimeSharedData;
   if (!shared || shared->verifyType == 0) return false;
-  verifier_ = std::make_unique<burn::Verifier>(shared);
-  verifier_->start();
-  connect(
-      result_->verifyCancelButton, &QPushButton::clicked, this, [this] { verifyCancel(); },
-      Qt::UniqueConnection);
-  verifyTimer_.start(kVerifyPoll, [this] { verifyTimerFunction(); });
+  ResultSheet& r = *result_;
+  burn::VerificationDisplay display;
+  display.progress = [&r](std::uint32_t done, std::uint32_t total, const QString& text) {
+    r.verifyProgress->setMaximum(static_cast<int>(std::min<std::uint32_t>(total, 0x7FFFFFFF)));
+    r.verifyProgress->setValue(static_cast<int>(std::min(done, total)));
+    r.ASErrorMsgField->setText(text);
+  };
+  display.ended = [&r](const QString& verdict) {
+    r.verifyProgress->setValue(r.verifyProgress->maximum());
+    r.ASErrorTitleField->setText(verdict);
+    r.ASErrorMsgField->clear();
+    r.verifyCancelButton->setEnabled(false);
+    r.verifyCancelButton->hide();
+    r.ASOkButton->setEnabled(true);
+    r.ASLabelSoftwareButton->setEnabled(true);
+  };
+  verification_ = std::make_unique<burn::VerificationMonitor>(
+      shared, chosenVerifyType() == burn::kVerifyDetailed, std::move(display));
+  verification_->start();
   return true;
 }
 
-void BaseLayoutWinCtlr::verifyTimerFunction() {
-  if (!verifier_) {
-    verifyTimer_.stop();
-    return;
-  }
-  ResultSheet& r = *result_;
-  const burn::VerifyProgress p = verifier_->progress();
-  r.verifyProgress->setMaximum(static_cast<int>(std::min<std::uint32_t>(p.total, 0x7FFFFFFF)));
-  r.verifyProgress->setValue(static_cast<int>(std::min(p.done, p.total)));
-  r.ASErrorMsgField->setText(
-      burn::verifyProgressText(p, verifier_->verifyType() == burn::kVerifyDetailed));
-  if (!verifier_->finished()) return;
-  verifyTimer_.stop();
-  // The verifier's thread ends before the log takes its last lines and closes.
-  job_.runTimeSharedData->logFile = nullptr;
-  const int result =
-      burn::finishVerificationLog(*verifier_, job_.logRef, job_.burnTime, verifyLogFacts());
-  GU_Log_Close(job_.logRef);
-  job_.logRef = nullptr;
-  job_.lastResult = result;
-  r.ASErrorTitleField->setText(burn::verifyVerdictText(verifier_->outcome()));
-  r.ASErrorMsgField->clear();
-  r.verifyCancelButton->setEnabled(false);
-  r.verifyCancelButton->hide();
-  r.ASOkButton->setEnabled(true);
-  r.ASLabelSoftwareButton->setEnabled(result == kResultCompleted);
+void BaseLayoutWinCtlr::verifyCancel() {
+  if (verification_) verification_->verifyCancel();
 }
 
-void BaseLayoutWinCtlr::verifyCancel() {
-  if (verifier_) verifier_->cancel();
+void BaseLayoutWinCtlr::finishVerification() {
+  if (!verification_) return;
+  // The verifier's thread ends before the log takes its verdict and end block and closes.
+  if (job_.runTimeSharedData) job_.runTimeSharedData->logFile = nullptr;
+  job_.lastResult = verification_->finish(job_.logRef, job_.burnTime, verifyLogFacts());
+  GU_Log_Close(job_.logRef);
+  job_.logRef = nullptr;
+  verification_.reset();
 }
 
 }  // namespace quillion

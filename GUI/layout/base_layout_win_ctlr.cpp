@@ -56,8 +56,7 @@ BaseLayoutWinCtlr::~BaseLayoutWinCtlr() {
   cancelTimer_.stop();
   waitForDriveTimer_.stop();
   waitForThreadTimer_.stop();
-  verifyTimer_.stop();
-  verifier_.reset();
+  finishVerification();
   // A window closed with a job still held: its threads end, are joined, and the job goes
   // with its log, so nothing the threads use outlives them.
   if (job_.runTimeSharedData) {

@@ -26,6 +26,7 @@
 #include "burn/options_state.h"
 #include "burn/progress_model.h"
 #include "burn/speed_model.h"
+#include "burn/verification_monitor.h"
 #include "burn/verifier.h"
 #include "framework/notification_center.h"
 #include "framework/repeating_timer.h"
@@ -205,9 +206,8 @@ class BaseLayoutWinCtlr : public WindowController {
   // unless a test gives another.
   void setBurnExecutor(burn::BurnExecutor* executor) { executorOverride_ = executor; }
   burn::BurnPreparation* burnPreparation() const { return preparation_.get(); }
-  burn::Verifier* verifier() const { return verifier_.get(); }
-  bool isVerifyTimerRunning() const { return verifyTimer_.isRunning(); }
-  void verifyTimerFunction();
+  burn::Verifier* verifier() const { return verification_ ? &verification_->verifier() : nullptr; }
+  bool isVerifying() const { return verification_ && !verification_->ended(); }
   void verifyCancel();
 
  protected:
@@ -244,6 +244,8 @@ class BaseLayoutWinCtlr : public WindowController {
   // Verification after a good burn to a real drive; answers whether it started (it then
   // ends the log and enables OK itself).
   virtual bool startVerification();
+  // Joins the verification and ends the log with its verdict; nothing without one.
+  void finishVerification();
   // The disc of the destination as the device list model now sees it.
   void refreshDiscInfo();
   DeviceListManager* devices() const;
@@ -302,7 +304,6 @@ class BaseLayoutWinCtlr : public WindowController {
   RepeatingTimer cancelTimer_;
   RepeatingTimer waitForDriveTimer_;
   RepeatingTimer waitForThreadTimer_;
-  RepeatingTimer verifyTimer_;
 
   // Declared last: their workers and threads end before anything above goes.
   burn::CheckedLayout preparedLayout_;
@@ -310,7 +311,7 @@ class BaseLayoutWinCtlr : public WindowController {
   std::unique_ptr<burn::BurnExecutor> ownExecutor_;
   burn::BurnExecutor* executorOverride_ = nullptr;
   std::unique_ptr<burn::BurnPreparation> preparation_;
-  std::unique_ptr<burn::Verifier> verifier_;
+  std::unique_ptr<burn::VerificationMonitor> verification_;
 };
 
 }  // namespace quillion

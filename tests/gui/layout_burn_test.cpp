@@ -114,8 +114,8 @@ struct WriterGate {
   std::promise<void> released;
   std::shared_future<void> release = released.get_future().share();
   bool open = false;
-  FaultRule rule(std::uint32_t call) {
-    return FaultRule{.opcode = kWrite10,
+  FaultRule rule(std::uint32_t call, std::uint8_t opcode = kWrite10) {
+    return FaultRule{.opcode = opcode,
                      .fromCall = call,
                      .toCall = call,
                      .action = FaultAction::Hook,
@@ -511,7 +511,7 @@ TEST_P(LayoutVerify, TheWrittenDiscIsReadBack) {
   ASSERT_NE(window_->verifier(), nullptr);
   window_->verifier()->join();
   timers_.advance(200ms);
-  EXPECT_FALSE(window_->isVerifyTimerRunning());
+  EXPECT_FALSE(window_->isVerifying());
   EXPECT_EQ(result->ASErrorTitleField->text(),
             burn::verifyVerdictText(burn::VerifyOutcome::Passed));
   EXPECT_TRUE(result->ASOkButton->isEnabled());
@@ -699,6 +699,30 @@ TEST_F(LayoutBurn, TheWaitForABlankDiscEndsWithTheOptions) {
   // The timer stopped with the blank disc.
   timers_.advance(1s);
   EXPECT_EQ(window_->sheets().currentSheet(), nullptr);
+}
+
+// Cancelling the verification: the sheet says so at once and OK is offered; the log ends
+// as cancelled once the verifier's thread has stopped.
+TEST_F(LayoutBurn, ACancelledVerificationIsNeverAPass) {
+  defaults_.set(QString::fromLatin1(VUKVerifyDataKey), true);
+  defaults_.set(QString::fromLatin1(VUKVerifyDataTypeKey), 0);
+  WriterGate reader;  // holds the verifier inside its first read
+  startWithBlankCDR([&](EmulatedDrive& d) { d.addFault(reader.rule(1, 0xBE)); });
+  chooseDestination(ref_);
+  burnFromOptionsSheet();
+  finishRun();
+  ASSERT_EQ(reader.reached.get_future().wait_for(120s), std::future_status::ready);
+  ResultSheet* result = window_->alertSheet();
+  EXPECT_FALSE(result->ASOkButton->isEnabled());
+  result->verifyCancelButton->click();
+  EXPECT_EQ(result->ASErrorTitleField->text(), gui("Verify Cancelled"));
+  EXPECT_TRUE(result->ASOkButton->isEnabled());
+  reader.letGo();
+  result->ASOkButton->click();
+  EXPECT_EQ(window_->verifier(), nullptr);
+  const QString log = burnLog();
+  EXPECT_TRUE(log.contains(QStringLiteral("Cancelled"))) << log.toStdString();
+  EXPECT_FALSE(log.contains(QStringLiteral("Verification Successful"))) << log.toStdString();
 }
 
 }  // namespace
