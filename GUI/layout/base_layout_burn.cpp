@@ -453,6 +453,12 @@ void BaseLayoutWinCtlr::burnCompleted(int result) {
   if (window()->isMinimized()) window()->showNormal();
   if (sheets().currentSheet() == p.dialog.get()) sheets().endSheet(p.dialog.get(), 1);
   job_.lastResult = result;
+  // The time of the whole run, also when it ended between two polls.
+  if (job_.BPRef)
+    job_.burnTime = QString::fromStdString(
+        secondsToTimeString(std::chrono::duration_cast<std::chrono::seconds>(
+                                std::chrono::steady_clock::now() - job_.burnTotalTime)
+                                .count()));
   switch (result) {
     case kResultCompleted:
       r.ASMsgField->setText(cfmt(QStringLiteral("%@ %@: %@"), guiText("Burn Complete"),
