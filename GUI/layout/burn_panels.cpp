@@ -88,6 +88,9 @@ std::unique_ptr<BurnOptionsSheet> BurnOptionsSheet::build(QWidget* parent) {
   s->BScdTextSwitch = named<QCheckBox>("BScdTextSwitch", txt("CD-Text"));
   s->BSverifyDataSwitch = named<QCheckBox>("BSverifyDataSwitch", txt("Verify Data"));
   s->BSrecommendedSwitch = named<QCheckBox>("BSrecommendedSwitch", txt("Recommended Speed"));
+  // Recommended settings and speed until the user chooses otherwise.
+  s->BSsmartSwitch->setChecked(true);
+  s->BSrecommendedSwitch->setChecked(true);
   s->BSspeedSlider = named<QSlider>("BSspeedSlider", Qt::Horizontal);
   s->BSspeedSlider->setTickPosition(QSlider::TicksBelow);
   s->BSspeedSlider->setTickInterval(1);

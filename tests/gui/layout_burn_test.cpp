@@ -485,6 +485,19 @@ TEST_F(LayoutBurn, CancellingTheOptionsSheetMakesTheDriveReadyAgain) {
   EXPECT_EQ(window_->burnSettings().burningSpeed, speeds.speedAt(options->BSspeedSlider->value()));
   EXPECT_EQ(options->BScurSpeedField->text(),
             QString::number(window_->burnSettings().burningSpeed) + "x");
+  // Recommended: the fastest speed of a drive that is not on USB, and protection on.
+  EXPECT_EQ(window_->burnSettings().burningSpeed, speeds.highest());
+  EXPECT_TRUE(options->BSbufferUnderrunSwitch->isChecked());
+  EXPECT_FALSE(options->BSbufferUnderrunSwitch->isEnabled());
+  EXPECT_FALSE(options->BSsaoSwitch->isEnabled());
+  EXPECT_TRUE(options->BSsimulateSwitch->isEnabled()) << "a CD may be simulated";
+  // Moving the knob leaves the recommendation; the speed is the knob's.
+  options->BSspeedSlider->setValue(0);
+  EXPECT_FALSE(options->BSrecommendedSwitch->isChecked());
+  EXPECT_EQ(window_->burnSettings().burningSpeed, speeds.lowest());
+  options->BSsmartSwitch->setChecked(false);
+  EXPECT_TRUE(options->BSsaoSwitch->isEnabled());
+  EXPECT_TRUE(options->BSbufferUnderrunSwitch->isEnabled());
   options->BScancelBurnOptionsButton->click();
   EXPECT_EQ(window_->sheets().currentSheet(), nullptr);
   EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveReady);
