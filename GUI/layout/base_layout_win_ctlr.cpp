@@ -7,10 +7,17 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "burn/thread_bridge.h"
 #include "framework/cfmt.h"
+#include "framework/defaults.h"
 #include "framework/document.h"
 #include "framework/messages.h"
+#include "layout/layout_services.h"
+#include "quillion/GDT.h"
+#include "quillion/GU.h"
+#include "shell/device_list_manager.h"
 #include "shell/notification_names.h"
+#include "shell/preference_keys.h"
 
 namespace quillion {
 
@@ -24,13 +31,42 @@ QAbstractItemView* addView(QAbstractItemView* view, const char* name, QLayout* l
 
 }  // namespace
 
-BaseLayoutWinCtlr::BaseLayoutWinCtlr(const LayoutKind& kind) : kind_(kind), useSAO_(kind.useSAO) {
+DiscFacts DiscFacts::of(const GDT_DiscInfo& info) {
+  return {info.freeBlocks, info.usedBlocks,  info.discState,
+          info.erasable,   info.mediumClass, info.discKind};
+}
+
+// The notifications a layout window follows, each from the sender its role names. A role
+// whose view this window lacks registers nothing: the view is never "any sender".
+struct BaseLayoutWinCtlr::ObservedNotification {
+  const char* name;
+  SenderRole sender;
+  void (*handler)(BaseLayoutWinCtlr* self, const Notification& n);
+};
+
+BaseLayoutWinCtlr::BaseLayoutWinCtlr(const LayoutKind& kind) : kind_(kind) {
   state_.fileFormat = static_cast<int>(kind.formatType);
   state_.writeXA = kind.useCDXAFormat;
+  options_.useSAO = kind.useSAO;
 }
 
 BaseLayoutWinCtlr::~BaseLayoutWinCtlr() {
   NotificationCenter::instance().remove(this);
+  burnTimer_.stop();
+  cancelTimer_.stop();
+  waitForDriveTimer_.stop();
+  waitForThreadTimer_.stop();
+  finishVerification();
+  // A window closed with a job still held: its threads end, are joined, and the job goes
+  // with its log, so nothing the threads use outlives them.
+  if (job_.runTimeSharedData) {
+    job_.runTimeSharedData->bStop = true;
+    for (std::uint16_t i = 0; i < std::max<std::uint16_t>(job_.runTimeSharedData->numDrives, 1);
+         ++i)
+      job_.runTimeSharedData->writers[i].bForceQuit = true;
+  }
+  deleteJob();
+  GU_Log_Close(job_.logRef);
 }
 
 void BaseLayoutWinCtlr::setLayoutFile(const LayoutFileIO& file) {
@@ -70,6 +106,19 @@ void BaseLayoutWinCtlr::NeedToSaveDocument(const Notification& n) {
   if (Document* doc = document()) doc->updateChangeCount(Document::Change::Done);
 }
 
+DeviceListManager* BaseLayoutWinCtlr::devices() const {
+  return layoutServices().devices;
+}
+
+Defaults& BaseLayoutWinCtlr::defaults() const {
+  Defaults* d = layoutServices().defaults;
+  return d ? *d : Defaults::shared();
+}
+
+QString BaseLayoutWinCtlr::guiText(const char* key) const {
+  return Msg::gui(QString::fromLatin1(key));
+}
+
 std::unique_ptr<QMainWindow> BaseLayoutWinCtlr::makeWindow() {
   auto window = std::make_unique<QMainWindow>();
   window->setObjectName(windowFile());
@@ -88,19 +137,67 @@ std::unique_ptr<QMainWindow> BaseLayoutWinCtlr::makeWindow() {
   if (kind_.views & kVcdLayoutView)
     vcdLayoutView_ = addView(new QTableView(central), "vcdLayoutView", layout);
   if (kind_.views == 0) layout->addStretch(1);
+  // Every kind that writes has a destination; a window of kind 0 has nothing to burn.
+  if (kind_.layoutType != kLayoutNone) {
+    driveBar_ = DriveBar::build(central);
+    layout->addWidget(driveBar_->box);
+    burnOptions_ = BurnOptionsSheet::build(window.get());
+    progress_ = ProgressSheet::build(window.get(), defaults());
+    result_ = ResultSheet::build(window.get());
+    wait_ = WaitSheet::build(window.get());
+  }
   window->setCentralWidget(central);
   window->resize(720, 480);
   return window;
 }
 
+const void* BaseLayoutWinCtlr::senderFor(SenderRole role) const {
+  switch (role) {
+    case SenderRole::kAny:
+      return NotificationCenter::AnySender;
+    case SenderRole::kDataView:
+      return dataLayoutView_.data();
+    case SenderRole::kAudioView:
+      return audioLayoutView_.data();
+    case SenderRole::kMovieView:
+      return vcdLayoutView_.data();
+    case SenderRole::kDeviceList:
+      return devices();
+  }
+  return nullptr;
+}
+
+void BaseLayoutWinCtlr::registerObservers() {
+  static const ObservedNotification kObserved[] = {
+      {VUK_DriveInfoUpdated, SenderRole::kDeviceList,
+       [](BaseLayoutWinCtlr* self, const Notification&) { self->deviceStatusDidChange(); }},
+      {VUK_DeviceListUpdated, SenderRole::kAny,
+       [](BaseLayoutWinCtlr* self, const Notification&) { self->deviceListDidChange(); }},
+      {VUK_DeviceStatusChangedNotification, SenderRole::kAny,
+       [](BaseLayoutWinCtlr* self, const Notification&) { self->deviceStatusDidChange(); }},
+      {VUK_LayoutChangedNotification, SenderRole::kAny,
+       [](BaseLayoutWinCtlr* self, const Notification& n) { self->NeedToSaveDocument(n); }},
+      {VUK_DataRootNodeChangedNotification, SenderRole::kDataView,
+       [](BaseLayoutWinCtlr* self, const Notification& n) { self->UpdateDocumentTitle(n); }},
+  };
+  for (const ObservedNotification& o : kObserved) {
+    const void* sender = senderFor(o.sender);
+    if (!sender) continue;
+    const auto handler = o.handler;
+    NotificationCenter::instance().observe(
+        this, QString::fromLatin1(o.name), sender,
+        [this, handler](const Notification& n) { handler(this, n); });
+  }
+}
+
 void BaseLayoutWinCtlr::windowDidLoad() {
   if (m_awoke) return;
   m_awoke = true;
-  // From any sender: the handler itself keeps to this window's views, so a view that this
-  // kind of window lacks can never match.
-  NotificationCenter::instance().observe(this, QString::fromLatin1(VUK_LayoutChangedNotification),
-                                         NotificationCenter::AnySender,
-                                         [this](const Notification& n) { NeedToSaveDocument(n); });
+  registerObservers();
+  if (driveBar_) {
+    wireSheets();
+    deviceListDidChange();
+  }
   if (firstLayoutFile_) loadLayout(*firstLayoutFile_);
 }
 

@@ -14,6 +14,7 @@
 #include "documents/layout_document.h"
 #include "framework/document_controller.h"
 #include "framework/messages.h"
+#include "layout/layout_services.h"
 #include "quillion/DC.h"
 #include "quillion/GDT.h"
 #include "shell/about_panel.h"
@@ -56,6 +57,7 @@ AppController::~AppController() {
   preferences_.reset();
   if (running_) {
     releaseDrives();
+    layoutServices() = LayoutServices{};
     devices_.reset();
     DC_Term();
   }
@@ -70,6 +72,10 @@ bool AppController::launch(const QStringList& documents) {
   devices_->checkDiskStatusProgress(0, true);  // every drive, read afresh
   tempFolders_ =
       std::make_unique<TempFolderMgr>(QString::fromLatin1(kTempFolderName), app_.defaults());
+  // The layout windows burn with the shell's drives, settings and temporary folders.
+  layoutServices() = LayoutServices{
+      devices_.get(), &app_.defaults(), tempFolders_.get(),
+      [] { return BurnLogFacts::fromSystem(installedDatabaseVersion()); }, QString()};
   layoutCtlr_ = std::make_unique<TTLayoutWinCtlr>(app_.documents(), app_.defaults());
   preferences_ = std::make_unique<PreferenceController>(app_.defaults(), tempFolders_.get());
   preferences_->allowCDDBSwitch();
@@ -107,6 +113,7 @@ bool AppController::shouldTerminate() {
   delete deviceInfo_;
   delete dbUpdater_;
   layoutCtlr_.reset();
+  layoutServices() = LayoutServices{};
   devices_.reset();
   preferences_.reset();
   tempFolders_.reset();
