@@ -20,7 +20,9 @@
 #include "layout/data_layout_ctlr.h"
 #include "layout/drag_payload.h"
 #include "layout/session_drag.h"
+#include "layout/session_import_ctlr.h"
 #include "layout/session_table.h"
+#include "quillion/GDT.h"
 #include "quillion/MMC.h"
 #include "quillion/TNC.h"
 #include "run_support.h"
@@ -347,6 +349,120 @@ TEST_F(SessionImportTest, RemovingImportsLeavesOnlyWhatCameFromDisk) {
     if (path.rfind("docs/", 0) == 0) expected[path.substr(5)] = size;
   EXPECT_EQ(listingOfNode(childTitled(root(), "docs")), expected);
   EXPECT_EQ(layout_.rowCount(discRow()), 1);
+}
+
+TEST_F(SessionImportTest, AFileOfTheLayoutKeepsItsNameAgainstAMergedFolder) {
+  ASSERT_EQ(table_.readSessions(ref_), kNoErr);
+  // A local file "docs" where the session has a folder of that name.
+  const fs::path local = dir_.path() / "docs";
+  test::writeFile(local, "a file");
+  ASSERT_EQ(
+      AddTreeNode(layout_.treeData(), initNode(local.c_str(), "docs", nullptr, false), nullptr),
+      kNoErr);
+  layout_.reloadData();
+  FS_Tree* imported = nullptr;
+  ASSERT_EQ(TNC_ISO9660SessionToFSTree(table_.sessionAt(0), &imported), kNoErr);
+  unsigned clashes = 0;
+  const SessionImportOutcome outcome = layout_.importSession(imported, QString(), false, &clashes);
+  EXPECT_EQ(outcome.notMerged, QStringList{QStringLiteral("docs")});
+  Listing expected;
+  for (const auto& [path, size] : listingOfFolder(source_))
+    if (path.rfind("docs", 0) != 0) expected[path] = size;
+  expected["docs"] = 6;
+  EXPECT_EQ(listingOfNode(root()), expected);
+  EXPECT_FALSE(IsISO9660ImportItem(childTitled(root(), "docs")));
+}
+
+class SessionTabTest : public SessionImportTest {
+ protected:
+  SessionTabState shown(std::uint8_t discState = kGDT_DiscAppendable) {
+    return SessionTabState{true, true, QStringLiteral("2"), 0, discState};
+  }
+  SessionImportCtlr ctlr_{&table_, &layout_};
+};
+
+TEST_F(SessionTabTest, TheListIsReadOnlyWhileTheSessionTabShowsAReadyDrive) {
+  ctlr_.setDestinationDrive(ref_);
+  struct Case {
+    const char* name;
+    SessionTabState tab;
+    int rows;
+  };
+  const Case cases[] = {
+      {"no drawer", {false, true, QStringLiteral("2"), 0, kGDT_DiscAppendable}, 0},
+      {"drawer closed", {true, false, QStringLiteral("2"), 0, kGDT_DiscAppendable}, 0},
+      {"another tab", {true, true, QStringLiteral("1"), 0, kGDT_DiscAppendable}, 0},
+      {"drive busy", {true, true, QStringLiteral("2"), 1, kGDT_DiscAppendable}, 0},
+      {"complete disc", shown(kGDT_DiscClosed), 0},
+      {"open disc", shown(), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    table_.clear();
+    ctlr_.updateSessionInfo(c.tab);
+    EXPECT_EQ(table_.rowCount(), c.rows);
+  }
+  // A disc found complete on a selection change disables the import and empties the table.
+  ctlr_.sessionSelectionChanged(0, kGDT_DiscAppendable);
+  EXPECT_TRUE(ctlr_.importEnabled());
+  ctlr_.sessionSelectionChanged(-1, kGDT_DiscAppendable);
+  EXPECT_FALSE(ctlr_.importEnabled());
+  ctlr_.sessionSelectionChanged(0, kGDT_DiscAppendable);
+  ctlr_.sessionSelectionChanged(0, kGDT_DiscClosed);
+  EXPECT_FALSE(ctlr_.importEnabled());
+  EXPECT_EQ(table_.rowCount(), 0);
+  ctlr_.updateSessionInfo(shown(kGDT_DiscClosed));
+  EXPECT_FALSE(ctlr_.importEnabled());
+}
+
+TEST_F(SessionTabTest, TheImportButtonNumbersFoldersMergesAndTheRemoveButtonUndoesAll) {
+  ctlr_.setDestinationDrive(ref_);
+  ctlr_.updateSessionInfo(shown());
+  ASSERT_EQ(table_.rowCount(), 1);
+  int buttonChanges = 0;
+  QObject::connect(&ctlr_, &SessionImportCtlr::buttonsChanged, [&] { ++buttonChanges; });
+  EXPECT_TRUE(ctlr_.importToFolder());
+  EXPECT_FALSE(ctlr_.removeImportEnabled());
+
+  // No selection, or a row the list does not have: nothing happens.
+  EXPECT_EQ(ctlr_.importSession(-1).status, kErrBadArgument);
+  EXPECT_EQ(ctlr_.importSession(1).status, kErrBadArgument);
+  EXPECT_EQ(GetNumberOfChildren(root()), 0u);
+  EXPECT_FALSE(ctlr_.hasImportedData());
+
+  const std::string volume = table_.data(table_.index(0, 1)).toString().toStdString();
+  EXPECT_EQ(ctlr_.importSession(0).folderTitle.toStdString(), volume + " (Imported)");
+  EXPECT_TRUE(ctlr_.hasImportedData());
+  EXPECT_TRUE(ctlr_.removeImportEnabled());
+  EXPECT_EQ(buttonChanges, 1);
+  EXPECT_EQ(ctlr_.importSession(0).folderTitle.toStdString(), volume + " (Imported)1");
+
+  ctlr_.toggleImportDestination(1);
+  EXPECT_FALSE(ctlr_.importToFolder());
+  const SessionImportOutcome merged = ctlr_.importSession(0);
+  EXPECT_EQ(merged.status, kNoErr);
+  EXPECT_TRUE(merged.folderTitle.isEmpty());
+  const Listing source = listingOfFolder(source_);
+  for (const auto& [path, size] : source) {
+    SCOPED_TRACE(path);
+    if (path.find('/') == std::string::npos) {
+      EXPECT_NE(childTitled(root(), path), nullptr);
+    }
+  }
+  EXPECT_EQ(listingOfNode(childTitled(root(), volume + " (Imported)1")), source);
+
+  // A local folder dropped beside the imports stays when they go.
+  auto files = std::make_unique<QMimeData>();
+  files->setUrls({QUrl::fromLocalFile(QString::fromStdString((source_ / "docs").string()))});
+  ASSERT_TRUE(layout_.dropMimeData(files.get(), Qt::CopyAction, 0, 0, {}));
+  // The merged session holds "docs" already: the local folder is numbered, and said so.
+  ASSERT_EQ(layout_.lastDropReport().renamed.size(), 1u);
+  EXPECT_EQ(layout_.lastDropReport().renamed[0].newTitle, QStringLiteral("docs1"));
+  EXPECT_EQ(ctlr_.removeImport(), kNoErr);
+  EXPECT_FALSE(ctlr_.hasImportedData());
+  EXPECT_FALSE(ctlr_.removeImportEnabled());
+  EXPECT_EQ(childTitles(root()), (std::vector<std::string>{"docs1"}));
+  EXPECT_FALSE(IsISO9660ImportItem(childTitled(root(), "docs1")));
 }
 
 }  // namespace
