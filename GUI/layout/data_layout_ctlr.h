@@ -2,7 +2,8 @@
 // The model behind the outline of a data disc layout: it owns the layout's content tree,
 // shows it with one top row for the disc and the layout below it, renames nodes in place and
 // takes what is dropped on the outline: nodes moved inside the outline, nodes copied from
-// another data layout and files and folders from the desktop. The picture and MP3 layouts
+// another data layout, sessions dragged from the session table of its own window and files
+// and folders from the desktop. The picture and MP3 layouts
 // build their models on this one.
 #pragma once
 

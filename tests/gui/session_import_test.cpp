@@ -117,9 +117,13 @@ class SessionImportTest : public test::GuiTest {
   // The source folder as a first session, the disc left open for more.
   void burnFirstSession() {
     test::TreePtr tree = test::treeFromFolder(source_);
+    burnTree(tree.get());
+  }
+
+  void burnTree(FS_Tree* tree) {
     job_ = BP_Create(BP_MakeJobCode(kBP_KindData, kBP_RouteLayoutToDrives), &shared_, 1);
     ASSERT_NE(job_, 0u);
-    ASSERT_EQ(BP_SetDataTree(job_, tree.get()), kNoErr);
+    ASSERT_EQ(BP_SetDataTree(job_, tree), kNoErr);
     ASSERT_EQ(BP_SetDataDiscFormat(job_, 512), kNoErr);
     ASSERT_EQ(BP_SetISO9660_XA(job_, false), kNoErr);
     ASSERT_EQ(BP_SetCloseDisc(job_, false), kNoErr);
@@ -371,6 +375,41 @@ TEST_F(SessionImportTest, AFileOfTheLayoutKeepsItsNameAgainstAMergedFolder) {
   expected["docs"] = 6;
   EXPECT_EQ(listingOfNode(root()), expected);
   EXPECT_FALSE(IsISO9660ImportItem(childTitled(root(), "docs")));
+}
+
+TEST_F(SessionImportTest, ASecondSessionIsListedAndImportedWithTheFirstOnesFiles) {
+  QUILLION_REQUIRE_TOOL("xorriso");
+  // The second session takes the first one over, merged into its disc, and adds a file.
+  ASSERT_EQ(table_.readSessions(ref_), kNoErr);
+  FS_Tree* first = nullptr;
+  ASSERT_EQ(TNC_ISO9660SessionToFSTree(table_.sessionAt(0), &first), kNoErr);
+  const fs::path later = dir_.path() / "later";
+  test::writeFiles(later, {{"later.txt", 12'345}});
+  test::TreePtr next = test::treeFromFolder(later);
+  unsigned clashes = 0;
+  ASSERT_EQ(importSessionTree(next.get(), first, QString(), false, &clashes).status, kNoErr);
+  std::uint32_t secondStart = 0;
+  ASSERT_TRUE(drive_->withMedium([&](emu::Medium& m) { secondStart = m.nextWritable(); }));
+  burnTree(next.get());
+
+  ASSERT_EQ(table_.readSessions(ref_), kNoErr);
+  ASSERT_EQ(table_.rowCount(), 2);
+  EXPECT_EQ(table_.data(table_.index(0, 0)).toInt(), 1);
+  EXPECT_EQ(table_.data(table_.index(1, 0)).toInt(), 2);
+  // xorriso, loading the tree at the second row's start, finds the files of both sessions.
+  ASSERT_EQ(table_.sessionAt(1)->startLBA, secondStart);
+  const auto found = test::runTool({"xorriso", "-indev", dumpDisc().string(), "-load", "sbsector",
+                                    std::to_string(secondStart), "-find", "/", "-type", "f"});
+  ASSERT_EQ(found.exitCode, 0) << found.output;
+  for (const char* file : {"'/later.txt'", "'/a.txt'", "'/docs/deeper/c.dat'"})
+    EXPECT_NE(found.output.find(file), std::string::npos) << file << found.output;
+
+  std::unique_ptr<QMimeData> drag(table_.mimeData({table_.index(1, 0)}));
+  ASSERT_TRUE(layout_.dropMimeData(drag.get(), Qt::CopyAction, 0, 0, {}));
+  ASSERT_EQ(GetNumberOfChildren(root()), 1u);
+  Listing expected = listingOfFolder(source_);
+  expected["later.txt"] = 12'345;
+  EXPECT_EQ(listingOfNode(GetChildNodeAtIndex(root(), 0)), expected);
 }
 
 class SessionTabTest : public SessionImportTest {
