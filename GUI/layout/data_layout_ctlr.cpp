@@ -17,6 +17,7 @@
 #include "framework/messages.h"
 #include "framework/notification_center.h"
 #include "layout/drag_payload.h"
+#include "layout/session_drag.h"
 #include "shell/notification_names.h"
 #include "shell/zeb_utils.h"
 
@@ -281,7 +282,8 @@ std::uint64_t DataLayoutCtlr::tokenFor(FS_Node* node) const {
 }
 
 QStringList DataLayoutCtlr::mimeTypes() const {
-  return {QString::fromLatin1(kDataLayoutMimeType), QStringLiteral("text/uri-list")};
+  return {QString::fromLatin1(kDataLayoutMimeType), QString::fromLatin1(kSessionImportMimeType),
+          QStringLiteral("text/uri-list")};
 }
 
 QMimeData* DataLayoutCtlr::mimeData(const QModelIndexList& indexes) const {
@@ -369,6 +371,11 @@ bool DataLayoutCtlr::canDropMimeData(const QMimeData* data, Qt::DropAction, int 
     const auto nodes = payloadNodes(data, &source);
     return !refusesDraggedNodes(nodes, target.node, source == this);
   }
+  if (data->hasFormat(QString::fromLatin1(kSessionImportMimeType))) {
+    // Only the outline of the table's own window takes its sessions.
+    const auto drag = decodeSessionDrag(data->data(QString::fromLatin1(kSessionImportMimeType)));
+    return drag && drag->targetModelId == modelId_ && !drag->rows.empty();
+  }
   if (data->hasUrls()) {
     for (const QUrl& url : data->urls())
       if (url.isLocalFile()) return true;
@@ -380,6 +387,11 @@ bool DataLayoutCtlr::dropMimeData(const QMimeData* data, Qt::DropAction action, 
                                   const QModelIndex& parent) {
   if (!canDropMimeData(data, action, row, column, parent)) return false;
   report_ = {};
+  if (!data->hasFormat(QString::fromLatin1(kDataLayoutMimeType)) &&
+      data->hasFormat(QString::fromLatin1(kSessionImportMimeType))) {
+    const auto drag = decodeSessionDrag(data->data(QString::fromLatin1(kSessionImportMimeType)));
+    return drag && dropSessions(*drag);
+  }
   FS_Node* target = dropTarget(row, parent).node;
   beginResetModel();
   if (data->hasFormat(QString::fromLatin1(kDataLayoutMimeType))) {
@@ -401,6 +413,55 @@ bool DataLayoutCtlr::dropMimeData(const QMimeData* data, Qt::DropAction action, 
 }
 
 // ---- what drops do to the tree ----
+
+SessionImportOutcome DataLayoutCtlr::importSession(FS_Tree* imported, const QString& volumeName,
+                                                   bool toFolder, unsigned* clashCounter) {
+  beginResetModel();
+  SessionImportOutcome outcome =
+      importSessionTree(tree_, imported, volumeName, toFolder, clashCounter);
+  SetIsExpandedNode(GetRootTreeNode(tree_), true);
+  forgetViews();
+  endResetModel();
+  postChanged({VUK_FilesAddedNotification, VUK_LayoutChangedNotification});
+  return outcome;
+}
+
+EngineStatus DataLayoutCtlr::removeImportedItems() {
+  beginResetModel();
+  const EngineStatus status = RemoveISOImportItems(tree_);
+  forgetViews();
+  endResetModel();
+  postChanged({VUK_FilesAddedNotification});
+  return status;
+}
+
+bool DataLayoutCtlr::dropSessions(const SessionDrag& drag) {
+  const DiscSessions disc = readDiscSessions(drag.drive);
+  if (disc.status != kNoErr) return false;
+  // The rows were numbered on a list read earlier: an index this disc does not have refuses
+  // the whole drop before anything is imported.
+  for (const int row : drag.rows)
+    if (row >= 0 && static_cast<std::size_t>(row) >= disc.sessions.size()) return false;
+  // Clashes are counted over the whole drop, so a second session continues the numbers.
+  unsigned clashes = 0;
+  for (const int row : drag.rows) {
+    if (row < 0) continue;
+    const TNC_ISO9660Session& session = disc.sessions[static_cast<std::size_t>(row)];
+    FS_Tree* imported = nullptr;
+    const EngineStatus status = TNC_ISO9660SessionToFSTree(&session, &imported);
+    if (status != kNoErr || imported == nullptr) {
+      if (imported != nullptr) termTree(imported);
+      report_.refused.push_back(
+          {sessionVolumeName(session), status != kNoErr ? status : EngineStatus{kErrFileAccess}});
+      continue;
+    }
+    const SessionImportOutcome outcome =
+        importSession(imported, sessionVolumeName(session), true, &clashes);
+    if (outcome.status != kNoErr)
+      report_.refused.push_back({sessionVolumeName(session), outcome.status});
+  }
+  return true;
+}
 
 void DataLayoutCtlr::moveNodes(const std::vector<FS_Node*>& nodes, FS_Node* target) {
   for (FS_Node* node : nodes) {

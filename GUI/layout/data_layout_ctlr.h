@@ -2,7 +2,8 @@
 // The model behind the outline of a data disc layout: it owns the layout's content tree,
 // shows it with one top row for the disc and the layout below it, renames nodes in place and
 // takes what is dropped on the outline: nodes moved inside the outline, nodes copied from
-// another data layout and files and folders from the desktop. The picture and MP3 layouts
+// another data layout, sessions dragged from the session table of its own window and files
+// and folders from the desktop. The picture and MP3 layouts
 // build their models on this one.
 #pragma once
 
@@ -15,11 +16,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "layout/session_import.h"
 #include "quillion/FS.h"
 
 namespace quillion {
 
 struct DragPayload;
+struct SessionDrag;
 
 // What a drop did besides adding nodes, for the window to show: items that took a numbered
 // title because their name was taken under the same folder, and items that could not be
@@ -74,6 +77,15 @@ class DataLayoutCtlr : public QAbstractItemModel {
   // Clears the model's views of the tree after the tree was changed from outside the model.
   void reloadData();
 
+  // The identity by which the session table of the same window addresses its drags.
+  std::uint64_t dragTargetId() const { return modelId_; }
+  // Imports the tree of an earlier session (taken over in every case) as importSessionTree
+  // does, then tells the views and the window.
+  SessionImportOutcome importSession(FS_Tree* imported, const QString& volumeName, bool toFolder,
+                                     unsigned* clashCounter);
+  // Takes every item imported from an earlier session out of the layout.
+  EngineStatus removeImportedItems();
+
   // What the last drop did; cleared when the next drop starts.
   const DropReport& lastDropReport() const { return report_; }
 
@@ -125,6 +137,9 @@ class DataLayoutCtlr : public QAbstractItemModel {
   bool refusesDraggedNodes(const std::vector<FS_Node*>& nodes, FS_Node* target,
                            bool fromHere) const;
 
+  // Sessions dragged from the window's session table; refused whole when an index is not
+  // one of the disc's sessions.
+  bool dropSessions(const SessionDrag& drag);
   void moveNodes(const std::vector<FS_Node*>& nodes, FS_Node* target);
   void copyNodes(const std::vector<FS_Node*>& nodes, FS_Node* target);
   FS_Node* copyWithoutImports(FS_Node* source);
