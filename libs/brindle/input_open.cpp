@@ -93,6 +93,28 @@ void bindEntry(stream_parser* p, const stream_table_entry& e) {
   p->stream = e.stream;
 }
 
+// Where either demultiplexer reads its bytes: the caller's split input, the caller's own
+// I/O functions, or (neither set) the named file itself.
+template <class Settings>
+void setByteSource(Settings& settings, mpeg_in_info* r, bool callerIoSize) {
+  if (r->priv->split_mode) {
+    settings.split_mode = 1;
+    settings.split_seek = r->split_seek;
+    settings.split_read = r->split_read;
+    settings.split_context = r;
+    settings.data_size = r->file_size;
+  } else if (r->caller_io) {
+    settings.caller_io = 1;
+    settings.io_open = r->io_open;
+    if constexpr (requires { settings.io_reserved; }) settings.io_reserved = r->io_reserved;
+    settings.io_seek = r->io_seek;
+    settings.io_read = r->io_read;
+    settings.io_close = r->io_close;
+    settings.io_context = r;
+    if (callerIoSize) settings.data_size = r->file_size;
+  }
+}
+
 int openWithDaskin(mpeg_in_info* r, const char* name) {
   mpeg_in_private* p = r->priv;
   if (load_daskin(r) != 0) {
@@ -106,22 +128,7 @@ int openWithDaskin(mpeg_in_info* r, const char* name) {
   settings.dvd_angle = static_cast<std::int32_t>(r->dvd_angle);
   settings.probe_budget_mib = static_cast<std::int32_t>(r->probe_size_mib);
   settings.probe_stop_mode = static_cast<std::int32_t>(r->probe_stop_mode);
-  if (p->split_mode) {
-    settings.split_mode = 1;
-    settings.split_seek = r->split_seek;
-    settings.split_read = r->split_read;
-    settings.split_context = r;
-    settings.data_size = r->file_size;
-  } else if (r->caller_io) {
-    settings.caller_io = 1;
-    settings.io_open = r->io_open;
-    settings.io_reserved = r->io_reserved;
-    settings.io_seek = r->io_seek;
-    settings.io_read = r->io_read;
-    settings.io_close = r->io_close;
-    settings.io_context = r;
-    settings.data_size = r->file_size;
-  }
+  setByteSource(settings, r, /*callerIoSize=*/true);
   p->demux = p->daskin.New(&get_rc_ex_answer, r, &settings);
   if (!p->demux) return 1;
   if (p->daskin.Open(p->demux, 0, p->split_mode ? nullptr : name) != 0) return 1;
@@ -227,20 +234,7 @@ int openWithVarlow(mpeg_in_info* r, const char* name) {
   }
   mxf_settings settings{};
   settings.probe_size_mib = static_cast<std::int32_t>(r->probe_size_mib);
-  if (p->split_mode) {
-    settings.split_mode = 1;
-    settings.split_seek = r->split_seek;
-    settings.split_read = r->split_read;
-    settings.split_context = r;
-    settings.data_size = r->file_size;
-  } else if (r->caller_io) {
-    settings.caller_io = 1;
-    settings.io_open = r->io_open;
-    settings.io_seek = r->io_seek;
-    settings.io_read = r->io_read;
-    settings.io_close = r->io_close;
-    settings.io_context = r;
-  }
+  setByteSource(settings, r, /*callerIoSize=*/false);
   const varlow_functions& v = p->varlow;
   p->mxf_demux = v.New(&get_rc_ex_answer, r, &settings);
   if (!p->mxf_demux) return 1;
