@@ -272,3 +272,194 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace quillion::brindle
+
+namespace quillion::brindle {
+namespace {
+
+// A session whose audio parser reads a scripted chunk source, with the stream list of one
+// audio kind.
+class ScriptedAudio {
+ public:
+  enum class Kind { Mpeg, Lpcm, Ac3, Aes3 };
+
+  ScriptedAudio(Kind kind, std::uint32_t aes3Kind = 0) : record_(mpegInNew(&audioRc, nullptr)) {
+    mpeg_in_private* p = record_->priv;
+    p->audio.demux_output = source.stream();
+    p->audio.demux_parser = 1;
+    p->demux = reinterpret_cast<demux_context*>(&source);
+    p->daskin.Seek = &ChunkSource::seek;
+    switch (kind) {
+      case Kind::Mpeg:
+        record_->audio_stream_count = 1;
+        break;
+      case Kind::Lpcm:
+        record_->lpcm_stream_count = 1;
+        break;
+      case Kind::Ac3:
+        record_->ac3_stream_count = 1;
+        break;
+      case Kind::Aes3:
+        record_->aes3_stream_count = 1;
+        record_->audio_format = aes3Kind;
+        break;
+    }
+  }
+  ~ScriptedAudio() { mpegInFree(record_); }
+  ScriptedAudio(const ScriptedAudio&) = delete;
+  ScriptedAudio& operator=(const ScriptedAudio&) = delete;
+
+  int parse() {
+    Reset_Parser(record_, &record_->priv->audio, 0);
+    return Parse_Audio_Header(record_);
+  }
+  mpeg_in_info* record() { return record_; }
+
+  ChunkSource source;
+
+ private:
+  mpeg_in_info* record_;
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+void append(Bytes& out, const Bytes& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
+
+// `count` frames of `length` bytes, each the 4 header bytes then zeros.
+Bytes frames(std::uint32_t header, std::size_t length, int count) {
+  Bytes out;
+  for (int i = 0; i < count; ++i) {
+    Bytes frame(length, 0);
+    for (int b = 0; b < 4; ++b) frame[b] = static_cast<std::uint8_t>(header >> (24 - 8 * b));
+    append(out, frame);
+  }
+  return out;
+}
+
+// MPEG-1 Layer II, 224 kbit/s, 44.1 kHz, stereo: 731 bytes without the padding slot.
+constexpr std::uint32_t kLayer2 = 0xFFFDB000u;
+
+class BrindleAudioScripted : public ::testing::Test {
+ protected:
+  void SetUp() override { gAudioErrors = &errors_; }
+  void TearDown() override { gAudioErrors = nullptr; }
+  std::vector<std::string> errors_;
+};
+
+// A sync inside data whose announced frame is not followed by another header is passed over:
+// the search resumes one byte behind it, whatever the chunk sizes.
+TEST_F(BrindleAudioScripted, FalseSyncIsRefusedByTheFollowingFrame) {
+  for (const std::size_t chunk : {std::size_t{4096}, std::size_t{7}, std::size_t{1}}) {
+    Bytes data = {0x12, 0xFF, 0xFD, 0x90, 0x00, 0x34};  // 160 kbit/s: 522 bytes announced
+    append(data, frames(kLayer2, 731, 3));
+    ScriptedAudio audio(ScriptedAudio::Kind::Mpeg);
+    audio.source.cut(data, {chunk});
+    ASSERT_EQ(audio.parse(), 0) << chunk;
+    mpeg_in_info* r = audio.record();
+    EXPECT_EQ(r->audio_bit_rate_index, 11u);
+    EXPECT_EQ(r->audio_bit_rate, 224u);
+    EXPECT_EQ(r->coded_frame_size, 731u);
+    EXPECT_EQ(r->audio_format, 2u);
+    EXPECT_EQ(r->audio_mode, 0u);
+    EXPECT_EQ(r->audio_channels, 2u);
+    EXPECT_NEAR(r->priv->audio_header.average_frame_bytes, 1152 * 224 / (8 * 44.1), 1e-9);
+    EXPECT_EQ((Bytes{r->audio_header, r->audio_header + 4}), (Bytes{0xFF, 0xFD, 0xB0, 0x00}));
+  }
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(BrindleAudioScripted, PaddedFirstFrameIsAccepted) {
+  Bytes data = frames(kLayer2 | 0x200u, 732, 1);
+  append(data, frames(kLayer2, 731, 2));
+  ScriptedAudio audio(ScriptedAudio::Kind::Mpeg);
+  audio.source.cut(data, {100});
+  ASSERT_EQ(audio.parse(), 0);
+  EXPECT_EQ(audio.record()->audio_padding_bit, 1u);
+  EXPECT_EQ(audio.record()->coded_frame_size, 731u);
+}
+
+struct RefusalCase {
+  const char* name;
+  ScriptedAudio::Kind kind;
+  Bytes data;
+  std::uint8_t extraCount;
+  Bytes extra;
+  std::uint32_t flags;
+  std::uint32_t aes3Kind;
+  std::uint64_t aes3Length;
+  const char* message;  // "" for a silent refusal
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+Bytes freeFormat() {
+  // Index 0 is measured as 1000 kbit/s: 3265 bytes at 44.1 kHz.
+  return frames(0xFFFD0000u, 3265, 2);
+}
+
+Bytes lpcmData() {
+  return Bytes(320, 0);
+}
+
+class BrindleAudioRefusals : public BrindleAudioScripted,
+                             public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(BrindleAudioRefusals, GiveOneWithTheirMessage) {
+  const RefusalCase& c = GetParam();
+  ScriptedAudio audio(c.kind, c.aes3Kind);
+  audio.source.cut(c.data, {c.data.size() + 1});
+  test::ScriptedChunk& first = audio.source.chunks.front();
+  first.extra = c.extra;
+  first.extraCount = c.extraCount;
+  first.flags = c.flags;
+  first.aes3Length = c.aes3Length;
+  EXPECT_EQ(audio.parse(), 1);
+  if (*c.message) {
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_EQ(errors_[0], c.message);
+  } else {
+    EXPECT_TRUE(errors_.empty()) << errors_[0];
+  }
+}
+
+using K = ScriptedAudio::Kind;
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Headers, BrindleAudioRefusals,
+    ::testing::Values(
+        RefusalCase{"FreeFormat", K::Mpeg, freeFormat(), 0, {}, 0, 0, 0, "Cannot handle free-form MPEG bitrate"},
+        // Headers that cannot start a frame are stepped over by the search itself.
+        RefusalCase{"BitRateFifteen", K::Mpeg, frames(0xFFFDF000u, 731, 3), 0, {}, 0, 0, 0, ""},
+        RefusalCase{"FrequencyThree", K::Mpeg, frames(0xFFFDBC00u, 731, 3), 0, {}, 0, 0, 0, ""},
+        RefusalCase{"HalfSampleRateExtension", K::Mpeg, frames(0xFFE3B000u, 731, 3), 0, {}, 0, 0, 0, ""},
+        RefusalCase{"AdtsFrequencyThirteen", K::Mpeg, frames(0xFFF13400u | 0x80u | 200u >> 11, 200, 3), 0, {}, 0, 0, 0, ""},
+        // A length shorter than the header is no frame, not a skip of almost 4 GiB.
+        RefusalCase{"AdtsLengthBelowHeader", K::Mpeg, Bytes{0xFF, 0xF1, 0x50, 0x80, 0x00, 0x7F, 0xFC, 0xFF, 0xF1, 0x50, 0x80}, 0, {}, 0, 0, 0, ""},
+        RefusalCase{"AdtsSixChannels", K::Mpeg, [] {
+                      // 200-byte frames, channel configuration 6.
+                      Bytes d(3 * 200, 0);
+                      for (int i = 0; i < 3; ++i) {
+                        const Bytes h = {0xFF, 0xF1, 0x51, 0x80, 0x19, 0x1F, 0xFC};
+                        std::copy(h.begin(), h.end(), d.begin() + 200 * i);
+                      }
+                      return d;
+                    }(), 0, {}, 0, 0, 0, ""},
+        RefusalCase{"NoAudioAtAll", K::Mpeg, Bytes(64, 0x55), 0, {}, 0, 0, 0, ""},
+        RefusalCase{"LpcmWithoutItsPacketHeader", K::Lpcm, lpcmData(), 0, {}, 0, 0, 0, ""},
+        RefusalCase{"LpcmQuantization", K::Lpcm, lpcmData(), 7, {0xA0, 1, 0, 4, 0, 0x41, 0x80}, 3, 0, 0, "Unsupported PCM quantization"},
+        RefusalCase{"LpcmFrequency", K::Lpcm, lpcmData(), 7, {0xA0, 1, 0, 4, 0, 0x21, 0x80}, 3, 0, 0, "Invalid PCM frequency"},
+        RefusalCase{"LpcmChannels", K::Lpcm, lpcmData(), 7, {0xA0, 1, 0, 4, 0, 0x05, 0x80}, 3, 0, 0, "Unsupported number of PCM channels"},
+        RefusalCase{"Aes3WithoutPayload", K::Aes3, lpcmData(), 4, {0x01, 0x40, 0x00, 0x10}, 1, 10, 0, ""},
+        RefusalCase{"Smpte302mQuantization", K::Aes3, lpcmData(), 4, {0x01, 0x40, 0x00, 0x30}, 1, 10, 320, "Unsupported AES3 quantization"},
+        RefusalCase{"MxfPcmQuantization", K::Aes3, lpcmData(), 4, {0, 0, 0, 0}, 1, 12, 320, "Unsupported AES3 quantization"},
+        RefusalCase{"MxfElementWithoutValidChannels", K::Aes3, lpcmData(), 4, {0, 0, 0, 0x00}, 1, 11, 320, "Unsupported AES3 type"},
+        RefusalCase{"Aes3OtherKind", K::Aes3, lpcmData(), 4, {0, 0, 0, 0xFF}, 1, 9, 320, "Unsupported AES3 type"},
+        RefusalCase{"Ac3SyncWithoutFrames", K::Ac3, Bytes{0x0B, 0x77, 0, 0, 0xC0, 0x40, 0x40, 0, 0x0B, 0x77}, 0, {}, 0, 0, 0, ""}),
+    [](const ::testing::TestParamInfo<RefusalCase>& p) { return std::string(p.param.name); });
+// clang-format on
+
+}  // namespace
+}  // namespace quillion::brindle
