@@ -43,10 +43,16 @@ void* audioRc(const char* name) {
 }
 
 // Counter doubles: the pictures the header parser finds, and one audio sample.
+// The scan also gives the pictures per GOP: the distance between the first two I pictures.
 void countPicturesForAudio(mpeg_in_info* session, bool /*systemStream*/) {
   int pictures = 0;
-  while (Get_Next_Header(session, HeaderMode::Picture) == 0) ++pictures;
+  std::vector<int> intra;
+  while (Get_Next_Header(session, HeaderMode::Picture) == 0) {
+    if (session->picture_coding_type == 1) intra.push_back(pictures);
+    ++pictures;
+  }
   session->frame_count = pictures;
+  session->gop_length = intra.size() >= 2 ? static_cast<std::uint32_t>(intra[1] - intra[0]) : 0;
 }
 void countOneSample(mpeg_in_info* session, audio_count /*how*/) {
   session->audio_samples = 1;
@@ -269,6 +275,89 @@ INSTANTIATE_TEST_SUITE_P(
         AudioCase{"LpcmMonoProgram", "lm.vob", tone(48000, 1, {"-c:a", "pcm_dvd", "-f", "vob"}), 4,
                   0, 0, 8000, FrameCheck::Pcm}),
     [](const ::testing::TestParamInfo<AudioCase>& p) { return std::string(p.param.name); });
+
+// The disc targets of ffmpeg through a whole open: the classification takes the audio facts
+// the open reads. Super Video CD and DVD with MPEG audio ask for Layer II with CRC, which
+// twolame writes (ffmpeg's encoder writes none); Super Video CD also asks for interlaced video.
+struct DiscCase {
+  const char* name;
+  const char* file;
+  const char* size;
+  std::vector<std::string> args;
+  int audioRate;
+  bool twolameAudio;
+  std::uint32_t audioFormat;
+  std::uint32_t streamType;
+};
+
+void PrintTo(const DiscCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BrindleDiscTargets : public BrindleAudio, public ::testing::WithParamInterface<DiscCase> {};
+
+TEST_P(BrindleDiscTargets, ClassifyWithTheirAudio) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  const DiscCase& c = GetParam();
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  std::vector<std::string> args = {"-f", "lavfi", "-i",
+                                   std::string("testsrc=duration=1:rate=25:size=") + c.size};
+  const std::string rate = std::to_string(c.audioRate);
+  if (c.twolameAudio) {
+    QUILLION_REQUIRE_TOOL("twolame");
+    const std::string wav = make(
+        "tone.wav",
+        {"-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=" + rate, "-ac", "2"});
+    const std::string mp2 = dir_.file("crc.mp2").string();
+    ASSERT_EQ(
+        quillion::test::runTool({"twolame", "--quiet", "-b", "224", "-p", "-m", "s", wav, mp2})
+            .exitCode,
+        0);
+    args.insert(args.end(), {"-i", mp2});
+  } else {
+    args.insert(args.end(),
+                {"-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=" + rate});
+  }
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  if (c.twolameAudio) args.insert(args.end(), {"-c:a", "copy"});
+  args.insert(args.end(), {"-frames:v", "20"});
+  const std::string path = make(c.file, args);
+
+  ASSERT_EQ(openFile(path), 0) << (errors_.empty() ? "" : errors_[0]);
+  mpeg_in_info* r = record_;
+  ASSERT_EQ(r->audio_available, 1u);
+  EXPECT_EQ(r->audio_format, c.audioFormat);
+  EXPECT_EQ(std::to_string(r->sample_rate), probeStreamField(path, "sample_rate"));
+  EXPECT_EQ(std::to_string(r->audio_bit_rate * 1000), probeStreamField(path, "bit_rate"));
+  EXPECT_GT(r->gop_length, 0u);
+  EXPECT_EQ(r->stream_type_code, c.streamType);
+  mpegInClose(r);
+  EXPECT_TRUE(errors_.empty()) << errors_[0];
+}
+
+const std::vector<std::string> kInterlaced = {"-flags", "+ilme+ildct", "-top", "1"};
+
+std::vector<std::string> join(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Targets, BrindleDiscTargets,
+    ::testing::Values(
+        // ffmpeg sets the constrained-parameters flag of its Video CD streams only with a
+        // motion search range below 128.
+        DiscCase{"VideoCd", "vcd.mpg", "352x288", {"-target", "pal-vcd", "-me_range", "64"}, 44100, false, 2, 1},
+        DiscCase{"VideoCdWithoutConstrainedParameters", "vcd0.mpg", "352x288", {"-target", "pal-vcd"}, 44100, false, 2, 0},
+        DiscCase{"SuperVideoCd", "svcd.mpg", "480x576", join({"-target", "pal-svcd", "-aspect", "4:3"}, kInterlaced), 44100, true, 2, 3},
+        DiscCase{"SuperVideoCdWithoutAudioCrc", "svcd0.mpg", "480x576", join({"-target", "pal-svcd", "-aspect", "4:3"}, kInterlaced), 44100, false, 2, 2},
+        DiscCase{"DvdWithAc3", "dvd.mpg", "720x576", {"-target", "pal-dvd", "-aspect", "4:3"}, 48000, false, 5, 4},
+        DiscCase{"DvdWithLayerTwo", "dvd2.mpg", "720x576", {"-target", "pal-dvd", "-aspect", "4:3"}, 48000, true, 2, 4},
+        DiscCase{"DvdWithLayerTwoWithoutCrc", "dvd3.mpg", "720x576", {"-target", "pal-dvd", "-aspect", "4:3", "-c:a", "mp2", "-b:a", "224k"}, 48000, false, 2, 2}),
+    [](const ::testing::TestParamInfo<DiscCase>& p) { return std::string(p.param.name); });
+// clang-format on
 
 }  // namespace
 }  // namespace quillion::brindle
