@@ -245,6 +245,7 @@ int parseMpegAudioHeader(mpeg_in_info* r) {
   r->audio_header_length = 4;
   const int result = isAdts(h) ? finishAdts(r, h) : finishMpeg(r, h);
   if (result != 0) return result;
+  r->priv->audio_header.first_header_word = h;
   r->priv->audio_header.header_word = h;
   r->priv->audio_header.frame_ready = 1;
   return 0;
@@ -292,8 +293,9 @@ int Match_Mpeg_Audio_Header(mpeg_in_info* r, std::uint32_t w) {
   }
   const MpegFields f = mpegFieldsOf(w);
   if (f.bitRateIndex == 15) return 1;
-  if (r->priv->audio_header.constant_bit_rate && f.bitRateIndex != r->audio_bit_rate_index)
-    return 1;
+  // The lock keeps the bit rate of the first header, not of the last one taken.
+  const std::uint32_t firstIndex = r->priv->audio_header.first_header_word >> 12 & 15u;
+  if (r->priv->audio_header.constant_bit_rate && f.bitRateIndex != firstIndex) return 1;
   if (f.frequencyIndex != r->audio_sampling_frequency_index) return 1;
   if ((f.mode == 3) != (r->audio_mode == 3)) return 1;
   const std::uint32_t id = r->audio_id;

@@ -121,6 +121,7 @@ struct picture_buffer {
 // What the audio header readers keep about the chosen audio stream: the last header read
 // and where it stood, the reference facts of the first one, and the AES3 carriage.
 struct audio_header_state {
+  std::uint32_t first_header_word;  // the reference of every later match
   std::uint32_t header_word;
   std::uint64_t header_byte_position;
   std::uint64_t header_packet_position;

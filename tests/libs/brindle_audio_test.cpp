@@ -550,5 +550,196 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RefusalCase>& p) { return std::string(p.param.name); });
 // clang-format on
 
+// ffmpeg's AC-3 read in both byte orders gives the same facts; the swapped stream is captured
+// as it stands.
+TEST_F(BrindleAudioScripted, ByteSwappedAc3GivesTheSameFacts) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const std::string path = dir.file("a.ac3").string();
+  ASSERT_EQ(quillion::test::runTool({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                                     "sine=frequency=997:duration=1:sample_rate=44100", "-ac", "1",
+                                     "-c:a", "ac3", "-b:a", "96k", "-f", "ac3", path})
+                .exitCode,
+            0);
+  const Bytes plain = quillion::test::readFile(path);
+  Bytes swapped = plain;
+  for (std::size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+  ScriptedAudio a(ScriptedAudio::Kind::Ac3);
+  a.source.cut(plain, {1000});
+  ScriptedAudio b(ScriptedAudio::Kind::Ac3);
+  b.source.cut(swapped, {333});
+  ASSERT_EQ(a.parse(), 0);
+  ASSERT_EQ(b.parse(), 0);
+  const mpeg_in_info* x = a.record();
+  const mpeg_in_info* y = b.record();
+  EXPECT_EQ(x->priv->audio_header.byte_swapped, 0u);
+  EXPECT_EQ(y->priv->audio_header.byte_swapped, 1u);
+  EXPECT_EQ(x->sample_rate, 44100u);
+  EXPECT_EQ(x->audio_channels, 1u);
+  EXPECT_EQ(x->ac3_acmod, 1u);
+  EXPECT_EQ(x->audio_bit_rate, 96u);
+  EXPECT_EQ(x->ac3_fscod, 1u);
+  // 44.1 kHz frames at 96 kbit/s are 208 or 209 words.
+  EXPECT_EQ(x->coded_frame_size, 2u * (208 + (x->ac3_frmsizecod & 1u)));
+  for (auto field :
+       {&mpeg_in_info::sample_rate, &mpeg_in_info::audio_channels, &mpeg_in_info::audio_bit_rate,
+        &mpeg_in_info::coded_frame_size, &mpeg_in_info::ac3_crc1, &mpeg_in_info::ac3_bsid,
+        &mpeg_in_info::ac3_bsmod, &mpeg_in_info::ac3_dialnorm, &mpeg_in_info::ac3_lfeon,
+        &mpeg_in_info::ac3_copyrightb, &mpeg_in_info::ac3_origbs, &mpeg_in_info::samples_per_frame})
+    EXPECT_EQ(x->*field, y->*field);
+  EXPECT_EQ((Bytes{x->audio_header, x->audio_header + 84}),
+            (Bytes{plain.begin(), plain.begin() + 84}));
+  EXPECT_EQ((Bytes{y->audio_header, y->audio_header + 84}),
+            (Bytes{swapped.begin(), swapped.begin() + 84}));
+  // Every later frame of the stream agrees with the first.
+  const std::uint32_t next =
+      std::uint32_t{swapped[4]} << 24 | swapped[5] << 16 | swapped[6] << 8 | swapped[7];
+  EXPECT_EQ(Match_Ac3_Header(b.record(), next), 0);
+  EXPECT_EQ(Match_Ac3_Header(b.record(), next ^ 0x00C00000u), 1);  // another fscod
+  EXPECT_EQ(Match_Ac3_Header(b.record(), next ^ 0x000000E0u), 1);  // another acmod
+}
+
+// An AC-3 sync whose fscod is 3 is stepped over.
+TEST_F(BrindleAudioScripted, Ac3FrequencyThreeIsSkippedBySearch) {
+  Bytes data = {0x0B, 0x77, 0x00, 0x00, 0xD4, 0x40, 0x43, 0xC0};
+  Bytes frame(768, 0);
+  const Bytes head = {0x0B, 0x77, 0x12, 0x34, 0x14, 0x40, 0x43, 0xC0};
+  std::copy(head.begin(), head.end(), frame.begin());
+  for (int i = 0; i < 3; ++i) append(data, frame);
+  ScriptedAudio audio(ScriptedAudio::Kind::Ac3);
+  audio.source.cut(data, {50});
+  ASSERT_EQ(audio.parse(), 0);
+  const mpeg_in_info* r = audio.record();
+  EXPECT_EQ(r->ac3_crc1, 0x1234u);
+  EXPECT_EQ(r->ac3_frmsizecod, 20u);
+  EXPECT_EQ(r->coded_frame_size, 768u);
+  EXPECT_EQ(r->audio_bit_rate, 192u);
+  EXPECT_EQ(r->ac3_acmod, 2u);
+  EXPECT_EQ(r->ac3_dsurmod, 0u);
+  EXPECT_EQ(r->audio_channels, 2u);
+  EXPECT_EQ(r->audio_format, 5u);
+  EXPECT_NEAR(r->priv->audio_header.average_frame_bytes, 768.0, 1e-9);
+}
+
+// With CRC the ADTS header is 9 bytes; the captured header stays 7.
+TEST_F(BrindleAudioScripted, AdtsWithCrcCapturesSevenBytes) {
+  Bytes data(3 * 200, 0);
+  const Bytes head = {0xFF, 0xF8, 0x50, 0x80, 0x19, 0x1F, 0xFC, 0xAB, 0xCD};  // MPEG-2, CRC
+  for (int i = 0; i < 3; ++i) std::copy(head.begin(), head.end(), data.begin() + 200 * i);
+  ScriptedAudio audio(ScriptedAudio::Kind::Mpeg);
+  audio.source.cut(data, {9});
+  ASSERT_EQ(audio.parse(), 0);
+  const mpeg_in_info* r = audio.record();
+  EXPECT_EQ(r->audio_header_length, 7u);
+  EXPECT_EQ((Bytes{r->audio_header, r->audio_header + 7}), (Bytes{head.begin(), head.begin() + 7}));
+  EXPECT_EQ(r->audio_format, 6u);
+  EXPECT_EQ(r->audio_protection_bit, 0u);
+  EXPECT_EQ(r->adts_profile, 1u);
+  EXPECT_EQ(r->sample_rate, 44100u);
+  EXPECT_EQ(r->audio_channels, 2u);
+  EXPECT_EQ(r->adts_frame_length, 200u);
+  EXPECT_EQ(r->adts_buffer_fullness, 0x7FFu);
+  EXPECT_EQ(r->aac, 1u);
+  EXPECT_EQ(r->audio_layer, 0u);
+  // A later header with another channel configuration is not this stream's.
+  const std::uint32_t word = 0xFFF85080u;
+  EXPECT_EQ(Match_Mpeg_Audio_Header(audio.record(), word), 0);
+  EXPECT_EQ(Match_Mpeg_Audio_Header(audio.record(), word ^ 0x40u), 1);
+}
+
+TEST_F(BrindleAudioScripted, MpegMatchKeepsStreamFactsAndTakesFrameFields) {
+  ScriptedAudio audio(ScriptedAudio::Kind::Mpeg);
+  audio.source.cut(frames(kLayer2, 731, 3), {731});
+  ASSERT_EQ(audio.parse(), 0);
+  mpeg_in_info* r = audio.record();
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFFDA204u), 0);  // 192 kbit/s, padded, original
+  EXPECT_EQ(r->audio_bit_rate_index, 10u);
+  EXPECT_EQ(r->audio_padding_bit, 1u);
+  EXPECT_EQ(r->audio_original, 1u);
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFFDF000u), 1);  // bit-rate index 15
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFFDB400u), 1);  // 48 kHz
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFFDB0C0u), 1);  // mono
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFF5B000u), 1);  // MPEG-2
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFFBB000u), 1);  // Layer III
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFFDB040u), 0);  // joint stereo
+  // The lock keeps the first header's index (11), whatever the last header had.
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFFDA000u), 0);
+  r->priv->audio_header.constant_bit_rate = 1;
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFFDA000u), 1);
+  EXPECT_EQ(Match_Mpeg_Audio_Header(r, 0xFFFDB000u), 0);
+}
+
+struct PcmCase {
+  const char* name;
+  ScriptedAudio::Kind kind;
+  std::uint32_t aes3Kind;
+  Bytes extra;
+  std::uint32_t flags;
+  std::uint64_t payload;
+  std::uint32_t channels, bits, rate, bytesPerSampleFrame, samplesPerFrame, groupBytes, bitRate;
+};
+
+void PrintTo(const PcmCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BrindlePcmHeaders : public BrindleAudioScripted,
+                          public ::testing::WithParamInterface<PcmCase> {};
+
+TEST_P(BrindlePcmHeaders, GiveTheirFacts) {
+  const PcmCase& c = GetParam();
+  ScriptedAudio audio(c.kind, c.aes3Kind);
+  mpeg_in_info* r = audio.record();
+  if (c.aes3Kind == kAudioAes3MxfPcm) {
+    // The stream set-up stores the MXF descriptor's facts.
+    r->audio_channels = c.channels;
+    r->bits_per_sample = c.bits;
+    r->sample_rate = c.rate;
+  }
+  audio.source.cut(Bytes(400, 0), {401});
+  test::ScriptedChunk& first = audio.source.chunks.front();
+  first.extra = c.extra;
+  first.extraCount = static_cast<std::uint8_t>(c.extra.size());
+  first.flags = c.flags;
+  first.aes3Length = c.payload;
+  ASSERT_EQ(audio.parse(), 0);
+  EXPECT_EQ(r->audio_channels, c.channels);
+  EXPECT_EQ(r->bits_per_sample, c.bits);
+  EXPECT_EQ(r->sample_rate, c.rate);
+  EXPECT_EQ(r->bytes_per_sample_frame, c.bytesPerSampleFrame);
+  EXPECT_EQ(r->samples_per_frame, c.samplesPerFrame);
+  EXPECT_EQ(r->coded_frame_size, c.samplesPerFrame * c.bytesPerSampleFrame);
+  EXPECT_EQ(r->audio_bit_rate, c.bitRate);
+  EXPECT_EQ(r->audio_multichannel, c.channels > 1 ? 1u : 0u);
+  EXPECT_EQ(r->priv->audio_header.sample_group_bytes, c.groupBytes);
+  EXPECT_EQ(r->private_header_count, 6u);
+  EXPECT_EQ((Bytes{r->private_header, r->private_header + 4}),
+            (Bytes{c.extra.begin(), c.extra.begin() + 4}));
+  // The wave format record.
+  const std::uint8_t* h = r->audio_header;
+  ASSERT_EQ(r->audio_header_length, 20u);
+  EXPECT_EQ(h[0] | h[1] << 8, 1);
+  EXPECT_EQ(static_cast<std::uint32_t>(h[2] | h[3] << 8), c.channels);
+  EXPECT_EQ(static_cast<std::uint32_t>(h[4] | h[5] << 8 | h[6] << 16 | h[7] << 24), c.rate);
+  EXPECT_EQ(static_cast<std::uint32_t>(h[8] | h[9] << 8 | h[10] << 16 | h[11] << 24),
+            c.rate * c.bytesPerSampleFrame);
+  EXPECT_EQ(static_cast<std::uint32_t>(h[12] | h[13] << 8), c.bytesPerSampleFrame);
+  EXPECT_EQ(static_cast<std::uint32_t>(h[14] | h[15] << 8), c.bits);
+  EXPECT_TRUE(std::all_of(h + 16, h + 20, [](std::uint8_t b) { return b == 0; }));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, BrindlePcmHeaders,
+    ::testing::Values(
+        PcmCase{"Lpcm96kHzStereo", K::Lpcm, 0, {0xA0, 1, 0, 4, 0, 0x11, 0x80}, 3, 0, 2, 16, 96000, 4, 160, 0, 384},
+        PcmCase{"Lpcm48kHzMono", K::Lpcm, 0, {0xA0, 1, 0, 4, 0x80, 0x00, 0x80}, 3, 0, 1, 16, 48000, 2, 80, 0, 96},
+        PcmCase{"Smpte302mSixChannels20Bits", K::Aes3, 10, {0x07, 0x08, 0x80, 0x10}, 1, 1800, 6, 20, 48000, 18, 100, 18, 18 * 384},
+        PcmCase{"Smpte302mStereo16Bits", K::Aes3, 10, {0x07, 0x08, 0x00, 0x00}, 1, 1000, 2, 16, 48000, 4, 200, 5, 4 * 384},
+        PcmCase{"MxfElementFourChannels", K::Aes3, 11, {0, 0, 0, 0x0F}, 1, 3200, 4, 24, 48000, 12, 100, 32, 12 * 384},
+        PcmCase{"MxfPcm24Bits", K::Aes3, 12, {0, 0, 0, 0}, 1, 3000, 2, 24, 48000, 6, 1000, 3, 6 * 384}),
+    [](const ::testing::TestParamInfo<PcmCase>& p) { return std::string(p.param.name); });
+// clang-format on
+
 }  // namespace
 }  // namespace quillion::brindle
