@@ -741,5 +741,31 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PcmCase>& p) { return std::string(p.param.name); });
 // clang-format on
 
+// The audio words keep their distances in the public record.
+TEST(BrindleAudioRecord, AudioFieldsKeepTheirOffsets) {
+  const auto at = [](std::size_t offset, std::size_t base) { return offset - base; };
+  const std::size_t channels = offsetof(mpeg_in_info, audio_channels);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, adts_profile), channels), 3236u - 3232u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, coded_frame_size), channels), 3244u - 3232u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, samples_per_frame), channels), 3248u - 3232u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, audio_protection_bit), channels), 3264u - 3232u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, audio_emphasis), channels), 3296u - 3232u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, aac), channels), 3300u - 3232u);
+  const std::size_t format = offsetof(mpeg_in_info, audio_format);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, lpcm_emphasis), format), 20060u - 20056u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, lpcm_dynamic_range), format), 20080u - 20056u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, ac3_crc1), format), 20084u - 20056u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, ac3_acmod), format), 20104u - 20056u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, ac3_cmixlev), format), 20108u - 20056u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, ac3_timecod2), format), 20208u - 20056u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, ac3_addbsie), format), 20212u - 20056u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, ac3_addbsil), format), 20216u - 20056u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, ac3_addbsi), format), 20220u - 20056u);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, split_flag), format), 20284u - 20056u);
+  const std::size_t header = offsetof(mpeg_in_info, audio_header_length);
+  EXPECT_EQ(at(offsetof(mpeg_in_info, private_header_count), header), 20008u - 19920u);
+  EXPECT_EQ(at(format, header), 20056u - 19920u);
+}
+
 }  // namespace
 }  // namespace quillion::brindle
