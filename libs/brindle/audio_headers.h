@@ -39,6 +39,12 @@ int Match_Mpeg_Audio_Header(mpeg_in_info* session, std::uint32_t word);
 // 0 when the 32 bits after an AC-3 sync word and crc1 agree with the first frame; 1 when not.
 int Match_Ac3_Header(mpeg_in_info* session, std::uint32_t word);
 
+// Find the next header that agrees with the first one at or after the parser's position and
+// read it: 0 found, 1 on the parser's error flag, 2 at the end of the stream. The header's
+// positions are kept and, in a system stream, its time stamp becomes the audio time.
+int Next_Mpeg_Audio_Header(mpeg_in_info* session);
+int Next_Ac3_Header(mpeg_in_info* session);
+
 // Pieces shared by the readers of the different formats.
 namespace audio_detail {
 

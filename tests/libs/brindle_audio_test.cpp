@@ -276,6 +276,63 @@ INSTANTIATE_TEST_SUITE_P(
                   0, 0, 8000, FrameCheck::Pcm}),
     [](const ::testing::TestParamInfo<AudioCase>& p) { return std::string(p.param.name); });
 
+// Every frame of an opened program stream is found once, in order, and the first takes the
+// time stamp of its packet (27 MHz ticks).
+struct FinderCase {
+  const char* name;
+  const char* file;
+  std::vector<std::string> args;
+  int (*finder)(mpeg_in_info*);
+};
+
+void PrintTo(const FinderCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BrindleAudioFinders : public BrindleAudio,
+                            public ::testing::WithParamInterface<FinderCase> {};
+
+TEST_P(BrindleAudioFinders, FindEveryFrameOfAProgramStream) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ffprobe");
+  FrameworkFolder frameworks(DASKIN_FOLDER);
+  const FinderCase& c = GetParam();
+  const std::string path = make(c.file, c.args);
+  ASSERT_EQ(openFile(path), 0) << (errors_.empty() ? "" : errors_[0]);
+  mpeg_in_info* r = record_;
+  ASSERT_EQ(r->audio_available, 1u);
+  Reset_Parser(r, &r->priv->audio, 0);
+  r->priv->audio_time = -1.0;
+  int found = 0;
+  double firstTime = -1.0;
+  std::uint64_t last = 0;
+  int result = 0;
+  while ((result = c.finder(r)) == 0) {
+    if (found == 0) firstTime = r->priv->audio_time;
+    if (found > 0) {
+      EXPECT_GT(r->priv->audio_header.header_byte_position, last);
+    }
+    last = r->priv->audio_header.header_byte_position;
+    ++found;
+  }
+  EXPECT_EQ(result, 2);
+  const auto packets = lines(probeText(path, {"-show_entries", "packet=pts", "-of", "csv=p=0"}));
+  ASSERT_FALSE(packets.empty());
+  EXPECT_EQ(found, static_cast<int>(packets.size()));
+  EXPECT_EQ(firstTime, std::stod(packets[0]) * 300.0);
+  mpegInClose(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Finders, BrindleAudioFinders,
+    ::testing::Values(FinderCase{"LayerTwo", "f.mpg",
+                                 tone(48000, 2, {"-c:a", "mp2", "-b:a", "192k", "-f", "mpeg"}),
+                                 &Next_Mpeg_Audio_Header},
+                      FinderCase{"Ac3", "f.vob",
+                                 tone(48000, 2, {"-c:a", "ac3", "-b:a", "192k", "-f", "vob"}),
+                                 &Next_Ac3_Header}),
+    [](const ::testing::TestParamInfo<FinderCase>& p) { return std::string(p.param.name); });
+
 // The disc targets of ffmpeg through a whole open: the classification takes the audio facts
 // the open reads. Super Video CD and DVD with MPEG audio ask for Layer II with CRC, which
 // twolame writes (ffmpeg's encoder writes none); Super Video CD also asks for interlaced video.
