@@ -128,6 +128,8 @@ int Parse_Aes3_Header(mpeg_in_info* r) {
       report_error(r, "Unsupported AES3 type");
       return 1;
   }
+  // A payload without one whole sample group gives no samples to count frames by.
+  if (payload < groupBytes) return 1;
   p->audio_header.sample_group_bytes = groupBytes;
   p->audio_header.payload_bytes = static_cast<std::uint32_t>(payload);
   r->samples_per_frame = static_cast<std::uint32_t>(payload / groupBytes);

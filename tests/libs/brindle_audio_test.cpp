@@ -599,6 +599,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"LpcmFrequency", K::Lpcm, lpcmData(), 7, {0xA0, 1, 0, 4, 0, 0x21, 0x80}, 3, 0, 0, "Invalid PCM frequency"},
         RefusalCase{"LpcmChannels", K::Lpcm, lpcmData(), 7, {0xA0, 1, 0, 4, 0, 0x05, 0x80}, 3, 0, 0, "Unsupported number of PCM channels"},
         RefusalCase{"Aes3WithoutPayload", K::Aes3, lpcmData(), 4, {0x01, 0x40, 0x00, 0x10}, 1, 10, 0, ""},
+        RefusalCase{"Aes3PayloadShorterThanASampleGroup", K::Aes3, lpcmData(), 4, {0x01, 0x40, 0x00, 0x10}, 1, 10, 4, ""},
         RefusalCase{"Smpte302mQuantization", K::Aes3, lpcmData(), 4, {0x01, 0x40, 0x00, 0x30}, 1, 10, 320, "Unsupported AES3 quantization"},
         RefusalCase{"MxfPcmQuantization", K::Aes3, lpcmData(), 4, {0, 0, 0, 0}, 1, 12, 320, "Unsupported AES3 quantization"},
         RefusalCase{"MxfElementWithoutValidChannels", K::Aes3, lpcmData(), 4, {0, 0, 0, 0x00}, 1, 11, 320, "Unsupported AES3 type"},
