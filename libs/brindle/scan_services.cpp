@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "scan_services.h"
 
+#include "audio_headers.h"
+
 namespace quillion::brindle {
 namespace scan_services_detail {
 
 open_services& table() {
-  static open_services services{};
+  static open_services services = [] {
+    open_services own{};
+    own.parse_audio_header = &Parse_Audio_Header;
+    return own;
+  }();
   return services;
 }
 

@@ -43,7 +43,8 @@ struct open_services {
   void (*free_decoders)(mpeg_in_info* session);
 };
 
-// The installed services (all null until a part of the library installs its own).
+// The installed services: the library's own audio header reader, the rest null until a part
+// of the library installs its own.
 const open_services& installed_open_services();
 // Replaces the table; the previous one is returned so that a caller can put it back.
 open_services install_open_services(const open_services& services);

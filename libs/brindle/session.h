@@ -118,6 +118,23 @@ struct picture_buffer {
   std::uint8_t* planes[3];
 };
 
+// What the audio header readers keep about the chosen audio stream: the last header read
+// and where it stood, the reference facts of the first one, and the AES3 carriage.
+struct audio_header_state {
+  std::uint32_t first_header_word;  // the reference of every later match
+  std::uint32_t header_word;
+  std::uint64_t header_byte_position;
+  std::uint64_t header_packet_position;
+  double average_frame_bytes;
+  std::uint32_t frame_ready;
+  std::uint32_t byte_swapped;
+  std::uint32_t constant_bit_rate;  // headers must keep the first bit-rate index
+  std::uint64_t search_start;       // where a search of the audio data restarts
+  std::uint32_t aes3_kind;          // 10, 11 or 12
+  std::uint32_t sample_group_bytes;
+  std::uint32_t payload_bytes;
+};
+
 // What an unchanged file and unchanged choices look like at a reopen.
 struct reuse_identity {
   std::uint32_t valid;  // set by a successful open by name
@@ -205,6 +222,7 @@ struct mpeg_in_private {
   // Stream arithmetic of the audio time search.
   double ticks_per_sample;
   double ticks_per_frame;
+  quillion::brindle::audio_header_state audio_header;
 };
 
 static_assert(std::is_trivially_copyable_v<mpeg_in_private>);

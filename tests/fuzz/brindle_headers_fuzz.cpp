@@ -3,16 +3,24 @@
 // chunks whose sizes (empty ones too) and time stamps the input chooses. Every read must stay
 // inside the delivered chunk, the window must never claim more than 32 bits, positions must
 // stay inside the data, and a header accepted as read must describe a usable stream. With
-// mode bit 3 the data are also read as one H.264 NAL unit.
+// mode bit 3 the data are also read as one H.264 NAL unit. With an audio kind the same data
+// are also read as the first audio frame of that kind: a header accepted must describe a
+// usable stream and agree with itself.
 //
 // Input: mode byte (bits 0-1 header mode, bit 2 resize, bit 3 NAL reader, bit 4 from a
 // system stream, bit 5 not quiet, bit 6 then capture the sequence header, bit 7 as H.264),
-// chunk-size count byte (1..16 used), that many chunk sizes (one byte each), then the data.
+// chunk-size count byte (bits 0-3: 1..16 sizes used; bits 4-6 the audio kind: 0 none, 1 MPEG
+// audio or ADTS, 2 LPCM, 3 AC-3, 4 to 7 AES3 of kind 10, 11, 12 and 9), that many chunk sizes
+// (one byte each), then the data. The first chunk of the audio source brings the first eight
+// data bytes as its private header and the byte after them as its AES3 payload size.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
+#include "audio_headers.h"
 #include "bufstream.h"
 #include "daskin.h"
 #include "fuzz_support.h"
@@ -34,6 +42,10 @@ struct FuzzChunks {
   std::size_t chunk = 0;
   const std::uint8_t* lastStart = nullptr;
   const std::uint8_t* lastEnd = nullptr;
+  // What the first chunk brings besides its bytes (the audio source only).
+  std::uint32_t firstFlags = 0;
+  std::uint8_t firstExtra[8] = {};
+  std::uint64_t firstAes3Length = 0;
 };
 
 std::int32_t fuzzAuxinfo(bufstream* bs, std::uint32_t /*offset*/, std::uint32_t id, void* out,
@@ -50,6 +62,12 @@ std::int32_t fuzzAuxinfo(bufstream* bs, std::uint32_t /*offset*/, std::uint32_t 
     info.data_position = c->at;
     info.pack_position = c->at / 2048 * 2048;
     info.pts = (c->chunk % 3 == 0) ? static_cast<std::int64_t>(c->chunk) * 3600 : -1;
+    if (c->at == 0 && c->firstFlags) {
+      info.flags = c->firstFlags;
+      std::memcpy(info.extra, c->firstExtra, sizeof c->firstExtra);
+      info.extra_count = sizeof c->firstExtra;
+      info.aes3_length = c->firstAes3Length;
+    }
     c->lastStart = info.data;
     c->lastEnd = info.data + n;
     c->at += n;
@@ -78,13 +96,82 @@ void checkParser(const stream_parser* p, const FuzzChunks& c) {
   }
 }
 
+// Reads the data as the first frame of one audio kind and checks what an accepted header says.
+void fuzzAudioHeader(std::uint32_t kind, const std::vector<std::size_t>& sizes,
+                     std::span<const std::uint8_t> rest) {
+  using namespace quillion::brindle;
+  FuzzChunks chunks;
+  chunks.sizes = sizes;
+  chunks.data = rest.data();
+  chunks.size = rest.size();
+  chunks.stream.auxinfo = &fuzzAuxinfo;
+  chunks.stream.drive_chain = &chunks;
+  chunks.firstFlags = kind == 2 ? 3u : kind >= 4 ? 1u : 0u;
+  std::memcpy(chunks.firstExtra, rest.data(), std::min(rest.size(), sizeof chunks.firstExtra));
+  chunks.firstAes3Length = rest.size() > 8 ? rest[8] : 0;
+
+  mpeg_in_info* record = mpegInNew(nullptr, nullptr);
+  if (!record) return;
+  mpeg_in_private* priv = record->priv;
+  priv->demux = reinterpret_cast<demux_context*>(&chunks);
+  priv->daskin.Seek = &fuzzSeek;
+  stream_parser* p = &priv->audio;
+  p->demux_output = &chunks.stream;
+  p->demux_parser = 1;
+  switch (kind) {
+    case 1:
+      record->audio_stream_count = 1;
+      break;
+    case 2:
+      record->lpcm_stream_count = 1;
+      break;
+    case 3:
+      record->ac3_stream_count = 1;
+      break;
+    default:
+      record->aes3_stream_count = 1;
+      record->audio_format = kind == 7 ? 9 : kind + 6;
+      record->audio_channels = rest.size() > 9 ? rest[9] % 9 : 0;
+      record->bits_per_sample = rest.size() > 10 ? rest[10] : 0;
+      record->sample_rate = 48000;
+      break;
+  }
+  Reset_Parser(record, p, 0);
+  const int result = Parse_Audio_Header(record);
+  checkParser(p, chunks);
+  check(result == 0 || result == 1, "an audio result other than 0 or 1");
+  check(record->audio_header_length <= sizeof record->audio_header, "a captured header too long");
+  if (result == 0) {
+    check(record->sample_rate > 0, "an audio header accepted without a sample rate");
+    check(record->audio_channels > 0 && record->bytes_per_sample_frame > 0,
+          "an audio header accepted without channels");
+    check(record->samples_per_frame > 0, "an audio header accepted without samples");
+    check(priv->audio_header.frame_ready == 1, "an accepted header without its frame");
+    const std::uint8_t* h = record->audio_header;
+    if (kind == 1) {
+      const std::uint32_t word = std::uint32_t{h[0]} << 24 | h[1] << 16 | h[2] << 8 | h[3];
+      check(record->coded_frame_size > 0, "an MPEG audio frame without a size");
+      check(Match_Mpeg_Audio_Header(record, word) == 0, "the first header refuses itself");
+    } else if (kind == 3) {
+      // The captured bytes stand in the stream's order, as the matcher reads them.
+      const std::uint32_t next = std::uint32_t{h[4]} << 24 | h[5] << 16 | h[6] << 8 | h[7];
+      check(Match_Ac3_Header(record, next) == 0, "the first AC-3 frame refuses itself");
+    } else {
+      check(record->private_header_count == 6 && record->audio_header_length == 20,
+            "a PCM header without its records");
+    }
+  }
+  mpegInFree(record);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quillion::brindle;
   quillion::fuzz::Input in(data, size);
   const std::uint8_t mode = in.u8();
-  const std::size_t count = (in.u8() & 15u) + 1;
+  const std::uint8_t countByte = in.u8();
+  const std::size_t count = (countByte & 15u) + 1;
   FuzzChunks chunks;
   for (std::size_t i = 0; i < count; ++i) chunks.sizes.push_back(in.u8());
   if (chunks.sizes == std::vector<std::size_t>(count, 0)) chunks.sizes.push_back(1);
@@ -93,6 +180,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   chunks.size = rest.size();
   chunks.stream.auxinfo = &fuzzAuxinfo;
   chunks.stream.drive_chain = &chunks;
+
+  if (const std::uint32_t audioKind = countByte >> 4 & 7u; audioKind != 0)
+    fuzzAudioHeader(audioKind, chunks.sizes, rest);
 
   if (mode & 8u) {
     rbsp_reader r{};

@@ -29,6 +29,7 @@ struct ScriptedChunk {
   std::uint32_t flags = 0;
   std::vector<std::uint8_t> extra;  // up to 32 bytes; extraCount may claim more
   std::uint8_t extraCount = 0;
+  std::uint64_t aes3Length = 0;  // the AES3 frame payload size the chunk announces
   bool nullData = false;
   bool fail = false;  // the auxinfo call itself fails
 };
@@ -105,6 +106,7 @@ class ChunkSource {
     if (!c.extra.empty())
       std::memcpy(info.extra, c.extra.data(), std::min(c.extra.size(), sizeof info.extra));
     info.extra_count = c.extraCount;
+    info.aes3_length = c.aes3Length;
     std::memcpy(data, &info, sizeof info);
     return 0;
   }
