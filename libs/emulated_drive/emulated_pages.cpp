@@ -2,6 +2,7 @@
 // The emulated drive's mode pages, speeds, buffer and the commands that finish or prepare a
 // medium (close, format, blank).
 #include <algorithm>
+#include <array>
 
 #include "common/byte_order.h"
 #include "emulated_drive.h"
@@ -32,8 +33,12 @@ EmulatedDrive::Reply EmulatedDrive::modeSense(std::span<const std::uint8_t> cdb)
   if (pc == 3) return check(0x05, 0x39, 0x00);  // saving parameters not supported
   Bytes pages;
   const auto addCapabilities = [&] {
-    const std::size_t n = config_.speeds.size();
-    Bytes p(32 + 4 * n, 0);
+    // The page length is one byte, so the page holds at most 56 speed descriptors. It is
+    // built in a buffer of that largest size and only its used part is sent.
+    constexpr std::size_t kMaxSpeeds = (0xFF - 30) / 4;
+    const std::size_t n = std::min(config_.speeds.size(), kMaxSpeeds);
+    std::array<std::uint8_t, 32 + 4 * kMaxSpeeds> buffer{};
+    const std::span<std::uint8_t> p(buffer.data(), 32 + 4 * n);
     p[0] = 0x2A;
     p[1] = static_cast<std::uint8_t>(p.size() - 2);
     const auto has = [&](std::uint16_t code, const std::vector<std::uint16_t>& list) {
