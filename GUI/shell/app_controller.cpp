@@ -75,7 +75,7 @@ bool AppController::launch(const QStringList& documents) {
   // The layout windows burn with the shell's drives, settings and temporary folders.
   layoutServices() = LayoutServices{
       devices_.get(), &app_.defaults(), tempFolders_.get(),
-      [] { return BurnLogFacts::fromSystem(installedDatabaseVersion()); }, QString()};
+      [] { return BurnLogFacts::fromSystem(installedDatabaseVersion()); }, QString(), {}};
   layoutCtlr_ = std::make_unique<TTLayoutWinCtlr>(app_.documents(), app_.defaults());
   preferences_ = std::make_unique<PreferenceController>(app_.defaults(), tempFolders_.get());
   preferences_->allowCDDBSwitch();
