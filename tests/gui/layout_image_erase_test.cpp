@@ -274,7 +274,7 @@ TEST_F(LayoutImageErase, CancelOutsideACopyWindowDeletesNothing) {
 class EraseFromWindow : public LayoutImageErase {
  protected:
   // A rewritable CD holding a small ISO 9660 volume, in an emulated recorder.
-  void startWithWrittenCDRW() {
+  void startWithWrittenCDRW(std::optional<FaultRule> blankFault = std::nullopt) {
     const fs::path dir = quillion::test::makeTempDir("erase-disc").toStdString();
     fs::create_directories(dir / "tree");
     std::ofstream(dir / "tree" / "A.TXT") << std::string(300'000, 'a');
@@ -286,6 +286,7 @@ class EraseFromWindow : public LayoutImageErase {
     ASSERT_TRUE(disc);
     drive_ = env_.plug("ERASER", "dvd-writer");
     drive_->load(std::move(*disc));
+    if (blankFault) drive_->addFault(*blankFault);
     drive_->addFault(
         FaultRule{.opcode = std::uint8_t{0xA1}, .action = FaultAction::Hook, .hook = [this] {
                     blankReached_.set_value();
@@ -325,6 +326,7 @@ TEST_F(EraseFromWindow, ThePanelBlanksTheDiscAndTheDriveBarFollows) {
 
   eraser->quickSwitch()->setChecked(true);
   eraser->eraseButton()->click();
+  EXPECT_FALSE(eraser->setDeviceRef(0)) << "the drive stays chosen while it erases";
   // The drive is held inside its BLANK command: the window shows it busy meanwhile.
   ASSERT_EQ(blankReached_.get_future().wait_for(120s), std::future_status::ready);
   EXPECT_TRUE(eraser->isErasing());
@@ -366,4 +368,40 @@ TEST_F(EraseFromWindow, TheSharedPanelIsOneAndRefusesABusyDrive) {
   EXPECT_FALSE(first->startErase());
   EXPECT_EQ(first->statusField()->text(), Msg::gui(QStringLiteral("Drive Busy")));
   devices_->updateStatus(ref_, kDriveReady);
+}
+
+TEST_F(EraseFromWindow, ARefusedEraseIsShownAsAFailureAndTheDriveIsReadyAgain) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  // The drive refuses BLANK as for a medium it cannot blank.
+  startWithWrittenCDRW(FaultRule{.opcode = std::uint8_t{0xA1},
+                                 .action = FaultAction::CheckCondition,
+                                 .key = 0x05,
+                                 .asc = 0x30,
+                                 .ascq = 0x05});
+  released_.set_value();
+  window_->BSerase();
+  const auto eraser = layoutServices().eraser;
+  ASSERT_TRUE(eraser);
+  eraser->fullSwitch()->setChecked(true);
+  ASSERT_TRUE(eraser->startErase());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !eraser->isErasing(); }, 120'000));
+  ASSERT_TRUE(eraser->lastResult().has_value());
+  EXPECT_NE(*eraser->lastResult(), kNoErr);
+  EXPECT_EQ(eraser->lastSense().key, 0x05);
+  EXPECT_TRUE(eraser->statusField()->text().startsWith(Msg::gui(QStringLiteral("Erase Failed"))))
+      << eraser->statusField()->text().toStdString();
+  EXPECT_NE(eraser->progressBar()->value(), 100);
+  // The full erase was asked for, and the disc still holds its data.
+  std::vector<std::uint8_t> blanks;
+  for (const auto& c : drive_->log())
+    if (!c.cdb.empty() && c.cdb[0] == 0xA1) blanks.push_back(c.cdb[1]);
+  EXPECT_EQ(blanks, std::vector<std::uint8_t>{EraseController::kFullBlank});
+  GDT_DiscInfo* info = nullptr;
+  MMC_SenseData sense{};
+  ASSERT_EQ(GDT_GetDiscInfo(ref_, &info, &sense), kNoErr);
+  EXPECT_NE(info->discState, kGDT_DiscBlank);
+  std::free(info);
+  EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveReady);
+  EXPECT_TRUE(window_->driveBar()->layoutEraseButton->isEnabled());
+  EXPECT_TRUE(eraser->eraseButton()->isEnabled());
 }
