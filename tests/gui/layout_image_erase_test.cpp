@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -275,6 +276,12 @@ class EraseFromWindow : public LayoutImageErase {
  protected:
   // A rewritable CD holding a small ISO 9660 volume, in an emulated recorder.
   void startWithWrittenCDRW(std::optional<FaultRule> blankFault = std::nullopt) {
+    startWithWrittenDisc(0x0A, "dvd-writer", std::move(blankFault));
+  }
+
+  // A rewritable disc of `profile` holding the volume, in a recorder of `preset`.
+  void startWithWrittenDisc(std::uint16_t profile, const char* preset,
+                            std::optional<FaultRule> blankFault = std::nullopt) {
     const fs::path dir = quillion::test::makeTempDir("erase-disc").toStdString();
     fs::create_directories(dir / "tree");
     std::ofstream(dir / "tree" / "A.TXT") << std::string(300'000, 'a');
@@ -282,9 +289,9 @@ class EraseFromWindow : public LayoutImageErase {
                                        (dir / "disc.iso").string(), (dir / "tree").string()})
                   .exitCode,
               0);
-    auto disc = Medium::fromIso(dir / "disc.iso", env_.folder() / "cdrw.medium", 0x0A);
+    auto disc = Medium::fromIso(dir / "disc.iso", env_.folder() / "rw.medium", profile);
     ASSERT_TRUE(disc);
-    drive_ = env_.plug("ERASER", "dvd-writer");
+    drive_ = env_.plug("ERASER", preset);
     drive_->load(std::move(*disc));
     if (blankFault) drive_->addFault(*blankFault);
     drive_->addFault(
@@ -404,4 +411,36 @@ TEST_F(EraseFromWindow, ARefusedEraseIsShownAsAFailureAndTheDriveIsReadyAgain) {
   EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveReady);
   EXPECT_TRUE(window_->driveBar()->layoutEraseButton->isEnabled());
   EXPECT_TRUE(eraser->eraseButton()->isEnabled());
+}
+
+TEST_F(EraseFromWindow, ADvdPlusRwIsWrittenOverByTheJobThreadsThePanelStartsAndJoins) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  startWithWrittenDisc(0x1A, "bd-writer");
+  released_.set_value();
+  window_->BSerase();
+  const auto eraser = layoutServices().eraser;
+  ASSERT_TRUE(eraser);
+  eraser->quickSwitch()->setChecked(true);
+  ASSERT_TRUE(eraser->startErase());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !eraser->isErasing(); }, 120'000));
+  ASSERT_EQ(eraser->lastResult(), std::optional<EngineStatus>(kNoErr));
+  EXPECT_EQ(eraser->progressBar()->value(), 100);
+  std::size_t writes = 0, blanks = 0;
+  for (const auto& c : drive_->log()) {
+    if (c.cdb.empty()) continue;
+    writes += c.cdb[0] == 0x2A;
+    blanks += c.cdb[0] == 0xA1;
+  }
+  EXPECT_GT(writes, 0u) << "written over by the job's writer";
+  EXPECT_EQ(blanks, 0u);
+  // The volume's start reads as zeros now, as dumped from the medium.
+  const fs::path dump = quillion::test::makeTempDir("erase-dump").toStdString() + "/dump.iso";
+  bool dumped = false;
+  ASSERT_TRUE(drive_->withMedium([&](Medium& m) { dumped = m.dumpIso(dump); }));
+  ASSERT_TRUE(dumped);
+  auto bytes = quillion::test::readFile(dump);
+  ASSERT_GE(bytes.size(), 20u * 2048);
+  bytes.resize(20u * 2048);
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveReady);
 }
