@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -234,6 +235,16 @@ TEST_F(LayoutImageErase, TheTemporaryImageMovesToTheChosenPlaceOnOK) {
 
   window_->promptSaveTempImage(QString());
   EXPECT_EQ(panel_.asked.size(), 1u) << "nothing is asked without an image";
+}
+
+TEST_F(LayoutImageErase, AMoveThatFailsIsReportedAndKeepsTheTemporaryImage) {
+  makeWindow("CD Copy");
+  const QString temp = tempImage();
+  panel_.path = outside_ + "/no such folder/saved.wlt";
+  window_->promptSaveTempImage(temp);
+  EXPECT_EQ(readText(temp), QByteArray("image"));
+  EXPECT_NE(qobject_cast<QMessageBox*>(window_->sheets().currentSheet()), nullptr)
+      << "the failure is shown, not passed over";
 }
 
 TEST_F(LayoutImageErase, CancelInACopyWindowDeletesOnlyTheTemporaryImage) {
