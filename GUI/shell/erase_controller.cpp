@@ -162,6 +162,7 @@ bool EraseController::startErase() {
   setBusy(true);
   if (progress_) progress_->setValue(0);
   if (statusField_) statusField_->setText(Msg::gui(QStringLiteral("Erasing Disc")));
+  emit eraseStarted();
 
   struct Result {
     EngineStatus status;

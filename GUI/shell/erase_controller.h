@@ -63,6 +63,7 @@ class EraseController : public QObject {
   QLabel* statusField() const { return statusField_; }
 
  signals:
+  void eraseStarted();
   void eraseFinished(int status);
 
  private:
