@@ -100,6 +100,9 @@ void BaseLayoutWinCtlr::wireSheets() {
   connect(driveBar_->layoutDstDriveButton, &QComboBox::currentIndexChanged, this,
           [this] { LayoutUpdateDrive(); });
   connect(driveBar_->layoutEjectButton, &QPushButton::clicked, this, [this] { BSeject(); });
+  connect(driveBar_->layoutEraseButton, &QPushButton::clicked, this, [this] { BSerase(); });
+  connect(driveBar_->layoutChangeImageButton, &QPushButton::clicked, this,
+          [this] { LayoutChangeImage(); });
   connect(driveBar_->layoutBurnOptionsButton, &QPushButton::clicked, this,
           [this] { (void)BSburnDisc(); });
   // Closing a sheet by its window button is its Cancel.

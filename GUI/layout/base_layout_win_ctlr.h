@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QPoint>
 #include <QPointer>
 #include <QRect>
 #include <chrono>
@@ -30,6 +31,7 @@
 #include "burn/verifier.h"
 #include "framework/notification_center.h"
 #include "framework/repeating_timer.h"
+#include "framework/save_panel.h"
 #include "framework/window_controller.h"
 #include "framework/worker_runner.h"
 #include "layout/burn_panels.h"
@@ -165,6 +167,20 @@ class BaseLayoutWinCtlr : public WindowController {
   void LayoutUpdateDrive();
   void updateDriveStatusField(std::uint16_t status);
   void BSeject();
+  // Change Image: the save panel for the image writer's file; its end takes the chosen path
+  // for `writerRef`, removing an existing file of that name.
+  void LayoutChangeImage() { getDstImageFile(); }
+  void getDstImageFile();
+  void saveCDImagePanelDidEnd(int returnCode, const QString& path, std::uint32_t writerRef);
+  // Asks where a finished temporary image goes; Cancel in a copy window deletes it, but only
+  // when it really lies in a temporary folder of the application.
+  void promptSaveTempImage(const QString& tempImagePath);
+  void saveTempImagePanelDidEnd(int returnCode, const QString& path, const QString& tempImagePath);
+  // The Erase button: the shared erase panel for the destination, placed by this window.
+  void BSerase();
+  static constexpr QPoint kErasePanelOffset{40, 60};
+  // The save panel the window asks with: the platform's unless a test gives another.
+  void setSavePanel(SavePanel* panel) { savePanel_ = panel; }
   void setupSpeedSlider(int driveIndex);
   bool isSupportedSpeed(std::uint32_t speed) const { return speeds_.isSupportedSpeed(speed); }
   void BSupdateSpeed();
@@ -310,6 +326,7 @@ class BaseLayoutWinCtlr : public WindowController {
   WorkerRunner workers_;
   std::unique_ptr<burn::BurnExecutor> ownExecutor_;
   burn::BurnExecutor* executorOverride_ = nullptr;
+  SavePanel* savePanel_ = nullptr;
   std::unique_ptr<burn::BurnPreparation> preparation_;
   std::unique_ptr<burn::VerificationMonitor> verification_;
 };

@@ -6,12 +6,14 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 
 #include "shell/burn_log.h"
 
 namespace quillion {
 
 class DeviceListManager;
+class EraseController;
 class Defaults;
 class TempFolderMgr;
 
@@ -21,6 +23,8 @@ struct LayoutServices {
   TempFolderMgr* tempFolders = nullptr;  // no burn log without it
   std::function<BurnLogFacts()> logFacts;
   QString burnLogPath;  // BurnLog::burnLogPath() when empty
+  // The erase panel every window shares, made on first use.
+  std::shared_ptr<EraseController> eraser;
 };
 
 LayoutServices& layoutServices();

@@ -24,6 +24,7 @@
 #include "shell/device_list_manager.h"
 #include "shell/drive_database.h"
 #include "shell/drive_database_updater.h"
+#include "shell/erase_controller.h"
 #include "shell/playlist_import.h"
 #include "shell/preference_controller.h"
 #include "shell/preference_keys.h"
@@ -73,9 +74,14 @@ bool AppController::launch(const QStringList& documents) {
   tempFolders_ =
       std::make_unique<TempFolderMgr>(QString::fromLatin1(kTempFolderName), app_.defaults());
   // The layout windows burn with the shell's drives, settings and temporary folders.
+  // One erase panel for the menu and every window; quitting waits while it erases.
+  auto eraser = std::make_shared<EraseController>(devices_.get());
+  connect(eraser.get(), &EraseController::eraseStarted, this, [this] { beginErasing(); });
+  connect(eraser.get(), &EraseController::eraseFinished, this, [this] { endErasing(); });
   layoutServices() = LayoutServices{
-      devices_.get(), &app_.defaults(), tempFolders_.get(),
-      [] { return BurnLogFacts::fromSystem(installedDatabaseVersion()); }, QString()};
+      devices_.get(),     &app_.defaults(),
+      tempFolders_.get(), [] { return BurnLogFacts::fromSystem(installedDatabaseVersion()); },
+      QString(),          eraser};
   layoutCtlr_ = std::make_unique<TTLayoutWinCtlr>(app_.documents(), app_.defaults());
   preferences_ = std::make_unique<PreferenceController>(app_.defaults(), tempFolders_.get());
   preferences_->allowCDDBSwitch();
@@ -130,7 +136,19 @@ DeviceInfoController* AppController::showDeviceInfoPanel() {
 }
 
 void AppController::showErasePanel() {
-  if (hooks_.showErasePanel) hooks_.showErasePanel();
+  if (hooks_.showErasePanel) return hooks_.showErasePanel();
+  const std::shared_ptr<EraseController> eraser = layoutServices().eraser;
+  if (!eraser || !devices_) return;
+  // The first recorder, unless the panel is busy with its own.
+  std::uint32_t first = 0;
+  for (int i = 0; i < devices_->numberOfAllDrives() && first == 0; ++i) {
+    const std::uint32_t ref = devices_->getDeviceRefByIndex(i);
+    if (devices_->isSupportedDrive(i) && ref != DeviceListManager::kImageRef &&
+        ref != DeviceListManager::kIsoImageRef)
+      first = ref;
+  }
+  if (eraser->deviceRef() == 0) (void)eraser->setDeviceRef(first);
+  eraser->showWindow();
 }
 
 void AppController::showDiscInfoPanel() {

@@ -17,6 +17,7 @@
 #include "framework/document.h"
 #include "framework/document_controller.h"
 #include "framework/notification_center.h"
+#include "layout/layout_services.h"
 #include "quillion/DC.h"
 #include "quillion/GDT.h"
 #include "shell/application.h"
@@ -24,6 +25,7 @@
 #include "shell/device_info_controller.h"
 #include "shell/device_list_manager.h"
 #include "shell/drive_database_updater.h"
+#include "shell/erase_controller.h"
 #include "shell/notification_names.h"
 #include "shell/playlist_import.h"
 #include "shell/preference_controller.h"
@@ -287,6 +289,21 @@ TEST_F(Launching, ThePanelsAreSingleInstances) {
   EXPECT_EQ(controller.showPreferencePanel(), prefs);
   EXPECT_NE(controller.showDBUpdaterPanel(), nullptr);
   EXPECT_TRUE(controller.shouldTerminate());
+}
+
+TEST_F(Launching, TheMenuShowsTheSharedErasePanelAndQuittingWaitsWhileItErases) {
+  plug("FIRST");
+  AppController controller(app_);
+  ASSERT_TRUE(controller.launch({}));
+  const std::shared_ptr<EraseController> eraser = layoutServices().eraser;
+  ASSERT_TRUE(eraser) << "one panel for the menu and every window";
+  controller.showErasePanel();
+  EXPECT_TRUE(eraser->window()->isVisible());
+  EXPECT_EQ(eraser->deviceRef(), DeviceEnvironment::refOf("FIRST"));
+  emit eraser->eraseStarted();
+  EXPECT_EQ(controller.numberOfDrivesErasing(), 1);
+  emit eraser->eraseFinished(0);
+  EXPECT_EQ(controller.numberOfDrivesErasing(), 0);
 }
 
 TEST_F(Launching, HooksForLaterPanelsAndTheBurnLogActions) {

@@ -173,7 +173,7 @@ class LayoutBurn : public GuiTest {
         QString(), [](QObject*, std::function<void()> fn) { fn(); });
     devices_->refreshDiscStateNow(0, true);
     layoutServices() = LayoutServices{devices_.get(), &defaults_, temp_.get(),
-                                      [] { return BurnLogFacts::fromSystem(0); }, logPath_};
+                                      [] { return BurnLogFacts::fromSystem(0); }, logPath_, {}};
     const LayoutKind* kind = findLayoutDocumentKind(QStringLiteral("Data CD"));
     ASSERT_NE(kind, nullptr);
     ASSERT_EQ(kind->layoutType, 1);
