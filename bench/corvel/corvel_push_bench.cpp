@@ -109,8 +109,8 @@ bool pushAudio(bufstream* fifo, const Stream& s, std::size_t i, std::size_t& at)
   return notice(fifo, 0xF0002, w, sizeof w) == 0;
 }
 
-constexpr std::uint32_t kVideoFifo = 8u << 20;
-constexpr std::uint32_t kAudioFifo = 1u << 20;
+constexpr std::uint32_t kVideoFifo = 2u << 20;
+constexpr std::uint32_t kAudioFifo = 256u << 10;
 
 double since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
