@@ -60,6 +60,12 @@ struct Memory {
       return std::int32_t{0};
     };
   }
+  // Touches the pages the output will take before the clock starts, so that neither mode
+  // pays for the growth of the sink that stands in for a disc.
+  void prepare(std::size_t size) {
+    bytes.assign(size, 0);
+    bytes.clear();
+  }
   bufstream record{};
   std::vector<std::uint8_t> bytes;
 };
@@ -103,6 +109,9 @@ bool pushAudio(bufstream* fifo, const Stream& s, std::size_t i, std::size_t& at)
   return notice(fifo, 0xF0002, w, sizeof w) == 0;
 }
 
+constexpr std::uint32_t kVideoFifo = 2u << 20;
+constexpr std::uint32_t kAudioFifo = 256u << 10;
+
 double since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -120,7 +129,9 @@ int main(int argc, char** argv) {
   if (!cut(argv[2], true, settings.pulldown, video) || !cut(argv[3], false, 0, audio)) return 1;
   const double input = static_cast<double>(video.bytes.size() + audio.bytes.size());
 
+  const std::size_t outputRoom = (video.bytes.size() + audio.bytes.size()) / 4 * 5 + (1u << 20);
   Memory fileOut;
+  fileOut.prepare(outputRoom);
   auto start = std::chrono::steady_clock::now();
   mpeg_m_muxer* mux = mpegOutMuxNew(nullptr, &settings);
   stream_settings vs{}, as{};
@@ -135,8 +146,11 @@ int main(int argc, char** argv) {
   const double fileSeconds = since(start);
 
   Memory pushOut;
-  bufstream* vf = new_fifo_buf(static_cast<std::uint32_t>(video.bytes.size()) + 8192, 65537);
-  bufstream* af = new_fifo_buf(static_cast<std::uint32_t>(audio.bytes.size()) + 8192, 65537);
+  pushOut.prepare(outputRoom);
+  // Fifos of a producer's usual size: the multiplexer drains them as the notices come, so the
+  // same pages serve the whole job (a fifo of the whole stream would time page faults).
+  bufstream* vf = new_fifo_buf(kVideoFifo, 65537);
+  bufstream* af = new_fifo_buf(kAudioFifo, 65537);
   if (!vf || !af) return 1;
   start = std::chrono::steady_clock::now();
   mux = mpegOutMuxNew(nullptr, &settings);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Gantrel's output read by ffmpeg: LPCM through Corvel's program stream into the DVD LPCM
-// decoder, 302M frames in a transport stream into the 302M decoder, and our 302M packets
+// Gantrel's output read by ffmpeg: LPCM through Corvel's program stream and DVD output into the DVD
+// LPCM decoder, 302M frames in a transport stream into the 302M decoder, and our 302M packets
 // beside those of ffmpeg's own 302M encoder for the same samples; the eight-channel AES3
 // element beside the sound element of ffmpeg's D-10 MXF.
 #include <gtest/gtest.h>
@@ -289,10 +289,20 @@ TEST(GantrelAes3ElementOracle, SameWordsAsTheD10SoundElement) {
     }
 }
 
-// LPCM written by Gantrel, multiplexed by Corvel into an MPEG-2 program stream, decoded by
-// ffmpeg's DVD LPCM decoder: the samples come back unchanged.
-TEST(GantrelLpcmOracle, ThroughCorvelIntoTheDvdLpcmDecoder) {
+// LPCM written by Gantrel, multiplexed by Corvel, decoded by ffmpeg's DVD LPCM decoder: the
+// samples come back unchanged, in an MPEG-2 program stream alone and in a DVD video object
+// beside MPEG-2 video.
+struct LpcmCase {
+  const char* name;
+  int muxType;
+  bool withVideo;
+};
+
+class GantrelLpcmOracle : public testing::TestWithParam<LpcmCase> {};
+
+TEST_P(GantrelLpcmOracle, ThroughCorvelIntoTheDvdLpcmDecoder) {
   QUILLION_REQUIRE_TOOL("ffmpeg");
+  const LpcmCase& c = GetParam();
   TempDir dir;
   const auto raw = corvel::makeEs(
       dir, "pcm.raw",
@@ -311,23 +321,57 @@ TEST(GantrelLpcmOracle, ThroughCorvelIntoTheDvdLpcmDecoder) {
   ASSERT_EQ(r.done, 0);
   writeFile(dir.file("a.lpcm"), sink.bytes);
 
+  std::vector<corvel::EsInput> inputs;
+  if (c.withVideo)
+    inputs.push_back({corvel::makeEs(dir, "v.m2v",
+                                     {"-f",
+                                      "lavfi",
+                                      "-i",
+                                      "testsrc=size=720x576:rate=25:duration=2",
+                                      "-c:v",
+                                      "mpeg2video",
+                                      "-b:v",
+                                      "4000k",
+                                      "-maxrate",
+                                      "4000k",
+                                      "-bufsize",
+                                      "1835k",
+                                      "-bf",
+                                      "2",
+                                      "-g",
+                                      "12",
+                                      "-flags",
+                                      "+cgop",
+                                      "-sc_threshold",
+                                      "1000000000",
+                                      "-f",
+                                      "mpeg2video"}),
+                      STREAM_KIND_VIDEO, 0, 0});
+  inputs.push_back({dir.file("a.lpcm"), STREAM_KIND_AUDIO, 0, 0});
   mpeg_m_settings settings{};
-  mpegOutMuxDefaults(&settings, 2);
-  const auto out = dir.file("out.mpg");
-  const corvel::MuxOutcome o =
-      corvel::muxFiles(settings, {{dir.file("a.lpcm"), STREAM_KIND_AUDIO, 0, 0}}, out);
-  ASSERT_EQ(o.run, 0);
+  ASSERT_NE(mpegOutMuxDefaults(&settings, c.muxType), nullptr);
+  const auto out = dir.file("out.vob");
+  corvel::printed().clear();
+  const corvel::MuxOutcome o = corvel::muxFiles(settings, inputs, out);
+  ASSERT_EQ(o.run, 0) << (corvel::printed().errors.empty() ? "" : corvel::printed().errors[0]);
+  ASSERT_EQ(o.done, 0);
   const std::string codecs =
-      toolOutput({"ffprobe", "-v", "error", "-show_entries",
+      toolOutput({"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries",
                   "stream=codec_name,sample_rate,channels", "-of", "csv=p=0", out.string()});
   EXPECT_EQ(codecs, "pcm_dvd,48000,2\n");
   const auto back = dir.file("back.raw");
-  ASSERT_EQ(runTool({"ffmpeg", "-v", "error", "-i", out.string(), "-map", "0:a", "-f", "s16le",
-                     back.string()})
-                .exitCode,
-            0);
-  EXPECT_TRUE(readFile(back) == samples) << "LPCM samples differ";
+  const ToolResult decoded = runTool(
+      {"ffmpeg", "-v", "error", "-i", out.string(), "-map", "0:a", "-f", "s16le", back.string()});
+  ASSERT_EQ(decoded.exitCode, 0) << decoded.output;
+  const Bytes got = readFile(back);
+  EXPECT_EQ(got.size(), samples.size());
+  EXPECT_TRUE(got == samples) << "LPCM samples differ";
 }
+
+INSTANTIATE_TEST_SUITE_P(Outputs, GantrelLpcmOracle,
+                         testing::Values(LpcmCase{"ProgramStream", 2, false},
+                                         LpcmCase{"DvdWithVideo", 4, true}),
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 }  // namespace
 }  // namespace quillion::test::gantrel
