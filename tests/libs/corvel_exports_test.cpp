@@ -9,21 +9,14 @@
 
 namespace {
 
-using quillion::test::runTool;
-
 // Only the multiplexer's own family is visible: its byte streams and scaffolding stay private.
 TEST(CorvelLibrary, ExportsOnlyItsMuxFunctions) {
   QUILLION_REQUIRE_TOOL("nm");
-  const auto r = runTool({"nm", "-D", "--defined-only", CORVEL_LIBRARY}, {.separateErrors = true});
+  const auto r = quillion::test::exportedNames(CORVEL_LIBRARY);
   ASSERT_EQ(r.exitCode, 0) << r.errors;
-  std::istringstream lines(r.output);
   std::set<std::string> exported;
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream fields(line);
-    std::string address, type, name;
-    fields >> address >> type >> name;
-    if (name.empty() || name.rfind("_", 0) == 0) continue;  // toolchain and sanitizer symbols
-    EXPECT_EQ(name.rfind("mpegOutMux", 0), 0u) << "exported: " << line;
+  for (const std::string& name : r.names) {
+    EXPECT_EQ(name.rfind("mpegOutMux", 0), 0u) << "exported: " << name;
     exported.insert(name);
   }
   const std::set<std::string> expected = {"mpegOutMuxDefaults",      "mpegOutMuxChkSettings",

@@ -279,19 +279,9 @@ TEST(DecoderPluginExports, OnlyTheBoundNames) {
   QUILLION_REQUIRE_TOOL("nm");
   for (Framework f : kPlugins) {
     const std::string file = std::string(PLUGIN_FOLDER) + "/" + brindle::framework_name(f) + ".so";
-    const auto r =
-        quillion::test::runTool({"nm", "-D", "--defined-only", file}, {.separateErrors = true});
+    const auto r = quillion::test::exportedNames(file);
     ASSERT_EQ(r.exitCode, 0) << r.errors;
-    std::vector<std::string> exported;
-    std::istringstream lines(r.output);
-    std::string line;
-    while (std::getline(lines, line)) {
-      std::istringstream fields(line);
-      std::string address, type, name;
-      fields >> address >> type >> name;
-      if (name.empty() || name.rfind("_", 0) == 0) continue;  // toolchain and sanitizer symbols
-      exported.push_back(name);
-    }
+    std::vector<std::string> exported = r.names;
     std::vector<std::string> bound;
     for (std::uint32_t i = 0; i < brindle::framework_function_count(f); ++i)
       bound.emplace_back(brindle::framework_function_name(f, i));

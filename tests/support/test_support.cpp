@@ -4,17 +4,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-
-#include <cstdio>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -165,6 +165,20 @@ fs::path findTool(const std::string& name) {
 
 bool toolAvailable(const std::string& name) {
   return !findTool(name).empty();
+}
+
+ExportedNames exportedNames(const fs::path& library) {
+  const ToolResult r =
+      runTool({"nm", "-D", "--defined-only", library.string()}, {.separateErrors = true});
+  ExportedNames out{r.exitCode, r.errors, {}};
+  std::istringstream lines(r.output);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string address, type, name;
+    fields >> address >> type >> name;
+    if (!name.empty() && name.front() != '_') out.names.push_back(name);
+  }
+  return out;
 }
 
 std::vector<std::uint8_t> readFile(const fs::path& path) {

@@ -66,6 +66,15 @@ struct ToolOptions {
 void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 void writeFile(const std::filesystem::path& path, std::string_view bytes);
 
+// The names a shared library exports (`nm -D --defined-only`), less the toolchain's and the
+// sanitizers' own, which begin with "_". exitCode and errors are nm's.
+struct ExportedNames {
+  int exitCode = -1;
+  std::string errors;
+  std::vector<std::string> names;
+};
+[[nodiscard]] ExportedNames exportedNames(const std::filesystem::path& library);
+
 // Lower-case hexadecimal of `bytes`, two digits a byte.
 [[nodiscard]] std::string hexOf(std::string_view bytes);
 
