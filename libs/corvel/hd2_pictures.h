@@ -22,36 +22,39 @@ struct Hd2Arrival {
 
 class Hd2PictureHold {
  public:
-  // 0, or 16 after an "M018" message when a ring cannot be allocated; the audio ring only
-  // when the multiplex has audio.
-  std::int32_t create(std::uint32_t owner, bool withAudio, const mpeg::Services& services);
-  void destroy();
+  // Appends `count` released records (18 words each, in decoding order) to the unit queue;
+  // false, with nothing appended, when they do not all fit.
+  using Release = std::function<bool(const std::uint32_t* records, std::uint32_t count)>;
 
-  // One finished picture (its 18-word unit record). `release` appends a held record to the
-  // unit queue and answers false when it cannot. `frameRateField` is the video input's rate
-  // field, which chooses the audio record's time scale.
-  Hd2Arrival arrive(const std::uint32_t record[kHd2RecordWords],
-                    const std::function<bool(const std::uint32_t* record)>& release,
-                    std::int32_t frameRateField);
+  // 0, or 16 after an "M018" message when a ring cannot be allocated.
+  std::int32_t create(std::uint32_t owner, const mpeg::Services& services);
+  void destroy();
+  bool created() const { return held_.created(); }
+
+  // One finished picture (its 18-word unit record). `frameRateCode` is the video's frame-rate
+  // code, which chooses the audio record's time scale; `auxAudio` is the ring of the
+  // multiplex's audio auxiliary records, null when it has no audio. A refused release leaves
+  // every picture held and no auxiliary record queued.
+  Hd2Arrival arrive(const std::uint32_t record[kHd2RecordWords], const Release& release,
+                    std::int32_t frameRateCode, Hd2Queue* auxAudio);
+  // Hands on every held record: no anchor will come to release them.
+  Hd2Arrival releaseAll(const Release& release, std::int32_t frameRateCode, Hd2Queue* auxAudio);
 
   std::int32_t held() const { return held_.count(); }
   Hd2Queue& auxVideo() { return auxVideo_; }
-  Hd2Queue& auxAudio() { return auxAudio_; }
 
   // The two auxiliary records of one release of `count` held records.
   static Hd2AuxVideoInfo auxVideoRecord(const std::uint32_t* first, const std::uint32_t* second,
                                         std::uint32_t count, std::uint32_t number);
   static Hd2AuxAudioInfo auxAudioRecord(std::uint64_t decodeTime, std::uint32_t count,
-                                        std::uint32_t number, std::int32_t frameRateField);
+                                        std::uint32_t number, std::int32_t frameRateCode);
 
  private:
-  std::int32_t releaseHeld(const std::function<bool(const std::uint32_t*)>& release,
-                           std::int32_t frameRateField, std::int32_t& released);
+  std::int32_t releaseHeld(const Release& release, std::int32_t frameRateCode, Hd2Queue* auxAudio,
+                           std::int32_t& released);
 
   Hd2Queue held_;
   Hd2Queue auxVideo_;
-  Hd2Queue auxAudio_;
-  bool withAudio_ = false;
   std::uint32_t auxRecords_ = 0;
 };
 

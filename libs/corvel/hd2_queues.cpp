@@ -79,9 +79,11 @@ std::int32_t Hd2Queue::put(const void* entry) {
   return 0;
 }
 
-const void* Hd2Queue::oldest() const {
-  if (!entries_ || read_ == write_) return nullptr;
-  return entries_ + std::size_t{entryBytes_} * static_cast<std::size_t>(read_);
+const void* Hd2Queue::at(std::int32_t index) const {
+  if (!entries_ || index < 0 || index >= count()) return nullptr;
+  // The ring runs downwards: later entries sit at lower indexes.
+  const std::int32_t slot = (read_ - index) & (kEntries - 1);
+  return entries_ + std::size_t{entryBytes_} * static_cast<std::size_t>(slot);
 }
 
 bool Hd2Queue::take(void* entry) {

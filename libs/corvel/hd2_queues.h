@@ -48,7 +48,11 @@ class Hd2Queue {
   // Copies the oldest entry out and drops it; false when empty.
   bool take(void* entry);
   // The oldest entry, or null when empty.
-  const void* oldest() const;
+  const void* oldest() const { return at(0); }
+  // The entry `index` places after the oldest, or null when there are not that many.
+  const void* at(std::int32_t index) const;
+  // A put would be taken.
+  bool hasRoom() const { return entries_ != nullptr && !full_; }
   std::int32_t count() const { return (read_ - write_) & (kEntries - 1); }
   bool full() const { return full_; }
   std::uint32_t owner() const { return owner_; }

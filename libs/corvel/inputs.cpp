@@ -411,6 +411,17 @@ std::int32_t openAnyInput(mpeg_m_muxer& mux, const stream_settings& settings, co
     mux.scan = patcher;
   }
   if (setUpDvdNavigation(mux, *in, pushed) != 0) return refuse(nullptr);
+  // HDV HD2 in push mode: the rings between the notices and the auxiliary packets (a refusal
+  // has printed its message).
+  if (pushed && mux.settings.mux_type == kHdvHd2) {
+    const std::int32_t made =
+        video ? in->hd2.create(static_cast<std::uint32_t>(mux.videoCount), mux.services)
+        : kind == InputKind::audio
+            ? in->hd2AuxAudio.create(Hd2QueueKind::AuxAudio,
+                                     static_cast<std::uint32_t>(mux.audioCount), mux.services)
+            : 0;
+    if (made != 0) return refuse(nullptr);
+  }
   if (pushed) {
     in->savedAuxinfo = es->auxinfo;
     in->savedDriveChain = es->drive_chain;
@@ -437,6 +448,15 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
 
 std::int32_t openPushedInput(mpeg_m_muxer& mux, const stream_settings& settings, bufstream* es) {
   return openAnyInput(mux, settings, nullptr, es, nullptr, 0, true);
+}
+
+std::int32_t initUnwrittenHd2Push(mpeg_m_muxer& mux) {
+  if (mux.settings.mux_type != kHdvHd2) return kResultFailure;
+  setUpOutput(mux, nullptr);
+  mux.push = true;
+  mux.output = nullptr;
+  mux.outputOwned = false;
+  return 0;
 }
 
 std::int32_t completePushedInput(mpeg_m_muxer& mux, Input& in) {

@@ -17,6 +17,11 @@ std::int32_t openInput(mpeg_m_muxer& mux, const stream_settings& settings, const
 // Push mode: the producer writes the elementary stream into `es` and announces its units
 // through the stream's notices. 0 or 16.
 std::int32_t openPushedInput(mpeg_m_muxer& mux, const stream_settings& settings, bufstream* es);
+// Push mode for mux type 19 (HDV HD2) without an output, for the library's own tests: the
+// exported set-ups refuse transport types, whose packet writers this build lacks, yet the
+// notices of such an instance's producers are queued as they are for a caller's. 0, or 16
+// for any other type.
+std::int32_t initUnwrittenHd2Push(mpeg_m_muxer& mux);
 // A pushed input's stream facts, ids and buffer model, once its first data is queued. 0 or 16.
 std::int32_t completePushedInput(mpeg_m_muxer& mux, Input& in);
 void closeInputs(mpeg_m_muxer& mux, bool abort);

@@ -12,6 +12,7 @@
 #include "access_unit.h"
 #include "corvel.h"
 #include "dvd_navigation.h"
+#include "hd2_pictures.h"
 #include "index_records.h"
 #include "pes.h"
 #include "queue_buffer.h"
@@ -58,10 +59,13 @@ struct PushState {
   std::uint32_t sequenceWord5 = 0;
   std::uint32_t pendingFlags = 0;  // headers announced for the unit being completed
   double frameRate = 0;
-  std::uint64_t framePeriod = 0;  // 27 MHz
-  std::uint32_t audioValue = 0;   // of notice 0xFFF00000
-  bool primed = false;            // subpictures: the first look-ahead was there
-  std::uint32_t unitsTaken = 0;   // by the engine (audio and subpicture unit numbers)
+  std::uint64_t framePeriod = 0;   // 27 MHz
+  std::uint32_t audioValue = 0;    // of notice 0xFFF00000
+  std::int32_t frameRateCode = 0;  // of the first sequence header that named one
+  // HDV HD2: the last picture header's fixed vbv_delay and two further values.
+  std::uint32_t hd2Values[3] = {};
+  bool primed = false;           // subpictures: the first look-ahead was there
+  std::uint32_t unitsTaken = 0;  // by the engine (audio and subpicture unit numbers)
 };
 
 // The fields of stream_settings, read from its packed bytes.
@@ -94,6 +98,10 @@ struct Input {
                                std::uint32_t) = nullptr;
   void* savedDriveChain = nullptr;
   PushState push;
+  // HDV HD2 push mode: a video input's held pictures and auxiliary video records, an audio
+  // input's auxiliary audio records.
+  Hd2PictureHold hd2;
+  Hd2Queue hd2AuxAudio;
 
   VideoFacts video;
   AudioFacts audio;

@@ -22,6 +22,8 @@ constexpr std::uint32_t kOptionComputedTimes = 1;
 constexpr std::uint32_t kRecordEndsSequence = 0x100;
 constexpr std::uint32_t kRecordRepeatsFirstField = 0x200;
 constexpr std::uint32_t kRecordUnitFlags = 0xFF;
+// A fixed vbv_delay HDV HD2 cannot carry: the value that means "variable".
+constexpr std::uint32_t kIllegalVbvDelay = 0xFFFF;
 
 enum : std::uint32_t {
   kNoticePictureHeader = 0x100,
@@ -71,6 +73,16 @@ bool queueRecord(Input& in, const std::uint32_t* words, std::uint32_t bytes) {
   return fifo->copybytes(fifo, raw, bytes) == bytes;
 }
 
+// Released HDV HD2 pictures go into the unit fifo all together or not at all.
+bool queueVideoRecords(Input& in, const std::uint32_t* records, std::uint32_t count) {
+  bufstream* fifo = in.unitFifo;
+  if (fifo->usable_bytes(fifo) < std::uint64_t{count} * kVideoRecordSize) return false;
+  for (std::uint32_t i = 0; i < count; ++i)
+    if (!queueRecord(in, records + std::size_t{i} * kVideoRecordWords, kVideoRecordSize))
+      return false;
+  return true;
+}
+
 // Runs the multiplexer for a notice: a failed run is remembered and refuses later notices,
 // while the notice that saw it still answers 0.
 std::int32_t runForNotice(mpeg_m_muxer& mux) {
@@ -78,10 +90,56 @@ std::int32_t runForNotice(mpeg_m_muxer& mux) {
   return 0;
 }
 
+bool isHd2(const mpeg_m_muxer& mux) {
+  return mux.settings.mux_type == kHdvHd2;
+}
+
+// The ring the audio auxiliary records of the multiplex go to: the first audio input's, as
+// one auxiliary audio stream describes the audio.
+Hd2Queue* hd2AudioRing(mpeg_m_muxer& mux) {
+  return mux.audioCount > 0 ? &mux.audios[0]->hd2AuxAudio : nullptr;
+}
+
+Hd2PictureHold::Release hd2Release(Input& in) {
+  return [&in](const std::uint32_t* records, std::uint32_t count) {
+    return queueVideoRecords(in, records, count);
+  };
+}
+
+// The multiplexer runs once for each released picture.
+void runForReleased(mpeg_m_muxer& mux, std::int32_t released) {
+  for (std::int32_t i = 0; i < released; ++i) (void)runForNotice(mux);
+}
+
+// An HDV HD2 picture record (words 14-17 filled) is held until the next anchor picture,
+// which releases the pictures held before it.
+std::int32_t hd2PictureArrives(mpeg_m_muxer& mux, Input& in, const std::uint32_t* record) {
+  PushState& st = in.push;
+  const Hd2Arrival a = in.hd2.arrive(record, hd2Release(in), st.frameRateCode, hd2AudioRing(mux));
+  runForReleased(mux, a.released);
+  if (a.result != 0) return -1;
+  ++st.picturesSoFar;
+  ++st.picturesSinceGroup;
+  return 0;
+}
+
 // The notices every kind of input passes on as the caller's side notices.
 bool isSideNotice(std::uint32_t code) {
   return code == kNoticeStillSize || code == kNoticeSegmentStart ||
          code == kNoticeNavigationTemplate || code == kNoticeNewSegment;
+}
+
+// No further picture will come: an HDV HD2 input hands on what it holds before it is marked
+// ended, or those pictures would never be multiplexed. -1 when they cannot be queued.
+std::int32_t endPushedVideo(mpeg_m_muxer& mux, Input& in) {
+  if (isHd2(mux) && in.hd2.created()) {
+    const Hd2Arrival a =
+        in.hd2.releaseAll(hd2Release(in), in.push.frameRateCode, hd2AudioRing(mux));
+    runForReleased(mux, a.released);
+    if (a.result != 0) return -1;
+  }
+  in.push.ended = true;
+  return 0;
 }
 
 std::int32_t pictureDone(mpeg_m_muxer& mux, Input& in, const void* data, std::uint32_t size) {
@@ -114,6 +172,18 @@ std::int32_t pictureDone(mpeg_m_muxer& mux, Input& in, const void* data, std::ui
   }
   putTime(r + 4, dts);
   putTime(r + 6, pts);
+  if (isHd2(mux)) {
+    r[14] = st.hd2Values[0];
+    r[15] = st.hd2Values[1];
+    r[16] = st.hd2Values[2];
+    r[17] = st.fieldValue;
+    if (hd2PictureArrives(mux, in, r) != 0) return -1;
+    st.pendingFlags = 0;
+    st.unitOpen = false;
+    // The end code came inside this unit: no anchor will release what is held.
+    if (r[13] & kRecordEndsSequence) return endPushedVideo(mux, in);
+    return 0;
+  }
   if (!queueRecord(in, r, kVideoRecordSize)) return -1;
   if (computed) {
     st.picturesSoFar += in.params.picturesPerUnit;
@@ -143,7 +213,13 @@ std::int32_t videoNotice(mpeg_m_muxer& mux, Input& in, std::uint32_t offset, std
   std::uint32_t w[6] = {};
   switch (code) {
     case kNoticePictureHeader:
-      if (!noticeWords(data, size, w, 3)) return -1;
+      if (!noticeWords(data, size, w, isHd2(mux) ? 6 : 3)) return -1;
+      // Refused before anything changes: the picture's header stays the previous one's.
+      if (isHd2(mux) && w[3] == kIllegalVbvDelay) {
+        mux.services.error("Illegal fixed vbv_delay for HDV HD2!");
+        return -1;
+      }
+      if (isHd2(mux)) std::memcpy(st.hd2Values, w + 3, sizeof st.hd2Values);
       if (mux.settings.pulldown == 3 && w[2] != 0) {
         const std::uint32_t field = 2 - ((w[1] - st.picturesSinceGroup + st.picturesSoFar) & 1);
         st.fieldValue = field;
@@ -158,6 +234,8 @@ std::int32_t videoNotice(mpeg_m_muxer& mux, Input& in, std::uint32_t offset, std
       (void)noticeWords(data, size, w, 6);
       st.sequenceWord3 = w[3];
       if (st.sequenceWord5 == 0 && w[5] != 0) st.sequenceWord5 = w[5];
+      if (st.frameRateCode == 0) st.frameRateCode = static_cast<std::int32_t>(w[1]);
+      if (isHd2(mux)) st.fieldValue = w[4];
       if (st.frameRate == 0 && w[1] >= 1 && w[1] <= 8) st.frameRate = kFrameRates[w[1]];
       if (st.framePeriod == 0 && st.frameRate > 0)
         st.framePeriod = static_cast<std::uint64_t>(1.0 / st.frameRate * 27000000.0);
@@ -168,11 +246,11 @@ std::int32_t videoNotice(mpeg_m_muxer& mux, Input& in, std::uint32_t offset, std
       st.sequenceEnd = true;
       // An end code written before its picture was announced belongs to that picture;
       // the stream ends once it is queued.
-      if (st.unitOpen)
+      if (st.unitOpen) {
         st.pendingFlags |= kRecordEndsSequence;
-      else
-        st.ended = true;
-      return 0;
+        return 0;
+      }
+      return endPushedVideo(mux, in);
     case kNoticeGroup:
       st.picturesSinceGroup = 0;
       st.pendingFlags |= kUnitHasGroup;
@@ -182,12 +260,11 @@ std::int32_t videoNotice(mpeg_m_muxer& mux, Input& in, std::uint32_t offset, std
       return pictureDone(mux, in, data, size);
     case kNoticeFinalUnit:
       st.finalUnit = true;
-      st.ended = true;
+      if (endPushedVideo(mux, in) != 0) return -1;
       if (drainPushedInput(mux, in) == kResultFailure) mux.failed = true;
       return 0;
     case kNoticeStreamEnd:
-      st.ended = true;
-      return 0;
+      return endPushedVideo(mux, in);
     case kNoticeCellMark:
       return queueCellMark(mux, offset);
     default:
@@ -236,6 +313,11 @@ std::int32_t subpicUnitCallback(bufstream* bs, std::uint32_t, std::uint32_t code
     if (code == kNoticeStreamEnd || code == kNoticeSequenceEnd) in.push.ended = true;
     return 0;
   });
+}
+
+std::int32_t releaseHeldPictures(mpeg_m_muxer& mux, Input& in) {
+  if (!isHd2(mux) || !in.hd2.created()) return 0;
+  return in.hd2.releaseAll(hd2Release(in), in.push.frameRateCode, hd2AudioRing(mux)).result;
 }
 
 bool takePushedUnit(mpeg_m_muxer& mux, Input& in, AccessUnit& unit) {

@@ -21,6 +21,10 @@ std::int32_t audioUnitCallback(bufstream* bs, std::uint32_t offset, std::uint32_
 std::int32_t subpicUnitCallback(bufstream* bs, std::uint32_t offset, std::uint32_t code, void* data,
                                 std::uint32_t size);
 
+// HDV HD2: hands every picture an input holds on to its unit fifo (Done). 0, or -1 when
+// they cannot all be queued; they stay held then.
+std::int32_t releaseHeldPictures(mpeg_m_muxer& mux, Input& in);
+
 // The next queued unit of a pushed input. False when none is queued; the input is then marked
 // ended when its producer said no more will come, or when Done is flushing.
 bool takePushedUnit(mpeg_m_muxer& mux, Input& in, AccessUnit& unit);

@@ -10,6 +10,13 @@ namespace {
 
 constexpr int kProgressSteps = 500;
 
+// The engine writes program streams. An instance of a transport kind (set up only inside the
+// library, its set-up refused to callers) queues what its producers announce but has no
+// packet writer to run.
+bool writesPackets(const mpeg_m_muxer& mux) {
+  return mux.output != nullptr && isProgramStreamType(mux.settings.mux_type);
+}
+
 // Holds the busy counter for one run. A run asked for while it is held does nothing but ask
 // the holder to look at the queues once more before it lets go.
 class BusyGuard {
@@ -105,6 +112,7 @@ std::int32_t runFileJob(mpeg_m_muxer& mux) {
 
 std::int32_t runPushed(mpeg_m_muxer& mux) {
   const std::lock_guard held(mux.pushLock);
+  if (!writesPackets(mux)) return 0;
   BusyGuard guard(mux);
   if (!guard.entered()) return 0;
   for (;;) {
@@ -115,6 +123,7 @@ std::int32_t runPushed(mpeg_m_muxer& mux) {
 
 std::int32_t drainPushedInput(mpeg_m_muxer& mux, Input& in) {
   const std::lock_guard held(mux.pushLock);
+  if (!writesPackets(mux)) return 0;
   BusyGuard guard(mux);
   if (!guard.entered() || !mux.prepared) return 0;
   if (!in.hasUnit && !in.ended) (void)advanceUnit(mux, in);
@@ -129,6 +138,13 @@ std::int32_t drainPushedInput(mpeg_m_muxer& mux, Input& in) {
 std::int32_t flushAtDone(mpeg_m_muxer& mux, bool abort) {
   if (mux.videoCount + mux.audioCount + mux.subpictureCount == 0 || abort) return 0;
   const std::lock_guard held(mux.pushLock);
+  // HDV HD2: what the video inputs still hold goes out with the rest. Every input's, so no
+  // second input's last pictures are lost.
+  std::int32_t released = 0;
+  if (mux.push)
+    for (int i = 0; i < mux.videoCount; ++i)
+      if (releaseHeldPictures(mux, *mux.videos[i]) != 0) released = kResultFailure;
+  if (!writesPackets(mux)) return released;
   BusyGuard guard(mux);
   if (!guard.entered()) return 0;
   mux.flushing = true;
@@ -138,7 +154,7 @@ std::int32_t flushAtDone(mpeg_m_muxer& mux, bool abort) {
     const std::int32_t r = prepare(mux);
     if (r != 0) return r;
   }
-  std::int32_t result = 0;
+  std::int32_t result = released;
   if (mux.push) {
     takeUpQueuedUnits(mux);
     while (anyUnitPending(mux)) {

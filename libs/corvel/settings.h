@@ -23,6 +23,7 @@ enum MuxType : std::int32_t {
   kDvdMpeg1 = 13,
   kDvdVr = 14,
   kDvdVrMpeg1 = 15,
+  kHdvHd2 = 19,
 };
 
 bool isProgramStreamType(std::int32_t type);

@@ -3,8 +3,9 @@
 // bytes and notices arrive, in whatever order, the multiplexer answers every notice with 0
 // or -1, and Done and Free release everything.
 //
-// Input: one byte (bits 0-1: preset 0 to 3, bit 3: the DVD preset instead; bit 2: an audio
-// input beside the video), then
+// Input: one byte (bits 0-1: preset 0 to 3, bit 3: the DVD preset instead, bit 4: an HDV HD2
+// instance, whose pictures are held and whose auxiliary records are queued, set up without
+// an output; bit 2: an audio input beside the video), then
 // commands: 0 and 1 write stream bytes (video, audio), 2 and 3 send a video or audio notice,
 // 4 runs the multiplexer; finally Done, with abort when the last byte asks for it.
 #include <cstddef>
@@ -14,6 +15,8 @@
 #include "bufstream.h"
 #include "corvel.h"
 #include "fuzz_support.h"
+#include "inputs.h"
+#include "muxer.h"
 
 namespace {
 
@@ -67,6 +70,16 @@ std::int32_t sendNotice(Input& in, bufstream* fifo, std::uint32_t code) {
   return fifo->auxinfo(fifo, in.u32(), code, words, size);
 }
 
+// The HDV HD2 instance: its set-up is the library's own, as callers cannot make one yet.
+bool initHd2(mpeg_m_muxer& mux, bufstream* video, bufstream* audio) {
+  if (quillion::corvel::initUnwrittenHd2Push(mux) != 0) return false;
+  stream_settings s{};
+  s.kind = STREAM_KIND_VIDEO;
+  if (mpegOutMuxAddStream(&mux, &s, video + 1) != 0) return false;
+  s.kind = STREAM_KIND_AUDIO;
+  return !audio || mpegOutMuxAddStream(&mux, &s, audio + 1) == 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -74,14 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Input in(data, size);
   const std::uint8_t selector = in.u8();
   mpeg_m_settings settings{};
-  if (!mpegOutMuxDefaults(&settings, (selector & 8) ? 4 : selector & 3)) return 0;
+  const bool hd2 = (selector & 16) != 0;
+  if (!mpegOutMuxDefaults(&settings, hd2 ? 19 : (selector & 8) ? 4 : selector & 3)) return 0;
   mpeg_m_muxer* mux = mpegOutMuxNew(nullptr, &settings);
   check(mux != nullptr, "a preset makes an instance");
   bufstream* video = new_fifo_buf(1 << 18, 4097);
   bufstream* audio = new_fifo_buf(1 << 18, 4097);
   check(video && audio, "the fifos are made");
   Sink output;
-  if (mpegOutMuxInit(mux, &output.record, (selector & 4) ? audio + 1 : nullptr, video + 1) == 0) {
+  if (hd2 ? initHd2(*mux, video, (selector & 4) ? audio : nullptr)
+          : mpegOutMuxInit(mux, &output.record, (selector & 4) ? audio + 1 : nullptr, video + 1) ==
+                0) {
     for (int i = 0; i < 2000 && !in.empty(); ++i) {
       std::int32_t answer = 0;
       switch (in.u8() % 5) {

@@ -185,17 +185,20 @@ std::vector<std::uint32_t> pictureRecord(std::uint32_t number, std::uint32_t typ
 TEST(CorvelHd2Pictures, HeldUntilTheNextAnchorThenReleasedInOrder) {
   const mpeg::Services services = mpeg::Services::resolve(nullptr);
   Hd2PictureHold hold;
-  ASSERT_EQ(hold.create(7, true, services), 0);
+  ASSERT_EQ(hold.create(7, services), 0);
+  Hd2Queue auxAudio;
+  ASSERT_EQ(auxAudio.create(Hd2QueueKind::AuxAudio, 7, services), 0);
   std::vector<std::uint32_t> releasedNumbers;
-  const auto release = [&](const std::uint32_t* record) {
-    releasedNumbers.push_back(record[0] / 100);
+  const auto release = [&](const std::uint32_t* records, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i)
+      releasedNumbers.push_back(records[i * kHd2RecordWords] / 100);
     return true;
   };
   // Decoding order I0 P3 B1 B2 P6 B4 B5: each anchor releases what is held before it.
   const std::uint32_t types[] = {1, 2, 3, 3, 2, 3, 3};
   const std::int32_t releasedAt[] = {0, 1, 0, 0, 3, 0, 0};
   for (std::uint32_t n = 0; n < 7; ++n) {
-    const Hd2Arrival a = hold.arrive(pictureRecord(n, types[n]).data(), release, 0);
+    const Hd2Arrival a = hold.arrive(pictureRecord(n, types[n]).data(), release, 0, &auxAudio);
     EXPECT_EQ(a.result, 0);
     EXPECT_EQ(a.released, releasedAt[n]) << n;
   }
@@ -204,7 +207,7 @@ TEST(CorvelHd2Pictures, HeldUntilTheNextAnchorThenReleasedInOrder) {
 
   // One auxiliary video and audio record per release, from the first (and second) record.
   ASSERT_EQ(hold.auxVideo().count(), 2);
-  ASSERT_EQ(hold.auxAudio().count(), 2);
+  ASSERT_EQ(auxAudio.count(), 2);
   Hd2AuxVideoInfo v{};
   ASSERT_TRUE(hold.auxVideo().take(&v));
   const auto first = pictureRecord(0, 1);
@@ -232,10 +235,10 @@ TEST(CorvelHd2Pictures, HeldUntilTheNextAnchorThenReleasedInOrder) {
   EXPECT_EQ(v.words[11], p3[17]);
 
   Hd2AuxAudioInfo a{};
-  ASSERT_TRUE(hold.auxAudio().take(&a));
+  ASSERT_TRUE(auxAudio.take(&a));
   EXPECT_EQ(a.words[0], 1u);
   EXPECT_EQ(a.words[1], 1u);
-  ASSERT_TRUE(hold.auxAudio().take(&a));
+  ASSERT_TRUE(auxAudio.take(&a));
   EXPECT_EQ(a.words[0], 3u);
   EXPECT_EQ(a.words[1], 2u);
 }
@@ -262,27 +265,77 @@ TEST(CorvelHd2Pictures, AudioRecordTimeScales) {
   }
 }
 
-TEST(CorvelHd2Pictures, FailuresAnswerMinusOne) {
+TEST(CorvelHd2Pictures, FailuresAnswerMinusOneAndLoseNothing) {
   const mpeg::Services services = mpeg::Services::resolve(nullptr);
-  // A unit queue that refuses the released record.
+  // A unit queue that refuses the released records: they stay held, no record is queued.
   Hd2PictureHold hold;
-  ASSERT_EQ(hold.create(1, false, services), 0);
-  EXPECT_FALSE(hold.auxAudio().created()) << "no audio, no audio ring";
-  const auto refuse = [](const std::uint32_t*) { return false; };
-  EXPECT_EQ(hold.arrive(pictureRecord(0, 1).data(), refuse, 0).result, 0);
-  EXPECT_EQ(hold.arrive(pictureRecord(1, 2).data(), refuse, 0).result, -1);
+  ASSERT_EQ(hold.create(1, services), 0);
+  const auto refuse = [](const std::uint32_t*, std::uint32_t) { return false; };
+  EXPECT_EQ(hold.arrive(pictureRecord(0, 1).data(), refuse, 0, nullptr).result, 0);
+  EXPECT_EQ(hold.arrive(pictureRecord(1, 2).data(), refuse, 0, nullptr).result, -1);
+  EXPECT_EQ(hold.held(), 1);
+  EXPECT_EQ(hold.auxVideo().count(), 0);
+  std::vector<std::uint32_t> taken;
+  const auto keep = [&](const std::uint32_t* records, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) taken.push_back(records[i * kHd2RecordWords] / 100);
+    return true;
+  };
+  const Hd2Arrival all = hold.releaseAll(keep, 0, nullptr);
+  EXPECT_EQ(all.result, 0);
+  EXPECT_EQ(all.released, 1);
+  EXPECT_EQ(taken, std::vector<std::uint32_t>{0});
+  EXPECT_EQ(hold.releaseAll(keep, 0, nullptr).released, 0) << "nothing left";
+
   // A hold ring that is full: 127 B pictures in a row.
   Hd2PictureHold full;
-  ASSERT_EQ(full.create(1, false, services), 0);
-  const auto keep = [](const std::uint32_t*) { return true; };
+  ASSERT_EQ(full.create(1, services), 0);
   for (std::uint32_t n = 0; n < 127; ++n)
-    ASSERT_EQ(full.arrive(pictureRecord(n, 3).data(), keep, 0).result, 0);
-  EXPECT_EQ(full.arrive(pictureRecord(127, 3).data(), keep, 0).result, -1);
+    ASSERT_EQ(full.arrive(pictureRecord(n, 3).data(), keep, 0, nullptr).result, 0);
+  EXPECT_EQ(full.arrive(pictureRecord(127, 3).data(), keep, 0, nullptr).result, -1);
   // An anchor releases all 127 and is held itself.
-  const Hd2Arrival a = full.arrive(pictureRecord(128, 1).data(), keep, 0);
+  const Hd2Arrival a = full.arrive(pictureRecord(128, 1).data(), keep, 0, nullptr);
   EXPECT_EQ(a.result, 0);
   EXPECT_EQ(a.released, 127);
   EXPECT_EQ(full.held(), 1);
+
+  // An audio ring without room keeps the pictures held.
+  Hd2PictureHold withAudio;
+  ASSERT_EQ(withAudio.create(1, services), 0);
+  Hd2Queue audio;
+  ASSERT_EQ(audio.create(Hd2QueueKind::AuxAudio, 1, services), 0);
+  const Hd2AuxAudioInfo filler{};
+  for (int n = 0; n < 127; ++n) ASSERT_EQ(audio.put(&filler), 0);
+  taken.clear();
+  EXPECT_EQ(withAudio.arrive(pictureRecord(0, 1).data(), keep, 0, &audio).result, 0);
+  EXPECT_EQ(withAudio.arrive(pictureRecord(1, 1).data(), keep, 0, &audio).result, -1);
+  EXPECT_TRUE(taken.empty());
+  EXPECT_EQ(withAudio.held(), 1);
+  EXPECT_EQ(withAudio.auxVideo().count(), 0);
+}
+
+TEST(CorvelHd2Queue, EntriesByPosition) {
+  const mpeg::Services services = mpeg::Services::resolve(nullptr);
+  Hd2Queue q;
+  ASSERT_EQ(q.create(Hd2QueueKind::AuxAudio, 0, services), 0);
+  EXPECT_EQ(q.at(0), nullptr);
+  // Past the ring's wrap: positions count from the oldest whatever the slots.
+  Hd2AuxAudioInfo e{};
+  for (std::uint32_t n = 0; n < 200; ++n) {
+    e.words[0] = n;
+    ASSERT_EQ(q.put(&e), 0);
+    if (q.count() > 5) {
+      ASSERT_TRUE(q.take(&e));
+    }
+  }
+  ASSERT_EQ(q.count(), 5);
+  for (std::int32_t i = 0; i < 5; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, q.at(i), 4);
+    EXPECT_EQ(word, 195u + static_cast<std::uint32_t>(i));
+  }
+  EXPECT_EQ(q.at(5), nullptr);
+  EXPECT_EQ(q.at(-1), nullptr);
+  EXPECT_TRUE(q.hasRoom());
 }
 
 }  // namespace
