@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Gantrel's output read by ffmpeg: LPCM through Corvel's program stream and DVD output into the DVD
 // LPCM decoder, 302M frames in a transport stream into the 302M decoder, and our 302M packets
-// beside those of ffmpeg's own 302M encoder for the same samples; the eight-channel AES3
-// element beside the sound element of ffmpeg's D-10 MXF.
+// beside those of ffmpeg's own 302M encoder for the same samples, as read from its transport
+// stream here and as tstools' ts2es extracts them; the eight-channel AES3 element beside the
+// sound element of ffmpeg's D-10 MXF.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "corvel_support.h"
 #include "gantrel.h"
 #include "gantrel_support.h"
+#include "tests/support/generated_file.h"
 #include "tests/support/test_support.h"
 
 namespace quillion::test::gantrel {
@@ -202,9 +205,126 @@ TEST_P(Gantrel302MOracle, FfmpegDecodesOurFramesAndPacksTheSameSamples) {
   EXPECT_TRUE(readFile(back) == expected) << "decoded samples differ";
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, Gantrel302MOracle,
-                         testing::Values(OracleCase{"stereo16", 2, 0}, OracleCase{"eight16", 8, 0},
-                                         OracleCase{"quad20", 4, 1}, OracleCase{"six24", 6, 2}),
+const OracleCase k302MLayouts[] = {OracleCase{"stereo16", 2, 0}, OracleCase{"eight16", 8, 0},
+                                   OracleCase{"quad20", 4, 1}, OracleCase{"six24", 6, 2}};
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Gantrel302MOracle, testing::ValuesIn(k302MLayouts),
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
+
+// The PID tsinfo lists for the first stream of PES private data (stream type 06), as
+// "0x0100"; empty when there is none.
+std::string privateDataPid(const std::filesystem::path& ts) {
+  // "    PID 0100 ( 256) -> Stream type 06 (  6) H.222.0/13818-1 PES private data ..."
+  std::istringstream lines(toolOutput({"tsinfo", ts.string()}));
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t at = line.find("PID ");
+    if (at == std::string::npos || line.find("-> Stream type 06") == std::string::npos) continue;
+    return "0x" + line.substr(at + 4, 4);
+  }
+  return {};
+}
+
+// 302M frames one after another, split where each 4-byte header says its samples end; empty
+// when the sizes do not cover the stream exactly.
+std::vector<Bytes> split302MFrames(const Bytes& es) {
+  std::vector<Bytes> frames;
+  std::size_t at = 0;
+  while (at + 4 <= es.size()) {
+    const std::size_t end = at + 4 + static_cast<std::size_t>(es[at] << 8 | es[at + 1]);
+    if (end > es.size()) return {};
+    frames.emplace_back(es.begin() + static_cast<std::ptrdiff_t>(at),
+                        es.begin() + static_cast<std::ptrdiff_t>(end));
+    at = end;
+  }
+  if (at != es.size()) return {};
+  return frames;
+}
+
+// A different tone on each channel, one expression each for lavfi's aevalsrc.
+std::string toneExpressions(int channels) {
+  std::string e;
+  for (int c = 0; c < channels; ++c) {
+    if (c) e += "|";
+    e += "0." + std::to_string(9 - c) + "*sin(2*PI*" + std::to_string(300 + 170 * c) + "*t+" +
+         std::to_string(c) + ")";
+  }
+  return e;
+}
+
+class Gantrel302MTs2es : public testing::TestWithParam<OracleCase> {};
+
+// ffmpeg encodes a tone to 302M in a transport stream, ts2es extracts the stream's payload
+// and ffmpeg writes the same tone's samples out raw; Gantrel packs those samples. Every
+// frame header ts2es gives describes the layout we write, and the samples with their
+// padding bits equal ours frame after frame, the V, U, C and F bits aside.
+TEST_P(Gantrel302MTs2es, OurFramesEqualFfmpegsAsTs2esExtractsThem) {
+  QUILLION_REQUIRE_TOOL("ffmpeg");
+  QUILLION_REQUIRE_TOOL("ts2es");
+  QUILLION_REQUIRE_TOOL("tsinfo");
+  const OracleCase& c = GetParam();
+  TempDir dir;
+  const int bits = c.quantization == 0 ? 16 : c.quantization == 1 ? 20 : 24;
+  const std::size_t instants = 1920 * 3;  // 0.12 s: three whole frames at 25 frames per second
+  const std::string source = "aevalsrc=" + toneExpressions(c.channels) + ":s=48000:d=0.12";
+
+  const auto raw = dir.file("in.raw");
+  const ToolResult samplesMade =
+      runGenerator({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", source, "-f",
+                    c.quantization == 0 ? "s16le" : "s32le", raw.string()});
+  ASSERT_EQ(samplesMade.exitCode, 0) << samplesMade.output;
+  const auto ts = dir.file("theirs.ts");
+  const ToolResult tsMade =
+      runGenerator({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", source, "-c:a", "s302m",
+                    "-strict", "-2", "-sample_fmt", c.quantization == 0 ? "s16" : "s32",
+                    "-bits_per_raw_sample", std::to_string(bits), "-f", "mpegts", ts.string()});
+  ASSERT_EQ(tsMade.exitCode, 0) << tsMade.output;
+  const std::string pid = privateDataPid(ts);
+  ASSERT_FALSE(pid.empty()) << "tsinfo lists no private-data stream";
+  const auto es = dir.file("theirs.es");
+  const ToolResult extracted = runTool({"ts2es", "-q", "-pid", pid, ts.string(), es.string()});
+  ASSERT_EQ(extracted.exitCode, 0) << extracted.output;
+  const std::vector<Bytes> theirs = split302MFrames(readFile(es));
+  ASSERT_GE(theirs.size(), 3u) << "ts2es gave no whole 302M frames";
+
+  // Our input: 16-bit samples as they are, wider ones as their top three bytes.
+  const Bytes wide = readFile(raw);
+  Bytes input;
+  if (c.quantization == 0) {
+    input = wide;
+  } else {
+    for (std::size_t i = 0; i + 3 < wide.size(); i += 4)
+      input.insert(input.end(), {wide[i + 1], wide[i + 2], wide[i + 3]});
+  }
+  const std::size_t width = c.quantization == 0 ? 2 : 3;
+  ASSERT_EQ(input.size(), instants * static_cast<std::size_t>(c.channels) * width);
+  PcmSink sink;
+  ASSERT_EQ(
+      packPcm(pcmSettings(10, c.channels - 1, c.quantization), 0, 3, 48000, {input}, sink).done, 0);
+  ASSERT_EQ(sink.frames.size(), 4u);
+
+  // Their frames are shorter than ours (ffmpeg cuts its own lengths): the same header fields
+  // on every frame, the same bits over the whole stream.
+  Bytes theirPayload, ourPayload;
+  for (const Bytes& f : theirs) {
+    EXPECT_EQ(f[2] >> 6, c.channels / 2 - 1);
+    EXPECT_EQ((f[3] >> 4) & 3, c.quantization);
+    theirPayload.insert(theirPayload.end(), f.begin() + 4, f.end());
+  }
+  for (std::size_t n = 1; n < sink.frames.size(); ++n) {
+    const Bytes& f = sink.frames[n].bytes;
+    ASSERT_GE(f.size(), 4u);
+    EXPECT_EQ(static_cast<std::size_t>(f[0] << 8 | f[1]), f.size() - 4) << n;
+    EXPECT_EQ(f[2] >> 6, c.channels / 2 - 1) << n;
+    EXPECT_EQ((f[3] >> 4) & 3, c.quantization) << n;
+    ourPayload.insert(ourPayload.end(), f.begin() + 4, f.end());
+  }
+  ASSERT_EQ(ourPayload.size(), theirPayload.size()) << "the same samples make the same length";
+  clearFlagBits(theirPayload, bits);
+  clearFlagBits(ourPayload, bits);
+  EXPECT_TRUE(ourPayload == theirPayload) << "audio bits differ from ts2es's extract";
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Gantrel302MTs2es, testing::ValuesIn(k302MLayouts),
                          [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 // The first D-10 sound element (its KLV key, a 4-byte BER length, the value) of an MXF file.
