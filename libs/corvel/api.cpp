@@ -288,6 +288,12 @@ std::int32_t mpegOutMuxAddStream(mpeg_m_muxer* mux, const stream_settings* setti
     return kResultFailure;
   }
   const std::lock_guard held(mux->pushLock);
+  // Before a push-mode set-up (or after Done) there is no output for the input's set-up to
+  // tell about it, and no job for it to join.
+  if (!mux->push) {
+    mux->services.error("M015:An output stream must be specified");
+    return kResultFailure;
+  }
   return quillion::corvel::openPushedInput(*mux, *settings, input);
 }
 

@@ -263,13 +263,43 @@ namespace {
 // up, not written wrongly.
 TEST(CorvelLifecycle, ProfilesWithoutWritersAreRefusedAtInit) {
   TempDir dir;
-  for (std::int32_t preset : {5, 8, 11}) {
+  for (std::int32_t preset : {5, 8, 11, 19}) {
     SCOPED_TRACE(preset);
     Muxer m(presetOf(preset));
     ASSERT_NE(m.mux, nullptr);
     EXPECT_EQ(mpegOutMuxInitFile(m.mux, nullptr, dir.file("out.mpg").c_str()), 16);
     MemoryOutput out;
     EXPECT_EQ(mpegOutMuxInitFileBS(m.mux, nullptr, out.stream()), 16);
+    EXPECT_EQ(mpegOutMuxInitStream(m.mux, nullptr, out.stream()), 16);
+    bufstream* fifo = new_fifo_buf(65536, 4097);
+    EXPECT_EQ(mpegOutMuxInit(m.mux, out.stream(), nullptr, fifo + 1), 16);
+    free_fifo_buf(fifo);
+  }
+}
+
+// A pushed input needs the output a push-mode set-up names: added before it (or after Done),
+// it is refused, where its set-up would have told an output that is not there about it.
+TEST(CorvelLifecycle, PushedInputsWaitForThePushSetUp) {
+  for (std::int32_t preset : {2, 4, 19}) {
+    SCOPED_TRACE(preset);
+    Muxer m(presetOf(preset));
+    ASSERT_NE(m.mux, nullptr);
+    bufstream* fifo = new_fifo_buf(65536, 4097);
+    const stream_settings videoKind = kindOf(STREAM_KIND_VIDEO);
+    const auto notices = fifo[1].auxinfo;
+    printed().clear();
+    EXPECT_EQ(mpegOutMuxAddStream(m.mux, &videoKind, fifo + 1), 16);
+    EXPECT_EQ(printed().errors,
+              std::vector<std::string>{"M015:An output stream must be specified"});
+    EXPECT_TRUE(fifo[1].auxinfo == notices) << "the producer's stream is left as it was";
+    if (preset != 19) {
+      MemoryOutput out;
+      ASSERT_EQ(mpegOutMuxInitStream(m.mux, nullptr, out.stream()), 0);
+      EXPECT_EQ(mpegOutMuxAddStream(m.mux, &videoKind, fifo + 1), 0);
+      ASSERT_EQ(mpegOutMuxDone(m.mux, 1), 0);
+      EXPECT_EQ(mpegOutMuxAddStream(m.mux, &videoKind, fifo + 1), 16);
+    }
+    free_fifo_buf(fifo);
   }
 }
 
