@@ -414,12 +414,12 @@ std::int32_t openAnyInput(mpeg_m_muxer& mux, const stream_settings& settings, co
   // HDV HD2 in push mode: the rings between the notices and the auxiliary packets (a refusal
   // has printed its message).
   if (pushed && mux.settings.mux_type == kHdvHd2) {
-    const std::int32_t made =
-        video ? in->hd2.create(static_cast<std::uint32_t>(mux.videoCount), mux.services)
-        : kind == InputKind::audio
-            ? in->hd2AuxAudio.create(Hd2QueueKind::AuxAudio,
-                                     static_cast<std::uint32_t>(mux.audioCount), mux.services)
-            : 0;
+    std::int32_t made = 0;
+    if (video)
+      made = in->hd2.create(static_cast<std::uint32_t>(mux.videoCount), mux.services);
+    else if (kind == InputKind::audio)
+      made = in->hd2AuxAudio.create(Hd2QueueKind::AuxAudio,
+                                    static_cast<std::uint32_t>(mux.audioCount), mux.services);
     if (made != 0) return refuse(nullptr);
   }
   if (pushed) {

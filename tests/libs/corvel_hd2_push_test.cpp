@@ -6,6 +6,7 @@
 // threads), and what is still held at the end of a stream and at Done.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -446,6 +447,60 @@ TEST(CorvelHd2Push, DoneHandsOnWhatEveryInputHolds) {
   }
   EXPECT_EQ(mpegOutMuxDone(&inst.mux(), 0), 0);
 }
+
+// An allocation of one size fails: the size of one ring's entries.
+std::size_t gRefusedSize = 0;
+void* refusingMalloc(std::size_t n) {
+  return n == gRefusedSize ? nullptr : std::malloc(n);
+}
+void* refusingRc(const char* name) {
+  if (std::string(name) == "malloc") return reinterpret_cast<void*>(refusingMalloc);
+  return collectingRc(name);
+}
+
+struct RingAllocationCase {
+  const char* name;
+  std::uint32_t kind;
+  std::size_t bytes;  // 128 entries
+  const char* message;
+};
+
+class CorvelHd2RingAllocation : public testing::TestWithParam<RingAllocationCase> {};
+
+TEST_P(CorvelHd2RingAllocation, RefusesTheInputWithItsMessage) {
+  const RingAllocationCase& c = GetParam();
+  mpeg_m_settings s{};
+  ASSERT_NE(mpegOutMuxDefaults(&s, 19), nullptr);
+  mpeg_m_muxer* mux = mpegOutMuxNew(refusingRc, &s);
+  ASSERT_NE(mux, nullptr);
+  ASSERT_EQ(quillion::corvel::initUnwrittenHd2Push(*mux), 0);
+  bufstream* fifo = new_fifo_buf(65536, 4097);
+  const auto notices = fifo[1].auxinfo;
+  stream_settings ss{};
+  ss.kind = c.kind;
+  printed().clear();
+  gRefusedSize = c.bytes;
+  EXPECT_EQ(mpegOutMuxAddStream(mux, &ss, fifo + 1), 16);
+  gRefusedSize = 0;
+  EXPECT_EQ(printed().errors, std::vector<std::string>{c.message});
+  EXPECT_EQ(mux->videoCount + mux->audioCount, 0);
+  EXPECT_TRUE(fifo[1].auxinfo == notices) << "the producer's stream is left as it was";
+  // With memory, the same input is taken.
+  EXPECT_EQ(mpegOutMuxAddStream(mux, &ss, fifo + 1), 0);
+  EXPECT_EQ(mpegOutMuxDone(mux, 1), 0);
+  mpegOutMuxFree(mux);
+  free_fifo_buf(fifo);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rings, CorvelHd2RingAllocation,
+    testing::Values(RingAllocationCase{"HeldPictures", STREAM_KIND_VIDEO, 128 * 72,
+                                       "M018:Unable to allocate memory for next hd2 vaunit_struc"},
+                    RingAllocationCase{"AuxVideo", STREAM_KIND_VIDEO, 128 * 48,
+                                       "M018:Unable to allocate memory for next hd2_aux_v_info"},
+                    RingAllocationCase{"AuxAudio", STREAM_KIND_AUDIO, 128 * 16,
+                                       "M018:Unable to allocate memory for next hd2_aux_a_info"}),
+    [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST(CorvelHd2Push, CallersCannotSetUpTheTransportType) {
   mpeg_m_settings s{};
