@@ -5,6 +5,8 @@
 #include "allocation.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 
 namespace quillion::ferrule {
 namespace {
@@ -88,42 +90,48 @@ int bitsForInaudibleNoise(const FrameLayout& l, const FrameData& d) {
 
 int allocateBits(const FrameLayout& l, FrameData& d, int budgetBits) {
   for (auto& channel : d.allocation) channel.fill(0);
-  // Candidates in scan order with their noise-to-mask ratios in one array, so that each
-  // round is a plain search for the smallest; a finished candidate leaves the race.
-  constexpr double kOut = 1e300;
-  std::array<int, 2 * kSubbands> channelOf{};
-  std::array<int, 2 * kSubbands> subbandOf{};
-  std::array<double, 2 * kSubbands> noiseToMask{};
+  // Candidates in scan order with their noise-to-mask ratios, kept in a heap ordered by
+  // (ratio, scan position): each round takes the highest noise above its mask, ties going
+  // to the earlier candidate, as a search through them all in scan order would. A raised
+  // candidate goes back with its new ratio; a finished one leaves.
+  struct Candidate {
+    double noiseToMask;
+    int position;
+    int channel;
+    int subband;
+  };
+  const auto later = [](const Candidate& a, const Candidate& b) {
+    return a.noiseToMask != b.noiseToMask ? a.noiseToMask > b.noiseToMask
+                                          : a.position > b.position;
+  };
+  std::array<Candidate, 2 * kSubbands> heap{};
   std::size_t count = 0;
   forEachCandidate(l, [&](int ch, int sb) {
-    channelOf[count] = ch;
-    subbandOf[count] = sb;
-    noiseToMask[count] = -maskRatio(l, d, ch, sb);
+    heap[count] = {-maskRatio(l, d, ch, sb), static_cast<int>(count), ch, sb};
     ++count;
   });
+  std::make_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(count), later);
   int used = fixedBits(l);
-  for (;;) {
-    double best = kUnchosen;
-    std::size_t pick = count;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (noiseToMask[i] < best) {
-        best = noiseToMask[i];
-        pick = i;
-      }
-    }
-    if (pick == count) break;
-    const int ch = channelOf[pick];
-    const int sb = subbandOf[pick];
+  while (count > 0) {
+    std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(count), later);
+    Candidate& pick = heap[count - 1];
+    if (!(pick.noiseToMask < kUnchosen)) break;  // none left that wants bits
+    const int ch = pick.channel;
+    const int sb = pick.subband;
     int& a = d.allocation[ch][sb];
     const int cost = subbandBits(l, d, ch, sb, a + 1) - subbandBits(l, d, ch, sb, a);
-    if (used + cost > budgetBits) {
-      noiseToMask[pick] = kOut;
+    if (used + cost > budgetBits || a + 1 >= maxAllocation(l, sb)) {
+      if (used + cost <= budgetBits) {
+        used += cost;
+        ++a;
+      }
+      --count;  // done: out of bits, or at its finest quantiser
       continue;
     }
     used += cost;
     ++a;
-    noiseToMask[pick] =
-        a >= maxAllocation(l, sb) ? kOut : snrOf(l, sb, a) - maskRatio(l, d, ch, sb);
+    pick.noiseToMask = snrOf(l, sb, a) - maskRatio(l, d, ch, sb);
+    std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(count), later);
   }
   if (l.channels == 2)
     for (int sb = l.bound; sb < l.sblimit; ++sb) d.allocation[1][sb] = d.allocation[0][sb];

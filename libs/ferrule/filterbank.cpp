@@ -41,11 +41,22 @@ void AnalysisFilter::filter(const FilterTables& tables, const float* samples, fl
   a[0] = y[16];
   for (int n = 1; n <= 16; ++n) a[n] = y[16 + n] + y[16 - n];
   for (int n = 17; n < 32; ++n) a[n] = y[16 + n] - y[80 - n];
+  // cos((2(31 - k) + 1) m pi / 64) = (-1)^m cos((2k + 1) m pi / 64): the even and the odd
+  // terms summed for the lower half give the upper half as well, at half the products.
   const float* cosines = tables.cosines.data();
-  for (int k = 0; k < 32; ++k) out[k] = 0.0f;
-  for (int m = 0; m < 32; ++m) {
-    const float* row = cosines + m * 32;
-    for (int k = 0; k < 32; ++k) out[k] += row[k] * a[m];
+  float even[16] = {};
+  float odd[16] = {};
+  for (int m = 0; m < 32; m += 2) {
+    const float* evenRow = cosines + m * 32;
+    const float* oddRow = evenRow + 32;
+    for (int k = 0; k < 16; ++k) {
+      even[k] += evenRow[k] * a[m];
+      odd[k] += oddRow[k] * a[m + 1];
+    }
+  }
+  for (int k = 0; k < 16; ++k) {
+    out[k] = even[k] + odd[k];
+    out[31 - k] = even[k] - odd[k];
   }
 }
 

@@ -42,10 +42,11 @@ void PsyModel1::prepare(int sampleRate, int layer) {
   const int half = size_ / 2;
   window_.resize(static_cast<std::size_t>(size_));
   for (int i = 0; i < size_; ++i)
-    window_[i] = std::sqrt(8.0 / 3.0) * 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / size_));
-  input_.assign(static_cast<std::size_t>(size_), 0.0);
-  re_.assign(static_cast<std::size_t>(half + 1), 0.0);
-  im_.assign(static_cast<std::size_t>(half + 1), 0.0);
+    window_[i] = static_cast<float>(std::sqrt(8.0 / 3.0) * 0.5 *
+                                    (1.0 - std::cos(2.0 * std::numbers::pi * i / size_)) / 32768.0);
+  input_.assign(static_cast<std::size_t>(size_), 0.0f);
+  re_.assign(static_cast<std::size_t>(half + 1), 0.0f);
+  im_.assign(static_cast<std::size_t>(half + 1), 0.0f);
   levelDb_.assign(static_cast<std::size_t>(half), 0.0);
 
   // Sub-sampled scale: every line at low frequencies, then every 2nd, 4th (and, for the long
@@ -72,13 +73,14 @@ void PsyModel1::prepare(int sampleRate, int layer) {
 
 void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatios& smr) {
   const int half = size_ / 2;
-  for (int i = 0; i < size_; ++i) input_[i] = samples[i] / 32768.0 * window_[i];
+  // The window carries the scaling of 16-bit samples to +-1.
+  for (int i = 0; i < size_; ++i) input_[i] = samples[i] * window_[i];
   fft_.transform(input_.data(), re_.data(), im_.data());
   // The standard normalises the transform by 1 / N.
   const double scale = 1.0 / size_;
   for (int k = 0; k < half; ++k) {
-    const double re = re_[k] * scale;
-    const double im = im_[k] * scale;
+    const double re = static_cast<double>(re_[k]) * scale;
+    const double im = static_cast<double>(im_[k]) * scale;
     const double energy = re * re + im * im;
     levelDb_[k] = 10.0 * std::log10(std::max(energy, kFloorEnergy)) + kLevelOffsetDb;
   }
