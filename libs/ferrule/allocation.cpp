@@ -93,45 +93,59 @@ int allocateBits(const FrameLayout& l, FrameData& d, int budgetBits) {
   // Candidates in scan order with their noise-to-mask ratios, kept in a heap ordered by
   // (ratio, scan position): each round takes the highest noise above its mask, ties going
   // to the earlier candidate, as a search through them all in scan order would. A raised
-  // candidate goes back with its new ratio; a finished one leaves.
+  // candidate sinks to its place with its new ratio; a finished one leaves.
   struct Candidate {
     double noiseToMask;
+    double maskRatio;
     int position;
     int channel;
     int subband;
+    int sideBits;  // scale factors and selection, paid with the first step
+    int finest;    // the largest allocation value
   };
-  const auto later = [](const Candidate& a, const Candidate& b) {
-    return a.noiseToMask != b.noiseToMask ? a.noiseToMask > b.noiseToMask
-                                          : a.position > b.position;
+  const auto first = [](const Candidate& a, const Candidate& b) {
+    return a.noiseToMask < b.noiseToMask ||
+           (a.noiseToMask == b.noiseToMask && a.position < b.position);
   };
   std::array<Candidate, 2 * kSubbands> heap{};
   std::size_t count = 0;
+  const auto siftDown = [&](std::size_t at) {
+    const Candidate moving = heap[at];
+    for (;;) {
+      std::size_t child = 2 * at + 1;
+      if (child >= count) break;
+      if (child + 1 < count && first(heap[child + 1], heap[child])) ++child;
+      if (!first(heap[child], moving)) break;
+      heap[at] = heap[child];
+      at = child;
+    }
+    heap[at] = moving;
+  };
   forEachCandidate(l, [&](int ch, int sb) {
-    heap[count] = {-maskRatio(l, d, ch, sb), static_cast<int>(count), ch, sb};
+    const double mask = maskRatio(l, d, ch, sb);
+    const int side = subbandBits(l, d, ch, sb, 1) - sampleBits(l, sb, 1);
+    heap[count] = {-mask, mask, static_cast<int>(count), ch, sb, side, maxAllocation(l, sb)};
     ++count;
   });
-  std::make_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(count), later);
+  for (std::size_t at = count / 2; at-- > 0;) siftDown(at);
   int used = fixedBits(l);
   while (count > 0) {
-    std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(count), later);
-    Candidate& pick = heap[count - 1];
-    if (!(pick.noiseToMask < kUnchosen)) break;  // none left that wants bits
-    const int ch = pick.channel;
-    const int sb = pick.subband;
-    int& a = d.allocation[ch][sb];
-    const int cost = subbandBits(l, d, ch, sb, a + 1) - subbandBits(l, d, ch, sb, a);
-    if (used + cost > budgetBits || a + 1 >= maxAllocation(l, sb)) {
-      if (used + cost <= budgetBits) {
-        used += cost;
-        ++a;
-      }
-      --count;  // done: out of bits, or at its finest quantiser
-      continue;
+    Candidate& top = heap[0];
+    if (!(top.noiseToMask < kUnchosen)) break;  // none left that wants bits
+    int& a = d.allocation[top.channel][top.subband];
+    const int cost = sampleBits(l, top.subband, a + 1) - sampleBits(l, top.subband, a) +
+                     (a == 0 ? top.sideBits : 0);
+    const bool fits = used + cost <= budgetBits;
+    if (fits) {
+      used += cost;
+      ++a;
     }
-    used += cost;
-    ++a;
-    pick.noiseToMask = snrOf(l, sb, a) - maskRatio(l, d, ch, sb);
-    std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(count), later);
+    if (!fits || a >= top.finest) {
+      heap[0] = heap[--count];  // done: out of bits, or at its finest quantiser
+    } else {
+      top.noiseToMask = snrOf(l, top.subband, a) - top.maskRatio;
+    }
+    siftDown(0);
   }
   if (l.channels == 2)
     for (int sb = l.bound; sb < l.sblimit; ++sb) d.allocation[1][sb] = d.allocation[0][sb];

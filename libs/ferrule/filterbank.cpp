@@ -33,9 +33,13 @@ void AnalysisFilter::filter(const FilterTables& tables, const float* samples, fl
   const float* x = ring_.data() + offset_;
   const float* c = tables.window.data();
   // Loops run over contiguous taps and bands so that they vectorise.
-  float y[64] = {};
-  for (int j = 0; j < 8; ++j)
-    for (int i = 0; i < 64; ++i) y[i] += c[i + 64 * j] * x[i + 64 * j];
+  // The eight taps of each partial sum added in registers, in order.
+  float y[64];
+  for (int i = 0; i < 64; ++i) {
+    float sum = c[i] * x[i];
+    for (int j = 1; j < 8; ++j) sum += c[i + 64 * j] * x[i + 64 * j];
+    y[i] = sum;
+  }
   // Fold the 64 windowed sums onto the 32 cosine terms (symmetries of cos((2k+1)(i-16)pi/64)).
   float a[32];
   a[0] = y[16];

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "fast_math.h"
 #include "psy.h"
 
 namespace quillion::ferrule {
@@ -12,9 +13,13 @@ constexpr double kLevelOffsetDb = 90.309;  // 20 log10(32768)
 constexpr double kFloorEnergy = 1e-20;
 constexpr double kMinusInfinity = -1e9;
 
-// 10^(db/10), the cheap way: this runs for every masker at every line.
+// 10^(db/10) and 10 log10(power) through the tables: they run for every masker at every
+// line, and a masking threshold needs no better than a hundredth of a dB.
 double toPower(double db) {
-  return std::exp(db * 0.23025850929940458);
+  return fastFromDb(static_cast<float>(db));
+}
+double toDb(double power) {
+  return fastDb(static_cast<float>(power));
 }
 
 // The standard's masking function of a component of level `level` at distance `dz` Bark.
@@ -59,6 +64,8 @@ void PsyModel1::prepare(int sampleRate, int layer) {
     lines_.push_back({k, barkOf(hz), quietThresholdDb(hz)});
     k += k < 48 ? 1 : k < 96 ? 2 : (k < 192 || layer == 1) ? 4 : 8;
   }
+  quietPower_.clear();
+  for (const Line& line : lines_) quietPower_.push_back(toPower(line.quietDb));
   lineOfFftLine_.assign(static_cast<std::size_t>(half), 0);
   barkOfFftLine_.assign(static_cast<std::size_t>(half), 0.0);
   std::size_t nearest = 0;
@@ -82,7 +89,7 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
     const double re = static_cast<double>(re_[k]) * scale;
     const double im = static_cast<double>(im_[k]) * scale;
     const double energy = re * re + im * im;
-    levelDb_[k] = 10.0 * std::log10(std::max(energy, kFloorEnergy)) + kLevelOffsetDb;
+    levelDb_[k] = toDb(std::max(energy, kFloorEnergy)) + kLevelOffsetDb;
   }
   const int linesPerSubband = half / 32;
 
@@ -92,7 +99,7 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
     double strongest = kMinusInfinity;
     for (int k = n * linesPerSubband; k < (n + 1) * linesPerSubband; ++k)
       strongest = std::max(strongest, levelDb_[k]);
-    const double fromScale = 20.0 * std::log10(std::max(scfMax[n] * 32768.0, 1e-10)) - 10.0;
+    const double fromScale = 2.0 * toDb(std::max(scfMax[n] * 32768.0, 1e-10)) - 10.0;
     subbandLevel[n] = std::max(strongest, fromScale);
   }
 
@@ -115,8 +122,7 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
       if (k + j < half && x - levelDb_[k + j] < 7.0) tonal = false;
     }
     if (!tonal) continue;
-    const double level =
-        10.0 * std::log10(toPower(levelDb_[k - 1]) + toPower(x) + toPower(levelDb_[k + 1]));
+    const double level = toDb(toPower(levelDb_[k - 1]) + toPower(x) + toPower(levelDb_[k + 1]));
     components.push_back({k, level, true});
     for (int j = -reach; j <= reach; ++j)
       if (k + j >= 0 && k + j < half) remaining[k + j] = kMinusInfinity;
@@ -135,7 +141,7 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
     if (power > 0.0) {
       const int centre =
           static_cast<int>(std::lround(std::sqrt(double(bandStart) * double(k - 1))));
-      components.push_back({std::clamp(centre, bandStart, k - 1), 10.0 * std::log10(power), false});
+      components.push_back({std::clamp(centre, bandStart, k - 1), toDb(power), false});
     }
     bandStart = k;
   }
@@ -164,21 +170,28 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
     }
   }
 
-  // Global threshold on the sub-sampled scale, then its minimum per subband.
+  // Global threshold on the sub-sampled scale: the threshold in quiet plus every masker's
+  // individual threshold over the lines it reaches (-3 to 8 Bark; the lines run up the Bark
+  // scale), added in the maskers' order; then its minimum per subband.
+  linePower_ = quietPower_;
+  for (const Component& c : kept) {
+    if (c.level <= kMinusInfinity) continue;
+    const double z = barkOfFftLine_[c.line];
+    const double index = c.tonal ? -1.525 - 0.275 * z - 4.5 : -1.525 - 0.175 * z - 0.5;
+    const auto first = std::partition_point(lines_.begin(), lines_.end(),
+                                            [&](const Line& line) { return line.bark - z < -3.0; });
+    for (auto line = first; line != lines_.end(); ++line) {
+      const double dz = line->bark - z;
+      if (dz >= 8.0) break;
+      linePower_[static_cast<std::size_t>(line - lines_.begin())] +=
+          toPower(c.level + index + maskingFunction(dz, c.level));
+    }
+  }
   std::array<double, 32> minimum;
   minimum.fill(1e9);
-  for (const Line& line : lines_) {
-    double power = toPower(line.quietDb);
-    for (const Component& c : kept) {
-      if (c.level <= kMinusInfinity) continue;
-      const double z = barkOfFftLine_[c.line];
-      const double dz = line.bark - z;
-      if (dz < -3.0 || dz >= 8.0) continue;
-      const double index = c.tonal ? -1.525 - 0.275 * z - 4.5 : -1.525 - 0.175 * z - 0.5;
-      power += toPower(c.level + index + maskingFunction(dz, c.level));
-    }
-    const int n = std::min(line.fftLine / linesPerSubband, 31);
-    minimum[n] = std::min(minimum[n], 10.0 * std::log10(power));
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    const int n = std::min(lines_[i].fftLine / linesPerSubband, 31);
+    minimum[n] = std::min(minimum[n], toDb(linePower_[i]));
   }
   for (int n = 0; n < 32; ++n) smr[n] = subbandLevel[n] - minimum[n];
 }
