@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Base-2 logarithm and power from small tables, for the psychoacoustic models' level
 // conversions: they run for every partition or masker of every frame, and the models work
-// to a fraction of a dB, so linear interpolation between 128 table points (relative error
-// below 1e-5, about 4e-5 dB) serves where the library calls cost a tenth of the encoder.
+// to a fraction of a dB, so linear interpolation between 128 table points per octave (log2
+// within 2e-5, 2^x within a relative 1e-5: below 1e-4 dB) serves where the library calls
+// cost a tenth of the encoder.
 #pragma once
 
 #include <array>
