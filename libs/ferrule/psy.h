@@ -61,9 +61,12 @@ class PsyModel1 {
   std::vector<float> input_;
   std::vector<float> re_, im_;
   std::vector<double> levelDb_;
-  std::vector<Line> lines_;         // the sub-sampled scale
-  std::vector<double> quietPower_;  // per line of that scale, the threshold in quiet as power
-  std::vector<double> linePower_;   // per line, the global masking threshold as power
+  std::vector<Line> lines_;  // the sub-sampled scale
+  // Per line of that scale: its Bark value, the threshold in quiet as power and the global
+  // masking threshold as power.
+  std::vector<float> lineBark_;
+  std::vector<float> quietPower_;
+  std::vector<float> linePower_;
   std::vector<int> lineOfFftLine_;  // nearest sub-sampled line per transform line
   std::vector<double> barkOfFftLine_;
 };

@@ -22,12 +22,26 @@ double toDb(double power) {
   return fastDb(static_cast<float>(power));
 }
 
-// The standard's masking function of a component of level `level` at distance `dz` Bark.
-double maskingFunction(double dz, double level) {
-  if (dz < -1.0) return 17.0 * (dz + 1.0) - (0.4 * level + 6.0);
-  if (dz < 0.0) return (0.4 * level + 6.0) * dz;
-  if (dz < 1.0) return -17.0 * dz;
-  return -(dz - 1.0) * (17.0 - 0.15 * level) - 17.0;
+// Adds one masker's individual threshold (the standard's masking function of its level at
+// each line's distance dz in Bark, from `offset` dB = level plus masking index) to the
+// lines' powers. Every piece is computed and the right one chosen, so the loop runs on
+// vectors.
+void addMaskerThreshold(const float* __restrict bark, float* __restrict power, std::size_t lines,
+                        float z, float level, float offset) {
+  const float below = 0.4f * level + 6.0f;
+  const float above = 17.0f - 0.15f * level;
+  for (std::size_t i = 0; i < lines; ++i) {
+    const float dz = bark[i] - z;
+    const float farBelow = 17.0f * (dz + 1.0f) - below;
+    const float nearBelow = below * dz;
+    const float nearAbove = -17.0f * dz;
+    const float farAbove = -(dz - 1.0f) * above - 17.0f;
+    const float masking = dz < -1.0f  ? farBelow
+                          : dz < 0.0f ? nearBelow
+                          : dz < 1.0f ? nearAbove
+                                      : farAbove;
+    power[i] += polyPow2((offset + masking) * (1.0f / kDbPerLog2));
+  }
 }
 
 // Neighbour distances a tonal peak must exceed by 7 dB.
@@ -65,7 +79,11 @@ void PsyModel1::prepare(int sampleRate, int layer) {
     k += k < 48 ? 1 : k < 96 ? 2 : (k < 192 || layer == 1) ? 4 : 8;
   }
   quietPower_.clear();
-  for (const Line& line : lines_) quietPower_.push_back(toPower(line.quietDb));
+  lineBark_.clear();
+  for (const Line& line : lines_) {
+    quietPower_.push_back(static_cast<float>(toPower(line.quietDb)));
+    lineBark_.push_back(static_cast<float>(line.bark));
+  }
   lineOfFftLine_.assign(static_cast<std::size_t>(half), 0);
   barkOfFftLine_.assign(static_cast<std::size_t>(half), 0.0);
   std::size_t nearest = 0;
@@ -176,16 +194,16 @@ void PsyModel1::analyse(const float* samples, const double* scfMax, SubbandRatio
   linePower_ = quietPower_;
   for (const Component& c : kept) {
     if (c.level <= kMinusInfinity) continue;
-    const double z = barkOfFftLine_[c.line];
-    const double index = c.tonal ? -1.525 - 0.275 * z - 4.5 : -1.525 - 0.175 * z - 0.5;
-    const auto first = std::partition_point(lines_.begin(), lines_.end(),
-                                            [&](const Line& line) { return line.bark - z < -3.0; });
-    for (auto line = first; line != lines_.end(); ++line) {
-      const double dz = line->bark - z;
-      if (dz >= 8.0) break;
-      linePower_[static_cast<std::size_t>(line - lines_.begin())] +=
-          toPower(c.level + index + maskingFunction(dz, c.level));
-    }
+    const auto z = static_cast<float>(barkOfFftLine_[c.line]);
+    const auto level = static_cast<float>(c.level);
+    const float index = c.tonal ? -1.525f - 0.275f * z - 4.5f : -1.525f - 0.175f * z - 0.5f;
+    const auto first = std::partition_point(lineBark_.begin(), lineBark_.end(),
+                                            [&](float bark) { return bark - z < -3.0f; });
+    const auto end =
+        std::partition_point(first, lineBark_.end(), [&](float bark) { return bark - z < 8.0f; });
+    const auto offset = first - lineBark_.begin();
+    addMaskerThreshold(&*first, linePower_.data() + offset, static_cast<std::size_t>(end - first),
+                       z, level, level + index);
   }
   std::array<double, 32> minimum;
   minimum.fill(1e9);
