@@ -20,10 +20,13 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build-bench}
 bench=$build/bench/mp3enc/mp3enc_bench
+snr=$build/bench/support/audio_snr
 cpu=${CPU:-3}
 runs=${RUNS:-5}
 module=/usr/share/games/frozen-bubble/snd/frozen-mainzik-2p.xm
-[ -x "$bench" ] || { echo "build $bench first (-DQUILLION_BUILD_BENCH=ON)"; exit 1; }
+for exe in "$bench" "$snr"; do
+  [ -x "$exe" ] || { echo "build $exe first (-DQUILLION_BUILD_BENCH=ON)"; exit 1; }
+done
 for tool in lame mpg123 sox ffmpeg taskset; do
   command -v "$tool" >/dev/null || { echo "$tool is missing"; exit 1; }
 done
@@ -87,7 +90,7 @@ snrOf() {
   local memo=$work/snr-$(basename "$1")
   if [ ! -s "$memo" ]; then
     mpg123 -q -w "$work/dec.wav" "$1"
-    "$bench" snr "$input" "$work/dec.wav" | awk '{ print $4, $6 }' >"$memo"
+    "$snr" "$input" "$work/dec.wav" | awk '{ print $4, $6 }' >"$memo"
   fi
   cat "$memo"
 }

@@ -5,6 +5,8 @@
 #include "allocation.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 
 namespace quillion::ferrule {
 namespace {
@@ -88,42 +90,62 @@ int bitsForInaudibleNoise(const FrameLayout& l, const FrameData& d) {
 
 int allocateBits(const FrameLayout& l, FrameData& d, int budgetBits) {
   for (auto& channel : d.allocation) channel.fill(0);
-  // Candidates in scan order with their noise-to-mask ratios in one array, so that each
-  // round is a plain search for the smallest; a finished candidate leaves the race.
-  constexpr double kOut = 1e300;
-  std::array<int, 2 * kSubbands> channelOf{};
-  std::array<int, 2 * kSubbands> subbandOf{};
-  std::array<double, 2 * kSubbands> noiseToMask{};
+  // Candidates in scan order with their noise-to-mask ratios, kept in a heap ordered by
+  // (ratio, scan position): each round takes the highest noise above its mask, ties going
+  // to the earlier candidate, as a search through them all in scan order would. A raised
+  // candidate sinks to its place with its new ratio; a finished one leaves.
+  struct Candidate {
+    double noiseToMask;
+    double maskRatio;
+    int position;
+    int channel;
+    int subband;
+    int sideBits;  // scale factors and selection, paid with the first step
+    int finest;    // the largest allocation value
+  };
+  const auto first = [](const Candidate& a, const Candidate& b) {
+    return a.noiseToMask < b.noiseToMask ||
+           (a.noiseToMask == b.noiseToMask && a.position < b.position);
+  };
+  std::array<Candidate, 2 * kSubbands> heap{};
   std::size_t count = 0;
+  const auto siftDown = [&](std::size_t at) {
+    const Candidate moving = heap[at];
+    for (;;) {
+      std::size_t child = 2 * at + 1;
+      if (child >= count) break;
+      if (child + 1 < count && first(heap[child + 1], heap[child])) ++child;
+      if (!first(heap[child], moving)) break;
+      heap[at] = heap[child];
+      at = child;
+    }
+    heap[at] = moving;
+  };
   forEachCandidate(l, [&](int ch, int sb) {
-    channelOf[count] = ch;
-    subbandOf[count] = sb;
-    noiseToMask[count] = -maskRatio(l, d, ch, sb);
+    const double mask = maskRatio(l, d, ch, sb);
+    const int side = subbandBits(l, d, ch, sb, 1) - sampleBits(l, sb, 1);
+    heap[count] = {-mask, mask, static_cast<int>(count), ch, sb, side, maxAllocation(l, sb)};
     ++count;
   });
+  for (std::size_t at = count / 2; at-- > 0;) siftDown(at);
   int used = fixedBits(l);
-  for (;;) {
-    double best = kUnchosen;
-    std::size_t pick = count;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (noiseToMask[i] < best) {
-        best = noiseToMask[i];
-        pick = i;
-      }
+  while (count > 0) {
+    Candidate& top = heap[0];
+    if (!(top.noiseToMask < kUnchosen)) break;  // none left that wants bits
+    int& a = d.allocation[top.channel][top.subband];
+    const int cost = sampleBits(l, top.subband, a + 1) - sampleBits(l, top.subband, a) +
+                     (a == 0 ? top.sideBits : 0);
+    const bool fits = used + cost <= budgetBits;
+    if (fits) {
+      used += cost;
+      ++a;
     }
-    if (pick == count) break;
-    const int ch = channelOf[pick];
-    const int sb = subbandOf[pick];
-    int& a = d.allocation[ch][sb];
-    const int cost = subbandBits(l, d, ch, sb, a + 1) - subbandBits(l, d, ch, sb, a);
-    if (used + cost > budgetBits) {
-      noiseToMask[pick] = kOut;
-      continue;
+    if (!fits || a >= top.finest) {
+      heap[0] = heap[--count];  // done: out of bits, or at its finest quantiser
+    } else {
+      top.noiseToMask = snrOf(l, top.subband, a) - top.maskRatio;
     }
-    used += cost;
-    ++a;
-    noiseToMask[pick] =
-        a >= maxAllocation(l, sb) ? kOut : snrOf(l, sb, a) - maskRatio(l, d, ch, sb);
+    siftDown(0);
   }
   if (l.channels == 2)
     for (int sb = l.bound; sb < l.sblimit; ++sb) d.allocation[1][sb] = d.allocation[0][sb];

@@ -57,6 +57,36 @@ void protectedFields(const FrameLayout& l, const FrameData& d, Put put) {
       if (d.allocation[ch][sb]) put(static_cast<std::uint32_t>(d.scfsi[ch][sb]), 2);
 }
 
+// Collects codes of up to 32 bits and hands them to the writer 32 bits at a time: the
+// samples of a frame are thousands of short codes.
+class BitBatch {
+ public:
+  explicit BitBatch(mpeg::BitWriter& w) : w_(w) {}
+  ~BitBatch() { flush(); }
+  BitBatch(const BitBatch&) = delete;
+  BitBatch& operator=(const BitBatch&) = delete;
+  // `value` holds no bits above the low `bits`.
+  void put(std::uint32_t value, int bits) {
+    pending_ = (pending_ << bits) | value;
+    count_ += bits;
+    if (count_ >= 32) {
+      count_ -= 32;
+      w_.putBits(static_cast<std::uint32_t>(pending_ >> count_), 32);
+      pending_ &= (std::uint64_t{1} << count_) - 1;
+    }
+  }
+  void flush() {
+    w_.putBits(static_cast<std::uint32_t>(pending_), count_);
+    pending_ = 0;
+    count_ = 0;
+  }
+
+ private:
+  mpeg::BitWriter& w_;
+  std::uint64_t pending_ = 0;
+  int count_ = 0;  // below 32 between calls
+};
+
 // Midtread quantiser over [-1, 1): the standard's codes for `steps` levels.
 inline std::uint32_t quantise(double normalised, std::uint32_t steps) {
   const double code = (normalised + 1.0) * (steps * 0.5);
@@ -66,10 +96,11 @@ inline std::uint32_t quantise(double normalised, std::uint32_t steps) {
 }
 
 void writeLayer1Body(const FrameLayout& l, const FrameData& d, const ScaleTables& scales,
-                     mpeg::BitWriter& w) {
+                     mpeg::BitWriter& writer) {
+  BitBatch w(writer);
   for (int sb = 0; sb < kSubbands; ++sb)
     for (int ch = 0; ch < l.channels; ++ch)
-      if (d.allocation[ch][sb]) w.putBits(static_cast<std::uint32_t>(d.scf[ch][0][sb]), 6);
+      if (d.allocation[ch][sb]) w.put(static_cast<std::uint32_t>(d.scf[ch][0][sb]), 6);
   for (int block = 0; block < 12; ++block) {
     for (int sb = 0; sb < kSubbands; ++sb) {
       const int a = d.allocation[0][sb];
@@ -81,23 +112,24 @@ void writeLayer1Body(const FrameLayout& l, const FrameData& d, const ScaleTables
         const int bits = (shared ? a : alloc) + 1;
         const double x = d.samples[source][block][sb] *
                          scales.reciprocal[static_cast<std::size_t>(d.scf[source][0][sb])];
-        w.putBits(quantise(x, (1u << bits) - 1u), bits);
+        w.put(quantise(x, (1u << bits) - 1u), bits);
       }
     }
   }
 }
 
 void writeLayer2Body(const FrameLayout& l, const FrameData& d, const ScaleTables& scales,
-                     mpeg::BitWriter& w) {
+                     mpeg::BitWriter& writer) {
+  BitBatch w(writer);
   for (int sb = 0; sb < l.sblimit; ++sb) {
     for (int ch = 0; ch < l.channels; ++ch) {
       if (!d.allocation[ch][sb]) continue;
       const int selection = d.scfsi[ch][sb];
       const auto& coded = d.codedScf[ch];
-      w.putBits(static_cast<std::uint32_t>(coded[0][sb]), 6);
-      if (selection == 0) w.putBits(static_cast<std::uint32_t>(coded[1][sb]), 6);
-      if (selection == 0 || selection == 1) w.putBits(static_cast<std::uint32_t>(coded[2][sb]), 6);
-      if (selection == 3) w.putBits(static_cast<std::uint32_t>(coded[1][sb]), 6);
+      w.put(static_cast<std::uint32_t>(coded[0][sb]), 6);
+      if (selection == 0) w.put(static_cast<std::uint32_t>(coded[1][sb]), 6);
+      if (selection == 0 || selection == 1) w.put(static_cast<std::uint32_t>(coded[2][sb]), 6);
+      if (selection == 3) w.put(static_cast<std::uint32_t>(coded[1][sb]), 6);
     }
   }
   for (int granule = 0; granule < 12; ++granule) {
@@ -116,9 +148,9 @@ void writeLayer2Body(const FrameLayout& l, const FrameData& d, const ScaleTables
         for (int s = 0; s < 3; ++s)
           codes[s] = quantise(d.samples[source][granule * 3 + s][sb] * r, c.steps);
         if (c.grouped) {
-          w.putBits(codes[0] + c.steps * (codes[1] + c.steps * codes[2]), c.bits);
+          w.put(codes[0] + c.steps * (codes[1] + c.steps * codes[2]), c.bits);
         } else {
-          for (std::uint32_t code : codes) w.putBits(code, c.bits);
+          for (std::uint32_t code : codes) w.put(code, c.bits);
         }
       }
     }
@@ -159,8 +191,8 @@ void writeFrame(const FrameLayout& l, HeaderRecord& header, const FrameData& d,
     writeLayer1Body(l, d, scales, w);
   else
     writeLayer2Body(l, d, scales, w);
-  const auto written = static_cast<int>(w.totalBits() - start);
-  for (int i = written; i < budgetBits; ++i) w.putBit(0);
+  for (auto left = budgetBits - static_cast<int>(w.totalBits() - start); left > 0; left -= 32)
+    w.putBits(0, std::min(left, 32));
 }
 
 }  // namespace quillion::ferrule
