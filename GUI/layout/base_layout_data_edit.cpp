@@ -59,7 +59,7 @@ using namespace data_edit_detail;
 // ---- wiring ----
 
 void BaseLayoutWinCtlr::buildDataEditPanels(QMainWindow* window, QLayout* layout) {
-  dataBar_ = DataLayoutBar::build(layout->parentWidget());
+  dataBar_ = DataLayoutBar::build(layout->parentWidget(), kind_.formatType != 0);
   layout->addWidget(dataBar_->box);
   // MP3 layouts have options of their own.
   if (kind_.layoutType != kLayoutMP3) optionsDrawer_ = DataOptionsDrawer::build(window);
@@ -97,7 +97,8 @@ void BaseLayoutWinCtlr::wireDataEditing() {
           &BaseLayoutWinCtlr::DLremoveDataItem);
   connect(dataBar_->dataOptionsButton, &QPushButton::clicked, this,
           &BaseLayoutWinCtlr::DLtoggleDataOptions);
-  connect(dataBar_->formatButton, &QComboBox::activated, this, [this] { toggleFormat(); });
+  if (dataBar_->formatButton)
+    connect(dataBar_->formatButton, &QComboBox::activated, this, [this] { toggleFormat(); });
   QComboBox* filters = dataBar_->dataFilterButton;
   connect(filters, &QComboBox::activated, this,
           [this, filters](int index) { dataFilterChange(filters->itemText(index)); });
@@ -125,10 +126,10 @@ void BaseLayoutWinCtlr::wireDataEditing() {
 
 void BaseLayoutWinCtlr::syncDataControlsWithState() {
   if (!dataBar_) return;
-  QComboBox* formats = dataBar_->formatButton;
   // A format the pop-up does not offer leaves it without a choice; the refresh then falls
   // back to HFS Plus.
-  formats->setCurrentIndex(formats->findData(formatType()));
+  if (QComboBox* formats = dataBar_->formatButton)
+    formats->setCurrentIndex(formats->findData(formatType()));
   if (DataOptionsDrawer* d = optionsDrawer_.get()) {
     d->ISO9660_volumeSetNameField->setText(state_.volumeSetName);
     d->ISO9660_systemNameField->setText(state_.systemName);
@@ -289,8 +290,9 @@ void BaseLayoutWinCtlr::DLrefreshData() {
 }
 
 void BaseLayoutWinCtlr::toggleFormat() {
-  if (!dataBar_) return;
-  QComboBox* formats = dataBar_->formatButton;
+  // A window without the pop-up keeps the format its kind burns with.
+  QComboBox* formats = dataBar_ ? dataBar_->formatButton : nullptr;
+  if (formats == nullptr) return;
   if (formats->currentIndex() < 0) {
     state_.fileFormat = static_cast<int>(kFormatHFSPlus);
   } else if (const unsigned tag = formats->currentData().toUInt(); tag != formatType()) {

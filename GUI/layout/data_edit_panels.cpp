@@ -43,7 +43,7 @@ constexpr char kTabIdentifier[] = "identifier";
 
 using namespace data_panels_detail;
 
-std::unique_ptr<DataLayoutBar> DataLayoutBar::build(QWidget* parent) {
+std::unique_ptr<DataLayoutBar> DataLayoutBar::build(QWidget* parent, bool withFormats) {
   auto bar = std::make_unique<DataLayoutBar>();
   bar->box = new QWidget(parent);
   bar->box->setObjectName(QStringLiteral("dataLayoutBar"));
@@ -57,14 +57,18 @@ std::unique_ptr<DataLayoutBar> DataLayoutBar::build(QWidget* parent) {
   bar->removeDataTrackButton->setShortcut(QKeySequence(Qt::Key_Delete));
   bar->removeDataTrackButton->setEnabled(false);
   bar->dataOptionsButton = namedWidget<QPushButton>("dataOptionsButton", panelText("Options"));
-  bar->formatButton = namedWidget<QComboBox>("formatButton");
-  for (const DataFormatRow& row : dataFormatRows())
-    bar->formatButton->addItem(QString::fromLatin1(row.fileSystem), row.code);
   bar->dataFilterButton = namedWidget<QComboBox>("dataFilterButton");
-  for (QWidget* w : std::initializer_list<QWidget*>{
-           bar->newButton, bar->addDataTrackButton, bar->removeDataTrackButton,
-           bar->dataOptionsButton, bar->formatButton, bar->dataFilterButton})
+  for (QWidget* w : std::initializer_list<QWidget*>{bar->newButton, bar->addDataTrackButton,
+                                                    bar->removeDataTrackButton,
+                                                    bar->dataOptionsButton})
     buttons->addWidget(w);
+  if (withFormats) {
+    bar->formatButton = namedWidget<QComboBox>("formatButton");
+    for (const DataFormatRow& row : dataFormatRows())
+      bar->formatButton->addItem(QString::fromLatin1(row.fileSystem), row.code);
+    buttons->addWidget(bar->formatButton);
+  }
+  buttons->addWidget(bar->dataFilterButton);
   buttons->addStretch(1);
   column->addLayout(buttons);
   auto* totals = new QHBoxLayout;

@@ -27,13 +27,14 @@ struct DataLayoutBar {
   QPushButton* addDataTrackButton = nullptr;
   QPushButton* removeDataTrackButton = nullptr;
   QPushButton* dataOptionsButton = nullptr;
-  QComboBox* formatButton = nullptr;  // item data: the format code
+  QComboBox* formatButton = nullptr;  // item data: the format code; null without formats
   QComboBox* dataFilterButton = nullptr;
   QLabel* totalFilesField = nullptr;
   QLabel* totalSizeField = nullptr;
   QLabel* totalSizeTextField = nullptr;  // mixed-mode and CD Extra windows: data and audio
 
-  static std::unique_ptr<DataLayoutBar> build(QWidget* parent);
+  // `withFormats`: the kind chooses its data-disc format (MP3 layouts have a fixed one).
+  static std::unique_ptr<DataLayoutBar> build(QWidget* parent, bool withFormats);
 };
 
 // The drawer on the window's right edge. Its second tab is the session tab, which the
