@@ -67,7 +67,8 @@ void BaseLayoutWinCtlr::buildDataEditPanels(QMainWindow* window, QLayout* layout
 }
 
 void BaseLayoutWinCtlr::wireDataEditing() {
-  if (!dataLayoutView_ || !dataBar_) return;
+  QAbstractItemView* view = dataLayoutView_.data();
+  if (view == nullptr || !dataBar_) return;
   dataFilterType_ = guiText("All");
   dataFilterEditor_ = std::make_unique<DataFilterEditor>(defaults(), window());
   connect(dataFilterEditor_.get(), &DataFilterEditor::listChanged, this,
@@ -75,7 +76,6 @@ void BaseLayoutWinCtlr::wireDataEditing() {
   connect(dataFilterEditor_->dataFilterCloseButton(), &QPushButton::clicked, this,
           &BaseLayoutWinCtlr::dataFilterClose);
 
-  QAbstractItemView* view = dataLayoutView_;
   view->setSelectionMode(QAbstractItemView::ExtendedSelection);
   // Names are edited by a second click on a selected row, never by the view on its own.
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -142,24 +142,26 @@ void BaseLayoutWinCtlr::syncDataControlsWithState() {
 }
 
 DataLayoutCtlr* BaseLayoutWinCtlr::dataSource() const {
-  return dataLayoutView_ ? qobject_cast<DataLayoutCtlr*>(dataLayoutView_->model()) : nullptr;
+  const QAbstractItemView* view = dataLayoutView_.data();
+  return view ? qobject_cast<DataLayoutCtlr*>(view->model()) : nullptr;
 }
 
 void BaseLayoutWinCtlr::installDataSource(DataLayoutCtlr* model) {
-  if (!dataLayoutView_ || model == nullptr) return;
-  dataLayoutView_->setModel(model);
-  model->setNotificationSender(dataLayoutView_.data());
+  QAbstractItemView* view = dataLayoutView_.data();
+  if (view == nullptr || model == nullptr) return;
+  view->setModel(model);
+  model->setNotificationSender(view);
   if (!dataFilterType_.isEmpty()) model->setNewFilter(dataFilterType_);
   model->setFolderReplacesDisc(defaults().boolValue(QString::fromLatin1(VUKFolderReplaceCDKey)));
   if (firstTreeRef_) model->setTreeData(firstTreeRef_.release());
-  connect(dataLayoutView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+  connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &BaseLayoutWinCtlr::outlineViewSelectionDidChange);
   DLrefreshData();
 }
 
 void BaseLayoutWinCtlr::postFromDataView(const char* name) {
-  if (dataLayoutView_)
-    NotificationCenter::instance().post(QString::fromLatin1(name), dataLayoutView_.data());
+  if (const QAbstractItemView* view = dataLayoutView_.data())
+    NotificationCenter::instance().post(QString::fromLatin1(name), view);
 }
 
 // ---- the tree ----
@@ -181,8 +183,10 @@ void BaseLayoutWinCtlr::DLloadNewDataTree(FS_Tree* tree) {
 std::vector<FS_Node*> BaseLayoutWinCtlr::selectedDataNodes() const {
   std::vector<FS_Node*> nodes;
   DataLayoutCtlr* model = dataSource();
-  if (model == nullptr || dataLayoutView_->selectionModel() == nullptr) return nodes;
-  for (const QModelIndex& index : dataLayoutView_->selectionModel()->selectedRows())
+  const QAbstractItemView* view = dataLayoutView_.data();
+  const QItemSelectionModel* selection = model && view ? view->selectionModel() : nullptr;
+  if (selection == nullptr) return nodes;
+  for (const QModelIndex& index : selection->selectedRows())
     if (FS_Node* node = model->nodeForIndex(index)) nodes.push_back(node);
   return nodes;
 }
@@ -243,13 +247,15 @@ void BaseLayoutWinCtlr::DLopenDataPanelDidEnd(int returnCode, const QStringList&
 void BaseLayoutWinCtlr::DLremoveDataItem() {
   DataLayoutCtlr* model = dataSource();
   if (model == nullptr) return;
+  QAbstractItemView* view = dataLayoutView_.data();
+  if (view == nullptr) return;
   const std::vector<FS_Node*> nodes = selectedDataNodes();
-  dataLayoutView_->clearSelection();
+  view->clearSelection();
   const std::size_t removed = model->removeNodes(nodes);
   // Every removal changes the document, the disc's own included.
   if (removed > 0) postFromDataView(VUK_LayoutChangedNotification);
   for (std::size_t i = 0; i < removed; ++i) postFromDataView(VUK_FilesRemovedNotification);
-  dataLayoutView_->clearSelection();
+  view->clearSelection();
   dataBar_->removeDataTrackButton->setEnabled(false);
   DLrefreshData();
 }
@@ -257,7 +263,7 @@ void BaseLayoutWinCtlr::DLremoveDataItem() {
 // ---- totals and format ----
 
 void BaseLayoutWinCtlr::DLrefreshData() {
-  if (!dataLayoutView_ || !dataBar_) return;
+  if (dataLayoutView_.isNull() || !dataBar_) return;
   FS_Tree* tree = DLgetDataTreeRef();
   std::uint32_t folders = 0;
   std::uint32_t files = 0;
@@ -389,21 +395,23 @@ void BaseLayoutWinCtlr::DLtextDidEndEditing(IsoNameField field) {
 // ---- outline clicks and the file-properties sheet ----
 
 void BaseLayoutWinCtlr::outlineViewSelectionDidChange() {
-  if (!dataBar_ || !dataLayoutView_ || !dataLayoutView_->selectionModel()) return;
-  dataBar_->removeDataTrackButton->setEnabled(dataLayoutView_->selectionModel()->hasSelection());
+  const QAbstractItemView* view = dataLayoutView_.data();
+  const QItemSelectionModel* selection = view ? view->selectionModel() : nullptr;
+  if (!dataBar_ || selection == nullptr) return;
+  dataBar_->removeDataTrackButton->setEnabled(selection->hasSelection());
 }
 
 void BaseLayoutWinCtlr::singleDataAction() {
-  if (!dataBar_ || dataSource() == nullptr) return;
-  const QModelIndexList rows = dataLayoutView_->selectionModel()->selectedRows();
+  QAbstractItemView* view = dataLayoutView_.data();
+  if (!dataBar_ || dataSource() == nullptr || view == nullptr || !view->selectionModel()) return;
+  const QModelIndexList rows = view->selectionModel()->selectedRows();
   dataBar_->removeDataTrackButton->setEnabled(!rows.isEmpty());
   if (rows.isEmpty()) {
     lastRowSelected_ = QPersistentModelIndex();
     return;
   }
-  const QModelIndex clicked = dataLayoutView_->currentIndex().siblingAtColumn(0);
-  if (rows.size() == 1 && clicked.isValid() && lastRowSelected_ == clicked)
-    dataLayoutView_->edit(clicked);
+  const QModelIndex clicked = view->currentIndex().siblingAtColumn(0);
+  if (rows.size() == 1 && clicked.isValid() && lastRowSelected_ == clicked) view->edit(clicked);
   lastRowSelected_ = clicked;
 }
 

@@ -58,9 +58,9 @@ std::unique_ptr<DataLayoutBar> DataLayoutBar::build(QWidget* parent, bool withFo
   bar->removeDataTrackButton->setEnabled(false);
   bar->dataOptionsButton = namedWidget<QPushButton>("dataOptionsButton", panelText("Options"));
   bar->dataFilterButton = namedWidget<QComboBox>("dataFilterButton");
-  for (QWidget* w : std::initializer_list<QWidget*>{bar->newButton, bar->addDataTrackButton,
-                                                    bar->removeDataTrackButton,
-                                                    bar->dataOptionsButton})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{bar->newButton, bar->addDataTrackButton,
+                                       bar->removeDataTrackButton, bar->dataOptionsButton})
     buttons->addWidget(w);
   if (withFormats) {
     bar->formatButton = namedWidget<QComboBox>("formatButton");

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTabWidget>
@@ -20,11 +21,14 @@
 #include <QTreeView>
 #include <QUrl>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "burn/data_edit_rules.h"
+#include "device_environment.h"
 #include "documents/layout_document_kinds.h"
 #include "framework/defaults.h"
+#include "framework/messages.h"
 #include "framework/notification_center.h"
 #include "framework/open_panel.h"
 #include "framework/sheet_host.h"
@@ -35,6 +39,8 @@
 #include "layout/layout_services.h"
 #include "layout/window_tables.h"
 #include "quillion/GDT.h"
+#include "quillion/MMC.h"
+#include "shell/device_list_manager.h"
 #include "shell/notification_names.h"
 #include "shell/preference_keys.h"
 #include "shell/zeb_utils.h"
@@ -635,6 +641,132 @@ TEST_F(DataTreeEditTest, ASecondClickOnTheSelectedRowStartsEditingItsName) {
   EXPECT_EQ(view_->findChild<QLineEdit*>(), nullptr);
   window_->singleDataAction();
   EXPECT_NE(view_->findChild<QLineEdit*>(), nullptr);
+}
+
+// ---- the offer to take over the earlier session of a rewritable DVD ----
+
+// Relative path -> size, -1 for a folder.
+using Listing = std::map<std::string, long long>;
+
+Listing listingOfFolder(const fs::path& top) {
+  Listing out;
+  for (const auto& e : fs::recursive_directory_iterator(top))
+    out[fs::relative(e.path(), top).generic_string()] =
+        e.is_directory() ? -1 : static_cast<long long>(e.file_size());
+  return out;
+}
+
+void listNodeInto(FS_Node* node, const std::string& prefix, Listing& out) {
+  for (std::uint32_t i = 0; i < GetNumberOfChildren(node); ++i) {
+    FS_Node* child = GetChildNodeAtIndex(node, i);
+    const std::string rel = prefix + GetTitleNode(child);
+    out[rel] = IsFolderNode(child) ? -1 : static_cast<long long>(dataActualSizeNode(child));
+    if (IsFolderNode(child)) listNodeInto(child, rel + "/", out);
+  }
+}
+
+class SessionOfferTest : public DataTreeEditTest {
+ protected:
+  ~SessionOfferTest() override {
+    window_.reset();
+    layoutServices() = LayoutServices{};
+    devices_.reset();
+    env_.stop();
+  }
+
+  // A DVD+RW holding a volume that genisoimage wrote from `disc_`, in the destination drive
+  // of a data window whose format can take it over.
+  void startWithWrittenDvd() {
+    disc_ = dir_.path() / "disc";
+    fs::create_directories(disc_ / "DOCS");
+    test::writeFile(disc_ / "README.TXT", std::string(3000, 'r'));
+    test::writeFile(disc_ / "DOCS" / "PLAN.DOC", std::string(70'000, 'p'));
+    const fs::path iso = dir_.path() / "disc.iso";
+    const auto made = test::runTool(
+        {"genisoimage", "-quiet", "-V", "OLDFILES", "-o", iso.string(), disc_.string()});
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    auto medium = emu::Medium::fromIso(iso, env_.folder() / "rw.medium", 0x1A);
+    ASSERT_TRUE(medium);
+    drive_ = env_.plug("REWRITER", "dvd-writer");
+    drive_->load(std::move(*medium));
+    env_.start();
+    devices_ = std::make_unique<DeviceListManager>(
+        QString(), [](QObject*, std::function<void()> fn) { fn(); });
+    devices_->refreshDiscStateNow(0, true);
+    layoutServices().devices = devices_.get();
+    open();
+    ref_ = emu::DeviceEnvironment::refOf("REWRITER");
+    ASSERT_NE(ref_, 0u);
+    (void)MMC_TestUnitReady(ref_, nullptr);
+    devices_->refreshDiscStateNow(ref_, true);
+    QComboBox* drives = window_->driveBar()->layoutDstDriveButton;
+    drives->setCurrentIndex(drives->findData(ref_));
+    ASSERT_EQ(window_->burnSettings().dstDriveRef, ref_);
+    QComboBox* formats = window_->dataLayoutBar()->formatButton;
+    formats->setCurrentIndex(formats->findData(512u));
+    window_->toggleFormat();
+  }
+
+  QMessageBox* offer() const {
+    return qobject_cast<QMessageBox*>(window_->sheets().currentSheet());
+  }
+
+  emu::DeviceEnvironment env_;
+  std::shared_ptr<emu::EmulatedDrive> drive_;
+  std::unique_ptr<DeviceListManager> devices_;
+  std::uint32_t ref_ = 0;
+  fs::path disc_;
+};
+
+TEST_F(SessionOfferTest, AcceptedTheDiscsFilesComeIntoTheLayoutOnce) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  ASSERT_NO_FATAL_FAILURE(startWithWrittenDvd());
+  ASSERT_TRUE(drop({src_ / "a.txt"}));
+  QMessageBox* box = offer();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), Msg::gui(QStringLiteral("Import Previous Session Title")));
+  posted_.clear();
+  box->defaultButton()->click();
+  test::processEvents();
+
+  FS_Node* imported = at("OLDFILES (Imported)");
+  ASSERT_NE(imported, nullptr);
+  Listing layout;
+  listNodeInto(imported, "", layout);
+  EXPECT_EQ(layout, listingOfFolder(disc_));
+  EXPECT_TRUE(IsISO9660ImportItem(at("OLDFILES (Imported)/DOCS/PLAN.DOC")));
+  EXPECT_NE(at("a.txt"), nullptr);
+  EXPECT_EQ(postedCount(VUK_LayoutChangedNotification), 1);
+
+  // Made once: a later drop asks nothing.
+  ASSERT_TRUE(drop({src_ / "notes.doc"}));
+  EXPECT_EQ(offer(), nullptr);
+}
+
+TEST_F(SessionOfferTest, DeclinedNothingIsReadAndTheOfferComesAgain) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  ASSERT_NO_FATAL_FAILURE(startWithWrittenDvd());
+  ASSERT_TRUE(drop({src_ / "a.txt"}));
+  ASSERT_NE(offer(), nullptr);
+  for (QAbstractButton* b : offer()->buttons())
+    if (b != offer()->defaultButton()) {
+      b->click();
+      break;
+    }
+  test::processEvents();
+  EXPECT_EQ(NumNodeChildren(model_.treeData(), GetRootTreeNode(model_.treeData())), 1u);
+  ASSERT_TRUE(drop({src_ / "notes.doc"}));
+  EXPECT_NE(offer(), nullptr);
+}
+
+TEST_F(SessionOfferTest, AnHfsPlusLayoutIsNotOffered) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  ASSERT_NO_FATAL_FAILURE(startWithWrittenDvd());
+  QComboBox* formats = window_->dataLayoutBar()->formatButton;
+  formats->setCurrentIndex(formats->findData(2u));
+  window_->toggleFormat();
+  ASSERT_TRUE(drop({src_ / "a.txt"}));
+  EXPECT_EQ(offer(), nullptr);
 }
 
 // ---- the offer to take over an earlier session, without widgets ----
