@@ -65,6 +65,10 @@ const DataFormatRow* dataFormatRow(std::uint32_t code) {
   return it == std::end(kDataFormats) ? nullptr : it;
 }
 
+std::span<const DataFormatRow> dataFormatRows() {
+  return kDataFormats;
+}
+
 BP_JobCode layoutJobCode(int layoutType, std::uint32_t dstRef, JobPurpose purpose) {
   if (layoutType == kLayoutCopy || layoutType <= kLayoutNone || !layoutTypeRow(layoutType))
     return 0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "quillion/BP.h"
 
@@ -40,6 +41,8 @@ struct DataFormatRow {
   const char* fileSystem;
 };
 const DataFormatRow* dataFormatRow(std::uint32_t code);  // null for an unknown code
+// Every format, in code order.
+std::span<const DataFormatRow> dataFormatRows();
 inline constexpr std::uint32_t kFormatHFSPlus = 2;
 inline constexpr std::uint32_t kFormatDVDVideo = 64;
 inline constexpr std::uint32_t kFormatJoliet = 512;

@@ -12,6 +12,9 @@
 #include "framework/defaults.h"
 #include "framework/document.h"
 #include "framework/messages.h"
+#include "layout/data_edit_panels.h"
+#include "layout/data_filter_editor.h"
+#include "layout/data_layout_ctlr.h"
 #include "layout/layout_services.h"
 #include "quillion/GDT.h"
 #include "quillion/GU.h"
@@ -32,8 +35,8 @@ QAbstractItemView* addView(QAbstractItemView* view, const char* name, QLayout* l
 }  // namespace
 
 DiscFacts DiscFacts::of(const GDT_DiscInfo& info) {
-  return {info.freeBlocks, info.usedBlocks,  info.discState,
-          info.erasable,   info.mediumClass, info.discKind};
+  return {info.freeBlocks,  info.usedBlocks, info.discState,   info.erasable,
+          info.mediumClass, info.discKind,   info.fileSystems, info.trackCount};
 }
 
 // The notifications a layout window follows, each from the sender its role names. A role
@@ -130,8 +133,10 @@ std::unique_ptr<QMainWindow> BaseLayoutWinCtlr::makeWindow() {
   font.setPointSizeF(font.pointSizeF() * 1.4);
   heading->setFont(font);
   layout->addWidget(heading);
-  if (kind_.views & kDataLayoutView)
+  if (kind_.views & kDataLayoutView) {
     dataLayoutView_ = addView(new QTreeView(central), "dataLayoutView", layout);
+    buildDataEditPanels(window.get(), layout);
+  }
   if (kind_.views & kAudioLayoutView)
     audioLayoutView_ = addView(new QTableView(central), "audioLayoutView", layout);
   if (kind_.views & kVcdLayoutView)
@@ -179,6 +184,14 @@ void BaseLayoutWinCtlr::registerObservers() {
        [](BaseLayoutWinCtlr* self, const Notification& n) { self->NeedToSaveDocument(n); }},
       {VUK_DataRootNodeChangedNotification, SenderRole::kDataView,
        [](BaseLayoutWinCtlr* self, const Notification& n) { self->UpdateDocumentTitle(n); }},
+      {VUK_FilesDroppedNotification, SenderRole::kDataView,
+       [](BaseLayoutWinCtlr* self, const Notification&) { self->filesDroppedInLayout(); }},
+      {VUK_FilesAddedNotification, SenderRole::kDataView,
+       [](BaseLayoutWinCtlr* self, const Notification&) { self->updateItemsInfo(); }},
+      {VUK_NoFreeSpaceNotification, SenderRole::kDataView,
+       [](BaseLayoutWinCtlr* self, const Notification&) { self->NotEnoughSpace(); }},
+      {VUK_NoFreeSpaceNotification, SenderRole::kAudioView,
+       [](BaseLayoutWinCtlr* self, const Notification&) { self->NotEnoughSpace(); }},
   };
   for (const ObservedNotification& o : kObserved) {
     const void* sender = senderFor(o.sender);
@@ -198,7 +211,9 @@ void BaseLayoutWinCtlr::windowDidLoad() {
     wireSheets();
     deviceListDidChange();
   }
+  wireDataEditing();
   if (firstLayoutFile_) loadLayout(*firstLayoutFile_);
+  syncDataControlsWithState();
 }
 
 }  // namespace quillion

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QLayout>
+#include <QPersistentModelIndex>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
@@ -20,9 +22,11 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "burn/burn_executor.h"
 #include "burn/burn_preparation.h"
+#include "burn/data_edit_rules.h"
 #include "burn/layout_codes.h"
 #include "burn/options_state.h"
 #include "burn/progress_model.h"
@@ -40,6 +44,7 @@
 #include "layout/layout_state.h"
 #include "layout/playlist.h"
 #include "quillion/BP.h"
+#include "quillion/FS.h"
 #include "quillion/GDT.h"
 #include "quillion/MMC.h"
 
@@ -47,6 +52,12 @@ namespace quillion {
 
 class DeviceListManager;
 class Defaults;
+class DataLayoutCtlr;
+class DataFilterEditor;
+class OpenPanel;
+struct DataLayoutBar;
+struct DataOptionsDrawer;
+struct FilePropertiesSheet;
 
 // The fields of the destination's disc description that a window decides by, copied when
 // read: the device list model may replace its record at any refresh.
@@ -57,6 +68,8 @@ struct DiscFacts {
   std::uint8_t erasable = 0;
   std::uint8_t isDVD = 0;  // 1 DVD or BD medium, 2 a record of an image file
   std::uint8_t dvdKind = 0;
+  std::uint32_t fileSystems = 0;  // kGDT_Found* bits of a rewritable DVD or BD
+  std::uint16_t trackCount = 0;
   static DiscFacts of(const GDT_DiscInfo& info);
 };
 
@@ -320,6 +333,94 @@ class BaseLayoutWinCtlr : public WindowController {
   RepeatingTimer cancelTimer_;
   RepeatingTimer waitForDriveTimer_;
   RepeatingTimer waitForThreadTimer_;
+
+  // ==== Data tree editing (base_layout_data_edit.cpp): the data outline's actions, the
+  // format pop-up, the options drawer with the ISO9660 volume texts, the file-properties
+  // sheet, the totals, the import offer after a drop and the data filter. Every method
+  // tolerates a window without a data outline. ====
+ public:
+  // The outline's model, or null. installDataSource() puts `model` (the caller's) behind the
+  // outline, names the outline as the sender of its notifications, gives it the filter and
+  // any tree loaded before it came.
+  DataLayoutCtlr* dataSource() const;
+  void installDataSource(DataLayoutCtlr* model);
+  DataLayoutBar* dataLayoutBar() const { return dataBar_.get(); }
+  DataOptionsDrawer* optionsDrawer() const { return optionsDrawer_.get(); }
+  FilePropertiesSheet* filePropertiesSheet() const { return fpSheet_.get(); }
+  DataFilterEditor* dataFilterEditor() const { return dataFilterEditor_.get(); }
+  // The open panel the add buttons ask with: the platform's unless a test gives another.
+  void setOpenPanel(OpenPanel* panel) { openPanel_ = panel; }
+
+  FS_Tree* DLgetDataTreeRef() const;
+  // Installs a loaded tree (taken over); kept until the outline has a model when it has none.
+  void DLloadNewDataTree(FS_Tree* tree);
+  void DLnewDataItem();
+  void DLaddDataItem();
+  void DLaddPictureItem();
+  void DLopenDataPanelDidEnd(int returnCode, const QStringList& paths);
+  void DLremoveDataItem();
+  void DLtoggleDataOptions();
+  void DLtoggleCDXAMode();
+  void DLtoggleAppleExt();
+  // The end of editing of one of the four ISO9660 texts.
+  void DLtextDidEndEditing(IsoNameField field);
+  // Applies the format pop-up's choice (also after every refresh).
+  void toggleFormat();
+  void DLrefreshData();
+  struct DataTotals {
+    std::uint64_t totalSize = 0;  // data and resource bytes as the tree counts them
+    std::uint64_t totalFilesFolders = 0;
+    QString totalSizeStr;
+    QString totalFilesFoldersStr;
+  };
+  const DataTotals& dataTotals() const { return totals_; }
+  // Audio time of the window's track list, which mixed-mode and CD Extra totals add.
+  void setTotalTimeInSeconds(std::int32_t seconds) { totalTimeInSeconds_ = seconds; }
+  void singleDataAction();
+  void doubleDataAction();
+  void FPOkAction();
+  void FPCancelAction();
+  void updateItemsInfo();
+  void filesDroppedInLayout();
+  void didDropFileEndSheet(int returnCode);
+  void NotEnoughSpace();
+  void outlineViewSelectionDidChange();
+  // The filter pop-ups' choice; "Edit..." opens the filter editor.
+  void dataFilterChange(const QString& title);
+  void dataFilterAdd();
+  void dataFilterRemove();
+  void dataFilterClose();
+  QString dataFilterType() const { return dataFilterType_; }
+  // A DVD-Video format was chosen; the data window checks its layout.
+  virtual void checkDVDMovieFormat() {}
+
+ private:
+  struct TreeDeleter {
+    void operator()(FS_Tree* tree) const { termTree(tree); }
+  };
+  void buildDataEditPanels(QMainWindow* window, QLayout* layout);
+  void wireDataEditing();
+  void syncDataControlsWithState();
+  void rebuildDataFilterPopup();
+  FS_Node* insertionPoint() const;
+  std::vector<FS_Node*> selectedDataNodes() const;
+  void postFromDataView(const char* name);
+  void runOpenPanel(const QStringList& types);
+
+  std::unique_ptr<DataLayoutBar> dataBar_;
+  std::unique_ptr<DataOptionsDrawer> optionsDrawer_;
+  std::unique_ptr<FilePropertiesSheet> fpSheet_;
+  std::unique_ptr<DataFilterEditor> dataFilterEditor_;
+  std::unique_ptr<FS_Tree, TreeDeleter> firstTreeRef_;
+  OpenPanel* openPanel_ = nullptr;
+  QString dataFilterType_;
+  QString theFilePath_;
+  DataTotals totals_;
+  std::int32_t totalTimeInSeconds_ = 0;
+  QPersistentModelIndex lastRowSelected_;
+  bool sessionListRead_ = false;  // the import offer is made once until the list is freed
+  bool importToFolder_ = true;
+  // ==== end of data tree editing ====
 
   // Declared last: their workers and threads end before anything above goes.
   burn::CheckedLayout preparedLayout_;

@@ -8,11 +8,13 @@
 #include <QMimeData>
 #include <QStorageInfo>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <unordered_set>
+#include <utility>
 
 #include "framework/messages.h"
 #include "framework/notification_center.h"
@@ -267,6 +269,17 @@ bool DataLayoutCtlr::setData(const QModelIndex& index, const QVariant& value, in
 }
 
 void DataLayoutCtlr::postChanged(std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    if (deferPosts_)
+      deferredPosts_.push_back(name);
+    else
+      NotificationCenter::instance().post(QString::fromLatin1(name), sender_);
+  }
+}
+
+void DataLayoutCtlr::postDeferred() {
+  deferPosts_ = false;
+  const std::vector<const char*> names = std::exchange(deferredPosts_, {});
   for (const char* name : names)
     NotificationCenter::instance().post(QString::fromLatin1(name), sender_);
 }
@@ -394,6 +407,7 @@ bool DataLayoutCtlr::dropMimeData(const QMimeData* data, Qt::DropAction action, 
   }
   FS_Node* target = dropTarget(row, parent).node;
   beginResetModel();
+  deferPosts_ = true;
   if (data->hasFormat(QString::fromLatin1(kDataLayoutMimeType))) {
     DataLayoutCtlr* source = nullptr;
     const auto nodes = payloadNodes(data, &source);
@@ -409,7 +423,69 @@ bool DataLayoutCtlr::dropMimeData(const QMimeData* data, Qt::DropAction action, 
   }
   forgetViews();
   endResetModel();
+  postDeferred();
   return true;
+}
+
+// ---- editing from the window ----
+
+FS_Node* DataLayoutCtlr::newFolder(FS_Node* parent, const QString& title) {
+  FS_Node* target = parent != nullptr ? parent : GetRootTreeNode(tree_);
+  const QByteArray base = title.toUtf8();
+  beginResetModel();
+  FS_Node* node = initNode(nullptr, base.constData(), nullptr, false);
+  EngineStatus status = AddTreeNode(tree_, node, target);
+  for (unsigned n = 1; status == kErrTreeDuplicateTitle && n <= kMaxTitleNumber; ++n) {
+    termNode(node);
+    const std::string next = base.toStdString() + std::to_string(n);
+    node = initNode(nullptr, next.c_str(), nullptr, false);
+    status = AddTreeNode(tree_, node, target);
+  }
+  if (status != kNoErr) {
+    termNode(node);
+    node = nullptr;
+  } else {
+    SetIsExpandedNode(node, true);
+    nodeAdded(node);
+  }
+  forgetViews();
+  endResetModel();
+  return node;
+}
+
+void DataLayoutCtlr::addPaths(const QStringList& paths, FS_Node* parent) {
+  report_ = {};
+  FS_Node* target = parent != nullptr ? parent : GetRootTreeNode(tree_);
+  if (!IsFolderNode(target)) return;
+  beginResetModel();
+  deferPosts_ = true;
+  dropFiles(paths, target);
+  forgetViews();
+  endResetModel();
+  postDeferred();
+}
+
+std::size_t DataLayoutCtlr::removeNodes(const std::vector<FS_Node*>& nodes) {
+  // A node whose ancestor is removed too goes with it: removing it first and then the
+  // ancestor would free it twice.
+  std::vector<FS_Node*> tops;
+  for (FS_Node* node : nodes) {
+    if (node == nullptr || std::ranges::find(tops, node) != tops.end()) continue;
+    const bool below = std::ranges::any_of(
+        nodes, [node](FS_Node* other) { return other != node && IsDescendant(node, other); });
+    if (!below) tops.push_back(node);
+  }
+  if (tops.empty()) return 0;
+  FS_Node* root = GetRootTreeNode(tree_);
+  std::size_t removed = 0;
+  beginResetModel();
+  for (FS_Node* node : tops)
+    if (RemoveTreeNode(tree_, node, true) == kNoErr) ++removed;
+  // A removed disc leaves a new root, which is shown opened like the old one.
+  if (GetRootTreeNode(tree_) != root) SetIsExpandedNode(GetRootTreeNode(tree_), true);
+  forgetViews();
+  endResetModel();
+  return removed;
 }
 
 // ---- what drops do to the tree ----

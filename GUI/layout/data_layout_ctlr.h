@@ -55,6 +55,7 @@ class DataLayoutCtlr : public QAbstractItemModel {
   void setTreeData(FS_Tree* tree);
 
   void setIsDVDVideo(bool on) { isDVDVideo_ = on; }
+  bool isDVDVideo() const { return isDVDVideo_; }
   // Asked, with the "GUIMsgs" keys of its title and message, before a dropped "VIDEO_TS" or
   // "AUDIO_TS" folder replaces the DVD-Video layout's one that holds files; true replaces.
   // Without a question nothing is replaced.
@@ -85,6 +86,17 @@ class DataLayoutCtlr : public QAbstractItemModel {
                                      unsigned* clashCounter);
   // Takes every item imported from an earlier session out of the layout.
   EngineStatus removeImportedItems();
+
+  // Editing from the window. A new folder titled `title`, numbered "<title><n>" from 1 while
+  // a sibling holds the name, under `parent` (the disc when null); null when the tree
+  // refuses it.
+  FS_Node* newFolder(FS_Node* parent, const QString& title);
+  // Files and folders chosen in an open panel, added under `parent` (the disc when null) as
+  // a drop of them would be; the report says what was renamed or refused.
+  void addPaths(const QStringList& paths, FS_Node* parent);
+  // Takes the nodes out of the tree and frees them; a node below another of them goes with
+  // that one. Removing the disc leaves a new, empty disc. Answers how many were removed.
+  std::size_t removeNodes(const std::vector<FS_Node*>& nodes);
 
   // What the last drop did; cleared when the next drop starts.
   const DropReport& lastDropReport() const { return report_; }
@@ -121,7 +133,10 @@ class DataLayoutCtlr : public QAbstractItemModel {
   bool addNumbered(FS_Node* node, FS_Node* parent, const QString& sourcePath);
   // Reads the folder at `path` into `parent` (already in the tree), recursively.
   void readFolder(const std::string& path, FS_Node* parent);
+  // Posts with the model's sender; while the model is being reset the names wait for
+  // postDeferred(), so that no observer sees the model in the middle of a reset.
   void postChanged(std::initializer_list<const char*> names);
+  void postDeferred();
 
  private:
   struct DropTarget {
@@ -162,6 +177,8 @@ class DataLayoutCtlr : public QAbstractItemModel {
   ReplaceQuestion askReplace_;
   std::uint64_t modelId_ = 0;
   DropReport report_;
+  bool deferPosts_ = false;
+  std::vector<const char*> deferredPosts_;
 
   // The outline's views of the tree, rebuilt on demand and cleared whenever the tree
   // changes; the tokens handed to drags go with them, so a drag that outlives a change is

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <set>
 
+#include "burn/data_edit_rules.h"
 #include "documents/data_win_ctlr.h"
 #include "documents/layout_document.h"
 #include "documents/layout_document_kinds.h"
@@ -101,6 +102,11 @@ LayoutState projected(const LayoutState& saved, const LayoutKind& kind) {
   }
   if (g & kKeysCdRomXA) s.writeXA = saved.writeXA;
   if (g & kKeysDiscSpan) s.discSpan = saved.discSpan;
+  // A window with a format pop-up applies the loaded format's rules: a hybrid with HFS is
+  // never written as CD-ROM XA.
+  if ((kind.views & kDataLayoutView) && kind.formatType != 0 &&
+      formatControlsFor(static_cast<std::uint32_t>(s.fileFormat), kind.layoutType).xaForcedOff)
+    s.writeXA = false;
   return s;
 }
 
