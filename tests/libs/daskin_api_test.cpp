@@ -202,9 +202,10 @@ TEST_F(DaskinApi, SeekAcceptsTheLastByteAndRefusesTheSize) {
 }
 
 TEST_F(DaskinApi, PullTakesOverTheSlotAndAWrongRecordSizeConsumesNothing) {
+  // Declared before the demuxer: freeing it hands the pulled stream's record back.
+  TestStream pulled;
   Demux d;
   ASSERT_EQ(d.open(ts_), 0);
-  TestStream pulled;
   const int parser = d.bind(0, 0, pulled);
   ASSERT_NE(parser, 0);
   EXPECT_NE(pulled.bs.auxinfo, &TestStream::ownAuxinfo);
@@ -228,10 +229,11 @@ TEST_F(DaskinApi, PullTakesOverTheSlotAndAWrongRecordSizeConsumesNothing) {
 }
 
 TEST_F(DaskinApi, CopyModeDeliversTheSameBytesAsPullMode) {
+  // Streams outlive the demuxer, which hands their records back when freed.
+  TestStream copied(4096);
   Demux d;
   ASSERT_EQ(d.open(ts_), 0);
   const Pulled pulled = d.pullStream(0, 1);
-  TestStream copied(4096);
   const int parser = d.bind(0, 1, copied);
   ASSERT_NE(parser, 0);
   EXPECT_EQ(copied.bs.auxinfo, &TestStream::ownAuxinfo);  // the caller's functions stay
@@ -253,11 +255,12 @@ TEST_F(DaskinApi, CopyModeDeliversTheSameBytesAsPullMode) {
 // One parser delivering two transport streams in copy mode: packets of the two PIDs often
 // carry the same continuity counter one after the other, and none may be taken for a repeat.
 TEST_F(DaskinApi, TwoStreamsOnOneParserEachGetEveryPacket) {
+  // Streams outlive the demuxer, which hands their records back when freed.
+  TestStream v(4096), a(4096);
   Demux d;
   ASSERT_EQ(d.open(ts_), 0);
   const Pulled video = d.pullStream(0, 0);
   const Pulled audio = d.pullStream(0, 1);
-  TestStream v(4096), a(4096);
   const demux_parser_settings ps{};
   const int parser = mpegDemuxNewParser(d.ctx(), &ps);
   demux_stream_settings ss{};
@@ -276,9 +279,10 @@ TEST_F(DaskinApi, UnbindFreeAndCloseGiveTheSlotBack) {
   enum class End { Remove, FreeParser, Close };
   for (const End end : {End::Remove, End::FreeParser, End::Close}) {
     SCOPED_TRACE(static_cast<int>(end));
+    // Streams outlive the demuxer, which hands their records back when freed.
+    TestStream s;
     Demux d;
     ASSERT_EQ(d.open(ts_), 0);
-    TestStream s;
     int word = 0;
     s.bs.drive_chain = &word;
     const int parser = d.bind(0, 0, s);
@@ -302,10 +306,10 @@ TEST_F(DaskinApi, UnbindFreeAndCloseGiveTheSlotBack) {
 }
 
 TEST_F(DaskinApi, RemovingAndBindingAgainRestoresDelivery) {
+  TestStream s;  // outlives the demuxer, which hands its record back when freed
   Demux d;
   ASSERT_EQ(d.open(ts_), 0);
   const Pulled whole = d.pullStream(0, 1);
-  TestStream s;
   const int parser = d.bind(0, 1, s);
   demux_stream_settings ss{};
   ss.stream = 1;
@@ -317,10 +321,10 @@ TEST_F(DaskinApi, RemovingAndBindingAgainRestoresDelivery) {
 }
 
 TEST_F(DaskinApi, ASecondPulledStreamOnAParserIsRefused) {
+  TestStream first, second;  // outlive the demuxer, which hands their records back when freed
   Demux d;
   ASSERT_EQ(d.open(ts_), 0);
   const Pulled alone = d.pullStream(0, 0);
-  TestStream first, second;
   const int parser = d.bind(0, 0, first);
   ASSERT_NE(parser, 0);
   demux_stream_settings ss{};
@@ -334,9 +338,10 @@ TEST_F(DaskinApi, ASecondPulledStreamOnAParserIsRefused) {
 }
 
 TEST_F(DaskinApi, ANullOutputLeavesNothingBound) {
+  // Streams outlive the demuxer, which hands their records back when freed.
+  TestStream copied(4096);
   Demux d;
   ASSERT_EQ(d.open(ts_), 0);
-  TestStream copied(4096);
   const int owner = d.bind(0, 0, copied);
   ASSERT_NE(owner, 0);
   const demux_parser_settings ps{};
@@ -353,9 +358,10 @@ TEST_F(DaskinApi, ANullOutputLeavesNothingBound) {
 }
 
 TEST_F(DaskinApi, BindingChecksItsNumbers) {
+  // Streams outlive the demuxer, which hands their records back when freed.
+  TestStream s;
   Demux d;
   ASSERT_EQ(d.open(ts_), 0);
-  TestStream s;
   const demux_parser_settings ps{};
   const int parser = mpegDemuxNewParser(d.ctx(), &ps);
   demux_stream_settings ss{};
@@ -406,6 +412,8 @@ TEST_F(DaskinApi, NavigationPacketsOfAVobReachTheCallbacks) {
   std::filesystem::copy_file(ps_, vob, std::filesystem::copy_options::overwrite_existing);
   for (const auto& name : {vob, ps_}) {
     SCOPED_TRACE(name.string());
+    // Streams outlive the demuxer, which hands their records back when freed.
+    TestStream s;
     Demux d;
     ASSERT_EQ(d.open(name), 0);
     NavCopies got;
@@ -414,7 +422,6 @@ TEST_F(DaskinApi, NavigationPacketsOfAVobReachTheCallbacks) {
     ps.dsi_callback = keepDsi;
     ps.callback_context = &got;
     const int parser = mpegDemuxNewParser(d.ctx(), &ps);
-    TestStream s;
     demux_stream_settings ss{};
     ss.output = &s.bs;
     ASSERT_EQ(mpegDemuxAddStream(d.ctx(), parser, &ss), 0);

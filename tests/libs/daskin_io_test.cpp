@@ -168,10 +168,10 @@ TEST_F(DaskinIo, SleepThenWakeGoesOnAtTheSameByte) {
     const demux_settings settings = mode == Mode::CallerIo ? memory.callerIo()
                                     : mode == Mode::Split  ? memory.split()
                                                            : demux_settings{};
+    TestStream s;  // outlives the demuxer, which hands its record back when freed
     Demux d(settings);
     ASSERT_EQ(mpegDemuxOpen(d.ctx(), 0, mode == Mode::Split ? nullptr : file.c_str()), 0);
     const Pulled whole = d.pullStream(0, 0, 8192);
-    TestStream s;
     const int parser = d.bind(0, 0, s, 8192);
     ASSERT_NE(parser, 0);
     Pulled resumed;
@@ -200,6 +200,8 @@ TEST_F(DaskinIo, AGrowingInputReportsItsNewSize) {
   const auto file = dir_->file("in.ts");
   MemoryInput memory{readFile(file)};
   memory.visible = memory.bytes.size() / 2 / 188 * 188;
+  // Streams outlive the demuxer, which hands their records back when freed.
+  TestStream s;
   Demux d(memory.callerIo());
   ASSERT_EQ(d.open(file), 0);
   EXPECT_EQ(d.fileInfo().size, memory.visible);
@@ -213,7 +215,6 @@ TEST_F(DaskinIo, AGrowingInputReportsItsNewSize) {
             0);
   EXPECT_EQ(d.fileInfo().size, memory.bytes.size());
   // The parser now reads to the new end: all the audio arrives.
-  TestStream s;
   demux_stream_settings ss{};
   ss.stream = 1;
   ss.output = &s.bs;

@@ -44,6 +44,8 @@ inline constexpr std::uint32_t kGDT_FoundUDF = 0x10;
 inline constexpr std::uint32_t kGDT_FoundISO = 0x1;  // ISO 9660 without UDF
 
 // A disc description: this header, then `trackCount` GDT_OneTrack records (GDT_Tracks()).
+// Every byte is a named field: callers keep copies and compare them byte for byte to see
+// whether the disc changed, which padding left to the compiler would defeat.
 struct GDT_DiscInfo {
   std::uint32_t freeBlocks;      // blocks still writable
   std::uint32_t usedBlocks;      // end of the recorded area
@@ -53,13 +55,16 @@ struct GDT_DiscInfo {
   std::uint8_t erasable;         // 1 for rewritable media
   std::uint8_t mediumClass;      // kGDT_Medium*
   std::uint8_t discKind;         // by current profile: GDT_DiscKindOfProfile()
+  std::uint16_t align1;          // zero
   std::uint32_t fileSystems;     // kGDT_Found* bits (rewritable DVD and BD only)
   std::uint16_t audioTracks;
+  std::uint16_t align2;          // zero
   std::uint32_t largestSession;  // blocks
   std::uint32_t largestTrack;    // blocks
   std::uint16_t sessions;        // complete sessions
   std::uint16_t trackCount;
 };
+static_assert(sizeof(GDT_DiscInfo) == 36, "GDT_DiscInfo has no padding of the compiler's");
 
 inline GDT_OneTrack* GDT_Tracks(GDT_DiscInfo* info) { return reinterpret_cast<GDT_OneTrack*>(info + 1); }
 inline const GDT_OneTrack* GDT_Tracks(const GDT_DiscInfo* info) {
