@@ -454,6 +454,28 @@ TEST_F(DataWindow, TheOutlineShowsWhatWasDropped) {
   const QModelIndex media = discRow("media");
   ASSERT_EQ(window_->dataLayoutModel().rowCount(media), 1);
   EXPECT_EQ(window_->dataLayoutModel().index(0, 0, media).data().toString(), "big.dat");
+  // The layout's totals are the source tree's: its folders, its files and their bytes.
+  std::uint32_t folders = 0, files = 0;
+  std::uint64_t blocks = 0, rsrc = 0;
+  ASSERT_EQ(TreeInfo(window_->layoutTree(), &folders, &files, &blocks, &rsrc, true), kNoErr);
+  std::uint32_t diskFolders = 0, diskFiles = 0;
+  std::uint64_t diskBytes = 0, layoutBytes = 0;
+  for (const auto& e : fs::recursive_directory_iterator(dir_.path() / "source")) {
+    if (e.is_directory()) ++diskFolders;
+    if (e.is_regular_file()) {
+      ++diskFiles;
+      diskBytes += e.file_size();
+    }
+  }
+  const auto addBytes = [](FS_Node* node, bool*, void* context, std::uint16_t, bool*) {
+    if (!IsFolderNode(node)) *static_cast<std::uint64_t*>(context) += dataActualSizeNode(node);
+  };
+  ASSERT_EQ(WalkWholeTree(window_->layoutTree(), addBytes, &layoutBytes, nullptr), kNoErr);
+  EXPECT_EQ(folders, diskFolders);
+  EXPECT_EQ(files, diskFiles);
+  EXPECT_EQ(layoutBytes, diskBytes);
+  EXPECT_FALSE(media.sibling(media.row(), DataLayoutCtlr::kSizeColumn).data().toString().isEmpty())
+      << "each row shows its size";
   const QString png = screenshotPath(QStringLiteral("data-window-after-drop.png"));
   EXPECT_TRUE(window_->window()->grab().save(png, "PNG")) << png.toStdString();
   EXPECT_TRUE(QFile::exists(png));
