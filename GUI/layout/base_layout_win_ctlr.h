@@ -219,8 +219,8 @@ class BaseLayoutWinCtlr : public WindowController {
   void burnProgressFunction();
   void PSburnCancel();
   void cancelBurnProgressFunction();
-  void burnCompleted(int result);
-  void ASalertOk();
+  virtual void burnCompleted(int result);
+  virtual void ASalertOk();
   void waitForDriveProgressFunction();
   void waitForThreadTimerFunction();
   void startWaitForDriveTimer();
@@ -258,6 +258,10 @@ class BaseLayoutWinCtlr : public WindowController {
   // Ends a burn start that failed before the engine ran: the error shown, the drive ready,
   // the pop-up enabled, the job deleted.
   void failBurnStart(EngineStatus status);
+  // Takes over a job that a sizing pass prepared for the burn; a job held before goes.
+  void keepSizedJob(BP_JobRef job, BP_RuntimeSharedData* shared);
+  // Deletes the window's job, its threads ended first; nothing without one.
+  void deleteJob();
 
   // The file check, the missing-files sheet, the sizing pass and the overburn question for
   // `layout`, with the destination marked burning; the options sheet (drive) or the burn
@@ -294,7 +298,6 @@ class BaseLayoutWinCtlr : public WindowController {
   void postDeviceStatusChanged();
   void openBurnLog();
   void finishBurnLog(int result);
-  void deleteJob();
   void stopBurnTimer() { burnTimer_.stop(); }
   void stopCancelTimer() { cancelTimer_.stop(); }
 
