@@ -54,17 +54,18 @@ FS_Tree* DataWinCtlr::layoutTree() const {
 
 void DataWinCtlr::setFormatType(unsigned format) {
   layoutState().fileFormat = static_cast<int>(format);
+  // The pop-up follows, or the next refresh would take its old choice back.
+  syncDataControlsWithState();
 }
 
 std::unique_ptr<QMainWindow> DataWinCtlr::makeWindow() {
   std::unique_ptr<QMainWindow> window = BaseLayoutWinCtlr::makeWindow();
   if (auto* view = qobject_cast<QTreeView*>(dataLayoutView())) {
-    view->setModel(model_.get());
+    installDataSource(model_.get());
     view->setDragDropMode(QAbstractItemView::DragDrop);
     view->setDefaultDropAction(Qt::CopyAction);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->expandToDepth(0);
-    model_->setNotificationSender(view);
   }
   return window;
 }

@@ -38,7 +38,7 @@ class DataWinCtlr final : public BaseLayoutWinCtlr {
   void setAsVideoTSDoc() override;
   bool isVideoTS() const { return videoTS_; }
   // With the DVD-Video format, an empty "VIDEO_TS" and "AUDIO_TS" under the disc when missing.
-  void checkDVDMovieFormat();
+  void checkDVDMovieFormat() override;
 
   void loadLayout(const LayoutFileIO& file) override;
   void saveLayout(LayoutFileIO& file) override;

@@ -156,6 +156,8 @@ void BaseLayoutWinCtlr::installDataSource(DataLayoutCtlr* model) {
   if (firstTreeRef_) model->setTreeData(firstTreeRef_.release());
   connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &BaseLayoutWinCtlr::outlineViewSelectionDidChange);
+  // The refresh reads the format from the pop-up: it must show the layout's first.
+  syncDataControlsWithState();
   DLrefreshData();
 }
 

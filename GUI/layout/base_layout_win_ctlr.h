@@ -396,6 +396,8 @@ class BaseLayoutWinCtlr : public WindowController {
   QString dataFilterType() const { return dataFilterType_; }
   // A DVD-Video format was chosen; the data window checks its layout.
   virtual void checkDVDMovieFormat() {}
+  // The format pop-up and the options drawer show what the layout state holds.
+  void syncDataControlsWithState();
 
  private:
   struct TreeDeleter {
@@ -403,7 +405,6 @@ class BaseLayoutWinCtlr : public WindowController {
   };
   void buildDataEditPanels(QMainWindow* window, QLayout* layout);
   void wireDataEditing();
-  void syncDataControlsWithState();
   void rebuildDataFilterPopup();
   FS_Node* insertionPoint() const;
   std::vector<FS_Node*> selectedDataNodes() const;
