@@ -206,7 +206,8 @@ class BaseLayoutWinCtlr : public WindowController {
   void burnProgressFunction();
   void PSburnCancel();
   void cancelBurnProgressFunction();
-  void burnCompleted(int result);
+  // The end of a run; a subclass may go on to another disc instead of the result sheet.
+  virtual void burnCompleted(int result);
   void ASalertOk();
   void waitForDriveProgressFunction();
   void waitForThreadTimerFunction();
@@ -245,6 +246,12 @@ class BaseLayoutWinCtlr : public WindowController {
   // Ends a burn start that failed before the engine ran: the error shown, the drive ready,
   // the pop-up enabled, the job deleted.
   void failBurnStart(EngineStatus status);
+  // Between two discs of one burn: the progress sheet closes, the window returns to its
+  // size, the part's log is ended and added to the burn log, and the job is deleted.
+  void finishBurnPart(int result);
+  // A job still held is stopped, its threads joined and the job deleted. A subclass whose
+  // members the job reads calls it first in its destructor.
+  void abandonJob();
 
   // The file check, the missing-files sheet, the sizing pass and the overburn question for
   // `layout`, with the destination marked burning; the options sheet (drive) or the burn
@@ -282,6 +289,8 @@ class BaseLayoutWinCtlr : public WindowController {
   void openBurnLog();
   void finishBurnLog(int result);
   void deleteJob();
+  void endProgress(int result);
+  void restoreWindowSize();
   void stopBurnTimer() { burnTimer_.stop(); }
   void stopCancelTimer() { cancelTimer_.stop(); }
 
