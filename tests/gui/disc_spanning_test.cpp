@@ -477,6 +477,8 @@ TEST_F(DiscSpanningWindow, ThreeDiscsHoldTheSourceOnceEachFileOnTheDiscItsLogLin
       EXPECT_EQ(statusLine(), gui("Inserted Media Not Blank"));
       EXPECT_EQ(span.insertDiscStatus(), span::InsertDiscStatus::kNotBlank);
       EXPECT_TRUE(drive_->trayOpen());
+      const QString png = quillion::test::screenshotPath(QStringLiteral("disc-span-insert.png"));
+      EXPECT_TRUE(insertSheet->grab().save(png, "PNG")) << png.toStdString();
       ASSERT_TRUE(drive_->unload().has_value());
       timers_.advance(1s);
       EXPECT_EQ(statusLine(), gui("Inserted Media Not Blank"));
