@@ -333,8 +333,10 @@ bool DiscSpanning::burnCompleted(bool success) {
     return true;
   }
   const bool offerLog = success && isOn() && spanned_;
-  controls_.discSpanSaveLogButton->setEnabled(offerLog);
-  controls_.discSpanSaveLogButton->setVisible(offerLog);
+  if (QPushButton* saveLog = controls_.discSpanSaveLogButton) {
+    saveLog->setEnabled(offerLog);
+    saveLog->setVisible(offerLog);
+  }
   if (isOn()) dspn_Stop();
   return false;
 }
