@@ -19,6 +19,7 @@ struct MapReadReport {
   std::size_t records = 0;         // records read, dropped ones included
   std::size_t bytesRead = 0;       // where the last record read ends
   ReadStop stop = ReadStop::kEnd;  // kEnd: the whole buffer was read
+  std::size_t attached = 0;        // records that became nodes of the tree, the root included
 };
 
 // The writers behind TNC_FSTreeToTreeMap and TNC_FSListToListMap, for a checked tree or

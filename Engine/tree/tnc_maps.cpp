@@ -173,18 +173,24 @@ EngineStatus readTreeMap(std::span<const std::uint8_t> buffer, FS_Tree** tree,
       owned.push_back(std::move(node));
       return true;
     });
+    std::size_t attached = nodes.empty() ? 0 : 1;
     // The root is a folder; a map whose first record is a file gets a fresh one instead.
     if (!nodes.empty() && !nodes[0]->IsFolder()) {
       owned[0].reset(FS_Node::MakeFolder("Untitled", nullptr, false));
       nodes[0] = owned[0].get();
+      attached = 0;
     }
     for (std::size_t k = 1; k < nodes.size(); ++k) {
       const std::uint32_t p = parents[k];
       if (p >= nodes.size() || p == k) continue;
       // Refused: a parent that is a file, a title taken by a sibling, or a parent that lies
       // inside this node (so no index loop can form).
-      if (nodes[p]->AddChild(nodes[k]) == kNoErr) (void)owned[k].release();
+      if (nodes[p]->AddChild(nodes[k]) == kNoErr) {
+        (void)owned[k].release();
+        ++attached;
+      }
     }
+    (report ? *report : local).attached = attached;
     auto made = std::make_unique<FS_Tree>(nodes.empty() ? nullptr : nodes[0]);
     if (!nodes.empty()) (void)owned[0].release();
     (void)made->Root()->CollectAndSetFolderSize(made->BlockSize());
@@ -261,6 +267,22 @@ EngineStatus TNC_TreeMapToFSTree(const void* buffer, std::int32_t size, FS_Tree*
   if (buffer == nullptr || size <= 0 || tree == nullptr) return kErrBadArgument;
   return quillion::layout::readTreeMap(
       {static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(size)}, tree, nullptr);
+}
+
+EngineStatus TNC_TreeMapToFSTreeWhole(const void* buffer, std::int32_t size, FS_Tree** tree) {
+  if (buffer == nullptr || size <= 0 || tree == nullptr) return kErrBadArgument;
+  *tree = nullptr;
+  FS_Tree* read = nullptr;
+  quillion::layout::MapReadReport report;
+  const EngineStatus status = quillion::layout::readTreeMap(
+      {static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(size)}, &read, &report);
+  if (status != kNoErr) return status;
+  if (report.stop != quillion::layout::ReadStop::kEnd || report.attached != report.records) {
+    delete read;
+    return kErrNotSupported;
+  }
+  *tree = read;
+  return kNoErr;
 }
 
 EngineStatus TNC_FSListToListMap(FS_List* list, void** buffer, std::int32_t* size) {

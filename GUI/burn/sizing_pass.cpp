@@ -29,7 +29,7 @@ EngineStatus setUpSizingJob(BP_JobRef job, const SizingRequest& r) {
   };
   if (r.kind == SizingKind::Data) {
     keep(BP_SetVerifyType(job, r.verifyFileByFile ? 2 : 1));
-    keep(BP_SetDstDevice(job, image ? kBP_NativeImageWriter : r.destination));
+    keep(BP_SetDstDevice(job, image && !r.keepJob ? kBP_NativeImageWriter : r.destination));
     keep(BP_SetDataTree(job, r.tree));
     if (r.audioList) keep(BP_SetAudioList(job, r.audioList));
   } else {
@@ -49,6 +49,7 @@ EngineStatus setUpSizingJob(BP_JobRef job, const SizingRequest& r) {
     keep(BP_SetISO9660_AppendAppleExt(job, r.appleExtensions));
     keep(BP_SetSAO(job, r.sao));
   }
+  if (r.dvdPlusRWUsedBlocks) keep(BP_SetDVDPlusRWUsedBlocks(job, *r.dvdPlusRWUsedBlocks));
   return s;
 }
 
@@ -70,6 +71,17 @@ SizingVerdict sizingRefusal(const char* title, const char* message) {
 
 }  // namespace
 
+KeptJob::~KeptJob() {
+  if (ref_) (void)BP_Delete(ref_);
+}
+
+std::pair<BP_JobRef, BP_RuntimeSharedData*> KeptJob::take() {
+  const std::pair<BP_JobRef, BP_RuntimeSharedData*> job{ref_, shared_};
+  ref_ = 0;
+  shared_ = nullptr;
+  return job;
+}
+
 bool isImageDestination(std::uint32_t ref) {
   return ref == kBP_NativeImageWriter || ref == kBP_ISOImageWriter;
 }
@@ -86,9 +98,13 @@ SizingMeasure measureLayout(const SizingRequest& r) {
     m.status = BP_PrepareBurn(job, &m.blocks, bytes);
     m.bytes = std::uint64_t{bytes[1]} << 32 | bytes[0];
   }
-  (void)BP_Delete(job);
+  if (r.keepJob && m.status == kNoErr)
+    m.keptJob = std::make_shared<KeptJob>(job, shared);
+  else
+    (void)BP_Delete(job);
   if (m.status != kNoErr) return m;
-  if (r.kind == SizingKind::Data && (r.formatType & kFormatIso9660Bits) && r.tree)
+  if (r.kind == SizingKind::Data && ((r.formatType & kFormatIso9660Bits) || r.discSpanning) &&
+      r.tree)
     m.biggestFileBlocks = BiggestFileBlks(r.tree, kSizingBlockBytes, r.formatType, false);
   if (isImageDestination(r.destination)) {
     const std::string& path =
@@ -115,6 +131,8 @@ SizingVerdict judgeSizing(const SizingRequest& r, const SizingMeasure& m) {
         askOverburn = true;
         break;
       case DiscRoom::NotEnough:
+        // The layout is spread over several discs when each file fits on one.
+        if (r.discSpanning && r.disc->freeBlocks > m.biggestFileBlocks) break;
         return sizingRefusal("Not Enough Space", "Not Enough Space In Destination");
     }
   }
@@ -152,6 +170,7 @@ void SizingPass::measured(const SizingRequest& request, const SizingMeasure& mea
   SizingOutcome outcome;
   outcome.verdict = judgeSizing(request, measure);
   outcome.resultCode = measure.status;
+  outcome.keptJob = measure.keptJob;
   switch (outcome.verdict.kind) {
     case SizingVerdictKind::Proceed:
       outcome.proceed = outcome.enoughSpace = true;
@@ -182,6 +201,8 @@ void SizingPass::measured(const SizingRequest& request, const SizingMeasure& mea
 
 void SizingPass::finish(SizingOutcome outcome) {
   running_ = false;
+  // A job kept for a burn that does not come is deleted with the last reference.
+  if (!outcome.proceed) outcome.keptJob.reset();
   if (hooks_.finished) hooks_.finished(outcome);
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "burn/burn_executor.h"
 #include "burn/sizing_limits.h"
@@ -24,6 +25,23 @@ enum class SizingKind { Data, Audio };
 struct DiscSpace {
   std::uint32_t freeBlocks = 0;
   bool isDVD = false;  // a DVD or BD medium
+};
+
+// A sizing job kept for the burn that follows. Whoever holds the last reference to it and
+// has not taken it deletes it, so a pass that ends without a burn leaves no job behind.
+class KeptJob {
+ public:
+  KeptJob(BP_JobRef ref, BP_RuntimeSharedData* shared) : ref_(ref), shared_(shared) {}
+  ~KeptJob();
+  KeptJob(const KeptJob&) = delete;
+  KeptJob& operator=(const KeptJob&) = delete;
+  // The job becomes the caller's.
+  std::pair<BP_JobRef, BP_RuntimeSharedData*> take();
+  BP_JobRef ref() const { return ref_; }
+
+ private:
+  BP_JobRef ref_ = 0;
+  BP_RuntimeSharedData* shared_ = nullptr;
 };
 
 struct SizingRequest {
@@ -42,6 +60,14 @@ struct SizingRequest {
   std::optional<DiscSpace> disc;                      // none: no disc record for the drive
   std::optional<std::uint32_t> overburnMarginBlocks;  // overburning on and supported
   BP_ThreadCreatorProc threadCreator = nullptr;
+  // A rewritable DVD or BD written in place: the blocks its file system already uses.
+  std::optional<std::uint32_t> dvdPlusRWUsedBlocks;
+  // The job is kept for the burn when the layout fits (SizingOutcome::keptJob), and is then
+  // made for the destination itself, so that the burn may run it as it was prepared.
+  bool keepJob = false;
+  // Disc spanning: a disc too small for the layout is still enough when it holds the
+  // biggest file; the file system's limits are checked all the same.
+  bool discSpanning = false;
   // Free bytes of the volume that will hold `path`; the default asks the file system.
   std::function<std::uint64_t(const std::string& path)> freeBytesAt;
 };
@@ -54,6 +80,7 @@ struct SizingMeasure {
   std::uint64_t bytes = 0;              // the native image's size
   std::uint32_t biggestFileBlocks = 0;  // ISO9660 layouts only
   std::uint64_t imageFreeBytes = 0;     // image destinations only
+  std::shared_ptr<KeptJob> keptJob;     // requests that keep their job, when it was prepared
 };
 
 bool isImageDestination(std::uint32_t ref);
@@ -88,6 +115,7 @@ struct SizingOutcome {
   EngineStatus resultCode = kNoErr;
   SizingVerdict verdict;
   bool declinedOverburn = false;  // refused by the user's answer: no alert
+  std::shared_ptr<KeptJob> keptJob;  // set only when the burn goes on
 };
 
 // The window's side of a pass. Every call arrives on the main thread.

@@ -562,6 +562,12 @@ void BaseLayoutWinCtlr::finishBurnLog(int result) {
   job_.logRef = nullptr;
 }
 
+void BaseLayoutWinCtlr::keepSizedJob(BP_JobRef job, BP_RuntimeSharedData* shared) {
+  deleteJob();
+  job_.BPRef = job;
+  job_.runTimeSharedData = shared;
+}
+
 void BaseLayoutWinCtlr::deleteJob() {
   if (!job_.BPRef) return;
   // Every thread of the job ends before the job frees what they use.

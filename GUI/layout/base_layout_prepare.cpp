@@ -48,6 +48,10 @@ bool BaseLayoutWinCtlr::startBurnPreparation(burn::CheckRoutine routine,
       settings_.enoughSpace = outcome.enoughSpace;
       settings_.continueOverburn = outcome.continueOverburn;
       resultCode_ = outcome.resultCode;
+      if (outcome.keptJob) {
+        const auto [job, shared] = outcome.keptJob->take();
+        keepSizedJob(job, shared);
+      }
       if (isImageWriterRef(settings_.dstDriveRef)) {
         startWaitForThreadTimer();
         setThreadsFinished();

@@ -208,7 +208,7 @@ class BaseLayoutWinCtlr : public WindowController {
   void cancelBurnProgressFunction();
   // The end of a run; a subclass may go on to another disc instead of the result sheet.
   virtual void burnCompleted(int result);
-  void ASalertOk();
+  virtual void ASalertOk();
   void waitForDriveProgressFunction();
   void waitForThreadTimerFunction();
   void startWaitForDriveTimer();
@@ -252,6 +252,10 @@ class BaseLayoutWinCtlr : public WindowController {
   // A job still held is stopped, its threads joined and the job deleted. A subclass whose
   // members the job reads calls it first in its destructor.
   void abandonJob();
+  // Takes over a job that a sizing pass prepared for the burn; a job held before goes.
+  void keepSizedJob(BP_JobRef job, BP_RuntimeSharedData* shared);
+  // Deletes the window's job, its threads ended first; nothing without one.
+  void deleteJob();
 
   // The file check, the missing-files sheet, the sizing pass and the overburn question for
   // `layout`, with the destination marked burning; the options sheet (drive) or the burn
@@ -288,7 +292,6 @@ class BaseLayoutWinCtlr : public WindowController {
   void postDeviceStatusChanged();
   void openBurnLog();
   void finishBurnLog(int result);
-  void deleteJob();
   void endProgress(int result);
   void restoreWindowSize();
   void stopBurnTimer() { burnTimer_.stop(); }

@@ -244,14 +244,16 @@ Qt::ItemFlags DataLayoutCtlr::flags(const QModelIndex& index) const {
   FS_Node* node = nodeForIndex(index);
   if (node == nullptr) return Qt::ItemIsDropEnabled;
   Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
-  if (index.column() == kNameColumn) f |= Qt::ItemIsEditable;
+  if (index.column() == kNameColumn && !isFixedVideoFolder(node)) f |= Qt::ItemIsEditable;
   if (IsFolderNode(node) && !IsShortcutNode(node)) f |= Qt::ItemIsDropEnabled;
   return f;
 }
 
 bool DataLayoutCtlr::setData(const QModelIndex& index, const QVariant& value, int role) {
   FS_Node* node = nodeForIndex(index);
-  if (node == nullptr || role != Qt::EditRole || index.column() != kNameColumn) return false;
+  if (node == nullptr || role != Qt::EditRole || index.column() != kNameColumn ||
+      isFixedVideoFolder(node))
+    return false;
   const QByteArray title = value.toString().toUtf8();
   if (title.isEmpty() || title == GetTitleNode(node)) return false;
   beginResetModel();
@@ -346,18 +348,18 @@ DataLayoutCtlr::DropTarget DataLayoutCtlr::dropTarget(int row, const QModelIndex
   return {true, node};
 }
 
+bool DataLayoutCtlr::isFixedVideoFolder(FS_Node* node) const {
+  if (!isDVDVideo_ || GetParentNode(node) != GetRootTreeNode(tree_)) return false;
+  const std::string_view title = GetTitleNode(node);
+  return title == "VIDEO_TS" || title == "AUDIO_TS";
+}
+
 bool DataLayoutCtlr::refusesDraggedNodes(const std::vector<FS_Node*>& nodes, FS_Node* target,
                                          bool fromHere) const {
   if (nodes.empty()) return true;
   if (!fromHere) return false;
-  FS_Node* root = GetRootTreeNode(tree_);
-  for (FS_Node* node : nodes) {
-    if (IsDescendant(target, node)) return true;
-    if (isDVDVideo_ && GetParentNode(node) == root) {
-      const std::string title = GetTitleNode(node);
-      if (title == "VIDEO_TS" || title == "AUDIO_TS") return true;
-    }
-  }
+  for (FS_Node* node : nodes)
+    if (IsDescendant(target, node) || isFixedVideoFolder(node)) return true;
   return false;
 }
 
@@ -565,16 +567,18 @@ bool DataLayoutCtlr::dropVideoFolder(const QString& path) {
   FS_Node* old = nullptr;
   for (FS_Node* child : childrenOf(root))
     if (GetTitleNode(child) == name) old = child;
-  if (old == nullptr) return true;
-  if (NumNodeChildren(tree_, old) > 0) {
-    const QString title = QStringLiteral("Overwrite ") + QString::fromStdString(name);
-    if (!askReplace_ || !askReplace_(title, title + QStringLiteral(" Message"))) return true;
+  if (old != nullptr) {
+    if (NumNodeChildren(tree_, old) > 0) {
+      const QString title = QStringLiteral("Overwrite ") + QString::fromStdString(name);
+      if (!askReplace_ || !askReplace_(title, title + QStringLiteral(" Message"))) return true;
+    }
+    if (const EngineStatus s = RemoveTreeNode(tree_, old, true); s != kNoErr) {
+      report_.refused.push_back({path, s});
+      return true;
+    }
+    forgetViews();
   }
-  if (const EngineStatus s = RemoveTreeNode(tree_, old, true); s != kNoErr) {
-    report_.refused.push_back({path, s});
-    return true;
-  }
-  forgetViews();
+  // A layout whose own folder was taken out gets the dropped one in its place.
   addPathFromDisk(path, root);
   return true;
 }

@@ -134,6 +134,9 @@ class DataLayoutCtlr : public QAbstractItemModel {
   static DataLayoutCtlr* liveModel(std::uint64_t id);
   std::uint64_t tokenFor(FS_Node* node) const;
   std::vector<FS_Node*> payloadNodes(const QMimeData* data, DataLayoutCtlr** source) const;
+  // The "VIDEO_TS" and "AUDIO_TS" folders directly under the disc of a DVD-Video layout,
+  // which keep their names and places.
+  bool isFixedVideoFolder(FS_Node* node) const;
   bool refusesDraggedNodes(const std::vector<FS_Node*>& nodes, FS_Node* target,
                            bool fromHere) const;
 

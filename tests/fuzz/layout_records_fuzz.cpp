@@ -52,6 +52,14 @@ void fuzzTree(std::span<const std::uint8_t> buffer) {
   check(report.bytesRead <= buffer.size(), "reading stays inside the buffer");
   check(countNodes(*tree->Root()) <= std::max<std::size_t>(report.records, 1),
         "no more nodes than records");
+  FS_Tree* whole = nullptr;
+  const EngineStatus wholeStatus = TNC_TreeMapToFSTreeWhole(
+      buffer.data(), static_cast<std::int32_t>(buffer.size()), &whole);
+  const bool readWhole = report.stop == layout::ReadStop::kEnd && report.attached == report.records;
+  check((wholeStatus == kNoErr) == readWhole, "a whole read takes exactly the undamaged maps");
+  check((whole != nullptr) == readWhole, "a refused map gives no tree");
+  if (whole) check(outlineOf(*whole->Root()) == outlineOf(*tree->Root()), "the same tree");
+  termTree(whole);
   Written again;
   if (TNC_FSTreeToTreeMap(tree, &again.data, &again.size) == kNoErr) {
     FS_Tree* back = nullptr;

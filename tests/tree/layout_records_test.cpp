@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -435,6 +437,41 @@ TEST(LayoutRecordsDamaged, TreeMapsKeepWhatCameBeforeTheDamage) {
         kNoErr);
     EXPECT_EQ(outline(GetRootTreeNode(flat.tree)), d.tree);
   }
+}
+
+// A map that must come back whole: every damage that loses a record or leaves bytes unread
+// gives -1003 and no tree; a record that still hangs somewhere, and the undamaged map, read.
+TEST(LayoutRecordsDamaged, AWholeReadRefusesEveryMapThatLostARecord) {
+  std::vector<std::size_t> starts;
+  const std::vector<std::uint8_t> good = fourRecordMap(&starts);
+  TreeOwner back;
+  ASSERT_EQ(
+      TNC_TreeMapToFSTreeWhole(good.data(), static_cast<std::int32_t>(good.size()), &back.tree),
+      kNoErr);
+  EXPECT_EQ(outline(GetRootTreeNode(back.tree)), "Vol\n.A\n..a.txt\n.b.txt\n");
+  for (const Damage& d : kDamages) {
+    SCOPED_TRACE(d.name);
+    std::vector<std::uint8_t> bytes = good;
+    d.apply(bytes, starts);
+    const bool whole = d.stop == layout::ReadStop::kEnd &&
+                       std::count(d.tree, d.tree + std::strlen(d.tree), '\n') == 4;
+    const TreeOwner sentinel{initTree(nullptr)};
+    FS_Tree* tree = sentinel.tree;  // a refusal clears it
+    const EngineStatus status =
+        TNC_TreeMapToFSTreeWhole(bytes.data(), static_cast<std::int32_t>(bytes.size()), &tree);
+    TreeOwner owner{whole ? tree : nullptr};
+    if (whole) {
+      EXPECT_EQ(status, kNoErr);
+      ASSERT_NE(tree, nullptr);
+      EXPECT_EQ(outline(GetRootTreeNode(tree)), d.tree);
+    } else {
+      EXPECT_EQ(status, kErrNotSupported);
+      EXPECT_EQ(tree, nullptr);
+    }
+  }
+  FS_Tree* none = nullptr;
+  EXPECT_EQ(TNC_TreeMapToFSTreeWhole(nullptr, 4, &none), kErrBadArgument);
+  EXPECT_EQ(TNC_TreeMapToFSTreeWhole(good.data(), 0, &none), kErrBadArgument);
 }
 
 // A list reads up to the first damaged record and skips dropped ones.

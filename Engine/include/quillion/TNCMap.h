@@ -25,6 +25,12 @@ class FS_List;
 [[nodiscard]] EngineStatus TNC_TreeMapToFSTree(const void* buffer, std::int32_t size,
                                                FS_Tree** tree);
 
+// As TNC_TreeMapToFSTree, for a map that must come back whole or not at all, such as one
+// read from a layout document: every byte of the buffer is in records and every record is a
+// node of the tree. A damaged map gives -1003 and no tree.
+[[nodiscard]] EngineStatus TNC_TreeMapToFSTreeWhole(const void* buffer, std::int32_t size,
+                                                    FS_Tree** tree);
+
 // The list's entries in list order. An empty list gives 0, a null buffer and size 0. -1001
 // for a null argument; -1002 when memory runs out; -1003 as for a tree map.
 [[nodiscard]] EngineStatus TNC_FSListToListMap(FS_List* list, void** buffer, std::int32_t* size);

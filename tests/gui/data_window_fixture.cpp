@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "data_window_fixture.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
+#include <chrono>
+
+#include "burn/thread_bridge.h"
+#include "documents/layout_document_kinds.h"
+#include "framework/sheet_host.h"
+#include "layout/data_layout_ctlr.h"
+#include "layout/layout_services.h"
+#include "quillion/MMC.h"
+#include "shell/preference_keys.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace quillion::test {
+
+void writeTree(const fs::path& root, const std::map<std::string, std::string>& files) {
+  for (const auto& [path, bytes] : files) {
+    fs::create_directories((root / path).parent_path());
+    writeFile(root / path, bytes);
+  }
+}
+
+DataWindowTest::DataWindowTest()
+    : volume_(makeTempDir(QStringLiteral("data-volume"))),
+      logPath_(makeTempDir(QStringLiteral("data-log")) + QStringLiteral("/vuklog.txt")),
+      defaults_(makeTempDir(QStringLiteral("data-settings")) + QStringLiteral("/quillion.conf")) {
+  registerPreferenceDefaults(defaults_);
+  defaults_.set(QString::fromLatin1(VUKCacheSizeKey), 2048);
+  defaults_.set(QString::fromLatin1(VUKVerifyDataKey), false);
+  TempFolderMgr::Environment env;
+  env.mountInfo = QStringLiteral("1 1 8:1 / %1 rw - ext4 /dev/x rw\n").arg(volume_).toUtf8();
+  env.cacheHome = volume_ + QStringLiteral("/.cache");
+  env.space = [](const QString&) {
+    return std::optional<VolumeSpace>(VolumeSpace{1u << 30, 2u << 30});
+  };
+  env.writable = [](const QString&) { return true; };
+  temp_ = std::make_unique<TempFolderMgr>("ZEBVUK_TEMPDIR_1456AHG", defaults_, env);
+}
+
+DataWindowTest::~DataWindowTest() {
+  window_.reset();
+  layoutServices() = LayoutServices{};
+  devices_.reset();
+  env_.stop();
+}
+
+std::shared_ptr<emu::EmulatedDrive> DataWindowTest::plugBlank(const std::string& name,
+                                                              const std::string& preset,
+                                                              std::uint16_t profile,
+                                                              std::uint32_t capacity) {
+  auto drive = env_.plug(name, preset);
+  drive->load(env_.blankDisc(name, profile, capacity));
+  return drive;
+}
+
+void DataWindowTest::startDevices() {
+  env_.start();
+  for (const auto& d : connectedDevices()) (void)MMC_TestUnitReady(d.ref, nullptr);
+  makeWindow();
+}
+
+void DataWindowTest::makeWindow(const LayoutFileIO* layout) {
+  devices_ = std::make_unique<DeviceListManager>(QString(),
+                                                 [](QObject*, std::function<void()> fn) { fn(); });
+  devices_->refreshDiscStateNow(0, true);
+  layoutServices() = LayoutServices{devices_.get(), &defaults_,
+                                    temp_.get(),    [] { return BurnLogFacts::fromSystem(0); },
+                                    logPath_,       {}};
+  const LayoutKind* kind = findLayoutDocumentKind(QStringLiteral("Data CD"));
+  ASSERT_NE(kind, nullptr);
+  window_ = std::make_unique<DataWinCtlr>(*kind);
+  if (layout) window_->setLayoutFile(*layout);
+  window_->setBurnExecutor(&executor_);
+  window_->window()->show();
+}
+
+void DataWindowTest::chooseDestination(std::uint32_t ref) {
+  QComboBox* popup = window_->driveBar()->layoutDstDriveButton;
+  const int index = popup->findData(ref);
+  ASSERT_GE(index, 0);
+  popup->setCurrentIndex(index);
+  ASSERT_EQ(window_->burnSettings().dstDriveRef, ref);
+}
+
+bool DataWindowTest::dropOnDisc(const std::vector<fs::path>& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const fs::path& p : paths) urls << QUrl::fromLocalFile(QString::fromStdString(p.string()));
+  data.setUrls(urls);
+  DataLayoutCtlr& model = window_->dataLayoutModel();
+  return model.dropMimeData(&data, Qt::CopyAction, -1, 0, model.index(0, 0));
+}
+
+bool DataWindowTest::dropContentsOf(const fs::path& folder) {
+  std::vector<fs::path> paths;
+  for (const auto& e : fs::directory_iterator(folder)) paths.push_back(e.path());
+  std::sort(paths.begin(), paths.end());
+  return dropOnDisc(paths);
+}
+
+bool DataWindowTest::burnToIsoImage(const fs::path& image) {
+  chooseDestination(kISOImageWriterRef);
+  window_->setImageWriterPath(kISOImageWriterRef, QString::fromStdString(image.string()));
+  if (window_->BSburnDisc() != BaseLayoutWinCtlr::BurnCheck::kOk) return false;
+  // The sizing job is kept for the burn, which the one-second wait then starts.
+  if (window_->runningJob().BPRef == 0) return false;
+  timers_.advance(1s);
+  if (window_->sheets().currentSheet() != window_->progressSheet()->dialog.get()) return false;
+  JobThreads::joinAll(window_->runningJob().runTimeSharedData);
+  timers_.advance(200ms);
+  if (window_->sheets().currentSheet() != window_->alertSheet()->dialog.get()) return false;
+  return window_->runningJob().lastResult == kResultCompleted;
+}
+
+bool DataWindowTest::burnToDrive(std::uint32_t ref) {
+  chooseDestination(ref);
+  if (window_->BSburnDisc() != BaseLayoutWinCtlr::BurnCheck::kOk) return false;
+  BurnOptionsSheet* options = window_->burnOptionSheet();
+  if (window_->sheets().currentSheet() != options->dialog.get()) return false;
+  if (window_->runningJob().BPRef == 0) return false;
+  options->BSburnDiscButton->click();
+  if (window_->sheets().currentSheet() != window_->progressSheet()->dialog.get()) return false;
+  JobThreads::joinAll(window_->runningJob().runTimeSharedData);
+  timers_.advance(200ms);
+  if (window_->sheets().currentSheet() != window_->alertSheet()->dialog.get()) return false;
+  return window_->runningJob().lastResult == kResultCompleted;
+}
+
+void DataWindowTest::dismissResult() {
+  ASSERT_EQ(window_->sheets().currentSheet(), window_->alertSheet()->dialog.get());
+  window_->alertSheet()->ASOkButton->click();
+  EXPECT_EQ(window_->sheets().currentSheet(), nullptr);
+  EXPECT_EQ(window_->runningJob().BPRef, 0u) << "the job goes with the result";
+}
+
+fs::path DataWindowTest::dumpDisc(emu::EmulatedDrive& drive, const std::string& name) {
+  const fs::path iso = dir_.path() / (name + ".iso");
+  bool dumped = false;
+  EXPECT_TRUE(drive.withMedium([&](emu::Medium& m) { dumped = m.dumpIso(iso); }));
+  EXPECT_TRUE(dumped);
+  return iso;
+}
+
+QString DataWindowTest::sheetText() const {
+  QDialog* sheet = window_->sheets().currentSheet();
+  if (!sheet) return {};
+  QStringList texts;
+  for (const QLabel* label : sheet->findChildren<QLabel*>()) texts << label->text();
+  return texts.join(QLatin1Char('\n'));
+}
+
+void DataWindowTest::dismissSheet() {
+  if (QDialog* sheet = window_->sheets().currentSheet()) window_->sheets().endSheet(sheet, 0);
+}
+
+}  // namespace quillion::test

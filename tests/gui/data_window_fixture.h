@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// A data window made as a "Data CD" document makes it, with the real engine, emulated
+// drives on a virtual clock, manual timers and an executor that ends each pass by
+// construction: files are dropped on its outline through the model, and it burns headless
+// to the ISO image writer or to an emulated recorder.
+#pragma once
+
+#include <QString>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device_environment.h"
+#include "documents/data_win_ctlr.h"
+#include "framework/defaults.h"
+#include "framework/repeating_timer.h"
+#include "shell/device_list_manager.h"
+#include "shell/temp_folder_mgr.h"
+#include "support/gui_test_env.h"
+#include "support/inline_executor.h"
+#include "tests/support/test_support.h"
+
+namespace quillion::test {
+
+class DataWindowTest : public GuiTest {
+ protected:
+  DataWindowTest();
+  ~DataWindowTest() override;
+
+  // A recorder of `preset` with a blank disc of `profile`; the device list and the window
+  // follow when `start` (call startDevices() otherwise once every drive is in).
+  std::shared_ptr<emu::EmulatedDrive> plugBlank(const std::string& name, const std::string& preset,
+                                                std::uint16_t profile, std::uint32_t capacity);
+  void startDevices();
+  // The window, loading `layout` as a document opening it would.
+  void makeWindow(const LayoutFileIO* layout = nullptr);
+  void chooseDestination(std::uint32_t ref);
+
+  // Drops the paths on the disc row as the desktop would (text/uri-list, copy).
+  bool dropOnDisc(const std::vector<std::filesystem::path>& paths);
+  // Drops everything directly inside `folder`, so the disc holds what the folder holds.
+  bool dropContentsOf(const std::filesystem::path& folder);
+
+  // Burn to the ISO image writer: the file check and sizing, the one-second wait and the
+  // run to its end, where the result sheet shows. True when it shows a completed burn.
+  bool burnToIsoImage(const std::filesystem::path& image);
+  // Burn to a recorder: Burn, the options sheet's burn-disc button, the run to its result.
+  bool burnToDrive(std::uint32_t ref);
+  // The result sheet's OK (which ejects a recorder's disc).
+  void dismissResult();
+  std::filesystem::path dumpDisc(emu::EmulatedDrive& drive, const std::string& name);
+
+  // The text of the sheet now attached, all its labels joined; empty without one.
+  QString sheetText() const;
+  void dismissSheet();
+
+  TempDir dir_;
+  emu::DeviceEnvironment env_;
+  InlineExecutor executor_;
+  VirtualClock timerClock_;
+  ManualTimerSource timers_{timerClock_};
+  ScopedTimerSourceOverride timerOverride_{timers_};
+  QString volume_;
+  QString logPath_;
+  Defaults defaults_;
+  std::unique_ptr<TempFolderMgr> temp_;
+  std::unique_ptr<DeviceListManager> devices_;
+  std::unique_ptr<DataWinCtlr> window_;
+};
+
+// Writes the files (relative paths, folders made as needed) with the given contents.
+void writeTree(const std::filesystem::path& root, const std::map<std::string, std::string>& files);
+
+}  // namespace quillion::test

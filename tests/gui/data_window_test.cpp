@@ -1,0 +1,333 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The data window: its refusals before a burn, the DVD-Video mode, the sizing job kept for
+// the burn, the size limits (also with disc spanning on), and the layout file's tree map
+// and destination.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTreeView>
+#include <chrono>
+#include <filesystem>
+
+#include "burn/thread_bridge.h"
+#include "data_window_fixture.h"
+#include "framework/messages.h"
+#include "framework/sheet_host.h"
+#include "layout/data_layout_ctlr.h"
+#include "quillion/FS.h"
+#include "run_support.h"
+
+namespace fs = std::filesystem;
+using namespace quillion;
+using namespace quillion::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+QString gui(const char* key) {
+  return Msg::gui(QString::fromLatin1(key));
+}
+
+constexpr std::uint32_t kCdBlocks = 359'846;
+constexpr std::uint32_t kBdBlocks = 12'219'392;
+
+class DataWindow : public DataWindowTest {
+ protected:
+  // The titles of the rows under the disc row, as the outline shows them.
+  QStringList discRows() const {
+    DataLayoutCtlr& model = window_->dataLayoutModel();
+    const QModelIndex disc = model.index(0, 0);
+    QStringList rows;
+    for (int r = 0; r < model.rowCount(disc); ++r)
+      rows << model.data(model.index(r, 0, disc)).toString();
+    return rows;
+  }
+
+  QModelIndex discRow(const QString& title) const {
+    DataLayoutCtlr& model = window_->dataLayoutModel();
+    const QModelIndex disc = model.index(0, 0);
+    for (int r = 0; r < model.rowCount(disc); ++r)
+      if (model.data(model.index(r, 0, disc)).toString() == title) return model.index(r, 0, disc);
+    return {};
+  }
+
+  // A file of `bytes` that takes no room on the test's disc.
+  fs::path sparseFile(const std::string& name, std::uint64_t bytes) {
+    const fs::path path = dir_.path() / "sparse" / name;
+    fs::create_directories(path.parent_path());
+    writeFile(path, std::string_view());
+    fs::resize_file(path, bytes);
+    return path;
+  }
+
+  bool sheetSays(const char* key) const { return sheetText().contains(gui(key)); }
+};
+
+TEST_F(DataWindow, AnEmptyLayoutIsRefusedBeforeAnyCheck) {
+  startDevices();
+  chooseDestination(kISOImageWriterRef);
+  EXPECT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kRefused);
+  EXPECT_TRUE(sheetSays("Select Data")) << sheetText().toStdString();
+  EXPECT_EQ(window_->runningJob().BPRef, 0u);
+  EXPECT_EQ(executor_.runs(), 0) << "no file check ran";
+}
+
+// The job that sized the layout is the job that burns it.
+TEST_F(DataWindow, TheSizingJobIsKeptForTheBurn) {
+  writeFiles(dir_.path() / "source", {{"a.txt", 5000}, {"sub/b.bin", 70'000}});
+  startDevices();
+  ASSERT_TRUE(dropContentsOf(dir_.path() / "source"));
+  chooseDestination(kISOImageWriterRef);
+  const fs::path image = dir_.path() / "kept.iso";
+  window_->setImageWriterPath(kISOImageWriterRef, QString::fromStdString(image.string()));
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  const BP_JobRef sized = window_->runningJob().BPRef;
+  ASSERT_NE(sized, 0u) << "the sizing pass keeps its job";
+  timers_.advance(1s);
+  ASSERT_EQ(window_->sheets().currentSheet(), window_->progressSheet()->dialog.get());
+  EXPECT_EQ(window_->runningJob().BPRef, sized) << "no second job is made";
+  JobThreads::joinAll(window_->runningJob().runTimeSharedData);
+  timers_.advance(200ms);
+  ASSERT_EQ(window_->runningJob().lastResult, kResultCompleted);
+  dismissResult();
+  const std::string listing = runTool({"isoinfo", "-J", "-f", "-i", image.string()}).output;
+  EXPECT_NE(listing.find("/sub/b.bin"), std::string::npos) << listing;
+}
+
+// A sizing refused for want of room deletes the job it made.
+TEST_F(DataWindow, ARefusedSizingKeepsNoJob) {
+  writeFiles(dir_.path() / "source", {{"a.txt", 5000}});
+  startDevices();
+  ASSERT_TRUE(dropContentsOf(dir_.path() / "source"));
+  chooseDestination(kISOImageWriterRef);
+  window_->setImageWriterPath(kISOImageWriterRef,
+                              QString::fromStdString((dir_.path() / "none" / "x.iso").string()));
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  EXPECT_TRUE(sheetSays("Not Enough Space In Destination")) << sheetText().toStdString();
+  EXPECT_EQ(window_->runningJob().BPRef, 0u);
+}
+
+TEST_F(DataWindow, DVDVideoModeMakesTheFixedFoldersAndKeepsTheirNames) {
+  startDevices();
+  window_->setAsVideoTSDoc();
+  EXPECT_EQ(window_->formatType(), 64u);
+  EXPECT_FALSE(window_->layoutState().discSpan);
+  EXPECT_EQ(discRows(), (QStringList{"AUDIO_TS", "VIDEO_TS"}));
+  EXPECT_TRUE(window_->window()->isWindowModified()) << "the layout changed";
+  DataLayoutCtlr& model = window_->dataLayoutModel();
+  const QModelIndex video = discRow("VIDEO_TS");
+  ASSERT_TRUE(video.isValid());
+  EXPECT_FALSE(model.flags(video) & Qt::ItemIsEditable);
+  EXPECT_FALSE(model.setData(video, QStringLiteral("MOVIE")));
+  EXPECT_FALSE(model.setData(discRow("AUDIO_TS"), QStringLiteral("SOUND")));
+  EXPECT_EQ(discRows(), (QStringList{"AUDIO_TS", "VIDEO_TS"}));
+  // A second call adds nothing.
+  window_->checkDVDMovieFormat();
+  EXPECT_EQ(discRows().size(), 2);
+  // Any other folder may be renamed: only the two fixed folders are held.
+  writeFiles(dir_.path() / "extra", {{"EXTRA/notes.txt", 10}});
+  ASSERT_TRUE(dropOnDisc({dir_.path() / "extra" / "EXTRA"}));
+  EXPECT_TRUE(model.setData(discRow("EXTRA"), QStringLiteral("BONUS")));
+  EXPECT_TRUE(discRow("BONUS").isValid());
+}
+
+TEST_F(DataWindow, ADVDVideoLayoutNeedsVideoTSAndGetsAudioTSAtTheBurn) {
+  writeFiles(dir_.path() / "dvd", {{"VIDEO_TS/notes.txt", 100}});
+  startDevices();
+  window_->setAsVideoTSDoc();
+  FS_Tree* tree = window_->layoutTree();
+  const auto removeRow = [&](const QString& title) {
+    FS_Node* node = window_->dataLayoutModel().nodeForIndex(discRow(title));
+    ASSERT_NE(node, nullptr);
+    ASSERT_EQ(RemoveTreeNode(tree, node, true), kNoErr);
+    window_->dataLayoutModel().reloadData();
+  };
+  removeRow(QStringLiteral("VIDEO_TS"));
+  chooseDestination(kISOImageWriterRef);
+  EXPECT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kRefused);
+  EXPECT_TRUE(sheetSays("Must have Video_TS")) << sheetText().toStdString();
+  dismissSheet();
+  removeRow(QStringLiteral("AUDIO_TS"));
+  ASSERT_TRUE(dropOnDisc({dir_.path() / "dvd" / "VIDEO_TS"}));
+  EXPECT_EQ(discRows(), (QStringList{"VIDEO_TS"}));
+  window_->setImageWriterPath(kISOImageWriterRef,
+                              QString::fromStdString((dir_.path() / "dvd.iso").string()));
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  EXPECT_EQ(discRows(), (QStringList{"AUDIO_TS", "VIDEO_TS"}));
+}
+
+TEST_F(DataWindow, ADVDVideoLayoutIsRefusedOnACD) {
+  writeFiles(dir_.path() / "dvd", {{"VIDEO_TS/notes.txt", 100}});
+  auto drive = plugBlank("WRITER", "cd-writer", 0x09, kCdBlocks);
+  startDevices();
+  window_->setAsVideoTSDoc();
+  ASSERT_TRUE(dropOnDisc({dir_.path() / "dvd" / "VIDEO_TS"}));
+  const std::uint32_t ref = emu::DeviceEnvironment::refOf("WRITER");
+  chooseDestination(ref);
+  EXPECT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kRefused);
+  EXPECT_TRUE(sheetSays("DVD Media Required")) << sheetText().toStdString();
+  EXPECT_EQ(devices_->statusOfDevice(ref), kDriveReady);
+  EXPECT_EQ(window_->runningJob().BPRef, 0u);
+}
+
+// Two files that each fit on the disc but together pass the HFS limit: with disc spanning
+// on, the spanning test finds room, and the limit's alert still ends the pass.
+TEST_F(DataWindow, AnHfsLimitAlertEndsThePassAlsoWithSpanningOn) {
+  auto drive = plugBlank("WRITER", "cd-writer", 0x09, 300'000);
+  startDevices();
+  ASSERT_TRUE(dropOnDisc({sparseFile("one.bin", 360u << 20), sparseFile("two.bin", 360u << 20)}));
+  window_->setFormatType(1);
+  window_->layoutState().discSpan = true;
+  const std::uint32_t ref = emu::DeviceEnvironment::refOf("WRITER");
+  chooseDestination(ref);
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  EXPECT_TRUE(sheetSays("HFS size is limited")) << sheetText().toStdString();
+  EXPECT_NE(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get());
+  EXPECT_EQ(window_->runningJob().BPRef, 0u);
+  EXPECT_EQ(devices_->statusOfDevice(ref), kDriveReady);
+  EXPECT_TRUE(window_->driveBar()->layoutDstDriveButton->isEnabled());
+  // The same layout in HFS Plus is not held to the HFS limit: spanning finds room for it.
+  dismissSheet();
+  window_->setFormatType(2);
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  EXPECT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get())
+      << sheetText().toStdString();
+  window_->burnOptionSheet()->BScancelBurnOptionsButton->click();
+  EXPECT_EQ(window_->runningJob().BPRef, 0u) << "cancelling the options lets the job go";
+}
+
+// ISO9660 records files up to 2,097,152 blocks of 2,048 bytes: exactly 4 GiB passes, one
+// block more is refused with the ISO9660 alert.
+struct IsoLimitCase {
+  const char* name;
+  std::uint64_t bytes;
+  bool refused;
+};
+
+class DataWindowIsoLimit : public DataWindow, public ::testing::WithParamInterface<IsoLimitCase> {};
+
+TEST_P(DataWindowIsoLimit, TheBiggestFileDecides) {
+  auto drive = plugBlank("WRITER", "bd-writer", 0x41, kBdBlocks);
+  startDevices();
+  ASSERT_TRUE(dropOnDisc({sparseFile("big.bin", GetParam().bytes)}));
+  window_->setFormatType(512);
+  const std::uint32_t ref = emu::DeviceEnvironment::refOf("WRITER");
+  chooseDestination(ref);
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  if (GetParam().refused) {
+    EXPECT_TRUE(sheetSays("ISO9660 file size is limited")) << sheetText().toStdString();
+    EXPECT_EQ(window_->runningJob().BPRef, 0u);
+    EXPECT_EQ(devices_->statusOfDevice(ref), kDriveReady);
+  } else {
+    EXPECT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get())
+        << sheetText().toStdString();
+    EXPECT_NE(window_->runningJob().BPRef, 0u);
+    window_->burnOptionSheet()->BScancelBurnOptionsButton->click();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DataWindowIsoLimit,
+                         ::testing::Values(IsoLimitCase{"four_gib", 4ull << 30, false},
+                                           IsoLimitCase{"one_block_more", (4ull << 30) + 2048,
+                                                        true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// The ISO image writer's file is saved under its own key and comes back with the layout.
+TEST_F(DataWindow, AnIsoDestinationSurvivesSavingAndLoading) {
+  writeFiles(dir_.path() / "source", {{"a.txt", 10}, {"sub/b.txt", 20}});
+  startDevices();
+  ASSERT_TRUE(dropContentsOf(dir_.path() / "source"));
+  chooseDestination(kISOImageWriterRef);
+  const QString isoPath = QString::fromStdString((dir_.path() / "saved.iso").string());
+  window_->setImageWriterPath(kISOImageWriterRef, isoPath);
+  window_->setFormatType(514);
+  LayoutState& options = window_->layoutState();
+  options.writeXA = true;
+  options.appendAppleExtension = false;
+  options.discSpan = true;
+  options.volumeSetName = QStringLiteral("SET");
+  options.preparerName = QStringLiteral("PREP");
+  LayoutFileIO saved;
+  window_->saveLayout(saved);
+  EXPECT_EQ(saved.DstISOImagePath(), isoPath);
+  EXPECT_TRUE(saved.DstCDImagePath().isEmpty()) << "the CD image writer's key is not taken";
+  const LayoutFileIO reread = LayoutFileIO::initWithXMLData(saved.XMLData());
+
+  window_.reset();
+  makeWindow(&reread);
+  EXPECT_TRUE(window_->lastLayoutLoaded());
+  EXPECT_EQ(window_->burnSettings().dstDriveRef, kISOImageWriterRef);
+  EXPECT_EQ(window_->ISOImageWriterPath(), isoPath);
+  EXPECT_EQ(discRows(), (QStringList{"a.txt", "sub"}));
+  const LayoutState& back = window_->layoutState();
+  EXPECT_EQ(window_->formatType(), 514u);
+  EXPECT_TRUE(back.writeXA);
+  EXPECT_FALSE(back.appendAppleExtension);
+  EXPECT_TRUE(back.discSpan);
+  EXPECT_EQ(back.volumeSetName, QStringLiteral("SET"));
+  EXPECT_EQ(back.preparerName, QStringLiteral("PREP"));
+  // The tree map of the reloaded layout writes out as it was read.
+  LayoutFileIO again;
+  window_->saveLayout(again);
+  EXPECT_EQ(again.FSTreeMap(), saved.FSTreeMap());
+}
+
+// A tree map that does not read back whole is refused: the layout stays empty and the user
+// is told, rather than shown part of the layout or nodes in the wrong place.
+class DataWindowDamagedMap : public DataWindow,
+                             public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+
+TEST_P(DataWindowDamagedMap, TheLayoutIsRefused) {
+  writeFiles(dir_.path() / "source", {{"a.txt", 10}, {"sub/b.txt", 20}, {"z.txt", 30}});
+  startDevices();
+  ASSERT_TRUE(dropContentsOf(dir_.path() / "source"));
+  LayoutFileIO saved;
+  window_->saveLayout(saved);
+  QByteArray map = saved.FSTreeMap();
+  ASSERT_GT(map.size(), 8);
+  const int change = GetParam().second;
+  if (change < 0)
+    map.chop(-change);
+  else
+    map.append(QByteArray(change, '\x5A'));
+  saved.SetFSTreeMap(map);
+
+  window_.reset();
+  makeWindow(&saved);
+  EXPECT_FALSE(window_->lastLayoutLoaded());
+  EXPECT_TRUE(discRows().isEmpty());
+  EXPECT_TRUE(sheetSays("Not A Valid Layout File!")) << sheetText().toStdString();
+  EXPECT_TRUE(window_->layoutState().treeMap.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DataWindowDamagedMap,
+                         ::testing::Values(std::make_pair("last_byte_cut", -1),
+                                           std::make_pair("half_a_record_cut", -40),
+                                           std::make_pair("bytes_after_the_end", 3)),
+                         [](const auto& p) { return std::string(p.param.first); });
+
+// How a person sees the window after a drop: the outline's rows under the disc row are the
+// dropped items, in title order, with their sizes; a picture is left for people to look at.
+TEST_F(DataWindow, TheOutlineShowsWhatWasDropped) {
+  writeFiles(dir_.path() / "source",
+             {{"Readme.txt", 2047}, {"docs/notes.txt", 70'000}, {"media/big.dat", 1'500'000}});
+  startDevices();
+  ASSERT_TRUE(dropContentsOf(dir_.path() / "source"));
+  EXPECT_EQ(discRows(), (QStringList{"docs", "media", "Readme.txt"}));
+  auto* view = qobject_cast<QTreeView*>(window_->dataLayoutView());
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->model(), &window_->dataLayoutModel());
+  view->expandAll();
+  const QModelIndex media = discRow("media");
+  ASSERT_EQ(window_->dataLayoutModel().rowCount(media), 1);
+  EXPECT_EQ(window_->dataLayoutModel().index(0, 0, media).data().toString(), "big.dat");
+  const QString png = screenshotPath(QStringLiteral("data-window-after-drop.png"));
+  EXPECT_TRUE(window_->window()->grab().save(png, "PNG")) << png.toStdString();
+  EXPECT_TRUE(QFile::exists(png));
+}
+
+}  // namespace
