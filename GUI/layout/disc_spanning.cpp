@@ -293,6 +293,7 @@ bool DiscSpanning::prepareSpannedBurn(std::uint32_t freeBlocks) {
   discID_ = 1;
   remainder_ = {};
   spanned_ = false;
+  running_ = true;
   part_.reset();
   dspn_Start(hooks_.layoutTree());
   return true;
@@ -318,7 +319,7 @@ FS_Tree* DiscSpanning::treeForDisc(std::uint32_t freeBlocks) {
 }
 
 bool DiscSpanning::burnCompleted(bool success) {
-  if (success && isOn() && remainder_.files != 0) {
+  if (running_ && success && isOn() && remainder_.files != 0) {
     ++discID_;
     hooks_.finishPart();
     const std::uint32_t ref = hooks_.destinationRef();
@@ -332,12 +333,13 @@ bool DiscSpanning::burnCompleted(bool success) {
     startWaitForDiscSpanTimer();
     return true;
   }
-  const bool offerLog = success && isOn() && spanned_;
+  const bool offerLog = running_ && success && isOn() && spanned_;
   if (QPushButton* saveLog = controls_.discSpanSaveLogButton) {
     saveLog->setEnabled(offerLog);
     saveLog->setVisible(offerLog);
   }
-  if (isOn()) dspn_Stop();
+  if (running_) dspn_Stop();
+  running_ = false;
   return false;
 }
 
@@ -388,6 +390,7 @@ void DiscSpanning::cancelSpanDisc() {
   if (sheets_.currentSheet() == insertDisc_.get()) sheets_.endSheet(insertDisc_.get(), 0);
   hooks_.endRefusedBurn();
   hooks_.unmountAndEject(hooks_.destinationRef());
+  running_ = false;
   dspn_Stop();
 }
 

@@ -93,6 +93,8 @@ class DiscSpanning {
   std::uint32_t biggestFileSize() const { return biggestFileSizeIn2kBlks_; }
   const span::LargeFiles& largeFiles() const { return largeFiles_; }
   std::uint32_t discID() const { return discID_; }
+  // A spanned burn is under way: from its estimate to its last disc or its cancel.
+  bool isRunning() const { return running_; }
   const span::Remainder& remainder() const { return remainder_; }
   span::InsertDiscStatus insertDiscStatus() const { return insertDiscStatus_; }
   bool isWaitTimerRunning() const { return waitForDiscSpanTimer_.isRunning(); }
@@ -177,6 +179,7 @@ class DiscSpanning {
   span::InsertDiscStatus insertDiscStatus_ = span::InsertDiscStatus::kNoDisc;
   std::unique_ptr<FS_Tree, TreeDeleter> part_;
   bool spanned_ = false;  // the last burn went over more than one disc
+  bool running_ = false;
 };
 
 }  // namespace quillion
