@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QHBoxLayout>
+#include <QStandardItemModel>
 #include <chrono>
 
 #include "burn/layout_codes.h"
@@ -25,6 +26,11 @@ QString spanningText(const char* key) {
 
 }  // namespace
 
+void DiscSizePopUp::showPopup() {
+  if (aboutToShow) aboutToShow();
+  QComboBox::showPopup();
+}
+
 DiscSpanControls::DiscSpanControls(const std::vector<span::DiscSize>& sizes, QWidget* window)
     : widget(new QWidget(window)) {
   widget->setObjectName(QStringLiteral("discSpanBox"));
@@ -32,7 +38,7 @@ DiscSpanControls::DiscSpanControls(const std::vector<span::DiscSize>& sizes, QWi
   row->setContentsMargins(0, 0, 0, 0);
   discSpanSwitch = new QCheckBox(spanningText("Disc Spanning"), widget);
   discSpanSwitch->setObjectName(QStringLiteral("discSpanSwitch"));
-  discSpanList = new QComboBox(widget);
+  discSpanList = new DiscSizePopUp(widget);
   discSpanList->setObjectName(QStringLiteral("discSpanList"));
   fillDiscSizeList(discSpanList, sizes);
   discSpanNumber = new QLabel(widget);
@@ -66,6 +72,8 @@ DiscSpanning::DiscSpanning(QWidget* window, SheetHost& sheets, DiscSpanHooks hoo
   warning_->setOnDismiss([this] { dismissWarningPanel(); });
   warning_->setOnContinue([this] { removeFilesAndContinue(); });
   insertDisc_->setOnCancel([this] { cancelSpanDisc(); });
+  if (auto* list = dynamic_cast<DiscSizePopUp*>(controls_.discSpanList.data()))
+    list->aboutToShow = [this] { validateDiscSizeItems(); };
   QObject::connect(controls_.discSpanSwitch, &QCheckBox::clicked, controls_.widget,
                    [this] { enableDiscSpan(); });
   QObject::connect(controls_.discSpanList, &QComboBox::activated, controls_.widget,
@@ -213,6 +221,15 @@ bool DiscSpanning::discSizeItemEnabled(std::uint32_t blocks) {
   if (!isOn() || blocks == 0) return true;
   // Asked while a menu opens: the window's own large-files list stays as it is.
   return span::estimateDiscs(hooks_.layoutTree(), blocks, hooks_.formatType()).tooBig.empty();
+}
+
+void DiscSpanning::validateDiscSizeItems() {
+  QComboBox* list = controls_.discSpanList;
+  auto* items = list ? qobject_cast<QStandardItemModel*>(list->model()) : nullptr;
+  if (!items) return;
+  for (int i = 0; i < list->count(); ++i)
+    if (QStandardItem* item = items->item(i))
+      item->setEnabled(discSizeItemEnabled(list->itemData(i).toUInt()));
 }
 
 bool DiscSpanning::destinationItemEnabled(std::uint32_t ref) const {

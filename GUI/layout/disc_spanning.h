@@ -29,6 +29,14 @@ namespace quillion {
 class SheetHost;
 class SavePanel;
 
+// The disc-size list: before it opens, the window decides which sizes may be chosen.
+class DiscSizePopUp final : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> aboutToShow;
+  void showPopup() override;
+};
+
 // The spanning controls of the window: the switch, the disc sizes, the count with its
 // "Disc(s)" label, and the button that saves the log after a spanned burn.
 struct DiscSpanControls {
@@ -113,6 +121,8 @@ class DiscSpanning {
   // Whether the disc-size item of `blocks` may be chosen (estimates for that size); items
   // without a size are not disc sizes.
   bool discSizeItemEnabled(std::uint32_t blocks);
+  // Enables the items of the disc-size list by discSizeItemEnabled(); run as it opens.
+  void validateDiscSizeItems();
   // While spanning is on the image writers and the formats that cannot span are disabled.
   bool destinationItemEnabled(std::uint32_t ref) const;
   bool formatItemEnabled(unsigned format) const;

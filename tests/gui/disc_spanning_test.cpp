@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTableView>
 #include <filesystem>
 #include <map>
@@ -310,6 +311,13 @@ TEST_F(DiscSpanningWindow, SwitchingOnPicksTheFirstSizeThatHoldsTheBiggestFile) 
   EXPECT_EQ(window_->span().curSelectedDiscSize(), kSmallDisc);
   EXPECT_FALSE(window_->span().discSizeItemEnabled(kTinyDisc));
   EXPECT_TRUE(window_->span().discSizeItemEnabled(kSmallDisc));
+  // As the list opens, the size that cannot hold the layout is disabled.
+  controls().discSpanList->showPopup();
+  controls().discSpanList->hidePopup();
+  const auto* items = qobject_cast<QStandardItemModel*>(controls().discSpanList->model());
+  ASSERT_NE(items, nullptr);
+  EXPECT_FALSE(items->item(0)->isEnabled());
+  EXPECT_TRUE(items->item(1)->isEnabled());
   EXPECT_FALSE(window_->span().destinationItemEnabled(kISOImageWriterRef));
   EXPECT_FALSE(window_->span().formatItemEnabled(64));
   warning->warningCancelButton()->click();
