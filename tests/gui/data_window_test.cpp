@@ -240,13 +240,12 @@ TEST_P(DataWindowIsoLimit, TheBiggestFileDecides) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, DataWindowIsoLimit,
-                         ::testing::Values(IsoLimitCase{"four_gib", 4ull << 30, false},
-                                           IsoLimitCase{"one_block_more", (4ull << 30) + 2048,
-                                                        true},
-                                           IsoLimitCase{"one_block_more_spanning",
-                                                        (4ull << 30) + 2048, true, true}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, DataWindowIsoLimit,
+    ::testing::Values(IsoLimitCase{"four_gib", 4ull << 30, false},
+                      IsoLimitCase{"one_block_more", (4ull << 30) + 2048, true},
+                      IsoLimitCase{"one_block_more_spanning", (4ull << 30) + 2048, true, true}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // The ISO image writer's file is saved under its own key and comes back with the layout.
 TEST_F(DataWindow, AnIsoDestinationSurvivesSavingAndLoading) {
