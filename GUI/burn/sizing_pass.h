@@ -114,7 +114,7 @@ struct SizingOutcome {
   bool continueOverburn = false;  // the user accepted the overburn margin
   EngineStatus resultCode = kNoErr;
   SizingVerdict verdict;
-  bool declinedOverburn = false;  // refused by the user's answer: no alert
+  bool declinedOverburn = false;     // refused by the user's answer: no alert
   std::shared_ptr<KeptJob> keptJob;  // set only when the burn goes on
 };
 

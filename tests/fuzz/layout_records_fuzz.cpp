@@ -4,9 +4,9 @@
 // a buffer that reads back whole and to the same outline.
 //
 // Input: one byte choosing a tree map (even) or a list map (odd), then the buffer.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <span>
 #include <string>
@@ -53,8 +53,8 @@ void fuzzTree(std::span<const std::uint8_t> buffer) {
   check(countNodes(*tree->Root()) <= std::max<std::size_t>(report.records, 1),
         "no more nodes than records");
   FS_Tree* whole = nullptr;
-  const EngineStatus wholeStatus = TNC_TreeMapToFSTreeWhole(
-      buffer.data(), static_cast<std::int32_t>(buffer.size()), &whole);
+  const EngineStatus wholeStatus =
+      TNC_TreeMapToFSTreeWhole(buffer.data(), static_cast<std::int32_t>(buffer.size()), &whole);
   const bool readWhole = report.stop == layout::ReadStop::kEnd && report.attached == report.records;
   check((wholeStatus == kNoErr) == readWhole, "a whole read takes exactly the undamaged maps");
   check((whole != nullptr) == readWhole, "a refused map gives no tree");

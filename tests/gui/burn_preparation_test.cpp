@@ -128,6 +128,28 @@ TEST(SizingJudgement, FileSystemLimitsComeBeforeTheOverburnQuestion) {
   EXPECT_EQ(judgeSizing(iso, measured(2'100'000, 0, 2'097'152)).kind, SizingVerdictKind::Proceed);
 }
 
+// With disc spanning a disc smaller than the layout is enough when it holds the biggest
+// file (strictly more free blocks); the file system's limits still refuse.
+TEST(SizingJudgement, SpanningFindsRoomButNotPastALimit) {
+  SizingRequest r = driveRequest(SizingKind::Data, DiscSpace{1000, false}, 512);
+  r.discSpanning = true;
+  EXPECT_EQ(judgeSizing(r, measured(5000, 0, 999)).kind, SizingVerdictKind::Proceed);
+  const SizingVerdict full = judgeSizing(r, measured(5000, 0, 1000));
+  EXPECT_STREQ(full.titleKey, "Not Enough Space");
+  r.discSpanning = false;
+  EXPECT_STREQ(judgeSizing(r, measured(5000, 0, 10)).titleKey, "Not Enough Space");
+
+  SizingRequest hfs = driveRequest(SizingKind::Data, DiscSpace{300'000, false}, kFormatHfs);
+  hfs.discSpanning = true;
+  const SizingVerdict limit = judgeSizing(hfs, measured(400'000, 0, 200'000));
+  EXPECT_EQ(limit.kind, SizingVerdictKind::Refused);
+  EXPECT_STREQ(limit.titleKey, "HFS Limitation");
+  SizingRequest iso = driveRequest(SizingKind::Data, DiscSpace{3'000'000, false}, 0x200);
+  iso.discSpanning = true;
+  EXPECT_STREQ(judgeSizing(iso, measured(5'000'000, 0, 2'097'153)).titleKey,
+               "ISO9660 Size Limitation");
+}
+
 TEST(SizingJudgement, AnImageNeedsItsSizeAndTenMegabytesMore) {
   SizingRequest r = driveRequest(SizingKind::Data, std::nullopt);
   r.destination = kBP_NativeImageWriter;

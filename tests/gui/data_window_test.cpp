@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QMainWindow>
@@ -20,6 +21,7 @@
 #include "framework/sheet_host.h"
 #include "layout/data_layout_ctlr.h"
 #include "quillion/FS.h"
+#include "quillion/MMC.h"
 #include "run_support.h"
 
 namespace fs = std::filesystem;
@@ -174,6 +176,133 @@ TEST_F(DataWindow, ADVDVideoLayoutIsRefusedOnACD) {
   EXPECT_EQ(devices_->statusOfDevice(ref), kDriveReady);
   EXPECT_EQ(window_->runningJob().BPRef, 0u);
 }
+
+// The checks of the medium in a recorder, on discs a first burn from the window left
+// closed or open for another session.
+enum class FirstBurn { kNone, kClosed, kLeftOpen };
+
+// What the Burn command leads to: the options sheet, a refusal before any file check, or a
+// question whose answer decides.
+enum class Outcome { kOptions, kRefused, kQuestion };
+
+struct MediumCase {
+  const char* name;
+  const char* preset;
+  std::uint16_t profile;
+  std::uint32_t capacity;
+  FirstBurn first;
+  unsigned format;
+  bool spanning;
+  bool imported;  // the layout holds an item of an earlier session
+  Outcome outcome;
+  const char* messageKey;  // of the refusal or the question
+  bool ejected;            // the refusal ejects the disc
+  const char* answer;      // the question's button pressed
+};
+
+const MediumCase kMediumCases[] = {
+    {"closed_cdr", "cd-writer", 0x09, kCdBlocks, FirstBurn::kClosed, 512, false, false,
+     Outcome::kRefused, "Insert Writable Media", true, nullptr},
+    {"open_cdr_with_spanning", "cd-writer", 0x09, kCdBlocks, FirstBurn::kLeftOpen, 512, true, false,
+     Outcome::kRefused, "Insert Blank Media", true, nullptr},
+    {"open_cdr_appends", "cd-writer", 0x09, kCdBlocks, FirstBurn::kLeftOpen, 512, false, false,
+     Outcome::kOptions, nullptr, false, nullptr},
+    {"open_cdr_udf_with_imports_cancelled", "cd-writer", 0x09, kCdBlocks, FirstBurn::kLeftOpen, 16,
+     false, true, Outcome::kQuestion, "UDF Append Not Supported", false, "Cancel"},
+    {"open_cdr_udf_with_imports_continued", "cd-writer", 0x09, kCdBlocks, FirstBurn::kLeftOpen, 16,
+     false, true, Outcome::kQuestion, "UDF Append Not Supported", false, "Continue Anyway"},
+    {"open_cdr_udf_without_imports", "cd-writer", 0x09, kCdBlocks, FirstBurn::kLeftOpen, 16, false,
+     false, Outcome::kOptions, nullptr, false, nullptr},
+};
+
+class DataWindowMedium : public DataWindow, public ::testing::WithParamInterface<MediumCase> {
+ protected:
+  // The first burn from a window of its own, then the disc back in its drive.
+  void burnFirst(std::uint32_t ref, bool close) {
+    writeFiles(dir_.path() / "first", {{"first.txt", 3000}});
+    ASSERT_TRUE(dropContentsOf(dir_.path() / "first"));
+    chooseDestination(ref);
+    ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+    ASSERT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get())
+        << sheetText().toStdString();
+    (close ? window_->burnOptionSheet()->BSburnDiscButton
+           : window_->burnOptionSheet()->BSburnSessionButton)
+        ->click();
+    ASSERT_EQ(window_->sheets().currentSheet(), window_->progressSheet()->dialog.get())
+        << sheetText().toStdString();
+    JobThreads::joinAll(window_->runningJob().runTimeSharedData);
+    timers_.advance(200ms);
+    ASSERT_EQ(window_->runningJob().lastResult, kResultCompleted);
+    // A new window and device list find the disc as the burn left it (the result's OK
+    // would eject it).
+    window_.reset();
+    (void)MMC_TestUnitReady(ref, nullptr);
+    makeWindow();
+  }
+
+  QPushButton* button(const char* key) const {
+    QDialog* sheet = window_->sheets().currentSheet();
+    if (!sheet) return nullptr;
+    for (QPushButton* b : sheet->findChildren<QPushButton*>())
+      if (b->text() == gui(key)) return b;
+    return nullptr;
+  }
+};
+
+TEST_P(DataWindowMedium, TheDiscIsCheckedBeforeTheFileCheck) {
+  const MediumCase& c = GetParam();
+  auto drive = plugBlank("WRITER", c.preset, c.profile, c.capacity);
+  startDevices();
+  const std::uint32_t ref = emu::DeviceEnvironment::refOf("WRITER");
+  if (c.first != FirstBurn::kNone) burnFirst(ref, c.first == FirstBurn::kClosed);
+  if (HasFatalFailure()) return;
+  writeFiles(dir_.path() / "second", {{"second.txt", 5000}});
+  ASSERT_TRUE(dropContentsOf(dir_.path() / "second"));
+  window_->setFormatType(c.format);
+  window_->layoutState().discSpan = c.spanning;
+  if (c.imported) {
+    FS_Node* node = window_->dataLayoutModel().nodeForIndex(discRow("second.txt"));
+    ASSERT_NE(node, nullptr);
+    SetISO9660ImportItem(node, true);
+  }
+  chooseDestination(ref);
+  const int runsBefore = executor_.runs();
+  const BaseLayoutWinCtlr::BurnCheck check = window_->BSburnDisc();
+  switch (c.outcome) {
+    case Outcome::kOptions:
+      EXPECT_EQ(check, BaseLayoutWinCtlr::BurnCheck::kOk);
+      ASSERT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get())
+          << sheetText().toStdString();
+      EXPECT_EQ(devices_->statusOfDevice(ref), kDriveBurning);
+      window_->burnOptionSheet()->BScancelBurnOptionsButton->click();
+      break;
+    case Outcome::kRefused:
+      EXPECT_EQ(check, BaseLayoutWinCtlr::BurnCheck::kRefused);
+      EXPECT_TRUE(sheetSays(c.messageKey)) << sheetText().toStdString();
+      EXPECT_EQ(executor_.runs(), runsBefore) << "no file check";
+      EXPECT_EQ(drive->trayOpen(), c.ejected);
+      break;
+    case Outcome::kQuestion: {
+      EXPECT_TRUE(sheetSays(c.messageKey)) << sheetText().toStdString();
+      EXPECT_EQ(executor_.runs(), runsBefore) << "no file check before the answer";
+      EXPECT_EQ(devices_->statusOfDevice(ref), kDriveReady);
+      EXPECT_FALSE(drive->trayOpen());
+      QPushButton* pressed = button(c.answer);
+      ASSERT_NE(pressed, nullptr) << sheetText().toStdString();
+      EXPECT_NE(button("Cancel"), nullptr);
+      pressed->click();
+      const bool goesOn = std::string_view(c.answer) == "Continue Anyway";
+      EXPECT_EQ(executor_.runs() > runsBefore, goesOn) << "the file check follows the answer";
+      if (window_->sheets().currentSheet() == window_->burnOptionSheet()->dialog.get())
+        window_->burnOptionSheet()->BScancelBurnOptionsButton->click();
+      break;
+    }
+  }
+  EXPECT_EQ(devices_->statusOfDevice(ref), kDriveReady);
+}
+
+INSTANTIATE_TEST_SUITE_P(Discs, DataWindowMedium, ::testing::ValuesIn(kMediumCases),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // Two files that fit on the disc but together pass the HFS limit: HFS is never spread over
 // discs, so the limit's alert ends the pass; HFS Plus, with spanning on, takes the layout.
@@ -337,6 +466,28 @@ TEST_F(DataWindow, TheOutlineShowsWhatWasDropped) {
   const QModelIndex media = discRow("media");
   ASSERT_EQ(window_->dataLayoutModel().rowCount(media), 1);
   EXPECT_EQ(window_->dataLayoutModel().index(0, 0, media).data().toString(), "big.dat");
+  // The layout's totals are the source tree's: its folders, its files and their bytes.
+  std::uint32_t folders = 0, files = 0;
+  std::uint64_t blocks = 0, rsrc = 0;
+  ASSERT_EQ(TreeInfo(window_->layoutTree(), &folders, &files, &blocks, &rsrc, true), kNoErr);
+  std::uint32_t diskFolders = 0, diskFiles = 0;
+  std::uint64_t diskBytes = 0, layoutBytes = 0;
+  for (const auto& e : fs::recursive_directory_iterator(dir_.path() / "source")) {
+    if (e.is_directory()) ++diskFolders;
+    if (e.is_regular_file()) {
+      ++diskFiles;
+      diskBytes += e.file_size();
+    }
+  }
+  const auto addBytes = [](FS_Node* node, bool*, void* context, std::uint16_t, bool*) {
+    if (!IsFolderNode(node)) *static_cast<std::uint64_t*>(context) += dataActualSizeNode(node);
+  };
+  ASSERT_EQ(WalkWholeTree(window_->layoutTree(), addBytes, &layoutBytes, nullptr), kNoErr);
+  EXPECT_EQ(folders, diskFolders);
+  EXPECT_EQ(files, diskFiles);
+  EXPECT_EQ(layoutBytes, diskBytes);
+  EXPECT_FALSE(media.sibling(media.row(), DataLayoutCtlr::kSizeColumn).data().toString().isEmpty())
+      << "each row shows its size";
   const QString png = screenshotPath(QStringLiteral("data-window-after-drop.png"));
   EXPECT_TRUE(window_->window()->grab().save(png, "PNG")) << png.toStdString();
   EXPECT_TRUE(QFile::exists(png));
