@@ -325,4 +325,36 @@ TEST_F(DataWindowSpan, TheSpanningSwitchSurvivesSavingAndLoading) {
   EXPECT_TRUE(window_->dataLayoutModel().rowCount(window_->dataLayoutModel().index(0, 0)) > 0);
 }
 
+// Cancel on the insert-disc sheet ends the spanned burn: the wait stops, the drive is ready
+// again and the destination can be changed; no log is offered for a burn left unfinished.
+TEST_F(DataWindowSpan, CancelBetweenTwoDiscsEndsTheSpannedBurn) {
+  writeFiles(dir_.path() / "source", kLayout);
+  drive_ = plugBlank("WRITER", "cd-writer", kCDR, kSmallDisc);
+  startDevices();
+  ref_ = emu::DeviceEnvironment::refOf("WRITER");
+  ASSERT_TRUE(dropContentsOf(dir_.path() / "source"));
+  window_->setFormatType(512);
+  chooseDestination(ref_);
+  DiscSpanning& span = *window_->discSpanning();
+  fillDiscSizeList(controls().discSpanList, {{"small", kSmallDisc}});
+  controls().discSpanSwitch->click();
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  ASSERT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get());
+  window_->burnOptionSheet()->BSburnDiscButton->click();
+  EXPECT_FALSE(controls().discSpanList->isVisibleTo(window_->window())) << "hidden while burning";
+  finishPart();
+  InsertDiscSheet* insertSheet = span.insertDiscPanel();
+  ASSERT_EQ(window_->sheets().currentSheet(), insertSheet);
+  ASSERT_TRUE(span.isWaitTimerRunning());
+  insertSheet->insertDiscCancelButton()->click();
+  EXPECT_EQ(window_->sheets().currentSheet(), nullptr);
+  EXPECT_FALSE(span.isWaitTimerRunning());
+  EXPECT_FALSE(span.isRunning());
+  EXPECT_EQ(devices_->statusOfDevice(ref_), kDriveReady);
+  EXPECT_TRUE(window_->driveBar()->layoutDstDriveButton->isEnabled());
+  EXPECT_FALSE(controls().discSpanSaveLogButton->isEnabled());
+  timers_.advance(5s);
+  EXPECT_EQ(window_->sheets().currentSheet(), nullptr) << "no tick after the cancel";
+}
+
 }  // namespace data_window_span_test
