@@ -44,6 +44,9 @@ DataWinCtlr::DataWinCtlr(const LayoutKind& kind)
     : BaseLayoutWinCtlr(kind), model_(std::make_unique<DataLayoutCtlr>()) {}
 
 DataWinCtlr::~DataWinCtlr() {
+  // The job reads the layout's tree and the spanned part: it ends before they go.
+  abandonJob();
+  span_.reset();
   // The view lets go of the model before the model goes.
   if (QAbstractItemView* view = dataLayoutView()) view->setModel(nullptr);
 }
@@ -56,6 +59,7 @@ void DataWinCtlr::setFormatType(unsigned format) {
   layoutState().fileFormat = static_cast<int>(format);
   // The pop-up follows, or the next refresh would take its old choice back.
   syncDataControlsWithState();
+  spanningFormatChanged();
 }
 
 std::unique_ptr<QMainWindow> DataWinCtlr::makeWindow() {
@@ -71,6 +75,7 @@ std::unique_ptr<QMainWindow> DataWinCtlr::makeWindow() {
 }
 
 void DataWinCtlr::windowDidLoad() {
+  setUpDiscSpanning();
   // The preferred format first; a layout file that the base then loads brings its own.
   const int preferred = defaults().intValue(QString::fromLatin1(VUKDataCDFormatKey));
   if (preferred != kDVDVideoFormat && dataFormatRow(static_cast<std::uint32_t>(preferred)))
@@ -78,6 +83,7 @@ void DataWinCtlr::windowDidLoad() {
   BaseLayoutWinCtlr::windowDidLoad();
   model_->reloadData();
   if (auto* view = qobject_cast<QTreeView*>(dataLayoutView())) view->expandToDepth(0);
+  spanningWindowLoaded();
 }
 
 QString DataWinCtlr::windowTitleForDocumentDisplayName(const QString& displayName) const {
@@ -93,6 +99,7 @@ void DataWinCtlr::setAsVideoTSDoc() {
   checkDVDMovieFormat();
   layoutState().discSpan = false;
   model_->setDiscSpanningOn(false);
+  if (span_) span_->disableForVideoTS();
 }
 
 FS_Node* DataWinCtlr::rootChildTitled(const char* title) const {
@@ -161,6 +168,7 @@ void DataWinCtlr::loadLayout(const LayoutFileIO& file) {
   model_->setDiscSpanningOn(discSpanningOn());
   selectSavedDestination();
   model_->reloadData();
+  spanningLayoutLoaded();
 }
 
 void DataWinCtlr::selectSavedDestination() {

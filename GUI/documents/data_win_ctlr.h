@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "layout/base_layout_win_ctlr.h"
+#include "layout/disc_spanning.h"
 #include "quillion/FS.h"
 
 namespace quillion {
@@ -39,6 +40,8 @@ class DataWinCtlr final : public BaseLayoutWinCtlr {
   bool isVideoTS() const { return videoTS_; }
   // With the DVD-Video format, an empty "VIDEO_TS" and "AUDIO_TS" under the disc when missing.
   void checkDVDMovieFormat() override;
+  // The base's choice of format, then the spanning controls follow it.
+  void toggleFormat() override;
 
   void loadLayout(const LayoutFileIO& file) override;
   void saveLayout(LayoutFileIO& file) override;
@@ -71,7 +74,21 @@ class DataWinCtlr final : public BaseLayoutWinCtlr {
   EngineStatus applyDataJobSettings(BP_JobRef job);
   void selectSavedDestination();
 
-  // ---- disc spanning (data_win_span_hooks.cpp) ----
+  // ---- disc spanning (data_win_span.cpp: the controls and their wiring;
+  // data_win_span_hooks.cpp: where the burn road hands over) ----
+ public:
+  // The spanning switch, sizes, sheets and the spanned burn; null until the window loaded.
+  DiscSpanning* discSpanning() const { return span_.get(); }
+
+ private:
+  void setUpDiscSpanning();
+  DiscSpanHooks discSpanHooks();
+  void setDestinationStatus(std::uint16_t status);
+  // The window has loaded (the layout file included): the controls show its state.
+  void spanningWindowLoaded();
+  // A layout file set the switch: spanning is switched as the user would.
+  void spanningLayoutLoaded();
+  void spanningFormatChanged();
   bool discSpanningOn() const;
   // Before the file check of a drive: the estimate for the disc's free blocks; false stops
   // the burn (the large-files warning).
@@ -85,6 +102,7 @@ class DataWinCtlr final : public BaseLayoutWinCtlr {
   bool spanningTakesOverCompletion(int result);
   void spanningBurnStarts();
   void spanningResultDismissed();
+  std::unique_ptr<DiscSpanning> span_;
 
   std::unique_ptr<DataLayoutCtlr> model_;
   bool videoTS_ = false;

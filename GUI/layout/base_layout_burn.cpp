@@ -446,10 +446,9 @@ void BaseLayoutWinCtlr::cancelBurnProgressFunction() {
   burnCompleted(kResultCancelled);
 }
 
-void BaseLayoutWinCtlr::burnCompleted(int result) {
+void BaseLayoutWinCtlr::endProgress(int result) {
   burnTimer_.stop();
   ProgressSheet& p = *progress_;
-  ResultSheet& r = *result_;
   p.PSburnProgBar->resetPercentage();
   p.PSappCacheProgBar->setValue(0);
   p.PSrecorderCacheProgBar->setValue(0);
@@ -462,6 +461,28 @@ void BaseLayoutWinCtlr::burnCompleted(int result) {
         secondsToTimeString(std::chrono::duration_cast<std::chrono::seconds>(
                                 std::chrono::steady_clock::now() - job_.burnTotalTime)
                                 .count()));
+}
+
+void BaseLayoutWinCtlr::restoreWindowSize() {
+  if (!windowIsSmall_) return;
+  QMainWindow* w = window();
+  const QRect now = w->geometry();
+  w->setGeometry(QRect(QPoint(now.x(), now.y()), originalFrameSize_.size()));
+  windowIsSmall_ = false;
+}
+
+void BaseLayoutWinCtlr::finishBurnPart(int result) {
+  endProgress(result);
+  restoreWindowSize();
+  finishBurnLog(result);
+  deleteJob();
+  if (!job_.tempLogFile.isEmpty()) (void)BurnLog::appendLogFile(job_.tempLogFile, burnLogPath());
+  job_.tempLogFile.clear();
+}
+
+void BaseLayoutWinCtlr::burnCompleted(int result) {
+  endProgress(result);
+  ResultSheet& r = *result_;
   switch (result) {
     case kResultCompleted:
       r.ASMsgField->setText(cfmt(QStringLiteral("%@ %@: %@"), guiText("Burn Complete"),
@@ -562,12 +583,7 @@ void BaseLayoutWinCtlr::ASalertOk() {
   ResultSheet& r = *result_;
   if (sheets().currentSheet() == r.dialog.get()) sheets().endSheet(r.dialog.get(), 1);
   driveBar_->layoutDstDriveButton->setEnabled(true);
-  if (windowIsSmall_) {
-    QMainWindow* w = window();
-    const QRect now = w->geometry();
-    w->setGeometry(QRect(QPoint(now.x(), now.y()), originalFrameSize_.size()));
-    windowIsSmall_ = false;
-  }
+  restoreWindowSize();
   const std::uint32_t ref = settings_.dstDriveRef;
   if (isRealDriveRef(ref)) {
     setDriveStatus(ref, kDriveReady);

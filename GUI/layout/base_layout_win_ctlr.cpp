@@ -59,6 +59,11 @@ BaseLayoutWinCtlr::~BaseLayoutWinCtlr() {
   cancelTimer_.stop();
   waitForDriveTimer_.stop();
   waitForThreadTimer_.stop();
+  abandonJob();
+  GU_Log_Close(job_.logRef);
+}
+
+void BaseLayoutWinCtlr::abandonJob() {
   finishVerification();
   // A window closed with a job still held: its threads end, are joined, and the job goes
   // with its log, so nothing the threads use outlives them.
@@ -69,7 +74,6 @@ BaseLayoutWinCtlr::~BaseLayoutWinCtlr() {
       job_.runTimeSharedData->writers[i].bForceQuit = true;
   }
   deleteJob();
-  GU_Log_Close(job_.logRef);
 }
 
 void BaseLayoutWinCtlr::setLayoutFile(const LayoutFileIO& file) {

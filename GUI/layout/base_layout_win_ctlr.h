@@ -219,6 +219,7 @@ class BaseLayoutWinCtlr : public WindowController {
   void burnProgressFunction();
   void PSburnCancel();
   void cancelBurnProgressFunction();
+  // The end of a run; a subclass may go on to another disc instead of the result sheet.
   virtual void burnCompleted(int result);
   virtual void ASalertOk();
   void waitForDriveProgressFunction();
@@ -258,6 +259,12 @@ class BaseLayoutWinCtlr : public WindowController {
   // Ends a burn start that failed before the engine ran: the error shown, the drive ready,
   // the pop-up enabled, the job deleted.
   void failBurnStart(EngineStatus status);
+  // Between two discs of one burn: the progress sheet closes, the window returns to its
+  // size, the part's log is ended and added to the burn log, and the job is deleted.
+  void finishBurnPart(int result);
+  // A job still held is stopped, its threads joined and the job deleted. A subclass whose
+  // members the job reads calls it first in its destructor.
+  void abandonJob();
   // Takes over a job that a sizing pass prepared for the burn; a job held before goes.
   void keepSizedJob(BP_JobRef job, BP_RuntimeSharedData* shared);
   // Deletes the window's job, its threads ended first; nothing without one.
@@ -298,6 +305,8 @@ class BaseLayoutWinCtlr : public WindowController {
   void postDeviceStatusChanged();
   void openBurnLog();
   void finishBurnLog(int result);
+  void endProgress(int result);
+  void restoreWindowSize();
   void stopBurnTimer() { burnTimer_.stop(); }
   void stopCancelTimer() { cancelTimer_.stop(); }
 
@@ -367,8 +376,9 @@ class BaseLayoutWinCtlr : public WindowController {
   void DLtoggleAppleExt();
   // The end of editing of one of the four ISO9660 texts.
   void DLtextDidEndEditing(IsoNameField field);
-  // Applies the format pop-up's choice (also after every refresh).
-  void toggleFormat();
+  // Applies the format pop-up's choice (also after every refresh); windows that follow the
+  // format with controls of their own add to it.
+  virtual void toggleFormat();
   void DLrefreshData();
   struct DataTotals {
     std::uint64_t totalSize = 0;  // data and resource bytes as the tree counts them

@@ -180,6 +180,8 @@ std::optional<Medium> EmulatedDrive::unload() {
     std::lock_guard lock(mutex_);
     if (medium_) medium_->flush();
     out.swap(medium_);
+    // A disc the drive ejected lies in the open tray: that is the one taken out.
+    if (!out && parked_) out.swap(parked_);
     forgetWriting();
     trayOpen_ = true;
     mounted_ = false;

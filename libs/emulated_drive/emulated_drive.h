@@ -75,7 +75,8 @@ public:
 
   // The medium. Loading closes the tray, starts spin-up and raises a unit attention.
   void load(Medium medium);
-  // Opens the tray and takes the medium out; empty when there was none.
+  // Opens the tray and takes the medium out (also one an eject left in the open tray);
+  // empty when there was none.
   std::optional<Medium> unload();
   bool hasMedium() const;
   bool trayOpen() const;

@@ -4,6 +4,7 @@
 // and destination.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
@@ -306,14 +307,15 @@ TEST_P(DataWindowMedium, TheDiscIsCheckedBeforeTheFileCheck) {
 INSTANTIATE_TEST_SUITE_P(Discs, DataWindowMedium, ::testing::ValuesIn(kMediumCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// Two files that each fit on the disc but together pass the HFS limit: with disc spanning
-// on, the spanning test finds room, and the limit's alert still ends the pass.
-TEST_F(DataWindow, AnHfsLimitAlertEndsThePassAlsoWithSpanningOn) {
-  auto drive = plugBlank("WRITER", "cd-writer", 0x09, 300'000);
+// Two files that fit on the disc but together pass the HFS limit: HFS is never spread over
+// discs, so the limit's alert ends the pass; HFS Plus, with spanning on, takes the layout.
+TEST_F(DataWindow, AnHfsLimitAlertEndsThePassAndHfsPlusSpansTheSameLayout) {
+  auto drive = plugBlank("WRITER", "cd-writer", 0x09, 400'000);
   startDevices();
   ASSERT_TRUE(dropOnDisc({sparseFile("one.bin", 360u << 20), sparseFile("two.bin", 360u << 20)}));
   window_->setFormatType(1);
-  window_->layoutState().discSpan = true;
+  QCheckBox* spanSwitch = window_->discSpanning()->controls().discSpanSwitch;
+  EXPECT_FALSE(spanSwitch->isEnabled()) << "HFS cannot span";
   const std::uint32_t ref = emu::DeviceEnvironment::refOf("WRITER");
   chooseDestination(ref);
   ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
@@ -322,9 +324,12 @@ TEST_F(DataWindow, AnHfsLimitAlertEndsThePassAlsoWithSpanningOn) {
   EXPECT_EQ(window_->runningJob().BPRef, 0u);
   EXPECT_EQ(devices_->statusOfDevice(ref), kDriveReady);
   EXPECT_TRUE(window_->driveBar()->layoutDstDriveButton->isEnabled());
-  // The same layout in HFS Plus is not held to the HFS limit: spanning finds room for it.
+  // The same layout in HFS Plus is not held to the HFS limit.
   dismissSheet();
   window_->setFormatType(2);
+  ASSERT_TRUE(spanSwitch->isEnabled());
+  spanSwitch->click();
+  ASSERT_TRUE(window_->layoutState().discSpan);
   ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
   EXPECT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get())
       << sheetText().toStdString();
@@ -338,6 +343,7 @@ struct IsoLimitCase {
   const char* name;
   std::uint64_t bytes;
   bool refused;
+  bool spanning = false;  // the alert ends the pass also with disc spanning on
 };
 
 class DataWindowIsoLimit : public DataWindow, public ::testing::WithParamInterface<IsoLimitCase> {};
@@ -349,6 +355,10 @@ TEST_P(DataWindowIsoLimit, TheBiggestFileDecides) {
   window_->setFormatType(512);
   const std::uint32_t ref = emu::DeviceEnvironment::refOf("WRITER");
   chooseDestination(ref);
+  if (GetParam().spanning) {
+    window_->discSpanning()->controls().discSpanSwitch->click();
+    ASSERT_TRUE(window_->layoutState().discSpan);
+  }
   ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
   if (GetParam().refused) {
     EXPECT_TRUE(sheetSays("ISO9660 file size is limited")) << sheetText().toStdString();
@@ -362,11 +372,12 @@ TEST_P(DataWindowIsoLimit, TheBiggestFileDecides) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, DataWindowIsoLimit,
-                         ::testing::Values(IsoLimitCase{"four_gib", 4ull << 30, false},
-                                           IsoLimitCase{"one_block_more", (4ull << 30) + 2048,
-                                                        true}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, DataWindowIsoLimit,
+    ::testing::Values(IsoLimitCase{"four_gib", 4ull << 30, false},
+                      IsoLimitCase{"one_block_more", (4ull << 30) + 2048, true},
+                      IsoLimitCase{"one_block_more_spanning", (4ull << 30) + 2048, true, true}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // The ISO image writer's file is saved under its own key and comes back with the layout.
 TEST_F(DataWindow, AnIsoDestinationSurvivesSavingAndLoading) {
@@ -380,7 +391,8 @@ TEST_F(DataWindow, AnIsoDestinationSurvivesSavingAndLoading) {
   LayoutState& options = window_->layoutState();
   options.writeXA = true;
   options.appendAppleExtension = false;
-  options.discSpan = true;
+  // Spanning on would take the destination off the image writer when the layout loads.
+  options.discSpan = false;
   options.volumeSetName = QStringLiteral("SET");
   options.preparerName = QStringLiteral("PREP");
   LayoutFileIO saved;
@@ -399,7 +411,7 @@ TEST_F(DataWindow, AnIsoDestinationSurvivesSavingAndLoading) {
   EXPECT_EQ(window_->formatType(), 512u);
   EXPECT_TRUE(back.writeXA);
   EXPECT_FALSE(back.appendAppleExtension);
-  EXPECT_TRUE(back.discSpan);
+  EXPECT_FALSE(back.discSpan);
   EXPECT_EQ(back.volumeSetName, QStringLiteral("SET"));
   EXPECT_EQ(back.preparerName, QStringLiteral("PREP"));
   // The tree map of the reloaded layout writes out as it was read.
