@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "burn/layout_codes.h"
 #include "burn/thread_bridge.h"
 #include "documents/data_win_ctlr.h"
 #include "documents/layout_document_kinds.h"
@@ -87,6 +88,7 @@ void setEnvironment(const Scratch& scratch) {
   ::setenv("XDG_CONFIG_HOME", scratch.folder("config").c_str(), 1);
   ::setenv("XDG_CACHE_HOME", scratch.folder("cache").c_str(), 1);
   ::setenv("XDG_DATA_HOME", scratch.folder("data").c_str(), 1);
+  ::setenv("XDG_RUNTIME_DIR", scratch.folder("runtime").c_str(), 1);
   // No recorder takes part: only the image writers are listed.
   ::setenv("QUILLION_EMULATED_DRIVES", scratch.folder("drives").c_str(), 1);
   ::setenv("QUILLION_SYSTEM_DRIVES", "0", 1);
@@ -139,6 +141,10 @@ bool runWindow(const fs::path& folder, const fs::path& image, ManualTimerSource&
   window.setBurnExecutor(&executor);
   window.window()->show();
   QApplication::processEvents();
+  if (window.formatType() != kFormatJoliet) {
+    std::fprintf(stderr, "the window did not take the preferred format\n");
+    return false;
+  }
   std::unique_ptr<QMimeData> drop(folderContents(folder));
 
   const Clock::time_point t0 = Clock::now();
@@ -215,6 +221,8 @@ int main(int argc, char** argv) {
                       QStringLiteral("/quillion.conf"));
     registerPreferenceDefaults(defaults);
     defaults.set(QString::fromLatin1(VUKVerifyDataKey), false);
+    // ISO9660 with Joliet, the image the engine's route and xorriso -J make.
+    defaults.set(QString::fromLatin1(VUKDataCDFormatKey), static_cast<int>(kFormatJoliet));
     TempFolderMgr temp(QStringLiteral("ZEBVUK_TEMPDIR_1456AHG"), defaults);
     DeviceListManager devices(QString(), [](QObject*, std::function<void()> fn) { fn(); });
     devices.refreshDiscStateNow(0, true);

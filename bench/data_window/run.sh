@@ -43,7 +43,7 @@ field() { awk -v k="$1" '{ for (i = 1; i < NF; i++) if ($i == k) { print $(i + 1
 
 # The correctness guard: each image lists the source tree, every folder and file, no more.
 (cd "$src" && find . -mindepth 1 | sed 's|^\.||' | sort) >"$work/source.list"
-pinned "$window" "$src" "$images/window.iso" >/dev/null
+pinned "$window" "$src" "$images/window.iso" >/dev/null 2>&1
 pinned "$engine" "$src" "$images/engine.iso" iso >/dev/null
 pinned xorriso -as mkisofs -quiet -J -o "$images/xorriso.iso" "$src" >/dev/null 2>&1
 for name in window engine xorriso; do
@@ -60,7 +60,7 @@ drop=() wtotal=() wsizing=() wburn=() wwall=() etotal=() ewall=() xwall=()
 for _ in $(seq "$runs"); do
   rm -f "$images/window.iso" "$images/engine.iso" "$images/xorriso.iso"
   t0=$(date +%s.%N)
-  line=$(pinned "$window" "$src" "$images/window.iso")
+  line=$(pinned "$window" "$src" "$images/window.iso" 2>/dev/null)
   t1=$(date +%s.%N)
   [ "$(field files "$line")" = "$files" ] || { echo "window run failed: $line"; exit 1; }
   drop+=("$(field drop-shown "$line")") wsizing+=("$(field sizing "$line")")
