@@ -11,6 +11,7 @@
 #include "layout/base_layout_win_ctlr.h"
 #include "layout/layout_services.h"
 #include "shell/app_controller.h"
+#include "shell/device_list_manager.h"
 #include "shell/erase_controller.h"
 #include "shell/temp_folder_mgr.h"
 #include "shell/zeb_utils.h"
