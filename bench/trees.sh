@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Shared by the producer benchmarks' run.sh scripts (sourced): the temporary folders, the
-# two generated trees (20,000 small files; 1.5 GB in large files) and the timing helpers.
+# two generated trees (20,000 small files; 1.5 GB in large files; TREES names the ones to
+# make, both when unset) and the timing helpers.
 # Sets $work (trees) and $images (outputs); both are removed when the script exits.
 work=$(mktemp -d /tmp/quillion-bench-XXXXXX)
 images=$work
@@ -12,7 +13,8 @@ echo "images in $images"
 export LC_ALL=C.UTF-8 TZ=UTC
 
 echo "generating trees in $work"
-python3 "$(dirname "${BASH_SOURCE[0]}")/support/make_trees.py" "$work"
+# shellcheck disable=SC2086 # TREES is a list of words
+python3 "$(dirname "${BASH_SOURCE[0]}")/support/make_trees.py" "$work" ${TREES:-}
 
 # Median wall time of $runs runs of a command, in seconds.
 best() {

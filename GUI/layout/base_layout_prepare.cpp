@@ -3,6 +3,7 @@
 // and the verification of the written disc that ends the burn log.
 #include <QComboBox>
 #include <QLabel>
+#include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
 
