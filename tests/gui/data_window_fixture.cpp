@@ -18,6 +18,7 @@
 #include "layout/layout_services.h"
 #include "quillion/MMC.h"
 #include "shell/preference_keys.h"
+#include "support/temp_folders.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -38,14 +39,7 @@ DataWindowTest::DataWindowTest()
   registerPreferenceDefaults(defaults_);
   defaults_.set(QString::fromLatin1(VUKCacheSizeKey), 2048);
   defaults_.set(QString::fromLatin1(VUKVerifyDataKey), false);
-  TempFolderMgr::Environment env;
-  env.mountInfo = QStringLiteral("1 1 8:1 / %1 rw - ext4 /dev/x rw\n").arg(volume_).toUtf8();
-  env.cacheHome = volume_ + QStringLiteral("/.cache");
-  env.space = [](const QString&) {
-    return std::optional<VolumeSpace>(VolumeSpace{1u << 30, 2u << 30});
-  };
-  env.writable = [](const QString&) { return true; };
-  temp_ = std::make_unique<TempFolderMgr>("ZEBVUK_TEMPDIR_1456AHG", defaults_, env);
+  temp_ = quillion::test::makeTestTempFolders(defaults_, volume_);
 }
 
 DataWindowTest::~DataWindowTest() {

@@ -42,6 +42,7 @@
 #include "shell/zeb_utils.h"
 #include "support/gui_test_env.h"
 #include "support/inline_executor.h"
+#include "support/temp_folders.h"
 
 namespace fs = std::filesystem;
 using namespace quillion;
@@ -196,15 +197,7 @@ class DiscSpanningWindow : public GuiTest {
     registerPreferenceDefaults(defaults_);
     defaults_.set(QString::fromLatin1(VUKCacheSizeKey), 2048);
     defaults_.set(QString::fromLatin1(VUKVerifyDataKey), false);
-    QDir().mkpath(volume_);
-    TempFolderMgr::Environment env;
-    env.mountInfo = QStringLiteral("1 1 8:1 / %1 rw - ext4 /dev/x rw\n").arg(volume_).toUtf8();
-    env.cacheHome = volume_ + "/.cache";
-    env.space = [](const QString&) {
-      return std::optional<VolumeSpace>(VolumeSpace{1u << 30, 2u << 30});
-    };
-    env.writable = [](const QString&) { return true; };
-    temp_ = std::make_unique<TempFolderMgr>("ZEBVUK_TEMPDIR_1456AHG", defaults_, env);
+    temp_ = quillion::test::makeTestTempFolders(defaults_, volume_);
     quillion::test::writeFiles(dir_.path() / "source", kLayout);
     tree_ = quillion::test::treeFromFolder(dir_.path() / "source");
     EXPECT_EQ(SetTreetitle(tree_.get(), "Span"), kNoErr);

@@ -40,6 +40,7 @@
 #include "shell/preference_keys.h"
 #include "shell/temp_folder_mgr.h"
 #include "support/gui_test_env.h"
+#include "support/temp_folders.h"
 
 namespace fs = std::filesystem;
 using namespace quillion;
@@ -90,15 +91,7 @@ class LayoutImageErase : public GuiTest {
  protected:
   LayoutImageErase() {
     registerPreferenceDefaults(defaults_);
-    QDir().mkpath(volume_);
-    TempFolderMgr::Environment env;
-    env.mountInfo = QStringLiteral("1 1 8:1 / %1 rw - ext4 /dev/x rw\n").arg(volume_).toUtf8();
-    env.cacheHome = volume_ + "/.cache";
-    env.space = [](const QString&) {
-      return std::optional<VolumeSpace>(VolumeSpace{1u << 30, 2u << 30});
-    };
-    env.writable = [](const QString&) { return true; };
-    temp_ = std::make_unique<TempFolderMgr>("ZEBVUK_TEMPDIR_1456AHG", defaults_, env);
+    temp_ = quillion::test::makeTestTempFolders(defaults_, volume_);
     QDir().mkpath(documentsFolder());
   }
 
