@@ -130,6 +130,7 @@ void BaseLayoutWinCtlr::syncDataControlsWithState() {
   // back to HFS Plus.
   if (QComboBox* formats = dataBar_->formatButton)
     formats->setCurrentIndex(formats->findData(formatType()));
+  selectSavedDataFilter();
   if (DataOptionsDrawer* d = optionsDrawer_.get()) {
     d->ISO9660_volumeSetNameField->setText(state_.volumeSetName);
     d->ISO9660_systemNameField->setText(state_.systemName);
@@ -158,7 +159,6 @@ void BaseLayoutWinCtlr::installDataSource(DataLayoutCtlr* model) {
           &BaseLayoutWinCtlr::outlineViewSelectionDidChange);
   // The refresh reads the format from the pop-up: it must show the layout's first.
   syncDataControlsWithState();
-  DLrefreshData();
 }
 
 void BaseLayoutWinCtlr::postFromDataView(const char* name) {
@@ -552,6 +552,27 @@ void BaseLayoutWinCtlr::dataFilterChange(const QString& title) {
     return;
   }
   dataFilterType_ = title;
+  if (dataBar_) state_.dataFilterIndex = std::max(0, dataBar_->dataFilterButton->findText(title));
+  if (DataLayoutCtlr* model = dataSource()) model->setNewFilter(title);
+}
+
+void BaseLayoutWinCtlr::selectSavedDataFilter() {
+  QComboBox* popup = dataBar_ ? dataBar_->dataFilterButton : nullptr;
+  if (popup == nullptr) return;
+  // The index a layout file saved, when it still names a filter of the list (not the
+  // separator or the edit entry); the pop-up and the model's filter move together, since a
+  // pop-up showing a filter the drops do not use would mislead.
+  const int index = state_.dataFilterIndex;
+  const QString title = index >= 0 && index < popup->count() ? popup->itemText(index) : QString();
+  if (title.isEmpty() || title == guiText("Edit...")) {
+    state_.dataFilterIndex = 0;
+    return;
+  }
+  {
+    const QSignalBlocker quiet(popup);
+    popup->setCurrentIndex(index);
+  }
+  dataFilterType_ = title;
   if (DataLayoutCtlr* model = dataSource()) model->setNewFilter(title);
 }
 
@@ -568,6 +589,7 @@ void BaseLayoutWinCtlr::dataFilterClose() {
   sheets().endSheet(dataFilterEditor_->dataFilterPanel(), 1);
   dataFilterEditor_->closeEditing();
   dataFilterType_ = guiText("All");
+  state_.dataFilterIndex = 0;
   if (dataBar_) dataBar_->dataFilterButton->setCurrentIndex(0);
   // The pop-up now says "All": the outline's model filters by it too.
   if (DataLayoutCtlr* model = dataSource()) model->setNewFilter(dataFilterType_);

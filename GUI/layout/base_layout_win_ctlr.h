@@ -408,6 +408,8 @@ class BaseLayoutWinCtlr : public WindowController {
   virtual void checkDVDMovieFormat() {}
   // The format pop-up and the options drawer show what the layout state holds.
   void syncDataControlsWithState();
+  // The data filter a loaded layout saved, chosen in the pop-up and given to the model.
+  void selectSavedDataFilter();
 
  private:
   struct TreeDeleter {

@@ -36,6 +36,7 @@
 #include "layout/data_edit_panels.h"
 #include "layout/data_filter_editor.h"
 #include "layout/data_layout_ctlr.h"
+#include "layout/layout_file_io.h"
 #include "layout/layout_services.h"
 #include "layout/window_tables.h"
 #include "quillion/GDT.h"
@@ -294,6 +295,44 @@ TEST_F(DataTreeEditTest, AFolderDroppedUnderTheDocFilterKeepsItsFoldersAndDocFil
   EXPECT_NE(at("src/notes.doc"), nullptr);
   EXPECT_NE(at("src/sub/deeper/d.doc"), nullptr);
   EXPECT_EQ(window_->dataTotals().totalFilesFolders, countOnDisk(src_, ".doc").items);
+}
+
+TEST_F(DataTreeEditTest, TheChosenFilterIsSavedAndALoadedLayoutFiltersByIt) {
+  open();
+  window_->dataFilterChange(QStringLiteral("txt"));
+  LayoutFileIO saved;
+  window_->saveLayout(saved);
+  EXPECT_EQ(saved.dataFilterIndex(), 2) << "All, doc, txt";
+  window_->dataFilterClose();
+  LayoutFileIO reset;
+  window_->saveLayout(reset);
+  EXPECT_EQ(reset.dataFilterIndex(), 0) << "closing the editor chooses All";
+
+  const LayoutFileIO reread = LayoutFileIO::initWithXMLData(saved.XMLData());
+  window_.reset();
+  const LayoutKind* kind = findLayoutDocumentKind(QStringLiteral("Data CD"));
+  ASSERT_NE(kind, nullptr);
+  window_ = std::make_unique<EditWindow>(*kind);
+  window_->setLayoutFile(reread);
+  window_->window();
+  window_->installDataSource(&model_);
+  EXPECT_EQ(window_->dataLayoutBar()->dataFilterButton->currentText(), QStringLiteral("txt"));
+  EXPECT_EQ(model_.filter(), "txt");
+  ASSERT_TRUE(drop({src_}));
+  EXPECT_NE(at("src/a.txt"), nullptr);
+  EXPECT_EQ(at("src/notes.doc"), nullptr);
+
+  // An index past the list (a filter removed since) falls back to All.
+  LayoutFileIO stale = LayoutFileIO::initWithXMLData(saved.XMLData());
+  stale.setDataFilterIndex(40);
+  window_.reset();
+  window_ = std::make_unique<EditWindow>(*kind);
+  window_->setLayoutFile(stale);
+  window_->window();
+  EXPECT_EQ(window_->dataLayoutBar()->dataFilterButton->currentIndex(), 0);
+  LayoutFileIO again;
+  window_->saveLayout(again);
+  EXPECT_EQ(again.dataFilterIndex(), 0);
 }
 
 TEST_F(DataTreeEditTest, OneChosenFolderBecomesTheDiscOnlyAloneAndWithTheSwitchOn) {

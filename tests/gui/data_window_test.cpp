@@ -19,10 +19,12 @@
 #include "data_window_fixture.h"
 #include "framework/messages.h"
 #include "framework/sheet_host.h"
+#include "layout/data_edit_panels.h"
 #include "layout/data_layout_ctlr.h"
 #include "quillion/FS.h"
 #include "quillion/MMC.h"
 #include "run_support.h"
+#include "shell/zeb_utils.h"
 
 namespace fs = std::filesystem;
 using namespace quillion;
@@ -491,6 +493,16 @@ TEST_F(DataWindow, TheOutlineShowsWhatWasDropped) {
   EXPECT_EQ(layoutBytes, diskBytes);
   EXPECT_FALSE(media.sibling(media.row(), DataLayoutCtlr::kSizeColumn).data().toString().isEmpty())
       << "each row shows its size";
+  // What a person reads under the outline: every folder and file of the source as items,
+  // and the bytes the tree counts.
+  const DataLayoutBar* bar = window_->dataLayoutBar();
+  ASSERT_NE(bar, nullptr);
+  const QString items = bar->totalFilesField->text();
+  EXPECT_TRUE(items.startsWith(QString::number(diskFolders + diskFiles) + QLatin1Char(' ')))
+      << items.toStdString();
+  EXPECT_TRUE(items.endsWith(QStringLiteral("Items"))) << items.toStdString();
+  EXPECT_EQ(bar->totalSizeField->text(), ZEBUtils::bytesToString(blocks + rsrc));
+  EXPECT_TRUE(bar->totalFilesField->isVisible());
   const QString png = screenshotPath(QStringLiteral("data-window-after-drop.png"));
   EXPECT_TRUE(window_->window()->grab().save(png, "PNG")) << png.toStdString();
   EXPECT_TRUE(QFile::exists(png));

@@ -63,7 +63,7 @@ LayoutState filledState(int seed) {
   s.cdText.emplace();
   s.cdText->disc.emplace(CdTextFields{QStringLiteral("Album"), QStringLiteral("Band"), {}, {}, {}});
   s.cdText->tracks[1] = CdTextFields{QStringLiteral("One"), {}, {}, {}, {}};
-  s.dataFilterIndex = 3;
+  s.dataFilterIndex = 2;  // "txt" of the default filter list
   s.discSpan = true;
   s.writeXA = true;
   s.appendAppleExtension = false;
