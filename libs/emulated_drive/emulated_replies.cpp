@@ -496,7 +496,9 @@ EmulatedDrive::Reply EmulatedDrive::discInfo(std::span<const std::uint8_t> cdb) 
 }
 
 // MMC-5 6.27.3: track information block, 002Eh bytes of data, by track number (FFh: the
-// incomplete or invisible track), by LBA or by session (its first track).
+// incomplete or invisible track), by LBA or by session (its first track). A random-writable
+// disc never formatted still has its one track: blank, from block 0 over the whole capacity,
+// all of it free (what drives answer for a blank DVD+RW).
 EmulatedDrive::Reply EmulatedDrive::trackInfo(std::span<const std::uint8_t> cdb) const {
   const Medium& m = *medium_;
   const std::uint8_t type = cdb[1] & 0x03;
@@ -504,7 +506,9 @@ EmulatedDrive::Reply EmulatedDrive::trackInfo(std::span<const std::uint8_t> cdb)
   const auto& tracks = m.tracks();
   const bool sequential = m.profile().recording == Recording::Sequential;
   const bool cd = m.profile().kind == MediumKind::CD;
-  const bool hasInvisible = sequential && m.status() != DiscStatus::Complete && !m.openTrack();
+  const bool unformatted = m.profile().recording == Recording::Random && tracks.empty();
+  const bool hasInvisible =
+      (sequential && m.status() != DiscStatus::Complete && !m.openTrack()) || unformatted;
   const std::uint32_t invisibleNumber = m.nextTrackNumber();
   const WriteParameters p = writeParameters();
   const std::uint32_t pregap = cd && p.audioTrack() ? p.audioPause : cd::kPregap;

@@ -232,3 +232,54 @@ TEST_F(EmulatedDriveTest, PowerOnResetIsReportedOnce) {
   EXPECT_EQ(sense.code, 0x29);
   EXPECT_EQ(MMC_TestUnitReady(ref, &sense), kNoErr);
 }
+
+// MMC-5 6.22.3 and 6.27.3, as drives answer for a DVD+RW never formatted: the disc is blank
+// with one session, and its one track is blank, starts at block 0 and has the whole capacity
+// free, asked by number, as the incomplete track or by session.
+TEST_F(EmulatedDriveTest, AnUnformattedRandomWritableDiscHasOneBlankTrackOverItsCapacity) {
+  struct Case {
+    const char* name;
+    std::uint16_t profile;
+    const char* preset;
+    std::uint32_t capacity;
+  };
+  const Case cases[] = {{"DVD+RW", 0x1A, "dvd-writer", 2'295'104},
+                        {"BD-RE", 0x43, "bd-writer", 12'219'392}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto ref = start(env_.blankDisc("emu", c.profile, c.capacity), c.preset);
+    (void)MMC_TestUnitReady(ref, nullptr);
+    std::array<std::uint8_t, 34> disc{};
+    ASSERT_EQ(MMC_GetDiscInfo(ref, disc.data(), disc.size(), nullptr), kNoErr);
+    EXPECT_EQ(disc[2] & 0x03, 0) << "blank";
+    EXPECT_EQ(disc[4], 1) << "one session";
+    EXPECT_EQ(disc[5], 1);
+    EXPECT_EQ(disc[6], 1);
+    for (const std::uint8_t track : {std::uint8_t{1}, std::uint8_t{0xFF}}) {
+      SCOPED_TRACE(int{track});
+      std::array<std::uint8_t, 48> info{};
+      ASSERT_EQ(MMC_GetTrackInfo(ref, track, info.data(), info.size(), nullptr), kNoErr);
+      EXPECT_EQ(be::get16(info, 0), 0x002Eu);
+      EXPECT_EQ(info[2], 1) << "track 1";
+      EXPECT_EQ(info[3], 1) << "session 1";
+      EXPECT_EQ(info[6] & 0x40, 0x40) << "blank";
+      EXPECT_EQ(info[7] & 0x01, 0) << "no next writable address on a random-writable disc";
+      EXPECT_EQ(be::get32(info, 8), 0u) << "track start";
+      EXPECT_EQ(be::get32(info, 16), c.capacity) << "free blocks";
+      EXPECT_EQ(be::get32(info, 24), c.capacity) << "track size";
+    }
+    // By session (address type 10b) the same track.
+    const std::uint8_t bySession[12] = {0x52, 0x02, 0, 0, 0, 1, 0, 0, 48};
+    std::array<std::uint8_t, 48> info{};
+    ASSERT_EQ(DC_ExecuteMMCCmd_Sync(ref, bySession, 12, info.data(), 48, kDC_DataIn, 1000, nullptr),
+              kNoErr);
+    EXPECT_EQ(be::get32(info, 16), c.capacity);
+    // READ FORMAT CAPACITIES: the current descriptor is of an unformatted disc.
+    std::array<std::uint8_t, 252> list{};
+    ASSERT_EQ(MMC_ReadFormatCapacities(ref, list.data(), list.size(), nullptr), kNoErr);
+    EXPECT_EQ(list[8] & 0x03, 1) << "unformatted";
+    EXPECT_EQ(be::get32(list, 4), c.capacity);
+    env_.stop();
+    EmulatedBus::instance().reset();
+  }
+}

@@ -229,7 +229,8 @@ TEST_F(DiscQueries, PressedDiscWithOrWithoutTrackInformation) {
 
 TEST_F(DiscQueries, BlankMediaAndTheFreeBlocksFallbackWhileHeld) {
   // A blank CD's free blocks are its last possible lead-out start as the drive gives it (MSF,
-  // so 150 blocks above the LBA); a blank DVD's are track 1's free blocks.
+  // so 150 blocks above the LBA); a blank DVD's are track 1's free blocks, also on a DVD+RW
+  // that was never formatted.
   struct Case {
     std::uint16_t profile;
     std::uint32_t capacity;
@@ -237,7 +238,8 @@ TEST_F(DiscQueries, BlankMediaAndTheFreeBlocksFallbackWhileHeld) {
     std::uint32_t freeBlocks;
   };
   for (const Case c : {Case{0x09, 359'847, kGDT_MediumCD, 359'997},
-                       Case{0x11, 2'295'104, kGDT_MediumDVDorBD, 2'295'104}}) {
+                       Case{0x11, 2'295'104, kGDT_MediumDVDorBD, 2'295'104},
+                       Case{0x1A, 2'295'104, kGDT_MediumDVDorBD, 2'295'104}}) {
     SCOPED_TRACE(c.profile);
     DeviceEnvironment env;
     auto drive = env.plug("writer");

@@ -17,6 +17,7 @@
 
 #include "burn/thread_bridge.h"
 #include "data_window_fixture.h"
+#include "disc_readers.h"
 #include "framework/messages.h"
 #include "framework/sheet_host.h"
 #include "layout/data_edit_panels.h"
@@ -507,5 +508,66 @@ TEST_F(DataWindow, TheOutlineShowsWhatWasDropped) {
   EXPECT_TRUE(window_->window()->grab().save(png, "PNG")) << png.toStdString();
   EXPECT_TRUE(QFile::exists(png));
 }
+
+// A DVD+RW never formatted is sized by the room its one blank track offers, as the device
+// list shows it: a layout that fits is burned and reads back file by file; one larger than
+// the disc is refused for want of room.
+struct BlankRewritableCase {
+  const char* name;
+  std::uint32_t capacity;
+  std::uint64_t sparseBytes;  // a file that takes no room on the test's disc; 0 for none
+  bool fits;
+};
+
+class DataWindowBlankDvdPlusRw : public DataWindow,
+                                 public ::testing::WithParamInterface<BlankRewritableCase> {};
+
+TEST_P(DataWindowBlankDvdPlusRw, IsSizedByItsFreeBlocks) {
+  const BlankRewritableCase& c = GetParam();
+  QUILLION_REQUIRE_TOOL("xorriso");
+  auto drive = plugBlank("WRITER", "dvd-writer", 0x1A, c.capacity);
+  startDevices();
+  const std::uint32_t ref = emu::DeviceEnvironment::refOf("WRITER");
+  EXPECT_EQ(devices_->DDI_getFreeSpace(ref), std::uint64_t{c.capacity} * 2048);
+  const fs::path source = dir_.path() / "source";
+  writeFiles(source, {{"a.txt", 5000}, {"sub/b.bin", 700'000}, {"sub/deeper/c.dat", 3}});
+  ASSERT_TRUE(dropContentsOf(source));
+  if (c.sparseBytes) {
+    ASSERT_TRUE(dropOnDisc({sparseFile("large.bin", c.sparseBytes)}));
+  }
+  window_->setFormatType(512);
+  if (!c.fits) {
+    chooseDestination(ref);
+    ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+    EXPECT_TRUE(sheetSays("Not Enough Space In Destination")) << sheetText().toStdString();
+    EXPECT_EQ(window_->runningJob().BPRef, 0u);
+    EXPECT_EQ(devices_->statusOfDevice(ref), kDriveReady);
+    return;
+  }
+  // A disc rewritten in place is burned as a session: the options offer only that button.
+  chooseDestination(ref);
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  BurnOptionsSheet* options = window_->burnOptionSheet();
+  ASSERT_EQ(window_->sheets().currentSheet(), options->dialog.get()) << sheetText().toStdString();
+  EXPECT_FALSE(options->BSburnDiscButton->isEnabled());
+  ASSERT_TRUE(options->BSburnSessionButton->isEnabled());
+  options->BSburnSessionButton->click();
+  ASSERT_EQ(window_->sheets().currentSheet(), window_->progressSheet()->dialog.get())
+      << sheetText().toStdString();
+  JobThreads::joinAll(window_->runningJob().runTimeSharedData);
+  timers_.advance(200ms);
+  ASSERT_EQ(window_->runningJob().lastResult, kResultCompleted) << sheetText().toStdString();
+  const fs::path image = dumpDisc(*drive, "written");
+  dismissResult();
+  const ReadBack iso = readIso9660Side(image, dir_.path() / "read");
+  ASSERT_TRUE(iso.ok) << iso.said;
+  EXPECT_EQ(treeDifferences(iso.files, filesBelow(source)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Discs, DataWindowBlankDvdPlusRw,
+                         ::testing::Values(BlankRewritableCase{"fits", 2'295'104, 0, true},
+                                           BlankRewritableCase{"larger_than_the_disc", 20'000,
+                                                               60u << 20, false}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
