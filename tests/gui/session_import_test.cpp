@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Earlier sessions taken over by a data layout, against the real engine: a first session is
-// written through the flat API to an emulated CD-R left open, the session table lists it as
-// isoinfo and xorriso read the disc, and its import, by drop or by call, gives the source tree's
-// files again under a numbered folder or merged into the disc.
+// written through the flat API to an emulated CD-R (or DVD+RW) left open, the session table
+// lists it as isoinfo and xorriso read the disc, and its import, by drop or by call, gives the
+// source tree's files again under a numbered folder or merged into the disc.
 #include "layout/session_import.h"
 
 #include <QAbstractItemModelTester>
@@ -11,10 +11,13 @@
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QUrl>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "device_environment.h"
 #include "framework/notification_center.h"
@@ -37,7 +40,19 @@ using quillion::test::TestThreads;
 
 namespace {
 
-constexpr std::uint16_t kCdR = 0x09;
+// The disc the first session is written to.
+struct SessionMedium {
+  const char* name;
+  const char* preset;
+  std::uint16_t profile;
+  std::uint32_t capacity;
+  // A disc rewritten in place has no second session: the volume at its start grows to
+  // describe the old files and the new, and the disc keeps one session.
+  bool grows;
+};
+
+constexpr SessionMedium kCdR{"cdr", "cd-writer", 0x09, 359'846, false};
+constexpr SessionMedium kDvdPlusRw{"dvdplusrw", "dvd-writer", 0x1A, 2'295'104, true};
 
 // Relative path -> size, -1 for a folder.
 using Listing = std::map<std::string, long long>;
@@ -95,10 +110,11 @@ class SessionImportTest : public test::GuiTest {
                                {"docs/deeper/c.dat", 5'000},
                                {"big.dat", 300'000},
                                {"empty.txt", 0}});
-    auto config = *emu::DriveConfig::preset("cd-writer");
+    const SessionMedium m = medium();
+    auto config = *emu::DriveConfig::preset(m.preset);
     config.name = config.product = "sessions";
     drive_ = emu::EmulatedBus::instance().plug(config);
-    drive_->load(env_.blankDisc("sessions", kCdR, 359'846));
+    drive_->load(env_.blankDisc("sessions", m.profile, m.capacity));
     env_.start();
     ref_ = emu::DeviceEnvironment::refOf("sessions");
     ASSERT_NE(ref_, 0u);
@@ -115,6 +131,8 @@ class SessionImportTest : public test::GuiTest {
     GuiTest::TearDown();
   }
 
+  virtual SessionMedium medium() const { return kCdR; }
+
   // The source folder as a first session, the disc left open for more.
   void burnFirstSession() {
     test::TreePtr tree = test::treeFromFolder(source_);
@@ -129,6 +147,17 @@ class SessionImportTest : public test::GuiTest {
     ASSERT_EQ(BP_SetISO9660_XA(job_, false), kNoErr);
     ASSERT_EQ(BP_SetCloseDisc(job_, false), kNoErr);
     ASSERT_EQ(BP_SetDstDevice(job_, ref_), kNoErr);
+    // A disc rewritten in place takes the new session after the blocks in use, as the data
+    // window tells the job.
+    GDT_DiscInfo* disc = nullptr;
+    ASSERT_EQ(GDT_GetDiscInfo(ref_, &disc, nullptr), kNoErr);
+    const bool inPlace = disc->discKind == 5 || disc->discKind == 7 || disc->discKind == 11;
+    const std::uint32_t used = disc->usedBlocks;
+    usedBeforeLastBurn_ = used;
+    std::free(disc);
+    if (inPlace) {
+      ASSERT_EQ(BP_SetDVDPlusRWUsedBlocks(job_, used), kNoErr);
+    }
     ASSERT_EQ(BP_SetThreadCreatorCallback(job_, TestThreads::create), kNoErr);
     ASSERT_EQ(BP_PrepareBurn(job_, nullptr, nullptr), kNoErr);
     ASSERT_EQ(BP_Burn(job_), kNoErr);
@@ -169,6 +198,7 @@ class SessionImportTest : public test::GuiTest {
   std::uint32_t ref_ = 0;
   BP_JobRef job_ = 0;
   BP_RuntimeSharedData* shared_ = nullptr;
+  std::uint32_t usedBeforeLastBurn_ = 0;  // the blocks in use on the disc before the last burn
   DataLayoutCtlr layout_;
   SessionTableModel table_;
   QAbstractItemModelTester layoutTester_{&layout_,
@@ -390,40 +420,91 @@ TEST_F(SessionImportTest, AFileOfTheLayoutKeepsItsNameAgainstAMergedFolder) {
   EXPECT_FALSE(IsISO9660ImportItem(childTitled(root(), "docs")));
 }
 
-TEST_F(SessionImportTest, ASecondSessionIsListedAndImportedWithTheFirstOnesFiles) {
+// A session taken over into a layout with more files and burned: the outside reader, loading
+// the tree at the last session's start, lists the files of both and gives each back with its
+// source's bytes. On a CD-R that is a second session; on a DVD+RW the grown volume at the
+// start of the disc.
+class SessionAppend : public SessionImportTest,
+                      public ::testing::WithParamInterface<SessionMedium> {
+ protected:
+  SessionMedium medium() const override { return GetParam(); }
+};
+
+TEST_P(SessionAppend, TheImportedSessionAndTheNewFilesAreReadBack) {
   QUILLION_REQUIRE_TOOL("xorriso");
-  // The second session takes the first one over, merged into its disc, and adds a file.
+  const SessionMedium& m = GetParam();
   ASSERT_EQ(table_.readSessions(ref_), kNoErr);
+  ASSERT_EQ(table_.rowCount(), 1);
   FS_Tree* first = nullptr;
   ASSERT_EQ(TNC_ISO9660SessionToFSTree(table_.sessionAt(0), &first), kNoErr);
   const fs::path later = dir_.path() / "later";
-  test::writeFiles(later, {{"later.txt", 12'345}});
+  test::writeFiles(later, {{"later.txt", 12'345}, {"new/more.bin", 150'000}});
   test::TreePtr next = test::treeFromFolder(later);
   unsigned clashes = 0;
   ASSERT_EQ(importSessionTree(next.get(), first, QString(), false, &clashes).status, kNoErr);
-  std::uint32_t secondStart = 0;
-  ASSERT_TRUE(drive_->withMedium([&](emu::Medium& m) { secondStart = m.nextWritable(); }));
+  std::uint32_t lastStart = 0;
+  if (!m.grows) {
+    ASSERT_TRUE(drive_->withMedium([&](emu::Medium& d) { lastStart = d.nextWritable(); }));
+  }
   burnTree(next.get());
 
   ASSERT_EQ(table_.readSessions(ref_), kNoErr);
-  ASSERT_EQ(table_.rowCount(), 2);
-  EXPECT_EQ(table_.data(table_.index(0, 0)).toInt(), 1);
-  EXPECT_EQ(table_.data(table_.index(1, 0)).toInt(), 2);
-  // xorriso, loading the tree at the second row's start, finds the files of both sessions.
-  ASSERT_EQ(table_.sessionAt(1)->startLBA, secondStart);
-  const auto found = test::runTool({"xorriso", "-indev", dumpDisc().string(), "-load", "sbsector",
-                                    std::to_string(secondStart), "-find", "/", "-type", "f"});
-  ASSERT_EQ(found.exitCode, 0) << found.output;
-  for (const char* file : {"'/later.txt'", "'/a.txt'", "'/docs/deeper/c.dat'"})
-    EXPECT_NE(found.output.find(file), std::string::npos) << file << found.output;
+  const int rows = m.grows ? 1 : 2;
+  ASSERT_EQ(table_.rowCount(), rows);
+  for (int row = 0; row < rows; ++row)
+    EXPECT_EQ(table_.data(table_.index(row, 0)).toInt(), row + 1);
+  ASSERT_EQ(table_.sessionAt(rows - 1)->startLBA, lastStart);
 
-  std::unique_ptr<QMimeData> drag(table_.mimeData({table_.index(1, 0)}));
+  const fs::path iso = dumpDisc();
+  const std::string start = std::to_string(lastStart);
+  // The volume xorriso finds at the start of the dump: on the CD-R the first session's, on
+  // the DVD+RW the grown one, which reaches past the blocks in use before the second burn.
+  const auto toc = test::runTool({"xorriso", "-indev", iso.string(), "-toc"});
+  ASSERT_EQ(toc.exitCode, 0) << toc.output;
+  const QRegularExpression sessionLine(
+      QStringLiteral("^ISO session\\s*:\\s*1\\s*,\\s*0\\s*,\\s*(\\d+)s"),
+      QRegularExpression::MultilineOption);
+  const auto tocSession = sessionLine.match(QString::fromStdString(toc.output));
+  ASSERT_TRUE(tocSession.hasMatch()) << toc.output;
+  if (m.grows) {
+    ASSERT_GT(usedBeforeLastBurn_, 0u);
+    EXPECT_GT(tocSession.captured(1).toULong(), usedBeforeLastBurn_) << toc.output;
+  }
+
+  const auto found = test::runTool(
+      {"xorriso", "-indev", iso.string(), "-load", "sbsector", start, "-find", "/", "-type", "f"});
+  ASSERT_EQ(found.exitCode, 0) << found.output;
+  for (const char* file : {"'/later.txt'", "'/new/more.bin'", "'/a.txt'", "'/docs/deeper/c.dat'"})
+    EXPECT_NE(found.output.find(file), std::string::npos) << file << found.output;
+  const fs::path out = dir_.path() / "extracted";
+  const auto extracted = test::runTool({"xorriso", "-indev", iso.string(), "-load", "sbsector",
+                                        start, "-osirrox", "on", "-extract", "/", out.string()});
+  ASSERT_EQ(extracted.exitCode, 0) << extracted.output;
+  std::map<std::string, std::string> wanted = test::filesBelow(source_);
+  wanted.merge(test::filesBelow(later));
+  const std::map<std::string, std::string> got = test::filesBelow(out);
+  std::vector<std::string> wantedNames, gotNames;
+  for (const auto& [path, bytes] : wanted) wantedNames.push_back(path);
+  for (const auto& [path, bytes] : got) gotNames.push_back(path);
+  EXPECT_EQ(gotNames, wantedNames);
+  for (const auto& [path, bytes] : wanted) {
+    const auto it = got.find(path);
+    if (it != got.end()) {
+      EXPECT_TRUE(it->second == bytes) << path << " differs from its source";
+    }
+  }
+
+  // The last session, dropped on a new layout, gives the files of both again.
+  std::unique_ptr<QMimeData> drag(table_.mimeData({table_.index(rows - 1, 0)}));
   ASSERT_TRUE(layout_.dropMimeData(drag.get(), Qt::CopyAction, 0, 0, {}));
   ASSERT_EQ(GetNumberOfChildren(root()), 1u);
   Listing expected = listingOfFolder(source_);
-  expected["later.txt"] = 12'345;
+  for (const auto& [path, size] : listingOfFolder(later)) expected[path] = size;
   EXPECT_EQ(listingOfNode(GetChildNodeAtIndex(root(), 0)), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(Discs, SessionAppend, ::testing::Values(kCdR, kDvdPlusRw),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 class SessionTabTest : public SessionImportTest {
  protected:
