@@ -154,6 +154,7 @@ class SessionImportTest : public test::GuiTest {
     const bool inPlace = disc->discKind == 5 || disc->discKind == 7 || disc->discKind == 11;
     const std::uint32_t used = disc->usedBlocks;
     usedBeforeLastBurn_ = used;
+    freeBeforeLastBurn_ = disc->freeBlocks;
     std::free(disc);
     if (inPlace) {
       ASSERT_EQ(BP_SetDVDPlusRWUsedBlocks(job_, used), kNoErr);
@@ -198,7 +199,9 @@ class SessionImportTest : public test::GuiTest {
   std::uint32_t ref_ = 0;
   BP_JobRef job_ = 0;
   BP_RuntimeSharedData* shared_ = nullptr;
-  std::uint32_t usedBeforeLastBurn_ = 0;  // the blocks in use on the disc before the last burn
+  // The disc as the device list saw it before the last burn.
+  std::uint32_t usedBeforeLastBurn_ = 0;
+  std::uint32_t freeBeforeLastBurn_ = 0;
   DataLayoutCtlr layout_;
   SessionTableModel table_;
   QAbstractItemModelTester layoutTester_{&layout_,
@@ -467,7 +470,9 @@ TEST_P(SessionAppend, TheImportedSessionAndTheNewFilesAreReadBack) {
   const auto tocSession = sessionLine.match(QString::fromStdString(toc.output));
   ASSERT_TRUE(tocSession.hasMatch()) << toc.output;
   if (m.grows) {
+    // Before the second burn the disc was free from the end of the first volume on.
     ASSERT_GT(usedBeforeLastBurn_, 0u);
+    EXPECT_EQ(usedBeforeLastBurn_ + freeBeforeLastBurn_, m.capacity);
     EXPECT_GT(tocSession.captured(1).toULong(), usedBeforeLastBurn_) << toc.output;
   }
 
