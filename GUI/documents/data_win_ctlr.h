@@ -89,6 +89,8 @@ class DataWinCtlr final : public BaseLayoutWinCtlr {
   // A layout file set the switch: spanning is switched as the user would.
   void spanningLayoutLoaded();
   void spanningFormatChanged();
+  // While spanning is on the destination and format pop-ups offer no choice it cannot burn.
+  void validateSpanningItems();
   bool discSpanningOn() const;
   // Before the file check of a drive: the estimate for the disc's free blocks; false stops
   // the burn (the large-files warning).

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Disc spanning in the data window: the controls placed above the drive bar, the answers the
 // spanning asks of the window, and the outline's notifications that change the count.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QMainWindow>
 #include <QVBoxLayout>
@@ -8,6 +9,7 @@
 #include "documents/data_win_ctlr.h"
 #include "framework/notification_center.h"
 #include "framework/sheet_host.h"
+#include "layout/data_edit_panels.h"
 #include "layout/data_layout_ctlr.h"
 #include "quillion/GDT.h"
 #include "shell/device_list_manager.h"
@@ -27,6 +29,14 @@ void DataWinCtlr::setUpDiscSpanning() {
     const int bar = driveBar() ? layout->indexOf(driveBar()->box) : -1;
     layout->insertWidget(bar < 0 ? layout->count() : bar, span_->controls().widget);
   }
+  // The pop-ups' items follow the switch, however it changes, and a rebuilt destination
+  // list (a drive plugged in) is checked again.
+  QObject::connect(span_->controls().discSpanSwitch, &QCheckBox::toggled, span_->controls().widget,
+                   [this] { validateSpanningItems(); });
+  if (DriveBar* bar = driveBar())
+    QObject::connect(bar->layoutDstDriveButton->model(), &QAbstractItemModel::rowsInserted,
+                     span_->controls().widget, [this] { validateSpanningItems(); });
+  validateSpanningItems();
   NotificationCenter& center = NotificationCenter::instance();
   if (const void* outline = dataLayoutView()) {
     center.observe(this, QString::fromLatin1(VUK_FilesRemovedNotification), outline,
@@ -88,13 +98,22 @@ void DataWinCtlr::spanningWindowLoaded() {
 
 void DataWinCtlr::spanningLayoutLoaded() {
   if (!span_) return;
-  span_->setSwitch(layoutState().discSpan && formatType() != kDVDVideoFormat);
+  // A format that cannot span keeps the switch off, whatever the file says.
+  span_->setSwitch(layoutState().discSpan && span::formatAllowsSpanning(formatType()));
   span_->enableDiscSpan();
 }
 
 void DataWinCtlr::toggleFormat() {
   BaseLayoutWinCtlr::toggleFormat();
   spanningFormatChanged();
+}
+
+void DataWinCtlr::validateSpanningItems() {
+  if (!span_) return;
+  DriveBar* drives = driveBar();
+  DataLayoutBar* data = dataLayoutBar();
+  span_->validateWindowItems(drives ? drives->layoutDstDriveButton : nullptr,
+                             data ? data->formatButton : nullptr);
 }
 
 void DataWinCtlr::spanningFormatChanged() {

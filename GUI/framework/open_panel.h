@@ -30,7 +30,7 @@ class OpenPanel {
   virtual bool beginSheet(SheetHost& host, const OpenPanelRequest& request,
                           std::function<void(int returnCode, const QStringList& paths)> didEnd) = 0;
 
-  // The file dialog of the platform.
+  // The file dialog of the platform: files and folders may be chosen together.
   static OpenPanel& platform();
 };
 

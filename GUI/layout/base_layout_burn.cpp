@@ -374,6 +374,8 @@ void BaseLayoutWinCtlr::BSstartDiscBurn(int) {
   // The window shrinks around the progress sheet, keeping its top edge.
   const QSize small = p.dialog->sizeHint() + QSize(20, 30);
   w->setGeometry(QRect(originalFrameSize_.topLeft(), small));
+  smallFrameSize_ = small;
+  holdWindowSize(small);
   job_.burnTotalTime = std::chrono::steady_clock::now();
   job_.burnTime = QStringLiteral("0:00");
   if (job_.BPRef) openBurnLog();
@@ -466,9 +468,29 @@ void BaseLayoutWinCtlr::endProgress(int result) {
 void BaseLayoutWinCtlr::restoreWindowSize() {
   if (!windowIsSmall_) return;
   QMainWindow* w = window();
+  releaseWindowSize();
   const QRect now = w->geometry();
   w->setGeometry(QRect(QPoint(now.x(), now.y()), originalFrameSize_.size()));
   windowIsSmall_ = false;
+}
+
+QSize BaseLayoutWinCtlr::windowWillResize(const QSize& proposed) const {
+  return windowIsSmall_ ? smallFrameSize_ : proposed;
+}
+
+void BaseLayoutWinCtlr::holdWindowSize(const QSize& kept) {
+  // No resize may undo the shrinking while the burn runs: the window's limits become the
+  // one size it keeps.
+  QMainWindow* w = window();
+  w->setMinimumSize(kept);
+  w->setMaximumSize(kept);
+}
+
+void BaseLayoutWinCtlr::releaseWindowSize() {
+  // A minimum of nothing hands the minimum back to the window's layout.
+  QMainWindow* w = window();
+  w->setMinimumSize(0, 0);
+  w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
 void BaseLayoutWinCtlr::finishBurnPart(int result) {

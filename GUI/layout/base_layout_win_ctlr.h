@@ -171,6 +171,10 @@ class BaseLayoutWinCtlr : public WindowController {
   QString ISOImageWriterPath() const { return isoImageWriterPath_; }
   void setImageWriterPath(std::uint32_t writerRef, const QString& path);
   bool windowIsSmall() const { return windowIsSmall_; }
+  // The size the window takes when `proposed` is asked for: while it is shrunk around the
+  // progress sheet it keeps its size, otherwise it takes the proposed one. The window's size
+  // limits follow this answer whenever it shrinks or returns.
+  QSize windowWillResize(const QSize& proposed) const;
   bool isBurnTimerRunning() const { return burnTimer_.isRunning(); }
   bool isCancelTimerRunning() const { return cancelTimer_.isRunning(); }
 
@@ -307,6 +311,10 @@ class BaseLayoutWinCtlr : public WindowController {
   void finishBurnLog(int result);
   void endProgress(int result);
   void restoreWindowSize();
+  // Pins the window at `kept` while it is small; releaseWindowSize() lets its layout size it
+  // again.
+  void holdWindowSize(const QSize& kept);
+  void releaseWindowSize();
   void stopBurnTimer() { burnTimer_.stop(); }
   void stopCancelTimer() { cancelTimer_.stop(); }
 
@@ -339,6 +347,7 @@ class BaseLayoutWinCtlr : public WindowController {
   RunningJob job_;
   bool windowIsSmall_ = false;
   QRect originalFrameSize_;
+  QSize smallFrameSize_;  // the size the window keeps while it is small
   bool verifyHidden_ = false;
 
   RepeatingTimer burnTimer_;

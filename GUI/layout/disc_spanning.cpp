@@ -24,6 +24,15 @@ QString spanningText(const char* key) {
   return Msg::gui(QString::fromLatin1(key));
 }
 
+// Enables each item of `popup` by `enabled` of the item's data (a number).
+void enableSpanPopUpItems(QComboBox* popup, const std::function<bool(std::uint32_t)>& enabled) {
+  auto* items = popup ? qobject_cast<QStandardItemModel*>(popup->model()) : nullptr;
+  if (!items) return;
+  for (int i = 0; i < popup->count(); ++i)
+    if (QStandardItem* item = items->item(i))
+      item->setEnabled(enabled(popup->itemData(i).toUInt()));
+}
+
 }  // namespace
 
 void DiscSizePopUp::showPopup() {
@@ -224,12 +233,8 @@ bool DiscSpanning::discSizeItemEnabled(std::uint32_t blocks) {
 }
 
 void DiscSpanning::validateDiscSizeItems() {
-  QComboBox* list = controls_.discSpanList;
-  auto* items = list ? qobject_cast<QStandardItemModel*>(list->model()) : nullptr;
-  if (!items) return;
-  for (int i = 0; i < list->count(); ++i)
-    if (QStandardItem* item = items->item(i))
-      item->setEnabled(discSizeItemEnabled(list->itemData(i).toUInt()));
+  enableSpanPopUpItems(controls_.discSpanList,
+                       [this](std::uint32_t blocks) { return discSizeItemEnabled(blocks); });
 }
 
 bool DiscSpanning::destinationItemEnabled(std::uint32_t ref) const {
@@ -238,6 +243,12 @@ bool DiscSpanning::destinationItemEnabled(std::uint32_t ref) const {
 
 bool DiscSpanning::formatItemEnabled(unsigned format) const {
   return !isOn() || span::formatAllowsSpanning(format);
+}
+
+void DiscSpanning::validateWindowItems(QComboBox* destinations, QComboBox* formats) const {
+  enableSpanPopUpItems(destinations,
+                       [this](std::uint32_t ref) { return destinationItemEnabled(ref); });
+  enableSpanPopUpItems(formats, [this](std::uint32_t format) { return formatItemEnabled(format); });
 }
 
 void DiscSpanning::itemsRemoved() {

@@ -126,6 +126,9 @@ class DiscSpanning {
   // While spanning is on the image writers and the formats that cannot span are disabled.
   bool destinationItemEnabled(std::uint32_t ref) const;
   bool formatItemEnabled(unsigned format) const;
+  // Enables the items of the window's destination pop-up (item data: the writer's reference)
+  // and format pop-up (item data: the format code) by the two rules above. Either may be null.
+  void validateWindowItems(QComboBox* destinations, QComboBox* formats) const;
   void itemsRemoved();
   // A drop on the outline while spanning is on; false when spanning is off (the window's
   // own handling applies).

@@ -15,10 +15,7 @@
 #include "documents/layout_document_kinds.h"
 #include "framework/sheet_host.h"
 #include "layout/data_layout_ctlr.h"
-#include "layout/layout_services.h"
 #include "quillion/MMC.h"
-#include "shell/preference_keys.h"
-#include "support/temp_folders.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -30,23 +27,6 @@ void writeTree(const fs::path& root, const std::map<std::string, std::string>& f
     fs::create_directories((root / path).parent_path());
     writeFile(root / path, bytes);
   }
-}
-
-DataWindowTest::DataWindowTest()
-    : volume_(makeTempDir(QStringLiteral("data-volume"))),
-      logPath_(makeTempDir(QStringLiteral("data-log")) + QStringLiteral("/vuklog.txt")),
-      defaults_(makeTempDir(QStringLiteral("data-settings")) + QStringLiteral("/quillion.conf")) {
-  registerPreferenceDefaults(defaults_);
-  defaults_.set(QString::fromLatin1(VUKCacheSizeKey), 2048);
-  defaults_.set(QString::fromLatin1(VUKVerifyDataKey), false);
-  temp_ = quillion::test::makeTestTempFolders(defaults_, volume_);
-}
-
-DataWindowTest::~DataWindowTest() {
-  window_.reset();
-  layoutServices() = LayoutServices{};
-  devices_.reset();
-  env_.stop();
 }
 
 std::shared_ptr<emu::EmulatedDrive> DataWindowTest::plugBlank(const std::string& name,
@@ -65,26 +45,13 @@ void DataWindowTest::startDevices() {
 }
 
 void DataWindowTest::makeWindow(const LayoutFileIO* layout) {
-  devices_ = std::make_unique<DeviceListManager>(QString(),
-                                                 [](QObject*, std::function<void()> fn) { fn(); });
-  devices_->refreshDiscStateNow(0, true);
-  layoutServices() = LayoutServices{devices_.get(), &defaults_,
-                                    temp_.get(),    [] { return BurnLogFacts::fromSystem(0); },
-                                    logPath_,       {}};
+  makeDeviceList();
   const LayoutKind* kind = findLayoutDocumentKind(QStringLiteral("Data CD"));
   ASSERT_NE(kind, nullptr);
   window_ = std::make_unique<DataWinCtlr>(*kind);
   if (layout) window_->setLayoutFile(*layout);
   window_->setBurnExecutor(&executor_);
   window_->window()->show();
-}
-
-void DataWindowTest::chooseDestination(std::uint32_t ref) {
-  QComboBox* popup = window_->driveBar()->layoutDstDriveButton;
-  const int index = popup->findData(ref);
-  ASSERT_GE(index, 0);
-  popup->setCurrentIndex(index);
-  ASSERT_EQ(window_->burnSettings().dstDriveRef, ref);
 }
 
 bool DataWindowTest::dropOnDisc(const std::vector<fs::path>& paths) {
@@ -136,14 +103,6 @@ void DataWindowTest::dismissResult() {
   window_->alertSheet()->ASOkButton->click();
   EXPECT_EQ(window_->sheets().currentSheet(), nullptr);
   EXPECT_EQ(window_->runningJob().BPRef, 0u) << "the job goes with the result";
-}
-
-fs::path DataWindowTest::dumpDisc(emu::EmulatedDrive& drive, const std::string& name) {
-  const fs::path iso = dir_.path() / (name + ".iso");
-  bool dumped = false;
-  EXPECT_TRUE(drive.withMedium([&](emu::Medium& m) { dumped = m.dumpIso(iso); }));
-  EXPECT_TRUE(dumped);
-  return iso;
 }
 
 QString DataWindowTest::sheetText() const {

@@ -5,31 +5,19 @@
 // to the ISO image writer or to an emulated recorder.
 #pragma once
 
-#include <QString>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "device_environment.h"
 #include "documents/data_win_ctlr.h"
-#include "framework/defaults.h"
-#include "framework/repeating_timer.h"
-#include "shell/device_list_manager.h"
-#include "shell/temp_folder_mgr.h"
-#include "support/gui_test_env.h"
-#include "support/inline_executor.h"
-#include "tests/support/test_support.h"
+#include "window_burn_fixture.h"
 
 namespace quillion::test {
 
-class DataWindowTest : public GuiTest {
+class DataWindowTest : public WindowBurnTest<DataWinCtlr> {
  protected:
-  DataWindowTest();
-  ~DataWindowTest() override;
-
   // A recorder of `preset` with a blank disc of `profile`; the device list and the window
   // follow when `start` (call startDevices() otherwise once every drive is in).
   std::shared_ptr<emu::EmulatedDrive> plugBlank(const std::string& name, const std::string& preset,
@@ -37,7 +25,6 @@ class DataWindowTest : public GuiTest {
   void startDevices();
   // The window, loading `layout` as a document opening it would.
   void makeWindow(const LayoutFileIO* layout = nullptr);
-  void chooseDestination(std::uint32_t ref);
 
   // Drops the paths on the disc row as the desktop would (text/uri-list, copy).
   bool dropOnDisc(const std::vector<std::filesystem::path>& paths);
@@ -51,24 +38,10 @@ class DataWindowTest : public GuiTest {
   bool burnToDrive(std::uint32_t ref);
   // The result sheet's OK (which ejects a recorder's disc).
   void dismissResult();
-  std::filesystem::path dumpDisc(emu::EmulatedDrive& drive, const std::string& name);
 
   // The text of the sheet now attached, all its labels joined; empty without one.
   QString sheetText() const;
   void dismissSheet();
-
-  TempDir dir_;
-  emu::DeviceEnvironment env_;
-  InlineExecutor executor_;
-  VirtualClock timerClock_;
-  ManualTimerSource timers_{timerClock_};
-  ScopedTimerSourceOverride timerOverride_{timers_};
-  QString volume_;
-  QString logPath_;
-  Defaults defaults_;
-  std::unique_ptr<TempFolderMgr> temp_;
-  std::unique_ptr<DeviceListManager> devices_;
-  std::unique_ptr<DataWinCtlr> window_;
 };
 
 // Writes the files (relative paths, folders made as needed) with the given contents.

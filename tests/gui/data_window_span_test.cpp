@@ -11,8 +11,10 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "framework/messages.h"
 #include "framework/save_panel.h"
 #include "framework/sheet_host.h"
+#include "layout/data_edit_panels.h"
 #include "layout/data_layout_ctlr.h"
 #include "layout/disc_spanning.h"
 #include "layout/layout_file_io.h"
@@ -299,6 +302,81 @@ TEST_F(DataWindowSpan, ADropOnTheOutlineTooLargeForOneDiscIsUndoneOrTrimmed) {
   ASSERT_EQ(window_->sheets().currentSheet(), warning);
   warning->warningCancelButton()->click();
   EXPECT_EQ(discRowsOf(*window_), (QStringList{"a.txt", "c.txt", "drop"}));
+}
+
+// The enabled flag of every item of `popup`, by the item's data.
+std::map<std::uint32_t, bool> itemsEnabled(QComboBox* popup) {
+  const auto* items = qobject_cast<QStandardItemModel*>(popup->model());
+  std::map<std::uint32_t, bool> flags;
+  for (int i = 0; items && i < popup->count(); ++i)
+    flags[popup->itemData(i).toUInt()] = items->item(i)->isEnabled();
+  return flags;
+}
+
+// While spanning is on the window offers neither image writer as destination nor a format
+// that cannot span; switching off, or a format that turns it off, offers them again.
+TEST_F(DataWindowSpan, SpanningDisablesTheImageWritersAndTheFormatsThatCannotSpan) {
+  writeFiles(dir_.path() / "source", {{"a.txt", 10}});
+  drive_ = plugBlank("WRITER", "cd-writer", kCDR, kSmallDisc);
+  startDevices();
+  ref_ = emu::DeviceEnvironment::refOf("WRITER");
+  ASSERT_TRUE(dropContentsOf(dir_.path() / "source"));
+  window_->setFormatType(512);
+  QComboBox* destinations = window_->driveBar()->layoutDstDriveButton;
+  QComboBox* formats = window_->dataLayoutBar()->formatButton;
+  const std::set<std::uint32_t> wholeOnly = {1, 257, 513, 64};
+  const auto expectAllEnabled = [&](const char* when) {
+    for (QComboBox* popup : {destinations, formats})
+      for (const auto& [data, enabled] : itemsEnabled(popup))
+        EXPECT_TRUE(enabled) << data << " " << when;
+  };
+  const auto expectSpanningItems = [&](const char* when) {
+    const auto dst = itemsEnabled(destinations);
+    ASSERT_TRUE(dst.count(ref_) && dst.count(kCDImageWriterRef) && dst.count(kISOImageWriterRef));
+    EXPECT_TRUE(dst.at(ref_)) << when;
+    EXPECT_FALSE(dst.at(kCDImageWriterRef)) << when;
+    EXPECT_FALSE(dst.at(kISOImageWriterRef)) << when;
+    const auto fmt = itemsEnabled(formats);
+    for (std::uint32_t code : wholeOnly) ASSERT_TRUE(fmt.count(code)) << code;
+    for (const auto& [code, enabled] : fmt)
+      EXPECT_EQ(enabled, !wholeOnly.count(code)) << code << " " << when;
+  };
+  expectAllEnabled("before spanning");
+
+  // The ISO image writer chosen: switching on leaves it for the first destination.
+  chooseDestination(kISOImageWriterRef);
+  controls().discSpanSwitch->click();
+  ASSERT_TRUE(controls().discSpanSwitch->isChecked());
+  EXPECT_EQ(destinations->currentIndex(), 0);
+  EXPECT_FALSE(isImageWriterRef(window_->burnSettings().dstDriveRef));
+  expectSpanningItems("switched on");
+  // A destination list made again (drives come and go) keeps the image writers disabled.
+  window_->deviceListDidChange();
+  expectSpanningItems("list rebuilt");
+
+  controls().discSpanSwitch->click();
+  ASSERT_FALSE(controls().discSpanSwitch->isChecked());
+  expectAllEnabled("switched off");
+
+  // A format that cannot span turns spanning off, and every item is offered again.
+  controls().discSpanSwitch->click();
+  expectSpanningItems("on again");
+  window_->setFormatType(257);
+  EXPECT_FALSE(controls().discSpanSwitch->isChecked());
+  expectAllEnabled("HFS hybrid chosen");
+
+  // A layout saved with spanning on opens with the items disabled.
+  window_->setFormatType(512);
+  controls().discSpanSwitch->click();
+  LayoutFileIO saved;
+  window_->saveLayout(saved);
+  const LayoutFileIO reread = LayoutFileIO::initWithXMLData(saved.XMLData());
+  window_.reset();
+  makeWindow(&reread);
+  ASSERT_TRUE(controls().discSpanSwitch->isChecked());
+  destinations = window_->driveBar()->layoutDstDriveButton;
+  formats = window_->dataLayoutBar()->formatButton;
+  expectSpanningItems("loaded");
 }
 
 // A layout saved with spanning on opens with it on, the count shown.

@@ -4,10 +4,16 @@
 // and destination.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
@@ -456,6 +462,83 @@ INSTANTIATE_TEST_SUITE_P(Damages, DataWindowDamagedMap,
                                            std::make_pair("half_a_record_cut", -40),
                                            std::make_pair("bytes_after_the_end", 3)),
                          [](const auto& p) { return std::string(p.param.first); });
+
+// While the window is shrunk around the burn's progress it keeps that size, whatever size is
+// asked of it; before and after, the size asked for is granted, and the burn gives back the
+// size the window had.
+TEST_F(DataWindow, WhileShrunkForTheBurnTheWindowKeepsItsSize) {
+  writeFiles(dir_.path() / "source", {{"a.txt", 5000}});
+  startDevices();
+  ASSERT_TRUE(dropContentsOf(dir_.path() / "source"));
+  QMainWindow* w = window_->window();
+  const QSize full(900, 700);
+  EXPECT_EQ(window_->windowWillResize(full), full);
+  w->resize(full);
+  ASSERT_EQ(w->size(), full);
+
+  ASSERT_TRUE(burnToIsoImage(dir_.path() / "shrunk.iso"));
+  ASSERT_TRUE(window_->windowIsSmall());
+  const QSize small = w->size();
+  EXPECT_LT(small.height(), full.height()) << "shrunk around the progress sheet";
+  for (const QSize asked : {QSize(1000, 800), QSize(200, 150), full}) {
+    EXPECT_EQ(window_->windowWillResize(asked), small);
+    w->resize(asked);
+    EXPECT_EQ(w->size(), small) << asked.width() << "x" << asked.height();
+  }
+
+  dismissResult();
+  EXPECT_FALSE(window_->windowIsSmall());
+  EXPECT_EQ(w->size(), full) << "the size it had before the burn";
+  const QSize larger(950, 720);
+  EXPECT_EQ(window_->windowWillResize(larger), larger);
+  w->resize(larger);
+  EXPECT_EQ(w->size(), larger);
+}
+
+// The Add button's open panel takes a folder with the files chosen beside it: the folder is
+// added with everything in it, as a dropped folder is.
+TEST_F(DataWindow, TheOpenPanelAddsAChosenFolderWithItsContents) {
+  const fs::path pick = dir_.path() / "pick";
+  writeFiles(pick, {{"album/one.txt", 100}, {"album/inner/two.txt", 200}, {"loose.txt", 300}});
+  startDevices();
+  window_->dataLayoutBar()->addDataTrackButton->click();
+  auto* dialog = qobject_cast<QFileDialog*>(window_->sheets().currentSheet());
+  ASSERT_NE(dialog, nullptr) << "the panel is a sheet on the window";
+  EXPECT_EQ(dialog->directory().absolutePath(), QDir::homePath());
+  dialog->setDirectory(QString::fromStdString(pick.string()));
+  auto* list = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+  ASSERT_NE(list, nullptr);
+  auto* files = qobject_cast<QFileSystemModel*>(list->model());
+  ASSERT_NE(files, nullptr);
+  // A person selects the folder and the file beside it, then presses Open.
+  for (const char* name : {"album", "loose.txt"}) {
+    const QModelIndex row = files->index(QString::fromStdString((pick / name).string()));
+    ASSERT_TRUE(row.isValid()) << name;
+    list->selectionModel()->select(row, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+  auto* buttons = dialog->findChild<QDialogButtonBox*>();
+  ASSERT_NE(buttons, nullptr);
+  QPushButton* open = buttons->button(QDialogButtonBox::Open);
+  ASSERT_NE(open, nullptr);
+  ASSERT_TRUE(open->isEnabled());
+  open->click();
+  EXPECT_EQ(window_->sheets().currentSheet(), nullptr);
+
+  EXPECT_EQ(discRows(), (QStringList{"album", "loose.txt"}));
+  DataLayoutCtlr& model = window_->dataLayoutModel();
+  const QModelIndex album = discRow("album");
+  ASSERT_TRUE(album.isValid());
+  QStringList inAlbum;
+  for (int r = 0; r < model.rowCount(album); ++r)
+    inAlbum << model.index(r, 0, album).data().toString();
+  EXPECT_EQ(inAlbum, (QStringList{"inner", "one.txt"}));
+  const QModelIndex inner = model.index(0, 0, album);
+  ASSERT_EQ(model.rowCount(inner), 1);
+  EXPECT_EQ(model.index(0, 0, inner).data().toString(), QStringLiteral("two.txt"));
+  // The items under the outline count the folders and files added.
+  EXPECT_TRUE(window_->dataLayoutBar()->totalFilesField->text().startsWith(QStringLiteral("5 ")))
+      << window_->dataLayoutBar()->totalFilesField->text().toStdString();
+}
 
 // How a person sees the window after a drop: the outline's rows under the disc row are the
 // dropped items, in title order, with their sizes; a picture is left for people to look at.

@@ -46,6 +46,7 @@
 #include "support/gui_test_env.h"
 #include "support/inline_executor.h"
 #include "support/temp_folders.h"
+#include "window_burn_fixture.h"
 
 namespace fs = std::filesystem;
 using namespace quillion;
@@ -131,23 +132,15 @@ struct WriterGate {
   }
 };
 
-class LayoutBurn : public GuiTest {
+class LayoutBurn : public quillion::test::WindowBurnTest<TestDataWinCtlr> {
  protected:
   LayoutBurn() {
-    registerPreferenceDefaults(defaults_);
-    defaults_.set(QString::fromLatin1(VUKCacheSizeKey), 2048);
-    defaults_.set(QString::fromLatin1(VUKVerifyDataKey), false);
-    temp_ = quillion::test::makeTestTempFolders(defaults_, volume_);
     quillion::test::writeFiles(dir_.path() / "source", kLayout);
     tree_ = quillion::test::treeFromFolder(dir_.path() / "source");
   }
 
-  ~LayoutBurn() override {
-    window_.reset();
-    layoutServices() = LayoutServices{};
-    devices_.reset();
-    env_.stop();
-  }
+  // The window burns the tree: it goes before the tree does.
+  ~LayoutBurn() override { window_.reset(); }
 
   // A blank CD-R in an emulated recorder; the device list and the window after it.
   void startWithBlankCDR(const std::function<void(EmulatedDrive&)>& faults = {},
@@ -162,26 +155,13 @@ class LayoutBurn : public GuiTest {
   }
 
   void makeWindow() {
-    devices_ = std::make_unique<DeviceListManager>(
-        QString(), [](QObject*, std::function<void()> fn) { fn(); });
-    devices_->refreshDiscStateNow(0, true);
-    layoutServices() = LayoutServices{devices_.get(), &defaults_,
-                                      temp_.get(),    [] { return BurnLogFacts::fromSystem(0); },
-                                      logPath_,       {}};
+    makeDeviceList();
     const LayoutKind* kind = findLayoutDocumentKind(QStringLiteral("Data CD"));
     ASSERT_NE(kind, nullptr);
     ASSERT_EQ(kind->layoutType, 1);
     window_ = std::make_unique<TestDataWinCtlr>(*kind, tree_.get());
     window_->setBurnExecutor(&executor_);
     window_->window()->show();
-  }
-
-  void chooseDestination(std::uint32_t ref) {
-    QComboBox* popup = window_->driveBar()->layoutDstDriveButton;
-    const int index = popup->findData(ref);
-    ASSERT_GE(index, 0);
-    popup->setCurrentIndex(index);
-    ASSERT_EQ(window_->burnSettings().dstDriveRef, ref);
   }
 
   // Burn pressed, the options sheet's burn-disc button clicked.
@@ -226,13 +206,7 @@ class LayoutBurn : public GuiTest {
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
   }
 
-  fs::path dumpDisc(const std::string& name) {
-    const fs::path iso = dir_.path() / (name + ".iso");
-    bool dumped = false;
-    EXPECT_TRUE(drive_->withMedium([&](Medium& m) { dumped = m.dumpIso(iso); }));
-    EXPECT_TRUE(dumped);
-    return iso;
-  }
+  fs::path dumpDisc(const std::string& name) { return WindowBurnTest::dumpDisc(*drive_, name); }
 
   // isoinfo sees a Joliet volume; xorriso gives back every file with its bytes.
   void expectDiscHoldsTheLayout(const fs::path& iso) {
@@ -256,21 +230,9 @@ class LayoutBurn : public GuiTest {
     }
   }
 
-  quillion::test::TempDir dir_;
-  DeviceEnvironment env_;
-  quillion::test::InlineExecutor executor_;
-  VirtualClock timerClock_;
-  ManualTimerSource timers_{timerClock_};
-  ScopedTimerSourceOverride timerOverride_{timers_};
-  QString volume_ = quillion::test::makeTempDir("burn-volume");
-  QString logPath_ = quillion::test::makeTempDir("burn-log") + "/vuklog.txt";
-  Defaults defaults_{quillion::test::makeTempDir("burn-settings") + "/quillion.conf"};
-  std::unique_ptr<TempFolderMgr> temp_;
   quillion::test::TreePtr tree_;
   std::shared_ptr<EmulatedDrive> drive_;
   std::uint32_t ref_ = 0;
-  std::unique_ptr<DeviceListManager> devices_;
-  std::unique_ptr<TestDataWinCtlr> window_;
 };
 
 QString gui(const char* key) {
