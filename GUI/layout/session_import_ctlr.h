@@ -41,6 +41,8 @@ class SessionImportCtlr : public QObject {
   void updateSessionInfo(const SessionTabState& tab);
   // The table's selection changed (`selectedRow` -1 for none), with the disc state read anew.
   void sessionSelectionChanged(int selectedRow, std::uint8_t discState);
+  // The table lost its selection with a new list: nothing is there to import.
+  void selectionCleared() { setButtons(false, removeImportEnabled_); }
   // Imports the session of the selected row. A row the list does not have, or a session
   // that yields no tree, imports nothing: the status says why.
   SessionImportOutcome importSession(int selectedRow);
