@@ -114,7 +114,7 @@ SessionTabCtlr::SessionTabCtlr(QWidget* page, DataLayoutCtlr* layout, QAbstractI
 
 SessionTabCtlr::~SessionTabCtlr() {
   // The view lets go of the table before the table goes.
-  if (view_) view_->setModel(nullptr);
+  if (QTableView* view = view_.data()) view->setModel(nullptr);
 }
 
 int SessionTabCtlr::selectedRow() const {
