@@ -147,8 +147,8 @@ class DataWindowSessions : public DataWindowTest {
   // A DVD recorder whose disc holds a first session of kFirstFiles left open. The window
   // closes a blank write-once DVD with its first burn, so the session is written through
   // the engine as another program would leave it.
-  void startWithOpenDvdSession(std::uint16_t profile) {
-    drive_ = plugBlank("WRITER", "dvd-writer", profile, kDvdBlocks);
+  void startWithOpenSession(std::uint16_t profile, std::uint32_t capacity) {
+    drive_ = plugBlank("WRITER", "dvd-writer", profile, capacity);
     startDevices();
     ref_ = emu::DeviceEnvironment::refOf("WRITER");
     ASSERT_NE(ref_, 0u);
@@ -282,6 +282,7 @@ TEST_F(DataWindowSessions, AClosedDiscNeverOffersAnImport) {
 struct AppendCase {
   const char* name;
   std::uint16_t profile;
+  std::uint32_t capacity;
   unsigned format;
   const char* questionKey;  // the question the burn asks first; none for a plain append
   const char* answer;
@@ -289,11 +290,14 @@ struct AppendCase {
 };
 
 const AppendCase kAppendCases[] = {
-    {"dvd_plus_r_cancelled", 0x1B, 512, "DVD-/+R Append Not Yet Supported", "Cancel", false},
-    {"dvd_plus_r_continued", 0x1B, 512, "DVD-/+R Append Not Yet Supported", "Continue Anyway",
-     true},
-    {"dvd_minus_r_appends", 0x11, 512, nullptr, nullptr, true},
-    {"dvd_minus_r_udf_cancelled", 0x11, 16, "UDF Append Not Supported", "Cancel", false},
+    {"cd_r_appends", 0x09, kCdBlocks, 512, nullptr, nullptr, true},
+    {"dvd_plus_r_cancelled", 0x1B, kDvdBlocks, 512, "DVD-/+R Append Not Yet Supported", "Cancel",
+     false},
+    {"dvd_plus_r_continued", 0x1B, kDvdBlocks, 512, "DVD-/+R Append Not Yet Supported",
+     "Continue Anyway", true},
+    {"dvd_minus_r_appends", 0x11, kDvdBlocks, 512, nullptr, nullptr, true},
+    {"dvd_minus_r_udf_cancelled", 0x11, kDvdBlocks, 16, "UDF Append Not Supported", "Cancel",
+     false},
 };
 
 class DataWindowAppend : public DataWindowSessions,
@@ -313,7 +317,7 @@ class DataWindowAppend : public DataWindowSessions,
 TEST_P(DataWindowAppend, TheAnswerDecidesWhetherASecondSessionIsWritten) {
   QUILLION_REQUIRE_TOOL("xorriso");
   const AppendCase& c = GetParam();
-  startWithOpenDvdSession(c.profile);
+  startWithOpenSession(c.profile, c.capacity);
   if (HasFatalFailure()) return;
   std::uint32_t nextBefore = 0;
   ASSERT_TRUE(drive_->withMedium([&](emu::Medium& m) { nextBefore = m.nextWritable(); }));
@@ -353,7 +357,7 @@ TEST_P(DataWindowAppend, TheAnswerDecidesWhetherASecondSessionIsWritten) {
 
   ASSERT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get())
       << sheetText().toStdString();
-  // A written write-once DVD takes one more session.
+  // A written write-once disc takes one more session.
   ASSERT_TRUE(window_->burnOptionSheet()->BSburnSessionButton->isEnabled());
   window_->burnOptionSheet()->BSburnSessionButton->click();
   ASSERT_EQ(window_->sheets().currentSheet(), window_->progressSheet()->dialog.get())
