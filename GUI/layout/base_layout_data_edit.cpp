@@ -129,8 +129,7 @@ void BaseLayoutWinCtlr::wireDataEditing() {
 
 void BaseLayoutWinCtlr::wireSessionTab() {
   DataOptionsDrawer* d = optionsDrawer_.get();
-  DataLayoutCtlr* model = dataSource();
-  if (d == nullptr || model == nullptr || sessionTab_) return;
+  if (d == nullptr || sessionTab_) return;
   const auto state = [this] {
     DataOptionsDrawer* drawer = optionsDrawer_.get();
     SessionTabState s;
@@ -146,8 +145,9 @@ void BaseLayoutWinCtlr::wireSessionTab() {
     s.discState = discInfo_ ? discInfo_->discStatus : 0;
     return s;
   };
-  sessionTab_ = std::make_unique<SessionTabCtlr>(d->sessionTab, model, dataLayoutView_.data(),
-                                                 state, [this] { return settings_.dstDriveRef; });
+  sessionTab_ =
+      std::make_unique<SessionTabCtlr>(d->sessionTab, dataSource(), dataLayoutView_.data(), state,
+                                       [this] { return settings_.dstDriveRef; });
   // Showing the tab reads the disc's sessions.
   connect(d->ISO9660_iso9660TabView, &QTabWidget::currentChanged, sessionTab_.get(),
           &SessionTabCtlr::updateISO9660SessionInfo);
@@ -181,6 +181,7 @@ void BaseLayoutWinCtlr::installDataSource(DataLayoutCtlr* model) {
   if (view == nullptr || model == nullptr) return;
   view->setModel(model);
   model->setNotificationSender(view);
+  if (sessionTab_) sessionTab_->setLayout(model);
   if (!dataFilterType_.isEmpty()) model->setNewFilter(dataFilterType_);
   model->setFolderReplacesDisc(defaults().boolValue(QString::fromLatin1(VUKFolderReplaceCDKey)));
   if (firstTreeRef_) model->setTreeData(firstTreeRef_.release());
@@ -529,7 +530,8 @@ void BaseLayoutWinCtlr::filesDroppedInLayout() {
     facts.trackCount = discInfo_->trackCount;
   }
   facts.formatType = formatType();
-  facts.sessionsRead = sessionListRead_;
+  // A list the session tab read counts as read: the disc's sessions are on show already.
+  facts.sessionsRead = sessionListRead_ || (sessionTab_ && sessionTab_->table().hasSessionInfo());
   facts.sheetAttached = sheets().hasAttachedSheet();
   if (!offersSessionImport(facts)) return;
   (void)sheets().alert(QStringLiteral("Import Previous Session Title"),

@@ -35,6 +35,8 @@ class SessionImportCtlr : public QObject {
   SessionImportCtlr(SessionTableModel* table, DataLayoutCtlr* layout, QObject* parent = nullptr);
 
   void setDestinationDrive(std::uint32_t drive) { drive_ = drive; }
+  // The layout imports go into; null leaves nothing to import into.
+  void setLayout(DataLayoutCtlr* layout) { layout_ = layout; }
 
   // Reads the session list anew, only while the drawer shows the session tab and the
   // destination drive is ready; a complete disc gets no list and no import.

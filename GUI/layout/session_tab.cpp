@@ -85,13 +85,12 @@ SessionTabCtlr::SessionTabCtlr(QWidget* page, DataLayoutCtlr* layout, QAbstractI
                                StateSource state, DriveSource drive, QObject* parent)
     : QObject(parent),
       panel_(SessionTabPanel::build(page)),
-      imports_(std::make_unique<SessionImportCtlr>(&table_, layout)),
-      layout_(layout),
+      imports_(std::make_unique<SessionImportCtlr>(&table_, nullptr)),
       outline_(outline),
       state_(std::move(state)),
       drive_(std::move(drive)) {
   view_ = panel_.ISO9660_sessionLayout;
-  table_.setDropTargetId(layout_->dragTargetId());
+  setLayout(layout);
   panel_.ISO9660_sessionLayout->setModel(&table_);
   connect(panel_.ISO9660_sessionLayout->selectionModel(), &QItemSelectionModel::selectionChanged,
           this, &SessionTabCtlr::selectionChanged);
@@ -115,6 +114,12 @@ SessionTabCtlr::SessionTabCtlr(QWidget* page, DataLayoutCtlr* layout, QAbstractI
 SessionTabCtlr::~SessionTabCtlr() {
   // The view lets go of the table before the table goes.
   if (QTableView* view = view_.data()) view->setModel(nullptr);
+}
+
+void SessionTabCtlr::setLayout(DataLayoutCtlr* layout) {
+  layout_ = layout;
+  imports_->setLayout(layout);
+  table_.setDropTargetId(layout ? layout->dragTargetId() : 0);
 }
 
 int SessionTabCtlr::selectedRow() const {
@@ -142,7 +147,7 @@ void SessionTabCtlr::selectionChanged() {
 
 void SessionTabCtlr::importSelected() {
   lastImport_ = imports_->importSession(selectedRow());
-  if (lastImport_.status != kNoErr) return;
+  if (lastImport_.status != kNoErr || layout_ == nullptr) return;
   if (auto* tree = qobject_cast<QTreeView*>(outline_.data())) tree->expand(layout_->index(0, 0));
 }
 

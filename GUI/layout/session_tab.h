@@ -53,6 +53,8 @@ class SessionTabCtlr : public QObject {
                  StateSource state, DriveSource drive, QObject* parent = nullptr);
   ~SessionTabCtlr() override;
 
+  // The outline's model now; its drags alone are taken from the table. Null: no imports.
+  void setLayout(DataLayoutCtlr* layout);
   // Reads the session list anew when the drawer shows this tab with a ready drive.
   void updateISO9660SessionInfo();
   // The drawer is about to open: the buttons show the selection and the imports.
@@ -76,7 +78,7 @@ class SessionTabCtlr : public QObject {
   QPointer<QTableView> view_;
   SessionTableModel table_;
   std::unique_ptr<SessionImportCtlr> imports_;
-  DataLayoutCtlr* layout_;
+  DataLayoutCtlr* layout_ = nullptr;
   QPointer<QAbstractItemView> outline_;
   StateSource state_;
   DriveSource drive_;
