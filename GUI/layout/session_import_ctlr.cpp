@@ -69,7 +69,8 @@ SessionImportOutcome SessionImportCtlr::importSession(int selectedRow) {
 }
 
 EngineStatus SessionImportCtlr::removeImport() {
-  const EngineStatus status = layout_ ? layout_->removeImportedItems() : kErrBadArgument;
+  const EngineStatus status =
+      layout_ ? layout_->removeImportedItems() : EngineStatus{kErrBadArgument};
   hasImportedData_ = false;
   setButtons(importEnabled_, false);
   return status;
