@@ -27,7 +27,9 @@
 #include "layout/data_filter_editor.h"
 #include "layout/data_layout_ctlr.h"
 #include "layout/session_import.h"
+#include "layout/session_tab.h"
 #include "quillion/TNC.h"
+#include "shell/device_list_manager.h"
 #include "shell/notification_names.h"
 #include "shell/preference_keys.h"
 #include "shell/zeb_utils.h"
@@ -117,11 +119,38 @@ void BaseLayoutWinCtlr::wireDataEditing() {
     for (const auto& [edit, field] : fields)
       connect(edit, &QLineEdit::editingFinished, this,
               [this, field = field] { DLtextDidEndEditing(field); });
+    wireSessionTab();
   }
   connect(fpSheet_->FPOkButton, &QPushButton::clicked, this, &BaseLayoutWinCtlr::FPOkAction);
   connect(fpSheet_->FPCancelButton, &QPushButton::clicked, this,
           &BaseLayoutWinCtlr::FPCancelAction);
   rebuildDataFilterPopup();
+}
+
+void BaseLayoutWinCtlr::wireSessionTab() {
+  DataOptionsDrawer* d = optionsDrawer_.get();
+  if (d == nullptr || sessionTab_) return;
+  const auto state = [this] {
+    DataOptionsDrawer* drawer = optionsDrawer_.get();
+    SessionTabState s;
+    s.hasDrawer = drawer != nullptr;
+    s.drawerOpenOrOpening = drawer && drawer->isOpen();
+    s.selectedTab = drawer ? drawer->selectedTabIdentifier() : QString();
+    // Only a drive holds sessions; the image writers never count as ready here.
+    const std::uint32_t ref = settings_.dstDriveRef;
+    if (isRealDriveRef(ref)) {
+      refreshDiscInfo();
+      if (DeviceListManager* list = devices()) s.driveStatus = list->statusOfDevice(ref);
+    }
+    s.discState = discInfo_ ? discInfo_->discStatus : 0;
+    return s;
+  };
+  sessionTab_ =
+      std::make_unique<SessionTabCtlr>(d->sessionTab, dataSource(), dataLayoutView_.data(), state,
+                                       [this] { return settings_.dstDriveRef; });
+  // Showing the tab reads the disc's sessions.
+  connect(d->ISO9660_iso9660TabView, &QTabWidget::currentChanged, sessionTab_.get(),
+          &SessionTabCtlr::updateISO9660SessionInfo);
 }
 
 void BaseLayoutWinCtlr::syncDataControlsWithState() {
@@ -152,6 +181,7 @@ void BaseLayoutWinCtlr::installDataSource(DataLayoutCtlr* model) {
   if (view == nullptr || model == nullptr) return;
   view->setModel(model);
   model->setNotificationSender(view);
+  if (sessionTab_) sessionTab_->setLayout(model);
   if (!dataFilterType_.isEmpty()) model->setNewFilter(dataFilterType_);
   model->setFolderReplacesDisc(defaults().boolValue(QString::fromLatin1(VUKFolderReplaceCDKey)));
   if (firstTreeRef_) model->setTreeData(firstTreeRef_.release());
@@ -342,7 +372,9 @@ void BaseLayoutWinCtlr::DLtoggleDataOptions() {
     return;
   }
   if (isRealDriveRef(settings_.dstDriveRef)) refreshDiscInfo();
+  if (sessionTab_) sessionTab_->drawerWillOpen();
   d->open();
+  if (sessionTab_) sessionTab_->updateISO9660SessionInfo();
 }
 
 void BaseLayoutWinCtlr::DLtoggleCDXAMode() {
@@ -498,7 +530,8 @@ void BaseLayoutWinCtlr::filesDroppedInLayout() {
     facts.trackCount = discInfo_->trackCount;
   }
   facts.formatType = formatType();
-  facts.sessionsRead = sessionListRead_;
+  // A list the session tab read counts as read: the disc's sessions are on show already.
+  facts.sessionsRead = sessionListRead_ || (sessionTab_ && sessionTab_->table().hasSessionInfo());
   facts.sheetAttached = sheets().hasAttachedSheet();
   if (!offersSessionImport(facts)) return;
   (void)sheets().alert(QStringLiteral("Import Previous Session Title"),
@@ -527,7 +560,9 @@ void BaseLayoutWinCtlr::didDropFileEndSheet(int returnCode) {
     return;
   }
   unsigned clashes = 0;
-  (void)model->importSession(imported, sessionVolumeName(disc.sessions.front()), importToFolder_,
+  // The session tab's choice of destination, where the window has the tab.
+  const bool toFolder = sessionTab_ ? sessionTab_->importToFolder() : importToFolder_;
+  (void)model->importSession(imported, sessionVolumeName(disc.sessions.front()), toFolder,
                              &clashes);
   if (QTreeView* view = asTreeView(dataLayoutView_)) view->expand(model->index(0, 0));
 }

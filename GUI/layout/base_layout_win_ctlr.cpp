@@ -16,6 +16,7 @@
 #include "layout/data_filter_editor.h"
 #include "layout/data_layout_ctlr.h"
 #include "layout/layout_services.h"
+#include "layout/session_tab.h"
 #include "quillion/GDT.h"
 #include "quillion/GU.h"
 #include "shell/device_list_manager.h"

@@ -58,6 +58,7 @@ class OpenPanel;
 struct DataLayoutBar;
 struct DataOptionsDrawer;
 struct FilePropertiesSheet;
+class SessionTabCtlr;
 
 // The fields of the destination's disc description that a window decides by, copied when
 // read: the device list model may replace its record at any refresh.
@@ -368,6 +369,8 @@ class BaseLayoutWinCtlr : public WindowController {
   DataLayoutBar* dataLayoutBar() const { return dataBar_.get(); }
   DataOptionsDrawer* optionsDrawer() const { return optionsDrawer_.get(); }
   FilePropertiesSheet* filePropertiesSheet() const { return fpSheet_.get(); }
+  // The drawer's session tab; null without a drawer or a data outline's model.
+  SessionTabCtlr* sessionTab() const { return sessionTab_.get(); }
   DataFilterEditor* dataFilterEditor() const { return dataFilterEditor_.get(); }
   // The open panel the add buttons ask with: the platform's unless a test gives another.
   void setOpenPanel(OpenPanel* panel) { openPanel_ = panel; }
@@ -427,6 +430,7 @@ class BaseLayoutWinCtlr : public WindowController {
   void buildDataEditPanels(QMainWindow* window, QLayout* layout);
   void wireDataEditing();
   void rebuildDataFilterPopup();
+  void wireSessionTab();
   FS_Node* insertionPoint() const;
   std::vector<FS_Node*> selectedDataNodes() const;
   void postFromDataView(const char* name);
@@ -435,6 +439,7 @@ class BaseLayoutWinCtlr : public WindowController {
   std::unique_ptr<DataLayoutBar> dataBar_;
   std::unique_ptr<DataOptionsDrawer> optionsDrawer_;
   std::unique_ptr<FilePropertiesSheet> fpSheet_;
+  std::unique_ptr<SessionTabCtlr> sessionTab_;
   std::unique_ptr<DataFilterEditor> dataFilterEditor_;
   std::unique_ptr<FS_Tree, TreeDeleter> firstTreeRef_;
   OpenPanel* openPanel_ = nullptr;

@@ -46,7 +46,7 @@ SessionImportOutcome SessionImportCtlr::importSession(int selectedRow) {
   SessionImportOutcome outcome;
   // The row is looked up in the list the table holds now, never trusted as an index.
   const TNC_ISO9660Session* session = table_->sessionAt(selectedRow);
-  if (session == nullptr) {
+  if (session == nullptr || layout_ == nullptr) {
     outcome.status = kErrBadArgument;
     return outcome;
   }
@@ -69,7 +69,8 @@ SessionImportOutcome SessionImportCtlr::importSession(int selectedRow) {
 }
 
 EngineStatus SessionImportCtlr::removeImport() {
-  const EngineStatus status = layout_->removeImportedItems();
+  const EngineStatus status =
+      layout_ ? layout_->removeImportedItems() : EngineStatus{kErrBadArgument};
   hasImportedData_ = false;
   setButtons(importEnabled_, false);
   return status;

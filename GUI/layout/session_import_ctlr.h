@@ -35,12 +35,16 @@ class SessionImportCtlr : public QObject {
   SessionImportCtlr(SessionTableModel* table, DataLayoutCtlr* layout, QObject* parent = nullptr);
 
   void setDestinationDrive(std::uint32_t drive) { drive_ = drive; }
+  // The layout imports go into; null leaves nothing to import into.
+  void setLayout(DataLayoutCtlr* layout) { layout_ = layout; }
 
   // Reads the session list anew, only while the drawer shows the session tab and the
   // destination drive is ready; a complete disc gets no list and no import.
   void updateSessionInfo(const SessionTabState& tab);
   // The table's selection changed (`selectedRow` -1 for none), with the disc state read anew.
   void sessionSelectionChanged(int selectedRow, std::uint8_t discState);
+  // The table lost its selection with a new list: nothing is there to import.
+  void selectionCleared() { setButtons(false, removeImportEnabled_); }
   // Imports the session of the selected row. A row the list does not have, or a session
   // that yields no tree, imports nothing: the status says why.
   SessionImportOutcome importSession(int selectedRow);

@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTreeView>
@@ -38,6 +39,7 @@
 #include "layout/data_layout_ctlr.h"
 #include "layout/layout_file_io.h"
 #include "layout/layout_services.h"
+#include "layout/session_tab.h"
 #include "layout/window_tables.h"
 #include "quillion/GDT.h"
 #include "quillion/MMC.h"
@@ -804,6 +806,37 @@ TEST_F(SessionOfferTest, AnHfsPlusLayoutIsNotOffered) {
   QComboBox* formats = window_->dataLayoutBar()->formatButton;
   formats->setCurrentIndex(formats->findData(2u));
   window_->toggleFormat();
+  ASSERT_TRUE(drop({src_ / "a.txt"}));
+  EXPECT_EQ(offer(), nullptr);
+}
+
+// The session tab's choice of destination holds for the offer too: merged into the disc, the
+// disc's items stand directly under the disc row.
+TEST_F(SessionOfferTest, AcceptedItImportsWhereTheSessionTabSays) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  ASSERT_NO_FATAL_FAILURE(startWithWrittenDvd());
+  ASSERT_NE(window_->sessionTab(), nullptr);
+  window_->sessionTab()->panel().importToDiscCell->click();
+  ASSERT_TRUE(drop({src_ / "a.txt"}));
+  ASSERT_NE(offer(), nullptr);
+  offer()->defaultButton()->click();
+  test::processEvents();
+  EXPECT_EQ(at("OLDFILES (Imported)"), nullptr);
+  EXPECT_TRUE(IsISO9660ImportItem(at("README.TXT")));
+  EXPECT_TRUE(IsISO9660ImportItem(at("DOCS/PLAN.DOC")));
+  EXPECT_FALSE(IsISO9660ImportItem(at("a.txt")));
+}
+
+// Sessions the tab has listed are on show already: a drop does not ask about them again.
+TEST_F(SessionOfferTest, ASessionListTheTabReadIsNotOfferedAgain) {
+  QUILLION_REQUIRE_TOOL("genisoimage");
+  ASSERT_NO_FATAL_FAILURE(startWithWrittenDvd());
+  window_->dataLayoutBar()->dataOptionsButton->click();
+  DataOptionsDrawer* drawer = window_->optionsDrawer();
+  drawer->ISO9660_iso9660TabView->setCurrentWidget(drawer->sessionTab);
+  ASSERT_EQ(window_->sessionTab()->table().rowCount(), 1);
+  EXPECT_EQ(window_->sessionTab()->table().data(window_->sessionTab()->table().index(0, 1)),
+            QStringLiteral("OLDFILES"));
   ASSERT_TRUE(drop({src_ / "a.txt"}));
   EXPECT_EQ(offer(), nullptr);
 }

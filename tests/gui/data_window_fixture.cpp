@@ -13,6 +13,7 @@
 
 #include "burn/thread_bridge.h"
 #include "documents/layout_document_kinds.h"
+#include "framework/messages.h"
 #include "framework/sheet_host.h"
 #include "layout/data_layout_ctlr.h"
 #include "quillion/MMC.h"
@@ -98,6 +99,25 @@ bool DataWindowTest::burnToDrive(std::uint32_t ref) {
   return window_->runningJob().lastResult == kResultCompleted;
 }
 
+void DataWindowTest::burnFirstSession(std::uint32_t ref, const fs::path& folder, bool closeDisc) {
+  ASSERT_TRUE(dropContentsOf(folder));
+  chooseDestination(ref);
+  ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
+  ASSERT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get())
+      << sheetText().toStdString();
+  (closeDisc ? window_->burnOptionSheet()->BSburnDiscButton
+             : window_->burnOptionSheet()->BSburnSessionButton)
+      ->click();
+  ASSERT_EQ(window_->sheets().currentSheet(), window_->progressSheet()->dialog.get())
+      << sheetText().toStdString();
+  JobThreads::joinAll(window_->runningJob().runTimeSharedData);
+  timers_.advance(200ms);
+  ASSERT_EQ(window_->runningJob().lastResult, kResultCompleted);
+  window_.reset();
+  (void)MMC_TestUnitReady(ref, nullptr);
+  makeWindow();
+}
+
 void DataWindowTest::dismissResult() {
   ASSERT_EQ(window_->sheets().currentSheet(), window_->alertSheet()->dialog.get());
   window_->alertSheet()->ASOkButton->click();
@@ -111,6 +131,14 @@ QString DataWindowTest::sheetText() const {
   QStringList texts;
   for (const QLabel* label : sheet->findChildren<QLabel*>()) texts << label->text();
   return texts.join(QLatin1Char('\n'));
+}
+
+QPushButton* DataWindowTest::sheetButton(const char* key) const {
+  QDialog* sheet = window_->sheets().currentSheet();
+  if (!sheet) return nullptr;
+  for (QPushButton* b : sheet->findChildren<QPushButton*>())
+    if (b->text() == Msg::gui(QString::fromLatin1(key))) return b;
+  return nullptr;
 }
 
 void DataWindowTest::dismissSheet() {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+class QPushButton;
+
 #include "documents/data_win_ctlr.h"
 #include "window_burn_fixture.h"
 
@@ -36,12 +38,18 @@ class DataWindowTest : public WindowBurnTest<DataWinCtlr> {
   bool burnToIsoImage(const std::filesystem::path& image);
   // Burn to a recorder: Burn, the options sheet's burn-disc button, the run to its result.
   bool burnToDrive(std::uint32_t ref);
+  // A first session of what lies directly in `folder`, burned from the window to `ref` and
+  // closed with the disc or left open for more; then a new window and device list find the
+  // disc as the burn left it, still in its drive (the result's OK would eject it).
+  void burnFirstSession(std::uint32_t ref, const std::filesystem::path& folder, bool closeDisc);
   // The result sheet's OK (which ejects a recorder's disc).
   void dismissResult();
 
   // The text of the sheet now attached, all its labels joined; empty without one.
   QString sheetText() const;
   void dismissSheet();
+  // The button of the sheet now attached whose title is the "GUIMsgs" text of `key`.
+  QPushButton* sheetButton(const char* key) const;
 };
 
 // Writes the files (relative paths, folders made as needed) with the given contents.

@@ -232,33 +232,10 @@ class DataWindowMedium : public DataWindow, public ::testing::WithParamInterface
   // The first burn from a window of its own, then the disc back in its drive.
   void burnFirst(std::uint32_t ref, bool close) {
     writeFiles(dir_.path() / "first", {{"first.txt", 3000}});
-    ASSERT_TRUE(dropContentsOf(dir_.path() / "first"));
-    chooseDestination(ref);
-    ASSERT_EQ(window_->BSburnDisc(), BaseLayoutWinCtlr::BurnCheck::kOk);
-    ASSERT_EQ(window_->sheets().currentSheet(), window_->burnOptionSheet()->dialog.get())
-        << sheetText().toStdString();
-    (close ? window_->burnOptionSheet()->BSburnDiscButton
-           : window_->burnOptionSheet()->BSburnSessionButton)
-        ->click();
-    ASSERT_EQ(window_->sheets().currentSheet(), window_->progressSheet()->dialog.get())
-        << sheetText().toStdString();
-    JobThreads::joinAll(window_->runningJob().runTimeSharedData);
-    timers_.advance(200ms);
-    ASSERT_EQ(window_->runningJob().lastResult, kResultCompleted);
-    // A new window and device list find the disc as the burn left it (the result's OK
-    // would eject it).
-    window_.reset();
-    (void)MMC_TestUnitReady(ref, nullptr);
-    makeWindow();
+    burnFirstSession(ref, dir_.path() / "first", close);
   }
 
-  QPushButton* button(const char* key) const {
-    QDialog* sheet = window_->sheets().currentSheet();
-    if (!sheet) return nullptr;
-    for (QPushButton* b : sheet->findChildren<QPushButton*>())
-      if (b->text() == gui(key)) return b;
-    return nullptr;
-  }
+  QPushButton* button(const char* key) const { return sheetButton(key); }
 };
 
 TEST_P(DataWindowMedium, TheDiscIsCheckedBeforeTheFileCheck) {
