@@ -8,9 +8,12 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include "burn/layout_codes.h"
 #include "framework/cfmt.h"
 #include "framework/document.h"
 #include "layout/base_layout_win_ctlr.h"
+#include "layout/data_edit_panels.h"
+#include "layout/session_tab.h"
 #include "quillion/GDT.h"
 #include "shell/device_list_manager.h"
 #include "shell/zeb_utils.h"
@@ -92,11 +95,27 @@ void BaseLayoutWinCtlr::LayoutUpdateDrive() {
   if (settings_.dstDriveRef == kISOImageWriterRef && isoImageWriterPath_.isEmpty())
     isoImageWriterPath_ = documents + cfmt(QStringLiteral("%@.%@"), name, QStringLiteral("iso"));
   updateDriveStatusField(list->statusOfDevice(settings_.dstDriveRef));
+  if (optionsDrawerOpenOnData()) {
+    if (isRealDriveRef(settings_.dstDriveRef)) refreshDiscInfo();
+    updateSessionTabIfShown();
+  }
 }
 
 void BaseLayoutWinCtlr::deviceStatusDidChange() {
   if (DeviceListManager* list = devices())
     updateDriveStatusField(list->statusOfDevice(settings_.dstDriveRef));
+  if (optionsDrawerOpenOnData()) updateSessionTabIfShown();
+}
+
+bool BaseLayoutWinCtlr::optionsDrawerOpenOnData() const {
+  return currentLayoutType() == kLayoutData && optionsDrawer_ && optionsDrawer_->isOpen();
+}
+
+// The session list shown follows the disc in the destination, so a disc taken out or put
+// in is seen without the user going back to the tab.
+void BaseLayoutWinCtlr::updateSessionTabIfShown() {
+  if (sessionTab_ && optionsDrawer_->selectedTabIdentifier() == QLatin1String("2"))
+    sessionTab_->updateISO9660SessionInfo();
 }
 
 void BaseLayoutWinCtlr::updateDriveStatusField(std::uint16_t status) {

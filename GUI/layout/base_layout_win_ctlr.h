@@ -182,6 +182,8 @@ class BaseLayoutWinCtlr : public WindowController {
   // ---- drive, speed and destination (drive bar) ----
   void deviceListDidChange();
   void deviceStatusDidChange();
+  bool optionsDrawerOpenOnData() const;
+  void updateSessionTabIfShown();
   void LayoutUpdateDrive();
   void updateDriveStatusField(std::uint16_t status);
   void BSeject();

@@ -9,6 +9,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QTableView>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -65,15 +66,12 @@ SessionTabPanel SessionTabPanel::build(QWidget* page) {
   column->addWidget(p.importToDiscCell);
 
   auto* buttons = new QHBoxLayout;
-  p.ISO9660_refreshButton =
-      sessionTabWidget<QPushButton>("ISO9660_refreshButton", sessionTabText("Refresh Sessions"));
   p.ISO9660_importButton =
       sessionTabWidget<QPushButton>("ISO9660_importButton", sessionTabText("Import Session"));
   p.ISO9660_removeImportButton = sessionTabWidget<QPushButton>(
       "ISO9660_removeImportButton", sessionTabText("Remove Imported Items"));
   p.ISO9660_importButton->setEnabled(false);
   p.ISO9660_removeImportButton->setEnabled(false);
-  buttons->addWidget(p.ISO9660_refreshButton);
   buttons->addStretch(1);
   buttons->addWidget(p.ISO9660_removeImportButton);
   buttons->addWidget(p.ISO9660_importButton);
@@ -103,8 +101,6 @@ SessionTabCtlr::SessionTabCtlr(QWidget* page, DataLayoutCtlr* layout, QAbstractI
           &SessionTabCtlr::importSelected);
   connect(panel_.ISO9660_removeImportButton, &QPushButton::clicked, this,
           &SessionTabCtlr::removeImports);
-  connect(panel_.ISO9660_refreshButton, &QPushButton::clicked, this,
-          &SessionTabCtlr::updateISO9660SessionInfo);
   connect(panel_.ISO9660_importToSwitch, &QButtonGroup::idClicked, this,
           [this](int id) { imports_->toggleImportDestination(id); });
   connect(imports_.get(), &SessionImportCtlr::buttonsChanged, this,
@@ -130,6 +126,10 @@ int SessionTabCtlr::selectedRow() const {
 }
 
 void SessionTabCtlr::updateISO9660SessionInfo() {
+  // Asking for the window's state refreshes the disc's information, whose notification
+  // comes back here: the read under way already sees that disc.
+  if (reading_) return;
+  const QScopedValueRollback<bool> reading(reading_, true);
   imports_->setDestinationDrive(drive_());
   imports_->updateSessionInfo(state_());
   showButtonStates();

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The session tab of a data window's options drawer: the table of the sessions on the disc
-// in the destination drive, a refresh that reads the drive again, the import and remove
-// buttons and the choice of where an import goes. The list is read only while the tab shows
-// a ready drive; the import button follows the table's selection and the disc's state, the
+// in the destination drive, read again when the destination or its disc changes, the import
+// and remove buttons and the choice of where an import goes. The list is read only while the tab
+// shows a ready drive; the import button follows the table's selection and the disc's state, the
 // remove button the items imported through it.
 #pragma once
 
@@ -31,7 +31,6 @@ struct SessionTabPanel {
   QTableView* ISO9660_sessionLayout = nullptr;
   QPushButton* ISO9660_importButton = nullptr;
   QPushButton* ISO9660_removeImportButton = nullptr;
-  QPushButton* ISO9660_refreshButton = nullptr;
   // Button ids: 0 into a folder of its own, 1 merged into the disc.
   QButtonGroup* ISO9660_importToSwitch = nullptr;
   QRadioButton* importToFolderCell = nullptr;
@@ -83,6 +82,7 @@ class SessionTabCtlr : public QObject {
   StateSource state_;
   DriveSource drive_;
   SessionImportOutcome lastImport_;
+  bool reading_ = false;
 };
 
 }  // namespace quillion

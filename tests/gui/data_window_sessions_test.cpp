@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A data window and the sessions already on its destination disc: the options drawer's
-// session tab lists them, reads the drive again on refresh and imports one through its
+// session tab lists them, reads the drive again when its disc changes and imports one through its
 // buttons; and a burn to a write-once DVD that holds a session asks first, appending a
 // second session only when told to. xorriso reads what the emulated recorder wrote.
 #include <gtest/gtest.h>
@@ -23,6 +23,7 @@
 #include "data_window_fixture.h"
 #include "disc_readers.h"
 #include "framework/messages.h"
+#include "framework/notification_center.h"
 #include "framework/sheet_host.h"
 #include "layout/data_edit_panels.h"
 #include "layout/data_layout_ctlr.h"
@@ -32,6 +33,7 @@
 #include "quillion/GDT.h"
 #include "quillion/MMC.h"
 #include "run_support.h"
+#include "shell/notification_names.h"
 
 namespace fs = std::filesystem;
 using namespace quillion;
@@ -242,7 +244,9 @@ TEST_F(DataWindowSessions, TheSessionTabListsTheOpenSessionAndItsButtonsImportAn
   EXPECT_EQ(files, kFirstFiles);
 }
 
-TEST_F(DataWindowSessions, RefreshReadsTheDriveAgain) {
+// The open tab follows the disc: a drive's status change and a change of destination read
+// the list again.
+TEST_F(DataWindowSessions, TheListFollowsTheDiscAndTheDestination) {
   startWithFirstSession("cd-writer", 0x09, kCdBlocks, false);
   if (HasFatalFailure()) return;
   showSessionTab();
@@ -253,18 +257,29 @@ TEST_F(DataWindowSessions, RefreshReadsTheDriveAgain) {
   // The disc taken out: the list goes, and with it the import.
   std::optional<emu::Medium> disc = drive_->unload();
   ASSERT_TRUE(disc.has_value());
-  tab().ISO9660_refreshButton->click();
+  NotificationCenter::instance().post(QString::fromLatin1(VUK_DeviceStatusChangedNotification));
   EXPECT_EQ(sessionRows(), 0);
   EXPECT_FALSE(tab().ISO9660_importButton->isEnabled());
 
   // Back in the drive: the session is listed again, nothing selected yet.
   drive_->load(std::move(*disc));
   (void)MMC_TestUnitReady(ref_, nullptr);
-  tab().ISO9660_refreshButton->click();
+  NotificationCenter::instance().post(QString::fromLatin1(VUK_DeviceStatusChangedNotification));
   EXPECT_EQ(sessionRows(), 1);
   EXPECT_FALSE(tab().ISO9660_importButton->isEnabled());
   selectSession(0);
   EXPECT_TRUE(tab().ISO9660_importButton->isEnabled());
+
+  // Taken out and put back unnoticed: choosing the drive again as the destination reads it.
+  disc = drive_->unload();
+  ASSERT_TRUE(disc.has_value());
+  NotificationCenter::instance().post(QString::fromLatin1(VUK_DeviceStatusChangedNotification));
+  ASSERT_EQ(sessionRows(), 0);
+  drive_->load(std::move(*disc));
+  (void)MMC_TestUnitReady(ref_, nullptr);
+  chooseDestination(kISOImageWriterRef);
+  chooseDestination(ref_);
+  EXPECT_EQ(sessionRows(), 1);
 }
 
 TEST_F(DataWindowSessions, AClosedDiscNeverOffersAnImport) {
@@ -272,7 +287,7 @@ TEST_F(DataWindowSessions, AClosedDiscNeverOffersAnImport) {
   if (HasFatalFailure()) return;
   showSessionTab();
   EXPECT_EQ(sessionRows(), 0);
-  tab().ISO9660_refreshButton->click();
+  NotificationCenter::instance().post(QString::fromLatin1(VUK_DeviceStatusChangedNotification));
   EXPECT_EQ(sessionRows(), 0);
   EXPECT_FALSE(tab().ISO9660_importButton->isEnabled());
 }
