@@ -77,24 +77,41 @@ function(quillion_warnings target)
   endif()
 endfunction()
 
-# Flags for test programs and their support libraries. Warnings: the same as for product code, less
-# what GCC 12 at -O2/-O3 reports inside libstdc++'s shared_ptr, string, vector and streambuf code and
-# GoogleTest's comparison helpers once they are inlined into a test: false reports about
-# library code, many per test. Product code keeps every warning.
-function(quillion_test_flags target)
-  quillion_warnings(${target})
-  set_target_properties(${target} PROPERTIES QUILLION_TEST_CODE ON)
-  # Test code in a sanitizer build is compiled with little optimisation, in a Release
-  # configuration too. GoogleTest's macros make large functions, and with the
-  # undefined-behaviour checks in them GCC's -O1 took twice as long as -Og for a test batch
-  # (32 s against 17.5 s); clang's -Og is its -O1, and its -O0 compiles a batch in less than
-  # half the time of GCC's -Og. The product code under test keeps -O1 and every check stays on.
+# Code that no test spends its time in (test code, the windows) is compiled with little
+# optimisation in a sanitizer build, in a Release configuration too. GoogleTest's macros make
+# large functions, and with the undefined-behaviour checks in them GCC's -O1 took twice as
+# long as -Og for a test batch (32 s against 17.5 s); clang's -Og is its -O1, and its -O0
+# compiles a batch in less than half the time of GCC's -Og. The code under test keeps -O1 and
+# every check stays on.
+function(quillion_unoptimised_when_sanitized target)
   if(QUILLION_SANITIZE AND CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release)$")
     if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
       target_compile_options(${target} PRIVATE -O0)
     else()
       target_compile_options(${target} PRIVATE -Og)
     endif()
+  endif()
+endfunction()
+
+# Flags for test programs and their support libraries. Warnings: the same as for product code, less
+# what GCC 12 at -O2/-O3 reports inside libstdc++'s shared_ptr, string, vector and streambuf code and
+# GoogleTest's comparison helpers once they are inlined into a test: false reports about
+# library code, many per test. Product code keeps every warning.
+#
+# quillion_test_flags(target [OPTIMISED]): OPTIMISED is for test-side reference maths (decoders,
+# signal alignment, spectra) that loops over whole signals: unoptimised, with every check
+# on, it took a quarter of the test stage, so it compiles as the product code does.
+function(quillion_test_flags target)
+  cmake_parse_arguments(F "OPTIMISED" "" "" ${ARGN})
+  quillion_warnings(${target})
+  set_target_properties(${target} PROPERTIES QUILLION_TEST_CODE ON)
+  if(F_OPTIMISED)
+    # -O2 in place of a sanitizer build's -O1: its loops are vectorised, checks and all.
+    if(QUILLION_SANITIZE AND CMAKE_BUILD_TYPE STREQUAL "RelWithDebInfo")
+      target_compile_options(${target} PRIVATE -O2)
+    endif()
+  else()
+    quillion_unoptimised_when_sanitized(${target})
   endif()
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE

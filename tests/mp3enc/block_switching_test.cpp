@@ -20,10 +20,6 @@ using namespace quillion::test;
 
 namespace {
 
-// Both decoders work in single precision; relative to the largest sample, or absolute
-// below 1.
-constexpr double kTolerance = 2e-5;
-
 std::int32_t highestBitrate(std::int32_t rate) {
   const int version = versionForRate(rate);
   return version == kMpeg1 ? 320000 : version == kMpeg2 ? 160000 : 64000;
@@ -77,7 +73,7 @@ RefGranule randomGranule(std::mt19937& rng, int blockType, bool mixed, const Spe
 }
 
 void expectDecodesToReference(const DecodeCheck& check) {
-  const double bound = kTolerance * std::max(check.peak, 1.0);
+  const double bound = kDecodeTolerance * std::max(check.peak, 1.0);
   EXPECT_GT(check.peak, 0.0) << "the spectra decode to silence: nothing is compared";
   EXPECT_EQ(check.tool.exitCode, 0) << check.tool.output;
   EXPECT_EQ(check.tool.output, "");

@@ -19,8 +19,6 @@ using namespace quillion::test;
 
 namespace {
 
-constexpr double kTolerance = 2e-5;  // ffmpeg decodes in single precision
-
 // Granules that between them carry every (x, y) entry of a table, with both signs, in
 // random order.
 std::vector<std::vector<std::int32_t>> everyPair(int table, std::mt19937& rng) {
@@ -105,7 +103,7 @@ TEST_P(HuffmanPairTable, EveryPairDecodesToItsValue) {
   EXPECT_EQ(check.tool.exitCode, 0) << check.tool.output;
   EXPECT_EQ(check.tool.output, "");
   EXPECT_GT(check.peak, 0.0);
-  EXPECT_LT(check.maxError, kTolerance * (check.peak > 1.0 ? check.peak : 1.0));
+  EXPECT_LT(check.maxError, kDecodeTolerance * (check.peak > 1.0 ? check.peak : 1.0));
 }
 
 INSTANTIATE_TEST_SUITE_P(HuffmanTables, HuffmanPairTable, testing::ValuesIn(kPairTables),
@@ -147,7 +145,7 @@ TEST(HuffmanTables, EveryQuadrupleDecodesToItsValue) {
         decodeAndCompare({g, g}, {{lines, 170, 0}, {lines, 170, 0}}, 44100, 128000, dir);
     EXPECT_EQ(check.tool.exitCode, 0) << check.tool.output;
     EXPECT_GT(check.peak, 0.0);
-    EXPECT_LT(check.maxError, kTolerance);
+    EXPECT_LT(check.maxError, kDecodeTolerance);
   }
 }
 
@@ -230,7 +228,7 @@ TEST(BitCount, CountedGranulesDecodeToTheirValues) {
                                                dir);
     EXPECT_EQ(check.tool.exitCode, 0) << check.tool.output;
     EXPECT_GT(check.peak, 0.0);
-    EXPECT_LT(check.maxError, kTolerance * (check.peak > 1.0 ? check.peak : 1.0));
+    EXPECT_LT(check.maxError, kDecodeTolerance * (check.peak > 1.0 ? check.peak : 1.0));
   }
 }
 

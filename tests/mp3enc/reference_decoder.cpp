@@ -2,6 +2,7 @@
 #include "reference_decoder.h"
 
 #include <cmath>
+#include <numbers>
 #include <cstdlib>
 
 #include "mp3enc/filter_bank.h"
@@ -10,7 +11,6 @@
 namespace quillion::test {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kPretab[22] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
 
 // |q|^(4/3) with q's sign, times 2^(exponent / 4).
@@ -21,12 +21,12 @@ double requantise(std::int32_t q, double quarterSteps) {
 }
 
 double window(int blockType, int i) {
-  const double longSin = std::sin(kPi / 36 * (i + 0.5));
+  const double longSin = std::sin(std::numbers::pi / 36 * (i + 0.5));
   switch (blockType) {
     case 1:
-      return i < 18 ? longSin : i < 24 ? 1.0 : i < 30 ? std::sin(kPi / 12 * (i - 18 + 0.5)) : 0.0;
+      return i < 18 ? longSin : i < 24 ? 1.0 : i < 30 ? std::sin(std::numbers::pi / 12 * (i - 18 + 0.5)) : 0.0;
     case 3:
-      return i < 6 ? 0.0 : i < 12 ? std::sin(kPi / 12 * (i - 6 + 0.5)) : i < 18 ? 1.0 : longSin;
+      return i < 6 ? 0.0 : i < 12 ? std::sin(std::numbers::pi / 12 * (i - 6 + 0.5)) : i < 18 ? 1.0 : longSin;
     default:
       return longSin;
   }
@@ -106,7 +106,7 @@ void ReferenceDecoder::decode(const RefGranule& g, std::vector<double>* pcm) {
       for (int i = 0; i < 36; ++i) {
         double y = 0;
         for (int k = 0; k < 18; ++k)
-          y += xr[18 * sb + k] * std::cos(kPi / 72 * (2 * i + 19) * (2 * k + 1));
+          y += xr[18 * sb + k] * std::cos(std::numbers::pi / 72 * (2 * i + 19) * (2 * k + 1));
         z[i] = y * window(longWindow, i);
       }
     } else {
@@ -114,8 +114,8 @@ void ReferenceDecoder::decode(const RefGranule& g, std::vector<double>* pcm) {
         for (int i = 0; i < 12; ++i) {
           double y = 0;
           for (int k = 0; k < 6; ++k)
-            y += win[w][6 * sb + k] * std::cos(kPi / 24 * (2 * i + 7) * (2 * k + 1));
-          z[6 + 6 * w + i] += y * std::sin(kPi / 12 * (i + 0.5));
+            y += win[w][6 * sb + k] * std::cos(std::numbers::pi / 24 * (2 * i + 7) * (2 * k + 1));
+          z[6 + 6 * w + i] += y * std::sin(std::numbers::pi / 12 * (i + 0.5));
         }
       }
     }
@@ -133,7 +133,7 @@ void ReferenceDecoder::decode(const RefGranule& g, std::vector<double>* pcm) {
     for (int i = 1023; i >= 64; --i) v_[i] = v_[i - 64];
     for (int i = 0; i < 64; ++i) {
       double sum = 0;
-      for (int k = 0; k < 32; ++k) sum += std::cos((16 + i) * (2 * k + 1) * kPi / 64) * s[k];
+      for (int k = 0; k < 32; ++k) sum += std::cos((16 + i) * (2 * k + 1) * std::numbers::pi / 64) * s[k];
       v_[i] = sum;
     }
     for (int j = 0; j < 32; ++j) {

@@ -64,6 +64,10 @@ class StreamBuilder {
   bool ok_ = true;
 };
 
+// How far a decoder may stray from the reference: both decoders work in single precision,
+// so relative to the largest sample, or absolute below 1.
+inline constexpr double kDecodeTolerance = 2e-5;
+
 struct DecodeCheck {
   ToolResult tool;        // ffmpeg's verdict (-err_detect explode)
   double maxError = 0.0;  // largest difference from the reference, over all samples

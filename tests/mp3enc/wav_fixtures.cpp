@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <numbers>
 #include <fstream>
 #include <random>
 
@@ -13,7 +14,6 @@
 namespace quillion::test {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 void put16(std::vector<std::uint8_t>* b, unsigned v) {
   b->push_back(static_cast<std::uint8_t>(v));
@@ -137,7 +137,7 @@ std::vector<std::int16_t> makeSignal(Signal kind, int rate, int channels, double
           // 50 Hz up to a quarter of the rate, exponentially, the right channel a fifth higher.
           const double f0 = 50.0 * (c ? 1.2 : 1.0), f1 = rate / 4.0;
           const double k = std::log(f1 / f0) / seconds;
-          v = 12000.0 * std::sin(2 * kPi * f0 * (std::exp(k * t) - 1) / k);
+          v = 12000.0 * std::sin(2 * std::numbers::pi * f0 * (std::exp(k * t) - 1) / k);
           break;
         }
         case Signal::PinkNoise: {
@@ -157,7 +157,7 @@ std::vector<std::int16_t> makeSignal(Signal kind, int rate, int channels, double
           v = 0.0;
           break;
         case Signal::Clipping:
-          v = 60000.0 * std::sin(2 * kPi * (c ? 330.0 : 220.0) * t);
+          v = 60000.0 * std::sin(2 * std::numbers::pi * (c ? 330.0 : 220.0) * t);
           break;
       }
       out[n * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = clip(v);
