@@ -14,33 +14,15 @@
 #include "layout/drag_payload.h"
 #include "shell/notification_names.h"
 #include "support/builtin_messages.h"
+#include "support/disk_totals.h"
 #include "support/gui_test_env.h"
 #include "tests/support/test_support.h"
 
 using namespace quillion;
+using namespace quillion::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-// What a folder on disk holds, counted independently of the tree: folders, files and bytes.
-struct DiskTotals {
-  std::uint32_t folders = 0;
-  std::uint32_t files = 0;
-  std::uint64_t bytes = 0;
-};
-
-DiskTotals countOnDisk(const fs::path& top) {
-  DiskTotals t{1, 0, 0};
-  for (const auto& e : fs::recursive_directory_iterator(top)) {
-    if (e.is_directory()) {
-      ++t.folders;
-    } else if (e.is_regular_file()) {
-      ++t.files;
-      t.bytes += e.file_size();
-    }
-  }
-  return t;
-}
 
 std::unique_ptr<QMimeData> urlDrop(std::initializer_list<fs::path> paths) {
   auto data = std::make_unique<QMimeData>();

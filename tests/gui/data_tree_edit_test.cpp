@@ -48,34 +48,15 @@
 #include "shell/preference_keys.h"
 #include "shell/zeb_utils.h"
 #include "support/builtin_messages.h"
+#include "support/disk_totals.h"
 #include "support/gui_test_env.h"
 #include "tests/support/test_support.h"
 
 using namespace quillion;
+using namespace quillion::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-// The allocation block the layout's tree counts file sizes in.
-constexpr std::uint64_t kTreeBlock = 4096;
-
-struct DiskCount {
-  std::uint64_t items = 0;  // folders and files below the top, and the top itself
-  std::uint64_t blocksBytes = 0;
-};
-
-DiskCount countOnDisk(const fs::path& top, const std::string& onlyExtension = {}) {
-  DiskCount c{1, 0};
-  for (const auto& e : fs::recursive_directory_iterator(top)) {
-    if (e.is_directory()) {
-      ++c.items;
-    } else if (onlyExtension.empty() || e.path().extension() == onlyExtension) {
-      ++c.items;
-      c.blocksBytes += (e.file_size() + kTreeBlock - 1) / kTreeBlock * kTreeBlock;
-    }
-  }
-  return c;
-}
 
 // Answers the open panel from the test: the request is kept, the paths are handed back.
 class ScriptedOpenPanel final : public OpenPanel {
@@ -244,14 +225,14 @@ TEST_F(DataTreeEditTest, RemovingAFolderWithItsOwnFileSelectedRemovesEachOnce) {
 TEST_F(DataTreeEditTest, TotalsUnderTheOutlineMatchTheSourceTree) {
   open();
   ASSERT_TRUE(drop({src_}));
-  const DiskCount disk = countOnDisk(src_);
+  const DiskTotals disk = countOnDisk(src_);
   const auto& totals = window_->dataTotals();
-  EXPECT_EQ(totals.totalFilesFolders, disk.items);
-  EXPECT_EQ(totals.totalSize, disk.blocksBytes);
+  EXPECT_EQ(totals.totalFilesFolders, disk.items());
+  EXPECT_EQ(totals.totalSize, disk.blockBytes);
   EXPECT_EQ(window_->dataLayoutBar()->totalFilesField->text(),
-            QStringLiteral("%1 Items").arg(disk.items));
+            QStringLiteral("%1 Items").arg(disk.items()));
   EXPECT_EQ(window_->dataLayoutBar()->totalSizeField->text(),
-            ZEBUtils::bytesToString(disk.blocksBytes));
+            ZEBUtils::bytesToString(disk.blockBytes));
   EXPECT_TRUE(view_->isExpanded(model_.index(0, 0)));
 }
 
@@ -261,7 +242,7 @@ TEST_F(DataTreeEditTest, MixedModeTotalsAddTheAudioTimeIn64Bits) {
   // 20,000 s of audio: 3,072,000,000 bytes, more than a signed 32-bit product holds.
   window_->setTotalTimeInSeconds(20000);
   window_->DLrefreshData();
-  const std::uint64_t expected = 20000ull * 153600ull + countOnDisk(src_).blocksBytes;
+  const std::uint64_t expected = 20000ull * 153600ull + countOnDisk(src_).blockBytes;
   EXPECT_EQ(window_->dataLayoutBar()->totalSizeTextField->text(),
             QStringLiteral("Total: ") + ZEBUtils::bytesToString(expected));
 }
@@ -296,7 +277,7 @@ TEST_F(DataTreeEditTest, AFolderDroppedUnderTheDocFilterKeepsItsFoldersAndDocFil
   EXPECT_EQ(at("src/a.txt"), nullptr);
   EXPECT_NE(at("src/notes.doc"), nullptr);
   EXPECT_NE(at("src/sub/deeper/d.doc"), nullptr);
-  EXPECT_EQ(window_->dataTotals().totalFilesFolders, countOnDisk(src_, ".doc").items);
+  EXPECT_EQ(window_->dataTotals().totalFilesFolders, countOnDisk(src_, ".doc").items());
 }
 
 TEST_F(DataTreeEditTest, TheChosenFilterIsSavedAndALoadedLayoutFiltersByIt) {

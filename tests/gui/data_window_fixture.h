@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,6 +18,12 @@ class QPushButton;
 #include "window_burn_fixture.h"
 
 namespace quillion::test {
+
+// Blank capacities in blocks of the discs the window tests plug in: a 80-minute CD-R, a
+// single-layer DVD and a single-layer BD.
+inline constexpr std::uint32_t kCdBlocks = 359'846;
+inline constexpr std::uint32_t kDvdBlocks = 2'295'104;
+inline constexpr std::uint32_t kBdBlocks = 12'219'392;
 
 class DataWindowTest : public WindowBurnTest<DataWinCtlr> {
  protected:

@@ -35,9 +35,6 @@ struct FormatCase {
   std::uint32_t capacity;
 };
 
-constexpr std::uint32_t kCdBlocks = 359'846;
-constexpr std::uint32_t kDvdBlocks = 2'295'104;
-constexpr std::uint32_t kBdBlocks = 12'219'392;
 
 const FormatCase kFormats[] = {
     {"iso9660", 256, kIso, "", 0, 0},

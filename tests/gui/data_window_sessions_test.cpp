@@ -42,8 +42,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint32_t kCdBlocks = 359'846;
-constexpr std::uint32_t kDvdBlocks = 2'295'104;
 
 // The files of the first session and of the layout that follows it.
 const std::map<std::string, std::size_t> kFirstFiles = {

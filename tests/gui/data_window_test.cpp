@@ -44,8 +44,6 @@ QString gui(const char* key) {
   return Msg::gui(QString::fromLatin1(key));
 }
 
-constexpr std::uint32_t kCdBlocks = 359'846;
-constexpr std::uint32_t kBdBlocks = 12'219'392;
 
 class DataWindow : public DataWindowTest {
  protected:

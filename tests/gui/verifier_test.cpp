@@ -29,7 +29,7 @@ using quillion::test::TestThreads;
 
 namespace {
 
-constexpr std::uint16_t kCdR = 0x09;
+constexpr std::uint16_t kCdRProfile = 0x09;
 
 class VerifyWrittenDisc : public quillion::test::GuiTest {
  protected:
@@ -42,7 +42,7 @@ class VerifyWrittenDisc : public quillion::test::GuiTest {
     auto config = *quillion::emu::DriveConfig::preset("cd-writer");
     config.name = config.product = "verifier";
     drive_ = quillion::emu::EmulatedBus::instance().plug(config);
-    drive_->load(env_.blankDisc("verifier", kCdR, 359'846));
+    drive_->load(env_.blankDisc("verifier", kCdRProfile, 359'846));
     env_.start();
     ref_ = quillion::emu::DeviceEnvironment::refOf("verifier");
     (void)MMC_TestUnitReady(ref_, nullptr);
@@ -137,7 +137,7 @@ TEST_F(VerifyWrittenDisc, BothKindsPassOnAGoodDiscAndReadEveryBlock) {
       ASSERT_EQ(BP_Delete(job_), kNoErr);
       job_ = 0;
       env_.stop();
-      drive_->load(env_.blankDisc("verifier" + std::to_string(type), kCdR, 359'846));
+      drive_->load(env_.blankDisc("verifier" + std::to_string(type), kCdRProfile, 359'846));
       env_.start();
       ref_ = quillion::emu::DeviceEnvironment::refOf("verifier");
       (void)MMC_TestUnitReady(ref_, nullptr);
