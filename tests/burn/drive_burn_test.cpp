@@ -39,7 +39,7 @@ constexpr std::uint32_t kDvdBlocks = 2'295'104;
 
 // Lower-case 8.3 names, so that every file system keeps them as they are (plain ISO9660 in
 // upper case); sizes around block and cache-block bounds.
-const std::map<std::string, std::size_t> kLayout = {
+const std::map<std::string, std::size_t> kDriveLayout = {
     {"empty.txt", 0},
     {"one.bin", 1},
     {"block.bin", 2048},
@@ -85,7 +85,7 @@ class DriveBurn : public ::testing::Test {
   void SetUp() override {
     TestThreads::instance().reset();
     source_ = dir_.path() / "source";
-    writeFiles(source_, kLayout);
+    writeFiles(source_, kDriveLayout);
     tree_ = treeFromFolder(source_);
   }
   void TearDown() override {
@@ -463,7 +463,7 @@ TEST_F(DriveBurn, RunsThatCannotFinishReportTheirFailure) {
     SCOPED_TRACE(c.name);
     TestThreads::instance().reset();
     // Whole again, and listed again: a file written after it was listed is a changed file.
-    writeFiles(source_, kLayout);
+    writeFiles(source_, kDriveLayout);
     tree_ = treeFromFolder(source_);
     auto drive = plug("d", 0x11, c.capacity);
     env_.start();
@@ -714,7 +714,7 @@ TEST_F(DriveBurn, ADvdPlusRDualLayerReservesInThirtyTwoBlocks) {
   for (std::size_t extra : {std::size_t{0}, std::size_t{16 * 2048}}) {
     SCOPED_TRACE(extra);
     TestThreads::instance().reset();
-    writeFiles(source_, kLayout);
+    writeFiles(source_, kDriveLayout);
     writeFiles(source_, {{"fill.bin", 4096 + extra}});
     tree_ = treeFromFolder(source_);
     auto drive = plug("dl", 0x2B);

@@ -35,7 +35,7 @@ constexpr std::uint16_t kRestrictedOverwrite = 0x13, kSequential = 0x14;
 // What a quick format left: two ECC blocks, far less than any layout here needs.
 constexpr std::uint32_t kQuickFormatted = 32;
 
-const std::map<std::string, std::size_t> kLayout = {
+const std::map<std::string, std::size_t> kRewritableLayout = {
     {"empty.txt", 0},
     {"one.bin", 1},
     {"block.bin", 2048},
@@ -77,7 +77,7 @@ class DvdRwBurn : public ::testing::Test {
   void SetUp() override {
     TestThreads::instance().reset();
     source_ = dir_.path() / "source";
-    writeFiles(source_, kLayout);
+    writeFiles(source_, kRewritableLayout);
     tree_ = treeFromFolder(source_);
   }
   void TearDown() override {
