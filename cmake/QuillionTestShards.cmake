@@ -9,9 +9,9 @@ set(QUILLION_TEST_SHARDS
   brindle_internal_tests=4 burn_tests=4 corvel_tests=4 daskin_tests=4 device_tests=4
   dpm_tests=4 mp3enc_encoder_tests=4 mpeg_scanner_tests=4 track_tests=4 writer_tests=4
   # a second or less: one
-  bufstream_side_tests=1 bufstream_tests=1 burn_cache_tests=1 common_tests=1
-  corvel_internal_tests=1 gui_framework_tests=1 mp3enc_thread_tests=1 mpeg_common_tests=1
-  platform_tests=1 spanning_disc_tests=1 test_support_tests=1 tree_tests=1)
+  bufstream_tests=1 burn_cache_tests=1 common_tests=1 corvel_internal_tests=1
+  gui_framework_tests=1 mp3enc_thread_tests=1 mpeg_common_tests=1 platform_tests=1
+  test_support_tests=1)
 
 function(quillion_test_shards name out)
   set(count 2)

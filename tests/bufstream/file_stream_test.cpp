@@ -7,24 +7,17 @@
 #include <vector>
 
 #include "bufstream.h"
+#include "stream_test_support.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
+using quillion::test::collect;
+using quillion::test::messages;
+using quillion::test::pattern;
 using quillion::test::readFile;
 using quillion::test::TempDir;
 using quillion::test::writeFile;
-
-std::vector<std::string> messages;
-void collect(char* text) {
-  messages.emplace_back(text);
-}
-
-std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 7);
-  return v;
-}
 
 void putThroughRequest(bufstream* bs, const std::vector<std::uint8_t>& bytes) {
   std::uint8_t* area = bs->request(bs, static_cast<std::uint32_t>(bytes.size()));

@@ -13,26 +13,19 @@
 
 #include "bufstream_side.h"
 #include "recording_stream.h"
+#include "stream_test_support.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
+using quillion::test::collect;
+using quillion::test::messages;
+using quillion::test::pattern;
 using quillion::test::readFile;
 using quillion::test::RecordingStream;
 using quillion::test::TempDir;
 using quillion::test::writeFile;
 using Bytes = std::vector<std::uint8_t>;
-
-std::vector<std::string> messages;
-void collect(char* text) {
-  messages.emplace_back(text);
-}
-
-Bytes pattern(std::size_t n, std::uint8_t seed) {
-  Bytes v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 13);
-  return v;
-}
 
 std::uint32_t put(bufstream* bs, const Bytes& bytes) {
   return bs->copybytes(bs, const_cast<std::uint8_t*>(bytes.data()),
@@ -71,7 +64,7 @@ TEST(MzlWriter, ListsEveryPartWithItsTrueSize) {
     ASSERT_NE(mzl, nullptr);
     EXPECT_EQ(mzl->flags, 0u);
     for (int part = 0; part <= c.splits; ++part) {
-      ASSERT_EQ(put(mzl, pattern(100 + 37 * part, 1)), 100u + 37 * part);
+      ASSERT_EQ(put(mzl, pattern(100 + 37 * part, 1, 13)), 100u + 37 * part);
       if (part == c.splits) break;
       if (c.bySlot)
         ASSERT_EQ(mzl->split(mzl), 0);
@@ -126,7 +119,7 @@ class IndexWriterTest : public ::testing::Test {
 TEST_F(IndexWriterTest, VideoRecordsLeaveInPositionOrderOnceTheirSuccessorIsWritten) {
   bufstream* bs = open_bufstream_write_with_index(main_.get(), nullptr, video_.get(), nullptr);
   ASSERT_NE(bs, nullptr);
-  const Bytes header = pattern(254, 9);
+  const Bytes header = pattern(254, 9, 13);
   ASSERT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_VIDEO_INDEX_HEADER,
                         const_cast<std::uint8_t*>(header.data()), 254),
             0);
@@ -136,7 +129,7 @@ TEST_F(IndexWriterTest, VideoRecordsLeaveInPositionOrderOnceTheirSuccessorIsWrit
     ASSERT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_VIDEO_INDEX_ENTRY, r.data(), 32), 0);
     // Record j leaves once record j + 1 lies before the main stream's position.
     EXPECT_EQ((video_.bytes.size() - 254) / 32, k >= 2 ? k - 1 : 0) << k;
-    ASSERT_EQ(put(bs, pattern(1000, 1)), 1000u);
+    ASSERT_EQ(put(bs, pattern(1000, 1, 13)), 1000u);
   }
   EXPECT_EQ(close_bufstream_write_with_index(&bs, 0), 0);
   std::vector<std::uint64_t> expected;
@@ -155,7 +148,7 @@ TEST_F(IndexWriterTest, VideoRecordsLeaveInPositionOrderOnceTheirSuccessorIsWrit
 TEST_F(IndexWriterTest, AReorderedPictureWaitsForTheOneAfterIt) {
   bufstream* bs = open_bufstream_write_with_index(main_.get(), nullptr, video_.get(), nullptr);
   ASSERT_NE(bs, nullptr);
-  ASSERT_EQ(put(bs, pattern(5000, 1)), 5000u);
+  ASSERT_EQ(put(bs, pattern(5000, 1, 13)), 5000u);
   Bytes a = record(32, 1000, 1), b = record(32, 0, 2), c = record(32, 2000, 3);
   ASSERT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_VIDEO_INDEX_ENTRY, a.data(), 32), 0);
   ASSERT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_VIDEO_INDEX_ENTRY, b.data(), 32), 0);
@@ -169,17 +162,17 @@ TEST_F(IndexWriterTest, AReorderedPictureWaitsForTheOneAfterIt) {
 TEST_F(IndexWriterTest, OnlyAnAudioIndexDropsVideoRecords) {
   bufstream* bs = open_bufstream_write_with_index(main_.get(), audio_.get(), nullptr, nullptr);
   ASSERT_NE(bs, nullptr);
-  Bytes vh = pattern(254, 1), v = record(32, 0, 1);
+  Bytes vh = pattern(254, 1, 13), v = record(32, 0, 1);
   EXPECT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_VIDEO_INDEX_HEADER, vh.data(), 254), 0);
   EXPECT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_VIDEO_INDEX_ENTRY, v.data(), 32), 0);
-  const Bytes ah = pattern(208, 2);
+  const Bytes ah = pattern(208, 2, 13);
   ASSERT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_AUDIO_INDEX_HEADER,
                         const_cast<std::uint8_t*>(ah.data()), 208),
             0);
   for (std::uint64_t k = 0; k < 5; ++k) {
     Bytes r = record(20, main_.bytes.size(), 7);
     ASSERT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_AUDIO_INDEX_ENTRY, r.data(), 20), 0);
-    ASSERT_EQ(put(bs, pattern(300, 3)), 300u);
+    ASSERT_EQ(put(bs, pattern(300, 3, 13)), 300u);
   }
   EXPECT_EQ(close_bufstream_write_with_index(&bs, 0), 0);
   EXPECT_TRUE(main_.calls.empty());
@@ -231,7 +224,7 @@ TEST_F(IndexWriterTest, ARefusedIndexWriteIsReported) {
   bufstream* bs = open_bufstream_write_with_index(main_.get(), nullptr, video_.get(), nullptr);
   ASSERT_NE(bs, nullptr);
   video_.refuse = true;
-  Bytes h = pattern(254, 1);
+  Bytes h = pattern(254, 1, 13);
   EXPECT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_VIDEO_INDEX_HEADER, h.data(), 254), -1);
   Bytes r = record(32, 0, 1);
   EXPECT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_VIDEO_INDEX_ENTRY, r.data(), 16), -1);  // short
@@ -262,7 +255,7 @@ TEST(NullStream, CountsAndDiscards) {
   std::memset(area, 1, 1024);
   EXPECT_EQ(bs->request(bs, 1025), nullptr);
   EXPECT_EQ(bs->confirm(bs, 1000), 1000u);
-  EXPECT_EQ(put(bs, pattern(70000, 1)), 70000u);
+  EXPECT_EQ(put(bs, pattern(70000, 1, 13)), 70000u);
   EXPECT_EQ(bs->split(bs), 0);
   std::uint64_t count = 0;
   EXPECT_EQ(bs->auxinfo(bs, 0, BUFSTREAM_AUX_BYTE_COUNT, &count, 8), 0);
@@ -296,7 +289,7 @@ class PatchStream : public ::testing::Test {
 
   TempDir dir_;
   std::string path_;
-  Bytes original_ = pattern(1000, 3);
+  Bytes original_ = pattern(1000, 3, 13);
   bufstream* main_ = nullptr;
   bufstream* patch_ = nullptr;
 };
@@ -385,7 +378,7 @@ TEST(MetadataStorage, SideFilesPerChannel) {
   const std::string base = dir.file("movie");
   metadata_storage* md = new_metadata_file(base.c_str());
   ASSERT_NE(md, nullptr);
-  Bytes block = pattern(100, 4);
+  Bytes block = pattern(100, 4, 13);
   for (std::uint32_t channel : {0u, 7u}) {
     ASSERT_EQ(auxinfo_metadata_file(md, channel, BUFSTREAM_AUX_MD_OPEN_WRITE, nullptr, 0), 0);
     EXPECT_EQ(auxinfo_metadata_file(md, channel, BUFSTREAM_AUX_MD_OPEN_WRITE, nullptr, 0), -1);
@@ -447,8 +440,8 @@ TEST(MetadataStorage, FilterStandsInFrontOfItsMainStream) {
   ASSERT_EQ(init_metadata_filter(md, main->get()), 0);
   bufstream* bs = &md->stream;
   EXPECT_EQ(bs->flags, 1u);
-  ASSERT_EQ(put(bs, pattern(10, 1)), 10u);
-  EXPECT_EQ(main->bytes, pattern(10, 1));
+  ASSERT_EQ(put(bs, pattern(10, 1, 13)), 10u);
+  EXPECT_EQ(main->bytes, pattern(10, 1, 13));
   std::uint32_t word = 3;
   ASSERT_EQ(bs->auxinfo(bs, 6, 0x999, &word, 4), 0);
   EXPECT_EQ(main->calls.back().offset, 6u);  // the channel travels as the offset
