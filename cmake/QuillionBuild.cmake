@@ -8,14 +8,17 @@ if(QUILLION_CCACHE)
   set(CMAKE_CXX_COMPILER_LAUNCHER ${QUILLION_CCACHE})
 endif()
 
-# Build speed. Unity batches are small so one batch never holds a core for minutes; the
-# faster linker is chosen when the machine has one; sanitizer builds keep line tables only,
+# Build speed. Unity batches are small enough that one batch never holds a core for minutes:
+# twelve sources of product code (a batch of the windows takes about 20 s in a sanitizer
+# build), six of test code, whose fixtures and helpers in anonymous namespaces clash more
+# often when batched together; the faster linker is chosen when the machine has one; sanitizer builds keep line tables only,
 # which is all a sanitizer trace needs. There are no precompiled headers: measured on this
 # build, a GoogleTest or Qt header image (over 100 MB with sanitizers) cost more to write and
 # to load than parsing the headers once per unity batch, and the whole build grew by an eighth.
 option(QUILLION_UNITY "Compile each target in unity batches" ON)
-set(QUILLION_UNITY_BATCH 6 CACHE STRING "Sources per unity batch")
+set(QUILLION_UNITY_BATCH 12 CACHE STRING "Sources per unity batch of product code")
 option(QUILLION_UNITY_TESTS "Compile the test suites in unity batches too" ON)
+set(QUILLION_UNITY_TEST_BATCH 6 CACHE STRING "Sources per unity batch of a test suite")
 if(QUILLION_UNITY)
   set(CMAKE_UNITY_BUILD ON)
   set(CMAKE_UNITY_BUILD_BATCH_SIZE ${QUILLION_UNITY_BATCH})
@@ -149,7 +152,8 @@ function(quillion_add_gtest)
   cmake_parse_arguments(T "" "NAME;TIMEOUT;SHARDS" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
-  set_target_properties(${T_NAME} PROPERTIES UNITY_BUILD ${QUILLION_UNITY_TESTS})
+  set_target_properties(${T_NAME} PROPERTIES UNITY_BUILD ${QUILLION_UNITY_TESTS}
+    UNITY_BUILD_BATCH_SIZE ${QUILLION_UNITY_TEST_BATCH})
   quillion_test_flags(${T_NAME})
   if(NOT T_TIMEOUT OR T_TIMEOUT LESS 600)
     set(T_TIMEOUT 600)

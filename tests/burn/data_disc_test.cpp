@@ -79,7 +79,7 @@ enum class Outcome {
   writtenWithLogNote,  // written whole; the log says what was read otherwise
 };
 
-struct Row {
+struct ChangeRow {
   const char* name;
   std::function<void(const fs::path& source)> make;
   std::function<void(const fs::path& source)> betweenPreparationAndBurn;
@@ -93,8 +93,8 @@ struct Row {
 
 const std::string kGrowing = bytesOf(100'000, 7);
 
-std::vector<Row> rows() {
-  std::vector<Row> r;
+std::vector<ChangeRow> rows() {
+  std::vector<ChangeRow> r;
   r.push_back({"a folder of 1001 long look-alike names",
                [](const fs::path& s) {
                  for (int i = 1; i <= 1001; ++i) {
@@ -171,7 +171,7 @@ std::vector<Row> rows() {
 }
 
 // The item of the source folder the log line names, for the rows whose log names one.
-std::string loggedPath(const Row& row, const fs::path& source) {
+std::string loggedPath(const ChangeRow& row, const fs::path& source) {
   switch (row.outcome) {
     case Outcome::reportedAsChanged:
       return (source / (row.expected ? "growing.log" : "same.bin")).string();
@@ -207,7 +207,7 @@ const std::vector<Reader>& readers() {
   return all;
 }
 
-class DataDisc : public ::testing::TestWithParam<Row> {
+class DataDisc : public ::testing::TestWithParam<ChangeRow> {
  protected:
   void SetUp() override { TestThreads::instance().reset(); }
   void TearDown() override { TestThreads::instance().reset(); }
@@ -220,7 +220,7 @@ TEST_P(DataDisc, EveryFileIsWrittenWholeOrReported) {
     if (toolAvailable(reader.tool)) present.push_back(&reader);
   if (present.size() < 2) GTEST_SKIP() << "fewer than two of xorriso, bsdtar and 7zz";
 
-  const Row& row = GetParam();
+  const ChangeRow& row = GetParam();
   const fs::path source = dir_.path() / "source";
   fs::create_directories(source);
   row.make(source);
@@ -286,7 +286,7 @@ TEST_P(DataDisc, EveryFileIsWrittenWholeOrReported) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, DataDisc, ::testing::ValuesIn(rows()),
-                         [](const ::testing::TestParamInfo<Row>& param) {
+                         [](const ::testing::TestParamInfo<ChangeRow>& param) {
                            std::string name;
                            for (const char c : std::string(param.param.name))
                              name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';

@@ -57,6 +57,11 @@ struct JobOptions {
   BP_ThreadCreatorProc threadCreator = nullptr;
 };
 
+// Whether a destination is a drive, not one of the image writers.
+inline bool isDriveDestination(std::uint32_t ref) {
+  return ref != 0 && ref != kBP_NativeImageWriter && ref != kBP_ISOImageWriter;
+}
+
 // What the run's threads work from: the settings as they were when the job was started.
 struct RunPlan {
   JobOptions options;

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "burn/job/burn_job.h"
+#include "burn/run/drive_steps.h"
 #include "common/byte_order.h"
 #include "quillion/MMC.h"
 #include "quillion/clock.h"
@@ -18,15 +19,7 @@ using namespace std::chrono_literals;
 
 constexpr std::uint8_t kInvisibleTrack = 0xFF;
 constexpr int kAddressTries = 180;  // once a second
-constexpr std::uint16_t kRestrictedOverwrite = 0x13;
-constexpr std::uint16_t kSequentialDvdMinusRw = 0x14;
-constexpr std::uint16_t kDvdPlusRw = 0x1A;
-constexpr std::uint16_t kDvdRam = 0x12;
-constexpr std::uint16_t kBdRe = 0x43;
-
-bool isDrive(std::uint32_t ref) {
-  return ref != 0 && ref != kBP_NativeImageWriter && ref != kBP_ISOImageWriter;
-}
+using namespace profiles;
 
 std::uint16_t firstProfile(const BurnJob& job) {
   return job.writerRecords[0].mediaProfile;
@@ -56,7 +49,7 @@ EngineStatus trackToAsk(const BurnJob& job, AddressQuery query, std::uint8_t& tr
   if (query == AddressQuery::AsCd) return kNoErr;
   switch (firstProfile(job)) {
     case kRestrictedOverwrite:
-    case kSequentialDvdMinusRw:
+    case kSequentialRw:
     case kDvdPlusRw:
     case kDvdRam:
       track = 1;
@@ -113,7 +106,7 @@ using namespace drive_start_detail;
 std::uint16_t firstTrackNumber(const BurnJob& job) {
   const std::uint32_t ref = job.firstDestination();
   DiscInfo info;
-  if (!isDrive(ref) || readDiscInfo(ref, info) != kNoErr) return 0;
+  if (!isDriveDestination(ref) || readDiscInfo(ref, info) != kNoErr) return 0;
   switch (info.status) {
     case 0:
       return info.firstTrack;
@@ -137,7 +130,7 @@ EngineStatus nextWritableAddress(const BurnJob& job, AddressQuery query, std::ui
 
 EngineStatus dataSessionStart(const BurnJob& job, std::uint32_t& start) {
   start = 0;
-  if (!isDrive(job.firstDestination())) return kNoErr;
+  if (!isDriveDestination(job.firstDestination())) return kNoErr;
   const std::uint16_t profile = firstProfile(job);
   if (profile == kDvdPlusRw || profile == kDvdRam || profile == kBdRe) {
     start = job.options.dvdPlusRWUsedBlocks;

@@ -34,14 +34,10 @@ constexpr std::size_t kSourceCDTextBytes = 36'724;
 constexpr std::uint16_t kLastCDProfile = 0x0F;
 constexpr std::uint32_t kImageNative = 1, kImageRawFirst = 2, kImageRawLast = 5, kImageBinCue = 7;
 
-bool realDrive(std::uint32_t ref) {
-  return ref != 0 && ref != kBP_NativeImageWriter && ref != kBP_ISOImageWriter;
-}
-
 // Whether a destination needs formless Mode 2 as 2332-byte blocks when written track by track.
 bool writeContinueDestination(const BurnJob& job) {
   for (std::uint16_t i = 0; i < job.dstCount; ++i)
-    if (realDrive(job.dst[i]) && MMC_isSONYWriteContinueDrive(job.dst[i])) return true;
+    if (isDriveDestination(job.dst[i]) && MMC_isSONYWriteContinueDrive(job.dst[i])) return true;
   return false;
 }
 
@@ -398,7 +394,7 @@ void fetchSourceCDText(BurnJob& job) {
   std::vector<std::uint8_t> raw;
   if (source == kBP_NativeImageWriter) {
     if (job.srcImage) (void)job.srcImage->GetCDTextRawData(raw);
-  } else if (realDrive(source)) {
+  } else if (isDriveDestination(source)) {
     if (!job.options.sao || !cdDestination(job)) return;
     std::vector<std::uint8_t> reply(kSourceCDTextBytes);
     const auto length = static_cast<std::uint32_t>(reply.size());

@@ -12,14 +12,10 @@ namespace {
 constexpr std::uint16_t kEraseBlockSize = 2048;
 constexpr std::int16_t kEraseTrackMode = 8;  // Mode 1
 
-bool isDrive(std::uint32_t ref) {
-  return ref != 0 && ref != kBP_NativeImageWriter && ref != kBP_ISOImageWriter;
-}
-
 }  // namespace
 
 EngineStatus prepareEraseSession(BurnJob& job) {
-  if (!std::all_of(job.dst.get(), job.dst.get() + job.dstCount, isDrive)) {
+  if (!std::all_of(job.dst.get(), job.dst.get() + job.dstCount, isDriveDestination)) {
     logText(job.shared, "\r?? Only a disc in a drive can be erased\r");
     return kErrPrepareFailed;
   }

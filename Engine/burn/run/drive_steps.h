@@ -16,7 +16,7 @@ namespace quillion::burn {
 namespace profiles {
 inline constexpr std::uint16_t kDvdMinusR = 0x11, kDvdRam = 0x12, kRestrictedOverwrite = 0x13,
                                kSequentialRw = 0x14, kDvdMinusRDl = 0x15, kDvdPlusRw = 0x1A,
-                               kDvdPlusR = 0x1B, kDvdPlusRDl = 0x2B;
+                               kDvdPlusR = 0x1B, kDvdPlusRDl = 0x2B, kBdRe = 0x43;
 }
 
 // The blocks of a reservation: a multiple of the medium's ECC block.
