@@ -125,6 +125,15 @@ void DataWindowTest::dismissResult() {
   EXPECT_EQ(window_->runningJob().BPRef, 0u) << "the job goes with the result";
 }
 
+QStringList DataWindowTest::discRows() const {
+  DataLayoutCtlr& model = window_->dataLayoutModel();
+  const QModelIndex disc = model.index(0, 0);
+  QStringList rows;
+  for (int r = 0; r < model.rowCount(disc); ++r)
+    rows << model.data(model.index(r, 0, disc)).toString();
+  return rows;
+}
+
 QString DataWindowTest::sheetText() const {
   QDialog* sheet = window_->sheets().currentSheet();
   if (!sheet) return {};

@@ -5,8 +5,9 @@
 // to the ISO image writer or to an emulated recorder.
 #pragma once
 
-#include <filesystem>
+#include <QStringList>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,6 +52,9 @@ class DataWindowTest : public WindowBurnTest<DataWinCtlr> {
   void burnFirstSession(std::uint32_t ref, const std::filesystem::path& folder, bool closeDisc);
   // The result sheet's OK (which ejects a recorder's disc).
   void dismissResult();
+
+  // The titles of the rows under the disc row, as the outline shows them.
+  QStringList discRows() const;
 
   // The text of the sheet now attached, all its labels joined; empty without one.
   QString sheetText() const;

@@ -35,7 +35,6 @@ struct FormatCase {
   std::uint32_t capacity;
 };
 
-
 const FormatCase kFormats[] = {
     {"iso9660", 256, kIso, "", 0, 0},
     {"joliet_cdr", 512, kIso | kJoliet, "cd-writer", 0x09, kCdBlocks},

@@ -42,7 +42,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-
 // The files of the first session and of the layout that follows it.
 const std::map<std::string, std::size_t> kFirstFiles = {
     {"a.txt", 1000}, {"docs/b.bin", 70'000}, {"docs/deeper/c.dat", 5'000}};
@@ -98,15 +97,6 @@ class DataWindowSessions : public DataWindowTest {
     ASSERT_TRUE(tab().ISO9660_importButton->isEnabled());
     tab().ISO9660_importButton->click();
     ASSERT_EQ(window_->sessionTab()->lastImport().status, kNoErr);
-  }
-
-  QStringList discRows() const {
-    DataLayoutCtlr& model = window_->dataLayoutModel();
-    const QModelIndex disc = model.index(0, 0);
-    QStringList rows;
-    for (int r = 0; r < model.rowCount(disc); ++r)
-      rows << model.data(model.index(r, 0, disc)).toString();
-    return rows;
   }
 
   FS_Node* discChild(const QString& title) const {

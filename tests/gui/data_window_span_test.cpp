@@ -254,15 +254,6 @@ TEST_F(DataWindowSpan, ThreeDiscsHoldTheSourceOnceEachFileOnTheDiscItsLogLineNam
   EXPECT_NE(log.find("notes\\\xC3\xA9t\xC3\xA9.txt (" + title + "-"), std::string::npos) << log;
 }
 
-QStringList discRowsOf(DataWinCtlr& window) {
-  DataLayoutCtlr& model = window.dataLayoutModel();
-  const QModelIndex disc = model.index(0, 0);
-  QStringList rows;
-  for (int r = 0; r < model.rowCount(disc); ++r)
-    rows << model.data(model.index(r, 0, disc)).toString();
-  return rows;
-}
-
 // With spanning on, a drop on the outline that holds a file no disc takes asks: Cancel takes
 // the whole drop out again, Continue keeps it without that file.
 TEST_F(DataWindowSpan, ADropOnTheOutlineTooLargeForOneDiscIsUndoneOrTrimmed) {
@@ -282,12 +273,12 @@ TEST_F(DataWindowSpan, ADropOnTheOutlineTooLargeForOneDiscIsUndoneOrTrimmed) {
   EXPECT_EQ(warning->warningTextField()->text(), gui("Remove Large Files"));
   ASSERT_EQ(warning->table()->rowCount(), 1);
   warning->warningCancelButton()->click();
-  EXPECT_EQ(discRowsOf(*window_), (QStringList{"a.txt"})) << "the drop is undone";
+  EXPECT_EQ(discRows(), (QStringList{"a.txt"})) << "the drop is undone";
 
   ASSERT_TRUE(dropOnDisc({dir_.path() / "drop"}));
   ASSERT_EQ(window_->sheets().currentSheet(), warning);
   warning->warningContinueButton()->click();
-  EXPECT_EQ(discRowsOf(*window_), (QStringList{"a.txt", "drop"}));
+  EXPECT_EQ(discRows(), (QStringList{"a.txt", "drop"}));
   DataLayoutCtlr& model = window_->dataLayoutModel();
   const QModelIndex drop = model.index(1, 0, model.index(0, 0));
   ASSERT_EQ(model.rowCount(drop), 1);
@@ -301,7 +292,7 @@ TEST_F(DataWindowSpan, ADropOnTheOutlineTooLargeForOneDiscIsUndoneOrTrimmed) {
   ASSERT_TRUE(dropOnDisc({dir_.path() / "drop" / "big.bin"}));
   ASSERT_EQ(window_->sheets().currentSheet(), warning);
   warning->warningCancelButton()->click();
-  EXPECT_EQ(discRowsOf(*window_), (QStringList{"a.txt", "c.txt", "drop"}));
+  EXPECT_EQ(discRows(), (QStringList{"a.txt", "c.txt", "drop"}));
 }
 
 // The enabled flag of every item of `popup`, by the item's data.

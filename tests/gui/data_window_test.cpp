@@ -44,19 +44,8 @@ QString gui(const char* key) {
   return Msg::gui(QString::fromLatin1(key));
 }
 
-
 class DataWindow : public DataWindowTest {
  protected:
-  // The titles of the rows under the disc row, as the outline shows them.
-  QStringList discRows() const {
-    DataLayoutCtlr& model = window_->dataLayoutModel();
-    const QModelIndex disc = model.index(0, 0);
-    QStringList rows;
-    for (int r = 0; r < model.rowCount(disc); ++r)
-      rows << model.data(model.index(r, 0, disc)).toString();
-    return rows;
-  }
-
   QModelIndex discRow(const QString& title) const {
     DataLayoutCtlr& model = window_->dataLayoutModel();
     const QModelIndex disc = model.index(0, 0);

@@ -43,6 +43,7 @@
 #include "support/gui_test_env.h"
 #include "support/inline_executor.h"
 #include "support/temp_folders.h"
+#include "window_burn_fixture.h"
 
 namespace fs = std::filesystem;
 using namespace quillion;
@@ -191,24 +192,16 @@ FS_Node* childNamed(FS_Node* folder, const char* title) {
   return nullptr;
 }
 
-class DiscSpanningWindow : public GuiTest {
+class DiscSpanningWindow : public quillion::test::WindowBurnTest<SpanningDataWindow> {
  protected:
   DiscSpanningWindow() {
-    registerPreferenceDefaults(defaults_);
-    defaults_.set(QString::fromLatin1(VUKCacheSizeKey), 2048);
-    defaults_.set(QString::fromLatin1(VUKVerifyDataKey), false);
-    temp_ = quillion::test::makeTestTempFolders(defaults_, volume_);
     quillion::test::writeFiles(dir_.path() / "source", kLayout);
     tree_ = quillion::test::treeFromFolder(dir_.path() / "source");
     EXPECT_EQ(SetTreetitle(tree_.get(), "Span"), kNoErr);
   }
 
-  ~DiscSpanningWindow() override {
-    window_.reset();
-    layoutServices() = LayoutServices{};
-    devices_.reset();
-    env_.stop();
-  }
+  // The window goes before the tree and the log panel it was given.
+  ~DiscSpanningWindow() override { window_.reset(); }
 
   void start() {
     drive_ = env_.plug("WRITER", "cd-writer");
@@ -216,64 +209,26 @@ class DiscSpanningWindow : public GuiTest {
     env_.start();
     ref_ = DeviceEnvironment::refOf("WRITER");
     (void)MMC_TestUnitReady(ref_, nullptr);  // the load's unit attention
-    devices_ = std::make_unique<DeviceListManager>(
-        QString(), [](QObject*, std::function<void()> fn) { fn(); });
-    devices_->refreshDiscStateNow(0, true);
-    layoutServices() = LayoutServices{devices_.get(), &defaults_,
-                                      temp_.get(),    [] { return BurnLogFacts::fromSystem(0); },
-                                      logPath_,       {}};
+    makeDeviceList();
     const LayoutKind* kind = findLayoutDocumentKind(QStringLiteral("Data CD"));
     ASSERT_NE(kind, nullptr);
     window_ = std::make_unique<SpanningDataWindow>(*kind, tree_.get());
     window_->setBurnExecutor(&executor_);
     window_->span().setSavePanel(&logPanel_);
     window_->window()->show();
-    QComboBox* popup = window_->driveBar()->layoutDstDriveButton;
-    const int index = popup->findData(ref_);
-    ASSERT_GE(index, 0);
-    popup->setCurrentIndex(index);
-    ASSERT_EQ(window_->burnSettings().dstDriveRef, ref_);
+    chooseDestination(ref_);
   }
 
   Medium blank(const std::string& name, std::uint32_t capacity) {
     return Medium::blank(env_.folder() / (name + ".medium"), kCDR, capacity);
   }
 
-  // A disc goes into the drive, as a person closes the tray.
-  void insert(Medium medium) {
-    drive_->load(std::move(medium));
-    (void)MMC_TestUnitReady(ref_, nullptr);
-  }
-
   DiscSpanControls& controls() { return window_->span().controls(); }
-  QString statusLine() const {
-    return window_->span().insertDiscPanel()->insertDiscSizeStatusTextField()->text();
-  }
-  BP_RuntimeSharedData* shared() const { return window_->runningJob().runTimeSharedData; }
 
-  // The engine's threads have ended (joined by construction); one more poll ends the part.
-  void finishPart() {
-    ASSERT_NE(shared(), nullptr);
-    JobThreads::joinAll(shared());
-    timers_.advance(200ms);
-  }
-
-  quillion::test::TempDir dir_;
-  DeviceEnvironment env_;
-  quillion::test::InlineExecutor executor_;
-  VirtualClock timerClock_;
-  ManualTimerSource timers_{timerClock_};
-  ScopedTimerSourceOverride timerOverride_{timers_};
-  QString volume_ = quillion::test::makeTempDir("span-volume");
-  QString logPath_ = quillion::test::makeTempDir("span-log") + "/vuklog.txt";
-  Defaults defaults_{quillion::test::makeTempDir("span-settings") + "/quillion.conf"};
-  std::unique_ptr<TempFolderMgr> temp_;
   quillion::test::TreePtr tree_;
   std::shared_ptr<EmulatedDrive> drive_;
   std::uint32_t ref_ = 0;
-  std::unique_ptr<DeviceListManager> devices_;
   ScriptedLogPanel logPanel_;
-  std::unique_ptr<SpanningDataWindow> window_;
 };
 
 TEST_F(DiscSpanningWindow, SwitchingOnPicksTheFirstSizeThatHoldsTheBiggestFile) {
