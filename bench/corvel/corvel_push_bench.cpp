@@ -6,8 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <system_error>
 #include <vector>
 
 #include "bufstream.h"
@@ -27,8 +28,13 @@ struct Stream {
 };
 
 bool cut(const char* path, bool video, std::int32_t pulldown, Stream& s) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error) return false;
+  s.bytes.resize(size);
   std::ifstream in(path, std::ios::binary);
-  s.bytes.assign(std::istreambuf_iterator<char>(in), {});
+  if (!in.read(reinterpret_cast<char*>(s.bytes.data()), static_cast<std::streamsize>(size)))
+    return false;
   bufstream* reader = open_file_buf_read(path, 1 << 20, nullptr);
   if (!reader) return false;
   const auto services = quillion::mpeg::Services::resolve(nullptr);
