@@ -15,6 +15,7 @@
 #include "shell/notification_names.h"
 #include "support/builtin_messages.h"
 #include "support/disk_totals.h"
+#include "support/tree_lookup.h"
 #include "support/gui_test_env.h"
 #include "tests/support/test_support.h"
 
@@ -54,16 +55,7 @@ class DataLayoutModelTest : public test::GuiTest {
 
   // The node at a path of titles below the disc, or null.
   FS_Node* at(const std::string& relative) const {
-    FS_Node* node = GetRootTreeNode(model_.treeData());
-    for (const auto& part : fs::path(relative)) {
-      FS_Node* next = nullptr;
-      for (std::uint32_t i = 0; i < GetNumberOfChildren(node); ++i)
-        if (GetTitleNode(GetChildNodeAtIndex(node, i)) == part.string())
-          next = GetChildNodeAtIndex(node, i);
-      if (next == nullptr) return nullptr;
-      node = next;
-    }
-    return node;
+    return nodeAtPath(model_.treeData(), relative);
   }
 
   bool dropOn(const QMimeData& data, const QModelIndex& parent, int row = -1) {

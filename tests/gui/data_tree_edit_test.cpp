@@ -49,6 +49,7 @@
 #include "shell/zeb_utils.h"
 #include "support/builtin_messages.h"
 #include "support/disk_totals.h"
+#include "support/tree_lookup.h"
 #include "support/gui_test_env.h"
 #include "tests/support/test_support.h"
 
@@ -118,16 +119,7 @@ class DataTreeEditTest : public test::GuiTest {
   }
 
   FS_Node* at(const std::string& relative) const {
-    FS_Node* node = GetRootTreeNode(model_.treeData());
-    for (const auto& part : fs::path(relative)) {
-      FS_Node* next = nullptr;
-      for (std::uint32_t i = 0; i < GetNumberOfChildren(node); ++i)
-        if (GetTitleNode(GetChildNodeAtIndex(node, i)) == part.string())
-          next = GetChildNodeAtIndex(node, i);
-      if (next == nullptr) return nullptr;
-      node = next;
-    }
-    return node;
+    return nodeAtPath(model_.treeData(), relative);
   }
 
   bool drop(std::initializer_list<fs::path> paths) {

@@ -31,6 +31,7 @@
 #include "quillion/FS.h"
 #include "run_support.h"
 #include "shell/progress_views.h"
+#include "support/scripted_log_panel.h"
 
 namespace fs = std::filesystem;
 using namespace quillion;
@@ -53,18 +54,6 @@ const std::map<std::string, std::size_t> kLayout = {
     {"notes/read me.txt", 5000},
     {"notes/\xC3\xA9t\xC3\xA9.txt", 777},
     {"z.txt", 1},
-};
-
-class ScriptedLogPanel final : public SavePanel {
- public:
-  bool beginSheet(SheetHost&, const SavePanelRequest& request,
-                  std::function<void(int, const QString&)> didEnd) override {
-    asked.push_back(request);
-    didEnd(kOK, path);
-    return true;
-  }
-  std::vector<SavePanelRequest> asked;
-  QString path;
 };
 
 QString gui(const char* key) {

@@ -41,6 +41,7 @@
 #include "shell/temp_folder_mgr.h"
 #include "shell/zeb_utils.h"
 #include "support/gui_test_env.h"
+#include "support/scripted_log_panel.h"
 #include "support/inline_executor.h"
 #include "support/temp_folders.h"
 #include "window_burn_fixture.h"
@@ -52,6 +53,7 @@ using quillion::emu::DeviceEnvironment;
 using quillion::emu::EmulatedDrive;
 using quillion::emu::Medium;
 using quillion::test::GuiTest;
+using quillion::test::ScriptedLogPanel;
 
 namespace disc_spanning_test {
 
@@ -74,18 +76,6 @@ const std::map<std::string, std::size_t> kLayout = {
 const std::vector<span::DiscSize> kSizes = {
     {"tiny", kTinyDisc},
     {"small", kSmallDisc},
-};
-
-class ScriptedLogPanel final : public SavePanel {
- public:
-  bool beginSheet(SheetHost&, const SavePanelRequest& request,
-                  std::function<void(int, const QString&)> didEnd) override {
-    asked.push_back(request);
-    didEnd(kOK, path);
-    return true;
-  }
-  std::vector<SavePanelRequest> asked;
-  QString path;
 };
 
 // The data window of this test: the base's checks, spanning's refusal and its part for
