@@ -41,6 +41,7 @@
 #include "shell/temp_folder_mgr.h"
 #include "support/gui_test_env.h"
 #include "support/temp_folders.h"
+#include "window_burn_fixture.h"
 
 namespace fs = std::filesystem;
 using namespace quillion;
@@ -118,11 +119,7 @@ class LayoutImageErase : public GuiTest {
   }
 
   void chooseDestination(std::uint32_t ref) {
-    QComboBox* popup = window_->driveBar()->layoutDstDriveButton;
-    const int index = popup->findData(ref);
-    ASSERT_GE(index, 0);
-    popup->setCurrentIndex(index);
-    ASSERT_EQ(window_->burnSettings().dstDriveRef, ref);
+    quillion::test::chooseDestinationIn(*window_, ref);
   }
 
   QString imagePath(std::uint32_t writer) const {

@@ -30,6 +30,16 @@
 
 namespace quillion::test {
 
+// Chooses the destination `ref` in a layout window's pop-up, as a person would.
+template <class Window>
+void chooseDestinationIn(Window& window, std::uint32_t ref) {
+  QComboBox* popup = window.driveBar()->layoutDstDriveButton;
+  const int index = popup->findData(ref);
+  ASSERT_GE(index, 0);
+  popup->setCurrentIndex(index);
+  ASSERT_EQ(window.burnSettings().dstDriveRef, ref);
+}
+
 template <class Window>
 class WindowBurnTest : public GuiTest {
  protected:
@@ -61,14 +71,7 @@ class WindowBurnTest : public GuiTest {
                                       logPath_,       {}};
   }
 
-  // Chooses the destination `ref` in the window's pop-up, as a person would.
-  void chooseDestination(std::uint32_t ref) {
-    QComboBox* popup = window_->driveBar()->layoutDstDriveButton;
-    const int index = popup->findData(ref);
-    ASSERT_GE(index, 0);
-    popup->setCurrentIndex(index);
-    ASSERT_EQ(window_->burnSettings().dstDriveRef, ref);
-  }
+  void chooseDestination(std::uint32_t ref) { chooseDestinationIn(*window_, ref); }
 
   // The disc in `drive` as an image file named after `name`.
   std::filesystem::path dumpDisc(emu::EmulatedDrive& drive, const std::string& name) {
